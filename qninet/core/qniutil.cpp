@@ -1,0 +1,163 @@
+#include "qninet/core/qniutil.h"
+
+#include <array>
+#include <string_view>
+
+namespace qninet {
+
+String Utf8Decode(const String& S) {
+  if (S.empty()) return String();
+  String out;
+  out.reserve(S.size());
+  const std::size_t n = S.size();
+  auto unit = [&](std::size_t i) -> unsigned { return S[i] & 0xFF; };
+  auto is_continuation = [](unsigned t) { return (t & 0xC0) == 0x80; };
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = S[i];
+    if ((c & 0x80) == 0) {
+      out.push_back(c);
+      continue;
+    }
+    if (i + 1 >= n) return String();
+    const unsigned lead = unit(i);
+    if ((lead & 0xF8) == 0xF0) {
+      // Four units: 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx.
+      if (i + 3 >= n || !is_continuation(unit(i + 1)) || !is_continuation(unit(i + 2)) ||
+          !is_continuation(unit(i + 3)))
+        return String();
+      const char32_t cp = ((lead & 0x07) << 18) | ((unit(i + 1) & 0x3F) << 12) |
+                          ((unit(i + 2) & 0x3F) << 6) | (unit(i + 3) & 0x3F);
+      if (cp > 0x10FFFF) return String();
+      if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+      } else {
+        out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      }
+      i += 3;
+      continue;
+    }
+    unsigned v = lead & 0x3F;
+    if (v & 0x20) {
+      const unsigned t = unit(++i);
+      if (!is_continuation(t) || i + 1 >= n) return String();
+      v = (v << 6) | (t & 0x3F);
+    }
+    const unsigned t = unit(++i);
+    if (!is_continuation(t)) return String();
+    out.push_back(static_cast<char16_t>(((v << 6) | (t & 0x3F)) & 0xFFFF));
+  }
+  return out;
+}
+
+String Encode64(const String& S) {
+  static constexpr char16_t kAlphabet[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  String out;
+  out.reserve((S.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < S.size(); i += 3) {
+    const unsigned b = (S[i] & 0xFF) << 16 | (S[i + 1] & 0xFF) << 8 | (S[i + 2] & 0xFF);
+    out.push_back(kAlphabet[b >> 18]);
+    out.push_back(kAlphabet[(b >> 12) & 63]);
+    out.push_back(kAlphabet[(b >> 6) & 63]);
+    out.push_back(kAlphabet[b & 63]);
+  }
+  const std::size_t rest = S.size() - i;
+  if (rest == 1) {
+    const unsigned b = (S[i] & 0xFF) << 16;
+    out.push_back(kAlphabet[b >> 18]);
+    out.push_back(kAlphabet[(b >> 12) & 63]);
+    out.append(u"==");
+  } else if (rest == 2) {
+    const unsigned b = (S[i] & 0xFF) << 16 | (S[i + 1] & 0xFF) << 8;
+    out.push_back(kAlphabet[b >> 18]);
+    out.push_back(kAlphabet[(b >> 12) & 63]);
+    out.push_back(kAlphabet[(b >> 6) & 63]);
+    out.push_back(u'=');
+  }
+  return out;
+}
+
+String Reverse(const String& S) { return String(S.rbegin(), S.rend()); }
+
+String GetColumn(const String& S, Integer N, char16_t D) {
+  String result;
+  if (S == u"\t") return result;
+  Integer c = 0;
+  for (const char16_t ch : S) {
+    if (ch == D) {
+      ++c;
+    } else if (c > N) {
+      break;
+    } else if (c == N) {
+      result.push_back(ch);
+    }
+  }
+  return result;
+}
+
+namespace {
+
+struct Entity {
+  std::u16string_view Name;  // without the ";"
+  std::u16string_view Replacement;
+};
+
+constexpr std::array<Entity, 12> kEntities{{
+    {u"&brvbar", u"|"},
+    {u"&deg", u"\u00B0"},
+    {u"&plusmn", u"+"},
+    {u"&para", u"\u00B6"},
+    {u"&amp", u"&"},
+    {u"&lt", u"<"},
+    {u"&gt", u">"},
+    {u"&copy", u"c"},
+    {u"&quot", u"\""},
+    {u"&apos", u"'"},
+    {u"&trade", u"T"},
+    {u"&nbsp", u""},
+}};
+constexpr std::size_t kLongestEntity = 7;
+
+}  // namespace
+
+void ReplaceHTMLChars(String& S) {
+  if (S.find(u'&') == String::npos) return;
+  String out;
+  out.reserve(S.size());
+  const std::size_t n = S.size();
+  std::size_t semicolon = 0;  // next ";" at or after the scan, kept moving forward
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t amp = S.find(u'&', i);
+    if (amp == String::npos) {
+      out.append(S, i, String::npos);
+      break;
+    }
+    out.append(S, i, amp - i);
+    if (semicolon <= amp) {
+      semicolon = S.find(u';', amp + 1);
+      if (semicolon == String::npos) semicolon = n;
+    }
+    const std::size_t len = semicolon - amp;
+    const Entity* hit = nullptr;
+    if (len <= kLongestEntity) {
+      const std::u16string_view name(S.data() + amp, len);
+      for (const auto& e : kEntities)
+        if (e.Name == name) {
+          hit = &e;
+          break;
+        }
+    }
+    if (hit) {
+      out.append(hit->Replacement);
+      i = semicolon < n ? semicolon + 1 : n;
+    } else {
+      out.push_back(u'&');
+      i = amp + 1;
+    }
+  }
+  S = std::move(out);
+}
+
+}  // namespace qninet

@@ -1,0 +1,185 @@
+#pragma once
+// The object model: class information with published properties, persistent objects that copy
+// with Assign, and components that own components.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "qninet/rtl/SysUtils.h"
+#include "qninet/rtl/Variant.h"
+
+namespace qninet {
+
+class TObject;
+class TPersistent;
+
+enum TTypeKind : std::uint8_t {
+  tkInteger, tkInt64, tkBoolean, tkEnumeration, tkSet, tkFloat, tkString, tkClass, tkMethod
+};
+
+/// The names of an enumeration's values, in ordinal order.
+struct QNINET_API TEnumInfo {
+  const char* Name;
+  std::vector<const char*> Values;
+  /// The ordinal of a value name (exact match), or -1.
+  int OrdinalOf(std::string_view name) const;
+  String NameOf(int ordinal) const;
+};
+
+/// One published property. `Get`/`Set` carry ordinal, text and float values as a `Variant`
+/// (enumerations as their ordinal, sets as their bits); class properties expose their object.
+struct QNINET_API TPropInfo {
+  const char* Name = "";
+  TTypeKind Kind = tkInteger;
+  const char* TypeName = "";
+  std::function<Variant(const TObject&)> Get;
+  std::function<void(TObject&, const Variant&)> Set;  ///< empty for a read-only property
+  std::function<TPersistent*(const TObject&)> GetObject;  ///< tkClass only
+  Variant Default;  ///< unassigned: the value is always stored
+  std::function<bool(const TObject&)> StoredFn;  ///< empty: stored when not the default
+  const TEnumInfo* Enum = nullptr;  ///< tkEnumeration and tkSet
+
+  /// Whether a form file keeps the property's current value of `obj`.
+  bool IsStored(const TObject& obj) const;
+  TPropInfo& StoredWhen(std::function<bool(const TObject&)> fn) {
+    StoredFn = std::move(fn);
+    return *this;
+  }
+};
+using TPropList = std::vector<TPropInfo>;
+
+/// Run-time class information: the name, the base class and the published properties.
+class QNINET_API TClassInfo {
+public:
+  TClassInfo(const char* name, const TClassInfo* parent, TPropList (*own)());
+  const char* Name() const { return FName; }
+  const TClassInfo* Parent() const { return FParent; }
+  /// The published properties, the base classes' first, each class's in declaration order.
+  const TPropList& Properties() const;
+  const TPropInfo* FindProperty(std::string_view name) const;
+  bool InheritsFrom(const TClassInfo& other) const;
+
+private:
+  const char* FName;
+  const TClassInfo* FParent;
+  TPropList (*FOwn)();
+  mutable std::once_flag FOnce;
+  mutable TPropList FAll;
+};
+
+/// Declares the run-time class information of a class; pair it with `QNINET_CLASS_INFO`.
+#define QNINET_OBJECT(Class, Base)                                                                 \
+public:                                                                                            \
+  using inherited = Base;                                                                          \
+  static const ::qninet::TClassInfo& StaticClassInfo();                                            \
+  const ::qninet::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }            \
+                                                                                                   \
+private:
+
+/// Defines the class information of `Class` with its own published properties, built inside
+/// with `Published(...)` where `Self` names the class.
+#define QNINET_CLASS_INFO(Class, ...)                                                              \
+  const ::qninet::TClassInfo& Class::StaticClassInfo() {                                           \
+    static const ::qninet::TClassInfo info(#Class, &Class::inherited::StaticClassInfo(),          \
+                                           []() -> ::qninet::TPropList {                           \
+                                             using Self [[maybe_unused]] = Class;                  \
+                                             return ::qninet::TPropList{__VA_ARGS__};              \
+                                           });                                                     \
+    return info;                                                                                   \
+  }
+
+class QNINET_API TObject {
+public:
+  TObject() = default;
+  TObject(const TObject&) = delete;
+  TObject& operator=(const TObject&) = delete;
+  virtual ~TObject();
+  static const TClassInfo& StaticClassInfo();
+  virtual const TClassInfo& ClassInfo() const { return StaticClassInfo(); }
+  String ClassName() const { return FromUtf8(ClassInfo().Name()); }
+  bool InheritsFrom(const TClassInfo& c) const { return ClassInfo().InheritsFrom(c); }
+};
+
+/// An object that can be copied from another with `Assign` and stored with its owner.
+class QNINET_API TPersistent : public TObject {
+  QNINET_OBJECT(TPersistent, TObject)
+public:
+  /// Copies `Source` into this object. The default hands the call to `Source->AssignTo` and
+  /// raises `EConvertError` "Cannot assign a X to a Y" when neither side knows the other.
+  virtual void Assign(const TPersistent* Source);
+  /// The object that owns this one in a form file's nesting, or none.
+  virtual TPersistent* GetOwner() const { return nullptr; }
+
+protected:
+  virtual void AssignTo(TPersistent* Dest) const;
+  [[noreturn]] void AssignError(const TPersistent* Source) const;
+};
+
+enum TComponentStateItem : std::uint8_t {
+  csLoading, csReading, csWriting, csDestroying, csDesigning, csAncestor, csUpdating, csFixups,
+  csFreeNotification, csInline, csDesignInstance
+};
+using TComponentState = TSet<TComponentStateItem>;
+enum TOperation : std::uint8_t { opInsert, opRemove };
+
+/// A component: it may have an owner, which destroys it, and it owns the components created
+/// with it as their owner. Components created with an owner are destroyed by that owner.
+class QNINET_API TComponent : public TPersistent {
+  QNINET_OBJECT(TComponent, TPersistent)
+public:
+  explicit TComponent(TComponent* AOwner);
+  /// Tells every free-notified component, destroys the owned components, leaves the owner.
+  ~TComponent() override;
+
+  TComponent* Owner() const { return FOwner; }
+  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
+  /// Raises `EListError` for an index out of range.
+  TComponent* Components(int index) const;
+  int ComponentIndex() const;
+  /// The owned component of that name (case-insensitive), or none.
+  TComponent* FindComponent(StringView name) const;
+
+  const String& Name() const { return FName; }
+  /// Raises `EComponentError` for a name that is no identifier or is taken within the owner.
+  void SetName(const String& value);
+  Integer Tag() const { return FTag; }
+  void SetTag(Integer value) { FTag = value; }
+  TComponentState ComponentState() const { return FComponentState; }
+
+  /// `AComponent` is told (`Notification(this, opRemove)`) when this component is destroyed,
+  /// and the other way round.
+  void FreeNotification(TComponent* AComponent);
+  void RemoveFreeNotification(TComponent* AComponent);
+  void InsertComponent(TComponent* AComponent);
+  void RemoveComponent(TComponent* AComponent);
+  /// Destroys the owned components now. A descendant whose `Notification` must see them go
+  /// calls this in its own destructor, while it is still itself.
+  void DestroyComponents();
+
+  /// Loading state: a form reader sets it before the properties and calls `Loaded` after.
+  void BeginLoading();
+  void EndLoading();
+  void SetDesigning(bool value, bool children = true);
+
+  TPersistent* GetOwner() const override { return FOwner; }
+
+protected:
+  virtual void Notification(TComponent* AComponent, TOperation Operation);
+  /// Called after a form reader has set every property; the base leaves the loading state.
+  virtual void Loaded();
+
+private:
+  void remove_notification(TComponent* AComponent);
+
+  TComponent* FOwner = nullptr;
+  std::vector<TComponent*> FComponents;    // owned
+  std::vector<TComponent*> FFreeNotifies;  // references
+  String FName;
+  Integer FTag = 0;
+  TComponentState FComponentState;
+};
+
+}  // namespace qninet

@@ -1,0 +1,93 @@
+#pragma once
+// Byte streams: the abstract stream, files, memory and byte-strings.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qninet/rtl/Classes.h"
+
+namespace qninet {
+
+namespace platform {
+class FileHandle;
+}
+
+enum TSeekOrigin : std::uint8_t { soBeginning, soCurrent, soEnd };
+
+class QNINET_API TStream : public TObject {
+  QNINET_OBJECT(TStream, TObject)
+public:
+  /// Reads up to `count` bytes; returns the number read (0 at the end).
+  virtual Int64 Read(void* buffer, Int64 count) = 0;
+  /// Writes up to `count` bytes; returns the number written.
+  virtual Int64 Write(const void* buffer, Int64 count) = 0;
+  /// Returns the new position.
+  virtual Int64 Seek(Int64 offset, TSeekOrigin origin) = 0;
+  virtual Int64 Size();
+  /// Raises `EStreamError` where the stream cannot change its size.
+  virtual void SetSize(Int64 size);
+  Int64 Position() { return Seek(0, soCurrent); }
+  void SetPosition(Int64 pos) { Seek(pos, soBeginning); }
+  /// Raise `EReadError` "Stream read error" / `EWriteError` "Stream write error" when short.
+  void ReadBuffer(void* buffer, Int64 count);
+  void WriteBuffer(const void* buffer, Int64 count);
+  /// Copies `count` bytes from `source` (all of it from its start when `count` is 0).
+  Int64 CopyFrom(TStream& source, Int64 count);
+};
+
+enum TFileMode : std::uint8_t { fmCreate, fmOpenRead, fmOpenWrite, fmOpenReadWrite };
+
+/// A file as a stream. Raises `EFOpenError` or `EFCreateError` with the system's reason.
+class QNINET_API TFileStream : public TStream {
+  QNINET_OBJECT(TFileStream, TStream)
+public:
+  TFileStream(const String& fileName, TFileMode mode);
+  ~TFileStream() override;
+  Int64 Read(void* buffer, Int64 count) override;
+  Int64 Write(const void* buffer, Int64 count) override;
+  Int64 Seek(Int64 offset, TSeekOrigin origin) override;
+  void SetSize(Int64 size) override;
+  const String& FileName() const { return FFileName; }
+  /// Pushes the written bytes to the disk; raises `EWriteError` when the system refuses.
+  void Flush();
+
+private:
+  String FFileName;
+  std::unique_ptr<platform::FileHandle> FHandle;
+};
+
+/// Bytes in memory.
+class QNINET_API TMemoryStream : public TStream {
+  QNINET_OBJECT(TMemoryStream, TStream)
+public:
+  Int64 Read(void* buffer, Int64 count) override;
+  Int64 Write(const void* buffer, Int64 count) override;
+  Int64 Seek(Int64 offset, TSeekOrigin origin) override;
+  void SetSize(Int64 size) override;
+  Int64 Size() override { return static_cast<Int64>(FData.size()); }
+  void Clear();
+  const Byte* Memory() const { return FData.data(); }
+  std::string_view Bytes() const { return {reinterpret_cast<const char*>(FData.data()), FData.size()}; }
+  void LoadFromFile(const String& fileName);
+  void SaveToFile(const String& fileName);
+  void LoadFromStream(TStream& stream);
+  void SaveToStream(TStream& stream);
+
+private:
+  std::vector<Byte> FData;
+  std::size_t FPosition = 0;
+};
+
+/// A memory stream seen as a byte-string: each byte is one character of `DataString`.
+class QNINET_API TStringStream : public TMemoryStream {
+  QNINET_OBJECT(TStringStream, TMemoryStream)
+public:
+  TStringStream() = default;
+  /// The stream holds the low byte of each character of `data`.
+  explicit TStringStream(const String& data);
+  explicit TStringStream(std::string_view bytes);
+  String DataString() const { return FromBytes(Bytes()); }
+};
+
+}  // namespace qninet

@@ -1,0 +1,161 @@
+#include "harness/SmtpServer.h"
+
+#include "harness/Ports.h"
+#include "harness/ServerLaunch.h"
+#include "harness/TcpClient.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace qninet::harness {
+namespace {
+
+const char* const kScript = R"PY(import asyncio
+import json
+import logging
+import os
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+config = json.load(open(sys.argv[1]))
+out_dir = config["out"]
+refused = {r.lower() for r in config["refused"]}
+user = config["user"].encode()
+password = config["password"].encode()
+
+
+class Handler:
+    def __init__(self):
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower() in refused:
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(out_dir, "msg-%d" % self.count)
+        with open(base + ".json", "w") as f:
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos}, f)
+        data = envelope.original_content
+        if data is None:
+            data = envelope.content
+        if isinstance(data, str):
+            data = data.encode("utf-8", "surrogateescape")
+        # Written under a temporary name, so a reader never sees half a message.
+        with open(base + ".part", "wb") as f:
+            f.write(data)
+        os.rename(base + ".part", base + ".eml")
+        return "250 Message accepted for delivery"
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (bool(user) and isinstance(auth_data, LoginPassword)
+          and auth_data.login == user and auth_data.password == password)
+    return AuthResult(success=ok, handled=False)
+
+
+async def main():
+    handler = Handler()
+    loop = asyncio.get_running_loop()
+
+    def factory():
+        return SMTP(handler, hostname=config["hostname"], auth_require_tls=False,
+                    auth_required=config["require_auth"], authenticator=authenticator)
+
+    server = await loop.create_server(factory, host="127.0.0.1", port=config["port"])
+    async with server:
+        await server.serve_forever()
+
+
+logging.basicConfig(level=logging.INFO, stream=sys.stderr)
+asyncio.run(main())
+)PY";
+
+std::string json_string(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char ch : s) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += static_cast<char>(ch);
+        } else if (ch < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+            out += buf;
+        } else {
+            out += static_cast<char>(ch);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+SmtpServer::SmtpServer(Options options) {
+    const std::string python = RequireProgram("/usr/bin/python3", "python3-aiosmtpd");
+    FMessages = FDir.Path() / "messages";
+    std::filesystem::create_directories(FMessages);
+    FPort = FreePort();
+    std::string refused;
+    for (const auto& r : options.RefusedRecipients) refused += (refused.empty() ? "" : ",") + json_string(r);
+    std::string config = "{\"port\": " + std::to_string(FPort) + ", \"out\": " + json_string(FMessages.string()) +
+                         ", \"user\": " + json_string(options.User) + ", \"password\": " +
+                         json_string(options.Password) + ", \"require_auth\": " +
+                         (options.RequireAuth ? "true" : "false") + ", \"refused\": [" + refused +
+                         "], \"hostname\": " + json_string(options.Hostname) + "}";
+    auto configFile = FDir.Write("smtpd.json", config);
+    auto script = FDir.Write("smtpd.py", kScript);
+    FProcess = std::make_unique<Process>(
+        std::vector<std::string>{python, "-u", script.string(), configFile.string()},
+        std::map<std::string, std::string>{}, FDir.Path());
+    try {
+        WaitUntilUp(*FProcess, "aiosmtpd SMTP server", std::chrono::seconds(20), [this] {
+            if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
+            try {
+                TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
+                bool ok = probe.ReadLine().rfind("220", 0) == 0;
+                probe.Send("QUIT\r\n");
+                return ok;
+            } catch (const std::exception&) {
+                return false;
+            }
+        });
+    } catch (...) {
+        FProcess.reset();
+        throw;
+    }
+}
+
+SmtpServer::~SmtpServer() { Stop(); }
+
+std::vector<std::filesystem::path> SmtpServer::Messages(std::size_t expected,
+                                                        std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::vector<std::filesystem::path> found;
+        for (std::size_t n = 1;; ++n) {
+            auto path = FMessages / ("msg-" + std::to_string(n) + ".eml");
+            if (!std::filesystem::exists(path)) break;
+            found.push_back(path);
+        }
+        if (found.size() >= expected || std::chrono::steady_clock::now() >= deadline) return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string SmtpServer::Envelope(const std::filesystem::path& message) {
+    auto json = message;
+    json.replace_extension(".json");
+    return ReadFileText(json);
+}
+
+std::string SmtpServer::LogText() const { return FProcess ? FProcess->Log() : std::string(); }
+
+void SmtpServer::Stop() {
+    if (FProcess) FProcess->Stop();
+}
+
+}  // namespace qninet::harness

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "harness/TempDir.h"
+
+#include <filesystem>
+
+namespace qninet::harness {
+
+/// A throw-away certificate authority and a server certificate for 127.0.0.1, ::1 and
+/// localhost, made with the openssl command (EC P-256 keys) in its own temporary folder.
+class TestCA {
+public:
+    /// Makes the keys and certificates. Throws std::runtime_error (with openssl's output)
+    /// when openssl is missing or fails.
+    TestCA();
+
+    const std::filesystem::path& Dir() const { return FDir.Path(); }
+    /// The CA certificate (PEM): what a client trusts.
+    std::filesystem::path CaCert() const { return FDir.File("ca.crt"); }
+    std::filesystem::path CaKey() const { return FDir.File("ca.key"); }
+    /// The server certificate (PEM), signed by the CA.
+    std::filesystem::path ServerCert() const { return FDir.File("server.crt"); }
+    std::filesystem::path ServerKey() const { return FDir.File("server.key"); }
+
+private:
+    TempDir FDir{"qninet-ca"};
+};
+
+}  // namespace qninet::harness
