@@ -25,6 +25,8 @@ handler = FTPHandler
 handler.authorizer = authorizer
 handler.passive_ports = [int(p) for p in passive.split(",")]
 handler.banner = "QNInet test FTP server ready."
+# A failed login is answered at once rather than after the default 3 s pause.
+handler.auth_failed_timeout = 0.1
 logging.basicConfig(level=logging.INFO, stream=sys.stderr)
 server = FTPServer(("127.0.0.1", int(port)), handler)
 server.serve_forever()

@@ -332,7 +332,7 @@ void ScriptedServer::run_connection(Connection& c) {
                     sleep_for(std::chrono::milliseconds(50));
                     continue;
                 }
-                read_some({}, true);
+                if (read_some({}, true) == ReadResult::Failed) peerClosed = true;  // reset by the client
             }
             break;
         case Script::StepKind::ReadUntilClose:
