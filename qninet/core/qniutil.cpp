@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "qninet/platform/Settings.h"
+
 namespace qninet {
 
 String Utf8Decode(const String& S) {
@@ -158,6 +160,23 @@ void ReplaceHTMLChars(String& S) {
     }
   }
   S = std::move(out);
+}
+
+void ReadProxyInfo(String& ProxyServer, bool& UseProxy, Integer& ProxyPort) {
+  const platform::ProxySetting setting = platform::proxy_setting();
+  // The registry value held at most 257 units; a longer one failed to read.
+  if (setting.Server && setting.Server->size() <= 257)
+    ProxyServer = setting.Server->substr(0, setting.Server->find(u'\0'));
+  if (setting.Enabled) UseProxy = *setting.Enabled;
+  if (!UseProxy || ProxyServer.empty()) return;
+  if (const auto http = ProxyServer.find(u"http="); http != String::npos) {
+    ProxyServer.erase(0, http + 5);
+    if (const auto semi = ProxyServer.find(u';'); semi != String::npos) ProxyServer.erase(semi);
+  }
+  if (const auto colon = ProxyServer.find(u':'); colon != String::npos) {
+    ProxyPort = StrToIntDef(StringView(ProxyServer).substr(colon + 1), 0);
+    ProxyServer.erase(colon);
+  }
 }
 
 }  // namespace qninet

@@ -22,4 +22,9 @@ QNINET_API String GetColumn(const String& S, Integer N, char16_t D);
 /// replacement is never scanned again and an unknown entity stays as it is.
 QNINET_API void ReplaceHTMLChars(String& S);
 
+/// Fills the three outputs from the current user's proxy setting where values exist: an
+/// enabled setting is reduced to one host and port (its "http=" entry of a per-protocol list).
+/// Never raises; missing values leave the outputs unchanged.
+QNINET_API void ReadProxyInfo(String& ProxyServer, bool& UseProxy, Integer& ProxyPort);
+
 }  // namespace qninet

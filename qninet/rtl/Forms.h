@@ -1,0 +1,327 @@
+#pragma once
+// Windows as models: forms hold named controls with their captions, texts, geometry and tab
+// order; a GUI backend renders a form model and feeds clicks and edits back.
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "qninet/rtl/Classes.h"
+#include "qninet/rtl/Graphics.h"
+
+namespace qninet {
+
+class TForm;
+
+enum TModalResult : std::int32_t {
+  mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7
+};
+enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
+enum TAlign : std::uint8_t { alNone, alTop, alBottom, alLeft, alRight, alClient };
+enum TFormBorderStyle : std::uint8_t { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow };
+enum TPosition : std::uint8_t { poDesigned, poScreenCenter, poMainFormCenter };
+
+/// A control of a form model. Its owner is the form (or a panel's form); `Parent` is the
+/// control it sits in, or none for the form's client area.
+class QNINET_API TControl : public TComponent {
+  QNINET_OBJECT(TControl, TComponent)
+public:
+  explicit TControl(TComponent* AOwner);
+  Integer Left() const { return FLeft; }
+  Integer Top() const { return FTop; }
+  Integer Width() const { return FWidth; }
+  Integer Height() const { return FHeight; }
+  void SetBounds(Integer left, Integer top, Integer width, Integer height);
+  bool Visible() const { return FVisible; }
+  void SetVisible(bool value);
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool value);
+  Integer TabOrder() const { return FTabOrder; }
+  void SetTabOrder(Integer value) { FTabOrder = value; }
+  bool TabStop() const { return FTabStop; }
+  void SetTabStop(bool value) { FTabStop = value; }
+  TControl* Parent() const { return FParent; }
+  void SetParent(TControl* value) { FParent = value; }
+  TAlign Align() const { return FAlign; }
+  void SetAlign(TAlign value) { FAlign = value; }
+  /// The form model this control belongs to, through its owners.
+  TForm* OwnerForm() const;
+
+protected:
+  /// Tells the backend that a shown form needs repainting.
+  void Changed();
+
+private:
+  Integer FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
+  bool FVisible = true;
+  bool FEnabled = true;
+  Integer FTabOrder = -1;
+  bool FTabStop = false;
+  TControl* FParent = nullptr;
+  TAlign FAlign = alNone;
+};
+
+/// A text label.
+class QNINET_API TLabel : public TControl {
+  QNINET_OBJECT(TLabel, TControl)
+public:
+  using TControl::TControl;
+  const String& Caption() const { return FCaption; }
+  void SetCaption(const String& value);
+  TAlignment Alignment() const { return FAlignment; }
+  void SetAlignment(TAlignment value) { FAlignment = value; }
+  bool AutoSize() const { return FAutoSize; }
+  void SetAutoSize(bool value) { FAutoSize = value; }
+  bool Transparent() const { return FTransparent; }
+  void SetTransparent(bool value) { FTransparent = value; }
+  bool WordWrap() const { return FWordWrap; }
+  void SetWordWrap(bool value) { FWordWrap = value; }
+  bool Bold() const { return FBold; }
+  void SetBold(bool value) { FBold = value; }
+  /// Text colour as 0xRRGGBB; -1 for the window text colour.
+  Integer Color() const { return FColor; }
+  void SetColor(Integer value) { FColor = value; }
+  /// The control that the label names (the console backend prompts with the label's text).
+  TControl* FocusControl() const { return FFocusControl; }
+  void SetFocusControl(TControl* value) { FFocusControl = value; }
+
+private:
+  String FCaption;
+  TAlignment FAlignment = taLeftJustify;
+  bool FAutoSize = true;
+  bool FTransparent = false;
+  bool FWordWrap = false;
+  bool FBold = false;
+  Integer FColor = -1;
+  TControl* FFocusControl = nullptr;
+};
+
+/// A single-line edit. A non-zero `PasswordChar` masks what is typed.
+class QNINET_API TEdit : public TControl {
+  QNINET_OBJECT(TEdit, TControl)
+public:
+  explicit TEdit(TComponent* AOwner);
+  const String& Text() const { return FText; }
+  void SetText(const String& value);
+  char16_t PasswordChar() const { return FPasswordChar; }
+  void SetPasswordChar(char16_t value) { FPasswordChar = value; }
+
+private:
+  String FText;
+  char16_t FPasswordChar = 0;
+};
+
+/// A push button. A click runs `OnClick`, then closes a modal form with `ModalResult` when
+/// that is not `mrNone`.
+class QNINET_API TButton : public TControl {
+  QNINET_OBJECT(TButton, TControl)
+public:
+  explicit TButton(TComponent* AOwner);
+  const String& Caption() const { return FCaption; }
+  void SetCaption(const String& value);
+  bool Default() const { return FDefault; }
+  void SetDefault(bool value) { FDefault = value; }
+  bool Cancel() const { return FCancel; }
+  void SetCancel(bool value) { FCancel = value; }
+  TModalResult ModalResult() const { return FModalResult; }
+  void SetModalResult(TModalResult value) { FModalResult = value; }
+  const std::function<void(TObject*)>& OnClick() const { return FOnClick; }
+  void SetOnClick(std::function<void(TObject*)> handler) { FOnClick = std::move(handler); }
+  /// What a backend calls when the user presses the button.
+  void Click();
+
+private:
+  String FCaption;
+  bool FDefault = false;
+  bool FCancel = false;
+  TModalResult FModalResult = mrNone;
+  std::function<void(TObject*)> FOnClick;
+};
+
+/// A framing line or box.
+class QNINET_API TBevel : public TControl {
+  QNINET_OBJECT(TBevel, TControl)
+public:
+  using TControl::TControl;
+};
+
+/// A panel that holds other controls.
+class QNINET_API TPanel : public TControl {
+  QNINET_OBJECT(TPanel, TControl)
+public:
+  using TControl::TControl;
+  Integer Color() const { return FColor; }
+  void SetColor(Integer value) { FColor = value; }
+
+private:
+  Integer FColor = -1;
+};
+
+/// A picture on a form.
+class QNINET_API TImage : public TControl {
+  QNINET_OBJECT(TImage, TControl)
+public:
+  explicit TImage(TComponent* AOwner);
+  ~TImage() override;
+  TPicture* Picture() const { return FPicture.get(); }
+  void SetPicture(const TPicture* value);
+  /// The index of a state image an owner draws here, or -1 for none (models use it for image
+  /// lists the backend knows).
+  Integer ImageIndex() const { return FImageIndex; }
+  void SetImageIndex(Integer value);
+  bool Transparent() const { return FTransparent; }
+  void SetTransparent(bool value) { FTransparent = value; }
+
+private:
+  std::unique_ptr<TPicture> FPicture;
+  Integer FImageIndex = -1;
+  bool FTransparent = false;
+};
+
+/// A progress bar. Positions are 64-bit so that byte counts fit.
+class QNINET_API TProgressBar : public TControl {
+  QNINET_OBJECT(TProgressBar, TControl)
+public:
+  using TControl::TControl;
+  Int64 Min() const { return FMin; }
+  Int64 Max() const { return FMax; }
+  Int64 Position() const { return FPosition; }
+  void SetMin(Int64 value);
+  void SetMax(Int64 value);
+  void SetPosition(Int64 value);
+
+private:
+  Int64 FMin = 0, FMax = 100, FPosition = 0;
+};
+
+/// A form model. It owns its controls; backends show it modally or modeless.
+class QNINET_API TForm : public TComponent {
+  QNINET_OBJECT(TForm, TComponent)
+public:
+  explicit TForm(TComponent* AOwner);
+  ~TForm() override;
+  const String& Caption() const { return FCaption; }
+  void SetCaption(const String& value);
+  Integer Left() const { return FLeft; }
+  Integer Top() const { return FTop; }
+  Integer ClientWidth() const { return FClientWidth; }
+  Integer ClientHeight() const { return FClientHeight; }
+  void SetBounds(Integer left, Integer top, Integer clientWidth, Integer clientHeight);
+  TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TFormBorderStyle value) { FBorderStyle = value; }
+  TPosition Position() const { return FPosition; }
+  void SetPosition(TPosition value) { FPosition = value; }
+  const String& FontName() const { return FFontName; }
+  Integer FontHeight() const { return FFontHeight; }
+  void SetFont(const String& name, Integer height);
+  TIcon* Icon() const { return FIcon.get(); }
+  TModalResult ModalResult() const { return FModalResult; }
+  /// A modal form closes when this becomes other than `mrNone`.
+  void SetModalResult(TModalResult value) { FModalResult = value; }
+  bool Showing() const { return FShowing; }
+
+  /// Shows the form modally through the GUI services and returns how it closed.
+  TModalResult ShowModal();
+  /// Shows the form modeless; it stays until `Hide` or destruction.
+  void Show();
+  void Hide();
+  /// The controls in tab order (those with a tab order, then the rest in creation order).
+  std::vector<TControl*> ControlsInTabOrder() const;
+  /// The form's controls in creation order.
+  std::vector<TControl*> Controls() const;
+  TControl* FindControl(StringView name) const;
+  /// Lets the backend repaint a shown form.
+  void Changed();
+  /// One line that tells what a modeless form shows, for text backends.
+  virtual String StatusText() const;
+
+private:
+  friend class TGuiServicesAccess;
+  String FCaption;
+  Integer FLeft = 0, FTop = 0, FClientWidth = 0, FClientHeight = 0;
+  TFormBorderStyle FBorderStyle = bsSizeable;
+  TPosition FPosition = poDesigned;
+  String FFontName = u"MS Sans Serif";
+  Integer FFontHeight = -11;
+  std::unique_ptr<TIcon> FIcon;
+  TModalResult FModalResult = mrNone;
+  bool FShowing = false;
+};
+
+namespace gui {
+
+enum TMessageBoxFlags : std::int32_t {
+  mbOK = 0x0, mbOKCancel = 0x1, mbYesNo = 0x4, mbIconError = 0x10, mbIconQuestion = 0x20,
+  mbIconWarning = 0x30, mbIconInformation = 0x40
+};
+
+using TTimerId = std::uint64_t;
+
+/// What the library asks of a GUI: modal dialogs, modeless forms, message boxes, pending
+/// messages, timers and the application title. Backends: console (default), scripted, Qt.
+class QNINET_API TGuiServices {
+public:
+  virtual ~TGuiServices();
+  /// Runs the form modally and returns its result. With nobody to answer it returns
+  /// `mrCancel` at once.
+  virtual TModalResult ShowModal(TForm& form) = 0;
+  virtual void ShowModeless(TForm& form) = 0;
+  virtual void HideForm(TForm& form) = 0;
+  /// A shown form's controls changed.
+  virtual void FormChanged(TForm& form) = 0;
+  /// Lets pending work run: repaints, clicks, due timers.
+  virtual void ProcessMessages() = 0;
+  /// Returns a modal result (`mrOk`, `mrCancel`, `mrYes`, `mrNo`).
+  virtual TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags) = 0;
+  /// Calls `tick` every `intervalMs` milliseconds from `ProcessMessages`/the event loop.
+  virtual TTimerId StartTimer(std::uint32_t intervalMs, std::function<void()> tick) = 0;
+  virtual void StopTimer(TTimerId id) = 0;
+  /// Runs the event loop until `done` returns true or `timeoutMs` passes; false on time-out.
+  virtual bool RunUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
+};
+
+/// The backend in use: the one installed with `SetServices`, else the console backend.
+QNINET_API TGuiServices& Services();
+/// Installs a backend (not owned); none restores the console backend.
+QNINET_API void SetServices(TGuiServices* services);
+
+}  // namespace gui
+
+/// The application: its title and access to the GUI services.
+class QNINET_API TApplication {
+public:
+  /// The title, or the executable's file name when none was set.
+  String Title() const;
+  void SetTitle(const String& value) { FTitle = value; }
+  void ProcessMessages() { gui::Services().ProcessMessages(); }
+  TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags = 0) {
+    return gui::Services().MessageBox(text, caption, flags);
+  }
+
+private:
+  String FTitle;
+};
+QNINET_API TApplication& Application();
+
+/// A timer component ticking through the GUI services' event loop.
+class QNINET_API TTimer : public TComponent {
+  QNINET_OBJECT(TTimer, TComponent)
+public:
+  explicit TTimer(TComponent* AOwner);
+  ~TTimer() override;
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool value);
+  Cardinal Interval() const { return FInterval; }
+  void SetInterval(Cardinal value);
+  const std::function<void(TObject*)>& OnTimer() const { return FOnTimer; }
+  void SetOnTimer(std::function<void(TObject*)> handler);
+
+private:
+  void update_timer();
+  bool FEnabled = true;
+  Cardinal FInterval = 1000;
+  std::function<void(TObject*)> FOnTimer;
+  gui::TTimerId FId = 0;
+};
+
+}  // namespace qninet

@@ -1,0 +1,60 @@
+#pragma once
+// Pictures as data: the bytes of an image with its format and size. Backends draw them.
+
+#include <memory>
+#include <string>
+
+#include "qninet/rtl/Classes.h"
+
+namespace qninet {
+
+/// An image held as its encoded bytes (PNG, JPEG, GIF, BMP, ICO), with the size read from them.
+class QNINET_API TGraphic : public TPersistent {
+  QNINET_OBJECT(TGraphic, TPersistent)
+public:
+  bool Empty() const { return FData.empty(); }
+  Integer Width() const { return FWidth; }
+  Integer Height() const { return FHeight; }
+  const std::string& Data() const { return FData; }
+  /// "png", "jpeg", "gif", "bmp", "ico" or empty.
+  const std::string& Format() const { return FFormat; }
+  /// Takes encoded image bytes. Raises `EInvalidGraphic` "Unknown picture file format" when
+  /// the bytes are of no known format; leaves the graphic unchanged then.
+  void LoadFromBytes(std::string bytes);
+  /// Raises the file errors of `TFileStream`, or `EInvalidGraphic`.
+  void LoadFromFile(const String& fileName);
+  void SaveToFile(const String& fileName) const;
+  void Clear();
+  void Assign(const TPersistent* Source) override;
+
+private:
+  std::string FData;
+  std::string FFormat;
+  Integer FWidth = 0;
+  Integer FHeight = 0;
+};
+
+class QNINET_API TIcon : public TGraphic {
+  QNINET_OBJECT(TIcon, TGraphic)
+};
+
+/// Holds one graphic, owned.
+class QNINET_API TPicture : public TPersistent {
+  QNINET_OBJECT(TPicture, TPersistent)
+public:
+  TPicture();
+  ~TPicture() override;
+  TGraphic* Graphic() const { return FGraphic.get(); }
+  void SetGraphic(const TGraphic* value);
+  bool Empty() const { return !FGraphic || FGraphic->Empty(); }
+  void LoadFromFile(const String& fileName);
+  void Assign(const TPersistent* Source) override;
+
+private:
+  std::unique_ptr<TGraphic> FGraphic;
+};
+
+/// Reads the format and pixel size of encoded image bytes; false when none is recognised.
+QNINET_API bool probe_image(std::string_view bytes, std::string& format, Integer& width, Integer& height);
+
+}  // namespace qninet
