@@ -1,0 +1,176 @@
+#pragma once
+// The library's own forgiving XML engine: a node tree, a single-pass parser that never
+// reports a syntax error, and loading from streams and files with byte-order marks.
+
+#include <functional>
+#include <vector>
+
+#include "qninet/rtl/Classes.h"
+#include "qninet/rtl/DateUtils.h"
+#include "qninet/rtl/Streams.h"
+#include "qninet/rtl/TypInfo.h"
+
+namespace qninet {
+
+enum TQNXMLItemKind : std::uint8_t { ikProperty, ikAttribute, ikComment, ikCDATA };
+QNINET_DECLARE_ENUM_INFO(TQNXMLItemKind)
+
+class TQNXMLItem;
+template <class Source> class XMLParser;
+
+/// The child items of an item, in document order; owns them.
+class QNINET_API TQNXMLItems : public TPersistent {
+  QNINET_OBJECT(TQNXMLItems, TPersistent)
+public:
+  TQNXMLItems() = default;
+  /// Destroys every item (`Clear`).
+  ~TQNXMLItems() override;
+
+  int Count() const { return static_cast<int>(FList.size()); }
+  /// The item at `index` (from 0); raises `EListError` for an index out of range.
+  TQNXMLItem* Items(int index) const;
+  /// The item at `index` without a range check.
+  TQNXMLItem* operator[](int index) const { return FList[static_cast<std::size_t>(index)]; }
+  /// A new item with `ParentItem` as owner and parent (level one deeper), appended here.
+  TQNXMLItem* AddItem(TQNXMLItem* ParentItem);
+  /// Destroys every item of the list, and with them their subtrees.
+  virtual void Clear();
+  /// Replaces the items with deep copies of `Source`'s (a `TQNXMLItems`), parented to the
+  /// item that holds this list.
+  void Assign(const TPersistent* Source) override;
+
+private:
+  friend class TQNXMLItem;
+  void remove(const TQNXMLItem* item);
+  void adopt(TQNXMLItem* item);
+  std::vector<TQNXMLItem*> FList;
+  TQNXMLItem* FHolder = nullptr;
+};
+
+/// One node: an element, an attribute or a comment. Items under an item are owned by the
+/// Items list they were added to; an item made with an item as owner but never added to a
+/// list is its creator's to destroy. Destroying a tree of any depth uses no recursion.
+class QNINET_API TQNXMLItem : public TComponent {
+  QNINET_OBJECT(TQNXMLItem, TComponent)
+public:
+  /// `AOwner` may be an item (which becomes `ParentItem`), the engine or none.
+  explicit TQNXMLItem(TComponent* AOwner);
+  /// Destroys the subtree, then leaves the parent's `Items`.
+  ~TQNXMLItem() override;
+
+  TQNXMLItemKind Kind() const { return FKind; }
+  void SetKind(TQNXMLItemKind value) { FKind = value; }
+  const String& TagName() const { return FTagName; }
+  void SetTagName(const String& value) { FTagName = value; }
+  /// The value; unassigned until a value is set. Any value is kept as its text.
+  Variant Value() const { return FValueAssigned ? Variant(FValueText) : Variant(); }
+  void SetValue(const Variant& value);
+  /// Whether a value was ever assigned (an empty text counts as assigned).
+  bool ValueAssigned() const { return FValueAssigned; }
+  /// The value's text (empty when unassigned), without a copy.
+  const String& ValueText() const { return FValueText; }
+  TQNXMLItems* Items() const { return &FItems; }
+  /// Copies `value`'s items into this item's list (deep copies).
+  void SetItems(const TQNXMLItems* value) { FItems.Assign(value); }
+  TQNXMLItem* ParentItem() const { return FParentItem; }
+  Integer Level() const { return FLevel; }
+  const String& Attributes() const { return FAttributes; }
+  void SetAttributes(const String& value) { FAttributes = value; }
+
+  /// The item itself or the first descendant (pre-order) whose `TagName` equals `XMLTag`
+  /// exactly; without `ExpandAllLevels` only down to the grandchildren. None when absent.
+  TQNXMLItem* GetChild(const String& XMLTag, bool ExpandAllLevels) const;
+  /// The value as text; when it starts with a double quote that quote goes, and so do the
+  /// trailing blanks and quotes.
+  String GetTagXMLValue() const;
+  /// `GetTagXMLValue` with the entity table and numeric character references decoded in
+  /// one pass from left to right.
+  String GetTagValue() const;
+  /// Splits `Attributes` into `ikAttribute` children (raw values, quotes kept) and empties it.
+  void ProcessAttributes();
+  /// Copies kind, name, value, attributes and a deep copy of the items of another item.
+  void Assign(const TPersistent* Source) override;
+
+  /// The parent item, else the component owner.
+  TPersistent* GetOwner() const override;
+
+private:
+  friend class TQNXMLItems;
+  friend class TQNXMLEngine;
+  template <class Source> friend class XMLParser;
+  void append_value(const String& text);
+
+  TQNXMLItemKind FKind = ikProperty;
+  bool FValueAssigned = false;
+  Integer FLevel = 0;
+  String FTagName;
+  String FValueText;
+  String FAttributes;
+  mutable TQNXMLItems FItems;
+  TQNXMLItem* FParentItem = nullptr;
+  TQNXMLItems* FContainer = nullptr;  // the list that holds this item, if any
+};
+
+/// Compares exactly when `Exact`, otherwise ignoring the case of A-Z only.
+QNINET_API bool SameStrings(bool Exact, StringView S1, StringView S2);
+/// "yyyy-mm-ddThh:nn:ss" (anything after the seconds ignored) to a date-time; 0 for an
+/// empty text or anything that does not read as a date and time.
+QNINET_API TDateTime XMLStringToDateTime(const String& S);
+/// `Text` with the entity table and numeric character references decoded in one pass.
+QNINET_API String DecodeXMLEntities(StringView Text);
+
+class TQNXMLEngine;
+/// Asked before an element or comment becomes a child of `ParentNode`; clear `Accept` to
+/// leave the element and its content out.
+using TQNIXMLOnTagEvent = std::function<void(TObject* Sender, TQNXMLItem* ParentNode, const String& ATagName,
+                                             const String& ATagValue, const String& ATagAttributes,
+                                             bool& Accept)>;
+/// Told when an item is closed; set `Cancel` to end the parse there.
+using TQNIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TQNXMLItem*& Node, bool& Cancel)>;
+
+/// The forgiving parser: scans a text once and builds a tree under `RootItem`. It never
+/// raises for malformed input; exceptions from handlers pass to the caller.
+class QNINET_API TQNXMLEngine : public TComponent {
+  QNINET_OBJECT(TQNXMLEngine, TComponent)
+public:
+  explicit TQNXMLEngine(TComponent* AOwner = nullptr);
+  /// Frees the root item and the tree.
+  ~TQNXMLEngine() override;
+
+  TQNXMLItem* RootItem() const { return FRootItem; }
+  /// Takes `value` as the root; the engine frees the root it holds when destroyed.
+  void SetRootItem(TQNXMLItem* value) { FRootItem = value; }
+  const TQNIXMLOnTagEvent& OnTag() const { return FOnTag; }
+  void SetOnTag(TQNIXMLOnTagEvent value) { FOnTag = std::move(value); }
+  const TQNIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
+  void SetOnAfterTag(TQNIXMLOnAfterTagEvent value) { FOnAfterTag = std::move(value); }
+
+  /// True when the text being parsed was decoded from a byte-order-marked encoding.
+  bool UTF8Processed = false;
+
+  /// Parses the first `ALength` characters of `AText` into the tree under `RootItem`
+  /// (added to what is there). Raises only what a handler raises.
+  void ParseXMLFromString(const String& AText, Integer ALength);
+  /// The item (from `ARoot`, or `RootItem` when none, itself included) whose `TagName`
+  /// equals `XMLTag` ignoring ASCII case, first in pre-order; none when absent.
+  TQNXMLItem* GetItemByTag(TQNXMLItem* ARoot, const String& XMLTag) const;
+  /// Returns the part of `AXMLPath` before its first "/" and leaves the rest there.
+  String GetFirstTagName(String& AXMLPath) const;
+  /// Returns the part of `AXMLPath` after its last "/" and leaves the part before it there.
+  String GetLastTagName(String& AXMLPath) const;
+
+  /// Empties the tree below the root, decodes the stream's bytes from its position (marks
+  /// FF FE, FE FF, EF BB BF, else the ANSI code page) and parses them. `AStreamSize` 0 takes
+  /// the stream's size and probes for a 16-bit mark. Stream errors pass to the caller.
+  void LoadFromStream(Integer AStreamSize, TStream* AStream);
+  /// `LoadFromStream` of a file; raises `EFOpenError` when it cannot be opened.
+  void LoadFromFile(const String& AFileName);
+
+private:
+  template <class Source> friend class XMLParser;
+  TQNXMLItem* FRootItem = nullptr;
+  TQNIXMLOnTagEvent FOnTag;
+  TQNIXMLOnAfterTagEvent FOnAfterTag;
+};
+
+}  // namespace qninet
