@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "qninet/rtl/TypInfo.h"
+
+using namespace qninet;
+
+namespace {
+
+enum TColorMode : std::uint8_t { cmMono, cmGray, cmColor };
+}  // namespace
+
+namespace qninet {
+QNINET_DECLARE_ENUM_INFO(TColorMode)
+QNINET_DEFINE_ENUM_INFO(TColorMode, "cmMono", "cmGray", "cmColor")
+}  // namespace qninet
+
+namespace {
+
+std::vector<String>* g_log = nullptr;
+
+class TProbe : public TComponent {
+  QNINET_OBJECT(TProbe, TComponent)
+public:
+  explicit TProbe(TComponent* owner, String tag = u"") : TComponent(owner), FLabel(std::move(tag)) {}
+  ~TProbe() override {
+    if (g_log) g_log->push_back(u"destroy " + FLabel);
+  }
+  TComponent* Peer = nullptr;
+  Integer Size() const { return FSize; }
+  void SetSize(Integer v) { FSize = v; }
+  const String& Label() const { return FLabel; }
+  void SetLabel(const String& v) { FLabel = v; }
+  TColorMode Mode() const { return FMode; }
+  void SetMode(TColorMode v) { FMode = v; }
+
+protected:
+  void Notification(TComponent* c, TOperation op) override {
+    if (op == opRemove && c == Peer) Peer = nullptr;
+  }
+
+private:
+  Integer FSize = 8;
+  String FLabel;
+  TColorMode FMode = cmGray;
+};
+
+class TDerivedProbe : public TProbe {
+  QNINET_OBJECT(TDerivedProbe, TProbe)
+public:
+  using TProbe::TProbe;
+  bool Flag() const { return FFlag; }
+  void SetFlag(bool v) { FFlag = v; }
+
+private:
+  bool FFlag = false;
+};
+
+class TOther : public TPersistent {
+  QNINET_OBJECT(TOther, TPersistent)
+};
+
+}  // namespace
+
+QNINET_CLASS_INFO(TProbe,
+                  Published("Size", &Self::Size, &Self::SetSize, 8),
+                  Published("Label", &Self::Label, &Self::SetLabel),
+                  Published("Mode", &Self::Mode, &Self::SetMode, cmGray))
+QNINET_CLASS_INFO(TDerivedProbe, Published("Flag", &Self::Flag, &Self::SetFlag, false),
+                  Published("Size", &Self::Size, &Self::SetSize, 16))
+QNINET_CLASS_INFO(TOther)
+
+TEST(ComponentOwnership, OwnerDestroysWhatItOwnsDeepestLast) {
+  std::vector<String> log;
+  g_log = &log;
+  {
+    TProbe root(nullptr, u"root");
+    auto* a = new TProbe(&root, u"a");
+    new TProbe(a, u"a1");
+    new TProbe(&root, u"b");
+    EXPECT_EQ(root.ComponentCount(), 2);
+    EXPECT_EQ(a->Owner(), &root);
+  }
+  g_log = nullptr;
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0], u"destroy root");  // the root's own destructor body runs first
+  EXPECT_EQ(log.back(), u"destroy a1");
+}
+
+TEST(ComponentOwnership, DestroyingAnOwnedComponentLeavesItsOwner) {
+  TProbe root(nullptr);
+  auto* a = new TProbe(&root);
+  delete a;
+  EXPECT_EQ(root.ComponentCount(), 0);
+  EXPECT_THROW(root.Components(0), EListError);
+}
+
+TEST(ComponentNotification, FreeNotificationClearsReferences) {
+  TProbe holder(nullptr);
+  auto target = std::make_unique<TProbe>(nullptr);
+  holder.Peer = target.get();
+  target->FreeNotification(&holder);
+  target.reset();
+  EXPECT_EQ(holder.Peer, nullptr);
+}
+
+TEST(ComponentNotification, EitherSideMayGoFirst) {
+  auto holder = std::make_unique<TProbe>(nullptr);
+  TProbe target(nullptr);
+  holder->Peer = &target;
+  target.FreeNotification(holder.get());
+  holder.reset();  // the target must not call back into the destroyed holder later
+  SUCCEED();
+}
+
+TEST(ComponentNames, UniqueWithinOwnerAndValidIdentifiers) {
+  TProbe root(nullptr);
+  auto* a = new TProbe(&root);
+  auto* b = new TProbe(&root);
+  a->SetName(u"Edit1");
+  EXPECT_THROW(b->SetName(u"edit1"), EComponentError);
+  EXPECT_THROW(b->SetName(u"1abc"), EComponentError);
+  b->SetName(u"Edit2");
+  EXPECT_EQ(root.FindComponent(u"EDIT2"), b);
+}
+
+TEST(ComponentState, LoadingStateEndsInLoaded) {
+  TProbe p(nullptr);
+  p.BeginLoading();
+  EXPECT_TRUE(p.ComponentState().Contains(csLoading));
+  p.EndLoading();
+  EXPECT_FALSE(p.ComponentState().Contains(csLoading));
+  p.SetDesigning(true);
+  EXPECT_TRUE(p.ComponentState().Contains(csDesigning));
+}
+
+TEST(PersistentAssign, RefusesForeignClassesWithTheFrameworkMessage) {
+  TProbe p(nullptr);
+  TOther o;
+  try {
+    p.Assign(&o);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), u"Cannot assign a TOther to a TProbe");
+  }
+  try {
+    o.Assign(nullptr);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), u"Cannot assign a nil to a TOther");
+  }
+}
+
+TEST(PublishedProperties, BaseFirstInDeclarationOrder) {
+  TDerivedProbe d(nullptr);
+  std::vector<std::string> names;
+  for (const auto& p : GetPropList(d)) names.emplace_back(p.Name);
+  const std::vector<std::string> expected{"Name", "Tag", "Size", "Label", "Mode", "Flag"};
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(d.ClassName(), u"TDerivedProbe");
+  EXPECT_TRUE(d.InheritsFrom(TComponent::StaticClassInfo()));
+}
+
+TEST(PublishedProperties, ReadAndWriteByNameWithDefaults) {
+  TDerivedProbe d(nullptr);
+  SetPropValue(d, "size", Variant(Integer{12}));
+  EXPECT_EQ(d.Size(), 12);
+  SetPropValue(d, "Mode", Variant(Integer{cmColor}));
+  EXPECT_EQ(d.Mode(), cmColor);
+  const TPropInfo* mode = FindPropInfo(d, "Mode");
+  ASSERT_NE(mode, nullptr);
+  EXPECT_EQ(mode->Kind, tkEnumeration);
+  EXPECT_STREQ(mode->TypeName, "TColorMode");
+  EXPECT_EQ(mode->Enum->NameOf(2), u"cmColor");
+  EXPECT_TRUE(mode->IsStored(d));
+  // The derived class's own default for Size replaces the base's.
+  const TPropInfo* size = FindPropInfo(d, "Size");
+  EXPECT_EQ(size->Default, Variant(Int64{16}));
+  SetPropValue(d, "Size", Variant(Integer{16}));
+  EXPECT_FALSE(size->IsStored(d));
+  EXPECT_FALSE(FindPropInfo(d, "Label")->IsStored(d));  // empty text is the default
+  EXPECT_THROW(GetPropValue(d, "Nope"), EConvertError);
+}
+
+TEST(VariantValues, UnassignedDiffersFromEmptyText) {
+  Variant none;
+  Variant empty(String{});
+  EXPECT_TRUE(none.IsUnassigned());
+  EXPECT_FALSE(empty.IsUnassigned());
+  EXPECT_FALSE(none == empty);
+  EXPECT_EQ(Variant(String(u"42")).AsInteger(), 42);
+  EXPECT_THROW(Variant(String(u"x")).AsInt64(), EConvertError);
+  EXPECT_EQ(Variant(true).AsString(), u"True");
+}
+
+TEST(SetType, IncludeExcludeAndAlgebra) {
+  TSet<TColorMode> s{cmMono};
+  s.Include(cmColor);
+  EXPECT_TRUE(s.Contains(cmColor));
+  EXPECT_FALSE(s.Contains(cmGray));
+  EXPECT_EQ((s - TSet<TColorMode>{cmMono}), TSet<TColorMode>{cmColor});
+  EXPECT_TRUE((s * TSet<TColorMode>{cmGray}).Empty());
+}

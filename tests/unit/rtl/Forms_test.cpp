@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/Forms.h"
+
+using namespace qninet;
+
+TEST(FormModel, ModelessFormsRepaintOnlyWhileShown) {
+  gui::TScriptedGui gui;
+  TForm form(nullptr);
+  auto* status = new TLabel(&form);
+  status->SetName(u"lblStatus");
+  status->SetCaption(u"idle");
+  EXPECT_EQ(gui.FormChangedCount(), 0);
+  form.Show();
+  status->SetCaption(u"busy");
+  auto* bar = new TProgressBar(&form);
+  bar->SetMax(Int64{5} << 32);  // byte counts beyond 4 GiB fit
+  bar->SetPosition(Int64{3} << 32);
+  EXPECT_GE(gui.FormChangedCount(), 3);
+  EXPECT_EQ(form.StatusText(), u"busy");
+  form.Hide();
+  const int after = gui.FormChangedCount();
+  status->SetCaption(u"done");
+  EXPECT_EQ(gui.FormChangedCount(), after);
+  ASSERT_EQ(gui.ShownForms().size(), 1u);
+  EXPECT_EQ(gui.ShownForms()[0].Texts.at(u"lblStatus"), u"busy");
+}
+
+TEST(FormModel, ProcessMessagesLetsAHandlerClickCancel) {
+  gui::TScriptedGui gui;
+  TForm form(nullptr);
+  auto* cancel = new TButton(&form);
+  cancel->SetName(u"btnCancel");
+  bool canceled = false;
+  cancel->SetOnClick([&](TObject*) { canceled = true; });
+  gui.SetOnMessages([](TForm& f) { static_cast<TButton*>(f.FindControl(u"btnCancel"))->Click(); });
+  form.Show();
+  Application().ProcessMessages();
+  EXPECT_TRUE(canceled);
+  cancel->SetEnabled(false);
+  canceled = false;
+  Application().ProcessMessages();
+  EXPECT_FALSE(canceled);  // a disabled button does not click
+}
+
+TEST(FormModel, DestroyingAShownFormHidesIt) {
+  gui::TScriptedGui gui;
+  {
+    TForm form(nullptr);
+    form.Show();
+    EXPECT_EQ(gui.ModelessForms().size(), 1u);
+  }
+  EXPECT_TRUE(gui.ModelessForms().empty());
+}
+
+TEST(Timers, TickThroughTheEventLoopAndStopWhenDisabled) {
+  gui::TScriptedGui gui;
+  TTimer timer(nullptr);
+  int ticks = 0;
+  timer.SetInterval(1);
+  timer.SetOnTimer([&](TObject*) { ++ticks; });
+  EXPECT_EQ(gui.Timers().Count(), 1u);
+  EXPECT_TRUE(gui.RunUntil([&] { return ticks >= 2; }, 2000));
+  timer.SetEnabled(false);
+  EXPECT_EQ(gui.Timers().Count(), 0u);
+  gui.Timers().FireAll();
+  const int seen = ticks;
+  gui.ProcessMessages();
+  EXPECT_EQ(ticks, seen);
+}
+
+TEST(Timers, DesigningTimersDoNotRun) {
+  gui::TScriptedGui gui;
+  TTimer timer(nullptr);
+  timer.SetDesigning(true);
+  timer.SetOnTimer([](TObject*) {});
+  EXPECT_EQ(gui.Timers().Count(), 0u);
+}
+
+TEST(Messages, MessageBoxIsRecordedAndAnswered) {
+  gui::TScriptedGui gui;
+  gui.AnswerNextMessage(mrNo);
+  EXPECT_EQ(Application().MessageBox(u"Replace?", u"Update", gui::mbYesNo), mrNo);
+  EXPECT_EQ(Application().MessageBox(u"Done", u"Update"), mrOk);
+  ASSERT_EQ(gui.Messages().size(), 2u);
+  EXPECT_EQ(gui.Messages()[0].Text, u"Replace?");
+}
+
+TEST(Graphics, UnknownBytesAreRefusedAndKnownOnesSized) {
+  TGraphic g;
+  EXPECT_THROW(g.LoadFromBytes("not an image"), EInvalidGraphic);
+  EXPECT_TRUE(g.Empty());
+  std::string gif = "GIF89a";
+  gif += std::string("\x10\x00\x20\x00", 4);
+  g.LoadFromBytes(gif);
+  EXPECT_EQ(g.Format(), "gif");
+  EXPECT_EQ(g.Width(), 16);
+  EXPECT_EQ(g.Height(), 32);
+  TPicture p;
+  p.SetGraphic(&g);
+  TPicture q;
+  q.Assign(&p);
+  EXPECT_EQ(q.Graphic()->Data(), gif);
+  EXPECT_NE(q.Graphic(), p.Graphic());  // copied, not shared
+}
