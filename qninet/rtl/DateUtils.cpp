@@ -71,7 +71,7 @@ void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
   std::int64_t ms = to_ms(dt);
   std::int64_t days = ms / 86400000LL;
   if (ms < 0 && ms % 86400000LL != 0) --days;
-  std::int64_t t = days + kDateDelta;  // days since 0001-01-01, 0-based
+  std::int64_t t = days + kDateDelta - 1;  // days since 0001-01-01, 0-based
   if (t < 0) {
     year = month = day = 0;
     return;

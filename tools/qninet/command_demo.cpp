@@ -3,6 +3,9 @@
 #include <iostream>
 
 #include "Command.h"
+#include "qninet/core/QNILogOn.h"
+#include "qninet/core/qniutil.h"
+#include "qninet/rtl/Strings.h"
 
 namespace qninet::tool {
 namespace {
@@ -26,6 +29,27 @@ int run_demo(const std::string& only) {
   std::cout << "\n" << ran - failed << " passed, " << failed << " failed\n";
   return failed == 0 ? 0 : 1;
 }
+
+// The framework under everything else: text decoding, entities, Base64, string lists, and the
+// logon prompt, which answers Cancel at once when there is no terminal to ask on.
+bool demo_framework(std::ostream& out) {
+  String utf8;
+  for (unsigned char c : std::string("gr\xC3\xBC\xC3\x9F \xF0\x9F\x8C\x8D")) utf8.push_back(c);
+  const String decoded = Utf8Decode(utf8);
+  out << "Utf8Decode: " << utf8.size() << " byte-characters -> \"" << ToUtf8(decoded) << "\" ("
+      << decoded.size() << " UTF-16 units)\n";
+  String page = u"20&deg; &plusmn;1 &amp;lt; stays escaped &lt;b&gt;";
+  ReplaceHTMLChars(page);
+  out << "ReplaceHTMLChars: " << ToUtf8(page) << "\n";
+  out << "Encode64(\"user:pass\"): " << ToUtf8(Encode64(u"user:pass")) << "\n";
+  TStringList list;
+  list.SetText(u"Host=whois.example\r\nPort=43\nProtocol=WHOIS");
+  out << "TStringList: " << list.Count() << " lines, Values[Port] = " << ToUtf8(list.Values(u"Port")) << "\n";
+  return decoded == u"gr\u00FC\u00DF \U0001F30D" && page == u"20\u00B0 +1 &lt; stays escaped <b>" &&
+         list.Values(u"Port") == u"43";
+}
+
+const DemoRegistrar framework_step(DemoStep{10, "Framework and text utilities", demo_framework});
 
 const CommandRegistrar registrar(1000, [](CLI::App& app, RunState& state) {
   auto* cmd = app.add_subcommand("demo", "Tour the components against loopback servers (no internet)");

@@ -7,15 +7,13 @@
 
 using namespace qninet;
 
-namespace {
-
+// Enumeration information is found next to the enumeration, by argument-dependent look-up.
+namespace classes_test {
 enum TColorMode : std::uint8_t { cmMono, cmGray, cmColor };
-}  // namespace
-
-namespace qninet {
 QNINET_DECLARE_ENUM_INFO(TColorMode)
 QNINET_DEFINE_ENUM_INFO(TColorMode, "cmMono", "cmGray", "cmColor")
-}  // namespace qninet
+}  // namespace classes_test
+using namespace classes_test;
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "harness/TempDir.h"
 #include "qninet/rtl/Collections.h"
+#include "qninet/rtl/Graphics.h"
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/Strings.h"
 
@@ -102,8 +103,8 @@ TEST(StringListAssign, CopiesLinesAndRefusesOtherClasses) {
   b.Add(u"old");
   b.Assign(&a);
   EXPECT_TRUE(b.Equals(a));
-  TMemoryStream m;
-  EXPECT_THROW(b.Assign(&m), EConvertError);
+  TPicture foreign;
+  EXPECT_THROW(b.Assign(&foreign), EConvertError);
 }
 
 TEST(StringListFiles, SaveAndLoadKeepTextAndDetectEncodings) {
