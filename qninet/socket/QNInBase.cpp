@@ -1,5 +1,12 @@
 #include "qninet/socket/QNInBase.h"
 
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "qninet/core/QNILogOn.h"
+#include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/rtl/TypInfo.h"
 
@@ -25,5 +32,331 @@ void TQNInetProxy::Assign(const TPersistent* Source) {
 }
 
 void TQNInetProxy::FillProxyInfo() { ReadProxyInfo(FProxyServer, FUseProxyServer, FProxyPort); }
+
+// ---------------------------------------------------------------------------------------------
+// TQNInetBase
+
+QNINET_CLASS_INFO(TQNInetBase,
+                  Published("About", &Self::About, &Self::SetAbout, u""),
+                  Published("Port", &Self::Port, &Self::SetPort, 0),
+                  Published("Host", &Self::Host, &Self::SetHost, u""),
+                  Published("Address", &Self::Address, &Self::SetAddress, u""),
+                  Published("KeepConnection", &Self::KeepConnection, &Self::SetKeepConnection, false),
+                  Published("Proxy", &Self::Proxy),
+                  Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
+                  Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
+                  PublishedEvent("OnConnect", &Self::OnConnect),
+                  PublishedEvent("OnDisconnect", &Self::OnDisconnect),
+                  PublishedEvent("OnError", &Self::OnError),
+                  PublishedEvent("OnLookup", &Self::OnLookup),
+                  PublishedEvent("OnConnecting", &Self::OnConnecting),
+                  PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
+                  PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
+                  PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
+                  PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
+
+namespace {
+
+constexpr std::size_t kReadSize = 16386;
+const char16_t kNoAnswer[] = u"No answer from server";
+
+/// The bytes of an answer, kept in blocks that grow to 64 MiB. Turning them into the answer
+/// text frees each block once widened, so a large answer peaks near its UTF-16 size plus its
+/// byte size instead of the three copies that doubling one string would hold.
+class answer_bytes {
+public:
+  bool empty() const { return FTotal == 0; }
+  void append(const char* p, std::size_t n) {
+    FTotal += n;
+    while (n > 0) {
+      if (FBlocks.empty() || FUsed == FCapacity) add_block();
+      const std::size_t k = std::min(n, FCapacity - FUsed);
+      std::memcpy(FBlocks.back().Data.get() + FUsed, p, k);
+      FUsed += k;
+      FBlocks.back().Used = FUsed;
+      p += k;
+      n -= k;
+    }
+  }
+  String take() {
+    String text;
+    text.reserve(FTotal);
+    std::array<char16_t, 8192> wide;
+    for (auto& block : FBlocks) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(block.Data.get());
+      for (std::size_t at = 0; at < block.Used;) {
+        const std::size_t k = std::min(wide.size(), block.Used - at);
+        for (std::size_t i = 0; i < k; ++i) wide[i] = bytes[at + i];
+        text.append(wide.data(), k);
+        at += k;
+      }
+      block.Data.reset();
+    }
+    FBlocks.clear();
+    FTotal = 0;
+    return text;
+  }
+
+private:
+  struct Block {
+    std::unique_ptr<char[]> Data;
+    std::size_t Used = 0;
+  };
+  void add_block() {
+    FCapacity = FBlocks.empty() ? 2 * kReadSize : std::min<std::size_t>(FCapacity * 2, 64u << 20);
+    FBlocks.push_back(Block{std::unique_ptr<char[]>(new char[FCapacity]), 0});
+    FUsed = 0;
+  }
+  std::vector<Block> FBlocks;
+  std::size_t FCapacity = 0;
+  std::size_t FUsed = 0;
+  std::size_t FTotal = 0;
+};
+
+}  // namespace
+
+Integer first_chunk_status(StringView chunk) {
+  const auto blank = chunk.find(u' ');
+  if (blank == StringView::npos) return 200;
+  return StrToIntDef(chunk.substr(blank + 1, 3), 200);
+}
+
+TQNInetBase::TQNInetBase(TComponent* AOwner) : TComponent(AOwner) {
+  StepCount = 1;
+  FProxy = std::make_unique<TQNInetProxy>();
+  FProxy->SetPort(0);
+  FLoginPrompt = true;
+  FClientSocket = new platform::TClientSocket(this);
+  using namespace std::placeholders;
+  FClientSocket->SetOnLookup([this](TObject* s, platform::TClientSocket* c) { DoLookup(s, c); });
+  FClientSocket->SetOnConnecting([this](TObject* s, platform::TClientSocket* c) { DoConnecting(s, c); });
+  FClientSocket->SetOnConnect([this](TObject* s, platform::TClientSocket* c) { DoConnect(s, c); });
+  FClientSocket->SetOnDisconnect([this](TObject* s, platform::TClientSocket* c) { DoDisconnect(s, c); });
+  FClientSocket->SetOnError([this](TObject* s, platform::TClientSocket* c, TErrorEvent e, Integer& code) {
+    DoError(s, c, e, code);
+  });
+  FClientSocket->SetClientType(platform::ctBlocking);
+  FClientSocket->SetTimeout(FTimeout);
+  FKeepConnection = false;
+}
+
+TQNInetBase::~TQNInetBase() { FProxy.reset(); }
+
+void TQNInetBase::DoLookup(TObject* Sender, platform::TClientSocket* Socket) {
+  if (FOnLookup) FOnLookup(Sender, Socket);
+}
+
+void TQNInetBase::DoConnecting(TObject* Sender, platform::TClientSocket* Socket) {
+  if (FOnConnecting) FOnConnecting(Sender, Socket);
+}
+
+void TQNInetBase::DoConnect(TObject* Sender, platform::TClientSocket* Socket) {
+  FConnected = true;
+  if (FOnConnect) FOnConnect(Sender, Socket);
+}
+
+void TQNInetBase::DoDisconnect(TObject* Sender, platform::TClientSocket* Socket) {
+  FConnected = false;
+  if (FOnDisconnect) FOnDisconnect(Sender, Socket);
+}
+
+void TQNInetBase::DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent,
+                          Integer& ErrorCode) {
+  FConnected = false;
+  if (FOnError) FOnError(Sender, Socket, ErrorEvent, ErrorCode);
+}
+
+platform::TClientType TQNInetBase::ClientType() const { return FClientSocket->ClientType(); }
+void TQNInetBase::SetClientType(platform::TClientType value) { FClientSocket->SetClientType(value); }
+
+Integer TQNInetBase::Port() const { return FClientSocket->Port(); }
+
+void TQNInetBase::SetPort(Integer value) {
+  FPort = value;
+  FClientSocket->SetPort(value);
+}
+
+String TQNInetBase::Host() const { return FClientSocket->Host(); }
+String TQNInetBase::Address() const { return FClientSocket->Address(); }
+
+void TQNInetBase::SetHost(const String& value) {
+  if (AddrIsIP(value)) {
+    FHost.clear();
+    FAddress = value;
+  } else {
+    FHost = value;
+    FAddress.clear();
+  }
+  FClientSocket->SetHost(FHost);
+  FClientSocket->SetAddress(FAddress);
+}
+
+// Both doors sort the value by its form, so Address accepts a name just as Host does.
+void TQNInetBase::SetAddress(const String& value) { SetHost(value); }
+
+void TQNInetBase::SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
+
+void TQNInetBase::SetTimeout(Integer value) {
+  FTimeout = value < 0 ? 0 : value;
+  FClientSocket->SetTimeout(FTimeout);
+}
+
+void TQNInetBase::SetOnSendTextToSocket(TSocketNotifyEvent value) {
+  FOnSendTextToSocket = std::move(value);
+  FClientSocket->SetOnWrite(FOnSendTextToSocket);
+}
+
+void TQNInetBase::SetOnReceiveTextFromSocket(TSocketNotifyEvent value) {
+  FOnReceiveTextFromSocket = std::move(value);
+  FClientSocket->SetOnRead(FOnReceiveTextFromSocket);
+}
+
+bool TQNInetBase::AddrIsIP(const String& S) {
+  Integer pieces[5] = {-1, -1, -1, -1, -1};
+  int count = 0;
+  String piece;
+  for (std::size_t i = 0; i < S.size() && count < 5; ++i) {
+    const bool last = i + 1 == S.size();
+    if (S[i] != u'.' && !last) {
+      piece += S[i];
+      continue;
+    }
+    if (last) piece += S[i];  // the last character joins its piece, even a dot
+    pieces[count++] = StrToIntDef(piece, -1);
+    piece.clear();
+  }
+  for (int i = 0; i < 4; ++i)
+    if (pieces[i] < 0 || pieces[i] > 255) return false;
+  return pieces[4] == -1;
+}
+
+bool TQNInetBase::goes_to_proxy() const { return FProxy->UseProxy() && !FProxy->Server().empty(); }
+
+void TQNInetBase::point_socket_at(const String& host, const String& address, Integer port) {
+  FClientSocket->SetHost(host);
+  FClientSocket->SetAddress(address);
+  FClientSocket->SetPort(port);
+}
+
+String TQNInetBase::GetQuery() { return String(); }
+
+String TQNInetBase::GetRawHeaders() {
+  String R;
+  if (FProxy->UseProxy()) {
+    // The credentials are the proxy's: a server reached directly must never see them.
+    if (goes_to_proxy()) {
+      if (FLoginPrompt) {
+        String user = FProxy->User();
+        String password = FProxy->Password();
+        if (QNInAskLogon(strQNInProxyLogon, user, password)) {
+          FProxy->SetUser(user);
+          FProxy->SetPassword(password);
+        }
+      }
+      if (!FProxy->User().empty()) R += u"Username: " + FProxy->User() + u"\r\n";
+      if (!FProxy->Password().empty()) R += u"Password: " + FProxy->Password() + u"\r\n";
+    }
+  } else {
+    R += u"Proxy-Connection: Keep-Alive\r\n";
+  }
+  R += u"\r\n";
+  return R;
+}
+
+void TQNInetBase::Connect() {
+  if (FConnected) return;
+  if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);
+  if (goes_to_proxy()) {
+    const String& server = FProxy->Server();
+    if (AddrIsIP(server))
+      point_socket_at(String(), server, FProxy->Port());
+    else
+      point_socket_at(server, String(), FProxy->Port());
+  } else {
+    // A run through a proxy left its endpoint in the socket; go back to the server's own.
+    point_socket_at(FHost, FAddress, FPort);
+  }
+  FClientSocket->Open();
+}
+
+void TQNInetBase::Disconnect() {
+  if (FConnected) FClientSocket->Close();
+}
+
+void TQNInetBase::BeforeExecute() {
+  if (FOnBeforeExecute) FOnBeforeExecute(this);
+}
+
+void TQNInetBase::AfterExecute(String& Text) {
+  if (FOnAfterExecute) FOnAfterExecute(this, Text);
+}
+
+Integer TQNInetBase::SendToSocket(const String& S) {
+  const std::string bytes = ToBytes(S);
+  return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size()));
+}
+
+Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
+  return FClientSocket->ReceiveBuf(Buffer, Count);
+}
+
+String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
+
+String TQNInetBase::InternalExecute() {
+  String query = GetQuery();
+  if (!query.empty()) query += GetRawHeaders();
+  Integer n = query.empty() ? 1 : SendToSocket(query);
+  if (n <= 0) return kNoAnswer;
+
+  answer_bytes answer;
+  std::array<char, kReadSize> buffer;
+  do {
+    std::memset(buffer.data(), 0, buffer.size());
+    n = ReceiveFromSocket(buffer.data(), static_cast<Integer>(buffer.size()));
+    if (n <= 0) break;
+    if (answer.empty()) {
+      // Only the first chunk is examined, whatever the protocol.
+      const String head = FromBytes(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      switch (first_chunk_status(head)) {
+        case 401: throw Exception(strQNInEAuthRequired);
+        case 404: throw Exception(strQNInEFileNotFound);
+        case 407: throw Exception(strQNInEProxyAuth);
+        default: break;
+      }
+    }
+    answer.append(buffer.data(), static_cast<std::size_t>(n));
+  } while (n > 0);
+  return answer.take();
+}
+
+String TQNInetBase::Execute() {
+  FLastError.clear();
+  try {
+    BeforeExecute();
+    if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);
+    Connect();
+  } catch (const Exception& e) {
+    FLastError = e.Message();
+    throw;
+  }
+  try {
+    String result;
+    CurrentStep = 0;
+    while (CurrentStep < StepCount) {
+      String text = InternalExecute();
+      AfterExecute(text);
+      if (result.empty())
+        result = std::move(text);
+      else
+        result += text;
+      ++CurrentStep;
+    }
+    if (!FKeepConnection) Disconnect();
+    return result;
+  } catch (const Exception& e) {
+    FLastError = e.Message();
+    return e.Message();
+  }
+}
 
 }  // namespace qninet

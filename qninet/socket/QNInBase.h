@@ -1,6 +1,10 @@
 #pragma once
-// The proxy settings that both engines own.
+// The socket query engine that every one-connection client rides on, and the proxy settings
+// that both engines own.
 
+#include <functional>
+
+#include "qninet/platform/ClientSocket.h"
 #include "qninet/rtl/Classes.h"
 
 namespace qninet {
@@ -36,5 +40,148 @@ private:
   String FProxyPassword;
   Integer FProxyPort = 0;
 };
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+/// The answer of one step, by reference so that a handler can rewrite it.
+using TQNIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
+
+/// The base of every component that talks to a server over one TCP connection.
+///
+/// `Execute` runs the cycle: `BeforeExecute`, the server check, `Connect`, then `StepCount`
+/// times `InternalExecute` (query, header block, send, read until the server closes) and
+/// `AfterExecute`, then `Disconnect` unless `KeepConnection`. Wire text is one byte per
+/// character both ways. The connection goes to `Proxy.Server`:`Proxy.Port` when `UseProxy` is
+/// set and `Server` is not empty, else to the server's own endpoint.
+class QNINET_API TQNInetBase : public TComponent {
+  QNINET_OBJECT(TQNInetBase, TComponent)
+public:
+  explicit TQNInetBase(TComponent* AOwner);
+  ~TQNInetBase() override;
+
+  /// The cycle: BeforeExecute, server check, Connect, StepCount x (InternalExecute,
+  /// AfterExecute), Disconnect unless KeepConnection. Returns the answers concatenated, or the
+  /// message of an exception raised inside the cycle (then `LastError()` holds it too; the
+  /// connection stays as the failure left it). Raises `Exception` "Host/Address is not
+  /// defined." when no server is set, and `ESocketError` when connecting fails.
+  String Execute();
+  /// The query text of a step; the base returns empty (nothing is sent, the engine only reads).
+  virtual String GetQuery();
+  /// The header block appended to a non-empty query: the proxy's credential lines when the
+  /// connection goes to a proxy (after the logon prompt when `LoginPrompt`), "Proxy-Connection:
+  /// Keep-Alive" without `UseProxy`, then an empty line.
+  virtual String GetRawHeaders();
+  /// Opens the connection unless open (to the proxy or to the server). Raises `Exception`
+  /// "Host/Address is not defined." or the socket's `ESocketError`.
+  virtual void Connect();
+  /// Closes the connection when open (the disconnected notification fires).
+  virtual void Disconnect();
+  /// Whether `S` has the form of a dotted IPv4 address: four pieces 0..255 and no fifth
+  /// number ("1.2.3.4.x" passes, "1.2.3.4." does not).
+  static bool AddrIsIP(const String& S);
+  /// The message that the last `Execute` returned (or raised) in place of the answers; empty
+  /// after a cycle that completed.
+  const String& LastError() const { return FLastError; }
+  /// Whether the socket is connected (from its connected notification to its disconnected or
+  /// error notification).
+  bool Connected() const { return FConnected; }
+  platform::TClientType ClientType() const;
+  void SetClientType(platform::TClientType value);
+
+  /// Always empty; writing discards the value.
+  String About() const { return FAbout; }
+  void SetAbout(const String&) {}
+  /// The socket's port.
+  Integer Port() const;
+  void SetPort(Integer value);
+  /// The socket's server name; writing a dotted address puts it in `Address` instead.
+  String Host() const;
+  void SetHost(const String& value);
+  /// The socket's dotted address; writing a name puts it in `Host` instead.
+  String Address() const;
+  void SetAddress(const String& value);
+  bool KeepConnection() const { return FKeepConnection; }
+  void SetKeepConnection(bool value) { FKeepConnection = value; }
+  TQNInetProxy* Proxy() const { return FProxy.get(); }
+  /// Copies the given settings into the component's own proxy object.
+  void SetProxy(const TQNInetProxy* value);
+  bool LoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool value) { FLoginPrompt = value; }
+  /// Milliseconds that the connect and each wait for data may take (default 60000); 0 waits
+  /// as long as the platform does.
+  Integer Timeout() const { return FTimeout; }
+  void SetTimeout(Integer value);
+
+  const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
+  void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
+  const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
+  void SetOnDisconnect(TSocketNotifyEvent value) { FOnDisconnect = std::move(value); }
+  const TSocketErrorEvent& OnError() const { return FOnError; }
+  void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
+  const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
+  void SetOnLookup(TSocketNotifyEvent value) { FOnLookup = std::move(value); }
+  const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
+  void SetOnConnecting(TSocketNotifyEvent value) { FOnConnecting = std::move(value); }
+  /// Also handed to the socket's ready-to-write notification.
+  const TSocketNotifyEvent& OnSendTextToSocket() const { return FOnSendTextToSocket; }
+  void SetOnSendTextToSocket(TSocketNotifyEvent value);
+  /// Also handed to the socket's data-ready-to-read notification.
+  const TSocketNotifyEvent& OnReceiveTextFromSocket() const { return FOnReceiveTextFromSocket; }
+  void SetOnReceiveTextFromSocket(TSocketNotifyEvent value);
+  const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
+  void SetOnBeforeExecute(TNotifyEvent value) { FOnBeforeExecute = std::move(value); }
+  const TQNIReceivedEvent& OnAfterExecute() const { return FOnAfterExecute; }
+  void SetOnAfterExecute(TQNIReceivedEvent value) { FOnAfterExecute = std::move(value); }
+
+protected:
+  /// One step: GetQuery + GetRawHeaders, send, read to close in 16386-byte reads. Returns
+  /// the answer ("No answer from server" when sending failed). Raises the message-table
+  /// errors for status 401, 404 or 407 in the first chunk, and the socket's errors.
+  virtual String InternalExecute();
+  /// Calls OnBeforeExecute.
+  virtual void BeforeExecute();
+  /// Calls OnAfterExecute(this, Text).
+  virtual void AfterExecute(String& Text);
+  /// Sends each character as one byte (its low 8 bits); returns the count sent (<= 0 failure).
+  Integer SendToSocket(const String& S);
+  /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
+  Integer ReceiveFromSocket(void* Buffer, Integer Count);
+  /// The local host name that the socket reports.
+  String GetLocalHost();
+  platform::TClientSocket* ClientSocket() const { return FClientSocket; }
+
+  Integer CurrentStep = 0;
+  Integer StepCount = 1;
+  String FHost, FAddress;  ///< what the application wrote
+  Integer FPort = 0;
+
+private:
+  void DoLookup(TObject* Sender, platform::TClientSocket* Socket);
+  void DoConnecting(TObject* Sender, platform::TClientSocket* Socket);
+  void DoConnect(TObject* Sender, platform::TClientSocket* Socket);
+  void DoDisconnect(TObject* Sender, platform::TClientSocket* Socket);
+  void DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent,
+               Integer& ErrorCode);
+  /// Whether the connection goes to the proxy rather than to the server.
+  bool goes_to_proxy() const;
+  void point_socket_at(const String& host, const String& address, Integer port);
+
+  platform::TClientSocket* FClientSocket = nullptr;  // owned as a component
+  String FAbout;
+  bool FConnected = false;
+  bool FKeepConnection = false;
+  std::unique_ptr<TQNInetProxy> FProxy;
+  bool FLoginPrompt = true;
+  Integer FTimeout = 60000;
+  String FLastError;
+  TSocketNotifyEvent FOnConnect, FOnDisconnect;
+  TSocketErrorEvent FOnError;
+  TSocketNotifyEvent FOnLookup, FOnConnecting, FOnSendTextToSocket, FOnReceiveTextFromSocket;
+  TNotifyEvent FOnBeforeExecute;
+  TQNIReceivedEvent FOnAfterExecute;
+};
+
+/// The status that the engine reads from the first chunk of an answer: the three characters
+/// after its first blank as a number, 200 when they are none (or there is no blank).
+QNINET_API Integer first_chunk_status(StringView chunk);
 
 }  // namespace qninet

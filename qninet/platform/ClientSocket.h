@@ -1,0 +1,122 @@
+#pragma once
+// The blocking TCP client socket that the socket query engine owns: name look-up (IPv4 and
+// IPv6), a bounded connect, sends that loop over partial sends, receives, close, and the
+// notifications look-up, connecting, connected, disconnected, error, ready-to-read and
+// ready-to-write.
+
+#include <cstdint>
+#include <functional>
+
+#include "qninet/rtl/Classes.h"
+
+namespace qninet {
+
+namespace platform {
+class TClientSocket;
+}
+
+/// The socket operation that failed, as the error notification reports it.
+enum TErrorEvent : std::uint8_t { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
+
+/// Socket notification: `Sender` is the platform socket, `Socket` its connection object (the
+/// same `TClientSocket` here).
+using TSocketNotifyEvent = std::function<void(TObject* Sender, platform::TClientSocket* Socket)>;
+/// Socket error notification; `ErrorCode` is the system's error number (the resolver's code
+/// for a failed look-up) and may be changed by the handler.
+using TSocketErrorEvent = std::function<void(TObject* Sender, platform::TClientSocket* Socket,
+                                             TErrorEvent ErrorEvent, Integer& ErrorCode)>;
+
+namespace platform {
+
+/// Blocking or not; this socket always blocks (each wait bounded by `Timeout`), the value is
+/// kept for the component's `ClientType`.
+enum TClientType : std::uint8_t { ctNonBlocking, ctBlocking };
+
+/// A blocking TCP client over POSIX sockets.
+///
+/// The endpoint is a server name (`Host`, looked up with getaddrinfo, IPv4 or IPv6, IPv6
+/// literals included) or a numeric `Address`; `Address` wins when both are set. A failed
+/// `Open` fires the error notification and raises `ESocketError` with the system's text. A
+/// failed send or receive fires the error notification, closes the descriptor (the connection
+/// is gone) and raises `ESocketError`, unless the handler set the error code to 0: then the
+/// call returns -1. SIGPIPE is never raised.
+class QNINET_API TClientSocket : public TComponent {
+  QNINET_OBJECT(TClientSocket, TComponent)
+public:
+  explicit TClientSocket(TComponent* AOwner);
+  /// Closes the descriptor without notifications.
+  ~TClientSocket() override;
+
+  const String& Host() const { return FHost; }
+  void SetHost(const String& value) { FHost = value; }
+  const String& Address() const { return FAddress; }
+  void SetAddress(const String& value) { FAddress = value; }
+  Integer Port() const { return FPort; }
+  void SetPort(Integer value) { FPort = value; }
+  TClientType ClientType() const { return FClientType; }
+  void SetClientType(TClientType value) { FClientType = value; }
+  /// Milliseconds that the connect and each wait to send or receive may take; 0 waits as long
+  /// as the system does.
+  Integer Timeout() const { return FTimeout; }
+  void SetTimeout(Integer value);
+  /// Whether a connection is open.
+  bool Active() const { return FFd >= 0; }
+
+  /// Looks the endpoint up and connects: notifications look-up (by name only), connecting,
+  /// then connected. Does nothing when already open. Raises `ESocketError` with the system's
+  /// text ("Connection refused", "Connection timed out", the resolver's text) after the error
+  /// notification.
+  void Open();
+  /// Closes an open connection (then the disconnected notification); nothing when closed.
+  void Close();
+  /// Sends all `Count` bytes (looping over partial sends); returns `Count`, or -1 after an
+  /// error whose code the handler cleared. Raises `ESocketError` otherwise, and when closed.
+  Integer SendBuf(const void* Buffer, Integer Count);
+  /// Reads up to `Count` bytes; returns the count read, 0 when the peer has closed, -1 after
+  /// an error whose code the handler cleared. Raises `ESocketError` otherwise ("Connection
+  /// timed out" when no data came within `Timeout`), and when closed.
+  Integer ReceiveBuf(void* Buffer, Integer Count);
+  /// The local host name (gethostname); empty when the system gives none.
+  String LocalHost() const;
+  /// The numeric address of the peer of the open connection ("127.0.0.1", "::1"), else empty.
+  String RemoteAddress() const;
+
+  const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
+  void SetOnLookup(TSocketNotifyEvent value) { FOnLookup = std::move(value); }
+  const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
+  void SetOnConnecting(TSocketNotifyEvent value) { FOnConnecting = std::move(value); }
+  const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
+  void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
+  const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
+  void SetOnDisconnect(TSocketNotifyEvent value) { FOnDisconnect = std::move(value); }
+  const TSocketErrorEvent& OnError() const { return FOnError; }
+  void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
+  /// Fired when data is ready to read, before each receive.
+  const TSocketNotifyEvent& OnRead() const { return FOnRead; }
+  void SetOnRead(TSocketNotifyEvent value) { FOnRead = std::move(value); }
+  /// Fired when the socket is ready to write, before each send.
+  const TSocketNotifyEvent& OnWrite() const { return FOnWrite; }
+  void SetOnWrite(TSocketNotifyEvent value) { FOnWrite = std::move(value); }
+
+private:
+  void notify(const TSocketNotifyEvent& event);
+  /// Fires the error notification and closes; returns the code the handler left.
+  Integer fail(TErrorEvent event, Integer code);
+  void apply_timeouts();
+  void close_quietly();
+
+  String FHost;
+  String FAddress;
+  Integer FPort = 0;
+  TClientType FClientType = ctBlocking;
+  Integer FTimeout = 0;
+  int FFd = -1;
+  TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite;
+  TSocketErrorEvent FOnError;
+};
+
+/// The resolver's text for a getaddrinfo code ("Name or service not known").
+QNINET_API String resolver_error_text(int code);
+
+}  // namespace platform
+}  // namespace qninet
