@@ -1,0 +1,76 @@
+#pragma once
+// The DNS resolver: builds one RFC 1035 query about one name, sends it over TCP and returns the
+// server's reply; a decoder reads such a reply into records rendered as dig renders them.
+
+#include <cstdint>
+#include <vector>
+
+#include "qninet/rtl/TypInfo.h"
+
+namespace qninet {
+
+/// What one question asks for; the ordinal order is the order of the questions in a query.
+enum TQNIDNSRequest : std::uint8_t {
+  irAll, irA, irNS, irName, irSOA, irMB, irMG, irMR, irRR, irWKS, irPTR, irHostInfo,
+  irMailInfo, irMX, irText, irTransferRequest, irMailB
+};
+QNINET_DECLARE_ENUM_INFO(TQNIDNSRequest)
+/// Bit n stands for the request of ordinal n.
+using TQNIDNSRequests = TSet<TQNIDNSRequest>;
+
+/// The record type code a request asks for (irAll 255, irA 1, ... irMailB 253).
+QNINET_API std::uint16_t DNSRequestTypeCode(TQNIDNSRequest Request);
+/// The request for a record type's name as dig writes it ("A", "MX", "CNAME", "ANY", "*",
+/// "NULL", "AXFR"...), any case; false for a name no request asks for.
+QNINET_API bool DNSRequestFromName(const String& Name, TQNIDNSRequest& Request);
+/// The query message, one character per byte: the header (identifier 0x125E, recursion desired,
+/// one question per request) and the questions in request order, the PTR question about the
+/// reversed name under in-addr.arpa. Empty when `Requests` or `Domain` is empty. Labels are
+/// written as given: nothing is checked or escaped.
+QNINET_API String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain);
+
+/// One question of a reply.
+struct TQNIDNSQuestion {
+  String Name;  ///< absolute, with the final dot
+  std::uint16_t Type = 0;
+  std::uint16_t Class = 0;
+};
+
+/// One resource record of a reply.
+struct TQNIDNSRecord {
+  String Name;  ///< absolute, with the final dot
+  std::uint16_t Type = 0;
+  std::uint16_t Class = 0;
+  std::uint32_t TTL = 0;
+  String RawData;  ///< the record data's bytes, one character each
+  String Data;     ///< the data as dig renders it (RFC 3597 generic form for other types)
+};
+
+/// A decoded reply.
+struct TQNIDNSReply {
+  std::uint16_t ID = 0;
+  std::uint16_t Flags = 0;
+  std::vector<TQNIDNSQuestion> Questions;
+  std::vector<TQNIDNSRecord> Answers;
+  std::vector<TQNIDNSRecord> Authority;
+  std::vector<TQNIDNSRecord> Additional;
+  /// The response code (RFC 1035 section 4.1.1): 0 no error, 3 name error...
+  unsigned RCode() const { return Flags & 0x0Fu; }
+  bool Truncated() const { return (Flags & 0x0200u) != 0; }
+};
+
+/// Decodes a reply message (without the TCP length field), following name compression.
+/// Returns false with `Error` set for a message that is cut short or malformed (a pointer loop,
+/// a name over 255 bytes, a record running past the end); never reads outside `Bytes`.
+QNINET_API bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error);
+/// "A", "MX", "AAAA"... or "TYPEn" (RFC 3597).
+QNINET_API String DNSTypeName(std::uint16_t Type);
+/// "IN", "CH", "HS", or "CLASSn".
+QNINET_API String DNSClassName(std::uint16_t Class);
+/// "NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN", "NOTIMP", "REFUSED"... or the number.
+QNINET_API String DNSRCodeName(unsigned RCode);
+/// "name TTL CLASS TYPE data", one record as one line.
+QNINET_API String DNSRecordLine(const TQNIDNSRecord& Record);
+
+
+}  // namespace qninet

@@ -1,0 +1,24 @@
+#pragma once
+// The FedEx tracker: asks the tracking page for tracking numbers and reads the shipment and
+// scan-activity tables between the page's comment markers into name=value lines.
+
+#include <memory>
+
+#include "qninet/rtl/Strings.h"
+
+namespace qninet {
+
+/// The FedEx web site's host: the default `Host`, the Host line and the proxy prefix.
+extern QNINET_API const char16_t* const QNIFedExHost;
+
+/// Each blank becomes "%20"; nothing else is encoded.
+QNINET_API String EncodeBlanks(const String& Value);
+/// One line per table row, the row's cell texts joined by "=": tags are dropped, line ends in
+/// the source dropped, white-space runs shrink, entities are replaced and doubled "=" collapse.
+QNINET_API String HTMLTableToLines(const String& Html);
+/// The text of `Page` after the first `Begin` marker and before the first `End` marker; empty
+/// when either is missing or they are out of order.
+QNINET_API String TextBetweenMarkers(const String& Page, const String& Begin, const String& End);
+
+
+}  // namespace qninet

@@ -1,0 +1,33 @@
+#pragma once
+// The SNTP client (RFC 4330): the transmit time of a time server in this computer's local time.
+
+#include "qninet/rtl/DateUtils.h"
+
+namespace qninet {
+
+/// The scale of the SNTP fraction field as this client reads and writes it.
+inline constexpr double QNISNTPScale = 4294967297.0;
+
+/// UTC minus local time in days (local = UTC − bias), from the platform's time-zone
+/// information: the base bias, plus the standard or daylight bias in force; 0 when the query
+/// fails.
+QNINET_API double TimeZoneBias();
+/// The four bytes of `Value` in reverse order.
+QNINET_API Cardinal SwapBytes(Cardinal Value);
+/// The local date-time of an NTP timestamp given as its two 32-bit fields. Both fields are read
+/// unsigned; a seconds field whose top bit is clear lies in NTP era 1 (from 7 February 2036
+/// 06:28:16 UTC, RFC 4330 section 3). The fraction counts in whole milliseconds only.
+QNINET_API TDateTime NTPTimestamp2DateTime(Integer Seconds, Integer Fraction);
+/// The 48-byte client request (leap 0, version 3, mode 3) as 48 characters, its transmit
+/// timestamp being `LocalNow` shifted by `Bias` days to UTC.
+QNINET_API String SNTPRequestPacket(TDateTime LocalNow, double Bias);
+/// The local date-time of a server reply's transmit timestamp, or 0 when the answer is shorter
+/// than 48 characters or rejected: leap indicator 3 (clock not synchronised), stratum 0 or
+/// above 15, or a transmit timestamp of zero.
+QNINET_API TDateTime SNTPReplyToDateTime(const String& Answer);
+
+
+/// The NTP server used when none is set.
+extern QNINET_API const char16_t* const QNIDefaultSNTPHost;
+
+}  // namespace qninet

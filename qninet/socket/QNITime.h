@@ -1,0 +1,20 @@
+#pragma once
+// The daytime client (RFC 867): the date and time a daytime server writes on its one line.
+
+#include "qninet/rtl/DateUtils.h"
+
+namespace qninet {
+
+/// Reads a daytime answer. An answer whose second blank-separated field is a month name is read
+/// as the inetd forms "06 DEC 2026 20:51:52 UTC" and "Sun Dec  6 20:51:52 2026"; every other
+/// answer as the NIST form "61234 26-12-04 23:15:07 ...": the day number before the first
+/// separator is skipped, then year, month, day, hour, minute and second are the digit runs
+/// between blanks, "-" and ":"; a missing field counts as 1 and a short year gains "2" and
+/// zeros in front. Raises `EConvertError` for an impossible date or time.
+QNINET_API TDateTime DaytimeToDateTime(const String& Answer);
+
+
+/// The daytime server used when none is set.
+extern QNINET_API const char16_t* const QNIDefaultDaytimeHost;
+
+}  // namespace qninet
