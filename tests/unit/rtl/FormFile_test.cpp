@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "qninet/rtl/Collections.h"
+#include "qninet/rtl/FormFile.h"
+#include "qninet/rtl/Strings.h"
+#include "qninet/rtl/TypInfo.h"
+
+using namespace qninet;
+
+namespace formfile_test {
+
+enum TFlavour : std::uint8_t { flPlain, flSweet, flSour };
+QNINET_DECLARE_ENUM_INFO(TFlavour)
+QNINET_DEFINE_ENUM_INFO(TFlavour, "flPlain", "flSweet", "flSour")
+
+class TAddress : public TCollectionItem {
+  QNINET_OBJECT(TAddress, TCollectionItem)
+public:
+  using TCollectionItem::TCollectionItem;
+  const String& Text() const { return FText; }
+  void SetText(const String& v) { FText = v; }
+
+private:
+  String FText;
+};
+
+class TSettings : public TPersistent {
+  QNINET_OBJECT(TSettings, TPersistent)
+public:
+  Integer Port() const { return FPort; }
+  void SetPort(Integer v) { FPort = v; }
+
+private:
+  Integer FPort = 0;
+};
+
+class TGadget : public TComponent {
+  QNINET_OBJECT(TGadget, TComponent)
+public:
+  explicit TGadget(TComponent* owner) : TComponent(owner), FAddresses(this) {}
+  // Port follows Service unless the component is loading, like the web components' rule.
+  TFlavour Flavour() const { return FFlavour; }
+  void SetFlavour(TFlavour v) {
+    FFlavour = v;
+    if (!ComponentState().Contains(csLoading)) FPort = 100 + v;
+  }
+  Integer Port() const { return FPort; }
+  void SetPort(Integer v) { FPort = v; }
+  TSet<TFlavour> Mix() const { return FMix; }
+  void SetMix(TSet<TFlavour> v) { FMix = v; }
+  double Ratio() const { return FRatio; }
+  void SetRatio(double v) { FRatio = v; }
+  TStringList* Lines() const { return &FLines; }
+  TCollectionOf<TAddress>* Addresses() const { return &FAddresses; }
+  TSettings* Settings() const { return &FSettings; }
+  bool LoadedCalled = false;
+
+protected:
+  void Loaded() override {
+    TComponent::Loaded();
+    LoadedCalled = true;
+  }
+
+private:
+  TFlavour FFlavour = flPlain;
+  Integer FPort = 100;
+  TSet<TFlavour> FMix;
+  double FRatio = 1.5;
+  mutable TStringList FLines;
+  mutable TCollectionOf<TAddress> FAddresses;
+  mutable TSettings FSettings;
+};
+
+}  // namespace formfile_test
+using namespace formfile_test;
+
+QNINET_CLASS_INFO(TAddress, Published("Text", &Self::Text, &Self::SetText))
+QNINET_CLASS_INFO(TSettings, Published("Port", &Self::Port, &Self::SetPort, 0))
+QNINET_CLASS_INFO(TGadget,
+                  Published("Flavour", &Self::Flavour, &Self::SetFlavour, flPlain),
+                  Published("Port", &Self::Port, &Self::SetPort, 100),
+                  Published("Mix", &Self::Mix, &Self::SetMix),
+                  Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5),
+                  Published("Lines", &Self::Lines), Published("Addresses", &Self::Addresses),
+                  Published("Settings", &Self::Settings))
+
+TEST(FormFiles, DefaultsAreNotWritten) {
+  TGadget g(nullptr);
+  const std::string text = WriteObjectToJSON(g);
+  EXPECT_NE(text.find("\"Class\": \"TGadget\""), std::string::npos);
+  EXPECT_EQ(text.find("Port"), std::string::npos);
+  EXPECT_EQ(text.find("Lines"), std::string::npos);
+  EXPECT_NE(text.find("\"Mix\""), std::string::npos);  // a set has no default: always kept
+}
+
+TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
+  TGadget g(nullptr);
+  g.SetName(u"Gadget1");
+  g.SetFlavour(flSour);
+  g.SetPort(8080);
+  g.SetMix({flSweet, flSour});
+  g.SetRatio(0.25);
+  g.Lines()->SetText(u"one\ntw\u00F6");
+  g.Addresses()->Add()->SetText(u"a@example.org");
+  g.Addresses()->Add()->SetText(u"b@example.org");
+  g.Settings()->SetPort(43);
+  const std::string text = WriteObjectToJSON(g);
+
+  TGadget back(nullptr);
+  ReadObjectFromJSON(back, text);
+  EXPECT_EQ(back.Name(), u"Gadget1");
+  EXPECT_EQ(back.Flavour(), flSour);
+  EXPECT_EQ(back.Port(), 8080);  // loaded after Flavour, and not overwritten while loading
+  EXPECT_EQ(back.Mix(), (TSet<TFlavour>{flSweet, flSour}));
+  EXPECT_DOUBLE_EQ(back.Ratio(), 0.25);
+  EXPECT_TRUE(back.Lines()->Equals(*g.Lines()));
+  ASSERT_EQ(back.Addresses()->Count(), 2);
+  EXPECT_EQ(back.Addresses()->Items(1)->Text(), u"b@example.org");
+  EXPECT_EQ(back.Settings()->Port(), 43);
+  EXPECT_TRUE(back.LoadedCalled);
+  EXPECT_FALSE(back.ComponentState().Contains(csLoading));
+}
+
+TEST(FormFiles, BadTextIsRefusedClearly) {
+  TGadget g(nullptr);
+  EXPECT_THROW(ReadObjectFromJSON(g, "{"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Nope":1}})"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Port":"x"}})"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Flavour":"flBitter"}})"), EReadError);
+  EXPECT_FALSE(g.ComponentState().Contains(csLoading));
+}
