@@ -397,5 +397,40 @@ String DNSRecordLine(const TQNIDNSRecord& Record) {
          DNSTypeName(Record.Type) + u" " + Record.Data;
 }
 
+QNINET_CLASS_INFO(TQNIDNSResolver,
+                  Published("Requests", &Self::Requests, &Self::SetRequests, TQNIDNSRequests()),
+                  Published("Domain", &Self::Domain, &Self::SetDomain),
+                  Published("LengthPrefix", &Self::LengthPrefix, &Self::SetLengthPrefix, true))
+
+TQNIDNSResolver::TQNIDNSResolver(TComponent* AOwner) : TQNInetBase(AOwner) { SetPort(53); }
+
+TQNIDNSResolver::~TQNIDNSResolver() = default;
+
+String TQNIDNSResolver::GetQuery() {
+  if (FRequests.Empty() || FDomain.empty()) return String();
+  if (Host().empty() && Address().empty()) return String();
+  return DNSBuildQuery(FRequests, FDomain);
+}
+
+String TQNIDNSResolver::InternalExecute() {
+  if (!FLengthPrefix) return TQNInetBase::InternalExecute();
+  const String query = GetQuery();
+  if (query.empty()) return String();
+  // RFC 1035 section 4.2.2: on TCP each message is preceded by its length, high byte first.
+  String framed;
+  put16(framed, static_cast<unsigned>(query.size() & 0xFFFF));
+  framed += query;
+  if (SendToSocket(framed) <= 0) return u"No answer from server";
+  String reply;
+  std::size_t wanted = 2;
+  char buffer[16386];
+  while (reply.size() < wanted) {
+    const Integer n = ReceiveFromSocket(buffer, static_cast<Integer>(sizeof buffer));
+    if (n <= 0) throw ESocketError(u"The DNS server closed the connection before its reply was complete");
+    for (Integer i = 0; i < n; ++i) reply += static_cast<char16_t>(static_cast<unsigned char>(buffer[i]));
+    if (reply.size() >= 2 && wanted == 2) wanted = 2 + (((reply[0] & 0xFFu) << 8) | (reply[1] & 0xFFu));
+  }
+  return reply.substr(2, wanted - 2);
+}
 
 }  // namespace qninet

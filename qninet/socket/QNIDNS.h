@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -72,5 +73,39 @@ QNINET_API String DNSRCodeName(unsigned RCode);
 /// "name TTL CLASS TYPE data", one record as one line.
 QNINET_API String DNSRecordLine(const TQNIDNSRecord& Record);
 
+/// A DNS client over TCP (port 53). With `LengthPrefix` (the default) the query carries the
+/// two-byte length field that DNS over TCP expects and no header block, and `Execute` returns
+/// the reply without its length field; without it the query goes out as the engine sends every
+/// query, followed by the engine's header block, and the answer is everything the server sends
+/// until it closes.
+class QNINET_API TQNIDNSResolver : public TQNInetBase {
+  QNINET_OBJECT(TQNIDNSResolver, TQNInetBase)
+public:
+  /// Port 53, no host.
+  explicit TQNIDNSResolver(TComponent* AOwner);
+  ~TQNIDNSResolver() override;
+  /// The query message for `Requests` and `Domain`; empty when either is empty or when neither
+  /// `Host` nor `Address` is set.
+  String GetQuery() override;
+
+  TQNIDNSRequests Requests() const { return FRequests; }
+  void SetRequests(TQNIDNSRequests value) { FRequests = value; }
+  const String& Domain() const { return FDomain; }
+  void SetDomain(const String& value) { FDomain = value; }
+  bool LengthPrefix() const { return FLengthPrefix; }
+  void SetLengthPrefix(bool value) { FLengthPrefix = value; }
+
+protected:
+  /// With `LengthPrefix`: sends the framed query and reads exactly one framed reply (the
+  /// server keeps the connection open for more, so reading until it closes would wait for its
+  /// idle time-out). Raises `ESocketError` when the reply is cut short. An empty query sends
+  /// and reads nothing.
+  String InternalExecute() override;
+
+private:
+  TQNIDNSRequests FRequests;
+  String FDomain;
+  bool FLengthPrefix = true;
+};
 
 }  // namespace qninet

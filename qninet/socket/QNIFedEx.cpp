@@ -72,5 +72,34 @@ String TextBetweenMarkers(const String& Page, const String& Begin, const String&
   return Page.substr(start, e - start);
 }
 
+QNINET_CLASS_INFO(TQNFedExTracker,
+                  Published("TrackingNumber", &Self::TrackingNumber, &Self::SetTrackingNumber))
+
+TQNFedExTracker::TQNFedExTracker(TComponent* AOwner)
+    : TQNInetBase(AOwner),
+      FShipmentInfo(std::make_unique<TStringList>()),
+      FActivity(std::make_unique<TStringList>()) {
+  SetPort(80);
+  SetHost(QNIFedExHost);
+}
+
+TQNFedExTracker::~TQNFedExTracker() = default;
+
+String TQNFedExTracker::GetQuery() {
+  FShipmentInfo->Clear();
+  FActivity->Clear();
+  String url =
+      u"/cgi-bin/tracking?template_type=plugin&action=track&language=english&cntry_code=us&tracknumbers=" +
+      EncodeBlanks(FTrackingNumber);
+  if (Proxy()->UseProxy()) url = String(u"http://") + QNIFedExHost + url;
+  // One blank before the protocol word: strict servers refuse more. The engine's header block
+  // ends the header section.
+  return u"GET " + url + u" HTTP/1.0\r\nHost: " + QNIFedExHost + u"\r\n";
+}
+
+void TQNFedExTracker::AfterExecute(String& Text) {
+  FShipmentInfo->SetText(HTMLTableToLines(TextBetweenMarkers(Text, String(kShipmentMarker), String(kBeginActivity))));
+  FActivity->SetText(HTMLTableToLines(TextBetweenMarkers(Text, String(kBeginActivity), String(kEndActivity))));
+}
 
 }  // namespace qninet

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "qninet/rtl/Strings.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -20,5 +21,33 @@ QNINET_API String HTMLTableToLines(const String& Html);
 /// when either is missing or they are out of order.
 QNINET_API String TextBetweenMarkers(const String& Page, const String& Begin, const String& End);
 
+/// Tracks FedEx parcels. `Execute` returns the raw page; `ShipmentInfo` and `Activity` hold
+/// the two tables as name=value lines.
+class QNINET_API TQNFedExTracker : public TQNInetBase {
+  QNINET_OBJECT(TQNFedExTracker, TQNInetBase)
+public:
+  /// Port 80, the FedEx host.
+  explicit TQNFedExTracker(TComponent* AOwner);
+  ~TQNFedExTracker() override;
+  /// Clears both lists and returns the GET request for the tracking page (through a proxy the
+  /// absolute address). The engine's header block completes it.
+  String GetQuery() override;
+
+  const String& TrackingNumber() const { return FTrackingNumber; }
+  void SetTrackingNumber(const String& value) {
+    if (value != FTrackingNumber) FTrackingNumber = value;
+  }
+  TStrings* ShipmentInfo() const { return FShipmentInfo.get(); }
+  TStrings* Activity() const { return FActivity.get(); }
+
+protected:
+  /// Fills the two lists from the page; the page stays as it is. `OnAfterExecute` does not fire.
+  void AfterExecute(String& Text) override;
+
+private:
+  String FTrackingNumber;
+  std::unique_ptr<TStringList> FShipmentInfo;
+  std::unique_ptr<TStringList> FActivity;
+};
 
 }  // namespace qninet

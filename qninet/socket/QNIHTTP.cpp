@@ -141,5 +141,76 @@ bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path) 
   return true;
 }
 
+QNINET_CLASS_INFO(TQNIHTTPClient,
+                  Published("Action", &Self::Action, &Self::SetAction, haHead),
+                  Published("Request", &Self::Request, &Self::SetRequest),
+                  Published("Headers", &Self::Headers),
+                  Published("RemoveHeaders", &Self::RemoveHeaders, &Self::SetRemoveHeaders, true),
+                  PublishedEvent("OnRedirect", &Self::OnRedirect))
+
+TQNIHTTPClient::TQNIHTTPClient(TComponent* AOwner)
+    : TQNInetBase(AOwner),
+      FHeaders(std::make_unique<TStringList>()),
+      FResponseHeaders(std::make_unique<TStringList>()) {
+  SetPort(80);
+}
+
+TQNIHTTPClient::~TQNIHTTPClient() = default;
+
+String TQNIHTTPClient::GetQuery() {
+  TQNIHTTPRequestParts parts;
+  parts.Action = FAction;
+  // What the application wrote, not what the socket holds: after a proxied connection the
+  // socket points at the proxy.
+  parts.Host = !FHost.empty() ? FHost : FAddress;
+  parts.Port = FPort;
+  parts.Request = FRequest;
+  parts.ProxyServer = Proxy()->Server();
+  parts.ThroughProxy = Proxy()->UseProxy() && !Proxy()->Server().empty();
+  parts.ProxyUser = Proxy()->User();
+  parts.ProxyPassword = Proxy()->Password();
+  parts.Headers = FHeaders.get();
+  return HTTPBuildRequest(parts);
+}
+
+String TQNIHTTPClient::GetResponse(const String& Value) const {
+  return HTTPFindResponse(*FResponseHeaders, Value);
+}
+
+void TQNIHTTPClient::BeforeExecute() {
+  FRedirects = 0;
+  TQNInetBase::BeforeExecute();
+}
+
+void TQNIHTTPClient::AfterExecute(String& Text) {
+  TQNInetBase::AfterExecute(Text);
+  HTTPSplitAnswer(Text, *FResponseHeaders, FRemoveHeaders);
+  String url = GetResponse(u"Location");
+  if (url.empty()) return;
+  bool abort = true;
+  if (FOnRedirect) FOnRedirect(this, url, abort);
+  if (abort || url.empty() || FRedirects >= MaxRedirects) return;
+  ++FRedirects;
+  // The handler may hand back a host name (the classic contract), an http URL, the header line
+  // itself or a path on the same server.
+  String target = Trim(url);
+  if (StartsText(u"Location:", target)) target = Trim(StringView(target).substr(9));
+  String host, path;
+  Integer port = 80;
+  if (HTTPParseURL(target, host, port, path)) {
+    SetHost(host);
+    SetPort(port);
+    FRequest = path;
+  } else if (!target.empty() && target.front() == u'/') {
+    FRequest = target;
+  } else {
+    SetHost(target);
+  }
+  Disconnect();
+  Connect();
+  String next = InternalExecute();
+  AfterExecute(next);
+  Text = std::move(next);
+}
 
 }  // namespace qninet

@@ -7,6 +7,7 @@
 
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -52,5 +53,50 @@ QNINET_API String HTTPFindResponse(const TStrings& ResponseHeaders, const String
 /// The parts of an http URL: false when `URL` is no "http://host[:port][/path]" text.
 QNINET_API bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path);
 
+/// An HTTP/1.0 client. `Execute` returns the body (or, without `RemoveHeaders`, the whole
+/// answer); `ResponseHeaders` holds the status line and the header lines.
+class QNINET_API TQNIHTTPClient : public TQNInetBase {
+  QNINET_OBJECT(TQNIHTTPClient, TQNInetBase)
+public:
+  /// Port 80, HEAD, `RemoveHeaders` true.
+  explicit TQNIHTTPClient(TComponent* AOwner);
+  ~TQNIHTTPClient() override;
+
+  /// The request text for `Action`, `Host`/`Address`, `Port`, `Request`, `Headers` and the proxy.
+  String GetQuery() override;
+  /// The first response line beginning with `Value` (any case), whole, or empty.
+  String GetResponse(const String& Value) const;
+
+  TQNIHTTPAction Action() const { return FAction; }
+  void SetAction(TQNIHTTPAction value) { FAction = value; }
+  const String& Request() const { return FRequest; }
+  void SetRequest(const String& value) { FRequest = value; }
+  TStrings* Headers() const { return FHeaders.get(); }
+  /// Copies the lines of `value` into the component's own list.
+  void SetHeaders(const TStrings* value) { FHeaders->Assign(value); }
+  bool RemoveHeaders() const { return FRemoveHeaders; }
+  void SetRemoveHeaders(bool value) { FRemoveHeaders = value; }
+  TStrings* ResponseHeaders() const { return FResponseHeaders.get(); }
+  const TQNIHTTPRedirectEvent& OnRedirect() const { return FOnRedirect; }
+  void SetOnRedirect(TQNIHTTPRedirectEvent handler) { FOnRedirect = std::move(handler); }
+
+  /// Redirects followed within one `Execute` at most; a further `Location` is returned as is.
+  static constexpr int MaxRedirects = 10;
+
+protected:
+  void BeforeExecute() override;
+  /// Splits the answer; a `Location` the redirect handler accepts is followed on a new
+  /// connection, and that answer replaces this one.
+  void AfterExecute(String& Text) override;
+
+private:
+  TQNIHTTPAction FAction = haHead;
+  String FRequest;
+  std::unique_ptr<TStringList> FHeaders;
+  bool FRemoveHeaders = true;
+  std::unique_ptr<TStringList> FResponseHeaders;
+  TQNIHTTPRedirectEvent FOnRedirect;
+  int FRedirects = 0;
+};
 
 }  // namespace qninet

@@ -3,6 +3,9 @@
 #include <cmath>
 
 #include "qninet/platform/TimeZone.h"
+#include "qninet/core/QNInCnst.h"
+#include "qninet/platform/UdpSocket.h"
+#include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
 
@@ -84,5 +87,44 @@ TDateTime SNTPReplyToDateTime(const String& Answer) {
   return t;
 }
 
+QNINET_CLASS_INFO(TQNInetSNTP,
+                  Published("Timeout", &Self::Timeout, &Self::SetTimeout, 5000),
+                  PublishedReadOnly("DateTime", &Self::DateTime).StoredWhen([](const TObject&) {
+                    return false;
+                  }),
+                  Published("UseUDP", &Self::UseUDP, &Self::SetUseUDP, true))
+
+TQNInetSNTP::TQNInetSNTP(TComponent* AOwner) : TQNInetBase(AOwner) {
+  SetPort(123);
+  SetHost(QNIDefaultSNTPHost);
+  SetTimeout(5000);
+}
+
+TQNInetSNTP::~TQNInetSNTP() = default;
+
+String TQNInetSNTP::GetQuery() { return SNTPRequestPacket(Now(), qninet::TimeZoneBias()); }
+
+TDateTime TQNInetSNTP::GetDateTime() { return SNTPReplyToDateTime(Execute()); }
+
+TDateTime TQNInetSNTP::DateTime() const { return const_cast<TQNInetSNTP*>(this)->GetDateTime(); }
+
+void TQNInetSNTP::Connect() {
+  if (!FUseUDP) TQNInetBase::Connect();
+}
+
+void TQNInetSNTP::Disconnect() {
+  if (!FUseUDP) TQNInetBase::Disconnect();
+}
+
+String TQNInetSNTP::InternalExecute() {
+  if (!FUseUDP) return TQNInetBase::InternalExecute();
+  const String server = !FAddress.empty() ? FAddress : FHost;
+  if (server.empty()) throw Exception(strQNInEHost);
+  if (FPort < 1 || FPort > 65535) throw ESocketError(u"Invalid port " + IntToStr(FPort));
+  const auto result = platform::udp_exchange(ToUtf8(server), static_cast<std::uint16_t>(FPort),
+                                             ToBytes(GetQuery()), Timeout());
+  if (!result.Ok()) throw ESocketError(result.Error + u" (" + server + u":" + IntToStr(FPort) + u")");
+  return FromBytes(result.Reply);
+}
 
 }  // namespace qninet

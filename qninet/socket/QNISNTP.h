@@ -2,6 +2,7 @@
 // The SNTP client (RFC 4330): the transmit time of a time server in this computer's local time.
 
 #include "qninet/rtl/DateUtils.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -26,6 +27,47 @@ QNINET_API String SNTPRequestPacket(TDateTime LocalNow, double Bias);
 /// above 15, or a transmit timestamp of zero.
 QNINET_API TDateTime SNTPReplyToDateTime(const String& Answer);
 
+/// An SNTP client. Each read of `DateTime` runs one whole `Execute`. With `UseUDP` (the default)
+/// the request travels as one datagram and the first reply from the server is read, bounded by
+/// `Timeout` (default 5000 ms); without it the request goes over the engine's TCP connection,
+/// followed by the engine's header block.
+class QNINET_API TQNInetSNTP : public TQNInetBase {
+  QNINET_OBJECT(TQNInetSNTP, TQNInetBase)
+public:
+  /// Port 123, the NTP pool host, UDP, a time-out of 5000 ms.
+  explicit TQNInetSNTP(TComponent* AOwner);
+  ~TQNInetSNTP() override;
+  /// The 48-byte request for the current moment.
+  String GetQuery() override;
+  /// Asks the server and returns its transmit time as local time; 0 (30 December 1899) for a
+  /// failed exchange, a short or a rejected reply. Raises what `Execute` lets through
+  /// ("Host/Address is not defined.", TCP connection failures).
+  TDateTime GetDateTime();
+  /// The published reader: `GetDateTime`.
+  TDateTime DateTime() const;
+
+  /// Whether the exchange uses UDP (true) or the engine's TCP connection.
+  bool UseUDP() const { return FUseUDP; }
+  void SetUseUDP(bool value) { FUseUDP = value; }
+
+  static double TimeZoneBias() { return qninet::TimeZoneBias(); }
+  static Cardinal SwapBytes(Cardinal Value) { return qninet::SwapBytes(Value); }
+  static TDateTime NTPTimestamp2DateTime(Integer Seconds, Integer Fraction) {
+    return qninet::NTPTimestamp2DateTime(Seconds, Fraction);
+  }
+
+  /// Over TCP the engine's connection; over UDP nothing (each step makes its own socket).
+  void Connect() override;
+  void Disconnect() override;
+
+protected:
+  /// Over UDP: sends the request alone as one datagram and returns the reply's bytes, one
+  /// character each; raises `ESocketError` with the system's text when no reply comes.
+  String InternalExecute() override;
+
+private:
+  bool FUseUDP = true;
+};
 
 /// The NTP server used when none is set.
 extern QNINET_API const char16_t* const QNIDefaultSNTPHost;

@@ -112,5 +112,23 @@ TDateTime DaytimeToDateTime(const String& Answer) {
          EncodeTime(StrToInt(field[4]), StrToInt(field[5]), StrToInt(field[6]), 0);
 }
 
+QNINET_CLASS_INFO(TQNInetDateTime,
+                  PublishedReadOnly("DateTime", &Self::DateTime).StoredWhen([](const TObject&) {
+                    return false;
+                  }))
+
+TQNInetDateTime::TQNInetDateTime(TComponent* AOwner) : TQNInetBase(AOwner) {
+  SetPort(13);
+  SetHost(QNIDefaultDaytimeHost);
+}
+
+TQNInetDateTime::~TQNInetDateTime() = default;
+
+TDateTime TQNInetDateTime::GetDateTime() { return DaytimeToDateTime(Execute()); }
+
+TDateTime TQNInetDateTime::DateTime() const {
+  // Reading the property asks the server, as the published reader always has.
+  return const_cast<TQNInetDateTime*>(this)->GetDateTime();
+}
 
 }  // namespace qninet

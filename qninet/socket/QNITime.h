@@ -2,6 +2,7 @@
 // The daytime client (RFC 867): the date and time a daytime server writes on its one line.
 
 #include "qninet/rtl/DateUtils.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -13,6 +14,20 @@ namespace qninet {
 /// zeros in front. Raises `EConvertError` for an impossible date or time.
 QNINET_API TDateTime DaytimeToDateTime(const String& Answer);
 
+/// A daytime client (TCP port 13). Each read of `DateTime` runs one whole `Execute`.
+class QNINET_API TQNInetDateTime : public TQNInetBase {
+  QNINET_OBJECT(TQNInetDateTime, TQNInetBase)
+public:
+  /// Port 13 and the NIST daytime server.
+  explicit TQNInetDateTime(TComponent* AOwner);
+  ~TQNInetDateTime() override;
+  /// Connects, reads the server's line and returns the date and time written in it, without
+  /// any time-zone conversion. Raises `EConvertError` for an answer naming an impossible date
+  /// (an engine failure text is parsed like an answer); connection failures as `Execute`.
+  TDateTime GetDateTime();
+  /// The published reader: `GetDateTime`.
+  TDateTime DateTime() const;
+};
 
 /// The daytime server used when none is set.
 extern QNINET_API const char16_t* const QNIDefaultDaytimeHost;

@@ -29,5 +29,35 @@ Integer WeatherTemperature(const String& Page) {
   return StrToIntDef(digits, 0);
 }
 
+QNINET_CLASS_INFO(TQNWeatherInfo,
+                  Published("Zip", &Self::Zip, &Self::SetZip),
+                  Published("TrackingType", &Self::TrackingType, &Self::SetTrackingType, wttZip))
+
+TQNWeatherInfo::TQNWeatherInfo(TComponent* AOwner) : TQNInetBase(AOwner) {
+  SetTrackingType(wttZip);
+  SetPort(80);
+  SetHost(QNIWeatherHost);
+}
+
+TQNWeatherInfo::~TQNWeatherInfo() = default;
+
+String TQNWeatherInfo::GetQuery() {
+  String url = WeatherPagePath(FTrackingType == wttZip ? FZip : String());
+  // What the application wrote: a dotted address makes `Host` read empty, and an empty Host line
+  // is refused by HTTP servers.
+  String host = !FHost.empty() ? FHost : FAddress;
+  if (Proxy()->UseProxy() && !Proxy()->Server().empty()) {
+    String target = host;
+    if (FPort != 80 && FPort > 0) target += u":" + IntToStr(FPort);
+    url = u"http://" + target + url;
+  }
+  return u"GET " + url + u" HTTP/1.0\r\nHost: " + host + u"\r\n\r\n";
+}
+
+void TQNWeatherInfo::AfterExecute(String& Text) {
+  FTemperature = 0;
+  TQNInetBase::AfterExecute(Text);
+  FTemperature = WeatherTemperature(Text);
+}
 
 }  // namespace qninet

@@ -3,6 +3,7 @@
 // current temperature after the page's CSS class marker.
 
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/QNInBase.h"
 
 namespace qninet {
 
@@ -19,5 +20,35 @@ QNINET_API String WeatherPagePath(const String& Zip);
 /// marker is missing or the text there is no whole number.
 QNINET_API Integer WeatherTemperature(const String& Page);
 
+/// Reads the current temperature for a postal code. `Execute` returns the raw page.
+class QNINET_API TQNWeatherInfo : public TQNInetBase {
+  QNINET_OBJECT(TQNWeatherInfo, TQNInetBase)
+public:
+  /// Port 80, the weather site's host, `wttZip`.
+  explicit TQNWeatherInfo(TComponent* AOwner);
+  ~TQNWeatherInfo() override;
+  /// The GET request for the page (through a proxy the absolute address), with the empty line.
+  String GetQuery() override;
+
+  const String& Zip() const { return FZip; }
+  /// A new value also sets `TrackingType` to `wttZip`.
+  void SetZip(const String& value) {
+    if (value == FZip) return;
+    FZip = value;
+    FTrackingType = wttZip;
+  }
+  TQNWeatherTrackingType TrackingType() const { return FTrackingType; }
+  void SetTrackingType(TQNWeatherTrackingType value) { FTrackingType = value; }
+  Integer Temperature() const { return FTemperature; }
+
+protected:
+  /// Fires `OnAfterExecute` with the raw page, then reads `Temperature` from it.
+  void AfterExecute(String& Text) override;
+
+private:
+  String FZip;
+  TQNWeatherTrackingType FTrackingType = wttZip;
+  Integer FTemperature = 0;
+};
 
 }  // namespace qninet
