@@ -1,0 +1,237 @@
+#pragma once
+// The web transfer engine: the base of every component that transfers files or pages over
+// HTTP, HTTPS, FTP or a file path, its status-dialog settings, and the compare-and-download
+// updater.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "qninet/platform/InetClient.h"
+#include "qninet/rtl/Classes.h"
+#include "qninet/rtl/DateUtils.h"
+#include "qninet/rtl/Graphics.h"
+#include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/QNInBase.h"
+#include "qninet/web/QNInStat.h"
+
+namespace qninet {
+
+enum TQNIService : std::uint8_t { isHTTP, isHTTPS, isFTP, isNetwork };
+QNINET_DECLARE_ENUM_INFO(TQNIService)
+enum TQNIStatus : std::uint8_t { isInProgress, isFinished, isFailed, isSkipped, isNotFound };
+QNINET_DECLARE_ENUM_INFO(TQNIStatus)
+enum TQNIAction : std::uint8_t {
+  iaIdle, iaConnecting, iaConnected, iaDisconnecting, iaDisconnected, iaFileSearch, iaFileFound,
+  iaComparing, iaCompared, iaDownloading, iaDownloaded
+};
+QNINET_DECLARE_ENUM_INFO(TQNIAction)
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+/// Progress of a transfer: bytes so far, the expected total (0 or all ones when unknown), and
+/// a flag the handler sets to stop the transfer.
+using TQNIProgress = std::function<void(TObject* Sender, std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort)>;
+/// Lets the application overrule the compare result of the updater.
+using TQNIFileCompare = std::function<void(TObject* Sender, bool& Equal)>;
+
+/// The size that stands for a length the server gave but that is no number.
+inline constexpr std::uint64_t kQNIUnknownSize = UINT64_MAX;
+/// The engine's block: every download reads and reports progress in blocks of this size.
+inline constexpr std::size_t kQNIBlockSize = 2050;
+
+/// The application's settings for the status window of a web component.
+class QNINET_API TQNInetStatusDialog : public TPersistent {
+  QNINET_OBJECT(TQNInetStatusDialog, TPersistent)
+public:
+  TQNInetStatusDialog();
+  ~TQNInetStatusDialog() override;
+  /// Copies all six properties from another status dialog (picture and icon by content);
+  /// anything else is refused by the base class.
+  void Assign(const TPersistent* Source) override;
+
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool value) { FEnabled = value; }
+  Integer HelpContext() const { return FHelpContext; }
+  void SetHelpContext(Integer value) { FHelpContext = value; }
+  TPicture* Picture() const { return FPicture.get(); }
+  /// Copies the given picture into the owned one.
+  void SetPicture(const TPicture* value) { FPicture->Assign(value); }
+  TIcon* Icon() const { return FIcon.get(); }
+  void SetIcon(const TIcon* value) { FIcon->Assign(value); }
+  const String& Title() const { return FTitle; }
+  void SetTitle(const String& value) { FTitle = value; }
+  const String& Description() const { return FDescription; }
+  void SetDescription(const String& value) { FDescription = value; }
+
+private:
+  bool FEnabled = false;
+  Integer FHelpContext = 0;
+  String FTitle;
+  String FDescription;
+  std::unique_ptr<TPicture> FPicture;
+  std::unique_ptr<TIcon> FIcon;
+};
+
+/// The base of the web components: connection settings, the handles of one run, the current
+/// step and result, progress, and the optional status form. `Execute` runs the cycle and
+/// leaves the work between connecting and disconnecting to `InternalExecute`.
+class QNINET_API TQNCustomWebComponent : public TComponent {
+  QNINET_OBJECT(TQNCustomWebComponent, TComponent)
+public:
+  explicit TQNCustomWebComponent(TComponent* AOwner);
+  /// Closes any handle still open; never throws.
+  ~TQNCustomWebComponent() override;
+
+  /// Runs one cycle: OnBeforeExecute, the status form, `InternalExecute`, OnAfterExecute.
+  /// Returns true unless `Status` ends as `isFailed`. Local file errors of `InternalExecute`
+  /// propagate (after the handles are closed, the form freed and `Status` set to `isFailed`).
+  virtual bool Execute();
+
+  const String& Agent() const { return FWEBAgent; }
+  void SetAgent(const String& value) { FWEBAgent = value; }
+  std::uint16_t Port() const { return FWEBPort; }
+  void SetPort(std::uint16_t value) { FWEBPort = value; }
+  TQNIService Service() const { return FService; }
+  /// Stores a new service and, unless the component is loading, applies its port (80, 443,
+  /// 21; `isNetwork` keeps the port).
+  void SetService(TQNIService value);
+  const String& Host() const { return FWEBHost; }
+  void SetHost(const String& value) { FWEBHost = value; }
+  const String& User() const { return FWEBUser; }
+  void SetUser(const String& value) { FWEBUser = value; }
+  const String& Password() const { return FWEBPassword; }
+  void SetPassword(const String& value) { FWEBPassword = value; }
+  TQNInetProxy* Proxy() const { return FProxy.get(); }
+  /// Copies the given proxy into the owned one.
+  void SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
+  TQNInetStatusDialog* StatusDialog() const { return FStatusDialog.get(); }
+  void SetStatusDialog(const TQNInetStatusDialog* value) { FStatusDialog->Assign(value); }
+  bool LoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool value) { FLoginPrompt = value; }
+  /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
+  Cardinal Timeout() const { return FTimeout; }
+  void SetTimeout(Cardinal value) { FTimeout = value; }
+
+  const TQNIProgress& OnProgress() const { return FOnProgress; }
+  void SetOnProgress(TQNIProgress handler) { FOnProgress = std::move(handler); }
+  const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
+  void SetOnBeforeExecute(TNotifyEvent handler) { FOnBeforeExecute = std::move(handler); }
+  const TNotifyEvent& OnAfterExecute() const { return FOnAfterExecute; }
+  void SetOnAfterExecute(TNotifyEvent handler) { FOnAfterExecute = std::move(handler); }
+  const TNotifyEvent& OnActionChange() const { return FOnActionChange; }
+  void SetOnActionChange(TNotifyEvent handler) { FOnActionChange = std::move(handler); }
+  const TNotifyEvent& OnStatusChange() const { return FOnStatusChange; }
+  void SetOnStatusChange(TNotifyEvent handler) { FOnStatusChange = std::move(handler); }
+
+  TQNIAction Action() const { return FAction; }
+  /// Stores a changed action, shows it on the status form and fires OnActionChange.
+  void SetAction(TQNIAction value);
+  TQNIStatus Status() const { return FStatus; }
+  /// Stores a changed status and fires OnStatusChange.
+  void SetStatus(TQNIStatus value);
+  bool ResumeDownload() const { return FResumeDownload; }
+  void SetResumeDownload(bool value) { FResumeDownload = value; }
+  /// Why the last run failed (an HTTP status, a refused authorization, a transport error), or
+  /// empty.
+  const String& LastErrorText() const { return FLastError; }
+
+protected:
+  /// The work of one run, between `ConnectToInet` and `DisconnectFromInet`.
+  virtual void InternalExecute() = 0;
+
+  /// Opens the root and connection handles (not for `isNetwork`), loading the system's proxy
+  /// first when asked. A handle that fails stays none; errors set `isFailed`.
+  void ConnectToInet(bool LoadProxy);
+  /// Closes the operation, connection and root handles.
+  void DisconnectFromInet();
+  /// Learns the size and last-write time of a remote file. For HTTP sends the GET (with the
+  /// credential loop) whose body `ReadFileFromInet` reads. False when not found (404/410),
+  /// and false with `Status` `isFailed` for any other error answer, a refused authorization or
+  /// a server that cannot be reached.
+  bool GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize, TFileTime& FileTime);
+  /// Downloads a remote file into a temporary file beside `LocalFileName` in blocks of
+  /// `kQNIBlockSize`, flushes it, gives it `FileTime` (when not null) and replaces the local
+  /// file with it in one rename. False when there is no source or the transfer failed; true
+  /// with `Status` `isFailed` when cancelled. Either way the local file stays as it was unless
+  /// the download completed. With `ResumeDownload` a partial download is kept beside the local
+  /// file and continued by the next run. Raises the file errors of the local side.
+  bool ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName,
+                        std::uint64_t ExpectedSize, const TFileTime* FileTime = nullptr);
+  /// Reports progress to the status form and OnProgress; either may set `Abort`.
+  void UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort);
+
+  platform::InetHandle hInet = nullptr;
+  platform::InetHandle hURL = nullptr;
+  platform::InetHandle hFindFile = nullptr;
+  TfrmQNInetUpdate* dlgStatus = nullptr;
+  String FLastError;
+
+private:
+  void prepare_status_form();
+  void free_status_form() noexcept;
+  void close_handles() noexcept;
+
+  String FWEBAgent;
+  std::uint16_t FWEBPort = 80;
+  TQNIService FService = isHTTP;
+  String FWEBHost;
+  String FWEBUser;
+  String FWEBPassword;
+  std::unique_ptr<TQNInetProxy> FProxy;
+  std::unique_ptr<TQNInetStatusDialog> FStatusDialog;
+  bool FLoginPrompt = true;
+  Cardinal FTimeout = 60000;
+  TQNIProgress FOnProgress;
+  TNotifyEvent FOnBeforeExecute;
+  TNotifyEvent FOnAfterExecute;
+  TNotifyEvent FOnActionChange;
+  TNotifyEvent FOnStatusChange;
+  TQNIAction FAction = iaIdle;
+  TQNIStatus FStatus = isInProgress;
+  bool FResumeDownload = false;
+};
+
+/// Looks a remote file up, compares it with a local file by size and time, and downloads it
+/// when it is newer or different.
+class QNINET_API TQNCustomWebUpdater : public TQNCustomWebComponent {
+  QNINET_OBJECT(TQNCustomWebUpdater, TQNCustomWebComponent)
+public:
+  explicit TQNCustomWebUpdater(TComponent* AOwner);
+
+  const String& RemoteFileName() const { return FRemoteFileName; }
+  /// Stores the remote name; descendants derive their local file from it.
+  virtual void SetRemoteFileName(const String& value);
+  const TQNIFileCompare& OnFileCompare() const { return FOnFileCompare; }
+  void SetOnFileCompare(TQNIFileCompare handler) { FOnFileCompare = std::move(handler); }
+  /// The size learnt by the last run (all ones for a length that was no number).
+  std::uint64_t RemoteFileSize() const { return FRemoteFileSize; }
+  /// The last-write time learnt by the last run (100-ns units since 1601 UTC); 0 at first.
+  TFileTime RemoteFileCreated() const { return FRemoteFileCreated; }
+  /// The local file to compare with and to write.
+  const String& LocalFileName() const { return FLocalFileName; }
+
+protected:
+  /// Connect, look up, compare (or ask OnFileCompare), download when needed, disconnect.
+  void InternalExecute() override;
+
+  String FRemoteFileName;
+  TQNIFileCompare FOnFileCompare;
+  std::uint64_t FRemoteFileSize = 0;
+  TFileTime FRemoteFileCreated = 0;
+  String FLocalFileName;
+};
+
+/// The updater for applications: it publishes the local file name.
+class QNINET_API TQNWebUpdater : public TQNCustomWebUpdater {
+  QNINET_OBJECT(TQNWebUpdater, TQNCustomWebUpdater)
+public:
+  explicit TQNWebUpdater(TComponent* AOwner);
+  const String& LocalFileName() const { return FLocalFileName; }
+  void SetLocalFileName(const String& value) { FLocalFileName = value; }
+};
+
+/// Reads a Content-Length text: its decimal value, or `kQNIUnknownSize` when it is no number
+/// or too large.
+QNINET_API std::uint64_t parse_content_length(const String& text);
+
+}  // namespace qninet
