@@ -1,0 +1,63 @@
+#pragma once
+// The WHOIS client (TCP port 43, RFC 3912): asks the registry's server for the record of a
+// domain name or an IPv4 address and returns the answer unchanged.
+
+#include <memory>
+#include <vector>
+
+#include "qninet/rtl/Strings.h"
+#include "qninet/socket/QNInBase.h"
+
+namespace qninet {
+
+/// The server used when the list yields none: the general registry's (the built-in "*").
+QNINET_API extern const String QNWhoIsFallbackServer;
+/// The server for IPv4 addresses: RIPE's.
+QNINET_API extern const String QNWhoIsRIPEServer;
+
+/// Asks a WHOIS server for a domain or an IPv4 address.
+///
+/// Writing `Domain` chooses `Host` from `ServerList` by the domain's last label (RIPE's server
+/// for a dotted address; the "*" entry, then the built-in fallback, when the label has no
+/// entry), unless `AutoSelectServer` is false or the domain is empty or unchanged. A list
+/// value of dotted-address form lands in `Address`, as the engine's doors sort it. `Execute` sends the domain, CRLF
+/// and the engine's header block, and returns the server's whole answer.
+class QNINET_API TQNWhoIs : public TQNInetBase {
+  QNINET_OBJECT(TQNWhoIs, TQNInetBase)
+public:
+  /// The engine's construction, then Port 43, AutoSelectServer true and the 69-entry list.
+  explicit TQNWhoIs(TComponent* AOwner);
+  ~TQNWhoIs() override;
+
+  /// `Domain` followed by CRLF; empty for an empty `Domain` (then nothing is sent and the
+  /// engine only reads).
+  String GetQuery() override;
+
+  bool AutoSelectServer() const { return FAutoSelectServer; }
+  void SetAutoSelectServer(bool value) { FAutoSelectServer = value; }
+  const String& Domain() const { return FDomain; }
+  /// Stores the domain and, when it changed, chooses the server (see the class comment).
+  void SetDomain(const String& Value);
+  /// "key=server" lines; the key is a top-level domain or "*".
+  TStrings* ServerList() const { return FServerList.get(); }
+  /// Copies the given lines into the component's own list.
+  void SetServerList(const TStrings* value);
+
+private:
+  String FDomain;
+  std::unique_ptr<TStringList> FServerList;
+  bool FAutoSelectServer = true;
+};
+
+/// The 69 "key=server" lines that a new `TQNWhoIs` starts with, in their order.
+QNINET_API const std::vector<String>& WhoIsDefaultServers();
+/// Whether `S` is exactly four dot-separated numbers from 0 to 255 (stricter than
+/// `TQNInetBase::AddrIsIP`: no fifth part of any kind).
+QNINET_API bool IsWhoIsAddress(const String& S);
+/// The key that chooses the server: the text after the last "." (all of `S` without a dot,
+/// empty when `S` ends with a dot).
+QNINET_API String WhoIsKeyOf(const String& S);
+/// The server of the entry named `Key` (case ignored) in `List`, or empty.
+QNINET_API String WhoIsServerOf(const TStrings& List, const String& Key);
+
+}  // namespace qninet
