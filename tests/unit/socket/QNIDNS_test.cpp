@@ -1,0 +1,250 @@
+#include "qninet/socket/QNIDNS.h"
+
+#include <gtest/gtest.h>
+
+#include "harness/ScriptedServer.h"
+
+using namespace qninet;
+using qninet::harness::Script;
+using qninet::harness::ScriptedServer;
+
+namespace {
+
+std::string Bytes(const String& s) { return ToBytes(s); }
+
+std::string Name(std::initializer_list<std::string> labels) {
+  std::string out;
+  for (const auto& l : labels) {
+    out += static_cast<char>(l.size());
+    out += l;
+  }
+  return out + '\0';
+}
+
+std::string U16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
+std::string U32(unsigned v) { return U16(v >> 16) + U16(v & 0xFFFF); }
+
+std::string Header(unsigned questions) { return std::string("\x12\x5E\x01\x00", 4) + U16(questions) + std::string(6, '\0'); }
+
+// A reply header: identifier, flags, the four counts.
+std::string ReplyHeader(unsigned flags, unsigned qd, unsigned an, unsigned ns, unsigned ar) {
+  return U16(0x125E) + U16(flags) + U16(qd) + U16(an) + U16(ns) + U16(ar);
+}
+
+std::string Record(const std::string& name, unsigned type, unsigned ttl, const std::string& data) {
+  return name + U16(type) + U16(1) + U32(ttl) + U16(static_cast<unsigned>(data.size())) + data;
+}
+
+}  // namespace
+
+TEST(DnsQuery, TwoQuestionsAboutOneName) {
+  const std::string expected = Header(2) + Name({"example", "com"}) + U16(1) + U16(1) +
+                               Name({"example", "com"}) + U16(15) + U16(1);
+  EXPECT_EQ(Bytes(DNSBuildQuery({irA, irMX}, u"example.com")), expected);
+}
+
+TEST(DnsQuery, AllSeventeenTypesInEnumerationOrder) {
+  TQNIDNSRequests all;
+  for (int i = 0; i <= irMailB; ++i) all.Include(static_cast<TQNIDNSRequest>(i));
+  const unsigned codes[] = {255, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 252, 253};
+  std::string expected = Header(17);
+  for (unsigned code : codes) {
+    expected += code == 12 ? Name({"host", "example", "in-addr", "arpa"}) : Name({"example", "host"});
+    expected += U16(code) + U16(1);
+  }
+  EXPECT_EQ(Bytes(DNSBuildQuery(all, u"example.host")), expected);
+}
+
+TEST(DnsQuery, PointerQuestionReversesTheAddress) {
+  const std::string expected = Header(1) + Name({"1", "0", "0", "10", "in-addr", "arpa"}) + U16(12) + U16(1);
+  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"10.0.0.1")), expected);
+}
+
+TEST(DnsQuery, TrailingDotMakesNoExtraLabel) {
+  EXPECT_EQ(DNSBuildQuery({irA}, u"www.example.com."), DNSBuildQuery({irA}, u"www.example.com"));
+}
+
+TEST(DnsQuery, TwoDotsGiveAnEmptyLabelAndLongLabelsKeepTheLowByte) {
+  EXPECT_EQ(Bytes(DNSBuildQuery({irA}, u"a..b")), Header(1) + Name({"a", "", "b"}) + U16(1) + U16(1));
+  const String long300(300, u'x');
+  const std::string q = Bytes(DNSBuildQuery({irA}, long300));
+  EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);
+}
+
+TEST(DnsQuery, NothingToAskGivesAnEmptyQuery) {
+  EXPECT_TRUE(DNSBuildQuery({}, u"example.com").empty());
+  EXPECT_TRUE(DNSBuildQuery({irA}, u"").empty());
+}
+
+TEST(DnsQuery, TypeNamesMapToRequests) {
+  TQNIDNSRequest r = irA;
+  ASSERT_TRUE(DNSRequestFromName(u"cname", r));
+  EXPECT_EQ(r, irName);
+  ASSERT_TRUE(DNSRequestFromName(u"ANY", r));
+  EXPECT_EQ(r, irAll);
+  ASSERT_TRUE(DNSRequestFromName(u"txt", r));
+  EXPECT_EQ(r, irText);
+  EXPECT_FALSE(DNSRequestFromName(u"AAAA", r));
+}
+
+TEST(DnsResolver, QueryNeedsAServer) {
+  TQNIDNSResolver r(nullptr);
+  EXPECT_EQ(r.Port(), 53);
+  r.SetRequests({irA});
+  r.SetDomain(u"example.com");
+  EXPECT_TRUE(r.GetQuery().empty());
+  r.SetHost(u"127.0.0.1");
+  EXPECT_EQ(r.GetQuery(), DNSBuildQuery({irA}, u"example.com"));
+}
+
+TEST(DnsResolver, LengthPrefixedTranscript) {
+  const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
+  const std::string reply = ReplyHeader(0x8580, 1, 1, 0, 0) + Name({"www", "test"}) + U16(1) + U16(1) +
+                            Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
+  // The server keeps the connection open after its reply, as DNS servers on TCP do.
+  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
+  TQNIDNSResolver r(nullptr);
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(server.Port());
+  r.SetRequests({irA});
+  r.SetDomain(u"www.test");
+  EXPECT_EQ(Bytes(r.Execute()), reply);
+  EXPECT_TRUE(r.LastError().empty());
+  server.Stop();
+  EXPECT_EQ(server.Received(0), U16(query.size()) + query);
+}
+
+TEST(DnsResolver, ReplyCutShortIsAnError) {
+  const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
+  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close());
+  TQNIDNSResolver r(nullptr);
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(server.Port());
+  r.SetRequests({irA});
+  r.SetDomain(u"www.test");
+  r.Execute();
+  EXPECT_FALSE(r.LastError().empty());
+}
+
+TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
+  const std::string query = Bytes(DNSBuildQuery({irMX}, u"test"));
+  const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
+  ScriptedServer server(Script().ExpectBytes(query.size() + block.size()).Send(std::string("\x12\x5E\x81\x80", 4)).Close());
+  TQNIDNSResolver r(nullptr);
+  r.SetLengthPrefix(false);
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(server.Port());
+  r.SetRequests({irMX});
+  r.SetDomain(u"test");
+  EXPECT_EQ(Bytes(r.Execute()), std::string("\x12\x5E\x81\x80", 4));
+  EXPECT_EQ(server.Received(0), query + block);
+}
+
+TEST(DnsResolver, EmptyRequestsSendNothing) {
+  ScriptedServer server(Script().Close());
+  TQNIDNSResolver r(nullptr);
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(server.Port());
+  r.SetDomain(u"test");
+  EXPECT_EQ(r.Execute(), String());
+  server.Stop();
+  EXPECT_EQ(server.Received(0), "");
+}
+
+TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
+  const std::string q = Name({"www", "test"});  // at offset 12
+  std::string m = ReplyHeader(0x8580, 1, 9, 1, 1) + q + U16(255) + U16(1);
+  m += Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
+  m += Record("\xC0\x0C", 28, 60, std::string("\xFD\x00", 2) + std::string(13, '\0') + "\x05");
+  m += Record("\xC0\x10", 15, 3600, U16(10) + Name({"mail"}).substr(0, 5) + "\xC0\x10");
+  m += Record("\xC0\x10", 16, 0, std::string("\x0Bv=spf1 -all\x06say \"\x01", 19));
+  m += Record("\xC0\x0C", 5, 10, Name({"alias", "test"}));
+  m += Record(Name({"3", "2", "1", "10", "in-addr", "arpa"}), 12, 10, "\xC0\x0C");
+  m += Record("\xC0\x10", 13, 10, std::string("\x03" "cpu\x02os", 7));
+  m += Record("\xC0\x10", 2, 10, Name({"ns", "test"}));
+  m += Record("\xC0\x0C", 65280, 10, "\xAB\xCD\xEF");
+  m += Record("\xC0\x10", 6, 100, std::string("\x02ns\xC0\x10\x0Ahostmaster\xC0\x10", 18) + U32(2026) + U32(7200) +
+                                       U32(900) + U32(604800) + U32(300));
+  m += Record(std::string(1, '\0'), 41, 0, "");
+  TQNIDNSReply reply;
+  String error;
+  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error)) << ToUtf8(error);
+  EXPECT_EQ(reply.RCode(), 0u);
+  ASSERT_EQ(reply.Questions.size(), 1u);
+  EXPECT_EQ(reply.Questions[0].Name, u"www.test.");
+  ASSERT_EQ(reply.Answers.size(), 9u);
+  const char* lines[] = {
+      "www.test. 300 IN A 10.1.2.3",
+      "www.test. 60 IN AAAA fd00::5",
+      "test. 3600 IN MX 10 mail.test.",
+      "test. 0 IN TXT \"v=spf1 -all\" \"say \\\"\\001\"",
+      "www.test. 10 IN CNAME alias.test.",
+      "3.2.1.10.in-addr.arpa. 10 IN PTR www.test.",
+      "test. 10 IN HINFO \"cpu\" \"os\"",
+      "test. 10 IN NS ns.test.",
+      "www.test. 10 IN TYPE65280 \\# 3 ABCDEF",
+  };
+  for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(ToUtf8(DNSRecordLine(reply.Answers[i])), lines[i]) << i;
+  ASSERT_EQ(reply.Authority.size(), 1u);
+  EXPECT_EQ(ToUtf8(DNSRecordLine(reply.Authority[0])),
+            "test. 100 IN SOA ns.test. hostmaster.test. 2026 7200 900 604800 300");
+  ASSERT_EQ(reply.Additional.size(), 1u);
+  EXPECT_EQ(reply.Additional[0].Name, u".");
+  EXPECT_EQ(reply.Additional[0].Data, u"\\# 0");
+}
+
+TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
+  auto render = [](const std::string& address16) {
+    const std::string m = ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 28, 1, address16);
+    TQNIDNSReply reply;
+    String error;
+    EXPECT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+    return reply.Answers.empty() ? std::string() : ToUtf8(reply.Answers[0].Data);
+  };
+  EXPECT_EQ(render(std::string(15, '\0') + "\x01"), "::1");
+  EXPECT_EQ(render(std::string(16, '\0')), "::");
+  // The first of two equal zero runs is the one shortened.
+  EXPECT_EQ(render(std::string("\x20\x01\x0d\xb8\0\0\0\0\0\x01\0\0\0\0\0\x01", 16)), "2001:db8::1:0:0:1");
+  EXPECT_EQ(render(std::string(10, '\0') + "\xFF\xFF\x01\x02\x03\x04"), "::ffff:1.2.3.4");
+  EXPECT_EQ(render(std::string("\x20\x01\x0d\xb8\0\x01\0\0\0\x01\0\0\0\0\0\x01", 16)), "2001:db8:1:0:1::1");
+}
+
+TEST(DnsDecode, SpecialCharactersInNamesAreEscaped) {
+  const std::string m = ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\x03" "a.b\x02" "c\x01\x00", 8) + U16(1) + U16(1);
+  TQNIDNSReply reply;
+  String error;
+  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+  EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
+}
+
+TEST(DnsDecode, MalformedRepliesAreRefused) {
+  TQNIDNSReply reply;
+  String error;
+  EXPECT_FALSE(DNSDecodeReply(FromBytes("\x12\x5E\x81"), reply, error));
+  EXPECT_FALSE(error.empty());
+  // A question whose name points at itself.
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\x0C" + U16(1) + U16(1)), reply, error));
+  // A pointer past the end.
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\xFF" + U16(1) + U16(1)), reply, error));
+  // A record whose data runs past the end.
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) + U16(1) +
+                                        U32(1) + U16(4) + "\x01\x02"),
+                              reply, error));
+  // More records announced than present.
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")),
+                              reply, error));
+  // A name longer than 255 bytes.
+  std::string longName;
+  for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + longName + '\0' + U16(1) + U16(1)), reply, error));
+}
+
+TEST(DnsDecode, DataOfTheWrongLengthFallsBackToTheGenericForm) {
+  const std::string m = ReplyHeader(0x8183, 0, 1, 0, 0) + Record(std::string(1, '\0'), 1, 5, "\x01\x02\x03");
+  TQNIDNSReply reply;
+  String error;
+  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+  EXPECT_EQ(reply.RCode(), 3u);
+  EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
+  EXPECT_EQ(ToUtf8(reply.Answers[0].Data), "\\# 3 010203");
+}

@@ -1,0 +1,260 @@
+#include "qninet/socket/QNIHTTP.h"
+
+#include <gtest/gtest.h>
+
+#include "harness/ScriptedServer.h"
+
+using namespace qninet;
+using qninet::harness::Script;
+using qninet::harness::ScriptedServer;
+
+namespace {
+
+const std::string kBlock = "Proxy-Connection: Keep-Alive\r\n\r\n";
+
+std::vector<std::string> Lines(const TStrings& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.Count(); ++i) out.push_back(ToUtf8(list.Strings(i)));
+  return out;
+}
+
+// The split as a string list does it: load the text, cut at the first empty line.
+void ReferenceSplit(String& a, TStringList& headers, bool remove) {
+  headers.SetText(a);
+  int k = -1;
+  for (int i = 0; i < headers.Count(); ++i)
+    if (headers.Strings(i).empty()) {
+      k = i;
+      break;
+    }
+  if (k < 0) k = headers.Count() - 1;
+  if (remove) {
+    String body;
+    for (int i = k + 1; i < headers.Count(); ++i) body += headers.Strings(i) + u"\r\n";
+    a = body;
+  }
+  for (int i = headers.Count() - 1; i >= k && i >= 0; --i) headers.Delete(i);
+}
+
+TQNIHTTPClient& Local(TQNIHTTPClient& c, const ScriptedServer& server) {
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  return c;
+}
+
+}  // namespace
+
+TEST(HttpRequest, HeadOfTheRootWithAHostName) {
+  TQNIHTTPClient c(nullptr);
+  c.SetHost(u"www.example.com");
+  c.SetRequest(u"/");
+  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: www.example.com\r\n\r\n");
+}
+
+TEST(HttpRequest, ExtraHeadersFollowVerbatimInOrder) {
+  TQNIHTTPClient c(nullptr);
+  c.SetAction(haGet);
+  c.SetHost(u"www.example.com");
+  c.SetRequest(u"/a b?x=1");
+  TStringList extra;
+  extra.Add(u"Accept: */*");
+  extra.Add(u" X-Odd:  spaced ");
+  c.SetHeaders(&extra);
+  extra.Clear();
+  EXPECT_EQ(ToUtf8(c.GetQuery()),
+            "GET /a b?x=1 HTTP/1.0\r\nHost: www.example.com\r\nAccept: */*\r\n X-Odd:  spaced \r\n\r\n");
+}
+
+TEST(HttpRequest, ProxyServerGivesTheAbsoluteFormAndTheTargetHost) {
+  TQNIHTTPClient c(nullptr);
+  c.SetAction(haGet);
+  c.SetHost(u"www.example.com");
+  c.SetRequest(u"/index.html");
+  c.Proxy()->SetServer(u"proxy.local");
+  EXPECT_EQ(ToUtf8(c.GetQuery()), "GET http://www.example.com/index.html HTTP/1.0\r\nHost: www.example.com\r\n\r\n");
+}
+
+TEST(HttpRequest, ProxyUserGivesBasicCredentialsOnlyThroughTheProxy) {
+  TQNIHTTPClient c(nullptr);
+  c.SetHost(u"www.example.com");
+  c.SetRequest(u"/");
+  c.Proxy()->SetServer(u"proxy.local");
+  c.Proxy()->SetUser(u"joe");
+  c.Proxy()->SetPassword(u"pw");
+  EXPECT_EQ(c.GetQuery().find(u"Proxy-Authorization"), String::npos) << "UseProxy is off";
+  c.Proxy()->SetUseProxy(true);
+  EXPECT_NE(c.GetQuery().find(u"\r\nProxy-Authorization: Basic am9lOnB3\r\n"), String::npos);
+}
+
+TEST(HttpRequest, DottedAddressAndPortGoIntoTheHostLine) {
+  TQNIHTTPClient c(nullptr);
+  c.SetHost(u"10.0.0.1");
+  c.SetRequest(u"/");
+  EXPECT_TRUE(c.Host().empty());
+  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1\r\n\r\n");
+  c.SetPort(8080);
+  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1:8080\r\n\r\n");
+}
+
+TEST(HttpSplit, BodyLinesEndWithCrLfAndHeadersStay) {
+  String a = u"HTTP/1.0 200 OK\nServer: x\n\nline one\nline two";
+  TStringList headers;
+  HTTPSplitAnswer(a, headers, true);
+  EXPECT_EQ(ToUtf8(a), "line one\r\nline two\r\n");
+  EXPECT_EQ(Lines(headers), (std::vector<std::string>{"HTTP/1.0 200 OK", "Server: x"}));
+}
+
+TEST(HttpSplit, KeepingHeadersLeavesTheAnswerUnchanged) {
+  const String original = u"HTTP/1.0 200 OK\nServer: x\n\nline one\nline two";
+  String a = original;
+  TStringList headers;
+  HTTPSplitAnswer(a, headers, false);
+  EXPECT_EQ(a, original);
+  EXPECT_EQ(Lines(headers), (std::vector<std::string>{"HTTP/1.0 200 OK", "Server: x"}));
+}
+
+TEST(HttpSplit, NoEmptyLineGivesAnEmptyBodyAndDropsTheLastLine) {
+  String a = u"HTTP/1.0 200 OK\r\nServer: x\r\nDate: today\r\n";
+  TStringList headers;
+  HTTPSplitAnswer(a, headers, true);
+  EXPECT_TRUE(a.empty());
+  EXPECT_EQ(Lines(headers), (std::vector<std::string>{"HTTP/1.0 200 OK", "Server: x"}));
+}
+
+TEST(HttpSplit, OnlyTheFirstEmptyLineSplits) {
+  String a = u"HTTP/1.0 200 OK\r\n\r\na\r\n\r\nb";
+  TStringList headers;
+  HTTPSplitAnswer(a, headers, true);
+  EXPECT_EQ(ToUtf8(a), "a\r\n\r\nb\r\n");
+}
+
+TEST(HttpSplit, SameResultAsCuttingAStringList) {
+  const char* cases[] = {"",        "\r\n",          "\n\n",           "a",          "a\r",
+                         "a\r\n\r", "a\n\r\nb\r\rc", "H\r\n\r\n",      "H\r\n\r\n\r\n", "H\rX\r\rbody\r",
+                         "\n",      "H\n\nx\n\n\n",  "H\r\n\r\nx\ry\r\nz"};
+  for (const char* text : cases) {
+    for (bool remove : {true, false}) {
+      String mine = FromBytes(text), theirs = FromBytes(text);
+      TStringList h1, h2;
+      HTTPSplitAnswer(mine, h1, remove);
+      ReferenceSplit(theirs, h2, remove);
+      EXPECT_EQ(mine, theirs) << "case " << ::testing::PrintToString(std::string(text)) << remove;
+      EXPECT_EQ(Lines(h1), Lines(h2)) << "case " << ::testing::PrintToString(std::string(text));
+    }
+  }
+}
+
+TEST(HttpResponse, PrefixMatchWithoutCaseReturnsTheWholeLine) {
+  TStringList headers;
+  headers.Add(u"HTTP/1.0 301 Moved");
+  headers.Add(u"LoCaTiOn: http://elsewhere/");
+  EXPECT_EQ(HTTPFindResponse(headers, u"location"), u"LoCaTiOn: http://elsewhere/");
+  EXPECT_EQ(HTTPFindResponse(headers, u"http"), u"HTTP/1.0 301 Moved");
+  EXPECT_EQ(HTTPFindResponse(headers, u"Server"), u"");
+}
+
+TEST(HttpUrl, PartsOfHttpUrls) {
+  String host, path;
+  Integer port = 0;
+  ASSERT_TRUE(HTTPParseURL(u"http://127.0.0.1:8080/a?b", host, port, path));
+  EXPECT_EQ(host, u"127.0.0.1");
+  EXPECT_EQ(port, 8080);
+  EXPECT_EQ(path, u"/a?b");
+  ASSERT_TRUE(HTTPParseURL(u"HTTP://[::1]", host, port, path));
+  EXPECT_EQ(host, u"::1");
+  EXPECT_EQ(port, 80);
+  EXPECT_EQ(path, u"/");
+  EXPECT_FALSE(HTTPParseURL(u"https://x/", host, port, path));
+  EXPECT_FALSE(HTTPParseURL(u"http://x:99999/", host, port, path));
+  EXPECT_FALSE(HTTPParseURL(u"http://:80/", host, port, path));
+}
+
+TEST(HttpClient, GetTranscript) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld").Close());
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetAction(haGet);
+  c.SetRequest(u"/greeting");
+  String seen;
+  c.SetOnAfterExecute([&](TObject*, String& text) { seen = text; });
+  EXPECT_EQ(ToUtf8(c.Execute()), "hello\r\nworld\r\n");
+  EXPECT_EQ(ToUtf8(seen), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld") << "the raw answer";
+  EXPECT_EQ(Lines(*c.ResponseHeaders()), (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Type: text/plain"}));
+  EXPECT_EQ(server.Received(0), "GET /greeting HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                                    "\r\n\r\n" + kBlock);
+}
+
+TEST(HttpClient, NotFoundIsReturnedAsTheMessage) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n").Close());
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetRequest(u"/missing");
+  EXPECT_EQ(c.Execute(), u"File not found");
+}
+
+TEST(HttpClient, RedirectWithoutHandlerIsReturnedAsIs) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1:1/x\r\n\r\ngone").Close());
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetRequest(u"/old");
+  EXPECT_EQ(ToUtf8(c.Execute()), "gone\r\n");
+  EXPECT_EQ(c.GetResponse(u"location"), u"Location: http://127.0.0.1:1/x");
+  EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+TEST(HttpClient, HandlerThatKeepsAbortRefusesTheRedirect) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /x\r\n\r\n").Close());
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetRequest(u"/old");
+  String offered;
+  c.SetOnRedirect([&](TObject* sender, String& url, bool& abort) {
+    EXPECT_EQ(sender, &c);
+    EXPECT_TRUE(abort);
+    offered = url;
+  });
+  c.Execute();
+  EXPECT_EQ(offered, u"Location: /x");
+  EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+TEST(HttpClient, FollowedRedirectReplacesTheAnswerAndTheHeaders) {
+  ScriptedServer target(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nX-Where: new\r\n\r\narrived").Close());
+  const std::string location = "http://127.0.0.1:" + std::to_string(target.Port()) + "/new";
+  ScriptedServer first(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 301 Moved\r\nLocation: " + location + "\r\n\r\n").Close());
+  TQNIHTTPClient c(nullptr);
+  Local(c, first).SetAction(haGet);
+  c.SetRequest(u"/old");
+  c.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
+  EXPECT_EQ(ToUtf8(c.Execute()), "arrived\r\n");
+  EXPECT_EQ(Lines(*c.ResponseHeaders()), (std::vector<std::string>{"HTTP/1.0 200 OK", "X-Where: new"}));
+  EXPECT_EQ(target.Received(0).substr(0, 24), "GET /new HTTP/1.0\r\nHost:");
+}
+
+TEST(HttpClient, HandlerGivingAHostNameReconnectsForTheSamePath) {
+  ScriptedServer server(std::vector<Script>{
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 301 Moved\r\nLocation: elsewhere\r\n\r\n").Close(),
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nsecond").Close()});
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetRequest(u"/page");
+  c.SetOnRedirect([](TObject*, String& url, bool& abort) {
+    url = u"127.0.0.1";
+    abort = false;
+  });
+  EXPECT_EQ(ToUtf8(c.Execute()), "second\r\n");
+  EXPECT_EQ(server.Received(1).substr(0, 25), "HEAD /page HTTP/1.0\r\nHost");
+}
+
+TEST(HttpClient, EndlessRedirectsStopAfterTheLimit) {
+  std::vector<Script> scripts;
+  for (int i = 0; i <= TQNIHTTPClient::MaxRedirects; ++i)
+    scripts.push_back(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n").Close());
+  ScriptedServer server(std::move(scripts));
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetRequest(u"/loop");
+  int offers = 0;
+  c.SetOnRedirect([&](TObject*, String&, bool& abort) {
+    ++offers;
+    abort = false;
+  });
+  c.Execute();
+  EXPECT_EQ(server.ConnectionCount(), static_cast<std::size_t>(TQNIHTTPClient::MaxRedirects) + 1);
+  EXPECT_EQ(c.GetResponse(u"Location"), u"Location: /again");
+  EXPECT_TRUE(server.Problems().empty());
+}

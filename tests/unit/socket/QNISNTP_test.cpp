@@ -1,0 +1,225 @@
+#include "qninet/socket/QNISNTP.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "harness/ScriptedServer.h"
+#include "harness/UdpScriptedServer.h"
+#include "qninet/platform/TimeZone.h"
+#include "qninet/rtl/TypInfo.h"
+
+using namespace qninet;
+using qninet::harness::Script;
+using qninet::harness::ScriptedServer;
+using qninet::harness::UdpScriptedServer;
+
+namespace {
+
+constexpr double kMs = 1.0 / 86400000.0;
+
+// Puts a zone in place of the machine's for one test.
+struct ZoneOverride {
+  explicit ZoneOverride(platform::TTimeZoneInfo zone) { platform::set_time_zone_override(zone); }
+  ~ZoneOverride() { platform::set_time_zone_override(std::nullopt); }
+};
+
+platform::TTimeZoneInfo Zone(std::int32_t bias, platform::TTimeZoneState state, std::int32_t standard = 0,
+                             std::int32_t daylight = 0) {
+  platform::TTimeZoneInfo z;
+  z.Bias = bias;
+  z.StandardBias = standard;
+  z.DaylightBias = daylight;
+  z.State = state;
+  return z;
+}
+
+ZoneOverride Utc() { return ZoneOverride(Zone(0, platform::tzsUnknown)); }
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+  return EncodeDate(y, mo, d) + EncodeTime(h, mi, s, ms);
+}
+
+// Seconds since 1900 of a UTC date-time.
+std::uint32_t NtpSeconds(TDateTime utc) {
+  return static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround((utc - 2.0) * 86400.0)));
+}
+
+std::string Reply(unsigned leap, unsigned stratum, std::uint32_t seconds, std::uint32_t fraction,
+                  std::size_t size = 48) {
+  std::string p(48, '\0');
+  p[0] = static_cast<char>((leap << 6) | (4 << 3) | 4);
+  p[1] = static_cast<char>(stratum);
+  for (int i = 0; i < 4; ++i) {
+    p[40 + i] = static_cast<char>((seconds >> (24 - 8 * i)) & 0xFF);
+    p[44 + i] = static_cast<char>((fraction >> (24 - 8 * i)) & 0xFF);
+  }
+  p.resize(size);
+  return p;
+}
+
+}  // namespace
+
+TEST(SntpHelpers, SwapBytesReversesTheFourBytes) {
+  EXPECT_EQ(SwapBytes(0x12345678u), 0x78563412u);
+  EXPECT_EQ(SwapBytes(SwapBytes(0xA1B2C3D4u)), 0xA1B2C3D4u);
+}
+
+TEST(SntpTimeZoneBias, FollowsTheStateOfTheZone) {
+  {
+    ZoneOverride z(Zone(300, platform::tzsUnknown, 7, 9));
+    EXPECT_DOUBLE_EQ(TimeZoneBias(), 300 / 1440.0);
+  }
+  {
+    ZoneOverride z(Zone(-60, platform::tzsStandard, 0, -60));
+    EXPECT_DOUBLE_EQ(TimeZoneBias(), -60 / 1440.0);
+  }
+  {
+    ZoneOverride z(Zone(-60, platform::tzsDaylight, 0, -60));
+    EXPECT_DOUBLE_EQ(TimeZoneBias(), -120 / 1440.0);
+  }
+  {
+    ZoneOverride z(Zone(-60, platform::tzsFailed, 0, -60));
+    EXPECT_DOUBLE_EQ(TimeZoneBias(), 0.0);
+  }
+}
+
+TEST(SntpTimestamp, TopBitSetIsReadUnsigned) {
+  auto z = Utc();
+  const TDateTime when = At(2026, 1, 1, 0, 0, 0);
+  const std::uint32_t s = NtpSeconds(when);
+  ASSERT_TRUE(s & 0x80000000u);
+  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(s), 0), when, kMs / 2);
+  // 2^31 seconds after 1900 is 20 January 1968 03:14:08, the first moment with the top bit set.
+  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(0x80000000u), 0), At(1968, 1, 20, 3, 14, 8), kMs / 2);
+}
+
+TEST(SntpTimestamp, TopBitClearIsEraOne) {
+  auto z = Utc();
+  EXPECT_NEAR(NTPTimestamp2DateTime(0, 0), At(2036, 2, 7, 6, 28, 16), kMs / 2);
+  EXPECT_NEAR(NTPTimestamp2DateTime(86400, 0), At(2036, 2, 8, 6, 28, 16), kMs / 2);
+}
+
+TEST(SntpTimestamp, FractionGivesWholeMilliseconds) {
+  auto z = Utc();
+  const TDateTime base = At(2026, 6, 1, 12, 0, 0);
+  const auto s = static_cast<Integer>(NtpSeconds(base));
+  // Just under a half second: 499 ms, not 499.99.
+  EXPECT_NEAR(NTPTimestamp2DateTime(s, 0x7FFFFFFF), base + 499 * kMs, kMs / 1000);
+  // The largest fraction stays below the next second.
+  EXPECT_NEAR(NTPTimestamp2DateTime(s, static_cast<Integer>(0xFFFFFFFFu)), base + 999 * kMs, kMs / 1000);
+}
+
+TEST(SntpTimestamp, ZoneOneHourAheadOfUtcAddsAnHour) {
+  ZoneOverride z(Zone(-60, platform::tzsStandard));
+  const auto s = static_cast<Integer>(NtpSeconds(At(2026, 3, 1, 12, 0, 0)));
+  EXPECT_NEAR(NTPTimestamp2DateTime(s, 0), At(2026, 3, 1, 13, 0, 0), kMs / 2);
+}
+
+TEST(SntpRequest, LayoutAndTransmitTime) {
+  const String p = SNTPRequestPacket(At(2026, 1, 1, 0, 0, 0) + 0.5 / 86400.0, 0.0);
+  ASSERT_EQ(p.size(), 48u);
+  EXPECT_EQ(p[0], 0x1B);
+  for (int i = 1; i < 40; ++i) EXPECT_EQ(p[i], 0) << i;
+  const std::uint32_t s = NtpSeconds(At(2026, 1, 1, 0, 0, 0));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(p[40 + i], (s >> (24 - 8 * i)) & 0xFF) << i;
+  // Half a second in units of 1/4294967297.
+  const std::uint32_t f = static_cast<std::uint32_t>(0.5 * 4294967297.0);
+  const std::uint32_t got = (static_cast<std::uint32_t>(p[44]) << 24) | (p[45] << 16) | (p[46] << 8) | p[47];
+  EXPECT_NEAR(static_cast<double>(got), static_cast<double>(f), 4096.0);
+}
+
+TEST(SntpRequest, BiasShiftsLocalTimeToUtc) {
+  // Local 13:00 one hour ahead of UTC (bias -60 minutes) is 12:00 UTC on the wire.
+  const String p = SNTPRequestPacket(At(2026, 3, 1, 13, 0, 0), -60 / 1440.0);
+  const std::uint32_t s = NtpSeconds(At(2026, 3, 1, 12, 0, 0));
+  const std::uint32_t got = (static_cast<std::uint32_t>(p[40]) << 24) | (p[41] << 16) | (p[42] << 8) | p[43];
+  EXPECT_NEAR(static_cast<double>(got), static_cast<double>(s), 1.0);
+}
+
+TEST(SntpReply, RejectedReplies) {
+  auto z = Utc();
+  const std::uint32_t s = NtpSeconds(At(2026, 5, 5, 5, 5, 5));
+  EXPECT_GT(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0))), 0.0);
+  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 16, s, 0))), 0.0) << "stratum 16";
+  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 0, s, 0))), 0.0) << "stratum 0 (kiss of death)";
+  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(3, 2, s, 0))), 0.0) << "leap indicator 3";
+  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0, 47))), 0.0) << "47 characters";
+  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 2, 0, 0))), 0.0) << "zero transmit time";
+  EXPECT_GT(SNTPReplyToDateTime(FromBytes(Reply(1, 15, s, 0))), 0.0) << "leap 1, stratum 15 pass";
+}
+
+TEST(SntpReply, LongerAnswerUsesTheFirst48Characters) {
+  auto z = Utc();
+  const TDateTime when = At(2026, 5, 5, 5, 5, 5);
+  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, NtpSeconds(when), 0) + "Proxy-Connection")), when, kMs / 2);
+}
+
+TEST(SntpClient, DefaultsArePort123ThePoolUdpAndFiveSeconds) {
+  TQNInetSNTP c(nullptr);
+  EXPECT_EQ(c.Port(), 123);
+  EXPECT_EQ(c.Host(), u"pool.ntp.org");
+  EXPECT_TRUE(c.UseUDP());
+  EXPECT_EQ(c.Timeout(), 5000);
+  EXPECT_EQ(FindPropInfo(c, "Timeout")->Default.AsInt64(), 5000);
+}
+
+TEST(SntpClient, UdpSendsTheBarePacketAndReadsTheReply) {
+  ZoneOverride z(Zone(-60, platform::tzsStandard));
+  const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
+  UdpScriptedServer server({{Reply(0, 2, NtpSeconds(utc), 0)}});
+  TQNInetSNTP c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  EXPECT_NEAR(c.GetDateTime(), At(2026, 3, 1, 13, 0, 0), kMs / 2);
+  const auto got = server.Received();
+  ASSERT_EQ(got.size(), 1u);
+  ASSERT_EQ(got[0].size(), 48u) << "no header block after the packet";
+  EXPECT_EQ(got[0][0], 0x1B);
+  EXPECT_EQ(got[0].substr(1, 39), std::string(39, '\0'));
+}
+
+TEST(SntpClient, UdpRejectedReplyGivesZero) {
+  auto z = Utc();
+  UdpScriptedServer server({{Reply(0, 16, NtpSeconds(At(2026, 3, 1, 12, 0, 0)), 0)}});
+  TQNInetSNTP c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  EXPECT_EQ(c.GetDateTime(), 0.0);
+}
+
+TEST(SntpClient, UdpWithoutReplyEndsAtTheTimeoutWithZero) {
+  UdpScriptedServer server(std::vector<std::vector<std::string>>{{}});
+  TQNInetSNTP c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  c.SetTimeout(200);
+  EXPECT_EQ(c.GetDateTime(), 0.0);
+  EXPECT_FALSE(c.LastError().empty());
+}
+
+TEST(SntpClient, TcpSendsThePacketWithTheHeaderBlock) {
+  auto z = Utc();
+  const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
+  const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
+  ScriptedServer server(Script().ExpectBytes(48 + block.size()).Send(Reply(0, 2, NtpSeconds(utc), 0)).Close());
+  TQNInetSNTP c(nullptr);
+  c.SetUseUDP(false);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  EXPECT_NEAR(c.GetDateTime(), utc, kMs / 2);
+  const std::string sent = server.Received(0);
+  ASSERT_EQ(sent.size(), 48 + block.size());
+  EXPECT_EQ(sent[0], 0x1B);
+  EXPECT_EQ(sent.substr(48), block);
+}
+
+TEST(SntpClient, TcpShortAnswerGivesZero) {
+  auto z = Utc();
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(Reply(0, 2, 12345, 0, 47)).Close());
+  TQNInetSNTP c(nullptr);
+  c.SetUseUDP(false);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(server.Port());
+  EXPECT_EQ(c.GetDateTime(), 0.0);
+}

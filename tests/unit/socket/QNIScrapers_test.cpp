@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "harness/ScriptedServer.h"
+#include "qninet/socket/QNIFedEx.h"
+#include "qninet/socket/QNIWeath.h"
+
+using namespace qninet;
+using qninet::harness::Script;
+using qninet::harness::ScriptedServer;
+
+namespace {
+
+const std::string kPath =
+    "/cgi-bin/tracking?template_type=plugin&action=track&language=english&cntry_code=us&tracknumbers=";
+
+std::string Lines(const TStrings& list) { return ToUtf8(list.Text()); }
+
+const char* kTrackingPage =
+    "<html><body>\n<!-- shipment info -->\n<table>\n"
+    "<tr><td>Status</td><td>Delivered</td></tr>\n"
+    "<tr><td>Weight</td><td></td><td>2 lbs</td></tr>\n"
+    "<tr>\t<td>Signed  by</td>  <td>J. Smith &amp; Co</td></tr>\n"
+    "</table>\n<!-- BEGIN Scan Activity -->\n<table>\n"
+    "<tr><td>Dec 4</td><td>Memphis, TN</td></tr>\n"
+    "</table>\n<!-- END Scan Activity --></body></html>\n";
+
+}  // namespace
+
+TEST(ScraperText, BlanksBecomePercentTwenty) {
+  EXPECT_EQ(EncodeBlanks(u"12 34  5"), u"12%2034%20%205");
+  EXPECT_EQ(EncodeBlanks(u"a+b/c"), u"a+b/c");
+}
+
+TEST(ScraperTable, TwoCellRowIsOneNameValueLine) {
+  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr><td>Status</td><td>Delivered</td></tr>")), "Status=Delivered\r\n");
+}
+
+TEST(ScraperTable, EmptyCellsCollapse) {
+  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr><td>Weight</td><td></td><td>2 lbs</td></tr>")), "Weight=2 lbs\r\n");
+}
+
+TEST(ScraperTable, WhiteSpaceShrinksAndEntitiesAreReplaced) {
+  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr>\n\t<td>Signed  by </td>\r\n<td>A &amp; B</td></tr>")),
+            "Signed by=A & B\r\n");
+}
+
+TEST(ScraperTable, EmptyInputGivesNothing) { EXPECT_EQ(HTMLTableToLines(u""), u""); }
+
+TEST(ScraperMarkers, MissingOrMisorderedMarkersGiveNothing) {
+  EXPECT_EQ(TextBetweenMarkers(u"a[x]b", u"[", u"]"), u"x");
+  EXPECT_EQ(TextBetweenMarkers(u"no begin here]", u"[", u"]"), u"");
+  EXPECT_EQ(TextBetweenMarkers(u"] then [", u"[", u"]"), u"");
+}
+
+TEST(FedExTracker, RequestWithoutProxyHasThePathAlone) {
+  TQNFedExTracker t(nullptr);
+  EXPECT_EQ(t.Host(), u"www.fedex.com");
+  EXPECT_EQ(t.Port(), 80);
+  t.SetTrackingNumber(u"1234 5678");
+  EXPECT_EQ(ToUtf8(t.GetQuery()), "GET " + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+}
+
+TEST(FedExTracker, RequestThroughProxyHasTheAbsoluteAddress) {
+  TQNFedExTracker t(nullptr);
+  t.SetTrackingNumber(u"99");
+  t.Proxy()->SetUseProxy(true);
+  EXPECT_EQ(ToUtf8(t.GetQuery()), "GET http://www.fedex.com" + kPath + "99 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+}
+
+TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close());
+  TQNFedExTracker t(nullptr);
+  t.SetHost(u"127.0.0.1");
+  t.SetPort(server.Port());
+  t.SetTrackingNumber(u"123456789012");
+  bool fired = false;
+  t.SetOnAfterExecute([&](TObject*, String&) { fired = true; });
+  EXPECT_EQ(ToUtf8(t.Execute()), kTrackingPage) << "the page is returned unchanged";
+  EXPECT_FALSE(fired) << "the tracker does not fire OnAfterExecute";
+  EXPECT_EQ(Lines(*t.ShipmentInfo()), "Status=Delivered\r\nWeight=2 lbs\r\nSigned by=J. Smith & Co\r\n");
+  EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
+  EXPECT_EQ(Lines(*t.Activity()), "Dec 4=Memphis, TN\r\n");
+  EXPECT_EQ(server.Received(0), "GET " + kPath + "123456789012 HTTP/1.0\r\nHost: www.fedex.com\r\n"
+                                "Proxy-Connection: Keep-Alive\r\n\r\n");
+}
+
+TEST(FedExTracker, ListsAreClearedBeforeEachRequest) {
+  ScriptedServer server(std::vector<Script>{Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close(),
+                                            Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nno tables").Close()});
+  TQNFedExTracker t(nullptr);
+  t.SetHost(u"127.0.0.1");
+  t.SetPort(server.Port());
+  t.Execute();
+  ASSERT_EQ(t.ShipmentInfo()->Count(), 3);
+  t.Execute();
+  EXPECT_EQ(t.ShipmentInfo()->Count(), 0);
+  EXPECT_EQ(t.Activity()->Count(), 0);
+}
+
+TEST(WeatherInfo, TemperatureAfterTheMarker) {
+  EXPECT_EQ(WeatherTemperature(u"<td CLASS=obsTempTextA>72&deg;F</td>"), 72);
+  EXPECT_EQ(WeatherTemperature(u"<td CLASS=obsTempTextA>-5&deg;F</td>"), -5);
+  EXPECT_EQ(WeatherTemperature(u"<td class=obsTempTextA>72&deg;F</td>"), 0) << "the marker is case-sensitive";
+  EXPECT_EQ(WeatherTemperature(u"no marker"), 0);
+  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>-&deg;"), 0);
+  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>5-3"), 0);
+  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>"), 0);
+}
+
+TEST(WeatherInfo, RequestLineAndHostLine) {
+  TQNWeatherInfo w(nullptr);
+  EXPECT_EQ(w.Host(), u"www.weather.com");
+  w.SetZip(u"10 001");
+  EXPECT_EQ(ToUtf8(w.GetQuery()),
+            "GET /weather/local/10%20001?lswe=10%20001&lswa=WeatherLocalUndeclared&GO=GO&whatprefs= HTTP/1.0\r\n"
+            "Host: www.weather.com\r\n\r\n");
+  w.SetHost(u"127.0.0.1");
+  EXPECT_NE(w.GetQuery().find(u"\r\nHost: 127.0.0.1\r\n"), String::npos) << "a dotted address still names the host";
+}
+
+TEST(WeatherInfo, PageGivesTheTemperatureAndFiresTheEvent) {
+  const std::string page = "HTTP/1.0 200 OK\r\n\r\n<b CLASS=obsTempTextA>-5&deg;F</b>";
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(page).Close());
+  TQNWeatherInfo w(nullptr);
+  w.SetHost(u"127.0.0.1");
+  w.SetPort(server.Port());
+  w.SetZip(u"99501");
+  String seen;
+  w.SetOnAfterExecute([&](TObject*, String& text) { seen = text; });
+  EXPECT_EQ(ToUtf8(w.Execute()), page);
+  EXPECT_EQ(w.Temperature(), -5);
+  EXPECT_EQ(ToUtf8(seen), page);
+}
