@@ -1,0 +1,297 @@
+// `qninet mail`: sends one message with attachments over SMTP (TQNISMTP), and the demo step
+// that mails a small SMTP server thread of its own on loopback.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Command.h"
+#include "qninet/socket/QNISMTP.h"
+
+namespace qninet::tool {
+namespace {
+
+struct Options {
+  std::string Host;
+  int Port = 25;
+  std::string From;
+  std::string To, Cc, Bcc, ReplyTo;
+  std::string Subject;
+  std::string Body;
+  std::string BodyFile;
+  std::vector<std::string> Attach;
+  std::string User, Password;
+  int Priority = 3;
+  std::string CharSet, Encoding;
+  double TimeoutSeconds = 60;
+};
+
+struct Attachment {
+  std::string File, Type, Encoding;
+};
+
+/// "FILE[:TYPE[:ENCODING]]": a type holds a "/", an encoding does not, so a file name with
+/// colons of its own stays whole.
+Attachment parse_attach(const std::string& spec) {
+  Attachment a{spec, "", ""};
+  const auto last = spec.rfind(':');
+  if (last == std::string::npos) return a;
+  const std::string tail = spec.substr(last + 1);
+  if (tail.find('/') != std::string::npos) {
+    a.File = spec.substr(0, last);
+    a.Type = tail;
+    return a;
+  }
+  const auto second = last == 0 ? std::string::npos : spec.rfind(':', last - 1);
+  if (second != std::string::npos) {
+    const std::string type = spec.substr(second + 1, last - second - 1);
+    if (type.find('/') != std::string::npos || type.empty()) {
+      a.File = spec.substr(0, second);
+      a.Type = type;
+      a.Encoding = tail;
+    }
+  }
+  return a;
+}
+
+bool ascii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+int run(const Options& o) {
+  TQNISMTP smtp(nullptr);
+  smtp.SetHost(FromUtf8(o.Host));
+  smtp.SetPort(o.Port);
+  smtp.SetTimeout(static_cast<Integer>(o.TimeoutSeconds * 1000));
+  smtp.SetLoginPrompt(false);
+  smtp.From()->SetText(FromUtf8(o.From));
+  smtp.Recipients()->SetEMailAddresses(FromUtf8(o.To));
+  smtp.CC()->SetEMailAddresses(FromUtf8(o.Cc));
+  smtp.BCC()->SetEMailAddresses(FromUtf8(o.Bcc));
+  smtp.ReplyTo()->SetEMailAddresses(FromUtf8(o.ReplyTo));
+  smtp.SetSubject(FromUtf8(o.Subject));
+  std::string body = o.Body;
+  if (!o.BodyFile.empty()) {
+    std::ifstream in(o.BodyFile, std::ios::binary);
+    if (!in) {
+      std::cerr << "qninet mail: cannot read the body file " << o.BodyFile << '\n';
+      return 1;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    body = text.str();
+  }
+  smtp.Body()->SetText(FromUtf8(body));
+  smtp.SetPriority(static_cast<TQNISMTPPriority>(o.Priority - 1));
+  // Text from the command line is UTF-8; plain ASCII mail stays in its classic form.
+  const bool plain = ascii(body) && ascii(o.Subject) && ascii(o.From) && ascii(o.To) && ascii(o.Cc);
+  smtp.SetCharSet(FromUtf8(!o.CharSet.empty() ? o.CharSet : plain ? "us-ascii" : "utf-8"));
+  smtp.SetEncoding(FromUtf8(!o.Encoding.empty() ? o.Encoding : ascii(body) ? "7bit" : "quoted-printable"));
+  for (const std::string& spec : o.Attach) {
+    const Attachment a = parse_attach(spec);
+    auto* item = smtp.Attachments()->Add();
+    item->SetFileName(FromUtf8(a.File));
+    if (a.Type.empty()) item->DetectContentType();
+    else item->SetContentType(FromUtf8(a.Type));
+    item->SetEncoding(FromUtf8(a.Encoding.empty() ? "base64" : a.Encoding));
+  }
+  if (!o.User.empty()) {
+    smtp.Login()->SetUseLogin(true);
+    smtp.Login()->SetUserID(FromUtf8(o.User));
+    smtp.Login()->SetPassword(FromUtf8(o.Password));
+  }
+  try {
+    const String result = smtp.Execute();
+    if (!smtp.LastError().empty() || !result.empty()) {
+      std::cerr << ToUtf8(smtp.LastError().empty() ? result : smtp.LastError()) << '\n';
+      return 1;
+    }
+    return 0;
+  } catch (const Exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+}
+
+const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
+  auto* cmd = app.add_subcommand("mail", "Send a mail message with attachments over SMTP");
+  cmd->footer(
+      "LIST is a comma-separated address list: \"Name <addr>\", \"addr (Name)\" or a bare\n"
+      "address; a comma inside a quoted name stays in the name. BCC recipients get the message\n"
+      "but appear in no header. Text that is not ASCII is sent in UTF-8 unless --charset names\n"
+      "another charset; a subject or name in it goes as RFC 2047 encoded words.\n"
+      "Exit codes: 0 the server accepted the message; 1 it did not, or it could not be reached\n"
+      "(the server's reply, such as \"Error 250: 550 5.1.1 ...\", goes to standard error).\n"
+      "Example: qninet mail --host 127.0.0.1 --port 2525 --from me@example.com \\\n"
+      "           --to \"Ann <ann@example.com>\" --subject Hello --body \"Hi Ann\" \\\n"
+      "           --attach report.pdf --attach notes.txt:text/plain:quoted-printable");
+  auto o = std::make_shared<Options>();
+  cmd->add_option("--host", o->Host, "SMTP server (name or dotted address)")->required();
+  cmd->add_option("--port", o->Port, "TCP port of the server (default 25)")->check(CLI::Range(1, 65535));
+  cmd->add_option("--from", o->From, "The sender, ADDR or \"Name <ADDR>\"")->required();
+  cmd->add_option("--to", o->To, "Primary recipients (LIST)")->required();
+  cmd->add_option("--cc", o->Cc, "Copy recipients (LIST), named in the Cc header");
+  cmd->add_option("--bcc", o->Bcc, "Blind copy recipients (LIST), named in no header");
+  cmd->add_option("--reply-to", o->ReplyTo, "Addresses for replies (LIST)");
+  cmd->add_option("--subject", o->Subject, "The subject line");
+  auto* body = cmd->add_option("--body", o->Body, "The message text (line breaks split it into lines)");
+  cmd->add_option("--body-file", o->BodyFile, "Read the message text from this file (UTF-8)")->excludes(body);
+  cmd->add_option("--attach", o->Attach,
+                  "Attach FILE[:TYPE[:ENCODING]]; TYPE defaults to the system's type for the "
+                  "extension, ENCODING to base64 (also quoted-printable, 7bit); repeatable");
+  auto* user = cmd->add_option("--user", o->User, "Log in with this account (AUTH LOGIN after EHLO)");
+  cmd->add_option("--password", o->Password, "The account's password")->needs(user);
+  cmd->add_option("--priority", o->Priority, "X-Priority from 1 (highest) to 5 (lowest), default 3")
+      ->check(CLI::Range(1, 5));
+  cmd->add_option("--charset", o->CharSet,
+                  "Charset of the text part (default us-ascii for ASCII text, else utf-8)");
+  cmd->add_option("--encoding", o->Encoding,
+                  "Transfer encoding of the text part: 7bit, quoted-printable or base64 (default "
+                  "7bit for ASCII text, else quoted-printable)");
+  cmd->add_option("--timeout", o->TimeoutSeconds,
+                  "Seconds that connecting and each wait for a reply may take (default 60)")
+      ->check(CLI::Range(0.0, 2000000.0));
+  cmd->callback([&state, o] { state.ExitCode = run(*o); });
+});
+
+// --- the demo step: a small SMTP server thread on loopback ---------------------------------
+
+/// Listens on 127.0.0.1 and plays the server's side of one SMTP session, keeping the
+/// envelope and the message data it receives.
+class LoopbackSmtpServer {
+public:
+  LoopbackSmtpServer() {
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      throw Exception(u"cannot listen on 127.0.0.1");
+    FPort = ntohs(a.sin_port);
+    FThread = std::thread([this] { serve(); });
+  }
+  ~LoopbackSmtpServer() {
+    FStop = true;
+    if (FThread.joinable()) FThread.join();
+    ::close(FListen);
+  }
+  LoopbackSmtpServer(const LoopbackSmtpServer&) = delete;
+  LoopbackSmtpServer& operator=(const LoopbackSmtpServer&) = delete;
+  int Port() const { return FPort; }
+  /// The commands and the message, once the session has ended.
+  std::vector<std::string> Commands() {
+    if (FThread.joinable()) FThread.join();
+    return FCommands;
+  }
+  std::string Data() {
+    if (FThread.joinable()) FThread.join();
+    return FData;
+  }
+
+private:
+  bool wait_readable(int fd) {
+    for (int i = 0; i < 50 && !FStop; ++i) {  // five seconds in 100 ms slices
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) > 0) return true;
+    }
+    return false;
+  }
+  bool read_until(int fd, std::string& pending, const std::string& end, std::string& out) {
+    for (;;) {
+      if (const auto p = pending.find(end); p != std::string::npos) {
+        out = pending.substr(0, p);
+        pending.erase(0, p + end.size());
+        return true;
+      }
+      if (!wait_readable(fd)) return false;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return false;
+      pending.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  static void say(int fd, const std::string& line) {
+    const std::string text = line + "\r\n";
+    (void)::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+  }
+  void serve() {
+    if (!wait_readable(FListen)) return;
+    const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    say(fd, "220 demo.loopback ESMTP ready");
+    std::string pending, line;
+    while (read_until(fd, pending, "\r\n", line)) {
+      FCommands.push_back(line);
+      const std::string verb = line.substr(0, 4);
+      if (verb == "EHLO" || verb == "HELO") say(fd, "250 demo.loopback");
+      else if (verb == "QUIT") {
+        say(fd, "221 Bye");
+        break;
+      } else if (verb == "DATA") {
+        say(fd, "354 End data with <CR><LF>.<CR><LF>");
+        if (!read_until(fd, pending, "\r\n.\r\n", FData)) break;
+        say(fd, "250 Ok: queued");
+      } else {
+        say(fd, "250 Ok");
+      }
+    }
+    ::close(fd);
+  }
+
+  int FListen = -1;
+  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+  std::vector<std::string> FCommands;
+  std::string FData;
+};
+
+const DemoRegistrar demo(DemoStep{300, "Mail: a message to a loopback SMTP server", [](std::ostream& out) {
+  LoopbackSmtpServer server;
+  TQNISMTP smtp(nullptr);
+  smtp.SetHost(u"127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetTimeout(5000);
+  smtp.From()->SetText(u"Demo Sender <demo@qninet.test>");
+  smtp.Recipients()->SetEMailAddresses(u"Ann <ann@qninet.test>");
+  smtp.BCC()->SetEMailAddresses(u"archive@qninet.test");
+  smtp.SetCharSet(u"utf-8");
+  smtp.SetSubject(S("Grüße aus der Demo"));
+  smtp.Body()->SetText(u"Hello Ann,\r\n.\r\nthe line above is a single period.");
+  out << "sending to the loopback server on port " << server.Port() << "\n";
+  const String result = smtp.Execute();
+  if (!result.empty()) {
+    out << "refused: " << ToUtf8(result) << "\n";
+    return false;
+  }
+  out << "the server received these commands:\n";
+  for (const std::string& c : server.Commands()) out << "  " << c << "\n";
+  out << "and this message:\n";
+  std::istringstream data(server.Data());
+  std::string line;
+  bool sawStuffed = false;
+  while (std::getline(data, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "..") sawStuffed = true;
+    out << "  | " << line << "\n";
+  }
+  return sawStuffed && server.Data().find("Subject: =?utf-8?B?") != std::string::npos;
+}});
+
+}  // namespace
+}  // namespace qninet::tool
