@@ -37,7 +37,8 @@ String reference_utf8(const String& s) {
       i += 4;
     } else if (lead & 0x20) {
       if (!cont(i + 1) || !cont(i + 2)) return {};
-      out.push_back(static_cast<char16_t>(((lead & 0x3F) << 12 | (u(i + 1) & 0x3F) << 6 | (u(i + 2) & 0x3F)) & 0xFFFF));
+      out.push_back(
+          static_cast<char16_t>(((lead & 0x3F) << 12 | (u(i + 1) & 0x3F) << 6 | (u(i + 2) & 0x3F)) & 0xFFFF));
       i += 3;
     } else {
       if (!cont(i + 1)) return {};
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Read the input as UTF-16 too, so entities meet characters beyond Latin-1.
   String wide;
-  for (std::size_t i = 0; i + 1 < size; i += 2) wide.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  for (std::size_t i = 0; i + 1 < size; i += 2)
+    wide.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
   for (const String* s : {&bytes, &wide}) {
     String t = *s;
     qninet::ReplaceHTMLChars(t);

@@ -20,7 +20,7 @@ std::string key_bitmap() {
   auto inside = [](int x, int y) {
     const int dx = x - 6, dy = y - 12;
     const int r2 = dx * dx + dy * dy;
-    if (r2 <= 25 && r2 >= 5) return true;                 // the ring
+    if (r2 <= 25 && r2 >= 5) return true;                       // the ring
     if (y >= 11 && y <= 13 && x >= 10 && x <= 22) return true;  // the shaft
     if (x >= 17 && x <= 18 && y >= 14 && y <= 17) return true;  // first tooth
     if (x >= 20 && x <= 22 && y >= 14 && y <= 16) return true;  // second tooth
@@ -59,7 +59,8 @@ TfrmQNILogon::TfrmQNILogon(TComponent* AOwner) : TForm(AOwner) {
   SetBorderStyle(bsDialog);
   SetFont(u"MS Sans Serif", -11);
 
-  auto label = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h, const char16_t* caption) {
+  auto label = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h,
+                      const char16_t* caption) {
     auto* c = new TLabel(this);
     c->SetName(name);
     c->SetBounds(l, t, w, h);
@@ -76,7 +77,8 @@ TfrmQNILogon::TfrmQNILogon(TComponent* AOwner) : TForm(AOwner) {
     c->SetTabOrder(tab);
     return c;
   };
-  auto button = [this](const char16_t* name, Integer l, const char16_t* caption, TModalResult r, Integer tab) {
+  auto button = [this](const char16_t* name, Integer l, const char16_t* caption, TModalResult r,
+                       Integer tab) {
     auto* c = new TButton(this);
     c->SetName(name);
     c->SetBounds(l, 72, 75, 25);

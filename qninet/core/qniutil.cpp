@@ -27,8 +27,8 @@ String Utf8Decode(const String& S) {
       if (i + 3 >= n || !is_continuation(unit(i + 1)) || !is_continuation(unit(i + 2)) ||
           !is_continuation(unit(i + 3)))
         return String();
-      const char32_t cp = ((lead & 0x07) << 18) | ((unit(i + 1) & 0x3F) << 12) |
-                          ((unit(i + 2) & 0x3F) << 6) | (unit(i + 3) & 0x3F);
+      const char32_t cp = ((lead & 0x07) << 18) | ((unit(i + 1) & 0x3F) << 12) | ((unit(i + 2) & 0x3F) << 6) |
+                          (unit(i + 3) & 0x3F);
       if (cp > 0x10FFFF) return String();
       if (cp < 0x10000) {
         out.push_back(static_cast<char16_t>(cp));

@@ -20,10 +20,18 @@ bool FileHandle::Open(const std::string& path, FileOpenMode mode, String& reason
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
-    case FileOpenMode::Read: flags |= O_RDONLY; break;
-    case FileOpenMode::Write: flags |= O_WRONLY; break;
-    case FileOpenMode::ReadWrite: flags |= O_RDWR; break;
-    case FileOpenMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case FileOpenMode::Read:
+      flags |= O_RDONLY;
+      break;
+    case FileOpenMode::Write:
+      flags |= O_WRONLY;
+      break;
+    case FileOpenMode::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    case FileOpenMode::Create:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   do {
     FFd = ::open(path.c_str(), flags, 0666);
@@ -33,7 +41,7 @@ bool FileHandle::Open(const std::string& path, FileOpenMode mode, String& reason
     return false;
   }
   if (mode == FileOpenMode::Read) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(FFd, &st) == 0 && S_ISDIR(st.st_mode)) {
       Close();
       reason = system_error_text(EISDIR);
@@ -57,7 +65,8 @@ std::int64_t FileHandle::Write(const void* buffer, std::int64_t count) {
   const auto* p = static_cast<const char*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::write(FFd, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, SSIZE_MAX)));
+    const ssize_t n =
+        ::write(FFd, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, SSIZE_MAX)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return done > 0 ? done : -1;
     done += n;
@@ -90,23 +99,23 @@ String system_error_text(int error) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool directory_exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::optional<std::int64_t> file_size(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
   return static_cast<std::int64_t>(st.st_size);
 }
 
 std::optional<std::int64_t> file_write_time(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }

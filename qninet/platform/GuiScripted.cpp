@@ -26,9 +26,12 @@ TScriptedGui::Shown TScriptedGui::Snapshot(const TForm& form, bool modal) {
   s.Caption = form.Caption();
   s.Modal = modal;
   for (const TControl* c : form.Controls()) {
-    if (const auto* l = dynamic_cast<const TLabel*>(c)) s.Texts[c->Name()] = l->Caption();
-    else if (const auto* b = dynamic_cast<const TButton*>(c)) s.Texts[c->Name()] = b->Caption();
-    else if (const auto* e = dynamic_cast<const TEdit*>(c)) s.Texts[c->Name()] = e->Text();
+    if (const auto* l = dynamic_cast<const TLabel*>(c))
+      s.Texts[c->Name()] = l->Caption();
+    else if (const auto* b = dynamic_cast<const TButton*>(c))
+      s.Texts[c->Name()] = b->Caption();
+    else if (const auto* e = dynamic_cast<const TEdit*>(c))
+      s.Texts[c->Name()] = e->Text();
   }
   for (const TControl* c : form.ControlsInTabOrder())
     if (c->TabOrder() >= 0) s.TabOrder.push_back(c->Name());

@@ -36,8 +36,10 @@ const TPropList& TClassInfo::Properties() const {
         // A class may republish a base property; the new declaration takes the base's place.
         auto same = std::find_if(FAll.begin(), FAll.end(),
                                  [&](const TPropInfo& q) { return std::string_view(q.Name) == p.Name; });
-        if (same != FAll.end()) *same = std::move(p);
-        else FAll.push_back(std::move(p));
+        if (same != FAll.end())
+          *same = std::move(p);
+        else
+          FAll.push_back(std::move(p));
       }
     }
   });
@@ -80,8 +82,7 @@ void TPersistent::AssignError(const TPersistent* Source) const {
   throw EConvertError(Format(u"Cannot assign a %s to a %s", source, ClassName()));
 }
 
-QNINET_CLASS_INFO(TComponent,
-                  Published("Name", &Self::Name, &Self::SetName),
+QNINET_CLASS_INFO(TComponent, Published("Name", &Self::Name, &Self::SetName),
                   Published("Tag", &Self::Tag, &Self::SetTag, 0))
 
 TComponent::TComponent(TComponent* AOwner) {
@@ -134,7 +135,8 @@ bool is_identifier(StringView s) {
   if (s.empty()) return false;
   auto alpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_'; };
   if (!alpha(s[0])) return false;
-  return std::all_of(s.begin() + 1, s.end(), [&](char16_t c) { return alpha(c) || (c >= u'0' && c <= u'9'); });
+  return std::all_of(s.begin() + 1, s.end(),
+                     [&](char16_t c) { return alpha(c) || (c >= u'0' && c <= u'9'); });
 }
 }  // namespace
 
@@ -144,8 +146,7 @@ void TComponent::SetName(const String& value) {
     throw EComponentError(u"'" + value + u"' is not a valid component name");
   if (FOwner && !value.empty()) {
     TComponent* other = FOwner->FindComponent(value);
-    if (other && other != this)
-      throw EComponentError(Format(u"A component named %s already exists", value));
+    if (other && other != this) throw EComponentError(Format(u"A component named %s already exists", value));
   }
   FName = value;
 }
@@ -165,7 +166,8 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 }
 
 void TComponent::remove_notification(TComponent* AComponent) {
-  FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent), FFreeNotifies.end());
+  FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent),
+                      FFreeNotifies.end());
 }
 
 void TComponent::InsertComponent(TComponent* AComponent) {
@@ -186,9 +188,7 @@ void TComponent::RemoveComponent(TComponent* AComponent) {
 
 void TComponent::Notification(TComponent*, TOperation) {}
 
-void TComponent::BeginLoading() {
-  FComponentState.Include(csLoading).Include(csReading);
-}
+void TComponent::BeginLoading() { FComponentState.Include(csLoading).Include(csReading); }
 
 void TComponent::EndLoading() {
   FComponentState.Exclude(csReading);
@@ -198,8 +198,10 @@ void TComponent::EndLoading() {
 void TComponent::Loaded() { FComponentState.Exclude(csLoading); }
 
 void TComponent::SetDesigning(bool value, bool children) {
-  if (value) FComponentState.Include(csDesigning);
-  else FComponentState.Exclude(csDesigning);
+  if (value)
+    FComponentState.Include(csDesigning);
+  else
+    FComponentState.Exclude(csDesigning);
   if (children)
     for (TComponent* c : FComponents) c->SetDesigning(value, true);
 }

@@ -17,7 +17,15 @@ class TObject;
 class TPersistent;
 
 enum TTypeKind : std::uint8_t {
-  tkInteger, tkInt64, tkBoolean, tkEnumeration, tkSet, tkFloat, tkString, tkClass, tkMethod
+  tkInteger,
+  tkInt64,
+  tkBoolean,
+  tkEnumeration,
+  tkSet,
+  tkFloat,
+  tkString,
+  tkClass,
+  tkMethod
 };
 
 /// The names of an enumeration's values, in ordinal order.
@@ -36,11 +44,11 @@ struct QNINET_API TPropInfo {
   TTypeKind Kind = tkInteger;
   const char* TypeName = "";
   std::function<Variant(const TObject&)> Get;
-  std::function<void(TObject&, const Variant&)> Set;  ///< empty for a read-only property
+  std::function<void(TObject&, const Variant&)> Set;      ///< empty for a read-only property
   std::function<TPersistent*(const TObject&)> GetObject;  ///< tkClass only
-  Variant Default;  ///< unassigned: the value is always stored
-  std::function<bool(const TObject&)> StoredFn;  ///< empty: stored when not the default
-  const TEnumInfo* Enum = nullptr;  ///< tkEnumeration and tkSet
+  Variant Default;                                        ///< unassigned: the value is always stored
+  std::function<bool(const TObject&)> StoredFn;           ///< empty: stored when not the default
+  const TEnumInfo* Enum = nullptr;                        ///< tkEnumeration and tkSet
 
   /// Whether a form file keeps the property's current value of `obj`.
   bool IsStored(const TObject& obj) const;
@@ -71,24 +79,24 @@ private:
 };
 
 /// Declares the run-time class information of a class; pair it with `QNINET_CLASS_INFO`.
-#define QNINET_OBJECT(Class, Base)                                                                 \
-public:                                                                                            \
-  using inherited = Base;                                                                          \
-  static const ::qninet::TClassInfo& StaticClassInfo();                                            \
-  const ::qninet::TClassInfo& ClassInfo() const override { return StaticClassInfo(); }            \
-                                                                                                   \
+#define QNINET_OBJECT(Class, Base)                                                     \
+public:                                                                                \
+  using inherited = Base;                                                              \
+  static const ::qninet::TClassInfo& StaticClassInfo();                                \
+  const ::qninet::TClassInfo& ClassInfo() const override { return StaticClassInfo(); } \
+                                                                                       \
 private:
 
 /// Defines the class information of `Class` with its own published properties, built inside
 /// with `Published(...)` where `Self` names the class.
-#define QNINET_CLASS_INFO(Class, ...)                                                              \
-  const ::qninet::TClassInfo& Class::StaticClassInfo() {                                           \
-    static const ::qninet::TClassInfo info(#Class, &Class::inherited::StaticClassInfo(),          \
-                                           []() -> ::qninet::TPropList {                           \
-                                             using Self [[maybe_unused]] = Class;                  \
-                                             return ::qninet::TPropList{__VA_ARGS__};              \
-                                           });                                                     \
-    return info;                                                                                   \
+#define QNINET_CLASS_INFO(Class, ...)                                                    \
+  const ::qninet::TClassInfo& Class::StaticClassInfo() {                                 \
+    static const ::qninet::TClassInfo info(#Class, &Class::inherited::StaticClassInfo(), \
+                                           []() -> ::qninet::TPropList {                 \
+                                             using Self [[maybe_unused]] = Class;        \
+                                             return ::qninet::TPropList{__VA_ARGS__};    \
+                                           });                                           \
+    return info;                                                                         \
   }
 
 class QNINET_API TObject {
@@ -119,8 +127,17 @@ protected:
 };
 
 enum TComponentStateItem : std::uint8_t {
-  csLoading, csReading, csWriting, csDestroying, csDesigning, csAncestor, csUpdating, csFixups,
-  csFreeNotification, csInline, csDesignInstance
+  csLoading,
+  csReading,
+  csWriting,
+  csDestroying,
+  csDesigning,
+  csAncestor,
+  csUpdating,
+  csFixups,
+  csFreeNotification,
+  csInline,
+  csDesignInstance
 };
 using TComponentState = TSet<TComponentStateItem>;
 enum TOperation : std::uint8_t { opInsert, opRemove };

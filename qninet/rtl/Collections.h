@@ -80,10 +80,12 @@ private:
 };
 
 /// A collection whose items are `T`, with typed access.
-template <class T> class TCollectionOf : public TCollection {
+template <class T>
+class TCollectionOf : public TCollection {
 public:
   explicit TCollectionOf(TPersistent* owner = nullptr)
-      : TCollection(T::StaticClassInfo(), [](TCollection* c) -> TCollectionItem* { return new T(c); }, owner) {}
+      : TCollection(
+            T::StaticClassInfo(), [](TCollection* c) -> TCollectionItem* { return new T(c); }, owner) {}
   T* Add() { return static_cast<T*>(TCollection::Add()); }
   T* Insert(int index) { return static_cast<T*>(TCollection::Insert(index)); }
   T* Items(int index) const { return static_cast<T*>(TCollection::Items(index)); }

@@ -33,11 +33,15 @@ json write_value(const TPersistent& obj, const TPropInfo& p) {
   }
   const Variant v = p.Get(obj);
   switch (p.Kind) {
-    case tkBoolean: return v.AsBoolean();
+    case tkBoolean:
+      return v.AsBoolean();
     case tkInteger:
-    case tkInt64: return v.AsInt64();
-    case tkFloat: return v.AsFloat();
-    case tkEnumeration: return ToUtf8(p.Enum->NameOf(static_cast<int>(v.AsInt64())));
+    case tkInt64:
+      return v.AsInt64();
+    case tkFloat:
+      return v.AsFloat();
+    case tkEnumeration:
+      return ToUtf8(p.Enum->NameOf(static_cast<int>(v.AsInt64())));
     case tkSet: {
       json names = json::array();
       const auto bits = static_cast<std::uint64_t>(v.AsInt64());
@@ -45,7 +49,8 @@ json write_value(const TPersistent& obj, const TPropInfo& p) {
         if ((bits >> i) & 1U) names.push_back(p.Enum->Values[i]);
       return names;
     }
-    default: return ToUtf8(v.AsString());
+    default:
+      return ToUtf8(v.AsString());
   }
 }
 
@@ -161,8 +166,7 @@ void ReadObjectFromJSON(TPersistent& obj, std::string_view text) {
   } catch (const json::exception& e) {
     throw EReadError(u"Invalid form file: " + FromUtf8(e.what()));
   }
-  if (!doc.is_object() || !doc.contains("Properties"))
-    throw EReadError(u"Invalid form file: no properties");
+  if (!doc.is_object() || !doc.contains("Properties")) throw EReadError(u"Invalid form file: no properties");
   auto* component = dynamic_cast<TComponent*>(&obj);
   if (component) component->BeginLoading();
   try {

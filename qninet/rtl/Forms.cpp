@@ -18,8 +18,7 @@ QNINET_CLASS_INFO(TPanel)
 QNINET_CLASS_INFO(TImage)
 QNINET_CLASS_INFO(TProgressBar)
 QNINET_CLASS_INFO(TForm)
-QNINET_CLASS_INFO(TTimer,
-                  Published("Enabled", &Self::Enabled, &Self::SetEnabled, true),
+QNINET_CLASS_INFO(TTimer, Published("Enabled", &Self::Enabled, &Self::SetEnabled, true),
                   Published("Interval", &Self::Interval, &Self::SetInterval, 1000),
                   PublishedEvent("OnTimer", &Self::OnTimer))
 

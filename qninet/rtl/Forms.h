@@ -14,7 +14,14 @@ namespace qninet {
 class TForm;
 
 enum TModalResult : std::int32_t {
-  mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7
+  mrNone = 0,
+  mrOk = 1,
+  mrCancel = 2,
+  mrAbort = 3,
+  mrRetry = 4,
+  mrIgnore = 5,
+  mrYes = 6,
+  mrNo = 7
 };
 enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
 enum TAlign : std::uint8_t { alNone, alTop, alBottom, alLeft, alRight, alClient };
@@ -251,8 +258,13 @@ private:
 namespace gui {
 
 enum TMessageBoxFlags : std::int32_t {
-  mbOK = 0x0, mbOKCancel = 0x1, mbYesNo = 0x4, mbIconError = 0x10, mbIconQuestion = 0x20,
-  mbIconWarning = 0x30, mbIconInformation = 0x40
+  mbOK = 0x0,
+  mbOKCancel = 0x1,
+  mbYesNo = 0x4,
+  mbIconError = 0x10,
+  mbIconQuestion = 0x20,
+  mbIconWarning = 0x30,
+  mbIconInformation = 0x40
 };
 
 using TTimerId = std::uint64_t;

@@ -61,16 +61,23 @@ Int64 TStream::CopyFrom(TStream& source, Int64 count) {
 TFileStream::TFileStream(const String& fileName, TFileMode mode) : FFileName(fileName) {
   platform::FileOpenMode m = platform::FileOpenMode::Read;
   switch (mode) {
-    case fmCreate: m = platform::FileOpenMode::Create; break;
-    case fmOpenRead: m = platform::FileOpenMode::Read; break;
-    case fmOpenWrite: m = platform::FileOpenMode::Write; break;
-    case fmOpenReadWrite: m = platform::FileOpenMode::ReadWrite; break;
+    case fmCreate:
+      m = platform::FileOpenMode::Create;
+      break;
+    case fmOpenRead:
+      m = platform::FileOpenMode::Read;
+      break;
+    case fmOpenWrite:
+      m = platform::FileOpenMode::Write;
+      break;
+    case fmOpenReadWrite:
+      m = platform::FileOpenMode::ReadWrite;
+      break;
   }
   auto handle = std::make_unique<platform::FileHandle>();
   String reason;
   if (!handle->Open(ToUtf8(fileName), m, reason)) {
-    if (mode == fmCreate)
-      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", fileName, reason));
+    if (mode == fmCreate) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", fileName, reason));
     throw EFOpenError(Format(u"Cannot open file \"%s\". %s", fileName, reason));
   }
   FHandle = std::move(handle);
@@ -109,8 +116,10 @@ Int64 TMemoryStream::Write(const void* buffer, Int64 count) {
 
 Int64 TMemoryStream::Seek(Int64 offset, TSeekOrigin origin) {
   Int64 base = 0;
-  if (origin == soCurrent) base = static_cast<Int64>(FPosition);
-  else if (origin == soEnd) base = static_cast<Int64>(FData.size());
+  if (origin == soCurrent)
+    base = static_cast<Int64>(FPosition);
+  else if (origin == soEnd)
+    base = static_cast<Int64>(FData.size());
   const Int64 pos = base + offset;
   if (pos >= 0) FPosition = static_cast<std::size_t>(pos);
   return static_cast<Int64>(FPosition);

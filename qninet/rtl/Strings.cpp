@@ -99,8 +99,10 @@ void TStrings::SetValues(StringView name, const String& value) {
     return;
   }
   const String line = String(name) + u"=" + value;
-  if (i >= 0) SetStrings(i, line);
-  else Add(line);
+  if (i >= 0)
+    SetStrings(i, line);
+  else
+    Add(line);
 }
 
 bool TStrings::same(StringView a, StringView b) const { return compare_text(a, b, FCaseSensitive) == 0; }
@@ -156,11 +158,16 @@ void TStrings::LoadFromStream(TStream& stream) {
       text.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
     }
   };
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) text = FromUtf8(std::string_view(bytes).substr(3));
-  else if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') utf16(2, false);
-  else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') utf16(2, true);
-  else if (valid_utf8(bytes)) text = FromUtf8(bytes);
-  else text = FromBytes(bytes);
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    text = FromUtf8(std::string_view(bytes).substr(3));
+  else if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE')
+    utf16(2, false);
+  else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF')
+    utf16(2, true);
+  else if (valid_utf8(bytes))
+    text = FromUtf8(bytes);
+  else
+    text = FromBytes(bytes);
   SetText(text);
 }
 
@@ -190,8 +197,7 @@ void TStrings::EndUpdate() {
 TStringList::~TStringList() = default;
 
 void TStringList::check(int index) const {
-  if (index < 0 || index >= Count())
-    throw EStringListError(Format(u"List index out of bounds (%d)", index));
+  if (index < 0 || index >= Count()) throw EStringListError(Format(u"List index out of bounds (%d)", index));
 }
 
 void TStringList::changed() {

@@ -44,11 +44,11 @@ private:
   std::string FUtf8;
 };
 
-#define QNINET_DECLARE_EXCEPTION(Name, Base)                                                       \
-  class QNINET_API Name : public Base {                                                            \
-  public:                                                                                          \
-    using Base::Base;                                                                              \
-    ~Name() override;                                                                              \
+#define QNINET_DECLARE_EXCEPTION(Name, Base) \
+  class QNINET_API Name : public Base {      \
+  public:                                    \
+    using Base::Base;                        \
+    ~Name() override;                        \
   };
 
 QNINET_DECLARE_EXCEPTION(EConvertError, Exception)
@@ -83,7 +83,8 @@ private:
   String FText;
 };
 QNINET_API String FormatList(StringView pattern, std::initializer_list<FormatArg> args);
-template <class... A> String Format(StringView pattern, const A&... args) {
+template <class... A>
+String Format(StringView pattern, const A&... args) {
   return FormatList(pattern, {FormatArg(args)...});
 }
 

@@ -15,66 +15,103 @@ namespace qninet {
 /// Declares the value names of an enumeration for published properties; define them in the
 /// unit's source with `QNINET_DEFINE_ENUM_INFO` in the same namespace.
 #define QNINET_DECLARE_ENUM_INFO(E) QNINET_API const ::qninet::TEnumInfo& EnumInfoOf(E*);
-#define QNINET_DEFINE_ENUM_INFO(E, ...)                                                            \
-  const ::qninet::TEnumInfo& EnumInfoOf(E*) {                                                      \
-    static const ::qninet::TEnumInfo info{#E, {__VA_ARGS__}};                                      \
-    return info;                                                                                   \
+#define QNINET_DEFINE_ENUM_INFO(E, ...)                       \
+  const ::qninet::TEnumInfo& EnumInfoOf(E*) {                 \
+    static const ::qninet::TEnumInfo info{#E, {__VA_ARGS__}}; \
+    return info;                                              \
   }
 
 namespace typinfo_detail {
 
-template <class T> struct is_set : std::false_type {};
-template <class E> struct is_set<TSet<E>> : std::true_type {
+template <class T>
+struct is_set : std::false_type {};
+template <class E>
+struct is_set<TSet<E>> : std::true_type {
   using element = E;
 };
 
-template <class V> constexpr TTypeKind kind_of() {
-  if constexpr (std::is_same_v<V, bool>) return tkBoolean;
-  else if constexpr (std::is_enum_v<V>) return tkEnumeration;
-  else if constexpr (is_set<V>::value) return tkSet;
-  else if constexpr (std::is_same_v<V, Int64>) return tkInt64;
-  else if constexpr (std::is_integral_v<V>) return tkInteger;
-  else if constexpr (std::is_floating_point_v<V>) return tkFloat;
-  else if constexpr (std::is_same_v<V, String>) return tkString;
-  else static_assert(sizeof(V) == 0, "no published kind for this type");
+template <class V>
+constexpr TTypeKind kind_of() {
+  if constexpr (std::is_same_v<V, bool>)
+    return tkBoolean;
+  else if constexpr (std::is_enum_v<V>)
+    return tkEnumeration;
+  else if constexpr (is_set<V>::value)
+    return tkSet;
+  else if constexpr (std::is_same_v<V, Int64>)
+    return tkInt64;
+  else if constexpr (std::is_integral_v<V>)
+    return tkInteger;
+  else if constexpr (std::is_floating_point_v<V>)
+    return tkFloat;
+  else if constexpr (std::is_same_v<V, String>)
+    return tkString;
+  else
+    static_assert(sizeof(V) == 0, "no published kind for this type");
 }
 
-template <class V> const char* type_name_of() {
-  if constexpr (std::is_same_v<V, bool>) return "Boolean";
-  else if constexpr (std::is_enum_v<V>) return EnumInfoOf(static_cast<V*>(nullptr)).Name;
-  else if constexpr (is_set<V>::value) return "Set";
-  else if constexpr (std::is_same_v<V, Int64>) return "Int64";
-  else if constexpr (std::is_integral_v<V>) return "Integer";
-  else if constexpr (std::is_floating_point_v<V>) return "Double";
-  else return "String";
+template <class V>
+const char* type_name_of() {
+  if constexpr (std::is_same_v<V, bool>)
+    return "Boolean";
+  else if constexpr (std::is_enum_v<V>)
+    return EnumInfoOf(static_cast<V*>(nullptr)).Name;
+  else if constexpr (is_set<V>::value)
+    return "Set";
+  else if constexpr (std::is_same_v<V, Int64>)
+    return "Int64";
+  else if constexpr (std::is_integral_v<V>)
+    return "Integer";
+  else if constexpr (std::is_floating_point_v<V>)
+    return "Double";
+  else
+    return "String";
 }
 
-template <class V> Variant to_variant(const V& v) {
-  if constexpr (std::is_same_v<V, bool>) return Variant(v);
-  else if constexpr (std::is_enum_v<V>) return Variant(static_cast<Int64>(v));
-  else if constexpr (is_set<V>::value) return Variant(static_cast<Int64>(v.Bits()));
-  else if constexpr (std::is_integral_v<V>) return Variant(static_cast<Int64>(v));
-  else if constexpr (std::is_floating_point_v<V>) return Variant(static_cast<double>(v));
-  else return Variant(v);
+template <class V>
+Variant to_variant(const V& v) {
+  if constexpr (std::is_same_v<V, bool>)
+    return Variant(v);
+  else if constexpr (std::is_enum_v<V>)
+    return Variant(static_cast<Int64>(v));
+  else if constexpr (is_set<V>::value)
+    return Variant(static_cast<Int64>(v.Bits()));
+  else if constexpr (std::is_integral_v<V>)
+    return Variant(static_cast<Int64>(v));
+  else if constexpr (std::is_floating_point_v<V>)
+    return Variant(static_cast<double>(v));
+  else
+    return Variant(v);
 }
 
-template <class V> V from_variant(const Variant& v) {
-  if constexpr (std::is_same_v<V, bool>) return v.AsBoolean();
-  else if constexpr (std::is_enum_v<V>) return static_cast<V>(v.AsInt64());
-  else if constexpr (is_set<V>::value) return V::FromBits(static_cast<std::uint64_t>(v.AsInt64()));
-  else if constexpr (std::is_integral_v<V>) return static_cast<V>(v.AsInt64());
-  else if constexpr (std::is_floating_point_v<V>) return static_cast<V>(v.AsFloat());
-  else return v.AsString();
+template <class V>
+V from_variant(const Variant& v) {
+  if constexpr (std::is_same_v<V, bool>)
+    return v.AsBoolean();
+  else if constexpr (std::is_enum_v<V>)
+    return static_cast<V>(v.AsInt64());
+  else if constexpr (is_set<V>::value)
+    return V::FromBits(static_cast<std::uint64_t>(v.AsInt64()));
+  else if constexpr (std::is_integral_v<V>)
+    return static_cast<V>(v.AsInt64());
+  else if constexpr (std::is_floating_point_v<V>)
+    return static_cast<V>(v.AsFloat());
+  else
+    return v.AsString();
 }
 
-template <class V> const TEnumInfo* enum_of() {
-  if constexpr (std::is_enum_v<V>) return &EnumInfoOf(static_cast<V*>(nullptr));
+template <class V>
+const TEnumInfo* enum_of() {
+  if constexpr (std::is_enum_v<V>)
+    return &EnumInfoOf(static_cast<V*>(nullptr));
   else if constexpr (is_set<V>::value)
     return &EnumInfoOf(static_cast<typename is_set<V>::element*>(nullptr));
-  else return nullptr;
+  else
+    return nullptr;
 }
 
-template <class C, class R> TPropInfo value_property(const char* name, R (C::*get)() const) {
+template <class C, class R>
+TPropInfo value_property(const char* name, R (C::*get)() const) {
   using V = std::remove_cvref_t<R>;
   TPropInfo p;
   p.Name = name;
@@ -102,8 +139,8 @@ TPropInfo Published(const char* name, R (C::*get)() const, void (C::*set)(A)) {
 
 /// A value property with its default: a form file does not keep the default value.
 template <class C, class R, class A, class D>
-  requires(!std::is_pointer_v<std::remove_cvref_t<R>>)
-TPropInfo Published(const char* name, R (C::*get)() const, void (C::*set)(A), const D& def) {
+requires(!std::is_pointer_v<std::remove_cvref_t<R>>) TPropInfo
+    Published(const char* name, R (C::*get)() const, void (C::*set)(A), const D& def) {
   using V = std::remove_cvref_t<R>;
   TPropInfo p = Published(name, get, set);
   p.Default = typinfo_detail::to_variant<V>(static_cast<V>(def));
@@ -111,14 +148,14 @@ TPropInfo Published(const char* name, R (C::*get)() const, void (C::*set)(A), co
 }
 
 /// A property shown but never written by a form reader.
-template <class C, class R> TPropInfo PublishedReadOnly(const char* name, R (C::*get)() const) {
+template <class C, class R>
+TPropInfo PublishedReadOnly(const char* name, R (C::*get)() const) {
   return typinfo_detail::value_property(name, get);
 }
 
 /// An object property: the owner keeps its own object, a form file nests its properties.
 template <class C, class T>
-  requires std::derived_from<T, TPersistent>
-TPropInfo Published(const char* name, T* (C::*get)() const) {
+requires std::derived_from<T, TPersistent> TPropInfo Published(const char* name, T* (C::*get)() const) {
   TPropInfo p;
   p.Name = name;
   p.Kind = tkClass;
@@ -129,7 +166,8 @@ TPropInfo Published(const char* name, T* (C::*get)() const) {
 }
 
 /// An event: listed in order, reads as whether a handler is set, never kept by a form file.
-template <class C, class F> TPropInfo PublishedEvent(const char* name, const F& (C::*get)() const) {
+template <class C, class F>
+TPropInfo PublishedEvent(const char* name, const F& (C::*get)() const) {
   TPropInfo p;
   p.Name = name;
   p.Kind = tkMethod;

@@ -13,10 +13,14 @@ namespace {
 
 bool Variant::AsBoolean() const {
   switch (FValue.index()) {
-    case 0: return false;
-    case 1: return std::get<bool>(FValue);
-    case 2: return std::get<Int64>(FValue) != 0;
-    case 3: return std::get<double>(FValue) != 0.0;
+    case 0:
+      return false;
+    case 1:
+      return std::get<bool>(FValue);
+    case 2:
+      return std::get<Int64>(FValue) != 0;
+    case 3:
+      return std::get<double>(FValue) != 0.0;
     default: {
       const auto& s = std::get<String>(FValue);
       if (SameText(s, u"true")) return true;
@@ -30,9 +34,12 @@ bool Variant::AsBoolean() const {
 
 Int64 Variant::AsInt64() const {
   switch (FValue.index()) {
-    case 0: return 0;
-    case 1: return std::get<bool>(FValue) ? 1 : 0;
-    case 2: return std::get<Int64>(FValue);
+    case 0:
+      return 0;
+    case 1:
+      return std::get<bool>(FValue) ? 1 : 0;
+    case 2:
+      return std::get<Int64>(FValue);
     case 3: {
       const double d = std::get<double>(FValue);
       if (!std::isfinite(d) || std::fabs(d) > 9.2e18) cannot_convert(u"Int64");
@@ -50,10 +57,14 @@ Int64 Variant::AsInt64() const {
 
 double Variant::AsFloat() const {
   switch (FValue.index()) {
-    case 0: return 0.0;
-    case 1: return std::get<bool>(FValue) ? 1.0 : 0.0;
-    case 2: return static_cast<double>(std::get<Int64>(FValue));
-    case 3: return std::get<double>(FValue);
+    case 0:
+      return 0.0;
+    case 1:
+      return std::get<bool>(FValue) ? 1.0 : 0.0;
+    case 2:
+      return static_cast<double>(std::get<Int64>(FValue));
+    case 3:
+      return std::get<double>(FValue);
     default: {
       const std::string s = ToUtf8(Trim(std::get<String>(FValue)));
       std::size_t used = 0;
@@ -69,11 +80,16 @@ double Variant::AsFloat() const {
 
 String Variant::AsString() const {
   switch (FValue.index()) {
-    case 0: return String();
-    case 1: return std::get<bool>(FValue) ? u"True" : u"False";
-    case 2: return IntToStr(std::get<Int64>(FValue));
-    case 3: return FromUtf8(std::to_string(std::get<double>(FValue)));
-    default: return std::get<String>(FValue);
+    case 0:
+      return String();
+    case 1:
+      return std::get<bool>(FValue) ? u"True" : u"False";
+    case 2:
+      return IntToStr(std::get<Int64>(FValue));
+    case 3:
+      return FromUtf8(std::to_string(std::get<double>(FValue)));
+    default:
+      return std::get<String>(FValue);
   }
 }
 

@@ -40,7 +40,8 @@ private:
 };
 
 /// A set over an enumeration of at most 64 values.
-template <class E> class TSet {
+template <class E>
+class TSet {
 public:
   constexpr TSet() = default;
   constexpr TSet(std::initializer_list<E> values) {

@@ -32,13 +32,15 @@ DemoRegistrar::DemoRegistrar(DemoStep step) { steps().push_back(std::move(step))
 
 void install_commands(CLI::App& app, RunState& state) {
   auto& list = commands();
-  std::stable_sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) { return a.Order < b.Order; });
+  std::stable_sort(list.begin(), list.end(),
+                   [](const Entry& a, const Entry& b) { return a.Order < b.Order; });
   for (auto& e : list) e.Installer(app, state);
 }
 
 const std::vector<DemoStep>& demo_steps() {
   auto& list = steps();
-  std::stable_sort(list.begin(), list.end(), [](const DemoStep& a, const DemoStep& b) { return a.Order < b.Order; });
+  std::stable_sort(list.begin(), list.end(),
+                   [](const DemoStep& a, const DemoStep& b) { return a.Order < b.Order; });
   return list;
 }
 

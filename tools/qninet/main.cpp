@@ -9,10 +9,11 @@
 int main(int argc, char** argv) {
   // A peer that closes early must give an error result, not end the program.
   std::signal(SIGPIPE, SIG_IGN);
-  CLI::App app{"qninet - internet client components from the command line.\n"
-               "Every sub-command wraps one component; `qninet demo` tours them against\n"
-               "loopback servers of its own, with no internet.",
-               "qninet"};
+  CLI::App app{
+      "qninet - internet client components from the command line.\n"
+      "Every sub-command wraps one component; `qninet demo` tours them against\n"
+      "loopback servers of its own, with no internet.",
+      "qninet"};
   app.set_version_flag("-V,--version", std::string("qninet ") + QNINET_VERSION);
   app.require_subcommand(1);
   app.fallthrough(false);

@@ -56,9 +56,8 @@ TEST(LogonPrompt, ConfirmedEmptyPairReturnsTrue) {
 
 TEST(LogonPrompt, ButtonsCloseWithTheirResults) {
   gui::TScriptedGui gui;
-  gui.AnswerNextModal({mrNone, {{u"edLogin", u"bob"}}, [](TForm& f) {
-                         static_cast<TfrmQNILogon&>(f).btnOk->Click();
-                       }});
+  gui.AnswerNextModal(
+      {mrNone, {{u"edLogin", u"bob"}}, [](TForm& f) { static_cast<TfrmQNILogon&>(f).btnOk->Click(); }});
   // The scripted answer's result stands for how the backend closed; a click sets the model's.
   String user, password;
   EXPECT_FALSE(QNInAskLogon(u"", user, password));

@@ -23,7 +23,7 @@ TEST(Utf8Decoding, TwoAndThreeUnitSequences) {
 TEST(Utf8Decoding, FourUnitSequencesBecomeSurrogatePairs) {
   EXPECT_EQ(Utf8Decode(units({0xF0, 0x9F, 0x98, 0x80})), u"\U0001F600");
   EXPECT_EQ(Utf8Decode(units({'a', 0xF0, 0x90, 0x80, 0x80, 'b'})), u"a\U00010000b");
-  EXPECT_EQ(Utf8Decode(units({0xF0, 0x9F, 0x98})), u"");  // cut short
+  EXPECT_EQ(Utf8Decode(units({0xF0, 0x9F, 0x98})), u"");        // cut short
   EXPECT_EQ(Utf8Decode(units({0xF4, 0x90, 0x80, 0x80})), u"");  // beyond U+10FFFF
 }
 
@@ -66,7 +66,8 @@ TEST(ColumnPicking, CountsDelimitersFromZero) {
 }
 
 TEST(HtmlEntities, TableEntitiesAreReplaced) {
-  String s = u"&lt;b&gt; 20&deg; &plusmn;1 &copy; &trade; &quot;q&quot; &apos;a&apos; x&nbsp;y &brvbar; &para;";
+  String s =
+      u"&lt;b&gt; 20&deg; &plusmn;1 &copy; &trade; &quot;q&quot; &apos;a&apos; x&nbsp;y &brvbar; &para;";
   ReplaceHTMLChars(s);
   EXPECT_EQ(s, u"<b> 20\u00B0 +1 c T \"q\" 'a' xy | \u00B6");
 }

@@ -62,8 +62,7 @@ class TOther : public TPersistent {
 
 }  // namespace
 
-QNINET_CLASS_INFO(TProbe,
-                  Published("Size", &Self::Size, &Self::SetSize, 8),
+QNINET_CLASS_INFO(TProbe, Published("Size", &Self::Size, &Self::SetSize, 8),
                   Published("Label", &Self::Label, &Self::SetLabel),
                   Published("Mode", &Self::Mode, &Self::SetMode, cmGray))
 QNINET_CLASS_INFO(TDerivedProbe, Published("Flag", &Self::Flag, &Self::SetFlag, false),

@@ -76,13 +76,11 @@ using namespace formfile_test;
 
 QNINET_CLASS_INFO(TAddress, Published("Text", &Self::Text, &Self::SetText))
 QNINET_CLASS_INFO(TSettings, Published("Port", &Self::Port, &Self::SetPort, 0))
-QNINET_CLASS_INFO(TGadget,
-                  Published("Flavour", &Self::Flavour, &Self::SetFlavour, flPlain),
+QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavour, flPlain),
                   Published("Port", &Self::Port, &Self::SetPort, 100),
                   Published("Mix", &Self::Mix, &Self::SetMix),
-                  Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5),
-                  Published("Lines", &Self::Lines), Published("Addresses", &Self::Addresses),
-                  Published("Settings", &Self::Settings))
+                  Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5), Published("Lines", &Self::Lines),
+                  Published("Addresses", &Self::Addresses), Published("Settings", &Self::Settings))
 
 TEST(FormFiles, DefaultsAreNotWritten) {
   TGadget g(nullptr);

@@ -117,7 +117,9 @@ TEST(StringListFiles, SaveAndLoadKeepTextAndDetectEncodings) {
   back.LoadFromFile(path);
   EXPECT_TRUE(back.Equals(l));
 
-  dir.Write("utf16.txt", std::string("\xFF\xFE" "a\0b\0\n\0", 8));
+  dir.Write("utf16.txt", std::string("\xFF\xFE"
+                                     "a\0b\0\n\0",
+                                     8));
   back.LoadFromFile(FromUtf8((dir.Path() / "utf16.txt").string()));
   EXPECT_EQ(back.Strings(0), u"ab");
   dir.Write("latin1.txt", "caf\xE9");

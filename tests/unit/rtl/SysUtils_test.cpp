@@ -16,7 +16,7 @@ TEST(TextConversion, Utf8RoundTripKeepsCharactersBeyondTheBasicPlane) {
 
 TEST(TextConversion, MalformedUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(FromUtf8("a\xC3"), u"a\uFFFD");
-  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");     // overlong
+  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");        // overlong
   EXPECT_EQ(FromUtf8("\xED\xA0\x80x"), u"\uFFFDx");  // encoded surrogate
   EXPECT_EQ(ToUtf8(String(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
