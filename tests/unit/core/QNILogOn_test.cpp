@@ -103,3 +103,23 @@ TEST(MessageTable, InitialTextsAndAssignedTranslations) {
   EXPECT_EQ(gui.ShownForms().at(0).Caption, u"Anmeldung am HTTP-Server");
   strQNInLogon = saved;
 }
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+TEST(LogonPrompt, ConsoleWithoutATerminalAnswersCancelAtOnce) {
+  // A child without a controlling terminal must not wait for input that cannot come.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setsid();
+    alarm(10);  // a prompt that waits would be killed by the alarm and fail the test
+    String user = u"u", password = u"p";
+    const bool ok = QNInAskLogon(u"x", user, password);
+    _exit(!ok && user == u"u" && password == u"p" ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
