@@ -1,0 +1,235 @@
+// TQNISMTP against a real SMTP server (aiosmtpd) on loopback; the stored messages are read
+// with Python's email package, a real MIME parser.
+
+#include "qninet/socket/QNISMTP.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
+
+#include "harness/Process.h"
+#include "harness/SmtpServer.h"
+#include "harness/TempDir.h"
+
+using namespace qninet;
+using harness::SmtpServer;
+using nlohmann::json;
+
+namespace {
+
+// Prints the parsed message as JSON; byte values travel as hex.
+const char* kReader = R"PY(
+import email, json, sys
+from email import policy
+msg = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=policy.default)
+def header(name):
+    v = msg.get(name)
+    return None if v is None else str(v)
+parts = []
+for part in msg.walk():
+    if part.is_multipart():
+        continue
+    data = part.get_payload(decode=True) or b""
+    parts.append({"type": part.get_content_type(), "filename": part.get_filename(),
+                  "charset": part.get_content_charset(), "attachment": part.get_content_disposition() == "attachment",
+                  "hex": data.hex()})
+out = {name: header(name) for name in ["From", "To", "Cc", "Bcc", "Reply-To", "Date", "X-Priority",
+                                      "Subject", "Message-Id", "X-Mailer"]}
+out["defects"] = [str(d) for p in msg.walk() for d in p.defects]
+out["parts"] = parts
+date = msg["Date"]
+out["date_parsed"] = None if date is None else date.datetime.isoformat()
+print(json.dumps(out))
+)PY";
+
+std::string hex_of(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string from_hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+json read_message(const harness::TempDir& dir, const std::filesystem::path& eml) {
+  const auto script = dir.Write("read_mail.py", kReader);
+  return json::parse(harness::RunOrThrow({"/usr/bin/python3", script.string(), eml.string()}));
+}
+
+SmtpServer::Options account() {
+  SmtpServer::Options o;
+  o.User = "mailer";
+  o.Password = "s3cret";
+  o.RequireAuth = true;
+  o.RefusedRecipients = {"nobody@qninet.test"};
+  return o;
+}
+
+void point_at(TQNISMTP& smtp, const SmtpServer& server) {
+  smtp.SetHost(u"127.0.0.1");
+  smtp.SetPort(server.Port());
+  smtp.SetTimeout(10000);
+  smtp.SetLoginPrompt(false);
+  smtp.Login()->SetUseLogin(true);
+  smtp.Login()->SetUserID(u"mailer");
+  smtp.Login()->SetPassword(u"s3cret");
+  smtp.From()->SetText(u"Ann Sender <ann@qninet.test>");
+  smtp.Recipients()->SetEMailAddresses(u"bob@qninet.test");
+}
+
+std::string all_bytes() {
+  std::string s;
+  for (int round = 0; round < 3; ++round)
+    for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
+  return s;
+}
+
+}  // namespace
+
+TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
+  SmtpServer server(account());
+  harness::TempDir dir("qninet-smtp-it");
+  const std::string binary = all_bytes();
+  const std::string qp = "Zeile mit Leerzeichen am Ende   \r\nlone\nfeed and = sign\r\n.leading period\r\n" +
+                         std::string(200, 'x') + "\r\nno final break";
+  const std::string text7 = "first line\r\n.\r\n..x\r\nlast line\r\n";
+  const auto binFile = dir.Write("all bytes.bin", binary);
+  const auto qpFile = dir.Write("notes.txt", qp);
+  const auto txtFile = dir.Write("plain.txt", text7);
+
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.Recipients()->SetEMailAddresses(u"Bob <bob@qninet.test>, \"Doe, Jane\" <jane@qninet.test>");
+  smtp.CC()->SetEMailAddresses(u"cy@qninet.test (Cy Copy)");
+  smtp.BCC()->SetEMailAddresses(u"hidden@qninet.test");
+  smtp.ReplyTo()->SetEMailAddresses(u"replies@qninet.test, other@qninet.test");
+  smtp.SetSubject(S("Grüße: Änderungen für nächste Woche"));
+  smtp.SetCharSet(u"utf-8");
+  smtp.SetEncoding(u"quoted-printable");
+  smtp.SetPriority(spHighest);
+  smtp.Body()->SetText(S("Hallo Bob,\r\n.\r\n..x\r\nschöne Grüße"));
+  smtp.SetDate(EncodeDate(2024, 3, 5) + EncodeTime(9, 7, 3, 0));
+  const std::pair<std::filesystem::path, const char*> files[] = {
+      {binFile, "base64"}, {qpFile, "quoted-printable"}, {txtFile, "7bit"}};
+  for (const auto& [path, encoding] : files) {
+    auto* a = smtp.Attachments()->Add();
+    a->SetFileName(FromUtf8(path.string()));
+    a->DetectContentType();
+    a->SetEncoding(FromUtf8(encoding));
+  }
+  smtp.Attachments()->Items(0)->SetContentType(u"application/octet-stream");
+
+  ASSERT_EQ(smtp.Execute(), u"") << server.LogText();
+  EXPECT_EQ(smtp.LastError(), u"");
+  const auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+
+  const json envelope = json::parse(SmtpServer::Envelope(messages[0]));
+  EXPECT_EQ(envelope["mail_from"], "ann@qninet.test");
+  EXPECT_EQ(envelope["rcpt_tos"], json({"bob@qninet.test", "jane@qninet.test", "cy@qninet.test", "hidden@qninet.test"}));
+
+  const json m = read_message(dir, messages[0]);
+  EXPECT_EQ(m["defects"], json::array());
+  EXPECT_EQ(m["From"], "Ann Sender <ann@qninet.test>");
+  EXPECT_EQ(m["To"], "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@qninet.test>");
+  EXPECT_EQ(m["Cc"], "Cy Copy <cy@qninet.test>");
+  EXPECT_TRUE(m["Bcc"].is_null());
+  EXPECT_EQ(m["Reply-To"], "replies@qninet.test, other@qninet.test");
+  EXPECT_EQ(m["X-Priority"], "1");
+  EXPECT_EQ(m["Subject"], "Grüße: Änderungen für nächste Woche");
+  EXPECT_EQ(m["X-Mailer"], "Veltraxon mailer (https://qninet.example.org/)");
+  EXPECT_TRUE(std::regex_match(m["Message-Id"].get<std::string>(), std::regex("<[0-9]{12}[a-t]{8}@[^>]+>")))
+      << m["Message-Id"];
+  EXPECT_TRUE(m["date_parsed"].get<std::string>().starts_with("2024-03-05T09:07:03")) << m["date_parsed"];
+  // Bcc never shows in the stored bytes either.
+  EXPECT_EQ(harness::ReadFileText(messages[0]).find("hidden@"), std::string::npos);
+
+  ASSERT_EQ(m["parts"].size(), 4u);
+  const json& text = m["parts"][0];
+  EXPECT_EQ(text["type"], "text/plain");
+  EXPECT_EQ(text["charset"], "utf-8");
+  EXPECT_EQ(from_hex(text["hex"]), "Hallo Bob,\r\n.\r\n..x\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F" "e\r\n");
+  const std::string expected[] = {binary, qp, text7};
+  const char* names[] = {"all bytes.bin", "notes.txt", "plain.txt"};
+  for (int i = 0; i < 3; ++i) {
+    const json& part = m["parts"][i + 1];
+    EXPECT_TRUE(part["attachment"].get<bool>());
+    EXPECT_EQ(part["filename"], names[i]);
+    EXPECT_EQ(part["hex"], hex_of(expected[i])) << names[i];
+  }
+  EXPECT_EQ(m["parts"][2]["type"], "text/plain");
+}
+
+TEST(SmtpServerDelivery, PeriodLinesOfAPlainBodyArriveUnchanged) {
+  SmtpServer server(account());
+  harness::TempDir dir("qninet-smtp-it");
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.SetSubject(u"dots");
+  smtp.Body()->SetText(u".\r\n..x\r\n. \r\nend");
+  ASSERT_EQ(smtp.Execute(), u"");
+  const auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  const json m = read_message(dir, messages[0]);
+  ASSERT_EQ(m["parts"].size(), 1u);
+  EXPECT_TRUE(from_hex(m["parts"][0]["hex"]).starts_with(".\r\n..x\r\n. \r\nend\r\n"));
+  EXPECT_EQ(m["Subject"], "dots");
+  EXPECT_EQ(m["X-Priority"], "3");
+  EXPECT_TRUE(m["Reply-To"].is_null());
+}
+
+TEST(SmtpServerRefusals, RefusedRecipientIsTheResult) {
+  SmtpServer server(account());
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.Recipients()->SetEMailAddresses(u"bob@qninet.test, nobody@qninet.test");
+  EXPECT_EQ(smtp.Execute(), u"Error 250: 550 5.1.1 <nobody@qninet.test>: Recipient address rejected");
+  EXPECT_EQ(smtp.LastError(), u"Error 250: 550 5.1.1 <nobody@qninet.test>: Recipient address rejected");
+  EXPECT_TRUE(server.Messages(0, std::chrono::milliseconds(300)).empty());
+  // The component is ready for the next message on a new connection.
+  smtp.Recipients()->SetEMailAddresses(u"bob@qninet.test");
+  EXPECT_EQ(smtp.Execute(), u"");
+  EXPECT_EQ(server.Messages(1).size(), 1u);
+}
+
+TEST(SmtpServerRefusals, WrongPasswordGivesTheServers535) {
+  SmtpServer server(account());
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.Login()->SetPassword(u"wrong");
+  const String result = smtp.Execute();
+  EXPECT_TRUE(result.starts_with(u"Error 235: 535")) << ToUtf8(result);
+  EXPECT_TRUE(server.Messages(0, std::chrono::milliseconds(300)).empty());
+}
+
+TEST(SmtpServerRefusals, MailWithoutLoginIsRefusedWhereLoginIsRequired) {
+  SmtpServer server(account());
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.Login()->SetUseLogin(false);
+  const String result = smtp.Execute();
+  EXPECT_TRUE(result.starts_with(u"Error 250: 530")) << ToUtf8(result);
+}
+
+TEST(SmtpServerDelivery, KeptConnectionSendsTwoMessagesAndLogsInOnce) {
+  SmtpServer server(account());
+  TQNISMTP smtp(nullptr);
+  point_at(smtp, server);
+  smtp.SetKeepConnection(true);
+  smtp.SetSubject(u"first");
+  ASSERT_EQ(smtp.Execute(), u"");
+  smtp.SetSubject(u"second");
+  ASSERT_EQ(smtp.Execute(), u"");
+  EXPECT_TRUE(smtp.Connected());
+  smtp.Disconnect();
+  EXPECT_FALSE(smtp.Connected());
+  EXPECT_EQ(server.Messages(2).size(), 2u);
+}
