@@ -1,0 +1,481 @@
+// The web updater against real servers on loopback: nginx (HTTP and HTTPS with the harness's
+// CA), pyftpdlib, tinyproxy with basic authentication, and folders as network paths.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness/FtpServer.h"
+#include "harness/Nginx.h"
+#include "harness/TempDir.h"
+#include "harness/TinyProxy.h"
+#include "qninet/platform/Files.h"
+#include "qninet/platform/GuiScripted.h"
+#include "qninet/platform/Settings.h"
+#include "qninet/web/qniupdate.h"
+
+namespace fs = std::filesystem;
+using namespace qninet;
+using harness::ReadFileText;
+
+namespace {
+
+std::string pattern_bytes(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = harness::Nginx::PatternByte(i);
+  return s;
+}
+
+// Keeps the machine's http_proxy out of the tests unless a test names a proxy.
+struct NoSystemProxy {
+  NoSystemProxy() { platform::set_proxy_setting_override(platform::ProxySetting{}); }
+  ~NoSystemProxy() { platform::set_proxy_setting_override(std::nullopt); }
+};
+
+struct CaFile {
+  explicit CaFile(const fs::path& p) { ::setenv("QNINET_CA_FILE", p.c_str(), 1); }
+  ~CaFile() { ::unsetenv("QNINET_CA_FILE"); }
+};
+
+std::unique_ptr<TQNWebUpdater> make_updater(TQNIService service, std::uint16_t port, const std::string& remote,
+                                            const fs::path& local) {
+  auto u = std::make_unique<TQNWebUpdater>(nullptr);
+  u->SetService(service);
+  u->SetHost(u"127.0.0.1");
+  u->SetPort(port);
+  u->SetRemoteFileName(FromUtf8(remote));
+  u->SetLocalFileName(FromUtf8(local.string()));
+  u->SetLoginPrompt(false);
+  u->SetTimeout(15000);
+  return u;
+}
+
+std::vector<std::string> folder_names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class HttpUpdate : public ::testing::Test {
+protected:
+  NoSystemProxy noProxy;
+  harness::TempDir dir{"qninet-web"};
+  harness::Nginx nginx{true};
+};
+
+}  // namespace
+
+TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
+  const std::string body = pattern_bytes(10000);
+  const fs::path served = nginx.WriteFile("pub/file.bin", body);
+  nginx.Start();
+  const fs::path local = dir.File("file.bin");
+  auto u = make_updater(isHTTP, nginx.Port(), "/pub/file.bin", local);
+  std::vector<TQNIAction> actions;
+  u->SetOnActionChange([&](TObject*) { actions.push_back(u->Action()); });
+
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), body);
+  EXPECT_EQ(u->RemoteFileSize(), 10000u);
+  // Last-Modified has whole seconds: the served file's time, truncated.
+  const TFileTime servedTime = *platform::file_write_time(served.string());
+  EXPECT_EQ(u->RemoteFileCreated(), servedTime - servedTime % 10000000);
+  EXPECT_EQ(*platform::file_write_time(local.string()), u->RemoteFileCreated());
+  EXPECT_EQ(actions, (std::vector<TQNIAction>{iaConnecting, iaConnected, iaFileSearch, iaFileFound, iaComparing,
+                                               iaCompared, iaDownloading, iaDownloaded, iaDisconnecting,
+                                               iaDisconnected}));
+  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
+
+  actions.clear();
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isSkipped);
+  EXPECT_EQ(std::count(actions.begin(), actions.end(), iaDownloading), 0);
+}
+
+TEST_F(HttpUpdate, ErrorAnswersNeverReplaceTheLocalFile) {
+  nginx.AddStatusLocation("/broken.bin", 500);
+  nginx.Start();
+  const fs::path local = dir.Write("file.bin", "precious old content");
+
+  auto missing = make_updater(isHTTP, nginx.Port(), "/missing.bin", local);
+  EXPECT_TRUE(missing->Execute());
+  EXPECT_EQ(missing->Status(), isNotFound);
+
+  auto broken = make_updater(isHTTP, nginx.Port(), "/broken.bin", local);
+  EXPECT_FALSE(broken->Execute());
+  EXPECT_EQ(broken->Status(), isFailed);
+  EXPECT_EQ(ReadFileText(local), "precious old content");
+  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
+}
+
+TEST_F(HttpUpdate, RemoteSizeZeroIsNeverDownloaded) {
+  nginx.WriteFile("empty.bin", "");
+  nginx.Start();
+  const fs::path local = dir.File("empty.bin");
+  auto u = make_updater(isHTTP, nginx.Port(), "/empty.bin", local);
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isSkipped);
+  EXPECT_FALSE(fs::exists(local));
+}
+
+TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
+  nginx.WriteFile("a.txt", "new content");
+  nginx.Start();
+  const fs::path local = dir.File("a.txt");
+  auto u = make_updater(isHTTP, nginx.Port(), "/a.txt", local);
+  ASSERT_TRUE(u->Execute());
+  ASSERT_EQ(u->Status(), isFinished);
+
+  harness::WriteFileBytes(local, "local edit!");  // same size, newer time: equal by the rules
+  platform::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000);
+  bool seenEqual = false;
+  u->SetOnFileCompare([&](TObject*, bool& equal) {
+    seenEqual = equal;
+    equal = false;
+  });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_TRUE(seenEqual);
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), "new content");
+
+  fs::remove(local);
+  u->SetOnFileCompare([](TObject*, bool& equal) { equal = true; });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isSkipped);
+  EXPECT_FALSE(fs::exists(local));
+}
+
+TEST_F(HttpUpdate, ProgressComesOncePerBlockWithTheTotal) {
+  const std::uint64_t size = 1024 * 1024 + 777;
+  nginx.WriteLargeFile("big.bin", size);
+  nginx.Start();
+  const fs::path local = dir.File("big.bin");
+  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  std::uint64_t calls = 0, last = 0, max = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) {
+    ++calls;
+    last = cur;
+    max = m;
+  });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(calls, (size + kQNIBlockSize - 1) / kQNIBlockSize);
+  EXPECT_EQ(last, size);
+  EXPECT_EQ(max, size);
+  EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
+}
+
+TEST_F(HttpUpdate, CancelFromOnProgressKeepsTheOldFile) {
+  nginx.WriteLargeFile("big.bin", 200000);
+  nginx.Start();
+  const fs::path local = dir.Write("big.bin", "old version");
+  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  int calls = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool& abort) { abort = ++calls == 3; });
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(ReadFileText(local), "old version");
+  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"big.bin"});
+}
+
+TEST_F(HttpUpdate, CancelButtonOfTheStatusFormStopsTheTransfer) {
+  nginx.WriteLargeFile("big.bin", 300000);
+  nginx.Start();
+  gui::TScriptedGui gui;
+  int clicks = 0;
+  gui.SetOnMessages([&](TForm& form) {
+    auto* f = dynamic_cast<TfrmQNInetUpdate*>(&form);
+    if (f && f->pbStatus->Position() > 10000 && clicks == 0) {
+      ++clicks;
+      f->btnCancel->Click();
+    }
+  });
+  const fs::path local = dir.File("big.bin");
+  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  u->StatusDialog()->SetEnabled(true);
+  std::uint64_t lastProgress = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { lastProgress = cur; });
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_LT(lastProgress, 300000u);
+  EXPECT_FALSE(fs::exists(local));
+  EXPECT_TRUE(gui.ModelessForms().empty());
+  ASSERT_FALSE(gui.ShownForms().empty());
+  EXPECT_EQ(gui.ShownForms().back().Caption, u"Software update");
+}
+
+TEST_F(HttpUpdate, ResumeContinuesAPartialFileWithARange) {
+  const std::uint64_t size = 100000;
+  const fs::path served = nginx.WriteLargeFile("big.bin", size);
+  nginx.Start();
+  const fs::path local = dir.File("big.bin");
+  const std::string full = pattern_bytes(size);
+  // A partial download of this version, as a cancelled earlier run leaves it.
+  harness::WriteFileBytes(dir.File("big.bin.part"), full.substr(0, 40000));
+  const TFileTime servedTime = *platform::file_write_time(served.string());
+  platform::set_file_write_time(dir.File("big.bin.part").string(), servedTime - servedTime % 10000000);
+
+  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  u->SetResumeDownload(true);
+  std::uint64_t last = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(last, size - 40000);  // this run's bytes only
+  EXPECT_EQ(ReadFileText(local), full);
+  EXPECT_FALSE(fs::exists(dir.File("big.bin.part")));
+  EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos) << nginx.AccessLog();
+}
+
+TEST_F(HttpUpdate, CancelledResumableDownloadIsContinuedNextRun) {
+  const std::uint64_t size = 120000;
+  nginx.WriteLargeFile("big.bin", size);
+  nginx.Start();
+  const fs::path local = dir.Write("big.bin", "old");
+  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  u->SetResumeDownload(true);
+  u->SetOnProgress([](TObject*, std::uint64_t cur, std::uint64_t, bool& abort) { abort = cur >= 20000; });
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(ReadFileText(local), "old");
+  ASSERT_TRUE(fs::exists(dir.File("big.bin.part")));
+  const auto kept = fs::file_size(dir.File("big.bin.part"));
+  EXPECT_GE(kept, 20000u);
+
+  std::uint64_t first = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) {
+    if (first == 0) first = cur;
+  });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
+  EXPECT_LE(first, kQNIBlockSize);
+}
+
+TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndRefusal) {
+  nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
+  nginx.WriteFile("private/f.txt", "members only");
+  nginx.Start();
+  const fs::path local = dir.File("f.txt");
+  auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
+  u->SetUser(u"joe");
+  u->SetPassword(u"wrong");
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
+  EXPECT_FALSE(fs::exists(local));
+
+  u->SetPassword(u"s3cret");
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), "members only");
+}
+
+TEST_F(HttpUpdate, LogonPromptConfirmedRetriesAndCancelledFails) {
+  nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
+  nginx.WriteFile("private/f.txt", "members only");
+  nginx.Start();
+  const fs::path local = dir.File("f.txt");
+  {
+    gui::TScriptedGui gui;
+    gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"s3cret"}}, {}});
+    auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
+    u->SetLoginPrompt(true);
+    EXPECT_TRUE(u->Execute());
+    EXPECT_EQ(u->Status(), isFinished);
+    EXPECT_EQ(u->User(), u"joe");
+    ASSERT_EQ(gui.ShownForms().size(), 1u);
+    EXPECT_EQ(gui.ShownForms()[0].Caption, u"HTTP Server authorization");
+  }
+  fs::remove(local);
+  {
+    gui::TScriptedGui gui;  // no answer queued: the prompt is cancelled
+    auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
+    u->SetLoginPrompt(true);
+    EXPECT_FALSE(u->Execute());
+    EXPECT_EQ(u->Status(), isFailed);
+    EXPECT_EQ(gui.ShownForms().size(), 1u);
+    EXPECT_FALSE(fs::exists(local));
+  }
+}
+
+TEST_F(HttpUpdate, HttpsVerifiesAgainstTheNamedCA) {
+  nginx.WriteFile("secure.txt", "over TLS");
+  nginx.Start();
+  const fs::path local = dir.File("secure.txt");
+  {
+    // Without the test CA the server is not trusted: a failure, never a silent download.
+    auto u = make_updater(isHTTPS, nginx.HttpsPort(), "/secure.txt", local);
+    EXPECT_FALSE(u->Execute());
+    EXPECT_EQ(u->Status(), isFailed);
+    EXPECT_FALSE(fs::exists(local));
+  }
+  CaFile ca(nginx.CA()->CaCert());
+  auto u = make_updater(isHTTPS, nginx.HttpsPort(), "/secure.txt", local);
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), "over TLS");
+}
+
+TEST_F(HttpUpdate, ServiceSetsTheDefaultPort) {
+  TQNWebUpdater u(nullptr);
+  EXPECT_EQ(u.Port(), 80);
+  u.SetService(isHTTPS);
+  EXPECT_EQ(u.Port(), 443);
+  u.SetPort(8443);
+  u.SetService(isHTTPS);
+  EXPECT_EQ(u.Port(), 8443);
+  u.SetService(isNetwork);
+  EXPECT_EQ(u.Port(), 8443);
+  u.SetService(isFTP);
+  EXPECT_EQ(u.Port(), 21);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class ProxyUpdate : public ::testing::Test {
+protected:
+  harness::TempDir dir{"qninet-web"};
+  harness::Nginx nginx{false};
+  harness::TinyProxy proxy{harness::TinyProxy::Options{"pxuser", "pxpass", {}}};
+  void SetUp() override {
+    nginx.WriteFile("via.txt", "through the proxy");
+    nginx.Start();
+    platform::set_proxy_setting_override(
+        platform::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(proxy.Port())), true});
+  }
+  void TearDown() override { platform::set_proxy_setting_override(std::nullopt); }
+};
+
+TEST_F(ProxyUpdate, ProxyCredentialsAnswerThe407) {
+  const fs::path local = dir.File("via.txt");
+  auto u = make_updater(isHTTP, nginx.Port(), "/via.txt", local);
+  u->Proxy()->SetUser(u"pxuser");
+  u->Proxy()->SetPassword(u"pxpass");
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), "through the proxy");
+  // The system setting was loaded into the component, port apart.
+  EXPECT_TRUE(u->Proxy()->UseProxy());
+  EXPECT_EQ(u->Proxy()->Server(), u"127.0.0.1");
+  EXPECT_EQ(u->Proxy()->Port(), proxy.Port());
+  EXPECT_NE(proxy.LogText().find("via.txt"), std::string::npos) << proxy.LogText();
+}
+
+TEST_F(ProxyUpdate, MissingProxyCredentialsFail) {
+  const fs::path local = dir.File("via.txt");
+  auto u = make_updater(isHTTP, nginx.Port(), "/via.txt", local);
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(u->LastErrorText(), u"Proxy Server authorization required");
+  EXPECT_FALSE(fs::exists(local));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class FtpUpdate : public ::testing::Test {
+protected:
+  NoSystemProxy noProxy;
+  harness::TempDir dir{"qninet-web"};
+  harness::FtpServer ftp;
+};
+
+TEST_F(FtpUpdate, DownloadsWithTheAccountThenSkips) {
+  const std::string body = pattern_bytes(50000);
+  fs::create_directories(ftp.Root() / "pub");
+  harness::WriteFileBytes(ftp.Root() / "pub" / "file.bin", body);
+  const fs::path local = dir.File("file.bin");
+  auto u = make_updater(isFTP, ftp.Port(), "/pub/file.bin", local);
+  u->SetUser(FromUtf8(ftp.User()));
+  u->SetPassword(FromUtf8(ftp.Password()));
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
+  EXPECT_EQ(u->RemoteFileSize(), body.size());
+  EXPECT_EQ(ReadFileText(local), body);
+  EXPECT_NE(u->RemoteFileCreated(), 0);
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isSkipped);
+}
+
+TEST_F(FtpUpdate, AnonymousMissingFileAndRefusedLogin) {
+  harness::WriteFileBytes(ftp.Root() / "open.txt", "for everyone");
+  const fs::path local = dir.File("open.txt");
+  auto anon = make_updater(isFTP, ftp.Port(), "/open.txt", local);
+  EXPECT_TRUE(anon->Execute());
+  EXPECT_EQ(anon->Status(), isFinished) << ToUtf8(anon->LastErrorText());
+  EXPECT_EQ(ReadFileText(local), "for everyone");
+
+  auto missing = make_updater(isFTP, ftp.Port(), "/nothing.txt", local);
+  EXPECT_TRUE(missing->Execute());
+  EXPECT_EQ(missing->Status(), isNotFound);
+
+  auto refused = make_updater(isFTP, ftp.Port(), "/open.txt", local);
+  refused->SetUser(FromUtf8(ftp.User()));
+  refused->SetPassword(u"wrong");
+  EXPECT_FALSE(refused->Execute());
+  EXPECT_EQ(refused->Status(), isFailed);
+  EXPECT_EQ(ReadFileText(local), "for everyone");
+}
+
+TEST_F(FtpUpdate, ResumeStartsTheTransferWithRest) {
+  const std::string body = pattern_bytes(60000);
+  harness::WriteFileBytes(ftp.Root() / "r.bin", body);
+  const fs::path local = dir.File("r.bin");
+  harness::WriteFileBytes(dir.File("r.bin.part"), body.substr(0, 25000));
+  auto u = make_updater(isFTP, ftp.Port(), "/r.bin", local);
+  u->SetResumeDownload(true);
+  // Learn the remote time first so the partial file can be marked as this version's.
+  {
+    auto probe = make_updater(isFTP, ftp.Port(), "/r.bin", dir.File("probe.bin"));
+    probe->SetOnFileCompare([](TObject*, bool& equal) { equal = true; });
+    ASSERT_TRUE(probe->Execute());
+    platform::set_file_write_time(dir.File("r.bin.part").string(), probe->RemoteFileCreated());
+  }
+  std::uint64_t last = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
+  EXPECT_EQ(last, 35000u);
+  // Only a transfer that started at byte 25000 gives 35000 new bytes and the whole file.
+  EXPECT_EQ(ReadFileText(local), body);
+  EXPECT_FALSE(fs::exists(dir.File("r.bin.part")));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(NetworkUpdate, CopiesAFolderFileAndResumesBySeeking) {
+  harness::TempDir share{"qninet-share"};
+  harness::TempDir dir{"qninet-web"};
+  const std::string body = pattern_bytes(30000);
+  const fs::path source = share.Write("tool.bin", body);
+  const fs::path local = dir.File("tool.bin");
+  TQNWebUpdater u(nullptr);
+  u.SetService(isNetwork);
+  u.SetRemoteFileName(FromUtf8(source.string()));
+  u.SetLocalFileName(FromUtf8(local.string()));
+  EXPECT_TRUE(u.Execute());
+  EXPECT_EQ(u.Status(), isFinished);
+  EXPECT_EQ(ReadFileText(local), body);
+  EXPECT_EQ(*platform::file_write_time(local.string()), *platform::file_write_time(source.string()));
+  EXPECT_TRUE(u.Execute());
+  EXPECT_EQ(u.Status(), isSkipped);
+
+  fs::remove(local);
+  harness::WriteFileBytes(dir.File("tool.bin.part"), body.substr(0, 10000));
+  platform::set_file_write_time(dir.File("tool.bin.part").string(), *platform::file_write_time(source.string()));
+  u.SetResumeDownload(true);
+  std::uint64_t last = 0;
+  u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
+  EXPECT_TRUE(u.Execute());
+  EXPECT_EQ(last, 20000u);
+  EXPECT_EQ(ReadFileText(local), body);
+
+  u.SetRemoteFileName(FromUtf8((share.Path() / "absent.bin").string()));
+  EXPECT_TRUE(u.Execute());
+  EXPECT_EQ(u.Status(), isNotFound);
+}
