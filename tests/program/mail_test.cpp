@@ -1,0 +1,126 @@
+// `qninet mail` as a user runs it, against a real SMTP server (aiosmtpd) on loopback; the
+// message that arrives is read with Python's email package.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "harness/Process.h"
+#include "harness/SmtpServer.h"
+#include "harness/TempDir.h"
+
+using namespace std::chrono_literals;
+using qninet::harness::RunToCompletion;
+using qninet::harness::SmtpServer;
+using nlohmann::json;
+
+namespace {
+
+const char* kReader = R"PY(
+import email, json, sys
+from email import policy
+msg = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=policy.default)
+parts = []
+for part in msg.walk():
+    if part.is_multipart():
+        continue
+    parts.append({"type": part.get_content_type(), "filename": part.get_filename(),
+                  "hex": (part.get_payload(decode=True) or b"").hex(),
+                  "text": part.get_content() if part.get_content_maintype() == "text" else None})
+print(json.dumps({"subject": str(msg["Subject"]), "from": str(msg["From"]), "to": str(msg["To"]),
+                  "bcc": msg["Bcc"], "priority": msg["X-Priority"], "parts": parts,
+                  "defects": [str(d) for p in msg.walk() for d in p.defects]}))
+)PY";
+
+std::string hex_of(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+SmtpServer::Options account() {
+  SmtpServer::Options o;
+  o.User = "mailer";
+  o.Password = "pw";
+  o.RequireAuth = true;
+  o.RefusedRecipients = {"nobody@qninet.test"};
+  return o;
+}
+
+}  // namespace
+
+TEST(MailCommand, GermanSubjectTwoAttachmentsAndBccArriveIntact) {
+  SmtpServer server(account());
+  qninet::harness::TempDir dir("qninet-mail-prog");
+  std::string binary;
+  for (int i = 0; i < 1024; ++i) binary += static_cast<char>((i * 31 + 7) & 0xFF);
+  const std::string text = "Übersicht\r\n.\r\nEnde\r\n";
+  const auto bin = dir.Write("bericht.bin", binary);
+  const auto txt = dir.Write("übersicht.txt", text);
+  const std::string subject = "Größere Änderungen für Übermorgen";
+  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
+                                  std::to_string(server.Port()), "--from", "Jörg <joerg@qninet.test>",
+                                  "--to", "Ann <ann@qninet.test>", "--bcc", "hidden@qninet.test",
+                                  "--subject", subject, "--body", "Hallo Ann,\nanbei die Dateien.\n.\nGruß",
+                                  "--attach", bin.string(), "--attach",
+                                  txt.string() + ":text/plain:quoted-printable", "--user", "mailer",
+                                  "--password", "pw", "--priority", "2"},
+                                 60s);
+  ASSERT_EQ(r.ExitCode, 0) << r.Output << server.LogText();
+  const auto messages = server.Messages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  const json envelope = json::parse(SmtpServer::Envelope(messages[0]));
+  EXPECT_EQ(envelope["rcpt_tos"], json({"ann@qninet.test", "hidden@qninet.test"}));
+  const auto script = dir.Write("read.py", kReader);
+  const json m = json::parse(qninet::harness::RunOrThrow({"/usr/bin/python3", script.string(), messages[0].string()}));
+  EXPECT_EQ(m["defects"], json::array());
+  EXPECT_EQ(m["subject"], subject);
+  EXPECT_EQ(m["from"], "Jörg <joerg@qninet.test>");
+  EXPECT_EQ(m["to"], "Ann <ann@qninet.test>");
+  EXPECT_TRUE(m["bcc"].is_null());
+  EXPECT_EQ(m["priority"], "2");
+  ASSERT_EQ(m["parts"].size(), 3u);
+  EXPECT_EQ(m["parts"][0]["text"], "Hallo Ann,\r\nanbei die Dateien.\r\n.\r\nGruß");
+  EXPECT_EQ(m["parts"][1]["filename"], "bericht.bin");
+  EXPECT_EQ(m["parts"][1]["hex"], hex_of(binary));
+  EXPECT_EQ(m["parts"][2]["filename"], "übersicht.txt");
+  EXPECT_EQ(m["parts"][2]["type"], "text/plain");
+  EXPECT_EQ(m["parts"][2]["hex"], hex_of(text));
+}
+
+TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
+  SmtpServer server(account());
+  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
+                                  std::to_string(server.Port()), "--from", "a@qninet.test", "--to",
+                                  "nobody@qninet.test", "--user", "mailer", "--password", "pw",
+                                  "--body", "x"},
+                                 60s);
+  EXPECT_EQ(r.ExitCode, 1) << r.Output;
+  EXPECT_TRUE(r.Stdout.empty()) << r.Stdout;
+  EXPECT_NE(r.Output.find("Error 250: 550 5.1.1 <nobody@qninet.test>: Recipient address rejected"),
+            std::string::npos)
+      << r.Output;
+  EXPECT_TRUE(server.Messages(0, 300ms).empty());
+}
+
+TEST(MailCommand, UnreadableAttachmentSendsNothing) {
+  SmtpServer server(account());
+  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
+                                  std::to_string(server.Port()), "--from", "a@qninet.test", "--to",
+                                  "b@qninet.test", "--user", "mailer", "--password", "pw", "--attach",
+                                  "/nonexistent/file.pdf"},
+                                 60s);
+  EXPECT_EQ(r.ExitCode, 1) << r.Output;
+  EXPECT_NE(r.Output.find("Attachment /nonexistent/file.pdf cannot be read"), std::string::npos) << r.Output;
+  EXPECT_TRUE(server.Messages(0, 300ms).empty());
+}
+
+TEST(MailCommand, DemoStepMailsItsOwnServer) {
+  const auto r = RunToCompletion({QNINET_PROGRAM, "demo", "--only", "Mail"}, 30s);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_NE(r.Stdout.find("RCPT TO:<archive@qninet.test>"), std::string::npos) << r.Stdout;
+  EXPECT_NE(r.Stdout.find("-> ok"), std::string::npos);
+}
