@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,8 @@ public:
     curl_easy_setopt(FEasy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(FEasy, CURLOPT_ERRORBUFFER, FErrorBuffer);
     curl_easy_setopt(FEasy, CURLOPT_NOSIGNAL, 1L);
+    FExpected.reset();
+    FWireBytes = 0;
     curl_easy_setopt(FEasy, CURLOPT_BUFFERSIZE, static_cast<long>(kInetReceiveBuffer));
     if (FTimeoutMs > 0) {
       curl_easy_setopt(FEasy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FTimeoutMs));
@@ -288,6 +291,12 @@ private:
       int running = 0;
       curl_multi_perform(FMulti, &running);
       collect_messages();
+      if (!FDone && FExpected && FWireBytes >= *FExpected) {
+        // The whole announced body is here: the end of the data, whatever the connection does.
+        Stop();
+        FDone = true;
+        FResult = CURLE_OK;
+      }
       if (satisfied() || FDone) break;
       const auto now = Clock::now();
       if (FProgress) {
@@ -315,6 +324,12 @@ private:
       t->FDone = true;
       t->FResult = result;
       t->Stop();
+      if (result == CURLE_OK && t->FExpected && t->FWireBytes < *t->FExpected) {
+        t->FResult = CURLE_PARTIAL_FILE;
+        std::snprintf(t->FErrorBuffer, sizeof t->FErrorBuffer,
+                      "The connection closed after %llu of %llu bytes",
+                      static_cast<unsigned long long>(t->FWireBytes), static_cast<unsigned long long>(*t->FExpected));
+      }
       if (t->FHttp && !t->FHeadDone) {
         // A proxy that refused the CONNECT leaves its code here, not in a status line.
         long connectCode = 0;
@@ -324,7 +339,7 @@ private:
           t->FSawStatus = true;
           t->FHeadDone = true;
         }
-        if (result == CURLE_OK && t->FSawStatus) t->FHeadDone = true;
+        if (t->FSawStatus && !t->FHeadDone) t->finish_head();
       }
     }
   }
@@ -341,7 +356,14 @@ private:
       t->FPaused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
+    if (t->FHttp && t->FSawStatus && !t->FHeadDone) t->finish_head();
     std::size_t len = n;
+    if (t->FExpected) {
+      // Bytes beyond the announced length are not the body.
+      const std::uint64_t room = *t->FExpected - std::min(*t->FExpected, t->FWireBytes);
+      if (len > room) len = static_cast<std::size_t>(room);
+    }
+    t->FWireBytes += len;
     if (t->FSkip > 0) {
       const std::size_t s = static_cast<std::size_t>(std::min<std::uint64_t>(t->FSkip, len));
       t->FSkip -= s;
@@ -351,10 +373,32 @@ private:
     t->FSpill.assign(data, data + len);
     t->FSpillPos = 0;
     t->FBodyBytes += len;
-    if (t->FHttp && t->FSawStatus) t->FHeadDone = true;
     return n;
   }
 
+  // The head is complete: with the length checked here, learn what it announces.
+  void finish_head() {
+    FHeadDone = true;
+    FExpected.reset();
+    if (!FCheckLength || FStatus < 200 || FStatus == 204 || FStatus == 304) return;
+    bool chunked = false;
+    const std::string* length = nullptr;
+    for (const auto& h : FHeaders) {
+      if (h.first == "transfer-encoding" && lower_ascii(h.second).find("chunked") != std::string::npos) chunked = true;
+      if (h.first == "content-length") length = &h.second;
+    }
+    if (chunked || !length || length->empty()) return;
+    for (char c : *length)
+      if (c < '0' || c > '9') return;
+    FExpected = std::strtoull(length->c_str(), nullptr, 10);
+  }
+
+public:
+  /// Checks the body against the announced Content-Length here instead of in libcurl, which
+  /// would refuse a length that is no number before the caller could learn of it.
+  void SetCheckLength(bool v) { FCheckLength = v; }
+
+private:
   static size_t on_header(char* data, size_t, size_t n, void* user) {
     auto* t = static_cast<Transfer*>(user);
     t->FProgress = true;
@@ -378,7 +422,7 @@ private:
           for (const auto& h : t->FHeaders)
             if (h.first == "location") redirect = true;
         }
-        if (!redirect) t->FHeadDone = true;
+        if (!redirect) t->finish_head();
       }
       return n;
     }
@@ -411,6 +455,9 @@ private:
   bool FSawStatus = false;
   bool FHeadDone = false;
   std::vector<std::pair<std::string, std::string>> FHeaders;
+  bool FCheckLength = false;
+  std::optional<std::uint64_t> FExpected;
+  std::uint64_t FWireBytes = 0;
   curl_slist* FHeaderList = nullptr;
   char FErrorBuffer[CURL_ERROR_SIZE]{};
 };
@@ -561,6 +608,10 @@ bool send_http(Request& r, std::uint64_t rangeFrom) {
   const std::string range = rangeFrom > 0 ? std::to_string(rangeFrom) + "-" : std::string();
   curl_easy_setopt(easy, CURLOPT_RANGE, rangeFrom > 0 ? range.c_str() : nullptr);
   set_http_credentials(easy, r.user, r.password, r.proxyUser, r.proxyPassword);
+  // An HTTP/1.0 answer ends at its length or at the close; the length is checked here.
+  const bool checkLength = r.version == "HTTP/1.0" && r.verb != "HEAD";
+  curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, checkLength ? 1L : 0L);
+  t.SetCheckLength(checkLength);
   t.SetHttp(true);
   t.SetFollowing(true);
   t.SetSkip(0);

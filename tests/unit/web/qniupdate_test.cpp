@@ -1,0 +1,362 @@
+// The web engine and the updater against scripted HTTP servers: wire transcripts of the
+// credential loop, broken answers, and the component rules (ports, loading, events, errors).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "harness/ScriptedServer.h"
+#include "harness/TempDir.h"
+#include "qninet/platform/Files.h"
+#include "qninet/platform/GuiScripted.h"
+#include "qninet/platform/Settings.h"
+#include "qninet/web/qniupdate.h"
+
+namespace fs = std::filesystem;
+using namespace qninet;
+using harness::Script;
+using harness::ScriptedServer;
+
+namespace {
+
+struct NoSystemProxy {
+  NoSystemProxy() { platform::set_proxy_setting_override(platform::ProxySetting{}); }
+  ~NoSystemProxy() { platform::set_proxy_setting_override(std::nullopt); }
+};
+
+const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
+
+std::string request_for(const std::string& path, std::uint16_t port, const std::string& auth = "") {
+  return "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+         (auth.empty() ? "" : "Authorization: Basic " + auth + "\r\n") +
+         "User-Agent: Veltraxon WebUpdater\r\nAccept: */*\r\n\r\n";
+}
+
+class ScriptedUpdate : public ::testing::Test {
+protected:
+  NoSystemProxy noProxy;
+  harness::TempDir dir{"qninet-web-unit"};
+  std::unique_ptr<TQNWebUpdater> updater(std::uint16_t port, const std::string& local = "file.bin") {
+    auto u = std::make_unique<TQNWebUpdater>(nullptr);
+    u->SetHost(u"127.0.0.1");
+    u->SetPort(port);
+    u->SetRemoteFileName(u"/file.bin");
+    u->SetLocalFileName(FromUtf8(dir.File(local).string()));
+    u->SetLoginPrompt(false);
+    u->SetTimeout(5000);
+    return u;
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> n;
+    for (const auto& e : fs::directory_iterator(dir.Path())) n.push_back(e.path().filename().string());
+    std::sort(n.begin(), n.end());
+    return n;
+  }
+};
+
+Script answer(const std::string& reply) {
+  Script s;
+  s.ReadUntil("\r\n\r\n").Send(reply).Close();
+  return s;
+}
+
+}  // namespace
+
+TEST_F(ScriptedUpdate, KeptRefusedCredentialsSendTheRequestExactlyTwice) {
+  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n";
+  ScriptedServer server({answer(refusal), answer(refusal), answer(refusal)});
+  auto u = updater(server.Port());
+  u->SetUser(u"joe");
+  u->SetPassword(u"pw");
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
+  server.Stop();
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+  EXPECT_EQ(server.Received(0), request_for("/file.bin", server.Port(), "am9lOnB3"));
+  EXPECT_EQ(server.Received(1), request_for("/file.bin", server.Port(), "am9lOnB3"));
+  EXPECT_FALSE(fs::exists(dir.File("file.bin")));
+}
+
+TEST_F(ScriptedUpdate, WithoutCredentialsTheFirstRequestCarriesNone) {
+  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
+  ScriptedServer server({answer(refusal), answer(refusal)});
+  auto u = updater(server.Port());
+  EXPECT_FALSE(u->Execute());
+  server.Stop();
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+  EXPECT_EQ(server.Received(0), request_for("/file.bin", server.Port()));
+}
+
+TEST_F(ScriptedUpdate, PromptedCredentialsAreSentOnTheRetry) {
+  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
+  ScriptedServer server({answer(refusal), answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n" + kDate + "\r\nhello")});
+  gui::TScriptedGui gui;
+  gui.AnswerNextModal({mrOk, {{u"edLogin", u"ann"}, {u"edPassword", u"pw2"}}, {}});
+  auto u = updater(server.Port());
+  u->SetLoginPrompt(true);
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  server.Stop();
+  EXPECT_EQ(server.Received(1), request_for("/file.bin", server.Port(), "YW5uOnB3Mg=="));
+  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "hello");
+  EXPECT_EQ(u->User(), u"ann");
+  EXPECT_EQ(u->Password(), u"pw2");
+}
+
+TEST_F(ScriptedUpdate, ServerClosingInTheBodyFailsAndKeepsTheOldFile) {
+  harness::WriteFileBytes(dir.File("file.bin"), "old and good");
+  Script s;
+  s.ReadUntil("\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\r\nContent-Length: 10000\r\n" + kDate + "\r\n" + std::string(4000, 'x'))
+      .Close();
+  ScriptedServer server(std::move(s));
+  auto u = updater(server.Port());
+  int progress = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool&) { ++progress; });
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_GT(progress, 0);
+  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old and good");
+  EXPECT_EQ(names(), std::vector<std::string>{"file.bin"});
+}
+
+TEST_F(ScriptedUpdate, ResetInTheBodyFails) {
+  Script s;
+  s.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y')).Sleep(
+      std::chrono::milliseconds(50)).Reset();
+  ScriptedServer server(std::move(s));
+  auto u = updater(server.Port());
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_TRUE(names().empty());
+}
+
+TEST_F(ScriptedUpdate, SilentServerEndsAtTheTimeout) {
+  Script s;
+  s.ReadUntil("\r\n\r\n").HoldOpen();
+  ScriptedServer server(std::move(s));
+  auto u = updater(server.Port());
+  u->SetTimeout(300);
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_FALSE(u->LastErrorText().empty());
+}
+
+TEST_F(ScriptedUpdate, StalledBodyEndsAtTheTimeout) {
+  Script s;
+  s.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y')).HoldOpen();
+  ScriptedServer server(std::move(s));
+  harness::WriteFileBytes(dir.File("file.bin"), "old");
+  auto u = updater(server.Port());
+  u->SetTimeout(300);
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old");
+}
+
+TEST_F(ScriptedUpdate, AnUnreadableStatusIsRetriedOnceThenFails) {
+  Script closeAtOnce;
+  closeAtOnce.ReadUntil("\r\n\r\n").Close();
+  ScriptedServer server({closeAtOnce, closeAtOnce, closeAtOnce});
+  auto u = updater(server.Port());
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  server.Stop();
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+}
+
+TEST_F(ScriptedUpdate, ContentLengthThatIsNoNumberGivesTheAllOnesSize) {
+  ScriptedServer server(answer("HTTP/1.0 200 OK\r\nContent-Length: lots\r\n" + kDate + "\r\nabc"));
+  harness::WriteFileBytes(dir.File("file.bin"), "kept");
+  auto u = updater(server.Port());
+  // A size that differs from the local one: downloaded, read to the close of the answer.
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->RemoteFileSize(), kQNIUnknownSize);
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "abc");
+}
+
+TEST_F(ScriptedUpdate, MissingContentLengthReadsToTheCloseWithoutPercentages) {
+  ScriptedServer server(answer("HTTP/1.0 200 OK\r\n" + kDate + "\r\n" + std::string(5000, 'z')));
+  auto u = updater(server.Port());
+  std::uint64_t max = 1, last = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) {
+    max = m;
+    last = cur;
+  });
+  // Size 0 was learnt: the rules skip the download.
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isSkipped);
+  EXPECT_EQ(u->RemoteFileSize(), 0u);
+  u->SetOnFileCompare([](TObject*, bool& equal) { equal = false; });
+  ScriptedServer again(answer("HTTP/1.0 200 OK\r\n" + kDate + "\r\n" + std::string(5000, 'z')));
+  u->SetPort(again.Port());
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished);
+  EXPECT_EQ(max, 0u);
+  EXPECT_EQ(last, 5000u);
+}
+
+TEST_F(ScriptedUpdate, GoneIsNotFoundAndForbiddenIsFailed) {
+  ScriptedServer gone(answer("HTTP/1.0 410 Gone\r\nContent-Length: 4\r\n\r\ngone"));
+  auto u = updater(gone.Port());
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isNotFound);
+  ScriptedServer forbidden(answer("HTTP/1.0 403 Forbidden\r\nContent-Length: 2\r\n\r\nno"));
+  u->SetPort(forbidden.Port());
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_TRUE(names().empty());
+}
+
+TEST_F(ScriptedUpdate, RefusedConnectionIsFailed) {
+  std::uint16_t port;
+  {
+    ScriptedServer gone(Script{});
+    port = gone.Port();
+  }
+  auto u = updater(port);
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// Exposes the engine's steps to the tests.
+class ProbeComponent : public TQNCustomWebComponent {
+public:
+  using TQNCustomWebComponent::TQNCustomWebComponent;
+  std::function<void(ProbeComponent&)> Work;
+  platform::InetHandle Root() const { return hInet; }
+  platform::InetHandle Connection() const { return hURL; }
+  TfrmQNInetUpdate* Form() const { return dlgStatus; }
+  using TQNCustomWebComponent::ConnectToInet;
+  using TQNCustomWebComponent::UpdateProgress;
+
+protected:
+  void InternalExecute() override {
+    if (Work) Work(*this);
+  }
+};
+
+}  // namespace
+
+TEST(WebComponentRules, StoredPortSurvivesLoadingTheService) {
+  TQNWebUpdater u(nullptr);
+  u.BeginLoading();
+  SetPropValue(u, "Port", Variant(Int64{2121}));
+  SetPropValue(u, "Service", Variant(Int64{isFTP}));
+  u.EndLoading();
+  EXPECT_EQ(u.Port(), 2121);
+  EXPECT_EQ(u.Service(), isFTP);
+}
+
+TEST(WebComponentRules, PublishedPropertiesInTheirOrder) {
+  TQNWebUpdater u(nullptr);
+  std::vector<std::string> names;
+  for (const auto& p : GetPropList(u)) names.push_back(p.Name);
+  const std::vector<std::string> tail{"Agent", "Port", "Service", "Host", "User", "Password", "Proxy",
+                                      "StatusDialog", "LoginPrompt", "Timeout", "OnProgress", "OnBeforeExecute",
+                                      "OnAfterExecute", "OnActionChange", "OnStatusChange", "RemoteFileName",
+                                      "OnFileCompare", "LocalFileName"};
+  ASSERT_GE(names.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(names.end() - static_cast<long>(tail.size()), names.end()), tail);
+  EXPECT_EQ(GetPropValue(u, "Agent").AsString(), u"Veltraxon WebUpdater");
+  EXPECT_EQ(GetPropValue(u, "Timeout").AsInt64(), 60000);
+  EXPECT_TRUE(FindPropInfo(u, "Port")->IsStored(u));
+}
+
+TEST(WebComponentRules, FirstRunFiresNoStatusChangeForInProgress) {
+  ProbeComponent c(nullptr);
+  std::vector<TQNIStatus> seen;
+  c.SetOnStatusChange([&](TObject*) { seen.push_back(c.Status()); });
+  EXPECT_TRUE(c.Execute());
+  EXPECT_EQ(seen, std::vector<TQNIStatus>{isFinished});
+  EXPECT_TRUE(c.Execute());
+  EXPECT_EQ(seen, (std::vector<TQNIStatus>{isFinished, isInProgress, isFinished}));
+}
+
+TEST(WebComponentRules, RaisingRunClosesHandlesAndFreesTheForm) {
+  NoSystemProxy noProxy;
+  gui::TScriptedGui gui;
+  ProbeComponent c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  c.StatusDialog()->SetEnabled(true);
+  bool afterCalled = false;
+  c.SetOnAfterExecute([&](TObject*) { afterCalled = true; });
+  c.Work = [](ProbeComponent& p) {
+    p.ConnectToInet(false);
+    ASSERT_NE(p.Root(), nullptr);
+    ASSERT_NE(p.Form(), nullptr);
+    throw EFCreateError(u"Cannot create file \"x\".");
+  };
+  EXPECT_THROW(c.Execute(), EFCreateError);
+  EXPECT_EQ(c.Root(), nullptr);
+  EXPECT_EQ(c.Connection(), nullptr);
+  EXPECT_EQ(c.Form(), nullptr);
+  EXPECT_TRUE(gui.ModelessForms().empty());
+  EXPECT_EQ(c.Status(), isFailed);
+  EXPECT_FALSE(afterCalled);
+}
+
+TEST(WebComponentRules, LocalFileThatCannotBeCreatedRaises) {
+  harness::TempDir share{"qninet-share"};
+  const fs::path source = share.Write("s.bin", "data");
+  TQNWebUpdater u(nullptr);
+  u.SetService(isNetwork);
+  u.SetRemoteFileName(FromUtf8(source.string()));
+  u.SetLocalFileName(FromUtf8((share.Path() / "no-such-folder" / "s.bin").string()));
+  EXPECT_THROW(u.Execute(), EFCreateError);
+  EXPECT_EQ(u.Status(), isFailed);
+}
+
+TEST(WebComponentRules, ProgressWithoutATotalShowsBytesOnly) {
+  gui::TScriptedGui gui;
+  ProbeComponent c(nullptr);
+  c.StatusDialog()->SetEnabled(true);
+  String zeroText, unknownText, hugeText;
+  c.Work = [&](ProbeComponent& p) {
+    bool abort = false;
+    p.UpdateProgress(5, 0, abort);
+    zeroText = p.Form()->lblStatus->Caption();
+    p.UpdateProgress(7, kQNIUnknownSize, abort);
+    unknownText = p.Form()->lblStatus->Caption();
+    p.UpdateProgress(3000000000ull * 2, 3000000000ull * 4, abort);
+    hugeText = p.Form()->lblStatus->Caption();
+  };
+  EXPECT_TRUE(c.Execute());
+  EXPECT_EQ(zeroText, u"Downloaded 5 bytes");
+  EXPECT_EQ(unknownText, u"Downloaded 7 bytes");
+  EXPECT_EQ(hugeText, u"Downloaded 6000000000 of 12000000000 bytes (50%)");
+}
+
+TEST(WebComponentRules, HandlerHasTheLastWordOverTheCancelFlag) {
+  gui::TScriptedGui gui;
+  ProbeComponent c(nullptr);
+  c.StatusDialog()->SetEnabled(true);
+  bool first = true, second = false;
+  c.SetOnProgress([](TObject*, std::uint64_t cur, std::uint64_t, bool& abort) {
+    if (cur == 2) abort = false;
+  });
+  c.Work = [&](ProbeComponent& p) {
+    p.Form()->btnCancel->Click();
+    p.UpdateProgress(1, 10, first);
+    p.UpdateProgress(2, 10, second);
+  };
+  c.Execute();
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(second);
+}
+
+TEST(ContentLength, DecimalAllOnesOrOverflow) {
+  EXPECT_EQ(parse_content_length(u"12345"), 12345u);
+  EXPECT_EQ(parse_content_length(u" 5000000000 "), 5000000000u);
+  EXPECT_EQ(parse_content_length(u"12a"), kQNIUnknownSize);
+  EXPECT_EQ(parse_content_length(u"-1"), kQNIUnknownSize);
+  EXPECT_EQ(parse_content_length(u""), kQNIUnknownSize);
+  EXPECT_EQ(parse_content_length(u"99999999999999999999999"), kQNIUnknownSize);
+}
