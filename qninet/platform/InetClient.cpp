@@ -237,7 +237,8 @@ public:
   bool SawStatus() const { return FSawStatus; }
   std::uint32_t Status() const { return FStatus; }
   const std::vector<std::pair<std::string, std::string>>& Headers() const { return FHeaders; }
-  void SetSkip(std::uint64_t n) { FSkip = n; }
+  /// The offset a Range asked for; a 200 answer then has that many bytes skipped.
+  void SetRangeFrom(std::uint64_t n) { FRangeFrom = n; }
   void SetFollowing(bool v) { FFollowing = v; }
   void SetHttp(bool v) { FHttp = v; }
   curl_slist*& HeaderList() { return FHeaderList; }
@@ -380,6 +381,8 @@ private:
   void finish_head() {
     FHeadDone = true;
     FExpected.reset();
+    // A server that ignored the Range sends the whole body: its first bytes are skipped.
+    FSkip = FRangeFrom > 0 && FStatus == 200 ? FRangeFrom : 0;
     if (!FCheckLength || FStatus < 200 || FStatus == 204 || FStatus == 304) return;
     bool chunked = false;
     const std::string* length = nullptr;
@@ -448,6 +451,7 @@ private:
   std::vector<char> FSpill;
   std::size_t FSpillPos = 0;
   std::uint64_t FSkip = 0;
+  std::uint64_t FRangeFrom = 0;
   std::uint64_t FBodyBytes = 0;
   std::string* FCollect = nullptr;
   std::size_t FCollectLimit = 0;
@@ -614,7 +618,7 @@ bool send_http(Request& r, std::uint64_t rangeFrom) {
   t.SetCheckLength(checkLength);
   t.SetHttp(true);
   t.SetFollowing(true);
-  t.SetSkip(0);
+  t.SetRangeFrom(rangeFrom);
   r.delivered = 0;
   if (!t.Start()) return false;
   t.WaitHead();
@@ -1063,9 +1067,7 @@ bool inet_set_read_position(InetHandle handle, std::uint64_t offset) {
           set_error(0, "The server sent another range");
           return false;
         }
-      } else if (t.Status() == 200) {
-        t.SetSkip(offset);
-      } else {
+      } else if (t.Status() != 200) {
         set_error(0, "The server refused the range");
         return false;
       }
