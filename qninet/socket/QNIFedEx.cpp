@@ -85,6 +85,11 @@ TQNFedExTracker::TQNFedExTracker(TComponent* AOwner)
 
 TQNFedExTracker::~TQNFedExTracker() = default;
 
+void TQNFedExTracker::BeforeExecute() {
+  drop_stale_connection(*this);
+  TQNInetBase::BeforeExecute();
+}
+
 String TQNFedExTracker::GetQuery() {
   FShipmentInfo->Clear();
   FActivity->Clear();

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "qninet/rtl/Strings.h"
+#include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNInBase.h"
 
 namespace qninet {
@@ -41,6 +42,8 @@ public:
   TStrings* Activity() const { return FActivity.get(); }
 
 protected:
+  /// Drops a connection a failed cycle left open, then fires `OnBeforeExecute`.
+  void BeforeExecute() override;
   /// Fills the two lists from the page; the page stays as it is. `OnAfterExecute` does not fire.
   void AfterExecute(String& Text) override;
 

@@ -108,6 +108,13 @@ String HTTPFindResponse(const TStrings& ResponseHeaders, const String& Value) {
   return String();
 }
 
+void drop_stale_connection(TQNInetBase& Component) {
+  // Without KeepConnection a connection open at the start of a cycle is what a failed cycle
+  // (a 404, a read error) left behind; the server has closed its side, so reusing it would
+  // send into a dead connection and read an empty answer.
+  if (Component.Connected() && !Component.KeepConnection()) Component.Disconnect();
+}
+
 bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path) {
   const String u = Trim(URL);
   if (u.size() < 8 || !SameText(StringView(u).substr(0, 7), u"http://")) return false;
@@ -179,6 +186,7 @@ String TQNIHTTPClient::GetResponse(const String& Value) const {
 
 void TQNIHTTPClient::BeforeExecute() {
   FRedirects = 0;
+  drop_stale_connection(*this);
   TQNInetBase::BeforeExecute();
 }
 

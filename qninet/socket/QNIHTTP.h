@@ -53,6 +53,10 @@ QNINET_API String HTTPFindResponse(const TStrings& ResponseHeaders, const String
 /// The parts of an http URL: false when `URL` is no "http://host[:port][/path]" text.
 QNINET_API bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path);
 
+/// Closes a connection that a failed cycle left open when `KeepConnection` is off, so the next
+/// `Execute` connects afresh (the HTTP client and the page scrapers call it first in each cycle).
+QNINET_API void drop_stale_connection(TQNInetBase& Component);
+
 /// An HTTP/1.0 client. `Execute` returns the body (or, without `RemoveHeaders`, the whole
 /// answer); `ResponseHeaders` holds the status line and the header lines.
 class QNINET_API TQNIHTTPClient : public TQNInetBase {

@@ -1,6 +1,7 @@
 #include "qninet/socket/QNIWeath.h"
 
 #include "qninet/socket/QNIFedEx.h"
+#include "qninet/socket/QNIHTTP.h"
 
 namespace qninet {
 
@@ -40,6 +41,11 @@ TQNWeatherInfo::TQNWeatherInfo(TComponent* AOwner) : TQNInetBase(AOwner) {
 }
 
 TQNWeatherInfo::~TQNWeatherInfo() = default;
+
+void TQNWeatherInfo::BeforeExecute() {
+  drop_stale_connection(*this);
+  TQNInetBase::BeforeExecute();
+}
 
 String TQNWeatherInfo::GetQuery() {
   String url = WeatherPagePath(FTrackingType == wttZip ? FZip : String());

@@ -42,6 +42,8 @@ public:
   Integer Temperature() const { return FTemperature; }
 
 protected:
+  /// Drops a connection a failed cycle left open, then fires `OnBeforeExecute`.
+  void BeforeExecute() override;
   /// Fires `OnAfterExecute` with the raw page, then reads `Temperature` from it.
   void AfterExecute(String& Text) override;
 

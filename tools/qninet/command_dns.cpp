@@ -36,8 +36,8 @@ std::string system_name_server() {
   return "127.0.0.1";
 }
 
-nlohmann::json records_json(const std::vector<TQNIDNSRecord>& records) {
-  auto list = nlohmann::json::array();
+nlohmann::ordered_json records_json(const std::vector<TQNIDNSRecord>& records) {
+  auto list = nlohmann::ordered_json::array();
   for (const auto& r : records)
     list.push_back({{"name", ToUtf8(r.Name)},
                     {"type", ToUtf8(DNSTypeName(r.Type))},
@@ -101,7 +101,7 @@ int run(const Options& o) {
   if (o.Raw) {
     std::cout << raw;
   } else if (o.Json) {
-    const nlohmann::json j = {{"answers", records_json(all.Answers)},
+    const nlohmann::ordered_json j = {{"answers", records_json(all.Answers)},
                               {"authority", records_json(all.Authority)},
                               {"additional", records_json(all.Additional)}};
     std::cout << j.dump() << '\n';

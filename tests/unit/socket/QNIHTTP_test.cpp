@@ -258,3 +258,16 @@ TEST(HttpClient, EndlessRedirectsStopAfterTheLimit) {
   EXPECT_EQ(c.GetResponse(u"Location"), u"Location: /again");
   EXPECT_TRUE(server.Problems().empty());
 }
+
+TEST(HttpClient, RequestAfterAFailedOneConnectsAfresh) {
+  ScriptedServer server(std::vector<Script>{
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n").Close(),
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nthere").Close()});
+  TQNIHTTPClient c(nullptr);
+  Local(c, server).SetAction(haGet);
+  c.SetRequest(u"/missing");
+  EXPECT_EQ(c.Execute(), u"File not found");
+  c.SetRequest(u"/present");
+  EXPECT_EQ(ToUtf8(c.Execute()), "there\r\n");
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+}

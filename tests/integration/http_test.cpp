@@ -1,0 +1,192 @@
+// The HTTP client and the page scrapers against nginx and tinyproxy on loopback.
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "harness/Nginx.h"
+#include "harness/TempDir.h"
+#include "harness/TinyProxy.h"
+#include "qninet/socket/QNIFedEx.h"
+#include "qninet/socket/QNIHTTP.h"
+#include "qninet/socket/QNIWeath.h"
+
+using namespace qninet;
+
+namespace {
+
+constexpr std::uint64_t k100MiB = 100ull * 1024 * 1024;
+const std::string kTrackingPath = "/cgi-bin/tracking";
+
+std::string Fixture(const std::string& name) {
+  std::ifstream in(std::string(QNINET_FIXTURES_DIR) + "/scrapers/" + name, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class NginxServer : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    web = new harness::Nginx();
+    web->WriteFile("index.html", "<html>hello\nworld</html>\n");
+    web->WriteFile("new/page.html", "redirected page\n");
+    web->WriteLargeFile("large.bin", k100MiB);
+    web->AddRedirect("/old", web->Url("/new/page.html"), 301);
+    web->AddStatusLocation("/missing", 404);
+    web->AddBasicAuthLocation("/private/", "joe", "secret");
+    web->WriteFile("private/x.html", "secret\n");
+    web->AddLocation("location = /post { return 200 \"posted\\n\"; }");
+    // The scrapers' pages at the paths the components ask for.
+    web->WriteFile("cgi-bin/tracking", Fixture("tracking.html"));
+    web->WriteFile("weather/local/72", Fixture("weather_72.html"));
+    web->WriteFile("weather/local/minus5", Fixture("weather_minus5.html"));
+    web->WriteFile("weather/local/none", Fixture("weather_none.html"));
+    web->Start();
+  }
+  static void TearDownTestSuite() {
+    delete web;
+    web = nullptr;
+  }
+
+  static void Point(TQNInetBase& c) {
+    c.SetHost(u"127.0.0.1");
+    c.SetPort(web->Port());
+    c.SetTimeout(20000);
+  }
+
+  static harness::Nginx* web;
+};
+harness::Nginx* NginxServer::web = nullptr;
+
+}  // namespace
+
+TEST_F(NginxServer, HeadGivesHeadersAndNoBody) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetRequest(u"/index.html");
+  EXPECT_EQ(c.Execute(), u"");
+  ASSERT_GT(c.ResponseHeaders()->Count(), 1);
+  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
+  EXPECT_EQ(c.GetResponse(u"content-length"), u"Content-Length: 25");
+}
+
+TEST_F(NginxServer, GetGivesTheBodyWithCrLfLines) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/index.html");
+  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n");
+}
+
+TEST_F(NginxServer, PostReachesTheHandler) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haPost);
+  c.SetRequest(u"/post");
+  c.Headers()->Add(u"Content-Length: 0");
+  EXPECT_EQ(ToUtf8(c.Execute()), "posted\r\n") << ToUtf8(c.LastError());
+}
+
+TEST_F(NginxServer, RedirectFollowedByAHandler) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/old");
+  c.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
+  EXPECT_EQ(ToUtf8(c.Execute()), "redirected page\r\n");
+  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
+}
+
+TEST_F(NginxServer, RedirectRefusedWithoutAHandler) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/old");
+  c.Execute();
+  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 301");
+  EXPECT_EQ(ToUtf8(c.GetResponse(u"location")), "Location: " + web->Url("/new/page.html"));
+}
+
+TEST_F(NginxServer, NotFoundAndAuthorizationRequired) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/missing");
+  EXPECT_EQ(c.Execute(), u"File not found");
+  c.SetRequest(u"/private/x.html");
+  EXPECT_EQ(c.Execute(), u"HTTP Server authorization required");
+  c.Headers()->Add(u"Authorization: Basic am9lOnNlY3JldA==");
+  EXPECT_EQ(c.Execute(), u"secret\r\n");
+}
+
+TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/large.bin");
+  const String body = c.Execute();
+  ASSERT_TRUE(c.LastError().empty()) << ToUtf8(c.LastError());
+  // The pattern has no line ends: one line, which gains a CRLF.
+  ASSERT_EQ(body.size(), k100MiB + 2);
+  for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{12345}, k100MiB / 2, k100MiB - 1})
+    EXPECT_EQ(body[i], static_cast<char16_t>(harness::Nginx::PatternByte(i))) << i;
+}
+
+TEST_F(NginxServer, ThroughTinyproxyWithTheAbsoluteRequestLine) {
+  harness::TinyProxy proxy;
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/index.html");
+  c.SetLoginPrompt(false);
+  c.Proxy()->SetServer(u"127.0.0.1");
+  c.Proxy()->SetPort(proxy.Port());
+  c.Proxy()->SetUseProxy(true);
+  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c.LastError()) << proxy.LogText();
+  EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
+}
+
+TEST_F(NginxServer, ThroughTinyproxyWithBasicCredentials) {
+  harness::TinyProxy proxy(harness::TinyProxy::Options{"joe", "pw", {}});
+  TQNIHTTPClient c(nullptr);
+  Point(c);
+  c.SetAction(haGet);
+  c.SetRequest(u"/index.html");
+  c.SetLoginPrompt(false);
+  c.Proxy()->SetServer(u"127.0.0.1");
+  c.Proxy()->SetPort(proxy.Port());
+  c.Proxy()->SetUseProxy(true);
+  c.Proxy()->SetUser(u"joe");
+  c.Proxy()->SetPassword(u"pw");
+  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c.LastError());
+}
+
+TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {
+  TQNFedExTracker t(nullptr);
+  Point(t);
+  t.SetTrackingNumber(u"1234 5678");
+  t.Execute();
+  ASSERT_TRUE(t.LastError().empty()) << ToUtf8(t.LastError());
+  EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
+  EXPECT_EQ(t.ShipmentInfo()->Values(u"Weight"), u"2 lbs");
+  EXPECT_EQ(t.ShipmentInfo()->Values(u"Signed for by"), u"J. SMITH & CO");
+  ASSERT_EQ(t.Activity()->Count(), 2);
+  EXPECT_EQ(t.Activity()->Strings(0), u"Dec 4, 2026 9:15 am=Delivered=NEW YORK, NY");
+  EXPECT_NE(web->AccessLog().find("tracknumbers=1234%205678"), std::string::npos);
+}
+
+TEST_F(NginxServer, WeatherReadsTheFixturePages) {
+  TQNWeatherInfo w(nullptr);
+  Point(w);
+  w.SetZip(u"72");
+  w.Execute();
+  EXPECT_EQ(w.Temperature(), 72) << ToUtf8(w.LastError());
+  w.SetZip(u"minus5");
+  w.Execute();
+  EXPECT_EQ(w.Temperature(), -5);
+  w.SetZip(u"none");
+  w.Execute();
+  EXPECT_EQ(w.Temperature(), 0);
+}

@@ -1,0 +1,104 @@
+// The time clients and the DNS resolver against real servers on loopback.
+
+#include <unistd.h>
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "harness/Chrony.h"
+#include "harness/Dnsmasq.h"
+#include "harness/XinetdDaytime.h"
+#include "qninet/socket/QNIDNS.h"
+#include "qninet/socket/QNISNTP.h"
+#include "qninet/socket/QNITime.h"
+
+using namespace qninet;
+
+TEST(ChronyServer, SntpOverUdpIsWithinTwoSecondsOfTheSystemClock) {
+  harness::Chrony chrony;
+  TQNInetSNTP c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(chrony.Port());
+  const TDateTime t = c.GetDateTime();
+  ASSERT_NE(t, 0.0) << ToUtf8(c.LastError()) << chrony.LogText();
+  EXPECT_LT(std::fabs(t - Now()) * 86400.0, 2.0);
+}
+
+TEST(XinetdServer, DaytimeOnPort13IsReadWithItsMonthName) {
+  if (::geteuid() != 0) GTEST_SKIP() << "xinetd must bind port 13, which needs root";
+  harness::XinetdDaytime xinetd;
+  TQNInetDateTime c(nullptr);
+  c.SetHost(u"127.0.0.1");
+  const TDateTime t = c.GetDateTime();
+  // xinetd writes the time in UTC.
+  EXPECT_LT(std::fabs(t - NowUTC()) * 86400.0, 2.0) << ToUtf8(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", t));
+}
+
+class DnsmasqServer : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    server = new harness::Dnsmasq({"--address=/www.test/10.1.2.3", "--host-record=host.test,10.0.0.5,fd00::5",
+                                   "--mx-host=test,mail.test,10", "--txt-record=test,v=spf1 -all",
+                                   "--ptr-record=3.2.1.10.in-addr.arpa,www.test", "--cname=alias.test,host.test"});
+  }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+
+  // The answer lines for one request about one name.
+  static std::vector<std::string> Ask(TQNIDNSRequest request, const String& name) {
+    TQNIDNSResolver r(nullptr);
+    r.SetHost(u"127.0.0.1");
+    r.SetPort(server->Port());
+    r.SetTimeout(5000);
+    r.SetRequests({request});
+    r.SetDomain(name);
+    const String reply = r.Execute();
+    EXPECT_TRUE(r.LastError().empty()) << ToUtf8(r.LastError());
+    TQNIDNSReply decoded;
+    String error;
+    EXPECT_TRUE(DNSDecodeReply(reply, decoded, error)) << ToUtf8(error);
+    EXPECT_EQ(decoded.ID, 0x125E);
+    std::vector<std::string> lines;
+    for (const auto& rec : decoded.Answers) {
+      String line = DNSRecordLine(rec);
+      // Drop the TTL, which dnsmasq chooses.
+      const auto first = line.find(u' '), second = line.find(u' ', first + 1);
+      lines.push_back(ToUtf8(line.substr(0, first) + line.substr(second)));
+    }
+    return lines;
+  }
+
+  static harness::Dnsmasq* server;
+};
+harness::Dnsmasq* DnsmasqServer::server = nullptr;
+
+TEST_F(DnsmasqServer, AddressRecord) {
+  EXPECT_EQ(Ask(irA, u"www.test"), (std::vector<std::string>{"www.test. IN A 10.1.2.3"}));
+}
+
+TEST_F(DnsmasqServer, Ipv6AddressComesWithAnyQuery) {
+  const auto lines = Ask(irAll, u"host.test");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "host.test. IN AAAA fd00::5"), lines.end())
+      << ::testing::PrintToString(lines) << server->LogText();
+}
+
+TEST_F(DnsmasqServer, MailExchanger) {
+  EXPECT_EQ(Ask(irMX, u"test"), (std::vector<std::string>{"test. IN MX 10 mail.test."}));
+}
+
+TEST_F(DnsmasqServer, TextRecord) {
+  EXPECT_EQ(Ask(irText, u"test"), (std::vector<std::string>{"test. IN TXT \"v=spf1 -all\""}));
+}
+
+TEST_F(DnsmasqServer, PointerOfAnAddressInItsUsualOrder) {
+  EXPECT_EQ(Ask(irPTR, u"10.1.2.3"), (std::vector<std::string>{"3.2.1.10.in-addr.arpa. IN PTR www.test."}));
+}
+
+TEST_F(DnsmasqServer, CanonicalName) {
+  const auto lines = Ask(irName, u"alias.test.");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "alias.test. IN CNAME host.test.");
+}
