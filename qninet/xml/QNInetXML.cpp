@@ -1,6 +1,9 @@
 #include "qninet/xml/QNInetXML.h"
 
 #include <array>
+#include <cstddef>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "qninet/core/qniutil.h"
@@ -36,6 +39,12 @@ constexpr std::array<bool, 256> make_name_table() {
 }
 constexpr std::array<bool, 256> kNameChar = make_name_table();
 constexpr bool is_name_char(char16_t c) { return c < 256 && kNameChar[c]; }
+constexpr std::array<bool, 256> make_text_stop_table() {
+  std::array<bool, 256> t{};
+  t[0] = t['<'] = t['/'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kTextStop = make_text_stop_table();
 
 bool all_ascii(StringView s) {
   for (char16_t c : s)
@@ -260,6 +269,62 @@ QNINET_CLASS_INFO(TQNXMLItem, Published("Kind", &Self::Kind, &Self::SetKind, ikP
                   Published("Items", &Self::Items))
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QNINET_XML_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QNINET_XML_POOL 0
+#endif
+#endif
+#ifndef QNINET_XML_POOL
+#define QNINET_XML_POOL 1
+#endif
+
+// Fixed-size blocks for items. Chunks are never handed back, so a block freed on another
+// thread simply joins that thread's free list.
+struct FreeBlock {
+  FreeBlock* Next;
+};
+constexpr std::size_t kItemBlock = (sizeof(TQNXMLItem) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                                   alignof(std::max_align_t);
+thread_local FreeBlock* tFreeItems = nullptr;
+
+void refill_item_pool() {
+  constexpr std::size_t kPerChunk = 4096;
+  static std::mutex chunksMutex;
+  static std::vector<std::unique_ptr<unsigned char[]>> chunks;
+  auto chunk = std::make_unique<unsigned char[]>(kPerChunk * kItemBlock);
+  for (std::size_t i = kPerChunk; i-- > 0;) {
+    auto* b = reinterpret_cast<FreeBlock*>(chunk.get() + i * kItemBlock);
+    b->Next = tFreeItems;
+    tFreeItems = b;
+  }
+  const std::lock_guard<std::mutex> lock(chunksMutex);
+  chunks.push_back(std::move(chunk));
+}
+
+}  // namespace
+
+void* TQNXMLItem::operator new(std::size_t size) {
+  if (!QNINET_XML_POOL || size != sizeof(TQNXMLItem)) return ::operator new(size);
+  if (!tFreeItems) refill_item_pool();
+  FreeBlock* b = tFreeItems;
+  tFreeItems = b->Next;
+  return b;
+}
+
+void TQNXMLItem::operator delete(void* block, std::size_t size) noexcept {
+  if (!QNINET_XML_POOL || size != sizeof(TQNXMLItem)) {
+    ::operator delete(block);
+    return;
+  }
+  auto* b = static_cast<FreeBlock*>(block);
+  b->Next = tFreeItems;
+  tFreeItems = b;
+}
+
+namespace {
 TComponent* component_owner(TComponent* AOwner) {
   // Items under an item belong to the Items list they join, not to the component list of
   // the parent: that keeps building and destroying wide and deep trees linear.
@@ -404,7 +469,14 @@ struct ByteSource {
   char16_t at(std::size_t i) const { return Data[i]; }
   String slice(std::size_t from, std::size_t to) const {
     String s(to - from, u'\0');
-    for (std::size_t i = from; i < to; ++i) s[i - from] = Table[Data[i]];
+    unsigned high = 0;
+    for (std::size_t i = from; i < to; ++i) high |= Data[i];
+    if (high < 0x80) {
+      // ASCII maps to itself: a plain widening copy the compiler vectorises.
+      for (std::size_t i = from; i < to; ++i) s[i - from] = Data[i];
+    } else {
+      for (std::size_t i = from; i < to; ++i) s[i - from] = Table[Data[i]];
+    }
     return s;
   }
 };
@@ -432,7 +504,7 @@ private:
     const std::size_t start = p;
     while (p <= L) {
       const char16_t ch = FSrc.at(p - 1);
-      if (ch == 0 || ch == u'<' || (ch == u'/' && c(p + 1) == u'>')) break;
+      if (ch < 256 && kTextStop[ch] && (ch != u'/' || c(p + 1) == u'>')) break;
       ++p;
     }
     String result = keep ? FSrc.slice(start - 1, p - 1) : String();

@@ -94,6 +94,11 @@ public:
   /// The parent item, else the component owner.
   TPersistent* GetOwner() const override;
 
+  // Items come from a per-thread pool: a parse makes one per element, and the general
+  // allocator's bookkeeping cost as much as the parse itself.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
 private:
   friend class TQNXMLItems;
   friend class TQNXMLEngine;
