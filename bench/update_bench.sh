@@ -23,6 +23,7 @@ trap cleanup EXIT
 
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$WORK/root" "$WORK/logs" "$WORK/out"
+chmod 755 "$WORK" "$WORK/root"  # nginx workers may run as another user
 cat > "$WORK/nginx.conf" <<EOF
 worker_processes 1;
 pid $WORK/nginx.pid;
@@ -42,6 +43,7 @@ EOF
 # 1 GiB of real bytes (page-cached after the first read) and an 8 GiB sparse file.
 head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/root/one.bin"
 truncate -s 8G "$WORK/root/eight.bin"
+chmod 644 "$WORK/root/"*.bin
 "$NGINX" -p "$WORK" -c "$WORK/nginx.conf" -g 'daemon off;' &
 NGINX_PID=$!
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; sleep 0.1; done
@@ -53,7 +55,8 @@ URL8="http://127.0.0.1:$PORT/eight.bin"
 # Runs a command under /usr/bin/time; prints "seconds peak_kib".
 measure() {
   local log="$WORK/time.log"
-  /usr/bin/time -v -o "$log" "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; cat "$log" >&2; exit 1; }
+  /usr/bin/time -v -o "$log" "$@" > /dev/null 2> "$WORK/stderr.log" || {
+    echo "failed: $*" >&2; cat "$WORK/stderr.log" >&2; exit 1; }
   local wall rss
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log" | awk -F: '{ if (NF==3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
