@@ -6,7 +6,7 @@
 
 #include "qninet/platform/Files.h"
 
-#include "qninet/core/qnisystem.h"
+#include "qninet/core/qniutil.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/platform/CodePage.h"
 

@@ -1,4 +1,4 @@
-#include "qninet/core/qnisystem.h"
+#include "qninet/core/qniutil.h"
 
 #include <gtest/gtest.h>
 
