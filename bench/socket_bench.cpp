@@ -71,7 +71,8 @@ private:
         got.append(buf, static_cast<std::size_t>(n));
       }
       for (std::size_t sent = 0; sent < kAnswerBytes;) {
-        const ssize_t n = ::send(fd, FPattern.data(), std::min(FPattern.size(), kAnswerBytes - sent), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, FPattern.data(), std::min(FPattern.size(), kAnswerBytes - sent), MSG_NOSIGNAL);
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
       }
@@ -118,7 +119,8 @@ void BM_RawReceiveLoop(benchmark::State& state) {
     const char query[] = "bulk\r\nProxy-Connection: Keep-Alive\r\n\r\n";
     ::send(fd, query, sizeof query - 1, MSG_NOSIGNAL);
     std::size_t total = 0;
-    for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) total += static_cast<std::size_t>(n);
+    for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;)
+      total += static_cast<std::size_t>(n);
     ::close(fd);
     if (total != kAnswerBytes) state.SkipWithError("short answer");
     benchmark::DoNotOptimize(total);
@@ -142,7 +144,8 @@ void BM_RawReceiveKeepingUtf16(benchmark::State& state) {
     ::send(fd, query, sizeof query - 1, MSG_NOSIGNAL);
     std::u16string text;
     for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
-      for (ssize_t i = 0; i < n; ++i) wide[static_cast<std::size_t>(i)] = static_cast<unsigned char>(buffer[static_cast<std::size_t>(i)]);
+      for (ssize_t i = 0; i < n; ++i)
+        wide[static_cast<std::size_t>(i)] = static_cast<unsigned char>(buffer[static_cast<std::size_t>(i)]);
       text.insert(text.end(), wide.begin(), wide.begin() + n);
     }
     ::close(fd);
@@ -161,7 +164,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs)
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred) Times[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.run_type == Run::RT_Iteration && !r.error_occurred)
+        Times[r.benchmark_name()] = r.GetAdjustedRealTime();
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> Times;  // ms per iteration
@@ -221,8 +225,10 @@ int main(int argc, char** argv) {
   if (raw != reporter.Times.end() && exe != reporter.Times.end()) {
     const double rawRate = mib / (raw->second / 1000.0);
     const double exeRate = mib / (exe->second / 1000.0);
-    std::printf("raw receive loop: %.0f MiB/s\nExecute:          %.0f MiB/s\nratio Execute/raw: %.2f (goal >= 0.50)\n",
-                rawRate, exeRate, exeRate / rawRate);
+    std::printf(
+        "raw receive loop: %.0f MiB/s\nExecute:          %.0f MiB/s\nratio Execute/raw: %.2f (goal >= "
+        "0.50)\n",
+        rawRate, exeRate, exeRate / rawRate);
     if (keep != reporter.Times.end()) {
       const double keepRate = mib / (keep->second / 1000.0);
       std::printf("raw loop keeping UTF-16: %.0f MiB/s\nratio Execute/raw keeping UTF-16: %.2f\n", keepRate,

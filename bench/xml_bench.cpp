@@ -48,7 +48,8 @@ void Pugixml(benchmark::State& state, const std::string& name) {
 void LibXml2(benchmark::State& state, const std::string& name) {
   const std::string& doc = document(name);
   for (auto _ : state) {
-    xmlDocPtr d = xmlReadMemory(doc.data(), static_cast<int>(doc.size()), "bench.xml", nullptr, XML_PARSE_NONET);
+    xmlDocPtr d =
+        xmlReadMemory(doc.data(), static_cast<int>(doc.size()), "bench.xml", nullptr, XML_PARSE_NONET);
     if (!d) state.SkipWithError("libxml2 refused the document");
     benchmark::DoNotOptimize(d);
     xmlFreeDoc(d);

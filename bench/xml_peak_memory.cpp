@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double extra = static_cast<double>(status_kib("VmHWM:") - before) * 1024.0;
-  std::printf("%s %s input %.1f MiB: peak beyond the input %.1f MiB = %.2f x input\n", parser.c_str(), argv[2],
-              input / 1048576.0, extra / 1048576.0, extra / input);
+  std::printf("%s %s input %.1f MiB: peak beyond the input %.1f MiB = %.2f x input\n", parser.c_str(),
+              argv[2], input / 1048576.0, extra / 1048576.0, extra / input);
   return 0;
 }

@@ -13,11 +13,11 @@ namespace {
 
 void attach(TQNXMLEngine& engine, std::uint8_t mode) {
   if (mode & 1) {
-    engine.SetOnTag([mode](TObject*, TQNXMLItem* parent, const String& name, const String&, const String&,
-                           bool& accept) {
-      if (!parent) __builtin_trap();
-      if (!name.empty() && (name.size() + name[0] + mode) % 3 == 0) accept = false;
-    });
+    engine.SetOnTag(
+        [mode](TObject*, TQNXMLItem* parent, const String& name, const String&, const String&, bool& accept) {
+          if (!parent) __builtin_trap();
+          if (!name.empty() && (name.size() + name[0] + mode) % 3 == 0) accept = false;
+        });
   }
   if (mode & 2) {
     auto closed = std::make_shared<int>(0);
@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     String text;
     if (mode & 64) {
       for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) | static_cast<std::uint8_t>(bytes[i + 1]) << 8));
+        text.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                             static_cast<std::uint8_t>(bytes[i + 1]) << 8));
     } else {
       text = FromBytes(bytes);
     }

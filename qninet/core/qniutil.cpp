@@ -196,8 +196,10 @@ String ContentTypeByFile(const String& FileName) {
 String ShellQuote(const String& S) {
   String result = u"'";
   for (char16_t c : S) {
-    if (c == u'\'') result += u"'\\''";
-    else result += c;
+    if (c == u'\'')
+      result += u"'\\''";
+    else
+      result += c;
   }
   result += u"'";
   return result;
@@ -211,13 +213,18 @@ String DeleteExeScript(const String& ExeName, const String& ScriptName) {
   // minute instead of being tried for ever.
   return u"#!/bin/sh\n"
          u"tries=0\n"
-         u"while [ -e " + exe + u" ] || [ -L " + exe + u" ]; do\n"
-         u"  rm -f -- " + exe + u" && continue\n"
+         u"while [ -e " +
+         exe + u" ] || [ -L " + exe +
+         u" ]; do\n"
+         u"  rm -f -- " +
+         exe +
+         u" && continue\n"
          u"  tries=$((tries + 1))\n"
          u"  [ \"$tries\" -ge 60 ] && break\n"
          u"  sleep 1\n"
          u"done\n"
-         u"rm -f -- " + script + u"\n";
+         u"rm -f -- " +
+         script + u"\n";
 }
 
 void DeleteExe() {

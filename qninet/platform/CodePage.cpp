@@ -65,8 +65,8 @@ bool probe_single_byte(const std::string& name, Charset& cs) {
       continue;
     }
     if (op - out != 2) return false;
-    const char16_t u = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                             static_cast<unsigned char>(out[1]) << 8);
+    const char16_t u =
+        static_cast<char16_t>(static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8);
     cs.Table[static_cast<std::size_t>(b)] = u;
   }
   for (int b = 255; b >= 0; --b) {
@@ -164,11 +164,11 @@ bool encode_with_iconv(StringView text, const std::string& name, std::string& ou
     out.push_back('?');
     // Skip the unit, or the whole pair when it starts a valid surrogate pair.
     std::size_t skip = 2;
-    const char16_t u = static_cast<char16_t>(static_cast<unsigned char>(ip[0]) |
-                                             static_cast<unsigned char>(ip[1]) << 8);
+    const char16_t u =
+        static_cast<char16_t>(static_cast<unsigned char>(ip[0]) | static_cast<unsigned char>(ip[1]) << 8);
     if (u >= 0xD800 && u < 0xDC00 && il >= 4) {
-      const char16_t v = static_cast<char16_t>(static_cast<unsigned char>(ip[2]) |
-                                               static_cast<unsigned char>(ip[3]) << 8);
+      const char16_t v =
+          static_cast<char16_t>(static_cast<unsigned char>(ip[2]) | static_cast<unsigned char>(ip[3]) << 8);
       if (v >= 0xDC00 && v < 0xE000) skip = 4;
     }
     if (skip > il) skip = il;
@@ -206,7 +206,8 @@ String decode_bytes(std::string_view bytes, std::string_view charset) {
   String out;
   if (!cs) {
     out.reserve(bytes.size());
-    for (char b : bytes) out.push_back(static_cast<unsigned char>(b) < 0x80 ? static_cast<char16_t>(b) : kReplacement);
+    for (char b : bytes)
+      out.push_back(static_cast<unsigned char>(b) < 0x80 ? static_cast<char16_t>(b) : kReplacement);
     return out;
   }
   switch (cs->Kind) {
@@ -284,11 +285,16 @@ std::string ansi_code_page() {
 
 std::string code_page_name(int codePage) {
   switch (codePage) {
-    case 65001: return "UTF-8";
-    case 1200: return "UTF-16LE";
-    case 1201: return "UTF-16BE";
-    case 20127: return "US-ASCII";
-    default: break;
+    case 65001:
+      return "UTF-8";
+    case 1200:
+      return "UTF-16LE";
+    case 1201:
+      return "UTF-16BE";
+    case 20127:
+      return "US-ASCII";
+    default:
+      break;
   }
   if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
   return "windows-" + std::to_string(codePage);

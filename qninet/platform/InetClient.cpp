@@ -278,7 +278,8 @@ public:
   }
 
 private:
-  template <class Pred> void pump(Pred satisfied) {
+  template <class Pred>
+  void pump(Pred satisfied) {
     auto lastProgress = Clock::now();
     FProgress = false;
     while (!satisfied() && !FDone) {
@@ -307,7 +308,8 @@ private:
         Stop();
         FDone = true;
         FResult = CURLE_OPERATION_TIMEDOUT;
-        std::snprintf(FErrorBuffer, sizeof FErrorBuffer, "No data for %u ms", static_cast<unsigned>(FTimeoutMs));
+        std::snprintf(FErrorBuffer, sizeof FErrorBuffer, "No data for %u ms",
+                      static_cast<unsigned>(FTimeoutMs));
         break;
       }
       curl_multi_poll(FMulti, nullptr, 0, 100, nullptr);
@@ -327,9 +329,9 @@ private:
       t->Stop();
       if (result == CURLE_OK && t->FExpected && t->FWireBytes < *t->FExpected) {
         t->FResult = CURLE_PARTIAL_FILE;
-        std::snprintf(t->FErrorBuffer, sizeof t->FErrorBuffer,
-                      "The connection closed after %llu of %llu bytes",
-                      static_cast<unsigned long long>(t->FWireBytes), static_cast<unsigned long long>(*t->FExpected));
+        std::snprintf(
+            t->FErrorBuffer, sizeof t->FErrorBuffer, "The connection closed after %llu of %llu bytes",
+            static_cast<unsigned long long>(t->FWireBytes), static_cast<unsigned long long>(*t->FExpected));
       }
       if (t->FHttp && !t->FHeadDone) {
         // A proxy that refused the CONNECT leaves its code here, not in a status line.
@@ -387,7 +389,8 @@ private:
     bool chunked = false;
     const std::string* length = nullptr;
     for (const auto& h : FHeaders) {
-      if (h.first == "transfer-encoding" && lower_ascii(h.second).find("chunked") != std::string::npos) chunked = true;
+      if (h.first == "transfer-encoding" && lower_ascii(h.second).find("chunked") != std::string::npos)
+        chunked = true;
       if (h.first == "content-length") length = &h.second;
     }
     if (chunked || !length || length->empty()) return;
@@ -413,7 +416,9 @@ private:
       t->FHeadDone = false;
       t->FSawStatus = true;
       const auto sp = line.find(' ');
-      t->FStatus = sp == std::string_view::npos ? 0 : static_cast<std::uint32_t>(std::atoi(std::string(line.substr(sp + 1, 3)).c_str()));
+      t->FStatus = sp == std::string_view::npos
+                       ? 0
+                       : static_cast<std::uint32_t>(std::atoi(std::string(line.substr(sp + 1, 3)).c_str()));
       return n;
     }
     const std::string text = trim_ascii(line);
@@ -533,7 +538,8 @@ struct FtpFile final : InetObject {
   std::unique_ptr<Transfer> transfer;
 };
 
-template <class T> T* as(InetHandle h, InetObject::Kind k) {
+template <class T>
+T* as(InetHandle h, InetObject::Kind k) {
   return h && h->kind == k ? static_cast<T*>(h) : nullptr;
 }
 
@@ -862,8 +868,8 @@ InetHandle inet_open(const String& agent, const String& proxy, std::uint32_t tim
   }
 }
 
-InetHandle inet_connect(InetHandle rootHandle, const String& host, std::uint16_t port,
-                        const String& user, const String& password, InetService service) {
+InetHandle inet_connect(InetHandle rootHandle, const String& host, std::uint16_t port, const String& user,
+                        const String& password, InetService service) {
   try {
     Root* root = as<Root>(rootHandle, InetObject::Kind::Root);
     if (!root || host.empty()) {
@@ -885,7 +891,8 @@ InetHandle inet_connect(InetHandle rootHandle, const String& host, std::uint16_t
         if (tl_error != CURLE_REMOTE_ACCESS_DENIED) return nullptr;
       }
       char* entry = nullptr;
-      if (curl_easy_getinfo(c->ftpEasy, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry == '/')
+      if (curl_easy_getinfo(c->ftpEasy, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
+          *entry == '/')
         c->ftpDirectory = entry;
     }
     Connection* raw = c.release();
@@ -981,17 +988,33 @@ bool inet_set_credential(InetHandle handle, InetCredential which, const String& 
   std::string* slot = nullptr;
   if (Request* r = as<Request>(handle, InetObject::Kind::Request)) {
     switch (which) {
-      case InetCredential::UserName: slot = &r->user; break;
-      case InetCredential::Password: slot = &r->password; break;
-      case InetCredential::ProxyUserName: slot = &r->proxyUser; break;
-      case InetCredential::ProxyPassword: slot = &r->proxyPassword; break;
+      case InetCredential::UserName:
+        slot = &r->user;
+        break;
+      case InetCredential::Password:
+        slot = &r->password;
+        break;
+      case InetCredential::ProxyUserName:
+        slot = &r->proxyUser;
+        break;
+      case InetCredential::ProxyPassword:
+        slot = &r->proxyPassword;
+        break;
     }
   } else if (Connection* c = as<Connection>(handle, InetObject::Kind::Connection)) {
     switch (which) {
-      case InetCredential::UserName: slot = &c->user; break;
-      case InetCredential::Password: slot = &c->password; break;
-      case InetCredential::ProxyUserName: slot = &c->proxyUser; break;
-      case InetCredential::ProxyPassword: slot = &c->proxyPassword; break;
+      case InetCredential::UserName:
+        slot = &c->user;
+        break;
+      case InetCredential::Password:
+        slot = &c->password;
+        break;
+      case InetCredential::ProxyUserName:
+        slot = &c->proxyUser;
+        break;
+      case InetCredential::ProxyPassword:
+        slot = &c->proxyPassword;
+        break;
     }
   }
   if (!slot) return false;
@@ -1062,7 +1085,8 @@ bool inet_set_read_position(InetHandle handle, std::uint64_t offset) {
         if (!http_query_header(handle, u"Content-Range", range)) return false;
         const std::string text = ToBytes(range);
         const auto sp = text.find(' ');
-        const std::uint64_t start = std::strtoull(text.c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr, 10);
+        const std::uint64_t start =
+            std::strtoull(text.c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr, 10);
         if (start != offset) {
           set_error(0, "The server sent another range");
           return false;
@@ -1126,8 +1150,9 @@ InetHandle ftp_find_first(InetHandle connection, const String& pattern, FtpFindD
     if (!c || c->service != InetService::Ftp) return nullptr;
     const std::string text = ToUtf8(pattern);
     const auto slash = text.rfind('/');
-    std::string dir = slash == std::string::npos ? c->ftpDirectory
-                                                 : resolve_ftp_path(c->ftpDirectory, text.substr(0, slash + 1));
+    std::string dir = slash == std::string::npos
+                          ? c->ftpDirectory
+                          : resolve_ftp_path(c->ftpDirectory, text.substr(0, slash + 1));
     std::string mask = slash == std::string::npos ? text : text.substr(slash + 1);
     if (mask.empty()) mask = "*";
     if (mask == "*.*") mask = "*";
@@ -1239,7 +1264,8 @@ bool copy_file_permissions(const std::string& from, const std::string& to) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-      if (line.rfind("Umask:", 0) == 0) mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+      if (line.rfind("Umask:", 0) == 0)
+        mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
     mode = 0666 & ~mask;
   }
   return ::chmod(to.c_str(), mode) == 0;

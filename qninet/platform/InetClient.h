@@ -62,9 +62,8 @@ QNINET_API InetHandle inet_connect(InetHandle root, const String& host, std::uin
 /// An HTTP request on a connection: `verb` "GET", "POST" or another, `object` the path and
 /// query, `version` "HTTP/1.0" (or empty/"HTTP/1.1" for the library's default) and the
 /// `InetRequestFlags`. Nothing is sent before `http_send_request`. None on failure.
-QNINET_API InetHandle http_open_request(InetHandle connection, const String& verb,
-                                        const String& object, const String& version,
-                                        std::uint32_t flags);
+QNINET_API InetHandle http_open_request(InetHandle connection, const String& verb, const String& object,
+                                        const String& version, std::uint32_t flags);
 
 /// Sends the request (again, when already sent: the earlier answer is dropped) with extra
 /// header lines (CRLF separated, may be empty) and a body, and waits for the answer's head.

@@ -129,8 +129,7 @@ TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, String& er
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0 && timeout_ms > 0) {
       error = S("no reply within the time-out");
       return usTimeout;

@@ -13,13 +13,13 @@ namespace qninet::platform {
 
 /// How one exchange ended.
 enum TUdpStatus : std::uint8_t {
-  usOk,        ///< a reply arrived
-  usLookup,    ///< the host name could not be resolved
-  usSocket,    ///< no socket could be made or connected for any address
-  usSend,      ///< sending failed
-  usRefused,   ///< every address answered "port unreachable"
-  usTimeout,   ///< no reply within the time-out
-  usReceive    ///< receiving failed otherwise
+  usOk,       ///< a reply arrived
+  usLookup,   ///< the host name could not be resolved
+  usSocket,   ///< no socket could be made or connected for any address
+  usSend,     ///< sending failed
+  usRefused,  ///< every address answered "port unreachable"
+  usTimeout,  ///< no reply within the time-out
+  usReceive   ///< receiving failed otherwise
 };
 
 /// The outcome of `udp_exchange`: the reply's bytes, or what went wrong in the system's words.
@@ -61,7 +61,7 @@ private:
 /// Sends `request` as one datagram to host:port and returns the first reply from that endpoint,
 /// waiting at most `timeout_ms` in all (a value of 0 or less waits 5000 ms: a UDP wait is never
 /// unbounded). An address that answers "port unreachable" gives way to the next resolved one.
-QNINET_API TUdpResult udp_exchange(const std::string& host, std::uint16_t port,
-                                   std::string_view request, int timeout_ms);
+QNINET_API TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
+                                   int timeout_ms);
 
 }  // namespace qninet::platform

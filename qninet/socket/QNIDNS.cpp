@@ -2,32 +2,30 @@
 
 #include <array>
 
-
 namespace qninet {
 
-QNINET_DEFINE_ENUM_INFO(TQNIDNSRequest, "irAll", "irA", "irNS", "irName", "irSOA", "irMB", "irMG",
-                        "irMR", "irRR", "irWKS", "irPTR", "irHostInfo", "irMailInfo", "irMX",
-                        "irText", "irTransferRequest", "irMailB")
+QNINET_DEFINE_ENUM_INFO(TQNIDNSRequest, "irAll", "irA", "irNS", "irName", "irSOA", "irMB", "irMG", "irMR",
+                        "irRR", "irWKS", "irPTR", "irHostInfo", "irMailInfo", "irMX", "irText",
+                        "irTransferRequest", "irMailB")
 
 namespace {
 
-constexpr std::array<std::uint16_t, 17> kTypeCodes = {255, 1, 2, 5, 6, 7, 8, 9, 10,
-                                                      11, 12, 13, 14, 15, 16, 252, 253};
+constexpr std::array<std::uint16_t, 17> kTypeCodes = {255, 1,  2,  5,  6,  7,  8,   9,  10,
+                                                      11,  12, 13, 14, 15, 16, 252, 253};
 
 struct TypeName {
   std::uint16_t Code;
   const char16_t* Name;
 };
 constexpr TypeName kTypeNames[] = {
-    {1, u"A"},       {2, u"NS"},      {3, u"MD"},     {4, u"MF"},      {5, u"CNAME"},
-    {6, u"SOA"},     {7, u"MB"},      {8, u"MG"},     {9, u"MR"},      {10, u"NULL"},
-    {11, u"WKS"},    {12, u"PTR"},    {13, u"HINFO"}, {14, u"MINFO"},  {15, u"MX"},
-    {16, u"TXT"},    {17, u"RP"},     {18, u"AFSDB"}, {24, u"SIG"},    {25, u"KEY"},
-    {28, u"AAAA"},   {29, u"LOC"},    {33, u"SRV"},   {35, u"NAPTR"},  {39, u"DNAME"},
-    {41, u"OPT"},    {43, u"DS"},     {46, u"RRSIG"}, {47, u"NSEC"},   {48, u"DNSKEY"},
-    {50, u"NSEC3"},  {52, u"TLSA"},   {64, u"SVCB"},  {65, u"HTTPS"},  {99, u"SPF"},
-    {249, u"TKEY"},  {250, u"TSIG"},  {251, u"IXFR"}, {252, u"AXFR"},  {253, u"MAILB"},
-    {254, u"MAILA"}, {255, u"ANY"},   {256, u"URI"},  {257, u"CAA"}};
+    {1, u"A"},      {2, u"NS"},     {3, u"MD"},     {4, u"MF"},      {5, u"CNAME"},   {6, u"SOA"},
+    {7, u"MB"},     {8, u"MG"},     {9, u"MR"},     {10, u"NULL"},   {11, u"WKS"},    {12, u"PTR"},
+    {13, u"HINFO"}, {14, u"MINFO"}, {15, u"MX"},    {16, u"TXT"},    {17, u"RP"},     {18, u"AFSDB"},
+    {24, u"SIG"},   {25, u"KEY"},   {28, u"AAAA"},  {29, u"LOC"},    {33, u"SRV"},    {35, u"NAPTR"},
+    {39, u"DNAME"}, {41, u"OPT"},   {43, u"DS"},    {46, u"RRSIG"},  {47, u"NSEC"},   {48, u"DNSKEY"},
+    {50, u"NSEC3"}, {52, u"TLSA"},  {64, u"SVCB"},  {65, u"HTTPS"},  {99, u"SPF"},    {249, u"TKEY"},
+    {250, u"TSIG"}, {251, u"IXFR"}, {252, u"AXFR"}, {253, u"MAILB"}, {254, u"MAILA"}, {255, u"ANY"},
+    {256, u"URI"},  {257, u"CAA"}};
 
 void put16(String& out, unsigned v) {
   out += static_cast<char16_t>((v >> 8) & 0xFF);
@@ -38,8 +36,10 @@ void put16(String& out, unsigned v) {
 std::vector<String> labels_of(const String& domain) {
   std::vector<String> labels{String()};
   for (char16_t c : domain) {
-    if (c == u'.') labels.emplace_back();
-    else labels.back() += c;
+    if (c == u'.')
+      labels.emplace_back();
+    else
+      labels.back() += c;
   }
   if (labels.size() > 1 && labels.back().empty()) labels.pop_back();
   return labels;
@@ -129,7 +129,14 @@ private:
   }
   static String escape_name_byte(unsigned b) {
     switch (b) {
-      case '.': case '\\': case '"': case '(': case ')': case ';': case '@': case '$':
+      case '.':
+      case '\\':
+      case '"':
+      case '(':
+      case ')':
+      case ';':
+      case '@':
+      case '$':
         return String(u"\\") + static_cast<char16_t>(b);
       default:
         if (b <= 0x20 || b >= 0x7F) return decimal3(b);
@@ -212,14 +219,22 @@ bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_
   switch (type) {
     case 1:  // A
       if (len != 4) return false;
-      out = IntToStr(r.At(at)) + u"." + IntToStr(r.At(at + 1)) + u"." + IntToStr(r.At(at + 2)) +
-            u"." + IntToStr(r.At(at + 3));
+      out = IntToStr(r.At(at)) + u"." + IntToStr(r.At(at + 1)) + u"." + IntToStr(r.At(at + 2)) + u"." +
+            IntToStr(r.At(at + 3));
       return true;
     case 28:  // AAAA
       if (len != 16) return false;
       out = ipv6_text(r, at);
       return true;
-    case 2: case 3: case 4: case 5: case 7: case 8: case 9: case 12: case 39:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 8:
+    case 9:
+    case 12:
+    case 39:
       if (!r.Name(p, a, error) || p != end) return false;
       out = a;
       return true;
@@ -235,8 +250,8 @@ bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_
     }
     case 33: {  // SRV
       std::uint16_t priority = 0, weight = 0, port = 0;
-      if (!r.U16(p, priority) || !r.U16(p, weight) || !r.U16(p, port) || p > end ||
-          !r.Name(p, a, error) || p != end)
+      if (!r.U16(p, priority) || !r.U16(p, weight) || !r.U16(p, port) || p > end || !r.Name(p, a, error) ||
+          p != end)
         return false;
       out = IntToStr(priority) + u" " + IntToStr(weight) + u" " + IntToStr(port) + u" " + a;
       return true;
@@ -251,7 +266,9 @@ bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_
       for (auto x : v) out += u" " + IntToStr(x);
       return true;
     }
-    case 13: case 16: case 99: {  // HINFO, TXT, SPF: character-strings
+    case 13:
+    case 16:
+    case 99: {  // HINFO, TXT, SPF: character-strings
       if (len == 0) return false;
       String text;
       unsigned strings = 0;
@@ -342,8 +359,8 @@ bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
   const Reader r(Bytes);
   std::size_t at = 0;
   std::uint16_t counts[4] = {};
-  if (!r.U16(at, Reply.ID) || !r.U16(at, Reply.Flags) || !r.U16(at, counts[0]) ||
-      !r.U16(at, counts[1]) || !r.U16(at, counts[2]) || !r.U16(at, counts[3])) {
+  if (!r.U16(at, Reply.ID) || !r.U16(at, Reply.Flags) || !r.U16(at, counts[0]) || !r.U16(at, counts[1]) ||
+      !r.U16(at, counts[2]) || !r.U16(at, counts[3])) {
     Error = u"the reply is shorter than a DNS header";
     return false;
   }
@@ -375,19 +392,24 @@ String DNSTypeName(std::uint16_t Type) {
 
 String DNSClassName(std::uint16_t Class) {
   switch (Class) {
-    case 1: return u"IN";
-    case 3: return u"CH";
-    case 4: return u"HS";
-    case 254: return u"NONE";
-    case 255: return u"ANY";
-    default: return u"CLASS" + IntToStr(Class);
+    case 1:
+      return u"IN";
+    case 3:
+      return u"CH";
+    case 4:
+      return u"HS";
+    case 254:
+      return u"NONE";
+    case 255:
+      return u"ANY";
+    default:
+      return u"CLASS" + IntToStr(Class);
   }
 }
 
 String DNSRCodeName(unsigned RCode) {
-  static const char16_t* kNames[] = {u"NOERROR", u"FORMERR", u"SERVFAIL", u"NXDOMAIN",
-                                     u"NOTIMP",  u"REFUSED", u"YXDOMAIN", u"YXRRSET",
-                                     u"NXRRSET", u"NOTAUTH", u"NOTZONE"};
+  static const char16_t* kNames[] = {u"NOERROR",  u"FORMERR", u"SERVFAIL", u"NXDOMAIN", u"NOTIMP", u"REFUSED",
+                                     u"YXDOMAIN", u"YXRRSET", u"NXRRSET",  u"NOTAUTH",  u"NOTZONE"};
   if (RCode < std::size(kNames)) return kNames[RCode];
   return u"RCODE" + IntToStr(RCode);
 }

@@ -12,8 +12,23 @@ namespace qninet {
 
 /// What one question asks for; the ordinal order is the order of the questions in a query.
 enum TQNIDNSRequest : std::uint8_t {
-  irAll, irA, irNS, irName, irSOA, irMB, irMG, irMR, irRR, irWKS, irPTR, irHostInfo,
-  irMailInfo, irMX, irText, irTransferRequest, irMailB
+  irAll,
+  irA,
+  irNS,
+  irName,
+  irSOA,
+  irMB,
+  irMG,
+  irMR,
+  irRR,
+  irWKS,
+  irPTR,
+  irHostInfo,
+  irMailInfo,
+  irMX,
+  irText,
+  irTransferRequest,
+  irMailB
 };
 QNINET_DECLARE_ENUM_INFO(TQNIDNSRequest)
 /// Bit n stands for the request of ordinal n.

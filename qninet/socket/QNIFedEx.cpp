@@ -21,8 +21,10 @@ String EncodeBlanks(const String& Value) {
   String out;
   out.reserve(Value.size());
   for (char16_t c : Value) {
-    if (c == u' ') out += u"%20";
-    else out += c;
+    if (c == u' ')
+      out += u"%20";
+    else
+      out += c;
   }
   return out;
 }
@@ -103,8 +105,10 @@ String TQNFedExTracker::GetQuery() {
 }
 
 void TQNFedExTracker::AfterExecute(String& Text) {
-  FShipmentInfo->SetText(HTMLTableToLines(TextBetweenMarkers(Text, String(kShipmentMarker), String(kBeginActivity))));
-  FActivity->SetText(HTMLTableToLines(TextBetweenMarkers(Text, String(kBeginActivity), String(kEndActivity))));
+  FShipmentInfo->SetText(
+      HTMLTableToLines(TextBetweenMarkers(Text, String(kShipmentMarker), String(kBeginActivity))));
+  FActivity->SetText(
+      HTMLTableToLines(TextBetweenMarkers(Text, String(kBeginActivity), String(kEndActivity))));
 }
 
 }  // namespace qninet

@@ -49,9 +49,7 @@ struct LineCursor {
 
 }  // namespace
 
-const String& HTTPMethodWord(TQNIHTTPAction Action) {
-  return method_words()[Action < 3 ? Action : haHead];
-}
+const String& HTTPMethodWord(TQNIHTTPAction Action) { return method_words()[Action < 3 ? Action : haHead]; }
 
 String HTTPBuildRequest(const TQNIHTTPRequestParts& Parts) {
   const String target = authority(Parts.Host, Parts.Port);
@@ -148,8 +146,7 @@ bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path) 
   return true;
 }
 
-QNINET_CLASS_INFO(TQNIHTTPClient,
-                  Published("Action", &Self::Action, &Self::SetAction, haHead),
+QNINET_CLASS_INFO(TQNIHTTPClient, Published("Action", &Self::Action, &Self::SetAction, haHead),
                   Published("Request", &Self::Request, &Self::SetRequest),
                   Published("Headers", &Self::Headers),
                   Published("RemoveHeaders", &Self::RemoveHeaders, &Self::SetRemoveHeaders, true),

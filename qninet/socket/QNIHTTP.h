@@ -25,10 +25,10 @@ QNINET_API const String& HTTPMethodWord(TQNIHTTPAction Action);
 /// What a request text is made of.
 struct TQNIHTTPRequestParts {
   TQNIHTTPAction Action = haHead;
-  String Host;      ///< the target: a name, a dotted address or an IPv6 literal
+  String Host;  ///< the target: a name, a dotted address or an IPv6 literal
   Integer Port = 80;
-  String Request;   ///< the path (and query), verbatim
-  String ProxyServer;  ///< when set, the request line carries the absolute form
+  String Request;             ///< the path (and query), verbatim
+  String ProxyServer;         ///< when set, the request line carries the absolute form
   bool ThroughProxy = false;  ///< the connection goes to the proxy (credentials are sent)
   String ProxyUser;
   String ProxyPassword;

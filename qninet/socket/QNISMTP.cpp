@@ -40,9 +40,12 @@ void TQNIEMailAddress::SetText(const String& value) {
     FAddress = nameInside ? before : inside;
     FName = nameInside ? inside : before;
   };
-  if (!value.empty() && value.back() == u'>') split(u'<', false);
-  else if (!value.empty() && value.back() == u')') split(u'(', true);
-  else FAddress = value;
+  if (!value.empty() && value.back() == u'>')
+    split(u'<', false);
+  else if (!value.empty() && value.back() == u')')
+    split(u'(', true);
+  else
+    FAddress = value;
   while (FName.size() >= 2 && ((FName.front() == u'"' && FName.back() == u'"') ||
                                (FName.front() == u'\'' && FName.back() == u'\'')))
     FName = FName.substr(1, FName.size() - 2);
@@ -66,7 +69,8 @@ void TQNIEMailAddresses::SetEMailAddresses(const String& value) {
     if (!entry.empty()) Add()->SetText(entry);
   };
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == u'"') ++quotes;
+    if (value[i] == u'"')
+      ++quotes;
     else if (value[i] == u',' && quotes != 1) {
       take(i);
       start = i + 1;
@@ -111,12 +115,13 @@ void TQNILogin::Assign(const TPersistent* Source) {
   inherited::Assign(Source);
 }
 
-QNINET_CLASS_INFO(TQNIEMailAddress,
-                  Published("Address", &Self::Address, &Self::SetAddress),
+QNINET_CLASS_INFO(TQNIEMailAddress, Published("Address", &Self::Address, &Self::SetAddress),
                   Published("Name", &Self::Name, &Self::SetName),
                   // The combined form is computed from the two above; storing it as well
                   // would parse it again on loading and could change the name.
-                  Published("Text", &Self::Text, &Self::SetText).StoredWhen([](const TObject&) { return false; }))
+                  Published("Text", &Self::Text, &Self::SetText).StoredWhen([](const TObject&) {
+                    return false;
+                  }))
 QNINET_CLASS_INFO(TQNIEMailAddresses)
 QNINET_CLASS_INFO(TQNIEMailAttachment,
                   Published("AttachmentName", &Self::AttachmentName, &Self::SetAttachmentName),
@@ -124,8 +129,7 @@ QNINET_CLASS_INFO(TQNIEMailAttachment,
                   Published("Encoding", &Self::Encoding, &Self::SetEncoding),
                   Published("FileName", &Self::FileName, &Self::SetFileName))
 QNINET_CLASS_INFO(TQNIEMailAttachments)
-QNINET_CLASS_INFO(TQNILogin,
-                  Published("UserID", &Self::UserID, &Self::SetUserID),
+QNINET_CLASS_INFO(TQNILogin, Published("UserID", &Self::UserID, &Self::SetUserID),
                   Published("Password", &Self::Password, &Self::SetPassword),
                   Published("UseLogin", &Self::UseLogin, &Self::SetUseLogin))
 
@@ -237,11 +241,13 @@ std::vector<std::string> quoted_printable_lines(std::string_view bytes) {
       ++i;
       continue;
     }
-    const bool atLineEnd = i + 1 == bytes.size() ||
-                           (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
+    const bool atLineEnd =
+        i + 1 == bytes.size() || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
     const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atLineEnd);
-    if (literal) put(std::string(1, static_cast<char>(c)));
-    else put(std::string{'=', kHex[c >> 4], kHex[c & 15]});
+    if (literal)
+      put(std::string(1, static_cast<char>(c)));
+    else
+      put(std::string{'=', kHex[c >> 4], kHex[c & 15]});
   }
   // The part's delimiter takes the line break before it, so a text without a final CRLF ends
   // with a soft break to add none.
@@ -347,8 +353,8 @@ bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std:
   return true;
 }
 
-bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charset,
-                         std::size_t prefixLength, std::string& out) {
+bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charset, std::size_t prefixLength,
+                         std::string& out) {
   out.clear();
   std::size_t lineLength = prefixLength;
   for (int i = 0; i < list.Count(); ++i) {
@@ -366,7 +372,8 @@ bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charse
     }
     out += mailbox;
     const auto lastBreak = mailbox.rfind('\n');
-    lineLength = lastBreak == std::string::npos ? lineLength + mailbox.size() : mailbox.size() - lastBreak - 1;
+    lineLength =
+        lastBreak == std::string::npos ? lineLength + mailbox.size() : mailbox.size() - lastBreak - 1;
   }
   return true;
 }
@@ -374,9 +381,15 @@ bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charse
 String zone_text(const platform::TTimeZoneInfo& zone) {
   Integer bias = 0;
   switch (zone.State) {
-    case platform::tzsStandard: bias = zone.Bias + zone.StandardBias; break;
-    case platform::tzsDaylight: bias = zone.Bias + zone.DaylightBias; break;
-    default: bias = -zone.CurrentOffsetMinutes; break;
+    case platform::tzsStandard:
+      bias = zone.Bias + zone.StandardBias;
+      break;
+    case platform::tzsDaylight:
+      bias = zone.Bias + zone.DaylightBias;
+      break;
+    default:
+      bias = -zone.CurrentOffsetMinutes;
+      break;
   }
   if (bias == 0) return u"GMT";
   const Integer minutes = bias < 0 ? -bias : bias;
@@ -648,7 +661,8 @@ TQNISMTP::Prepared TQNISMTP::prepare() const {
   };
 
   auto& d = m.Data;
-  d.push_back("Message-Id: " + bytes_of(UniqueMessageID(smtp::header_value(const_cast<TQNISMTP*>(this)->local_name()))));
+  d.push_back("Message-Id: " +
+              bytes_of(UniqueMessageID(smtp::header_value(const_cast<TQNISMTP*>(this)->local_name()))));
   if (FReplyTo->Count() > 0) {
     // RFC 5322 section 3.6 allows one Reply-To field; it carries the whole list.
     std::string line = "Reply-To: ";
@@ -697,8 +711,10 @@ TQNISMTP::Prepared TQNISMTP::prepare() const {
   } else {
     for (const std::string& line : lines) {
       // A line holding line breaks of its own goes out as the lines it holds.
-      if (line.find_first_of("\r\n") == std::string::npos) d.push_back(line);
-      else for (std::string& piece : smtp::raw_lines(line)) d.push_back(std::move(piece));
+      if (line.find_first_of("\r\n") == std::string::npos)
+        d.push_back(line);
+      else
+        for (std::string& piece : smtp::raw_lines(line)) d.push_back(std::move(piece));
     }
   }
 
@@ -726,8 +742,10 @@ TQNISMTP::Prepared TQNISMTP::prepare() const {
         fail(charset_error(u"The attachment name " + a.GetAttachmentName(), charsetName));
       // An empty type or encoding would make the header lines unreadable; base64 is the one
       // encoding that carries any file intact.
-      const std::string type = a.ContentType().empty() ? "application/octet-stream" : bytes_of(smtp::header_value(a.ContentType()));
-      const std::string partEncoding = a.Encoding().empty() ? "base64" : bytes_of(smtp::header_value(a.Encoding()));
+      const std::string type = a.ContentType().empty() ? "application/octet-stream"
+                                                       : bytes_of(smtp::header_value(a.ContentType()));
+      const std::string partEncoding =
+          a.Encoding().empty() ? "base64" : bytes_of(smtp::header_value(a.Encoding()));
       d.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
       d.push_back("Content-Transfer-Encoding: " + partEncoding);
       d.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
@@ -779,20 +797,15 @@ String TQNISMTP::GetTimeZoneString() { return smtp::zone_text(platform::time_zon
 
 String TQNISMTP::EMailFormatDate(TDateTime Value) { return smtp::format_date(Value, GetTimeZoneString()); }
 
-QNINET_CLASS_INFO(TQNISMTP,
-                  Published("Port", &Self::Port, &Self::SetPort, 25),
-                  Published("From", &Self::From),
-                  Published("Recipients", &Self::Recipients),
-                  Published("CC", &Self::CC),
-                  Published("BCC", &Self::BCC),
+QNINET_CLASS_INFO(TQNISMTP, Published("Port", &Self::Port, &Self::SetPort, 25),
+                  Published("From", &Self::From), Published("Recipients", &Self::Recipients),
+                  Published("CC", &Self::CC), Published("BCC", &Self::BCC),
                   Published("ReplyTo", &Self::ReplyTo),
-                  Published("Subject", &Self::Subject, &Self::SetSubject),
-                  Published("Body", &Self::Body),
+                  Published("Subject", &Self::Subject, &Self::SetSubject), Published("Body", &Self::Body),
                   Published("CharSet", &Self::CharSet, &Self::SetCharSet, u"us-ascii"),
                   Published("Encoding", &Self::Encoding, &Self::SetEncoding, u"7bit"),
                   Published("Priority", &Self::Priority, &Self::SetPriority, spNormal),
-                  Published("Date", &Self::Date, &Self::SetDate),
-                  Published("Login", &Self::Login),
+                  Published("Date", &Self::Date, &Self::SetDate), Published("Login", &Self::Login),
                   Published("Attachments", &Self::Attachments))
 
 }  // namespace qninet

@@ -230,8 +230,8 @@ private:
   std::unique_ptr<TQNILogin> FLogin;
   std::unique_ptr<TQNIEMailAttachments> FAttachments;
 
-  std::string FIncoming;   // received bytes not yet taken as a reply
-  std::string FOutgoing;   // message lines gathered for one send
+  std::string FIncoming;  // received bytes not yet taken as a reply
+  std::string FOutgoing;  // message lines gathered for one send
   bool FInData = false;
   bool FAuthenticated = false;  // this connection has logged in (RFC 4954: AUTH only once)
   String FLastReply;

@@ -35,10 +35,18 @@ double TimeZoneBias() {
   const auto zone = platform::time_zone_info();
   Integer minutes = 0;
   switch (zone.State) {
-    case platform::tzsUnknown: minutes = zone.Bias; break;
-    case platform::tzsStandard: minutes = zone.Bias + zone.StandardBias; break;
-    case platform::tzsDaylight: minutes = zone.Bias + zone.DaylightBias; break;
-    case platform::tzsFailed: minutes = 0; break;
+    case platform::tzsUnknown:
+      minutes = zone.Bias;
+      break;
+    case platform::tzsStandard:
+      minutes = zone.Bias + zone.StandardBias;
+      break;
+    case platform::tzsDaylight:
+      minutes = zone.Bias + zone.DaylightBias;
+      break;
+    case platform::tzsFailed:
+      minutes = 0;
+      break;
   }
   return minutes / 1440.0;
 }
@@ -65,8 +73,7 @@ String SNTPRequestPacket(TDateTime LocalNow, double Bias) {
   double x = t;
   if (x > QNISNTPScale) x -= QNISNTPScale;
   const auto seconds = static_cast<Cardinal>(static_cast<std::uint64_t>(static_cast<Int64>(x)));
-  const auto fraction =
-      static_cast<Cardinal>(static_cast<std::uint64_t>((t - std::floor(t)) * QNISNTPScale));
+  const auto fraction = static_cast<Cardinal>(static_cast<std::uint64_t>((t - std::floor(t)) * QNISNTPScale));
   write_be32(packet, 40, seconds);
   write_be32(packet, 44, fraction);
   return packet;
@@ -87,8 +94,7 @@ TDateTime SNTPReplyToDateTime(const String& Answer) {
   return t;
 }
 
-QNINET_CLASS_INFO(TQNInetSNTP,
-                  Published("Timeout", &Self::Timeout, &Self::SetTimeout, 5000),
+QNINET_CLASS_INFO(TQNInetSNTP, Published("Timeout", &Self::Timeout, &Self::SetTimeout, 5000),
                   PublishedReadOnly("DateTime", &Self::DateTime).StoredWhen([](const TObject&) {
                     return false;
                   }),

@@ -56,8 +56,10 @@ int month_number(const String& name) {
 bool read_clock(const String& s, int& hour, int& minute, int& second) {
   std::vector<String> parts{String()};
   for (char16_t c : s) {
-    if (c == u':') parts.emplace_back();
-    else parts.back() += c;
+    if (c == u':')
+      parts.emplace_back();
+    else
+      parts.back() += c;
   }
   if (parts.size() < 2 || parts.size() > 3) return false;
   for (const auto& p : parts)
@@ -100,8 +102,10 @@ TDateTime DaytimeToDateTime(const String& Answer) {
   // The last character is never examined: it is the line end of a well-formed answer.
   for (std::size_t i = 0; i + 1 < Answer.size() && k < 7; ++i) {
     const char16_t c = Answer[i];
-    if (c == u' ' || c == u'-' || c == u':') ++k;
-    else if (is_digit(c) && k > 0) field[k] += c;
+    if (c == u' ' || c == u'-' || c == u':')
+      ++k;
+    else if (is_digit(c) && k > 0)
+      field[k] += c;
   }
   for (std::size_t i = 1; i <= 6; ++i)
     if (field[i].empty()) field[i] = u"1";

@@ -30,8 +30,7 @@ Integer WeatherTemperature(const String& Page) {
   return StrToIntDef(digits, 0);
 }
 
-QNINET_CLASS_INFO(TQNWeatherInfo,
-                  Published("Zip", &Self::Zip, &Self::SetZip),
+QNINET_CLASS_INFO(TQNWeatherInfo, Published("Zip", &Self::Zip, &Self::SetZip),
                   Published("TrackingType", &Self::TrackingType, &Self::SetTrackingType, wttZip))
 
 TQNWeatherInfo::TQNWeatherInfo(TComponent* AOwner) : TQNInetBase(AOwner) {

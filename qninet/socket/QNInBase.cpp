@@ -12,8 +12,7 @@
 
 namespace qninet {
 
-QNINET_CLASS_INFO(TQNInetProxy,
-                  Published("Server", &Self::Server, &Self::SetServer),
+QNINET_CLASS_INFO(TQNInetProxy, Published("Server", &Self::Server, &Self::SetServer),
                   Published("User", &Self::User, &Self::SetUser),
                   Published("Password", &Self::Password, &Self::SetPassword),
                   Published("UseProxy", &Self::UseProxy, &Self::SetUseProxy, false),
@@ -36,8 +35,7 @@ void TQNInetProxy::FillProxyInfo() { ReadProxyInfo(FProxyServer, FUseProxyServer
 // ---------------------------------------------------------------------------------------------
 // TQNInetBase
 
-QNINET_CLASS_INFO(TQNInetBase,
-                  Published("About", &Self::About, &Self::SetAbout, u""),
+QNINET_CLASS_INFO(TQNInetBase, Published("About", &Self::About, &Self::SetAbout, u""),
                   Published("Port", &Self::Port, &Self::SetPort, 0),
                   Published("Host", &Self::Host, &Self::SetHost, u""),
                   Published("Address", &Self::Address, &Self::SetAddress, u""),
@@ -47,8 +45,7 @@ QNINET_CLASS_INFO(TQNInetBase,
                   Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
                   PublishedEvent("OnConnect", &Self::OnConnect),
                   PublishedEvent("OnDisconnect", &Self::OnDisconnect),
-                  PublishedEvent("OnError", &Self::OnError),
-                  PublishedEvent("OnLookup", &Self::OnLookup),
+                  PublishedEvent("OnError", &Self::OnError), PublishedEvent("OnLookup", &Self::OnLookup),
                   PublishedEvent("OnConnecting", &Self::OnConnecting),
                   PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
                   PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
@@ -318,10 +315,14 @@ String TQNInetBase::InternalExecute() {
       // Only the first chunk is examined, whatever the protocol.
       const String head = FromBytes(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
       switch (first_chunk_status(head)) {
-        case 401: throw Exception(strQNInEAuthRequired);
-        case 404: throw Exception(strQNInEFileNotFound);
-        case 407: throw Exception(strQNInEProxyAuth);
-        default: break;
+        case 401:
+          throw Exception(strQNInEAuthRequired);
+        case 404:
+          throw Exception(strQNInEFileNotFound);
+        case 407:
+          throw Exception(strQNInEProxyAuth);
+        default:
+          break;
       }
     }
     answer.append(buffer.data(), static_cast<std::size_t>(n));

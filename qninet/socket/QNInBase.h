@@ -159,8 +159,7 @@ private:
   void DoConnecting(TObject* Sender, platform::TClientSocket* Socket);
   void DoConnect(TObject* Sender, platform::TClientSocket* Socket);
   void DoDisconnect(TObject* Sender, platform::TClientSocket* Socket);
-  void DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent,
-               Integer& ErrorCode);
+  void DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent, Integer& ErrorCode);
   /// Whether the connection goes to the proxy rather than to the server.
   bool goes_to_proxy() const;
   void point_socket_at(const String& host, const String& address, Integer port);

@@ -7,8 +7,7 @@ namespace qninet {
 const String QNWhoIsFallbackServer = u"whois.internic.net";
 const String QNWhoIsRIPEServer = u"whois.ripe.net";
 
-QNINET_CLASS_INFO(TQNWhoIs,
-                  Published("Port", &Self::Port, &Self::SetPort, 43),
+QNINET_CLASS_INFO(TQNWhoIs, Published("Port", &Self::Port, &Self::SetPort, 43),
                   Published("AutoSelectServer", &Self::AutoSelectServer, &Self::SetAutoSelectServer),
                   Published("Domain", &Self::Domain, &Self::SetDomain, u""),
                   Published("ServerList", &Self::ServerList))

@@ -20,8 +20,8 @@ QNINET_API extern const String QNWhoIsRIPEServer;
 /// Writing `Domain` chooses `Host` from `ServerList` by the domain's last label (RIPE's server
 /// for a dotted address; the "*" entry, then the built-in fallback, when the label has no
 /// entry), unless `AutoSelectServer` is false or the domain is empty or unchanged. A list
-/// value of dotted-address form lands in `Address`, as the engine's doors sort it. `Execute` sends the domain, CRLF
-/// and the engine's header block, and returns the server's whole answer.
+/// value of dotted-address form lands in `Address`, as the engine's doors sort it. `Execute` sends the
+/// domain, CRLF and the engine's header block, and returns the server's whole answer.
 class QNINET_API TQNWhoIs : public TQNInetBase {
   QNINET_OBJECT(TQNWhoIs, TQNInetBase)
 public:

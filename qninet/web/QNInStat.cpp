@@ -47,7 +47,8 @@ TfrmQNInetUpdate::TfrmQNInetUpdate(TComponent* AOwner) : TForm(AOwner) {
     c->SetParent(parent);
     return c;
   };
-  auto image = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h, TControl* parent = nullptr) {
+  auto image = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h,
+                      TControl* parent = nullptr) {
     auto* c = new TImage(this);
     c->SetName(name);
     c->SetBounds(l, t, w, h);
@@ -118,17 +119,52 @@ void TfrmQNInetUpdate::ShowAction(TQNIAction Action) {
   TImage* step = nullptr;
   Integer state = kImageUnderWay;
   switch (Action) {
-    case iaConnecting: text = &strQNInConnecting; step = imgStep1; break;
-    case iaConnected: text = &strQNInConnected; step = imgStep1; state = kImageConnected; break;
-    case iaFileSearch: text = &strQNInFileSearch; step = imgStep2; break;
-    case iaFileFound: text = &strQNInFileFound; step = imgStep2; break;
-    case iaComparing: text = &strQNInFileComparing; step = imgStep2; break;
-    case iaCompared: text = &strQNInFileCompared; step = imgStep2; state = kImageCompared; break;
-    case iaDownloading: text = &strQNInDownloading; step = imgStep3; break;
-    case iaDownloaded: text = &strQNInDownloaded; step = imgStep3; state = kImageDownloaded; break;
-    case iaDisconnecting: text = &strQNInDisconnecting; step = imgStep4; break;
-    case iaDisconnected: text = &strQNInDisconnected; step = imgStep4; state = kImageDisconnected; break;
-    case iaIdle: return;
+    case iaConnecting:
+      text = &strQNInConnecting;
+      step = imgStep1;
+      break;
+    case iaConnected:
+      text = &strQNInConnected;
+      step = imgStep1;
+      state = kImageConnected;
+      break;
+    case iaFileSearch:
+      text = &strQNInFileSearch;
+      step = imgStep2;
+      break;
+    case iaFileFound:
+      text = &strQNInFileFound;
+      step = imgStep2;
+      break;
+    case iaComparing:
+      text = &strQNInFileComparing;
+      step = imgStep2;
+      break;
+    case iaCompared:
+      text = &strQNInFileCompared;
+      step = imgStep2;
+      state = kImageCompared;
+      break;
+    case iaDownloading:
+      text = &strQNInDownloading;
+      step = imgStep3;
+      break;
+    case iaDownloaded:
+      text = &strQNInDownloaded;
+      step = imgStep3;
+      state = kImageDownloaded;
+      break;
+    case iaDisconnecting:
+      text = &strQNInDisconnecting;
+      step = imgStep4;
+      break;
+    case iaDisconnected:
+      text = &strQNInDisconnected;
+      step = imgStep4;
+      state = kImageDisconnected;
+      break;
+    case iaIdle:
+      return;
   }
   if (!text) return;
   lblStatus->SetCaption(*text);

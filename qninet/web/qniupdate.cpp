@@ -18,11 +18,9 @@ QNINET_DEFINE_ENUM_INFO(TQNIAction, "iaIdle", "iaConnecting", "iaConnected", "ia
                         "iaDisconnected", "iaFileSearch", "iaFileFound", "iaComparing", "iaCompared",
                         "iaDownloading", "iaDownloaded")
 
-QNINET_CLASS_INFO(TQNInetStatusDialog,
-                  Published("Enabled", &Self::Enabled, &Self::SetEnabled, false),
+QNINET_CLASS_INFO(TQNInetStatusDialog, Published("Enabled", &Self::Enabled, &Self::SetEnabled, false),
                   Published("HelpContext", &Self::HelpContext, &Self::SetHelpContext, 0),
-                  Published("Picture", &Self::Picture),
-                  Published("Icon", &Self::Icon),
+                  Published("Picture", &Self::Picture), Published("Icon", &Self::Icon),
                   Published("Title", &Self::Title, &Self::SetTitle),
                   Published("Description", &Self::Description, &Self::SetDescription))
 
@@ -33,8 +31,7 @@ QNINET_CLASS_INFO(TQNCustomWebComponent,
                   Published("Host", &Self::Host, &Self::SetHost),
                   Published("User", &Self::User, &Self::SetUser),
                   Published("Password", &Self::Password, &Self::SetPassword),
-                  Published("Proxy", &Self::Proxy),
-                  Published("StatusDialog", &Self::StatusDialog),
+                  Published("Proxy", &Self::Proxy), Published("StatusDialog", &Self::StatusDialog),
                   Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
                   Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
                   PublishedEvent("OnProgress", &Self::OnProgress),
@@ -180,10 +177,17 @@ void TQNCustomWebComponent::SetService(TQNIService value) {
   // While loading, the stored Port (read before Service) is the one to keep.
   if (ComponentState().Contains(csLoading)) return;
   switch (value) {
-    case isHTTP: FWEBPort = 80; break;
-    case isHTTPS: FWEBPort = 443; break;
-    case isFTP: FWEBPort = 21; break;
-    case isNetwork: break;
+    case isHTTP:
+      FWEBPort = 80;
+      break;
+    case isHTTPS:
+      FWEBPort = 443;
+      break;
+    case isFTP:
+      FWEBPort = 21;
+      break;
+    case isNetwork:
+      break;
   }
 }
 
@@ -276,8 +280,9 @@ void TQNCustomWebComponent::ConnectToInet(bool LoadProxy) {
       hInet = platform::inet_open(FWEBAgent, proxy, FTimeout);
       hURL = nullptr;
       if (hInet) {
-        hURL = platform::inet_connect(hInet, FWEBHost, FWEBPort, FWEBUser, FWEBPassword,
-                                      FService == isFTP ? platform::InetService::Ftp : platform::InetService::Http);
+        hURL = platform::inet_connect(
+            hInet, FWEBHost, FWEBPort, FWEBUser, FWEBPassword,
+            FService == isFTP ? platform::InetService::Ftp : platform::InetService::Http);
         if (!hURL) FLastError = platform::inet_last_error_text();
       }
     } catch (const std::exception&) {
@@ -293,7 +298,8 @@ void TQNCustomWebComponent::DisconnectFromInet() {
   SetAction(iaDisconnected);
 }
 
-bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize, TFileTime& FileTime) {
+bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize,
+                                                TFileTime& FileTime) {
   bool result = false;
   FileSize = 0;
   if (!hURL && FService != isNetwork) return false;
@@ -303,8 +309,9 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
     switch (FService) {
       case isHTTP:
       case isHTTPS: {
-        hFindFile = platform::http_open_request(hURL, u"GET", FileName, u"HTTP/1.0",
-                                                FService == isHTTPS ? platform::inetFlagSecure : platform::inetFlagReload);
+        hFindFile = platform::http_open_request(
+            hURL, u"GET", FileName, u"HTTP/1.0",
+            FService == isHTTPS ? platform::inetFlagSecure : platform::inetFlagReload);
         int attempts = 0;
         int unreadable = 0;
         std::uint32_t code = 0;
@@ -343,9 +350,11 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
               break;
             }
             using platform::InetCredential;
-            platform::inet_set_credential(hFindFile, proxy ? InetCredential::ProxyUserName : InetCredential::UserName,
+            platform::inet_set_credential(hFindFile,
+                                          proxy ? InetCredential::ProxyUserName : InetCredential::UserName,
                                           proxy ? FProxy->User() : FWEBUser);
-            platform::inet_set_credential(hFindFile, proxy ? InetCredential::ProxyPassword : InetCredential::Password,
+            platform::inet_set_credential(hFindFile,
+                                          proxy ? InetCredential::ProxyPassword : InetCredential::Password,
                                           proxy ? FProxy->Password() : FWEBPassword);
             continue;
           }
@@ -414,7 +423,8 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
   switch (FService) {
     case isFTP:
       if (hFindFile) platform::inet_close(hFindFile);
-      hFindFile = platform::ftp_open_file(hURL, RemoteFileName, platform::inetFlagBinary | platform::inetFlagReload);
+      hFindFile =
+          platform::ftp_open_file(hURL, RemoteFileName, platform::inetFlagBinary | platform::inetFlagReload);
       source = hFindFile;
       break;
     case isNetwork: {
@@ -424,7 +434,9 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
       break;
     }
     case isHTTP:
-    case isHTTPS: source = hFindFile; break;
+    case isHTTPS:
+      source = hFindFile;
+      break;
   }
   if (!source && !networkSource.IsOpen()) {
     SetAction(iaDownloaded);
@@ -464,7 +476,8 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
     if (offset > 0) {
       bool positioned = false;
       if (networkSource.IsOpen())
-        positioned = networkSource.Seek(static_cast<std::int64_t>(offset), 0) == static_cast<std::int64_t>(offset);
+        positioned =
+            networkSource.Seek(static_cast<std::int64_t>(offset), 0) == static_cast<std::int64_t>(offset);
       else
         positioned = platform::inet_set_read_position(source, offset);
       if (!positioned) {

@@ -22,15 +22,25 @@ QNINET_DECLARE_ENUM_INFO(TQNIService)
 enum TQNIStatus : std::uint8_t { isInProgress, isFinished, isFailed, isSkipped, isNotFound };
 QNINET_DECLARE_ENUM_INFO(TQNIStatus)
 enum TQNIAction : std::uint8_t {
-  iaIdle, iaConnecting, iaConnected, iaDisconnecting, iaDisconnected, iaFileSearch, iaFileFound,
-  iaComparing, iaCompared, iaDownloading, iaDownloaded
+  iaIdle,
+  iaConnecting,
+  iaConnected,
+  iaDisconnecting,
+  iaDisconnected,
+  iaFileSearch,
+  iaFileFound,
+  iaComparing,
+  iaCompared,
+  iaDownloading,
+  iaDownloaded
 };
 QNINET_DECLARE_ENUM_INFO(TQNIAction)
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// Progress of a transfer: bytes so far, the expected total (0 or all ones when unknown), and
 /// a flag the handler sets to stop the transfer.
-using TQNIProgress = std::function<void(TObject* Sender, std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort)>;
+using TQNIProgress =
+    std::function<void(TObject* Sender, std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort)>;
 /// Lets the application overrule the compare result of the updater.
 using TQNIFileCompare = std::function<void(TObject* Sender, bool& Equal)>;
 
@@ -155,8 +165,8 @@ protected:
   /// with `Status` `isFailed` when cancelled. Either way the local file stays as it was unless
   /// the download completed. With `ResumeDownload` a partial download is kept beside the local
   /// file and continued by the next run. Raises the file errors of the local side.
-  bool ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName,
-                        std::uint64_t ExpectedSize, const TFileTime* FileTime = nullptr);
+  bool ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName, std::uint64_t ExpectedSize,
+                        const TFileTime* FileTime = nullptr);
   /// Reports progress to the status form and OnProgress; either may set `Abort`.
   void UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort);
 

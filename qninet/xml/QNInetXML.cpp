@@ -60,12 +60,12 @@ struct Entity {
 };
 // Tried in this order at every "&"; the ";" after an entity is optional.
 constexpr std::array<Entity, 25> kEntities{{
-    {u"&brvbar", u"|"},  {u"&deg", u"\u00B0"}, {u"&#176", u"\u00B0"}, {u"&plusmn", u"+"},
-    {u"&para", u"\u00B6"}, {u"&amp", u"&"},    {u"&lt", u"<"},         {u"&gt", u">"},
-    {u"&copy", u"c"},    {u"&quot", u"\""},    {u"&apos", u"'"},       {u"&trade", u"T"},
-    {u"&nbsp", u""},     {u"&car", u"\n"},     {u"&ret", u"\r"},       {u"&#009", u"\t"},
-    {u"&#x9", u"\t"},    {u"&#010", u"\n"},    {u"&#xa", u"\n"},       {u"&#013", u"\r"},
-    {u"&#xd", u"\r"},    {u"&#034", u"\""},    {u"&#34", u"\""},       {u"&#039", u"'"},
+    {u"&brvbar", u"|"},    {u"&deg", u"\u00B0"}, {u"&#176", u"\u00B0"}, {u"&plusmn", u"+"},
+    {u"&para", u"\u00B6"}, {u"&amp", u"&"},      {u"&lt", u"<"},        {u"&gt", u">"},
+    {u"&copy", u"c"},      {u"&quot", u"\""},    {u"&apos", u"'"},      {u"&trade", u"T"},
+    {u"&nbsp", u""},       {u"&car", u"\n"},     {u"&ret", u"\r"},      {u"&#009", u"\t"},
+    {u"&#x9", u"\t"},      {u"&#010", u"\n"},    {u"&#xa", u"\n"},      {u"&#013", u"\r"},
+    {u"&#xd", u"\r"},      {u"&#034", u"\""},    {u"&#34", u"\""},      {u"&#039", u"'"},
     {u"&#39", u"'"},
 }};
 
@@ -286,8 +286,8 @@ namespace {
 struct FreeBlock {
   FreeBlock* Next;
 };
-constexpr std::size_t kItemBlock = (sizeof(TQNXMLItem) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-                                   alignof(std::max_align_t);
+constexpr std::size_t kItemBlock = (sizeof(TQNXMLItem) + alignof(std::max_align_t) - 1) /
+                                   alignof(std::max_align_t) * alignof(std::max_align_t);
 thread_local FreeBlock* tFreeItems = nullptr;
 
 void refill_item_pool() {
@@ -404,8 +404,8 @@ TQNXMLItem* TQNXMLItem::GetChild(const String& XMLTag, bool ExpandAllLevels) con
 String TQNXMLItem::GetTagXMLValue() const {
   String text = FValueText;
   if (!text.empty() && text[0] == u'"') {
-    while (!text.empty() &&
-           (text.back() == 32 || text.back() == 34 || text.back() == 13 || text.back() == 10 || text.back() == 9))
+    while (!text.empty() && (text.back() == 32 || text.back() == 34 || text.back() == 13 ||
+                             text.back() == 10 || text.back() == 9))
       text.pop_back();
     if (!text.empty()) text.erase(0, 1);
   }
@@ -484,7 +484,8 @@ struct ByteSource {
 }  // namespace
 
 // Positions are 1-based as in the rules the parser follows; c(p) reads NUL outside the text.
-template <class Source> class XMLParser {
+template <class Source>
+class XMLParser {
 public:
   XMLParser(TQNXMLEngine& engine, const Source& src, std::size_t length)
       : FEngine(engine), FSrc(src), L(length) {}
@@ -720,7 +721,8 @@ TQNXMLEngine::~TQNXMLEngine() {
 
 void TQNXMLEngine::ParseXMLFromString(const String& AText, Integer ALength) {
   if (!FRootItem) FRootItem = new TQNXMLItem(this);
-  const std::size_t length = ALength <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(ALength), AText.size());
+  const std::size_t length =
+      ALength <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(ALength), AText.size());
   const WideSource src{AText.data(), AText.size()};
   XMLParser<WideSource>(*this, src, length).run();
 }
@@ -782,7 +784,8 @@ std::string read_bytes(TStream& stream, Integer count) {
 }
 
 String decode_utf16(std::string_view bytes, bool bigEndian) {
-  return platform::decode_bytes(bytes.substr(0, bytes.size() & ~std::size_t{1}), bigEndian ? "UTF-16BE" : "UTF-16LE");
+  return platform::decode_bytes(bytes.substr(0, bytes.size() & ~std::size_t{1}),
+                                bigEndian ? "UTF-16BE" : "UTF-16LE");
 }
 
 // The system code page when it is single-byte and keeps ASCII as it is, else none.
@@ -801,8 +804,9 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
   FRootItem->Items()->Clear();
   if (!AStream) return;
   // Sizes are 32-bit, as the stream interface of this engine has always taken them.
-  const Integer size = static_cast<Integer>(AStreamSize != 0 ? AStreamSize : static_cast<Integer>(AStream->Size())) -
-                       static_cast<Integer>(AStream->Position());
+  const Integer size =
+      static_cast<Integer>(AStreamSize != 0 ? AStreamSize : static_cast<Integer>(AStream->Size())) -
+      static_cast<Integer>(AStream->Position());
   unsigned mark = 0;
   Int64 probed = 0;
   if (AStreamSize == 0) {
@@ -821,7 +825,9 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
   } else {
     if (AStreamSize == 0 && probed > 0) AStream->Seek(-probed, soCurrent);
     std::string bytes = read_bytes(*AStream, size);
-    auto starts = [&](std::string_view m) { return bytes.size() >= m.size() && std::string_view(bytes).substr(0, m.size()) == m; };
+    auto starts = [&](std::string_view m) {
+      return bytes.size() >= m.size() && std::string_view(bytes).substr(0, m.size()) == m;
+    };
     if (starts("\xEF\xBB\xBF")) {
       text = FromUtf8(std::string_view(bytes).substr(3));
       UTF8Processed = true;

@@ -16,7 +16,8 @@ enum TQNXMLItemKind : std::uint8_t { ikProperty, ikAttribute, ikComment, ikCDATA
 QNINET_DECLARE_ENUM_INFO(TQNXMLItemKind)
 
 class TQNXMLItem;
-template <class Source> class XMLParser;
+template <class Source>
+class XMLParser;
 
 /// The child items of an item, in document order; owns them.
 class QNINET_API TQNXMLItems : public TPersistent {
@@ -102,7 +103,8 @@ public:
 private:
   friend class TQNXMLItems;
   friend class TQNXMLEngine;
-  template <class Source> friend class XMLParser;
+  template <class Source>
+  friend class XMLParser;
   void append_value(const String& text);
 
   TQNXMLItemKind FKind = ikProperty;
@@ -127,9 +129,9 @@ QNINET_API String DecodeXMLEntities(StringView Text);
 class TQNXMLEngine;
 /// Asked before an element or comment becomes a child of `ParentNode`; clear `Accept` to
 /// leave the element and its content out.
-using TQNIXMLOnTagEvent = std::function<void(TObject* Sender, TQNXMLItem* ParentNode, const String& ATagName,
-                                             const String& ATagValue, const String& ATagAttributes,
-                                             bool& Accept)>;
+using TQNIXMLOnTagEvent =
+    std::function<void(TObject* Sender, TQNXMLItem* ParentNode, const String& ATagName,
+                       const String& ATagValue, const String& ATagAttributes, bool& Accept)>;
 /// Told when an item is closed; set `Cancel` to end the parse there.
 using TQNIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TQNXMLItem*& Node, bool& Cancel)>;
 
@@ -172,7 +174,8 @@ public:
   void LoadFromFile(const String& AFileName);
 
 private:
-  template <class Source> friend class XMLParser;
+  template <class Source>
+  friend class XMLParser;
   TQNXMLItem* FRootItem = nullptr;
   TQNIXMLOnTagEvent FOnTag;
   TQNIXMLOnAfterTagEvent FOnAfterTag;

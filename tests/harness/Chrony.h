@@ -16,24 +16,24 @@ std::string SntpClientRequest();
 /// the system clock (-x), command port off, all files in its temporary folder.
 class Chrony {
 public:
-    /// Starts chronyd and waits (up to about 15 s) until it answers an SNTP request with a
-    /// server reply of non-zero stratum. Throws std::runtime_error with the log tail when it
-    /// is missing or does not answer.
-    Chrony();
-    ~Chrony();
-    Chrony(const Chrony&) = delete;
-    Chrony& operator=(const Chrony&) = delete;
+  /// Starts chronyd and waits (up to about 15 s) until it answers an SNTP request with a
+  /// server reply of non-zero stratum. Throws std::runtime_error with the log tail when it
+  /// is missing or does not answer.
+  Chrony();
+  ~Chrony();
+  Chrony(const Chrony&) = delete;
+  Chrony& operator=(const Chrony&) = delete;
 
-    /// The UDP port.
-    std::uint16_t Port() const { return FPort; }
-    std::string LogText() const;
-    /// Stops chronyd. Idempotent.
-    void Stop();
+  /// The UDP port.
+  std::uint16_t Port() const { return FPort; }
+  std::string LogText() const;
+  /// Stops chronyd. Idempotent.
+  void Stop();
 
 private:
-    TempDir FDir{"qninet-chrony"};
-    std::uint16_t FPort = 0;
-    std::unique_ptr<Process> FProcess;
+  TempDir FDir{"qninet-chrony"};
+  std::uint16_t FPort = 0;
+  std::unique_ptr<Process> FProcess;
 };
 
 }  // namespace qninet::harness

@@ -36,45 +36,45 @@ server.serve_forever()
 
 FtpServer::FtpServer(std::string user, std::string password, bool anonymous)
     : FUser(std::move(user)), FPassword(std::move(password)) {
-    const std::string python = RequireProgram("/usr/bin/python3", "python3-pyftpdlib");
-    FRoot = FDir.Path() / "root";
-    std::filesystem::create_directories(FRoot);
-    auto ports = FreePorts(9);
-    FPort = ports[0];
-    FPassivePorts.assign(ports.begin() + 1, ports.end());
-    std::string passive;
-    for (auto p : FPassivePorts) passive += (passive.empty() ? "" : ",") + std::to_string(p);
-    auto script = FDir.Write("ftpd.py", kScript);
-    FProcess = std::make_unique<Process>(
-        std::vector<std::string>{python, "-u", script.string(), std::to_string(FPort), FRoot.string(), FUser,
-                                 FPassword, anonymous ? "1" : "0", passive},
-        std::map<std::string, std::string>{}, FDir.Path());
-    try {
-        WaitUntilUp(*FProcess, "pyftpdlib FTP server", std::chrono::seconds(20), [this] {
-            if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
-            try {
-                TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
-                return probe.ReadLine().rfind("220", 0) == 0;
-            } catch (const std::exception&) {
-                return false;
-            }
-        });
-    } catch (...) {
-        FProcess.reset();
-        throw;
-    }
+  const std::string python = RequireProgram("/usr/bin/python3", "python3-pyftpdlib");
+  FRoot = FDir.Path() / "root";
+  std::filesystem::create_directories(FRoot);
+  auto ports = FreePorts(9);
+  FPort = ports[0];
+  FPassivePorts.assign(ports.begin() + 1, ports.end());
+  std::string passive;
+  for (auto p : FPassivePorts) passive += (passive.empty() ? "" : ",") + std::to_string(p);
+  auto script = FDir.Write("ftpd.py", kScript);
+  FProcess = std::make_unique<Process>(
+      std::vector<std::string>{python, "-u", script.string(), std::to_string(FPort), FRoot.string(), FUser,
+                               FPassword, anonymous ? "1" : "0", passive},
+      std::map<std::string, std::string>{}, FDir.Path());
+  try {
+    WaitUntilUp(*FProcess, "pyftpdlib FTP server", std::chrono::seconds(20), [this] {
+      if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
+      try {
+        TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
+        return probe.ReadLine().rfind("220", 0) == 0;
+      } catch (const std::exception&) {
+        return false;
+      }
+    });
+  } catch (...) {
+    FProcess.reset();
+    throw;
+  }
 }
 
 FtpServer::~FtpServer() { Stop(); }
 
 std::string FtpServer::Url(const std::string& path) const {
-    return "ftp://127.0.0.1:" + std::to_string(FPort) + path;
+  return "ftp://127.0.0.1:" + std::to_string(FPort) + path;
 }
 
 std::string FtpServer::LogText() const { return FProcess ? FProcess->Log() : std::string(); }
 
 void FtpServer::Stop() {
-    if (FProcess) FProcess->Stop();
+  if (FProcess) FProcess->Stop();
 }
 
 }  // namespace qninet::harness

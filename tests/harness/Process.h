@@ -23,50 +23,50 @@ std::string FindProgram(const std::string& name);
 /// own process group, with stdout and stderr going to files kept for diagnostics.
 class Process {
 public:
-    /// Starts argv[0] (resolved with FindProgram) with argv. env entries are added to (or
-    /// replace) the inherited environment. Output files go to logDir when given, otherwise
-    /// to a private temporary folder. Throws std::runtime_error when the program is missing
-    /// or cannot be spawned.
-    explicit Process(std::vector<std::string> argv, std::map<std::string, std::string> env = {},
-                     std::filesystem::path logDir = {});
-    /// Stops the process (see Stop).
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+  /// Starts argv[0] (resolved with FindProgram) with argv. env entries are added to (or
+  /// replace) the inherited environment. Output files go to logDir when given, otherwise
+  /// to a private temporary folder. Throws std::runtime_error when the program is missing
+  /// or cannot be spawned.
+  explicit Process(std::vector<std::string> argv, std::map<std::string, std::string> env = {},
+                   std::filesystem::path logDir = {});
+  /// Stops the process (see Stop).
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
 
-    pid_t Pid() const { return FPid; }
-    /// Whether the process has not exited yet (does not reap it).
-    bool Running();
-    /// SIGTERM to the process group, SIGKILL after grace, then reaps it. Idempotent.
-    void Stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
-    /// Waits up to timeout for the process to end by itself; its wait status, or nothing.
-    std::optional<int> WaitExit(std::chrono::milliseconds timeout);
-    /// Exit code when it exited normally, -signal when killed, nothing while running.
-    std::optional<int> ExitCode() const { return FExitCode; }
-    /// What the process wrote to stdout so far.
-    std::string StdoutText() const;
-    /// Captured stdout then stderr, labelled.
-    std::string Log() const;
-    /// The end of Log(), for error messages.
-    std::string LogTail(std::size_t maxBytes = 3000) const;
-    /// The command line, for messages.
-    std::string CommandLine() const;
+  pid_t Pid() const { return FPid; }
+  /// Whether the process has not exited yet (does not reap it).
+  bool Running();
+  /// SIGTERM to the process group, SIGKILL after grace, then reaps it. Idempotent.
+  void Stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
+  /// Waits up to timeout for the process to end by itself; its wait status, or nothing.
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout);
+  /// Exit code when it exited normally, -signal when killed, nothing while running.
+  std::optional<int> ExitCode() const { return FExitCode; }
+  /// What the process wrote to stdout so far.
+  std::string StdoutText() const;
+  /// Captured stdout then stderr, labelled.
+  std::string Log() const;
+  /// The end of Log(), for error messages.
+  std::string LogTail(std::size_t maxBytes = 3000) const;
+  /// The command line, for messages.
+  std::string CommandLine() const;
 
 private:
-    void reap(int status);
-    std::vector<std::string> FArgv;
-    std::unique_ptr<TempDir> FOwnLogDir;
-    std::filesystem::path FOut, FErr;
-    pid_t FPid = -1;
-    bool FReaped = false;
-    std::optional<int> FExitCode;
+  void reap(int status);
+  std::vector<std::string> FArgv;
+  std::unique_ptr<TempDir> FOwnLogDir;
+  std::filesystem::path FOut, FErr;
+  pid_t FPid = -1;
+  bool FReaped = false;
+  std::optional<int> FExitCode;
 };
 
 /// The result of RunToCompletion.
 struct RunResult {
-    int ExitCode = -1;   ///< exit code, -signal when killed, -1000 when it timed out
-    std::string Stdout;  ///< stdout alone
-    std::string Output;  ///< stdout and stderr, labelled
+  int ExitCode = -1;   ///< exit code, -signal when killed, -1000 when it timed out
+  std::string Stdout;  ///< stdout alone
+  std::string Output;  ///< stdout and stderr, labelled
 };
 
 /// Runs a command to its end (killed after timeout) and returns its exit code and output.

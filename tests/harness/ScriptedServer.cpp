@@ -15,59 +15,59 @@
 namespace qninet::harness {
 
 Script& Script::Send(std::string bytes) {
-    FSteps.push_back({StepKind::Send, std::move(bytes), 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::Send, std::move(bytes), 0, {}});
+  return *this;
 }
 Script& Script::SendChunks(std::string bytes, std::size_t chunkSize, std::chrono::milliseconds delay) {
-    FSteps.push_back({StepKind::SendChunks, std::move(bytes), chunkSize == 0 ? 1 : chunkSize, delay});
-    return *this;
+  FSteps.push_back({StepKind::SendChunks, std::move(bytes), chunkSize == 0 ? 1 : chunkSize, delay});
+  return *this;
 }
 Script& Script::ExpectBytes(std::size_t n) {
-    FSteps.push_back({StepKind::ExpectBytes, {}, n, {}});
-    return *this;
+  FSteps.push_back({StepKind::ExpectBytes, {}, n, {}});
+  return *this;
 }
 Script& Script::ReadUntil(std::string delimiter) {
-    FSteps.push_back({StepKind::ReadUntil, std::move(delimiter), 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::ReadUntil, std::move(delimiter), 0, {}});
+  return *this;
 }
 Script& Script::Sleep(std::chrono::milliseconds delay) {
-    FSteps.push_back({StepKind::Sleep, {}, 0, delay});
-    return *this;
+  FSteps.push_back({StepKind::Sleep, {}, 0, delay});
+  return *this;
 }
 Script& Script::Close() {
-    FSteps.push_back({StepKind::Close, {}, 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::Close, {}, 0, {}});
+  return *this;
 }
 Script& Script::Reset() {
-    FSteps.push_back({StepKind::Reset, {}, 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::Reset, {}, 0, {}});
+  return *this;
 }
 Script& Script::HoldOpen() {
-    FSteps.push_back({StepKind::HoldOpen, {}, 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::HoldOpen, {}, 0, {}});
+  return *this;
 }
 Script& Script::ReadUntilClose() {
-    FSteps.push_back({StepKind::ReadUntilClose, {}, 0, {}});
-    return *this;
+  FSteps.push_back({StepKind::ReadUntilClose, {}, 0, {}});
+  return *this;
 }
 Script& Script::ReplyToLines(const std::vector<std::string>& replies) {
-    for (const auto& reply : replies) ReadLine().Send(reply);
-    return *this;
+  for (const auto& reply : replies) ReadLine().Send(reply);
+  return *this;
 }
 Script Script::LineDialogue(std::string greeting, const std::vector<std::string>& replies) {
-    Script s;
-    s.Send(std::move(greeting));
-    s.ReplyToLines(replies);
-    return s;
+  Script s;
+  s.Send(std::move(greeting));
+  s.ReplyToLines(replies);
+  return s;
 }
 
 struct ScriptedServer::Connection {
-    std::size_t Index = 0;
-    int Fd = -1;
-    std::thread Thread;
-    std::string Record;   // every byte received, guarded by the server mutex
-    std::string Pending;  // received but not yet consumed by a read step (connection thread only)
-    bool Settled = false;
+  std::size_t Index = 0;
+  int Fd = -1;
+  std::thread Thread;
+  std::string Record;   // every byte received, guarded by the server mutex
+  std::string Pending;  // received but not yet consumed by a read step (connection thread only)
+  bool Settled = false;
 };
 
 namespace {
@@ -75,9 +75,9 @@ namespace {
 enum class ReadResult { Data, Closed, TimedOut, Stopped, Failed };
 
 void set_nonblocking(int fd) {
-    // Only poll decides when to read; nonblocking keeps a spurious wake-up from blocking.
-    int flags = ::fcntl(fd, F_GETFL, 0);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  // Only poll decides when to read; nonblocking keeps a spurious wake-up from blocking.
+  int flags = ::fcntl(fd, F_GETFL, 0);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
 }  // namespace
@@ -85,36 +85,36 @@ void set_nonblocking(int fd) {
 ScriptedServer::ScriptedServer(std::vector<Script> connections, Family family,
                                std::chrono::milliseconds stepTimeout)
     : FScripts(std::move(connections)), FFamily(family), FStepTimeout(stepTimeout) {
-    const int af = family == Family::IPv6 ? AF_INET6 : AF_INET;
-    FListenFd = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FListenFd < 0) throw std::runtime_error("ScriptedServer: socket failed");
-    int one = 1;
-    ::setsockopt(FListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    int rc;
-    if (af == AF_INET6) {
-        ::setsockopt(FListenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_addr = in6addr_loopback;
-        rc = ::bind(FListenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        rc = ::bind(FListenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    if (rc != 0 || ::listen(FListenFd, 16) != 0) {
-        std::string why = std::strerror(errno);
-        ::close(FListenFd);
-        throw std::runtime_error("ScriptedServer: cannot listen on " + Host() + ": " + why);
-    }
-    sockaddr_storage a{};
-    socklen_t len = sizeof a;
-    ::getsockname(FListenFd, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(af == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
-                                 : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
-    set_nonblocking(FListenFd);
-    FAcceptThread = std::thread([this] { accept_loop(); });
+  const int af = family == Family::IPv6 ? AF_INET6 : AF_INET;
+  FListenFd = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FListenFd < 0) throw std::runtime_error("ScriptedServer: socket failed");
+  int one = 1;
+  ::setsockopt(FListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  int rc;
+  if (af == AF_INET6) {
+    ::setsockopt(FListenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    rc = ::bind(FListenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  } else {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    rc = ::bind(FListenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  if (rc != 0 || ::listen(FListenFd, 16) != 0) {
+    std::string why = std::strerror(errno);
+    ::close(FListenFd);
+    throw std::runtime_error("ScriptedServer: cannot listen on " + Host() + ": " + why);
+  }
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  ::getsockname(FListenFd, reinterpret_cast<sockaddr*>(&a), &len);
+  FPort = ntohs(af == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                               : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+  set_nonblocking(FListenFd);
+  FAcceptThread = std::thread([this] { accept_loop(); });
 }
 
 ScriptedServer::~ScriptedServer() { Stop(); }
@@ -122,249 +122,248 @@ ScriptedServer::~ScriptedServer() { Stop(); }
 std::string ScriptedServer::Host() const { return FFamily == Family::IPv6 ? "::1" : "127.0.0.1"; }
 
 std::string ScriptedServer::Authority() const {
-    return (FFamily == Family::IPv6 ? "[::1]" : "127.0.0.1") + std::string(":") + std::to_string(FPort);
+  return (FFamily == Family::IPv6 ? "[::1]" : "127.0.0.1") + std::string(":") + std::to_string(FPort);
 }
 
 std::size_t ScriptedServer::ConnectionCount() const {
-    std::lock_guard lock(FMutex);
-    return FConnections.size();
+  std::lock_guard lock(FMutex);
+  return FConnections.size();
 }
 
 bool ScriptedServer::WaitForConnections(std::size_t n, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(FMutex);
-    return FChanged.wait_for(lock, timeout, [&] { return FConnections.size() >= n; });
+  std::unique_lock lock(FMutex);
+  return FChanged.wait_for(lock, timeout, [&] { return FConnections.size() >= n; });
 }
 
 bool ScriptedServer::WaitUntilSettled(std::size_t conn, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(FMutex);
-    return FChanged.wait_for(lock, timeout, [&] {
-        return conn < FConnections.size() && FConnections[conn]->Settled;
-    });
+  std::unique_lock lock(FMutex);
+  return FChanged.wait_for(lock, timeout,
+                           [&] { return conn < FConnections.size() && FConnections[conn]->Settled; });
 }
 
 std::string ScriptedServer::Received(std::size_t conn, std::chrono::milliseconds settle) {
-    WaitUntilSettled(conn, settle);
-    std::lock_guard lock(FMutex);
-    return conn < FConnections.size() ? FConnections[conn]->Record : std::string();
+  WaitUntilSettled(conn, settle);
+  std::lock_guard lock(FMutex);
+  return conn < FConnections.size() ? FConnections[conn]->Record : std::string();
 }
 
 std::vector<std::string> ScriptedServer::Problems() const {
-    std::lock_guard lock(FMutex);
-    return FProblems;
+  std::lock_guard lock(FMutex);
+  return FProblems;
 }
 
 void ScriptedServer::note_problem(std::string text) {
-    std::lock_guard lock(FMutex);
-    FProblems.push_back(std::move(text));
+  std::lock_guard lock(FMutex);
+  FProblems.push_back(std::move(text));
 }
 
 void ScriptedServer::Stop() {
-    std::lock_guard stopLock(FStopMutex);
-    if (FStopped) return;
-    FStopped = true;
-    FStopping = true;
-    if (FAcceptThread.joinable()) FAcceptThread.join();
-    // The accept thread is gone, so the list no longer grows.
-    for (auto& c : FConnections)
-        if (c->Thread.joinable()) c->Thread.join();
-    if (FListenFd >= 0) ::close(FListenFd);
-    FListenFd = -1;
+  std::lock_guard stopLock(FStopMutex);
+  if (FStopped) return;
+  FStopped = true;
+  FStopping = true;
+  if (FAcceptThread.joinable()) FAcceptThread.join();
+  // The accept thread is gone, so the list no longer grows.
+  for (auto& c : FConnections)
+    if (c->Thread.joinable()) c->Thread.join();
+  if (FListenFd >= 0) ::close(FListenFd);
+  FListenFd = -1;
 }
 
 void ScriptedServer::accept_loop() {
-    while (!FStopping) {
-        pollfd p{FListenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) != 1) continue;
-        int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) continue;
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::lock_guard lock(FMutex);
-        auto c = std::make_unique<Connection>();
-        c->Index = FConnections.size();
-        c->Fd = fd;
-        Connection& ref = *c;
-        FConnections.push_back(std::move(c));
-        ref.Thread = std::thread([this, &ref] { run_connection(ref); });
-        FChanged.notify_all();
-    }
+  while (!FStopping) {
+    pollfd p{FListenFd, POLLIN, 0};
+    if (::poll(&p, 1, 50) != 1) continue;
+    int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) continue;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::lock_guard lock(FMutex);
+    auto c = std::make_unique<Connection>();
+    c->Index = FConnections.size();
+    c->Fd = fd;
+    Connection& ref = *c;
+    FConnections.push_back(std::move(c));
+    ref.Thread = std::thread([this, &ref] { run_connection(ref); });
+    FChanged.notify_all();
+  }
 }
 
 void ScriptedServer::run_connection(Connection& c) {
-    const std::string who = "connection " + std::to_string(c.Index);
-    bool peerClosed = false;
+  const std::string who = "connection " + std::to_string(c.Index);
+  bool peerClosed = false;
 
-    auto settle = [&] {
-        std::lock_guard lock(FMutex);
-        c.Settled = true;
-        FChanged.notify_all();
-    };
-    // Waits for bytes until the deadline (no deadline when `forever`), recording them.
-    auto read_some = [&](std::chrono::steady_clock::time_point deadline, bool forever) {
-        for (;;) {
-            if (FStopping) return ReadResult::Stopped;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (!forever && left.count() <= 0) return ReadResult::TimedOut;
-            int wait = forever ? 50 : static_cast<int>(std::min<long long>(50, left.count()));
-            pollfd p{c.Fd, POLLIN, 0};
-            int rc = ::poll(&p, 1, wait);
-            if (rc == 0 || (rc < 0 && errno == EINTR)) continue;
-            if (rc < 0) return ReadResult::Failed;
-            char chunk[16384];
-            ssize_t n = ::recv(c.Fd, chunk, sizeof chunk, 0);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) continue;
-                return ReadResult::Failed;
-            }
-            if (n == 0) {
-                peerClosed = true;
-                return ReadResult::Closed;
-            }
-            c.Pending.append(chunk, static_cast<std::size_t>(n));
-            std::lock_guard lock(FMutex);
-            c.Record.append(chunk, static_cast<std::size_t>(n));
-            return ReadResult::Data;
-        }
-    };
-    auto send_all = [&](std::string_view bytes) {
-        const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
-        while (!bytes.empty()) {
-            if (FStopping) return false;
-            ssize_t n = ::send(c.Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n >= 0) {
-                bytes.remove_prefix(static_cast<std::size_t>(n));
-                continue;
-            }
-            if (errno != EAGAIN && errno != EINTR) return false;
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            pollfd p{c.Fd, POLLOUT, 0};
-            ::poll(&p, 1, 50);
-        }
-        return true;
-    };
-    auto sleep_for = [&](std::chrono::milliseconds d) {
-        const auto until = std::chrono::steady_clock::now() + d;
-        while (!FStopping && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
-                std::chrono::milliseconds(20),
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()) +
-                    std::chrono::milliseconds(1)));
-    };
-
-    static const Script kEmpty;
-    const Script* script = &kEmpty;
-    if (c.Index < FScripts.size())
-        script = &FScripts[c.Index];
-    else
-        note_problem(who + " was not scripted");
-
-    bool reset = false;
-    bool closedByStep = false;
-    const auto& steps = script->Steps();
-    for (std::size_t i = 0; i < steps.size() && !closedByStep && !FStopping; ++i) {
-        const auto& step = steps[i];
-        const std::string where = who + " step " + std::to_string(i);
-        const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
-        auto fail_read = [&](ReadResult r, const std::string& what) {
-            if (r == ReadResult::Stopped) return;
-            note_problem(where + " (" + what + "): " +
-                         (r == ReadResult::Closed ? "client closed first"
-                          : r == ReadResult::TimedOut ? "timed out"
-                                                      : "read failed") +
-                         "; unread: " + c.Pending);
-            closedByStep = true;
-        };
-        switch (step.Kind) {
-        case Script::StepKind::Send:
-            if (!send_all(step.Bytes)) {
-                note_problem(where + " (send): failed");
-                closedByStep = true;
-            }
-            break;
-        case Script::StepKind::SendChunks:
-            for (std::size_t at = 0; at < step.Bytes.size() && !closedByStep && !FStopping; at += step.Count) {
-                if (at > 0) sleep_for(step.Delay);
-                if (!send_all(std::string_view(step.Bytes).substr(at, step.Count))) {
-                    note_problem(where + " (send chunk): failed");
-                    closedByStep = true;
-                }
-            }
-            break;
-        case Script::StepKind::ExpectBytes:
-            while (c.Pending.size() < step.Count) {
-                auto r = read_some(deadline, false);
-                if (r != ReadResult::Data) {
-                    fail_read(r, "expect " + std::to_string(step.Count) + " bytes");
-                    break;
-                }
-            }
-            if (!closedByStep) c.Pending.erase(0, step.Count);
-            break;
-        case Script::StepKind::ReadUntil:
-            for (;;) {
-                auto at = c.Pending.find(step.Bytes);
-                if (at != std::string::npos) {
-                    c.Pending.erase(0, at + step.Bytes.size());
-                    break;
-                }
-                auto r = read_some(deadline, false);
-                if (r != ReadResult::Data) {
-                    fail_read(r, "read until delimiter");
-                    break;
-                }
-            }
-            break;
-        case Script::StepKind::Sleep:
-            sleep_for(step.Delay);
-            break;
-        case Script::StepKind::Close:
-            closedByStep = true;
-            break;
-        case Script::StepKind::Reset:
-            reset = true;
-            closedByStep = true;
-            break;
-        case Script::StepKind::HoldOpen:
-            while (!FStopping) {
-                if (peerClosed) {
-                    settle();
-                    sleep_for(std::chrono::milliseconds(50));
-                    continue;
-                }
-                if (read_some({}, true) == ReadResult::Failed) peerClosed = true;  // reset by the client
-            }
-            break;
-        case Script::StepKind::ReadUntilClose:
-            for (;;) {
-                auto r = read_some(deadline, false);
-                if (r == ReadResult::Closed) break;
-                if (r != ReadResult::Data) {
-                    fail_read(r, "read until close");
-                    break;
-                }
-            }
-            c.Pending.clear();
-            break;
-        }
+  auto settle = [&] {
+    std::lock_guard lock(FMutex);
+    c.Settled = true;
+    FChanged.notify_all();
+  };
+  // Waits for bytes until the deadline (no deadline when `forever`), recording them.
+  auto read_some = [&](std::chrono::steady_clock::time_point deadline, bool forever) {
+    for (;;) {
+      if (FStopping) return ReadResult::Stopped;
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (!forever && left.count() <= 0) return ReadResult::TimedOut;
+      int wait = forever ? 50 : static_cast<int>(std::min<long long>(50, left.count()));
+      pollfd p{c.Fd, POLLIN, 0};
+      int rc = ::poll(&p, 1, wait);
+      if (rc == 0 || (rc < 0 && errno == EINTR)) continue;
+      if (rc < 0) return ReadResult::Failed;
+      char chunk[16384];
+      ssize_t n = ::recv(c.Fd, chunk, sizeof chunk, 0);
+      if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) continue;
+        return ReadResult::Failed;
+      }
+      if (n == 0) {
+        peerClosed = true;
+        return ReadResult::Closed;
+      }
+      c.Pending.append(chunk, static_cast<std::size_t>(n));
+      std::lock_guard lock(FMutex);
+      c.Record.append(chunk, static_cast<std::size_t>(n));
+      return ReadResult::Data;
     }
-
-    if (reset) {
-        linger l{1, 0};
-        ::setsockopt(c.Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    } else if (!peerClosed) {
-        // Half-close and take in what the client still sends: closing with unread bytes would
-        // answer with RST, which can destroy the client's copy of the last reply.
-        ::shutdown(c.Fd, SHUT_WR);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        for (;;) {
-            auto r = read_some(deadline, false);
-            if (r != ReadResult::Data) break;
-        }
+  };
+  auto send_all = [&](std::string_view bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
+    while (!bytes.empty()) {
+      if (FStopping) return false;
+      ssize_t n = ::send(c.Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n >= 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        continue;
+      }
+      if (errno != EAGAIN && errno != EINTR) return false;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      pollfd p{c.Fd, POLLOUT, 0};
+      ::poll(&p, 1, 50);
     }
-    ::close(c.Fd);
-    c.Fd = -1;
-    settle();
+    return true;
+  };
+  auto sleep_for = [&](std::chrono::milliseconds d) {
+    const auto until = std::chrono::steady_clock::now() + d;
+    while (!FStopping && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+          std::chrono::milliseconds(20),
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()) +
+              std::chrono::milliseconds(1)));
+  };
+
+  static const Script kEmpty;
+  const Script* script = &kEmpty;
+  if (c.Index < FScripts.size())
+    script = &FScripts[c.Index];
+  else
+    note_problem(who + " was not scripted");
+
+  bool reset = false;
+  bool closedByStep = false;
+  const auto& steps = script->Steps();
+  for (std::size_t i = 0; i < steps.size() && !closedByStep && !FStopping; ++i) {
+    const auto& step = steps[i];
+    const std::string where = who + " step " + std::to_string(i);
+    const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
+    auto fail_read = [&](ReadResult r, const std::string& what) {
+      if (r == ReadResult::Stopped) return;
+      note_problem(where + " (" + what + "): " +
+                   (r == ReadResult::Closed     ? "client closed first"
+                    : r == ReadResult::TimedOut ? "timed out"
+                                                : "read failed") +
+                   "; unread: " + c.Pending);
+      closedByStep = true;
+    };
+    switch (step.Kind) {
+      case Script::StepKind::Send:
+        if (!send_all(step.Bytes)) {
+          note_problem(where + " (send): failed");
+          closedByStep = true;
+        }
+        break;
+      case Script::StepKind::SendChunks:
+        for (std::size_t at = 0; at < step.Bytes.size() && !closedByStep && !FStopping; at += step.Count) {
+          if (at > 0) sleep_for(step.Delay);
+          if (!send_all(std::string_view(step.Bytes).substr(at, step.Count))) {
+            note_problem(where + " (send chunk): failed");
+            closedByStep = true;
+          }
+        }
+        break;
+      case Script::StepKind::ExpectBytes:
+        while (c.Pending.size() < step.Count) {
+          auto r = read_some(deadline, false);
+          if (r != ReadResult::Data) {
+            fail_read(r, "expect " + std::to_string(step.Count) + " bytes");
+            break;
+          }
+        }
+        if (!closedByStep) c.Pending.erase(0, step.Count);
+        break;
+      case Script::StepKind::ReadUntil:
+        for (;;) {
+          auto at = c.Pending.find(step.Bytes);
+          if (at != std::string::npos) {
+            c.Pending.erase(0, at + step.Bytes.size());
+            break;
+          }
+          auto r = read_some(deadline, false);
+          if (r != ReadResult::Data) {
+            fail_read(r, "read until delimiter");
+            break;
+          }
+        }
+        break;
+      case Script::StepKind::Sleep:
+        sleep_for(step.Delay);
+        break;
+      case Script::StepKind::Close:
+        closedByStep = true;
+        break;
+      case Script::StepKind::Reset:
+        reset = true;
+        closedByStep = true;
+        break;
+      case Script::StepKind::HoldOpen:
+        while (!FStopping) {
+          if (peerClosed) {
+            settle();
+            sleep_for(std::chrono::milliseconds(50));
+            continue;
+          }
+          if (read_some({}, true) == ReadResult::Failed) peerClosed = true;  // reset by the client
+        }
+        break;
+      case Script::StepKind::ReadUntilClose:
+        for (;;) {
+          auto r = read_some(deadline, false);
+          if (r == ReadResult::Closed) break;
+          if (r != ReadResult::Data) {
+            fail_read(r, "read until close");
+            break;
+          }
+        }
+        c.Pending.clear();
+        break;
+    }
+  }
+
+  if (reset) {
+    linger l{1, 0};
+    ::setsockopt(c.Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  } else if (!peerClosed) {
+    // Half-close and take in what the client still sends: closing with unread bytes would
+    // answer with RST, which can destroy the client's copy of the last reply.
+    ::shutdown(c.Fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+      auto r = read_some(deadline, false);
+      if (r != ReadResult::Data) break;
+    }
+  }
+  ::close(c.Fd);
+  c.Fd = -1;
+  settle();
 }
 
 }  // namespace qninet::harness

@@ -17,8 +17,7 @@ std::string RequireProgram(const std::string& name, const std::string& package);
 /// of the process's output and of the given log files when the process exits first or
 /// timeout passes. The process is stopped before throwing.
 void WaitUntilUp(Process& process, const std::string& what, std::chrono::milliseconds timeout,
-                 const std::function<bool()>& ready,
-                 const std::vector<std::filesystem::path>& logFiles = {});
+                 const std::function<bool()>& ready, const std::vector<std::filesystem::path>& logFiles = {});
 
 /// The tail of each file, labelled, for error messages.
 std::string LogTails(const std::vector<std::filesystem::path>& logFiles, std::size_t maxBytes = 2000);

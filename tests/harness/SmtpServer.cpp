@@ -76,86 +76,86 @@ asyncio.run(main())
 )PY";
 
 std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += static_cast<char>(ch);
-        } else if (ch < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", ch);
-            out += buf;
-        } else {
-            out += static_cast<char>(ch);
-        }
+  std::string out = "\"";
+  for (unsigned char ch : s) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += static_cast<char>(ch);
+    } else if (ch < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", ch);
+      out += buf;
+    } else {
+      out += static_cast<char>(ch);
     }
-    return out + "\"";
+  }
+  return out + "\"";
 }
 
 }  // namespace
 
 SmtpServer::SmtpServer(Options options) {
-    const std::string python = RequireProgram("/usr/bin/python3", "python3-aiosmtpd");
-    FMessages = FDir.Path() / "messages";
-    std::filesystem::create_directories(FMessages);
-    FPort = FreePort();
-    std::string refused;
-    for (const auto& r : options.RefusedRecipients) refused += (refused.empty() ? "" : ",") + json_string(r);
-    std::string config = "{\"port\": " + std::to_string(FPort) + ", \"out\": " + json_string(FMessages.string()) +
-                         ", \"user\": " + json_string(options.User) + ", \"password\": " +
-                         json_string(options.Password) + ", \"require_auth\": " +
-                         (options.RequireAuth ? "true" : "false") + ", \"refused\": [" + refused +
-                         "], \"hostname\": " + json_string(options.Hostname) + "}";
-    auto configFile = FDir.Write("smtpd.json", config);
-    auto script = FDir.Write("smtpd.py", kScript);
-    FProcess = std::make_unique<Process>(
-        std::vector<std::string>{python, "-u", script.string(), configFile.string()},
-        std::map<std::string, std::string>{}, FDir.Path());
-    try {
-        WaitUntilUp(*FProcess, "aiosmtpd SMTP server", std::chrono::seconds(20), [this] {
-            if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
-            try {
-                TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
-                bool ok = probe.ReadLine().rfind("220", 0) == 0;
-                probe.Send("QUIT\r\n");
-                return ok;
-            } catch (const std::exception&) {
-                return false;
-            }
-        });
-    } catch (...) {
-        FProcess.reset();
-        throw;
-    }
+  const std::string python = RequireProgram("/usr/bin/python3", "python3-aiosmtpd");
+  FMessages = FDir.Path() / "messages";
+  std::filesystem::create_directories(FMessages);
+  FPort = FreePort();
+  std::string refused;
+  for (const auto& r : options.RefusedRecipients) refused += (refused.empty() ? "" : ",") + json_string(r);
+  std::string config =
+      "{\"port\": " + std::to_string(FPort) + ", \"out\": " + json_string(FMessages.string()) +
+      ", \"user\": " + json_string(options.User) + ", \"password\": " + json_string(options.Password) +
+      ", \"require_auth\": " + (options.RequireAuth ? "true" : "false") + ", \"refused\": [" + refused +
+      "], \"hostname\": " + json_string(options.Hostname) + "}";
+  auto configFile = FDir.Write("smtpd.json", config);
+  auto script = FDir.Write("smtpd.py", kScript);
+  FProcess =
+      std::make_unique<Process>(std::vector<std::string>{python, "-u", script.string(), configFile.string()},
+                                std::map<std::string, std::string>{}, FDir.Path());
+  try {
+    WaitUntilUp(*FProcess, "aiosmtpd SMTP server", std::chrono::seconds(20), [this] {
+      if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
+      try {
+        TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
+        bool ok = probe.ReadLine().rfind("220", 0) == 0;
+        probe.Send("QUIT\r\n");
+        return ok;
+      } catch (const std::exception&) {
+        return false;
+      }
+    });
+  } catch (...) {
+    FProcess.reset();
+    throw;
+  }
 }
 
 SmtpServer::~SmtpServer() { Stop(); }
 
 std::vector<std::filesystem::path> SmtpServer::Messages(std::size_t expected,
                                                         std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        std::vector<std::filesystem::path> found;
-        for (std::size_t n = 1;; ++n) {
-            auto path = FMessages / ("msg-" + std::to_string(n) + ".eml");
-            if (!std::filesystem::exists(path)) break;
-            found.push_back(path);
-        }
-        if (found.size() >= expected || std::chrono::steady_clock::now() >= deadline) return found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    std::vector<std::filesystem::path> found;
+    for (std::size_t n = 1;; ++n) {
+      auto path = FMessages / ("msg-" + std::to_string(n) + ".eml");
+      if (!std::filesystem::exists(path)) break;
+      found.push_back(path);
     }
+    if (found.size() >= expected || std::chrono::steady_clock::now() >= deadline) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::string SmtpServer::Envelope(const std::filesystem::path& message) {
-    auto json = message;
-    json.replace_extension(".json");
-    return ReadFileText(json);
+  auto json = message;
+  json.replace_extension(".json");
+  return ReadFileText(json);
 }
 
 std::string SmtpServer::LogText() const { return FProcess ? FProcess->Log() : std::string(); }
 
 void SmtpServer::Stop() {
-    if (FProcess) FProcess->Stop();
+  if (FProcess) FProcess->Stop();
 }
 
 }  // namespace qninet::harness

@@ -17,41 +17,41 @@ namespace qninet::harness {
 /// {"mail_from": ..., "rcpt_tos": [...]}, N counting from 1.
 class SmtpServer {
 public:
-    struct Options {
-        std::string User;          ///< with Password: AUTH (LOGIN, PLAIN) accepts only this account
-        std::string Password;
-        bool RequireAuth = false;  ///< refuse MAIL before a successful AUTH
-        std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
-        std::string Hostname = "qninet.test";        ///< the name in the greeting and EHLO reply
-    };
+  struct Options {
+    std::string User;  ///< with Password: AUTH (LOGIN, PLAIN) accepts only this account
+    std::string Password;
+    bool RequireAuth = false;                    ///< refuse MAIL before a successful AUTH
+    std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
+    std::string Hostname = "qninet.test";        ///< the name in the greeting and EHLO reply
+  };
 
-    /// Starts the server and waits (bounded) for its greeting. Throws std::runtime_error with
-    /// the log tail when python3-aiosmtpd is missing or it does not come up.
-    explicit SmtpServer(Options options);
-    SmtpServer() : SmtpServer(Options{}) {}
-    ~SmtpServer();
-    SmtpServer(const SmtpServer&) = delete;
-    SmtpServer& operator=(const SmtpServer&) = delete;
+  /// Starts the server and waits (bounded) for its greeting. Throws std::runtime_error with
+  /// the log tail when python3-aiosmtpd is missing or it does not come up.
+  explicit SmtpServer(Options options);
+  SmtpServer() : SmtpServer(Options{}) {}
+  ~SmtpServer();
+  SmtpServer(const SmtpServer&) = delete;
+  SmtpServer& operator=(const SmtpServer&) = delete;
 
-    std::uint16_t Port() const { return FPort; }
-    /// Where messages are stored.
-    const std::filesystem::path& MessageDir() const { return FMessages; }
-    /// Waits up to timeout until at least expected messages are stored, then returns the
-    /// .eml paths in arrival order (fewer when the time ran out).
-    std::vector<std::filesystem::path> Messages(std::size_t expected = 0,
-                                                std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
-    /// The envelope JSON text stored beside a message path returned by Messages().
-    static std::string Envelope(const std::filesystem::path& message);
-    /// The server's output (aiosmtpd logs each session).
-    std::string LogText() const;
-    /// Stops the server. Idempotent.
-    void Stop();
+  std::uint16_t Port() const { return FPort; }
+  /// Where messages are stored.
+  const std::filesystem::path& MessageDir() const { return FMessages; }
+  /// Waits up to timeout until at least expected messages are stored, then returns the
+  /// .eml paths in arrival order (fewer when the time ran out).
+  std::vector<std::filesystem::path> Messages(
+      std::size_t expected = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  /// The envelope JSON text stored beside a message path returned by Messages().
+  static std::string Envelope(const std::filesystem::path& message);
+  /// The server's output (aiosmtpd logs each session).
+  std::string LogText() const;
+  /// Stops the server. Idempotent.
+  void Stop();
 
 private:
-    TempDir FDir{"qninet-smtp"};
-    std::filesystem::path FMessages;
-    std::uint16_t FPort = 0;
-    std::unique_ptr<Process> FProcess;
+  TempDir FDir{"qninet-smtp"};
+  std::filesystem::path FMessages;
+  std::uint16_t FPort = 0;
+  std::unique_ptr<Process> FProcess;
 };
 
 }  // namespace qninet::harness

@@ -10,21 +10,21 @@ namespace qninet::harness {
 /// when the object is destroyed. Throws std::runtime_error when the folder cannot be made.
 class TempDir {
 public:
-    explicit TempDir(std::string_view prefix = "qninet-harness");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+  explicit TempDir(std::string_view prefix = "qninet-harness");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
 
-    /// The folder's absolute path.
-    const std::filesystem::path& Path() const { return FPath; }
-    /// Path() / name; nothing is created.
-    std::filesystem::path File(std::string_view name) const;
-    /// Writes bytes to Path() / name (parent folders made as needed) and returns the path.
-    /// Throws std::runtime_error on failure.
-    std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
+  /// The folder's absolute path.
+  const std::filesystem::path& Path() const { return FPath; }
+  /// Path() / name; nothing is created.
+  std::filesystem::path File(std::string_view name) const;
+  /// Writes bytes to Path() / name (parent folders made as needed) and returns the path.
+  /// Throws std::runtime_error on failure.
+  std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
 
 private:
-    std::filesystem::path FPath;
+  std::filesystem::path FPath;
 };
 
 /// The whole content of a file, or an empty string when it cannot be read.

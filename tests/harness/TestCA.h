@@ -10,20 +10,20 @@ namespace qninet::harness {
 /// localhost, made with the openssl command (EC P-256 keys) in its own temporary folder.
 class TestCA {
 public:
-    /// Makes the keys and certificates. Throws std::runtime_error (with openssl's output)
-    /// when openssl is missing or fails.
-    TestCA();
+  /// Makes the keys and certificates. Throws std::runtime_error (with openssl's output)
+  /// when openssl is missing or fails.
+  TestCA();
 
-    const std::filesystem::path& Dir() const { return FDir.Path(); }
-    /// The CA certificate (PEM): what a client trusts.
-    std::filesystem::path CaCert() const { return FDir.File("ca.crt"); }
-    std::filesystem::path CaKey() const { return FDir.File("ca.key"); }
-    /// The server certificate (PEM), signed by the CA.
-    std::filesystem::path ServerCert() const { return FDir.File("server.crt"); }
-    std::filesystem::path ServerKey() const { return FDir.File("server.key"); }
+  const std::filesystem::path& Dir() const { return FDir.Path(); }
+  /// The CA certificate (PEM): what a client trusts.
+  std::filesystem::path CaCert() const { return FDir.File("ca.crt"); }
+  std::filesystem::path CaKey() const { return FDir.File("ca.key"); }
+  /// The server certificate (PEM), signed by the CA.
+  std::filesystem::path ServerCert() const { return FDir.File("server.crt"); }
+  std::filesystem::path ServerKey() const { return FDir.File("server.key"); }
 
 private:
-    TempDir FDir{"qninet-ca"};
+  TempDir FDir{"qninet-ca"};
 };
 
 }  // namespace qninet::harness

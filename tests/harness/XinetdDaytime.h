@@ -14,23 +14,23 @@ namespace qninet::harness {
 /// so this needs root (as in CI).
 class XinetdDaytime {
 public:
-    /// Starts xinetd and waits (bounded) until the service answers. Throws std::runtime_error
-    /// when xinetd is missing, port 13 is taken or cannot be bound (not root), or it does not
-    /// come up (with the log tail).
-    XinetdDaytime();
-    ~XinetdDaytime();
-    XinetdDaytime(const XinetdDaytime&) = delete;
-    XinetdDaytime& operator=(const XinetdDaytime&) = delete;
+  /// Starts xinetd and waits (bounded) until the service answers. Throws std::runtime_error
+  /// when xinetd is missing, port 13 is taken or cannot be bound (not root), or it does not
+  /// come up (with the log tail).
+  XinetdDaytime();
+  ~XinetdDaytime();
+  XinetdDaytime(const XinetdDaytime&) = delete;
+  XinetdDaytime& operator=(const XinetdDaytime&) = delete;
 
-    /// Always 13.
-    std::uint16_t Port() const { return 13; }
-    std::string LogText() const;
-    /// Stops xinetd. Idempotent.
-    void Stop();
+  /// Always 13.
+  std::uint16_t Port() const { return 13; }
+  std::string LogText() const;
+  /// Stops xinetd. Idempotent.
+  void Stop();
 
 private:
-    TempDir FDir{"qninet-xinetd"};
-    std::unique_ptr<Process> FProcess;
+  TempDir FDir{"qninet-xinetd"};
+  std::unique_ptr<Process> FProcess;
 };
 
 }  // namespace qninet::harness

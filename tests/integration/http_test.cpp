@@ -144,7 +144,8 @@ TEST_F(NginxServer, ThroughTinyproxyWithTheAbsoluteRequestLine) {
   c.Proxy()->SetServer(u"127.0.0.1");
   c.Proxy()->SetPort(proxy.Port());
   c.Proxy()->SetUseProxy(true);
-  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c.LastError()) << proxy.LogText();
+  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n")
+      << ToUtf8(c.LastError()) << proxy.LogText();
   EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
 }
 

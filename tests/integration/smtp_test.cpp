@@ -55,7 +55,8 @@ std::string hex_of(const std::string& bytes) {
 
 std::string from_hex(const std::string& hex) {
   std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -134,7 +135,8 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
 
   const json envelope = json::parse(SmtpServer::Envelope(messages[0]));
   EXPECT_EQ(envelope["mail_from"], "ann@qninet.test");
-  EXPECT_EQ(envelope["rcpt_tos"], json({"bob@qninet.test", "jane@qninet.test", "cy@qninet.test", "hidden@qninet.test"}));
+  EXPECT_EQ(envelope["rcpt_tos"],
+            json({"bob@qninet.test", "jane@qninet.test", "cy@qninet.test", "hidden@qninet.test"}));
 
   const json m = read_message(dir, messages[0]);
   EXPECT_EQ(m["defects"], json::array());
@@ -156,7 +158,9 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
   const json& text = m["parts"][0];
   EXPECT_EQ(text["type"], "text/plain");
   EXPECT_EQ(text["charset"], "utf-8");
-  EXPECT_EQ(from_hex(text["hex"]), "Hallo Bob,\r\n.\r\n..x\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(from_hex(text["hex"]),
+            "Hallo Bob,\r\n.\r\n..x\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
+            "e");
   const std::string expected[] = {binary, qp, text7};
   const char* names[] = {"all bytes.bin", "notes.txt", "plain.txt"};
   for (int i = 0; i < 3; ++i) {

@@ -39,7 +39,8 @@ void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
 }  // namespace
 
 TEST(SocketProxy, RequestGoesThroughTheProxyToTheOrigin) {
-  ScriptedServer origin(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfrom origin"));
+  ScriptedServer origin(
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfrom origin"));
   TinyProxy proxy;
   TProxiedGet c(nullptr, FromUtf8("http://127.0.0.1:" + std::to_string(origin.Port()) + "/page"));
   // the component's own server is elsewhere: only the proxy's endpoint can answer

@@ -38,9 +38,10 @@ TEST(XinetdServer, DaytimeOnPort13IsReadWithItsMonthName) {
 class DnsmasqServer : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    server = new harness::Dnsmasq({"--address=/www.test/10.1.2.3", "--host-record=host.test,10.0.0.5,fd00::5",
-                                   "--mx-host=test,mail.test,10", "--txt-record=test,v=spf1 -all",
-                                   "--ptr-record=3.2.1.10.in-addr.arpa,www.test", "--cname=alias.test,host.test"});
+    server =
+        new harness::Dnsmasq({"--address=/www.test/10.1.2.3", "--host-record=host.test,10.0.0.5,fd00::5",
+                              "--mx-host=test,mail.test,10", "--txt-record=test,v=spf1 -all",
+                              "--ptr-record=3.2.1.10.in-addr.arpa,www.test", "--cname=alias.test,host.test"});
   }
   static void TearDownTestSuite() {
     delete server;

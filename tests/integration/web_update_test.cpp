@@ -40,8 +40,8 @@ struct CaFile {
   ~CaFile() { ::unsetenv("QNINET_CA_FILE"); }
 };
 
-std::unique_ptr<TQNWebUpdater> make_updater(TQNIService service, std::uint16_t port, const std::string& remote,
-                                            const fs::path& local) {
+std::unique_ptr<TQNWebUpdater> make_updater(TQNIService service, std::uint16_t port,
+                                            const std::string& remote, const fs::path& local) {
   auto u = std::make_unique<TQNWebUpdater>(nullptr);
   u->SetService(service);
   u->SetHost(u"127.0.0.1");
@@ -86,9 +86,9 @@ TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
   const TFileTime servedTime = *platform::file_write_time(served.string());
   EXPECT_EQ(u->RemoteFileCreated(), servedTime - servedTime % 10000000);
   EXPECT_EQ(*platform::file_write_time(local.string()), u->RemoteFileCreated());
-  EXPECT_EQ(actions, (std::vector<TQNIAction>{iaConnecting, iaConnected, iaFileSearch, iaFileFound, iaComparing,
-                                               iaCompared, iaDownloading, iaDownloaded, iaDisconnecting,
-                                               iaDisconnected}));
+  EXPECT_EQ(actions, (std::vector<TQNIAction>{iaConnecting, iaConnected, iaFileSearch, iaFileFound,
+                                              iaComparing, iaCompared, iaDownloading, iaDownloaded,
+                                              iaDisconnecting, iaDisconnected}));
   EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
 
   actions.clear();
@@ -467,7 +467,8 @@ TEST(NetworkUpdate, CopiesAFolderFileAndResumesBySeeking) {
 
   fs::remove(local);
   harness::WriteFileBytes(dir.File("tool.bin.part"), body.substr(0, 10000));
-  platform::set_file_write_time(dir.File("tool.bin.part").string(), *platform::file_write_time(source.string()));
+  platform::set_file_write_time(dir.File("tool.bin.part").string(),
+                                *platform::file_write_time(source.string()));
   u.SetResumeDownload(true);
   std::uint64_t last = 0;
   u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });

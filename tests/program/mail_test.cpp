@@ -9,9 +9,9 @@
 #include "harness/TempDir.h"
 
 using namespace std::chrono_literals;
+using nlohmann::json;
 using qninet::harness::RunToCompletion;
 using qninet::harness::SmtpServer;
-using nlohmann::json;
 
 namespace {
 
@@ -61,13 +61,19 @@ TEST(MailCommand, GermanSubjectTwoAttachmentsAndBccArriveIntact) {
   const auto bin = dir.Write("bericht.bin", binary);
   const auto txt = dir.Write("übersicht.txt", text);
   const std::string subject = "Größere Änderungen für Übermorgen";
-  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
-                                  std::to_string(server.Port()), "--from", "Jörg <joerg@qninet.test>",
-                                  "--to", "Ann <ann@qninet.test>", "--bcc", "hidden@qninet.test",
-                                  "--subject", subject, "--body", "Hallo Ann,\nanbei die Dateien.\n.\nGruß",
-                                  "--attach", bin.string(), "--attach",
-                                  txt.string() + ":text/plain:quoted-printable", "--user", "mailer",
-                                  "--password", "pw", "--priority", "2"},
+  const auto r = RunToCompletion({QNINET_PROGRAM, "mail",
+                                  "--host",       "127.0.0.1",
+                                  "--port",       std::to_string(server.Port()),
+                                  "--from",       "Jörg <joerg@qninet.test>",
+                                  "--to",         "Ann <ann@qninet.test>",
+                                  "--bcc",        "hidden@qninet.test",
+                                  "--subject",    subject,
+                                  "--body",       "Hallo Ann,\nanbei die Dateien.\n.\nGruß",
+                                  "--attach",     bin.string(),
+                                  "--attach",     txt.string() + ":text/plain:quoted-printable",
+                                  "--user",       "mailer",
+                                  "--password",   "pw",
+                                  "--priority",   "2"},
                                  60s);
   ASSERT_EQ(r.ExitCode, 0) << r.Output << server.LogText();
   const auto messages = server.Messages(1);
@@ -75,7 +81,8 @@ TEST(MailCommand, GermanSubjectTwoAttachmentsAndBccArriveIntact) {
   const json envelope = json::parse(SmtpServer::Envelope(messages[0]));
   EXPECT_EQ(envelope["rcpt_tos"], json({"ann@qninet.test", "hidden@qninet.test"}));
   const auto script = dir.Write("read.py", kReader);
-  const json m = json::parse(qninet::harness::RunOrThrow({"/usr/bin/python3", script.string(), messages[0].string()}));
+  const json m =
+      json::parse(qninet::harness::RunOrThrow({"/usr/bin/python3", script.string(), messages[0].string()}));
   EXPECT_EQ(m["defects"], json::array());
   EXPECT_EQ(m["subject"], subject);
   EXPECT_EQ(m["from"], "Jörg <joerg@qninet.test>");
@@ -93,11 +100,10 @@ TEST(MailCommand, GermanSubjectTwoAttachmentsAndBccArriveIntact) {
 
 TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
   SmtpServer server(account());
-  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
-                                  std::to_string(server.Port()), "--from", "a@qninet.test", "--to",
-                                  "nobody@qninet.test", "--user", "mailer", "--password", "pw",
-                                  "--body", "x"},
-                                 60s);
+  const auto r = RunToCompletion(
+      {QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(server.Port()), "--from",
+       "a@qninet.test", "--to", "nobody@qninet.test", "--user", "mailer", "--password", "pw", "--body", "x"},
+      60s);
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_TRUE(r.Stdout.empty()) << r.Stdout;
   EXPECT_NE(r.Output.find("Error 250: 550 5.1.1 <nobody@qninet.test>: Recipient address rejected"),
@@ -108,11 +114,11 @@ TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
 
 TEST(MailCommand, UnreadableAttachmentSendsNothing) {
   SmtpServer server(account());
-  const auto r = RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port",
-                                  std::to_string(server.Port()), "--from", "a@qninet.test", "--to",
-                                  "b@qninet.test", "--user", "mailer", "--password", "pw", "--attach",
-                                  "/nonexistent/file.pdf"},
-                                 60s);
+  const auto r =
+      RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
+                       "--from", "a@qninet.test", "--to", "b@qninet.test", "--user", "mailer", "--password",
+                       "pw", "--attach", "/nonexistent/file.pdf"},
+                      60s);
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_NE(r.Output.find("Attachment /nonexistent/file.pdf cannot be read"), std::string::npos) << r.Output;
   EXPECT_TRUE(server.Messages(0, 300ms).empty());

@@ -64,8 +64,9 @@ TEST(ProgramDns, AnswerLinesAndJson) {
   EXPECT_EQ(r.Stdout.substr(0, 10), "www.test. ");
   r = Qninet({"dns", "--server", "127.0.0.1", "--port", port, "--type", "MX", "--json", "test"});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout, "{\"answers\":[{\"name\":\"test.\",\"type\":\"MX\",\"class\":\"IN\",\"ttl\":0,"
-                      "\"data\":\"10 mail.test.\"}],\"authority\":[],\"additional\":[]}\n");
+  EXPECT_EQ(r.Stdout,
+            "{\"answers\":[{\"name\":\"test.\",\"type\":\"MX\",\"class\":\"IN\",\"ttl\":0,"
+            "\"data\":\"10 mail.test.\"}],\"authority\":[],\"additional\":[]}\n");
   r = Qninet({"dns", "--server", "127.0.0.1", "--port", port, "--type", "BOGUS", "test"});
   EXPECT_EQ(r.ExitCode, 2);
 }
@@ -88,9 +89,10 @@ TEST(ProgramHttp, BodyHeadersAndErrors) {
 
 TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {
   Nginx web;
-  web.WriteFile("cgi-bin/tracking",
-                "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr></table>"
-                "<!-- BEGIN Scan Activity --><tr><td>Dec 4</td><td>Memphis</td></tr><!-- END Scan Activity -->");
+  web.WriteFile(
+      "cgi-bin/tracking",
+      "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr></table>"
+      "<!-- BEGIN Scan Activity --><tr><td>Dec 4</td><td>Memphis</td></tr><!-- END Scan Activity -->");
   web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
   web.Start();
   const std::string port = std::to_string(web.Port());

@@ -63,8 +63,8 @@ TEST(WhoisProgram, StatusInTheFirstChunkIsAnErrorOfTheExchange) {
 
 TEST(WhoisProgram, ServerThatNeverClosesTimesOut) {
   ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("partial").HoldOpen());
-  const auto r = whois({"--host", "127.0.0.1", "--port", std::to_string(server.Port()), "--timeout", "0.3",
-                        "example.co.uk"});
+  const auto r = whois(
+      {"--host", "127.0.0.1", "--port", std::to_string(server.Port()), "--timeout", "0.3", "example.co.uk"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Output.find("Connection timed out"), std::string::npos) << r.Output;
 }
@@ -77,7 +77,8 @@ TEST(WhoisProgram, RefusedPortReachesTheCaller) {
 
 TEST(WhoisProgram, VerboseShowsTheNotifications) {
   ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("record\n"));
-  const auto r = whois({"--verbose", "--host", "localhost", "--port", std::to_string(server.Port()), "example.de"});
+  const auto r =
+      whois({"--verbose", "--host", "localhost", "--port", std::to_string(server.Port()), "example.de"});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "record\n");
   const auto at = [&](const char* text) { return r.Output.find(text); };
@@ -92,8 +93,9 @@ TEST(WhoisProgram, VerboseShowsTheNotifications) {
 
 TEST(WhoisProgram, ProxyGetsTheQueryAndTheCredentials) {
   ScriptedServer proxy(Script().ReadUntil("\r\n\r\n").Send("via proxy\n"));
-  const auto r = whois({"--host", "whois.server.invalid", "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
-                        "--proxy-user", "joe", "--proxy-password", "pw", "example.at"});
+  const auto r =
+      whois({"--host", "whois.server.invalid", "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
+             "--proxy-user", "joe", "--proxy-password", "pw", "example.at"});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "via proxy\n");
   EXPECT_EQ(proxy.Received(0), "example.at\r\nUsername: joe\r\nPassword: pw\r\n\r\n");

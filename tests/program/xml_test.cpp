@@ -32,8 +32,9 @@ ProgramRun run_program(const std::string& args) {
 class XmlProgram : public ::testing::Test {
 protected:
   void SetUp() override {
-    Path = std::filesystem::temp_directory_path() /
-           ("qninet_xml_program_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".xml");
+    Path =
+        std::filesystem::temp_directory_path() /
+        ("qninet_xml_program_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".xml");
     std::ofstream f(Path, std::ios::binary);
     f << "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
          "<feed lang=\"fr\">\t<t>Caf\xC3\xA9 &amp; \"th\\e\"</t><!-- c --><e/></feed>";
@@ -60,15 +61,20 @@ TEST_F(XmlProgram, PlainTree) {
 TEST_F(XmlProgram, JsonTree) {
   const ProgramRun r = run_program("xml --json '" + Path.string() + "'");
   EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Output,
-            "{\"Kind\":\"ikProperty\",\"TagName\":\"?xml\",\"Value\":\"\\n\",\"Attributes\":\"\",\"Items\":["
-            "{\"Kind\":\"ikAttribute\",\"TagName\":\"version\",\"Value\":\"1.0\",\"Attributes\":\"\",\"Items\":[]},"
-            "{\"Kind\":\"ikAttribute\",\"TagName\":\"encoding\",\"Value\":\"utf-8\",\"Attributes\":\"\",\"Items\":[]},"
-            "{\"Kind\":\"ikProperty\",\"TagName\":\"feed\",\"Value\":\"\\t\",\"Attributes\":\" lang=\\\"fr\\\"\",\"Items\":["
-            "{\"Kind\":\"ikProperty\",\"TagName\":\"t\",\"Value\":\"Caf\xC3\xA9 & \\\"th\\\\e\\\"\",\"Attributes\":\"\","
-            "\"Items\":[]},"
-            "{\"Kind\":\"ikComment\",\"TagName\":\"Comment\",\"Value\":\"Comment c --\",\"Attributes\":\"\",\"Items\":[]},"
-            "{\"Kind\":\"ikProperty\",\"TagName\":\"e\",\"Value\":null,\"Attributes\":\"\",\"Items\":[]}]}]}\n");
+  EXPECT_EQ(
+      r.Output,
+      "{\"Kind\":\"ikProperty\",\"TagName\":\"?xml\",\"Value\":\"\\n\",\"Attributes\":\"\",\"Items\":["
+      "{\"Kind\":\"ikAttribute\",\"TagName\":\"version\",\"Value\":\"1.0\",\"Attributes\":\"\",\"Items\":[]},"
+      "{\"Kind\":\"ikAttribute\",\"TagName\":\"encoding\",\"Value\":\"utf-8\",\"Attributes\":\"\",\"Items\":["
+      "]},"
+      "{\"Kind\":\"ikProperty\",\"TagName\":\"feed\",\"Value\":\"\\t\",\"Attributes\":\" "
+      "lang=\\\"fr\\\"\",\"Items\":["
+      "{\"Kind\":\"ikProperty\",\"TagName\":\"t\",\"Value\":\"Caf\xC3\xA9 & "
+      "\\\"th\\\\e\\\"\",\"Attributes\":\"\","
+      "\"Items\":[]},"
+      "{\"Kind\":\"ikComment\",\"TagName\":\"Comment\",\"Value\":\"Comment c "
+      "--\",\"Attributes\":\"\",\"Items\":[]},"
+      "{\"Kind\":\"ikProperty\",\"TagName\":\"e\",\"Value\":null,\"Attributes\":\"\",\"Items\":[]}]}]}\n");
 }
 
 TEST(XmlProgramErrors, MissingFileExitsWithOne) {

@@ -72,7 +72,8 @@ public:
   static bool HeaderComplete(const std::string& r) { return r.find("\r\n\r\n") != std::string::npos; }
   /// A DNS message behind its two-byte length.
   static bool FramedComplete(const std::string& r) {
-    return r.size() >= 2 && r.size() >= 2u + ((static_cast<unsigned char>(r[0]) << 8) | static_cast<unsigned char>(r[1]));
+    return r.size() >= 2 &&
+           r.size() >= 2u + ((static_cast<unsigned char>(r[0]) << 8) | static_cast<unsigned char>(r[1]));
   }
 
 private:

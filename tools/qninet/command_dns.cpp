@@ -102,8 +102,8 @@ int run(const Options& o) {
     std::cout << raw;
   } else if (o.Json) {
     const nlohmann::ordered_json j = {{"answers", records_json(all.Answers)},
-                              {"authority", records_json(all.Authority)},
-                              {"additional", records_json(all.Additional)}};
+                                      {"authority", records_json(all.Authority)},
+                                      {"additional", records_json(all.Additional)}};
     std::cout << j.dump() << '\n';
   } else {
     for (const auto& rec : all.Answers) std::cout << ToUtf8(DNSRecordLine(rec)) << '\n';
@@ -114,10 +114,12 @@ int run(const Options& o) {
 const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   auto* cmd = app.add_subcommand("dns", "Ask a DNS server over TCP and print the answer records");
   auto o = std::make_shared<Options>();
-  cmd->add_option("--server", o->Server, "DNS server name or address (default: the first of /etc/resolv.conf)");
+  cmd->add_option("--server", o->Server,
+                  "DNS server name or address (default: the first of /etc/resolv.conf)");
   cmd->add_option("--port", o->Port, "TCP port")->check(CLI::Range(1, 65535))->capture_default_str();
-  cmd->add_option("--type", o->Types, "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
-                                      "HINFO MINFO MX TXT AXFR MAILB ANY (PTR takes an IPv4 address)")
+  cmd->add_option("--type", o->Types,
+                  "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
+                  "HINFO MINFO MX TXT AXFR MAILB ANY (PTR takes an IPv4 address)")
       ->capture_default_str();
   cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output");
   cmd->add_flag("--json", o->Json, "Print the answer, authority and additional records as JSON");
@@ -126,8 +128,9 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   cmd->add_option("--timeout", o->Timeout, "Milliseconds the connect and each read may take (default 60000)")
       ->check(CLI::NonNegativeNumber);
   cmd->add_option("NAME", o->Name, "The name to ask about")->required();
-  cmd->footer("Prints one record a line: name TTL class type data. A status other than NOERROR is\n"
-              "reported on standard error.");
+  cmd->footer(
+      "Prints one record a line: name TTL class type data. A status other than NOERROR is\n"
+      "reported on standard error.");
   cmd->callback([&state, o] { state.ExitCode = run(*o); });
 });
 
@@ -139,30 +142,33 @@ std::string demo_dns_answer(const std::string& framed) {
   while (end < q.size() && q[end] != 0) end += 1 + static_cast<unsigned char>(q[end]);
   end += 5;  // root label, type, class
   if (end > q.size()) return std::string();
-  std::string m = q.substr(0, 2) + std::string("\x85\x80\x00\x01\x00\x01\x00\x00\x00\x00", 10) + q.substr(12, end - 12);
+  std::string m =
+      q.substr(0, 2) + std::string("\x85\x80\x00\x01\x00\x01\x00\x00\x00\x00", 10) + q.substr(12, end - 12);
   m += std::string("\xC0\x0C\x00\x01\x00\x01\x00\x00\x0E\x10\x00\x04\x0A\x01\x02\x03", 16);
   return std::string{static_cast<char>(m.size() >> 8), static_cast<char>(m.size() & 0xFF)} + m;
 }
 
-const DemoRegistrar demo(DemoStep{210, "DNS resolver: a query over TCP, the reply decoded", [](std::ostream& out) {
-  loopback::TcpServer server(1, loopback::TcpServer::FramedComplete, demo_dns_answer);
-  TQNIDNSResolver r(nullptr);
-  r.SetHost(u"127.0.0.1");
-  r.SetPort(server.Port());
-  r.SetTimeout(5000);
-  r.SetRequests({irA});
-  r.SetDomain(u"www.demo.test");
-  const String reply = r.Execute();
-  TQNIDNSReply decoded;
-  String error;
-  if (!DNSDecodeReply(reply, decoded, error)) {
-    out << "reply not readable: " << ToUtf8(error.empty() ? r.LastError() : error) << '\n';
-    return false;
-  }
-  out << "asked 127.0.0.1:" << server.Port() << " for www.demo.test A; " << reply.size() << " bytes back:\n";
-  for (const auto& rec : decoded.Answers) out << "  " << ToUtf8(DNSRecordLine(rec)) << '\n';
-  return decoded.Answers.size() == 1 && decoded.Answers[0].Data == u"10.1.2.3";
-}});
+const DemoRegistrar demo(DemoStep{
+    210, "DNS resolver: a query over TCP, the reply decoded", [](std::ostream& out) {
+      loopback::TcpServer server(1, loopback::TcpServer::FramedComplete, demo_dns_answer);
+      TQNIDNSResolver r(nullptr);
+      r.SetHost(u"127.0.0.1");
+      r.SetPort(server.Port());
+      r.SetTimeout(5000);
+      r.SetRequests({irA});
+      r.SetDomain(u"www.demo.test");
+      const String reply = r.Execute();
+      TQNIDNSReply decoded;
+      String error;
+      if (!DNSDecodeReply(reply, decoded, error)) {
+        out << "reply not readable: " << ToUtf8(error.empty() ? r.LastError() : error) << '\n';
+        return false;
+      }
+      out << "asked 127.0.0.1:" << server.Port() << " for www.demo.test A; " << reply.size()
+          << " bytes back:\n";
+      for (const auto& rec : decoded.Answers) out << "  " << ToUtf8(DNSRecordLine(rec)) << '\n';
+      return decoded.Answers.size() == 1 && decoded.Answers[0].Data == u"10.1.2.3";
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

@@ -39,7 +39,8 @@ int run(const Options& o) {
   if (!o.Proxy.empty()) {
     const auto colon = o.Proxy.rfind(':');
     c.Proxy()->SetServer(FromUtf8(o.Proxy.substr(0, colon)));
-    c.Proxy()->SetPort(colon == std::string::npos ? 8080 : StrToIntDef(FromUtf8(o.Proxy.substr(colon + 1)), 8080));
+    c.Proxy()->SetPort(colon == std::string::npos ? 8080
+                                                  : StrToIntDef(FromUtf8(o.Proxy.substr(colon + 1)), 8080));
     c.Proxy()->SetUseProxy(true);
     if (!o.ProxyUser.empty()) {
       const auto sep = o.ProxyUser.find(':');
@@ -81,29 +82,32 @@ const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
   cmd->callback([&state, o] { state.ExitCode = run(*o); });
 });
 
-const DemoRegistrar demo(DemoStep{220, "HTTP client: a redirect followed to its page", [](std::ostream& out) {
-  std::uint16_t port = 0;
-  loopback::TcpServer server(2, loopback::TcpServer::HeaderComplete, [&port](const std::string& request) {
-    if (request.rfind("GET /old ", 0) == 0)
-      return "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:" + std::to_string(port) + "/new\r\n\r\n";
-    return std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nYou have arrived.\n");
-  });
-  port = server.Port();
-  TQNIHTTPClient c(nullptr);
-  c.SetAction(haGet);
-  c.SetAddress(u"127.0.0.1");
-  c.SetPort(port);
-  c.SetRequest(u"/old");
-  c.SetTimeout(5000);
-  c.SetOnRedirect([&out](TObject*, String& url, bool& abort) {
-    out << "redirect offered: " << ToUtf8(url) << " -> followed\n";
-    abort = false;
-  });
-  const String body = c.Execute();
-  out << "GET http://127.0.0.1:" << port << "/old -> " << ToUtf8(c.ResponseHeaders()->Count() ? c.ResponseHeaders()->Strings(0) : String())
-      << ", body: " << ToUtf8(body);
-  return body == u"You have arrived.\r\n";
-}});
+const DemoRegistrar demo(DemoStep{
+    220, "HTTP client: a redirect followed to its page", [](std::ostream& out) {
+      std::uint16_t port = 0;
+      loopback::TcpServer server(2, loopback::TcpServer::HeaderComplete, [&port](const std::string& request) {
+        if (request.rfind("GET /old ", 0) == 0)
+          return "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:" + std::to_string(port) +
+                 "/new\r\n\r\n";
+        return std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nYou have arrived.\n");
+      });
+      port = server.Port();
+      TQNIHTTPClient c(nullptr);
+      c.SetAction(haGet);
+      c.SetAddress(u"127.0.0.1");
+      c.SetPort(port);
+      c.SetRequest(u"/old");
+      c.SetTimeout(5000);
+      c.SetOnRedirect([&out](TObject*, String& url, bool& abort) {
+        out << "redirect offered: " << ToUtf8(url) << " -> followed\n";
+        abort = false;
+      });
+      const String body = c.Execute();
+      out << "GET http://127.0.0.1:" << port << "/old -> "
+          << ToUtf8(c.ResponseHeaders()->Count() ? c.ResponseHeaders()->Strings(0) : String())
+          << ", body: " << ToUtf8(body);
+      return body == u"You have arrived.\r\n";
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

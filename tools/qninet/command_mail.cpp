@@ -104,8 +104,10 @@ int run(const Options& o) {
     const Attachment a = parse_attach(spec);
     auto* item = smtp.Attachments()->Add();
     item->SetFileName(FromUtf8(a.File));
-    if (a.Type.empty()) item->DetectContentType();
-    else item->SetContentType(FromUtf8(a.Type));
+    if (a.Type.empty())
+      item->DetectContentType();
+    else
+      item->SetContentType(FromUtf8(a.Type));
     item->SetEncoding(FromUtf8(a.Encoding.empty() ? "base64" : a.Encoding));
   }
   if (!o.User.empty()) {
@@ -238,7 +240,8 @@ private:
     while (read_until(fd, pending, "\r\n", line)) {
       FCommands.push_back(line);
       const std::string verb = line.substr(0, 4);
-      if (verb == "EHLO" || verb == "HELO") say(fd, "250 demo.loopback");
+      if (verb == "EHLO" || verb == "HELO")
+        say(fd, "250 demo.loopback");
       else if (verb == "QUIT") {
         say(fd, "221 Bye");
         break;
@@ -261,37 +264,38 @@ private:
   std::string FData;
 };
 
-const DemoRegistrar demo(DemoStep{300, "Mail: a message to a loopback SMTP server", [](std::ostream& out) {
-  LoopbackSmtpServer server;
-  TQNISMTP smtp(nullptr);
-  smtp.SetHost(u"127.0.0.1");
-  smtp.SetPort(server.Port());
-  smtp.SetTimeout(5000);
-  smtp.From()->SetText(u"Demo Sender <demo@qninet.test>");
-  smtp.Recipients()->SetEMailAddresses(u"Ann <ann@qninet.test>");
-  smtp.BCC()->SetEMailAddresses(u"archive@qninet.test");
-  smtp.SetCharSet(u"utf-8");
-  smtp.SetSubject(S("Grüße aus der Demo"));
-  smtp.Body()->SetText(u"Hello Ann,\r\n.\r\nthe line above is a single period.");
-  out << "sending to the loopback server on port " << server.Port() << "\n";
-  const String result = smtp.Execute();
-  if (!result.empty()) {
-    out << "refused: " << ToUtf8(result) << "\n";
-    return false;
-  }
-  out << "the server received these commands:\n";
-  for (const std::string& c : server.Commands()) out << "  " << c << "\n";
-  out << "and this message:\n";
-  std::istringstream data(server.Data());
-  std::string line;
-  bool sawStuffed = false;
-  while (std::getline(data, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line == "..") sawStuffed = true;
-    out << "  | " << line << "\n";
-  }
-  return sawStuffed && server.Data().find("Subject: =?utf-8?B?") != std::string::npos;
-}});
+const DemoRegistrar demo(DemoStep{
+    300, "Mail: a message to a loopback SMTP server", [](std::ostream& out) {
+      LoopbackSmtpServer server;
+      TQNISMTP smtp(nullptr);
+      smtp.SetHost(u"127.0.0.1");
+      smtp.SetPort(server.Port());
+      smtp.SetTimeout(5000);
+      smtp.From()->SetText(u"Demo Sender <demo@qninet.test>");
+      smtp.Recipients()->SetEMailAddresses(u"Ann <ann@qninet.test>");
+      smtp.BCC()->SetEMailAddresses(u"archive@qninet.test");
+      smtp.SetCharSet(u"utf-8");
+      smtp.SetSubject(S("Grüße aus der Demo"));
+      smtp.Body()->SetText(u"Hello Ann,\r\n.\r\nthe line above is a single period.");
+      out << "sending to the loopback server on port " << server.Port() << "\n";
+      const String result = smtp.Execute();
+      if (!result.empty()) {
+        out << "refused: " << ToUtf8(result) << "\n";
+        return false;
+      }
+      out << "the server received these commands:\n";
+      for (const std::string& c : server.Commands()) out << "  " << c << "\n";
+      out << "and this message:\n";
+      std::istringstream data(server.Data());
+      std::string line;
+      bool sawStuffed = false;
+      while (std::getline(data, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "..") sawStuffed = true;
+        out << "  | " << line << "\n";
+      }
+      return sawStuffed && server.Data().find("Subject: =?utf-8?B?") != std::string::npos;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

@@ -17,13 +17,15 @@ struct Options {
   std::string Value;
 };
 
-template <class C> void point(C& c, const Options& o) {
+template <class C>
+void point(C& c, const Options& o) {
   if (!o.Host.empty()) c.SetHost(FromUtf8(o.Host));
   if (o.Port > 0) c.SetPort(o.Port);
   if (o.Timeout > 0) c.SetTimeout(o.Timeout);
 }
 
-template <class C> bool fetch(C& c, const char* name) {
+template <class C>
+bool fetch(C& c, const char* name) {
   try {
     c.Execute();
   } catch (const Exception& e) {
@@ -42,7 +44,8 @@ int run_fedex(const Options& o) {
   point(t, o);
   t.SetTrackingNumber(FromUtf8(o.Value));
   if (!fetch(t, "fedex")) return 1;
-  for (int i = 0; i < t.ShipmentInfo()->Count(); ++i) std::cout << ToUtf8(t.ShipmentInfo()->Strings(i)) << '\n';
+  for (int i = 0; i < t.ShipmentInfo()->Count(); ++i)
+    std::cout << ToUtf8(t.ShipmentInfo()->Strings(i)) << '\n';
   for (int i = 0; i < t.Activity()->Count(); ++i) std::cout << ToUtf8(t.Activity()->Strings(i)) << '\n';
   return 0;
 }
@@ -86,28 +89,31 @@ const char* kDemoTracking =
     "</table><!-- END Scan Activity --></html>\n";
 const char* kDemoWeather = "HTTP/1.0 200 OK\r\n\r\n<td CLASS=obsTempTextA>72&deg;F</td>\n";
 
-const DemoRegistrar demo(DemoStep{230, "Page scrapers: FedEx tracking and weather", [](std::ostream& out) {
-  loopback::TcpServer server(2, loopback::TcpServer::HeaderComplete, [](const std::string& request) {
-    return std::string(request.rfind("GET /cgi-bin/tracking?", 0) == 0 ? kDemoTracking : kDemoWeather);
-  });
-  TQNFedExTracker t(nullptr);
-  t.SetHost(u"127.0.0.1");
-  t.SetPort(server.Port());
-  t.SetTimeout(5000);
-  t.SetTrackingNumber(u"1234 5678 9012");
-  t.Execute();
-  out << "tracking page from 127.0.0.1:" << server.Port() << ":\n";
-  for (int i = 0; i < t.ShipmentInfo()->Count(); ++i) out << "  " << ToUtf8(t.ShipmentInfo()->Strings(i)) << '\n';
-  for (int i = 0; i < t.Activity()->Count(); ++i) out << "  " << ToUtf8(t.Activity()->Strings(i)) << '\n';
-  TQNWeatherInfo w(nullptr);
-  w.SetHost(u"127.0.0.1");
-  w.SetPort(server.Port());
-  w.SetTimeout(5000);
-  w.SetZip(u"10001");
-  w.Execute();
-  out << "weather page: temperature " << w.Temperature() << '\n';
-  return t.ShipmentInfo()->Values(u"Status") == u"Delivered" && t.Activity()->Count() == 1 && w.Temperature() == 72;
-}});
+const DemoRegistrar demo(DemoStep{
+    230, "Page scrapers: FedEx tracking and weather", [](std::ostream& out) {
+      loopback::TcpServer server(2, loopback::TcpServer::HeaderComplete, [](const std::string& request) {
+        return std::string(request.rfind("GET /cgi-bin/tracking?", 0) == 0 ? kDemoTracking : kDemoWeather);
+      });
+      TQNFedExTracker t(nullptr);
+      t.SetHost(u"127.0.0.1");
+      t.SetPort(server.Port());
+      t.SetTimeout(5000);
+      t.SetTrackingNumber(u"1234 5678 9012");
+      t.Execute();
+      out << "tracking page from 127.0.0.1:" << server.Port() << ":\n";
+      for (int i = 0; i < t.ShipmentInfo()->Count(); ++i)
+        out << "  " << ToUtf8(t.ShipmentInfo()->Strings(i)) << '\n';
+      for (int i = 0; i < t.Activity()->Count(); ++i) out << "  " << ToUtf8(t.Activity()->Strings(i)) << '\n';
+      TQNWeatherInfo w(nullptr);
+      w.SetHost(u"127.0.0.1");
+      w.SetPort(server.Port());
+      w.SetTimeout(5000);
+      w.SetZip(u"10001");
+      w.Execute();
+      out << "weather page: temperature " << w.Temperature() << '\n';
+      return t.ShipmentInfo()->Values(u"Status") == u"Delivered" && t.Activity()->Count() == 1 &&
+             w.Temperature() == 72;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

@@ -79,8 +79,9 @@ const CommandRegistrar registrar(200, [](CLI::App& app, RunState& state) {
   sntp->add_flag("--tcp", s->Tcp, "Send the request over TCP instead of UDP (few servers answer there)");
   sntp->add_option("--timeout", s->Timeout, "Milliseconds to wait for the reply (default 5000)")
       ->check(CLI::NonNegativeNumber);
-  sntp->footer("Prints YYYY-MM-DD HH:MM:SS in local time; exit 1 with \"no valid answer\" when the\n"
-               "reply is missing, short, or from an unsynchronised server.");
+  sntp->footer(
+      "Prints YYYY-MM-DD HH:MM:SS in local time; exit 1 with \"no valid answer\" when the\n"
+      "reply is missing, short, or from an unsynchronised server.");
   sntp->callback([&state, s] { state.ExitCode = run_sntp(*s); });
 });
 
@@ -99,25 +100,29 @@ std::string sntp_reply_now() {
   return p;
 }
 
-const DemoRegistrar demo(DemoStep{200, "Time clients: daytime and SNTP", [](std::ostream& out) {
-  loopback::TcpServer daytime(1, nullptr, [](const std::string&) { return std::string("06 DEC 2026 20:51:52 UTC\r\n"); });
-  TQNInetDateTime d(nullptr);
-  d.SetHost(u"127.0.0.1");
-  d.SetPort(daytime.Port());
-  d.SetTimeout(5000);
-  const TDateTime day = d.GetDateTime();
-  out << "daytime server on 127.0.0.1:" << daytime.Port() << " said 06 DEC 2026 20:51:52 UTC -> " << stamp(day) << '\n';
+const DemoRegistrar demo(DemoStep{
+    200, "Time clients: daytime and SNTP", [](std::ostream& out) {
+      loopback::TcpServer daytime(
+          1, nullptr, [](const std::string&) { return std::string("06 DEC 2026 20:51:52 UTC\r\n"); });
+      TQNInetDateTime d(nullptr);
+      d.SetHost(u"127.0.0.1");
+      d.SetPort(daytime.Port());
+      d.SetTimeout(5000);
+      const TDateTime day = d.GetDateTime();
+      out << "daytime server on 127.0.0.1:" << daytime.Port() << " said 06 DEC 2026 20:51:52 UTC -> "
+          << stamp(day) << '\n';
 
-  loopback::UdpServer ntp(1, [](const std::string&) { return sntp_reply_now(); });
-  TQNInetSNTP s(nullptr);
-  s.SetHost(u"127.0.0.1");
-  s.SetPort(ntp.Port());
-  const TDateTime t = s.GetDateTime();
-  const double off = std::fabs(t - Now()) * 86400.0;
-  out << "SNTP server on udp 127.0.0.1:" << ntp.Port() << " -> " << (t == 0 ? std::string("no valid answer") : stamp(t))
-      << " local time (" << (off < 2 ? "matches" : "differs from") << " this clock)\n";
-  return day == EncodeDate(2026, 12, 6) + EncodeTime(20, 51, 52, 0) && t != 0 && off < 2;
-}});
+      loopback::UdpServer ntp(1, [](const std::string&) { return sntp_reply_now(); });
+      TQNInetSNTP s(nullptr);
+      s.SetHost(u"127.0.0.1");
+      s.SetPort(ntp.Port());
+      const TDateTime t = s.GetDateTime();
+      const double off = std::fabs(t - Now()) * 86400.0;
+      out << "SNTP server on udp 127.0.0.1:" << ntp.Port() << " -> "
+          << (t == 0 ? std::string("no valid answer") : stamp(t)) << " local time ("
+          << (off < 2 ? "matches" : "differs from") << " this clock)\n";
+      return day == EncodeDate(2026, 12, 6) + EncodeTime(20, 51, 52, 0) && t != 0 && off < 2;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

@@ -152,15 +152,17 @@ public:
     if (!force && now - FLast < std::chrono::milliseconds(100)) return;
     FLast = now;
     const double secs = std::chrono::duration<double>(now - FStart).count();
-    const std::string rate = secs > 0 ? human_bytes(static_cast<double>(cur) / secs) + "/s" : std::string("-");
+    const std::string rate =
+        secs > 0 ? human_bytes(static_cast<double>(cur) / secs) + "/s" : std::string("-");
     std::string line;
     if (progress_total_known(max)) {
       const std::uint64_t pct = progress_percent(cur, max);
       constexpr int kWidth = 30;
       const int filled = static_cast<int>(pct >= 100 ? kWidth : pct * kWidth / 100);
       line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-             std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " + human_bytes(static_cast<double>(cur)) +
-             " / " + human_bytes(static_cast<double>(max)) + "  " + std::to_string(pct) + "%  " + rate;
+             std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " +
+             human_bytes(static_cast<double>(cur)) + " / " + human_bytes(static_cast<double>(max)) + "  " +
+             std::to_string(pct) + "%  " + rate;
     } else {
       line = human_bytes(static_cast<double>(cur)) + "  " + rate;
     }
@@ -212,7 +214,8 @@ int run_update(const Options& o) {
   ProgressBar bar;
   const bool drawBar = !o.Quiet && !o.Status && platform::stderr_is_terminal();
   if (drawBar)
-    updater.SetOnProgress([&bar](TObject*, std::uint64_t cur, std::uint64_t max, bool&) { bar.Update(cur, max); });
+    updater.SetOnProgress(
+        [&bar](TObject*, std::uint64_t cur, std::uint64_t max, bool&) { bar.Update(cur, max); });
   try {
     updater.Execute();
   } catch (const std::exception& e) {
@@ -244,12 +247,14 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
       "The last line of output is the outcome: isFinished, isSkipped, isNotFound or isFailed\n"
       "(exit code 1 only for isFailed). The local file is replaced in one step, never lost.");
   auto o = std::make_shared<Options>();
-  cmd->add_flag("--resume", o->Resume, "Keep a partial download (LOCAL.part) and continue it on the next run");
+  cmd->add_flag("--resume", o->Resume,
+                "Keep a partial download (LOCAL.part) and continue it on the next run");
   cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
   cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
   cmd->add_option("--proxy", o->Proxy, "HTTP proxy as HOST:PORT (instead of http_proxy)");
   cmd->add_option("--proxy-user", o->ProxyUser, "Proxy credentials as USER:PASSWORD");
-  cmd->add_option("--timeout", o->Timeout, "Milliseconds a connect or a stalled transfer may last (0: no limit)")
+  cmd->add_option("--timeout", o->Timeout,
+                  "Milliseconds a connect or a stalled transfer may last (0: no limit)")
       ->capture_default_str();
   cmd->add_flag("--status", o->Status, "Show the status window (steps and progress on standard error)");
   cmd->add_flag("--quiet", o->Quiet, "No progress bar and no summary on standard error");
@@ -307,7 +312,8 @@ private:
       std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
       const bool found = head.rfind("GET /release.txt ", 0) == 0;
       std::string reply = found ? "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(FBody.size()) +
-                                      "\r\nLast-Modified: " + date + "\r\nContent-Type: text/plain\r\n\r\n" + FBody
+                                      "\r\nLast-Modified: " + date + "\r\nContent-Type: text/plain\r\n\r\n" +
+                                      FBody
                                 : std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
       std::size_t done = 0;
       while (done < reply.size()) {
@@ -327,39 +333,41 @@ private:
   std::thread FThread;
 };
 
-const DemoRegistrar demo(DemoStep{400, "Web updater: download once, then skip", [](std::ostream& out) {
-  std::string body;
-  for (int i = 0; i < 400; ++i) body += "release notes line " + std::to_string(i) + "\n";
-  DemoWebServer server(body, std::time(nullptr) - 3600);
-  const std::string dir = platform::temp_directory() + "qninet-demo-update-" + std::to_string(::getpid());
-  std::filesystem::create_directories(dir);
-  const std::string local = dir + "/release.txt";
-  bool ok = true;
-  for (int run = 1; run <= 2; ++run) {
-    TQNWebUpdater updater(nullptr);
-    updater.SetHost(u"127.0.0.1");
-    updater.SetPort(server.Port());
-    updater.SetRemoteFileName(u"/release.txt");
-    updater.SetLocalFileName(FromUtf8(local));
-    updater.SetTimeout(5000);
-    platform::set_proxy_setting_override(platform::ProxySetting{});
-    int blocks = 0;
-    updater.SetOnProgress([&blocks](TObject*, std::uint64_t, std::uint64_t, bool&) { ++blocks; });
-    const bool result = updater.Execute();
-    const String status = EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(updater.Status());
-    out << "run " << run << ": http://127.0.0.1:" << server.Port() << "/release.txt -> " << ToUtf8(status)
-        << " (" << updater.RemoteFileSize() << " bytes, " << blocks << " progress reports)\n";
-    const TQNIStatus expected = run == 1 ? isFinished : isSkipped;
-    ok = ok && result && updater.Status() == expected;
-  }
-  platform::set_proxy_setting_override(std::nullopt);
-  std::ifstream in(local, std::ios::binary);
-  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  out << "local copy " << (got == body ? "matches" : "DIFFERS from") << " the served file; the second run only"
-      << " compared size and time\n";
-  std::filesystem::remove_all(dir);
-  return ok && got == body;
-}});
+const DemoRegistrar demo(DemoStep{
+    400, "Web updater: download once, then skip", [](std::ostream& out) {
+      std::string body;
+      for (int i = 0; i < 400; ++i) body += "release notes line " + std::to_string(i) + "\n";
+      DemoWebServer server(body, std::time(nullptr) - 3600);
+      const std::string dir = platform::temp_directory() + "qninet-demo-update-" + std::to_string(::getpid());
+      std::filesystem::create_directories(dir);
+      const std::string local = dir + "/release.txt";
+      bool ok = true;
+      for (int run = 1; run <= 2; ++run) {
+        TQNWebUpdater updater(nullptr);
+        updater.SetHost(u"127.0.0.1");
+        updater.SetPort(server.Port());
+        updater.SetRemoteFileName(u"/release.txt");
+        updater.SetLocalFileName(FromUtf8(local));
+        updater.SetTimeout(5000);
+        platform::set_proxy_setting_override(platform::ProxySetting{});
+        int blocks = 0;
+        updater.SetOnProgress([&blocks](TObject*, std::uint64_t, std::uint64_t, bool&) { ++blocks; });
+        const bool result = updater.Execute();
+        const String status = EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(updater.Status());
+        out << "run " << run << ": http://127.0.0.1:" << server.Port() << "/release.txt -> " << ToUtf8(status)
+            << " (" << updater.RemoteFileSize() << " bytes, " << blocks << " progress reports)\n";
+        const TQNIStatus expected = run == 1 ? isFinished : isSkipped;
+        ok = ok && result && updater.Status() == expected;
+      }
+      platform::set_proxy_setting_override(std::nullopt);
+      std::ifstream in(local, std::ios::binary);
+      const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      out << "local copy " << (got == body ? "matches" : "DIFFERS from")
+          << " the served file; the second run only"
+          << " compared size and time\n";
+      std::filesystem::remove_all(dir);
+      return ok && got == body;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

@@ -37,13 +37,20 @@ struct Options {
 
 const char* error_event_name(TErrorEvent e) {
   switch (e) {
-    case eeSend: return "send";
-    case eeReceive: return "receive";
-    case eeConnect: return "connect";
-    case eeDisconnect: return "disconnect";
-    case eeAccept: return "accept";
-    case eeLookup: return "lookup";
-    default: return "general";
+    case eeSend:
+      return "send";
+    case eeReceive:
+      return "receive";
+    case eeConnect:
+      return "connect";
+    case eeDisconnect:
+      return "disconnect";
+    case eeAccept:
+      return "accept";
+    case eeLookup:
+      return "lookup";
+    default:
+      return "general";
   }
 }
 
@@ -136,8 +143,8 @@ int run(const Options& o) {
 }
 
 const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand(
-      "whois", "Ask a WHOIS server (TCP 43) for the record of a domain or an IPv4 address");
+  auto* cmd = app.add_subcommand("whois",
+                                 "Ask a WHOIS server (TCP 43) for the record of a domain or an IPv4 address");
   cmd->footer(
       "The server is chosen from the domain's last label (RIPE's server for an IPv4 address);\n"
       "--host overrides it. The answer goes to standard output byte for byte.\n"
@@ -224,26 +231,32 @@ private:
   std::string FReceived;
 };
 
-const DemoRegistrar demo(DemoStep{100, "WHOIS query", [](std::ostream& out) {
-  const std::string record =
-      "\r\n    Domain name:\r\n        example.co.uk\r\n\r\n    Registrar:\r\n        Demo Registrar Ltd\r\n"
-      "\r\n    Registration status:\r\n        Registered until expiry date.\r\n";
-  LoopbackWhoisServer server(record);
-  TQNWhoIs w(nullptr);
-  w.SetDomain(u"example.co.uk");
-  out << "Domain example.co.uk selects " << ToUtf8(w.Host()) << " (port " << w.Port() << ")\n";
-  const bool chose = w.Host() == WhoIsServerOf(*w.ServerList(), u"uk");
-  w.SetAddress(u"127.0.0.1");
-  w.SetPort(server.Port());
-  w.SetTimeout(5000);
-  out << "Asking the loopback WHOIS server on port " << server.Port() << " instead...\n";
-  const String answer = w.Execute();
-  const std::string sent = server.Received();
-  out << "Sent: " << (sent == "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n" ? "the domain, CRLF and the header block" : "unexpected bytes") << '\n';
-  out << "Answer (" << answer.size() << " bytes):" << ToBytes(answer);
-  return chose && w.LastError().empty() && ToBytes(answer) == record &&
-         sent == "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n";
-}});
+const DemoRegistrar demo(DemoStep{
+    100, "WHOIS query", [](std::ostream& out) {
+      const std::string record =
+          "\r\n    Domain name:\r\n        example.co.uk\r\n\r\n    Registrar:\r\n        Demo Registrar "
+          "Ltd\r\n"
+          "\r\n    Registration status:\r\n        Registered until expiry date.\r\n";
+      LoopbackWhoisServer server(record);
+      TQNWhoIs w(nullptr);
+      w.SetDomain(u"example.co.uk");
+      out << "Domain example.co.uk selects " << ToUtf8(w.Host()) << " (port " << w.Port() << ")\n";
+      const bool chose = w.Host() == WhoIsServerOf(*w.ServerList(), u"uk");
+      w.SetAddress(u"127.0.0.1");
+      w.SetPort(server.Port());
+      w.SetTimeout(5000);
+      out << "Asking the loopback WHOIS server on port " << server.Port() << " instead...\n";
+      const String answer = w.Execute();
+      const std::string sent = server.Received();
+      out << "Sent: "
+          << (sent == "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n"
+                  ? "the domain, CRLF and the header block"
+                  : "unexpected bytes")
+          << '\n';
+      out << "Answer (" << answer.size() << " bytes):" << ToBytes(answer);
+      return chose && w.LastError().empty() && ToBytes(answer) == record &&
+             sent == "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n";
+    }});
 
 }  // namespace
 }  // namespace qninet::tool

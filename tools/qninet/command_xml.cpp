@@ -24,12 +24,23 @@ std::string escaped(const String& text) {
   std::string out;
   for (char c : ToUtf8(text)) {
     switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -54,7 +65,9 @@ void print_plain(const TQNXMLItem& root, std::ostream& out) {
   }
 }
 
-std::string json_text(const String& s) { return nlohmann::json(ToUtf8(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+std::string json_text(const String& s) {
+  return nlohmann::json(ToUtf8(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 void print_json(const TQNXMLItem& root, std::ostream& out) {
   // An entry is an item to open, or (item == nullptr) the closing of an Items array.
@@ -72,7 +85,8 @@ void print_json(const TQNXMLItem& root, std::ostream& out) {
     }
     if (!step.First) out << ',';
     const TQNXMLItem& item = *step.Item;
-    out << "{\"Kind\":" << json_text(FromUtf8(kind_name(item.Kind()))) << ",\"TagName\":" << json_text(item.TagName())
+    out << "{\"Kind\":" << json_text(FromUtf8(kind_name(item.Kind())))
+        << ",\"TagName\":" << json_text(item.TagName())
         << ",\"Value\":" << (item.ValueAssigned() ? json_text(item.GetTagValue()) : std::string("null"))
         << ",\"Attributes\":" << json_text(item.Attributes()) << ",\"Items\":[";
     work.push_back({nullptr, false});
@@ -120,22 +134,23 @@ constexpr const char* kDemoFeed =
     "</channel>\n</rss>\n";
 
 const DemoRegistrar demo(DemoStep{600, "XML engine", [](std::ostream& out) {
-  const std::string path = platform::make_temp_file(platform::temp_directory(), "qninet-xml-");
-  if (path.empty()) return false;
-  {
-    std::ofstream file(path, std::ios::binary);
-    file << kDemoFeed;
-  }
-  out << "Loading a small feed from " << path << ":\n";
-  TQNXMLEngine engine(nullptr);
-  engine.LoadFromFile(FromUtf8(path));
-  platform::remove_file(path);
-  print_plain(*engine.RootItem(), out);
-  const TQNXMLItem* title = engine.GetItemByTag(nullptr, u"title");
-  const TQNXMLItem* second = engine.GetItemByTag(nullptr, u"item");
-  return title && title->GetTagValue() == u"QNInet news" && second &&
-         engine.GetItemByTag(nullptr, u"Comment") != nullptr;
-}});
+                                    const std::string path =
+                                        platform::make_temp_file(platform::temp_directory(), "qninet-xml-");
+                                    if (path.empty()) return false;
+                                    {
+                                      std::ofstream file(path, std::ios::binary);
+                                      file << kDemoFeed;
+                                    }
+                                    out << "Loading a small feed from " << path << ":\n";
+                                    TQNXMLEngine engine(nullptr);
+                                    engine.LoadFromFile(FromUtf8(path));
+                                    platform::remove_file(path);
+                                    print_plain(*engine.RootItem(), out);
+                                    const TQNXMLItem* title = engine.GetItemByTag(nullptr, u"title");
+                                    const TQNXMLItem* second = engine.GetItemByTag(nullptr, u"item");
+                                    return title && title->GetTagValue() == u"QNInet news" && second &&
+                                           engine.GetItemByTag(nullptr, u"Comment") != nullptr;
+                                  }});
 
 }  // namespace
 }  // namespace qninet::tool

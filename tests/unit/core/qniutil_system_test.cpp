@@ -69,13 +69,17 @@ TEST(DeleteExeScriptText, PathsAreQuotedForTheShell) {
   EXPECT_EQ(script,
             u"#!/bin/sh\n"
             u"tries=0\n"
-            u"while [ -e " + exe + u" ] || [ -L " + exe + u" ]; do\n"
-            u"  rm -f -- " + exe + u" && continue\n"
-            u"  tries=$((tries + 1))\n"
-            u"  [ \"$tries\" -ge 60 ] && break\n"
-            u"  sleep 1\n"
-            u"done\n"
-            u"rm -f -- '/opt/My Apps/it'\\''s/tool.sh'\n");
+            u"while [ -e " +
+                exe + u" ] || [ -L " + exe +
+                u" ]; do\n"
+                u"  rm -f -- " +
+                exe +
+                u" && continue\n"
+                u"  tries=$((tries + 1))\n"
+                u"  [ \"$tries\" -ge 60 ] && break\n"
+                u"  sleep 1\n"
+                u"done\n"
+                u"rm -f -- '/opt/My Apps/it'\\''s/tool.sh'\n");
   EXPECT_EQ(ShellQuote(u"a b"), u"'a b'");
   EXPECT_EQ(ShellQuote(u""), u"''");
 }

@@ -97,9 +97,11 @@ TEST(InetRequests, PostTranscriptAndSmallBlockReads) {
   NoSystemProxy noProxy;
   const std::string body = body_of(100000);
   Script s;
-  s.ReadUntil("\r\n\r\n").ExpectBytes(9).SendChunks(
-      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
-      7000, std::chrono::milliseconds(1));
+  s.ReadUntil("\r\n\r\n")
+      .ExpectBytes(9)
+      .SendChunks("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body,
+                  7000, std::chrono::milliseconds(1));
   ScriptedServer server(std::move(s));
   Handles h;
   h.root = inet_open(u"Probe/1", u"", 5000);
@@ -158,7 +160,8 @@ TEST(InetRequests, OpenUrlReadsTheBodyOfAnErrorAnswerToo) {
   ScriptedServer server(std::move(s));
   Handles h;
   h.root = inet_open(u"A", u"", 5000);
-  InetHandle u = inet_open_url(h.root, FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), u"", 0);
+  InetHandle u =
+      inet_open_url(h.root, FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), u"", 0);
   ASSERT_NE(u, nullptr);
   char buf[64];
   std::size_t n = 0;

@@ -24,7 +24,9 @@ std::string Name(std::initializer_list<std::string> labels) {
 std::string U16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 std::string U32(unsigned v) { return U16(v >> 16) + U16(v & 0xFFFF); }
 
-std::string Header(unsigned questions) { return std::string("\x12\x5E\x01\x00", 4) + U16(questions) + std::string(6, '\0'); }
+std::string Header(unsigned questions) {
+  return std::string("\x12\x5E\x01\x00", 4) + U16(questions) + std::string(6, '\0');
+}
 
 // A reply header: identifier, flags, the four counts.
 std::string ReplyHeader(unsigned flags, unsigned qd, unsigned an, unsigned ns, unsigned ar) {
@@ -38,8 +40,8 @@ std::string Record(const std::string& name, unsigned type, unsigned ttl, const s
 }  // namespace
 
 TEST(DnsQuery, TwoQuestionsAboutOneName) {
-  const std::string expected = Header(2) + Name({"example", "com"}) + U16(1) + U16(1) +
-                               Name({"example", "com"}) + U16(15) + U16(1);
+  const std::string expected =
+      Header(2) + Name({"example", "com"}) + U16(1) + U16(1) + Name({"example", "com"}) + U16(15) + U16(1);
   EXPECT_EQ(Bytes(DNSBuildQuery({irA, irMX}, u"example.com")), expected);
 }
 
@@ -129,7 +131,8 @@ TEST(DnsResolver, ReplyCutShortIsAnError) {
 TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
   const std::string query = Bytes(DNSBuildQuery({irMX}, u"test"));
   const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
-  ScriptedServer server(Script().ExpectBytes(query.size() + block.size()).Send(std::string("\x12\x5E\x81\x80", 4)).Close());
+  ScriptedServer server(
+      Script().ExpectBytes(query.size() + block.size()).Send(std::string("\x12\x5E\x81\x80", 4)).Close());
   TQNIDNSResolver r(nullptr);
   r.SetLengthPrefix(false);
   r.SetHost(u"127.0.0.1");
@@ -160,11 +163,15 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
   m += Record("\xC0\x10", 16, 0, std::string("\x0Bv=spf1 -all\x06say \"\x01", 19));
   m += Record("\xC0\x0C", 5, 10, Name({"alias", "test"}));
   m += Record(Name({"3", "2", "1", "10", "in-addr", "arpa"}), 12, 10, "\xC0\x0C");
-  m += Record("\xC0\x10", 13, 10, std::string("\x03" "cpu\x02os", 7));
+  m += Record("\xC0\x10", 13, 10,
+              std::string("\x03"
+                          "cpu\x02os",
+                          7));
   m += Record("\xC0\x10", 2, 10, Name({"ns", "test"}));
   m += Record("\xC0\x0C", 65280, 10, "\xAB\xCD\xEF");
-  m += Record("\xC0\x10", 6, 100, std::string("\x02ns\xC0\x10\x0Ahostmaster\xC0\x10", 18) + U32(2026) + U32(7200) +
-                                       U32(900) + U32(604800) + U32(300));
+  m += Record("\xC0\x10", 6, 100,
+              std::string("\x02ns\xC0\x10\x0Ahostmaster\xC0\x10", 18) + U32(2026) + U32(7200) + U32(900) +
+                  U32(604800) + U32(300));
   m += Record(std::string(1, '\0'), 41, 0, "");
   TQNIDNSReply reply;
   String error;
@@ -210,7 +217,13 @@ TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
 }
 
 TEST(DnsDecode, SpecialCharactersInNamesAreEscaped) {
-  const std::string m = ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\x03" "a.b\x02" "c\x01\x00", 8) + U16(1) + U16(1);
+  const std::string m = ReplyHeader(0x8180, 1, 0, 0, 0) +
+                        std::string(
+                            "\x03"
+                            "a.b\x02"
+                            "c\x01\x00",
+                            8) +
+                        U16(1) + U16(1);
   TQNIDNSReply reply;
   String error;
   ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
@@ -223,20 +236,23 @@ TEST(DnsDecode, MalformedRepliesAreRefused) {
   EXPECT_FALSE(DNSDecodeReply(FromBytes("\x12\x5E\x81"), reply, error));
   EXPECT_FALSE(error.empty());
   // A question whose name points at itself.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\x0C" + U16(1) + U16(1)), reply, error));
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\x0C" + U16(1) + U16(1)),
+                              reply, error));
   // A pointer past the end.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\xFF" + U16(1) + U16(1)), reply, error));
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\xFF" + U16(1) + U16(1)),
+                              reply, error));
   // A record whose data runs past the end.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) + U16(1) +
-                                        U32(1) + U16(4) + "\x01\x02"),
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) +
+                                        U16(1) + U32(1) + U16(4) + "\x01\x02"),
                               reply, error));
   // More records announced than present.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")),
-                              reply, error));
+  EXPECT_FALSE(DNSDecodeReply(
+      FromBytes(ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")), reply, error));
   // A name longer than 255 bytes.
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + longName + '\0' + U16(1) + U16(1)), reply, error));
+  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + longName + '\0' + U16(1) + U16(1)),
+                              reply, error));
 }
 
 TEST(DnsDecode, DataOfTheWrongLengthFallsBackToTheGenericForm) {

@@ -71,7 +71,8 @@ TEST(HttpRequest, ProxyServerGivesTheAbsoluteFormAndTheTargetHost) {
   c.SetHost(u"www.example.com");
   c.SetRequest(u"/index.html");
   c.Proxy()->SetServer(u"proxy.local");
-  EXPECT_EQ(ToUtf8(c.GetQuery()), "GET http://www.example.com/index.html HTTP/1.0\r\nHost: www.example.com\r\n\r\n");
+  EXPECT_EQ(ToUtf8(c.GetQuery()),
+            "GET http://www.example.com/index.html HTTP/1.0\r\nHost: www.example.com\r\n\r\n");
 }
 
 TEST(HttpRequest, ProxyUserGivesBasicCredentialsOnlyThroughTheProxy) {
@@ -129,9 +130,19 @@ TEST(HttpSplit, OnlyTheFirstEmptyLineSplits) {
 }
 
 TEST(HttpSplit, SameResultAsCuttingAStringList) {
-  const char* cases[] = {"",        "\r\n",          "\n\n",           "a",          "a\r",
-                         "a\r\n\r", "a\n\r\nb\r\rc", "H\r\n\r\n",      "H\r\n\r\n\r\n", "H\rX\r\rbody\r",
-                         "\n",      "H\n\nx\n\n\n",  "H\r\n\r\nx\ry\r\nz"};
+  const char* cases[] = {"",
+                         "\r\n",
+                         "\n\n",
+                         "a",
+                         "a\r",
+                         "a\r\n\r",
+                         "a\n\r\nb\r\rc",
+                         "H\r\n\r\n",
+                         "H\r\n\r\n\r\n",
+                         "H\rX\r\rbody\r",
+                         "\n",
+                         "H\n\nx\n\n\n",
+                         "H\r\n\r\nx\ry\r\nz"};
   for (const char* text : cases) {
     for (bool remove : {true, false}) {
       String mine = FromBytes(text), theirs = FromBytes(text);
@@ -170,15 +181,20 @@ TEST(HttpUrl, PartsOfHttpUrls) {
 }
 
 TEST(HttpClient, GetTranscript) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld").Close());
+  ScriptedServer server(Script()
+                            .ReadUntil("\r\n\r\n")
+                            .Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld")
+                            .Close());
   TQNIHTTPClient c(nullptr);
   Local(c, server).SetAction(haGet);
   c.SetRequest(u"/greeting");
   String seen;
   c.SetOnAfterExecute([&](TObject*, String& text) { seen = text; });
   EXPECT_EQ(ToUtf8(c.Execute()), "hello\r\nworld\r\n");
-  EXPECT_EQ(ToUtf8(seen), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld") << "the raw answer";
-  EXPECT_EQ(Lines(*c.ResponseHeaders()), (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Type: text/plain"}));
+  EXPECT_EQ(ToUtf8(seen), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello\nworld")
+      << "the raw answer";
+  EXPECT_EQ(Lines(*c.ResponseHeaders()),
+            (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Type: text/plain"}));
   EXPECT_EQ(server.Received(0), "GET /greeting HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
                                     "\r\n\r\n" + kBlock);
 }
@@ -191,7 +207,10 @@ TEST(HttpClient, NotFoundIsReturnedAsTheMessage) {
 }
 
 TEST(HttpClient, RedirectWithoutHandlerIsReturnedAsIs) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1:1/x\r\n\r\ngone").Close());
+  ScriptedServer server(Script()
+                            .ReadUntil("\r\n\r\n")
+                            .Send("HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1:1/x\r\n\r\ngone")
+                            .Close());
   TQNIHTTPClient c(nullptr);
   Local(c, server).SetRequest(u"/old");
   EXPECT_EQ(ToUtf8(c.Execute()), "gone\r\n");
@@ -200,7 +219,8 @@ TEST(HttpClient, RedirectWithoutHandlerIsReturnedAsIs) {
 }
 
 TEST(HttpClient, HandlerThatKeepsAbortRefusesTheRedirect) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /x\r\n\r\n").Close());
+  ScriptedServer server(
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /x\r\n\r\n").Close());
   TQNIHTTPClient c(nullptr);
   Local(c, server).SetRequest(u"/old");
   String offered;
@@ -215,9 +235,13 @@ TEST(HttpClient, HandlerThatKeepsAbortRefusesTheRedirect) {
 }
 
 TEST(HttpClient, FollowedRedirectReplacesTheAnswerAndTheHeaders) {
-  ScriptedServer target(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nX-Where: new\r\n\r\narrived").Close());
+  ScriptedServer target(
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nX-Where: new\r\n\r\narrived").Close());
   const std::string location = "http://127.0.0.1:" + std::to_string(target.Port()) + "/new";
-  ScriptedServer first(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 301 Moved\r\nLocation: " + location + "\r\n\r\n").Close());
+  ScriptedServer first(Script()
+                           .ReadUntil("\r\n\r\n")
+                           .Send("HTTP/1.0 301 Moved\r\nLocation: " + location + "\r\n\r\n")
+                           .Close());
   TQNIHTTPClient c(nullptr);
   Local(c, first).SetAction(haGet);
   c.SetRequest(u"/old");
@@ -244,7 +268,8 @@ TEST(HttpClient, HandlerGivingAHostNameReconnectsForTheSamePath) {
 TEST(HttpClient, EndlessRedirectsStopAfterTheLimit) {
   std::vector<Script> scripts;
   for (int i = 0; i <= TQNIHTTPClient::MaxRedirects; ++i)
-    scripts.push_back(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n").Close());
+    scripts.push_back(
+        Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n").Close());
   ScriptedServer server(std::move(scripts));
   TQNIHTTPClient c(nullptr);
   Local(c, server).SetRequest(u"/loop");
@@ -260,9 +285,9 @@ TEST(HttpClient, EndlessRedirectsStopAfterTheLimit) {
 }
 
 TEST(HttpClient, RequestAfterAFailedOneConnectsAfresh) {
-  ScriptedServer server(std::vector<Script>{
-      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n").Close(),
-      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nthere").Close()});
+  ScriptedServer server(
+      std::vector<Script>{Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n").Close(),
+                          Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nthere").Close()});
   TQNIHTTPClient c(nullptr);
   Local(c, server).SetAction(haGet);
   c.SetRequest(u"/missing");

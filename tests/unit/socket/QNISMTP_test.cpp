@@ -17,10 +17,10 @@ namespace {
 // Opens the sender's protected helpers to the tests.
 class SmtpProbe : public TQNISMTP {
 public:
-  using TQNISMTP::TQNISMTP;
   using TQNISMTP::EMailFormatDate;
   using TQNISMTP::GetTimeZoneString;
   using TQNISMTP::LeadZero;
+  using TQNISMTP::TQNISMTP;
   using TQNISMTP::UniqueMessageID;
   String LocalHostName() { return GetLocalHost(); }
 };
@@ -287,8 +287,10 @@ TEST(MimeBase64Lines, LinesOf76AndRoundTrip) {
   const auto lines = smtp::base64_lines(data);
   std::string joined;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i + 1 < lines.size()) EXPECT_EQ(lines[i].size(), 76u);
-    else EXPECT_LE(lines[i].size(), 76u);
+    if (i + 1 < lines.size())
+      EXPECT_EQ(lines[i].size(), 76u);
+    else
+      EXPECT_LE(lines[i].size(), 76u);
     joined += lines[i];
   }
   EXPECT_EQ(decode_base64(joined), data);
@@ -335,7 +337,8 @@ TEST(MailHeaderText, NonAsciiBecomesEncodedWordsOfAtMost75) {
   std::string out;
   ASSERT_TRUE(smtp::header_text(S("Grüße"), "utf-8", out));
   EXPECT_EQ(out, "=?utf-8?B?R3LDvMOfZQ==?=");
-  ASSERT_TRUE(smtp::header_text(S("Größenänderung der Übersichtsdarstellung für alle Benutzer äöü"), "utf-8", out));
+  ASSERT_TRUE(
+      smtp::header_text(S("Größenänderung der Übersichtsdarstellung für alle Benutzer äöü"), "utf-8", out));
   std::size_t start = 0;
   int words = 0;
   for (;;) {
@@ -475,13 +478,13 @@ void fill_message(TQNISMTP& smtp, std::uint16_t port) {
 
 Script plain_dialogue(std::size_t recipients) {
   Script s;
-  s.Send("220 test ESMTP\r\n").ReadLine().Send("250 test\r\n");      // HELO
-  s.ReadLine().Send("250 2.0.0 Ok\r\n");                            // RSET
-  s.ReadLine().Send("250 2.1.0 Ok\r\n");                            // MAIL
+  s.Send("220 test ESMTP\r\n").ReadLine().Send("250 test\r\n");  // HELO
+  s.ReadLine().Send("250 2.0.0 Ok\r\n");                         // RSET
+  s.ReadLine().Send("250 2.1.0 Ok\r\n");                         // MAIL
   for (std::size_t i = 0; i < recipients; ++i) s.ReadLine().Send("250 2.1.5 Ok\r\n");
-  s.ReadLine().Send("354 End data with <CR><LF>.<CR><LF>\r\n");      // DATA
+  s.ReadLine().Send("354 End data with <CR><LF>.<CR><LF>\r\n");  // DATA
   s.ReadUntil("\r\n.\r\n").Send("250 2.0.0 Ok: queued\r\n");
-  s.ReadLine().Send("221 2.0.0 Bye\r\n").Close();                   // QUIT
+  s.ReadLine().Send("221 2.0.0 Bye\r\n").Close();  // QUIT
   return s;
 }
 
@@ -584,16 +587,26 @@ TEST(SmtpTranscript, MessageWithTwoAttachments) {
 TEST(SmtpTranscript, LoginGreetsWithEhloAndWaitsForPrompts) {
   ScriptedServer server(Script()
                             .Send("220 test\r\n")
-                            .ReadLine().Send("250-test\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("334 VXNlcm5hbWU6\r\n")
-                            .ReadLine().Send("334 UGFzc3dvcmQ6\r\n")
-                            .ReadLine().Send("235 2.7.0 Authentication successful\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("354 go\r\n")
-                            .ReadUntil("\r\n.\r\n").Send("250 queued\r\n")
-                            .ReadLine().Send("221 Bye\r\n")
+                            .ReadLine()
+                            .Send("250-test\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("334 VXNlcm5hbWU6\r\n")
+                            .ReadLine()
+                            .Send("334 UGFzc3dvcmQ6\r\n")
+                            .ReadLine()
+                            .Send("235 2.7.0 Authentication successful\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("354 go\r\n")
+                            .ReadUntil("\r\n.\r\n")
+                            .Send("250 queued\r\n")
+                            .ReadLine()
+                            .Send("221 Bye\r\n")
                             .Close());
   SmtpProbe smtp(nullptr);
   smtp.SetHost(u"127.0.0.1");
@@ -607,7 +620,8 @@ TEST(SmtpTranscript, LoginGreetsWithEhloAndWaitsForPrompts) {
   EXPECT_EQ(smtp.Execute(), u"");
   const std::string got = server.Received(0);
   const std::string host = ToUtf8(smtp.LocalHostName());
-  EXPECT_TRUE(got.starts_with("EHLO " + host + "\r\nRSET\r\nauth LOGIN\r\nam9l\r\nc2VjcmV0\r\n"
+  EXPECT_TRUE(got.starts_with("EHLO " + host +
+                              "\r\nRSET\r\nauth LOGIN\r\nam9l\r\nc2VjcmV0\r\n"
                               "MAIL FROM:<ann@example.com>\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n"))
       << got;
   EXPECT_TRUE(got.ends_with("\r\n.\r\nQUIT\r\n")) << got;
@@ -616,11 +630,16 @@ TEST(SmtpTranscript, LoginGreetsWithEhloAndWaitsForPrompts) {
 TEST(SmtpTranscript, HeloFollowsARefusedEhlo) {
   ScriptedServer server(Script()
                             .Send("220 old server\r\n")
-                            .ReadLine().Send("502 5.5.2 Error: command not recognized\r\n")
-                            .ReadLine().Send("250 old\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("504 5.7.4 Unrecognized authentication type\r\n")
-                            .ReadLine().Send("221 Bye\r\n")
+                            .ReadLine()
+                            .Send("502 5.5.2 Error: command not recognized\r\n")
+                            .ReadLine()
+                            .Send("250 old\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("504 5.7.4 Unrecognized authentication type\r\n")
+                            .ReadLine()
+                            .Send("221 Bye\r\n")
                             .Close());
   SmtpProbe smtp(nullptr);
   smtp.SetHost(u"127.0.0.1");
@@ -638,11 +657,16 @@ TEST(SmtpTranscript, HeloFollowsARefusedEhlo) {
 TEST(SmtpTranscript, RefusedRecipientStopsTheMessageWithTheServersText) {
   ScriptedServer server(Script()
                             .Send("220 test\r\n")
-                            .ReadLine().Send("250 test\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("250 Ok\r\n")
-                            .ReadLine().Send("550 5.1.1 <x@example.com>: Recipient address rejected\r\n")
-                            .ReadLine().Send("221 Bye\r\n")
+                            .ReadLine()
+                            .Send("250 test\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("250 Ok\r\n")
+                            .ReadLine()
+                            .Send("550 5.1.1 <x@example.com>: Recipient address rejected\r\n")
+                            .ReadLine()
+                            .Send("221 Bye\r\n")
                             .Close());
   SmtpProbe smtp(nullptr);
   smtp.SetHost(u"127.0.0.1");
@@ -670,11 +694,8 @@ TEST(SmtpTranscript, RefusedGreetingReachesTheCaller) {
 }
 
 TEST(SmtpTranscript, UnreadableAttachmentSendsNothingOfTheMessage) {
-  ScriptedServer server(Script()
-                            .Send("220 test\r\n")
-                            .ReadLine().Send("250 test\r\n")
-                            .ReadLine().Send("221 Bye\r\n")
-                            .Close());
+  ScriptedServer server(
+      Script().Send("220 test\r\n").ReadLine().Send("250 test\r\n").ReadLine().Send("221 Bye\r\n").Close());
   SmtpProbe smtp(nullptr);
   smtp.SetHost(u"127.0.0.1");
   smtp.SetPort(server.Port());
@@ -682,16 +703,14 @@ TEST(SmtpTranscript, UnreadableAttachmentSendsNothingOfTheMessage) {
   smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
   smtp.Attachments()->Add()->SetFileName(u"/nonexistent/folder/file.txt");
   const String result = smtp.Execute();
-  EXPECT_TRUE(result.starts_with(u"Attachment /nonexistent/folder/file.txt cannot be read")) << ToUtf8(result);
+  EXPECT_TRUE(result.starts_with(u"Attachment /nonexistent/folder/file.txt cannot be read"))
+      << ToUtf8(result);
   EXPECT_EQ(server.Received(0), "HELO " + ToUtf8(smtp.LocalHostName()) + "\r\nQUIT\r\n");
 }
 
 TEST(SmtpTranscript, BodyTheCharsetCannotHoldIsRefusedBeforeSending) {
-  ScriptedServer server(Script()
-                            .Send("220 test\r\n")
-                            .ReadLine().Send("250 test\r\n")
-                            .ReadLine().Send("221 Bye\r\n")
-                            .Close());
+  ScriptedServer server(
+      Script().Send("220 test\r\n").ReadLine().Send("250 test\r\n").ReadLine().Send("221 Bye\r\n").Close());
   SmtpProbe smtp(nullptr);
   smtp.SetHost(u"127.0.0.1");
   smtp.SetPort(server.Port());
@@ -730,8 +749,9 @@ TEST(SmtpComponent, DefaultsAndPublishedOrder) {
   EXPECT_EQ(smtp.Recipients()->GetOwner(), &smtp);
   std::vector<std::string> names;
   for (const auto& p : GetPropList(smtp)) names.emplace_back(p.Name);
-  const std::vector<std::string> tail{"From", "Recipients", "CC", "BCC", "ReplyTo", "Subject", "Body",
-                                      "CharSet", "Encoding", "Priority", "Date", "Login", "Attachments"};
+  const std::vector<std::string> tail{"From",    "Recipients", "CC",         "BCC",      "ReplyTo",
+                                      "Subject", "Body",       "CharSet",    "Encoding", "Priority",
+                                      "Date",    "Login",      "Attachments"};
   ASSERT_GE(names.size(), tail.size());
   EXPECT_EQ(std::vector<std::string>(names.end() - static_cast<long>(tail.size()), names.end()), tail);
   EXPECT_EQ(GetPropValue(smtp, "Priority").AsInt64(), 2);

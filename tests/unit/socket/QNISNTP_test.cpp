@@ -91,7 +91,8 @@ TEST(SntpTimestamp, TopBitSetIsReadUnsigned) {
   ASSERT_TRUE(s & 0x80000000u);
   EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(s), 0), when, kMs / 2);
   // 2^31 seconds after 1900 is 20 January 1968 03:14:08, the first moment with the top bit set.
-  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(0x80000000u), 0), At(1968, 1, 20, 3, 14, 8), kMs / 2);
+  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(0x80000000u), 0), At(1968, 1, 20, 3, 14, 8),
+              kMs / 2);
 }
 
 TEST(SntpTimestamp, TopBitClearIsEraOne) {
@@ -152,7 +153,8 @@ TEST(SntpReply, RejectedReplies) {
 TEST(SntpReply, LongerAnswerUsesTheFirst48Characters) {
   auto z = Utc();
   const TDateTime when = At(2026, 5, 5, 5, 5, 5);
-  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, NtpSeconds(when), 0) + "Proxy-Connection")), when, kMs / 2);
+  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, NtpSeconds(when), 0) + "Proxy-Connection")), when,
+              kMs / 2);
 }
 
 TEST(SntpClient, DefaultsArePort123ThePoolUdpAndFiveSeconds) {
@@ -202,7 +204,8 @@ TEST(SntpClient, TcpSendsThePacketWithTheHeaderBlock) {
   auto z = Utc();
   const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
   const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
-  ScriptedServer server(Script().ExpectBytes(48 + block.size()).Send(Reply(0, 2, NtpSeconds(utc), 0)).Close());
+  ScriptedServer server(
+      Script().ExpectBytes(48 + block.size()).Send(Reply(0, 2, NtpSeconds(utc), 0)).Close());
   TQNInetSNTP c(nullptr);
   c.SetUseUDP(false);
   c.SetHost(u"127.0.0.1");

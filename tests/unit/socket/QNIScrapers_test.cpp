@@ -64,7 +64,8 @@ TEST(FedExTracker, RequestThroughProxyHasTheAbsoluteAddress) {
   TQNFedExTracker t(nullptr);
   t.SetTrackingNumber(u"99");
   t.Proxy()->SetUseProxy(true);
-  EXPECT_EQ(ToUtf8(t.GetQuery()), "GET http://www.fedex.com" + kPath + "99 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+  EXPECT_EQ(ToUtf8(t.GetQuery()),
+            "GET http://www.fedex.com" + kPath + "99 HTTP/1.0\r\nHost: www.fedex.com\r\n");
 }
 
 TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
@@ -80,13 +81,15 @@ TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
   EXPECT_EQ(Lines(*t.ShipmentInfo()), "Status=Delivered\r\nWeight=2 lbs\r\nSigned by=J. Smith & Co\r\n");
   EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
   EXPECT_EQ(Lines(*t.Activity()), "Dec 4=Memphis, TN\r\n");
-  EXPECT_EQ(server.Received(0), "GET " + kPath + "123456789012 HTTP/1.0\r\nHost: www.fedex.com\r\n"
-                                "Proxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(server.Received(0), "GET " + kPath +
+                                    "123456789012 HTTP/1.0\r\nHost: www.fedex.com\r\n"
+                                    "Proxy-Connection: Keep-Alive\r\n\r\n");
 }
 
 TEST(FedExTracker, ListsAreClearedBeforeEachRequest) {
-  ScriptedServer server(std::vector<Script>{Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close(),
-                                            Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nno tables").Close()});
+  ScriptedServer server(
+      std::vector<Script>{Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close(),
+                          Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nno tables").Close()});
   TQNFedExTracker t(nullptr);
   t.SetHost(u"127.0.0.1");
   t.SetPort(server.Port());
@@ -111,11 +114,13 @@ TEST(WeatherInfo, RequestLineAndHostLine) {
   TQNWeatherInfo w(nullptr);
   EXPECT_EQ(w.Host(), u"www.weather.com");
   w.SetZip(u"10 001");
-  EXPECT_EQ(ToUtf8(w.GetQuery()),
-            "GET /weather/local/10%20001?lswe=10%20001&lswa=WeatherLocalUndeclared&GO=GO&whatprefs= HTTP/1.0\r\n"
-            "Host: www.weather.com\r\n\r\n");
+  EXPECT_EQ(
+      ToUtf8(w.GetQuery()),
+      "GET /weather/local/10%20001?lswe=10%20001&lswa=WeatherLocalUndeclared&GO=GO&whatprefs= HTTP/1.0\r\n"
+      "Host: www.weather.com\r\n\r\n");
   w.SetHost(u"127.0.0.1");
-  EXPECT_NE(w.GetQuery().find(u"\r\nHost: 127.0.0.1\r\n"), String::npos) << "a dotted address still names the host";
+  EXPECT_NE(w.GetQuery().find(u"\r\nHost: 127.0.0.1\r\n"), String::npos)
+      << "a dotted address still names the host";
 }
 
 TEST(WeatherInfo, PageGivesTheTemperatureAndFiresTheEvent) {

@@ -25,7 +25,8 @@ namespace {
 /// A descendant as the protocol clients are: a fixed query, steps counted.
 class TQueryClient : public TQNInetBase {
 public:
-  explicit TQueryClient(TComponent* owner, String query = u"query") : TQNInetBase(owner), FQuery(std::move(query)) {}
+  explicit TQueryClient(TComponent* owner, String query = u"query")
+      : TQNInetBase(owner), FQuery(std::move(query)) {}
   String GetQuery() override {
     ++Queries;
     return FQuery;
@@ -56,8 +57,8 @@ TEST(InetBaseAddrIsIP, DottedForms) {
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u"192.168.0"));
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u"192.168.0.256"));
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u"1.2.3.4.5"));
-  EXPECT_FALSE(TQNInetBase::AddrIsIP(u"1.2.3.4."));   // "4." is no number
-  EXPECT_TRUE(TQNInetBase::AddrIsIP(u"1.2.3.4.x"));   // a fifth piece that is no number
+  EXPECT_FALSE(TQNInetBase::AddrIsIP(u"1.2.3.4."));  // "4." is no number
+  EXPECT_TRUE(TQNInetBase::AddrIsIP(u"1.2.3.4.x"));  // a fifth piece that is no number
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u""));
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u"1..3.4"));
   EXPECT_FALSE(TQNInetBase::AddrIsIP(u"example.com"));
@@ -87,10 +88,25 @@ TEST(InetBaseProperties, PublishedInOrderWithDefaults) {
   TQNInetBase c(nullptr);
   std::vector<std::string> names;
   for (const auto& p : GetPropList(c)) names.push_back(p.Name);
-  const std::vector<std::string> expected{
-      "Name", "Tag", "About", "Port", "Host", "Address", "KeepConnection", "Proxy", "LoginPrompt",
-      "Timeout", "OnConnect", "OnDisconnect", "OnError", "OnLookup", "OnConnecting",
-      "OnSendTextToSocket", "OnReceiveTextFromSocket", "OnBeforeExecute", "OnAfterExecute"};
+  const std::vector<std::string> expected{"Name",
+                                          "Tag",
+                                          "About",
+                                          "Port",
+                                          "Host",
+                                          "Address",
+                                          "KeepConnection",
+                                          "Proxy",
+                                          "LoginPrompt",
+                                          "Timeout",
+                                          "OnConnect",
+                                          "OnDisconnect",
+                                          "OnError",
+                                          "OnLookup",
+                                          "OnConnecting",
+                                          "OnSendTextToSocket",
+                                          "OnReceiveTextFromSocket",
+                                          "OnBeforeExecute",
+                                          "OnAfterExecute"};
   // The framework may publish more of its own before ours; ours come last, in this order.
   ASSERT_GE(names.size(), expected.size() - 2);
   const std::vector<std::string> tail(names.end() - static_cast<long>(expected.size() - 2), names.end());
@@ -318,13 +334,13 @@ TEST_P(InetBaseStatusAnswer, FirstChunkDecides) {
   EXPECT_FALSE(c.Connected());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ErrorStatuses, InetBaseStatusAnswer,
-    ::testing::Values(StatusCase{"HTTP/1.0 401 Unauthorized\r\n\r\n", u"HTTP Server authorization required"},
-                      StatusCase{"HTTP/1.0 404 Not Found\r\n\r\n", u"File not found"},
-                      StatusCase{"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n",
-                                 u"Proxy Server authorization required"},
-                      StatusCase{"% 404 is a number here too", u"File not found"}));
+INSTANTIATE_TEST_SUITE_P(ErrorStatuses, InetBaseStatusAnswer,
+                         ::testing::Values(StatusCase{"HTTP/1.0 401 Unauthorized\r\n\r\n",
+                                                      u"HTTP Server authorization required"},
+                                           StatusCase{"HTTP/1.0 404 Not Found\r\n\r\n", u"File not found"},
+                                           StatusCase{"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n",
+                                                      u"Proxy Server authorization required"},
+                                           StatusCase{"% 404 is a number here too", u"File not found"}));
 
 TEST(InetBaseStatus, LettersAfterTheBlankPass) {
   ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("Domain Name: EXAMPLE.CO.UK\r\n"));
@@ -335,7 +351,8 @@ TEST(InetBaseStatus, LettersAfterTheBlankPass) {
 }
 
 TEST(InetBaseStatus, ALaterChunkIsNeverExamined) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n").Sleep(150ms).Send("HTTP/1.0 404 x"));
+  ScriptedServer server(
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n").Sleep(150ms).Send("HTTP/1.0 404 x"));
   TQueryClient c(nullptr);
   point_at(c, server);
   EXPECT_EQ(c.Execute(), u"HTTP/1.0 200 OK\r\nHTTP/1.0 404 x");

@@ -22,12 +22,12 @@ String server_of(const TQNWhoIs& w, const String& key) { return WhoIsServerOf(*w
 
 TEST(WhoIsTable, SixtyNineEntriesInOrder) {
   TQNWhoIs w(nullptr);
-  const char* keys[] = {"*",  "ac", "am", "as", "at", "au", "be", "br", "ca", "cc", "ch", "ck", "cl", "cn",
-                        "cr", "cz", "de", "dk", "ec", "ee", "es", "fi", "fr", "gb", "gb.com", "gb.net",
-                        "gs", "hk", "hm", "in", "is", "it", "jp", "kg", "kr", "kz", "li", "lk", "lu", "mm",
-                        "ms", "mx", "nl", "no", "nu", "nz", "pe", "pl", "pt", "ru", "sc", "se", "sg", "sh",
-                        "sk", "st", "tc", "tf", "th", "tj", "to", "tr", "tw", "uk", "uk.com", "uk.net",
-                        "us", "vg", "za"};
+  const char* keys[] = {
+      "*",  "ac", "am", "as", "at", "au", "be", "br", "ca",     "cc",     "ch",     "ck",     "cl", "cn",
+      "cr", "cz", "de", "dk", "ec", "ee", "es", "fi", "fr",     "gb",     "gb.com", "gb.net", "gs", "hk",
+      "hm", "in", "is", "it", "jp", "kg", "kr", "kz", "li",     "lk",     "lu",     "mm",     "ms", "mx",
+      "nl", "no", "nu", "nz", "pe", "pl", "pt", "ru", "sc",     "se",     "sg",     "sh",     "sk", "st",
+      "tc", "tf", "th", "tj", "to", "tr", "tw", "uk", "uk.com", "uk.net", "us",     "vg",     "za"};
   ASSERT_EQ(w.ServerList()->Count(), 69);
   for (int i = 0; i < 69; ++i) {
     EXPECT_EQ(w.ServerList()->Names(i), FromUtf8(keys[i])) << i;

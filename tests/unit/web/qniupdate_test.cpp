@@ -64,7 +64,8 @@ Script answer(const std::string& reply) {
 }  // namespace
 
 TEST_F(ScriptedUpdate, KeptRefusedCredentialsSendTheRequestExactlyTwice) {
-  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n";
+  const std::string refusal =
+      "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n";
   ScriptedServer server({answer(refusal), answer(refusal), answer(refusal)});
   auto u = updater(server.Port());
   u->SetUser(u"joe");
@@ -91,7 +92,8 @@ TEST_F(ScriptedUpdate, WithoutCredentialsTheFirstRequestCarriesNone) {
 
 TEST_F(ScriptedUpdate, PromptedCredentialsAreSentOnTheRetry) {
   const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
-  ScriptedServer server({answer(refusal), answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n" + kDate + "\r\nhello")});
+  ScriptedServer server(
+      {answer(refusal), answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n" + kDate + "\r\nhello")});
   gui::TScriptedGui gui;
   gui.AnswerNextModal({mrOk, {{u"edLogin", u"ann"}, {u"edPassword", u"pw2"}}, {}});
   auto u = updater(server.Port());
@@ -124,8 +126,10 @@ TEST_F(ScriptedUpdate, ServerClosingInTheBodyFailsAndKeepsTheOldFile) {
 
 TEST_F(ScriptedUpdate, ResetInTheBodyFails) {
   Script s;
-  s.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y')).Sleep(
-      std::chrono::milliseconds(50)).Reset();
+  s.ReadUntil("\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y'))
+      .Sleep(std::chrono::milliseconds(50))
+      .Reset();
   ScriptedServer server(std::move(s));
   auto u = updater(server.Port());
   EXPECT_FALSE(u->Execute());
@@ -146,7 +150,9 @@ TEST_F(ScriptedUpdate, SilentServerEndsAtTheTimeout) {
 
 TEST_F(ScriptedUpdate, StalledBodyEndsAtTheTimeout) {
   Script s;
-  s.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y')).HoldOpen();
+  s.ReadUntil("\r\n\r\n")
+      .Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y'))
+      .HoldOpen();
   ScriptedServer server(std::move(s));
   harness::WriteFileBytes(dir.File("file.bin"), "old");
   auto u = updater(server.Port());
@@ -259,10 +265,11 @@ TEST(WebComponentRules, PublishedPropertiesInTheirOrder) {
   TQNWebUpdater u(nullptr);
   std::vector<std::string> names;
   for (const auto& p : GetPropList(u)) names.push_back(p.Name);
-  const std::vector<std::string> tail{"Agent", "Port", "Service", "Host", "User", "Password", "Proxy",
-                                      "StatusDialog", "LoginPrompt", "Timeout", "OnProgress", "OnBeforeExecute",
+  const std::vector<std::string> tail{"Agent",          "Port",           "Service",        "Host",
+                                      "User",           "Password",       "Proxy",          "StatusDialog",
+                                      "LoginPrompt",    "Timeout",        "OnProgress",     "OnBeforeExecute",
                                       "OnAfterExecute", "OnActionChange", "OnStatusChange", "RemoteFileName",
-                                      "OnFileCompare", "LocalFileName"};
+                                      "OnFileCompare",  "LocalFileName"};
   ASSERT_GE(names.size(), tail.size());
   EXPECT_EQ(std::vector<std::string>(names.end() - static_cast<long>(tail.size()), names.end()), tail);
   EXPECT_EQ(GetPropValue(u, "Agent").AsString(), u"Veltraxon WebUpdater");

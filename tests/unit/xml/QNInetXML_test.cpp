@@ -189,7 +189,8 @@ TEST(XMLItemAttributes, SplittingRules) {
   EXPECT_EQ(split(u"a='x y'"), "{@a=\"'x \"}");
   EXPECT_EQ(split(u" a=\"1"), "");
   EXPECT_EQ(split(u" a=\"1\" b=\"2"), "{@a=\"\"1\" \"}");
-  EXPECT_EQ(split(u" version=\"1.0\" encoding=\"utf-8\"?"), "{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\"}");
+  EXPECT_EQ(split(u" version=\"1.0\" encoding=\"utf-8\"?"),
+            "{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\"}");
   EXPECT_EQ(split(u"q=\"a=b/c\""), "{@q=\"\"a=b/c\"\"}");
 }
 
@@ -262,10 +263,12 @@ TEST(XMLHelpers, SameStringsAndPaths) {
 }
 
 TEST(XMLHelpers, DateTimeFromFixedPositions) {
-  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2012-05-17T14:03:09"), EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0));
+  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2012-05-17T14:03:09"),
+                   EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0));
   EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2012-05-17T14:03:09.5+02:00"),
                    EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0));
-  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2012/05/17 14.03.09"), EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0));
+  EXPECT_DOUBLE_EQ(XMLStringToDateTime(u"2012/05/17 14.03.09"),
+                   EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0));
   EXPECT_EQ(XMLStringToDateTime(u"2012-05-17"), 0);
   EXPECT_EQ(XMLStringToDateTime(u""), 0);
   EXPECT_EQ(XMLStringToDateTime(u"2012-13-17T14:03:09"), 0);
@@ -281,8 +284,8 @@ TEST(XMLParserElements, SiblingsAndEventOrder) {
   EventLog log;
   log.attach(engine);
   EXPECT_EQ(parse(u"<r><a>1</a><b x=\"2\"/><c>3</c></r>", &engine), "r{a=\"1\",b[ x=\"2\"],c=\"3\"}");
-  EXPECT_EQ(log.Events, (std::vector<std::string>{"tag:r/a", "after:a", "tag:r/b", "after:b", "tag:r/c", "after:c",
-                                                  "after:r"}));
+  EXPECT_EQ(log.Events, (std::vector<std::string>{"tag:r/a", "after:a", "tag:r/b", "after:b", "tag:r/c",
+                                                  "after:c", "after:r"}));
   EXPECT_TRUE(tree_is_consistent(*engine.RootItem()));
 }
 
@@ -366,7 +369,8 @@ TEST(XMLParserVeto, RefusedElementLeavesWithItsContent) {
     for (const auto& e : log.Events) events += e + " ";
     return tree + " | " + events;
   };
-  EXPECT_EQ(refuse_a(u"<r><a x=\"1\"><b>2</b></a><c>3</c></r>"), "r{c=\"3\"} | tag:r/a tag:r/c after:c after:r ");
+  EXPECT_EQ(refuse_a(u"<r><a x=\"1\"><b>2</b></a><c>3</c></r>"),
+            "r{c=\"3\"} | tag:r/a tag:r/c after:c after:r ");
   EXPECT_EQ(refuse_a(u"<r>\n <a x=\"1\">\n  <b>2</b>\n </a>\n <c>3</c>\n</r>"),
             "r=\"\n \"{c=\"3\"} | tag:r/a tag:r/c after:c after:r ");
   EXPECT_EQ(refuse_a(u"<r><a x=\"1\"/>  <c>3</c></r>"), "r{c=\"3\"} | tag:r/a tag:r/c after:c after:r ");
@@ -407,7 +411,8 @@ TEST(XMLParserComments, Placement) {
 
 TEST(XMLParserComments, MarkersThatGoAstray) {
   EXPECT_EQ(parse(u"<r><!-- never closed <a>1</a>"), "r{!Comment=\"Comment\"}");
-  EXPECT_EQ(parse(u"<r><!--x--><a>1</a><!-- y --><b>2</b></r>"), "r{!Comment=\"Comment><a>1</a><!-- y --\",b=\"2\"}");
+  EXPECT_EQ(parse(u"<r><!--x--><a>1</a><!-- y --><b>2</b></r>"),
+            "r{!Comment=\"Comment><a>1</a><!-- y --\",b=\"2\"}");
   EXPECT_EQ(parse(u"<r><!--x y--><a>1</a></r>"), "r{!Comment=\"Comment y--\",a=\"1\"}");
 }
 
@@ -454,8 +459,9 @@ std::string utf16(const String& s, bool be) {
 TEST(XMLLoadMarks, EveryMarkGivesTheSameTree) {
   TQNXMLEngine reference(nullptr);
   const std::string expected = parse(kDoc, &reference);
-  for (const std::string& bytes : {with_mark("\xFF\xFE", utf16(kDoc, false)), with_mark("\xFE\xFF", utf16(kDoc, true)),
-                                   with_mark("\xEF\xBB\xBF", ToUtf8(kDoc))}) {
+  for (const std::string& bytes :
+       {with_mark("\xFF\xFE", utf16(kDoc, false)), with_mark("\xFE\xFF", utf16(kDoc, true)),
+        with_mark("\xEF\xBB\xBF", ToUtf8(kDoc))}) {
     TQNXMLEngine engine(nullptr);
     EXPECT_EQ(load_bytes(bytes, engine), expected);
     EXPECT_TRUE(engine.UTF8Processed);
@@ -493,7 +499,8 @@ TEST(XMLLoadAnsi, SystemCodePageAndBothParsePaths) {
   }
   // The in-place byte scan and the text scan give the same tree.
   const std::string bytes =
-      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<r x=\"\xC3\xA9\"><!-- \x80 -->\n<a>\xE2\x82\xAC &amp;</a>"
+      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<r x=\"\xC3\xA9\"><!-- \x80 -->\n<a>\xE2\x82\xAC "
+      "&amp;</a>"
       "<b/>t<c>\x93q\x94</c></r>";
   TQNXMLEngine fromBytes(nullptr), fromText(nullptr);
   const String text = platform::decode_bytes(bytes, "windows-1252");
@@ -602,11 +609,15 @@ TEST(XMLBadInput, RandomBytesNeverRaise) {
   const std::string alphabet = "<<>>//!--?\"= \n&;#xa:.";
   for (int round = 0; round < 300; ++round) {
     std::string bytes(static_cast<std::size_t>(rng() % 3000), '\0');
-    for (char& b : bytes) b = (rng() % 4) ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng() & 0xFF);
+    for (char& b : bytes)
+      b = (rng() % 4) ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng() & 0xFF);
     if (round % 3 == 0) bytes = "\xFF\xFE" + bytes;
     TQNXMLEngine engine(nullptr);
     EventLog log;
-    if (round % 2) log.attach(engine, [&](const String&) { return rng() % 3 == 0; }, [&](const String&) { return rng() % 50 == 0; });
+    if (round % 2)
+      log.attach(
+          engine, [&](const String&) { return rng() % 3 == 0; },
+          [&](const String&) { return rng() % 50 == 0; });
     EXPECT_NO_THROW(load_bytes(bytes, engine));
     EXPECT_TRUE(tree_is_consistent(*engine.RootItem()));
     const String text = FromBytes(bytes);
