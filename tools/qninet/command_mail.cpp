@@ -43,21 +43,21 @@ struct Attachment {
 
 /// "FILE[:TYPE[:ENCODING]]": a type holds a "/", an encoding does not, so a file name with
 /// colons of its own stays whole.
-Attachment parse_attach(const std::string& spec) {
-  Attachment a{spec, "", ""};
-  const auto last = spec.rfind(':');
+Attachment parse_attach(const std::string& arg) {
+  Attachment a{arg, "", ""};
+  const auto last = arg.rfind(':');
   if (last == std::string::npos) return a;
-  const std::string tail = spec.substr(last + 1);
+  const std::string tail = arg.substr(last + 1);
   if (tail.find('/') != std::string::npos) {
-    a.File = spec.substr(0, last);
+    a.File = arg.substr(0, last);
     a.Type = tail;
     return a;
   }
-  const auto second = last == 0 ? std::string::npos : spec.rfind(':', last - 1);
+  const auto second = last == 0 ? std::string::npos : arg.rfind(':', last - 1);
   if (second != std::string::npos) {
-    const std::string type = spec.substr(second + 1, last - second - 1);
+    const std::string type = arg.substr(second + 1, last - second - 1);
     if (type.find('/') != std::string::npos || type.empty()) {
-      a.File = spec.substr(0, second);
+      a.File = arg.substr(0, second);
       a.Type = type;
       a.Encoding = tail;
     }
@@ -100,8 +100,8 @@ int run(const Options& o) {
   const bool plain = ascii(body) && ascii(o.Subject) && ascii(o.From) && ascii(o.To) && ascii(o.Cc);
   smtp.SetCharSet(FromUtf8(!o.CharSet.empty() ? o.CharSet : plain ? "us-ascii" : "utf-8"));
   smtp.SetEncoding(FromUtf8(!o.Encoding.empty() ? o.Encoding : ascii(body) ? "7bit" : "quoted-printable"));
-  for (const std::string& spec : o.Attach) {
-    const Attachment a = parse_attach(spec);
+  for (const std::string& arg : o.Attach) {
+    const Attachment a = parse_attach(arg);
     auto* item = smtp.Attachments()->Add();
     item->SetFileName(FromUtf8(a.File));
     if (a.Type.empty())

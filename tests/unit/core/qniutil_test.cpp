@@ -106,62 +106,6 @@ TEST(HtmlEntities, LongInputsStayLinear) {
   EXPECT_EQ(t, String(200000, u'<'));
 }
 
-class ProxyInfo : public ::testing::Test {
-protected:
-  void TearDown() override { platform::set_proxy_setting_override(std::nullopt); }
-  void Inject(std::optional<String> server, std::optional<bool> enabled) {
-    platform::set_proxy_setting_override(platform::ProxySetting{std::move(server), enabled});
-  }
-  String server = u"keep";
-  bool use = false;
-  Integer port = 99;
-};
-
-TEST_F(ProxyInfo, NoSettingsLeaveOutputsUnchanged) {
-  Inject(std::nullopt, std::nullopt);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"keep");
-  EXPECT_FALSE(use);
-  EXPECT_EQ(port, 99);
-}
-
-TEST_F(ProxyInfo, PlainHostAndPortAreSplit) {
-  Inject(u"proxy.local:3128", true);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"proxy.local");
-  EXPECT_TRUE(use);
-  EXPECT_EQ(port, 3128);
-}
-
-TEST_F(ProxyInfo, PerProtocolListTakesTheHttpEntry) {
-  Inject(u"ftp=f.local:21;http=h.local:8080;https=s.local:443", true);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"h.local");
-  EXPECT_EQ(port, 8080);
-}
-
-TEST_F(ProxyInfo, ListWithoutHttpEntryKeepsItsPrefix) {
-  Inject(u"ftp=f.local:21;https=s.local:443", true);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"ftp=f.local");
-  EXPECT_EQ(port, 0);
-}
-
-TEST_F(ProxyInfo, DisabledKeepsTheRawTextAndThePort) {
-  Inject(u"proxy.local:3128", false);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"proxy.local:3128");
-  EXPECT_FALSE(use);
-  EXPECT_EQ(port, 99);
-}
-
-TEST_F(ProxyInfo, NoColonKeepsThePreviousPort) {
-  Inject(u"proxy.local", true);
-  ReadProxyInfo(server, use, port);
-  EXPECT_EQ(server, u"proxy.local");
-  EXPECT_EQ(port, 99);
-}
-
 TEST(ProxySettingRendering, EnvironmentUrlsBecomeHostAndPort) {
   EXPECT_EQ(platform::render_proxy_setting(u"http://user:pw@proxy.local:3128/"), u"proxy.local:3128");
   EXPECT_EQ(platform::render_proxy_setting(u"proxy.local:8080"), u"proxy.local:8080");
