@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
-#include "clients_loopback.h"
+#include "Loopback.h"
 #include "qninet/socket/QNIDNS.h"
 
 namespace qninet::tool {

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "Command.h"
-#include "clients_loopback.h"
+#include "Loopback.h"
 #include "qninet/socket/QNIHTTP.h"
 
 namespace qninet::tool {

@@ -1,22 +1,15 @@
 // `qninet mail`: sends one message with attachments over SMTP (TQNISMTP), and the demo step
 // that mails a small SMTP server thread of its own on loopback.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Command.h"
+#include "Loopback.h"
 #include "qninet/socket/QNISMTP.h"
 
 namespace qninet::tool {
@@ -171,102 +164,38 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
 
 // --- the demo step: a small SMTP server thread on loopback ---------------------------------
 
-/// Listens on 127.0.0.1 and plays the server's side of one SMTP session, keeping the
-/// envelope and the message data it receives.
-class LoopbackSmtpServer {
-public:
-  LoopbackSmtpServer() {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw Exception(u"cannot listen on 127.0.0.1");
-    FPort = ntohs(a.sin_port);
-    FThread = std::thread([this] { serve(); });
-  }
-  ~LoopbackSmtpServer() {
-    FStop = true;
-    if (FThread.joinable()) FThread.join();
-    ::close(FListen);
-  }
-  LoopbackSmtpServer(const LoopbackSmtpServer&) = delete;
-  LoopbackSmtpServer& operator=(const LoopbackSmtpServer&) = delete;
-  int Port() const { return FPort; }
-  /// The commands and the message, once the session has ended.
-  std::vector<std::string> Commands() {
-    if (FThread.joinable()) FThread.join();
-    return FCommands;
-  }
-  std::string Data() {
-    if (FThread.joinable()) FThread.join();
-    return FData;
-  }
+/// The server's side of one SMTP session, keeping the commands and the message data.
+struct SmtpSession {
+  std::vector<std::string> Commands;
+  std::string Data;
 
-private:
-  bool wait_readable(int fd) {
-    for (int i = 0; i < 50 && !FStop; ++i) {  // five seconds in 100 ms slices
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) > 0) return true;
-    }
-    return false;
-  }
-  bool read_until(int fd, std::string& pending, const std::string& end, std::string& out) {
-    for (;;) {
-      if (const auto p = pending.find(end); p != std::string::npos) {
-        out = pending.substr(0, p);
-        pending.erase(0, p + end.size());
-        return true;
-      }
-      if (!wait_readable(fd)) return false;
-      char buffer[4096];
-      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return false;
-      pending.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  static void say(int fd, const std::string& line) {
-    const std::string text = line + "\r\n";
-    (void)::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-  }
-  void serve() {
-    if (!wait_readable(FListen)) return;
-    const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    say(fd, "220 demo.loopback ESMTP ready");
-    std::string pending, line;
-    while (read_until(fd, pending, "\r\n", line)) {
-      FCommands.push_back(line);
+  void operator()(loopback::Connection& c) {
+    auto say = [&](const std::string& line) { c.Send(line + "\r\n"); };
+    say("220 demo.loopback ESMTP ready");
+    std::string line;
+    while (c.ReadUntil("\r\n", line)) {
+      Commands.push_back(line);
       const std::string verb = line.substr(0, 4);
-      if (verb == "EHLO" || verb == "HELO")
-        say(fd, "250 demo.loopback");
-      else if (verb == "QUIT") {
-        say(fd, "221 Bye");
+      if (verb == "EHLO" || verb == "HELO") {
+        say("250 demo.loopback");
+      } else if (verb == "QUIT") {
+        say("221 Bye");
         break;
       } else if (verb == "DATA") {
-        say(fd, "354 End data with <CR><LF>.<CR><LF>");
-        if (!read_until(fd, pending, "\r\n.\r\n", FData)) break;
-        say(fd, "250 Ok: queued");
+        say("354 End data with <CR><LF>.<CR><LF>");
+        if (!c.ReadUntil("\r\n.\r\n", Data)) break;
+        say("250 Ok: queued");
       } else {
-        say(fd, "250 Ok");
+        say("250 Ok");
       }
     }
-    ::close(fd);
   }
-
-  int FListen = -1;
-  int FPort = 0;
-  std::atomic<bool> FStop{false};
-  std::thread FThread;
-  std::vector<std::string> FCommands;
-  std::string FData;
 };
 
 const DemoRegistrar demo(DemoStep{
     300, "Mail: a message to a loopback SMTP server", [](std::ostream& out) {
-      LoopbackSmtpServer server;
+      SmtpSession session;
+      loopback::TcpServer server(1, [&](loopback::Connection& c) { session(c); });
       TQNISMTP smtp(nullptr);
       smtp.SetHost(u"127.0.0.1");
       smtp.SetPort(server.Port());
@@ -279,14 +208,15 @@ const DemoRegistrar demo(DemoStep{
       smtp.Body()->SetText(u"Hello Ann,\r\n.\r\nthe line above is a single period.");
       out << "sending to the loopback server on port " << server.Port() << "\n";
       const String result = smtp.Execute();
+      server.Join();
       if (!result.empty()) {
         out << "refused: " << ToUtf8(result) << "\n";
         return false;
       }
       out << "the server received these commands:\n";
-      for (const std::string& c : server.Commands()) out << "  " << c << "\n";
+      for (const std::string& c : session.Commands) out << "  " << c << "\n";
       out << "and this message:\n";
-      std::istringstream data(server.Data());
+      std::istringstream data(session.Data);
       std::string line;
       bool sawStuffed = false;
       while (std::getline(data, line)) {
@@ -294,7 +224,7 @@ const DemoRegistrar demo(DemoStep{
         if (line == "..") sawStuffed = true;
         out << "  | " << line << "\n";
       }
-      return sawStuffed && server.Data().find("Subject: =?utf-8?B?") != std::string::npos;
+      return sawStuffed && session.Data.find("Subject: =?utf-8?B?") != std::string::npos;
     }});
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "Command.h"
-#include "clients_loopback.h"
+#include "Loopback.h"
 #include "qninet/socket/QNIFedEx.h"
 #include "qninet/socket/QNIWeath.h"
 

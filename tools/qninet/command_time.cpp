@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "Command.h"
-#include "clients_loopback.h"
+#include "Loopback.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/socket/QNISNTP.h"
 #include "qninet/socket/QNITime.h"

@@ -1,12 +1,6 @@
 // `qninet update`: the web updater. Compares a remote file (HTTP, HTTPS, FTP or a path) with a
 // local file and downloads it when it is newer or different.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,9 +8,9 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Command.h"
+#include "Loopback.h"
 #include "qninet/platform/Files.h"
 #include "qninet/platform/Settings.h"
 #include "qninet/rtl/TypInfo.h"
@@ -268,77 +262,28 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
 // ---------------------------------------------------------------------------------------------
 // The demo: a small HTTP/1.0 server on loopback serving one file with its Last-Modified.
 
-class DemoWebServer {
-public:
-  DemoWebServer(std::string body, std::time_t modified) : FBody(std::move(body)), FModified(modified) {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (FFd < 0 || ::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FFd, 8) != 0 ||
-        ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    FPort = ntohs(a.sin_port);
-    FThread = std::thread([this] { serve(); });
-  }
-  ~DemoWebServer() {
-    FStop = true;
-    ::shutdown(FFd, SHUT_RDWR);
-    ::close(FFd);
-    if (FThread.joinable()) FThread.join();
-  }
-  std::uint16_t Port() const { return FPort; }
-  int Requests() const { return FRequests; }
-
-private:
-  void serve() {
-    while (!FStop) {
-      const int c = ::accept(FFd, nullptr, nullptr);
-      if (c < 0) return;
-      timeval tv{2, 0};
-      ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-      std::string head;
-      char buf[1024];
-      while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384) {
-        const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        head.append(buf, static_cast<std::size_t>(n));
-      }
-      ++FRequests;
-      char date[64];
-      std::tm tm{};
-      gmtime_r(&FModified, &tm);
-      std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-      const bool found = head.rfind("GET /release.txt ", 0) == 0;
-      std::string reply = found ? "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(FBody.size()) +
-                                      "\r\nLast-Modified: " + date + "\r\nContent-Type: text/plain\r\n\r\n" +
-                                      FBody
-                                : std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-      std::size_t done = 0;
-      while (done < reply.size()) {
-        const ssize_t n = ::send(c, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-      }
-      ::close(c);
-    }
-  }
-  std::string FBody;
-  std::time_t FModified;
-  int FFd = -1;
-  std::uint16_t FPort = 0;
-  std::atomic<bool> FStop{false};
-  std::atomic<int> FRequests{0};
-  std::thread FThread;
-};
+// Answers GET /release.txt with the body and its Last-Modified, anything else with 404.
+std::string demo_web_answer(const std::string& request, const std::string& body, std::time_t modified) {
+  if (request.rfind("GET /release.txt ", 0) != 0)
+    return "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+  char date[64];
+  std::tm tm{};
+  gmtime_r(&modified, &tm);
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nLast-Modified: " + date +
+         "\r\nContent-Type: text/plain\r\n\r\n" + body;
+}
 
 const DemoRegistrar demo(DemoStep{
     400, "Web updater: download once, then skip", [](std::ostream& out) {
       std::string body;
       for (int i = 0; i < 400; ++i) body += "release notes line " + std::to_string(i) + "\n";
-      DemoWebServer server(body, std::time(nullptr) - 3600);
-      const std::string dir = platform::temp_directory() + "qninet-demo-update-" + std::to_string(::getpid());
+      const std::time_t modified = std::time(nullptr) - 3600;
+      loopback::TcpServer server(-1, loopback::TcpServer::HeaderComplete, [&](const std::string& request) {
+        return demo_web_answer(request, body, modified);
+      });
+      const std::string dir = platform::temp_directory() + "qninet-demo-update-" +
+                              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
       std::filesystem::create_directories(dir);
       const std::string local = dir + "/release.txt";
       bool ok = true;

@@ -1,22 +1,15 @@
 // `qninet whois`: asks a WHOIS server for a domain or an IPv4 address (TQNWhoIs), and the demo
 // step that queries a WHOIS-like server of its own on loopback.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "Command.h"
+#include "Loopback.h"
 #include "qninet/socket/QNWhoIs.h"
 
 namespace qninet::tool {
@@ -172,72 +165,18 @@ const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
 
 // --- the demo step: a WHOIS-like server thread on loopback ---------------------------------
 
-/// Listens on 127.0.0.1, answers one connection with `record` after reading the query's
-/// header block, and keeps what it received.
-class LoopbackWhoisServer {
-public:
-  explicit LoopbackWhoisServer(std::string record) : FRecord(std::move(record)) {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw Exception(u"cannot listen on 127.0.0.1");
-    FPort = ntohs(a.sin_port);
-    FThread = std::thread([this] { serve(); });
-  }
-  ~LoopbackWhoisServer() {
-    FStop = true;
-    if (FThread.joinable()) FThread.join();
-    ::close(FListen);
-  }
-  int Port() const { return FPort; }
-  /// What the client sent; read after the query ran.
-  std::string Received() {
-    if (FThread.joinable()) FThread.join();
-    return FReceived;
-  }
-
-private:
-  bool wait_readable(int fd) {
-    // every wait is bounded: five seconds in 100 ms slices, stopping early when told
-    for (int i = 0; i < 50 && !FStop; ++i) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) > 0) return true;
-    }
-    return false;
-  }
-  void serve() {
-    if (!wait_readable(FListen)) return;
-    const int fd = ::accept(FListen, nullptr, nullptr);
-    if (fd < 0) return;
-    char buf[512];
-    while (FReceived.find("\r\n\r\n") == std::string::npos && wait_readable(fd)) {
-      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      FReceived.append(buf, static_cast<std::size_t>(n));
-    }
-    ::send(fd, FRecord.data(), FRecord.size(), MSG_NOSIGNAL);
-    ::close(fd);  // the end of the answer, as WHOIS servers do (RFC 3912)
-  }
-
-  std::string FRecord;
-  int FListen = -1;
-  int FPort = 0;
-  std::atomic<bool> FStop{false};
-  std::thread FThread;
-  std::string FReceived;
-};
-
 const DemoRegistrar demo(DemoStep{
     100, "WHOIS query", [](std::ostream& out) {
       const std::string record =
           "\r\n    Domain name:\r\n        example.co.uk\r\n\r\n    Registrar:\r\n        Demo Registrar "
           "Ltd\r\n"
           "\r\n    Registration status:\r\n        Registered until expiry date.\r\n";
-      LoopbackWhoisServer server(record);
+      std::string sent;
+      // Like a WHOIS server: read the query with its header block, answer, close (RFC 3912).
+      loopback::TcpServer server(1, loopback::TcpServer::HeaderComplete, [&](const std::string& query) {
+        sent = query;
+        return record;
+      });
       TQNWhoIs w(nullptr);
       w.SetDomain(u"example.co.uk");
       out << "Domain example.co.uk selects " << ToUtf8(w.Host()) << " (port " << w.Port() << ")\n";
@@ -247,7 +186,7 @@ const DemoRegistrar demo(DemoStep{
       w.SetTimeout(5000);
       out << "Asking the loopback WHOIS server on port " << server.Port() << " instead...\n";
       const String answer = w.Execute();
-      const std::string sent = server.Received();
+      server.Join();
       out << "Sent: "
           << (sent == "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n"
                   ? "the domain, CRLF and the header block"
