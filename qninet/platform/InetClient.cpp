@@ -55,14 +55,14 @@ std::string trim_ascii(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-// Percent-encodes what may not stand in a URL path; an existing escape is kept as written.
-std::string encode_path(const std::string& path, bool keepSlash) {
+// Percent-encodes every byte of `path` that is not unreserved and not in `keep`.
+std::string percent_encode(const std::string& path, const char* keep) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : path) {
     const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       std::strchr("-._~!$&'()*+,;=:@%?#", c) != nullptr || (keepSlash && c == '/');
-    if (plain && c != 0) {
+                       (c != 0 && std::strchr(keep, c) != nullptr);
+    if (plain) {
       out.push_back(static_cast<char>(c));
     } else {
       out.push_back('%');
@@ -73,23 +73,11 @@ std::string encode_path(const std::string& path, bool keepSlash) {
   return out;
 }
 
+// An HTTP path keeps an existing escape (and its query) as written.
+std::string encode_path(const std::string& path) { return percent_encode(path, "-._~!$&'()*+,;=:@%?#/"); }
+
 // FTP path segments must not carry '?' or '#', which would end the path of the URL.
-std::string encode_ftp_path(const std::string& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : path) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       std::strchr("-._~!$&'()*+,=:@/", c) != nullptr;
-    if (plain && c != 0) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
-  }
-  return out;
-}
+std::string encode_ftp_path(const std::string& path) { return percent_encode(path, "-._~!$&'()*+,=:@/"); }
 
 std::string host_for_url(const std::string& host) {
   if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
@@ -921,7 +909,7 @@ InetHandle http_open_request(InetHandle connection, const String& verb, const St
     if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
     const bool secure = (flags & inetFlagSecure) != 0;
     r->url = std::string(secure ? "https://" : "http://") + host_for_url(c->host) + ":" +
-             std::to_string(c->port) + encode_path(path, true);
+             std::to_string(c->port) + encode_path(path);
     r->user = c->user;
     r->password = c->password;
     r->proxyUser = c->proxyUser;
