@@ -8,6 +8,7 @@
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
+#include "qninet/platform/Memory.h"
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
@@ -78,6 +79,7 @@ public:
   String take() {
     String text;
     text.reserve(FTotal);
+    platform::advise_huge_pages(text.data(), FTotal * sizeof(char16_t));
     std::array<char16_t, 8192> wide;
     for (auto& block : FBlocks) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(block.Data.get());
@@ -102,6 +104,7 @@ private:
   void add_block() {
     FCapacity = FBlocks.empty() ? 2 * kReadSize : std::min<std::size_t>(FCapacity * 2, 64u << 20);
     FBlocks.push_back(Block{std::unique_ptr<char[]>(new char[FCapacity]), 0});
+    platform::advise_huge_pages(FBlocks.back().Data.get(), FCapacity);
     FUsed = 0;
   }
   std::vector<Block> FBlocks;

@@ -1,0 +1,15 @@
+#include "qninet/platform/Memory.h"
+
+#include <cstdint>
+#include <sys/mman.h>
+
+namespace qninet::platform {
+
+void advise_huge_pages(void* p, std::size_t bytes) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace qninet::platform

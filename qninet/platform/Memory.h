@@ -1,0 +1,14 @@
+#pragma once
+// Hints to the system about large buffers.
+
+#include <cstddef>
+
+#include "qninet/Export.h"
+
+namespace qninet::platform {
+
+/// Asks for huge pages behind the whole 2 MiB pages inside [p, p + bytes), so that filling a
+/// large buffer that was not touched yet takes a fraction of the page faults. Only a hint.
+QNINET_API void advise_huge_pages(void* p, std::size_t bytes);
+
+}  // namespace qninet::platform
