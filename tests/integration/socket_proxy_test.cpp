@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "harness/ScriptedServer.h"
@@ -11,7 +10,6 @@
 #include "qninet/socket/QNWhoIs.h"
 
 using namespace qninet;
-using namespace std::chrono_literals;
 using harness::Script;
 using harness::ScriptedServer;
 using harness::TinyProxy;
@@ -34,6 +32,11 @@ void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
   c.Proxy()->SetServer(u"127.0.0.1");
   c.Proxy()->SetPort(proxy.Port());
   c.SetLoginPrompt(false);
+  c.SetTimeout(10000);
+}
+
+std::string url_of(const ScriptedServer& origin, const char* path) {
+  return "http://127.0.0.1:" + std::to_string(origin.Port()) + path;
 }
 
 }  // namespace
@@ -42,20 +45,17 @@ TEST(SocketProxy, RequestGoesThroughTheProxyToTheOrigin) {
   ScriptedServer origin(
       Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfrom origin"));
   TinyProxy proxy;
-  TProxiedGet c(nullptr, FromUtf8("http://127.0.0.1:" + std::to_string(origin.Port()) + "/page"));
+  TProxiedGet c(nullptr, FromUtf8(url_of(origin, "/page")));
   // the component's own server is elsewhere: only the proxy's endpoint can answer
   c.SetHost(u"origin.invalid");
   c.SetPort(1);
   use_proxy(c, proxy);
-  c.SetTimeout(10000);
   const String answer = c.Execute();
   EXPECT_EQ(c.LastError(), u"") << ToUtf8(answer);
   EXPECT_NE(answer.find(u"from origin"), String::npos) << ToUtf8(answer);
   EXPECT_EQ(answer.rfind(u"HTTP/1.0 200", 0), 0u) << ToUtf8(answer);
   EXPECT_NE(origin.Received(0).find("GET /page HTTP/1."), std::string::npos) << origin.Received(0);
-  EXPECT_NE(proxy.LogText().find("GET http://127.0.0.1:" + std::to_string(origin.Port()) + "/page"),
-            std::string::npos)
-      << proxy.LogText();
+  EXPECT_NE(proxy.LogText().find("GET " + url_of(origin, "/page")), std::string::npos) << proxy.LogText();
 }
 
 TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
@@ -63,46 +63,24 @@ TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
   TQNWhoIs w(nullptr);
   w.SetDomain(u"example.co.uk");  // chooses whois.nic.uk, which must not be contacted
   use_proxy(w, proxy);
-  w.SetTimeout(10000);
   const String answer = w.Execute();
   // tinyproxy does not speak WHOIS: it answers the line with an HTTP error page of its own
   EXPECT_EQ(answer.rfind(u"HTTP/1.0 400", 0), 0u) << ToUtf8(answer);
   EXPECT_NE(proxy.LogText().find("example.co.uk"), std::string::npos) << proxy.LogText();
-  EXPECT_EQ(w.Address(), u"127.0.0.1");
-  EXPECT_EQ(w.Port(), proxy.Port());
 }
 
 TEST(SocketProxy, ProxyThatWantsCredentialsAnswers407) {
   ScriptedServer origin(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nsecret"));
   TinyProxy proxy(TinyProxy::Options{"joe", "pw", {}});
-  TProxiedGet c(nullptr, FromUtf8("http://127.0.0.1:" + std::to_string(origin.Port()) + "/"));
+  TProxiedGet c(nullptr, FromUtf8(url_of(origin, "/")));
   c.SetAddress(u"127.0.0.1");
   c.SetPort(origin.Port());
   use_proxy(c, proxy);
   // the engine's credential lines are not the proxy's Basic scheme, so the proxy refuses
   c.Proxy()->SetUser(u"joe");
   c.Proxy()->SetPassword(u"pw");
-  c.SetTimeout(10000);
   EXPECT_EQ(c.Execute(), u"Proxy Server authorization required");
   EXPECT_EQ(c.LastError(), u"Proxy Server authorization required");
   c.Disconnect();
   EXPECT_EQ(origin.ConnectionCount(), 0u);
-}
-
-TEST(SocketProxy, AfterTheProxiedRunTheServerIsReachedDirectly) {
-  ScriptedServer origin({Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nproxied"),
-                         Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\ndirect")});
-  TinyProxy proxy;
-  TProxiedGet c(nullptr, FromUtf8("http://127.0.0.1:" + std::to_string(origin.Port()) + "/"));
-  c.SetAddress(u"127.0.0.1");
-  c.SetPort(origin.Port());
-  use_proxy(c, proxy);
-  c.SetTimeout(10000);
-  EXPECT_NE(c.Execute().find(u"proxied"), String::npos);
-  c.Proxy()->SetUseProxy(false);
-  EXPECT_NE(c.Execute().find(u"direct"), String::npos);
-  // the second request came straight from the engine, with its keep-alive line
-  EXPECT_NE(origin.Received(1).find("Proxy-Connection: Keep-Alive\r\n\r\n"), std::string::npos)
-      << origin.Received(1);
-  EXPECT_EQ(c.Port(), origin.Port());
 }

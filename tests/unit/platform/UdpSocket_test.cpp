@@ -11,31 +11,22 @@ using qninet::harness::UdpScriptedServer;
 
 TEST(UdpExchange, SendsOneDatagramAndReturnsTheFirstReply) {
   UdpScriptedServer server({{std::string("first\0reply", 11), "second"}});
-  const auto r = udp_exchange("127.0.0.1", server.Port(), std::string("ask\0me", 6), 2000);
+  // by name: the exchange finds the server on whichever loopback address it listens
+  const auto r = udp_exchange("localhost", server.Port(), std::string("ask\0me", 6), 2000);
   ASSERT_TRUE(r.Ok()) << ToUtf8(r.Error);
   EXPECT_EQ(r.Reply, std::string("first\0reply", 11));
   ASSERT_EQ(server.Received().size(), 1u);
   EXPECT_EQ(server.Received()[0], std::string("ask\0me", 6));
 }
 
-TEST(UdpExchange, SilentServerEndsAtTheTimeout) {
-  UdpScriptedServer server(std::vector<std::vector<std::string>>{{}});
-  const auto r = udp_exchange("127.0.0.1", server.Port(), "ping", 150);
+TEST(UdpExchange, SilentServerTimesOutAndClosedPortIsRefused) {
+  UdpScriptedServer silent(std::vector<std::vector<std::string>>{{}});
+  auto r = udp_exchange("127.0.0.1", silent.Port(), "ping", 150);
   EXPECT_EQ(r.Status, usTimeout);
   EXPECT_FALSE(r.Error.empty());
-}
-
-TEST(UdpExchange, ClosedPortIsReportedAsRefused) {
-  const auto port = harness::FreeUdpPort();
-  const auto r = udp_exchange("127.0.0.1", port, "ping", 2000);
+  r = udp_exchange("127.0.0.1", harness::FreeUdpPort(), "ping", 2000);
   EXPECT_EQ(r.Status, usRefused);
-}
-
-TEST(UdpExchange, LocalhostFindsTheServerOnWhicheverAddressItListens) {
-  UdpScriptedServer server({{"pong"}});
-  const auto r = udp_exchange("localhost", server.Port(), "ping", 2000);
-  ASSERT_TRUE(r.Ok()) << ToUtf8(r.Error);
-  EXPECT_EQ(r.Reply, "pong");
+  EXPECT_FALSE(r.Error.empty());
 }
 
 TEST(UdpSocket, ReceiveWithoutOpenFails) {
