@@ -65,6 +65,9 @@ protected:
   NoSystemProxy noProxy;
   harness::TempDir dir{"qninet-web"};
   harness::Nginx nginx{true};
+  std::unique_ptr<TQNWebUpdater> http(const std::string& remote, const fs::path& local) {
+    return make_updater(isHTTP, nginx.Port(), remote, local);
+  }
 };
 
 }  // namespace
@@ -74,7 +77,7 @@ TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
   const fs::path served = nginx.WriteFile("pub/file.bin", body);
   nginx.Start();
   const fs::path local = dir.File("file.bin");
-  auto u = make_updater(isHTTP, nginx.Port(), "/pub/file.bin", local);
+  auto u = http("/pub/file.bin", local);
   std::vector<TQNIAction> actions;
   u->SetOnActionChange([&](TObject*) { actions.push_back(u->Action()); });
 
@@ -97,37 +100,30 @@ TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
   EXPECT_EQ(std::count(actions.begin(), actions.end(), iaDownloading), 0);
 }
 
-TEST_F(HttpUpdate, ErrorAnswersNeverReplaceTheLocalFile) {
+TEST_F(HttpUpdate, ErrorAnswersAndEmptyFilesNeverReplaceTheLocalFile) {
   nginx.AddStatusLocation("/broken.bin", 500);
+  nginx.WriteFile("empty.bin", "");
   nginx.Start();
   const fs::path local = dir.Write("file.bin", "precious old content");
-
-  auto missing = make_updater(isHTTP, nginx.Port(), "/missing.bin", local);
+  auto missing = http("/missing.bin", local);
   EXPECT_TRUE(missing->Execute());
   EXPECT_EQ(missing->Status(), isNotFound);
-
-  auto broken = make_updater(isHTTP, nginx.Port(), "/broken.bin", local);
+  auto broken = http("/broken.bin", local);
   EXPECT_FALSE(broken->Execute());
   EXPECT_EQ(broken->Status(), isFailed);
   EXPECT_EQ(ReadFileText(local), "precious old content");
+  // A remote size of 0 is never downloaded.
+  auto empty = http("/empty.bin", dir.File("empty.bin"));
+  EXPECT_TRUE(empty->Execute());
+  EXPECT_EQ(empty->Status(), isSkipped);
   EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
-}
-
-TEST_F(HttpUpdate, RemoteSizeZeroIsNeverDownloaded) {
-  nginx.WriteFile("empty.bin", "");
-  nginx.Start();
-  const fs::path local = dir.File("empty.bin");
-  auto u = make_updater(isHTTP, nginx.Port(), "/empty.bin", local);
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isSkipped);
-  EXPECT_FALSE(fs::exists(local));
 }
 
 TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
   nginx.WriteFile("a.txt", "new content");
   nginx.Start();
   const fs::path local = dir.File("a.txt");
-  auto u = make_updater(isHTTP, nginx.Port(), "/a.txt", local);
+  auto u = http("/a.txt", local);
   ASSERT_TRUE(u->Execute());
   ASSERT_EQ(u->Status(), isFinished);
 
@@ -150,37 +146,28 @@ TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
   EXPECT_FALSE(fs::exists(local));
 }
 
-TEST_F(HttpUpdate, ProgressComesOncePerBlockWithTheTotal) {
+TEST_F(HttpUpdate, ProgressOncePerBlockAndCancelFromItKeepsTheOldFile) {
   const std::uint64_t size = 1024 * 1024 + 777;
   nginx.WriteLargeFile("big.bin", size);
   nginx.Start();
-  const fs::path local = dir.File("big.bin");
-  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  const fs::path local = dir.Write("big.bin", "old version");
+  auto u = http("/big.bin", local);
   std::uint64_t calls = 0, last = 0, max = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) {
-    ++calls;
-    last = cur;
-    max = m;
-  });
+  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool& abort) { abort = ++calls == 3; });
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(calls, 3u);
+  EXPECT_EQ(ReadFileText(local), "old version");
+  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"big.bin"});
+
+  calls = 0;
+  u->SetOnProgress(
+      [&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) { ++calls, last = cur, max = m; });
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(calls, (size + kQNIBlockSize - 1) / kQNIBlockSize);
   EXPECT_EQ(last, size);
   EXPECT_EQ(max, size);
   EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
-}
-
-TEST_F(HttpUpdate, CancelFromOnProgressKeepsTheOldFile) {
-  nginx.WriteLargeFile("big.bin", 200000);
-  nginx.Start();
-  const fs::path local = dir.Write("big.bin", "old version");
-  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
-  int calls = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool& abort) { abort = ++calls == 3; });
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(calls, 3);
-  EXPECT_EQ(ReadFileText(local), "old version");
-  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"big.bin"});
 }
 
 TEST_F(HttpUpdate, CancelButtonOfTheStatusFormStopsTheTransfer) {
@@ -196,7 +183,7 @@ TEST_F(HttpUpdate, CancelButtonOfTheStatusFormStopsTheTransfer) {
     }
   });
   const fs::path local = dir.File("big.bin");
-  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  auto u = http("/big.bin", local);
   u->StatusDialog()->SetEnabled(true);
   std::uint64_t lastProgress = 0;
   u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { lastProgress = cur; });
@@ -210,35 +197,12 @@ TEST_F(HttpUpdate, CancelButtonOfTheStatusFormStopsTheTransfer) {
   EXPECT_EQ(gui.ShownForms().back().Caption, u"Software update");
 }
 
-TEST_F(HttpUpdate, ResumeContinuesAPartialFileWithARange) {
-  const std::uint64_t size = 100000;
-  const fs::path served = nginx.WriteLargeFile("big.bin", size);
-  nginx.Start();
-  const fs::path local = dir.File("big.bin");
-  const std::string full = pattern_bytes(size);
-  // A partial download of this version, as a cancelled earlier run leaves it.
-  harness::WriteFileBytes(dir.File("big.bin.part"), full.substr(0, 40000));
-  const TFileTime servedTime = *platform::file_write_time(served.string());
-  platform::set_file_write_time(dir.File("big.bin.part").string(), servedTime - servedTime % 10000000);
-
-  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
-  u->SetResumeDownload(true);
-  std::uint64_t last = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(last, size - 40000);  // this run's bytes only
-  EXPECT_EQ(ReadFileText(local), full);
-  EXPECT_FALSE(fs::exists(dir.File("big.bin.part")));
-  EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos) << nginx.AccessLog();
-}
-
-TEST_F(HttpUpdate, CancelledResumableDownloadIsContinuedNextRun) {
+TEST_F(HttpUpdate, CancelledResumableDownloadContinuesWithARange) {
   const std::uint64_t size = 120000;
   nginx.WriteLargeFile("big.bin", size);
   nginx.Start();
   const fs::path local = dir.Write("big.bin", "old");
-  auto u = make_updater(isHTTP, nginx.Port(), "/big.bin", local);
+  auto u = http("/big.bin", local);
   u->SetResumeDownload(true);
   u->SetOnProgress([](TObject*, std::uint64_t cur, std::uint64_t, bool& abort) { abort = cur >= 20000; });
   EXPECT_FALSE(u->Execute());
@@ -247,60 +211,51 @@ TEST_F(HttpUpdate, CancelledResumableDownloadIsContinuedNextRun) {
   const auto kept = fs::file_size(dir.File("big.bin.part"));
   EXPECT_GE(kept, 20000u);
 
-  std::uint64_t first = 0;
+  std::uint64_t first = 0, last = 0;
   u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) {
     if (first == 0) first = cur;
+    last = cur;
   });
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
   EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
   EXPECT_LE(first, kQNIBlockSize);
+  EXPECT_EQ(last, size - kept);  // this run's bytes only
+  EXPECT_FALSE(fs::exists(dir.File("big.bin.part")));
+  EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos) << nginx.AccessLog();
 }
 
-TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndRefusal) {
+TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndTheLogonPrompt) {
   nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
   nginx.WriteFile("private/f.txt", "members only");
   nginx.Start();
   const fs::path local = dir.File("f.txt");
-  auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
+  auto u = http("/private/f.txt", local);
   u->SetUser(u"joe");
   u->SetPassword(u"wrong");
   EXPECT_FALSE(u->Execute());
   EXPECT_EQ(u->Status(), isFailed);
   EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
   EXPECT_FALSE(fs::exists(local));
-
   u->SetPassword(u"s3cret");
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
   EXPECT_EQ(ReadFileText(local), "members only");
-}
 
-TEST_F(HttpUpdate, LogonPromptConfirmedRetriesAndCancelledFails) {
-  nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
-  nginx.WriteFile("private/f.txt", "members only");
-  nginx.Start();
-  const fs::path local = dir.File("f.txt");
-  {
-    gui::TScriptedGui gui;
-    gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"s3cret"}}, {}});
-    auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
-    u->SetLoginPrompt(true);
-    EXPECT_TRUE(u->Execute());
-    EXPECT_EQ(u->Status(), isFinished);
-    EXPECT_EQ(u->User(), u"joe");
+  // The prompt on the 401: confirmed, the retry succeeds; cancelled, the run fails.
+  for (const bool confirm : {true, false}) {
+    SCOPED_TRACE(confirm);
+    fs::remove(local);
+    gui::TScriptedGui gui;  // with no answer queued the prompt is cancelled
+    if (confirm) gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"s3cret"}}, {}});
+    auto prompted = http("/private/f.txt", local);
+    prompted->SetLoginPrompt(true);
+    EXPECT_EQ(prompted->Execute(), confirm);
+    EXPECT_EQ(prompted->Status(), confirm ? isFinished : isFailed);
     ASSERT_EQ(gui.ShownForms().size(), 1u);
     EXPECT_EQ(gui.ShownForms()[0].Caption, u"HTTP Server authorization");
-  }
-  fs::remove(local);
-  {
-    gui::TScriptedGui gui;  // no answer queued: the prompt is cancelled
-    auto u = make_updater(isHTTP, nginx.Port(), "/private/f.txt", local);
-    u->SetLoginPrompt(true);
-    EXPECT_FALSE(u->Execute());
-    EXPECT_EQ(u->Status(), isFailed);
-    EXPECT_EQ(gui.ShownForms().size(), 1u);
-    EXPECT_FALSE(fs::exists(local));
+    EXPECT_EQ(fs::exists(local), confirm);
+    if (confirm) EXPECT_EQ(prompted->User(), u"joe");
   }
 }
 
@@ -308,32 +263,15 @@ TEST_F(HttpUpdate, HttpsVerifiesAgainstTheNamedCA) {
   nginx.WriteFile("secure.txt", "over TLS");
   nginx.Start();
   const fs::path local = dir.File("secure.txt");
-  {
-    // Without the test CA the server is not trusted: a failure, never a silent download.
-    auto u = make_updater(isHTTPS, nginx.HttpsPort(), "/secure.txt", local);
-    EXPECT_FALSE(u->Execute());
-    EXPECT_EQ(u->Status(), isFailed);
-    EXPECT_FALSE(fs::exists(local));
-  }
-  CaFile ca(nginx.CA()->CaCert());
   auto u = make_updater(isHTTPS, nginx.HttpsPort(), "/secure.txt", local);
+  // Without the test CA the server is not trusted: a failure, never a silent download.
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_FALSE(fs::exists(local));
+  CaFile ca(nginx.CA()->CaCert());
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
   EXPECT_EQ(ReadFileText(local), "over TLS");
-}
-
-TEST_F(HttpUpdate, ServiceSetsTheDefaultPort) {
-  TQNWebUpdater u(nullptr);
-  EXPECT_EQ(u.Port(), 80);
-  u.SetService(isHTTPS);
-  EXPECT_EQ(u.Port(), 443);
-  u.SetPort(8443);
-  u.SetService(isHTTPS);
-  EXPECT_EQ(u.Port(), 8443);
-  u.SetService(isNetwork);
-  EXPECT_EQ(u.Port(), 8443);
-  u.SetService(isFTP);
-  EXPECT_EQ(u.Port(), 21);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -355,6 +293,11 @@ protected:
 TEST_F(ProxyUpdate, ProxyCredentialsAnswerThe407) {
   const fs::path local = dir.File("via.txt");
   auto u = make_updater(isHTTP, nginx.Port(), "/via.txt", local);
+  EXPECT_FALSE(u->Execute());
+  EXPECT_EQ(u->Status(), isFailed);
+  EXPECT_EQ(u->LastErrorText(), u"Proxy Server authorization required");
+  EXPECT_FALSE(fs::exists(local));
+
   u->Proxy()->SetUser(u"pxuser");
   u->Proxy()->SetPassword(u"pxpass");
   EXPECT_TRUE(u->Execute());
@@ -367,15 +310,6 @@ TEST_F(ProxyUpdate, ProxyCredentialsAnswerThe407) {
   EXPECT_NE(proxy.LogText().find("via.txt"), std::string::npos) << proxy.LogText();
 }
 
-TEST_F(ProxyUpdate, MissingProxyCredentialsFail) {
-  const fs::path local = dir.File("via.txt");
-  auto u = make_updater(isHTTP, nginx.Port(), "/via.txt", local);
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(u->LastErrorText(), u"Proxy Server authorization required");
-  EXPECT_FALSE(fs::exists(local));
-}
-
 // ---------------------------------------------------------------------------------------------
 
 class FtpUpdate : public ::testing::Test {
@@ -385,8 +319,8 @@ protected:
   harness::FtpServer ftp;
 };
 
-TEST_F(FtpUpdate, DownloadsWithTheAccountThenSkips) {
-  const std::string body = pattern_bytes(50000);
+TEST_F(FtpUpdate, DownloadsWithTheAccountSkipsThenResumesWithRest) {
+  const std::string body = pattern_bytes(60000);
   fs::create_directories(ftp.Root() / "pub");
   harness::WriteFileBytes(ftp.Root() / "pub" / "file.bin", body);
   const fs::path local = dir.File("file.bin");
@@ -400,6 +334,20 @@ TEST_F(FtpUpdate, DownloadsWithTheAccountThenSkips) {
   EXPECT_NE(u->RemoteFileCreated(), 0);
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isSkipped);
+
+  // A partial file of this version: only a transfer that starts at byte 25000 gives 35000
+  // new bytes and the whole file.
+  fs::remove(local);
+  harness::WriteFileBytes(dir.File("file.bin.part"), body.substr(0, 25000));
+  platform::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated());
+  u->SetResumeDownload(true);
+  std::uint64_t last = 0;
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
+  EXPECT_TRUE(u->Execute());
+  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
+  EXPECT_EQ(last, 35000u);
+  EXPECT_EQ(ReadFileText(local), body);
+  EXPECT_FALSE(fs::exists(dir.File("file.bin.part")));
 }
 
 TEST_F(FtpUpdate, AnonymousMissingFileAndRefusedLogin) {
@@ -420,30 +368,6 @@ TEST_F(FtpUpdate, AnonymousMissingFileAndRefusedLogin) {
   EXPECT_FALSE(refused->Execute());
   EXPECT_EQ(refused->Status(), isFailed);
   EXPECT_EQ(ReadFileText(local), "for everyone");
-}
-
-TEST_F(FtpUpdate, ResumeStartsTheTransferWithRest) {
-  const std::string body = pattern_bytes(60000);
-  harness::WriteFileBytes(ftp.Root() / "r.bin", body);
-  const fs::path local = dir.File("r.bin");
-  harness::WriteFileBytes(dir.File("r.bin.part"), body.substr(0, 25000));
-  auto u = make_updater(isFTP, ftp.Port(), "/r.bin", local);
-  u->SetResumeDownload(true);
-  // Learn the remote time first so the partial file can be marked as this version's.
-  {
-    auto probe = make_updater(isFTP, ftp.Port(), "/r.bin", dir.File("probe.bin"));
-    probe->SetOnFileCompare([](TObject*, bool& equal) { equal = true; });
-    ASSERT_TRUE(probe->Execute());
-    platform::set_file_write_time(dir.File("r.bin.part").string(), probe->RemoteFileCreated());
-  }
-  std::uint64_t last = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
-  EXPECT_EQ(last, 35000u);
-  // Only a transfer that started at byte 25000 gives 35000 new bytes and the whole file.
-  EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_FALSE(fs::exists(dir.File("r.bin.part")));
 }
 
 // ---------------------------------------------------------------------------------------------

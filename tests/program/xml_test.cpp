@@ -1,54 +1,35 @@
 // `qninet xml`: the printed tree, plain and JSON, and the failure for a missing file.
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include <gtest/gtest.h>
+#include "harness/Process.h"
+#include "harness/TempDir.h"
+
+using namespace qninet::harness;
 
 namespace {
 
-struct ProgramRun {
-  int ExitCode = -1;
-  std::string Output;
-};
-
-ProgramRun run_program(const std::string& args) {
-  ProgramRun r;
-  const std::string command = std::string("'") + QNINET_PROGRAM + "' " + args;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.Output.append(buf, n);
-  const int status = pclose(pipe);
-  r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+RunResult xml(const std::vector<std::string>& args) {
+  TempDir dir("qninet-xml-prog");
+  const std::string path =
+      dir.Write("feed.xml",
+                "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
+                "<feed lang=\"fr\">\t<t>Caf\xC3\xA9 &amp; \"th\\e\"</t><!-- c --><e/></feed>")
+          .string();
+  std::vector<std::string> argv{QNINET_PROGRAM, "xml"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(path);
+  return RunToCompletion(argv);
 }
-
-class XmlProgram : public ::testing::Test {
-protected:
-  void SetUp() override {
-    Path =
-        std::filesystem::temp_directory_path() /
-        ("qninet_xml_program_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".xml");
-    std::ofstream f(Path, std::ios::binary);
-    f << "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
-         "<feed lang=\"fr\">\t<t>Caf\xC3\xA9 &amp; \"th\\e\"</t><!-- c --><e/></feed>";
-  }
-  void TearDown() override { std::filesystem::remove(Path); }
-  std::filesystem::path Path;
-};
 
 }  // namespace
 
-TEST_F(XmlProgram, PlainTree) {
-  const ProgramRun r = run_program("xml '" + Path.string() + "'");
-  EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Output,
+TEST(XmlProgram, PlainTree) {
+  const RunResult r = xml({});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(r.Stdout,
             "ikProperty ?xml = \"\\n\"\n"
             "  ikAttribute version = \"1.0\"\n"
             "  ikAttribute encoding = \"utf-8\"\n"
@@ -58,27 +39,23 @@ TEST_F(XmlProgram, PlainTree) {
             "    ikProperty e\n");
 }
 
-TEST_F(XmlProgram, JsonTree) {
-  const ProgramRun r = run_program("xml --json '" + Path.string() + "'");
-  EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(
-      r.Output,
-      "{\"Kind\":\"ikProperty\",\"TagName\":\"?xml\",\"Value\":\"\\n\",\"Attributes\":\"\",\"Items\":["
-      "{\"Kind\":\"ikAttribute\",\"TagName\":\"version\",\"Value\":\"1.0\",\"Attributes\":\"\",\"Items\":[]},"
-      "{\"Kind\":\"ikAttribute\",\"TagName\":\"encoding\",\"Value\":\"utf-8\",\"Attributes\":\"\",\"Items\":["
-      "]},"
-      "{\"Kind\":\"ikProperty\",\"TagName\":\"feed\",\"Value\":\"\\t\",\"Attributes\":\" "
-      "lang=\\\"fr\\\"\",\"Items\":["
-      "{\"Kind\":\"ikProperty\",\"TagName\":\"t\",\"Value\":\"Caf\xC3\xA9 & "
-      "\\\"th\\\\e\\\"\",\"Attributes\":\"\","
-      "\"Items\":[]},"
-      "{\"Kind\":\"ikComment\",\"TagName\":\"Comment\",\"Value\":\"Comment c "
-      "--\",\"Attributes\":\"\",\"Items\":[]},"
-      "{\"Kind\":\"ikProperty\",\"TagName\":\"e\",\"Value\":null,\"Attributes\":\"\",\"Items\":[]}]}]}\n");
+TEST(XmlProgram, JsonTree) {
+  const RunResult r = xml({"--json"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  const std::string empty = "\"Attributes\":\"\",\"Items\":[]}";
+  EXPECT_EQ(r.Stdout,
+            "{\"Kind\":\"ikProperty\",\"TagName\":\"?xml\",\"Value\":\"\\n\",\"Attributes\":\"\",\"Items\":["
+            "{\"Kind\":\"ikAttribute\",\"TagName\":\"version\",\"Value\":\"1.0\"," +
+                empty + ",{\"Kind\":\"ikAttribute\",\"TagName\":\"encoding\",\"Value\":\"utf-8\"," + empty +
+                ",{\"Kind\":\"ikProperty\",\"TagName\":\"feed\",\"Value\":\"\\t\","
+                "\"Attributes\":\" lang=\\\"fr\\\"\",\"Items\":["
+                "{\"Kind\":\"ikProperty\",\"TagName\":\"t\",\"Value\":\"Caf\xC3\xA9 & \\\"th\\\\e\\\"\"," +
+                empty + ",{\"Kind\":\"ikComment\",\"TagName\":\"Comment\",\"Value\":\"Comment c --\"," +
+                empty + ",{\"Kind\":\"ikProperty\",\"TagName\":\"e\",\"Value\":null," + empty + "]}]}\n");
 }
 
-TEST(XmlProgramErrors, MissingFileExitsWithOne) {
-  const ProgramRun r = run_program("xml /nonexistent/qninet.xml 2>&1");
+TEST(XmlProgram, MissingFileExitsWithOne) {
+  const RunResult r = RunToCompletion({QNINET_PROGRAM, "xml", "/nonexistent/qninet.xml"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Output.find("cannot open /nonexistent/qninet.xml"), std::string::npos) << r.Output;
 }

@@ -10,12 +10,7 @@ using namespace qninet::platform;
 namespace {
 
 struct AnsiOverride {
-  explicit AnsiOverride(const char* value) {
-    if (value)
-      setenv("QNINET_ANSI_CODEPAGE", value, 1);
-    else
-      unsetenv("QNINET_ANSI_CODEPAGE");
-  }
+  explicit AnsiOverride(const char* value) { setenv("QNINET_ANSI_CODEPAGE", value, 1); }
   ~AnsiOverride() { unsetenv("QNINET_ANSI_CODEPAGE"); }
 };
 
@@ -44,36 +39,33 @@ TEST(CodePageDecode, UnicodeFormsAndBadBytes) {
 }
 
 TEST(CodePageEncode, ReportsWhetherEveryCharacterFits) {
+  const struct {
+    String Text;
+    const char* Charset;
+    bool Fits;
+    std::string Bytes;
+  } cases[] = {{u"\u20ACuro", "windows-1252", true, "\x80uro"},
+               {u"a\u0439b", "windows-1252", false, "a?b"},
+               {u"\u0439", "windows-1251", true, "\xE9"},
+               {u"\U0001F600", "utf-8", true, "\xF0\x9F\x98\x80"},
+               {u"\u3042", "SHIFT_JIS", true, "\x82\xA0"},
+               {u"\u0439x", "ISO-8859-1", false, "?x"},
+               {u"A\u0439", "UTF-16BE", true, std::string("\0A\x04\x39", 4)}};
   std::string out;
-  EXPECT_TRUE(encode_text(u"\u20ACuro", "windows-1252", out));
-  EXPECT_EQ(out, "\x80uro");
-  EXPECT_FALSE(encode_text(u"a\u0439b", "windows-1252", out));
-  EXPECT_EQ(out, "a?b");
-  EXPECT_TRUE(encode_text(u"\u0439", "windows-1251", out));
-  EXPECT_EQ(out, "\xE9");
-  EXPECT_TRUE(encode_text(u"\U0001F600", "utf-8", out));
-  EXPECT_EQ(out, "\xF0\x9F\x98\x80");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Charset);
+    EXPECT_EQ(encode_text(c.Text, c.Charset, out), c.Fits);
+    EXPECT_EQ(out, c.Bytes);
+  }
   EXPECT_FALSE(encode_text(String(1, char16_t(0xD800)), "utf-8", out));
-  EXPECT_TRUE(encode_text(u"\u3042", "SHIFT_JIS", out));
-  EXPECT_EQ(out, "\x82\xA0");
-  EXPECT_FALSE(encode_text(u"\u0439x", "ISO-8859-1", out));
-  EXPECT_EQ(out, "?x");
-  EXPECT_TRUE(encode_text(u"A\u0439", "UTF-16BE", out));
-  EXPECT_EQ(out, std::string("\0A\x04\x39", 4));
 }
 
 TEST(CodePageAnsi, DefaultAndOverride) {
-  {
-    AnsiOverride none(nullptr);
-    EXPECT_EQ(ansi_code_page(), "windows-1252");
-  }
-  {
-    AnsiOverride name("ISO-8859-5");
-    EXPECT_EQ(ansi_code_page(), "ISO-8859-5");
-  }
-  {
-    AnsiOverride number("1251");
-    EXPECT_EQ(ansi_code_page(), "windows-1251");
+  unsetenv("QNINET_ANSI_CODEPAGE");
+  EXPECT_EQ(ansi_code_page(), "windows-1252");
+  for (auto [value, name] : {std::pair{"ISO-8859-5", "ISO-8859-5"}, {"1251", "windows-1251"}}) {
+    AnsiOverride ansi(value);
+    EXPECT_EQ(ansi_code_page(), name);
   }
   EXPECT_EQ(code_page_name(65001), "UTF-8");
   EXPECT_EQ(code_page_name(28595), "ISO-8859-5");

@@ -15,9 +15,11 @@ using harness::ScriptedServer;
 
 namespace {
 
-struct Handles {
-  InetHandle root = nullptr;
-  ~Handles() { inet_close(root); }
+// A root handle, closed at the end of the test.
+struct Root {
+  explicit Root(const String& agent) : root(inet_open(agent, u"", 5000)) {}
+  ~Root() { inet_close(root); }
+  InetHandle root;
 };
 
 struct NoSystemProxy {
@@ -80,8 +82,7 @@ TEST(InetHandles, FailuresAreNoneOrFalseNeverExceptions) {
   EXPECT_FALSE(inet_read(nullptr, buf, sizeof buf, read));
   EXPECT_EQ(read, 0u);
   EXPECT_FALSE(inet_close(nullptr));
-  Handles h;
-  h.root = inet_open(u"agent", u"", 1000);
+  Root h(u"agent");
   ASSERT_NE(h.root, nullptr);
   // A root is no connection, and an HTTP connection offers no FTP operations.
   EXPECT_EQ(http_open_request(h.root, u"GET", u"/", u"", 0), nullptr);
@@ -103,8 +104,7 @@ TEST(InetRequests, PostTranscriptAndSmallBlockReads) {
                       "\r\nConnection: close\r\n\r\n" + body,
                   7000, std::chrono::milliseconds(1));
   ScriptedServer server(std::move(s));
-  Handles h;
-  h.root = inet_open(u"Probe/1", u"", 5000);
+  Root h(u"Probe/1");
   InetHandle c = inet_connect(h.root, u"127.0.0.1", server.Port(), u"", u"", InetService::Http);
   InetHandle r = http_open_request(c, u"POST", u"/api/track?x=1", u"", 0);
   ASSERT_TRUE(http_send_request(r, u"Content-Type: text/xml\r\nX-Test: 1", "<a>1</a>\n", 9));
@@ -137,8 +137,7 @@ TEST(InetRequests, ReadPositionSendsARangeAndSkipsWhenIgnored) {
   // This server ignores the range and sends everything again.
   second.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body).Close();
   ScriptedServer server({first, second});
-  Handles h;
-  h.root = inet_open(u"A", u"", 5000);
+  Root h(u"A");
   InetHandle c = inet_connect(h.root, u"127.0.0.1", server.Port(), u"", u"", InetService::Http);
   InetHandle r = http_open_request(c, u"GET", u"/f", u"HTTP/1.0", inetFlagReload);
   ASSERT_TRUE(http_send_request(r, u"", nullptr, 0));
@@ -158,8 +157,7 @@ TEST(InetRequests, OpenUrlReadsTheBodyOfAnErrorAnswerToo) {
   Script s;
   s.ReadUntil("\r\n\r\n").Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!").Close();
   ScriptedServer server(std::move(s));
-  Handles h;
-  h.root = inet_open(u"A", u"", 5000);
+  Root h(u"A");
   InetHandle u =
       inet_open_url(h.root, FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), u"", 0);
   ASSERT_NE(u, nullptr);

@@ -26,23 +26,30 @@ struct NoSystemProxy {
 };
 
 const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
+const std::string kRefusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
 
-std::string request_for(const std::string& path, std::uint16_t port, const std::string& auth = "") {
-  return "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+std::string request_for(std::uint16_t port, const std::string& auth = "") {
+  return "GET /file.bin HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
          (auth.empty() ? "" : "Authorization: Basic " + auth + "\r\n") +
          "User-Agent: Veltraxon WebUpdater\r\nAccept: */*\r\n\r\n";
+}
+
+Script answer(const std::string& reply) {
+  Script s;
+  s.ReadUntil("\r\n\r\n").Send(reply).Close();
+  return s;
 }
 
 class ScriptedUpdate : public ::testing::Test {
 protected:
   NoSystemProxy noProxy;
   harness::TempDir dir{"qninet-web-unit"};
-  std::unique_ptr<TQNWebUpdater> updater(std::uint16_t port, const std::string& local = "file.bin") {
+  std::unique_ptr<TQNWebUpdater> updater(std::uint16_t port) {
     auto u = std::make_unique<TQNWebUpdater>(nullptr);
     u->SetHost(u"127.0.0.1");
     u->SetPort(port);
     u->SetRemoteFileName(u"/file.bin");
-    u->SetLocalFileName(FromUtf8(dir.File(local).string()));
+    u->SetLocalFileName(FromUtf8(dir.File("file.bin").string()));
     u->SetLoginPrompt(false);
     u->SetTimeout(5000);
     return u;
@@ -55,45 +62,33 @@ protected:
   }
 };
 
-Script answer(const std::string& reply) {
-  Script s;
-  s.ReadUntil("\r\n\r\n").Send(reply).Close();
-  return s;
-}
-
 }  // namespace
 
-TEST_F(ScriptedUpdate, KeptRefusedCredentialsSendTheRequestExactlyTwice) {
-  const std::string refusal =
-      "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n";
-  ScriptedServer server({answer(refusal), answer(refusal), answer(refusal)});
-  auto u = updater(server.Port());
-  u->SetUser(u"joe");
-  u->SetPassword(u"pw");
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
-  server.Stop();
-  EXPECT_EQ(server.ConnectionCount(), 2u);
-  EXPECT_EQ(server.Received(0), request_for("/file.bin", server.Port(), "am9lOnB3"));
-  EXPECT_EQ(server.Received(1), request_for("/file.bin", server.Port(), "am9lOnB3"));
-  EXPECT_FALSE(fs::exists(dir.File("file.bin")));
-}
-
-TEST_F(ScriptedUpdate, WithoutCredentialsTheFirstRequestCarriesNone) {
-  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
-  ScriptedServer server({answer(refusal), answer(refusal)});
-  auto u = updater(server.Port());
-  EXPECT_FALSE(u->Execute());
-  server.Stop();
-  EXPECT_EQ(server.ConnectionCount(), 2u);
-  EXPECT_EQ(server.Received(0), request_for("/file.bin", server.Port()));
+TEST_F(ScriptedUpdate, RefusedCredentialsSendTheRequestExactlyTwice) {
+  // With kept credentials both requests carry them; without, neither does.
+  for (const bool withCredentials : {true, false}) {
+    SCOPED_TRACE(withCredentials);
+    ScriptedServer server({answer(kRefusal), answer(kRefusal), answer(kRefusal)});
+    auto u = updater(server.Port());
+    if (withCredentials) {
+      u->SetUser(u"joe");
+      u->SetPassword(u"pw");
+    }
+    EXPECT_FALSE(u->Execute());
+    EXPECT_EQ(u->Status(), isFailed);
+    EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
+    server.Stop();
+    EXPECT_EQ(server.ConnectionCount(), 2u);
+    const std::string expected = request_for(server.Port(), withCredentials ? "am9lOnB3" : "");
+    EXPECT_EQ(server.Received(0), expected);
+    EXPECT_EQ(server.Received(1), expected);
+    EXPECT_TRUE(names().empty());
+  }
 }
 
 TEST_F(ScriptedUpdate, PromptedCredentialsAreSentOnTheRetry) {
-  const std::string refusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
   ScriptedServer server(
-      {answer(refusal), answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n" + kDate + "\r\nhello")});
+      {answer(kRefusal), answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n" + kDate + "\r\nhello")});
   gui::TScriptedGui gui;
   gui.AnswerNextModal({mrOk, {{u"edLogin", u"ann"}, {u"edPassword", u"pw2"}}, {}});
   auto u = updater(server.Port());
@@ -101,65 +96,44 @@ TEST_F(ScriptedUpdate, PromptedCredentialsAreSentOnTheRetry) {
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
   server.Stop();
-  EXPECT_EQ(server.Received(1), request_for("/file.bin", server.Port(), "YW5uOnB3Mg=="));
+  EXPECT_EQ(server.Received(0), request_for(server.Port()));
+  EXPECT_EQ(server.Received(1), request_for(server.Port(), "YW5uOnB3Mg=="));
   EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "hello");
   EXPECT_EQ(u->User(), u"ann");
-  EXPECT_EQ(u->Password(), u"pw2");
 }
 
-TEST_F(ScriptedUpdate, ServerClosingInTheBodyFailsAndKeepsTheOldFile) {
+TEST_F(ScriptedUpdate, BrokenOrStalledBodyFailsAndKeepsTheOldFile) {
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n" + kDate + "\r\n";
+  auto sending = [&] {
+    Script s;
+    s.ReadUntil("\r\n\r\n").Send(head + std::string(3000, 'y'));
+    return s;
+  };
+  struct Case {
+    const char* Name;
+    Script Server;
+    bool SendsBody;
+  } cases[] = {
+      {"closed in the body", answer(head + std::string(4000, 'x')), true},
+      {"reset in the body", sending().Sleep(std::chrono::milliseconds(50)).Reset(), true},
+      {"stalled body", sending().HoldOpen(), true},
+      {"silent server", Script().ReadUntil("\r\n\r\n").HoldOpen(), false},
+  };
   harness::WriteFileBytes(dir.File("file.bin"), "old and good");
-  Script s;
-  s.ReadUntil("\r\n\r\n")
-      .Send("HTTP/1.0 200 OK\r\nContent-Length: 10000\r\n" + kDate + "\r\n" + std::string(4000, 'x'))
-      .Close();
-  ScriptedServer server(std::move(s));
-  auto u = updater(server.Port());
-  int progress = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool&) { ++progress; });
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_GT(progress, 0);
-  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old and good");
-  EXPECT_EQ(names(), std::vector<std::string>{"file.bin"});
-}
-
-TEST_F(ScriptedUpdate, ResetInTheBodyFails) {
-  Script s;
-  s.ReadUntil("\r\n\r\n")
-      .Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y'))
-      .Sleep(std::chrono::milliseconds(50))
-      .Reset();
-  ScriptedServer server(std::move(s));
-  auto u = updater(server.Port());
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_TRUE(names().empty());
-}
-
-TEST_F(ScriptedUpdate, SilentServerEndsAtTheTimeout) {
-  Script s;
-  s.ReadUntil("\r\n\r\n").HoldOpen();
-  ScriptedServer server(std::move(s));
-  auto u = updater(server.Port());
-  u->SetTimeout(300);
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_FALSE(u->LastErrorText().empty());
-}
-
-TEST_F(ScriptedUpdate, StalledBodyEndsAtTheTimeout) {
-  Script s;
-  s.ReadUntil("\r\n\r\n")
-      .Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(3000, 'y'))
-      .HoldOpen();
-  ScriptedServer server(std::move(s));
-  harness::WriteFileBytes(dir.File("file.bin"), "old");
-  auto u = updater(server.Port());
-  u->SetTimeout(300);
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old");
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ScriptedServer server(std::move(c.Server));
+    auto u = updater(server.Port());
+    u->SetTimeout(300);
+    int progress = 0;
+    u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool&) { ++progress; });
+    EXPECT_FALSE(u->Execute());
+    EXPECT_EQ(u->Status(), isFailed);
+    EXPECT_FALSE(u->LastErrorText().empty());
+    EXPECT_EQ(progress > 0, c.SendsBody);
+    EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old and good");
+    EXPECT_EQ(names(), std::vector<std::string>{"file.bin"});
+  }
 }
 
 TEST_F(ScriptedUpdate, AnUnreadableStatusIsRetriedOnceThenFails) {
@@ -185,19 +159,17 @@ TEST_F(ScriptedUpdate, ContentLengthThatIsNoNumberGivesTheAllOnesSize) {
 }
 
 TEST_F(ScriptedUpdate, MissingContentLengthReadsToTheCloseWithoutPercentages) {
-  ScriptedServer server(answer("HTTP/1.0 200 OK\r\n" + kDate + "\r\n" + std::string(5000, 'z')));
+  const std::string reply = "HTTP/1.0 200 OK\r\n" + kDate + "\r\n" + std::string(5000, 'z');
+  ScriptedServer server(answer(reply));
   auto u = updater(server.Port());
   std::uint64_t max = 1, last = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) {
-    max = m;
-    last = cur;
-  });
+  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) { max = m, last = cur; });
   // Size 0 was learnt: the rules skip the download.
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isSkipped);
   EXPECT_EQ(u->RemoteFileSize(), 0u);
   u->SetOnFileCompare([](TObject*, bool& equal) { equal = false; });
-  ScriptedServer again(answer("HTTP/1.0 200 OK\r\n" + kDate + "\r\n" + std::string(5000, 'z')));
+  ScriptedServer again(answer(reply));
   u->SetPort(again.Port());
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
@@ -205,7 +177,7 @@ TEST_F(ScriptedUpdate, MissingContentLengthReadsToTheCloseWithoutPercentages) {
   EXPECT_EQ(last, 5000u);
 }
 
-TEST_F(ScriptedUpdate, GoneIsNotFoundAndForbiddenIsFailed) {
+TEST_F(ScriptedUpdate, GoneIsNotFoundForbiddenAndRefusedConnectionAreFailed) {
   ScriptedServer gone(answer("HTTP/1.0 410 Gone\r\nContent-Length: 4\r\n\r\ngone"));
   auto u = updater(gone.Port());
   EXPECT_TRUE(u->Execute());
@@ -215,20 +187,15 @@ TEST_F(ScriptedUpdate, GoneIsNotFoundAndForbiddenIsFailed) {
   EXPECT_FALSE(u->Execute());
   EXPECT_EQ(u->Status(), isFailed);
   EXPECT_TRUE(names().empty());
-}
-
-TEST_F(ScriptedUpdate, RefusedConnectionIsFailed) {
-  std::uint16_t port;
+  std::uint16_t closedPort;
   {
-    ScriptedServer gone(Script{});
-    port = gone.Port();
+    ScriptedServer closed(Script{});
+    closedPort = closed.Port();
   }
-  auto u = updater(port);
+  u->SetPort(closedPort);
   EXPECT_FALSE(u->Execute());
   EXPECT_EQ(u->Status(), isFailed);
 }
-
-// ---------------------------------------------------------------------------------------------
 
 namespace {
 
@@ -251,14 +218,25 @@ protected:
 
 }  // namespace
 
-TEST(WebComponentRules, StoredPortSurvivesLoadingTheService) {
+TEST(WebComponentRules, ServiceSetsTheDefaultPortButNotWhileLoading) {
   TQNWebUpdater u(nullptr);
+  EXPECT_EQ(u.Port(), 80);
+  u.SetService(isHTTPS);
+  EXPECT_EQ(u.Port(), 443);
+  u.SetPort(8443);
+  u.SetService(isHTTPS);
+  EXPECT_EQ(u.Port(), 8443);
+  u.SetService(isNetwork);
+  EXPECT_EQ(u.Port(), 8443);
+  u.SetService(isFTP);
+  EXPECT_EQ(u.Port(), 21);
+  // A stored Port survives loading the Service after it.
   u.BeginLoading();
   SetPropValue(u, "Port", Variant(Int64{2121}));
-  SetPropValue(u, "Service", Variant(Int64{isFTP}));
+  SetPropValue(u, "Service", Variant(Int64{isHTTP}));
   u.EndLoading();
   EXPECT_EQ(u.Port(), 2121);
-  EXPECT_EQ(u.Service(), isFTP);
+  EXPECT_EQ(u.Service(), isHTTP);
 }
 
 TEST(WebComponentRules, PublishedPropertiesInTheirOrder) {
@@ -312,10 +290,9 @@ TEST(WebComponentRules, RaisingRunClosesHandlesAndFreesTheForm) {
 
 TEST(WebComponentRules, LocalFileThatCannotBeCreatedRaises) {
   harness::TempDir share{"qninet-share"};
-  const fs::path source = share.Write("s.bin", "data");
   TQNWebUpdater u(nullptr);
   u.SetService(isNetwork);
-  u.SetRemoteFileName(FromUtf8(source.string()));
+  u.SetRemoteFileName(FromUtf8(share.Write("s.bin", "data").string()));
   u.SetLocalFileName(FromUtf8((share.Path() / "no-such-folder" / "s.bin").string()));
   EXPECT_THROW(u.Execute(), EFCreateError);
   EXPECT_EQ(u.Status(), isFailed);
@@ -325,20 +302,19 @@ TEST(WebComponentRules, ProgressWithoutATotalShowsBytesOnly) {
   gui::TScriptedGui gui;
   ProbeComponent c(nullptr);
   c.StatusDialog()->SetEnabled(true);
-  String zeroText, unknownText, hugeText;
+  std::vector<String> texts;
   c.Work = [&](ProbeComponent& p) {
     bool abort = false;
-    p.UpdateProgress(5, 0, abort);
-    zeroText = p.Form()->lblStatus->Caption();
-    p.UpdateProgress(7, kQNIUnknownSize, abort);
-    unknownText = p.Form()->lblStatus->Caption();
-    p.UpdateProgress(3000000000ull * 2, 3000000000ull * 4, abort);
-    hugeText = p.Form()->lblStatus->Caption();
+    for (auto [cur, max] : {std::pair<std::uint64_t, std::uint64_t>{5, 0},
+                            {7, kQNIUnknownSize},
+                            {6000000000ull, 12000000000ull}}) {
+      p.UpdateProgress(cur, max, abort);
+      texts.push_back(p.Form()->lblStatus->Caption());
+    }
   };
   EXPECT_TRUE(c.Execute());
-  EXPECT_EQ(zeroText, u"Downloaded 5 bytes");
-  EXPECT_EQ(unknownText, u"Downloaded 7 bytes");
-  EXPECT_EQ(hugeText, u"Downloaded 6000000000 of 12000000000 bytes (50%)");
+  EXPECT_EQ(texts, (std::vector<String>{u"Downloaded 5 bytes", u"Downloaded 7 bytes",
+                                        u"Downloaded 6000000000 of 12000000000 bytes (50%)"}));
 }
 
 TEST(WebComponentRules, HandlerHasTheLastWordOverTheCancelFlag) {
@@ -362,8 +338,6 @@ TEST(WebComponentRules, HandlerHasTheLastWordOverTheCancelFlag) {
 TEST(ContentLength, DecimalAllOnesOrOverflow) {
   EXPECT_EQ(parse_content_length(u"12345"), 12345u);
   EXPECT_EQ(parse_content_length(u" 5000000000 "), 5000000000u);
-  EXPECT_EQ(parse_content_length(u"12a"), kQNIUnknownSize);
-  EXPECT_EQ(parse_content_length(u"-1"), kQNIUnknownSize);
-  EXPECT_EQ(parse_content_length(u""), kQNIUnknownSize);
-  EXPECT_EQ(parse_content_length(u"99999999999999999999999"), kQNIUnknownSize);
+  for (const char16_t* bad : {u"12a", u"-1", u"", u"99999999999999999999999"})
+    EXPECT_EQ(parse_content_length(bad), kQNIUnknownSize) << ToUtf8(bad);
 }
