@@ -280,7 +280,8 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
        {u"<a href=\"x/y\">t</a>", "a=\"t\"[ href=\"x/y\"]"},
        {u"<!DOCTYPE r><r>1</r>", "!DOCTYPE[ r]{r=\"1\"}"},
        {u"<r><![CDATA[a<b]]></r>", "r{![[CDATA[a<b]]]}"},
-       {u"<r>< a>v</a></r>", "=\"v\"[ a]"},  // a nameless token lands on the open item
+       // A nameless token lands on the open item.
+       {u"<r>< a>v</a></r>", "=\"v\"[ a]"},
        // Stray end tags after the document end are stepped over.
        {u"<a></a></>", "a"},
        {u"<a></a>/> / <b>1</b>", "b=\"1\""},
