@@ -264,45 +264,46 @@ TEST(XMLHelpers, DateTimeFromFixedPositions) {
 
 TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
   const String cafe = u"caf\u00C3\u00A9";  // UTF-8 bytes read one per character
-  expect_trees(
-      {// Text: the first run of an element, stray text and ">" dropped.
-       {u"<r>t1<a>1</a>t2</r>", "r=\"t1\"{a=\"1\"}"},
-       {u"<r>\n  <a>1</a>\n  <b>2</b>\n</r>\n", "r=\"\n  \"{a=\"1\",b=\"2\"}"},
-       {u"<a>x</a><b>y</b>", "b=\"xy\""},
-       {u"lead <r> &amp; </r>", "r=\" &amp; \""},
-       {u"<a>>x</a>", "a=\"x\""},
-       // "/>" inside a text closes the element; the end tags after it close its ancestors.
-       {u"<r><a>x/>y</a><b>2</b></r>", "b=\"2\"{a=\"x\"}"},
-       // Names and attribute texts.
-       {u"<x:a>1</x:a>", "x:a=\"1\""},
-       {u"<a.b>1</a.b>", "a=\"1\"[.b]"},
-       {u"<a href=x/y>t</a>", "a=\"/y>t\"[ href=x]"},
-       {u"<a href=\"x/y\">t</a>", "a=\"t\"[ href=\"x/y\"]"},
-       {u"<!DOCTYPE r><r>1</r>", "!DOCTYPE[ r]{r=\"1\"}"},
-       {u"<r><![CDATA[a<b]]></r>", "r{![[CDATA[a<b]]]}"},
-       // A nameless token lands on the open item.
-       {u"<r>< a>v</a></r>", "=\"v\"[ a]"},
-       // Stray end tags after the document end are stepped over.
-       {u"<a></a></>", "a"},
-       {u"<a></a>/> / <b>1</b>", "b=\"1\""},
-       {u"< />", ""},
-       // Comment markers that go astray.
-       {u"<!-- c --><r><a>1</a></r>", "r=\"Comment c --\"{a=\"1\"}"},
-       {u"<r><!-- never closed <a>1</a>", "r{!Comment=\"Comment\"}"},
-       {u"<r><!--x--><a>1</a><!-- y --><b>2</b></r>", "r{!Comment=\"Comment><a>1</a><!-- y --\",b=\"2\"}"},
-       {u"<r><!--x y--><a>1</a></r>", "r{!Comment=\"Comment y--\",a=\"1\"}"},
-       // Declared encodings: UTF-8 decodes values and attributes, not comments or the
-       // declaration's own text; "1251\"?" is no number, so the system code page both ways.
-       {u"<?xml version=\"1.0\" encoding=\"utf-8\"?><r>" + cafe + u"</r>",
-        ToUtf8(u"?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\",r=\"" + cafe + u"\"}")},
-       {u"<?xml encoding=\"UTF-8\" ?>" + cafe + u"<r a=\"" + cafe + u"\">" + cafe + u"</r>",
-        ToUtf8(u"?xml=\"" + cafe + u"\"{@encoding=\"\"UTF-8\" \",r=\"caf\u00E9\"[ a=\"caf\u00E9\"]}")},
-       {u"<?xml encoding=\"utf-8\" ?><r><!-- " + cafe + u" --></r>",
-        ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r{!Comment=\"Comment " + cafe + u" --\"}}")},
-       {u"<?xml encoding=\"windows-1251\" ?><r>\u00E9</r>",
-        ToUtf8(u"?xml{@encoding=\"\"windows-1251\" \",r=\"\u0439\"}")},
-       {u"<?xml encoding=\"windows-1251\"?><r a=\"\u0439\">\u00E9</r>",
-        ToUtf8(u"?xml{@encoding=\"\"windows-1251\"?\",r=\"\u00E9\"[ a=\"?\"]}")}});
+  expect_trees({
+      // Texts between, before and after elements.
+      {u"<r>t1<a>1</a>t2</r>", "r=\"t1\"{a=\"1\"}"},
+      {u"<r>\n  <a>1</a>\n  <b>2</b>\n</r>\n", "r=\"\n  \"{a=\"1\",b=\"2\"}"},
+      {u"<a>x</a><b>y</b>", "b=\"xy\""},
+      {u"lead <r> &amp; </r>", "r=\" &amp; \""},
+      {u"<a>>x</a>", "a=\"x\""},
+      // "/>" inside a text closes the element; the end tags after it close its ancestors.
+      {u"<r><a>x/>y</a><b>2</b></r>", "b=\"2\"{a=\"x\"}"},
+      // Names and attribute texts.
+      {u"<x:a>1</x:a>", "x:a=\"1\""},
+      {u"<a.b>1</a.b>", "a=\"1\"[.b]"},
+      {u"<a href=x/y>t</a>", "a=\"/y>t\"[ href=x]"},
+      {u"<a href=\"x/y\">t</a>", "a=\"t\"[ href=\"x/y\"]"},
+      {u"<!DOCTYPE r><r>1</r>", "!DOCTYPE[ r]{r=\"1\"}"},
+      {u"<r><![CDATA[a<b]]></r>", "r{![[CDATA[a<b]]]}"},
+      // A nameless token lands on the open item.
+      {u"<r>< a>v</a></r>", "=\"v\"[ a]"},
+      // Stray end tags after the document end are stepped over.
+      {u"<a></a></>", "a"},
+      {u"<a></a>/> / <b>1</b>", "b=\"1\""},
+      {u"< />", ""},
+      // Comment markers that go astray.
+      {u"<!-- c --><r><a>1</a></r>", "r=\"Comment c --\"{a=\"1\"}"},
+      {u"<r><!-- never closed <a>1</a>", "r{!Comment=\"Comment\"}"},
+      {u"<r><!--x--><a>1</a><!-- y --><b>2</b></r>", "r{!Comment=\"Comment><a>1</a><!-- y --\",b=\"2\"}"},
+      {u"<r><!--x y--><a>1</a></r>", "r{!Comment=\"Comment y--\",a=\"1\"}"},
+      // Declared encodings: UTF-8 decodes values and attributes, not comments or the
+      // declaration's own text; "1251\"?" is no number, so the system code page both ways.
+      {u"<?xml version=\"1.0\" encoding=\"utf-8\"?><r>" + cafe + u"</r>",
+       ToUtf8(u"?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\",r=\"" + cafe + u"\"}")},
+      {u"<?xml encoding=\"UTF-8\" ?>" + cafe + u"<r a=\"" + cafe + u"\">" + cafe + u"</r>",
+       ToUtf8(u"?xml=\"" + cafe + u"\"{@encoding=\"\"UTF-8\" \",r=\"caf\u00E9\"[ a=\"caf\u00E9\"]}")},
+      {u"<?xml encoding=\"utf-8\" ?><r><!-- " + cafe + u" --></r>",
+       ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r{!Comment=\"Comment " + cafe + u" --\"}}")},
+      {u"<?xml encoding=\"windows-1251\" ?><r>\u00E9</r>",
+       ToUtf8(u"?xml{@encoding=\"\"windows-1251\" \",r=\"\u0439\"}")},
+      {u"<?xml encoding=\"windows-1251\"?><r a=\"\u0439\">\u00E9</r>",
+       ToUtf8(u"?xml{@encoding=\"\"windows-1251\"?\",r=\"\u00E9\"[ a=\"?\"]}")},
+  });
   TQNXMLEngine processed(nullptr);
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
   EXPECT_EQ(parse(u"<?xml encoding=\"utf-8\" ?><r>" + cafe + u"</r>", &processed),
@@ -354,15 +355,17 @@ TEST(XMLParserElements, LengthLimitsTheScan) {
 }
 
 TEST(XMLParserVeto, RefusedElementLeavesWithItsContent) {
-  for (const char16_t* text :
-       {u"<r><a x=\"1\"><b>2</b></a><c>3</c></r>", u"<r><a x=\"1\"/>  <c>3</c></r>",
-        u"<r><a><a><a/></a></a><c>3</c></r>", u"<r>\n <a x=\"1\">\n  <b>2</b>\n </a>\n <c>3</c>\n</r>"}) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"<r><a x=\"1\"><b>2</b></a><c>3</c></r>", "r{c=\"3\"}"},
+      {u"<r>\n <a x=\"1\">\n  <b>2</b>\n </a>\n <c>3</c>\n</r>", "r=\"\n \"{c=\"3\"}"},
+      {u"<r><a x=\"1\"/>  <c>3</c></r>", "r{c=\"3\"}"},
+      {u"<r><a><a><a/></a></a><c>3</c></r>", "r{c=\"3\"}"}};
+  for (const auto& [text, tree] : cases) {
     SCOPED_TRACE(ToUtf8(text));
     TQNXMLEngine engine(nullptr);
     EventLog log;
     log.attach(engine, [](const String& name) { return name == u"a"; });
-    const bool indented = text[3] == u'\n';
-    EXPECT_EQ(parse(text, &engine), indented ? "r=\"\n \"{c=\"3\"}" : "r{c=\"3\"}");
+    EXPECT_EQ(parse(text, &engine), tree);
     EXPECT_EQ(log.Events, (std::vector<std::string>{"tag:r/a", "tag:r/c", "after:c", "after:r"}));
   }
 }
