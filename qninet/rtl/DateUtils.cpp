@@ -14,7 +14,6 @@ constexpr double kMsPerDay = 86400000.0;
 constexpr std::int64_t kDateDelta = 693594;
 // File times count from 1601-01-01: 109205 days before 1899-12-30.
 constexpr std::int64_t kFileTimeEpochDays = 109205;
-constexpr std::int64_t kTicksPerDay = 864000000000LL;
 constexpr std::int64_t kUnixEpochDays = 25569;  // 1970-01-01
 
 constexpr int kMonthDays[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
