@@ -56,78 +56,67 @@ protected:
     c.SetTimeout(20000);
   }
 
+  // A client of the server asking for path.
+  static std::unique_ptr<TQNIHTTPClient> Client(const String& path, TQNIHTTPAction action = haGet) {
+    auto c = std::make_unique<TQNIHTTPClient>(nullptr);
+    Point(*c);
+    c->SetAction(action);
+    c->SetRequest(path);
+    return c;
+  }
+
+  static void ViaProxy(TQNIHTTPClient& c, std::uint16_t port) {
+    c.SetLoginPrompt(false);
+    c.Proxy()->SetServer(u"127.0.0.1");
+    c.Proxy()->SetPort(port);
+    c.Proxy()->SetUseProxy(true);
+  }
+
   static harness::Nginx* web;
 };
 harness::Nginx* NginxServer::web = nullptr;
 
 }  // namespace
 
-TEST_F(NginxServer, HeadGivesHeadersAndNoBody) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetRequest(u"/index.html");
-  EXPECT_EQ(c.Execute(), u"");
-  ASSERT_GT(c.ResponseHeaders()->Count(), 1);
-  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
-  EXPECT_EQ(c.GetResponse(u"content-length"), u"Content-Length: 25");
-}
-
-TEST_F(NginxServer, GetGivesTheBodyWithCrLfLines) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/index.html");
-  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n");
+TEST_F(NginxServer, HeadGivesHeadersAndNoBodyAndGetTheBodyWithCrLfLines) {
+  auto c = Client(u"/index.html", haHead);
+  EXPECT_EQ(c->Execute(), u"");
+  ASSERT_GT(c->ResponseHeaders()->Count(), 1);
+  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
+  EXPECT_EQ(c->GetResponse(u"content-length"), u"Content-Length: 25");
+  c->SetAction(haGet);
+  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n");
 }
 
 TEST_F(NginxServer, PostReachesTheHandler) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haPost);
-  c.SetRequest(u"/post");
-  c.Headers()->Add(u"Content-Length: 0");
-  EXPECT_EQ(ToUtf8(c.Execute()), "posted\r\n") << ToUtf8(c.LastError());
+  auto c = Client(u"/post", haPost);
+  c->Headers()->Add(u"Content-Length: 0");
+  EXPECT_EQ(ToUtf8(c->Execute()), "posted\r\n") << ToUtf8(c->LastError());
 }
 
-TEST_F(NginxServer, RedirectFollowedByAHandler) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/old");
-  c.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
-  EXPECT_EQ(ToUtf8(c.Execute()), "redirected page\r\n");
-  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
-}
-
-TEST_F(NginxServer, RedirectRefusedWithoutAHandler) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/old");
-  c.Execute();
-  EXPECT_EQ(c.ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 301");
-  EXPECT_EQ(ToUtf8(c.GetResponse(u"location")), "Location: " + web->Url("/new/page.html"));
+TEST_F(NginxServer, RedirectFollowedByAHandlerAndRefusedWithout) {
+  auto c = Client(u"/old");
+  c->Execute();
+  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 301");
+  EXPECT_EQ(ToUtf8(c->GetResponse(u"location")), "Location: " + web->Url("/new/page.html"));
+  c->SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
+  EXPECT_EQ(ToUtf8(c->Execute()), "redirected page\r\n");
+  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
 }
 
 TEST_F(NginxServer, NotFoundAndAuthorizationRequired) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/missing");
-  EXPECT_EQ(c.Execute(), u"File not found");
-  c.SetRequest(u"/private/x.html");
-  EXPECT_EQ(c.Execute(), u"HTTP Server authorization required");
-  c.Headers()->Add(u"Authorization: Basic am9lOnNlY3JldA==");
-  EXPECT_EQ(c.Execute(), u"secret\r\n");
+  auto c = Client(u"/missing");
+  EXPECT_EQ(c->Execute(), u"File not found");
+  c->SetRequest(u"/private/x.html");
+  EXPECT_EQ(c->Execute(), u"HTTP Server authorization required");
+  c->Headers()->Add(u"Authorization: Basic am9lOnNlY3JldA==");
+  EXPECT_EQ(c->Execute(), u"secret\r\n");
 }
 
 TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/large.bin");
-  const String body = c.Execute();
-  ASSERT_TRUE(c.LastError().empty()) << ToUtf8(c.LastError());
+  auto c = Client(u"/large.bin");
+  const String body = c->Execute();
+  ASSERT_TRUE(c->LastError().empty()) << ToUtf8(c->LastError());
   // The pattern has no line ends: one line, which gains a CRLF.
   ASSERT_EQ(body.size(), k100MiB + 2);
   for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{12345}, k100MiB / 2, k100MiB - 1})
@@ -136,32 +125,20 @@ TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
 
 TEST_F(NginxServer, ThroughTinyproxyWithTheAbsoluteRequestLine) {
   harness::TinyProxy proxy;
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/index.html");
-  c.SetLoginPrompt(false);
-  c.Proxy()->SetServer(u"127.0.0.1");
-  c.Proxy()->SetPort(proxy.Port());
-  c.Proxy()->SetUseProxy(true);
-  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n")
-      << ToUtf8(c.LastError()) << proxy.LogText();
+  auto c = Client(u"/index.html");
+  ViaProxy(*c, proxy.Port());
+  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n")
+      << ToUtf8(c->LastError()) << proxy.LogText();
   EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
 }
 
 TEST_F(NginxServer, ThroughTinyproxyWithBasicCredentials) {
   harness::TinyProxy proxy(harness::TinyProxy::Options{"joe", "pw", {}});
-  TQNIHTTPClient c(nullptr);
-  Point(c);
-  c.SetAction(haGet);
-  c.SetRequest(u"/index.html");
-  c.SetLoginPrompt(false);
-  c.Proxy()->SetServer(u"127.0.0.1");
-  c.Proxy()->SetPort(proxy.Port());
-  c.Proxy()->SetUseProxy(true);
-  c.Proxy()->SetUser(u"joe");
-  c.Proxy()->SetPassword(u"pw");
-  EXPECT_EQ(ToUtf8(c.Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c.LastError());
+  auto c = Client(u"/index.html");
+  ViaProxy(*c, proxy.Port());
+  c->Proxy()->SetUser(u"joe");
+  c->Proxy()->SetPassword(u"pw");
+  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c->LastError());
 }
 
 TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {
@@ -181,13 +158,9 @@ TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {
 TEST_F(NginxServer, WeatherReadsTheFixturePages) {
   TQNWeatherInfo w(nullptr);
   Point(w);
-  w.SetZip(u"72");
-  w.Execute();
-  EXPECT_EQ(w.Temperature(), 72) << ToUtf8(w.LastError());
-  w.SetZip(u"minus5");
-  w.Execute();
-  EXPECT_EQ(w.Temperature(), -5);
-  w.SetZip(u"none");
-  w.Execute();
-  EXPECT_EQ(w.Temperature(), 0);
+  for (const auto& [zip, degrees] : {std::pair{u"72", 72}, {u"minus5", -5}, {u"none", 0}}) {
+    w.SetZip(zip);
+    w.Execute();
+    EXPECT_EQ(w.Temperature(), degrees) << ToUtf8(zip) << ToUtf8(w.LastError());
+  }
 }

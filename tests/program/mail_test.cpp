@@ -112,18 +112,6 @@ TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
   EXPECT_TRUE(server.Messages(0, 300ms).empty());
 }
 
-TEST(MailCommand, UnreadableAttachmentSendsNothing) {
-  SmtpServer server(account());
-  const auto r =
-      RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
-                       "--from", "a@qninet.test", "--to", "b@qninet.test", "--user", "mailer", "--password",
-                       "pw", "--attach", "/nonexistent/file.pdf"},
-                      60s);
-  EXPECT_EQ(r.ExitCode, 1) << r.Output;
-  EXPECT_NE(r.Output.find("Attachment /nonexistent/file.pdf cannot be read"), std::string::npos) << r.Output;
-  EXPECT_TRUE(server.Messages(0, 300ms).empty());
-}
-
 TEST(MailCommand, DemoStepMailsItsOwnServer) {
   const auto r = RunToCompletion({QNINET_PROGRAM, "demo", "--only", "Mail"}, 30s);
   EXPECT_EQ(r.ExitCode, 0) << r.Output;

@@ -20,37 +20,28 @@ struct TypesFiles {
 
 }  // namespace
 
-TEST(ContentTypeLookup, ExtensionsMatchIgnoringCase) {
+// Comments are skipped, extensions match without regard to case, only the last one counts; a
+// later (the user's) file wins and a missing one is passed over.
+TEST(ContentTypeLookup, LastExtensionOfTheLastFileThatKnowsIt) {
   harness::TempDir dir("qninet-types");
   const auto sys = dir.Write("mime.types",
                              "# comment line pdf\n"
                              "application/pdf\t\t\t\tpdf\n"
-                             "text/plain  txt text  # trailing comment zip\n"
-                             "image/jpeg jpeg jpg jpe\n");
-  TypesFiles files({sys.string()});
-  EXPECT_EQ(ContentTypeByFile(u"/home/joe/Report.PDF"), u"application/pdf");
-  EXPECT_EQ(ContentTypeByFile(u"notes.Txt"), u"text/plain");
-  EXPECT_EQ(ContentTypeByFile(u"photo.jpg"), u"image/jpeg");
-  EXPECT_EQ(ContentTypeByFile(u"archive.zip"), u"application/octet-stream");
-}
-
-TEST(ContentTypeLookup, OnlyTheLastExtensionCounts) {
-  harness::TempDir dir("qninet-types");
-  const auto sys = dir.Write("mime.types", "application/gzip gz\napplication/x-tar tar\n");
-  TypesFiles files({sys.string()});
-  EXPECT_EQ(ContentTypeByFile(u"backup.tar.gz"), u"application/gzip");
-  EXPECT_EQ(ContentTypeByFile(u"/srv/v1.2/README"), u"application/octet-stream");
-  EXPECT_EQ(ContentTypeByFile(u"name."), u"application/octet-stream");
-  EXPECT_EQ(ContentTypeByFile(u""), u"application/octet-stream");
-}
-
-TEST(ContentTypeLookup, TheUsersFileWins) {
-  harness::TempDir dir("qninet-types");
-  const auto sys = dir.Write("system", "text/plain log\napplication/json json\n");
+                             "text/plain  txt text log # trailing comment zip\n"
+                             "image/jpeg jpeg jpg jpe\n"
+                             "application/gzip gz\napplication/x-tar tar\n");
   const auto user = dir.Write("user", "text/x-log LOG\n");
   TypesFiles files({sys.string(), user.string(), dir.File("missing").string()});
-  EXPECT_EQ(ContentTypeByFile(u"app.log"), u"text/x-log");
-  EXPECT_EQ(ContentTypeByFile(u"data.json"), u"application/json");
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"/home/joe/Report.PDF", u"application/pdf"},
+      {u"notes.Txt", u"text/plain"},
+      {u"photo.jpg", u"image/jpeg"},
+      {u"backup.tar.gz", u"application/gzip"},
+      {u"app.log", u"text/x-log"},
+  };
+  for (const auto& [file, type] : cases) EXPECT_EQ(ContentTypeByFile(file), type) << ToUtf8(file);
+  for (const char16_t* file : {u"archive.zip", u"/srv/v1.2/README", u"name.", u""})
+    EXPECT_EQ(ContentTypeByFile(file), u"application/octet-stream") << ToUtf8(file);
 }
 
 TEST(ContentTypeLookup, TheMachinesTableAnswersByDefault) {
@@ -63,35 +54,22 @@ TEST(ContentTypeLookup, TheMachinesTableAnswersByDefault) {
   }
 }
 
-TEST(DeleteExeScriptText, PathsAreQuotedForTheShell) {
-  const String script = DeleteExeScript(u"/opt/My Apps/it's/tool", u"/opt/My Apps/it's/tool.sh");
-  const String exe = u"'/opt/My Apps/it'\\''s/tool'";
-  EXPECT_EQ(script,
-            u"#!/bin/sh\n"
-            u"tries=0\n"
-            u"while [ -e " +
-                exe + u" ] || [ -L " + exe +
-                u" ]; do\n"
-                u"  rm -f -- " +
-                exe +
-                u" && continue\n"
-                u"  tries=$((tries + 1))\n"
-                u"  [ \"$tries\" -ge 60 ] && break\n"
-                u"  sleep 1\n"
-                u"done\n"
-                u"rm -f -- '/opt/My Apps/it'\\''s/tool.sh'\n");
+TEST(DeleteExeScriptText, ShellQuoteWrapsAndEscapesApostrophes) {
+  EXPECT_EQ(ShellQuote(u"/opt/My Apps/it's/tool"), u"'/opt/My Apps/it'\\''s/tool'");
   EXPECT_EQ(ShellQuote(u"a b"), u"'a b'");
   EXPECT_EQ(ShellQuote(u""), u"''");
 }
 
-// Runs the script text on copies in a folder whose name holds a blank: it removes exactly
-// the executable and itself, and a file beside them named as the first word stays.
+// Runs the script on files whose names hold a blank and an apostrophe: it removes exactly the
+// executable and itself, and a file beside them named as the first word stays.
 TEST(DeleteExeScriptText, ScriptDeletesOnlyItsTwoFiles) {
   harness::TempDir dir("qninet-delete exe");
-  const auto exe = dir.Write("my tool", "binary");
-  const auto script = dir.File("my tool.sh");
+  const auto exe = dir.Write("my tool's", "binary");
+  const auto script = dir.File("my tool's.sh");
   const auto decoy = dir.Write("my", "keep me");
-  harness::WriteFileBytes(script, ToUtf8(DeleteExeScript(FromUtf8(exe.string()), FromUtf8(script.string()))));
+  const String text = DeleteExeScript(FromUtf8(exe.string()), FromUtf8(script.string()));
+  EXPECT_NE(text.find(u"rm -f -- " + ShellQuote(FromUtf8(exe.string()))), String::npos) << ToUtf8(text);
+  harness::WriteFileBytes(script, ToUtf8(text));
   const auto result = harness::RunToCompletion({"/bin/sh", script.string()}, std::chrono::seconds(20));
   EXPECT_EQ(result.ExitCode, 0) << result.Output;
   EXPECT_FALSE(std::filesystem::exists(exe));

@@ -37,12 +37,30 @@ std::string Record(const std::string& name, unsigned type, unsigned ttl, const s
   return name + U16(type) + U16(1) + U32(ttl) + U16(static_cast<unsigned>(data.size())) + data;
 }
 
+// A resolver aimed at a loopback server.
+void Aim(TQNIDNSResolver& r, const ScriptedServer& server, TQNIDNSRequests requests, const String& domain) {
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(server.Port());
+  r.SetRequests(requests);
+  r.SetDomain(domain);
+}
+
+bool Decode(const std::string& m, TQNIDNSReply& reply) {
+  String error;
+  const bool ok = DNSDecodeReply(FromBytes(m), reply, error);
+  EXPECT_EQ(ok, error.empty()) << ToUtf8(error);
+  return ok;
+}
+
 }  // namespace
 
-TEST(DnsQuery, TwoQuestionsAboutOneName) {
+TEST(DnsQuery, QuestionsInOrderAndThePointerReversed) {
   const std::string expected =
       Header(2) + Name({"example", "com"}) + U16(1) + U16(1) + Name({"example", "com"}) + U16(15) + U16(1);
   EXPECT_EQ(Bytes(DNSBuildQuery({irA, irMX}, u"example.com")), expected);
+  // A pointer question reverses the address.
+  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"10.0.0.1")),
+            Header(1) + Name({"1", "0", "0", "10", "in-addr", "arpa"}) + U16(12) + U16(1));
 }
 
 TEST(DnsQuery, AllSeventeenTypesInEnumerationOrder) {
@@ -57,35 +75,23 @@ TEST(DnsQuery, AllSeventeenTypesInEnumerationOrder) {
   EXPECT_EQ(Bytes(DNSBuildQuery(all, u"example.host")), expected);
 }
 
-TEST(DnsQuery, PointerQuestionReversesTheAddress) {
-  const std::string expected = Header(1) + Name({"1", "0", "0", "10", "in-addr", "arpa"}) + U16(12) + U16(1);
-  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"10.0.0.1")), expected);
-}
-
-TEST(DnsQuery, TrailingDotMakesNoExtraLabel) {
+TEST(DnsQuery, LabelEdgeCases) {
   EXPECT_EQ(DNSBuildQuery({irA}, u"www.example.com."), DNSBuildQuery({irA}, u"www.example.com"));
-}
-
-TEST(DnsQuery, TwoDotsGiveAnEmptyLabelAndLongLabelsKeepTheLowByte) {
   EXPECT_EQ(Bytes(DNSBuildQuery({irA}, u"a..b")), Header(1) + Name({"a", "", "b"}) + U16(1) + U16(1));
   const String long300(300, u'x');
   const std::string q = Bytes(DNSBuildQuery({irA}, long300));
-  EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);
-}
-
-TEST(DnsQuery, NothingToAskGivesAnEmptyQuery) {
+  EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);  // a long label keeps the low byte
+  // Nothing to ask gives an empty query.
   EXPECT_TRUE(DNSBuildQuery({}, u"example.com").empty());
   EXPECT_TRUE(DNSBuildQuery({irA}, u"").empty());
 }
 
 TEST(DnsQuery, TypeNamesMapToRequests) {
+  for (const auto& [name, expected] : {std::pair{u"cname", irName}, {u"ANY", irAll}, {u"txt", irText}}) {
+    TQNIDNSRequest r = irA;
+    EXPECT_TRUE(DNSRequestFromName(name, r) && r == expected) << ToUtf8(name);
+  }
   TQNIDNSRequest r = irA;
-  ASSERT_TRUE(DNSRequestFromName(u"cname", r));
-  EXPECT_EQ(r, irName);
-  ASSERT_TRUE(DNSRequestFromName(u"ANY", r));
-  EXPECT_EQ(r, irAll);
-  ASSERT_TRUE(DNSRequestFromName(u"txt", r));
-  EXPECT_EQ(r, irText);
   EXPECT_FALSE(DNSRequestFromName(u"AAAA", r));
 }
 
@@ -106,10 +112,7 @@ TEST(DnsResolver, LengthPrefixedTranscript) {
   // The server keeps the connection open after its reply, as DNS servers on TCP do.
   ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
   TQNIDNSResolver r(nullptr);
-  r.SetHost(u"127.0.0.1");
-  r.SetPort(server.Port());
-  r.SetRequests({irA});
-  r.SetDomain(u"www.test");
+  Aim(r, server, {irA}, u"www.test");
   EXPECT_EQ(Bytes(r.Execute()), reply);
   EXPECT_TRUE(r.LastError().empty());
   server.Stop();
@@ -120,10 +123,7 @@ TEST(DnsResolver, ReplyCutShortIsAnError) {
   const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
   ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close());
   TQNIDNSResolver r(nullptr);
-  r.SetHost(u"127.0.0.1");
-  r.SetPort(server.Port());
-  r.SetRequests({irA});
-  r.SetDomain(u"www.test");
+  Aim(r, server, {irA}, u"www.test");
   r.Execute();
   EXPECT_FALSE(r.LastError().empty());
 }
@@ -135,10 +135,7 @@ TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
       Script().ExpectBytes(query.size() + block.size()).Send(std::string("\x12\x5E\x81\x80", 4)).Close());
   TQNIDNSResolver r(nullptr);
   r.SetLengthPrefix(false);
-  r.SetHost(u"127.0.0.1");
-  r.SetPort(server.Port());
-  r.SetRequests({irMX});
-  r.SetDomain(u"test");
+  Aim(r, server, {irMX}, u"test");
   EXPECT_EQ(Bytes(r.Execute()), std::string("\x12\x5E\x81\x80", 4));
   EXPECT_EQ(server.Received(0), query + block);
 }
@@ -146,9 +143,7 @@ TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
 TEST(DnsResolver, EmptyRequestsSendNothing) {
   ScriptedServer server(Script().Close());
   TQNIDNSResolver r(nullptr);
-  r.SetHost(u"127.0.0.1");
-  r.SetPort(server.Port());
-  r.SetDomain(u"test");
+  Aim(r, server, {}, u"test");
   EXPECT_EQ(r.Execute(), String());
   server.Stop();
   EXPECT_EQ(server.Received(0), "");
@@ -163,10 +158,7 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
   m += Record("\xC0\x10", 16, 0, std::string("\x0Bv=spf1 -all\x06say \"\x01", 19));
   m += Record("\xC0\x0C", 5, 10, Name({"alias", "test"}));
   m += Record(Name({"3", "2", "1", "10", "in-addr", "arpa"}), 12, 10, "\xC0\x0C");
-  m += Record("\xC0\x10", 13, 10,
-              std::string("\x03"
-                          "cpu\x02os",
-                          7));
+  m += Record("\xC0\x10", 13, 10, "\003cpu\002os");
   m += Record("\xC0\x10", 2, 10, Name({"ns", "test"}));
   m += Record("\xC0\x0C", 65280, 10, "\xAB\xCD\xEF");
   m += Record("\xC0\x10", 6, 100,
@@ -174,8 +166,7 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
                   U32(604800) + U32(300));
   m += Record(std::string(1, '\0'), 41, 0, "");
   TQNIDNSReply reply;
-  String error;
-  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error)) << ToUtf8(error);
+  ASSERT_TRUE(Decode(m, reply));
   EXPECT_EQ(reply.RCode(), 0u);
   ASSERT_EQ(reply.Questions.size(), 1u);
   EXPECT_EQ(reply.Questions[0].Name, u"www.test.");
@@ -202,10 +193,9 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
 
 TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
   auto render = [](const std::string& address16) {
-    const std::string m = ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 28, 1, address16);
     TQNIDNSReply reply;
-    String error;
-    EXPECT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+    EXPECT_TRUE(
+        Decode(ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 28, 1, address16), reply));
     return reply.Answers.empty() ? std::string() : ToUtf8(reply.Answers[0].Data);
   };
   EXPECT_EQ(render(std::string(15, '\0') + "\x01"), "::1");
@@ -217,49 +207,39 @@ TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
 }
 
 TEST(DnsDecode, SpecialCharactersInNamesAreEscaped) {
-  const std::string m = ReplyHeader(0x8180, 1, 0, 0, 0) +
-                        std::string(
-                            "\x03"
-                            "a.b\x02"
-                            "c\x01\x00",
-                            8) +
-                        U16(1) + U16(1);
+  const std::string m =
+      ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1);
   TQNIDNSReply reply;
-  String error;
-  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+  ASSERT_TRUE(Decode(m, reply));
   EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
 }
 
 TEST(DnsDecode, MalformedRepliesAreRefused) {
-  TQNIDNSReply reply;
-  String error;
-  EXPECT_FALSE(DNSDecodeReply(FromBytes("\x12\x5E\x81"), reply, error));
-  EXPECT_FALSE(error.empty());
-  // A question whose name points at itself.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\x0C" + U16(1) + U16(1)),
-                              reply, error));
-  // A pointer past the end.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + "\xC0\xFF" + U16(1) + U16(1)),
-                              reply, error));
-  // A record whose data runs past the end.
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) +
-                                        U16(1) + U32(1) + U16(4) + "\x01\x02"),
-                              reply, error));
-  // More records announced than present.
-  EXPECT_FALSE(DNSDecodeReply(
-      FromBytes(ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")), reply, error));
-  // A name longer than 255 bytes.
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
-  EXPECT_FALSE(DNSDecodeReply(FromBytes(ReplyHeader(0x8180, 1, 0, 0, 0) + longName + '\0' + U16(1) + U16(1)),
-                              reply, error));
+  const std::string question = ReplyHeader(0x8180, 1, 0, 0, 0);
+  const std::pair<const char*, std::string> cases[] = {
+      {"short header", "\x12\x5E\x81"},
+      {"name pointing at itself", question + "\xC0\x0C" + U16(1) + U16(1)},
+      {"pointer past the end", question + "\xC0\xFF" + U16(1) + U16(1)},
+      {"record data past the end", ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) + U16(1) +
+                                       U32(1) + U16(4) + "\x01\x02"},
+      {"fewer records than announced",
+       ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")},
+      {"name over 255 bytes", question + longName + '\0' + U16(1) + U16(1)},
+  };
+  for (const auto& [what, m] : cases) {
+    TQNIDNSReply reply;
+    String error;
+    EXPECT_FALSE(DNSDecodeReply(FromBytes(m), reply, error)) << what;
+    EXPECT_FALSE(error.empty()) << what;
+  }
 }
 
 TEST(DnsDecode, DataOfTheWrongLengthFallsBackToTheGenericForm) {
   const std::string m = ReplyHeader(0x8183, 0, 1, 0, 0) + Record(std::string(1, '\0'), 1, 5, "\x01\x02\x03");
   TQNIDNSReply reply;
-  String error;
-  ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error));
+  ASSERT_TRUE(Decode(m, reply));
   EXPECT_EQ(reply.RCode(), 3u);
   EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
   EXPECT_EQ(ToUtf8(reply.Answers[0].Data), "\\# 3 010203");

@@ -24,6 +24,8 @@ const char* kTrackingPage =
     "<tr><td>Dec 4</td><td>Memphis, TN</td></tr>\n"
     "</table>\n<!-- END Scan Activity --></body></html>\n";
 
+Script Answer(std::string reply) { return Script().ReadUntil("\r\n\r\n").Send(std::move(reply)).Close(); }
+
 }  // namespace
 
 TEST(ScraperText, BlanksBecomePercentTwenty) {
@@ -31,20 +33,16 @@ TEST(ScraperText, BlanksBecomePercentTwenty) {
   EXPECT_EQ(EncodeBlanks(u"a+b/c"), u"a+b/c");
 }
 
-TEST(ScraperTable, TwoCellRowIsOneNameValueLine) {
-  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr><td>Status</td><td>Delivered</td></tr>")), "Status=Delivered\r\n");
+TEST(ScraperTable, RowsBecomeNameValueLines) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"<tr><td>Status</td><td>Delivered</td></tr>", "Status=Delivered\r\n"},
+      {u"<tr><td>Weight</td><td></td><td>2 lbs</td></tr>", "Weight=2 lbs\r\n"},  // empty cells collapse
+      // White space shrinks and entities are replaced.
+      {u"<tr>\n\t<td>Signed  by </td>\r\n<td>A &amp; B</td></tr>", "Signed by=A & B\r\n"},
+      {u"", ""},
+  };
+  for (const auto& [html, lines] : cases) EXPECT_EQ(ToUtf8(HTMLTableToLines(html)), lines) << ToUtf8(html);
 }
-
-TEST(ScraperTable, EmptyCellsCollapse) {
-  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr><td>Weight</td><td></td><td>2 lbs</td></tr>")), "Weight=2 lbs\r\n");
-}
-
-TEST(ScraperTable, WhiteSpaceShrinksAndEntitiesAreReplaced) {
-  EXPECT_EQ(ToUtf8(HTMLTableToLines(u"<tr>\n\t<td>Signed  by </td>\r\n<td>A &amp; B</td></tr>")),
-            "Signed by=A & B\r\n");
-}
-
-TEST(ScraperTable, EmptyInputGivesNothing) { EXPECT_EQ(HTMLTableToLines(u""), u""); }
 
 TEST(ScraperMarkers, MissingOrMisorderedMarkersGiveNothing) {
   EXPECT_EQ(TextBetweenMarkers(u"a[x]b", u"[", u"]"), u"x");
@@ -52,49 +50,36 @@ TEST(ScraperMarkers, MissingOrMisorderedMarkersGiveNothing) {
   EXPECT_EQ(TextBetweenMarkers(u"] then [", u"[", u"]"), u"");
 }
 
-TEST(FedExTracker, RequestWithoutProxyHasThePathAlone) {
+// The path alone, or the absolute address through a proxy; blanks in the number become %20.
+TEST(FedExTracker, RequestWithAndWithoutProxy) {
   TQNFedExTracker t(nullptr);
   EXPECT_EQ(t.Host(), u"www.fedex.com");
   EXPECT_EQ(t.Port(), 80);
   t.SetTrackingNumber(u"1234 5678");
   EXPECT_EQ(ToUtf8(t.GetQuery()), "GET " + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
-}
-
-TEST(FedExTracker, RequestThroughProxyHasTheAbsoluteAddress) {
-  TQNFedExTracker t(nullptr);
-  t.SetTrackingNumber(u"99");
   t.Proxy()->SetUseProxy(true);
   EXPECT_EQ(ToUtf8(t.GetQuery()),
-            "GET http://www.fedex.com" + kPath + "99 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+            "GET http://www.fedex.com" + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
 }
 
+// The page is returned unchanged without OnAfterExecute; the lists are cleared before each request.
 TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close());
+  ScriptedServer server(
+      std::vector<Script>{Answer(kTrackingPage), Answer("HTTP/1.0 200 OK\r\n\r\nno tables")});
   TQNFedExTracker t(nullptr);
   t.SetHost(u"127.0.0.1");
   t.SetPort(server.Port());
   t.SetTrackingNumber(u"123456789012");
   bool fired = false;
   t.SetOnAfterExecute([&](TObject*, String&) { fired = true; });
-  EXPECT_EQ(ToUtf8(t.Execute()), kTrackingPage) << "the page is returned unchanged";
-  EXPECT_FALSE(fired) << "the tracker does not fire OnAfterExecute";
+  EXPECT_EQ(ToUtf8(t.Execute()), kTrackingPage);
+  EXPECT_FALSE(fired);
   EXPECT_EQ(Lines(*t.ShipmentInfo()), "Status=Delivered\r\nWeight=2 lbs\r\nSigned by=J. Smith & Co\r\n");
   EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
   EXPECT_EQ(Lines(*t.Activity()), "Dec 4=Memphis, TN\r\n");
   EXPECT_EQ(server.Received(0), "GET " + kPath +
                                     "123456789012 HTTP/1.0\r\nHost: www.fedex.com\r\n"
                                     "Proxy-Connection: Keep-Alive\r\n\r\n");
-}
-
-TEST(FedExTracker, ListsAreClearedBeforeEachRequest) {
-  ScriptedServer server(
-      std::vector<Script>{Script().ReadUntil("\r\n\r\n").Send(kTrackingPage).Close(),
-                          Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nno tables").Close()});
-  TQNFedExTracker t(nullptr);
-  t.SetHost(u"127.0.0.1");
-  t.SetPort(server.Port());
-  t.Execute();
-  ASSERT_EQ(t.ShipmentInfo()->Count(), 3);
   t.Execute();
   EXPECT_EQ(t.ShipmentInfo()->Count(), 0);
   EXPECT_EQ(t.Activity()->Count(), 0);
@@ -125,7 +110,7 @@ TEST(WeatherInfo, RequestLineAndHostLine) {
 
 TEST(WeatherInfo, PageGivesTheTemperatureAndFiresTheEvent) {
   const std::string page = "HTTP/1.0 200 OK\r\n\r\n<b CLASS=obsTempTextA>-5&deg;F</b>";
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(page).Close());
+  ScriptedServer server(Answer(page));
   TQNWeatherInfo w(nullptr);
   w.SetHost(u"127.0.0.1");
   w.SetPort(server.Port());
