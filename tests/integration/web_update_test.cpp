@@ -255,7 +255,9 @@ TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndTheLogonPrompt) {
     ASSERT_EQ(gui.ShownForms().size(), 1u);
     EXPECT_EQ(gui.ShownForms()[0].Caption, u"HTTP Server authorization");
     EXPECT_EQ(fs::exists(local), confirm);
-    if (confirm) EXPECT_EQ(prompted->User(), u"joe");
+    if (confirm) {
+      EXPECT_EQ(prompted->User(), u"joe");
+    }
   }
 }
 
