@@ -17,13 +17,16 @@ const std::array<String, 3>& method_words() {
 
 // The host as it stands in a URL or a Host line: an IPv6 literal in brackets.
 String host_for_url(const String& host) {
-  if (host.find(u':') != String::npos && (host.empty() || host.front() != u'[')) return u"[" + host + u"]";
-  return host;
+  if (host.find(u':') == String::npos || host.front() == u'[') return host;
+  // Appending rather than `u"[" + host`, which GCC 12 misreads as an overlapping copy.
+  String bracketed(1, u'[');
+  bracketed.append(host).push_back(u']');
+  return bracketed;
 }
 
 String authority(const String& host, Integer port) {
   String a = host_for_url(host);
-  if (port != 80 && port > 0) a += u":" + IntToStr(port);
+  if (port != 80 && port > 0) a.append(1, u':').append(IntToStr(port));
   return a;
 }
 
