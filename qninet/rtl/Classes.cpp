@@ -179,9 +179,10 @@ void TComponent::InsertComponent(TComponent* AComponent) {
 }
 
 void TComponent::RemoveComponent(TComponent* AComponent) {
-  const auto it = std::find(FComponents.begin(), FComponents.end(), AComponent);
-  if (it == FComponents.end()) return;
-  FComponents.erase(it);
+  // From the back: destroying the owned components goes newest first, which stays linear.
+  const auto it = std::find(FComponents.rbegin(), FComponents.rend(), AComponent);
+  if (it == FComponents.rend()) return;
+  FComponents.erase(std::next(it).base());
   AComponent->FOwner = nullptr;
   Notification(AComponent, opRemove);
 }
