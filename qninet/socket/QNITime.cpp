@@ -108,7 +108,7 @@ TDateTime DaytimeToDateTime(const String& Answer) {
       field[k] += c;
   }
   for (std::size_t i = 1; i <= 6; ++i)
-    if (field[i].empty()) field[i] = u"1";
+    if (field[i].empty()) field[i].assign(1, u'1');
   String& year = field[1];
   while (year.size() < 3) year.insert(year.begin(), u'0');
   if (year.size() < 4) year.insert(year.begin(), u'2');

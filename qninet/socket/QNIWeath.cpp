@@ -53,7 +53,7 @@ String TQNWeatherInfo::GetQuery() {
   String host = !FHost.empty() ? FHost : FAddress;
   if (Proxy()->UseProxy() && !Proxy()->Server().empty()) {
     String target = host;
-    if (FPort != 80 && FPort > 0) target += u":" + IntToStr(FPort);
+    if (FPort != 80 && FPort > 0) target.append(1, u':').append(IntToStr(FPort));
     url = u"http://" + target + url;
   }
   return u"GET " + url + u" HTTP/1.0\r\nHost: " + host + u"\r\n\r\n";

@@ -118,7 +118,9 @@ std::string partial_name(const std::string& local) { return local + ".part"; }
 std::string temp_name_beside(const std::string& local) {
   const String dir = ExtractFilePath(FromUtf8(local));
   const std::string folder = dir.empty() ? std::string("./") : ToUtf8(dir);
-  return platform::make_temp_file(folder, "." + ToUtf8(ExtractFileName(FromUtf8(local))) + ".");
+  std::string prefix(1, '.');
+  prefix.append(ToUtf8(ExtractFileName(FromUtf8(local)))).push_back('.');
+  return platform::make_temp_file(folder, prefix);
 }
 
 }  // namespace
