@@ -43,7 +43,10 @@ FtpServer::FtpServer(std::string user, std::string password, bool anonymous)
   FPort = ports[0];
   FPassivePorts.assign(ports.begin() + 1, ports.end());
   std::string passive;
-  for (auto p : FPassivePorts) passive += (passive.empty() ? "" : ",") + std::to_string(p);
+  for (auto p : FPassivePorts) {
+    if (!passive.empty()) passive += ',';
+    passive += std::to_string(p);
+  }
   auto script = FDir.Write("ftpd.py", kScript);
   FProcess = std::make_unique<Process>(
       std::vector<std::string>{python, "-u", script.string(), std::to_string(FPort), FRoot.string(), FUser,

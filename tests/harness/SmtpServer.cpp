@@ -100,7 +100,10 @@ SmtpServer::SmtpServer(Options options) {
   std::filesystem::create_directories(FMessages);
   FPort = FreePort();
   std::string refused;
-  for (const auto& r : options.RefusedRecipients) refused += (refused.empty() ? "" : ",") + json_string(r);
+  for (const auto& r : options.RefusedRecipients) {
+    if (!refused.empty()) refused += ',';
+    refused += json_string(r);
+  }
   std::string config =
       "{\"port\": " + std::to_string(FPort) + ", \"out\": " + json_string(FMessages.string()) +
       ", \"user\": " + json_string(options.User) + ", \"password\": " + json_string(options.Password) +

@@ -21,7 +21,10 @@ std::string dump(const TQNXMLItem& item) {
   if (item.ValueAssigned()) out += "=\"" + ToUtf8(item.ValueText()) + "\"";
   if (!item.Attributes().empty()) out += "[" + ToUtf8(item.Attributes()) + "]";
   const TQNXMLItems& kids = *item.Items();
-  for (int i = 0; i < kids.Count(); ++i) out += (i ? "," : "{") + dump(*kids[i]);
+  for (int i = 0; i < kids.Count(); ++i) {
+    out += i ? ',' : '{';
+    out += dump(*kids[i]);
+  }
   return kids.Count() ? out + "}" : out;
 }
 
