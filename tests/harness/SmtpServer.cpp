@@ -161,4 +161,45 @@ void SmtpServer::Stop() {
   if (FProcess) FProcess->Stop();
 }
 
+namespace {
+const char* kMessageReader = R"PY(
+import email, json, sys
+from email import policy
+msg = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=policy.default)
+def header(name):
+    v = msg.get(name)
+    return None if v is None else str(v)
+parts = []
+for part in msg.walk():
+    if part.is_multipart():
+        continue
+    data = part.get_payload(decode=True) or b""
+    parts.append({"type": part.get_content_type(), "filename": part.get_filename(),
+                  "charset": part.get_content_charset(),
+                  "attachment": part.get_content_disposition() == "attachment", "hex": data.hex(),
+                  "text": part.get_content() if part.get_content_maintype() == "text" else None})
+out = {name: header(name) for name in ["From", "To", "Cc", "Bcc", "Reply-To", "Date", "X-Priority",
+                                      "Subject", "Message-Id", "X-Mailer"]}
+out["defects"] = [str(d) for p in msg.walk() for d in p.defects]
+out["parts"] = parts
+date = msg["Date"]
+out["date_parsed"] = None if date is None else date.datetime.isoformat()
+print(json.dumps(out))
+)PY";
+}  // namespace
+
+std::string ReadStoredMessage(const std::filesystem::path& eml) {
+  return RunOrThrow({"/usr/bin/python3", "-c", kMessageReader, eml.string()});
+}
+
+std::string HexOf(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
 }  // namespace qninet::harness

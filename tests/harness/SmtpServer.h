@@ -15,6 +15,14 @@ namespace qninet::harness {
 /// An aiosmtpd SMTP server (run with /usr/bin/python3) on 127.0.0.1. Every accepted message
 /// is stored as msg-N.eml (the exact DATA bytes, dot-unstuffed) with msg-N.json holding
 /// {"mail_from": ..., "rcpt_tos": [...]}, N counting from 1.
+/// A stored message read by Python's email package, as JSON: the headers From, To, Cc, Bcc,
+/// Reply-To, Date, X-Priority, Subject, Message-Id, X-Mailer (null when absent), "date_parsed",
+/// "defects" and "parts" (type, filename, charset, attachment, hex of the decoded bytes, and
+/// text for text parts).
+std::string ReadStoredMessage(const std::filesystem::path& eml);
+/// Lower-case hex of bytes, as the reader gives part contents.
+std::string HexOf(const std::string& bytes);
+
 class SmtpServer {
 public:
   struct Options {

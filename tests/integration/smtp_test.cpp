@@ -18,45 +18,7 @@ using nlohmann::json;
 
 namespace {
 
-// Prints the parsed message as JSON; byte values travel as hex.
-const char* kReader = R"PY(
-import email, json, sys
-from email import policy
-msg = email.message_from_bytes(open(sys.argv[1], "rb").read(), policy=policy.default)
-def header(name):
-    v = msg.get(name)
-    return None if v is None else str(v)
-parts = []
-for part in msg.walk():
-    if part.is_multipart():
-        continue
-    data = part.get_payload(decode=True) or b""
-    parts.append({"type": part.get_content_type(), "filename": part.get_filename(),
-                  "charset": part.get_content_charset(), "attachment": part.get_content_disposition() == "attachment",
-                  "hex": data.hex()})
-out = {name: header(name) for name in ["From", "To", "Cc", "Bcc", "Reply-To", "Date", "X-Priority",
-                                      "Subject", "Message-Id", "X-Mailer"]}
-out["defects"] = [str(d) for p in msg.walk() for d in p.defects]
-out["parts"] = parts
-date = msg["Date"]
-out["date_parsed"] = None if date is None else date.datetime.isoformat()
-print(json.dumps(out))
-)PY";
-
-std::string hex_of(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-json read_message(const harness::TempDir& dir, const std::filesystem::path& eml) {
-  const auto script = dir.Write("read_mail.py", kReader);
-  return json::parse(harness::RunOrThrow({"/usr/bin/python3", script.string(), eml.string()}));
-}
+json read_message(const std::filesystem::path& eml) { return json::parse(harness::ReadStoredMessage(eml)); }
 
 SmtpServer::Options account() {
   SmtpServer::Options o;
@@ -131,7 +93,7 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
   EXPECT_EQ(envelope["rcpt_tos"],
             json({"bob@qninet.test", "jane@qninet.test", "cy@qninet.test", "hidden@qninet.test"}));
 
-  const json m = read_message(dir, messages[0]);
+  const json m = read_message(messages[0]);
   EXPECT_EQ(m["defects"], json::array());
   EXPECT_EQ(m["From"], "Ann Sender <ann@qninet.test>");
   EXPECT_EQ(m["To"], "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@qninet.test>");
@@ -160,15 +122,15 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
   const json& text = m["parts"][0];
   EXPECT_EQ(text["type"], "text/plain");
   EXPECT_EQ(text["charset"], "utf-8");
-  EXPECT_EQ(text["hex"], hex_of("Hallo Bob,\r\n.\r\n..x\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
-                                "e"));
+  EXPECT_EQ(text["hex"], harness::HexOf("Hallo Bob,\r\n.\r\n..x\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
+                                        "e"));
   const std::string expected[] = {binary, qp, text7};
   const char* names[] = {"all bytes.bin", "notes.txt", "plain.txt"};
   for (int i = 0; i < 3; ++i) {
     const json& part = m["parts"][i + 1];
     EXPECT_TRUE(part["attachment"].get<bool>());
     EXPECT_EQ(part["filename"], names[i]);
-    EXPECT_EQ(part["hex"], hex_of(expected[i])) << names[i];
+    EXPECT_EQ(part["hex"], harness::HexOf(expected[i])) << names[i];
   }
   EXPECT_EQ(m["parts"][2]["type"], "text/plain");
 }
