@@ -61,23 +61,9 @@ std::uint16_t port_of(int fd) {
 
 bool try_connect(const std::string& host, std::uint16_t port) {
   sockaddr_storage a{};
-  socklen_t len;
-  int family;
-  if (host.find(':') != std::string::npos) {
-    auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-    a6->sin6_family = AF_INET6;
-    a6->sin6_port = htons(port);
-    if (::inet_pton(AF_INET6, host.c_str(), &a6->sin6_addr) != 1) return false;
-    len = sizeof(sockaddr_in6);
-    family = AF_INET6;
-  } else {
-    auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
-    a4->sin_family = AF_INET;
-    a4->sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &a4->sin_addr) != 1) return false;
-    len = sizeof(sockaddr_in);
-    family = AF_INET;
-  }
+  unsigned len = 0;
+  const int family = NumericAddress(host, port, a, len);
+  if (family < 0) return false;
   Fd s(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (s.fd < 0) return false;
   if (::connect(s.fd, reinterpret_cast<sockaddr*>(&a), len) == 0) return true;
@@ -91,6 +77,24 @@ bool try_connect(const std::string& host, std::uint16_t port) {
 }
 
 }  // namespace
+
+int NumericAddress(const std::string& host, std::uint16_t port, sockaddr_storage& address, unsigned& length) {
+  address = sockaddr_storage{};
+  if (host.find(':') != std::string::npos) {
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&address);
+    a6->sin6_family = AF_INET6;
+    a6->sin6_port = htons(port);
+    if (::inet_pton(AF_INET6, host.c_str(), &a6->sin6_addr) != 1) return -1;
+    length = sizeof(sockaddr_in6);
+    return AF_INET6;
+  }
+  auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
+  a4->sin_family = AF_INET;
+  a4->sin_port = htons(port);
+  if (::inet_pton(AF_INET, host.c_str(), &a4->sin_addr) != 1) return -1;
+  length = sizeof(sockaddr_in);
+  return AF_INET;
+}
 
 std::uint16_t FreePort() { return port_of(bound_socket(SOCK_STREAM).fd); }
 

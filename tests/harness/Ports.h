@@ -7,7 +7,13 @@
 #include <string_view>
 #include <vector>
 
+struct sockaddr_storage;
+
 namespace qninet::harness {
+
+/// Fills `address` with a numeric IPv4 or IPv6 `host` and `port`; returns the family
+/// (AF_INET or AF_INET6) and sets `length`, or returns -1 for a host that is no address.
+int NumericAddress(const std::string& host, std::uint16_t port, sockaddr_storage& address, unsigned& length);
 
 /// A TCP port that was free on 127.0.0.1 a moment ago (bound to port 0, read, closed).
 /// Throws std::runtime_error when no socket can be bound.

@@ -1,5 +1,7 @@
 #include "harness/TcpClient.h"
 
+#include "harness/Ports.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,25 +17,9 @@ namespace qninet::harness {
 TcpClient::TcpClient(std::uint16_t port, const std::string& host, std::chrono::milliseconds timeout)
     : FTimeout(timeout) {
   sockaddr_storage a{};
-  socklen_t len;
-  int family;
-  if (host.find(':') != std::string::npos) {
-    auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-    a6->sin6_family = AF_INET6;
-    a6->sin6_port = htons(port);
-    if (::inet_pton(AF_INET6, host.c_str(), &a6->sin6_addr) != 1)
-      throw std::runtime_error("TcpClient: bad address " + host);
-    len = sizeof(sockaddr_in6);
-    family = AF_INET6;
-  } else {
-    auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
-    a4->sin_family = AF_INET;
-    a4->sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &a4->sin_addr) != 1)
-      throw std::runtime_error("TcpClient: bad address " + host);
-    len = sizeof(sockaddr_in);
-    family = AF_INET;
-  }
+  unsigned len = 0;
+  const int family = NumericAddress(host, port, a, len);
+  if (family < 0) throw std::runtime_error("TcpClient: bad address " + host);
   FFd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (FFd < 0) throw std::runtime_error("TcpClient: socket failed");
   if (::connect(FFd, reinterpret_cast<sockaddr*>(&a), len) != 0) {
