@@ -171,7 +171,8 @@ TEST(ClientSocketTransfer, ClearedErrorCodeReturnsMinusOne) {
 }
 
 TEST(ClientSocketTransfer, SendToAResetPeerNeitherKillsNorHangs) {
-  ScriptedServer server(Script().Reset());
+  // The pause keeps the reset out of the connect, which would report it as a failed open.
+  ScriptedServer server(Script().Sleep(300ms).Reset());
   TClientSocket s(nullptr);
   open_on(s, server.Port(), 5000);
   ASSERT_TRUE(server.WaitUntilSettled(0, 5s));
