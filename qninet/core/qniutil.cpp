@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "qninet/platform/ContentTypes.h"
-#include "qninet/platform/Files.h"
-#include "qninet/platform/Process.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/ContentTypes.h"
+#include "qninet/sys/Files.h"
+#include "qninet/sys/Process.h"
+#include "qninet/sys/Settings.h"
 #include "qninet/rtl/Streams.h"
 
 namespace qninet {
@@ -168,7 +168,7 @@ void ReplaceHTMLChars(String& S) {
 }
 
 void ReadProxyInfo(String& ProxyServer, bool& UseProxy, Integer& ProxyPort) {
-  const platform::ProxySetting setting = platform::proxy_setting();
+  const sys::ProxySetting setting = sys::proxy_setting();
   // The registry value held at most 257 units; a longer one failed to read.
   if (setting.Server && setting.Server->size() <= 257)
     ProxyServer = setting.Server->substr(0, setting.Server->find(u'\0'));
@@ -189,7 +189,7 @@ String ContentTypeByFile(const String& FileName) {
   if (FileName.empty()) return def;
   const String ext = ExtractFileExt(FileName);
   if (ext.size() < 2) return def;
-  const std::string found = platform::content_type_of_extension(ToUtf8(StringView(ext).substr(1)));
+  const std::string found = sys::content_type_of_extension(ToUtf8(StringView(ext).substr(1)));
   return found.empty() ? def : FromUtf8(found);
 }
 
@@ -228,14 +228,14 @@ String DeleteExeScript(const String& ExeName, const String& ScriptName) {
 }
 
 void DeleteExe() {
-  const String exe = FromUtf8(platform::executable_path());
+  const String exe = FromUtf8(sys::executable_path());
   const String script = ChangeFileExt(exe, u".sh");
   const std::string text = ToUtf8(DeleteExeScript(exe, script));
   {
     TFileStream file(script, fmCreate);
     file.Write(text.data(), static_cast<Int64>(text.size()));
   }
-  platform::start_detached_process({"/bin/sh", ToUtf8(script)});
+  sys::start_detached_process({"/bin/sh", ToUtf8(script)});
 }
 
 }  // namespace qninet

@@ -1,6 +1,6 @@
 #include "qninet/platform/ClientSocket.h"
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -119,7 +119,7 @@ void TClientSocket::Open() {
   if (node.empty()) {
     const Integer code = EDESTADDRREQ;
     fail(eeLookup, code);
-    throw ESocketError(system_error_text(code));
+    throw ESocketError(sys::system_error_text(code));
   }
 
   addrinfo hints{};
@@ -136,7 +136,7 @@ void TClientSocket::Open() {
     rc = ::getaddrinfo(node.c_str(), service.c_str(), &hints, &found);
   }
   if (rc != 0) {
-    const String text = rc == EAI_SYSTEM ? system_error_text(errno) : resolver_error_text(rc);
+    const String text = rc == EAI_SYSTEM ? sys::system_error_text(errno) : resolver_error_text(rc);
     fail(eeLookup, rc);
     throw ESocketError(text);
   }
@@ -162,7 +162,7 @@ void TClientSocket::Open() {
   }
   if (FFd < 0) {
     fail(eeConnect, err);
-    throw ESocketError(system_error_text(err));
+    throw ESocketError(sys::system_error_text(err));
   }
   const int one = 1;
   ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -177,7 +177,7 @@ void TClientSocket::Close() {
 }
 
 Integer TClientSocket::SendBuf(const void* Buffer, Integer Count) {
-  if (FFd < 0) throw ESocketError(system_error_text(ENOTCONN));
+  if (FFd < 0) throw ESocketError(sys::system_error_text(ENOTCONN));
   if (Count <= 0) return 0;
   notify(FOnWrite);
   const char* p = static_cast<const char*>(Buffer);
@@ -187,7 +187,7 @@ Integer TClientSocket::SendBuf(const void* Buffer, Integer Count) {
     if (n < 0) {
       if (errno == EINTR) continue;
       const int code = (errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno;
-      if (fail(eeSend, code) != 0) throw ESocketError(system_error_text(code));
+      if (fail(eeSend, code) != 0) throw ESocketError(sys::system_error_text(code));
       return -1;
     }
     sent += static_cast<Integer>(n);
@@ -196,7 +196,7 @@ Integer TClientSocket::SendBuf(const void* Buffer, Integer Count) {
 }
 
 Integer TClientSocket::ReceiveBuf(void* Buffer, Integer Count) {
-  if (FFd < 0) throw ESocketError(system_error_text(ENOTCONN));
+  if (FFd < 0) throw ESocketError(sys::system_error_text(ENOTCONN));
   if (Count <= 0) return 0;
   if (FOnRead) {
     // Only wait for readiness when someone listens: a plain read needs one system call.
@@ -210,7 +210,7 @@ Integer TClientSocket::ReceiveBuf(void* Buffer, Integer Count) {
     if (n >= 0) return static_cast<Integer>(n);
     if (errno == EINTR) continue;
     const int code = (errno == EAGAIN || errno == EWOULDBLOCK) ? ETIMEDOUT : errno;
-    if (fail(eeReceive, code) != 0) throw ESocketError(system_error_text(code));
+    if (fail(eeReceive, code) != 0) throw ESocketError(sys::system_error_text(code));
     return -1;
   }
 }

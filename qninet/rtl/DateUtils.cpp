@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "qninet/platform/TimeZone.h"
+#include "qninet/sys/TimeZone.h"
 
 namespace qninet {
 
@@ -148,7 +148,7 @@ TDateTime NowUTC() {
 TDateTime Now() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-  const std::int64_t offset = platform::utc_offset_seconds(ms / 1000);
+  const std::int64_t offset = sys::utc_offset_seconds(ms / 1000);
   return static_cast<double>(kUnixEpochDays) + static_cast<double>(ms + offset * 1000) / kMsPerDay;
 }
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
@@ -223,7 +223,7 @@ void SetServices(TGuiServices* services) { g_services = services; }
 
 String TApplication::Title() const {
   if (!FTitle.empty()) return FTitle;
-  return ChangeFileExt(ExtractFileName(FromUtf8(platform::executable_path())), u"");
+  return ChangeFileExt(ExtractFileName(FromUtf8(sys::executable_path())), u"");
 }
 
 TApplication& Application() {

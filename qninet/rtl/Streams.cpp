@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
 namespace qninet {
 
@@ -59,22 +59,22 @@ Int64 TStream::CopyFrom(TStream& source, Int64 count) {
 }
 
 TFileStream::TFileStream(const String& fileName, TFileMode mode) : FFileName(fileName) {
-  platform::FileOpenMode m = platform::FileOpenMode::Read;
+  sys::FileOpenMode m = sys::FileOpenMode::Read;
   switch (mode) {
     case fmCreate:
-      m = platform::FileOpenMode::Create;
+      m = sys::FileOpenMode::Create;
       break;
     case fmOpenRead:
-      m = platform::FileOpenMode::Read;
+      m = sys::FileOpenMode::Read;
       break;
     case fmOpenWrite:
-      m = platform::FileOpenMode::Write;
+      m = sys::FileOpenMode::Write;
       break;
     case fmOpenReadWrite:
-      m = platform::FileOpenMode::ReadWrite;
+      m = sys::FileOpenMode::ReadWrite;
       break;
   }
-  auto handle = std::make_unique<platform::FileHandle>();
+  auto handle = std::make_unique<sys::FileHandle>();
   String reason;
   if (!handle->Open(ToUtf8(fileName), m, reason)) {
     if (mode == fmCreate) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", fileName, reason));

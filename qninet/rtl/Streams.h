@@ -9,7 +9,7 @@
 
 namespace qninet {
 
-namespace platform {
+namespace sys {
 class FileHandle;
 }
 
@@ -54,7 +54,7 @@ public:
 
 private:
   String FFileName;
-  std::unique_ptr<platform::FileHandle> FHandle;
+  std::unique_ptr<sys::FileHandle> FHandle;
 };
 
 /// Bytes in memory.

@@ -4,11 +4,11 @@
 #include <mutex>
 #include <random>
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
 #include "qninet/core/qniutil.h"
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/CodePage.h"
+#include "qninet/sys/CodePage.h"
 
 namespace qninet {
 
@@ -315,7 +315,7 @@ bool header_text(StringView text, std::string_view charset, std::string& out) {
     // A surrogate pair is one character; a word never splits one.
     const std::size_t n = (clean[i] >= 0xD800 && clean[i] < 0xDC00 && i + 1 < clean.size()) ? 2 : 1;
     std::string bytes;
-    if (!platform::encode_text(StringView(clean).substr(i, n), charset, bytes)) return false;
+    if (!sys::encode_text(StringView(clean).substr(i, n), charset, bytes)) return false;
     if (word.size() + bytes.size() > maxBytes) flush();
     word += bytes;
     i += n - 1;
@@ -378,13 +378,13 @@ bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charse
   return true;
 }
 
-String zone_text(const platform::TTimeZoneInfo& zone) {
+String zone_text(const sys::TTimeZoneInfo& zone) {
   Integer bias = 0;
   switch (zone.State) {
-    case platform::tzsStandard:
+    case sys::tzsStandard:
       bias = zone.Bias + zone.StandardBias;
       break;
-    case platform::tzsDaylight:
+    case sys::tzsDaylight:
       bias = zone.Bias + zone.DaylightBias;
       break;
     default:
@@ -439,7 +439,7 @@ bool in_charset(StringView text, const String& charset, std::string& out) {
     out = ToBytes(text);
     return true;
   }
-  return platform::encode_text(text, ToUtf8(charset), out);
+  return sys::encode_text(text, ToUtf8(charset), out);
 }
 
 std::string envelope_address(const TQNIEMailAddress& item) {
@@ -725,9 +725,9 @@ TQNISMTP::Prepared TQNISMTP::prepare() const {
       std::string content;
       {
         const std::string path = ToUtf8(a.FileName());
-        platform::FileHandle file;
+        sys::FileHandle file;
         String reason;
-        if (!file.Open(path, platform::FileOpenMode::Read, reason))
+        if (!file.Open(path, sys::FileOpenMode::Read, reason))
           fail(u"Attachment " + a.FileName() + u" cannot be read: " + reason);
         char buffer[65536];
         for (;;) {
@@ -793,7 +793,7 @@ String TQNISMTP::LeadZero(Integer Value, Integer Length) {
   return s;
 }
 
-String TQNISMTP::GetTimeZoneString() { return smtp::zone_text(platform::time_zone_info()); }
+String TQNISMTP::GetTimeZoneString() { return smtp::zone_text(sys::time_zone_info()); }
 
 String TQNISMTP::EMailFormatDate(TDateTime Value) { return smtp::format_date(Value, GetTimeZoneString()); }
 

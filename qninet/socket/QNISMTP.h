@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qninet/platform/TimeZone.h"
+#include "qninet/sys/TimeZone.h"
 #include "qninet/rtl/Collections.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Strings.h"
@@ -294,7 +294,7 @@ QNINET_API bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_
 /// "GMT" for a zero offset, otherwise "+hhmm" east or "-hhmm" west of UTC. The offset comes
 /// from the standard or daylight bias in force, or the zone's real current offset when the
 /// platform reports neither.
-QNINET_API String zone_text(const platform::TTimeZoneInfo& zone);
+QNINET_API String zone_text(const sys::TTimeZoneInfo& zone);
 /// The date header's text: "Tue, 5 Mar 2024 09:07:03 " and the zone text.
 QNINET_API String format_date(TDateTime value, const String& zone);
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "qninet/platform/TimeZone.h"
+#include "qninet/sys/TimeZone.h"
 #include "qninet/core/QNInCnst.h"
-#include "qninet/platform/UdpSocket.h"
+#include "qninet/sys/UdpSocket.h"
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
@@ -32,19 +32,19 @@ void write_be32(String& s, std::size_t at, Cardinal v) {
 }  // namespace
 
 double TimeZoneBias() {
-  const auto zone = platform::time_zone_info();
+  const auto zone = sys::time_zone_info();
   Integer minutes = 0;
   switch (zone.State) {
-    case platform::tzsUnknown:
+    case sys::tzsUnknown:
       minutes = zone.Bias;
       break;
-    case platform::tzsStandard:
+    case sys::tzsStandard:
       minutes = zone.Bias + zone.StandardBias;
       break;
-    case platform::tzsDaylight:
+    case sys::tzsDaylight:
       minutes = zone.Bias + zone.DaylightBias;
       break;
-    case platform::tzsFailed:
+    case sys::tzsFailed:
       minutes = 0;
       break;
   }
@@ -127,8 +127,8 @@ String TQNInetSNTP::InternalExecute() {
   const String server = !FAddress.empty() ? FAddress : FHost;
   if (server.empty()) throw Exception(strQNInEHost);
   if (FPort < 1 || FPort > 65535) throw ESocketError(u"Invalid port " + IntToStr(FPort));
-  const auto result = platform::udp_exchange(ToUtf8(server), static_cast<std::uint16_t>(FPort),
-                                             ToBytes(GetQuery()), Timeout());
+  const auto result =
+      sys::udp_exchange(ToUtf8(server), static_cast<std::uint16_t>(FPort), ToBytes(GetQuery()), Timeout());
   if (!result.Ok()) throw ESocketError(result.Error + u" (" + server + u":" + IntToStr(FPort) + u")");
   return FromBytes(result.Reply);
 }

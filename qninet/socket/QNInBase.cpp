@@ -8,30 +8,10 @@
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/Memory.h"
+#include "qninet/sys/Memory.h"
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
-
-QNINET_CLASS_INFO(TQNInetProxy, Published("Server", &Self::Server, &Self::SetServer),
-                  Published("User", &Self::User, &Self::SetUser),
-                  Published("Password", &Self::Password, &Self::SetPassword),
-                  Published("UseProxy", &Self::UseProxy, &Self::SetUseProxy, false),
-                  Published("Port", &Self::Port, &Self::SetPort, 0))
-
-void TQNInetProxy::Assign(const TPersistent* Source) {
-  if (const auto* p = dynamic_cast<const TQNInetProxy*>(Source)) {
-    FUseProxyServer = p->FUseProxyServer;
-    FProxyServer = p->FProxyServer;
-    FProxyUser = p->FProxyUser;
-    FProxyPassword = p->FProxyPassword;
-    FProxyPort = p->FProxyPort;
-    return;
-  }
-  TPersistent::Assign(Source);
-}
-
-void TQNInetProxy::FillProxyInfo() { ReadProxyInfo(FProxyServer, FUseProxyServer, FProxyPort); }
 
 // ---------------------------------------------------------------------------------------------
 // TQNInetBase
@@ -79,7 +59,7 @@ public:
   String take() {
     String text;
     text.reserve(FTotal);
-    platform::advise_huge_pages(text.data(), FTotal * sizeof(char16_t));
+    sys::advise_huge_pages(text.data(), FTotal * sizeof(char16_t));
     std::array<char16_t, 8192> wide;
     for (auto& block : FBlocks) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(block.Data.get());
@@ -104,7 +84,7 @@ private:
   void add_block() {
     FCapacity = FBlocks.empty() ? 2 * kReadSize : std::min<std::size_t>(FCapacity * 2, 64u << 20);
     FBlocks.push_back(Block{std::unique_ptr<char[]>(new char[FCapacity]), 0});
-    platform::advise_huge_pages(FBlocks.back().Data.get(), FCapacity);
+    sys::advise_huge_pages(FBlocks.back().Data.get(), FCapacity);
     FUsed = 0;
   }
   std::vector<Block> FBlocks;

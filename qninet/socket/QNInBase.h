@@ -1,45 +1,13 @@
 #pragma once
-// The socket query engine that every one-connection client rides on, and the proxy settings
-// that both engines own.
+// The socket query engine that every one-connection client rides on.
 
 #include <functional>
 
+#include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
 #include "qninet/rtl/Classes.h"
 
 namespace qninet {
-
-/// An HTTP proxy: whether to use it, where it is (host or dotted address, no scheme, no
-/// port) and the credentials for it.
-class QNINET_API TQNInetProxy : public TPersistent {
-  QNINET_OBJECT(TQNInetProxy, TPersistent)
-public:
-  TQNInetProxy() = default;
-  /// Copies UseProxy, Server, User, Password and Port from another proxy; anything else is
-  /// refused by the base class.
-  void Assign(const TPersistent* Source) override;
-  /// Fills Server, UseProxy and Port from the system's proxy setting (`ReadProxyInfo`);
-  /// User and Password are not touched.
-  void FillProxyInfo();
-
-  const String& Server() const { return FProxyServer; }
-  void SetServer(const String& value) { FProxyServer = value; }
-  const String& User() const { return FProxyUser; }
-  void SetUser(const String& value) { FProxyUser = value; }
-  const String& Password() const { return FProxyPassword; }
-  void SetPassword(const String& value) { FProxyPassword = value; }
-  bool UseProxy() const { return FUseProxyServer; }
-  void SetUseProxy(bool value) { FUseProxyServer = value; }
-  Integer Port() const { return FProxyPort; }
-  void SetPort(Integer value) { FProxyPort = value; }
-
-private:
-  bool FUseProxyServer = false;
-  String FProxyServer;
-  String FProxyUser;
-  String FProxyPassword;
-  Integer FProxyPort = 0;
-};
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// The answer of one step, by reference so that a handler can rewrite it.

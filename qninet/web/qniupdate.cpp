@@ -7,7 +7,7 @@
 
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 #include "qninet/rtl/Forms.h"
 
 namespace qninet {
@@ -57,7 +57,7 @@ public:
   explicit DownloadFile(std::string path) : FPath(std::move(path)) { FBuffer.reserve(kWriteBehind); }
   void Open(bool append) {
     String reason;
-    const auto mode = append ? platform::FileOpenMode::ReadWrite : platform::FileOpenMode::Create;
+    const auto mode = append ? sys::FileOpenMode::ReadWrite : sys::FileOpenMode::Create;
     if (!FFile.Open(FPath, mode, reason))
       throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(FPath), reason));
     FSize = append ? std::max<std::int64_t>(FFile.Seek(0, 2), 0) : 0;
@@ -108,7 +108,7 @@ private:
     }
   }
   std::string FPath;
-  platform::FileHandle FFile;
+  sys::FileHandle FFile;
   std::vector<char> FBuffer;
   std::int64_t FSize = 0;
 };
@@ -120,7 +120,7 @@ std::string temp_name_beside(const std::string& local) {
   const std::string folder = dir.empty() ? std::string("./") : ToUtf8(dir);
   std::string prefix(1, '.');
   prefix.append(ToUtf8(ExtractFileName(FromUtf8(local)))).push_back('.');
-  return platform::make_temp_file(folder, prefix);
+  return sys::make_temp_file(folder, prefix);
 }
 
 }  // namespace
@@ -240,9 +240,9 @@ void TQNCustomWebComponent::free_status_form() noexcept {
 }
 
 void TQNCustomWebComponent::close_handles() noexcept {
-  if (hFindFile) platform::inet_close(hFindFile);
-  if (hURL) platform::inet_close(hURL);
-  if (hInet) platform::inet_close(hInet);
+  if (hFindFile) sys::inet_close(hFindFile);
+  if (hURL) sys::inet_close(hURL);
+  if (hInet) sys::inet_close(hInet);
   hFindFile = hURL = hInet = nullptr;
 }
 
@@ -279,13 +279,12 @@ void TQNCustomWebComponent::ConnectToInet(bool LoadProxy) {
         // would be asked on a port nobody named.
         if (proxy.find(u':') == String::npos && FProxy->Port() > 0) proxy += u":" + IntToStr(FProxy->Port());
       }
-      hInet = platform::inet_open(FWEBAgent, proxy, FTimeout);
+      hInet = sys::inet_open(FWEBAgent, proxy, FTimeout);
       hURL = nullptr;
       if (hInet) {
-        hURL = platform::inet_connect(
-            hInet, FWEBHost, FWEBPort, FWEBUser, FWEBPassword,
-            FService == isFTP ? platform::InetService::Ftp : platform::InetService::Http);
-        if (!hURL) FLastError = platform::inet_last_error_text();
+        hURL = sys::inet_connect(hInet, FWEBHost, FWEBPort, FWEBUser, FWEBPassword,
+                                 FService == isFTP ? sys::InetService::Ftp : sys::InetService::Http);
+        if (!hURL) FLastError = sys::inet_last_error_text();
       }
     } catch (const std::exception&) {
       SetStatus(isFailed);
@@ -311,20 +310,19 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
     switch (FService) {
       case isHTTP:
       case isHTTPS: {
-        hFindFile = platform::http_open_request(
-            hURL, u"GET", FileName, u"HTTP/1.0",
-            FService == isHTTPS ? platform::inetFlagSecure : platform::inetFlagReload);
+        hFindFile = sys::http_open_request(hURL, u"GET", FileName, u"HTTP/1.0",
+                                           FService == isHTTPS ? sys::inetFlagSecure : sys::inetFlagReload);
         int attempts = 0;
         int unreadable = 0;
         std::uint32_t code = 0;
         String failure;
         while (hFindFile) {
           ++attempts;
-          platform::http_send_request(hFindFile, String(), nullptr, 0);
-          if (!platform::http_query_status_code(hFindFile, code)) {
+          sys::http_send_request(hFindFile, String(), nullptr, 0);
+          if (!sys::http_query_status_code(hFindFile, code)) {
             // One more try, then the loop ends as for any answer (no endless resending).
             if (++unreadable <= 1) continue;
-            failure = platform::inet_last_error_text();
+            failure = sys::inet_last_error_text();
             if (failure.empty()) failure = u"No answer from the server";
             code = 0;
             break;
@@ -351,23 +349,23 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
               failure = proxy ? strQNInEProxyAuth : strQNInEAuthRequired;
               break;
             }
-            using platform::InetCredential;
-            platform::inet_set_credential(hFindFile,
-                                          proxy ? InetCredential::ProxyUserName : InetCredential::UserName,
-                                          proxy ? FProxy->User() : FWEBUser);
-            platform::inet_set_credential(hFindFile,
-                                          proxy ? InetCredential::ProxyPassword : InetCredential::Password,
-                                          proxy ? FProxy->Password() : FWEBPassword);
+            using sys::InetCredential;
+            sys::inet_set_credential(hFindFile,
+                                     proxy ? InetCredential::ProxyUserName : InetCredential::UserName,
+                                     proxy ? FProxy->User() : FWEBUser);
+            sys::inet_set_credential(hFindFile,
+                                     proxy ? InetCredential::ProxyPassword : InetCredential::Password,
+                                     proxy ? FProxy->Password() : FWEBPassword);
             continue;
           }
           break;
         }
         if (!hFindFile) {
           SetStatus(isFailed);
-          FLastError = platform::inet_last_error_text();
+          FLastError = sys::inet_last_error_text();
         } else if (!failure.empty() || code >= 400) {
           // An error answer is not the file: its body is never compared or downloaded.
-          platform::inet_close(hFindFile);
+          sys::inet_close(hFindFile);
           hFindFile = nullptr;
           if (code == 404 || code == 410) {
             FLastError = Format(u"HTTP status %d", static_cast<Integer>(code));
@@ -377,28 +375,28 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
           }
         } else {
           String length;
-          if (platform::http_query_content_length(hFindFile, length)) FileSize = parse_content_length(length);
+          if (sys::http_query_content_length(hFindFile, length)) FileSize = parse_content_length(length);
           TFileTime modified = 0;
-          if (platform::http_query_last_modified(hFindFile, modified)) FileTime = modified;
+          if (sys::http_query_last_modified(hFindFile, modified)) FileTime = modified;
         }
         break;
       }
       case isFTP: {
-        platform::FtpFindData data;
-        hFindFile = platform::ftp_find_first(hURL, FileName, data);
+        sys::FtpFindData data;
+        hFindFile = sys::ftp_find_first(hURL, FileName, data);
         if (hFindFile) {
           FileSize = data.Size;
           if (data.LastWriteTime != 0) FileTime = data.LastWriteTime;
         } else {
-          FLastError = platform::inet_last_error_text();
+          FLastError = sys::inet_last_error_text();
         }
         break;
       }
       case isNetwork: {
         const std::string path = ToUtf8(FileName);
-        if (platform::file_exists(path) && !platform::directory_exists(path)) {
-          FileSize = static_cast<std::uint64_t>(platform::file_size(path).value_or(0));
-          if (const auto t = platform::file_write_time(path)) FileTime = *t;
+        if (sys::file_exists(path) && !sys::directory_exists(path)) {
+          FileSize = static_cast<std::uint64_t>(sys::file_size(path).value_or(0));
+          if (const auto t = sys::file_write_time(path)) FileTime = *t;
           networkFound = true;
         }
         break;
@@ -420,18 +418,17 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
   if (!hURL && FService != isNetwork) return false;
   SetAction(iaDownloading);
 
-  platform::FileHandle networkSource;
-  platform::InetHandle source = nullptr;
+  sys::FileHandle networkSource;
+  sys::InetHandle source = nullptr;
   switch (FService) {
     case isFTP:
-      if (hFindFile) platform::inet_close(hFindFile);
-      hFindFile =
-          platform::ftp_open_file(hURL, RemoteFileName, platform::inetFlagBinary | platform::inetFlagReload);
+      if (hFindFile) sys::inet_close(hFindFile);
+      hFindFile = sys::ftp_open_file(hURL, RemoteFileName, sys::inetFlagBinary | sys::inetFlagReload);
       source = hFindFile;
       break;
     case isNetwork: {
       String reason;
-      if (!networkSource.Open(ToUtf8(RemoteFileName), platform::FileOpenMode::Read, reason))
+      if (!networkSource.Open(ToUtf8(RemoteFileName), sys::FileOpenMode::Read, reason))
         throw EFOpenError(Format(u"Cannot open file \"%s\". %s", RemoteFileName, reason));
       break;
     }
@@ -450,16 +447,16 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
   const bool knownSize = progress_total_known(ExpectedSize);
   // Resume only a partial file of this same remote version (its time is the remote time).
   bool append = false;
-  if (FResumeDownload && platform::file_exists(part)) {
-    const auto size = platform::file_size(part).value_or(0);
-    const auto time = platform::file_write_time(part);
+  if (FResumeDownload && sys::file_exists(part)) {
+    const auto size = sys::file_size(part).value_or(0);
+    const auto time = sys::file_write_time(part);
     const bool sameVersion = !FileTime || *FileTime == 0 || (time && *time == *FileTime);
     append = size > 0 && sameVersion && (!knownSize || static_cast<std::uint64_t>(size) < ExpectedSize);
   }
   std::string tempPath = FResumeDownload ? part : temp_name_beside(local);
   if (tempPath.empty())
-    throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(local + ".tmp"),
-                               platform::system_error_text(errno)));
+    throw EFCreateError(
+        Format(u"Cannot create file \"%s\". %s", FromUtf8(local + ".tmp"), sys::system_error_text(errno)));
   DownloadFile dest(tempPath);
   bool committed = false;
   auto discard = [&]() noexcept {
@@ -467,9 +464,9 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
     if (committed) return;
     if (FResumeDownload) {
       // Kept for the next run, marked with the remote time it belongs to.
-      if (FileTime && *FileTime != 0) platform::set_file_write_time(tempPath, *FileTime);
+      if (FileTime && *FileTime != 0) sys::set_file_write_time(tempPath, *FileTime);
     } else {
-      platform::remove_file(tempPath);
+      sys::remove_file(tempPath);
     }
   };
   try {
@@ -481,9 +478,9 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
         positioned =
             networkSource.Seek(static_cast<std::int64_t>(offset), 0) == static_cast<std::int64_t>(offset);
       else
-        positioned = platform::inet_set_read_position(source, offset);
+        positioned = sys::inet_set_read_position(source, offset);
       if (!positioned) {
-        FLastError = platform::inet_last_error_text();
+        FLastError = sys::inet_last_error_text();
         discard();
         SetAction(iaDownloaded);
         return false;
@@ -507,10 +504,10 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
           break;
         }
         count = static_cast<std::size_t>(n);
-      } else if (!platform::inet_read(source, buffer, sizeof buffer, count)) {
+      } else if (!sys::inet_read(source, buffer, sizeof buffer, count)) {
         // A reset, a close before the announced length or a time-out: not the end of the file.
         failed = true;
-        FLastError = platform::inet_last_error_text();
+        FLastError = sys::inet_last_error_text();
         break;
       }
       if (count == 0) break;
@@ -534,13 +531,13 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
       discard();
     } else {
       dest.Commit();
-      platform::copy_file_permissions(local, tempPath);
-      if (FileTime && *FileTime != 0) platform::set_file_write_time(tempPath, *FileTime);
+      sys::copy_file_permissions(local, tempPath);
+      if (FileTime && *FileTime != 0) sys::set_file_write_time(tempPath, *FileTime);
       String reason;
-      if (!platform::rename_file(tempPath, local, &reason))
+      if (!sys::rename_file(tempPath, local, &reason))
         throw EFCreateError(Format(u"Cannot create file \"%s\". %s", LocalFileName, reason));
       committed = true;
-      if (!FResumeDownload) platform::remove_file(part);
+      if (!FResumeDownload) sys::remove_file(part);
     }
   } catch (...) {
     discard();
@@ -578,12 +575,12 @@ void TQNCustomWebUpdater::InternalExecute() {
     const std::string local = ToUtf8(FLocalFileName);
     if (FRemoteFileSize == 0) {
       download = false;
-    } else if (!platform::file_exists(local)) {
+    } else if (!sys::file_exists(local)) {
       download = true;
-    } else if (static_cast<std::uint64_t>(platform::file_size(local).value_or(-1)) != FRemoteFileSize) {
+    } else if (static_cast<std::uint64_t>(sys::file_size(local).value_or(-1)) != FRemoteFileSize) {
       download = true;
     } else {
-      download = platform::file_write_time(local).value_or(0) < FRemoteFileCreated;
+      download = sys::file_write_time(local).value_or(0) < FRemoteFileCreated;
     }
     if (FOnFileCompare) {
       bool equal = !download;

@@ -7,12 +7,12 @@
 #include <functional>
 #include <memory>
 
-#include "qninet/platform/InetClient.h"
+#include "qninet/sys/InetClient.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Graphics.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/socket/QNInBase.h"
+#include "qninet/core/QNInProxy.h"
 #include "qninet/web/QNInStat.h"
 
 namespace qninet {
@@ -170,9 +170,9 @@ protected:
   /// Reports progress to the status form and OnProgress; either may set `Abort`.
   void UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort);
 
-  platform::InetHandle hInet = nullptr;
-  platform::InetHandle hURL = nullptr;
-  platform::InetHandle hFindFile = nullptr;
+  sys::InetHandle hInet = nullptr;
+  sys::InetHandle hURL = nullptr;
+  sys::InetHandle hFindFile = nullptr;
   TfrmQNInetUpdate* dlgStatus = nullptr;
   String FLastError;
 

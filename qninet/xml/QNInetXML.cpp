@@ -7,7 +7,7 @@
 #include <string>
 
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/CodePage.h"
+#include "qninet/sys/CodePage.h"
 
 namespace qninet {
 
@@ -583,8 +583,8 @@ private:
     } else if (FWindows) {
       if (FWindowsAsciiSafe && all_ascii(text)) return;
       std::string bytes;
-      platform::encode_text(text, FAnsi, bytes);
-      text = platform::decode_bytes(bytes, FWindowsCharset);
+      sys::encode_text(text, FAnsi, bytes);
+      text = sys::decode_bytes(bytes, FWindowsCharset);
     }
   }
 
@@ -594,13 +594,13 @@ private:
     if (FUtf8) return;
     if (encoding.size() >= 8 && SameStrings(false, StringView(encoding).substr(0, 8), u"windows-")) {
       FWindows = true;
-      FAnsi = platform::ansi_code_page();
+      FAnsi = sys::ansi_code_page();
       constexpr Integer kNoNumber = -2147483647 - 1;
       const Integer cp = StrToIntDef(StringView(encoding).substr(8), kNoNumber);
-      FWindowsCharset = cp == kNoNumber ? FAnsi : platform::code_page_name(cp);
+      FWindowsCharset = cp == kNoNumber ? FAnsi : sys::code_page_name(cp);
       auto ascii_identity = [](const std::string& cs) {
         if (SameText(FromUtf8(cs), u"utf-8")) return true;
-        const char16_t* t = platform::single_byte_table(cs);
+        const char16_t* t = sys::single_byte_table(cs);
         if (!t) return false;
         for (char16_t b = 0; b < 0x80; ++b)
           if (t[b] != b) return false;
@@ -784,13 +784,13 @@ std::string read_bytes(TStream& stream, Integer count) {
 }
 
 String decode_utf16(std::string_view bytes, bool bigEndian) {
-  return platform::decode_bytes(bytes.substr(0, bytes.size() & ~std::size_t{1}),
-                                bigEndian ? "UTF-16BE" : "UTF-16LE");
+  return sys::decode_bytes(bytes.substr(0, bytes.size() & ~std::size_t{1}),
+                           bigEndian ? "UTF-16BE" : "UTF-16LE");
 }
 
 // The system code page when it is single-byte and keeps ASCII as it is, else none.
 const char16_t* ascii_compatible_table(const std::string& charset) {
-  const char16_t* t = platform::single_byte_table(charset);
+  const char16_t* t = sys::single_byte_table(charset);
   if (!t) return nullptr;
   for (char16_t b = 0; b < 0x80; ++b)
     if (t[b] != b) return nullptr;
@@ -836,7 +836,7 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
     } else if (starts("\xFE\xFF")) {
       text = decode_utf16(std::string_view(bytes).substr(2), true);
     } else {
-      const std::string ansi = platform::ansi_code_page();
+      const std::string ansi = sys::ansi_code_page();
       if (const char16_t* table = ascii_compatible_table(ansi)) {
         // Parse the bytes in place: no UTF-16 copy of the whole document.
         std::size_t n = bytes.size();
@@ -846,7 +846,7 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
         XMLParser<ByteSource>(*this, src, n).run();
         return;
       }
-      text = platform::decode_bytes(bytes, ansi);
+      text = sys::decode_bytes(bytes, ansi);
     }
   }
   if (!text.empty() && text.back() == 27) text.pop_back();

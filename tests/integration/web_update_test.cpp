@@ -12,9 +12,9 @@
 #include "harness/Nginx.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 #include "qninet/platform/GuiScripted.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
 
 namespace fs = std::filesystem;
@@ -31,8 +31,8 @@ std::string pattern_bytes(std::size_t n) {
 
 // Keeps the machine's http_proxy out of the tests unless a test names a proxy.
 struct NoSystemProxy {
-  NoSystemProxy() { platform::set_proxy_setting_override(platform::ProxySetting{}); }
-  ~NoSystemProxy() { platform::set_proxy_setting_override(std::nullopt); }
+  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
+  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
 };
 
 struct CaFile {
@@ -86,9 +86,9 @@ TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
   EXPECT_EQ(ReadFileText(local), body);
   EXPECT_EQ(u->RemoteFileSize(), 10000u);
   // Last-Modified has whole seconds: the served file's time, truncated.
-  const TFileTime servedTime = *platform::file_write_time(served.string());
+  const TFileTime servedTime = *sys::file_write_time(served.string());
   EXPECT_EQ(u->RemoteFileCreated(), servedTime - servedTime % 10000000);
-  EXPECT_EQ(*platform::file_write_time(local.string()), u->RemoteFileCreated());
+  EXPECT_EQ(*sys::file_write_time(local.string()), u->RemoteFileCreated());
   EXPECT_EQ(actions, (std::vector<TQNIAction>{iaConnecting, iaConnected, iaFileSearch, iaFileFound,
                                               iaComparing, iaCompared, iaDownloading, iaDownloaded,
                                               iaDisconnecting, iaDisconnected}));
@@ -128,7 +128,7 @@ TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
   ASSERT_EQ(u->Status(), isFinished);
 
   harness::WriteFileBytes(local, "local edit!");  // same size, newer time: equal by the rules
-  platform::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000);
+  sys::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000);
   bool seenEqual = false;
   u->SetOnFileCompare([&](TObject*, bool& equal) {
     seenEqual = equal;
@@ -286,10 +286,10 @@ protected:
   void SetUp() override {
     nginx.WriteFile("via.txt", "through the proxy");
     nginx.Start();
-    platform::set_proxy_setting_override(
-        platform::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(proxy.Port())), true});
+    sys::set_proxy_setting_override(
+        sys::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(proxy.Port())), true});
   }
-  void TearDown() override { platform::set_proxy_setting_override(std::nullopt); }
+  void TearDown() override { sys::set_proxy_setting_override(std::nullopt); }
 };
 
 TEST_F(ProxyUpdate, ProxyCredentialsAnswerThe407) {
@@ -341,7 +341,7 @@ TEST_F(FtpUpdate, DownloadsWithTheAccountSkipsThenResumesWithRest) {
   // new bytes and the whole file.
   fs::remove(local);
   harness::WriteFileBytes(dir.File("file.bin.part"), body.substr(0, 25000));
-  platform::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated());
+  sys::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated());
   u->SetResumeDownload(true);
   std::uint64_t last = 0;
   u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
@@ -387,14 +387,13 @@ TEST(NetworkUpdate, CopiesAFolderFileAndResumesBySeeking) {
   EXPECT_TRUE(u.Execute());
   EXPECT_EQ(u.Status(), isFinished);
   EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_EQ(*platform::file_write_time(local.string()), *platform::file_write_time(source.string()));
+  EXPECT_EQ(*sys::file_write_time(local.string()), *sys::file_write_time(source.string()));
   EXPECT_TRUE(u.Execute());
   EXPECT_EQ(u.Status(), isSkipped);
 
   fs::remove(local);
   harness::WriteFileBytes(dir.File("tool.bin.part"), body.substr(0, 10000));
-  platform::set_file_write_time(dir.File("tool.bin.part").string(),
-                                *platform::file_write_time(source.string()));
+  sys::set_file_write_time(dir.File("tool.bin.part").string(), *sys::file_write_time(source.string()));
   u.SetResumeDownload(true);
   std::uint64_t last = 0;
   u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });

@@ -11,8 +11,8 @@
 
 #include "Command.h"
 #include "Loopback.h"
-#include "qninet/platform/Files.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Files.h"
+#include "qninet/sys/Settings.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/qniupdate.h"
 
@@ -184,7 +184,7 @@ int run_update(const Options& o) {
   }
   if (!o.Proxy.empty()) {
     // The named proxy takes the place of the system's setting that the updater loads.
-    platform::set_proxy_setting_override(platform::ProxySetting{FromUtf8(o.Proxy), true});
+    sys::set_proxy_setting_override(sys::ProxySetting{FromUtf8(o.Proxy), true});
   }
   TQNWebUpdater updater(nullptr);
   updater.SetService(t.Service);
@@ -206,7 +206,7 @@ int run_update(const Options& o) {
   updater.StatusDialog()->SetEnabled(o.Status);
   updater.StatusDialog()->SetTitle(u"qninet update");
   ProgressBar bar;
-  const bool drawBar = !o.Quiet && !o.Status && platform::stderr_is_terminal();
+  const bool drawBar = !o.Quiet && !o.Status && sys::stderr_is_terminal();
   if (drawBar)
     updater.SetOnProgress(
         [&bar](TObject*, std::uint64_t cur, std::uint64_t max, bool&) { bar.Update(cur, max); });
@@ -282,7 +282,7 @@ const DemoRegistrar demo(DemoStep{
       loopback::TcpServer server(-1, loopback::TcpServer::HeaderComplete, [&](const std::string& request) {
         return demo_web_answer(request, body, modified);
       });
-      const std::string dir = platform::temp_directory() + "qninet-demo-update-" +
+      const std::string dir = sys::temp_directory() + "qninet-demo-update-" +
                               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
       std::filesystem::create_directories(dir);
       const std::string local = dir + "/release.txt";
@@ -294,7 +294,7 @@ const DemoRegistrar demo(DemoStep{
         updater.SetRemoteFileName(u"/release.txt");
         updater.SetLocalFileName(FromUtf8(local));
         updater.SetTimeout(5000);
-        platform::set_proxy_setting_override(platform::ProxySetting{});
+        sys::set_proxy_setting_override(sys::ProxySetting{});
         int blocks = 0;
         updater.SetOnProgress([&blocks](TObject*, std::uint64_t, std::uint64_t, bool&) { ++blocks; });
         const bool result = updater.Execute();
@@ -304,7 +304,7 @@ const DemoRegistrar demo(DemoStep{
         const TQNIStatus expected = run == 1 ? isFinished : isSkipped;
         ok = ok && result && updater.Status() == expected;
       }
-      platform::set_proxy_setting_override(std::nullopt);
+      sys::set_proxy_setting_override(std::nullopt);
       std::ifstream in(local, std::ios::binary);
       const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       out << "local copy " << (got == body ? "matches" : "DIFFERS from")

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 #include "qninet/xml/QNInetXML.h"
 
 namespace qninet::tool {
@@ -135,7 +135,7 @@ constexpr const char* kDemoFeed =
 
 const DemoRegistrar demo(DemoStep{600, "XML engine", [](std::ostream& out) {
                                     const std::string path =
-                                        platform::make_temp_file(platform::temp_directory(), "qninet-xml-");
+                                        sys::make_temp_file(sys::temp_directory(), "qninet-xml-");
                                     if (path.empty()) return false;
                                     {
                                       std::ofstream file(path, std::ios::binary);
@@ -144,7 +144,7 @@ const DemoRegistrar demo(DemoStep{600, "XML engine", [](std::ostream& out) {
                                     out << "Loading a small feed from " << path << ":\n";
                                     TQNXMLEngine engine(nullptr);
                                     engine.LoadFromFile(FromUtf8(path));
-                                    platform::remove_file(path);
+                                    sys::remove_file(path);
                                     print_plain(*engine.RootItem(), out);
                                     const TQNXMLItem* title = engine.GetItemByTag(nullptr, u"title");
                                     const TQNXMLItem* second = engine.GetItemByTag(nullptr, u"item");

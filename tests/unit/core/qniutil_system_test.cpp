@@ -4,7 +4,7 @@
 
 #include "harness/Process.h"
 #include "harness/TempDir.h"
-#include "qninet/platform/ContentTypes.h"
+#include "qninet/sys/ContentTypes.h"
 
 using namespace qninet;
 
@@ -13,9 +13,9 @@ namespace {
 // Points the look-up at the given files for one test.
 struct TypesFiles {
   explicit TypesFiles(std::vector<std::string> files) {
-    platform::set_content_type_files_override(std::move(files));
+    sys::set_content_type_files_override(std::move(files));
   }
-  ~TypesFiles() { platform::set_content_type_files_override(std::nullopt); }
+  ~TypesFiles() { sys::set_content_type_files_override(std::nullopt); }
 };
 
 }  // namespace
@@ -45,8 +45,8 @@ TEST(ContentTypeLookup, LastExtensionOfTheLastFileThatKnowsIt) {
 }
 
 TEST(ContentTypeLookup, TheMachinesTableAnswersByDefault) {
-  platform::set_content_type_files_override(std::nullopt);
-  const auto files = platform::content_type_files();
+  sys::set_content_type_files_override(std::nullopt);
+  const auto files = sys::content_type_files();
   ASSERT_FALSE(files.empty());
   EXPECT_EQ(files.front(), "/etc/mime.types");
   if (harness::ReadFileText("/etc/mime.types").find("application/pdf") != std::string::npos) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 
 using namespace qninet;
 
@@ -107,7 +107,7 @@ TEST(HtmlEntities, LongInputsStayLinear) {
 }
 
 TEST(ProxySettingRendering, EnvironmentUrlsBecomeHostAndPort) {
-  EXPECT_EQ(platform::render_proxy_setting(u"http://user:pw@proxy.local:3128/"), u"proxy.local:3128");
-  EXPECT_EQ(platform::render_proxy_setting(u"proxy.local:8080"), u"proxy.local:8080");
-  EXPECT_EQ(platform::render_proxy_setting(u"http://[::1]:3128"), u"[::1]:3128");
+  EXPECT_EQ(sys::render_proxy_setting(u"http://user:pw@proxy.local:3128/"), u"proxy.local:3128");
+  EXPECT_EQ(sys::render_proxy_setting(u"proxy.local:8080"), u"proxy.local:8080");
+  EXPECT_EQ(sys::render_proxy_setting(u"http://[::1]:3128"), u"[::1]:3128");
 }

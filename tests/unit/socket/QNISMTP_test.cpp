@@ -8,7 +8,7 @@
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/ContentTypes.h"
+#include "qninet/sys/ContentTypes.h"
 
 using namespace qninet;
 using qninet::harness::Script;
@@ -28,12 +28,12 @@ public:
 };
 
 struct ZoneOverride {
-  explicit ZoneOverride(platform::TTimeZoneInfo zone) { platform::set_time_zone_override(zone); }
-  ~ZoneOverride() { platform::set_time_zone_override(std::nullopt); }
+  explicit ZoneOverride(sys::TTimeZoneInfo zone) { sys::set_time_zone_override(zone); }
+  ~ZoneOverride() { sys::set_time_zone_override(std::nullopt); }
 };
 
-platform::TTimeZoneInfo zone(std::int32_t bias, std::int32_t standard, std::int32_t daylight,
-                             platform::TTimeZoneState state, std::int32_t current = 0) {
+sys::TTimeZoneInfo zone(std::int32_t bias, std::int32_t standard, std::int32_t daylight,
+                        sys::TTimeZoneState state, std::int32_t current = 0) {
   return {bias, standard, daylight, state, current};
 }
 
@@ -178,12 +178,12 @@ TEST(MailAttachment, NameFromThePathAndTypeFromTheExtension) {
   // DetectContentType replaces the old value.
   harness::TempDir dir("qninet-types");
   const auto types = dir.Write("mime.types", "application/pdf pdf\n");
-  platform::set_content_type_files_override(std::vector<std::string>{types.string()});
+  sys::set_content_type_files_override(std::vector<std::string>{types.string()});
   a.SetContentType(u"text/plain");
   a.SetFileName(u"/tmp/A.PDF");
   a.DetectContentType();
   EXPECT_EQ(a.ContentType(), u"application/pdf");
-  platform::set_content_type_files_override(std::nullopt);
+  sys::set_content_type_files_override(std::nullopt);
 }
 
 // --- the reply reader -----------------------------------------------------------------------
@@ -340,7 +340,7 @@ TEST(SmtpDateTexts, LeadZeroAndTheDateHeader) {
   EXPECT_EQ(SmtpProbe::LeadZero(5, 2), u"05");
   EXPECT_EQ(SmtpProbe::LeadZero(123, 2), u"123");
   EXPECT_EQ(SmtpProbe::LeadZero(0, 3), u"000");
-  ZoneOverride z(zone(-330, 0, -60, platform::tzsStandard, 330));
+  ZoneOverride z(zone(-330, 0, -60, sys::tzsStandard, 330));
   const TDateTime t = EncodeDate(2024, 3, 5) + EncodeTime(9, 7, 3, 0);
   EXPECT_EQ(SmtpProbe::EMailFormatDate(t), u"Tue, 5 Mar 2024 09:07:03 +0530");
   const TDateTime u = EncodeDate(1999, 12, 26) + EncodeTime(23, 59, 59, 0);
@@ -349,16 +349,16 @@ TEST(SmtpDateTexts, LeadZeroAndTheDateHeader) {
 
 TEST(SmtpDateTexts, ZoneTextsOfInjectedZones) {
   struct Case {
-    platform::TTimeZoneInfo zone;
+    sys::TTimeZoneInfo zone;
     const char16_t* text;
   };
   const Case cases[] = {
-      {zone(-330, 0, -60, platform::tzsStandard, 330), u"+0530"},
-      {zone(0, 0, -60, platform::tzsStandard, 0), u"GMT"},
-      {zone(480, 0, -60, platform::tzsStandard, -480), u"-0800"},
-      {zone(480, 0, -60, platform::tzsDaylight, -420), u"-0700"},
-      {zone(-60, 0, 0, platform::tzsUnknown, 60), u"+0100"},  // no daylight rules: the real offset
-      {zone(0, 0, 0, platform::tzsFailed, 0), u"GMT"},
+      {zone(-330, 0, -60, sys::tzsStandard, 330), u"+0530"},
+      {zone(0, 0, -60, sys::tzsStandard, 0), u"GMT"},
+      {zone(480, 0, -60, sys::tzsStandard, -480), u"-0800"},
+      {zone(480, 0, -60, sys::tzsDaylight, -420), u"-0700"},
+      {zone(-60, 0, 0, sys::tzsUnknown, 60), u"+0100"},  // no daylight rules: the real offset
+      {zone(0, 0, 0, sys::tzsFailed, 0), u"GMT"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text));
@@ -466,7 +466,7 @@ std::string head(const std::string& host) {
 }  // namespace
 
 TEST(SmtpTranscript, MessageWithoutAttachments) {
-  ZoneOverride z(zone(-330, 0, -60, platform::tzsStandard, 330));
+  ZoneOverride z(zone(-330, 0, -60, sys::tzsStandard, 330));
   ScriptedServer server(plain_dialogue(3));
   SmtpProbe smtp(nullptr);
   fill_message(smtp, server.Port());
@@ -489,7 +489,7 @@ TEST(SmtpTranscript, MessageWithoutAttachments) {
 }
 
 TEST(SmtpTranscript, MessageWithTwoAttachments) {
-  ZoneOverride z(zone(-330, 0, -60, platform::tzsStandard, 330));
+  ZoneOverride z(zone(-330, 0, -60, sys::tzsStandard, 330));
   harness::TempDir dir("qninet-smtp-unit");
   const auto first = dir.Write("notes.txt", "line one\r\n.dot line\r\n");
   const auto second = dir.Write("data.bin", std::string("\x00\x01\xFF", 3));
@@ -628,7 +628,7 @@ TEST(SmtpTranscript, MessageThatCannotBeWrittenSendsNothing) {
 }
 
 TEST(SmtpTranscript, HeaderInjectionIsBlanked) {
-  ZoneOverride z(zone(0, 0, 0, platform::tzsStandard, 0));
+  ZoneOverride z(zone(0, 0, 0, sys::tzsStandard, 0));
   ScriptedServer server(plain_dialogue(1));
   SmtpProbe smtp(nullptr);
   point_at(smtp, server.Port());

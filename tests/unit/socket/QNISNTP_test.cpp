@@ -6,7 +6,7 @@
 
 #include "harness/ScriptedServer.h"
 #include "harness/UdpScriptedServer.h"
-#include "qninet/platform/TimeZone.h"
+#include "qninet/sys/TimeZone.h"
 #include "qninet/rtl/TypInfo.h"
 
 using namespace qninet;
@@ -20,16 +20,16 @@ constexpr double kMs = 1.0 / 86400000.0;
 
 // Puts a zone in place of the machine's for one test.
 struct ZoneOverride {
-  explicit ZoneOverride(platform::TTimeZoneInfo zone) { platform::set_time_zone_override(zone); }
-  ~ZoneOverride() { platform::set_time_zone_override(std::nullopt); }
+  explicit ZoneOverride(sys::TTimeZoneInfo zone) { sys::set_time_zone_override(zone); }
+  ~ZoneOverride() { sys::set_time_zone_override(std::nullopt); }
 };
 
-platform::TTimeZoneInfo Zone(std::int32_t bias, platform::TTimeZoneState state, std::int32_t standard = 0,
-                             std::int32_t daylight = 0) {
+sys::TTimeZoneInfo Zone(std::int32_t bias, sys::TTimeZoneState state, std::int32_t standard = 0,
+                        std::int32_t daylight = 0) {
   return {bias, standard, daylight, state};
 }
 
-ZoneOverride Utc() { return ZoneOverride(Zone(0, platform::tzsUnknown)); }
+ZoneOverride Utc() { return ZoneOverride(Zone(0, sys::tzsUnknown)); }
 
 TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
   return EncodeDate(y, mo, d) + EncodeTime(h, mi, s, ms);
@@ -74,14 +74,14 @@ TEST(SntpHelpers, SwapBytesReversesTheFourBytes) {
 
 TEST(SntpTimeZoneBias, FollowsTheStateOfTheZone) {
   struct Case {
-    platform::TTimeZoneInfo zone;
+    sys::TTimeZoneInfo zone;
     int minutes;
   };
   const Case cases[] = {
-      {Zone(300, platform::tzsUnknown, 7, 9), 300},
-      {Zone(-60, platform::tzsStandard, 0, -60), -60},
-      {Zone(-60, platform::tzsDaylight, 0, -60), -120},
-      {Zone(-60, platform::tzsFailed, 0, -60), 0},
+      {Zone(300, sys::tzsUnknown, 7, 9), 300},
+      {Zone(-60, sys::tzsStandard, 0, -60), -60},
+      {Zone(-60, sys::tzsDaylight, 0, -60), -120},
+      {Zone(-60, sys::tzsFailed, 0, -60), 0},
   };
   for (const Case& c : cases) {
     ZoneOverride z(c.zone);
@@ -155,7 +155,7 @@ TEST(SntpClient, DefaultsArePort123ThePoolUdpAndFiveSeconds) {
 }
 
 TEST(SntpClient, UdpSendsTheBarePacketAndReadsTheReply) {
-  ZoneOverride z(Zone(-60, platform::tzsStandard));
+  ZoneOverride z(Zone(-60, sys::tzsStandard));
   const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
   UdpScriptedServer server({{Reply(0, 2, NtpSeconds(utc), 0)}});
   TQNInetSNTP c(nullptr);

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "qninet/core/qniutil.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/socket/QNInBase.h"
 
 using namespace qninet;
-using platform::ProxySetting;
+using sys::ProxySetting;
 
 namespace {
 
@@ -21,9 +21,9 @@ namespace {
 class InjectedSetting {
 public:
   explicit InjectedSetting(std::optional<String> server, std::optional<bool> enabled) {
-    platform::set_proxy_setting_override(ProxySetting{std::move(server), enabled});
+    sys::set_proxy_setting_override(ProxySetting{std::move(server), enabled});
   }
-  ~InjectedSetting() { platform::set_proxy_setting_override(std::nullopt); }
+  ~InjectedSetting() { sys::set_proxy_setting_override(std::nullopt); }
 };
 
 /// Sets or clears an environment variable for the test's lifetime.
@@ -113,7 +113,7 @@ TEST(ReadProxyInfoEnvironment, LowerCaseVariableFirstRenderedToHostAndPort) {
       {"", "proxy.lan:8000", {u"x", true, 5}, {u"", false, 5}},  // an empty variable disables
       {nullptr, nullptr, {u"keep", true, 9}, {u"keep", true, 9}},
   };
-  platform::set_proxy_setting_override(std::nullopt);
+  sys::set_proxy_setting_override(std::nullopt);
   for (const auto& k : cases) {
     SCOPED_TRACE(k.Lower ? k.Lower : "(unset)");
     ScopedEnv lower("http_proxy", k.Lower), upper("HTTP_PROXY", k.Upper);

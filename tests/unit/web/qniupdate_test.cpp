@@ -8,9 +8,9 @@
 
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 #include "qninet/platform/GuiScripted.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
 
 namespace fs = std::filesystem;
@@ -21,8 +21,8 @@ using harness::ScriptedServer;
 namespace {
 
 struct NoSystemProxy {
-  NoSystemProxy() { platform::set_proxy_setting_override(platform::ProxySetting{}); }
-  ~NoSystemProxy() { platform::set_proxy_setting_override(std::nullopt); }
+  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
+  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
 };
 
 const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
@@ -204,8 +204,8 @@ class ProbeComponent : public TQNCustomWebComponent {
 public:
   using TQNCustomWebComponent::TQNCustomWebComponent;
   std::function<void(ProbeComponent&)> Work;
-  platform::InetHandle Root() const { return hInet; }
-  platform::InetHandle Connection() const { return hURL; }
+  sys::InetHandle Root() const { return hInet; }
+  sys::InetHandle Connection() const { return hURL; }
   TfrmQNInetUpdate* Form() const { return dlgStatus; }
   using TQNCustomWebComponent::ConnectToInet;
   using TQNCustomWebComponent::UpdateProgress;

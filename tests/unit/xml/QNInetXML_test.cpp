@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "qninet/platform/CodePage.h"
+#include "qninet/sys/CodePage.h"
 
 using namespace qninet;
 
@@ -396,7 +396,7 @@ const String kDoc = u"<?xml version=\"1.0\" ?>\n<r a=\"\u00E9\">caf\u00E9 \u0439
 
 std::string utf16(const String& s, bool be) {
   std::string out;
-  platform::encode_text(s, be ? "UTF-16BE" : "UTF-16LE", out);
+  sys::encode_text(s, be ? "UTF-16BE" : "UTF-16LE", out);
   return (be ? "\xFE\xFF" : "\xFF\xFE") + out;
 }
 }  // namespace
@@ -442,7 +442,7 @@ TEST(XMLLoadAnsi, SystemCodePageAndBothParsePaths) {
       "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<r x=\"\xC3\xA9\"><!-- \x80 -->\n<a>\xE2\x82\xAC "
       "&amp;</a><b/>t<c>\x93q\x94</c></r>";
   TQNXMLEngine fromBytes(nullptr);
-  EXPECT_EQ(load_bytes(bytes, fromBytes), parse(platform::decode_bytes(bytes, "windows-1252")));
+  EXPECT_EQ(load_bytes(bytes, fromBytes), parse(sys::decode_bytes(bytes, "windows-1252")));
 }
 
 TEST(XMLLoadStream, EscSizesPositionAndMissingStreams) {

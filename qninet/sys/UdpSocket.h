@@ -9,7 +9,7 @@
 
 #include "qninet/rtl/SysUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 /// How one exchange ended.
 enum TUdpStatus : std::uint8_t {
@@ -64,4 +64,4 @@ private:
 QNINET_API TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
                                    int timeout_ms);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -1,4 +1,4 @@
-#include "qninet/platform/UdpSocket.h"
+#include "qninet/sys/UdpSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include "harness/UdpScriptedServer.h"
 
 using namespace qninet;
-using namespace qninet::platform;
+using namespace qninet::sys;
 using qninet::harness::UdpScriptedServer;
 
 TEST(UdpExchange, SendsOneDatagramAndReturnsTheFirstReply) {

@@ -1,12 +1,12 @@
-#include "qninet/platform/ContentTypes.h"
+#include "qninet/sys/ContentTypes.h"
 
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::string content_type_of_extension(const std::string& extension) {
   return result;
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

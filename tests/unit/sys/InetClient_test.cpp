@@ -5,11 +5,11 @@
 #include <string>
 
 #include "harness/ScriptedServer.h"
-#include "qninet/platform/InetClient.h"
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/InetClient.h"
+#include "qninet/sys/Settings.h"
 
 using namespace qninet;
-using namespace qninet::platform;
+using namespace qninet::sys;
 using harness::Script;
 using harness::ScriptedServer;
 

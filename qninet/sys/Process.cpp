@@ -1,4 +1,4 @@
-#include "qninet/platform/Process.h"
+#include "qninet/sys/Process.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -11,7 +11,7 @@
 
 extern char** environ;
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 
@@ -65,4 +65,4 @@ bool start_detached_process(const std::vector<std::string>& argv) {
   return true;
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

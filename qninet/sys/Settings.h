@@ -6,7 +6,7 @@
 
 #include "qninet/rtl/SysUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 /// The proxy setting in the forms the parsing rules read: the server text and the enable
 /// flag, each absent when the system has no such value.
@@ -22,4 +22,4 @@ QNINET_API String render_proxy_setting(StringView url);
 /// Replaces the system's setting for later reads (tests); std::nullopt restores it.
 QNINET_API void set_proxy_setting_override(std::optional<ProxySetting> setting);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

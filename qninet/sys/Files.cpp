@@ -1,4 +1,4 @@
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,7 +12,7 @@
 
 #include "qninet/rtl/DateUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 FileHandle::~FileHandle() { Close(); }
 
@@ -174,4 +174,4 @@ std::string home_directory() {
 bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

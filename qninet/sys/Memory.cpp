@@ -1,9 +1,9 @@
-#include "qninet/platform/Memory.h"
+#include "qninet/sys/Memory.h"
 
 #include <cstdint>
 #include <sys/mman.h>
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 void advise_huge_pages(void* p, std::size_t bytes) {
   constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
@@ -12,4 +12,4 @@ void advise_huge_pages(void* p, std::size_t bytes) {
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -4,7 +4,7 @@
 // then pauses the transfer until the caller has read that chunk. So a transfer holds at most one
 // chunk of its own beside libcurl's receive buffer, whatever block size the caller reads in.
 
-#include "qninet/platform/InetClient.h"
+#include "qninet/sys/InetClient.h"
 
 #include <curl/curl.h>
 #include <sys/stat.h>
@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 
@@ -1259,4 +1259,4 @@ bool copy_file_permissions(const std::string& from, const std::string& to) {
   return ::chmod(to.c_str(), mode) == 0;
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

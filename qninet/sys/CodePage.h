@@ -7,7 +7,7 @@
 
 #include "qninet/rtl/SysUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 /// Decodes `bytes` written in `charset` (a name iconv knows, matched ignoring case; "utf-8",
 /// "utf-16le", "utf-16be" and "utf-16" (little-endian) are handled here). Invalid or
@@ -35,4 +35,4 @@ QNINET_API std::string code_page_name(int codePage);
 /// lives as long as the program.
 QNINET_API const char16_t* single_byte_table(std::string_view charset);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

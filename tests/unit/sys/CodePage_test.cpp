@@ -1,11 +1,11 @@
-#include "qninet/platform/CodePage.h"
+#include "qninet/sys/CodePage.h"
 
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
 using namespace qninet;
-using namespace qninet::platform;
+using namespace qninet::sys;
 
 namespace {
 

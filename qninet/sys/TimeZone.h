@@ -6,7 +6,7 @@
 
 #include "qninet/Export.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 enum TTimeZoneState : std::uint8_t {
   tzsUnknown,   ///< the zone has no daylight-saving rules
@@ -32,4 +32,4 @@ QNINET_API std::int64_t utc_offset_seconds(std::int64_t unix_seconds);
 /// Replaces the machine's zone for every later query (tests); `std::nullopt` restores it.
 QNINET_API void set_time_zone_override(std::optional<TTimeZoneInfo> zone);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -1,9 +1,9 @@
-#include "qninet/platform/Settings.h"
+#include "qninet/sys/Settings.h"
 
 #include <cstdlib>
 #include <mutex>
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 std::mutex g_mutex;
@@ -37,4 +37,4 @@ void set_proxy_setting_override(std::optional<ProxySetting> setting) {
   g_override = std::move(setting);
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

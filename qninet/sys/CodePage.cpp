@@ -1,4 +1,4 @@
-#include "qninet/platform/CodePage.h"
+#include "qninet/sys/CodePage.h"
 
 #include <iconv.h>
 
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
-namespace qninet::platform {
+namespace qninet::sys {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -305,4 +305,4 @@ const char16_t* single_byte_table(std::string_view charset) {
   return cs && cs->Kind == CharsetKind::SingleByte ? cs->Table.data() : nullptr;
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -16,7 +16,7 @@
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/SysUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 struct InetObject;
 /// An open handle of this layer, or none (`nullptr`). Close every handle with `inet_close`.
@@ -136,4 +136,4 @@ QNINET_API bool ftp_wildcard_match(const String& pattern, const String& name);
 /// local file. False when the bits could not be set.
 QNINET_API bool copy_file_permissions(const std::string& from, const std::string& to);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -8,7 +8,7 @@
 
 #include "qninet/Export.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 /// The files read, in order; an extension named in a later file wins over an earlier one.
 /// By default /etc/mime.types, then ~/.mime.types.
@@ -25,4 +25,4 @@ QNINET_API std::string content_type_of_extension(const std::string& extension);
 /// or empty: lines "type/subtype ext ext ...", "#" starting a comment.
 QNINET_API std::string content_type_in_table(const std::string& table, const std::string& extension);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

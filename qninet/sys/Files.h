@@ -7,7 +7,7 @@
 
 #include "qninet/rtl/SysUtils.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 enum class FileOpenMode : std::uint8_t { Read, Write, ReadWrite, Create };
 
@@ -58,4 +58,4 @@ QNINET_API std::string home_directory();
 QNINET_API bool stdin_is_terminal();
 QNINET_API bool stderr_is_terminal();
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -1,4 +1,4 @@
-#include "qninet/platform/UdpSocket.h"
+#include "qninet/sys/UdpSocket.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -10,9 +10,9 @@
 #include <chrono>
 #include <vector>
 
-#include "qninet/platform/Files.h"
+#include "qninet/sys/Files.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 
@@ -182,4 +182,4 @@ TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string
   }
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

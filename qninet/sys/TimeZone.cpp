@@ -1,9 +1,9 @@
-#include "qninet/platform/TimeZone.h"
+#include "qninet/sys/TimeZone.h"
 
 #include <ctime>
 #include <mutex>
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 namespace {
 
@@ -59,4 +59,4 @@ std::int64_t utc_offset_seconds(std::int64_t unix_seconds) {
   return local.tm_gmtoff;
 }
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

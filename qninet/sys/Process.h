@@ -6,7 +6,7 @@
 
 #include "qninet/Export.h"
 
-namespace qninet::platform {
+namespace qninet::sys {
 
 /// Starts `argv[0]` (a full path) with the argument vector through posix_spawn, never a
 /// shell: in a session of its own (no controlling terminal), standard input and output on
@@ -14,4 +14,4 @@ namespace qninet::platform {
 /// waiting for the process; a helper thread reaps it when it ends. Returns whether it started.
 QNINET_API bool start_detached_process(const std::vector<std::string>& argv);
 
-}  // namespace qninet::platform
+}  // namespace qninet::sys

@@ -1,0 +1,57 @@
+#pragma once
+// Typed endpoints and URLs: a value is parsed once, where it enters, and passed on whole.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "qninet/rtl/SysUtils.h"
+
+namespace qninet {
+
+/// A host and a port: a name, a dotted IPv4 address or an IPv6 literal (kept without brackets).
+struct QNINET_API HostPort {
+  std::string Host;
+  std::uint16_t Port = 0;  ///< 0: none given
+
+  /// Reads "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 literal ("::1"), taking
+  /// `defaultPort` when none is given. Empty hosts, ports outside 1..65535 and stray brackets
+  /// give nothing; `error` (when given) then says why.
+  static std::optional<HostPort> Parse(std::string_view text, std::uint16_t defaultPort = 0,
+                                       String* error = nullptr);
+  /// "host:port", "[v6]:port", or the host alone (bracketed when IPv6) when there is no port.
+  std::string ToString() const;
+  /// The host as it stands in a URL or a Host header: IPv6 literals in brackets.
+  std::string UrlHost() const;
+  bool operator==(const HostPort&) const = default;
+};
+
+/// An absolute URL parsed by libcurl's URL interface.
+class QNINET_API Url {
+public:
+  /// Parses `text`; a relative or malformed URL gives nothing and `error` says why.
+  static std::optional<Url> Parse(std::string_view text, String* error = nullptr);
+
+  const std::string& Scheme() const { return FScheme; }   ///< lower case: "http", "ftp", "file"
+  const std::string& Host() const { return FHost.Host; }  ///< without brackets
+  std::uint16_t Port() const { return FHost.Port; }       ///< explicit, else the scheme's default
+  bool ExplicitPort() const { return FExplicitPort; }
+  HostPort Endpoint() const { return FHost; }
+  bool HasUser() const { return FHasUser; }
+  const std::string& User() const { return FUser; }          ///< decoded
+  const std::string& Password() const { return FPassword; }  ///< decoded
+  const std::string& Path() const { return FPath; }          ///< encoded, as it goes on the wire
+  std::string DecodedPath() const;                           ///< the path's bytes, decoded
+  const std::string& Query() const { return FQuery; }        ///< encoded, without "?"
+  /// The path and the query as an HTTP request names them ("/a/b?x=1").
+  std::string Target() const;
+
+private:
+  std::string FScheme, FUser, FPassword, FPath, FQuery;
+  HostPort FHost;
+  bool FExplicitPort = false;
+  bool FHasUser = false;
+};
+
+}  // namespace qninet
