@@ -1,5 +1,7 @@
 #include "qninet/core/qniutil.h"
 
+#include "qninet/core/Url.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -177,6 +179,14 @@ void ReadProxyInfo(String& ProxyServer, bool& UseProxy, Integer& ProxyPort) {
   if (const auto http = ProxyServer.find(u"http="); http != String::npos) {
     ProxyServer.erase(0, http + 5);
     if (const auto semi = ProxyServer.find(u';'); semi != String::npos) ProxyServer.erase(semi);
+  }
+  if (ProxyServer.front() == u'[') {
+    // "[v6]:port": the first colon lies inside the address.
+    if (const auto hp = HostPort::Parse(ToUtf8(ProxyServer))) {
+      ProxyServer = FromUtf8(hp->Host);
+      if (hp->Port != 0) ProxyPort = hp->Port;
+      return;
+    }
   }
   if (const auto colon = ProxyServer.find(u':'); colon != String::npos) {
     ProxyPort = StrToIntDef(StringView(ProxyServer).substr(colon + 1), 0);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "qninet/sys/Files.h"
 #include "qninet/sys/TimeZone.h"
 
 namespace qninet {
@@ -132,12 +133,10 @@ TDateTime FileTimeToDateTime(TFileTime ft) {
 }
 
 TFileTime UnixToFileTime(std::int64_t seconds, std::int64_t nanoseconds) {
-  return (seconds + (kFileTimeEpochDays + kUnixEpochDays) * 86400LL) * 10000000LL + nanoseconds / 100;
+  return sys::unix_to_file_time(seconds, nanoseconds);
 }
 
-std::int64_t FileTimeToUnix(TFileTime ft) {
-  return ft / 10000000LL - (kFileTimeEpochDays + kUnixEpochDays) * 86400LL;
-}
+std::int64_t FileTimeToUnix(TFileTime ft) { return sys::file_time_to_unix(ft); }
 
 TDateTime NowUTC() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();

@@ -1,5 +1,7 @@
 #include "qninet/rtl/Forms.h"
 
+#include "qninet/rtl/GuiConsole.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -208,8 +210,6 @@ bool TGuiServices::RunUntil(const std::function<bool()>& done, std::uint32_t tim
   }
   return true;
 }
-
-TGuiServices& console_services();  // GuiConsole.cpp
 
 namespace {
 TGuiServices* g_services = nullptr;

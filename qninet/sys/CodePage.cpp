@@ -1,5 +1,7 @@
 #include "qninet/sys/CodePage.h"
 
+#include "qninet/sys/Utf8.h"
+
 #include <iconv.h>
 
 #include <array>
@@ -106,7 +108,7 @@ const Charset* find_charset(std::string_view charset) {
   return cache.emplace(key, std::move(cs)).first->second.get();
 }
 
-void append_utf16(String& out, std::string_view bytes, bool bigEndian) {
+void append_utf16(std::u16string& out, std::string_view bytes, bool bigEndian) {
   const std::size_t n = bytes.size() / 2;
   out.reserve(out.size() + n + 1);
   for (std::size_t i = 0; i < n; ++i) {
@@ -117,9 +119,9 @@ void append_utf16(String& out, std::string_view bytes, bool bigEndian) {
   if (bytes.size() % 2) out.push_back(kReplacement);
 }
 
-String decode_with_iconv(std::string_view bytes, const std::string& name) {
+std::u16string decode_with_iconv(std::string_view bytes, const std::string& name) {
   IconvHandle cd("UTF-16LE", name.c_str());
-  String out;
+  std::u16string out;
   if (!cd.ok()) return out;
   std::string buf(bytes.size() * 4 + 16, '\0');
   char* ip = const_cast<char*>(bytes.data());
@@ -140,7 +142,7 @@ String decode_with_iconv(std::string_view bytes, const std::string& name) {
   return out;
 }
 
-bool encode_with_iconv(StringView text, const std::string& name, std::string& out) {
+bool encode_with_iconv(std::u16string_view text, const std::string& name, std::string& out) {
   IconvHandle cd(name.c_str(), "UTF-16LE");
   if (!cd.ok()) return false;
   std::string in;
@@ -184,7 +186,7 @@ bool encode_with_iconv(StringView text, const std::string& name, std::string& ou
   return all;
 }
 
-bool has_unpaired_surrogate(StringView s) {
+bool has_unpaired_surrogate(std::u16string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char16_t u = s[i];
     if (u >= 0xD800 && u < 0xDC00) {
@@ -201,9 +203,9 @@ bool has_unpaired_surrogate(StringView s) {
 
 }  // namespace
 
-String decode_bytes(std::string_view bytes, std::string_view charset) {
+std::u16string decode_bytes(std::string_view bytes, std::string_view charset) {
   const Charset* cs = find_charset(charset);
-  String out;
+  std::u16string out;
   if (!cs) {
     out.reserve(bytes.size());
     for (char b : bytes)
@@ -212,7 +214,7 @@ String decode_bytes(std::string_view bytes, std::string_view charset) {
   }
   switch (cs->Kind) {
     case CharsetKind::Utf8:
-      return FromUtf8(bytes);
+      return utf8_to_utf16(bytes);
     case CharsetKind::Utf16LE:
       append_utf16(out, bytes, false);
       return out;
@@ -229,7 +231,7 @@ String decode_bytes(std::string_view bytes, std::string_view charset) {
   return decode_with_iconv(bytes, cs->IconvName);
 }
 
-bool encode_text(StringView text, std::string_view charset, std::string& out) {
+bool encode_text(std::u16string_view text, std::string_view charset, std::string& out) {
   out.clear();
   const Charset* cs = find_charset(charset);
   if (!cs) {
@@ -238,7 +240,7 @@ bool encode_text(StringView text, std::string_view charset, std::string& out) {
   }
   switch (cs->Kind) {
     case CharsetKind::Utf8:
-      out = ToUtf8(text);
+      out = utf16_to_utf8(text);
       return !has_unpaired_surrogate(text);
     case CharsetKind::Utf16LE:
     case CharsetKind::Utf16BE: {

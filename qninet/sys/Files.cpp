@@ -10,13 +10,24 @@
 #include <unistd.h>
 #include <vector>
 
-#include "qninet/rtl/DateUtils.h"
-
 namespace qninet::sys {
+
+namespace {
+// Days from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kFileTimeToUnixDays = 134774;
+}  // namespace
+
+std::int64_t unix_to_file_time(std::int64_t seconds, std::int64_t nanoseconds) {
+  return (seconds + kFileTimeToUnixDays * 86400LL) * 10000000LL + nanoseconds / 100;
+}
+
+std::int64_t file_time_to_unix(std::int64_t file_time) {
+  return file_time / 10000000LL - kFileTimeToUnixDays * 86400LL;
+}
 
 FileHandle::~FileHandle() { Close(); }
 
-bool FileHandle::Open(const std::string& path, FileOpenMode mode, String& reason) {
+bool FileHandle::Open(const std::string& path, FileOpenMode mode, std::u16string& reason) {
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -91,11 +102,11 @@ void FileHandle::Close() {
   }
 }
 
-String system_error_text(int error) {
+std::u16string system_error_text(int error) {
   char buf[256];
   // GNU strerror_r returns the text, which may or may not live in `buf`.
   const char* text = strerror_r(error, buf, sizeof buf);
-  return FromUtf8(text);
+  return std::u16string(text, text + std::strlen(text));
 }
 
 bool file_exists(const std::string& path) {
@@ -117,12 +128,12 @@ std::optional<std::int64_t> file_size(const std::string& path) {
 std::optional<std::int64_t> file_write_time(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  return unix_to_file_time(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
 bool set_file_write_time(const std::string& path, std::int64_t file_time) {
-  const std::int64_t secs = FileTimeToUnix(file_time);
-  const std::int64_t rest = file_time - UnixToFileTime(secs);
+  const std::int64_t secs = file_time_to_unix(file_time);
+  const std::int64_t rest = file_time - unix_to_file_time(secs);
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
@@ -131,7 +142,7 @@ bool set_file_write_time(const std::string& path, std::int64_t file_time) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool rename_file(const std::string& from, const std::string& to, String* reason) {
+bool rename_file(const std::string& from, const std::string& to, std::u16string* reason) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
   if (reason) *reason = system_error_text(errno);
   return false;
@@ -170,8 +181,5 @@ std::string home_directory() {
   if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
   return {};
 }
-
-bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
-bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 }  // namespace qninet::sys

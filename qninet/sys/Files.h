@@ -5,14 +5,19 @@
 #include <optional>
 #include <string>
 
-#include "qninet/rtl/SysUtils.h"
+#include <string>
+#include <string_view>
 
 namespace qninet::sys {
+
+/// File times are 100-ns units since 1601-01-01 UTC.
+std::int64_t unix_to_file_time(std::int64_t seconds, std::int64_t nanoseconds = 0);
+std::int64_t file_time_to_unix(std::int64_t file_time);
 
 enum class FileOpenMode : std::uint8_t { Read, Write, ReadWrite, Create };
 
 /// An open file descriptor; closed by the destructor. Reads and writes retry after EINTR.
-class QNINET_API FileHandle {
+class FileHandle {
 public:
   FileHandle() = default;
   FileHandle(const FileHandle&) = delete;
@@ -20,7 +25,7 @@ public:
   ~FileHandle();
   /// `Create` truncates or creates the file (mode 0666 less the umask). On failure `reason`
   /// holds the system's text.
-  bool Open(const std::string& path, FileOpenMode mode, String& reason);
+  bool Open(const std::string& path, FileOpenMode mode, std::u16string& reason);
   bool IsOpen() const { return FFd >= 0; }
   /// The byte count, or -1 on error.
   std::int64_t Read(void* buffer, std::int64_t count);
@@ -36,26 +41,23 @@ private:
 };
 
 /// The system's text for an error number.
-QNINET_API String system_error_text(int error);
-QNINET_API bool file_exists(const std::string& path);
-QNINET_API bool directory_exists(const std::string& path);
+std::u16string system_error_text(int error);
+bool file_exists(const std::string& path);
+bool directory_exists(const std::string& path);
 /// The size in bytes, or std::nullopt when the file cannot be read.
-QNINET_API std::optional<std::int64_t> file_size(const std::string& path);
+std::optional<std::int64_t> file_size(const std::string& path);
 /// The last-write time as 100-ns units since 1601 UTC.
-QNINET_API std::optional<std::int64_t> file_write_time(const std::string& path);
-QNINET_API bool set_file_write_time(const std::string& path, std::int64_t file_time);
+std::optional<std::int64_t> file_write_time(const std::string& path);
+bool set_file_write_time(const std::string& path, std::int64_t file_time);
 /// Replaces `to` by `from` in one step (same file system).
-QNINET_API bool rename_file(const std::string& from, const std::string& to, String* reason = nullptr);
-QNINET_API bool remove_file(const std::string& path);
+bool rename_file(const std::string& from, const std::string& to, std::u16string* reason = nullptr);
+bool remove_file(const std::string& path);
 /// The folder for temporary files: TMPDIR, else /tmp; with a trailing slash.
-QNINET_API std::string temp_directory();
+std::string temp_directory();
 /// Creates a new empty file in `dir` with a unique name starting with `prefix`; empty on failure.
-QNINET_API std::string make_temp_file(const std::string& dir, const std::string& prefix);
+std::string make_temp_file(const std::string& dir, const std::string& prefix);
 /// The full path of the running executable.
-QNINET_API std::string executable_path();
-QNINET_API std::string home_directory();
+std::string executable_path();
+std::string home_directory();
 /// Whether standard input and standard error are terminals.
-QNINET_API bool stdin_is_terminal();
-QNINET_API bool stderr_is_terminal();
-
 }  // namespace qninet::sys

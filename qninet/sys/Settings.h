@@ -1,25 +1,23 @@
 #pragma once
-// The current user's settings that the library reads on demand. On Linux the proxy is the
-// environment's http_proxy (else HTTP_PROXY). Tests inject raw values instead.
+// The system's proxy setting: `http_proxy`, else `HTTP_PROXY`, as the registry value a proxy
+// reader expects ("host:port"); injectable for tests.
 
 #include <optional>
-
-#include "qninet/rtl/SysUtils.h"
+#include <string>
 
 namespace qninet::sys {
 
-/// The proxy setting in the forms the parsing rules read: the server text and the enable
-/// flag, each absent when the system has no such value.
 struct ProxySetting {
-  std::optional<String> Server;  ///< "host:port", without scheme, user info or path
-  std::optional<bool> Enabled;   ///< set when the variable is not empty
+  std::optional<std::u16string> Server;  ///< "host:port", without scheme, user info or path
+  std::optional<bool> Enabled;           ///< set when the variable is not empty
 };
 
-/// The system's proxy setting, or the injected one.
-QNINET_API ProxySetting proxy_setting();
-/// Reduces a proxy URL such as "http://user:pw@host:3128/" to "host:3128".
-QNINET_API String render_proxy_setting(StringView url);
-/// Replaces the system's setting for later reads (tests); std::nullopt restores it.
-QNINET_API void set_proxy_setting_override(std::optional<ProxySetting> setting);
+/// The setting of the environment, or the injected one.
+ProxySetting proxy_setting();
+/// "http://u:p@host:3128/" gives "host:3128" (IPv6 hosts stay in brackets); a value without a
+/// scheme is kept up to its first "/".
+std::u16string render_proxy_setting(std::u16string_view url);
+/// Replaces the environment for the proxy look-up; nullopt goes back to the environment.
+void set_proxy_setting_override(std::optional<ProxySetting> setting);
 
 }  // namespace qninet::sys

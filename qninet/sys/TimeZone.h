@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "qninet/Export.h"
-
 namespace qninet::sys {
 
 enum TTimeZoneState : std::uint8_t {
@@ -26,10 +24,10 @@ struct TTimeZoneInfo {
 };
 
 /// The zone information at the given moment (seconds since 1970, UTC), or now.
-QNINET_API TTimeZoneInfo time_zone_info(std::optional<std::int64_t> unix_seconds = std::nullopt);
+TTimeZoneInfo time_zone_info(std::optional<std::int64_t> unix_seconds = std::nullopt);
 /// Local time minus UTC in seconds at the given moment.
-QNINET_API std::int64_t utc_offset_seconds(std::int64_t unix_seconds);
+std::int64_t utc_offset_seconds(std::int64_t unix_seconds);
 /// Replaces the machine's zone for every later query (tests); `std::nullopt` restores it.
-QNINET_API void set_time_zone_override(std::optional<TTimeZoneInfo> zone);
+void set_time_zone_override(std::optional<TTimeZoneInfo> zone);
 
 }  // namespace qninet::sys

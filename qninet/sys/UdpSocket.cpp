@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qninet/sys/Files.h"
+#include "qninet/sys/Utf8.h"
 
 namespace qninet::sys {
 
@@ -38,7 +39,7 @@ struct TUdpSocket::Impl {
   }
 
   // Connects a fresh socket to Addresses[Current], moving on past addresses that fail.
-  bool connect_from_current(String& error) {
+  bool connect_from_current(std::u16string& error) {
     close_fd();
     for (; Current < Addresses.size(); ++Current) {
       const auto& a = Addresses[Current];
@@ -67,7 +68,7 @@ void TUdpSocket::Close() {
   FImpl->Current = 0;
 }
 
-TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, String& error) {
+TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, std::u16string& error) {
   Close();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -77,7 +78,7 @@ TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, String&
   const std::string service = std::to_string(port);
   const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
   if (rc != 0) {
-    error = rc == EAI_SYSTEM ? system_error_text(errno) : FromUtf8(::gai_strerror(rc));
+    error = rc == EAI_SYSTEM ? system_error_text(errno) : utf8_to_utf16(::gai_strerror(rc));
     return usLookup;
   }
   for (addrinfo* p = list; p; p = p->ai_next) {
@@ -90,21 +91,21 @@ TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, String&
   }
   ::freeaddrinfo(list);
   if (FImpl->Addresses.empty()) {
-    error = S("no address for ") + FromUtf8(host);
+    error = u"no address for " + utf8_to_utf16(host);
     return usLookup;
   }
   return FImpl->connect_from_current(error) ? usOk : usSocket;
 }
 
-bool TUdpSocket::NextAddress(String& error) {
+bool TUdpSocket::NextAddress(std::u16string& error) {
   if (FImpl->Current >= FImpl->Addresses.size()) return false;
   ++FImpl->Current;
   return FImpl->connect_from_current(error);
 }
 
-TUdpStatus TUdpSocket::Send(std::string_view datagram, String& error) {
+TUdpStatus TUdpSocket::Send(std::string_view datagram, std::u16string& error) {
   if (FImpl->Fd < 0) {
-    error = S("the socket is not open");
+    error = u"the socket is not open";
     return usSend;
   }
   for (;;) {
@@ -115,15 +116,15 @@ TUdpStatus TUdpSocket::Send(std::string_view datagram, String& error) {
       error = system_error_text(errno);
       return errno == ECONNREFUSED ? usRefused : usSend;
     }
-    error = S("the datagram was cut short");
+    error = u"the datagram was cut short";
     return usSend;
   }
 }
 
-TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, String& error) {
+TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, std::u16string& error) {
   datagram.clear();
   if (FImpl->Fd < 0) {
-    error = S("the socket is not open");
+    error = u"the socket is not open";
     return usReceive;
   }
   using Clock = std::chrono::steady_clock;
@@ -131,7 +132,7 @@ TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, String& er
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0 && timeout_ms > 0) {
-      error = S("no reply within the time-out");
+      error = u"no reply within the time-out";
       return usTimeout;
     }
     pollfd p{FImpl->Fd, POLLIN, 0};
@@ -142,7 +143,7 @@ TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, String& er
       return usReceive;
     }
     if (rc == 0) {
-      error = S("no reply within the time-out");
+      error = u"no reply within the time-out";
       return usTimeout;
     }
     std::string buffer(kMaxDatagram, '\0');
@@ -177,7 +178,7 @@ TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string
     // "localhost" resolves to ::1 and 127.0.0.1; a server bound to one of them makes the other
     // answer with port unreachable, which is no reason to give up.
     if (result.Status != usRefused) return result;
-    String ignored;
+    std::u16string ignored;
     if (Clock::now() >= deadline || !socket.NextAddress(ignored)) return result;
   }
 }

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "qninet/rtl/SysUtils.h"
+#include <string>
+#include <string_view>
 
 namespace qninet::sys {
 
@@ -26,13 +27,13 @@ enum TUdpStatus : std::uint8_t {
 struct TUdpResult {
   TUdpStatus Status = usSocket;
   std::string Reply;
-  String Error;
+  std::u16string Error;
   bool Ok() const { return Status == usOk; }
 };
 
 /// A UDP socket connected to one endpoint, so the system delivers datagrams from that endpoint
 /// only. Closed by the destructor.
-class QNINET_API TUdpSocket {
+class TUdpSocket {
 public:
   TUdpSocket();
   ~TUdpSocket();
@@ -42,14 +43,14 @@ public:
   /// Resolves `host` (a name, an IPv4 or an IPv6 literal, with getaddrinfo) and connects to the
   /// first address it can; `next_address` moves on to the next one. Returns usOk, usLookup or
   /// usSocket; `error` holds the system's text on failure.
-  TUdpStatus Open(const std::string& host, std::uint16_t port, String& error);
+  TUdpStatus Open(const std::string& host, std::uint16_t port, std::u16string& error);
   /// Connects to the next resolved address; false when there is none left.
-  bool NextAddress(String& error);
+  bool NextAddress(std::u16string& error);
   /// Sends one datagram. Returns usOk, usSend or usRefused.
-  TUdpStatus Send(std::string_view datagram, String& error);
+  TUdpStatus Send(std::string_view datagram, std::u16string& error);
   /// Waits up to `timeout_ms` (poll, EINTR resumed against the same deadline) for one datagram
   /// and returns it in `datagram`. Returns usOk, usTimeout, usRefused or usReceive.
-  TUdpStatus Receive(std::string& datagram, int timeout_ms, String& error);
+  TUdpStatus Receive(std::string& datagram, int timeout_ms, std::u16string& error);
   void Close();
   bool IsOpen() const;
 
@@ -61,7 +62,7 @@ private:
 /// Sends `request` as one datagram to host:port and returns the first reply from that endpoint,
 /// waiting at most `timeout_ms` in all (a value of 0 or less waits 5000 ms: a UDP wait is never
 /// unbounded). An address that answers "port unreachable" gives way to the next resolved one.
-QNINET_API TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
-                                   int timeout_ms);
+TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
+                        int timeout_ms);
 
 }  // namespace qninet::sys

@@ -13,7 +13,7 @@
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
 #include "qninet/sys/Files.h"
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
 

@@ -2,7 +2,7 @@
 
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 
 using namespace qninet;
 

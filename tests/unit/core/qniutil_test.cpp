@@ -110,4 +110,16 @@ TEST(ProxySettingRendering, EnvironmentUrlsBecomeHostAndPort) {
   EXPECT_EQ(sys::render_proxy_setting(u"http://user:pw@proxy.local:3128/"), u"proxy.local:3128");
   EXPECT_EQ(sys::render_proxy_setting(u"proxy.local:8080"), u"proxy.local:8080");
   EXPECT_EQ(sys::render_proxy_setting(u"http://[::1]:3128"), u"[::1]:3128");
+  EXPECT_EQ(sys::render_proxy_setting(u"http://proxy.local"), u"proxy.local");
+}
+
+TEST(ProxySettingRendering, BracketedIPv6ServerGivesAddressAndPort) {
+  sys::set_proxy_setting_override(sys::ProxySetting{u"[::1]:3128", true});
+  String server;
+  bool use = false;
+  Integer port = 0;
+  ReadProxyInfo(server, use, port);
+  sys::set_proxy_setting_override(std::nullopt);
+  EXPECT_EQ(server, u"::1");
+  EXPECT_EQ(port, 3128);
 }

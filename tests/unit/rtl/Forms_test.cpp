@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/rtl/Forms.h"
 
 using namespace qninet;

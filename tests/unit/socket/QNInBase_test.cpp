@@ -12,7 +12,7 @@
 #include "harness/Ports.h"
 #include "harness/ScriptedServer.h"
 #include "qninet/core/QNInCnst.h"
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/rtl/TypInfo.h"
 
 using namespace qninet;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/TempDir.h"
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/rtl/Forms.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/qniupdate.h"

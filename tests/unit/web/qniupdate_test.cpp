@@ -9,7 +9,7 @@
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "qninet/sys/Files.h"
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
 

@@ -1,4 +1,4 @@
-#include "qninet/platform/GuiScripted.h"
+#include "qninet/rtl/GuiScripted.h"
 
 #include <algorithm>
 

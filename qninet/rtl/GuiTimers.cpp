@@ -1,4 +1,4 @@
-#include "qninet/platform/GuiTimers.h"
+#include "qninet/rtl/GuiTimers.h"
 
 #include <algorithm>
 

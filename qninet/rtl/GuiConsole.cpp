@@ -3,13 +3,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
-#include "qninet/platform/GuiTimers.h"
+#include "qninet/rtl/GuiConsole.h"
+#include "qninet/rtl/GuiTimers.h"
+#include "qninet/sys/Terminal.h"
 #include "qninet/rtl/Forms.h"
 
 namespace qninet::gui {
@@ -17,54 +16,6 @@ namespace qninet::gui {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class Terminal {
-public:
-  Terminal() { FFd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
-  ~Terminal() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  bool Ok() const { return FFd >= 0 && ::isatty(FFd); }
-  void Write(const std::string& s) {
-    std::size_t done = 0;
-    while (done < s.size()) {
-      const ssize_t n = ::write(FFd, s.data() + done, s.size() - done);
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  /// Reads one line; false at end of input or when Escape is typed first.
-  bool ReadLine(std::string& line, bool hidden) {
-    termios saved{};
-    const bool have = ::tcgetattr(FFd, &saved) == 0;
-    if (hidden && have) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      ::tcsetattr(FFd, TCSAFLUSH, &quiet);
-    }
-    line.clear();
-    bool ok = false;
-    for (;;) {
-      char c;
-      const ssize_t n = ::read(FFd, &c, 1);
-      if (n <= 0) break;
-      if (c == '\n' || c == '\r') {
-        ok = true;
-        break;
-      }
-      if (c == '\x1b' && line.empty()) break;
-      line.push_back(c);
-    }
-    if (hidden && have) {
-      ::tcsetattr(FFd, TCSAFLUSH, &saved);
-      Write("\n");
-    }
-    return ok;
-  }
-
-private:
-  int FFd = -1;
-};
 
 std::string strip_access_key(const String& caption) {
   String out;
@@ -91,8 +42,8 @@ const TLabel* label_for(const TForm& form, const TControl* edit) {
 class ConsoleServices final : public TGuiServices {
 public:
   TModalResult ShowModal(TForm& form) override {
-    Terminal tty;
-    if (!tty.Ok() || !::isatty(STDIN_FILENO)) return mrCancel;
+    sys::Terminal tty;
+    if (!tty.Ok() || !sys::stdin_is_terminal()) return mrCancel;
     tty.Write(ToUtf8(form.Caption()) + "\n");
     for (TControl* c : form.ControlsInTabOrder()) {
       auto* edit = dynamic_cast<TEdit*>(c);
@@ -132,7 +83,7 @@ public:
     const bool question = (flags & 0x0F) != mbOK;
     std::fprintf(stderr, "%s: %s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
     if (!question) return mrOk;
-    Terminal tty;
+    sys::Terminal tty;
     if (!tty.Ok()) return (flags & 0x0F) == mbYesNo ? mrNo : mrCancel;
     tty.Write((flags & 0x0F) == mbYesNo ? "[y/N] " : "[o/C] ");
     std::string line;
@@ -153,7 +104,7 @@ private:
     const std::string text = ToUtf8(form.StatusText());
     if (!force && text == FLast) return;
     const auto now = Clock::now();
-    const bool tty = ::isatty(STDERR_FILENO) == 1;
+    const bool tty = sys::stderr_is_terminal();
     const auto gap = tty ? std::chrono::milliseconds(50) : std::chrono::milliseconds(1000);
     if (!force && now - FLastDraw < gap) return;
     if (force && text == FLast && !FOnLine) return;

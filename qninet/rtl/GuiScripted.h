@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-#include "qninet/platform/GuiTimers.h"
+#include "qninet/rtl/GuiTimers.h"
 #include "qninet/rtl/Forms.h"
 
 namespace qninet::gui {

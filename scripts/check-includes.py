@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Checks the include directions of the library and the program; exits 1 on a wrong arrow.
+
+Layers, lowest first: sys <- rtl <- platform <- core <- socket, xml <- web <- design. A unit
+may include its own folder and any lower layer; folders of one rank (siblings) never include
+each other. Only sys includes C, POSIX or third-party C headers (an angle include ending in
+".h"); no installed header (anything outside sys) and nothing outside the library includes sys.
+"""
+import pathlib
+import re
+import sys
+
+RANK = {"sys": 0, "rtl": 1, "platform": 2, "core": 3, "socket": 4, "xml": 4, "web": 5, "design": 6}
+# Header-only C++ libraries that hold no system access.
+ALLOWED_ANGLE = {"nlohmann/json.hpp"}
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
+
+root = pathlib.Path(__file__).resolve().parent.parent
+errors = []
+checked = 0
+
+
+def fail(path, target, why):
+    errors.append(f"{path.relative_to(root)}: includes {target}: {why}")
+
+
+for path in sorted((root / "qninet").rglob("*")):
+    if path.suffix not in (".h", ".cpp"):
+        continue
+    layer = path.relative_to(root / "qninet").parts[0]
+    if layer not in RANK:  # backends beside the library (gui/qt) depend on it, never the reverse
+        continue
+    checked += 1
+    for kind, target in INCLUDE.findall(path.read_text(encoding="utf-8")):
+        if kind == "<":
+            if layer != "sys" and (target.endswith(".h") or "/" in target) and target not in ALLOWED_ANGLE:
+                fail(path, f"<{target}>", "only qninet/sys includes system and third-party headers")
+            continue
+        if not target.startswith("qninet/") or target == "qninet/Export.h":
+            continue
+        other = target.split("/")[1]
+        if other not in RANK:
+            fail(path, target, "no such layer")
+        elif other == "sys" and path.suffix == ".h" and layer != "sys":
+            fail(path, target, "an installed header must not expose the system layer")
+        elif other != layer and RANK[other] >= RANK[layer]:
+            fail(path, target, f"{layer} may not depend on {other}")
+
+for folder in ("tools",):
+    for path in sorted((root / folder).rglob("*")):
+        if path.suffix not in (".h", ".cpp"):
+            continue
+        checked += 1
+        for kind, target in INCLUDE.findall(path.read_text(encoding="utf-8")):
+            if kind == '"' and target.startswith("qninet/sys/"):
+                fail(path, target, "the program uses the exported library only")
+
+for line in errors:
+    print(f"includes: {line}", file=sys.stderr)
+print(f"includes: {checked} files checked, {len(errors)} wrong")
+sys.exit(1 if errors else 0)
