@@ -6,6 +6,7 @@
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
 #include "qninet/rtl/Classes.h"
+#include "qninet/socket/Framing.h"
 
 namespace qninet {
 
@@ -101,7 +102,7 @@ public:
   void SetOnAfterExecute(TQNIReceivedEvent value) { FOnAfterExecute = std::move(value); }
 
 protected:
-  /// One step: GetQuery + GetRawHeaders, send, read to close in 16386-byte reads. Returns
+  /// One step: GetQuery + GetRawHeaders, send, read to the close in 16386-byte reads. Returns
   /// the answer ("No answer from server" when sending failed). Raises the message-table
   /// errors for status 401, 404 or 407 in the first chunk, and the socket's errors.
   virtual String InternalExecute();
@@ -113,6 +114,9 @@ protected:
   Integer SendToSocket(const String& S);
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
   Integer ReceiveFromSocket(void* Buffer, Integer Count);
+  /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
+  /// raises the socket's errors.
+  TReceiveEnd ReceiveFramed(TFramingRule& Rule);
   /// The local host name that the socket reports.
   String GetLocalHost();
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
