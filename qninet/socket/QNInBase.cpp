@@ -259,6 +259,13 @@ String TQNInetBase::InternalExecute() {
   return answer.TakeText();
 }
 
+void drop_stale_connection(TQNInetBase& Component) {
+  // Without KeepConnection a connection open at the start of a cycle is what a failed cycle
+  // (a 404, a read error) left behind; the server has closed its side, so reusing it would
+  // send into a dead connection and read an empty answer.
+  if (Component.Connected() && !Component.KeepConnection()) Component.Disconnect();
+}
+
 String TQNInetBase::Execute() {
   FLastError.clear();
   try {

@@ -155,4 +155,8 @@ private:
 /// after its first blank as a number, 200 when they are none (or there is no blank).
 QNINET_API Integer first_chunk_status(StringView chunk);
 
+/// Closes a connection that a failed cycle left open when `KeepConnection` is off, so the next
+/// `Execute` connects afresh (the HTTP client and the page scrapers call it first in each cycle).
+QNINET_API void drop_stale_connection(TQNInetBase& Component);
+
 }  // namespace qninet
