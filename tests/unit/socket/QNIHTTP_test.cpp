@@ -165,7 +165,9 @@ TEST(HttpUrl, PartsOfHttpUrls) {
     String host, path;
     Integer port = 0;
     ASSERT_EQ(HTTPParseURL(url, host, port, path), parts != nullptr);
-    if (parts) EXPECT_EQ(host + u" " + IntToStr(port) + u" " + path, parts);
+    if (parts) {
+      EXPECT_EQ(host + u" " + IntToStr(port) + u" " + path, parts);
+    }
   }
 }
 
