@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "qninet/core/TextEncoding.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Process.h"
@@ -59,33 +60,7 @@ String Utf8Decode(const String& S) {
   return out;
 }
 
-String Encode64(const String& S) {
-  static constexpr char16_t kAlphabet[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  String out;
-  out.reserve((S.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < S.size(); i += 3) {
-    const unsigned b = (S[i] & 0xFF) << 16 | (S[i + 1] & 0xFF) << 8 | (S[i + 2] & 0xFF);
-    out.push_back(kAlphabet[b >> 18]);
-    out.push_back(kAlphabet[(b >> 12) & 63]);
-    out.push_back(kAlphabet[(b >> 6) & 63]);
-    out.push_back(kAlphabet[b & 63]);
-  }
-  const std::size_t rest = S.size() - i;
-  if (rest == 1) {
-    const unsigned b = (S[i] & 0xFF) << 16;
-    out.push_back(kAlphabet[b >> 18]);
-    out.push_back(kAlphabet[(b >> 12) & 63]);
-    out.append(u"==");
-  } else if (rest == 2) {
-    const unsigned b = (S[i] & 0xFF) << 16 | (S[i + 1] & 0xFF) << 8;
-    out.push_back(kAlphabet[b >> 18]);
-    out.push_back(kAlphabet[(b >> 12) & 63]);
-    out.push_back(kAlphabet[(b >> 6) & 63]);
-    out.push_back(u'=');
-  }
-  return out;
-}
+String Encode64(const String& S) { return FromBytes(base64_encode(ToBytes(S))); }
 
 String Reverse(const String& S) { return String(S.rbegin(), S.rend()); }
 

@@ -1,11 +1,11 @@
 #pragma once
-// The blocking TCP client socket that the socket query engine owns: name look-up (IPv4 and
-// IPv6), a bounded connect, sends that loop over partial sends, receives, close, and the
-// notifications look-up, connecting, connected, disconnected, error, ready-to-read and
-// ready-to-write.
+// The blocking TCP client socket that the socket query engine owns: the framework's face of the
+// system layer's TCP socket, with the notifications look-up, connecting, connected,
+// disconnected, error, ready-to-read and ready-to-write, and failures raised as exceptions.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "qninet/rtl/Classes.h"
 
@@ -13,6 +13,9 @@ namespace qninet {
 
 namespace platform {
 class TClientSocket;
+}
+namespace sys {
+class TcpSocket;
 }
 
 /// The socket operation that failed, as the error notification reports it.
@@ -32,7 +35,7 @@ namespace platform {
 /// kept for the component's `ClientType`.
 enum TClientType : std::uint8_t { ctNonBlocking, ctBlocking };
 
-/// A blocking TCP client over POSIX sockets.
+/// A blocking TCP client.
 ///
 /// The endpoint is a server name (`Host`, looked up with getaddrinfo, IPv4 or IPv6, IPv6
 /// literals included) or a numeric `Address`; `Address` wins when both are set. A failed
@@ -60,7 +63,7 @@ public:
   Integer Timeout() const { return FTimeout; }
   void SetTimeout(Integer value);
   /// Whether a connection is open.
-  bool Active() const { return FFd >= 0; }
+  bool Active() const;
 
   /// Looks the endpoint up and connects: notifications look-up (by name only), connecting,
   /// then connected. Does nothing when already open. Raises `ESocketError` with the system's
@@ -102,15 +105,14 @@ private:
   void notify(const TSocketNotifyEvent& event);
   /// Fires the error notification and closes; returns the code the handler left.
   Integer fail(TErrorEvent event, Integer code);
-  void apply_timeouts();
-  void close_quietly();
+  [[noreturn]] void raise_failure(TErrorEvent event, Integer code, const String& text);
 
   String FHost;
   String FAddress;
   Integer FPort = 0;
   TClientType FClientType = ctBlocking;
   Integer FTimeout = 0;
-  int FFd = -1;
+  std::unique_ptr<sys::TcpSocket> FSocket;
   TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite;
   TSocketErrorEvent FOnError;
 };

@@ -443,16 +443,11 @@ String TQNIDNSResolver::InternalExecute() {
   put16(framed, static_cast<unsigned>(query.size() & 0xFFFF));
   framed += query;
   if (SendToSocket(framed) <= 0) return u"No answer from server";
-  String reply;
-  std::size_t wanted = 2;
-  char buffer[16386];
-  while (reply.size() < wanted) {
-    const Integer n = ReceiveFromSocket(buffer, static_cast<Integer>(sizeof buffer));
-    if (n <= 0) throw ESocketError(u"The DNS server closed the connection before its reply was complete");
-    for (Integer i = 0; i < n; ++i) reply += static_cast<char16_t>(static_cast<unsigned char>(buffer[i]));
-    if (reply.size() >= 2 && wanted == 2) wanted = 2 + (((reply[0] & 0xFFu) << 8) | (reply[1] & 0xFFu));
-  }
-  return reply.substr(2, wanted - 2);
+  // The server keeps the connection open for more queries: one frame is the whole answer.
+  TLengthPrefixedFrame reply;
+  if (ReceiveFramed(reply) != reComplete)
+    throw ESocketError(u"The DNS server closed the connection before its reply was complete");
+  return reply.Message();
 }
 
 }  // namespace qninet

@@ -17,18 +17,6 @@ bool is_line_end(char16_t c) { return c == u'\n' || c == u'\r'; }
 
 }  // namespace
 
-String EncodeBlanks(const String& Value) {
-  String out;
-  out.reserve(Value.size());
-  for (char16_t c : Value) {
-    if (c == u' ')
-      out += u"%20";
-    else
-      out += c;
-  }
-  return out;
-}
-
 String HTMLTableToLines(const String& Html) {
   String o;
   bool inTag = false;
@@ -95,13 +83,16 @@ void TQNFedExTracker::BeforeExecute() {
 String TQNFedExTracker::GetQuery() {
   FShipmentInfo->Clear();
   FActivity->Clear();
-  String url =
+  TQNIHTTPRequestParts parts;
+  parts.Action = haGet;
+  parts.Host = QNIFedExHost;
+  parts.Request =
       u"/cgi-bin/tracking?template_type=plugin&action=track&language=english&cntry_code=us&tracknumbers=" +
       EncodeBlanks(FTrackingNumber);
-  if (Proxy()->UseProxy()) url = String(u"http://") + QNIFedExHost + url;
-  // One blank before the protocol word: strict servers refuse more. The engine's header block
-  // ends the header section.
-  return u"GET " + url + u" HTTP/1.0\r\nHost: " + QNIFedExHost + u"\r\n";
+  parts.AbsoluteForm = Proxy()->UseProxy();
+  // The engine's header block ends the header section.
+  parts.EndOfHeaders = false;
+  return HTTPBuildRequest(parts);
 }
 
 void TQNFedExTracker::AfterExecute(String& Text) {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
+#include "qninet/core/HttpRequest.h"
 #include "qninet/rtl/Strings.h"
-#include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNInBase.h"
 
 namespace qninet {
@@ -13,8 +13,6 @@ namespace qninet {
 /// The FedEx web site's host: the default `Host`, the Host line and the proxy prefix.
 extern QNINET_API const char16_t* const QNIFedExHost;
 
-/// Each blank becomes "%20"; nothing else is encoded.
-QNINET_API String EncodeBlanks(const String& Value);
 /// One line per table row, the row's cell texts joined by "=": tags are dropped, line ends in
 /// the source dropped, white-space runs shrink, entities are replaced and doubled "=" collapse.
 QNINET_API String HTMLTableToLines(const String& Html);

@@ -1,34 +1,10 @@
 #include "qninet/socket/QNIHTTP.h"
 
-#include <array>
-
-#include "qninet/core/qniutil.h"
+#include "qninet/core/Url.h"
 
 namespace qninet {
 
-QNINET_DEFINE_ENUM_INFO(TQNIHTTPAction, "haHead", "haGet", "haPost")
-
 namespace {
-
-const std::array<String, 3>& method_words() {
-  static const std::array<String, 3> kWords = {u"HEAD", u"GET", u"POST"};
-  return kWords;
-}
-
-// The host as it stands in a URL or a Host line: an IPv6 literal in brackets.
-String host_for_url(const String& host) {
-  if (host.find(u':') == String::npos || host.front() == u'[') return host;
-  // Appending rather than `u"[" + host`, which GCC 12 misreads as an overlapping copy.
-  String bracketed(1, u'[');
-  bracketed.append(host).push_back(u']');
-  return bracketed;
-}
-
-String authority(const String& host, Integer port) {
-  String a = host_for_url(host);
-  if (port != 80 && port > 0) a.append(1, u':').append(IntToStr(port));
-  return a;
-}
 
 // One line of the answer: [start, end) and where the next one starts, splitting at CR, LF or
 // CRLF as `TStrings::SetText` does.
@@ -51,22 +27,6 @@ struct LineCursor {
 };
 
 }  // namespace
-
-const String& HTTPMethodWord(TQNIHTTPAction Action) { return method_words()[Action < 3 ? Action : haHead]; }
-
-String HTTPBuildRequest(const TQNIHTTPRequestParts& Parts) {
-  const String target = authority(Parts.Host, Parts.Port);
-  String r = HTTPMethodWord(Parts.Action) + u" ";
-  // A proxy reads the target from the absolute form of the request line (RFC 7230 section
-  // 5.3.2); the Host line names the target in either case (section 5.4).
-  if (!Parts.ProxyServer.empty()) r += u"http://" + target;
-  r += Parts.Request + u" HTTP/1.0\r\nHost: " + target + u"\r\n";
-  if (Parts.ThroughProxy && !Parts.ProxyUser.empty())
-    r += u"Proxy-Authorization: Basic " + Encode64(Parts.ProxyUser + u":" + Parts.ProxyPassword) + u"\r\n";
-  if (Parts.Headers)
-    for (int i = 0; i < Parts.Headers->Count(); ++i) r += Parts.Headers->Strings(i) + u"\r\n";
-  return r + u"\r\n";
-}
 
 void HTTPSplitAnswer(String& Answer, TStrings& ResponseHeaders, bool RemoveHeaders) {
   // Same result as loading the whole answer into the list and cutting it at the first empty
@@ -109,43 +69,12 @@ String HTTPFindResponse(const TStrings& ResponseHeaders, const String& Value) {
   return String();
 }
 
-void drop_stale_connection(TQNInetBase& Component) {
-  // Without KeepConnection a connection open at the start of a cycle is what a failed cycle
-  // (a 404, a read error) left behind; the server has closed its side, so reusing it would
-  // send into a dead connection and read an empty answer.
-  if (Component.Connected() && !Component.KeepConnection()) Component.Disconnect();
-}
-
 bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path) {
-  const String u = Trim(URL);
-  if (u.size() < 8 || !SameText(StringView(u).substr(0, 7), u"http://")) return false;
-  const std::size_t slash = u.find(u'/', 7);
-  const String auth = u.substr(7, slash == String::npos ? String::npos : slash - 7);
-  Path = slash == String::npos ? String(u"/") : u.substr(slash);
-  if (auth.empty()) return false;
-  String host = auth, port;
-  if (auth.front() == u'[') {
-    const std::size_t close = auth.find(u']');
-    if (close == String::npos) return false;
-    host = auth.substr(1, close - 1);
-    if (close + 1 < auth.size()) {
-      if (auth[close + 1] != u':') return false;
-      port = auth.substr(close + 2);
-    }
-  } else if (const std::size_t colon = auth.rfind(u':'); colon != String::npos) {
-    host = auth.substr(0, colon);
-    port = auth.substr(colon + 1);
-  }
-  if (host.empty()) return false;
-  Integer p = 80;
-  if (!port.empty()) {
-    for (char16_t c : port)
-      if (c < u'0' || c > u'9') return false;
-    p = StrToIntDef(port, -1);
-    if (p < 1 || p > 65535) return false;
-  }
-  Host = host;
-  Port = p;
+  const auto url = Url::Parse(ToUtf8(Trim(URL)));
+  if (!url || url->Scheme() != "http" || url->Host().empty()) return false;
+  Host = FromUtf8(url->Host());
+  Port = url->Port();
+  Path = FromUtf8(url->Target());
   return true;
 }
 

@@ -1,7 +1,6 @@
 #include "qninet/socket/QNIWeath.h"
 
-#include "qninet/socket/QNIFedEx.h"
-#include "qninet/socket/QNIHTTP.h"
+#include "qninet/core/HttpRequest.h"
 
 namespace qninet {
 
@@ -47,16 +46,16 @@ void TQNWeatherInfo::BeforeExecute() {
 }
 
 String TQNWeatherInfo::GetQuery() {
-  String url = WeatherPagePath(FTrackingType == wttZip ? FZip : String());
+  TQNIHTTPRequestParts parts;
+  parts.Action = haGet;
   // What the application wrote: a dotted address makes `Host` read empty, and an empty Host line
   // is refused by HTTP servers.
-  String host = !FHost.empty() ? FHost : FAddress;
-  if (Proxy()->UseProxy() && !Proxy()->Server().empty()) {
-    String target = host;
-    if (FPort != 80 && FPort > 0) target.append(1, u':').append(IntToStr(FPort));
-    url = u"http://" + target + url;
-  }
-  return u"GET " + url + u" HTTP/1.0\r\nHost: " + host + u"\r\n\r\n";
+  parts.Host = !FHost.empty() ? FHost : FAddress;
+  parts.Port = FPort;
+  parts.Request = WeatherPagePath(FTrackingType == wttZip ? FZip : String());
+  parts.AbsoluteForm = Proxy()->UseProxy() && !Proxy()->Server().empty();
+  parts.PortInHostLine = false;
+  return HTTPBuildRequest(parts);
 }
 
 void TQNWeatherInfo::AfterExecute(String& Text) {

@@ -1,14 +1,10 @@
 #include "qninet/socket/QNInBase.h"
 
-#include <array>
-#include <cstring>
 #include <memory>
-#include <vector>
 
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
-#include "qninet/sys/Memory.h"
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
@@ -35,62 +31,27 @@ QNINET_CLASS_INFO(TQNInetBase, Published("About", &Self::About, &Self::SetAbout,
 
 namespace {
 
-constexpr std::size_t kReadSize = 16386;
 const char16_t kNoAnswer[] = u"No answer from server";
 
-/// The bytes of an answer, kept in blocks that grow to 64 MiB. Turning them into the answer
-/// text frees each block once widened, so a large answer peaks near its UTF-16 size plus its
-/// byte size instead of the three copies that doubling one string would hold.
-class answer_bytes {
+/// The engine's framing: everything to the close, with the status check of the first chunk.
+class TCheckedToClose : public TReadToClose {
 public:
-  bool empty() const { return FTotal == 0; }
-  void append(const char* p, std::size_t n) {
-    FTotal += n;
-    while (n > 0) {
-      if (FBlocks.empty() || FUsed == FCapacity) add_block();
-      const std::size_t k = std::min(n, FCapacity - FUsed);
-      std::memcpy(FBlocks.back().Data.get() + FUsed, p, k);
-      FUsed += k;
-      FBlocks.back().Used = FUsed;
-      p += k;
-      n -= k;
-    }
-  }
-  String take() {
-    String text;
-    text.reserve(FTotal);
-    sys::advise_huge_pages(text.data(), FTotal * sizeof(char16_t));
-    std::array<char16_t, 8192> wide;
-    for (auto& block : FBlocks) {
-      const auto* bytes = reinterpret_cast<const unsigned char*>(block.Data.get());
-      for (std::size_t at = 0; at < block.Used;) {
-        const std::size_t k = std::min(wide.size(), block.Used - at);
-        for (std::size_t i = 0; i < k; ++i) wide[i] = bytes[at + i];
-        text.append(wide.data(), k);
-        at += k;
+  void Take(std::string_view chunk) override {
+    if (Empty()) {
+      // Only the first chunk is examined, whatever the protocol.
+      switch (first_chunk_status(FromBytes(chunk))) {
+        case 401:
+          throw Exception(strQNInEAuthRequired);
+        case 404:
+          throw Exception(strQNInEFileNotFound);
+        case 407:
+          throw Exception(strQNInEProxyAuth);
+        default:
+          break;
       }
-      block.Data.reset();
     }
-    FBlocks.clear();
-    FTotal = 0;
-    return text;
+    TReadToClose::Take(chunk);
   }
-
-private:
-  struct Block {
-    std::unique_ptr<char[]> Data;
-    std::size_t Used = 0;
-  };
-  void add_block() {
-    FCapacity = FBlocks.empty() ? 2 * kReadSize : std::min<std::size_t>(FCapacity * 2, 64u << 20);
-    FBlocks.push_back(Block{std::unique_ptr<char[]>(new char[FCapacity]), 0});
-    sys::advise_huge_pages(FBlocks.back().Data.get(), FCapacity);
-    FUsed = 0;
-  }
-  std::vector<Block> FBlocks;
-  std::size_t FCapacity = 0;
-  std::size_t FUsed = 0;
-  std::size_t FTotal = 0;
 };
 
 }  // namespace
@@ -282,35 +243,27 @@ Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
 
 String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
 
+TReceiveEnd TQNInetBase::ReceiveFramed(TFramingRule& Rule) {
+  return receive_framed([this](void* buffer, Integer count) { return ReceiveFromSocket(buffer, count); },
+                        Rule);
+}
+
 String TQNInetBase::InternalExecute() {
   String query = GetQuery();
   if (!query.empty()) query += GetRawHeaders();
-  Integer n = query.empty() ? 1 : SendToSocket(query);
+  const Integer n = query.empty() ? 1 : SendToSocket(query);
   if (n <= 0) return kNoAnswer;
+  // A read error the socket did not raise ends the answer as the close does.
+  TCheckedToClose answer;
+  ReceiveFramed(answer);
+  return answer.TakeText();
+}
 
-  answer_bytes answer;
-  std::array<char, kReadSize> buffer;
-  do {
-    std::memset(buffer.data(), 0, buffer.size());
-    n = ReceiveFromSocket(buffer.data(), static_cast<Integer>(buffer.size()));
-    if (n <= 0) break;
-    if (answer.empty()) {
-      // Only the first chunk is examined, whatever the protocol.
-      const String head = FromBytes(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-      switch (first_chunk_status(head)) {
-        case 401:
-          throw Exception(strQNInEAuthRequired);
-        case 404:
-          throw Exception(strQNInEFileNotFound);
-        case 407:
-          throw Exception(strQNInEProxyAuth);
-        default:
-          break;
-      }
-    }
-    answer.append(buffer.data(), static_cast<std::size_t>(n));
-  } while (n > 0);
-  return answer.take();
+void drop_stale_connection(TQNInetBase& Component) {
+  // Without KeepConnection a connection open at the start of a cycle is what a failed cycle
+  // (a 404, a read error) left behind; the server has closed its side, so reusing it would
+  // send into a dead connection and read an empty answer.
+  if (Component.Connected() && !Component.KeepConnection()) Component.Disconnect();
 }
 
 String TQNInetBase::Execute() {

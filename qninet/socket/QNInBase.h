@@ -6,6 +6,7 @@
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
 #include "qninet/rtl/Classes.h"
+#include "qninet/socket/Framing.h"
 
 namespace qninet {
 
@@ -101,7 +102,7 @@ public:
   void SetOnAfterExecute(TQNIReceivedEvent value) { FOnAfterExecute = std::move(value); }
 
 protected:
-  /// One step: GetQuery + GetRawHeaders, send, read to close in 16386-byte reads. Returns
+  /// One step: GetQuery + GetRawHeaders, send, read to the close in 16386-byte reads. Returns
   /// the answer ("No answer from server" when sending failed). Raises the message-table
   /// errors for status 401, 404 or 407 in the first chunk, and the socket's errors.
   virtual String InternalExecute();
@@ -113,6 +114,9 @@ protected:
   Integer SendToSocket(const String& S);
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
   Integer ReceiveFromSocket(void* Buffer, Integer Count);
+  /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
+  /// raises the socket's errors.
+  TReceiveEnd ReceiveFramed(TFramingRule& Rule);
   /// The local host name that the socket reports.
   String GetLocalHost();
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
@@ -150,5 +154,9 @@ private:
 /// The status that the engine reads from the first chunk of an answer: the three characters
 /// after its first blank as a number, 200 when they are none (or there is no blank).
 QNINET_API Integer first_chunk_status(StringView chunk);
+
+/// Closes a connection that a failed cycle left open when `KeepConnection` is off, so the next
+/// `Execute` connects afresh (the HTTP client and the page scrapers call it first in each cycle).
+QNINET_API void drop_stale_connection(TQNInetBase& Component);
 
 }  // namespace qninet

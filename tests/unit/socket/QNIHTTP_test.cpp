@@ -57,6 +57,8 @@ TEST(HttpRequest, HostLineCarriesNamesDottedAddressesAndThePort) {
   EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1\r\n\r\n");
   c.SetPort(8080);
   EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1:8080\r\n\r\n");
+  c.SetHost(u"::1");
+  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n");
 }
 
 TEST(HttpRequest, ExtraHeadersFollowVerbatimInOrder) {
@@ -146,15 +148,27 @@ TEST(HttpResponse, PrefixMatchWithoutCaseReturnsTheWholeLine) {
 }
 
 TEST(HttpUrl, PartsOfHttpUrls) {
-  String host, path;
-  Integer port = 0;
-  ASSERT_TRUE(HTTPParseURL(u"http://127.0.0.1:8080/a?b", host, port, path));
-  EXPECT_EQ(host + u" " + IntToStr(port) + u" " + path, u"127.0.0.1 8080 /a?b");
-  ASSERT_TRUE(HTTPParseURL(u"HTTP://[::1]", host, port, path));
-  EXPECT_EQ(host + u" " + IntToStr(port) + u" " + path, u"::1 80 /");
-  EXPECT_FALSE(HTTPParseURL(u"https://x/", host, port, path));
-  EXPECT_FALSE(HTTPParseURL(u"http://x:99999/", host, port, path));
-  EXPECT_FALSE(HTTPParseURL(u"http://:80/", host, port, path));
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"http://127.0.0.1:8080/a?b", u"127.0.0.1 8080 /a?b"},
+      {u"HTTP://[::1]", u"::1 80 /"},
+      {u" http://x ", u"x 80 /"},
+      // the fragment is never sent, the account is no part of the host, a blank is encoded
+      {u"http://u:p@h:81/p#frag", u"h 81 /p"},
+      {u"http://x/a b", u"x 80 /a%20b"},
+      {u"https://x/", nullptr},
+      {u"http://x:99999/", nullptr},
+      {u"http://:80/", nullptr},
+      {u"x/y", nullptr},
+  };
+  for (const auto& [url, parts] : cases) {
+    SCOPED_TRACE(ToUtf8(url));
+    String host, path;
+    Integer port = 0;
+    ASSERT_EQ(HTTPParseURL(url, host, port, path), parts != nullptr);
+    if (parts) {
+      EXPECT_EQ(host + u" " + IntToStr(port) + u" " + path, parts);
+    }
+  }
 }
 
 TEST(HttpClient, GetTranscript) {

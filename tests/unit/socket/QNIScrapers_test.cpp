@@ -106,6 +106,13 @@ TEST(WeatherInfo, RequestLineAndHostLine) {
   w.SetHost(u"127.0.0.1");
   EXPECT_NE(w.GetQuery().find(u"\r\nHost: 127.0.0.1\r\n"), String::npos)
       << "a dotted address still names the host";
+  w.SetHost(u"::1");
+  w.SetPort(8080);
+  EXPECT_NE(w.GetQuery().find(u" HTTP/1.0\r\nHost: [::1]\r\n\r\n"), String::npos)
+      << "an IPv6 literal in brackets, the port only in the absolute form";
+  w.Proxy()->SetUseProxy(true);
+  w.Proxy()->SetServer(u"proxy.local");
+  EXPECT_TRUE(w.GetQuery().starts_with(u"GET http://[::1]:8080/weather/local/10%20001?"));
 }
 
 TEST(WeatherInfo, PageGivesTheTemperatureAndFiresTheEvent) {

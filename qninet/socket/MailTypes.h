@@ -1,0 +1,117 @@
+#pragma once
+// The mail sender's value types: addresses and address lists, attachments, login settings.
+
+#include "qninet/rtl/Collections.h"
+#include "qninet/rtl/Strings.h"
+
+namespace qninet {
+
+/// One mail address: the mailbox and its display name.
+class QNINET_API TQNIEMailAddress : public TCollectionItem {
+  QNINET_OBJECT(TQNIEMailAddress, TCollectionItem)
+public:
+  /// Joins `Collection` when one is given; the sender's `From` stands alone.
+  explicit TQNIEMailAddress(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
+  /// Copies `Address` and `Name` from another address; anything else is refused.
+  void Assign(const TPersistent* Source) override;
+
+  const String& Address() const { return FAddress; }
+  void SetAddress(const String& value) { FAddress = value; }
+  const String& Name() const { return FName; }
+  void SetName(const String& value) { FName = value; }
+  /// `Address` alone when `Name` is empty or is the address in capitals; otherwise
+  /// "Name <Address>" (the name unquoted).
+  String Text() const;
+  /// Parses "Name <address>", "address (Name)" or a bare address (kept as written); quotes
+  /// around the name are stripped, pair by pair.
+  void SetText(const String& value);
+
+private:
+  String FAddress;
+  String FName;
+};
+
+/// An owned list of addresses, parsed from and joined to a comma-separated text.
+class QNINET_API TQNIEMailAddresses : public TCollectionOf<TQNIEMailAddress> {
+  QNINET_OBJECT(TQNIEMailAddresses, TCollection)
+public:
+  /// An empty list; `AOwner` is what the list reports as its owner.
+  explicit TQNIEMailAddresses(TPersistent* AOwner) : TCollectionOf(AOwner), FQNIControl(AOwner) {}
+  TPersistent* QNIControl() const { return FQNIControl; }
+  /// Assigns the contents of `value` to the item at `Index` (raises `EListError` when out of range).
+  void SetItems(int Index, const TQNIEMailAddress* value) { Items(Index)->Assign(value); }
+  /// The items' `Text`, joined with ", "; empty for an empty list.
+  String EMailAddresses() const;
+  /// Replaces every item by the entries of a comma-separated list. A comma inside one open
+  /// double quote belongs to the entry; empty entries add nothing; ";" is no separator.
+  void SetEMailAddresses(const String& value);
+  /// Appends every item's `Text`, in order, to `AStrings` (not cleared first).
+  void FillTStrings(TStrings* AStrings) const;
+
+private:
+  TPersistent* FQNIControl;
+};
+
+/// One file attached to a message, with its MIME attributes.
+class QNINET_API TQNIEMailAttachment : public TCollectionItem {
+  QNINET_OBJECT(TQNIEMailAttachment, TCollectionItem)
+public:
+  explicit TQNIEMailAttachment(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
+  /// Copies AttachmentName, ContentType, Encoding and FileName; anything else is refused.
+  void Assign(const TPersistent* Source) override;
+  /// `AttachmentName`, or when it is empty the last path component of `FileName`.
+  String GetAttachmentName() const;
+  /// Sets `ContentType` to what the system registers for `FileName` (`ContentTypeByFile`).
+  void DetectContentType();
+
+  const String& AttachmentName() const { return FAttachmentName; }
+  void SetAttachmentName(const String& value) { FAttachmentName = value; }
+  const String& ContentType() const { return FContentType; }
+  void SetContentType(const String& value) { FContentType = value; }
+  const String& Encoding() const { return FEncoding; }
+  void SetEncoding(const String& value) { FEncoding = value; }
+  const String& FileName() const { return FFileName; }
+  void SetFileName(const String& value) { FFileName = value; }
+
+private:
+  String FAttachmentName;
+  String FContentType;
+  String FEncoding;
+  String FFileName;
+};
+
+/// An owned list of attachments.
+class QNINET_API TQNIEMailAttachments : public TCollectionOf<TQNIEMailAttachment> {
+  QNINET_OBJECT(TQNIEMailAttachments, TCollection)
+public:
+  explicit TQNIEMailAttachments(TPersistent* AOwner) : TCollectionOf(AOwner), FQNIControl(AOwner) {}
+  TPersistent* QNIControl() const { return FQNIControl; }
+  /// Assigns the contents of `value` to the item at `Index` (raises `EListError` when out of range).
+  void SetItems(int Index, const TQNIEMailAttachment* value) { Items(Index)->Assign(value); }
+
+private:
+  TPersistent* FQNIControl;
+};
+
+/// The account for authenticated sending.
+class QNINET_API TQNILogin : public TPersistent {
+  QNINET_OBJECT(TQNILogin, TPersistent)
+public:
+  TQNILogin() = default;
+  /// Copies UserID, Password and UseLogin from another login; anything else is refused.
+  void Assign(const TPersistent* Source) override;
+
+  const String& UserID() const { return FUserID; }
+  void SetUserID(const String& value) { FUserID = value; }
+  const String& Password() const { return FPassword; }
+  void SetPassword(const String& value) { FPassword = value; }
+  bool UseLogin() const { return FUseLogin; }
+  void SetUseLogin(bool value) { FUseLogin = value; }
+
+private:
+  String FUserID;
+  String FPassword;
+  bool FUseLogin = false;
+};
+
+}  // namespace qninet

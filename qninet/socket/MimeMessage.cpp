@@ -1,0 +1,331 @@
+#include "qninet/socket/MimeMessage.h"
+
+#include <algorithm>
+
+#include "qninet/core/TextEncoding.h"
+#include "qninet/sys/CodePage.h"
+
+namespace qninet::smtp {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+const std::string kBoundary = "----------VeltraxonSMTP";
+const std::string kDelimiter = "--" + kBoundary;
+const std::string kMailer = "X-Mailer: Veltraxon mailer (https://qninet.example.org/)";
+
+[[noreturn]] void fail(const String& text) { throw Exception(text); }
+
+String charset_error(const String& what, const String& charset) {
+  return what + u" cannot be written in " + charset + u"; set CharSet";
+}
+
+/// The text of a body line or file name in the charset: US-ASCII passes unchanged.
+bool in_charset(StringView text, const String& charset, std::string& out) {
+  if (is_ascii(text)) {
+    out = ToBytes(text);
+    return true;
+  }
+  return sys::encode_text(text, ToUtf8(charset), out);
+}
+
+std::string envelope_address(const TQNIEMailAddress& item) {
+  const String address = header_value(item.Address());
+  if (!is_ascii(address))
+    fail(u"The address " + address + u" cannot be sent: only US-ASCII addresses are supported");
+  return ToBytes(address);
+}
+
+/// A parameter value in double quotes, with quotes and backslashes escaped.
+std::string quoted_parameter(const std::string& value) {
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+String lead_zero(Integer value, Integer length) {
+  String s = IntToStr(value);
+  while (static_cast<Integer>(s.size()) < length) s.insert(s.begin(), u'0');
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transfer encodings
+
+std::vector<std::string> quoted_printable_lines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  std::string line;
+  const auto soft_break = [&] {
+    line += '=';
+    lines.push_back(std::move(line));
+    line.clear();
+  };
+  // Appends one encoded unit, breaking softly first when the line would pass 76 characters
+  // with the "=" of a soft break.
+  const auto put = [&](const std::string& unit) {
+    if (line.size() + unit.size() > 75) soft_break();
+    line += unit;
+  };
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      ++i;
+      continue;
+    }
+    const bool atLineEnd =
+        i + 1 == bytes.size() || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
+    const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atLineEnd);
+    if (literal)
+      put(std::string(1, static_cast<char>(c)));
+    else
+      put(std::string{'=', kHex[c >> 4], kHex[c & 15]});
+  }
+  // The part's delimiter takes the line break before it, so a text without a final CRLF ends
+  // with a soft break to add none.
+  if (!line.empty() || bytes.empty() || !bytes.ends_with("\r\n")) soft_break();
+  return lines;
+}
+
+std::vector<std::string> raw_lines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
+    lines.emplace_back(bytes.substr(start, i - start));
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < bytes.size()) lines.emplace_back(bytes.substr(start));
+  return lines;
+}
+
+std::vector<std::string> encoded_lines(std::string_view bytes, std::string_view encoding) {
+  const String name = FromUtf8(encoding);
+  if (SameText(name, u"base64")) return qninet::base64_lines(bytes);
+  if (SameText(name, u"quoted-printable")) return quoted_printable_lines(bytes);
+  return raw_lines(bytes);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Header texts
+
+String header_value(StringView text) {
+  String result(text);
+  for (char16_t& c : result)
+    if (c == u'\r' || c == u'\n') c = u' ';
+  return result;
+}
+
+bool header_text(StringView text, std::string_view charset, std::string& out) {
+  out.clear();
+  const String clean = header_value(text);
+  if (is_ascii(clean)) {
+    out = ToBytes(clean);
+    return true;
+  }
+  const std::string prefix = "=?" + std::string(charset) + "?B?";
+  // RFC 2047 section 2: an encoded word is at most 75 characters long.
+  const std::size_t room = prefix.size() + 2 < 75 ? 75 - prefix.size() - 2 : 4;
+  const std::size_t maxBytes = std::max<std::size_t>(3, room / 4 * 3);
+  std::string word;
+  const auto flush = [&] {
+    if (word.empty()) return;
+    if (!out.empty()) out += "\r\n ";
+    out += prefix + base64_encode(word) + "?=";
+    word.clear();
+  };
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    // A surrogate pair is one character; a word never splits one.
+    const std::size_t n = (clean[i] >= 0xD800 && clean[i] < 0xDC00 && i + 1 < clean.size()) ? 2 : 1;
+    std::string bytes;
+    if (!sys::encode_text(StringView(clean).substr(i, n), charset, bytes)) return false;
+    if (word.size() + bytes.size() > maxBytes) flush();
+    word += bytes;
+    i += n - 1;
+  }
+  flush();
+  return true;
+}
+
+bool header_phrase(StringView name, std::string_view charset, std::string& out) {
+  const String clean = header_value(name);
+  if (!is_ascii(clean)) return header_text(clean, charset, out);
+  static constexpr std::u16string_view specials = u"()<>[]:;@\\,.\"";
+  if (clean.find_first_of(specials) == String::npos) {
+    out = ToBytes(clean);
+    return true;
+  }
+  out = "\"";
+  for (char16_t c : clean) {
+    if (c == u'"' || c == u'\\') out += '\\';
+    out += static_cast<char>(c);
+  }
+  out += '"';
+  return true;
+}
+
+bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std::string& out) {
+  const std::string address = ToBytes(header_value(item.Address()));
+  if (item.Name().empty() || item.Name() == UpperCase(item.Address())) {
+    out = address;
+    return true;
+  }
+  std::string phrase;
+  if (!header_phrase(item.Name(), charset, phrase)) return false;
+  out = phrase + " <" + address + ">";
+  return true;
+}
+
+bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charset, std::size_t prefixLength,
+                         std::string& out) {
+  out.clear();
+  std::size_t lineLength = prefixLength;
+  for (int i = 0; i < list.Count(); ++i) {
+    std::string mailbox;
+    if (!header_mailbox(*list.Items(i), charset, mailbox)) return false;
+    if (i > 0) {
+      out += ',';
+      ++lineLength;
+      if (lineLength + 1 + mailbox.size() > 76) {
+        out += "\r\n";
+        lineLength = 0;
+      }
+      out += ' ';
+      ++lineLength;
+    }
+    out += mailbox;
+    const auto lastBreak = mailbox.rfind('\n');
+    lineLength =
+        lastBreak == std::string::npos ? lineLength + mailbox.size() : mailbox.size() - lastBreak - 1;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dates
+
+String zone_text(Integer bias) {
+  if (bias == 0) return u"GMT";
+  const Integer minutes = bias < 0 ? -bias : bias;
+  return String(bias < 0 ? u"+" : u"-") + lead_zero(minutes / 60, 2) + lead_zero(minutes % 60, 2);
+}
+
+String format_date(TDateTime value, const String& zone) {
+  static const char16_t* const days[] = {u"Sun", u"Mon", u"Tue", u"Wed", u"Thu", u"Fri", u"Sat"};
+  static const char16_t* const months[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
+                                           u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
+  DecodeDate(value, year, month, day);
+  DecodeTime(value, hour, minute, second, msec);
+  return String(days[DayOfWeek(value) - 1]) + u", " + IntToStr(day) + u" " + months[month - 1] + u" " +
+         IntToStr(year) + u" " + lead_zero(hour, 2) + u":" + lead_zero(minute, 2) + u":" +
+         lead_zero(second, 2) + u" " + zone;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The message
+
+Message build_message(const MessageParts& p) {
+  Message m;
+  const std::string charset = ToBytes(header_value(p.CharSet));
+  const String charsetName = FromBytes(charset);
+  m.From = envelope_address(*p.From);
+  for (const TQNIEMailAddresses* list : {p.Recipients, p.CC, p.BCC})
+    for (int i = 0; i < list->Count(); ++i) m.Recipients.push_back(envelope_address(*list->Items(i)));
+  for (int i = 0; i < p.ReplyTo->Count(); ++i) envelope_address(*p.ReplyTo->Items(i));
+
+  const auto mailboxes = [&](const TQNIEMailAddresses& list, const char* prefix) {
+    std::string text;
+    if (!header_mailbox_list(list, charset, std::string_view(prefix).size(), text))
+      fail(charset_error(u"A display name", charsetName));
+    m.Data.push_back(prefix + text);
+  };
+
+  auto& d = m.Data;
+  d.push_back("Message-Id: " + ToBytes(header_value(p.MessageId)));
+  if (p.ReplyTo->Count() > 0) {
+    // RFC 5322 section 3.6 allows one Reply-To field; it carries the whole list.
+    std::string line = "Reply-To: ";
+    for (int i = 0; i < p.ReplyTo->Count(); ++i)
+      line += (i > 0 ? ", <" : "<") + envelope_address(*p.ReplyTo->Items(i)) + ">";
+    d.push_back(line);
+  }
+  d.push_back("Date: " + ToBytes(p.Date));
+  if (!p.From->Address().empty()) {
+    std::string from;
+    if (!header_mailbox(*p.From, charset, from)) fail(charset_error(u"The sender's name", charsetName));
+    d.push_back("From: " + from);
+  }
+  if (p.Recipients->Count() > 0) mailboxes(*p.Recipients, "To: ");
+  if (p.CC->Count() > 0) mailboxes(*p.CC, "Cc: ");
+  d.push_back("X-Priority: " + std::to_string(p.Priority));
+  d.push_back(kMailer);
+  if (!p.Subject.empty()) {
+    std::string subject;
+    if (!header_text(p.Subject, charset, subject)) fail(charset_error(u"The subject", charsetName));
+    d.push_back("Subject: " + subject);
+  }
+  d.push_back("MIME-Version: 1.0");
+  const bool multipart = p.Attachments->Count() > 0;
+  if (multipart) {
+    d.push_back("Content-Type: multipart/mixed; boundary=\"" + kBoundary + "\"");
+    d.push_back("\r\n" + kDelimiter);
+  }
+  const std::string encoding = ToBytes(header_value(p.Encoding));
+  d.push_back("Content-Type: Text/Plain; charset=" + charset);
+  d.push_back("Content-Transfer-Encoding: " + encoding);
+  d.push_back("");
+
+  // The text part, in the charset and the transfer encoding it announces.
+  std::vector<std::string> lines;
+  for (int i = 0; i < p.Body->Count(); ++i) {
+    std::string bytes;
+    if (!in_charset(p.Body->Strings(i), p.CharSet, bytes)) fail(charset_error(u"Body text", charsetName));
+    lines.push_back(std::move(bytes));
+  }
+  const String encodingName = FromBytes(encoding);
+  if (SameText(encodingName, u"base64") || SameText(encodingName, u"quoted-printable")) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    for (std::string& line : encoded_lines(text, encoding)) d.push_back(std::move(line));
+  } else {
+    for (const std::string& line : lines) {
+      // A line holding line breaks of its own goes out as the lines it holds.
+      if (line.find_first_of("\r\n") == std::string::npos)
+        d.push_back(line);
+      else
+        for (std::string& piece : raw_lines(line)) d.push_back(std::move(piece));
+    }
+  }
+
+  if (multipart) {
+    d.push_back(kDelimiter);
+    for (int i = 0; i < p.Attachments->Count(); ++i) {
+      const TQNIEMailAttachment& a = *p.Attachments->Items(i);
+      const std::string content = p.ReadFile(a);
+      std::string name;
+      if (!header_text(a.GetAttachmentName(), charset, name))
+        fail(charset_error(u"The attachment name " + a.GetAttachmentName(), charsetName));
+      // An empty type or encoding would make the header lines unreadable; base64 is the one
+      // encoding that carries any file intact.
+      const std::string type =
+          a.ContentType().empty() ? "application/octet-stream" : ToBytes(header_value(a.ContentType()));
+      const std::string partEncoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
+      d.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
+      d.push_back("Content-Transfer-Encoding: " + partEncoding);
+      d.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
+      for (std::string& line : encoded_lines(content, partEncoding)) d.push_back(std::move(line));
+      d.push_back("\r\n" + kDelimiter + (i + 1 < p.Attachments->Count() ? "" : "--"));
+    }
+  }
+  return m;
+}
+
+}  // namespace qninet::smtp
