@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "qninet/sys/Files.h"
+#include "qninet/sys/Utf8.h"
 
 namespace qninet::sys {
 
@@ -80,7 +81,7 @@ TcpAddresses::~TcpAddresses() = default;
 TcpAddresses::TcpAddresses(TcpAddresses&&) noexcept = default;
 TcpAddresses& TcpAddresses::operator=(TcpAddresses&&) noexcept = default;
 
-std::u16string resolver_error_text(int code) { return FromUtf8(::gai_strerror(code)); }
+std::u16string resolver_error_text(int code) { return utf8_to_utf16(::gai_strerror(code)); }
 
 Result<TcpAddresses> resolve_tcp(const std::string& node, int port, bool numeric) {
   if (node.empty()) return system_failure(EDESTADDRREQ);
