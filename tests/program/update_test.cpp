@@ -70,12 +70,14 @@ TEST(UpdateProgram, DownloadsThenSkipsAndReportsEachOutcome) {
   r = update({"--quiet", nginx.Url("/app/missing.bin"), dir.File("m.bin").string()});
   EXPECT_EQ(r.ExitCode, 3) << r.Output;
   EXPECT_EQ(r.Stdout, "isNotFound\n");
-  EXPECT_NE(r.Output.find("qninet update: " + nginx.Url("/app/missing.bin") + ": not found"), std::string::npos)
+  EXPECT_NE(r.Output.find("qninet update: " + nginx.Url("/app/missing.bin") + ": not found"),
+            std::string::npos)
       << r.Output;
 
   r = update({"--json", nginx.Url("/app/tool.bin"), local});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout.rfind("{\"status\":\"isSkipped\",\"RemoteFileName\":\"/app/tool.bin\",", 0), 0u) << r.Stdout;
+  EXPECT_EQ(r.Stdout.rfind("{\"status\":\"isSkipped\",\"RemoteFileName\":\"/app/tool.bin\",", 0), 0u)
+      << r.Stdout;
   EXPECT_NE(r.Stdout.find("\"RemoteFileSize\":70000,"), std::string::npos) << r.Stdout;
 
   r = update({"--quiet", nginx.Url("/app/broken.bin"), local});
@@ -97,7 +99,8 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
     SCOPED_TRACE(resume);
     TempDir dir("qninet-update-prog");
     const auto local = dir.Write("tool.bin", "old");
-    std::vector<std::string> argv{QNINET_PROGRAM, "update", "--quiet", nginx.Url("/slow/tool.bin"), local.string()};
+    std::vector<std::string> argv{QNINET_PROGRAM, "update", "--quiet", nginx.Url("/slow/tool.bin"),
+                                  local.string()};
     if (resume) argv.insert(argv.begin() + 2, "--resume");
     Process p(argv);
     ASSERT_TRUE(wait_for_partial(dir.Path(), "tool.bin", 64 * 1024)) << p.LogTail();
@@ -121,9 +124,11 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
   auto r = update({"--quiet", "--resume", nginx.Url("/slow/tool.bin"), local});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(std::filesystem::file_size(local), size);
-  EXPECT_EQ(ReadFileText(local).substr(kept - 10, 20), ReadFileText(nginx.DocRoot() / "slow" / "tool.bin").substr(kept - 10, 20));
+  EXPECT_EQ(ReadFileText(local).substr(kept - 10, 20),
+            ReadFileText(nginx.DocRoot() / "slow" / "tool.bin").substr(kept - 10, 20));
   EXPECT_EQ(names_in(dir.Path()), std::vector<std::string>{"tool.bin"});
-  EXPECT_NE(nginx.AccessLog().find("\" 206 " + std::to_string(size - kept)), std::string::npos) << nginx.AccessLog();
+  EXPECT_NE(nginx.AccessLog().find("\" 206 " + std::to_string(size - kept)), std::string::npos)
+      << nginx.AccessLog();
 }
 
 TEST(UpdateProgram, UserAndPasswordComeFromTheUrlOrTheOptions) {
@@ -161,9 +166,10 @@ TEST(UpdateProgram, BadArgumentsExitWithTwo) {
   EXPECT_EQ(r.ExitCode, 2) << r.Output;
   r = update({"http://127.0.0.1/x"});
   EXPECT_NE(r.ExitCode, 0);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--proxy", "127.0.0.1", "http://h/x", "/tmp/x"},
-                                               {"--timeout", "-1", "http://h/x", "/tmp/x"},
-                                               {"--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--proxy", "127.0.0.1", "http://h/x", "/tmp/x"},
+        {"--timeout", "-1", "http://h/x", "/tmp/x"},
+        {"--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}}) {
     r = update(args);
     EXPECT_EQ(r.ExitCode, 2) << args[0] << r.Output;
     EXPECT_NE(r.Output.find("qninet update: "), std::string::npos) << r.Output;
