@@ -26,19 +26,6 @@ bool is_redirect(std::uint32_t status) {
 
 }  // namespace
 
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-std::string trim_ascii(std::string_view s) {
-  while (!s.empty() && std::strchr(" \t\r\n", s.front()) != nullptr) s.remove_prefix(1);
-  while (!s.empty() && std::strchr(" \t\r\n", s.back()) != nullptr) s.remove_suffix(1);
-  return std::string(s);
-}
-
 CurlMulti::CurlMulti() {
   global_init();
   Handle = curl_multi_init();
@@ -330,7 +317,7 @@ size_t CurlTransfer::on_header(char* data, size_t, size_t n, void* user) {
                      : static_cast<std::uint32_t>(std::atoi(std::string(line.substr(sp + 1, 3)).c_str()));
     return n;
   }
-  const std::string text = trim_ascii(line);
+  const std::string text = std::string(trim_ascii(line));
   if (text.empty()) {
     if (t->FSawStatus && t->FStatus >= 200) {
       bool redirect = false;
@@ -344,7 +331,7 @@ size_t CurlTransfer::on_header(char* data, size_t, size_t n, void* user) {
   const auto colon = text.find(':');
   if (colon != std::string::npos)
     t->FHeaders.emplace_back(lower_ascii(trim_ascii(std::string_view(text).substr(0, colon))),
-                             trim_ascii(std::string_view(text).substr(colon + 1)));
+                             std::string(trim_ascii(std::string_view(text).substr(colon + 1))));
   return n;
 }
 

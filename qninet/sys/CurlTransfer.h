@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/FailureText.h"
 #include "qninet/sys/InetClient.h"
 
@@ -104,8 +105,5 @@ private:
   curl_slist* FHeaderList = nullptr;
   char FErrorBuffer[CURL_ERROR_SIZE]{};
 };
-
-std::string lower_ascii(std::string_view s);
-std::string trim_ascii(std::string_view s);
 
 }  // namespace qninet::sys

@@ -1,5 +1,7 @@
 #include "qninet/sys/FtpListing.h"
 
+#include "qninet/sys/AsciiText.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,19 +10,6 @@
 
 namespace qninet::sys {
 namespace {
-
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-std::string_view trim_ascii(std::string_view s) {
-  while (!s.empty() && std::strchr(" \t\r\n", s.front()) != nullptr) s.remove_prefix(1);
-  while (!s.empty() && std::strchr(" \t\r\n", s.back()) != nullptr) s.remove_suffix(1);
-  return s;
-}
 
 bool all_digits(std::string_view s) {
   for (char c : s)

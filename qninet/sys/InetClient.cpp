@@ -77,7 +77,7 @@ curl_slist* header_list(std::string_view text) {
   while (start < text.size()) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
-    const std::string line = trim_ascii(text.substr(start, end - start));
+    const std::string line(trim_ascii(text.substr(start, end - start)));
     if (!line.empty()) list = curl_slist_append(list, line.c_str());
     start = end + 1;
   }
