@@ -1,14 +1,11 @@
 #include "qninet/web/qniupdate.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <vector>
+#include <atomic>
 
-#include "qninet/core/QNILogOn.h"
-#include "qninet/core/QNInCnst.h"
-#include "qninet/sys/Files.h"
+#include "qninet/core/Url.h"
 #include "qninet/rtl/Forms.h"
+#include "qninet/sys/Files.h"
+#include "qninet/web/WebDownload.h"
 
 namespace qninet {
 
@@ -46,97 +43,13 @@ QNINET_CLASS_INFO(TQNCustomWebUpdater,
 
 QNINET_CLASS_INFO(TQNWebUpdater, Published("LocalFileName", &Self::LocalFileName, &Self::SetLocalFileName))
 
-namespace {
-
-constexpr std::size_t kWriteBehind = 64 * 1024;
-
-// The local side of a download: a file written through a buffer of its own, so the disk sees
-// large writes while the engine works in small blocks.
-class DownloadFile {
-public:
-  explicit DownloadFile(std::string path) : FPath(std::move(path)) { FBuffer.reserve(kWriteBehind); }
-  void Open(bool append) {
-    String reason;
-    const auto mode = append ? sys::FileOpenMode::ReadWrite : sys::FileOpenMode::Create;
-    if (!FFile.Open(FPath, mode, reason))
-      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(FPath), reason));
-    FSize = append ? std::max<std::int64_t>(FFile.Seek(0, 2), 0) : 0;
-  }
-  std::uint64_t Size() const { return static_cast<std::uint64_t>(FSize); }
-  void Restart() {
-    FBuffer.clear();
-    FFile.Truncate(0);
-    FFile.Seek(0, 0);
-    FSize = 0;
-  }
-  void Write(const char* data, std::size_t n) {
-    if (FBuffer.size() + n > kWriteBehind) Flush();
-    if (n >= kWriteBehind) {
-      write_out(data, n);
-    } else {
-      FBuffer.insert(FBuffer.end(), data, data + n);
-    }
-    FSize += static_cast<std::int64_t>(n);
-  }
-  void Flush() {
-    if (FBuffer.empty()) return;
-    write_out(FBuffer.data(), FBuffer.size());
-    FBuffer.clear();
-  }
-  /// Everything to the disk before the rename makes it the local file.
-  void Commit() {
-    Flush();
-    if (!FFile.Sync()) throw EWriteError(Format(u"Cannot write file \"%s\"", FromUtf8(FPath)));
-    FFile.Close();
-  }
-  void Close() noexcept {
-    try {
-      Flush();
-    } catch (...) {
-    }
-    FFile.Close();
-  }
-  const std::string& Path() const { return FPath; }
-
-private:
-  void write_out(const char* data, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-      const std::int64_t w = FFile.Write(data + done, static_cast<std::int64_t>(n - done));
-      if (w <= 0) throw EWriteError(Format(u"Cannot write file \"%s\"", FromUtf8(FPath)));
-      done += static_cast<std::size_t>(w);
-    }
-  }
-  std::string FPath;
-  sys::FileHandle FFile;
-  std::vector<char> FBuffer;
-  std::int64_t FSize = 0;
+// The state of one run: the source, the status form, and the cancel flag that a signal
+// handler may set.
+struct TQNCustomWebComponent::TRun {
+  std::unique_ptr<TQNWebSource> Source;
+  TfrmQNInetUpdate* dlgStatus = nullptr;
+  std::atomic<bool> Cancelled{false};
 };
-
-std::string partial_name(const std::string& local) { return local + ".part"; }
-
-std::string temp_name_beside(const std::string& local) {
-  const String dir = ExtractFilePath(FromUtf8(local));
-  const std::string folder = dir.empty() ? std::string("./") : ToUtf8(dir);
-  std::string prefix(1, '.');
-  prefix.append(ToUtf8(ExtractFileName(FromUtf8(local)))).push_back('.');
-  return sys::make_temp_file(folder, prefix);
-}
-
-}  // namespace
-
-std::uint64_t parse_content_length(const String& text) {
-  const String t = Trim(text);
-  if (t.empty()) return kQNIUnknownSize;
-  std::uint64_t v = 0;
-  for (char16_t c : t) {
-    if (c < u'0' || c > u'9') return kQNIUnknownSize;
-    const std::uint64_t d = static_cast<std::uint64_t>(c - u'0');
-    if (v > (UINT64_MAX - d) / 10) return kQNIUnknownSize;
-    v = v * 10 + d;
-  }
-  return v;
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -164,13 +77,49 @@ TQNCustomWebComponent::TQNCustomWebComponent(TComponent* AOwner)
     : TComponent(AOwner),
       FWEBAgent(u"Veltraxon WebUpdater"),
       FProxy(std::make_unique<TQNInetProxy>()),
-      FStatusDialog(std::make_unique<TQNInetStatusDialog>()) {
+      FStatusDialog(std::make_unique<TQNInetStatusDialog>()),
+      FRun(std::make_unique<TRun>()) {
   FProxy->SetPort(0);
 }
 
 TQNCustomWebComponent::~TQNCustomWebComponent() {
-  close_handles();
+  close_source();
   free_status_form();
+}
+
+TQNWebSource* TQNCustomWebComponent::Source() const { return FRun->Source.get(); }
+TfrmQNInetUpdate* TQNCustomWebComponent::StatusForm() const { return FRun->dlgStatus; }
+void TQNCustomWebComponent::Cancel() { FRun->Cancelled.store(true); }
+void TQNCustomWebComponent::ApplyURLPath(const String&) {}
+
+void TQNCustomWebComponent::SetURL(const String& value) {
+  const std::string text = ToUtf8(value);
+  String why;
+  const auto url = Url::Parse(text, &why);
+  if (!url) throw EConvertError(Format(u"Invalid URL \"%s\": %s", value, why));
+  const std::string& scheme = url->Scheme();
+  TQNIService service;
+  if (scheme == "http") {
+    service = isHTTP;
+  } else if (scheme == "https") {
+    service = isHTTPS;
+  } else if (scheme == "ftp") {
+    service = isFTP;
+  } else if (scheme == "file") {
+    service = isNetwork;
+  } else {
+    throw EConvertError(Format(u"Cannot use \"%s\": unsupported scheme \"%s\" (http, https, ftp or file)",
+                               value, FromUtf8(scheme)));
+  }
+  SetService(service);
+  if (service != isNetwork) {
+    FWEBHost = FromUtf8(url->Host());
+    FWEBPort = url->Port();
+  }
+  FWEBUser = FromUtf8(url->User());
+  FWEBPassword = FromUtf8(url->Password());
+  // HTTP names the object as the request does (escapes kept); FTP and paths name the file.
+  ApplyURLPath(FromUtf8(service == isHTTP || service == isHTTPS ? url->Target() : url->DecodedPath()));
 }
 
 void TQNCustomWebComponent::SetService(TQNIService value) {
@@ -202,16 +151,16 @@ void TQNCustomWebComponent::SetStatus(TQNIStatus value) {
 void TQNCustomWebComponent::SetAction(TQNIAction value) {
   if (value == FAction) return;
   FAction = value;
-  if (dlgStatus && FStatusDialog->Enabled()) {
-    dlgStatus->ShowAction(value);
+  if (FRun->dlgStatus && FStatusDialog->Enabled()) {
+    FRun->dlgStatus->ShowAction(value);
     Application().ProcessMessages();
   }
   if (FOnActionChange) FOnActionChange(this);
 }
 
 void TQNCustomWebComponent::prepare_status_form() {
-  if (!dlgStatus) dlgStatus = new TfrmQNInetUpdate(nullptr);
-  TfrmQNInetUpdate& f = *dlgStatus;
+  if (!FRun->dlgStatus) FRun->dlgStatus = new TfrmQNInetUpdate(nullptr);
+  TfrmQNInetUpdate& f = *FRun->dlgStatus;
   if (const auto* updater = dynamic_cast<const TQNCustomWebUpdater*>(this)) {
     f.lblRemoteFileName->SetVisible(true);
     f.lblRemoteFileName->SetCaption(FWEBHost + u"/" + updater->RemoteFileName());
@@ -230,21 +179,16 @@ void TQNCustomWebComponent::prepare_status_form() {
 }
 
 void TQNCustomWebComponent::free_status_form() noexcept {
-  if (!dlgStatus) return;
+  if (!FRun->dlgStatus) return;
   try {
-    dlgStatus->Hide();
+    FRun->dlgStatus->Hide();
   } catch (...) {
   }
-  delete dlgStatus;
-  dlgStatus = nullptr;
+  delete FRun->dlgStatus;
+  FRun->dlgStatus = nullptr;
 }
 
-void TQNCustomWebComponent::close_handles() noexcept {
-  if (hFindFile) sys::inet_close(hFindFile);
-  if (hURL) sys::inet_close(hURL);
-  if (hInet) sys::inet_close(hInet);
-  hFindFile = hURL = hInet = nullptr;
-}
+void TQNCustomWebComponent::close_source() noexcept { FRun->Source.reset(); }
 
 bool TQNCustomWebComponent::Execute() {
   if (FOnBeforeExecute) FOnBeforeExecute(this);
@@ -255,11 +199,13 @@ bool TQNCustomWebComponent::Execute() {
     InternalExecute();
   } catch (...) {
     // The run is over: nothing may stay open or on screen, and it did not succeed.
-    close_handles();
+    close_source();
     free_status_form();
+    FRun->Cancelled.store(false);
     SetStatus(isFailed);
     throw;
   }
+  FRun->Cancelled.store(false);
   if (FStatus == isInProgress) SetStatus(isFinished);
   const bool result = FStatus != isFailed;
   free_status_form();
@@ -267,290 +213,117 @@ bool TQNCustomWebComponent::Execute() {
   return result;
 }
 
+TQNWebEndpoint TQNCustomWebComponent::endpoint() const {
+  TQNWebEndpoint e;
+  e.Service = FService;
+  e.Host = FWEBHost;
+  e.Port = FWEBPort;
+  e.User = FWEBUser;
+  e.Password = FWEBPassword;
+  e.Agent = FWEBAgent;
+  if (FProxy->UseProxy() && !FProxy->Server().empty()) {
+    // The system's setting keeps the port apart from the server; a server text may carry one.
+    const auto port =
+        static_cast<std::uint16_t>(FProxy->Port() > 0 && FProxy->Port() <= 65535 ? FProxy->Port() : 0);
+    if (const auto hp = HostPort::Parse(ToUtf8(FProxy->Server()), port)) {
+      e.ProxyHost = FromUtf8(hp->Host);
+      e.ProxyPort = hp->Port;
+    } else {
+      e.ProxyHost = FProxy->Server();
+      e.ProxyPort = port;
+    }
+  }
+  e.ProxyUser = FProxy->User();
+  e.ProxyPassword = FProxy->Password();
+  e.LoginPrompt = FLoginPrompt;
+  e.Timeout = FTimeout;
+  e.Cancel = &FRun->Cancelled;
+  return e;
+}
+
+// What the logon prompt changed is kept for the next run, as the user typed it.
+void TQNCustomWebComponent::take_credentials(const TQNWebEndpoint& e) {
+  FWEBUser = e.User;
+  FWEBPassword = e.Password;
+  FProxy->SetUser(e.ProxyUser);
+  FProxy->SetPassword(e.ProxyPassword);
+}
+
 void TQNCustomWebComponent::ConnectToInet(bool LoadProxy) {
   SetAction(iaConnecting);
-  if (FService != isNetwork) {
-    try {
-      if (LoadProxy) FProxy->FillProxyInfo();
-      String proxy;
-      if (FProxy->UseProxy() && !FProxy->Server().empty()) {
-        proxy = FProxy->Server();
-        // The system's setting keeps the port apart from the server; without it the proxy
-        // would be asked on a port nobody named.
-        if (proxy.find(u':') == String::npos && FProxy->Port() > 0) proxy += u":" + IntToStr(FProxy->Port());
-      }
-      hInet = sys::inet_open(FWEBAgent, proxy, FTimeout);
-      hURL = nullptr;
-      if (hInet) {
-        hURL = sys::inet_connect(hInet, FWEBHost, FWEBPort, FWEBUser, FWEBPassword,
-                                 FService == isFTP ? sys::InetService::Ftp : sys::InetService::Http);
-        if (!hURL) FLastError = sys::inet_last_error_text();
-      }
-    } catch (const std::exception&) {
-      SetStatus(isFailed);
-    }
+  close_source();
+  try {
+    if (LoadProxy && FService != isNetwork) FProxy->FillProxyInfo();
+    auto source = MakeWebSource(endpoint());
+    if (source->Connect())
+      FRun->Source = std::move(source);
+    else
+      FLastError = source->LastError();
+  } catch (const std::exception&) {
+    SetStatus(isFailed);
   }
   SetAction(iaConnected);
 }
 
 void TQNCustomWebComponent::DisconnectFromInet() {
   SetAction(iaDisconnecting);
-  close_handles();
+  close_source();
   SetAction(iaDisconnected);
 }
 
 bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize,
                                                 TFileTime& FileTime) {
-  bool result = false;
   FileSize = 0;
-  if (!hURL && FService != isNetwork) return false;
+  TQNWebSource* source = Source();
+  if (!source) return false;
   SetAction(iaFileSearch);
-  bool networkFound = false;
+  std::uint64_t size = 0;
+  TFileTime time = 0;
+  TQNWebLookup found = wlFailed;
   try {
-    switch (FService) {
-      case isHTTP:
-      case isHTTPS: {
-        hFindFile = sys::http_open_request(hURL, u"GET", FileName, u"HTTP/1.0",
-                                           FService == isHTTPS ? sys::inetFlagSecure : sys::inetFlagReload);
-        int attempts = 0;
-        int unreadable = 0;
-        std::uint32_t code = 0;
-        String failure;
-        while (hFindFile) {
-          ++attempts;
-          sys::http_send_request(hFindFile, String(), nullptr, 0);
-          if (!sys::http_query_status_code(hFindFile, code)) {
-            // One more try, then the loop ends as for any answer (no endless resending).
-            if (++unreadable <= 1) continue;
-            failure = sys::inet_last_error_text();
-            if (failure.empty()) failure = u"No answer from the server";
-            code = 0;
-            break;
-          }
-          if (code == 401 || code == 407) {
-            const bool proxy = code == 407;
-            if (FLoginPrompt) {
-              String user = proxy ? FProxy->User() : FWEBUser;
-              String password = proxy ? FProxy->Password() : FWEBPassword;
-              if (QNInAskLogon(proxy ? strQNInProxyLogon : strQNInLogon, user, password)) {
-                if (proxy) {
-                  FProxy->SetUser(user);
-                  FProxy->SetPassword(password);
-                } else {
-                  FWEBUser = user;
-                  FWEBPassword = password;
-                }
-                attempts = 0;
-              } else {
-                attempts = 2;
-              }
-            }
-            if (attempts > 1) {
-              failure = proxy ? strQNInEProxyAuth : strQNInEAuthRequired;
-              break;
-            }
-            using sys::InetCredential;
-            sys::inet_set_credential(hFindFile,
-                                     proxy ? InetCredential::ProxyUserName : InetCredential::UserName,
-                                     proxy ? FProxy->User() : FWEBUser);
-            sys::inet_set_credential(hFindFile,
-                                     proxy ? InetCredential::ProxyPassword : InetCredential::Password,
-                                     proxy ? FProxy->Password() : FWEBPassword);
-            continue;
-          }
-          break;
-        }
-        if (!hFindFile) {
-          SetStatus(isFailed);
-          FLastError = sys::inet_last_error_text();
-        } else if (!failure.empty() || code >= 400) {
-          // An error answer is not the file: its body is never compared or downloaded.
-          sys::inet_close(hFindFile);
-          hFindFile = nullptr;
-          if (code == 404 || code == 410) {
-            FLastError = Format(u"HTTP status %d", static_cast<Integer>(code));
-          } else {
-            FLastError = failure.empty() ? Format(u"HTTP status %d", static_cast<Integer>(code)) : failure;
-            SetStatus(isFailed);
-          }
-        } else {
-          String length;
-          if (sys::http_query_content_length(hFindFile, length)) FileSize = parse_content_length(length);
-          TFileTime modified = 0;
-          if (sys::http_query_last_modified(hFindFile, modified)) FileTime = modified;
-        }
-        break;
-      }
-      case isFTP: {
-        sys::FtpFindData data;
-        hFindFile = sys::ftp_find_first(hURL, FileName, data);
-        if (hFindFile) {
-          FileSize = data.Size;
-          if (data.LastWriteTime != 0) FileTime = data.LastWriteTime;
-        } else {
-          FLastError = sys::inet_last_error_text();
-        }
-        break;
-      }
-      case isNetwork: {
-        const std::string path = ToUtf8(FileName);
-        if (sys::file_exists(path) && !sys::directory_exists(path)) {
-          FileSize = static_cast<std::uint64_t>(sys::file_size(path).value_or(0));
-          if (const auto t = sys::file_write_time(path)) FileTime = *t;
-          networkFound = true;
-        }
-        break;
-      }
-    }
-  } catch (const std::exception&) {
-    // Look-up errors are absorbed: the file counts as not found.
+    found = source->Lookup(FileName, size, time);
+  } catch (const std::exception& e) {
+    SetLastErrorText(FromUtf8(e.what()));
   }
-  if (hFindFile || networkFound) {
-    result = true;
-    SetAction(iaFileFound);
+  take_credentials(source->Endpoint());
+  if (found != wlFound) {
+    if (!source->LastError().empty()) FLastError = source->LastError();
+    if (found == wlFailed) SetStatus(isFailed);
+    return false;
   }
-  return result;
+  FileSize = size;
+  if (time != 0) FileTime = time;
+  SetAction(iaFileFound);
+  return true;
 }
 
 bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName,
                                              std::uint64_t ExpectedSize, const TFileTime* FileTime) {
-  bool result = false;
-  if (!hURL && FService != isNetwork) return false;
+  TQNWebSource* source = Source();
+  if (!source) return false;
   SetAction(iaDownloading);
-
-  sys::FileHandle networkSource;
-  sys::InetHandle source = nullptr;
-  switch (FService) {
-    case isFTP:
-      if (hFindFile) sys::inet_close(hFindFile);
-      hFindFile = sys::ftp_open_file(hURL, RemoteFileName, sys::inetFlagBinary | sys::inetFlagReload);
-      source = hFindFile;
-      break;
-    case isNetwork: {
-      String reason;
-      if (!networkSource.Open(ToUtf8(RemoteFileName), sys::FileOpenMode::Read, reason))
-        throw EFOpenError(Format(u"Cannot open file \"%s\". %s", RemoteFileName, reason));
-      break;
-    }
-    case isHTTP:
-    case isHTTPS:
-      source = hFindFile;
-      break;
-  }
-  if (!source && !networkSource.IsOpen()) {
-    SetAction(iaDownloaded);
-    return false;
-  }
-
-  const std::string local = ToUtf8(LocalFileName);
-  const std::string part = partial_name(local);
-  const bool knownSize = progress_total_known(ExpectedSize);
-  // Resume only a partial file of this same remote version (its time is the remote time).
-  bool append = false;
-  if (FResumeDownload && sys::file_exists(part)) {
-    const auto size = sys::file_size(part).value_or(0);
-    const auto time = sys::file_write_time(part);
-    const bool sameVersion = !FileTime || *FileTime == 0 || (time && *time == *FileTime);
-    append = size > 0 && sameVersion && (!knownSize || static_cast<std::uint64_t>(size) < ExpectedSize);
-  }
-  std::string tempPath = FResumeDownload ? part : temp_name_beside(local);
-  if (tempPath.empty())
-    throw EFCreateError(
-        Format(u"Cannot create file \"%s\". %s", FromUtf8(local + ".tmp"), sys::system_error_text(errno)));
-  DownloadFile dest(tempPath);
-  bool committed = false;
-  auto discard = [&]() noexcept {
-    dest.Close();
-    if (committed) return;
-    if (FResumeDownload) {
-      // Kept for the next run, marked with the remote time it belongs to.
-      if (FileTime && *FileTime != 0) sys::set_file_write_time(tempPath, *FileTime);
-    } else {
-      sys::remove_file(tempPath);
-    }
+  TQNDownloadJob job;
+  job.RemoteFileName = RemoteFileName;
+  job.LocalFileName = LocalFileName;
+  job.ExpectedSize = ExpectedSize;
+  job.RemoteTime = FileTime ? *FileTime : 0;
+  job.Resume = FResumeDownload;
+  job.Cancel = &FRun->Cancelled;
+  job.Progress = [this](std::uint64_t cur, std::uint64_t max, bool& abort) {
+    UpdateProgress(cur, max, abort);
   };
-  try {
-    dest.Open(append);
-    std::uint64_t offset = append ? dest.Size() : 0;
-    if (offset > 0) {
-      bool positioned = false;
-      if (networkSource.IsOpen())
-        positioned =
-            networkSource.Seek(static_cast<std::int64_t>(offset), 0) == static_cast<std::int64_t>(offset);
-      else
-        positioned = sys::inet_set_read_position(source, offset);
-      if (!positioned) {
-        FLastError = sys::inet_last_error_text();
-        discard();
-        SetAction(iaDownloaded);
-        return false;
-      }
-    } else if (FResumeDownload) {
-      dest.Restart();
-    }
-
-    bool abort = false;
-    bool failed = false;
-    std::uint64_t total = 0;
-    char buffer[kQNIBlockSize];
-    for (;;) {
-      std::memset(buffer, 0, sizeof buffer);
-      std::size_t count = 0;
-      if (networkSource.IsOpen()) {
-        const std::int64_t n = networkSource.Read(buffer, static_cast<std::int64_t>(sizeof buffer));
-        if (n < 0) {
-          failed = true;
-          FLastError = u"Cannot read the source file";
-          break;
-        }
-        count = static_cast<std::size_t>(n);
-      } else if (!sys::inet_read(source, buffer, sizeof buffer, count)) {
-        // A reset, a close before the announced length or a time-out: not the end of the file.
-        failed = true;
-        FLastError = sys::inet_last_error_text();
-        break;
-      }
-      if (count == 0) break;
-      total += count;
-      dest.Write(buffer, count);
-      UpdateProgress(total, ExpectedSize, abort);
-      if (abort) break;
-    }
-    if (!failed && !abort && knownSize && FService == isNetwork && offset + total != ExpectedSize) {
-      failed = true;
-      FLastError = u"The source file changed during the download";
-    }
-    if (failed) {
-      discard();
-      SetAction(iaDownloaded);
-      return false;
-    }
-    result = true;
-    if (abort) {
-      SetStatus(isFailed);
-      discard();
-    } else {
-      dest.Commit();
-      sys::copy_file_permissions(local, tempPath);
-      if (FileTime && *FileTime != 0) sys::set_file_write_time(tempPath, *FileTime);
-      String reason;
-      if (!sys::rename_file(tempPath, local, &reason))
-        throw EFCreateError(Format(u"Cannot create file \"%s\". %s", LocalFileName, reason));
-      committed = true;
-      if (!FResumeDownload) sys::remove_file(part);
-    }
-  } catch (...) {
-    discard();
-    throw;
-  }
+  String error;
+  const TQNDownloadResult result = DownloadToLocalFile(*source, job, error);
+  if (result != drDone) FLastError = error;
+  if (result == drCancelled) SetStatus(isFailed);
   SetAction(iaDownloaded);
-  return result;
+  return result != drFailed;
 }
 
 void TQNCustomWebComponent::UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort) {
-  if (dlgStatus && FStatusDialog->Enabled()) {
-    Abort = dlgStatus->IsCanceled;
-    dlgStatus->ShowProgress(CurValue, MaxValue);
+  if (FRun->dlgStatus && FStatusDialog->Enabled()) {
+    Abort = FRun->dlgStatus->IsCanceled;
+    FRun->dlgStatus->ShowProgress(CurValue, MaxValue);
     Application().ProcessMessages();
   }
   if (FOnProgress) FOnProgress(this, CurValue, MaxValue, Abort);
@@ -562,9 +335,11 @@ TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebCompo
 
 void TQNCustomWebUpdater::SetRemoteFileName(const String& value) { FRemoteFileName = value; }
 
+void TQNCustomWebUpdater::ApplyURLPath(const String& Path) { SetRemoteFileName(Path); }
+
 void TQNCustomWebUpdater::InternalExecute() {
   ConnectToInet(true);
-  if (Service() != isNetwork && (!hInet || !hURL)) {
+  if (!Source()) {
     SetStatus(isFailed);
   } else if (!GetFileInfoFromInet(FRemoteFileName, FRemoteFileSize, FRemoteFileCreated)) {
     // A failure already said so; otherwise the file is not there.

@@ -7,34 +7,16 @@
 #include <functional>
 #include <memory>
 
-#include "qninet/sys/InetClient.h"
+#include "qninet/core/QNInProxy.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Graphics.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/core/QNInProxy.h"
 #include "qninet/web/QNInStat.h"
+#include "qninet/web/WebSource.h"
+#include "qninet/web/WebTypes.h"
 
 namespace qninet {
-
-enum TQNIService : std::uint8_t { isHTTP, isHTTPS, isFTP, isNetwork };
-QNINET_DECLARE_ENUM_INFO(TQNIService)
-enum TQNIStatus : std::uint8_t { isInProgress, isFinished, isFailed, isSkipped, isNotFound };
-QNINET_DECLARE_ENUM_INFO(TQNIStatus)
-enum TQNIAction : std::uint8_t {
-  iaIdle,
-  iaConnecting,
-  iaConnected,
-  iaDisconnecting,
-  iaDisconnected,
-  iaFileSearch,
-  iaFileFound,
-  iaComparing,
-  iaCompared,
-  iaDownloading,
-  iaDownloaded
-};
-QNINET_DECLARE_ENUM_INFO(TQNIAction)
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// Progress of a transfer: bytes so far, the expected total (0 or all ones when unknown), and
@@ -43,11 +25,6 @@ using TQNIProgress =
     std::function<void(TObject* Sender, std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort)>;
 /// Lets the application overrule the compare result of the updater.
 using TQNIFileCompare = std::function<void(TObject* Sender, bool& Equal)>;
-
-/// The size that stands for a length the server gave but that is no number.
-inline constexpr std::uint64_t kQNIUnknownSize = UINT64_MAX;
-/// The engine's block: every download reads and reports progress in blocks of this size.
-inline constexpr std::size_t kQNIBlockSize = 2050;
 
 /// The application's settings for the status window of a web component.
 class QNINET_API TQNInetStatusDialog : public TPersistent {
@@ -82,7 +59,7 @@ private:
   std::unique_ptr<TIcon> FIcon;
 };
 
-/// The base of the web components: connection settings, the handles of one run, the current
+/// The base of the web components: connection settings, the source of one run, the current
 /// step and result, progress, and the optional status form. `Execute` runs the cycle and
 /// leaves the work between connecting and disconnecting to `InternalExecute`.
 class QNINET_API TQNCustomWebComponent : public TComponent {
@@ -111,6 +88,11 @@ public:
   void SetUser(const String& value) { FWEBUser = value; }
   const String& Password() const { return FWEBPassword; }
   void SetPassword(const String& value) { FWEBPassword = value; }
+  /// Fills `Service`, `Host`, `Port`, `User`, `Password` (empty when the URL names none) and,
+  /// for the updater, `RemoteFileName` from one absolute URL: http, https, ftp (the path
+  /// decoded) or file (`isNetwork`). Raises `EConvertError` naming the URL when it is malformed
+  /// or of another scheme; nothing is changed then.
+  void SetURL(const String& value);
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given proxy into the owned one.
   void SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
@@ -144,20 +126,25 @@ public:
   /// Why the last run failed (an HTTP status, a refused authorization, a transport error), or
   /// empty.
   const String& LastErrorText() const { return FLastError; }
+  /// Stops the run in progress (or the next one, when none is) at its next step, as a
+  /// cancelled download: the local file stays as it was. Safe to call from a signal handler
+  /// or another thread.
+  void Cancel();
 
 protected:
   /// The work of one run, between `ConnectToInet` and `DisconnectFromInet`.
   virtual void InternalExecute() = 0;
 
-  /// Opens the root and connection handles (not for `isNetwork`), loading the system's proxy
-  /// first when asked. A handle that fails stays none; errors set `isFailed`.
+  /// Makes the source of the service ready (FTP logs in now), loading the system's proxy first
+  /// when asked. A source that cannot be made ready stays none, with `LastErrorText`; an error
+  /// raised meanwhile sets `isFailed`.
   void ConnectToInet(bool LoadProxy);
-  /// Closes the operation, connection and root handles.
+  /// Closes the source.
   void DisconnectFromInet();
-  /// Learns the size and last-write time of a remote file. For HTTP sends the GET (with the
-  /// credential loop) whose body `ReadFileFromInet` reads. False when not found (404/410),
-  /// and false with `Status` `isFailed` for any other error answer, a refused authorization or
-  /// a server that cannot be reached.
+  /// Learns the size and last-write time of a remote file without transferring it (HEAD for
+  /// HTTP, the listing for FTP, the file's own data for a path). False when not found
+  /// (HTTP 404/410), and false with `Status` `isFailed` for any other error answer, a refused
+  /// authorization or a server that cannot be reached.
   bool GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize, TFileTime& FileTime);
   /// Downloads a remote file into a temporary file beside `LocalFileName` in blocks of
   /// `kQNIBlockSize`, flushes it, gives it `FileTime` (when not null) and replaces the local
@@ -169,17 +156,21 @@ protected:
                         const TFileTime* FileTime = nullptr);
   /// Reports progress to the status form and OnProgress; either may set `Abort`.
   void UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort);
+  /// Receives the path of a URL given to `SetURL`; the updater makes it its `RemoteFileName`.
+  virtual void ApplyURLPath(const String& Path);
 
-  sys::InetHandle hInet = nullptr;
-  sys::InetHandle hURL = nullptr;
-  sys::InetHandle hFindFile = nullptr;
-  TfrmQNInetUpdate* dlgStatus = nullptr;
-  String FLastError;
+  /// The source of the run between `ConnectToInet` and `DisconnectFromInet`, or none.
+  TQNWebSource* Source() const;
+  /// The status form while a run with an enabled status dialog is in progress, or none.
+  TfrmQNInetUpdate* StatusForm() const;
+  void SetLastErrorText(const String& value) { FLastError = value; }
 
 private:
   void prepare_status_form();
   void free_status_form() noexcept;
-  void close_handles() noexcept;
+  void close_source() noexcept;
+  TQNWebEndpoint endpoint() const;
+  void take_credentials(const TQNWebEndpoint& e);
 
   String FWEBAgent;
   std::uint16_t FWEBPort = 80;
@@ -199,6 +190,9 @@ private:
   TQNIAction FAction = iaIdle;
   TQNIStatus FStatus = isInProgress;
   bool FResumeDownload = false;
+  String FLastError;
+  struct TRun;
+  std::unique_ptr<TRun> FRun;
 };
 
 /// Looks a remote file up, compares it with a local file by size and time, and downloads it
@@ -223,6 +217,7 @@ public:
 protected:
   /// Connect, look up, compare (or ask OnFileCompare), download when needed, disconnect.
   void InternalExecute() override;
+  void ApplyURLPath(const String& Path) override;
 
   String FRemoteFileName;
   TQNIFileCompare FOnFileCompare;
@@ -239,9 +234,5 @@ public:
   const String& LocalFileName() const { return FLocalFileName; }
   void SetLocalFileName(const String& value) { FLocalFileName = value; }
 };
-
-/// Reads a Content-Length text: its decimal value, or `kQNIUnknownSize` when it is no number
-/// or too large.
-QNINET_API std::uint64_t parse_content_length(const String& text);
 
 }  // namespace qninet

@@ -98,6 +98,10 @@ TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isSkipped);
   EXPECT_EQ(std::count(actions.begin(), actions.end(), iaDownloading), 0);
+  // The up-to-date check asked with a HEAD: no byte of the body was sent.
+  const std::string log = nginx.AccessLog();
+  EXPECT_NE(log.find("\"HEAD /pub/file.bin HTTP/1.0\" 200 0 "), std::string::npos) << log;
+  EXPECT_EQ(log.find("\"GET /pub/file.bin HTTP/1.0\" 200 10000 "), log.rfind("\"GET ")) << log;
 }
 
 TEST_F(HttpUpdate, ErrorAnswersAndEmptyFilesNeverReplaceTheLocalFile) {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,23 @@ RunResult update(std::vector<std::string> args) {
   std::vector<std::string> argv{QNINET_PROGRAM, "update"};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunToCompletion(argv, 60s);
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& dir) {
+  std::vector<std::string> n;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) n.push_back(e.path().filename().string());
+  std::sort(n.begin(), n.end());
+  return n;
+}
+
+// Waits until some file of `dir` other than `except` holds at least `bytes` bytes.
+bool wait_for_partial(const std::filesystem::path& dir, const std::string& except, std::uintmax_t bytes) {
+  for (int i = 0; i < 400; ++i) {
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+      if (e.path().filename() != except && e.is_regular_file() && e.file_size() >= bytes) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
 }
 
 std::string last_line(std::string s) {
@@ -48,14 +68,67 @@ TEST(UpdateProgram, DownloadsThenSkipsAndReportsEachOutcome) {
   EXPECT_EQ(r.Stdout, "isSkipped\n");
 
   r = update({"--quiet", nginx.Url("/app/missing.bin"), dir.File("m.bin").string()});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(r.ExitCode, 3) << r.Output;
   EXPECT_EQ(r.Stdout, "isNotFound\n");
+  EXPECT_NE(r.Output.find("qninet update: " + nginx.Url("/app/missing.bin") + ": not found"),
+            std::string::npos)
+      << r.Output;
+
+  r = update({"--json", nginx.Url("/app/tool.bin"), local});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(r.Stdout.rfind("{\"status\":\"isSkipped\",\"RemoteFileName\":\"/app/tool.bin\",", 0), 0u)
+      << r.Stdout;
+  EXPECT_NE(r.Stdout.find("\"RemoteFileSize\":70000,"), std::string::npos) << r.Stdout;
 
   r = update({"--quiet", nginx.Url("/app/broken.bin"), local});
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_EQ(r.Stdout, "isFailed\n");
   EXPECT_NE(r.Output.find("HTTP status 500"), std::string::npos) << r.Output;
   EXPECT_EQ(ReadFileText(local), std::string(70000, 'q'));
+}
+
+TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
+  const std::uint64_t size = 3 * 1024 * 1024;
+  Nginx nginx;
+  nginx.AddLocation("location /slow/ { limit_rate 1m; }");
+  nginx.WriteLargeFile("slow/tool.bin", size);
+  nginx.Start();
+  // SIGTERM: the old file stays and no temporary file is left; with --resume the partial
+  // download stays as tool.bin.part.
+  for (const bool resume : {false, true}) {
+    SCOPED_TRACE(resume);
+    TempDir dir("qninet-update-prog");
+    const auto local = dir.Write("tool.bin", "old");
+    std::vector<std::string> argv{QNINET_PROGRAM, "update", "--quiet", nginx.Url("/slow/tool.bin"),
+                                  local.string()};
+    if (resume) argv.insert(argv.begin() + 2, "--resume");
+    Process p(argv);
+    ASSERT_TRUE(wait_for_partial(dir.Path(), "tool.bin", 64 * 1024)) << p.LogTail();
+    ::kill(p.Pid(), SIGTERM);
+    ASSERT_TRUE(p.WaitExit(10s).has_value()) << p.LogTail();
+    EXPECT_EQ(ReadFileText(local), "old");
+    const std::vector<std::string> left =
+        resume ? std::vector<std::string>{"tool.bin", "tool.bin.part"} : std::vector<std::string>{"tool.bin"};
+    EXPECT_EQ(names_in(dir.Path()), left);
+  }
+  // SIGKILL leaves the partial file as it is; the next run continues it with a Range.
+  TempDir dir("qninet-update-prog");
+  const std::string local = dir.File("tool.bin").string();
+  {
+    Process p({QNINET_PROGRAM, "update", "--quiet", "--resume", nginx.Url("/slow/tool.bin"), local});
+    ASSERT_TRUE(wait_for_partial(dir.Path(), "", 256 * 1024)) << p.LogTail();
+    ::kill(p.Pid(), SIGKILL);
+    ASSERT_TRUE(p.WaitExit(10s).has_value());
+  }
+  const auto kept = std::filesystem::file_size(dir.File("tool.bin.part"));
+  auto r = update({"--quiet", "--resume", nginx.Url("/slow/tool.bin"), local});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(std::filesystem::file_size(local), size);
+  EXPECT_EQ(ReadFileText(local).substr(kept - 10, 20),
+            ReadFileText(nginx.DocRoot() / "slow" / "tool.bin").substr(kept - 10, 20));
+  EXPECT_EQ(names_in(dir.Path()), std::vector<std::string>{"tool.bin"});
+  EXPECT_NE(nginx.AccessLog().find("\" 206 " + std::to_string(size - kept)), std::string::npos)
+      << nginx.AccessLog();
 }
 
 TEST(UpdateProgram, UserAndPasswordComeFromTheUrlOrTheOptions) {
@@ -93,6 +166,14 @@ TEST(UpdateProgram, BadArgumentsExitWithTwo) {
   EXPECT_EQ(r.ExitCode, 2) << r.Output;
   r = update({"http://127.0.0.1/x"});
   EXPECT_NE(r.ExitCode, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--proxy", "127.0.0.1", "http://h/x", "/tmp/x"},
+        {"--timeout", "-1", "http://h/x", "/tmp/x"},
+        {"--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}}) {
+    r = update(args);
+    EXPECT_EQ(r.ExitCode, 2) << args[0] << r.Output;
+    EXPECT_NE(r.Output.find("qninet update: "), std::string::npos) << r.Output;
+  }
 }
 
 TEST(UpdateProgram, DemoStepDownloadsThenSkips) {

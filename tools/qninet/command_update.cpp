@@ -1,126 +1,48 @@
 // `qninet update`: the web updater. Compares a remote file (HTTP, HTTPS, FTP or a path) with a
 // local file and downloads it when it is newer or different.
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Command.h"
 #include "Loopback.h"
-#include "qninet/sys/Files.h"
-#include "qninet/sys/Settings.h"
+#include "qninet/core/Url.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet::tool {
 namespace {
 
+// Exit codes of the program's commands.
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotFound = 3;
+
 struct Options {
   bool Resume = false;
   bool Status = false;
   bool Quiet = false;
-  std::string User, Password, Proxy, ProxyUser;
-  unsigned Timeout = 60000;
+  bool Verbose = false;
+  bool Json = false;
+  std::string User, Password, Proxy, ProxyUser, CaCert;
+  double Timeout = 60;
   std::string Url, Local;
 };
 
-/// What a URL names for the updater.
-struct Target {
-  TQNIService Service = isNetwork;
-  std::string Host;
-  int Port = 0;
-  std::string User, Password;
-  std::string Path;
-};
-
-std::string percent_decode(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
-// "scheme://[user[:password]@]host[:port]/path"; anything else is a file path.
-bool parse_target(const std::string& url, Target& t, std::string& error) {
-  const auto scheme_end = url.find("://");
-  if (scheme_end == std::string::npos) {
-    t.Service = isNetwork;
-    t.Path = url;
-    return true;
-  }
-  std::string scheme = url.substr(0, scheme_end);
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (scheme == "http") {
-    t.Service = isHTTP;
-    t.Port = 80;
-  } else if (scheme == "https") {
-    t.Service = isHTTPS;
-    t.Port = 443;
-  } else if (scheme == "ftp") {
-    t.Service = isFTP;
-    t.Port = 21;
-  } else if (scheme == "file") {
-    t.Service = isNetwork;
-    t.Path = percent_decode(url.substr(scheme_end + 3));
-    return true;
-  } else {
-    error = "unsupported scheme '" + scheme + "' (http, https, ftp or a file path)";
-    return false;
-  }
-  std::string rest = url.substr(scheme_end + 3);
-  const auto slash = rest.find('/');
-  std::string authority = rest.substr(0, slash);
-  t.Path = slash == std::string::npos ? "/" : rest.substr(slash);
-  const auto at = authority.rfind('@');
-  if (at != std::string::npos) {
-    const std::string info = authority.substr(0, at);
-    authority.erase(0, at + 1);
-    const auto colon = info.find(':');
-    t.User = percent_decode(info.substr(0, colon));
-    if (colon != std::string::npos) t.Password = percent_decode(info.substr(colon + 1));
-  }
-  std::string port;
-  if (!authority.empty() && authority[0] == '[') {
-    const auto close = authority.find(']');
-    if (close == std::string::npos) {
-      error = "unclosed '[' in the host";
-      return false;
-    }
-    t.Host = authority.substr(1, close - 1);
-    if (close + 1 < authority.size() && authority[close + 1] == ':') port = authority.substr(close + 2);
-  } else {
-    const auto colon = authority.rfind(':');
-    t.Host = authority.substr(0, colon);
-    if (colon != std::string::npos) port = authority.substr(colon + 1);
-  }
-  if (t.Host.empty()) {
-    error = "no host in the URL";
-    return false;
-  }
-  if (!port.empty()) {
-    char* end = nullptr;
-    const long p = std::strtol(port.c_str(), &end, 10);
-    if (*end || p <= 0 || p > 65535) {
-      error = "bad port '" + port + "'";
-      return false;
-    }
-    t.Port = static_cast<int>(p);
-  }
-  // An FTP path is the file's path on the server; HTTP keeps its escapes for the request.
-  if (t.Service == isFTP) t.Path = percent_decode(t.Path);
-  return true;
-}
+void fail_usage(const std::string& text) { std::cerr << "qninet update: " << text << '\n'; }
 
 std::string human_bytes(double v) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -175,63 +97,156 @@ private:
   std::chrono::steady_clock::time_point FStart{}, FLast{};
 };
 
-int run_update(const Options& o) {
-  Target t;
-  std::string error;
-  if (!parse_target(o.Url, t, error)) {
-    std::cerr << "qninet update: " << error << '\n';
-    return 2;
+// The updater that a SIGINT or SIGTERM stops; the handler only sets flags.
+std::atomic<TQNCustomWebComponent*> gRunning{nullptr};
+volatile std::sig_atomic_t gSignal = 0;
+
+extern "C" void on_stop_signal(int signo) {
+  gSignal = signo;
+  if (TQNCustomWebComponent* c = gRunning.load()) c->Cancel();
+}
+
+// Sets up the updater from the options, or says why not (exit 2).
+bool configure(TQNWebUpdater& updater, const Options& o) {
+  if (o.Url.find("://") == std::string::npos) {
+    updater.SetService(isNetwork);
+    updater.SetRemoteFileName(FromUtf8(o.Url));
+  } else {
+    try {
+      updater.SetURL(FromUtf8(o.Url));
+    } catch (const Exception& e) {
+      fail_usage(e.what());
+      return false;
+    }
   }
+  if (!o.User.empty()) updater.SetUser(FromUtf8(o.User));
+  if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
   if (!o.Proxy.empty()) {
-    // The named proxy takes the place of the system's setting that the updater loads.
-    sys::set_proxy_setting_override(sys::ProxySetting{FromUtf8(o.Proxy), true});
+    String why;
+    const auto proxy = HostPort::Parse(o.Proxy, 0, &why);
+    if (!proxy || proxy->Port == 0) {
+      fail_usage("--proxy wants HOST:PORT: " + (proxy ? "missing port in \"" + o.Proxy + "\"" : ToUtf8(why)));
+      return false;
+    }
+    // The updater loads the system's proxy, which is the environment's on this platform.
+    ::setenv("http_proxy", ("http://" + proxy->ToString()).c_str(), 1);
   }
-  TQNWebUpdater updater(nullptr);
-  updater.SetService(t.Service);
-  if (t.Service != isNetwork) {
-    updater.SetHost(FromUtf8(t.Host));
-    updater.SetPort(static_cast<std::uint16_t>(t.Port));
-  }
-  updater.SetUser(FromUtf8(o.User.empty() ? t.User : o.User));
-  updater.SetPassword(FromUtf8(o.Password.empty() ? t.Password : o.Password));
   if (!o.ProxyUser.empty()) {
     const auto colon = o.ProxyUser.find(':');
     updater.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
     if (colon != std::string::npos) updater.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(colon + 1)));
   }
-  updater.SetRemoteFileName(FromUtf8(t.Path));
+  if (!o.CaCert.empty()) {
+    if (!std::ifstream(o.CaCert)) {
+      fail_usage("cannot read the CA file \"" + o.CaCert + "\"");
+      return false;
+    }
+    ::setenv("QNINET_CA_FILE", o.CaCert.c_str(), 1);
+  }
+  if (o.Timeout < 0 || o.Timeout > 4294967) {
+    fail_usage("--timeout wants seconds from 0 (no limit) to 4294967");
+    return false;
+  }
+  updater.SetTimeout(static_cast<Cardinal>(o.Timeout * 1000 + 0.5));
   updater.SetLocalFileName(FromUtf8(o.Local));
   updater.SetResumeDownload(o.Resume);
-  updater.SetTimeout(o.Timeout);
   updater.StatusDialog()->SetEnabled(o.Status);
   updater.StatusDialog()->SetTitle(u"qninet update");
+  return true;
+}
+
+template <class E>
+std::string name_of(E value) {
+  return ToUtf8(EnumInfoOf(static_cast<E*>(nullptr)).NameOf(value));
+}
+
+// The outcome by the component's property names; the time in ISO 8601 UTC, or null.
+std::string result_json(const TQNWebUpdater& u) {
+  nlohmann::ordered_json j;
+  j["status"] = name_of(u.Status());
+  j["RemoteFileName"] = ToUtf8(u.RemoteFileName());
+  j["LocalFileName"] = ToUtf8(u.LocalFileName());
+  j["RemoteFileSize"] = u.RemoteFileSize();
+  if (u.RemoteFileCreated() != 0) {
+    const std::time_t secs = static_cast<std::time_t>(FileTimeToUnix(u.RemoteFileCreated()));
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    j["RemoteFileCreated"] = text;
+  } else {
+    j["RemoteFileCreated"] = nullptr;
+  }
+  j["LastErrorText"] = ToUtf8(u.LastErrorText());
+  return j.dump();
+}
+
+int run_update(const Options& o) {
+  TQNWebUpdater updater(nullptr);
+  if (!configure(updater, o)) return kExitUsage;
   ProgressBar bar;
-  const bool drawBar = !o.Quiet && !o.Status && sys::stderr_is_terminal();
+  const bool drawBar = !o.Quiet && !o.Status && !o.Json && ::isatty(STDERR_FILENO);
   if (drawBar)
     updater.SetOnProgress(
         [&bar](TObject*, std::uint64_t cur, std::uint64_t max, bool&) { bar.Update(cur, max); });
+  if (o.Verbose)
+    updater.SetOnActionChange(
+        [&updater](TObject*) { std::cerr << "qninet update: " << name_of(updater.Action()) << '\n'; });
+  gRunning = &updater;
+  std::signal(SIGINT, on_stop_signal);
+  std::signal(SIGTERM, on_stop_signal);
+  const std::string target = o.Url;
+  bool raised = false;
   try {
     updater.Execute();
   } catch (const std::exception& e) {
     bar.Finish();
     std::cerr << "qninet update: " << e.what() << '\n';
-    std::cout << "isFailed\n";
-    return 1;
+    raised = true;
   }
-  if (drawBar && updater.Action() == iaDisconnected && updater.Status() == isFinished) {
+  gRunning = nullptr;
+  const TQNIStatus status = raised ? isFailed : updater.Status();
+  if (!raised && drawBar && status == isFinished)
     bar.Update(updater.RemoteFileSize(), updater.RemoteFileSize(), true);
-  }
   bar.Finish();
-  const TQNIStatus status = updater.Status();
-  if (status == isFailed || status == isNotFound) {
-    std::cerr << "qninet update: " << (status == isFailed ? "failed" : "not found");
+  if (gSignal != 0) {
+    std::cerr << "qninet update: interrupted; " << o.Local << " is as it was"
+              << (o.Resume ? " (the partial download is kept for --resume)" : "") << '\n';
+  } else if (!raised && (status == isFailed || status == isNotFound)) {
+    std::cerr << "qninet update: " << target << ": " << (status == isFailed ? "failed" : "not found");
     if (!updater.LastErrorText().empty()) std::cerr << ": " << ToUtf8(updater.LastErrorText());
     std::cerr << '\n';
-  } else if (!o.Quiet && status == isFinished) {
+  } else if (!o.Quiet && !o.Json && status == isFinished) {
     std::cerr << "downloaded " << updater.RemoteFileSize() << " bytes to " << o.Local << '\n';
   }
-  std::cout << ToUtf8(EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(status)) << '\n';
-  return status == isFailed ? 1 : 0;
+  if (o.Json)
+    std::cout << result_json(updater) << '\n';
+  else
+    std::cout << name_of(status) << '\n';
+  std::cout.flush();
+  if (gSignal != 0) {
+    // Ends as the signal would have ended it, now that the local side is clean.
+    std::signal(gSignal, SIG_DFL);
+    std::raise(gSignal);
+  }
+  return status == isFailed ? kExitFailed : status == isNotFound ? kExitNotFound : 0;
+}
+
+// The options in the vocabulary every sub-command of the program shares.
+void add_options(CLI::App& cmd, Options& o) {
+  cmd.add_flag("--resume", o.Resume, "Keep a partial download (LOCAL.part) and continue it on the next run");
+  cmd.add_option("--user", o.User, "User name for the server (overrides the URL's)");
+  cmd.add_option("--password", o.Password, "Password for the server (overrides the URL's)");
+  cmd.add_option("--proxy", o.Proxy, "HTTP proxy as HOST:PORT (instead of http_proxy)");
+  cmd.add_option("--proxy-user", o.ProxyUser, "Proxy credentials as USER[:PASSWORD]");
+  cmd.add_option("--timeout", o.Timeout,
+                 "Seconds a connect, a stall or the wait for an answer may last (0: no limit)")
+      ->capture_default_str();
+  cmd.add_option("--cacert", o.CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
+  cmd.add_flag("--status", o.Status, "Show the status window (steps and progress on standard error)");
+  cmd.add_flag("-q,--quiet", o.Quiet, "No progress bar and no summary on standard error");
+  cmd.add_flag("-v,--verbose", o.Verbose, "Name each step on standard error");
+  cmd.add_flag("--json", o.Json, "Print the outcome as one JSON object instead of the status line");
 }
 
 const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
@@ -239,19 +254,9 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
       "update",
       "Download a remote file over a local copy when it is newer or of another size.\n"
       "The last line of output is the outcome: isFinished, isSkipped, isNotFound or isFailed\n"
-      "(exit code 1 only for isFailed). The local file is replaced in one step, never lost.");
+      "(exit code 0, 0, 3, 1; 2 for bad arguments). The local file is replaced in one step, never lost.");
   auto o = std::make_shared<Options>();
-  cmd->add_flag("--resume", o->Resume,
-                "Keep a partial download (LOCAL.part) and continue it on the next run");
-  cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
-  cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
-  cmd->add_option("--proxy", o->Proxy, "HTTP proxy as HOST:PORT (instead of http_proxy)");
-  cmd->add_option("--proxy-user", o->ProxyUser, "Proxy credentials as USER:PASSWORD");
-  cmd->add_option("--timeout", o->Timeout,
-                  "Milliseconds a connect or a stalled transfer may last (0: no limit)")
-      ->capture_default_str();
-  cmd->add_flag("--status", o->Status, "Show the status window (steps and progress on standard error)");
-  cmd->add_flag("--quiet", o->Quiet, "No progress bar and no summary on standard error");
+  add_options(*cmd, *o);
   cmd->add_option("URL", o->Url,
                   "http://, https:// or ftp://[user[:password]@]host[:port]/path, or a file path")
       ->required();
@@ -262,16 +267,37 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
 // ---------------------------------------------------------------------------------------------
 // The demo: a small HTTP/1.0 server on loopback serving one file with its Last-Modified.
 
+// The demo's server is on loopback: a proxy of the environment is set aside while it runs.
+class LoopbackOnly {
+public:
+  LoopbackOnly() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY"})
+      if (const char* v = std::getenv(name)) {
+        FSaved.emplace_back(name, v);
+        ::unsetenv(name);
+      }
+  }
+  ~LoopbackOnly() {
+    for (const auto& [name, value] : FSaved) ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  LoopbackOnly(const LoopbackOnly&) = delete;
+  LoopbackOnly& operator=(const LoopbackOnly&) = delete;
+
+private:
+  std::vector<std::pair<std::string, std::string>> FSaved;
+};
+
 // Answers GET /release.txt with the body and its Last-Modified, anything else with 404.
 std::string demo_web_answer(const std::string& request, const std::string& body, std::time_t modified) {
-  if (request.rfind("GET /release.txt ", 0) != 0)
+  const bool head = request.rfind("HEAD /release.txt ", 0) == 0;
+  if (!head && request.rfind("GET /release.txt ", 0) != 0)
     return "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
   char date[64];
   std::tm tm{};
   gmtime_r(&modified, &tm);
   std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
   return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nLast-Modified: " + date +
-         "\r\nContent-Type: text/plain\r\n\r\n" + body;
+         "\r\nContent-Type: text/plain\r\n\r\n" + (head ? std::string() : body);
 }
 
 const DemoRegistrar demo(DemoStep{
@@ -282,8 +308,11 @@ const DemoRegistrar demo(DemoStep{
       loopback::TcpServer server(-1, loopback::TcpServer::HeaderComplete, [&](const std::string& request) {
         return demo_web_answer(request, body, modified);
       });
-      const std::string dir = sys::temp_directory() + "qninet-demo-update-" +
-                              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+      const std::string dir = (std::filesystem::temp_directory_path() /
+                               ("qninet-demo-update-" +
+                                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
+                                  .string();
+      const LoopbackOnly direct;
       std::filesystem::create_directories(dir);
       const std::string local = dir + "/release.txt";
       bool ok = true;
@@ -294,7 +323,6 @@ const DemoRegistrar demo(DemoStep{
         updater.SetRemoteFileName(u"/release.txt");
         updater.SetLocalFileName(FromUtf8(local));
         updater.SetTimeout(5000);
-        sys::set_proxy_setting_override(sys::ProxySetting{});
         int blocks = 0;
         updater.SetOnProgress([&blocks](TObject*, std::uint64_t, std::uint64_t, bool&) { ++blocks; });
         const bool result = updater.Execute();
@@ -304,7 +332,6 @@ const DemoRegistrar demo(DemoStep{
         const TQNIStatus expected = run == 1 ? isFinished : isSkipped;
         ok = ok && result && updater.Status() == expected;
       }
-      sys::set_proxy_setting_override(std::nullopt);
       std::ifstream in(local, std::ios::binary);
       const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       out << "local copy " << (got == body ? "matches" : "DIFFERS from")

@@ -1,4 +1,4 @@
-// The HTTP/FTP client layer: listing parsers, and transcripts against scripted servers.
+// HTTP transfers against scripted servers: wire transcripts, ranges, and heads that never end.
 
 #include <gtest/gtest.h>
 
@@ -15,13 +15,6 @@ using harness::ScriptedServer;
 
 namespace {
 
-// A root handle, closed at the end of the test.
-struct Root {
-  explicit Root(const String& agent) : root(inet_open(agent, u"", 5000)) {}
-  ~Root() { inet_close(root); }
-  InetHandle root;
-};
-
 struct NoSystemProxy {
   NoSystemProxy() { set_proxy_setting_override(ProxySetting{}); }
   ~NoSystemProxy() { set_proxy_setting_override(std::nullopt); }
@@ -33,68 +26,42 @@ std::string body_of(std::size_t n) {
   return s;
 }
 
+InetOptions options(const char* agent, std::uint32_t timeoutMs = 5000) {
+  InetOptions o;
+  o.Agent = agent;
+  o.TimeoutMs = timeoutMs;
+  return o;
+}
+
+HttpRequest request(const char* method, std::uint16_t port, const char* path, const char* query = "") {
+  HttpRequest r;
+  r.Method = method;
+  r.Target = InetTarget{"http", "127.0.0.1", port, path, query};
+  return r;
+}
+
+std::string read_all(HttpTransfer& t, std::size_t block, std::size_t* shortReads = nullptr) {
+  std::string got;
+  std::vector<char> buffer(block);
+  for (;;) {
+    auto n = t.Read(buffer.data(), block);
+    if (!n || *n == 0) break;
+    if (shortReads && *n < block) ++*shortReads;
+    got.append(buffer.data(), *n);
+  }
+  return got;
+}
+
+// Header lines that keep coming, each well within the stall time-out.
+Script trickle(const std::string& status) {
+  std::string lines;
+  for (int i = 0; i < 200; ++i) lines += "X-Pad: 1\r\n";
+  return Script().ReadUntil("\r\n\r\n").Send(status).SendChunks(lines, 10, std::chrono::milliseconds(50));
+}
+
 }  // namespace
 
-TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
-  FtpFindData d;
-  ASSERT_TRUE(parse_mlsd_line("type=file;size=5000000000;modify=20240601100000;perm=r; big file.bin\r", d));
-  EXPECT_EQ(d.Name, u"big file.bin");
-  EXPECT_EQ(d.Size, 5000000000u);
-  EXPECT_EQ(d.Attributes, kFileAttributeNormal);
-  EXPECT_EQ(d.LastWriteTime, UnixToFileTime(1717236000));
-  ASSERT_TRUE(parse_mlsd_line("Type=dir;Modify=20240601100000.5; sub", d));
-  EXPECT_EQ(d.Attributes, kFileAttributeDirectory);
-  EXPECT_EQ(d.LastWriteTime, UnixToFileTime(1717236000, 500000000));
-  EXPECT_FALSE(parse_mlsd_line("type=cdir;modify=20240601100000; /pub", d));
-  EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
-  EXPECT_FALSE(parse_mlsd_line("garbage", d));
-}
-
-TEST(FtpListing, UnixListLines) {
-  FtpFindData d;
-  ASSERT_TRUE(parse_list_line("-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", d, 2024));
-  EXPECT_EQ(d.Name, u"notes.txt");
-  EXPECT_EQ(d.Size, 12345u);
-  EXPECT_EQ(d.LastWriteTime, UnixToFileTime(1614902400));
-  ASSERT_TRUE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", d, 2020));
-  EXPECT_EQ(d.Name, u"my dir");
-  EXPECT_EQ(d.Attributes, kFileAttributeDirectory);
-  ASSERT_TRUE(parse_list_line("lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", d, 2020));
-  EXPECT_EQ(d.Name, u"link");
-  EXPECT_FALSE(parse_list_line("total 12", d, 2020));
-  EXPECT_FALSE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", d, 2020));
-}
-
-TEST(FtpListing, Wildcards) {
-  EXPECT_TRUE(ftp_wildcard_match(u"*.*", u"README"));
-  EXPECT_TRUE(ftp_wildcard_match(u"*.txt", u"a.b.txt"));
-  EXPECT_FALSE(ftp_wildcard_match(u"*.txt", u"a.txt.bak"));
-  EXPECT_TRUE(ftp_wildcard_match(u"f?le*", u"file-1"));
-  EXPECT_FALSE(ftp_wildcard_match(u"file", u"File"));
-}
-
-TEST(InetHandles, FailuresAreNoneOrFalseNeverExceptions) {
-  std::size_t read = 1;
-  char buf[4];
-  EXPECT_EQ(inet_connect(nullptr, u"h", 80, u"", u"", InetService::Http), nullptr);
-  EXPECT_EQ(http_open_request(nullptr, u"GET", u"/", u"HTTP/1.0", 0), nullptr);
-  EXPECT_FALSE(http_send_request(nullptr, u"", nullptr, 0));
-  EXPECT_FALSE(inet_read(nullptr, buf, sizeof buf, read));
-  EXPECT_EQ(read, 0u);
-  EXPECT_FALSE(inet_close(nullptr));
-  Root h(u"agent");
-  ASSERT_NE(h.root, nullptr);
-  // A root is no connection, and an HTTP connection offers no FTP operations.
-  EXPECT_EQ(http_open_request(h.root, u"GET", u"/", u"", 0), nullptr);
-  InetHandle c = inet_connect(h.root, u"127.0.0.1", 9, u"", u"", InetService::Http);
-  ASSERT_NE(c, nullptr);
-  FtpFindData d;
-  EXPECT_EQ(ftp_find_first(c, u"*", d), nullptr);
-  String dir;
-  EXPECT_FALSE(ftp_get_current_directory(c, dir));
-}
-
-TEST(InetRequests, PostTranscriptAndSmallBlockReads) {
+TEST(HttpTransfer, PostTranscriptAndSmallBlockReads) {
   NoSystemProxy noProxy;
   const std::string body = body_of(100000);
   Script s;
@@ -104,23 +71,15 @@ TEST(InetRequests, PostTranscriptAndSmallBlockReads) {
                       "\r\nConnection: close\r\n\r\n" + body,
                   7000, std::chrono::milliseconds(1));
   ScriptedServer server(std::move(s));
-  Root h(u"Probe/1");
-  InetHandle c = inet_connect(h.root, u"127.0.0.1", server.Port(), u"", u"", InetService::Http);
-  InetHandle r = http_open_request(c, u"POST", u"/api/track?x=1", u"", 0);
-  ASSERT_TRUE(http_send_request(r, u"Content-Type: text/xml\r\nX-Test: 1", "<a>1</a>\n", 9));
-  std::uint32_t code = 0;
-  ASSERT_TRUE(http_query_status_code(r, code));
-  EXPECT_EQ(code, 200u);
-  std::string got;
-  char block[2050];
-  std::size_t n = 0;
+  HttpTransfer t(options("Probe/1"));
+  HttpRequest r = request("POST", server.Port(), "/api/track", "x=1");
+  r.Headers = "Content-Type: text/xml\r\nX-Test: 1";
+  r.Body = "<a>1</a>\n";
+  ASSERT_TRUE(t.Send(r));
+  EXPECT_EQ(t.StatusCode(), 200u);
   std::size_t shortReads = 0;
-  while (inet_read(r, block, sizeof block, n) && n > 0) {
-    if (n < sizeof block) ++shortReads;
-    got.append(block, n);
-  }
-  EXPECT_EQ(got.size(), body.size());
-  EXPECT_TRUE(got == body);
+  const std::string got = read_all(t, 2050, &shortReads);
+  EXPECT_TRUE(got == body) << got.size();
   EXPECT_LE(shortReads, 1u);  // every block is full but the last
   server.Stop();
   EXPECT_EQ(server.Received(0),
@@ -129,41 +88,90 @@ TEST(InetRequests, PostTranscriptAndSmallBlockReads) {
                 "Content-Length: 9\r\n\r\n<a>1</a>\n");
 }
 
-TEST(InetRequests, ReadPositionSendsARangeAndSkipsWhenIgnored) {
+TEST(HttpTransfer, RangeIsHonouredCheckedOrSkippedWhenIgnored) {
   NoSystemProxy noProxy;
   const std::string body = body_of(5000);
-  Script first, second;
-  first.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body).Close();
-  // This server ignores the range and sends everything again.
-  second.ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body).Close();
-  ScriptedServer server({first, second});
-  Root h(u"A");
-  InetHandle c = inet_connect(h.root, u"127.0.0.1", server.Port(), u"", u"", InetService::Http);
-  InetHandle r = http_open_request(c, u"GET", u"/f", u"HTTP/1.0", inetFlagReload);
-  ASSERT_TRUE(http_send_request(r, u"", nullptr, 0));
-  ASSERT_TRUE(inet_set_read_position(r, 3000));
-  std::string got;
-  char block[700];
-  std::size_t n = 0;
-  while (inet_read(r, block, sizeof block, n) && n > 0) got.append(block, n);
-  EXPECT_EQ(got.size(), 2000u);
-  EXPECT_TRUE(got == body.substr(3000));
-  server.Stop();
-  EXPECT_NE(server.Received(1).find("\r\nRange: bytes=3000-\r\n"), std::string::npos) << server.Received(1);
+  struct Case {
+    const char* Name;
+    std::string Reply;
+    bool Sends;
+  } cases[] = {
+      {"honoured",
+       "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 3000-4999/5000\r\nContent-Length: 2000\r\n\r\n" +
+           body.substr(3000),
+       true},
+      {"ignored", "HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body, true},
+      {"another range", "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-4999/5000\r\n\r\n" + body,
+       false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(c.Reply).Close());
+    HttpTransfer t(options("A"));
+    HttpRequest r = request("GET", server.Port(), "/f");
+    r.Http10 = true;
+    r.RangeFrom = 3000;
+    const auto sent = t.Send(r);
+    ASSERT_EQ(sent.ok(), c.Sends);
+    if (c.Sends) {
+      EXPECT_TRUE(read_all(t, 700) == body.substr(3000));
+    }
+    server.Stop();
+    EXPECT_NE(server.Received(0).find("\r\nRange: bytes=3000-\r\n"), std::string::npos) << server.Received(0);
+  }
 }
 
-TEST(InetRequests, OpenUrlReadsTheBodyOfAnErrorAnswerToo) {
+TEST(HttpTransfer, AHeadThatNeverEndsIsNoAnswer) {
   NoSystemProxy noProxy;
-  Script s;
-  s.ReadUntil("\r\n\r\n").Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!").Close();
-  ScriptedServer server(std::move(s));
-  Root h(u"A");
-  InetHandle u =
-      inet_open_url(h.root, FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), u"", 0);
-  ASSERT_NE(u, nullptr);
-  char buf[64];
-  std::size_t n = 0;
-  ASSERT_TRUE(inet_read(u, buf, sizeof buf, n));
-  EXPECT_EQ(std::string(buf, n), "not here!");
-  EXPECT_TRUE(inet_close(u));
+  const std::string status = "HTTP/1.0 200 OK\r\n";
+  struct Case {
+    const char* Name;
+    Script Server;
+    bool Began;
+    int Code;  // 0: any failure but a time-out
+  } cases[] = {
+      {"closed before the empty line",
+       Script().ReadUntil("\r\n\r\n").Send(status + "Content-Length: 5\r\n").Close(), true, 0},
+      {"status line alone", Script().ReadUntil("\r\n\r\n").Send(status).Close(), true, 0},
+      {"huge header line",
+       Script().ReadUntil("\r\n\r\n").Send(status + "X-Big: " + std::string(4 << 20, 'b')), true, 0},
+      {"head trickles on", trickle(status), true, kInetTimedOut},
+      {"silent", Script().ReadUntil("\r\n\r\n").HoldOpen(), false, kInetTimedOut},
+      {"closed at once", Script().ReadUntil("\r\n\r\n").Close(), false, 0},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ScriptedServer server(std::move(c.Server));
+    HttpTransfer t(options("A", 400));
+    HttpRequest r = request("HEAD", server.Port(), "/f");
+    r.Http10 = true;
+    const auto sent = t.Send(r);
+    ASSERT_FALSE(sent.ok());
+    EXPECT_FALSE(sent.failure().Text.empty());
+    EXPECT_EQ(t.AnswerBegan(), c.Began);
+    if (c.Code != 0) {
+      EXPECT_EQ(sent.failure().Code, c.Code);
+    } else {
+      EXPECT_NE(sent.failure().Code, kInetTimedOut);
+    }
+  }
+}
+
+TEST(HttpTransfer, CancelFlagStopsAStalledBody) {
+  NoSystemProxy noProxy;
+  ScriptedServer server(
+      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Length: 9000\r\n\r\nabc").HoldOpen());
+  std::atomic<bool> cancel{false};
+  InetOptions o = options("A", 0);
+  o.Cancel = &cancel;
+  HttpTransfer t(o);
+  HttpRequest r = request("GET", server.Port(), "/f");
+  r.Http10 = true;
+  ASSERT_TRUE(t.Send(r));
+  char buffer[3];
+  ASSERT_EQ(*t.Read(buffer, 3), 3u);
+  cancel = true;
+  const auto n = t.Read(buffer, 3);
+  ASSERT_FALSE(n.ok());
+  EXPECT_EQ(n.failure().Code, kInetCancelled);
 }

@@ -78,13 +78,13 @@ protected:
     SetAction(iaConnected);
     SetAction(iaDisconnecting);
     SetAction(iaDisconnected);
-    Seen = dlgStatus;
-    if (!dlgStatus) return;
-    Step2 = dlgStatus->imgStep2->ImageIndex();
-    Step3 = dlgStatus->imgStep3->ImageIndex();
-    RemoteVisible = dlgStatus->lblRemoteFileName->Visible();
-    Caption = dlgStatus->lblCaption->Caption();
-    Description = dlgStatus->lblDescription->Caption();
+    Seen = StatusForm();
+    if (!StatusForm()) return;
+    Step2 = StatusForm()->imgStep2->ImageIndex();
+    Step3 = StatusForm()->imgStep3->ImageIndex();
+    RemoteVisible = StatusForm()->lblRemoteFileName->Visible();
+    Caption = StatusForm()->lblCaption->Caption();
+    Description = StatusForm()->lblDescription->Caption();
   }
 };
 

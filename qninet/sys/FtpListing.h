@@ -1,0 +1,33 @@
+#pragma once
+// FTP directory listings read as entries: MLSD lines, Unix-style LIST lines and the wildcards
+// of a search pattern. Pure functions over plain text.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qninet::sys {
+
+/// One entry of an FTP listing.
+struct FtpEntry {
+  std::string Name;  ///< as the server sent it (UTF-8 for RFC 3659 servers)
+  bool Directory = false;
+  std::uint64_t Size = 0;
+  std::int64_t LastWriteTime = 0;  ///< 100-ns units since 1601 UTC; 0 when the server gave none
+};
+
+/// Seconds (and nanoseconds) since 1970 as 100-ns units since 1601.
+constexpr std::int64_t file_time_from_unix(std::int64_t seconds, std::int64_t nanoseconds = 0) {
+  return (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;
+}
+
+/// One line of an MLSD answer (RFC 3659 7): facts, a space, the name. False for the listed
+/// folder itself, its parent, or a line that is no entry.
+bool parse_mlsd_line(std::string_view line, FtpEntry& entry);
+/// One line of a Unix-style LIST answer; a date without a year is taken in `currentYear` (or the
+/// year before when it would lie more than a day ahead of `now`, seconds since 1970).
+bool parse_list_line(std::string_view line, FtpEntry& entry, int currentYear, std::int64_t now);
+/// Whether `name` matches a pattern with * and ? ("*.*" matches every name); case-sensitive.
+bool ftp_wildcard_match(std::string_view pattern, std::string_view name);
+
+}  // namespace qninet::sys

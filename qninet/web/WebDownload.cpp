@@ -1,0 +1,155 @@
+#include "qninet/web/WebDownload.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "qninet/sys/FileReplace.h"
+#include "qninet/sys/Files.h"
+#include "qninet/web/QNInStat.h"
+
+namespace qninet {
+namespace {
+
+constexpr std::size_t kWriteBehind = 64 * 1024;
+
+// A file written through a buffer of its own, so the disk sees large writes while the engine
+// works in small blocks. A resumable file is stamped with the remote time after every write,
+// so even a killed run leaves a partial file that says which version it holds.
+class LocalFile {
+public:
+  LocalFile(std::string path, TFileTime stamp) : FPath(std::move(path)), FStamp(stamp) {
+    FBuffer.reserve(kWriteBehind);
+  }
+  void Open(bool append) {
+    String reason;
+    const auto mode = append ? sys::FileOpenMode::ReadWrite : sys::FileOpenMode::Create;
+    if (!FFile.Open(FPath, mode, reason))
+      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(FPath), reason));
+    FSize = append ? std::max<std::int64_t>(FFile.Seek(0, 2), 0) : 0;
+    stamp();
+  }
+  std::uint64_t Size() const { return static_cast<std::uint64_t>(FSize); }
+  void Write(const char* data, std::size_t n) {
+    if (FBuffer.size() + n > kWriteBehind) Flush();
+    if (n >= kWriteBehind)
+      write_out(data, n);
+    else
+      FBuffer.insert(FBuffer.end(), data, data + n);
+    FSize += static_cast<std::int64_t>(n);
+  }
+  void Flush() {
+    if (FBuffer.empty()) return;
+    write_out(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
+  }
+  /// Everything to the disk before the rename makes it the local file.
+  void Commit() {
+    Flush();
+    if (!FFile.Sync()) throw EWriteError(Format(u"Cannot write file \"%s\"", FromUtf8(FPath)));
+    FFile.Close();
+  }
+  void Close() noexcept {
+    try {
+      Flush();
+    } catch (...) {
+    }
+    FFile.Close();
+    stamp();
+  }
+
+private:
+  void write_out(const char* data, std::size_t n) {
+    for (std::size_t done = 0; done < n;) {
+      const std::int64_t w = FFile.Write(data + done, static_cast<std::int64_t>(n - done));
+      if (w <= 0) throw EWriteError(Format(u"Cannot write file \"%s\"", FromUtf8(FPath)));
+      done += static_cast<std::size_t>(w);
+    }
+    stamp();
+  }
+  void stamp() noexcept {
+    if (FStamp != 0) sys::set_file_write_time(FPath, FStamp);
+  }
+  std::string FPath;
+  TFileTime FStamp;
+  sys::FileHandle FFile;
+  std::vector<char> FBuffer;
+  std::int64_t FSize = 0;
+};
+
+// Whether a partial file from an earlier run belongs to this remote version and can go on.
+bool can_continue(const std::string& part, const TQNDownloadJob& job) {
+  if (!sys::file_exists(part)) return false;
+  const auto size = sys::file_size(part).value_or(0);
+  const auto time = sys::file_write_time(part);
+  const bool sameVersion = job.RemoteTime == 0 || (time && *time == job.RemoteTime);
+  const bool shorter =
+      !progress_total_known(job.ExpectedSize) || static_cast<std::uint64_t>(size) < job.ExpectedSize;
+  return size > 0 && sameVersion && shorter;
+}
+
+}  // namespace
+
+TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job, String& error) {
+  const std::string local = ToUtf8(job.LocalFileName);
+  const std::string part = local + ".part";
+  const bool append = job.Resume && can_continue(part, job);
+  std::string tempPath = part;
+  if (!job.Resume) {
+    auto temp = sys::create_temp_beside(local);
+    if (!temp) throw EFCreateError(String(temp.failure().Text));
+    tempPath = *temp;
+  }
+  LocalFile dest(tempPath, job.Resume ? job.RemoteTime : 0);
+  bool committed = false;
+  auto discard = [&]() noexcept {
+    dest.Close();
+    if (!committed && !job.Resume) sys::remove_file(tempPath);
+  };
+  try {
+    dest.Open(append);
+    const std::uint64_t offset = dest.Size();
+    if (!source.Open(job.RemoteFileName, offset)) {
+      error = source.LastError();
+      discard();
+      return drFailed;
+    }
+    bool abort = false;
+    std::uint64_t total = 0;
+    char buffer[kQNIBlockSize];
+    for (;;) {
+      std::memset(buffer, 0, sizeof buffer);
+      std::size_t count = 0;
+      if (!source.Read(buffer, sizeof buffer, count)) {
+        // A reset, a close before the announced length or a time-out: not the end of the file.
+        error = source.LastError();
+        discard();
+        return drFailed;
+      }
+      if (count == 0) break;
+      total += count;
+      dest.Write(buffer, count);
+      if (job.Progress) job.Progress(total, job.ExpectedSize, abort);
+      if (abort || (job.Cancel && job.Cancel->load())) {
+        error = u"Cancelled";
+        discard();
+        return drCancelled;
+      }
+    }
+    dest.Commit();
+    static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
+    if (job.RemoteTime != 0) sys::set_file_write_time(tempPath, job.RemoteTime);
+    String reason;
+    if (!sys::rename_file(tempPath, local, &reason))
+      throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, reason));
+    committed = true;
+    // A partial file of an earlier resumable run is of no use beside the complete file.
+    if (!job.Resume) sys::remove_file(part);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  return drDone;
+}
+
+}  // namespace qninet
