@@ -1,3 +1,4 @@
+#include "qninet/rtl/SysUtils.h"
 #include "qninet/sys/CodePage.h"
 
 #include <cstdlib>
