@@ -71,6 +71,12 @@ std::string json_text(const String& wire) {
   return valid_utf8(bytes) ? bytes : ToUtf8(wire);
 }
 
+nlohmann::ordered_json lines_json(const TStrings& lines) {
+  auto list = nlohmann::ordered_json::array();
+  for (int i = 0; i < lines.Count(); ++i) list.push_back(json_text(lines.Strings(i)));
+  return list;
+}
+
 const char* status_word(int code) {
   switch (code) {
     case exOk:

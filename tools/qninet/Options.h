@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "qninet/rtl/Strings.h"
 #include "qninet/socket/QNInBase.h"
 
 namespace qninet::tool {
@@ -90,6 +91,8 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
 /// Wire text (one byte per character) as JSON text: UTF-8 when its bytes are UTF-8, else read
 /// as Latin-1.
 std::string json_text(const String& wire);
+/// The lines of a string list as a JSON array of `json_text`.
+nlohmann::ordered_json lines_json(const TStrings& lines);
 /// The status word of an exit code in the JSON object: "ok", "failed", "bad-input", "not-found".
 const char* status_word(int code);
 

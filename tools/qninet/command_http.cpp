@@ -22,12 +22,6 @@ struct Options {
   std::string Url;
 };
 
-nlohmann::ordered_json lines_json(const TStrings& lines) {
-  auto list = nlohmann::ordered_json::array();
-  for (int i = 0; i < lines.Count(); ++i) list.push_back(json_text(lines.Strings(i)));
-  return list;
-}
-
 int run(Run& run, const Options& o) {
   String why;
   const auto url = Url::Parse(o.Url, &why);

@@ -10,12 +10,6 @@
 namespace qninet::tool {
 namespace {
 
-nlohmann::ordered_json lines_json(const TStrings& lines) {
-  auto list = nlohmann::ordered_json::array();
-  for (int i = 0; i < lines.Count(); ++i) list.push_back(ToUtf8(lines.Strings(i)));
-  return list;
-}
-
 int run_fedex(Run& run, const std::string& number) {
   TQNFedExTracker t(nullptr);
   t.SetTrackingNumber(FromUtf8(number));
