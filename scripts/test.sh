@@ -9,15 +9,47 @@ jobs=${QNINET_JOBS:-$(nproc)}
 cmake --preset release -DQNINET_BUILD_TESTS=ON >/dev/null
 cmake --build --preset release -j "$jobs"
 
-# The consumer: install into a scratch prefix and build a program against the package.
+# The consumer: install into a scratch prefix, build tests/consumer and the README's complete
+# C++ examples through find_package and again through pkg-config, and run them.
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build/release --prefix "$prefix" >/dev/null
-cmake -S tests/consumer -B "$prefix/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+examples="$prefix/examples"
+mkdir -p "$examples"
+# A ```cpp block of the README holding main() is a program; its first line names its file.
+awk -v dir="$examples" '
+  /^```cpp$/ { block = ""; inside = 1; next }
+  /^```$/ && inside {
+    inside = 0
+    if (block ~ /int main\(/ && match(block, /^\/\/ [a-z_]+\.cpp/)) {
+      file = dir "/" substr(block, 4, RLENGTH - 3); printf "%s", block > file; close(file)
+    }
+    next
+  }
+  inside { block = block $0 "\n" }' README.md
+fail() { echo "consumer: $*" >&2; exit 1; }
+[ -f "$examples/whois_example.cpp" ] || fail "the README's whois example is missing"
+[ -f "$examples/xml_example.cpp" ] || fail "the README's xml example is missing"
+cmake -S tests/consumer -B "$prefix/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DQNINET_EXAMPLES="$examples" >/dev/null
 cmake --build "$prefix/consumer-build" >/dev/null
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/consumer-build/consumer"
-PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --exists qninet
-echo "consumer: built and ran against the installed package"
+export LD_LIBRARY_PATH="$prefix/lib"
+"$prefix/consumer-build/consumer"
+for source in "$examples"/*.cpp; do
+  PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+    g++ -o "${source%.cpp}" "$source" $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qninet)
+done
+# Each example twice (CMake-built, pkg-config-built): whois takes its exception channel against a
+# closed port (exit 2); xml reads one value.
+printf '<r><Weight>2 lbs</Weight></r>' >"$examples/answer.xml"
+for bin in "$prefix/consumer-build" "$examples"; do
+  code=0
+  "$bin/whois_example" 127.0.0.1 1 2>"$examples/whois.err" || code=$?
+  [ "$code" = 2 ] && grep -q '^whois: ' "$examples/whois.err" || fail "$bin/whois_example exited $code"
+  [ "$(cd "$examples" && "$bin/xml_example")" = "2 lbs" ] || fail "$bin/xml_example printed no weight"
+done
+unset LD_LIBRARY_PATH
+echo "consumer: the README's examples built with find_package and pkg-config and ran"
 
 scripts/check-format.sh
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 600

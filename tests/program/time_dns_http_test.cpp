@@ -2,11 +2,13 @@
 // runs them, against loopback servers.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "harness/Dnsmasq.h"
 #include "harness/Nginx.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
+#include "harness/TempDir.h"
 #include "harness/UdpScriptedServer.h"
 
 using namespace qninet::harness;
@@ -52,36 +54,75 @@ TEST(ProgramSntp, PrintsLocalTimeOrRejects) {
   EXPECT_NE(r.Output.find("no valid answer"), std::string::npos) << r.Output;
 }
 
-TEST(ProgramDns, AnswerLinesAndJson) {
-  Dnsmasq dns({"--address=/www.test/10.1.2.3", "--mx-host=test,mail.test,10"});
+// NXDOMAIN is the name's absence (exit 3); any other status is a failure (exit 1); --json
+// carries the reply code either way.
+TEST(ProgramDns, AnswerLinesJsonAndReplyCodes) {
+  Dnsmasq dns({"--address=/www.test/10.1.2.3", "--mx-host=test,mail.test,10", "--local=/test/"});
   const std::string port = std::to_string(dns.Port());
   auto r = Qninet({"dns", "--server", "127.0.0.1", "--port", port, "www.test"});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_NE(r.Stdout.find(" IN A 10.1.2.3\n"), std::string::npos) << r.Stdout;
   EXPECT_EQ(r.Stdout.substr(0, 10), "www.test. ");
-  r = Qninet({"dns", "--server", "127.0.0.1", "--port", port, "--type", "MX", "--json", "test"});
+  r = Qninet({"dns", "--host", "127.0.0.1:" + port, "--type", "MX", "--json", "test"});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout,
-            "{\"answers\":[{\"name\":\"test.\",\"type\":\"MX\",\"class\":\"IN\",\"ttl\":0,"
-            "\"data\":\"10 mail.test.\"}],\"authority\":[],\"additional\":[]}\n");
-  r = Qninet({"dns", "--server", "127.0.0.1", "--port", port, "--type", "BOGUS", "test"});
-  EXPECT_EQ(r.ExitCode, 2);
+            "{\"status\":\"ok\",\"RCode\":\"NOERROR\",\"Answers\":[{\"Name\":\"test.\",\"Type\":\"MX\","
+            "\"Class\":\"IN\",\"TTL\":0,\"Data\":\"10 mail.test.\"}],\"Authority\":[],\"Additional\":[]}\n");
+  const struct {
+    const char* Name;
+    int ExitCode;
+    const char* Status;
+    const char* RCode;
+  } codes[] = {{"nothing.test", 3, "not-found", "NXDOMAIN"}, {"example.org", 1, "failed", "REFUSED"}};
+  for (const auto& k : codes) {
+    SCOPED_TRACE(k.Name);
+    r = Qninet({"dns", "--host", "127.0.0.1:" + port, "--json", k.Name});
+    EXPECT_EQ(r.ExitCode, k.ExitCode) << r.Output;
+    const auto j = nlohmann::json::parse(r.Stdout);
+    EXPECT_EQ(j["status"], k.Status);
+    EXPECT_EQ(j["RCode"], k.RCode);
+    EXPECT_NE(
+        r.Output.find(std::string("qninet dns: 127.0.0.1:") + port + ": A " + k.Name + ": status " + k.RCode),
+        std::string::npos)
+        << r.Output;
+  }
 }
 
-TEST(ProgramHttp, BodyHeadersAndErrors) {
+TEST(ProgramHttp, BodyOutputFailAndJson) {
   Nginx web;
-  web.WriteFile("hello.txt", "hello\n");
+  web.WriteFile("hello.txt", "hello\nworld");
+  web.AddStatusLocation("/gone", 410);
+  web.AddStatusLocation("/broken", 500);
   web.Start();
+  TempDir dir("qninet-http-prog");
   const std::string base = "http://127.0.0.1:" + std::to_string(web.Port());
-  auto r = Qninet({"http", base + "/hello.txt"});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout, "hello\r\n");
-  r = Qninet({"http", "-X", "HEAD", "--include", "-H", "X-Test: 1", base + "/hello.txt"});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout.substr(0, 15), "HTTP/1.1 200 OK");
-  r = Qninet({"http", base + "/nothing-here"});
-  EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_NE(r.Output.find("File not found"), std::string::npos) << r.Output;
+  const std::string saved = dir.File("saved.txt").string();
+  const struct {
+    std::vector<std::string> Args;
+    int ExitCode;
+    const char* Stdout;  // its beginning
+  } cases[] = {
+      {{base + "/hello.txt"}, 0, "hello\r\nworld\r\n"},  // lines with CRLF, as the component gives them
+      {{"-i", base + "/hello.txt"}, 0, "HTTP/1.1 200 OK\r\n"},
+      {{"-o", saved, base + "/hello.txt"}, 0, ""},
+      {{"-o", dir.File("no/such/dir").string(), base + "/hello.txt"}, 2, ""},
+      {{base + "/nothing-here"}, 1, ""},  // the component's "File not found"
+      {{"-f", base + "/nothing-here"}, 3, ""},
+      {{"-f", base + "/gone"}, 3, ""},
+      {{"-f", base + "/broken"}, 1, ""},
+      {{base + "/broken"}, 0, "<html>"},  // without -f an error page is a page
+      {{"-X", "HEAD", "--json", base + "/hello.txt"}, 0, "{\"status\":\"ok\",\"StatusCode\":200,"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Args[k.Args.size() - 1]);
+    std::vector<std::string> args{"http"};
+    args.insert(args.end(), k.Args.begin(), k.Args.end());
+    const auto r = Qninet(args);
+    EXPECT_EQ(r.ExitCode, k.ExitCode) << r.Output;
+    EXPECT_EQ(r.Stdout.substr(0, std::string(k.Stdout).size()), k.Stdout) << r.Stdout;
+    if (k.ExitCode != 0) EXPECT_NE(r.Output.find("qninet http: "), std::string::npos) << r.Output;
+  }
+  EXPECT_EQ(ReadFileText(saved), "hello\r\nworld\r\n");
 }
 
 TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {

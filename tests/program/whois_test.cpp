@@ -1,12 +1,12 @@
 // `qninet whois` as a user runs it, against scripted loopback WHOIS servers.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "harness/Ports.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
 
@@ -23,13 +23,25 @@ RunResult whois(std::vector<std::string> args) {
 
 }  // namespace
 
-TEST(WhoisProgram, WritesTheAnswerByteForByte) {
+// Standard output gets the bytes; --json reads them as Latin-1 when they are no UTF-8.
+TEST(WhoisProgram, WritesTheAnswerByteForByteOrAsJson) {
   const std::string record("Domain name:\r\n  example.co.uk\r\n\0\xe9\xff end\n", 36);
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").SendChunks(record, 5, 1ms));
-  const auto r = whois({"--host", "127.0.0.1", "--port", std::to_string(server.Port()), "example.co.uk"});
+  const Script answer = Script().ReadUntil("\r\n\r\n").SendChunks(record, 5, 1ms);
+  ScriptedServer server(std::vector<Script>{answer, answer});
+  const std::vector<std::string> args{"--host", "127.0.0.1", "--port", std::to_string(server.Port()),
+                                      "example.co.uk"};
+  auto r = whois(args);
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, record);
   EXPECT_EQ(server.Received(0), "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  auto json_args = args;
+  json_args.push_back("--json");
+  r = whois(json_args);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  const auto j = nlohmann::json::parse(r.Stdout);
+  EXPECT_EQ(j["status"], "ok");
+  EXPECT_EQ(j["Domain"], "example.co.uk");
+  EXPECT_EQ(j["Answer"], std::string("Domain name:\r\n  example.co.uk\r\n\0\u00e9\u00ff end\n", 38));
 }
 
 TEST(WhoisProgram, ShowServerPrintsTheChoiceAndQueriesNothing) {
@@ -41,30 +53,26 @@ TEST(WhoisProgram, ShowServerPrintsTheChoiceAndQueriesNothing) {
   EXPECT_EQ(whois({"--show-server", "--host", "127.0.0.1", "example.com"}).Stdout, "127.0.0.1\n");
 }
 
-TEST(WhoisProgram, FailuresGoToStandardErrorWithTheirExitCodes) {
-  // exit 1: a failure inside the exchange; exit 2: one that reaches the caller, or bad options
+TEST(WhoisProgram, FailuresInsideTheExchangeExitOne) {
   ScriptedServer notFound(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n"));
   ScriptedServer neverCloses(Script().ReadUntil("\r\n\r\n").Send("partial").HoldOpen());
   const struct {
-    std::vector<std::string> Args;
-    int ExitCode;
+    std::uint16_t Port;
+    const char* Timeout;
     const char* Message;
   } cases[] = {
-      {{"--no-auto-select"}, 2, "Host/Address is not defined."},
-      {{"--port", std::to_string(notFound.Port())}, 1, "File not found"},
-      {{"--port", std::to_string(neverCloses.Port()), "--timeout", "0.3"}, 1, "Connection timed out"},
-      {{"--port", std::to_string(FreePort())}, 2, "Connection refused"},
-      {{"--proxy", "no-port-here"}, 2, "--proxy wants HOST:PORT"},
+      {notFound.Port(), "5", "File not found"},
+      {neverCloses.Port(), "0.3", "Connection timed out"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.Message);
-    auto args = k.Args;
-    if (args[0] == "--port") args.insert(args.begin(), {"--host", "127.0.0.1"});
-    args.push_back("example.co.uk");
-    const auto r = whois(args);
-    EXPECT_EQ(r.ExitCode, k.ExitCode);
+    const auto r = whois(
+        {"--host", "127.0.0.1", "--port", std::to_string(k.Port), "--timeout", k.Timeout, "example.co.uk"});
+    EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Stdout, "");
-    EXPECT_NE(r.Output.find(k.Message), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("qninet whois: 127.0.0.1:" + std::to_string(k.Port) + ": " + k.Message),
+              std::string::npos)
+        << r.Output;
   }
 }
 
@@ -84,9 +92,8 @@ TEST(WhoisProgram, VerboseShowsTheNotifications) {
 
 TEST(WhoisProgram, ProxyGetsTheQueryAndTheCredentials) {
   ScriptedServer proxy(Script().ReadUntil("\r\n\r\n").Send("via proxy\n"));
-  const auto r =
-      whois({"--host", "whois.server.invalid", "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
-             "--proxy-user", "joe", "--proxy-password", "pw", "example.at"});
+  const auto r = whois({"--host", "whois.server.invalid", "--proxy",
+                        "127.0.0.1:" + std::to_string(proxy.Port()), "--proxy-user", "joe:pw", "example.at"});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "via proxy\n");
   EXPECT_EQ(proxy.Received(0), "example.at\r\nUsername: joe\r\nPassword: pw\r\n\r\n");

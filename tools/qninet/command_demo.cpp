@@ -1,8 +1,9 @@
 // `qninet demo`: a tour of the components against loopback servers the steps start themselves.
 
 #include <iostream>
+#include <sstream>
 
-#include "Command.h"
+#include "Options.h"
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/rtl/Strings.h"
@@ -10,24 +11,30 @@
 namespace qninet::tool {
 namespace {
 
-int run_demo(const std::string& only) {
+int run_demo(Run& run, const std::string& only) {
   int failed = 0, ran = 0;
-  std::cout << "QNInet demo: every step talks to servers on this machine only.\n";
+  std::ostringstream quiet;  // with --json the steps' stories are not shown
+  std::ostream& out = run.Options().Json ? quiet : std::cout;
+  auto steps = nlohmann::ordered_json::array();
+  out << "QNInet demo: every step talks to servers on this machine only.\n";
   for (const auto& step : demo_steps()) {
     if (!only.empty() && step.Title.find(only) == std::string::npos) continue;
     ++ran;
-    std::cout << "\n== " << step.Title << " ==\n";
+    out << "\n== " << step.Title << " ==\n";
     bool ok = false;
     try {
-      ok = step.Run(std::cout);
+      ok = step.Run(out);
     } catch (const std::exception& e) {
-      std::cout << "error: " << e.what() << '\n';
+      out << "error: " << e.what() << '\n';
     }
-    std::cout << (ok ? "-> ok\n" : "-> FAILED\n");
+    out << (ok ? "-> ok\n" : "-> FAILED\n");
     if (!ok) ++failed;
+    steps.push_back({{"Title", step.Title}, {"Passed", ok}});
   }
-  std::cout << "\n" << ran - failed << " passed, " << failed << " failed\n";
-  return failed == 0 ? 0 : 1;
+  out << "\n" << ran - failed << " passed, " << failed << " failed\n";
+  run.Json()["Steps"] = steps;
+  if (ran == 0) return run.Fail(exBadInput, "", "no step title contains \"" + only + "\"");
+  return failed == 0 ? exOk : run.Fail(exFailed, "", std::to_string(failed) + " step(s) failed");
 }
 
 // The framework under everything else: text decoding, entities, Base64, string lists, and the
@@ -52,10 +59,10 @@ bool demo_framework(std::ostream& out) {
 const DemoRegistrar framework_step(DemoStep{10, "Framework and text utilities", demo_framework});
 
 const CommandRegistrar registrar(1000, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand("demo", "Tour the components against loopback servers (no internet)");
   auto only = std::make_shared<std::string>();
+  auto* cmd = add_command(app, state, "demo", "Tour the components against loopback servers (no internet)",
+                          Offer{}, [only](Run& run) { return run_demo(run, *only); });
   cmd->add_option("--only", *only, "Run only the steps whose title contains this text");
-  cmd->callback([&state, only] { state.ExitCode = run_demo(*only); });
 });
 
 }  // namespace

@@ -6,21 +6,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Command.h"
 #include "Loopback.h"
+#include "Options.h"
 #include "qninet/socket/QNIDNS.h"
 
 namespace qninet::tool {
 namespace {
 
 struct Options {
-  std::string Server;
-  int Port = 53;
   std::string Types = "A";
   bool Raw = false;
-  bool Json = false;
   bool NoLengthPrefix = false;
-  int Timeout = 0;
   std::string Name;
 };
 
@@ -39,100 +35,98 @@ std::string system_name_server() {
 nlohmann::ordered_json records_json(const std::vector<TQNIDNSRecord>& records) {
   auto list = nlohmann::ordered_json::array();
   for (const auto& r : records)
-    list.push_back({{"name", ToUtf8(r.Name)},
-                    {"type", ToUtf8(DNSTypeName(r.Type))},
-                    {"class", ToUtf8(DNSClassName(r.Class))},
-                    {"ttl", r.TTL},
-                    {"data", ToUtf8(r.Data)}});
+    list.push_back({{"Name", ToUtf8(r.Name)},
+                    {"Type", ToUtf8(DNSTypeName(r.Type))},
+                    {"Class", ToUtf8(DNSClassName(r.Class))},
+                    {"TTL", r.TTL},
+                    {"Data", ToUtf8(r.Data)}});
   return list;
 }
 
-int run(const Options& o) {
+int run(Run& run, const Options& o) {
   std::vector<TQNIDNSRequest> requests;
   std::stringstream types(o.Types);
   for (std::string t; std::getline(types, t, ',');) {
     if (t.empty()) continue;
     TQNIDNSRequest r = irA;
-    if (!DNSRequestFromName(FromUtf8(t), r)) {
-      std::cerr << "qninet dns: unknown record type " << t
-                << " (A NS CNAME SOA MB MG MR NULL WKS PTR HINFO MINFO MX TXT AXFR MAILB ANY)\n";
-      return 2;
-    }
+    if (!DNSRequestFromName(FromUtf8(t), r))
+      return run.Fail(exBadInput, "",
+                      "unknown record type " + t +
+                          " (A NS CNAME SOA MB MG MR NULL WKS PTR HINFO MINFO MX TXT AXFR MAILB ANY)");
     requests.push_back(r);
   }
   if (requests.empty()) requests.push_back(irA);
 
   TQNIDNSReply all;
   std::string raw;
+  unsigned rcode = 0;
+  int result = exOk;
   for (TQNIDNSRequest r : requests) {
     // One question per message: servers answer the first question of a message only.
     TQNIDNSResolver c(nullptr);
-    c.SetHost(FromUtf8(o.Server.empty() ? system_name_server() : o.Server));
-    c.SetPort(o.Port);
+    c.SetHost(FromUtf8(system_name_server()));
     c.SetLengthPrefix(!o.NoLengthPrefix);
-    if (o.Timeout > 0) c.SetTimeout(o.Timeout);
     c.SetRequests({r});
     c.SetDomain(FromUtf8(o.Name));
     String reply;
-    try {
-      reply = c.Execute();
-    } catch (const Exception& e) {
-      std::cerr << "qninet dns: " << e.what() << '\n';
-      return 1;
-    }
-    if (!c.LastError().empty()) {
-      std::cerr << "qninet dns: " << ToUtf8(c.LastError()) << '\n';
-      return 1;
-    }
+    if (const int code = run.Configure(c)) return code;
+    if (const int code = run.Execute(c, reply)) return code;
     raw += ToBytes(reply);
     if (o.Raw) continue;
     TQNIDNSReply decoded;
     String error;
-    if (!DNSDecodeReply(reply, decoded, error)) {
-      std::cerr << "qninet dns: the reply cannot be read: " << ToUtf8(error) << '\n';
-      return 1;
+    if (!DNSDecodeReply(reply, decoded, error))
+      return run.Fail(exFailed, Run::Endpoint(c), "the reply cannot be read: " + ToUtf8(error));
+    if (decoded.RCode() != 0 && rcode == 0) {
+      rcode = decoded.RCode();
+      // NXDOMAIN: the name does not exist; any other code is the server's refusal or failure.
+      result = run.Fail(rcode == 3 ? exNotFound : exFailed, Run::Endpoint(c),
+                        ToUtf8(DNSTypeName(DNSRequestTypeCode(r))) + " " + o.Name + ": status " +
+                            ToUtf8(DNSRCodeName(rcode)));
     }
-    if (decoded.RCode() != 0)
-      std::cerr << "qninet dns: " << ToUtf8(DNSTypeName(DNSRequestTypeCode(r))) << " " << o.Name
-                << ": status " << ToUtf8(DNSRCodeName(decoded.RCode())) << '\n';
     for (auto part : {&TQNIDNSReply::Answers, &TQNIDNSReply::Authority, &TQNIDNSReply::Additional})
       for (auto& rec : decoded.*part) (all.*part).push_back(rec);
   }
   if (o.Raw) {
     std::cout << raw;
-  } else if (o.Json) {
-    const nlohmann::ordered_json j = {{"answers", records_json(all.Answers)},
-                                      {"authority", records_json(all.Authority)},
-                                      {"additional", records_json(all.Additional)}};
-    std::cout << j.dump() << '\n';
+  } else if (run.Options().Json) {
+    run.Json()["RCode"] = ToUtf8(DNSRCodeName(rcode));
+    run.Json()["Answers"] = records_json(all.Answers);
+    run.Json()["Authority"] = records_json(all.Authority);
+    run.Json()["Additional"] = records_json(all.Additional);
   } else {
     for (const auto& rec : all.Answers) std::cout << ToUtf8(DNSRecordLine(rec)) << '\n';
   }
-  return 0;
+  return result;
 }
 
 const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand("dns", "Ask a DNS server over TCP and print the answer records");
   auto o = std::make_shared<Options>();
-  cmd->add_option("--server", o->Server,
-                  "DNS server name or address (default: the first of /etc/resolv.conf)");
-  cmd->add_option("--port", o->Port, "TCP port")->check(CLI::Range(1, 65535))->capture_default_str();
+  auto* cmd = add_command(
+      app, state, "dns", "Ask a DNS server over TCP and print the answer records",
+      Offer{"the first name server of /etc/resolv.conf, port 53", 60, true, true, "--host,--server"},
+      [o](Run& r) { return run(r, *o); });
   cmd->add_option("--type", o->Types,
                   "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
                   "HINFO MINFO MX TXT AXFR MAILB ANY (PTR takes an IPv4 address)")
       ->capture_default_str();
-  cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output");
-  cmd->add_flag("--json", o->Json, "Print the answer, authority and additional records as JSON");
+  cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output")
+      ->excludes(cmd->get_option("--json"));
   cmd->add_flag("--no-length-prefix", o->NoLengthPrefix,
                 "Send the query without the TCP length field, followed by the engine's header block");
-  cmd->add_option("--timeout", o->Timeout, "Milliseconds the connect and each read may take (default 60000)")
-      ->check(CLI::NonNegativeNumber);
   cmd->add_option("NAME", o->Name, "The name to ask about")->required();
   cmd->footer(
       "Prints one record a line: name TTL class type data. A status other than NOERROR is\n"
-      "reported on standard error.");
-  cmd->callback([&state, o] { state.ExitCode = run(*o); });
+      "reported on standard error: NXDOMAIN exits 3, any other status 1. --json gives\n"
+      "{\"status\", \"RCode\", \"Answers\", \"Authority\", \"Additional\"}, each record with Name,\n"
+      "Type, Class, TTL and Data.");
 });
+
+// A DNS message behind its two-byte length.
+bool framed_complete(const std::string& r) {
+  return r.size() >= 2 &&
+         r.size() >= 2u + ((static_cast<unsigned char>(r[0]) << 8) | static_cast<unsigned char>(r[1]));
+}
 
 // The demo's DNS server answers every A question with 10.1.2.3.
 std::string demo_dns_answer(const std::string& framed) {
@@ -150,7 +144,7 @@ std::string demo_dns_answer(const std::string& framed) {
 
 const DemoRegistrar demo(DemoStep{
     210, "DNS resolver: a query over TCP, the reply decoded", [](std::ostream& out) {
-      loopback::TcpServer server(1, loopback::TcpServer::FramedComplete, demo_dns_answer);
+      loopback::TcpServer server(1, framed_complete, demo_dns_answer);
       TQNIDNSResolver r(nullptr);
       r.SetHost(u"127.0.0.1");
       r.SetPort(server.Port());

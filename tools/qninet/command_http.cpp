@@ -1,9 +1,12 @@
 // `qninet http`: one HTTP/1.0 request with the socket engine's HTTP client.
 
+#include <fstream>
 #include <iostream>
 
-#include "Command.h"
 #include "Loopback.h"
+#include "Options.h"
+#include "qninet/core/QNInCnst.h"
+#include "qninet/core/Url.h"
 #include "qninet/socket/QNIHTTP.h"
 
 namespace qninet::tool {
@@ -14,78 +17,77 @@ struct Options {
   std::vector<std::string> Headers;
   bool Include = false;
   bool Location = false;
-  std::string Proxy;
-  std::string ProxyUser;
-  int Timeout = 0;
+  bool Fail = false;
+  std::string Output;
   std::string Url;
 };
 
-int run(const Options& o) {
-  String host, path;
-  Integer port = 80;
-  if (!HTTPParseURL(FromUtf8(o.Url), host, port, path)) {
-    std::cerr << "qninet http: not an http:// URL: " << o.Url << '\n';
-    return 2;
-  }
+int run(Run& run, const Options& o) {
+  String why;
+  const auto url = Url::Parse(o.Url, &why);
+  if (!url) return run.Fail(exBadInput, o.Url, ToUtf8(why));
+  if (url->Scheme() != "http") return run.Fail(exBadInput, o.Url, "only http:// URLs are served here");
   TQNIHTTPClient c(nullptr);
   c.SetAction(o.Method == "HEAD" ? haHead : o.Method == "POST" ? haPost : haGet);
-  c.SetHost(host);
-  c.SetPort(port);
-  c.SetRequest(path);
+  c.SetHost(FromUtf8(url->Host()));
+  c.SetPort(url->Port());
+  c.SetRequest(FromUtf8(url->Target()));
   c.SetRemoveHeaders(!o.Include);
-  c.SetLoginPrompt(false);
-  if (o.Timeout > 0) c.SetTimeout(o.Timeout);
   for (const auto& h : o.Headers) c.Headers()->Add(FromUtf8(h));
-  if (!o.Proxy.empty()) {
-    const auto colon = o.Proxy.rfind(':');
-    c.Proxy()->SetServer(FromUtf8(o.Proxy.substr(0, colon)));
-    c.Proxy()->SetPort(colon == std::string::npos ? 8080
-                                                  : StrToIntDef(FromUtf8(o.Proxy.substr(colon + 1)), 8080));
-    c.Proxy()->SetUseProxy(true);
-    if (!o.ProxyUser.empty()) {
-      const auto sep = o.ProxyUser.find(':');
-      c.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, sep)));
-      if (sep != std::string::npos) c.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(sep + 1)));
-    }
-  }
   if (o.Location) c.SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
-  try {
-    const String answer = c.Execute();
-    if (!c.LastError().empty()) {
-      std::cerr << "qninet http: " << ToUtf8(c.LastError()) << '\n';
-      return 1;
-    }
+  if (const int code = run.Configure(c)) return code;
+  String answer;
+  if (const int code = run.Execute(c, answer)) {
+    // The engine reports a 404 in the first chunk as its error "File not found".
+    return o.Fail && c.LastError() == strQNInEFileNotFound ? exNotFound : code;
+  }
+  const String statusLine = c.ResponseHeaders()->Count() ? c.ResponseHeaders()->Strings(0) : String();
+  const Integer status = first_chunk_status(statusLine);
+  run.Json()["StatusCode"] = status;
+  run.Json()["ResponseHeaders"] = lines_json(*c.ResponseHeaders());
+  if (o.Fail && status >= 400)
+    return run.Fail(status == 404 || status == 410 ? exNotFound : exFailed, o.Url, ToUtf8(statusLine));
+  if (!o.Output.empty()) {
+    std::ofstream file(o.Output, std::ios::binary | std::ios::trunc);
+    if (!(file << ToBytes(answer)) || !file.flush())
+      return run.Fail(exBadInput, o.Output, "cannot write the file");
+  } else if (run.Options().Json) {
+    run.Json()["Answer"] = json_text(answer);
+  } else {
     std::cout << ToBytes(answer);
     std::cout.flush();
-    return 0;
-  } catch (const Exception& e) {
-    std::cerr << "qninet http: " << e.what() << '\n';
-    return 1;
   }
+  return exOk;
 }
 
 const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand("http", "Send one HTTP/1.0 request and write the answer's body");
   auto o = std::make_shared<Options>();
+  auto* cmd = add_command(app, state, "http", "Send one HTTP/1.0 request and write the answer's body",
+                          Offer{nullptr, 60, true, true}, [o](Run& r) { return run(r, *o); });
   cmd->add_option("-X,--request", o->Method, "Method")
       ->check(CLI::IsMember({"HEAD", "GET", "POST"}))
       ->capture_default_str();
   cmd->add_option("-H,--header", o->Headers, "Extra request header line 'Name: value' (repeatable)");
-  cmd->add_flag("-i,--include", o->Include, "Write the whole answer, status and header lines included");
+  cmd->add_flag("-i,--include", o->Include,
+                "Write the whole answer as it came, status and header lines included")
+      ->excludes(cmd->get_option("--json"));
   cmd->add_flag("-L,--location", o->Location, "Follow a Location header (up to 10 times)");
-  cmd->add_option("--proxy", o->Proxy, "HTTP proxy as HOST:PORT");
-  cmd->add_option("--proxy-user", o->ProxyUser, "Proxy credentials as USER:PASSWORD (sent as Basic)");
-  cmd->add_option("--timeout", o->Timeout, "Milliseconds the connect and each read may take (default 60000)")
-      ->check(CLI::NonNegativeNumber);
-  cmd->add_option("URL", o->Url, "http://host[:port]/path")->required();
-  cmd->footer("Errors (a status of 401, 404 or 407, a failed connection) go to standard error, exit 1.");
-  cmd->callback([&state, o] { state.ExitCode = run(*o); });
+  cmd->add_flag("-f,--fail", o->Fail,
+                "Fail on an HTTP error status: exit 3 for 404 and 410, 1 for the others");
+  cmd->add_option("-o,--output", o->Output, "Write the body to this file instead of standard output");
+  cmd->add_option("URL", o->Url, "http://host[:port]/path ([v6] for an IPv6 host)")->required();
+  cmd->footer(
+      "The body is given as the component returns it: split into lines, each ended with CRLF\n"
+      "(a body without a final line end gains one). -i writes the answer byte for byte as it came.\n"
+      "Without -f an error status still writes its body and exits 0, except 401, 404 and 407,\n"
+      "which the component reports as errors (exit 1, or 3 for 404 with -f).\n"
+      "--json gives {\"status\", \"StatusCode\", \"ResponseHeaders\", \"Answer\"} (no Answer with -o).");
 });
 
 const DemoRegistrar demo(DemoStep{
     220, "HTTP client: a redirect followed to its page", [](std::ostream& out) {
       std::uint16_t port = 0;
-      loopback::TcpServer server(2, loopback::TcpServer::HeaderComplete, [&port](const std::string& request) {
+      loopback::TcpServer server(2, loopback::HeaderComplete, [&port](const std::string& request) {
         if (request.rfind("GET /old ", 0) == 0)
           return "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:" + std::to_string(port) +
                  "/new\r\n\r\n";

@@ -1,6 +1,7 @@
 // `qninet mail`: sends one message with attachments over SMTP (TQNISMTP), and the demo step
 // that mails a small SMTP server thread of its own on loopback.
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -8,16 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "Command.h"
 #include "Loopback.h"
+#include "Options.h"
 #include "qninet/socket/QNISMTP.h"
 
 namespace qninet::tool {
 namespace {
 
 struct Options {
-  std::string Host;
-  int Port = 25;
   std::string From;
   std::string To, Cc, Bcc, ReplyTo;
   std::string Subject;
@@ -27,7 +26,6 @@ struct Options {
   std::string User, Password;
   int Priority = 3;
   std::string CharSet, Encoding;
-  double TimeoutSeconds = 60;
 };
 
 struct Attachment {
@@ -64,12 +62,10 @@ bool ascii(const std::string& s) {
   return true;
 }
 
-int run(const Options& o) {
+int run(Run& run, const Options& o) {
   TQNISMTP smtp(nullptr);
-  smtp.SetHost(FromUtf8(o.Host));
-  smtp.SetPort(o.Port);
-  smtp.SetTimeout(static_cast<Integer>(o.TimeoutSeconds * 1000));
-  smtp.SetLoginPrompt(false);
+  smtp.SetPort(25);
+  if (const int code = run.Configure(smtp)) return code;
   smtp.From()->SetText(FromUtf8(o.From));
   smtp.Recipients()->SetEMailAddresses(FromUtf8(o.To));
   smtp.CC()->SetEMailAddresses(FromUtf8(o.Cc));
@@ -79,10 +75,7 @@ int run(const Options& o) {
   std::string body = o.Body;
   if (!o.BodyFile.empty()) {
     std::ifstream in(o.BodyFile, std::ios::binary);
-    if (!in) {
-      std::cerr << "qninet mail: cannot read the body file " << o.BodyFile << '\n';
-      return 1;
-    }
+    if (!in) return run.Fail(exBadInput, o.BodyFile, "cannot read the body file");
     std::ostringstream text;
     text << in.rdbuf();
     body = text.str();
@@ -95,6 +88,8 @@ int run(const Options& o) {
   smtp.SetEncoding(FromUtf8(!o.Encoding.empty() ? o.Encoding : ascii(body) ? "7bit" : "quoted-printable"));
   for (const std::string& arg : o.Attach) {
     const Attachment a = parse_attach(arg);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(a.File, ec)) return run.Fail(exBadInput, a.File, "no such file");
     auto* item = smtp.Attachments()->Add();
     item->SetFileName(FromUtf8(a.File));
     if (a.Type.empty())
@@ -108,34 +103,28 @@ int run(const Options& o) {
     smtp.Login()->SetUserID(FromUtf8(o.User));
     smtp.Login()->SetPassword(FromUtf8(o.Password));
   }
-  try {
-    const String result = smtp.Execute();
-    if (!smtp.LastError().empty() || !result.empty()) {
-      std::cerr << ToUtf8(smtp.LastError().empty() ? result : smtp.LastError()) << '\n';
-      return 1;
-    }
-    return 0;
-  } catch (const Exception& e) {
-    std::cerr << e.what() << '\n';
-    return 1;
-  }
+  String result;
+  if (const int code = run.Execute(smtp, result)) return code;
+  // A refusal comes back as the result.
+  return result.empty() ? exOk : run.Fail(exFailed, Run::Endpoint(smtp), ToUtf8(result));
 }
 
 const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand("mail", "Send a mail message with attachments over SMTP");
+  auto o = std::make_shared<Options>();
+  auto* cmd = add_command(app, state, "mail", "Send a mail message with attachments over SMTP",
+                          Offer{"none, port 25", 60, true, true}, [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "LIST is a comma-separated address list: \"Name <addr>\", \"addr (Name)\" or a bare\n"
       "address; a comma inside a quoted name stays in the name. BCC recipients get the message\n"
       "but appear in no header. Text that is not ASCII is sent in UTF-8 unless --charset names\n"
       "another charset; a subject or name in it goes as RFC 2047 encoded words.\n"
       "Exit codes: 0 the server accepted the message; 1 it did not, or it could not be reached\n"
-      "(the server's reply, such as \"Error 250: 550 5.1.1 ...\", goes to standard error).\n"
+      "(the server's reply, such as \"Error 250: 550 5.1.1 ...\", goes to standard error);\n"
+      "2 bad options or a missing file.\n"
       "Example: qninet mail --host 127.0.0.1 --port 2525 --from me@example.com \\\n"
       "           --to \"Ann <ann@example.com>\" --subject Hello --body \"Hi Ann\" \\\n"
       "           --attach report.pdf --attach notes.txt:text/plain:quoted-printable");
-  auto o = std::make_shared<Options>();
-  cmd->add_option("--host", o->Host, "SMTP server (name or dotted address)")->required();
-  cmd->add_option("--port", o->Port, "TCP port of the server (default 25)")->check(CLI::Range(1, 65535));
+  cmd->get_option("--host")->required();
   cmd->add_option("--from", o->From, "The sender, ADDR or \"Name <ADDR>\"")->required();
   cmd->add_option("--to", o->To, "Primary recipients (LIST)")->required();
   cmd->add_option("--cc", o->Cc, "Copy recipients (LIST), named in the Cc header");
@@ -156,46 +145,20 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   cmd->add_option("--encoding", o->Encoding,
                   "Transfer encoding of the text part: 7bit, quoted-printable or base64 (default "
                   "7bit for ASCII text, else quoted-printable)");
-  cmd->add_option("--timeout", o->TimeoutSeconds,
-                  "Seconds that connecting and each wait for a reply may take (default 60)")
-      ->check(CLI::Range(0.0, 2000000.0));
-  cmd->callback([&state, o] { state.ExitCode = run(*o); });
 });
 
 // --- the demo step: a small SMTP server thread on loopback ---------------------------------
 
-/// The server's side of one SMTP session, keeping the commands and the message data.
-struct SmtpSession {
-  std::vector<std::string> Commands;
-  std::string Data;
-
-  void operator()(loopback::Connection& c) {
-    auto say = [&](const std::string& line) { c.Send(line + "\r\n"); };
-    say("220 demo.loopback ESMTP ready");
-    std::string line;
-    while (c.ReadUntil("\r\n", line)) {
-      Commands.push_back(line);
-      const std::string verb = line.substr(0, 4);
-      if (verb == "EHLO" || verb == "HELO") {
-        say("250 demo.loopback");
-      } else if (verb == "QUIT") {
-        say("221 Bye");
-        break;
-      } else if (verb == "DATA") {
-        say("354 End data with <CR><LF>.<CR><LF>");
-        if (!c.ReadUntil("\r\n.\r\n", Data)) break;
-        say("250 Ok: queued");
-      } else {
-        say("250 Ok");
-      }
-    }
-  }
-};
-
 const DemoRegistrar demo(DemoStep{
     300, "Mail: a message to a loopback SMTP server", [](std::ostream& out) {
-      SmtpSession session;
-      loopback::TcpServer server(1, [&](loopback::Connection& c) { session(c); });
+      // HELO, RSET, MAIL, two RCPT (Ann and the blind copy), DATA, the message, QUIT.
+      loopback::ScriptedServer server(
+          loopback::Script::LineDialogue("220 demo.loopback ESMTP ready\r\n",
+                                         {"250 demo.loopback\r\n", "250 Ok\r\n", "250 Ok\r\n", "250 Ok\r\n",
+                                          "250 Ok\r\n", "354 End data with <CR><LF>.<CR><LF>\r\n"})
+              .ReadUntil("\r\n.\r\n")
+              .Send("250 Ok: queued\r\n")
+              .ReplyToLines({"221 Bye\r\n"}));
       TQNISMTP smtp(nullptr);
       smtp.SetHost(u"127.0.0.1");
       smtp.SetPort(server.Port());
@@ -208,15 +171,21 @@ const DemoRegistrar demo(DemoStep{
       smtp.Body()->SetText(u"Hello Ann,\r\n.\r\nthe line above is a single period.");
       out << "sending to the loopback server on port " << server.Port() << "\n";
       const String result = smtp.Execute();
-      server.Join();
       if (!result.empty()) {
         out << "refused: " << ToUtf8(result) << "\n";
         return false;
       }
+      const std::string received = server.Received(0);
+      const auto dataAt = received.find("DATA\r\n");
+      if (dataAt == std::string::npos) return false;
       out << "the server received these commands:\n";
-      for (const std::string& c : session.Commands) out << "  " << c << "\n";
+      std::istringstream commands(received.substr(0, dataAt + 4));
+      for (std::string line; std::getline(commands, line);)
+        out << "  " << line.substr(0, line.find('\r')) << "\n";
       out << "and this message:\n";
-      std::istringstream data(session.Data);
+      const std::string message =
+          received.substr(dataAt + 6, received.find("\r\n.\r\n", dataAt) - dataAt - 6);
+      std::istringstream data(message);
       std::string line;
       bool sawStuffed = false;
       while (std::getline(data, line)) {
@@ -224,7 +193,7 @@ const DemoRegistrar demo(DemoStep{
         if (line == "..") sawStuffed = true;
         out << "  | " << line << "\n";
       }
-      return sawStuffed && session.Data.find("Subject: =?utf-8?B?") != std::string::npos;
+      return sawStuffed && message.find("Subject: =?utf-8?B?") != std::string::npos;
     }});
 
 }  // namespace

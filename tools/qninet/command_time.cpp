@@ -2,9 +2,10 @@
 
 #include <cmath>
 #include <iostream>
+#include <limits>
 
-#include "Command.h"
 #include "Loopback.h"
+#include "Options.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/socket/QNISNTP.h"
 #include "qninet/socket/QNITime.h"
@@ -12,77 +13,64 @@
 namespace qninet::tool {
 namespace {
 
-struct Options {
-  std::string Host;
-  int Port = 0;
+struct SntpOptions {
   bool Tcp = false;
-  int Timeout = 0;
 };
 
 std::string stamp(TDateTime dt) { return ToUtf8(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", dt)); }
 
-int run_daytime(const Options& o) {
+int report_time(Run& run, TDateTime t) {
+  run.Json()["DateTime"] = stamp(t);
+  if (!run.Options().Json) std::cout << stamp(t) << '\n';
+  return exOk;
+}
+
+int run_daytime(Run& run) {
   TQNInetDateTime c(nullptr);
-  if (!o.Host.empty()) c.SetHost(FromUtf8(o.Host));
-  if (o.Port > 0) c.SetPort(o.Port);
-  if (o.Timeout > 0) c.SetTimeout(o.Timeout);
+  if (const int code = run.Configure(c)) return code;
+  // Execute and parse apart, so an engine failure is reported instead of parsed as a date.
+  String answer;
+  if (const int code = run.Execute(c, answer)) return code;
+  run.Json()["Answer"] = json_text(answer);
   try {
-    // Execute and parse apart, so an engine failure is reported instead of parsed as a date.
-    const String answer = c.Execute();
-    if (!c.LastError().empty()) {
-      std::cerr << "qninet daytime: " << ToUtf8(c.LastError()) << '\n';
-      return 1;
-    }
-    std::cout << stamp(DaytimeToDateTime(answer)) << '\n';
-    return 0;
+    return report_time(run, DaytimeToDateTime(answer));
   } catch (const Exception& e) {
-    std::cerr << "qninet daytime: " << e.what() << '\n';
-    return 1;
+    return run.Fail(exFailed, Run::Endpoint(c), "no date in the answer: " + std::string(e.what()));
   }
 }
 
-int run_sntp(const Options& o) {
+int run_sntp(Run& run, const SntpOptions& o) {
   TQNInetSNTP c(nullptr);
   c.SetUseUDP(!o.Tcp);
-  if (!o.Host.empty()) c.SetHost(FromUtf8(o.Host));
-  if (o.Port > 0) c.SetPort(o.Port);
-  if (o.Timeout > 0) c.SetTimeout(o.Timeout);
+  if (!o.Tcp && !run.Options().Proxy.empty()) return run.Fail(exBadInput, "", "--proxy needs --tcp");
+  if (const int code = run.Configure(c)) return code;
+  // Over UDP the platform takes 0 as its default wait; "no limit" is the longest one.
+  if (!o.Tcp && c.Timeout() == 0) c.SetTimeout(std::numeric_limits<Integer>::max());
   try {
     const TDateTime t = c.GetDateTime();
-    if (t == 0) {
-      std::cerr << "no valid answer\n";
-      if (!c.LastError().empty()) std::cerr << "qninet sntp: " << ToUtf8(c.LastError()) << '\n';
-      return 1;
-    }
-    std::cout << stamp(t) << '\n';
-    return 0;
+    if (t == 0)
+      return run.Fail(exFailed, Run::Endpoint(c),
+                      "no valid answer" + (c.LastError().empty() ? "" : ": " + ToUtf8(c.LastError())));
+    return report_time(run, t);
   } catch (const Exception& e) {
-    std::cerr << "qninet sntp: " << e.what() << '\n';
-    return 1;
+    return run.Fail(exFailed, Run::Endpoint(c), e.what());
   }
 }
 
 const CommandRegistrar registrar(200, [](CLI::App& app, RunState& state) {
-  auto* day = app.add_subcommand("daytime", "Read the date and time from a daytime server (TCP, RFC 867)");
-  auto d = std::make_shared<Options>();
-  day->add_option("--host", d->Host, "Server name or address (default time.nist.gov)");
-  day->add_option("--port", d->Port, "TCP port (default 13)")->check(CLI::Range(1, 65535));
-  day->add_option("--timeout", d->Timeout, "Milliseconds the connect and each read may take (default 60000)")
-      ->check(CLI::NonNegativeNumber);
+  auto* day =
+      add_command(app, state, "daytime", "Read the date and time from a daytime server (TCP, RFC 867)",
+                  Offer{"time.nist.gov, port 13", 60, true, true}, run_daytime);
   day->footer("Prints YYYY-MM-DD HH:MM:SS as the server wrote it (no time-zone conversion).");
-  day->callback([&state, d] { state.ExitCode = run_daytime(*d); });
 
-  auto* sntp = app.add_subcommand("sntp", "Read the time from an SNTP server, in local time (RFC 4330)");
-  auto s = std::make_shared<Options>();
-  sntp->add_option("--host", s->Host, "Server name or address (default pool.ntp.org)");
-  sntp->add_option("--port", s->Port, "Port (default 123)")->check(CLI::Range(1, 65535));
+  auto s = std::make_shared<SntpOptions>();
+  auto* sntp = add_command(app, state, "sntp", "Read the time from an SNTP server, in local time (RFC 4330)",
+                           Offer{"pool.ntp.org, port 123", 5, true, true},
+                           [s](Run& run) { return run_sntp(run, *s); });
   sntp->add_flag("--tcp", s->Tcp, "Send the request over TCP instead of UDP (few servers answer there)");
-  sntp->add_option("--timeout", s->Timeout, "Milliseconds to wait for the reply (default 5000)")
-      ->check(CLI::NonNegativeNumber);
   sntp->footer(
       "Prints YYYY-MM-DD HH:MM:SS in local time; exit 1 with \"no valid answer\" when the\n"
-      "reply is missing, short, or from an unsynchronised server.");
-  sntp->callback([&state, s] { state.ExitCode = run_sntp(*s); });
+      "reply is missing, short, or from an unsynchronised server. --proxy needs --tcp.");
 });
 
 // The demo's SNTP server answers with this machine's clock, as a stratum 2 server would.
@@ -102,8 +90,7 @@ std::string sntp_reply_now() {
 
 const DemoRegistrar demo(DemoStep{
     200, "Time clients: daytime and SNTP", [](std::ostream& out) {
-      loopback::TcpServer daytime(
-          1, nullptr, [](const std::string&) { return std::string("06 DEC 2026 20:51:52 UTC\r\n"); });
+      loopback::ScriptedServer daytime(loopback::Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close());
       TQNInetDateTime d(nullptr);
       d.SetHost(u"127.0.0.1");
       d.SetPort(daytime.Port());
@@ -112,7 +99,8 @@ const DemoRegistrar demo(DemoStep{
       out << "daytime server on 127.0.0.1:" << daytime.Port() << " said 06 DEC 2026 20:51:52 UTC -> "
           << stamp(day) << '\n';
 
-      loopback::UdpServer ntp(1, [](const std::string&) { return sntp_reply_now(); });
+      loopback::UdpScriptedServer ntp(
+          [](std::size_t, const std::string&) { return std::vector<std::string>{sntp_reply_now()}; });
       TQNInetSNTP s(nullptr);
       s.SetHost(u"127.0.0.1");
       s.SetPort(ntp.Port());

@@ -1,4 +1,4 @@
-#include "harness/ScriptedServer.h"
+#include "loopback/ScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace qninet::harness {
+namespace qninet::loopback {
 
 Script& Script::Send(std::string bytes) {
   FSteps.push_back({StepKind::Send, std::move(bytes), 0, {}});
@@ -50,6 +50,10 @@ Script& Script::ReadUntilClose() {
   FSteps.push_back({StepKind::ReadUntilClose, {}, 0, {}});
   return *this;
 }
+Script& Script::Reply(Complete complete, Answer answer) {
+  FSteps.push_back({StepKind::Reply, {}, 0, {}, std::move(complete), std::move(answer)});
+  return *this;
+}
 Script& Script::ReplyToLines(const std::vector<std::string>& replies) {
   for (const auto& reply : replies) ReadLine().Send(reply);
   return *this;
@@ -83,8 +87,8 @@ void set_nonblocking(int fd) {
 }  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Script> connections, Family family,
-                               std::chrono::milliseconds stepTimeout)
-    : FScripts(std::move(connections)), FFamily(family), FStepTimeout(stepTimeout) {
+                               std::chrono::milliseconds stepTimeout, bool repeatLast)
+    : FScripts(std::move(connections)), FFamily(family), FStepTimeout(stepTimeout), FRepeatLast(repeatLast) {
   const int af = family == Family::IPv6 ? AF_INET6 : AF_INET;
   FListenFd = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (FListenFd < 0) throw std::runtime_error("ScriptedServer: socket failed");
@@ -255,6 +259,8 @@ void ScriptedServer::run_connection(Connection& c) {
   const Script* script = &kEmpty;
   if (c.Index < FScripts.size())
     script = &FScripts[c.Index];
+  else if (FRepeatLast && !FScripts.empty())
+    script = &FScripts.back();
   else
     note_problem(who + " was not scripted");
 
@@ -334,6 +340,20 @@ void ScriptedServer::run_connection(Connection& c) {
           if (read_some({}, true) == ReadResult::Failed) peerClosed = true;  // reset by the client
         }
         break;
+      case Script::StepKind::Reply:
+        while (step.IsComplete && !step.IsComplete(c.Pending)) {
+          auto r = read_some(deadline, false);
+          if (r != ReadResult::Data) {
+            fail_read(r, "read a request");
+            break;
+          }
+        }
+        if (!closedByStep && !send_all(step.AnswerFor(c.Pending))) {
+          note_problem(where + " (send reply): failed");
+          closedByStep = true;
+        }
+        c.Pending.clear();
+        break;
       case Script::StepKind::ReadUntilClose:
         for (;;) {
           auto r = read_some(deadline, false);
@@ -366,4 +386,4 @@ void ScriptedServer::run_connection(Connection& c) {
   settle();
 }
 
-}  // namespace qninet::harness
+}  // namespace qninet::loopback

@@ -1,4 +1,4 @@
-#include "harness/UdpScriptedServer.h"
+#include "loopback/UdpScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace qninet::harness {
+namespace qninet::loopback {
 
 UdpScriptedServer::UdpScriptedServer(Responder responder) : FResponder(std::move(responder)) {
   FFd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -77,4 +77,4 @@ void UdpScriptedServer::loop() {
   }
 }
 
-}  // namespace qninet::harness
+}  // namespace qninet::loopback

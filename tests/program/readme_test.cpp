@@ -1,0 +1,119 @@
+// Every `qninet` line of the README runs against loopback servers, with the example ports
+// replaced by the servers' own. A comment "# → TEXT" is looked for on standard output,
+// "# exit N" is the exit code (0 otherwise). The updater's lines belong to its own tests.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness/Dnsmasq.h"
+#include "harness/Nginx.h"
+#include "harness/Process.h"
+#include "harness/ScriptedServer.h"
+#include "harness/SmtpServer.h"
+#include "harness/TempDir.h"
+#include "harness/UdpScriptedServer.h"
+
+using namespace qninet::harness;
+using namespace std::chrono_literals;
+
+namespace {
+
+/// The `qninet` command lines of the README's code blocks, continuations joined.
+std::vector<std::string> readme_commands() {
+  std::ifstream in(std::string(QNINET_FIXTURES_DIR) + "/../../README.md");
+  std::vector<std::string> out;
+  bool inBlock = false;
+  std::string pending;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("```", 0) == 0) {
+      inBlock = !inBlock;
+      continue;
+    }
+    if (!inBlock) continue;
+    if (pending.empty() && line.rfind("qninet ", 0) != 0) continue;
+    const bool continues = !line.empty() && line.back() == '\\';
+    pending += continues ? line.substr(0, line.size() - 1) : line;
+    if (!continues) {
+      if (pending.rfind("qninet update", 0) != 0) out.push_back(pending);
+      pending.clear();
+    }
+  }
+  return out;
+}
+
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (auto at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+std::string sntp_reply() {
+  std::string p(48, '\0');
+  p[0] = 0x24;  // version 4, server
+  p[1] = 2;     // stratum
+  p[40] = static_cast<char>(0xEC);
+  return p;
+}
+
+}  // namespace
+
+TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
+  const auto commands = readme_commands();
+  ASSERT_GE(commands.size(), 15u);
+
+  const auto repeating = [](Script s) {
+    return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(s)}, ScriptedServer::Family::IPv4,
+                                            std::chrono::seconds(10), true);
+  };
+  const auto whois = repeating(Script().ReadUntil("\r\n\r\n").Send("Domain name: example.co.uk\r\n"));
+  const auto proxy = repeating(Script().ReadUntil("\r\n\r\n").Send("Domain name: example.at\r\n"));
+  const auto daytime = repeating(Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close());
+  UdpScriptedServer sntp(
+      [](std::size_t, const std::string&) { return std::vector<std::string>{sntp_reply()}; });
+  Dnsmasq dns({"--address=/www.example.test/10.1.2.3", "--mx-host=example.test,mail.example.test,10",
+               "--local=/example.test/"});
+  Nginx web;
+  web.WriteFile("index.html", "<html>hello</html>\n");
+  web.WriteFile("cgi-bin/tracking",
+                "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr>");
+  web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
+  web.AddLocation("location = /form { return 200 \"thanks\\n\"; }");
+  web.Start();
+  SmtpServer::Options account;
+  account.User = "joerg";
+  account.Password = "secret";
+  SmtpServer mail(account);
+
+  TempDir dir("qninet-readme");
+  dir.Write("report.pdf", "%PDF-1.4 not really\n");
+  dir.Write("notes.txt", "Notes\n");
+  dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
+  const std::map<std::string, std::uint16_t> ports{
+      {"4343", whois->Port()}, {"3128", proxy->Port()}, {"1313", daytime->Port()}, {"12300", sntp.Port()},
+      {"5353", dns.Port()},    {"8080", web.Port()},    {"2525", mail.Port()}};
+
+  for (const std::string& line : commands) {
+    SCOPED_TRACE(line);
+    std::string command = "'" + std::string(QNINET_PROGRAM) + "'" + line.substr(6);
+    for (const auto& [example, real] : ports) {
+      command = replace_all(command, "127.0.0.1:" + example, "127.0.0.1:" + std::to_string(real));
+      command = replace_all(command, "--port " + example, "--port " + std::to_string(real));
+    }
+    const auto hash = line.find(" # ");
+    const std::string note = hash == std::string::npos ? "" : line.substr(hash + 3);
+    int expected = 0;
+    if (note.rfind("exit ", 0) == 0) expected = std::stoi(note.substr(5));
+    const auto r = RunToCompletion({"/bin/sh", "-c", "cd '" + dir.Path().string() + "' && " + command}, 60s);
+    EXPECT_EQ(r.ExitCode, expected) << r.Output;
+    if (const auto arrow = note.find("→ "); arrow != std::string::npos) {
+      EXPECT_NE(r.Stdout.find(note.substr(arrow + std::string("→ ").size())), std::string::npos) << r.Stdout;
+    }
+  }
+  EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\r\n");
+  EXPECT_EQ(mail.Messages(1).size(), 1u);
+}

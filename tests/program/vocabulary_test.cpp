@@ -1,0 +1,134 @@
+// Every sub-command speaks one vocabulary: --host/--port/--timeout SECONDS, exit codes 0 to 3,
+// messages on standard error that start with "qninet SUB:" and name the endpoint, --json with
+// a status.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "harness/Ports.h"
+#include "harness/Process.h"
+#include "harness/ScriptedServer.h"
+#include "harness/UdpScriptedServer.h"
+
+using namespace qninet::harness;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const kNetworkCommands[] = {"whois", "daytime", "sntp",  "dns",
+                                        "http",  "mail",    "fedex", "weather"};
+
+/// The command line of a network sub-command aimed at 127.0.0.1:port.
+std::vector<std::string> aimed(const std::string& sub, std::uint16_t port,
+                               std::vector<std::string> extra = {}) {
+  const std::string p = std::to_string(port);
+  std::vector<std::string> argv{QNINET_PROGRAM, sub};
+  if (sub == "http") {
+    argv.push_back("http://127.0.0.1:" + p + "/");
+  } else {
+    argv.insert(argv.end(), {"--host", "127.0.0.1", "--port", p});
+    if (sub == "whois") argv.push_back("example.co.uk");
+    if (sub == "dns") argv.push_back("www.test");
+    if (sub == "fedex" || sub == "weather") argv.push_back("1234");
+    if (sub == "mail")
+      argv.insert(argv.end(), {"--from", "a@qninet.test", "--to", "b@qninet.test", "--body", "x"});
+  }
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return argv;
+}
+
+}  // namespace
+
+TEST(ProgramVocabulary, SilentServerAndTimeoutOneGiveUpWithinOneToThreeSeconds) {
+  for (const std::string sub : kNetworkCommands) {
+    SCOPED_TRACE(sub);
+    ScriptedServer tcp(Script().HoldOpen());
+    UdpScriptedServer udp(std::vector<std::vector<std::string>>{});
+    const std::uint16_t port = sub == "sntp" ? udp.Port() : tcp.Port();
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = RunToCompletion(aimed(sub, port, {"--timeout", "1"}), 30s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LE(took, 3s);
+    EXPECT_NE(r.Output.find("qninet " + sub + ": 127.0.0.1:" + std::to_string(port) + ": "),
+              std::string::npos)
+        << r.Output;
+  }
+}
+
+TEST(ProgramVocabulary, RefusedConnectionNamesTheEndpointAndJsonCarriesTheStatus) {
+  const std::uint16_t port = FreeTcpAndUdpPort();
+  const std::string endpoint = "127.0.0.1:" + std::to_string(port);
+  for (const std::string sub : kNetworkCommands) {
+    SCOPED_TRACE(sub);
+    auto r = RunToCompletion(aimed(sub, port));
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_EQ(r.Stdout, "");
+    EXPECT_NE(r.Output.find("qninet " + sub + ": " + endpoint + ": "), std::string::npos) << r.Output;
+
+    r = RunToCompletion(aimed(sub, port, {"--json", "--quiet"}));
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_EQ(r.Output.find("qninet " + sub), std::string::npos) << "--quiet printed: " << r.Output;
+    const auto j = nlohmann::json::parse(r.Stdout, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << r.Stdout;
+    EXPECT_EQ(j["status"], "failed");
+    EXPECT_NE(j["error"].get<std::string>().find(endpoint), std::string::npos) << r.Stdout;
+  }
+}
+
+TEST(ProgramVocabulary, UsageErrorsExitTwoAndNameTheCulprit) {
+  const struct {
+    std::vector<std::string> Args;
+    const char* Message;
+  } cases[] = {
+      {{"bogus"}, "qninet: unknown sub-command 'bogus'"},
+      {{"--bogus"}, "qninet: unknown option '--bogus'"},
+      {{}, "qninet: a sub-command is required"},
+      {{"whois", "--bogus", "x"}, "qninet whois: The following argument was not expected: --bogus"},
+      {{"daytime", "--timeout", "-1"}, "qninet daytime: --timeout"},
+      {{"sntp", "--timeout", "soon"}, "qninet sntp: --timeout"},
+      {{"whois", "--no-auto-select", "x"}, "qninet whois: no server given (--host)"},
+      {{"whois", "--proxy", "no-port-here", "x"},
+       "qninet whois: --proxy wants HOST:PORT, got \"no-port-here\""},
+      {{"daytime", "--host", "[::1"}, "qninet daytime: --host [::1: "},
+      {{"sntp", "--proxy", "127.0.0.1:3128"}, "qninet sntp: --proxy needs --tcp"},
+      {{"dns", "--type", "BOGUS", "x"}, "qninet dns: unknown record type BOGUS"},
+      {{"dns", "--raw", "--json", "x"}, "qninet dns: --json excludes --raw"},
+      {{"http", "http://127.0.0.1:99999/"}, "qninet http: http://127.0.0.1:99999/: Port number"},
+      {{"http", "ftp://127.0.0.1/x"}, "qninet http: ftp://127.0.0.1/x: only http:// URLs"},
+      {{"http", "-i", "--json", "http://127.0.0.1/"}, "qninet http: --json excludes --include"},
+      {{"mail", "--host", "127.0.0.1", "--from", "a@b", "--to", "c@d", "--attach", "/nonexistent/r.pdf"},
+       "qninet mail: /nonexistent/r.pdf: no such file"},
+      {{"xml", "/nonexistent/qninet.xml"}, "qninet xml: /nonexistent/qninet.xml: no such file"},
+      {{"demo", "--only", "no such step"}, "qninet demo: no step title contains"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Message);
+    std::vector<std::string> argv{QNINET_PROGRAM};
+    argv.insert(argv.end(), k.Args.begin(), k.Args.end());
+    const auto r = RunToCompletion(argv);
+    EXPECT_EQ(r.ExitCode, 2);
+    if (k.Args.empty() || k.Args[0] != "demo") {
+      EXPECT_EQ(r.Stdout, "");
+    }
+    EXPECT_NE(r.Output.find(k.Message), std::string::npos) << r.Output;
+  }
+}
+
+TEST(ProgramVocabulary, HelpListsTheExitCodesAndEveryTimeoutIsInSeconds) {
+  auto r = RunToCompletion({QNINET_PROGRAM, "--help"});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_NE(r.Stdout.find("3 the remote thing does not exist"), std::string::npos) << r.Stdout;
+  for (const std::string sub : kNetworkCommands) {
+    r = RunToCompletion({QNINET_PROGRAM, sub, "--help"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(r.Stdout.find("--timeout"), std::string::npos) << sub;
+    EXPECT_NE(r.Stdout.find("Seconds"), std::string::npos) << sub;
+    EXPECT_EQ(r.Stdout.find("Milliseconds"), std::string::npos) << sub;
+  }
+}

@@ -1,0 +1,194 @@
+#include "Options.h"
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+#include "qninet/core/Url.h"
+
+namespace qninet::tool {
+
+namespace {
+
+const char* error_event_name(TErrorEvent e) {
+  switch (e) {
+    case eeSend:
+      return "send";
+    case eeReceive:
+      return "receive";
+    case eeConnect:
+      return "connect";
+    case eeDisconnect:
+      return "disconnect";
+    case eeAccept:
+      return "accept";
+    case eeLookup:
+      return "lookup";
+    default:
+      return "general";
+  }
+}
+
+std::string socket_endpoint(const platform::TClientSocket* s) {
+  return HostPort{ToUtf8(s->Address().empty() ? s->Host() : s->Address()),
+                  static_cast<std::uint16_t>(s->Port())}
+      .ToString();
+}
+
+/// Each socket notification as one line on standard error.
+void hook_verbose(TQNInetBase& c) {
+  c.SetOnLookup([](TObject*, platform::TClientSocket* s) {
+    std::cerr << "* looking up " << ToUtf8(s->Host()) << '\n';
+  });
+  c.SetOnConnecting([](TObject*, platform::TClientSocket* s) {
+    std::cerr << "* connecting to " << socket_endpoint(s) << '\n';
+  });
+  c.SetOnConnect([](TObject*, platform::TClientSocket* s) {
+    std::cerr << "* connected to " << ToUtf8(s->RemoteAddress()) << '\n';
+  });
+  c.SetOnDisconnect([](TObject*, platform::TClientSocket*) { std::cerr << "* disconnected\n"; });
+  c.SetOnError([](TObject*, platform::TClientSocket*, TErrorEvent e, Integer& code) {
+    std::cerr << "* error during " << error_event_name(e) << " (code " << code << ")\n";
+  });
+}
+
+bool valid_utf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string json_text(const String& wire) {
+  std::string bytes = ToBytes(wire);
+  return valid_utf8(bytes) ? bytes : ToUtf8(wire);
+}
+
+nlohmann::ordered_json lines_json(const TStrings& lines) {
+  auto list = nlohmann::ordered_json::array();
+  for (int i = 0; i < lines.Count(); ++i) list.push_back(json_text(lines.Strings(i)));
+  return list;
+}
+
+const char* status_word(int code) {
+  switch (code) {
+    case exOk:
+      return "ok";
+    case exBadInput:
+      return "bad-input";
+    case exNotFound:
+      return "not-found";
+    default:
+      return "failed";
+  }
+}
+
+int Run::Fail(int code, const std::string& about, const std::string& what) {
+  if (!FOptions.Quiet)
+    std::cerr << "qninet " << FSub << ": " << (about.empty() ? "" : about + ": ") << what << '\n';
+  FError = about.empty() ? what : about + ": " + what;
+  return code;
+}
+
+int Run::Finish(int code) {
+  if (!FOptions.Json || FWroteJson) return code;
+  nlohmann::ordered_json out = {{"status", status_word(code)}};
+  if (code != exOk && !FError.empty()) out["error"] = FError;
+  for (auto& [key, value] : FJson.items()) out[key] = value;
+  std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  return code;
+}
+
+int Run::Configure(TQNInetBase& c) {
+  const CommonOptions& o = FOptions;
+  if (!o.Host.empty()) {
+    String why;
+    const auto hp = HostPort::Parse(o.Host, 0, &why);
+    if (!hp) return Fail(exBadInput, "--host " + o.Host, ToUtf8(why));
+    c.SetHost(FromUtf8(hp->Host));
+    if (hp->Port != 0) c.SetPort(hp->Port);
+  }
+  if (o.Port > 0) c.SetPort(o.Port);
+  if (o.Timeout > 0)
+    c.SetTimeout(static_cast<Integer>(std::max(1LL, std::llround(o.Timeout * 1000))));
+  else if (o.Timeout == 0)
+    c.SetTimeout(0);
+  if (!o.Proxy.empty()) {
+    const auto hp = HostPort::Parse(o.Proxy);
+    if (!hp || hp->Port == 0) return Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
+    c.Proxy()->SetUseProxy(true);
+    c.Proxy()->SetServer(FromUtf8(hp->Host));
+    c.Proxy()->SetPort(hp->Port);
+    const auto colon = o.ProxyUser.find(':');
+    c.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
+    c.Proxy()->SetPassword(colon == std::string::npos ? String() : FromUtf8(o.ProxyUser.substr(colon + 1)));
+  }
+  c.SetLoginPrompt(false);
+  if (o.Verbose) hook_verbose(c);
+  return exOk;
+}
+
+std::string Run::Endpoint(const TQNInetBase& c) {
+  const TQNInetProxy& proxy = *c.Proxy();
+  if (proxy.UseProxy() && !proxy.Server().empty())
+    return HostPort{ToUtf8(proxy.Server()), static_cast<std::uint16_t>(proxy.Port())}.ToString() + " (proxy)";
+  return HostPort{ToUtf8(c.Address().empty() ? c.Host() : c.Address()), static_cast<std::uint16_t>(c.Port())}
+      .ToString();
+}
+
+int Run::Execute(TQNInetBase& c, String& answer) {
+  if (c.Host().empty() && c.Address().empty()) return Fail(exBadInput, "", "no server given (--host)");
+  try {
+    answer = c.Execute();
+  } catch (const Exception& e) {
+    return Fail(exFailed, Endpoint(c), e.what());
+  }
+  if (!c.LastError().empty()) return Fail(exFailed, Endpoint(c), ToUtf8(c.LastError()));
+  return exOk;
+}
+
+CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, const std::string& description,
+                      const Offer& offer, RunBody body) {
+  auto* cmd = app.add_subcommand(name, description);
+  auto o = std::make_shared<CommonOptions>();
+  if (offer.Host) {
+    cmd->add_option(
+        offer.HostNames, o->Host,
+        std::string("Server: NAME, ADDRESS, HOST:PORT or [v6]:PORT (default ") + offer.Host + ")");
+    cmd->add_option("--port", o->Port, "Port; overrides one given with --host")->check(CLI::Range(1, 65535));
+  }
+  if (offer.Timeout >= 0) {
+    std::ostringstream help;
+    help << "Seconds that connecting and each wait for data may take, decimals allowed (default "
+         << offer.Timeout << "; 0: no limit)";
+    cmd->add_option("--timeout", o->Timeout, help.str())->check(CLI::Range(0.0, 2000000.0));
+  }
+  if (offer.Proxy) {
+    cmd->add_option("--proxy", o->Proxy, "Connect through this proxy, HOST:PORT ([v6]:PORT for IPv6)");
+    cmd->add_option("--proxy-user", o->ProxyUser, "Credentials for the proxy, USER[:PASSWORD]");
+  }
+  if (offer.Verbose)
+    cmd->add_flag("-v,--verbose", o->Verbose, "Print each socket notification on standard error");
+  cmd->add_flag("-q,--quiet", o->Quiet, "Print no error messages (the exit code still tells)");
+  cmd->add_flag("--json", o->Json, "Print one JSON object with \"status\" and the results");
+  cmd->callback([&state, name, o, body = std::move(body)] {
+    Run run(name, *o);
+    int code;
+    try {
+      code = body(run);
+    } catch (const std::exception& e) {
+      code = run.Fail(exFailed, "", e.what());
+    }
+    state.ExitCode = run.Finish(code);
+  });
+  return cmd;
+}
+
+}  // namespace qninet::tool

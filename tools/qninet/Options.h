@@ -1,0 +1,99 @@
+#pragma once
+// The vocabulary every sub-command shares: the common options, the exit codes, the messages on
+// standard error and the JSON object of `--json`. A sub-command file holds only its own part.
+
+#include <functional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "Command.h"
+#include "qninet/rtl/Strings.h"
+#include "qninet/socket/QNInBase.h"
+
+namespace qninet::tool {
+
+/// The exit codes of every sub-command (listed in `qninet --help`).
+enum ExitCode : int {
+  exOk = 0,        ///< success
+  exFailed = 1,    ///< the operation failed: network, protocol, a server's refusal
+  exBadInput = 2,  ///< usage or bad input: unknown option, bad URL, missing local file
+  exNotFound = 3   ///< the remote thing does not exist
+};
+
+/// The options shared by the sub-commands, as given on the command line.
+struct CommonOptions {
+  std::string Host;
+  int Port = 0;           ///< 0: none given
+  double Timeout = -1;    ///< seconds; below 0: none given
+  std::string Proxy;      ///< HOST:PORT or [v6]:PORT
+  std::string ProxyUser;  ///< USER[:PASSWORD]
+  bool Verbose = false;
+  bool Quiet = false;
+  bool Json = false;
+};
+
+/// Which shared options a sub-command offers beyond -q and --json, and the defaults its help
+/// states.
+struct Offer {
+  const char* Host = nullptr;  ///< --host and --port with this default (a text for the help)
+  double Timeout = -1;         ///< --timeout with this default in seconds; below 0: none
+  bool Proxy = false;          ///< --proxy and --proxy-user
+  bool Verbose = false;        ///< -v
+  const char* HostNames = "--host";
+};
+
+/// One run of a sub-command: it reports failures on standard error and collects the JSON
+/// object's fields.
+class Run {
+public:
+  Run(std::string sub, const CommonOptions& options) : FSub(std::move(sub)), FOptions(options) {}
+
+  const CommonOptions& Options() const { return FOptions; }
+  const std::string& Sub() const { return FSub; }
+  /// The JSON object's fields besides "status" and "error".
+  nlohmann::ordered_json& Json() { return FJson; }
+
+  /// Writes "qninet SUB: ABOUT: WHAT" on standard error (unless quiet), keeps WHAT for the JSON
+  /// object and returns `code`. ABOUT names the endpoint or file concerned; empty omits it.
+  int Fail(int code, const std::string& about, const std::string& what);
+  /// A sub-command that wrote its JSON object itself calls this; Finish then writes none.
+  void WroteJson() { FWroteJson = true; }
+  /// Prints the JSON object when asked for (status, error, then the fields) and returns `code`.
+  int Finish(int code);
+
+  /// Applies --host, --port, --timeout, --proxy, --proxy-user and -v to a socket component.
+  /// Returns exOk, or exBadInput after reporting a bad value.
+  int Configure(TQNInetBase& c);
+  /// Runs `c.Execute()` into `answer`. Returns exOk, exBadInput when no server is set, or
+  /// exFailed after reporting the exception or `LastError()` with the endpoint.
+  int Execute(TQNInetBase& c, String& answer);
+  /// "host:port" of the server (IPv6 in brackets), or of the proxy when the connection goes
+  /// there.
+  static std::string Endpoint(const TQNInetBase& c);
+
+private:
+  std::string FSub;
+  const CommonOptions& FOptions;
+  nlohmann::ordered_json FJson = nlohmann::ordered_json::object();
+  std::string FError;
+  bool FWroteJson = false;
+};
+
+using RunBody = std::function<int(Run& run)>;
+
+/// Adds sub-command `name` with the shared options of `offer`, -q/--quiet and --json; `body`
+/// runs it and its result becomes the exit code. An exception that escapes `body` is reported
+/// as a failure.
+CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, const std::string& description,
+                      const Offer& offer, RunBody body);
+
+/// Wire text (one byte per character) as JSON text: UTF-8 when its bytes are UTF-8, else read
+/// as Latin-1.
+std::string json_text(const String& wire);
+/// The lines of a string list as a JSON array of `json_text`.
+nlohmann::ordered_json lines_json(const TStrings& lines);
+/// The status word of an exit code in the JSON object: "ok", "failed", "bad-input", "not-found".
+const char* status_word(int code);
+
+}  // namespace qninet::tool
