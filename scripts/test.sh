@@ -52,4 +52,5 @@ unset LD_LIBRARY_PATH
 echo "consumer: the README's examples built with find_package and pkg-config and ran"
 
 scripts/check-format.sh
+/usr/bin/python3 scripts/check-includes.py
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 600

@@ -75,8 +75,8 @@ TFileStream::TFileStream(const String& fileName, TFileMode mode) : FFileName(fil
       break;
   }
   auto handle = std::make_unique<sys::FileHandle>();
-  String reason;
-  if (!handle->Open(ToUtf8(fileName), m, reason)) {
+  if (const auto opened = handle->Open(ToUtf8(fileName), m); !opened) {
+    const String& reason = opened.failure().Text;
     if (mode == fmCreate) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", fileName, reason));
     throw EFOpenError(Format(u"Cannot open file \"%s\". %s", fileName, reason));
   }

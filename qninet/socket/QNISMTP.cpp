@@ -87,9 +87,8 @@ Integer bias_in_force(const sys::TTimeZoneInfo& zone) {
 std::string read_attachment(const TQNIEMailAttachment& a) {
   const std::string path = ToUtf8(a.FileName());
   sys::FileHandle file;
-  String reason;
-  if (!file.Open(path, sys::FileOpenMode::Read, reason))
-    fail(u"Attachment " + a.FileName() + u" cannot be read: " + reason);
+  if (const auto opened = file.Open(path, sys::FileOpenMode::Read); !opened)
+    fail(u"Attachment " + a.FileName() + u" cannot be read: " + opened.failure().Text);
   std::string content;
   char buffer[65536];
   for (;;) {

@@ -27,7 +27,7 @@ std::int64_t file_time_to_unix(std::int64_t file_time) {
 
 FileHandle::~FileHandle() { Close(); }
 
-bool FileHandle::Open(const std::string& path, FileOpenMode mode, std::u16string& reason) {
+Status FileHandle::Open(const std::string& path, FileOpenMode mode) {
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -47,19 +47,15 @@ bool FileHandle::Open(const std::string& path, FileOpenMode mode, std::u16string
   do {
     FFd = ::open(path.c_str(), flags, 0666);
   } while (FFd < 0 && errno == EINTR);
-  if (FFd < 0) {
-    reason = system_error_text(errno);
-    return false;
-  }
+  if (FFd < 0) return Failure{errno, system_error_text(errno)};
   if (mode == FileOpenMode::Read) {
     struct stat st {};
     if (::fstat(FFd, &st) == 0 && S_ISDIR(st.st_mode)) {
       Close();
-      reason = system_error_text(EISDIR);
-      return false;
+      return Failure{EISDIR, system_error_text(EISDIR)};
     }
   }
-  return true;
+  return {};
 }
 
 std::int64_t FileHandle::Read(void* buffer, std::int64_t count) {
@@ -142,10 +138,9 @@ bool set_file_write_time(const std::string& path, std::int64_t file_time) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool rename_file(const std::string& from, const std::string& to, std::u16string* reason) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  if (reason) *reason = system_error_text(errno);
-  return false;
+Status rename_file(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return {};
+  return Failure{errno, system_error_text(errno)};
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -155,18 +150,6 @@ std::string temp_directory() {
   std::string d = (dir && *dir) ? dir : "/tmp";
   if (d.back() != '/') d.push_back('/');
   return d;
-}
-
-std::string make_temp_file(const std::string& dir, const std::string& prefix) {
-  std::string tmpl = dir;
-  if (!tmpl.empty() && tmpl.back() != '/') tmpl.push_back('/');
-  tmpl += prefix + "XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  const int fd = ::mkstemp(buf.data());
-  if (fd < 0) return {};
-  ::close(fd);
-  return std::string(buf.data());
 }
 
 std::string executable_path() {

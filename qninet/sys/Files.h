@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+
+#include "qninet/sys/Result.h"
 #include <string>
 
 #include <string>
@@ -25,7 +27,7 @@ public:
   ~FileHandle();
   /// `Create` truncates or creates the file (mode 0666 less the umask). On failure `reason`
   /// holds the system's text.
-  bool Open(const std::string& path, FileOpenMode mode, std::u16string& reason);
+  Status Open(const std::string& path, FileOpenMode mode);
   bool IsOpen() const { return FFd >= 0; }
   /// The byte count, or -1 on error.
   std::int64_t Read(void* buffer, std::int64_t count);
@@ -50,12 +52,10 @@ std::optional<std::int64_t> file_size(const std::string& path);
 std::optional<std::int64_t> file_write_time(const std::string& path);
 bool set_file_write_time(const std::string& path, std::int64_t file_time);
 /// Replaces `to` by `from` in one step (same file system).
-bool rename_file(const std::string& from, const std::string& to, std::u16string* reason = nullptr);
+Status rename_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
 /// The folder for temporary files: TMPDIR, else /tmp; with a trailing slash.
 std::string temp_directory();
-/// Creates a new empty file in `dir` with a unique name starting with `prefix`; empty on failure.
-std::string make_temp_file(const std::string& dir, const std::string& prefix);
 /// The full path of the running executable.
 std::string executable_path();
 std::string home_directory();

@@ -1,5 +1,7 @@
 #include "qninet/sys/FtpListing.h"
 
+#include "qninet/sys/Files.h"
+
 #include "qninet/sys/AsciiText.h"
 
 #include <algorithm>
@@ -35,7 +37,7 @@ bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
     while (frac.size() < 9) frac.push_back('0');
     ns = std::atoll(frac.c_str());
   }
-  out = file_time_from_unix(timegm(&tm), ns);
+  out = unix_to_file_time(timegm(&tm), ns);
   return true;
 }
 
@@ -132,7 +134,7 @@ bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std
   } else {
     tm.tm_year = number(t) - 1900;
   }
-  entry.LastWriteTime = file_time_from_unix(timegm(&tm));
+  entry.LastWriteTime = unix_to_file_time(timegm(&tm));
   return true;
 }
 

@@ -16,11 +16,6 @@ struct FtpEntry {
   std::int64_t LastWriteTime = 0;  ///< 100-ns units since 1601 UTC; 0 when the server gave none
 };
 
-/// Seconds (and nanoseconds) since 1970 as 100-ns units since 1601.
-constexpr std::int64_t file_time_from_unix(std::int64_t seconds, std::int64_t nanoseconds = 0) {
-  return (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;
-}
-
 /// One line of an MLSD answer (RFC 3659 7): facts, a space, the name. False for the listed
 /// folder itself, its parent, or a line that is no entry.
 bool parse_mlsd_line(std::string_view line, FtpEntry& entry);

@@ -2,6 +2,8 @@
 
 #include "qninet/sys/InetClient.h"
 
+#include "qninet/sys/Files.h"
+
 #include <ctime>
 
 #include "qninet/sys/CurlTransfer.h"
@@ -334,7 +336,7 @@ Result<std::size_t> FtpSession::Read(char* buffer, std::size_t size) {
 std::optional<std::int64_t> parse_http_date(const std::string& text) {
   const time_t secs = curl_getdate(text.c_str(), nullptr);
   if (secs < 0) return std::nullopt;
-  return file_time_from_unix(secs);
+  return unix_to_file_time(secs);
 }
 
 }  // namespace qninet::sys

@@ -22,10 +22,9 @@ public:
     FBuffer.reserve(kWriteBehind);
   }
   void Open(bool append) {
-    String reason;
     const auto mode = append ? sys::FileOpenMode::ReadWrite : sys::FileOpenMode::Create;
-    if (!FFile.Open(FPath, mode, reason))
-      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(FPath), reason));
+    if (const auto opened = FFile.Open(FPath, mode); !opened)
+      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", FromUtf8(FPath), opened.failure().Text));
     FSize = append ? std::max<std::int64_t>(FFile.Seek(0, 2), 0) : 0;
     stamp();
   }
@@ -139,9 +138,8 @@ TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob
     dest.Commit();
     static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
     if (job.RemoteTime != 0) sys::set_file_write_time(tempPath, job.RemoteTime);
-    String reason;
-    if (!sys::rename_file(tempPath, local, &reason))
-      throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, reason));
+    if (const auto renamed = sys::rename_file(tempPath, local); !renamed)
+      throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, renamed.failure().Text));
     committed = true;
     // A partial file of an earlier resumable run is of no use beside the complete file.
     if (!job.Resume) sys::remove_file(part);

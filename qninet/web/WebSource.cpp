@@ -42,9 +42,8 @@ public:
 
   bool Open(const String& name, std::uint64_t offset) override {
     FPath = ToUtf8(name);
-    String reason;
-    if (!FFile.Open(FPath, sys::FileOpenMode::Read, reason))
-      throw EFOpenError(Format(u"Cannot open file \"%s\". %s", name, reason));
+    if (const auto opened = FFile.Open(FPath, sys::FileOpenMode::Read); !opened)
+      throw EFOpenError(Format(u"Cannot open file \"%s\". %s", name, opened.failure().Text));
     FSize = FFile.Seek(0, 2);
     FPosition = static_cast<std::int64_t>(offset);
     if (FSize < 0 || FFile.Seek(FPosition, 0) != FPosition)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qninet/sys/FtpListing.h"
+#include "qninet/sys/Files.h"
 
 using namespace qninet::sys;
 
@@ -12,10 +13,10 @@ TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
   EXPECT_EQ(d.Name, "big file.bin");
   EXPECT_EQ(d.Size, 5000000000u);
   EXPECT_FALSE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, file_time_from_unix(1717236000));
+  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1717236000));
   ASSERT_TRUE(parse_mlsd_line("Type=dir;Modify=20240601100000.5; sub", d));
   EXPECT_TRUE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, file_time_from_unix(1717236000, 500000000));
+  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1717236000, 500000000));
   EXPECT_FALSE(parse_mlsd_line("type=cdir;modify=20240601100000; /pub", d));
   EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
   EXPECT_FALSE(parse_mlsd_line("garbage", d));
@@ -27,14 +28,14 @@ TEST(FtpListing, UnixListLines) {
   ASSERT_TRUE(parse_list_line("-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", d, 2024, now));
   EXPECT_EQ(d.Name, "notes.txt");
   EXPECT_EQ(d.Size, 12345u);
-  EXPECT_EQ(d.LastWriteTime, file_time_from_unix(1614902400));
+  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1614902400));
   ASSERT_TRUE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", d, 2024, now));
   EXPECT_EQ(d.Name, "my dir");
   EXPECT_TRUE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, file_time_from_unix(1704112200));
+  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1704112200));
   // A date without a year that would lie ahead is last year's.
   ASSERT_TRUE(parse_list_line("-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", d, 2024, now));
-  EXPECT_EQ(d.LastWriteTime, file_time_from_unix(1703404800));
+  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1703404800));
   ASSERT_TRUE(parse_list_line("lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", d, 2024, now));
   EXPECT_EQ(d.Name, "link");
   EXPECT_FALSE(parse_list_line("total 12", d, 2024, now));
