@@ -3,6 +3,7 @@
 // reports a syntax error, and loading from streams and files with byte-order marks.
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "qninet/rtl/Classes.h"
@@ -105,7 +106,7 @@ private:
   friend class TQNXMLEngine;
   template <class Source>
   friend class XMLParser;
-  void append_value(const String& text);
+  void append_value(String text);
 
   TQNXMLItemKind FKind = ikProperty;
   bool FValueAssigned = false;
@@ -176,6 +177,9 @@ public:
 private:
   template <class Source>
   friend class XMLParser;
+  /// Parses bytes whose markup is ASCII: UTF-8 when `codePage` is none, otherwise the 256
+  /// characters of the ASCII-based single-byte code page they are written in.
+  void parse_bytes(std::string_view bytes, const char16_t* codePage);
   TQNXMLItem* FRootItem = nullptr;
   TQNIXMLOnTagEvent FOnTag;
   TQNIXMLOnAfterTagEvent FOnAfterTag;
