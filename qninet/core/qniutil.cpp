@@ -1,6 +1,5 @@
 #include "qninet/core/qniutil.h"
 
-#include <array>
 #include <string>
 #include <string_view>
 

@@ -142,7 +142,7 @@ TQNXMLItem* TQNXMLItems::Items(int index) const {
 }
 
 TQNXMLItem* TQNXMLItems::AddItem(TQNXMLItem* ParentItem) {
-  auto* item = new TQNXMLItem(ParentItem);
+  auto* item = new TQNXMLItem(ParentItem, TQNXMLItem::ChildOf{});
   if (ParentItem) item->FLevel = ParentItem->FLevel + 1;
   item->FContainer = this;
   FList.push_back(item);
@@ -236,36 +236,42 @@ namespace {
 #define QNINET_XML_POOL 1
 #endif
 
-// Fixed-size blocks for items. Chunks are never handed back, so a block freed on another
-// thread simply joins that thread's free list.
+// Fixed-size blocks for items: freed blocks first, then the rest of the newest chunk. Chunks
+// are never handed back, so a block freed on another thread simply joins that thread's list.
 struct FreeBlock {
   FreeBlock* Next;
 };
 constexpr std::size_t kItemBlock = (sizeof(TQNXMLItem) + alignof(std::max_align_t) - 1) /
                                    alignof(std::max_align_t) * alignof(std::max_align_t);
+constexpr std::size_t kChunkBlocks = 4096;
 thread_local FreeBlock* tFreeItems = nullptr;
+thread_local unsigned char* tChunkNext = nullptr;
+thread_local unsigned char* tChunkEnd = nullptr;
 
-void refill_item_pool() {
-  constexpr std::size_t kPerChunk = 4096;
+void* new_chunk_block() {
   static std::mutex chunksMutex;
   static std::vector<std::unique_ptr<unsigned char[]>> chunks;
-  auto chunk = std::make_unique<unsigned char[]>(kPerChunk * kItemBlock);
-  for (std::size_t i = kPerChunk; i-- > 0;) {
-    auto* b = reinterpret_cast<FreeBlock*>(chunk.get() + i * kItemBlock);
-    b->Next = tFreeItems;
-    tFreeItems = b;
-  }
+  // Left uninitialised: each block is written only when an item is built in it.
+  std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunkBlocks * kItemBlock]);
+  tChunkNext = chunk.get() + kItemBlock;
+  tChunkEnd = chunk.get() + kChunkBlocks * kItemBlock;
+  void* first = chunk.get();
   const std::lock_guard<std::mutex> lock(chunksMutex);
   chunks.push_back(std::move(chunk));
+  return first;
 }
 
 }  // namespace
 
 void* TQNXMLItem::operator new(std::size_t size) {
   if (!QNINET_XML_POOL || size != sizeof(TQNXMLItem)) return ::operator new(size);
-  if (!tFreeItems) refill_item_pool();
-  FreeBlock* b = tFreeItems;
-  tFreeItems = b->Next;
+  if (FreeBlock* b = tFreeItems) {
+    tFreeItems = b->Next;
+    return b;
+  }
+  if (tChunkNext == tChunkEnd) return new_chunk_block();
+  void* b = tChunkNext;
+  tChunkNext += kItemBlock;
   return b;
 }
 
@@ -290,6 +296,10 @@ TComponent* component_owner(TComponent* AOwner) {
 TQNXMLItem::TQNXMLItem(TComponent* AOwner) : TComponent(component_owner(AOwner)) {
   FItems.FHolder = this;
   FParentItem = dynamic_cast<TQNXMLItem*>(AOwner);
+}
+
+TQNXMLItem::TQNXMLItem(TQNXMLItem* parent, ChildOf) : TComponent(nullptr), FParentItem(parent) {
+  FItems.FHolder = this;
 }
 
 TQNXMLItem::~TQNXMLItem() {

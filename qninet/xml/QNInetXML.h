@@ -104,6 +104,9 @@ public:
 private:
   friend class TQNXMLItems;
   friend class TQNXMLEngine;
+  struct ChildOf {};
+  /// A child of `parent`, as the constructor makes it, without asking the owner's class.
+  TQNXMLItem(TQNXMLItem* parent, ChildOf);
   template <class Source>
   friend class XMLParser;
   void append_value(String text);

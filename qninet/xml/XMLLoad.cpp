@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <typeinfo>
 
 #include "qninet/sys/CodePage.h"
 #include "qninet/xml/QNInetXML.h"
@@ -144,8 +145,20 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
     UTF8Processed = true;
   } else {
     if (AStreamSize == 0 && probed > 0) AStream->Seek(-probed, soCurrent);
-    const std::string bytes = read_bytes(*AStream, size);
-    std::string_view body = bytes;
+    // A memory stream is parsed where it lies, unless a handler could change it meanwhile.
+    std::string bytes;
+    std::string_view body;
+    const std::type_info& kind = typeid(*AStream);
+    auto* memory = static_cast<TMemoryStream*>(AStream);
+    if ((kind == typeid(TMemoryStream) || kind == typeid(TStringStream)) && !FOnTag && !FOnAfterTag) {
+      const std::string_view all = memory->Bytes();
+      const auto at = static_cast<std::size_t>(memory->Position());
+      if (size > 0 && at < all.size()) body = all.substr(at, static_cast<std::size_t>(size));
+      memory->Seek(static_cast<Int64>(body.size()), soCurrent);
+    } else {
+      bytes = read_bytes(*AStream, size);
+      body = bytes;
+    }
     auto starts = [&](std::string_view m) { return body.substr(0, m.size()) == m; };
     if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
       text = decode_utf16(body.substr(2), starts("\xFE\xFF"));

@@ -60,12 +60,7 @@ struct ByteSource {
   String slice(std::size_t from, std::size_t to) const {
     unsigned high = 0;
     for (std::size_t i = from; i < to; ++i) high |= Data[i];
-    if (high < 0x80) {
-      // ASCII maps to itself: a widening copy the compiler vectorises.
-      String s(to - from, u'\0');
-      for (std::size_t i = from; i < to; ++i) s[i - from] = Data[i];
-      return s;
-    }
+    if (high < 0x80) return String(Data + from, Data + to);  // ASCII maps to itself
     if (!Table) return FromUtf8(std::string_view(reinterpret_cast<const char*>(Data) + from, to - from));
     String s(to - from, u'\0');
     for (std::size_t i = from; i < to; ++i) s[i - from] = Table[Data[i]];

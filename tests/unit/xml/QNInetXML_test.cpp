@@ -418,6 +418,12 @@ TEST(XMLLoadMarks, Utf8IsDecodedOnce) {
     EXPECT_TRUE(engine.UTF8Processed);
     EXPECT_EQ(engine.GetItemByTag(nullptr, u"r")->ValueText(), u"caf\u00E9");
   }
+  // Bytes are decoded text by text; sequences cut short at a text's end give U+FFFD as the
+  // whole document decoded at once would.
+  const std::string cut = "<r a=\"\xC3\">\xE2\x82<b>\xF0\x9F</b>\xC3<!--\xE2-->x\xC3</r>";
+  TQNXMLEngine engine(nullptr), text(nullptr);
+  text.UTF8Processed = true;
+  EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + cut, engine), parse(FromUtf8(cut), &text));
 }
 
 // How unmarked bytes are read: UTF-8 when declared so (however written) or when they are
