@@ -40,6 +40,7 @@ struct WideSource {
   std::size_t Size;
   char16_t at(std::size_t i) const { return Data[i]; }
   String slice(std::size_t from, std::size_t to) const { return String(Data + from, Data + to); }
+  bool last_char(std::size_t i, std::size_t end) const { return i + 1 == end; }
   // The first index in [from, to) that holds "<", "/" or NUL; `to` when none does.
   std::size_t find_stop(std::size_t from, std::size_t to) const {
     while (from < to && !is_text_stop(Data[from])) ++from;
@@ -65,6 +66,16 @@ struct ByteSource {
     String s(to - from, u'\0');
     for (std::size_t i = from; i < to; ++i) s[i - from] = Table[Data[i]];
     return s;
+  }
+
+  // Whether the character that starts at `i` is the last one before `end`. A UTF-8 lead byte
+  // claims its continuation bytes as the decoder does, valid or not.
+  bool last_char(std::size_t i, std::size_t end) const {
+    const unsigned c = Data[i];
+    const std::size_t len = Table || c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 1;
+    std::size_t got = 1;
+    while (got < len && i + got < end && (Data[i + got] & 0xC0) == 0x80) ++got;
+    return i + got == end;
   }
 
   // Eight bytes at a time: a byte equal to "<", "/" or 0 leaves a high bit in `found`. The
@@ -98,7 +109,9 @@ public:
 
   void run() {
     read_text(false);
-    while (p < L && c(p) != 0) {
+    // Tokens start while a character follows the current one (counted in characters, not
+    // in the bytes of a UTF-8 source).
+    while (p <= L && !FSrc.last_char(p - 1, L) && c(p) != 0) {
       if (!token()) return;
     }
   }
