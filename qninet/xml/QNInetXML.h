@@ -156,7 +156,8 @@ public:
   const TQNIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
   void SetOnAfterTag(TQNIXMLOnAfterTagEvent value) { FOnAfterTag = std::move(value); }
 
-  /// True when the text being parsed was decoded from a byte-order-marked encoding.
+  /// True when the loader already read the text as UTF-16 or UTF-8, so the parser decodes
+  /// nothing a second time.
   bool UTF8Processed = false;
 
   /// Parses the first `ALength` characters of `AText` into the tree under `RootItem`
@@ -170,9 +171,11 @@ public:
   /// Returns the part of `AXMLPath` after its last "/" and leaves the part before it there.
   String GetLastTagName(String& AXMLPath) const;
 
-  /// Empties the tree below the root, decodes the stream's bytes from its position (marks
-  /// FF FE, FE FF, EF BB BF, else the ANSI code page) and parses them. `AStreamSize` 0 takes
-  /// the stream's size and probes for a 16-bit mark. Stream errors pass to the caller.
+  /// Empties the tree below the root, reads the stream's bytes from its position and parses
+  /// them: marks FF FE, FE FF, EF BB BF; without one UTF-8 when a leading declaration names it,
+  /// or names no encoding and the bytes are valid UTF-8; else the ANSI code page.
+  /// `AStreamSize` 0 takes the stream's size and probes for a 16-bit mark. Stream errors pass
+  /// to the caller.
   void LoadFromStream(Integer AStreamSize, TStream* AStream);
   /// `LoadFromStream` of a file; raises `EFOpenError` when it cannot be opened.
   void LoadFromFile(const String& AFileName);
