@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "qninet/xml/QNInetXML.h"
 
@@ -40,6 +42,21 @@ void walk(TQNXMLEngine& engine) {
   (void)engine.RootItem()->GetChild(u"b", true);
 }
 
+// Whether two trees hold the same items, texts and attribute texts.
+bool same_tree(const TQNXMLItem& a, const TQNXMLItem& b) {
+  std::vector<std::pair<const TQNXMLItem*, const TQNXMLItem*>> work{{&a, &b}};
+  while (!work.empty()) {
+    auto [x, y] = work.back();
+    work.pop_back();
+    if (x->Kind() != y->Kind() || x->TagName() != y->TagName() || x->ValueAssigned() != y->ValueAssigned() ||
+        x->ValueText() != y->ValueText() || x->Attributes() != y->Attributes() ||
+        x->Items()->Count() != y->Items()->Count())
+      return false;
+    for (int i = 0; i < x->Items()->Count(); ++i) work.emplace_back((*x->Items())[i], (*y->Items())[i]);
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -51,6 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     attach(engine, mode);
     TStringStream stream(bytes);
     engine.LoadFromStream((mode & 4) ? static_cast<Integer>(bytes.size()) : 0, &stream);
+    // UTF-8 is parsed as bytes; the tree must be the one its decoded text gives.
+    const bool marked = bytes.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";
+    if (engine.UTF8Processed && !utf16 && (mode & 3) == 0) {
+      String text = FromUtf8(bytes.substr(marked ? 3 : 0));
+      if (!text.empty() && text.back() == 27) text.pop_back();
+      TQNXMLEngine reference(nullptr);
+      reference.UTF8Processed = true;
+      reference.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+      if (!same_tree(*engine.RootItem(), *reference.RootItem())) __builtin_trap();
+    }
     walk(engine);
   }
   {

@@ -1,12 +1,11 @@
 #include "qninet/core/qniutil.h"
 
-#include "qninet/core/Url.h"
-
-#include <array>
 #include <string>
 #include <string_view>
 
+#include "qninet/core/Entities.h"
 #include "qninet/core/TextEncoding.h"
+#include "qninet/core/Url.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Process.h"
@@ -80,31 +79,6 @@ String GetColumn(const String& S, Integer N, char16_t D) {
   return result;
 }
 
-namespace {
-
-struct Entity {
-  std::u16string_view Name;  // without the ";"
-  std::u16string_view Replacement;
-};
-
-constexpr std::array<Entity, 12> kEntities{{
-    {u"&brvbar", u"|"},
-    {u"&deg", u"\u00B0"},
-    {u"&plusmn", u"+"},
-    {u"&para", u"\u00B6"},
-    {u"&amp", u"&"},
-    {u"&lt", u"<"},
-    {u"&gt", u">"},
-    {u"&copy", u"c"},
-    {u"&quot", u"\""},
-    {u"&apos", u"'"},
-    {u"&trade", u"T"},
-    {u"&nbsp", u""},
-}};
-constexpr std::size_t kLongestEntity = 7;
-
-}  // namespace
-
 void ReplaceHTMLChars(String& S) {
   if (S.find(u'&') == String::npos) return;
   String out;
@@ -123,16 +97,7 @@ void ReplaceHTMLChars(String& S) {
       semicolon = S.find(u';', amp + 1);
       if (semicolon == String::npos) semicolon = n;
     }
-    const std::size_t len = semicolon - amp;
-    const Entity* hit = nullptr;
-    if (len <= kLongestEntity) {
-      const std::u16string_view name(S.data() + amp, len);
-      for (const auto& e : kEntities)
-        if (e.Name == name) {
-          hit = &e;
-          break;
-        }
-    }
+    const entities::Entity* hit = entities::find_html(std::u16string_view(S.data() + amp, semicolon - amp));
     if (hit) {
       out.append(hit->Replacement);
       i = semicolon < n ? semicolon + 1 : n;

@@ -3,6 +3,7 @@
 // reports a syntax error, and loading from streams and files with byte-order marks.
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "qninet/rtl/Classes.h"
@@ -103,9 +104,12 @@ public:
 private:
   friend class TQNXMLItems;
   friend class TQNXMLEngine;
+  struct ChildOf {};
+  /// A child of `parent`, as the constructor makes it, without asking the owner's class.
+  TQNXMLItem(TQNXMLItem* parent, ChildOf);
   template <class Source>
   friend class XMLParser;
-  void append_value(const String& text);
+  void append_value(String text);
 
   TQNXMLItemKind FKind = ikProperty;
   bool FValueAssigned = false;
@@ -152,7 +156,8 @@ public:
   const TQNIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
   void SetOnAfterTag(TQNIXMLOnAfterTagEvent value) { FOnAfterTag = std::move(value); }
 
-  /// True when the text being parsed was decoded from a byte-order-marked encoding.
+  /// True when the loader already read the text as UTF-16 or UTF-8, so the parser decodes
+  /// nothing a second time.
   bool UTF8Processed = false;
 
   /// Parses the first `ALength` characters of `AText` into the tree under `RootItem`
@@ -166,9 +171,11 @@ public:
   /// Returns the part of `AXMLPath` after its last "/" and leaves the part before it there.
   String GetLastTagName(String& AXMLPath) const;
 
-  /// Empties the tree below the root, decodes the stream's bytes from its position (marks
-  /// FF FE, FE FF, EF BB BF, else the ANSI code page) and parses them. `AStreamSize` 0 takes
-  /// the stream's size and probes for a 16-bit mark. Stream errors pass to the caller.
+  /// Empties the tree below the root, reads the stream's bytes from its position and parses
+  /// them: marks FF FE, FE FF, EF BB BF; without one UTF-8 when a leading declaration names it,
+  /// or names no encoding and the bytes are valid UTF-8; else the ANSI code page.
+  /// `AStreamSize` 0 takes the stream's size and probes for a 16-bit mark. Stream errors pass
+  /// to the caller.
   void LoadFromStream(Integer AStreamSize, TStream* AStream);
   /// `LoadFromStream` of a file; raises `EFOpenError` when it cannot be opened.
   void LoadFromFile(const String& AFileName);
@@ -176,6 +183,9 @@ public:
 private:
   template <class Source>
   friend class XMLParser;
+  /// Parses bytes whose markup is ASCII: UTF-8 when `codePage` is none, otherwise the 256
+  /// characters of the ASCII-based single-byte code page they are written in.
+  void parse_bytes(std::string_view bytes, const char16_t* codePage);
   TQNXMLItem* FRootItem = nullptr;
   TQNIXMLOnTagEvent FOnTag;
   TQNIXMLOnAfterTagEvent FOnAfterTag;

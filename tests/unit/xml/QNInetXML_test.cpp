@@ -295,9 +295,9 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<r><!--x--><a>1</a><!-- y --><b>2</b></r>", "r{!Comment=\"Comment><a>1</a><!-- y --\",b=\"2\"}"},
       {u"<r><!--x y--><a>1</a></r>", "r{!Comment=\"Comment y--\",a=\"1\"}"},
       // Declared encodings: UTF-8 decodes values and attributes, not comments or the
-      // declaration's own text; "1251\"?" is no number, so the system code page both ways.
+      // declaration's own text; the "?" of "?>" is no part of the last attribute.
       {u"<?xml version=\"1.0\" encoding=\"utf-8\"?><r>" + cafe + u"</r>",
-       ToUtf8(u"?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\",r=\"" + cafe + u"\"}")},
+       ToUtf8(u"?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"\",r=\"caf\u00E9\"}")},
       {u"<?xml encoding=\"UTF-8\" ?>" + cafe + u"<r a=\"" + cafe + u"\">" + cafe + u"</r>",
        ToUtf8(u"?xml=\"" + cafe + u"\"{@encoding=\"\"UTF-8\" \",r=\"caf\u00E9\"[ a=\"caf\u00E9\"]}")},
       {u"<?xml encoding=\"utf-8\" ?><r><!-- " + cafe + u" --></r>",
@@ -305,7 +305,7 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<?xml encoding=\"windows-1251\" ?><r>\u00E9</r>",
        ToUtf8(u"?xml{@encoding=\"\"windows-1251\" \",r=\"\u0439\"}")},
       {u"<?xml encoding=\"windows-1251\"?><r a=\"\u0439\">\u00E9</r>",
-       ToUtf8(u"?xml{@encoding=\"\"windows-1251\"?\",r=\"\u00E9\"[ a=\"?\"]}")},
+       ToUtf8(u"?xml{@encoding=\"\"windows-1251\"\",r=\"\u0439\"[ a=\"?\"]}")},
   });
   TQNXMLEngine processed(nullptr);
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
@@ -340,8 +340,8 @@ TEST(XMLParserEvents, SiblingsCommentsClosingAndCancel) {
 TEST(XMLParserElements, DeclarationIsTheOpenRootAndSearchIgnoresCase) {
   TQNXMLEngine engine(nullptr);
   EXPECT_EQ(parse(u"<?xml version=\"1.0\"?>\n<R><s>1</s></R>", &engine),
-            "?xml=\"\n\"{@version=\"\"1.0\"?\",R{s=\"1\"}}");
-  EXPECT_EQ(engine.GetItemByTag(nullptr, u"VERSION")->GetTagValue(), u"1.0\"?");
+            "?xml=\"\n\"{@version=\"\"1.0\"\",R{s=\"1\"}}");
+  EXPECT_EQ(engine.GetItemByTag(nullptr, u"VERSION")->GetTagValue(), u"1.0");
   EXPECT_EQ(engine.GetItemByTag(nullptr, u"?XML"), engine.RootItem());
   TQNXMLItem* r = engine.GetItemByTag(nullptr, u"r");
   ASSERT_NE(r, nullptr);
@@ -408,20 +408,63 @@ TEST(XMLLoadMarks, EveryMarkGivesTheSameTree) {
     EXPECT_EQ(load_bytes(bytes, engine), expected);
     EXPECT_TRUE(engine.UTF8Processed);
   }
+  // UTF-8 is scanned as bytes and decoded text by text: sequences cut short at a text's end
+  // give U+FFFD, and a last character of several bytes counts as one, as in the decoded text.
+  const std::string cut = "<r a=\"\xC3\">\xE2\x82<b>\xF0\x9F</b>\xC3<!--\xE2-->x\xC3</r><\xC4\x81";
+  TQNXMLEngine engine(nullptr), text(nullptr);
+  text.UTF8Processed = true;
+  EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + cut, engine), parse(FromUtf8(cut), &text));
 }
 
-TEST(XMLLoadMarks, Utf8IsDecodedOnce) {
-  const std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<r>caf\xC3\xA9</r>";
-  for (const std::string& bytes : {"\xEF\xBB\xBF" + body, body}) {
+// How unmarked bytes are read: UTF-8 when declared so (however written) or when they are
+// valid UTF-8 without a declared encoding; otherwise the system code page, with a declared
+// windows-N re-reading the texts.
+TEST(XMLLoadEncodings, DeclaredOrDetectedUtf8AndLegacyCodePages) {
+  struct Case {
+    std::string Bytes;
+    std::string Tree;
+    bool Processed;
+  };
+  const std::string cafe = "caf\xC3\xA9";
+  const Case cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"utf-8\"?><r a=\"" + cafe + "\">" + cafe + "</r>",
+       "?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"\",r=\"caf\xC3\xA9\"[ a=\"caf\xC3\xA9\"]}", true},
+      {"<?xml encoding=\"utf-8\" ?>" + cafe + "<r>" + cafe + "</r>",
+       "?xml=\"caf\xC3\xA9\"{@encoding=\"\"utf-8\" \",r=\"caf\xC3\xA9\"}", true},
+      {" \r\n\t<?xml encoding = 'UTF-8'?><r>\xE2\x82\xAC\xC3</r>", "?xml{r=\"\xE2\x82\xAC\xEF\xBF\xBD\"}",
+       true},
+      {"<r>" + cafe + " \xF0\x9F\x98\x80</r>", "r=\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", true},
+      {"<?xml version=\"1.0\"?><r>\x93q\x94 \xE9</r>",
+       "?xml{@version=\"\"1.0\"\",r=\"\xE2\x80\x9Cq\xE2\x80\x9D \xC3\xA9\"}", false},
+      {"<?xml encoding=\"windows-1251\"?><r>\xE9</r>", "?xml{@encoding=\"\"windows-1251\"\",r=\"\xD0\xB9\"}",
+       false},
+      {"<?xml encoding=\"ISO-8859-1\"?><r>" + cafe + "</r>",
+       "?xml{@encoding=\"\"ISO-8859-1\"\",r=\"caf\xC3\x83\xC2\xA9\"}", false},
+      {"\xEF\xBB\xBF<?xml encoding=\"utf-8\" ?><r>" + cafe + "</r>",
+       "?xml{@encoding=\"\"utf-8\" \",r=\"caf\xC3\xA9\"}", true},
+      {"\xEF\xBB\xBF<?xml encoding=\"windows-1251\"?><r>" + cafe + "</r>",
+       "?xml{@encoding=\"\"windows-1251\"\",r=\"caf\xD0\xB9\"}", true},
+  };
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / "qninet_xml_encoding_test.xml";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Bytes);
+    TQNXMLEngine fromStream(nullptr), fromFile(nullptr);
+    EXPECT_EQ(load_bytes(c.Bytes, fromStream), c.Tree);
+    EXPECT_EQ(fromStream.UTF8Processed, c.Processed);
+    std::ofstream(path, std::ios::binary) << c.Bytes;
+    fromFile.LoadFromFile(FromUtf8(path.string()));
+    EXPECT_EQ(dump(*fromFile.RootItem()), c.Tree);
+    EXPECT_EQ(fromFile.UTF8Processed, c.Processed);
+  }
+  std::filesystem::remove(path);
+  // Not UTF-8: over-long, surrogate, beyond U+10FFFF, cut short, a stray continuation, and a
+  // declaration that does not open the document.
+  for (const char* bytes : {"<r>\xC0\xAF</r>", "<r>\xED\xA0\x80</r>", "<r>\xF4\x90\x80\x80</r>",
+                            "<r>\xE2\x82</r>", "<r>\x80</r>", "x<?xml encoding=\"utf-8\"?><r>\xE9</r>"}) {
     TQNXMLEngine engine(nullptr);
     load_bytes(bytes, engine);
-    EXPECT_EQ(engine.UTF8Processed, bytes != body);
-    EXPECT_EQ(engine.GetItemByTag(nullptr, u"r")->ValueText(), u"caf\u00E9");
+    EXPECT_FALSE(engine.UTF8Processed) << bytes;
   }
-  // The declaration's own text comes before the encoding applies.
-  TQNXMLEngine own(nullptr);
-  load_bytes("<?xml encoding=\"utf-8\" ?>\xC3\xA9<r/>", own);
-  EXPECT_EQ(own.RootItem()->ValueText(), u"\u00C3\u00A9");
 }
 
 TEST(XMLLoadAnsi, SystemCodePageAndBothParsePaths) {
@@ -439,7 +482,7 @@ TEST(XMLLoadAnsi, SystemCodePageAndBothParsePaths) {
   }
   // The in-place byte scan and the text scan give the same tree.
   const std::string bytes =
-      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<r x=\"\xC3\xA9\"><!-- \x80 -->\n<a>\xE2\x82\xAC "
+      "<?xml version=\"1.0\" encoding=\"windows-1252\" ?>\n<r x=\"\xC3\xA9\"><!-- \x80 -->\n<a>\xE2\x82\xAC "
       "&amp;</a><b/>t<c>\x93q\x94</c></r>";
   TQNXMLEngine fromBytes(nullptr);
   EXPECT_EQ(load_bytes(bytes, fromBytes), parse(sys::decode_bytes(bytes, "windows-1252")));
@@ -464,12 +507,12 @@ TEST(XMLLoadStream, EscSizesPositionAndMissingStreams) {
     stream.SetPosition(position);
     TQNXMLEngine e(nullptr);
     e.LoadFromStream(size, &stream);
-    return dump(*e.RootItem()) + (e.UTF8Processed ? " (marked)" : "");
+    return dump(*e.RootItem()) + (e.UTF8Processed ? " (UTF8Processed)" : "");
   };
-  EXPECT_EQ(load_sized("<a>1</a><b>2</b>", 8), "a=\"1\"");
+  EXPECT_EQ(load_sized("<a>1</a><b>2</b>", 8), "a=\"1\" (UTF8Processed)");
   const std::string marked = utf16(u"<a>\u0439</a>", false);
   EXPECT_EQ(load_sized(marked, static_cast<Integer>(marked.size())), ToUtf8(u"a=\"\u0439\""));
-  EXPECT_EQ(load_sized("junk<a>2</a>", 0, 4), "a=\"2\"");
+  EXPECT_EQ(load_sized("junk<a>2</a>", 0, 4), "a=\"2\" (UTF8Processed)");
 }
 
 TEST(XMLLoadFile, SameTreeAsFromAStream) {

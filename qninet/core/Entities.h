@@ -1,0 +1,22 @@
+#pragma once
+// The one table of character entities the library decodes. The XML engine tries every row
+// at an "&" (the ";" optional); the page scrapers' HTML clean-up takes only the rows marked
+// for HTML, each written out up to its ";". Internal to the library.
+
+#include <string_view>
+
+namespace qninet::entities {
+
+struct Entity {
+  std::u16string_view Name;  // with the "&", without the ";"
+  std::u16string_view Replacement;
+  bool Html;  // one of the HTML entities the page scrapers replace
+};
+
+/// The first row, in table order, whose name begins `text`; none when no row does.
+const Entity* match_prefix(std::u16string_view text);
+
+/// The HTML row whose name is exactly `name`; none when there is none.
+const Entity* find_html(std::u16string_view name);
+
+}  // namespace qninet::entities

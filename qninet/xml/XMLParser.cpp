@@ -1,0 +1,346 @@
+// The parser: one left-to-right scan, over UTF-16 text or straight over the loaded bytes
+// (UTF-8, or an ASCII-based single-byte code page), building the tree as it goes.
+
+#include <array>
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "qninet/core/qniutil.h"
+#include "qninet/sys/CodePage.h"
+#include "qninet/xml/QNInetXML.h"
+
+namespace qninet {
+
+namespace {
+
+constexpr bool is_blank(char16_t c) { return c == 9 || c == 10 || c == 13 || c == 32; }
+
+constexpr std::array<bool, 256> make_name_table() {
+  std::array<bool, 256> t{};
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) t[static_cast<std::size_t>(c)] = true;
+  for (int c = 'a'; c <= 'z'; ++c) t[static_cast<std::size_t>(c)] = true;
+  t['!'] = t['-'] = t[':'] = t['?'] = t['_'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kNameChar = make_name_table();
+constexpr bool is_name_char(char16_t c) { return c < 256 && kNameChar[c]; }
+constexpr bool is_text_stop(char16_t c) { return c == u'<' || c == u'/' || c == 0; }
+
+bool all_ascii(StringView s) {
+  for (char16_t c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// The text as UTF-16 units.
+struct WideSource {
+  const char16_t* Data;
+  std::size_t Size;
+  char16_t at(std::size_t i) const { return Data[i]; }
+  String slice(std::size_t from, std::size_t to) const { return String(Data + from, Data + to); }
+  bool last_char(std::size_t i, std::size_t end) const { return i + 1 == end; }
+  // The first index in [from, to) that holds "<", "/" or NUL; `to` when none does.
+  std::size_t find_stop(std::size_t from, std::size_t to) const {
+    while (from < to && !is_text_stop(Data[from])) ++from;
+    return from;
+  }
+};
+
+// Bytes whose markup is ASCII: in UTF-8 and in ASCII-based single-byte code pages no byte of
+// a non-ASCII character is a markup character, so the scan reads the bytes as they are and
+// only the texts taken out are decoded.
+struct ByteSource {
+  const unsigned char* Data;
+  std::size_t Size;
+  const char16_t* Table;  // the code page's 256 characters; none for UTF-8
+
+  char16_t at(std::size_t i) const { return Data[i]; }
+
+  String slice(std::size_t from, std::size_t to) const {
+    unsigned high = 0;
+    for (std::size_t i = from; i < to; ++i) high |= Data[i];
+    if (high < 0x80) return String(Data + from, Data + to);  // ASCII maps to itself
+    if (!Table) return FromUtf8(std::string_view(reinterpret_cast<const char*>(Data) + from, to - from));
+    String s(to - from, u'\0');
+    for (std::size_t i = from; i < to; ++i) s[i - from] = Table[Data[i]];
+    return s;
+  }
+
+  // Whether the character that starts at `i` is the last one before `end`. A UTF-8 lead byte
+  // claims its continuation bytes as the decoder does, valid or not.
+  bool last_char(std::size_t i, std::size_t end) const {
+    const unsigned c = Data[i];
+    const std::size_t len = Table || c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 1;
+    std::size_t got = 1;
+    while (got < len && i + got < end && (Data[i + got] & 0xC0) == 0x80) ++got;
+    return i + got == end;
+  }
+
+  // Eight bytes at a time: a byte equal to "<", "/" or 0 leaves a high bit in `found`. The
+  // lowest flagged byte is always a true hit (only bytes above a hit can be false ones).
+  std::size_t find_stop(std::size_t from, std::size_t to) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+      auto zero_bytes = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
+      while (from + 8 <= to) {
+        std::uint64_t w;
+        std::memcpy(&w, Data + from, 8);
+        const std::uint64_t found =
+            zero_bytes(w) | zero_bytes(w ^ (ones * '<')) | zero_bytes(w ^ (ones * '/'));
+        if (found) return from + static_cast<std::size_t>(std::countr_zero(found) / 8);
+        from += 8;
+      }
+    }
+    while (from < to && !is_text_stop(Data[from])) ++from;
+    return from;
+  }
+};
+
+}  // namespace
+
+// Positions are 1-based as in the rules the parser follows; c(p) reads NUL outside the text.
+template <class Source>
+class XMLParser {
+public:
+  XMLParser(TQNXMLEngine& engine, const Source& src, std::size_t length)
+      : FEngine(engine), FSrc(src), L(length) {}
+
+  void run() {
+    read_text(false);
+    // Tokens start while a character follows the current one (counted in characters, not
+    // in the bytes of a UTF-8 source).
+    while (p <= L && !FSrc.last_char(p - 1, L) && c(p) != 0) {
+      if (!token()) return;
+    }
+  }
+
+private:
+  char16_t c(std::size_t q) const { return q >= 1 && q <= FSrc.Size ? FSrc.at(q - 1) : char16_t(0); }
+
+  // Up to the next "<", NUL or "/>", after any leading ">"; steps past the "<".
+  String read_text(bool keep = true) {
+    while (p <= L && c(p) == u'>') ++p;
+    const std::size_t start = p;
+    while (p <= L) {
+      p = FSrc.find_stop(p - 1, L) + 1;
+      if (p > L || FSrc.at(p - 1) != u'/' || c(p + 1) == u'>') break;
+      ++p;
+    }
+    String result = keep ? FSrc.slice(start - 1, p - 1) : String();
+    if (c(p) == u'<') ++p;
+    return result;
+  }
+
+  String read_name() {
+    const std::size_t start = p;
+    while (p <= L && is_name_char(FSrc.at(p - 1))) ++p;
+    return FSrc.slice(start - 1, p - 1);
+  }
+
+  String read_attributes() {
+    const std::size_t start = p;
+    bool inQuote = false;
+    while (p <= L) {
+      const char16_t ch = FSrc.at(p - 1);
+      if (ch == 0 || ch == u'>' || (ch == u'/' && !inQuote)) break;
+      if (ch == u'"') inQuote = !inQuote;
+      ++p;
+    }
+    return FSrc.slice(start - 1, p - 1);
+  }
+
+  String read_comment() {
+    const std::size_t start = p;
+    while (p <= L && c(p) != 0) {
+      if (c(p) == u'-' && c(p + 1) == u'-' && c(p + 2) == u'>') {
+        p += 3;
+        String result = FSrc.slice(start - 1, p - 2);
+        while (p <= L && is_blank(c(p))) ++p;
+        if (c(p) == u'<') ++p;
+        return result;
+      }
+      ++p;
+    }
+    return String();
+  }
+
+  void skip_tag(bool stepPast) {
+    while (p <= L && c(p) != 0 && c(p) != u'<') ++p;
+    if (stepPast && c(p) == u'<') ++p;
+  }
+
+  // Skips a refused element and its content, counting nested start and end tags.
+  void skip_element(std::size_t tokenStart) {
+    std::size_t depth = 1;
+    if (!(c(p) == u'/' && c(p + 1) == u'>')) {
+      // Back to the ">" that ends the refused start tag, but never before the tag itself:
+      // going further would re-read earlier content, without end on a vetoing handler.
+      --p;
+      while (p > tokenStart && c(p) != 0 && c(p) != u'>') --p;
+    }
+    while (p <= L && depth > 0) {
+      if (c(p) == u'/' && c(p + 1) == u'>') {
+        --depth;
+        p += 2;
+      } else if (c(p) == u'<' && c(p + 1) == u'/') {
+        --depth;
+        p += 2;
+        skip_tag(false);
+      } else {
+        if (c(p) == u'<') ++depth;
+        ++p;
+      }
+    }
+    skip_tag(true);
+  }
+
+  void convert(String& text) const {
+    if (text.empty()) return;
+    if (FUtf8) {
+      if (!all_ascii(text)) text = Utf8Decode(text);
+    } else if (FWindows) {
+      if (FWindowsAsciiSafe && all_ascii(text)) return;
+      std::string bytes;
+      sys::encode_text(text, FAnsi, bytes);
+      text = sys::decode_bytes(bytes, FWindowsCharset);
+    }
+  }
+
+  void declare_encoding(const String& encoding) {
+    FUtf8 = !FEngine.UTF8Processed && SameStrings(false, encoding, u"utf-8");
+    FWindows = false;
+    if (FUtf8) return;
+    if (encoding.size() >= 8 && SameStrings(false, StringView(encoding).substr(0, 8), u"windows-")) {
+      FWindows = true;
+      FAnsi = sys::ansi_code_page();
+      constexpr Integer kNoNumber = -2147483647 - 1;
+      const Integer cp = StrToIntDef(StringView(encoding).substr(8), kNoNumber);
+      FWindowsCharset = cp == kNoNumber ? FAnsi : sys::code_page_name(cp);
+      auto ascii_identity = [](const std::string& cs) {
+        if (SameText(FromUtf8(cs), u"utf-8")) return true;
+        const char16_t* t = sys::single_byte_table(cs);
+        if (!t) return false;
+        for (char16_t b = 0; b < 0x80; ++b)
+          if (t[b] != b) return false;
+        return true;
+      };
+      FWindowsAsciiSafe = ascii_identity(FAnsi) && ascii_identity(FWindowsCharset);
+    }
+  }
+
+  // One markup token; false when a handler cancelled the parse.
+  bool token() {
+    const std::size_t tokenStart = p;
+    String name = read_name();
+    String attrs, value;
+    const bool comment = name.size() >= 3 && name[0] == u'!' && name[1] == u'-' && name[2] == u'-';
+    if (comment) {
+      name = u"Comment";
+      value = u"Comment" + read_comment();
+    } else {
+      attrs = read_attributes();
+      // The "?" of a declaration's "?>" closes it; it is no part of the last attribute.
+      if (!attrs.empty() && attrs.back() == u'?' && c(p) == u'>' && SameStrings(false, name, u"?xml"))
+        attrs.pop_back();
+      value = read_text();
+      convert(attrs);
+      convert(value);
+    }
+
+    bool accept = true;
+    if (!name.empty()) {
+      if (!FCurrent) {
+        FCurrent = FEngine.RootItem();
+      } else {
+        if (FEngine.OnTag()) FEngine.OnTag()(&FEngine, FCurrent, name, value, attrs, accept);
+        if (accept) FCurrent = FCurrent->Items()->AddItem(FCurrent);
+      }
+    }
+
+    if (accept) {
+      // A nameless token with nothing open (a stray "/" or blank after the document) has
+      // no item to go to and is dropped.
+      if (TQNXMLItem* item = FCurrent) {
+        item->FTagName = std::move(name);
+        if (!value.empty()) item->append_value(std::move(value));
+        if (comment) {
+          item->FKind = ikComment;
+          FCurrent = item->FParentItem;
+        } else {
+          item->FKind = ikProperty;
+          if (!attrs.empty()) {
+            item->FAttributes = std::move(attrs);
+            if (SameStrings(false, item->FTagName, u"?xml")) process_declaration(*item);
+          }
+        }
+      }
+    } else {
+      skip_element(tokenStart);
+    }
+
+    while (p < L && c(p) != 0 && c(p) == u'/') {
+      if (!FCurrent) {
+        // Nothing left to close: step over the stray end tag so the scan moves on.
+        skip_tag(true);
+        break;
+      }
+      if (c(p + 1) == u'>' && p + 1 == L) {
+        ++p;
+        break;
+      }
+      TQNXMLItem* closed = FCurrent;
+      FCurrent = closed->FParentItem;
+      bool cancel = false;
+      if (FEngine.OnAfterTag()) {
+        TQNXMLItem* node = closed;
+        FEngine.OnAfterTag()(&FEngine, node, cancel);
+        if (cancel) return false;
+      }
+      skip_tag(true);
+    }
+    return true;
+  }
+
+  void process_declaration(TQNXMLItem& item) {
+    const int before = item.Items()->Count();
+    item.ProcessAttributes();
+    // Only the attributes this declaration produced: the root may still hold the items of
+    // an earlier document, and searching them again for every declaration would be
+    // quadratic.
+    const TQNXMLItems& kids = *item.Items();
+    for (int i = before; i < kids.Count(); ++i) {
+      if (SameStrings(false, kids[i]->TagName(), u"encoding")) {
+        declare_encoding(kids[i]->GetTagValue());
+        return;
+      }
+    }
+  }
+
+  TQNXMLEngine& FEngine;
+  const Source& FSrc;
+  std::size_t L;
+  std::size_t p = 1;
+  TQNXMLItem* FCurrent = nullptr;
+  bool FUtf8 = false;
+  bool FWindows = false;
+  bool FWindowsAsciiSafe = false;
+  std::string FAnsi, FWindowsCharset;
+};
+
+void TQNXMLEngine::ParseXMLFromString(const String& AText, Integer ALength) {
+  if (!FRootItem) FRootItem = new TQNXMLItem(this);
+  const std::size_t length =
+      ALength <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(ALength), AText.size());
+  const WideSource src{AText.data(), AText.size()};
+  XMLParser<WideSource>(*this, src, length).run();
+}
+
+void TQNXMLEngine::parse_bytes(std::string_view bytes, const char16_t* codePage) {
+  if (!FRootItem) FRootItem = new TQNXMLItem(this);
+  const ByteSource src{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), codePage};
+  XMLParser<ByteSource>(*this, src, bytes.size()).run();
+}
+
+}  // namespace qninet
