@@ -139,7 +139,8 @@ TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob
     static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
     if (job.RemoteTime != 0) sys::set_file_write_time(tempPath, job.RemoteTime);
     if (const auto renamed = sys::rename_file(tempPath, local); !renamed)
-      throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, renamed.failure().Text));
+      throw EFCreateError(
+          Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, renamed.failure().Text));
     committed = true;
     // A partial file of an earlier resumable run is of no use beside the complete file.
     if (!job.Resume) sys::remove_file(part);
