@@ -1,5 +1,7 @@
 #include "qninet/socket/QNISNTP.h"
 
+#include "qninet/core/Url.h"
+
 #include <cmath>
 
 #include "qninet/sys/TimeZone.h"
@@ -129,7 +131,10 @@ String TQNInetSNTP::InternalExecute() {
   if (FPort < 1 || FPort > 65535) throw ESocketError(u"Invalid port " + IntToStr(FPort));
   const auto result =
       sys::udp_exchange(ToUtf8(server), static_cast<std::uint16_t>(FPort), ToBytes(GetQuery()), Timeout());
-  if (!result.Ok()) throw ESocketError(result.Error + u" (" + server + u":" + IntToStr(FPort) + u")");
+  if (!result.Ok()) {
+    const HostPort endpoint{ToUtf8(server), static_cast<std::uint16_t>(FPort)};
+    throw ESocketError(result.Error + u" (" + FromUtf8(endpoint.ToString()) + u")");
+  }
   return FromBytes(result.Reply);
 }
 

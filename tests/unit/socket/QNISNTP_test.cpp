@@ -178,6 +178,20 @@ TEST(SntpClient, UdpWithoutReplyEndsAtTheTimeoutWithZero) {
   EXPECT_FALSE(c.LastError().empty());
 }
 
+TEST(SntpClient, UdpRefusalNamesTheEndpointWithIPv6InBrackets) {
+  std::uint16_t port = 0;
+  {
+    UdpScriptedServer gone(std::vector<std::vector<std::string>>{{}});
+    port = gone.Port();  // free once the server is gone, so ICMP says "port unreachable"
+  }
+  TQNInetSNTP c(nullptr);
+  c.SetHost(u"::1");
+  c.SetPort(port);
+  c.SetTimeout(500);
+  EXPECT_EQ(c.GetDateTime(), 0.0);
+  EXPECT_NE(c.LastError().find(u"([::1]:" + IntToStr(port) + u")"), String::npos) << ToUtf8(c.LastError());
+}
+
 TEST(SntpClient, TcpSendsThePacketWithTheHeaderBlock) {
   auto z = Utc();
   const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
