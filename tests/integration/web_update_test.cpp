@@ -16,10 +16,13 @@
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
+#include "support/NoSystemProxy.h"
 
 namespace fs = std::filesystem;
 using namespace qninet;
 using harness::ReadFileText;
+
+using qninet::test_support::NoSystemProxy;
 
 namespace {
 
@@ -30,11 +33,6 @@ std::string pattern_bytes(std::size_t n) {
 }
 
 // Keeps the machine's http_proxy out of the tests unless a test names a proxy.
-struct NoSystemProxy {
-  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
-  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
-};
-
 struct CaFile {
   explicit CaFile(const fs::path& p) { ::setenv("QNINET_CA_FILE", p.c_str(), 1); }
   ~CaFile() { ::unsetenv("QNINET_CA_FILE"); }

@@ -7,18 +7,16 @@
 #include "harness/ScriptedServer.h"
 #include "qninet/sys/InetClient.h"
 #include "qninet/sys/Settings.h"
+#include "support/NoSystemProxy.h"
 
 using namespace qninet;
 using namespace qninet::sys;
 using harness::Script;
 using harness::ScriptedServer;
 
-namespace {
+using qninet::test_support::NoSystemProxy;
 
-struct NoSystemProxy {
-  NoSystemProxy() { set_proxy_setting_override(ProxySetting{}); }
-  ~NoSystemProxy() { set_proxy_setting_override(std::nullopt); }
-};
+namespace {
 
 std::string body_of(std::size_t n) {
   std::string s(n, '\0');

@@ -9,17 +9,15 @@
 #include "harness/TempDir.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/WebSource.h"
+#include "support/NoSystemProxy.h"
 
 using namespace qninet;
 using harness::Script;
 using harness::ScriptedServer;
 
-namespace {
+using qninet::test_support::NoSystemProxy;
 
-struct NoSystemProxy {
-  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
-  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
-};
+namespace {
 
 std::string read_rest(TQNWebSource& s, bool* ok = nullptr) {
   std::string got;

@@ -13,18 +13,16 @@
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
+#include "support/NoSystemProxy.h"
 
 namespace fs = std::filesystem;
 using namespace qninet;
 using harness::Script;
 using harness::ScriptedServer;
 
-namespace {
+using qninet::test_support::NoSystemProxy;
 
-struct NoSystemProxy {
-  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
-  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
-};
+namespace {
 
 const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
 const std::string kRefusal = "HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n";
