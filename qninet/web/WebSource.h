@@ -28,6 +28,8 @@ struct QNINET_API TQNWebEndpoint {
   bool LoginPrompt = false;
   /// Milliseconds a connect, a stall or the wait for an answer may last; 0 waits for ever.
   Cardinal Timeout = 60000;
+  /// HTTPS: one more CA file to trust; empty: `QNINET_CA_FILE` when set.
+  String CAFile;
   /// Set from anywhere (a signal handler too) to stop the transfer at its next step.
   const std::atomic<bool>* Cancel = nullptr;
 };

@@ -21,6 +21,7 @@ public:
     o.ProxyHost = ToUtf8(FEndpoint.ProxyHost);
     o.ProxyPort = FEndpoint.ProxyPort;
     o.TimeoutMs = FEndpoint.Timeout;
+    o.CaFile = ToUtf8(FEndpoint.CAFile);
     o.Cancel = FEndpoint.Cancel;
     FTransfer = std::make_unique<sys::HttpTransfer>(std::move(o));
     return true;

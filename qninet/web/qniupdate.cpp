@@ -237,6 +237,7 @@ TQNWebEndpoint TQNCustomWebComponent::endpoint() const {
   e.ProxyPassword = FProxy->Password();
   e.LoginPrompt = FLoginPrompt;
   e.Timeout = FTimeout;
+  e.CAFile = FCAFile;
   e.Cancel = &FRun->Cancelled;
   return e;
 }
@@ -253,7 +254,7 @@ void TQNCustomWebComponent::ConnectToInet(bool LoadProxy) {
   SetAction(iaConnecting);
   close_source();
   try {
-    if (LoadProxy && FService != isNetwork) FProxy->FillProxyInfo();
+    if (LoadProxy && FLoadSystemProxy && FService != isNetwork) FProxy->FillProxyInfo();
     auto source = MakeWebSource(endpoint());
     if (source->Connect())
       FRun->Source = std::move(source);

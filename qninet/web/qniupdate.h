@@ -103,6 +103,14 @@ public:
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FTimeout; }
   void SetTimeout(Cardinal value) { FTimeout = value; }
+  /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
+  /// named by `QNINET_CA_FILE`, when set.
+  const String& CAFile() const { return FCAFile; }
+  void SetCAFile(const String& value) { FCAFile = value; }
+  /// Whether a run that loads the system's proxy setting (the updater's does) lets it overwrite
+  /// `Proxy` (the default); false keeps `Proxy` as the application set it.
+  bool LoadSystemProxy() const { return FLoadSystemProxy; }
+  void SetLoadSystemProxy(bool value) { FLoadSystemProxy = value; }
 
   const TQNIProgress& OnProgress() const { return FOnProgress; }
   void SetOnProgress(TQNIProgress handler) { FOnProgress = std::move(handler); }
@@ -136,8 +144,8 @@ protected:
   virtual void InternalExecute() = 0;
 
   /// Makes the source of the service ready (FTP logs in now), loading the system's proxy first
-  /// when asked. A source that cannot be made ready stays none, with `LastErrorText`; an error
-  /// raised meanwhile sets `isFailed`.
+  /// when asked and `LoadSystemProxy` allows it. A source that cannot be made ready stays none, with
+  /// `LastErrorText`; an error raised meanwhile sets `isFailed`.
   void ConnectToInet(bool LoadProxy);
   /// Closes the source.
   void DisconnectFromInet();
@@ -182,6 +190,8 @@ private:
   std::unique_ptr<TQNInetStatusDialog> FStatusDialog;
   bool FLoginPrompt = true;
   Cardinal FTimeout = 60000;
+  String FCAFile;
+  bool FLoadSystemProxy = true;
   TQNIProgress FOnProgress;
   TNotifyEvent FOnBeforeExecute;
   TNotifyEvent FOnAfterExecute;

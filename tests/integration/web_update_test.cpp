@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -272,10 +273,19 @@ TEST_F(HttpUpdate, HttpsVerifiesAgainstTheNamedCA) {
   EXPECT_FALSE(u->Execute());
   EXPECT_EQ(u->Status(), isFailed);
   EXPECT_FALSE(fs::exists(local));
-  CaFile ca(nginx.CA()->CaCert());
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), "over TLS");
+  // The CA named by the environment, then by the component's own property.
+  for (const bool property : {false, true}) {
+    SCOPED_TRACE(property);
+    fs::remove(local);
+    std::optional<CaFile> ca;
+    if (property)
+      u->SetCAFile(FromUtf8(nginx.CA()->CaCert().string()));
+    else
+      ca.emplace(nginx.CA()->CaCert());
+    EXPECT_TRUE(u->Execute());
+    EXPECT_EQ(u->Status(), isFinished);
+    EXPECT_EQ(ReadFileText(local), "over TLS");
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

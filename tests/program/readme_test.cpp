@@ -1,6 +1,6 @@
 // Every `qninet` line of the README runs against loopback servers, with the example ports
 // replaced by the servers' own. A comment "# → TEXT" is looked for on standard output,
-// "# exit N" is the exit code (0 otherwise). The updater's lines belong to its own tests.
+// "# exit N" is the exit code (0 otherwise).
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "harness/Dnsmasq.h"
+#include "harness/FtpServer.h"
 #include "harness/Nginx.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
 #include "harness/SmtpServer.h"
 #include "harness/TempDir.h"
+#include "harness/TinyProxy.h"
 #include "harness/UdpScriptedServer.h"
 
 using namespace qninet::harness;
@@ -39,7 +41,7 @@ std::vector<std::string> readme_commands() {
     const bool continues = !line.empty() && line.back() == '\\';
     pending += continues ? line.substr(0, line.size() - 1) : line;
     if (!continues) {
-      if (pending.rfind("qninet update", 0) != 0) out.push_back(pending);
+      out.push_back(pending);
       pending.clear();
     }
   }
@@ -83,7 +85,12 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
                 "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr>");
   web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
   web.AddLocation("location = /form { return 200 \"thanks\\n\"; }");
+  web.WriteFile("pub/notes.txt", "release notes\n");
   web.Start();
+  FtpServer ftp("joe", "pw");
+  std::filesystem::create_directories(ftp.Root() / "pub");
+  std::ofstream(ftp.Root() / "pub" / "tool.bin") << "tool\n";
+  TinyProxy webProxy(TinyProxy::Options{"joe", "secret", {}});
   SmtpServer::Options account;
   account.User = "joerg";
   account.Password = "secret";
@@ -94,8 +101,9 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   dir.Write("notes.txt", "Notes\n");
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
   const std::map<std::string, std::uint16_t> ports{
-      {"4343", whois->Port()}, {"3128", proxy->Port()}, {"1313", daytime->Port()}, {"12300", sntp.Port()},
-      {"5353", dns.Port()},    {"8080", web.Port()},    {"2525", mail.Port()}};
+      {"4343", whois->Port()}, {"3128", proxy->Port()}, {"1313", daytime->Port()},
+      {"12300", sntp.Port()},  {"5353", dns.Port()},    {"8080", web.Port()},
+      {"2525", mail.Port()},   {"2121", ftp.Port()},    {"8888", webProxy.Port()}};
 
   for (const std::string& line : commands) {
     SCOPED_TRACE(line);
@@ -116,4 +124,6 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   }
   EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\r\n");
   EXPECT_EQ(mail.Messages(1).size(), 1u);
+  EXPECT_EQ(ReadFileText(dir.File("tool.bin")), "tool\n");
+  EXPECT_NE(webProxy.LogText().find("notes.txt"), std::string::npos) << webProxy.LogText();
 }

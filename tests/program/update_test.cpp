@@ -1,6 +1,7 @@
 // `qninet update` as a user runs it, against nginx and scripted servers on loopback.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <signal.h>
 
@@ -11,9 +12,11 @@
 #include <vector>
 
 #include "harness/Nginx.h"
+#include "harness/Ports.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
+#include "harness/TinyProxy.h"
 
 using namespace qninet::harness;
 using namespace std::chrono_literals;
@@ -67,24 +70,58 @@ TEST(UpdateProgram, DownloadsThenSkipsAndReportsEachOutcome) {
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "isSkipped\n");
 
-  r = update({"--quiet", nginx.Url("/app/missing.bin"), dir.File("m.bin").string()});
-  EXPECT_EQ(r.ExitCode, 3) << r.Output;
-  EXPECT_EQ(r.Stdout, "isNotFound\n");
-  EXPECT_NE(r.Output.find("qninet update: " + nginx.Url("/app/missing.bin") + ": not found"),
-            std::string::npos)
-      << r.Output;
+  // Failures name the URL on standard error, unless --quiet; the old file stays.
+  const struct {
+    const char* Path;
+    int Exit;
+    const char* Status;
+    const char* Message;
+  } failures[] = {{"/app/missing.bin", 3, "isNotFound", ": not found"},
+                  {"/app/broken.bin", 1, "isFailed", ": failed: HTTP status 500"}};
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.Path);
+    for (const bool quiet : {false, true}) {
+      r = update({quiet ? "--quiet" : "-v", nginx.Url(f.Path), local});
+      EXPECT_EQ(r.ExitCode, f.Exit) << r.Output;
+      EXPECT_EQ(r.Stdout, std::string(f.Status) + "\n");
+      EXPECT_EQ(r.Output.find("qninet update: " + nginx.Url(f.Path) + f.Message) != std::string::npos, !quiet)
+          << r.Output;
+      EXPECT_EQ(r.Output.find("* iaFileSearch") != std::string::npos, !quiet) << r.Output;
+    }
+    EXPECT_EQ(ReadFileText(local), std::string(70000, 'q'));
+  }
 
+  // --json: the shared status word, then the component's results by property names.
   r = update({"--json", nginx.Url("/app/tool.bin"), local});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout.rfind("{\"status\":\"isSkipped\",\"RemoteFileName\":\"/app/tool.bin\",", 0), 0u)
-      << r.Stdout;
-  EXPECT_NE(r.Stdout.find("\"RemoteFileSize\":70000,"), std::string::npos) << r.Stdout;
+  auto j = nlohmann::json::parse(r.Stdout, nullptr, false);
+  EXPECT_EQ(j["status"], "ok") << r.Stdout;
+  EXPECT_EQ(j["Status"], "isSkipped");
+  EXPECT_EQ(j["RemoteFileName"], "/app/tool.bin");
+  EXPECT_EQ(j["RemoteFileSize"], 70000);
+  r = update({"--json", "--quiet", nginx.Url("/app/missing.bin"), local});
+  EXPECT_EQ(r.ExitCode, 3) << r.Output;
+  j = nlohmann::json::parse(r.Stdout, nullptr, false);
+  EXPECT_EQ(j["status"], "not-found") << r.Stdout;
+  EXPECT_EQ(j["Status"], "isNotFound");
+  EXPECT_EQ(j["error"], nginx.Url("/app/missing.bin") + ": not found: HTTP status 404");
+}
 
-  r = update({"--quiet", nginx.Url("/app/broken.bin"), local});
-  EXPECT_EQ(r.ExitCode, 1) << r.Output;
-  EXPECT_EQ(r.Stdout, "isFailed\n");
-  EXPECT_NE(r.Output.find("HTTP status 500"), std::string::npos) << r.Output;
-  EXPECT_EQ(ReadFileText(local), std::string(70000, 'q'));
+TEST(UpdateProgram, NamedProxyWinsOverTheEnvironmentsAndTakesCredentials) {
+  Nginx nginx;
+  nginx.WriteFile("via.txt", "through the proxy");
+  nginx.Start();
+  TinyProxy proxy(TinyProxy::Options{"pxuser", "pxpass", {}});
+  TempDir dir("qninet-update-prog");
+  // The environment names a port where nothing listens.
+  const auto r =
+      RunToCompletion({"/usr/bin/env", "http_proxy=http://127.0.0.1:" + std::to_string(FreeTcpAndUdpPort()),
+                       QNINET_PROGRAM, "update", "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
+                       "--proxy-user", "pxuser:pxpass", nginx.Url("/via.txt"), dir.File("via.txt").string()},
+                      60s);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(ReadFileText(dir.File("via.txt")), "through the proxy");
+  EXPECT_NE(proxy.LogText().find("via.txt"), std::string::npos) << proxy.LogText();
 }
 
 TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {

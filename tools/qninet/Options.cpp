@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "qninet/core/Url.h"
+#include "qninet/web/qniupdate.h"
 
 namespace qninet::tool {
 
@@ -64,6 +65,15 @@ bool valid_utf8(std::string_view s) {
   return true;
 }
 
+// Seconds as given (0: no limit) in milliseconds; a positive value is at least 1 ms.
+long long timeout_ms(double seconds) { return seconds > 0 ? std::max(1LL, std::llround(seconds * 1000)) : 0; }
+
+void set_proxy_user(TQNInetProxy& proxy, const std::string& userPassword) {
+  const auto colon = userPassword.find(':');
+  proxy.SetUser(FromUtf8(userPassword.substr(0, colon)));
+  proxy.SetPassword(colon == std::string::npos ? String() : FromUtf8(userPassword.substr(colon + 1)));
+}
+
 }  // namespace
 
 std::string json_text(const String& wire) {
@@ -116,22 +126,36 @@ int Run::Configure(TQNInetBase& c) {
     if (hp->Port != 0) c.SetPort(hp->Port);
   }
   if (o.Port > 0) c.SetPort(o.Port);
-  if (o.Timeout > 0)
-    c.SetTimeout(static_cast<Integer>(std::max(1LL, std::llround(o.Timeout * 1000))));
-  else if (o.Timeout == 0)
-    c.SetTimeout(0);
-  if (!o.Proxy.empty()) {
-    const auto hp = HostPort::Parse(o.Proxy);
-    if (!hp || hp->Port == 0) return Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
-    c.Proxy()->SetUseProxy(true);
-    c.Proxy()->SetServer(FromUtf8(hp->Host));
-    c.Proxy()->SetPort(hp->Port);
-    const auto colon = o.ProxyUser.find(':');
-    c.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
-    c.Proxy()->SetPassword(colon == std::string::npos ? String() : FromUtf8(o.ProxyUser.substr(colon + 1)));
-  }
+  if (o.Timeout >= 0) c.SetTimeout(static_cast<Integer>(timeout_ms(o.Timeout)));
+  if (const int code = ApplyProxy(*c.Proxy()); code != exOk) return code;
   c.SetLoginPrompt(false);
   if (o.Verbose) hook_verbose(c);
+  return exOk;
+}
+
+int Run::Configure(TQNCustomWebComponent& c) {
+  const CommonOptions& o = FOptions;
+  if (o.Timeout >= 0) c.SetTimeout(static_cast<Cardinal>(timeout_ms(o.Timeout)));
+  if (const int code = ApplyProxy(*c.Proxy()); code != exOk) return code;
+  // A proxy named on the command line wins over the environment's.
+  if (!o.Proxy.empty()) c.SetLoadSystemProxy(false);
+  if (!o.ProxyUser.empty() && o.Proxy.empty()) set_proxy_user(*c.Proxy(), o.ProxyUser);
+  if (o.Verbose)
+    c.SetOnActionChange([&c](TObject*) {
+      std::cerr << "* " << ToUtf8(EnumInfoOf(static_cast<TQNIAction*>(nullptr)).NameOf(c.Action())) << '\n';
+    });
+  return exOk;
+}
+
+int Run::ApplyProxy(TQNInetProxy& proxy) {
+  const CommonOptions& o = FOptions;
+  if (o.Proxy.empty()) return exOk;
+  const auto hp = HostPort::Parse(o.Proxy);
+  if (!hp || hp->Port == 0) return Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
+  proxy.SetUseProxy(true);
+  proxy.SetServer(FromUtf8(hp->Host));
+  proxy.SetPort(hp->Port);
+  set_proxy_user(proxy, o.ProxyUser);
   return exOk;
 }
 
@@ -175,7 +199,7 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
     cmd->add_option("--proxy-user", o->ProxyUser, "Credentials for the proxy, USER[:PASSWORD]");
   }
   if (offer.Verbose)
-    cmd->add_flag("-v,--verbose", o->Verbose, "Print each socket notification on standard error");
+    cmd->add_flag("-v,--verbose", o->Verbose, "Print each step of the connection on standard error");
   cmd->add_flag("-q,--quiet", o->Quiet, "Print no error messages (the exit code still tells)");
   cmd->add_flag("--json", o->Json, "Print one JSON object with \"status\" and the results");
   cmd->callback([&state, name, o, body = std::move(body)] {

@@ -11,6 +11,11 @@
 #include "qninet/rtl/Strings.h"
 #include "qninet/socket/QNInBase.h"
 
+namespace qninet {
+class TQNCustomWebComponent;
+class TQNInetProxy;
+}  // namespace qninet
+
 namespace qninet::tool {
 
 /// The exit codes of every sub-command (listed in `qninet --help`).
@@ -65,6 +70,10 @@ public:
   /// Applies --host, --port, --timeout, --proxy, --proxy-user and -v to a socket component.
   /// Returns exOk, or exBadInput after reporting a bad value.
   int Configure(TQNInetBase& c);
+  /// Applies --timeout, --proxy (kept over the system's setting), --proxy-user (for the
+  /// system's proxy too) and -v (each step on standard error) to a web component. Returns exOk,
+  /// or exBadInput after reporting a bad value.
+  int Configure(TQNCustomWebComponent& c);
   /// Runs `c.Execute()` into `answer`. Returns exOk, exBadInput when no server is set, or
   /// exFailed after reporting the exception or `LastError()` with the endpoint.
   int Execute(TQNInetBase& c, String& answer);
@@ -73,6 +82,9 @@ public:
   static std::string Endpoint(const TQNInetBase& c);
 
 private:
+  /// Fills `proxy` from --proxy and --proxy-user when --proxy is given.
+  int ApplyProxy(TQNInetProxy& proxy);
+
   std::string FSub;
   const CommonOptions& FOptions;
   nlohmann::ordered_json FJson = nlohmann::ordered_json::object();

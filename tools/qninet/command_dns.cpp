@@ -144,7 +144,7 @@ std::string demo_dns_answer(const std::string& framed) {
 
 const DemoRegistrar demo(DemoStep{
     210, "DNS resolver: a query over TCP, the reply decoded", [](std::ostream& out) {
-      loopback::TcpServer server(1, framed_complete, demo_dns_answer);
+      loopback::ScriptedServer server(loopback::Script().Reply(framed_complete, demo_dns_answer));
       TQNIDNSResolver r(nullptr);
       r.SetHost(u"127.0.0.1");
       r.SetPort(server.Port());

@@ -87,12 +87,14 @@ const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
 const DemoRegistrar demo(DemoStep{
     220, "HTTP client: a redirect followed to its page", [](std::ostream& out) {
       std::uint16_t port = 0;
-      loopback::TcpServer server(2, loopback::HeaderComplete, [&port](const std::string& request) {
-        if (request.rfind("GET /old ", 0) == 0)
-          return "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:" + std::to_string(port) +
-                 "/new\r\n\r\n";
-        return std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nYou have arrived.\n");
-      });
+      const auto reply =
+          loopback::Script().Reply(loopback::HeaderComplete, [&port](const std::string& request) {
+            if (request.rfind("GET /old ", 0) == 0)
+              return "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:" + std::to_string(port) +
+                     "/new\r\n\r\n";
+            return std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nYou have arrived.\n");
+          });
+      loopback::ScriptedServer server({reply, reply});
       port = server.Port();
       TQNIHTTPClient c(nullptr);
       c.SetAction(haGet);

@@ -12,37 +12,25 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Command.h"
-#include "Loopback.h"
-#include "qninet/core/Url.h"
+#include "Options.h"
+#include "loopback/ScriptedServer.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet::tool {
 namespace {
 
-// Exit codes of the program's commands.
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNotFound = 3;
-
-struct Options {
+// What only the updater takes; the shared options come with the run.
+struct UpdateOptions {
   bool Resume = false;
   bool Status = false;
-  bool Quiet = false;
-  bool Verbose = false;
-  bool Json = false;
-  std::string User, Password, Proxy, ProxyUser, CaCert;
-  double Timeout = 60;
+  std::string User, Password, CaCert;
   std::string Url, Local;
 };
-
-void fail_usage(const std::string& text) { std::cerr << "qninet update: " << text << '\n'; }
 
 std::string human_bytes(double v) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -106,8 +94,8 @@ extern "C" void on_stop_signal(int signo) {
   if (TQNCustomWebComponent* c = gRunning.load()) c->Cancel();
 }
 
-// Sets up the updater from the options, or says why not (exit 2).
-bool configure(TQNWebUpdater& updater, const Options& o) {
+// Sets up the updater from the options; exBadInput after saying why not.
+int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
   if (o.Url.find("://") == std::string::npos) {
     updater.SetService(isNetwork);
     updater.SetRemoteFileName(FromUtf8(o.Url));
@@ -115,44 +103,20 @@ bool configure(TQNWebUpdater& updater, const Options& o) {
     try {
       updater.SetURL(FromUtf8(o.Url));
     } catch (const Exception& e) {
-      fail_usage(e.what());
-      return false;
+      return run.Fail(exBadInput, "", e.what());
     }
   }
   if (!o.User.empty()) updater.SetUser(FromUtf8(o.User));
   if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
-  if (!o.Proxy.empty()) {
-    String why;
-    const auto proxy = HostPort::Parse(o.Proxy, 0, &why);
-    if (!proxy || proxy->Port == 0) {
-      fail_usage("--proxy wants HOST:PORT: " + (proxy ? "missing port in \"" + o.Proxy + "\"" : ToUtf8(why)));
-      return false;
-    }
-    // The updater loads the system's proxy, which is the environment's on this platform.
-    ::setenv("http_proxy", ("http://" + proxy->ToString()).c_str(), 1);
-  }
-  if (!o.ProxyUser.empty()) {
-    const auto colon = o.ProxyUser.find(':');
-    updater.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
-    if (colon != std::string::npos) updater.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(colon + 1)));
-  }
   if (!o.CaCert.empty()) {
-    if (!std::ifstream(o.CaCert)) {
-      fail_usage("cannot read the CA file \"" + o.CaCert + "\"");
-      return false;
-    }
-    ::setenv("QNINET_CA_FILE", o.CaCert.c_str(), 1);
+    if (!std::ifstream(o.CaCert)) return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
+    updater.SetCAFile(FromUtf8(o.CaCert));
   }
-  if (o.Timeout < 0 || o.Timeout > 4294967) {
-    fail_usage("--timeout wants seconds from 0 (no limit) to 4294967");
-    return false;
-  }
-  updater.SetTimeout(static_cast<Cardinal>(o.Timeout * 1000 + 0.5));
   updater.SetLocalFileName(FromUtf8(o.Local));
   updater.SetResumeDownload(o.Resume);
   updater.StatusDialog()->SetEnabled(o.Status);
   updater.StatusDialog()->SetTitle(u"qninet update");
-  return true;
+  return run.Configure(updater);
 }
 
 template <class E>
@@ -161,12 +125,12 @@ std::string name_of(E value) {
 }
 
 // The outcome by the component's property names; the time in ISO 8601 UTC, or null.
-std::string result_json(const TQNWebUpdater& u) {
-  nlohmann::ordered_json j;
-  j["status"] = name_of(u.Status());
+void put_results(nlohmann::ordered_json& j, const TQNWebUpdater& u, TQNIStatus status) {
+  j["Status"] = name_of(status);
   j["RemoteFileName"] = ToUtf8(u.RemoteFileName());
   j["LocalFileName"] = ToUtf8(u.LocalFileName());
   j["RemoteFileSize"] = u.RemoteFileSize();
+  j["RemoteFileCreated"] = nullptr;
   if (u.RemoteFileCreated() != 0) {
     const std::time_t secs = static_cast<std::time_t>(FileTimeToUnix(u.RemoteFileCreated()));
     std::tm tm{};
@@ -174,94 +138,78 @@ std::string result_json(const TQNWebUpdater& u) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
     j["RemoteFileCreated"] = text;
-  } else {
-    j["RemoteFileCreated"] = nullptr;
   }
   j["LastErrorText"] = ToUtf8(u.LastErrorText());
-  return j.dump();
 }
 
-int run_update(const Options& o) {
+int run_update(Run& run, const UpdateOptions& o) {
+  const CommonOptions& common = run.Options();
   TQNWebUpdater updater(nullptr);
-  if (!configure(updater, o)) return kExitUsage;
+  if (const int code = configure(run, updater, o); code != exOk) return code;
   ProgressBar bar;
-  const bool drawBar = !o.Quiet && !o.Status && !o.Json && ::isatty(STDERR_FILENO);
+  const bool drawBar = !common.Quiet && !o.Status && !common.Json && ::isatty(STDERR_FILENO);
   if (drawBar)
     updater.SetOnProgress(
         [&bar](TObject*, std::uint64_t cur, std::uint64_t max, bool&) { bar.Update(cur, max); });
-  if (o.Verbose)
-    updater.SetOnActionChange(
-        [&updater](TObject*) { std::cerr << "qninet update: " << name_of(updater.Action()) << '\n'; });
   gRunning = &updater;
   std::signal(SIGINT, on_stop_signal);
   std::signal(SIGTERM, on_stop_signal);
-  const std::string target = o.Url;
-  bool raised = false;
+  int code = exOk;
   try {
     updater.Execute();
   } catch (const std::exception& e) {
     bar.Finish();
-    std::cerr << "qninet update: " << e.what() << '\n';
-    raised = true;
+    code = run.Fail(exFailed, "", e.what());
   }
   gRunning = nullptr;
-  const TQNIStatus status = raised ? isFailed : updater.Status();
-  if (!raised && drawBar && status == isFinished)
+  const TQNIStatus status = code != exOk ? isFailed : updater.Status();
+  if (code == exOk && drawBar && status == isFinished)
     bar.Update(updater.RemoteFileSize(), updater.RemoteFileSize(), true);
   bar.Finish();
+  const std::string why = updater.LastErrorText().empty() ? "" : ": " + ToUtf8(updater.LastErrorText());
   if (gSignal != 0) {
-    std::cerr << "qninet update: interrupted; " << o.Local << " is as it was"
-              << (o.Resume ? " (the partial download is kept for --resume)" : "") << '\n';
-  } else if (!raised && (status == isFailed || status == isNotFound)) {
-    std::cerr << "qninet update: " << target << ": " << (status == isFailed ? "failed" : "not found");
-    if (!updater.LastErrorText().empty()) std::cerr << ": " << ToUtf8(updater.LastErrorText());
-    std::cerr << '\n';
-  } else if (!o.Quiet && !o.Json && status == isFinished) {
+    code = run.Fail(exFailed, o.Local,
+                    std::string("interrupted; left as it was") +
+                        (o.Resume ? " (the partial download is kept for --resume)" : ""));
+  } else if (code == exOk && status == isFailed) {
+    code = run.Fail(exFailed, o.Url, "failed" + why);
+  } else if (status == isNotFound) {
+    code = run.Fail(exNotFound, o.Url, "not found" + why);
+  } else if (!common.Quiet && !common.Json && status == isFinished) {
     std::cerr << "downloaded " << updater.RemoteFileSize() << " bytes to " << o.Local << '\n';
   }
-  if (o.Json)
-    std::cout << result_json(updater) << '\n';
+  if (common.Json)
+    put_results(run.Json(), updater, status);
   else
     std::cout << name_of(status) << '\n';
+  if (gSignal == 0) return code;
+  // Ends as the signal would have ended it, now that the local side is clean and told.
+  run.Finish(code);
+  run.WroteJson();
   std::cout.flush();
-  if (gSignal != 0) {
-    // Ends as the signal would have ended it, now that the local side is clean.
-    std::signal(gSignal, SIG_DFL);
-    std::raise(gSignal);
-  }
-  return status == isFailed ? kExitFailed : status == isNotFound ? kExitNotFound : 0;
-}
-
-// The options in the vocabulary every sub-command of the program shares.
-void add_options(CLI::App& cmd, Options& o) {
-  cmd.add_flag("--resume", o.Resume, "Keep a partial download (LOCAL.part) and continue it on the next run");
-  cmd.add_option("--user", o.User, "User name for the server (overrides the URL's)");
-  cmd.add_option("--password", o.Password, "Password for the server (overrides the URL's)");
-  cmd.add_option("--proxy", o.Proxy, "HTTP proxy as HOST:PORT (instead of http_proxy)");
-  cmd.add_option("--proxy-user", o.ProxyUser, "Proxy credentials as USER[:PASSWORD]");
-  cmd.add_option("--timeout", o.Timeout,
-                 "Seconds a connect, a stall or the wait for an answer may last (0: no limit)")
-      ->capture_default_str();
-  cmd.add_option("--cacert", o.CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
-  cmd.add_flag("--status", o.Status, "Show the status window (steps and progress on standard error)");
-  cmd.add_flag("-q,--quiet", o.Quiet, "No progress bar and no summary on standard error");
-  cmd.add_flag("-v,--verbose", o.Verbose, "Name each step on standard error");
-  cmd.add_flag("--json", o.Json, "Print the outcome as one JSON object instead of the status line");
+  std::signal(gSignal, SIG_DFL);
+  std::raise(gSignal);
+  return code;
 }
 
 const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
-  auto* cmd = app.add_subcommand(
-      "update",
+  auto o = std::make_shared<UpdateOptions>();
+  auto* cmd = add_command(
+      app, state, "update",
       "Download a remote file over a local copy when it is newer or of another size.\n"
       "The last line of output is the outcome: isFinished, isSkipped, isNotFound or isFailed\n"
-      "(exit code 0, 0, 3, 1; 2 for bad arguments). The local file is replaced in one step, never lost.");
-  auto o = std::make_shared<Options>();
-  add_options(*cmd, *o);
+      "(exit code 0, 0, 3, 1; 2 for bad arguments). The local file is replaced in one step, never lost.",
+      Offer{.Timeout = 60, .Proxy = true, .Verbose = true}, [o](Run& run) { return run_update(run, *o); });
+  cmd->add_flag("--resume", o->Resume,
+                "Keep a partial download (LOCAL.part) and continue it on the next run");
+  cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
+  cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
+  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
+  cmd->add_flag("--status", o->Status, "Show the status window (steps and progress on standard error)");
   cmd->add_option("URL", o->Url,
                   "http://, https:// or ftp://[user[:password]@]host[:port]/path, or a file path")
       ->required();
   cmd->add_option("LOCAL", o->Local, "The local file to compare and to replace")->required();
-  cmd->callback([&state, o] { state.ExitCode = run_update(*o); });
 });
 
 // ---------------------------------------------------------------------------------------------
@@ -305,9 +253,13 @@ const DemoRegistrar demo(DemoStep{
       std::string body;
       for (int i = 0; i < 400; ++i) body += "release notes line " + std::to_string(i) + "\n";
       const std::time_t modified = std::time(nullptr) - 3600;
-      loopback::TcpServer server(-1, loopback::TcpServer::HeaderComplete, [&](const std::string& request) {
-        return demo_web_answer(request, body, modified);
-      });
+      using qninet::loopback::Script;
+      // Every connection (a HEAD, then a GET on the first run) gets the same answer script.
+      qninet::loopback::ScriptedServer server(
+          {Script().Reply(
+              [](const std::string& r) { return r.find("\r\n\r\n") != std::string::npos; },
+              [&](const std::string& request) { return demo_web_answer(request, body, modified); })},
+          qninet::loopback::ScriptedServer::Family::IPv4, std::chrono::seconds(10), true);
       const std::string dir = (std::filesystem::temp_directory_path() /
                                ("qninet-demo-update-" +
                                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))

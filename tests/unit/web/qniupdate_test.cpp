@@ -273,6 +273,26 @@ TEST_F(ScriptedUpdate, GoneIsNotFoundForbiddenAndRefusedConnectionAreFailed) {
   EXPECT_EQ(u->Status(), isFailed);
 }
 
+TEST_F(ScriptedUpdate, SystemProxyOverwritesTheNamedOneUnlessKeptOut) {
+  const std::string gone = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+  for (const bool load : {true, false}) {
+    SCOPED_TRACE(load);
+    ScriptedServer system(answer(gone)), named(answer(gone));
+    sys::set_proxy_setting_override(sys::ProxySetting{FromUtf8(system.Authority()), true});
+    auto u = updater(9);
+    u->Proxy()->SetUseProxy(true);
+    u->Proxy()->SetServer(u"127.0.0.1");
+    u->Proxy()->SetPort(named.Port());
+    u->SetLoadSystemProxy(load);
+    EXPECT_TRUE(u->Execute());
+    EXPECT_EQ(u->Status(), isNotFound);
+    ScriptedServer& asked = load ? system : named;
+    EXPECT_EQ(asked.Received(0).rfind("HEAD http://127.0.0.1:9/file.bin ", 0), 0u) << asked.Received(0);
+    EXPECT_EQ((load ? named : system).ConnectionCount(), 0u);
+    EXPECT_EQ(u->Proxy()->Port(), asked.Port());
+  }
+}
+
 namespace {
 
 // Exposes the engine's steps to the tests.
