@@ -61,3 +61,31 @@ TEST(ProgramRss, PrintsChannelsAndItemsOrJson) {
     EXPECT_EQ(nlohmann::json::parse(r.Stdout)["status"], f.status) << r.Output;
   }
 }
+
+TEST(ProgramExtract, PrintsTheAddressesOfOneKind) {
+  Nginx nginx;
+  nginx.WriteFile("page.html",
+                  "<a href=\"mailto:ann@x.test\">Ann</a> <a href=\"http://x.test/a\">a</a>\n"
+                  "<a href=\"https://x.test/b\">b</a> mailto:bob@x.test\n");
+  nginx.Start();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string stdout_text;
+  } cases[] = {
+      {{"extract", nginx.Url("/page.html")}, 0, "mailto:ann@x.test\nmailto:bob@x.test\n"},
+      {{"extract", "--kind", "https", nginx.Url("/page.html")}, 0, "https://x.test/b\n"},
+      {{"extract", "--kind", "http", "--json", nginx.Url("/page.html")},
+       0,
+       "{\"status\":\"ok\",\"ExtractedInfo\":[\"http://x.test/a\"]}\n"},
+      {{"extract", "--json", nginx.Url("/gone.html")},
+       3,
+       "{\"status\":\"not-found\",\"error\":\"" + nginx.Url("/gone.html") + ": not found\"}\n"},
+      {{"extract", "--kind", "smtp", nginx.Url("/page.html")}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = Qninet(c.args);
+    EXPECT_EQ(r.ExitCode, c.code) << r.Output;
+    EXPECT_EQ(r.Stdout, c.stdout_text) << r.Output;
+  }
+}
