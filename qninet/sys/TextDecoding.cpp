@@ -81,13 +81,20 @@ bool valid_utf8(std::string_view s) {
   return true;
 }
 
-std::u16string decode_xml_text(std::string_view bytes) {
-  std::size_t mark = 0;
-  if (const std::string_view bom = bom_charset(bytes, mark); !bom.empty())
-    return decode_bytes(bytes.substr(mark), bom);
+std::string xml_text_charset(std::string_view bytes, std::size_t& skip) {
+  if (const std::string_view bom = bom_charset(bytes, skip); !bom.empty()) return std::string(bom);
   const std::string declared = xml_declared_encoding(bytes);
-  return decode_bytes(bytes,
-                      !declared.empty() && charset_known(declared) ? std::string_view(declared) : "UTF-8");
+  if (declared.empty() || !charset_known(declared)) return "UTF-8";
+  std::string upper = declared;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper == "UTF-8" || upper == "UTF8" ? "UTF-8" : declared;
+}
+
+std::u16string decode_xml_text(std::string_view bytes) {
+  std::size_t skip = 0;
+  const std::string charset = xml_text_charset(bytes, skip);
+  return decode_bytes(bytes.substr(skip), charset);
 }
 
 std::u16string decode_page_text(std::string_view bytes, std::string_view charset) {

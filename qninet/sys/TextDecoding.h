@@ -18,6 +18,10 @@ std::string xml_declared_encoding(std::string_view bytes);
 /// Whether `bytes` is well-formed UTF-8.
 bool valid_utf8(std::string_view bytes);
 
+/// The charset of an XML document: its byte-order mark's (`skip` is the mark's length), else
+/// the declaration's encoding when known, else "UTF-8".
+std::string xml_text_charset(std::string_view bytes, std::size_t& skip);
+
 /// An XML document (a feed): the mark, else the declaration's encoding when known, else UTF-8.
 std::u16string decode_xml_text(std::string_view bytes);
 

@@ -1,6 +1,8 @@
 #include "qninet/web/QNIRSS.h"
 
+#include "qninet/sys/CodePage.h"
 #include "qninet/sys/TextDecoding.h"
+#include "qninet/sys/Utf8.h"
 #include "qninet/web/WebContent.h"
 
 namespace qninet {
@@ -53,55 +55,94 @@ TQNIRSSChannels::~TQNIRSSChannels() = default;
 
 namespace {
 
-bool contains(StringView s, StringView part) { return s.find(part) != StringView::npos; }
+// The scanner runs over UTF-8 bytes (most feeds, no copy) or over decoded text; every character
+// it looks for is ASCII, which never occurs inside a UTF-8 sequence.
+template <class Ch>
+using View = std::basic_string_view<Ch>;
+
+template <class Ch>
+std::size_t find(View<Ch> s, std::string_view ascii, std::size_t from = 0) {
+  const std::size_t n = ascii.size();
+  for (std::size_t at = s.find(static_cast<Ch>(ascii[0]), from); at != View<Ch>::npos;
+       at = s.find(static_cast<Ch>(ascii[0]), at + 1)) {
+    if (s.size() - at < n) return View<Ch>::npos;
+    std::size_t k = 1;
+    while (k < n && s[at + k] == static_cast<Ch>(ascii[k])) ++k;
+    if (k == n) return at;
+  }
+  return View<Ch>::npos;
+}
+
+template <class Ch>
+bool contains(View<Ch> s, std::string_view ascii) {
+  return find(s, ascii) != View<Ch>::npos;
+}
+
+template <class Ch>
+bool starts_at(View<Ch> s, std::size_t at, std::string_view ascii) {
+  if (s.size() - at < ascii.size()) return false;
+  for (std::size_t k = 0; k < ascii.size(); ++k)
+    if (s[at + k] != static_cast<Ch>(ascii[k])) return false;
+  return true;
+}
+
+template <class Ch>
+bool equals(View<Ch> s, std::string_view ascii) {
+  return s.size() == ascii.size() && starts_at(s, 0, ascii);
+}
 
 // Blanks and control characters off both ends.
-StringView trimmed(StringView s) {
-  while (!s.empty() && s.front() <= u' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() <= u' ') s.remove_suffix(1);
+template <class Ch>
+View<Ch> trimmed(View<Ch> s) {
+  while (!s.empty() && static_cast<std::make_unsigned_t<Ch>>(s.front()) <= u' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<std::make_unsigned_t<Ch>>(s.back()) <= u' ') s.remove_suffix(1);
   return s;
 }
 
+String text_of(View<char> s) { return sys::utf8_to_utf16(s); }
+String text_of(View<char16_t> s) { return String(s); }
+
 struct ItemField {
-  StringView Name;
+  std::string_view Name;
   String TQNIRSSItem::*Field;
 };
-const ItemField kItemFields[] = {{u"title", &TQNIRSSItem::Title},
-                                 {u"link", &TQNIRSSItem::Link},
-                                 {u"description", &TQNIRSSItem::Description},
-                                 {u"dc:creator", &TQNIRSSItem::Creator},
-                                 {u"dc:date", &TQNIRSSItem::Date}};
+const ItemField kItemFields[] = {{"title", &TQNIRSSItem::Title},
+                                 {"link", &TQNIRSSItem::Link},
+                                 {"description", &TQNIRSSItem::Description},
+                                 {"dc:creator", &TQNIRSSItem::Creator},
+                                 {"dc:date", &TQNIRSSItem::Date}};
 
 struct ChannelField {
-  StringView Name;
+  std::string_view Name;
   String TQNIRSSChannel::*Field;
 };
-const ChannelField kChannelFields[] = {{u"title", &TQNIRSSChannel::Title},
-                                       {u"link", &TQNIRSSChannel::Link},
-                                       {u"description", &TQNIRSSChannel::Description},
-                                       {u"language", &TQNIRSSChannel::Language},
-                                       {u"copyright", &TQNIRSSChannel::Copyright},
-                                       {u"managingEditor", &TQNIRSSChannel::ManagingEditor},
-                                       {u"webMaster", &TQNIRSSChannel::WebMaster},
-                                       {u"rating", &TQNIRSSChannel::Rating},
-                                       {u"pubDate", &TQNIRSSChannel::PubDate},
-                                       {u"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
-                                       {u"category", &TQNIRSSChannel::Category},
-                                       {u"generator", &TQNIRSSChannel::Generator},
-                                       {u"docs", &TQNIRSSChannel::Docs},
-                                       {u"ttl", &TQNIRSSChannel::Ttl}};
+const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                       {"link", &TQNIRSSChannel::Link},
+                                       {"description", &TQNIRSSChannel::Description},
+                                       {"language", &TQNIRSSChannel::Language},
+                                       {"copyright", &TQNIRSSChannel::Copyright},
+                                       {"managingEditor", &TQNIRSSChannel::ManagingEditor},
+                                       {"webMaster", &TQNIRSSChannel::WebMaster},
+                                       {"rating", &TQNIRSSChannel::Rating},
+                                       {"pubDate", &TQNIRSSChannel::PubDate},
+                                       {"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
+                                       {"category", &TQNIRSSChannel::Category},
+                                       {"generator", &TQNIRSSChannel::Generator},
+                                       {"docs", &TQNIRSSChannel::Docs},
+                                       {"ttl", &TQNIRSSChannel::Ttl}};
 
 // One pass over the text, alternating text runs and tags. P is the slash-separated path of open
 // elements, T the name of the last tag and Q the path before it.
+template <class Ch>
 class FeedScanner {
 public:
   explicit FeedScanner(TQNIRSSChannels& channels) : FChannels(channels) {}
 
-  void Run(StringView s) {
-    constexpr StringView kCData = u"<![CDATA[";
-    const std::size_t npos = StringView::npos;
+  void Run(View<Ch> s) {
+    constexpr std::string_view kCData = "<![CDATA[";
+    const std::size_t npos = View<Ch>::npos;
     std::size_t i = 0;
-    String joined;
+    std::basic_string<Ch> joined;
     for (;;) {
       // The text up to the next tag; a CDATA section is text, joined with the text around it,
       // so white space after a section cannot blank the field it filled.
@@ -109,10 +150,10 @@ public:
       bool cdata = false;
       std::size_t lt;
       for (;;) {
-        lt = s.find(u'<', i);
+        lt = s.find(static_cast<Ch>('<'), i);
         if (lt == npos) return;  // trailing text is dropped
-        if (s.substr(lt, kCData.size()) != kCData) break;
-        const std::size_t end = s.find(u"]]>", lt + kCData.size());
+        if (!starts_at(s, lt, kCData)) break;
+        const std::size_t end = find(s, "]]>", lt + kCData.size());
         if (end == npos) return;  // as a tag without ">"
         if (!cdata) joined.clear();
         cdata = true;
@@ -125,19 +166,19 @@ public:
         TextStep(joined);
       } else if (lt > start) {
         TextStep(s.substr(start, lt - start));
-      } else if (FTagSet && (FTag == u"channel" || FTag == u"item")) {
+      } else if (FTagSet && (equals(View<Ch>(FTag), "channel") || equals(View<Ch>(FTag), "item"))) {
         TextStep({});  // a compact feed: <channel><title>...
       }
       // The tag: a comment ends at "-->"; elsewhere a quoted run may hold a ">".
       std::size_t end;
-      if (s.substr(lt, 4) == u"<!--") {
-        end = s.find(u"-->", lt + 4);
+      if (starts_at(s, lt, "<!--")) {
+        end = find(s, "-->", lt + 4);
         if (end == npos) return;
         end += 2;
       } else {
         end = lt + 1;
-        while (end < s.size() && s[end] != u'>') {
-          if (s[end] == u'"' || s[end] == u'\'') {
+        while (end < s.size() && s[end] != '>') {
+          if (s[end] == '"' || s[end] == '\'') {
             end = s.find(s[end], end + 1);
             if (end == npos) return;
           }
@@ -151,66 +192,67 @@ public:
   }
 
 private:
-  void TagStep(StringView tag) {
+  void TagStep(View<Ch> tag) {
     tag = trimmed(tag);
     std::size_t from = 0;
-    while (from < tag.size() && (tag[from] == u'\t' || tag[from] == u' ' || tag[from] == u'<')) ++from;
+    while (from < tag.size() && (tag[from] == '\t' || tag[from] == ' ' || tag[from] == '<')) ++from;
     std::size_t to = from;
-    while (to < tag.size() && tag[to] != 0 && tag[to] != u'\n' && tag[to] != u'\r' && tag[to] != u' ' &&
-           tag[to] != u'>')
+    while (to < tag.size() && tag[to] != 0 && tag[to] != '\n' && tag[to] != '\r' && tag[to] != ' ' &&
+           tag[to] != '>')
       ++to;
-    const StringView name = tag.substr(from, to - from);
-    if (name == u"?xml" || name == u"!--" || contains(name, u"![CDATA[")) {
+    const View<Ch> name = tag.substr(from, to - from);
+    if (equals(name, "?xml") || equals(name, "!--") || contains(name, "![CDATA[")) {
       FTagSet = false;
       return;
     }
     FTag.assign(name);
     FParent = FPath;
     FTagSet = true;
-    const bool closing = contains(tag, u"</");
-    const bool empty = contains(tag, u"/>");
+    const bool closing = contains(tag, "</");
+    const bool empty = contains(tag, "/>");
     if (!closing && !empty) {
       FPath.append(name);
-      FPath.push_back(u'/');
+      FPath.push_back('/');
     } else if (closing && !empty && FPath.size() > 2) {
       // The last segment goes, whatever the end tag names.
-      const std::size_t slash = FPath.rfind(u'/', FPath.size() - 2);
-      FPath.resize(slash == StringView::npos ? 0 : slash);
-      FPath.push_back(u'/');
+      const std::size_t slash = FPath.rfind('/', FPath.size() - 2);
+      FPath.resize(slash == View<Ch>::npos ? 0 : slash);
+      FPath.push_back('/');
     }
   }
 
-  void TextStep(StringView raw) {
-    const StringView value = trimmed(raw);
-    if (FTag == u"channel") {
+  void TextStep(View<Ch> raw) {
+    const View<Ch> tag(FTag);
+    if (equals(tag, "channel")) {
       FChannels.Add();
       return;
     }
     TQNIRSSChannel* channel = FChannels.Last();
     if (!channel) return;
-    if (FTag == u"item") {
+    if (equals(tag, "item")) {
       channel->Items()->Add();
       return;
     }
-    if (contains(FParent, u"/channel/item/") || contains(FParent, u"rdf:RDF/item/")) {
+    const View<Ch> parent(FParent);
+    if (contains(parent, "/channel/item/") || contains(parent, "rdf:RDF/item/")) {
       TQNIRSSItem* item = channel->Items()->Last();
       if (!item) return;
       for (const ItemField& f : kItemFields)
-        if (FTag == f.Name) {
-          (item->*f.Field).assign(value);
+        if (equals(tag, f.Name)) {
+          item->*f.Field = text_of(trimmed(raw));
           return;
         }
-    } else if (contains(FParent, u"/channel/")) {
+    } else if (contains(parent, "/channel/")) {
       for (const ChannelField& f : kChannelFields)
-        if (FTag == f.Name) {
-          (channel->*f.Field).assign(value);
+        if (equals(tag, f.Name)) {
+          channel->*f.Field = text_of(trimmed(raw));
           return;
         }
     }
   }
 
   TQNIRSSChannels& FChannels;
-  String FPath, FTag, FParent;
+  std::basic_string<Ch> FPath, FTag, FParent;
   bool FTagSet = false;  // the last tag set T: the compact-feed rule follows only such a tag
 };
 
@@ -218,7 +260,17 @@ private:
 
 void ParseRSSText(StringView Text, TQNIRSSChannels& Channels) {
   Channels.ClearItems();
-  FeedScanner(Channels).Run(Text);
+  FeedScanner<char16_t>(Channels).Run(Text);
+}
+
+void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels) {
+  Channels.ClearItems();
+  std::size_t mark = 0;
+  const std::string charset = sys::xml_text_charset(Bytes, mark);
+  if (charset == "UTF-8")
+    FeedScanner<char>(Channels).Run(Bytes.substr(mark));
+  else
+    FeedScanner<char16_t>(Channels).Run(sys::decode_bytes(Bytes.substr(mark), charset));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -246,8 +298,7 @@ bool TQNIRSSParser::Execute() {
 
 void TQNIRSSParser::ParseRSS() {
   FChannels->ClearItems();
-  String text = sys::decode_xml_text(ReadLocalBytes(FLocalFileName));
-  ParseRSSText(text, *FChannels);
+  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels);
 }
 
 }  // namespace qninet

@@ -3,6 +3,7 @@
 // and reads it into channels and their items with a small scanner of its own.
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "qninet/web/qniupdate.h"
@@ -119,5 +120,8 @@ private:
 /// field that the trimmed text after a start tag fills. CDATA sections are text; comments end
 /// at "-->"; malformed input is never an error.
 QNINET_API void ParseRSSText(StringView Text, TQNIRSSChannels& Channels);
+/// The same on a feed's bytes, decoded as the feed says: a byte-order mark, else the XML
+/// declaration's encoding, else UTF-8; invalid bytes become U+FFFD.
+QNINET_API void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels);
 
 }  // namespace qninet

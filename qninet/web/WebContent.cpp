@@ -1,5 +1,6 @@
 #include "qninet/web/WebContent.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "qninet/rtl/Streams.h"
@@ -35,6 +36,7 @@ String PrivateTempFileName(int Slot, const String& RemoteFileName) {
 std::string ReadLocalBytes(const String& FileName) {
   TFileStream in(FileName, fmOpenRead);
   std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(std::max<Int64>(in.Size(), 0)));
   char block[65536];
   for (Int64 got; (got = in.Read(block, sizeof block)) > 0;)
     bytes.append(block, static_cast<std::size_t>(got));

@@ -2,6 +2,7 @@
 
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
+#include "qninet/sys/Utf8.h"
 #include "qninet/web/WebContent.h"
 
 namespace qninet {
@@ -11,13 +12,12 @@ QNINET_DEFINE_ENUM_INFO(TQNIExtract, "ieMailTo", "ieHTTP", "itHTTPS", "itFTP", "
 
 QNINET_CLASS_INFO(TQNInfoExtractor, Published("Extract", &Self::Extract, &Self::SetExtract))
 
-StringView ExtractPrefix(TQNIExtract Kind) {
-  static constexpr StringView kPrefixes[] = {u"mailto:", u"http://", u"https://",  u"ftp://", u"file://",
-                                             u"telnet:", u"news:",   u"gopher://", u"wais:"};
-  return Kind < std::size(kPrefixes) ? kPrefixes[Kind] : StringView();
-}
-
 namespace {
+
+constexpr std::string_view kPrefixes[] = {"mailto:", "http://", "https://",  "ftp://", "file://",
+                                          "telnet:", "news:",   "gopher://", "wais:"};
+
+std::string_view prefix_of(TQNIExtract Kind) { return Kind < std::size(kPrefixes) ? kPrefixes[Kind] : ""; }
 
 // The characters that end an address; line breaks and tabs too, so a link never runs into the
 // next line.
@@ -49,16 +49,40 @@ bool is_delimiter(char16_t c) {
   }
 }
 
-}  // namespace
+String text_of(std::string_view s) { return sys::utf8_to_utf16(s); }
+String text_of(StringView s) { return String(s); }
 
-void ExtractLinks(StringView Text, StringView Prefix, TStrings& Out) {
-  if (Prefix.empty()) return;
-  for (std::size_t at = Text.find(Prefix); at != StringView::npos; at = Text.find(Prefix, at)) {
-    std::size_t end = at + Prefix.size();
-    while (end < Text.size() && !is_delimiter(Text[end])) ++end;
-    Out.Add(String(Text.substr(at, end - at)));
+// Over UTF-8 bytes or decoded text: the prefix and the delimiters are ASCII, which never occurs
+// inside a UTF-8 sequence.
+template <class Ch>
+void extract(std::basic_string_view<Ch> text, std::string_view prefix, TStrings& out) {
+  if (prefix.empty()) return;
+  const std::basic_string<Ch> wanted(prefix.begin(), prefix.end());
+  for (std::size_t at = text.find(wanted); at != text.npos; at = text.find(wanted, at)) {
+    std::size_t end = at + wanted.size();
+    while (end < text.size() && !is_delimiter(static_cast<std::make_unsigned_t<Ch>>(text[end]))) ++end;
+    out.Add(text_of(text.substr(at, end - at)));
     at = end + 1;
   }
+}
+
+}  // namespace
+
+StringView ExtractPrefix(TQNIExtract Kind) {
+  static const String kTexts[] = {u"mailto:", u"http://", u"https://",  u"ftp://", u"file://",
+                                  u"telnet:", u"news:",   u"gopher://", u"wais:"};
+  return Kind < std::size(kTexts) ? StringView(kTexts[Kind]) : StringView();
+}
+
+void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out) { extract(Text, prefix_of(Kind), Out); }
+
+void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out) {
+  std::size_t mark = 0;
+  const std::string_view bom = sys::bom_charset(Bytes, mark);
+  if (bom == "UTF-8" || (bom.empty() && sys::valid_utf8(Bytes)))
+    extract(Bytes.substr(mark), prefix_of(Kind), Out);
+  else
+    ExtractLinks(sys::decode_page_text(Bytes), Kind, Out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -91,8 +115,7 @@ bool TQNInfoExtractor::Execute() {
 
 void TQNInfoExtractor::ParseFile() {
   FExtractedInfo->Clear();
-  const String text = sys::decode_page_text(ReadLocalBytes(FLocalFileName));
-  ExtractLinks(text, ExtractPrefix(FExtract), *FExtractedInfo);
+  ExtractLinksFromBytes(ReadLocalBytes(FLocalFileName), FExtract, *FExtractedInfo);
 }
 
 }  // namespace qninet

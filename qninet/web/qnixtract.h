@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "qninet/rtl/Strings.h"
 #include "qninet/web/qniupdate.h"
@@ -29,9 +30,13 @@ QNINET_DECLARE_ENUM_INFO(TQNIExtract)
 QNINET_API StringView ExtractPrefix(TQNIExtract Kind);
 
 /// Appends to `Out`, in text order and with duplicates, every run of `Text` that starts with
-/// `Prefix` (exact case) and ends before the first delimiter: a zero, a blank, CR, LF, TAB,
-/// a quote or apostrophe, # % < > [ \ ] ^ ` { | } ~. The search goes on after the delimiter.
-QNINET_API void ExtractLinks(StringView Text, StringView Prefix, TStrings& Out);
+/// the prefix of `Kind` (exact case) and ends before the first delimiter: a zero, a blank, CR,
+/// LF, TAB, a quote or apostrophe, # % < > [ \ ] ^ ` { | } ~. The search goes on after the
+/// delimiter.
+QNINET_API void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out);
+/// The same on a page's bytes, decoded as text: a byte-order mark, else UTF-8 when the bytes are
+/// valid UTF-8, else the ANSI code page.
+QNINET_API void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out);
 
 /// Downloads `RemoteFileName` into a private temporary file of its own (kept between runs, so
 /// an unchanged file is not fetched again) and fills `ExtractedInfo` from its text.

@@ -50,10 +50,15 @@ std::string describe(const TQNIRSSChannels& channels) {
   return out;
 }
 
+// The feed scanned as bytes and as decoded text; both must agree.
 std::string parse(const std::string& feed) {
   TQNIRSSChannels channels;
   ParseRSSText(FromUtf8(feed), channels);
-  return describe(channels);
+  const std::string fromText = describe(channels);
+  ParseRSSBytes(feed, channels);
+  const std::string fromBytes = describe(channels);
+  EXPECT_EQ(fromText, fromBytes) << feed;
+  return fromBytes;
 }
 
 }  // namespace
@@ -120,6 +125,11 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "C title=A | C title=B"},
       {"non-ASCII text", "<rss>\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n</channel></rss>",
        "C title=Caf\xC3\xA9 \xE2\x82\xAC"},
+      {"invalid bytes become U+FFFD",
+       "<rss>\n<channel>\n<title>a\xFF\xC3"
+       "b</title>\n</channel></rss>",
+       "C title=a\xEF\xBF\xBD\xEF\xBF\xBD"
+       "b"},
       {"empty", "", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(parse(c.feed), c.expected) << c.what;

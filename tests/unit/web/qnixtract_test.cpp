@@ -38,10 +38,21 @@ TEST(ExtractLinks, PrefixesAndDelimiters) {
       {ieMailTo, u"", ""},
   };
   for (const Case& c : cases) {
-    TStringList out;
-    ExtractLinks(c.text, ExtractPrefix(c.kind), out);
+    // The text as decoded text and as UTF-8 bytes.
+    TStringList fromText, fromBytes;
+    ExtractLinks(c.text, c.kind, fromText);
+    ExtractLinksFromBytes(ToUtf8(c.text), c.kind, fromBytes);
     std::string joined;
-    for (int i = 0; i < out.Count(); ++i) joined += (i ? " , " : "") + ToUtf8(out.Strings(i));
+    for (int i = 0; i < fromText.Count(); ++i) joined += (i ? " , " : "") + ToUtf8(fromText.Strings(i));
     EXPECT_EQ(joined, c.expected) << ToUtf8(c.text);
+    EXPECT_EQ(fromBytes.Text(), fromText.Text()) << ToUtf8(c.text);
   }
+}
+
+TEST(ExtractLinks, BytesThatAreNotUtf8AreReadInTheAnsiCodePage) {
+  TStringList out;
+  ExtractLinksFromBytes("mailto:caf\xE9@x.test mailto:\xEF\xBB\xBF", ieMailTo, out);  // windows-1252
+  ASSERT_EQ(out.Count(), 2);
+  EXPECT_EQ(out.Strings(0), u"mailto:caf\u00E9@x.test");
+  EXPECT_EQ(out.Strings(1), u"mailto:\u00EF\u00BB\u00BF");
 }
