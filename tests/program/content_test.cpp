@@ -89,3 +89,30 @@ TEST(ProgramExtract, PrintsTheAddressesOfOneKind) {
     EXPECT_EQ(r.Stdout, c.stdout_text) << r.Output;
   }
 }
+
+TEST(ProgramFetch, WritesTheBodyAsItCame) {
+  Nginx nginx;
+  nginx.WriteFile("page.html", std::string("caf\xC3\xA9\0end", 9));
+  nginx.Start();
+  TempDir dir("qninet-fetch-prog");
+  const std::string saved = dir.File("saved.html").string();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string stdout_text;
+  } cases[] = {
+      {{"fetch", nginx.Url("/page.html")}, 0, std::string("caf\xC3\xA9\0end", 9)},
+      {{"fetch", "-o", saved, nginx.Url("/page.html")}, 0, ""},
+      {{"fetch", "--json", nginx.Url("/page.html")},
+       0,
+       "{\"status\":\"ok\",\"Body\":\"caf\xC3\xA9\\u0000end\"}\n"},
+      {{"fetch", "--json", "http://127.0.0.1:1/"}, 1, ""},
+      {{"fetch", "not a url"}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = Qninet(c.args);
+    EXPECT_EQ(r.ExitCode, c.code) << r.Output;
+    if (c.code == 0) EXPECT_EQ(r.Stdout, c.stdout_text) << r.Output;
+  }
+  EXPECT_EQ(ReadFileText(saved), std::string("caf\xC3\xA9\0end", 9));
+}
