@@ -7,8 +7,29 @@
 
 namespace qninet::tool {
 
-int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {
+int apply_web_options(Run& run, TQNCustomWebComponent& c) {
   const CommonOptions& o = run.Options();
+  if (o.Timeout > 0)
+    c.SetTimeout(static_cast<Cardinal>(std::max(1LL, std::llround(o.Timeout * 1000))));
+  else if (o.Timeout == 0)
+    c.SetTimeout(0);
+  if (!o.Proxy.empty()) {
+    const auto hp = HostPort::Parse(o.Proxy);
+    if (!hp || hp->Port == 0)
+      return run.Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
+    // The web components take the system's proxy, which is the environment's here.
+    ::setenv("http_proxy", ("http://" + hp->ToString()).c_str(), 1);
+  }
+  if (!o.ProxyUser.empty()) {
+    const auto colon = o.ProxyUser.find(':');
+    c.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
+    if (colon != std::string::npos) c.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(colon + 1)));
+  }
+  c.SetLoginPrompt(false);
+  return exOk;
+}
+
+int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {
   if (target.find("://") == std::string::npos) {
     c.SetService(isNetwork);
     c.SetRemoteFileName(FromUtf8(target));
@@ -19,24 +40,7 @@ int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {
       return run.Fail(exBadInput, "", e.what());
     }
   }
-  if (o.Timeout > 0)
-    c.SetTimeout(static_cast<Cardinal>(std::max(1LL, std::llround(o.Timeout * 1000))));
-  else if (o.Timeout == 0)
-    c.SetTimeout(0);
-  if (!o.Proxy.empty()) {
-    const auto hp = HostPort::Parse(o.Proxy);
-    if (!hp || hp->Port == 0)
-      return run.Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
-    // The web components load the system's proxy, which is the environment's here.
-    ::setenv("http_proxy", ("http://" + hp->ToString()).c_str(), 1);
-  }
-  if (!o.ProxyUser.empty()) {
-    const auto colon = o.ProxyUser.find(':');
-    c.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
-    if (colon != std::string::npos) c.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(colon + 1)));
-  }
-  c.SetLoginPrompt(false);
-  return exOk;
+  return apply_web_options(run, c);
 }
 
 int execute_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {

@@ -11,6 +11,10 @@
 
 namespace qninet::tool {
 
+/// Applies --timeout, --proxy and --proxy-user to a web component. Returns exOk or exBadInput
+/// after reporting.
+int apply_web_options(Run& run, TQNCustomWebComponent& c);
+
 /// Points `c` at an http://, https://, ftp:// or file:// URL or a local path and applies
 /// --timeout, --proxy and --proxy-user. Returns exOk or exBadInput after reporting.
 int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target);

@@ -1,10 +1,9 @@
 // `qninet fetch`: one URL's whole body, whatever the answer's status.
 
-#include <cmath>
 #include <fstream>
 #include <iostream>
 
-#include "Options.h"
+#include "WebContentRun.h"
 #include "qninet/core/Url.h"
 #include "qninet/web/qniupdate.h"
 
@@ -12,23 +11,11 @@ namespace qninet::tool {
 namespace {
 
 int run_fetch(Run& run, const std::string& url, const std::string& output) {
-  const CommonOptions& o = run.Options();
   String why;
   if (!Url::Parse(url, &why)) return run.Fail(exBadInput, url, ToUtf8(why));
   TQNWebUpdater web(nullptr);
-  if (o.Timeout >= 0) web.SetTimeout(static_cast<Cardinal>(std::llround(o.Timeout * 1000)));
-  if (!o.Proxy.empty()) {
-    const auto hp = HostPort::Parse(o.Proxy);
-    if (!hp || hp->Port == 0)
-      return run.Fail(exBadInput, "", "--proxy wants HOST:PORT, got \"" + o.Proxy + "\"");
-    web.Proxy()->SetUseProxy(true);
-    web.Proxy()->SetServer(FromUtf8(hp->Host));
-    web.Proxy()->SetPort(hp->Port);
-    const auto colon = o.ProxyUser.find(':');
-    web.Proxy()->SetUser(FromUtf8(o.ProxyUser.substr(0, colon)));
-    if (colon != std::string::npos) web.Proxy()->SetPassword(FromUtf8(o.ProxyUser.substr(colon + 1)));
-  }
-  if (o.Json) {
+  if (const int code = apply_web_options(run, web)) return code;
+  if (run.Options().Json) {
     const String text = web.ReadHTTPGetResponseString(FromUtf8(url));
     if (!web.LastErrorText().empty()) return run.Fail(exFailed, url, ToUtf8(web.LastErrorText()));
     run.Json()["Body"] = ToUtf8(text);
