@@ -1,5 +1,7 @@
 #include "qninet/sys/PrivateTemp.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -14,8 +16,10 @@ namespace {
 struct Folder {
   std::mutex Lock;
   std::string Path;
+  pid_t Owner = 0;
   ~Folder() {
-    if (Path.empty()) return;
+    // A forked child that exits must not take its parent's folder with it.
+    if (Path.empty() || Owner != ::getpid()) return;
     std::error_code ec;
     std::filesystem::remove_all(Path, ec);
   }
@@ -39,6 +43,7 @@ Result<std::string> private_temp_folder() {
                               system_error_text(error)};
   }
   f.Path = pattern + "/";
+  f.Owner = ::getpid();
   return f.Path;
 }
 

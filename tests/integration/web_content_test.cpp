@@ -191,13 +191,6 @@ TEST(ExtractFromPages, LinksOfEachKindThenSkippedThenGone) {
   }
   EXPECT_TRUE(fs::exists(local));
 
-  // Another extractor keeps a file of its own.
-  {
-    TQNInfoExtractor other(nullptr);
-    other.SetURL(FromUtf8(nginx.Url("/site/index.html")));
-    EXPECT_NE(other.LocalFileName(), x.LocalFileName());
-  }
-
   fs::remove(served);
   x.SetExtract(ieMailTo);
   EXPECT_TRUE(x.Execute());
