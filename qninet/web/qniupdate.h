@@ -11,6 +11,7 @@
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Graphics.h"
+#include "qninet/rtl/Streams.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/WebSource.h"
@@ -134,6 +135,15 @@ public:
   /// Why the last run failed (an HTTP status, a refused authorization, a transport error), or
   /// empty.
   const String& LastErrorText() const { return FLastError; }
+  /// Fetches the whole body of one http://, https:// or ftp:// URL into `Stream`, whatever the
+  /// answer's status (an error page too), with `Agent`, `Timeout` and a `Proxy` that names a
+  /// server (else the system's). Needs no run and changes neither `Action` nor `Status`.
+  /// Afterwards the stream holds exactly the body, at position 0; on a failure it is empty,
+  /// `LastErrorText` says why and the result is false.
+  bool ReadHTTPGetResponse(const String& URL, TStream* Stream);
+  /// The body as text, decoded by its byte-order mark, else the charset of its Content-Type,
+  /// else as UTF-8 when it is valid UTF-8, else in the ANSI code page; empty on a failure.
+  String ReadHTTPGetResponseString(const String& URL);
   /// Stops the run in progress (or the next one, when none is) at its next step, as a
   /// cancelled download: the local file stays as it was. Safe to call from a signal handler
   /// or another thread.
@@ -178,6 +188,7 @@ private:
   void free_status_form() noexcept;
   void close_source() noexcept;
   TQNWebEndpoint endpoint() const;
+  bool fetch_page(const String& URL, TStream* Stream, String& ContentType);
   void take_credentials(const TQNWebEndpoint& e);
 
   String FWEBAgent;

@@ -100,6 +100,9 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
+  dir.Write(
+      "contacts.html",
+      "<a href=\"mailto:sales@example.test\">Sales</a> <a href=\"https://example.test/shop\">Shop</a>\n");
   const std::map<std::string, std::uint16_t> ports{
       {"4343", whois->Port()}, {"3128", proxy->Port()}, {"1313", daytime->Port()},
       {"12300", sntp.Port()},  {"5353", dns.Port()},    {"8080", web.Port()},

@@ -1,0 +1,109 @@
+#include "qninet/sys/TextDecoding.h"
+
+#include "qninet/sys/CodePage.h"
+
+namespace qninet::sys {
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+std::string_view bom_charset(std::string_view bytes, std::size_t& length) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    length = 3;
+    return "UTF-8";
+  }
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    length = 2;
+    return "UTF-16LE";
+  }
+  if (bytes.substr(0, 2) == "\xFE\xFF") {
+    length = 2;
+    return "UTF-16BE";
+  }
+  length = 0;
+  return {};
+}
+
+std::string xml_declared_encoding(std::string_view bytes) {
+  if (bytes.substr(0, 6) != "<?xml " && bytes.substr(0, 6) != "<?xml\t" && bytes.substr(0, 6) != "<?xml\n" &&
+      bytes.substr(0, 6) != "<?xml\r")
+    return {};
+  const std::string_view decl = bytes.substr(0, bytes.find("?>"));
+  std::size_t at = 0;
+  while ((at = decl.find("encoding", at)) != std::string_view::npos) {
+    std::size_t i = at + 8;
+    at = i;
+    if (!is_blank(decl[at - 9])) continue;
+    while (i < decl.size() && is_blank(decl[i])) ++i;
+    if (i >= decl.size() || decl[i] != '=') continue;
+    ++i;
+    while (i < decl.size() && is_blank(decl[i])) ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) continue;
+    const std::size_t end = decl.find(decl[i], i + 1);
+    if (end == std::string_view::npos) return {};
+    return std::string(decl.substr(i + 1, end - i - 1));
+  }
+  return {};
+}
+
+bool valid_utf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned min;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    unsigned cp = c & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string xml_text_charset(std::string_view bytes, std::size_t& skip) {
+  if (const std::string_view bom = bom_charset(bytes, skip); !bom.empty()) return std::string(bom);
+  const std::string declared = xml_declared_encoding(bytes);
+  if (declared.empty() || !charset_known(declared)) return "UTF-8";
+  std::string upper = declared;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper == "UTF-8" || upper == "UTF8" ? "UTF-8" : declared;
+}
+
+std::u16string decode_xml_text(std::string_view bytes) {
+  std::size_t skip = 0;
+  const std::string charset = xml_text_charset(bytes, skip);
+  return decode_bytes(bytes.substr(skip), charset);
+}
+
+std::u16string decode_page_text(std::string_view bytes, std::string_view charset) {
+  std::size_t mark = 0;
+  if (const std::string_view bom = bom_charset(bytes, mark); !bom.empty())
+    return decode_bytes(bytes.substr(mark), bom);
+  if (!charset.empty() && charset_known(charset)) return decode_bytes(bytes, charset);
+  if (valid_utf8(bytes)) return decode_bytes(bytes, "UTF-8");
+  return decode_bytes(bytes, ansi_code_page());
+}
+
+}  // namespace qninet::sys

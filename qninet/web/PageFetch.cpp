@@ -1,0 +1,103 @@
+// The page fetch of the web components: one URL's whole body in one call, outside any run.
+
+#include <vector>
+
+#include "qninet/core/Url.h"
+#include "qninet/sys/InetClient.h"
+#include "qninet/sys/TextDecoding.h"
+#include "qninet/web/qniupdate.h"
+
+namespace qninet {
+namespace {
+
+constexpr std::size_t kFetchBlock = 1 << 20;
+
+// The charset parameter of a Content-Type, without quotes; empty when there is none.
+std::string charset_of(const std::string& contentType) {
+  std::string lower = contentType;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::size_t at = lower.find("charset=");
+  if (at == std::string::npos) return {};
+  at += 8;
+  std::size_t end = contentType.find_first_of("; \t", at);
+  std::string value = contentType.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    value = value.substr(1, value.size() - 2);
+  return value;
+}
+
+// Copies what `read` gives into the stream, block by block, until it gives 0 bytes.
+template <class Reader>
+sys::Status copy_body(Reader& reader, TStream& out) {
+  std::vector<char> buffer(kFetchBlock);
+  for (;;) {
+    auto got = reader.Read(buffer.data(), buffer.size());
+    if (!got) return got.failure();
+    if (*got == 0) return {};
+    out.WriteBuffer(buffer.data(), static_cast<Int64>(*got));
+  }
+}
+
+}  // namespace
+
+bool TQNCustomWebComponent::ReadHTTPGetResponse(const String& URL, TStream* Stream) {
+  String ignored;
+  return fetch_page(URL, Stream, ignored);
+}
+
+bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, String& ContentType) {
+  Stream->Seek(0, soBeginning);
+  Stream->SetSize(0);
+  ContentType.clear();
+  const auto fail = [&](const String& why) {
+    Stream->SetSize(0);
+    Stream->Seek(0, soBeginning);
+    SetLastErrorText(why);
+    return false;
+  };
+  String why;
+  const auto url = Url::Parse(ToUtf8(URL), &why);
+  if (!url) return fail(why);
+  const TQNWebEndpoint e = endpoint();
+  sys::InetOptions o;
+  o.Agent = ToUtf8(e.Agent);
+  o.TimeoutMs = e.Timeout;
+  sys::Status done;
+  if (url->Scheme() == "http" || url->Scheme() == "https") {
+    o.ProxyHost = ToUtf8(e.ProxyHost);
+    o.ProxyPort = e.ProxyPort;
+    sys::HttpTransfer transfer(std::move(o));
+    sys::HttpRequest request;
+    request.Target = {url->Scheme(), url->Host(), url->Port(), url->Path(), url->Query()};
+    request.Credentials = {url->User(), url->Password(), ToUtf8(e.ProxyUser), ToUtf8(e.ProxyPassword)};
+    done = transfer.Send(request);
+    if (done) {
+      ContentType = FromUtf8(transfer.Header("Content-Type").value_or(""));
+      done = copy_body(transfer, *Stream);
+    }
+  } else if (url->Scheme() == "ftp") {
+    sys::FtpSession session(std::move(o), url->Host(), url->Port(), url->HasUser() ? url->User() : "",
+                            url->Password());
+    done = session.Login();
+    if (done) done = session.Open(url->DecodedPath(), 0);
+    if (done) done = copy_body(session, *Stream);
+  } else {
+    return fail(u"Not an http, https or ftp URL: " + URL);
+  }
+  if (!done) return fail(done.failure().Text);
+  // A longer earlier content must not trail the body.
+  Stream->SetSize(Stream->Position());
+  Stream->Seek(0, soBeginning);
+  SetLastErrorText({});
+  return true;
+}
+
+String TQNCustomWebComponent::ReadHTTPGetResponseString(const String& URL) {
+  TMemoryStream stream;
+  String contentType;
+  if (!fetch_page(URL, &stream, contentType) || stream.Size() == 0) return {};
+  return sys::decode_page_text(stream.Bytes(), charset_of(ToUtf8(contentType)));
+}
+
+}  // namespace qninet

@@ -1,0 +1,304 @@
+#include "qninet/web/QNIRSS.h"
+
+#include "qninet/sys/CodePage.h"
+#include "qninet/sys/TextDecoding.h"
+#include "qninet/sys/Utf8.h"
+#include "qninet/web/WebContent.h"
+
+namespace qninet {
+
+QNINET_CLASS_INFO(TQNIRSSItem)
+QNINET_CLASS_INFO(TQNIRSSItems)
+QNINET_CLASS_INFO(TQNIRSSChannel)
+QNINET_CLASS_INFO(TQNIRSSChannels)
+QNINET_CLASS_INFO(TQNIRSSParser)
+
+void TQNIRSSItem::Assign(const TPersistent* Source) {
+  const auto* s = dynamic_cast<const TQNIRSSItem*>(Source);
+  if (!s) return;
+  Title = s->Title;
+  Link = s->Link;
+  Description = s->Description;
+  Creator = s->Creator;
+  Date = s->Date;
+}
+
+TQNIRSSItems::~TQNIRSSItems() = default;
+
+void TQNIRSSItems::AssignItems(const TObject* Source) {
+  const auto* s = dynamic_cast<const TQNIRSSItems*>(Source);
+  if (!s || s == this) return;
+  ClearItems();
+  for (int i = 0; i < s->Count(); ++i) Add()->Assign(s->GetItem(i));
+}
+
+TQNIRSSChannel::TQNIRSSChannel() : FItems(std::make_unique<TQNIRSSItems>()) {}
+
+TQNIRSSChannel::~TQNIRSSChannel() = default;
+
+void TQNIRSSChannel::Assign(const TPersistent* Source) {
+  const auto* s = dynamic_cast<const TQNIRSSChannel*>(Source);
+  if (!s) return;
+  for (String TQNIRSSChannel::*f :
+       {&TQNIRSSChannel::Title, &TQNIRSSChannel::Link, &TQNIRSSChannel::Description,
+        &TQNIRSSChannel::Language, &TQNIRSSChannel::Copyright, &TQNIRSSChannel::Rating,
+        &TQNIRSSChannel::ManagingEditor, &TQNIRSSChannel::WebMaster, &TQNIRSSChannel::PubDate,
+        &TQNIRSSChannel::LastBuildDate, &TQNIRSSChannel::Category, &TQNIRSSChannel::Generator,
+        &TQNIRSSChannel::Docs, &TQNIRSSChannel::Ttl})
+    this->*f = s->*f;
+  FItems->AssignItems(s->Items());
+}
+
+TQNIRSSChannels::~TQNIRSSChannels() = default;
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The scanner runs over UTF-8 bytes (most feeds, no copy) or over decoded text; every character
+// it looks for is ASCII, which never occurs inside a UTF-8 sequence.
+template <class Ch>
+using View = std::basic_string_view<Ch>;
+
+template <class Ch>
+std::size_t find(View<Ch> s, std::string_view ascii, std::size_t from = 0) {
+  const std::size_t n = ascii.size();
+  for (std::size_t at = s.find(static_cast<Ch>(ascii[0]), from); at != View<Ch>::npos;
+       at = s.find(static_cast<Ch>(ascii[0]), at + 1)) {
+    if (s.size() - at < n) return View<Ch>::npos;
+    std::size_t k = 1;
+    while (k < n && s[at + k] == static_cast<Ch>(ascii[k])) ++k;
+    if (k == n) return at;
+  }
+  return View<Ch>::npos;
+}
+
+template <class Ch>
+bool contains(View<Ch> s, std::string_view ascii) {
+  return find(s, ascii) != View<Ch>::npos;
+}
+
+template <class Ch>
+bool starts_at(View<Ch> s, std::size_t at, std::string_view ascii) {
+  if (s.size() - at < ascii.size()) return false;
+  for (std::size_t k = 0; k < ascii.size(); ++k)
+    if (s[at + k] != static_cast<Ch>(ascii[k])) return false;
+  return true;
+}
+
+template <class Ch>
+bool equals(View<Ch> s, std::string_view ascii) {
+  return s.size() == ascii.size() && starts_at(s, 0, ascii);
+}
+
+// Blanks and control characters off both ends.
+template <class Ch>
+View<Ch> trimmed(View<Ch> s) {
+  while (!s.empty() && static_cast<std::make_unsigned_t<Ch>>(s.front()) <= u' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<std::make_unsigned_t<Ch>>(s.back()) <= u' ') s.remove_suffix(1);
+  return s;
+}
+
+String text_of(View<char> s) { return sys::utf8_to_utf16(s); }
+String text_of(View<char16_t> s) { return String(s); }
+
+struct ItemField {
+  std::string_view Name;
+  String TQNIRSSItem::*Field;
+};
+const ItemField kItemFields[] = {{"title", &TQNIRSSItem::Title},
+                                 {"link", &TQNIRSSItem::Link},
+                                 {"description", &TQNIRSSItem::Description},
+                                 {"dc:creator", &TQNIRSSItem::Creator},
+                                 {"dc:date", &TQNIRSSItem::Date}};
+
+struct ChannelField {
+  std::string_view Name;
+  String TQNIRSSChannel::*Field;
+};
+const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                       {"link", &TQNIRSSChannel::Link},
+                                       {"description", &TQNIRSSChannel::Description},
+                                       {"language", &TQNIRSSChannel::Language},
+                                       {"copyright", &TQNIRSSChannel::Copyright},
+                                       {"managingEditor", &TQNIRSSChannel::ManagingEditor},
+                                       {"webMaster", &TQNIRSSChannel::WebMaster},
+                                       {"rating", &TQNIRSSChannel::Rating},
+                                       {"pubDate", &TQNIRSSChannel::PubDate},
+                                       {"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
+                                       {"category", &TQNIRSSChannel::Category},
+                                       {"generator", &TQNIRSSChannel::Generator},
+                                       {"docs", &TQNIRSSChannel::Docs},
+                                       {"ttl", &TQNIRSSChannel::Ttl}};
+
+// One pass over the text, alternating text runs and tags. P is the slash-separated path of open
+// elements, T the name of the last tag and Q the path before it.
+template <class Ch>
+class FeedScanner {
+public:
+  explicit FeedScanner(TQNIRSSChannels& channels) : FChannels(channels) {}
+
+  void Run(View<Ch> s) {
+    constexpr std::string_view kCData = "<![CDATA[";
+    const std::size_t npos = View<Ch>::npos;
+    std::size_t i = 0;
+    std::basic_string<Ch> joined;
+    for (;;) {
+      // The text up to the next tag; a CDATA section is text, joined with the text around it,
+      // so white space after a section cannot blank the field it filled.
+      const std::size_t start = i;
+      bool cdata = false;
+      std::size_t lt;
+      for (;;) {
+        lt = s.find(static_cast<Ch>('<'), i);
+        if (lt == npos) return;  // trailing text is dropped
+        if (!starts_at(s, lt, kCData)) break;
+        const std::size_t end = find(s, "]]>", lt + kCData.size());
+        if (end == npos) return;  // as a tag without ">"
+        if (!cdata) joined.clear();
+        cdata = true;
+        joined.append(s.substr(i, lt - i));
+        joined.append(s.substr(lt + kCData.size(), end - lt - kCData.size()));
+        i = end + 3;
+      }
+      if (cdata) {
+        joined.append(s.substr(i, lt - i));
+        TextStep(joined);
+      } else if (lt > start) {
+        TextStep(s.substr(start, lt - start));
+      } else if (FTagSet && (equals(View<Ch>(FTag), "channel") || equals(View<Ch>(FTag), "item"))) {
+        TextStep({});  // a compact feed: <channel><title>...
+      }
+      // The tag: a comment ends at "-->"; elsewhere a quoted run may hold a ">".
+      std::size_t end;
+      if (starts_at(s, lt, "<!--")) {
+        end = find(s, "-->", lt + 4);
+        if (end == npos) return;
+        end += 2;
+      } else {
+        end = lt + 1;
+        while (end < s.size() && s[end] != '>') {
+          if (s[end] == '"' || s[end] == '\'') {
+            end = s.find(s[end], end + 1);
+            if (end == npos) return;
+          }
+          ++end;
+        }
+        if (end >= s.size()) return;
+      }
+      TagStep(s.substr(lt, end + 1 - lt));
+      i = end + 1;
+    }
+  }
+
+private:
+  void TagStep(View<Ch> tag) {
+    tag = trimmed(tag);
+    std::size_t from = 0;
+    while (from < tag.size() && (tag[from] == '\t' || tag[from] == ' ' || tag[from] == '<')) ++from;
+    std::size_t to = from;
+    while (to < tag.size() && tag[to] != 0 && tag[to] != '\n' && tag[to] != '\r' && tag[to] != ' ' &&
+           tag[to] != '>')
+      ++to;
+    const View<Ch> name = tag.substr(from, to - from);
+    if (equals(name, "?xml") || equals(name, "!--") || contains(name, "![CDATA[")) {
+      FTagSet = false;
+      return;
+    }
+    FTag.assign(name);
+    FParent = FPath;
+    FTagSet = true;
+    const bool closing = contains(tag, "</");
+    const bool empty = contains(tag, "/>");
+    if (!closing && !empty) {
+      FPath.append(name);
+      FPath.push_back('/');
+    } else if (closing && !empty && FPath.size() > 2) {
+      // The last segment goes, whatever the end tag names.
+      const std::size_t slash = FPath.rfind('/', FPath.size() - 2);
+      FPath.resize(slash == View<Ch>::npos ? 0 : slash);
+      FPath.push_back('/');
+    }
+  }
+
+  void TextStep(View<Ch> raw) {
+    const View<Ch> tag(FTag);
+    if (equals(tag, "channel")) {
+      FChannels.Add();
+      return;
+    }
+    TQNIRSSChannel* channel = FChannels.Last();
+    if (!channel) return;
+    if (equals(tag, "item")) {
+      channel->Items()->Add();
+      return;
+    }
+    const View<Ch> parent(FParent);
+    if (contains(parent, "/channel/item/") || contains(parent, "rdf:RDF/item/")) {
+      TQNIRSSItem* item = channel->Items()->Last();
+      if (!item) return;
+      for (const ItemField& f : kItemFields)
+        if (equals(tag, f.Name)) {
+          item->*f.Field = text_of(trimmed(raw));
+          return;
+        }
+    } else if (contains(parent, "/channel/")) {
+      for (const ChannelField& f : kChannelFields)
+        if (equals(tag, f.Name)) {
+          channel->*f.Field = text_of(trimmed(raw));
+          return;
+        }
+    }
+  }
+
+  TQNIRSSChannels& FChannels;
+  std::basic_string<Ch> FPath, FTag, FParent;
+  bool FTagSet = false;  // the last tag set T: the compact-feed rule follows only such a tag
+};
+
+}  // namespace
+
+void ParseRSSText(StringView Text, TQNIRSSChannels& Channels) {
+  Channels.ClearItems();
+  FeedScanner<char16_t>(Channels).Run(Text);
+}
+
+void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels) {
+  Channels.ClearItems();
+  std::size_t mark = 0;
+  const std::string charset = sys::xml_text_charset(Bytes, mark);
+  if (charset == "UTF-8")
+    FeedScanner<char>(Channels).Run(Bytes.substr(mark));
+  else
+    FeedScanner<char16_t>(Channels).Run(sys::decode_bytes(Bytes.substr(mark), charset));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TQNIRSSParser::TQNIRSSParser(TComponent* AOwner)
+    : TQNCustomWebUpdater(AOwner),
+      FChannels(std::make_unique<TQNIRSSChannels>()),
+      FTempSlot(NewTempFileSlot()) {}
+
+TQNIRSSParser::~TQNIRSSParser() = default;
+
+bool TQNIRSSParser::Execute() {
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  struct Remove {
+    const String& Name;
+    ~Remove() { DeleteLocalFile(Name); }
+  } const remove{FLocalFileName};
+  const bool result = TQNCustomWebUpdater::Execute();
+  if (result && Status() == isFinished)
+    ParseRSS();
+  else if (Status() == isNotFound)
+    FChannels->ClearItems();  // a feed that is gone has no channels
+  return result;
+}
+
+void TQNIRSSParser::ParseRSS() {
+  FChannels->ClearItems();
+  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels);
+}
+
+}  // namespace qninet

@@ -1,0 +1,121 @@
+#include "qninet/web/qnixtract.h"
+
+#include "qninet/sys/Files.h"
+#include "qninet/sys/TextDecoding.h"
+#include "qninet/sys/Utf8.h"
+#include "qninet/web/WebContent.h"
+
+namespace qninet {
+
+QNINET_DEFINE_ENUM_INFO(TQNIExtract, "ieMailTo", "ieHTTP", "itHTTPS", "itFTP", "itFile", "itTelnet", "itNews",
+                        "itGopher", "itWais")
+
+QNINET_CLASS_INFO(TQNInfoExtractor, Published("Extract", &Self::Extract, &Self::SetExtract))
+
+namespace {
+
+constexpr std::string_view kPrefixes[] = {"mailto:", "http://", "https://",  "ftp://", "file://",
+                                          "telnet:", "news:",   "gopher://", "wais:"};
+
+std::string_view prefix_of(TQNIExtract Kind) { return Kind < std::size(kPrefixes) ? kPrefixes[Kind] : ""; }
+
+// The characters that end an address; line breaks and tabs too, so a link never runs into the
+// next line.
+bool is_delimiter(char16_t c) {
+  switch (c) {
+    case 0:
+    case u'\t':
+    case u'\n':
+    case u'\r':
+    case u' ':
+    case u'"':
+    case u'#':
+    case u'%':
+    case u'\'':
+    case u'<':
+    case u'>':
+    case u'[':
+    case u'\\':
+    case u']':
+    case u'^':
+    case u'`':
+    case u'{':
+    case u'|':
+    case u'}':
+    case u'~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+String text_of(std::string_view s) { return sys::utf8_to_utf16(s); }
+String text_of(StringView s) { return String(s); }
+
+// Over UTF-8 bytes or decoded text: the prefix and the delimiters are ASCII, which never occurs
+// inside a UTF-8 sequence.
+template <class Ch>
+void extract(std::basic_string_view<Ch> text, std::string_view prefix, TStrings& out) {
+  if (prefix.empty()) return;
+  const std::basic_string<Ch> wanted(prefix.begin(), prefix.end());
+  for (std::size_t at = text.find(wanted); at != text.npos; at = text.find(wanted, at)) {
+    std::size_t end = at + wanted.size();
+    while (end < text.size() && !is_delimiter(static_cast<std::make_unsigned_t<Ch>>(text[end]))) ++end;
+    out.Add(text_of(text.substr(at, end - at)));
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+StringView ExtractPrefix(TQNIExtract Kind) {
+  static const String kTexts[] = {u"mailto:", u"http://", u"https://",  u"ftp://", u"file://",
+                                  u"telnet:", u"news:",   u"gopher://", u"wais:"};
+  return Kind < std::size(kTexts) ? StringView(kTexts[Kind]) : StringView();
+}
+
+void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out) { extract(Text, prefix_of(Kind), Out); }
+
+void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out) {
+  std::size_t mark = 0;
+  const std::string_view bom = sys::bom_charset(Bytes, mark);
+  if (bom == "UTF-8" || (bom.empty() && sys::valid_utf8(Bytes)))
+    extract(Bytes.substr(mark), prefix_of(Kind), Out);
+  else
+    ExtractLinks(sys::decode_page_text(Bytes), Kind, Out);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TQNInfoExtractor::TQNInfoExtractor(TComponent* AOwner)
+    : TQNCustomWebUpdater(AOwner),
+      FExtractedInfo(std::make_unique<TStringList>()),
+      FTempSlot(NewTempFileSlot()) {}
+
+TQNInfoExtractor::~TQNInfoExtractor() { DeleteLocalFile(FLocalFileName); }
+
+void TQNInfoExtractor::SetRemoteFileName(const String& value) {
+  FRemoteFileName = value;
+  DeleteLocalFile(FLocalFileName);
+  FLocalFileName = PrivateTempFileName(FTempSlot, value);
+}
+
+bool TQNInfoExtractor::Execute() {
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  const bool result = TQNCustomWebUpdater::Execute();
+  if (Status() == isNotFound) {
+    // A page that vanished must not yield the links of its last copy.
+    DeleteLocalFile(FLocalFileName);
+    FExtractedInfo->Clear();
+  } else if (result && sys::file_exists(ToUtf8(FLocalFileName))) {
+    ParseFile();
+  }
+  return result;
+}
+
+void TQNInfoExtractor::ParseFile() {
+  FExtractedInfo->Clear();
+  ExtractLinksFromBytes(ReadLocalBytes(FLocalFileName), FExtract, *FExtractedInfo);
+}
+
+}  // namespace qninet

@@ -1,0 +1,52 @@
+#include "qninet/sys/TextDecoding.h"
+
+#include <gtest/gtest.h>
+
+#include "qninet/sys/PrivateTemp.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qninet::sys;
+
+TEST(TextDecoding, MarkThenDeclarationThenUtf8ForFeeds) {
+  struct Case {
+    std::string bytes;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"windows-1252\"?>\xC3\xA9",
+       u"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\u00E9"},
+      {std::string("\xFF\xFE<\0\xE9\0", 6), u"<\u00E9"},
+      {std::string("\xFE\xFF\0<\x04\x10", 6), u"<\u0410"},
+      {"<?xml version='1.0' encoding = 'ISO-8859-5'?><t>\xB0</t>",
+       u"<?xml version='1.0' encoding = 'ISO-8859-5'?><t>\u0410</t>"},
+      {"<?xml version=\"1.0\" encoding=\"no-such-set\"?>\xC3\xA9",
+       u"<?xml version=\"1.0\" encoding=\"no-such-set\"?>\u00E9"},
+      {"<t>caf\xC3\xA9 \xFF</t>", u"<t>caf\u00E9 \uFFFD</t>"},
+      // A declaration that is not at the very start decides nothing.
+      {" <?xml version=\"1.0\" encoding=\"windows-1252\"?>\xE9",
+       u" <?xml version=\"1.0\" encoding=\"windows-1252\"?>\uFFFD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(decode_xml_text(c.bytes), c.text) << c.bytes;
+}
+
+TEST(TextDecoding, Utf8IsOnlyWellFormedUtf8) {
+  // Pages fall back to the ANSI code page when their bytes are not UTF-8.
+  EXPECT_FALSE(valid_utf8("\xC0\xAF"));      // overlong
+  EXPECT_FALSE(valid_utf8("\xED\xA0\x80"));  // a surrogate
+  EXPECT_FALSE(valid_utf8("caf\xE9"));
+  EXPECT_TRUE(valid_utf8("caf\xC3\xA9 \xF0\x9F\x98\x80"));
+}
+
+TEST(PrivateTemp, OneFolderOfTheUserAlone) {
+  const auto first = private_temp_folder();
+  ASSERT_TRUE(first) << std::string(first.failure().Text.begin(), first.failure().Text.end());
+  const auto second = private_temp_folder();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(*first, *second);
+  struct stat st {};
+  ASSERT_EQ(::stat(first->c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, ::getuid());
+}

@@ -1,0 +1,175 @@
+// The feed scanner on texts (no network), the lists that own the channels and items, and the
+// temporary names of the content components.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "qninet/web/QNIRSS.h"
+#include "qninet/web/WebContent.h"
+
+using namespace qninet;
+
+namespace {
+
+void add_fields(std::string& out, std::initializer_list<std::pair<const char*, const String*>> fields) {
+  for (const auto& [name, value] : fields)
+    if (!value->empty()) out += std::string(" ") + name + "=" + ToUtf8(*value);
+}
+
+// Every non-empty field, channel by channel: "C title=T link=L / I title=A".
+std::string describe(const TQNIRSSChannels& channels) {
+  std::string out;
+  for (int c = 0; c < channels.Count(); ++c) {
+    const TQNIRSSChannel& ch = *channels.GetItem(c);
+    out += out.empty() ? "C" : " | C";
+    add_fields(out, {{"title", &ch.Title},
+                     {"link", &ch.Link},
+                     {"description", &ch.Description},
+                     {"language", &ch.Language},
+                     {"copyright", &ch.Copyright},
+                     {"rating", &ch.Rating},
+                     {"managingEditor", &ch.ManagingEditor},
+                     {"webMaster", &ch.WebMaster},
+                     {"pubDate", &ch.PubDate},
+                     {"lastBuildDate", &ch.LastBuildDate},
+                     {"category", &ch.Category},
+                     {"generator", &ch.Generator},
+                     {"docs", &ch.Docs},
+                     {"ttl", &ch.Ttl}});
+    for (int i = 0; i < ch.Items()->Count(); ++i) {
+      const TQNIRSSItem& it = *ch.Items()->GetItem(i);
+      out += " / I";
+      add_fields(out, {{"title", &it.Title},
+                       {"link", &it.Link},
+                       {"description", &it.Description},
+                       {"creator", &it.Creator},
+                       {"date", &it.Date}});
+    }
+  }
+  return out;
+}
+
+// The feed scanned as bytes and as decoded text; both must agree.
+std::string parse(const std::string& feed) {
+  TQNIRSSChannels channels;
+  ParseRSSText(FromUtf8(feed), channels);
+  const std::string fromText = describe(channels);
+  ParseRSSBytes(feed, channels);
+  const std::string fromBytes = describe(channels);
+  EXPECT_EQ(fromText, fromBytes) << feed;
+  return fromBytes;
+}
+
+}  // namespace
+
+TEST(RSSScanner, FeedsAndTheirEdgeCases) {
+  struct Case {
+    const char* what;
+    std::string feed;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"RSS 2.0 with line breaks",
+       "<?xml version=\"1.0\"?>\n<rss version=\"2.0\">\n<channel>\n<title>News</title>\n"
+       "<link>http://n/</link>\n<description>All of it</description>\n<language>en</language>\n"
+       "<ttl>60</ttl>\n<item>\n<title>One</title>\n<link>http://n/1</link>\n<description>First</"
+       "description>\n"
+       "<pubDate>Mon, 01 Jan "
+       "2024</pubDate>\n</item>\n<item>\n<title>Two</title>\n</item>\n</channel>\n</rss>\n",
+       "C title=News link=http://n/ description=All of it language=en ttl=60"
+       " / I title=One link=http://n/1 description=First / I title=Two"},
+      {"RDF: items beside the channel",
+       "<rdf:RDF xmlns:rdf=\"r\" xmlns:dc=\"d\">\n<channel rdf:about=\"x\">\n<title>R</title>\n"
+       "<items><rdf:Seq><rdf:li resource=\"a\"/></rdf:Seq></items>\n</channel>\n"
+       "<item "
+       "rdf:about=\"a\">\n<title>A</title>\n<dc:creator>Ann</dc:creator>\n<dc:date>2024-01-01</dc:date>\n"
+       "</item>\n<item rdf:about=\"b\">\n<title>B</title>\n</item>\n</rdf:RDF>",
+       "C title=R / I title=A creator=Ann date=2024-01-01 / I title=B"},
+      {"CDATA is text, joined with the blanks around it; entities stay",
+       "<rss>\n<channel>\n<title> <![CDATA[Tom & <b>Jerry</b>]]> </title>\n"
+       "<description>a &amp; <![CDATA[b]]>c</description>\n</channel></rss>",
+       "C title=Tom & <b>Jerry</b> description=a &amp; bc"},
+      {"a CDATA section without its end ends the parse",
+       "<rss>\n<channel>\n<title>T</title>\n<link><![CDATA[http://x/</link>\n</channel>", "C title=T"},
+      {"the image's fields overwrite the channel's",
+       "<rss>\n<channel>\n<title>C</title>\n<link>http://c/</link>\n<image>\n<title>Logo</title>\n"
+       "<url>http://c/l.png</url>\n<link>http://c/img</link>\n</image>\n</channel>\n</rss>",
+       "C title=Logo link=http://c/img"},
+      {"compact feed without line breaks",
+       "<rss><channel><title>T</title><item><title>A</title><link>L</link></item><item><title>B</title></"
+       "item>"
+       "</channel></rss>",
+       "C title=T / I title=A link=L / I title=B"},
+      {"an apostrophe in a comment does not swallow the feed; blank comments are ignored",
+       "<rss>\n<!-- it's the feed -->\n<channel>\n<title>T</title>\n<!-- a \"quoted\" > sign -->\n"
+       "<item>\n<title>A</title>\n</item>\n</channel>\n</rss>",
+       "C title=T / I title=A"},
+      {"a comment without a blank is a level of the path: above the channel the tests still match",
+       "<rss>\n<!--x-->\n<channel>\n<title>T</title>\n<item>\n<title>A</title>\n</item>\n</channel>\n</rss>",
+       "C title=T / I title=A"},
+      {"... inside the channel it moves item fields to the channel",
+       "<rss>\n<channel>\n<!--x-->\n<title>T</title>\n<item>\n<title>A</title>\n</item>\n</channel>\n</rss>",
+       "C title=A / I"},
+      {"a quoted '>' does not end a tag; a self-closing tag changes nothing",
+       "<rss>\n<channel a=\"1>2\">\n<atom:link href=\"x\" "
+       "rel=\"self\"/>\n<title>T</title>\n</channel>\n</rss>",
+       "C title=T"},
+      {"text before the first channel and after the last tag is dropped",
+       "<rss>\n<title>lost</title>\n<channel>\n<title>T</title>\n</channel>\ntrailing", "C title=T"},
+      {"a tag without '>' ends the parse", "<rss>\n<channel>\n<title>T</title>\n<link a=\"x>", "C title=T"},
+      {"an item title before any item goes nowhere",
+       "<rss>\n<channel>\n<item><title>A</title>\n</item></channel></rss>", "C / I title=A"},
+      {"two channels",
+       "<rss>\n<channel>\n<title>A</title>\n</channel>\n<channel>\n<title>B</title>\n</channel>\n</rss>",
+       "C title=A | C title=B"},
+      {"non-ASCII text", "<rss>\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n</channel></rss>",
+       "C title=Caf\xC3\xA9 \xE2\x82\xAC"},
+      {"invalid bytes become U+FFFD",
+       "<rss>\n<channel>\n<title>a\xFF\xC3"
+       "b</title>\n</channel></rss>",
+       "C title=a\xEF\xBF\xBD\xEF\xBF\xBD"
+       "b"},
+      {"empty", "", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parse(c.feed), c.expected) << c.what;
+}
+
+TEST(RSSLists, OwnAssignAndDelete) {
+  TQNIRSSChannels channels;
+  ParseRSSText(
+      u"<rss>\n<channel>\n<title>T</title>\n<language>de</language>\n<item>\n<title>A</title>\n"
+      u"</item>\n<item>\n<title>B</title>\n</item>\n</channel></rss>",
+      channels);
+  ASSERT_EQ(channels.Count(), 1);
+  EXPECT_EQ(channels.GetItem(-1), nullptr);
+  EXPECT_EQ(channels.GetItem(1), nullptr);
+  TQNIRSSChannel copy;
+  copy.Items()->Add()->Title = u"old";
+  copy.Assign(channels.GetItem(0));
+  TQNIRSSItem stranger;
+  copy.Assign(&stranger);  // not a channel: nothing changes
+  TQNIRSSChannels one;
+  one.Add()->Assign(&copy);
+  EXPECT_EQ(describe(one), "C title=T language=de / I title=A / I title=B");
+  one.GetItem(0)->Items()->DeleteItem(0);
+  EXPECT_EQ(describe(one), "C title=T language=de / I title=B");
+  EXPECT_THROW(one.GetItem(0)->Items()->DeleteItem(1), EListError);
+  EXPECT_EQ(channels.GetItem(0)->Items()->Count(), 2);  // the copy is deep
+}
+
+TEST(ContentTempNames, ExtensionsOnlyFromTheLastSegment) {
+  const std::pair<const char16_t*, const char16_t*> cases[] = {{u"/news/feed.xml", u".xml"},
+                                                               {u"/feed.rss?x=1.2", u".rss"},
+                                                               {u"/a.dir/feed", u""},
+                                                               {u"/feed.php?path=../../x.html", u".php"},
+                                                               {u"/page.12345678901", u""},
+                                                               {u"/x.h-t", u""},
+                                                               {u"/x.", u""},
+                                                               {u"dir\\p.HTM#a.b", u".HTM"},
+                                                               {u"", u""}};
+  for (const auto& [remote, ext] : cases) EXPECT_EQ(TempFileExtension(remote), ext) << ToUtf8(remote);
+  const int a = NewTempFileSlot(), b = NewTempFileSlot();
+  EXPECT_NE(PrivateTempFileName(a, u"/f.xml"), PrivateTempFileName(b, u"/f.xml"));
+  EXPECT_EQ(PrivateTempFileName(a, u"/f.xml"), PrivateTempFileName(a, u"/g.xml"));
+}

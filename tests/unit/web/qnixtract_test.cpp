@@ -1,0 +1,58 @@
+// The extractor's scan on texts (no network).
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "qninet/rtl/Strings.h"
+#include "qninet/web/qnixtract.h"
+
+using namespace qninet;
+
+TEST(ExtractLinks, PrefixesAndDelimiters) {
+  struct Case {
+    TQNIExtract kind;
+    std::u16string text;
+    const char* expected;  // the entries joined by " , "
+  };
+  const Case cases[] = {
+      {ieMailTo, u"<a href=\"mailto:ann@x.test\">Ann</a> mailto:bob@y.test more",
+       "mailto:ann@x.test , mailto:bob@y.test"},
+      {ieMailTo, u"mailto:a@b.test\nnext line", "mailto:a@b.test"},
+      {ieMailTo, u"mailto:a@b.test\r\nmailto:c@d.test\tx 'mailto:e@f.test'",
+       "mailto:a@b.test , mailto:c@d.test , mailto:e@f.test"},
+      {ieHTTP, u"http://h.test/p#frag http://h.test/q%20r", "http://h.test/p , http://h.test/q"},
+      {ieHTTP, u"HTTP://CAPS.test https://secure.test", ""},
+      {ieHTTP, u"http://a.test/?u=http://b.test/", "http://a.test/?u=http://b.test/"},
+      {ieHTTP, u"text that ends with http:/", ""},
+      {ieHTTP, std::u16string(u"x http://a.test/\0 http://b.test/", 32), "http://a.test/ , http://b.test/"},
+      {ieHTTP, u"http://a.test/[1]{2}|3~4^5`6\\7", "http://a.test/"},
+      {ieHTTP, u"http://caf\u00E9.test/\u20AC", "http://caf\xC3\xA9.test/\xE2\x82\xAC"},
+      {itHTTPS, u"https://s.test/x http://p.test", "https://s.test/x"},
+      {itFTP, u"ftp://f.test/pub", "ftp://f.test/pub"},
+      {itFile, u"file:///etc/hosts", "file:///etc/hosts"},
+      {itTelnet, u"telnet:host:23", "telnet:host:23"},
+      {itNews, u"news:comp.lang", "news:comp.lang"},
+      {itGopher, u"gopher://g.test", "gopher://g.test"},
+      {itWais, u"wais:db", "wais:db"},
+      {ieMailTo, u"", ""},
+  };
+  for (const Case& c : cases) {
+    // The text as decoded text and as UTF-8 bytes.
+    TStringList fromText, fromBytes;
+    ExtractLinks(c.text, c.kind, fromText);
+    ExtractLinksFromBytes(ToUtf8(c.text), c.kind, fromBytes);
+    std::string joined;
+    for (int i = 0; i < fromText.Count(); ++i) joined += (i ? " , " : "") + ToUtf8(fromText.Strings(i));
+    EXPECT_EQ(joined, c.expected) << ToUtf8(c.text);
+    EXPECT_EQ(fromBytes.Text(), fromText.Text()) << ToUtf8(c.text);
+  }
+}
+
+TEST(ExtractLinks, BytesThatAreNotUtf8AreReadInTheAnsiCodePage) {
+  TStringList out;
+  ExtractLinksFromBytes("mailto:caf\xE9@x.test mailto:\xEF\xBB\xBF", ieMailTo, out);  // windows-1252
+  ASSERT_EQ(out.Count(), 2);
+  EXPECT_EQ(out.Strings(0), u"mailto:caf\u00E9@x.test");
+  EXPECT_EQ(out.Strings(1), u"mailto:\u00EF\u00BB\u00BF");
+}

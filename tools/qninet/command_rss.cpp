@@ -1,0 +1,130 @@
+// `qninet rss`: a news feed's channels and their items.
+
+#include <iostream>
+
+#include "Loopback.h"
+#include "WebContentRun.h"
+#include "qninet/web/QNIRSS.h"
+
+namespace qninet::tool {
+namespace {
+
+struct Field {
+  const char* Name;
+  const String* Value;
+};
+
+std::vector<Field> channel_fields(const TQNIRSSChannel& c) {
+  return {{"Title", &c.Title},
+          {"Link", &c.Link},
+          {"Description", &c.Description},
+          {"Language", &c.Language},
+          {"Copyright", &c.Copyright},
+          {"Rating", &c.Rating},
+          {"ManagingEditor", &c.ManagingEditor},
+          {"WebMaster", &c.WebMaster},
+          {"PubDate", &c.PubDate},
+          {"LastBuildDate", &c.LastBuildDate},
+          {"Category", &c.Category},
+          {"Generator", &c.Generator},
+          {"Docs", &c.Docs},
+          {"Ttl", &c.Ttl}};
+}
+
+std::vector<Field> item_fields(const TQNIRSSItem& i) {
+  return {{"Title", &i.Title},
+          {"Link", &i.Link},
+          {"Description", &i.Description},
+          {"Creator", &i.Creator},
+          {"Date", &i.Date}};
+}
+
+nlohmann::ordered_json channels_json(const TQNIRSSChannels& channels) {
+  auto list = nlohmann::ordered_json::array();
+  for (int c = 0; c < channels.Count(); ++c) {
+    const TQNIRSSChannel& ch = *channels.GetItem(c);
+    nlohmann::ordered_json j;
+    for (const Field& f : channel_fields(ch)) j[f.Name] = ToUtf8(*f.Value);
+    auto items = nlohmann::ordered_json::array();
+    for (int i = 0; i < ch.Items()->Count(); ++i) {
+      nlohmann::ordered_json item;
+      for (const Field& f : item_fields(*ch.Items()->GetItem(i))) item[f.Name] = ToUtf8(*f.Value);
+      items.push_back(std::move(item));
+    }
+    j["Items"] = std::move(items);
+    list.push_back(std::move(j));
+  }
+  return list;
+}
+
+// "channel TITLE", its other fields indented, then "item TITLE" with its fields below.
+void print_channels(std::ostream& out, const TQNIRSSChannels& channels) {
+  for (int c = 0; c < channels.Count(); ++c) {
+    const TQNIRSSChannel& ch = *channels.GetItem(c);
+    out << "channel " << ToUtf8(ch.Title) << '\n';
+    for (const Field& f : channel_fields(ch))
+      if (f.Value != &ch.Title && !f.Value->empty())
+        out << "  " << f.Name << ": " << ToUtf8(*f.Value) << '\n';
+    for (int i = 0; i < ch.Items()->Count(); ++i) {
+      const TQNIRSSItem& it = *ch.Items()->GetItem(i);
+      out << "  item " << ToUtf8(it.Title) << '\n';
+      for (const Field& f : item_fields(it))
+        if (f.Value != &it.Title && !f.Value->empty())
+          out << "    " << f.Name << ": " << ToUtf8(*f.Value) << '\n';
+    }
+  }
+}
+
+int run_rss(Run& run, const std::string& target) {
+  TQNIRSSParser parser(nullptr);
+  if (const int code = configure_web(run, parser, target)) return code;
+  if (const int code = execute_web(run, parser, target)) return code;
+  run.Json()["channels"] = channels_json(*parser.Channels());
+  if (!run.Options().Json) print_channels(std::cout, *parser.Channels());
+  return exOk;
+}
+
+const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
+  auto target = std::make_shared<std::string>();
+  auto* cmd =
+      add_command(app, state, "rss", "Read a news feed (RSS 0.9x/2.0 or RSS 1.0/RDF): channels and items",
+                  Offer{nullptr, 60, true}, [target](Run& run) { return run_rss(run, *target); });
+  cmd->add_option("URL_OR_PATH", *target,
+                  "http://, https://, ftp:// or file:// URL of the feed, or a file path")
+      ->required();
+  cmd->footer(
+      "Prints \"channel TITLE\" and \"  item TITLE\" lines with the other fields indented below them;\n"
+      "--json gives {\"status\", \"channels\": [{Title, Link, ..., Items: [{Title, Link, Description,\n"
+      "Creator, Date}]}]}. Texts are kept as the feed writes them (entities and dates unconverted).");
+});
+
+const char* kDemoFeed =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">\n<channel>\n"
+    "<title>Loopback news</title>\n<link>http://127.0.0.1/</link>\n"
+    "<description><![CDATA[Stories from <this> machine]]></description>\n"
+    "<!-- it's a comment -->\n<item>\n<title>Caf\xC3\xA9 "
+    "opens</title>\n<link>http://127.0.0.1/1</link>\n</item>\n"
+    "<item><title>Second story</title><link>http://127.0.0.1/2</link></item>\n</channel>\n</rss>\n";
+
+const DemoRegistrar demo(DemoStep{
+    410, "RSS parser: a feed from a loopback web server", [](std::ostream& out) {
+      const std::string feed = kDemoFeed;
+      loopback::TcpServer server(
+          -1, loopback::TcpServer::HeaderComplete, [&feed](const std::string& request) {
+            return "HTTP/1.0 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                   std::to_string(feed.size()) + "\r\n\r\n" +
+                   (request.rfind("HEAD ", 0) == 0 ? std::string() : feed);
+          });
+      const DirectConnections direct;
+      TQNIRSSParser parser(nullptr);
+      parser.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/news.rss"));
+      parser.SetTimeout(5000);
+      const bool ok = parser.Execute();
+      out << "http://127.0.0.1:" << server.Port() << "/news.rss:\n";
+      print_channels(out, *parser.Channels());
+      const TQNIRSSChannel* ch = parser.Channels()->GetItem(0);
+      return ok && ch && ch->Description == u"Stories from <this> machine" && ch->Items()->Count() == 2;
+    }});
+
+}  // namespace
+}  // namespace qninet::tool
