@@ -112,7 +112,9 @@ TEST(ProgramFetch, WritesTheBodyAsItCame) {
   for (const auto& c : cases) {
     const auto r = Qninet(c.args);
     EXPECT_EQ(r.ExitCode, c.code) << r.Output;
-    if (c.code == 0) EXPECT_EQ(r.Stdout, c.stdout_text) << r.Output;
+    if (c.code == 0) {
+      EXPECT_EQ(r.Stdout, c.stdout_text) << r.Output;
+    }
   }
   EXPECT_EQ(ReadFileText(saved), std::string("caf\xC3\xA9\0end", 9));
 }

@@ -54,19 +54,13 @@ const char* kDemoPage =
 
 const DemoRegistrar demo(DemoStep{
     420, "Information extractor: mail addresses of a loopback page", [](std::ostream& out) {
-      const std::string page = kDemoPage;
-      loopback::TcpServer server(-1, loopback::TcpServer::HeaderComplete,
-                                 [&page](const std::string& request) {
-                                   return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                                          std::to_string(page.size()) + "\r\n\r\n" +
-                                          (request.rfind("HEAD ", 0) == 0 ? std::string() : page);
-                                 });
-      const DirectConnections direct;
+      const auto server = loopback::ServeFile("/contacts.html", kDemoPage, "text/html");
+      const loopback::DirectConnections direct;
       TQNInfoExtractor x(nullptr);
-      x.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/contacts.html"));
+      x.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server->Port()) + "/contacts.html"));
       x.SetTimeout(5000);
       const bool ok = x.Execute();
-      out << "mailto: addresses of http://127.0.0.1:" << server.Port() << "/contacts.html:\n";
+      out << "mailto: addresses of http://127.0.0.1:" << server->Port() << "/contacts.html:\n";
       for (int i = 0; i < x.ExtractedInfo()->Count(); ++i)
         out << "  " << ToUtf8(x.ExtractedInfo()->Strings(i)) << '\n';
       return ok && x.ExtractedInfo()->Count() == 2 &&

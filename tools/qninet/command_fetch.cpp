@@ -14,7 +14,8 @@ int run_fetch(Run& run, const std::string& url, const std::string& output) {
   String why;
   if (!Url::Parse(url, &why)) return run.Fail(exBadInput, url, ToUtf8(why));
   TQNWebUpdater web(nullptr);
-  if (const int code = apply_web_options(run, web)) return code;
+  web.SetLoginPrompt(false);
+  if (const int code = run.Configure(web)) return code;
   if (run.Options().Json) {
     const String text = web.ReadHTTPGetResponseString(FromUtf8(url));
     if (!web.LastErrorText().empty()) return run.Fail(exFailed, url, ToUtf8(web.LastErrorText()));

@@ -108,19 +108,13 @@ const char* kDemoFeed =
 
 const DemoRegistrar demo(DemoStep{
     410, "RSS parser: a feed from a loopback web server", [](std::ostream& out) {
-      const std::string feed = kDemoFeed;
-      loopback::TcpServer server(
-          -1, loopback::TcpServer::HeaderComplete, [&feed](const std::string& request) {
-            return "HTTP/1.0 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-                   std::to_string(feed.size()) + "\r\n\r\n" +
-                   (request.rfind("HEAD ", 0) == 0 ? std::string() : feed);
-          });
-      const DirectConnections direct;
+      const auto server = loopback::ServeFile("/news.rss", kDemoFeed, "application/rss+xml");
+      const loopback::DirectConnections direct;
       TQNIRSSParser parser(nullptr);
-      parser.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/news.rss"));
+      parser.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server->Port()) + "/news.rss"));
       parser.SetTimeout(5000);
       const bool ok = parser.Execute();
-      out << "http://127.0.0.1:" << server.Port() << "/news.rss:\n";
+      out << "http://127.0.0.1:" << server->Port() << "/news.rss:\n";
       print_channels(out, *parser.Channels());
       const TQNIRSSChannel* ch = parser.Channels()->GetItem(0);
       return ok && ch && ch->Description == u"Stories from <this> machine" && ch->Items()->Count() == 2;

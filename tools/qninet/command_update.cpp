@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Options.h"
-#include "loopback/ScriptedServer.h"
+#include "Loopback.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/qniupdate.h"
 
@@ -216,62 +216,24 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
 // The demo: a small HTTP/1.0 server on loopback serving one file with its Last-Modified.
 
 // The demo's server is on loopback: a proxy of the environment is set aside while it runs.
-class LoopbackOnly {
-public:
-  LoopbackOnly() {
-    for (const char* name : {"http_proxy", "HTTP_PROXY"})
-      if (const char* v = std::getenv(name)) {
-        FSaved.emplace_back(name, v);
-        ::unsetenv(name);
-      }
-  }
-  ~LoopbackOnly() {
-    for (const auto& [name, value] : FSaved) ::setenv(name.c_str(), value.c_str(), 1);
-  }
-  LoopbackOnly(const LoopbackOnly&) = delete;
-  LoopbackOnly& operator=(const LoopbackOnly&) = delete;
-
-private:
-  std::vector<std::pair<std::string, std::string>> FSaved;
-};
-
 // Answers GET /release.txt with the body and its Last-Modified, anything else with 404.
-std::string demo_web_answer(const std::string& request, const std::string& body, std::time_t modified) {
-  const bool head = request.rfind("HEAD /release.txt ", 0) == 0;
-  if (!head && request.rfind("GET /release.txt ", 0) != 0)
-    return "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-  char date[64];
-  std::tm tm{};
-  gmtime_r(&modified, &tm);
-  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nLast-Modified: " + date +
-         "\r\nContent-Type: text/plain\r\n\r\n" + (head ? std::string() : body);
-}
-
 const DemoRegistrar demo(DemoStep{
     400, "Web updater: download once, then skip", [](std::ostream& out) {
       std::string body;
       for (int i = 0; i < 400; ++i) body += "release notes line " + std::to_string(i) + "\n";
-      const std::time_t modified = std::time(nullptr) - 3600;
-      using qninet::loopback::Script;
-      // Every connection (a HEAD, then a GET on the first run) gets the same answer script.
-      qninet::loopback::ScriptedServer server(
-          {Script().Reply(
-              [](const std::string& r) { return r.find("\r\n\r\n") != std::string::npos; },
-              [&](const std::string& request) { return demo_web_answer(request, body, modified); })},
-          qninet::loopback::ScriptedServer::Family::IPv4, std::chrono::seconds(10), true);
+      const auto server = loopback::ServeFile("/release.txt", body, "text/plain");
       const std::string dir = (std::filesystem::temp_directory_path() /
                                ("qninet-demo-update-" +
                                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
                                   .string();
-      const LoopbackOnly direct;
+      const loopback::DirectConnections direct;
       std::filesystem::create_directories(dir);
       const std::string local = dir + "/release.txt";
       bool ok = true;
       for (int run = 1; run <= 2; ++run) {
         TQNWebUpdater updater(nullptr);
         updater.SetHost(u"127.0.0.1");
-        updater.SetPort(server.Port());
+        updater.SetPort(server->Port());
         updater.SetRemoteFileName(u"/release.txt");
         updater.SetLocalFileName(FromUtf8(local));
         updater.SetTimeout(5000);
@@ -279,8 +241,9 @@ const DemoRegistrar demo(DemoStep{
         updater.SetOnProgress([&blocks](TObject*, std::uint64_t, std::uint64_t, bool&) { ++blocks; });
         const bool result = updater.Execute();
         const String status = EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(updater.Status());
-        out << "run " << run << ": http://127.0.0.1:" << server.Port() << "/release.txt -> " << ToUtf8(status)
-            << " (" << updater.RemoteFileSize() << " bytes, " << blocks << " progress reports)\n";
+        out << "run " << run << ": http://127.0.0.1:" << server->Port() << "/release.txt -> "
+            << ToUtf8(status) << " (" << updater.RemoteFileSize() << " bytes, " << blocks
+            << " progress reports)\n";
         const TQNIStatus expected = run == 1 ? isFinished : isSkipped;
         ok = ok && result && updater.Status() == expected;
       }
