@@ -226,12 +226,13 @@ TEST(InetBaseCycle, KeepConnectionReusesTheOpenSocket) {
 // --- the status check of the first chunk ---------------------------------------------------
 
 TEST(InetBaseStatus, ThreeCharactersAfterTheFirstBlank) {
-  EXPECT_EQ(first_chunk_status(u"HTTP/1.0 404 Not Found"), 404);
-  EXPECT_EQ(first_chunk_status(u"Domain Name: EXAMPLE.COM"), 200);
-  EXPECT_EQ(first_chunk_status(u"nothing-without-blank"), 200);
-  EXPECT_EQ(first_chunk_status(u"x 40"), 40);
-  EXPECT_EQ(first_chunk_status(u"x "), 200);
-  EXPECT_EQ(first_chunk_status(u" 4071"), 407);
+  const std::pair<const char16_t*, int> cases[] = {{u"HTTP/1.0 404 Not Found", 404},
+                                                   {u"Domain Name: EXAMPLE.COM", 200},
+                                                   {u"nothing-without-blank", 200},
+                                                   {u"x 40", 40},
+                                                   {u"x ", 200},
+                                                   {u" 4071", 407}};
+  for (const auto& [chunk, status] : cases) EXPECT_EQ(first_chunk_status(chunk), status) << ToUtf8(chunk);
 }
 
 TEST(InetBaseStatus, ErrorStatusInTheFirstChunkIsTheResultAndLeavesTheConnectionOpen) {
