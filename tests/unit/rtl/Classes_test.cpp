@@ -131,6 +131,7 @@ TEST(PersistentAssign, RefusesForeignClassesWithTheFrameworkMessage) {
   }
 }
 
+// Read and written by name, each with its default.
 TEST(PublishedProperties, BaseFirstInDeclarationOrder) {
   TDerivedProbe d(nullptr);
   std::vector<std::string> names;
@@ -139,10 +140,6 @@ TEST(PublishedProperties, BaseFirstInDeclarationOrder) {
   EXPECT_EQ(names, expected);
   EXPECT_EQ(d.ClassName(), u"TDerivedProbe");
   EXPECT_TRUE(d.InheritsFrom(TComponent::StaticClassInfo()));
-}
-
-TEST(PublishedProperties, ReadAndWriteByNameWithDefaults) {
-  TDerivedProbe d(nullptr);
   SetPropValue(d, "size", Variant(Integer{12}));
   EXPECT_EQ(d.Size(), 12);
   SetPropValue(d, "Mode", Variant(Integer{cmColor}));

@@ -204,7 +204,7 @@ TEST(Streams, MemoryStreamReadsWritesAndSeeks) {
   EXPECT_EQ(m.Position(), 2);
 }
 
-TEST(Streams, FileStreamReportsTheSystemReason) {
+TEST(Streams, FileStreamReportsTheSystemReasonAndCopiesEveryByte) {
   try {
     TFileStream f(u"/nonexistent/dir/file", fmCreate);
     FAIL();
@@ -212,7 +212,7 @@ TEST(Streams, FileStreamReportsTheSystemReason) {
     EXPECT_NE(e.Message().find(u"No such file or directory"), String::npos);
   }
   harness::TempDir dir;
-  const String path = FromUtf8((dir.Path() / "data.bin").string());
+  const String path = FromUtf8(dir.File("data.bin").string());
   {
     TFileStream f(path, fmCreate);
     TStringStream s(std::string_view("abc\0def", 7));

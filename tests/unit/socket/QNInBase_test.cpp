@@ -286,11 +286,20 @@ TEST(InetBaseHeaders, ProxyCredentialLinesAfterTheLogonPrompt) {
   }
 }
 
-TEST(InetBaseProxy, ProxiedRunCarriesTheCredentialsAndALaterRunWithoutGoesBackToTheServer) {
+// UseProxy with no server goes to the server without prompt or credentials; a proxied run carries
+// them and the socket keeps the proxy's endpoint, as the engine reads it back; a later run without
+// the proxy goes back to the server.
+TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
   ScriptedServer proxy(answers("via proxy"));
-  Served direct(answers("direct"), u"q\r\n");
+  ScriptedServer direct({answers("ok"), answers("direct")});
   gui::TScriptedGui gui;
-  TQueryClient& c = direct.C;
+  TQueryClient c(nullptr, u"q\r\n");
+  point_at(c, direct);
+  c.Proxy()->SetUseProxy(true);
+  c.Proxy()->SetUser(u"joe");
+  c.Proxy()->SetPassword(u"pw");
+  EXPECT_EQ(c.Execute(), u"ok");
+  EXPECT_EQ(direct.Received(0), "q\r\n\r\n");
   c.SetLoginPrompt(false);
   TQNInetProxy p;
   p.SetUseProxy(true);
@@ -304,26 +313,14 @@ TEST(InetBaseProxy, ProxiedRunCarriesTheCredentialsAndALaterRunWithoutGoesBackTo
   EXPECT_EQ(c.Proxy(), own);
   EXPECT_EQ(c.Execute(), u"via proxy");
   EXPECT_EQ(proxy.Received(0), "q\r\nUsername: joe\r\nPassword: pw\r\n\r\n");
-  EXPECT_TRUE(gui.ShownForms().empty());
-  // the socket kept the proxy's endpoint, as the engine reads it back
   EXPECT_EQ(c.Host(), u"localhost");
   EXPECT_EQ(c.Port(), proxy.Port());
+  EXPECT_TRUE(gui.ShownForms().empty());
   c.Proxy()->SetUseProxy(false);
   EXPECT_EQ(c.Execute(), u"direct");
-  EXPECT_EQ(direct.Server.Received(0), "q\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(direct.Received(1), "q\r\nProxy-Connection: Keep-Alive\r\n\r\n");
   EXPECT_EQ(c.Address(), u"127.0.0.1");
-  EXPECT_EQ(c.Port(), direct.Server.Port());
-}
-
-TEST(InetBaseProxy, UseProxyWithEmptyServerGoesToTheServerWithoutPromptOrCredentials) {
-  gui::TScriptedGui gui;
-  Served s(Script().ReadUntil("q\r\n").Send("ok"), u"q\r\n");
-  s.C.Proxy()->SetUseProxy(true);
-  s.C.Proxy()->SetUser(u"joe");
-  s.C.Proxy()->SetPassword(u"pw");
-  EXPECT_EQ(s.C.Execute(), u"ok");
-  EXPECT_EQ(s.Server.Received(0), "q\r\n\r\n");
-  EXPECT_TRUE(gui.ShownForms().empty());
+  EXPECT_EQ(c.Port(), direct.Port());
 }
 
 // --- failures -------------------------------------------------------------------------------
