@@ -64,7 +64,8 @@ auto note(std::vector<std::string>& seen, const char* word) {
 
 // --- the doors to the server setting -------------------------------------------------------
 
-TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
+// The properties are published in order after the framework's own, with their defaults.
+TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsInAndThePublishedProperties) {
   // "1.2.3.4.x": a fifth piece that is no number; "::1" is a name for the door, the resolver reads it
   const char16_t* ips[] = {u"192.168.0.1", u"0.0.0.0", u"255.255.255.255", u"1.2.3.4.x"};
   const char16_t* names[] = {u"example.com", u"192.168.0", u"192.168.0.256", u"1.2.3.4.5", u"1.2.3.4.",
@@ -81,17 +82,12 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
     i % 2 ? c.SetAddress(name) : c.SetHost(name);
     EXPECT_EQ(c.Address() + u"|" + c.Host(), u"|" + name);
   }
-}
-
-TEST(InetBaseProperties, PublishedInOrderWithDefaults) {
-  TQNInetBase c(nullptr);
-  std::string names;
-  for (const auto& p : GetPropList(c)) names += std::string(" ") + p.Name;
-  // after the framework's own
-  EXPECT_TRUE(names.ends_with(
+  std::string published;
+  for (const auto& p : GetPropList(c)) published += std::string(" ") + p.Name;
+  EXPECT_TRUE(published.ends_with(
       " About Port Host Address KeepConnection Proxy LoginPrompt Timeout OnConnect OnDisconnect OnError"
       " OnLookup OnConnecting OnSendTextToSocket OnReceiveTextFromSocket OnBeforeExecute OnAfterExecute"))
-      << names;
+      << published;
   EXPECT_EQ(c.Port(), 0);
   EXPECT_TRUE(c.LoginPrompt());
   EXPECT_FALSE(c.KeepConnection());
