@@ -123,22 +123,19 @@ TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
     EXPECT_EQ(body[i], static_cast<char16_t>(harness::Nginx::PatternByte(i))) << i;
 }
 
-TEST_F(NginxServer, ThroughTinyproxyWithTheAbsoluteRequestLine) {
-  harness::TinyProxy proxy;
-  auto c = Client(u"/index.html");
-  ViaProxy(*c, proxy.Port());
-  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n")
-      << ToUtf8(c->LastError()) << proxy.LogText();
-  EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
-}
-
-TEST_F(NginxServer, ThroughTinyproxyWithBasicCredentials) {
-  harness::TinyProxy proxy(harness::TinyProxy::Options{"joe", "pw", {}});
-  auto c = Client(u"/index.html");
-  ViaProxy(*c, proxy.Port());
-  c->Proxy()->SetUser(u"joe");
-  c->Proxy()->SetPassword(u"pw");
-  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(c->LastError());
+// The absolute request line through an open proxy and through one that wants Basic credentials.
+TEST_F(NginxServer, ThroughTinyproxy) {
+  for (const char* user : {"", "joe"}) {
+    SCOPED_TRACE(user);
+    harness::TinyProxy proxy(harness::TinyProxy::Options{user, *user ? "pw" : "", {}});
+    auto c = Client(u"/index.html");
+    ViaProxy(*c, proxy.Port());
+    c->Proxy()->SetUser(FromUtf8(user));
+    c->Proxy()->SetPassword(*user ? u"pw" : u"");
+    EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n")
+        << ToUtf8(c->LastError()) << proxy.LogText();
+    EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
+  }
 }
 
 TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {

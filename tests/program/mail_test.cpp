@@ -83,10 +83,3 @@ TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
       << r.Output;
   EXPECT_TRUE(server.Messages(0, 300ms).empty());
 }
-
-TEST(MailCommand, DemoStepMailsItsOwnServer) {
-  const auto r = RunToCompletion({QNINET_PROGRAM, "demo", "--only", "Mail"}, 30s);
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_NE(r.Stdout.find("RCPT TO:<archive@qninet.test>"), std::string::npos) << r.Stdout;
-  EXPECT_NE(r.Stdout.find("-> ok"), std::string::npos);
-}

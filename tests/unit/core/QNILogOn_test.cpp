@@ -1,74 +1,55 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/rtl/GuiScripted.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace qninet;
 
-TEST(LogonPrompt, OkReturnsTheEditedValues) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextModal({mrOk, {{u"edLogin", u"alice"}, {u"edPassword", u"s3cret"}}, nullptr});
-  String user = u"old", password = u"oldpw";
-  EXPECT_TRUE(QNInAskLogon(strQNInProxyLogon, user, password));
-  EXPECT_EQ(user, u"alice");
-  EXPECT_EQ(password, u"s3cret");
-  ASSERT_EQ(gui.ShownForms().size(), 1u);
-  const auto& shown = gui.ShownForms()[0];
-  EXPECT_TRUE(shown.Modal);
-  EXPECT_EQ(shown.Caption, u"Proxy Server authorization");
-  EXPECT_EQ(shown.Texts.at(u"edLogin"), u"old");  // the dialog opened with the values passed in
-  EXPECT_EQ(shown.Texts.at(u"edPassword"), u"oldpw");
+// The dialog opens with the values passed in; only OK hands back what was typed, and nobody to
+// answer means Cancel. An empty caption keeps the form's own.
+TEST(LogonPrompt, OkReturnsTheEditsAndAnythingElseLeavesBothStrings) {
+  const struct {
+    std::optional<gui::TScriptedGui::Answer> Answer;
+    String Caption;
+    bool Result;
+    const char16_t *User, *Password, *Shown;
+  } cases[] = {
+      {gui::TScriptedGui::Answer{mrOk, {{u"edLogin", u"alice"}, {u"edPassword", u"s3cret"}}, nullptr},
+       strQNInProxyLogon, true, u"alice", u"s3cret", u"Proxy Server authorization"},
+      {gui::TScriptedGui::Answer{mrCancel, {{u"edLogin", u"typed"}, {u"edPassword", u"typed"}}, nullptr},
+       u"x", false, u"old", u"oldpw", u"x"},
+      {std::nullopt, u"", false, u"old", u"oldpw", u"Enter Password"},
+      {gui::TScriptedGui::Answer{mrOk, {{u"edLogin", u""}, {u"edPassword", u""}}, nullptr}, u"", true, u"",
+       u"", u"Enter Password"},
+      // the scripted result stands for how the backend closed; a click sets the model's
+      {gui::TScriptedGui::Answer{
+           mrNone, {{u"edLogin", u"bob"}}, [](TForm& f) { static_cast<TfrmQNILogon&>(f).btnOk->Click(); }},
+       u"", false, u"old", u"oldpw", u"Enter Password"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Shown));
+    gui::TScriptedGui gui;
+    if (k.Answer) gui.AnswerNextModal(*k.Answer);
+    String user = u"old", password = u"oldpw";
+    EXPECT_EQ(QNInAskLogon(k.Caption, user, password), k.Result);
+    EXPECT_EQ(user, k.User);
+    EXPECT_EQ(password, k.Password);
+    ASSERT_EQ(gui.ShownForms().size(), 1u);
+    const auto& shown = gui.ShownForms()[0];
+    EXPECT_TRUE(shown.Modal);
+    EXPECT_EQ(shown.Caption, k.Shown);
+    EXPECT_EQ(shown.Texts.at(u"edLogin"), u"old");
+    EXPECT_EQ(shown.Texts.at(u"edPassword"), u"oldpw");
+  }
 }
 
-TEST(LogonPrompt, CancelLeavesBothStringsExactlyAsPassed) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextModal({mrCancel, {{u"edLogin", u"typed"}, {u"edPassword", u"typed"}}, nullptr});
-  String user = u"u", password = u"p";
-  EXPECT_FALSE(QNInAskLogon(u"x", user, password));
-  EXPECT_EQ(user, u"u");
-  EXPECT_EQ(password, u"p");
-}
-
-TEST(LogonPrompt, NobodyToAnswerMeansCancel) {
-  gui::TScriptedGui gui;  // no queued answer
-  String user = u"u", password = u"p";
-  EXPECT_FALSE(QNInAskLogon(u"", user, password));
-  EXPECT_EQ(user, u"u");
-}
-
-TEST(LogonPrompt, EmptyCaptionKeepsEnterPassword) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextModal({mrOk, {}, nullptr});
-  String user, password;
-  QNInAskLogon(u"", user, password);
-  EXPECT_EQ(gui.ShownForms().at(0).Caption, u"Enter Password");
-}
-
-TEST(LogonPrompt, ConfirmedEmptyPairReturnsTrue) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextModal({mrOk, {{u"edLogin", u""}, {u"edPassword", u""}}, nullptr});
-  String user = u"a", password = u"b";
-  EXPECT_TRUE(QNInAskLogon(u"c", user, password));
-  EXPECT_EQ(user, u"");
-  EXPECT_EQ(password, u"");
-}
-
-TEST(LogonPrompt, ButtonsCloseWithTheirResults) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextModal(
-      {mrNone, {{u"edLogin", u"bob"}}, [](TForm& f) { static_cast<TfrmQNILogon&>(f).btnOk->Click(); }});
-  // The scripted answer's result stands for how the backend closed; a click sets the model's.
-  String user, password;
-  EXPECT_FALSE(QNInAskLogon(u"", user, password));
-  TfrmQNILogon form(nullptr);
-  form.btnCancel->Click();
-  EXPECT_EQ(form.ModalResult(), mrCancel);
-  form.btnOk->Click();
-  EXPECT_EQ(form.ModalResult(), mrOk);
-}
-
-TEST(LogonForm, ControlsCaptionsGeometryAndTabOrder) {
+TEST(LogonForm, ControlsCaptionsGeometryTabOrderAndButtons) {
   TfrmQNILogon form(nullptr);
   EXPECT_EQ(form.Name(), u"frmQNILogon");
   EXPECT_EQ(form.Caption(), u"Enter Password");
@@ -86,10 +67,13 @@ TEST(LogonForm, ControlsCaptionsGeometryAndTabOrder) {
   EXPECT_NE(form.edPassword->PasswordChar(), 0);  // never shown as typed
   EXPECT_EQ(form.edLogin->PasswordChar(), 0);
   const auto tab = gui::TScriptedGui::Snapshot(form, true).TabOrder;
-  const std::vector<String> expected{u"edLogin", u"edPassword", u"btnOk", u"btnCancel"};
-  EXPECT_EQ(tab, expected);
+  EXPECT_EQ(tab, (std::vector<String>{u"edLogin", u"edPassword", u"btnOk", u"btnCancel"}));
   EXPECT_EQ(form.imgKey->Picture()->Graphic()->Width(), 24);
   EXPECT_EQ(form.imgKey->Picture()->Graphic()->Height(), 24);
+  form.btnCancel->Click();
+  EXPECT_EQ(form.ModalResult(), mrCancel);
+  form.btnOk->Click();
+  EXPECT_EQ(form.ModalResult(), mrOk);
 }
 
 TEST(MessageTable, InitialTextsAndAssignedTranslations) {
@@ -103,9 +87,6 @@ TEST(MessageTable, InitialTextsAndAssignedTranslations) {
   EXPECT_EQ(gui.ShownForms().at(0).Caption, u"Anmeldung am HTTP-Server");
   strQNInLogon = saved;
 }
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 TEST(LogonPrompt, ConsoleWithoutATerminalAnswersCancelAtOnce) {
   // A child without a controlling terminal must not wait for input that cannot come.

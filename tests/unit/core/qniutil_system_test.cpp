@@ -54,14 +54,9 @@ TEST(ContentTypeLookup, TheMachinesTableAnswersByDefault) {
   }
 }
 
-TEST(DeleteExeScriptText, ShellQuoteWrapsAndEscapesApostrophes) {
-  EXPECT_EQ(ShellQuote(u"/opt/My Apps/it's/tool"), u"'/opt/My Apps/it'\\''s/tool'");
-  EXPECT_EQ(ShellQuote(u"a b"), u"'a b'");
-  EXPECT_EQ(ShellQuote(u""), u"''");
-}
-
 // Runs the script on files whose names hold a blank and an apostrophe: it removes exactly the
-// executable and itself, and a file beside them named as the first word stays.
+// executable and itself, and a file beside them named as the first word stays. The quoting wraps
+// in apostrophes and escapes the ones inside.
 TEST(DeleteExeScriptText, ScriptDeletesOnlyItsTwoFiles) {
   harness::TempDir dir("qninet-delete exe");
   const auto exe = dir.Write("my tool's", "binary");
@@ -75,4 +70,6 @@ TEST(DeleteExeScriptText, ScriptDeletesOnlyItsTwoFiles) {
   EXPECT_FALSE(std::filesystem::exists(exe));
   EXPECT_FALSE(std::filesystem::exists(script));
   EXPECT_TRUE(std::filesystem::exists(decoy));
+  EXPECT_EQ(ShellQuote(u"/opt/My Apps/it's/tool"), u"'/opt/My Apps/it'\\''s/tool'");
+  EXPECT_EQ(ShellQuote(u""), u"''");
 }

@@ -13,87 +13,67 @@ String units(std::initializer_list<unsigned> us) {
 }
 }  // namespace
 
-TEST(Utf8Decoding, TwoAndThreeUnitSequences) {
-  EXPECT_EQ(Utf8Decode(units({0xC3, 0xA9})), u"\u00E9");
-  EXPECT_EQ(Utf8Decode(units({0xE2, 0x82, 0xAC})), u"\u20AC");
-  EXPECT_EQ(Utf8Decode(u"plain ASCII"), u"plain ASCII");
-  EXPECT_EQ(Utf8Decode(u""), u"");
-}
-
-TEST(Utf8Decoding, FourUnitSequencesBecomeSurrogatePairs) {
-  EXPECT_EQ(Utf8Decode(units({0xF0, 0x9F, 0x98, 0x80})), u"\U0001F600");
-  EXPECT_EQ(Utf8Decode(units({'a', 0xF0, 0x90, 0x80, 0x80, 'b'})), u"a\U00010000b");
-  EXPECT_EQ(Utf8Decode(units({0xF0, 0x9F, 0x98})), u"");        // cut short
-  EXPECT_EQ(Utf8Decode(units({0xF4, 0x90, 0x80, 0x80})), u"");  // beyond U+10FFFF
-}
-
-TEST(Utf8Decoding, MalformedInputGivesEmptyNotPartial) {
-  EXPECT_EQ(Utf8Decode(units({'a', 'b', 0xC3})), u"");
-  EXPECT_EQ(Utf8Decode(units({0xC3, 'x'})), u"");
-  EXPECT_EQ(Utf8Decode(units({0xE2, 0x82})), u"");
-  // A stray continuation unit starts a two-unit sequence.
-  EXPECT_EQ(Utf8Decode(units({0x81, 0x81})), String(1, char16_t(0x41)));
-  // Characters above 255 with a clear bit 7 pass whole.
-  EXPECT_EQ(Utf8Decode(u"\u0141"), u"\u0141");
+// Four-unit sequences become surrogate pairs; malformed input gives an empty text, not a part.
+TEST(Utf8Decoding, SequencesOfEveryLengthAndMalformedInput) {
+  const std::pair<String, String> cases[] = {
+      {units({0xC3, 0xA9}), u"\u00E9"},
+      {units({0xE2, 0x82, 0xAC}), u"\u20AC"},
+      {u"plain ASCII", u"plain ASCII"},
+      {u"", u""},
+      {units({0xF0, 0x9F, 0x98, 0x80}), u"\U0001F600"},
+      {units({'a', 0xF0, 0x90, 0x80, 0x80, 'b'}), u"a\U00010000b"},
+      {units({0xF0, 0x9F, 0x98}), u""},        // cut short
+      {units({0xF4, 0x90, 0x80, 0x80}), u""},  // beyond U+10FFFF
+      {units({'a', 'b', 0xC3}), u""},
+      {units({0xC3, 'x'}), u""},
+      {units({0xE2, 0x82}), u""},
+      {units({0x81, 0x81}), String(1, char16_t(0x41))},  // a stray continuation unit starts a pair
+      {u"\u0141", u"\u0141"},                            // characters above 255 with a clear bit 7 pass whole
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8Decode(in), out) << ::testing::PrintToString(in);
 }
 
 TEST(Base64Encoding, PaddingAndLowBytes) {
-  EXPECT_EQ(Encode64(u""), u"");
-  EXPECT_EQ(Encode64(u"a"), u"YQ==");
-  EXPECT_EQ(Encode64(u"ab"), u"YWI=");
-  EXPECT_EQ(Encode64(u"abc"), u"YWJj");
-  EXPECT_EQ(Encode64(u"user:pass"), u"dXNlcjpwYXNz");
+  const std::pair<String, const char16_t*> cases[] = {
+      {u"", u""}, {u"a", u"YQ=="}, {u"ab", u"YWI="}, {u"abc", u"YWJj"}, {u"user:pass", u"dXNlcjpwYXNz"}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(Encode64(in), out);
   EXPECT_EQ(Encode64(u"\u0161"), Encode64(units({0x61})));  // only the low byte counts
-  const String long_text(100, u'x');
-  EXPECT_EQ(Encode64(long_text).find(u'\n'), String::npos);
-  EXPECT_EQ(Encode64(long_text).size(), 136u);
+  const String encoded = Encode64(String(100, u'x'));
+  EXPECT_EQ(encoded.find(u'\n'), String::npos);
+  EXPECT_EQ(encoded.size(), 136u);
 }
 
-TEST(ReverseText, ReversesUnitsIncludingSurrogates) {
+TEST(TextPicking, ReverseKeepsUnitsAndColumnsCountFromZero) {
   EXPECT_EQ(Reverse(u"abc"), u"cba");
   EXPECT_EQ(Reverse(u""), u"");
   EXPECT_EQ(Reverse(u"\U0001F600"), units({0xDE00, 0xD83D}));
+  const std::tuple<const char16_t*, int, char16_t, const char16_t*> cases[] = {
+      {u"a;b;c", 1, u';', u"b"}, {u"a;;c", 1, u';', u""},   {u"abc", 1, u';', u""},
+      {u"abc", 0, u';', u"abc"}, {u"a;b;c", 2, u';', u"c"}, {u"\t", 0, u';', u""},
+      {u"x\ty", 1, u'\t', u"y"},
+  };
+  for (const auto& [text, column, delimiter, picked] : cases)
+    EXPECT_EQ(GetColumn(text, column, delimiter), picked) << ToUtf8(text) << " " << column;
 }
 
-TEST(ColumnPicking, CountsDelimitersFromZero) {
-  EXPECT_EQ(GetColumn(u"a;b;c", 1, u';'), u"b");
-  EXPECT_EQ(GetColumn(u"a;;c", 1, u';'), u"");
-  EXPECT_EQ(GetColumn(u"abc", 1, u';'), u"");
-  EXPECT_EQ(GetColumn(u"abc", 0, u';'), u"abc");
-  EXPECT_EQ(GetColumn(u"a;b;c", 2, u';'), u"c");
-  EXPECT_EQ(GetColumn(u"\t", 0, u';'), u"");
-  EXPECT_EQ(GetColumn(u"x\ty", 1, u'\t'), u"y");
-}
-
-TEST(HtmlEntities, TableEntitiesAreReplaced) {
-  String s =
-      u"&lt;b&gt; 20&deg; &plusmn;1 &copy; &trade; &quot;q&quot; &apos;a&apos; x&nbsp;y &brvbar; &para;";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"<b> 20\u00B0 +1 c T \"q\" 'a' xy | \u00B6");
-}
-
-TEST(HtmlEntities, OnePassNeverRescansAReplacement) {
-  String s = u"&amp;lt;";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"&lt;");
-  s = u"&amp;amp; &amp; b";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"&amp; & b");
-}
-
-TEST(HtmlEntities, UnknownEntitiesStayAndLaterOnesAreStillDecoded) {
-  String s = u"&#60;x&#62; then &lt;y&gt;";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"&#60;x&#62; then <y>");
-  s = u"Fish & Chips &amp; more";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"Fish & Chips & more");
-  s = u"no entity here";
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"no entity here");
-  s = u"tail &amp";  // without ";" the entity runs to the end of the text
-  ReplaceHTMLChars(s);
-  EXPECT_EQ(s, u"tail &");
+// One pass that never rescans a replacement; unknown entities stay and later ones are still
+// decoded; without ";" the entity runs to the end of the text.
+TEST(HtmlEntities, TableEntitiesReplacedInOnePass) {
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"&lt;b&gt; 20&deg; &plusmn;1 &copy; &trade; &quot;q&quot; &apos;a&apos; x&nbsp;y &brvbar; &para;",
+       u"<b> 20\u00B0 +1 c T \"q\" 'a' xy | \u00B6"},
+      {u"&amp;lt;", u"&lt;"},
+      {u"&amp;amp; &amp; b", u"&amp; & b"},
+      {u"&#60;x&#62; then &lt;y&gt;", u"&#60;x&#62; then <y>"},
+      {u"Fish & Chips &amp; more", u"Fish & Chips & more"},
+      {u"no entity here", u"no entity here"},
+      {u"tail &amp", u"tail &"},
+  };
+  for (const auto& [in, out] : cases) {
+    String s = in;
+    ReplaceHTMLChars(s);
+    EXPECT_EQ(s, out) << ToUtf8(in);
+  }
 }
 
 TEST(HtmlEntities, LongInputsStayLinear) {
@@ -107,19 +87,11 @@ TEST(HtmlEntities, LongInputsStayLinear) {
 }
 
 TEST(ProxySettingRendering, EnvironmentUrlsBecomeHostAndPort) {
-  EXPECT_EQ(sys::render_proxy_setting(u"http://user:pw@proxy.local:3128/"), u"proxy.local:3128");
-  EXPECT_EQ(sys::render_proxy_setting(u"proxy.local:8080"), u"proxy.local:8080");
-  EXPECT_EQ(sys::render_proxy_setting(u"http://[::1]:3128"), u"[::1]:3128");
-  EXPECT_EQ(sys::render_proxy_setting(u"http://proxy.local"), u"proxy.local");
-}
-
-TEST(ProxySettingRendering, BracketedIPv6ServerGivesAddressAndPort) {
-  sys::set_proxy_setting_override(sys::ProxySetting{u"[::1]:3128", true});
-  String server;
-  bool use = false;
-  Integer port = 0;
-  ReadProxyInfo(server, use, port);
-  sys::set_proxy_setting_override(std::nullopt);
-  EXPECT_EQ(server, u"::1");
-  EXPECT_EQ(port, 3128);
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"http://user:pw@proxy.local:3128/", u"proxy.local:3128"},
+      {u"proxy.local:8080", u"proxy.local:8080"},
+      {u"http://[::1]:3128", u"[::1]:3128"},
+      {u"http://proxy.local", u"proxy.local"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(sys::render_proxy_setting(in), out);
 }

@@ -82,13 +82,19 @@ QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavou
                   Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5), Published("Lines", &Self::Lines),
                   Published("Addresses", &Self::Addresses), Published("Settings", &Self::Settings))
 
-TEST(FormFiles, DefaultsAreNotWritten) {
+// Defaults are not written; bad text is refused clearly and leaves no loading state behind.
+TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefused) {
   TGadget g(nullptr);
   const std::string text = WriteObjectToJSON(g);
   EXPECT_NE(text.find("\"Class\": \"TGadget\""), std::string::npos);
   EXPECT_EQ(text.find("Port"), std::string::npos);
   EXPECT_EQ(text.find("Lines"), std::string::npos);
   EXPECT_NE(text.find("\"Mix\""), std::string::npos);  // a set has no default: always kept
+  EXPECT_THROW(ReadObjectFromJSON(g, "{"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Nope":1}})"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Port":"x"}})"), EReadError);
+  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Flavour":"flBitter"}})"), EReadError);
+  EXPECT_FALSE(g.ComponentState().Contains(csLoading));
 }
 
 TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
@@ -117,13 +123,4 @@ TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
   EXPECT_EQ(back.Settings()->Port(), 43);
   EXPECT_TRUE(back.LoadedCalled);
   EXPECT_FALSE(back.ComponentState().Contains(csLoading));
-}
-
-TEST(FormFiles, BadTextIsRefusedClearly) {
-  TGadget g(nullptr);
-  EXPECT_THROW(ReadObjectFromJSON(g, "{"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Nope":1}})"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Port":"x"}})"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Flavour":"flBitter"}})"), EReadError);
-  EXPECT_FALSE(g.ComponentState().Contains(csLoading));
 }

@@ -25,6 +25,12 @@ TEST(FormModel, ModelessFormsRepaintOnlyWhileShown) {
   EXPECT_EQ(gui.FormChangedCount(), after);
   ASSERT_EQ(gui.ShownForms().size(), 1u);
   EXPECT_EQ(gui.ShownForms()[0].Texts.at(u"lblStatus"), u"busy");
+  {
+    TForm shown(nullptr);
+    shown.Show();
+    EXPECT_EQ(gui.ModelessForms().size(), 1u);
+  }
+  EXPECT_TRUE(gui.ModelessForms().empty());  // destroying a shown form hides it
 }
 
 TEST(FormModel, ProcessMessagesLetsAHandlerClickCancel) {
@@ -44,18 +50,13 @@ TEST(FormModel, ProcessMessagesLetsAHandlerClickCancel) {
   EXPECT_FALSE(canceled);  // a disabled button does not click
 }
 
-TEST(FormModel, DestroyingAShownFormHidesIt) {
-  gui::TScriptedGui gui;
-  {
-    TForm form(nullptr);
-    form.Show();
-    EXPECT_EQ(gui.ModelessForms().size(), 1u);
-  }
-  EXPECT_TRUE(gui.ModelessForms().empty());
-}
-
+// A designing timer never runs.
 TEST(Timers, TickThroughTheEventLoopAndStopWhenDisabled) {
   gui::TScriptedGui gui;
+  TTimer designing(nullptr);
+  designing.SetDesigning(true);
+  designing.SetOnTimer([](TObject*) {});
+  EXPECT_EQ(gui.Timers().Count(), 0u);
   TTimer timer(nullptr);
   int ticks = 0;
   timer.SetInterval(1);
@@ -68,14 +69,6 @@ TEST(Timers, TickThroughTheEventLoopAndStopWhenDisabled) {
   const int seen = ticks;
   gui.ProcessMessages();
   EXPECT_EQ(ticks, seen);
-}
-
-TEST(Timers, DesigningTimersDoNotRun) {
-  gui::TScriptedGui gui;
-  TTimer timer(nullptr);
-  timer.SetDesigning(true);
-  timer.SetOnTimer([](TObject*) {});
-  EXPECT_EQ(gui.Timers().Count(), 0u);
 }
 
 TEST(Messages, MessageBoxIsRecordedAndAnswered) {

@@ -105,27 +105,23 @@ TEST(DnsResolver, QueryNeedsAServer) {
   EXPECT_EQ(r.GetQuery(), DNSBuildQuery({irA}, u"example.com"));
 }
 
+// A reply cut short is an error.
 TEST(DnsResolver, LengthPrefixedTranscript) {
   const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
   const std::string reply = ReplyHeader(0x8580, 1, 1, 0, 0) + Name({"www", "test"}) + U16(1) + U16(1) +
                             Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
   // The server keeps the connection open after its reply, as DNS servers on TCP do.
-  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
+  ScriptedServer server({Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen(),
+                         Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close()});
   TQNIDNSResolver r(nullptr);
   Aim(r, server, {irA}, u"www.test");
   EXPECT_EQ(Bytes(r.Execute()), reply);
   EXPECT_TRUE(r.LastError().empty());
-  server.Stop();
-  EXPECT_EQ(server.Received(0), U16(query.size()) + query);
-}
-
-TEST(DnsResolver, ReplyCutShortIsAnError) {
-  const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
-  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close());
-  TQNIDNSResolver r(nullptr);
-  Aim(r, server, {irA}, u"www.test");
+  r.Disconnect();
   r.Execute();
   EXPECT_FALSE(r.LastError().empty());
+  server.Stop();
+  EXPECT_EQ(server.Received(0), U16(query.size()) + query);
 }
 
 TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
@@ -206,14 +202,6 @@ TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
   EXPECT_EQ(render(std::string("\x20\x01\x0d\xb8\0\x01\0\0\0\x01\0\0\0\0\0\x01", 16)), "2001:db8:1:0:1::1");
 }
 
-TEST(DnsDecode, SpecialCharactersInNamesAreEscaped) {
-  const std::string m =
-      ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1);
-  TQNIDNSReply reply;
-  ASSERT_TRUE(Decode(m, reply));
-  EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
-}
-
 TEST(DnsDecode, MalformedRepliesAreRefused) {
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
@@ -236,11 +224,15 @@ TEST(DnsDecode, MalformedRepliesAreRefused) {
   }
 }
 
-TEST(DnsDecode, DataOfTheWrongLengthFallsBackToTheGenericForm) {
+TEST(DnsDecode, WrongLengthDataInTheGenericFormAndNamesEscaped) {
   const std::string m = ReplyHeader(0x8183, 0, 1, 0, 0) + Record(std::string(1, '\0'), 1, 5, "\x01\x02\x03");
   TQNIDNSReply reply;
   ASSERT_TRUE(Decode(m, reply));
   EXPECT_EQ(reply.RCode(), 3u);
   EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
   EXPECT_EQ(ToUtf8(reply.Answers[0].Data), "\\# 3 010203");
+  // special characters in names are escaped
+  ASSERT_TRUE(Decode(
+      ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1), reply));
+  EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
 }

@@ -67,50 +67,41 @@ void Aim(TQNInetSNTP& c, std::uint16_t port, bool udp = true) {
 
 }  // namespace
 
-TEST(SntpHelpers, SwapBytesReversesTheFourBytes) {
+TEST(SntpHelpers, SwapBytesAndTheBiasFollowingTheStateOfTheZone) {
   EXPECT_EQ(SwapBytes(0x12345678u), 0x78563412u);
   EXPECT_EQ(SwapBytes(SwapBytes(0xA1B2C3D4u)), 0xA1B2C3D4u);
-}
-
-TEST(SntpTimeZoneBias, FollowsTheStateOfTheZone) {
-  struct Case {
-    sys::TTimeZoneInfo zone;
-    int minutes;
-  };
-  const Case cases[] = {
+  const std::pair<sys::TTimeZoneInfo, int> cases[] = {
       {Zone(300, sys::tzsUnknown, 7, 9), 300},
       {Zone(-60, sys::tzsStandard, 0, -60), -60},
       {Zone(-60, sys::tzsDaylight, 0, -60), -120},
       {Zone(-60, sys::tzsFailed, 0, -60), 0},
   };
-  for (const Case& c : cases) {
-    ZoneOverride z(c.zone);
-    EXPECT_DOUBLE_EQ(TimeZoneBias(), c.minutes / 1440.0) << "state " << static_cast<int>(c.zone.State);
+  for (const auto& [zone, minutes] : cases) {
+    ZoneOverride z(zone);
+    EXPECT_DOUBLE_EQ(TimeZoneBias(), minutes / 1440.0) << "state " << static_cast<int>(zone.State);
   }
 }
 
-TEST(SntpTimestamp, TopBitSetIsReadUnsignedAndClearIsEraOne) {
+// A set top bit is read unsigned, a clear one is era one (after 7 February 2036); the fraction
+// gives whole milliseconds.
+TEST(SntpTimestamp, ErasAndMilliseconds) {
   auto z = Utc();
   const TDateTime when = At(2026, 1, 1, 0, 0, 0);
   const std::uint32_t s = NtpSeconds(when);
   ASSERT_TRUE(s & 0x80000000u);
-  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(s), 0), when, kMs / 2);
-  // 2^31 seconds after 1900 is 20 January 1968 03:14:08, the first moment with the top bit set.
-  EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(0x80000000u), 0), At(1968, 1, 20, 3, 14, 8),
-              kMs / 2);
-  // A clear top bit is era one, after 7 February 2036.
-  EXPECT_NEAR(NTPTimestamp2DateTime(0, 0), At(2036, 2, 7, 6, 28, 16), kMs / 2);
-  EXPECT_NEAR(NTPTimestamp2DateTime(86400, 0), At(2036, 2, 8, 6, 28, 16), kMs / 2);
-}
-
-TEST(SntpTimestamp, FractionGivesWholeMilliseconds) {
-  auto z = Utc();
-  const TDateTime base = At(2026, 6, 1, 12, 0, 0);
-  const auto s = static_cast<Integer>(NtpSeconds(base));
-  // Just under a half second: 499 ms, not 499.99.
-  EXPECT_NEAR(NTPTimestamp2DateTime(s, 0x7FFFFFFF), base + 499 * kMs, kMs / 1000);
-  // The largest fraction stays below the next second.
-  EXPECT_NEAR(NTPTimestamp2DateTime(s, static_cast<Integer>(0xFFFFFFFFu)), base + 999 * kMs, kMs / 1000);
+  const std::tuple<std::uint32_t, std::uint32_t, TDateTime, double> cases[] = {
+      {s, 0, when, kMs / 2},
+      // 2^31 seconds after 1900, the first moment with the top bit set
+      {0x80000000u, 0, At(1968, 1, 20, 3, 14, 8), kMs / 2},
+      {0, 0, At(2036, 2, 7, 6, 28, 16), kMs / 2},
+      {86400, 0, At(2036, 2, 8, 6, 28, 16), kMs / 2},
+      {s, 0x7FFFFFFF, when + 499 * kMs, kMs / 1000},   // just under a half second: 499, not 499.99
+      {s, 0xFFFFFFFFu, when + 999 * kMs, kMs / 1000},  // the largest fraction stays in its second
+  };
+  for (const auto& [seconds, fraction, expected, within] : cases)
+    EXPECT_NEAR(NTPTimestamp2DateTime(static_cast<Integer>(seconds), static_cast<Integer>(fraction)),
+                expected, within)
+        << seconds << " " << fraction;
 }
 
 TEST(SntpRequest, LayoutAndTransmitTimeInUtc) {
@@ -126,23 +117,20 @@ TEST(SntpRequest, LayoutAndTransmitTimeInUtc) {
               NtpSeconds(At(2026, 3, 1, 12, 0, 0)), 1.0);
 }
 
-TEST(SntpReply, RejectedReplies) {
-  auto z = Utc();
-  const std::uint32_t s = NtpSeconds(At(2026, 5, 5, 5, 5, 5));
-  EXPECT_GT(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0))), 0.0);
-  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 16, s, 0))), 0.0) << "stratum 16";
-  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 0, s, 0))), 0.0) << "stratum 0 (kiss of death)";
-  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(3, 2, s, 0))), 0.0) << "leap indicator 3";
-  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0, 47))), 0.0) << "47 characters";
-  EXPECT_EQ(SNTPReplyToDateTime(FromBytes(Reply(0, 2, 0, 0))), 0.0) << "zero transmit time";
-  EXPECT_GT(SNTPReplyToDateTime(FromBytes(Reply(1, 15, s, 0))), 0.0) << "leap 1, stratum 15 pass";
-}
-
-TEST(SntpReply, LongerAnswerUsesTheFirst48Characters) {
+TEST(SntpReply, AcceptedAndRejectedReplies) {
   auto z = Utc();
   const TDateTime when = At(2026, 5, 5, 5, 5, 5);
-  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, NtpSeconds(when), 0) + "Proxy-Connection")), when,
-              kMs / 2);
+  const std::uint32_t s = NtpSeconds(when);
+  const std::pair<const char*, std::string> rejected[] = {
+      {"stratum 16", Reply(0, 16, s, 0)},        {"stratum 0 (kiss of death)", Reply(0, 0, s, 0)},
+      {"leap indicator 3", Reply(3, 2, s, 0)},   {"47 characters", Reply(0, 2, s, 0, 47)},
+      {"zero transmit time", Reply(0, 2, 0, 0)},
+  };
+  for (const auto& [what, reply] : rejected) EXPECT_EQ(SNTPReplyToDateTime(FromBytes(reply)), 0.0) << what;
+  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0))), when, kMs / 2);
+  EXPECT_GT(SNTPReplyToDateTime(FromBytes(Reply(1, 15, s, 0))), 0.0) << "leap 1, stratum 15 pass";
+  // a longer answer is read by its first 48 characters
+  EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0) + "Proxy-Connection")), when, kMs / 2);
 }
 
 TEST(SntpClient, DefaultsArePort123ThePoolUdpAndFiveSeconds) {
@@ -169,48 +157,41 @@ TEST(SntpClient, UdpSendsTheBarePacketAndReadsTheReply) {
   EXPECT_EQ(got[0].substr(1, 39), std::string(39, '\0'));
 }
 
-TEST(SntpClient, UdpWithoutReplyEndsAtTheTimeoutWithZero) {
-  UdpScriptedServer server(std::vector<std::vector<std::string>>{{}});
-  TQNInetSNTP c(nullptr);
-  Aim(c, server.Port());
-  c.SetTimeout(200);
-  EXPECT_EQ(c.GetDateTime(), 0.0);
-  EXPECT_FALSE(c.LastError().empty());
-}
-
-TEST(SntpClient, UdpRefusalNamesTheEndpointWithIPv6InBrackets) {
+// No reply ends at the time-out; a refusal names the endpoint, IPv6 in brackets.
+TEST(SntpClient, UdpWithoutReplyGivesZeroAndTheReason) {
+  UdpScriptedServer silent(std::vector<std::vector<std::string>>{{}});
   std::uint16_t port = 0;
   {
     UdpScriptedServer gone(std::vector<std::vector<std::string>>{{}});
     port = gone.Port();  // free once the server is gone, so ICMP says "port unreachable"
   }
-  TQNInetSNTP c(nullptr);
-  c.SetHost(u"::1");
-  c.SetPort(port);
-  c.SetTimeout(500);
-  EXPECT_EQ(c.GetDateTime(), 0.0);
-  EXPECT_NE(c.LastError().find(u"([::1]:" + IntToStr(port) + u")"), String::npos) << ToUtf8(c.LastError());
+  const std::tuple<const char16_t*, std::uint16_t, String> cases[] = {
+      {u"127.0.0.1", silent.Port(), u""}, {u"::1", port, u"([::1]:" + IntToStr(port) + u")"}};
+  for (const auto& [host, at, reason] : cases) {
+    TQNInetSNTP c(nullptr);
+    c.SetHost(host);
+    c.SetPort(at);
+    c.SetTimeout(300);
+    EXPECT_EQ(c.GetDateTime(), 0.0);
+    EXPECT_FALSE(c.LastError().empty());
+    EXPECT_NE(c.LastError().find(reason), String::npos) << ToUtf8(c.LastError());
+  }
 }
 
+// Over TCP the packet goes with the header block; a short answer gives zero.
 TEST(SntpClient, TcpSendsThePacketWithTheHeaderBlock) {
   auto z = Utc();
   const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
   const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
-  ScriptedServer server(
-      Script().ExpectBytes(48 + block.size()).Send(Reply(0, 2, NtpSeconds(utc), 0)).Close());
-  TQNInetSNTP c(nullptr);
-  Aim(c, server.Port(), false);
-  EXPECT_NEAR(c.GetDateTime(), utc, kMs / 2);
-  const std::string sent = server.Received(0);
-  ASSERT_EQ(sent.size(), 48 + block.size());
-  EXPECT_EQ(sent[0], 0x1B);
-  EXPECT_EQ(sent.substr(48), block);
-}
-
-TEST(SntpClient, TcpShortAnswerGivesZero) {
-  auto z = Utc();
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(Reply(0, 2, 12345, 0, 47)).Close());
-  TQNInetSNTP c(nullptr);
-  Aim(c, server.Port(), false);
-  EXPECT_EQ(c.GetDateTime(), 0.0);
+  for (const std::size_t size : {48u, 47u}) {
+    ScriptedServer server(
+        Script().ExpectBytes(48 + block.size()).Send(Reply(0, 2, NtpSeconds(utc), 0, size)).Close());
+    TQNInetSNTP c(nullptr);
+    Aim(c, server.Port(), false);
+    EXPECT_NEAR(c.GetDateTime(), size == 48 ? utc : 0.0, kMs / 2);
+    const std::string sent = server.Received(0);
+    ASSERT_EQ(sent.size(), 48 + block.size());
+    EXPECT_EQ(sent[0], 0x1B);
+    EXPECT_EQ(sent.substr(48), block);
+  }
 }

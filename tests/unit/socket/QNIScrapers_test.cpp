@@ -50,26 +50,20 @@ TEST(ScraperMarkers, MissingOrMisorderedMarkersGiveNothing) {
   EXPECT_EQ(TextBetweenMarkers(u"] then [", u"[", u"]"), u"");
 }
 
-// The path alone, or the absolute address through a proxy; blanks in the number become %20.
-TEST(FedExTracker, RequestWithAndWithoutProxy) {
-  TQNFedExTracker t(nullptr);
-  EXPECT_EQ(t.Host(), u"www.fedex.com");
-  EXPECT_EQ(t.Port(), 80);
-  t.SetTrackingNumber(u"1234 5678");
-  EXPECT_EQ(ToUtf8(t.GetQuery()), "GET " + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
-  t.Proxy()->SetUseProxy(true);
-  EXPECT_EQ(ToUtf8(t.GetQuery()),
-            "GET http://www.fedex.com" + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
-}
-
-// The page is returned unchanged without OnAfterExecute; the lists are cleared before each request.
-TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
+// The path alone, or the absolute address through a proxy; blanks in the number become %20. The
+// page is returned unchanged without OnAfterExecute; the lists are cleared before each request.
+TEST(FedExTracker, RequestAndThePageTablesAsTheTwoLists) {
   ScriptedServer server(
       std::vector<Script>{Answer(kTrackingPage), Answer("HTTP/1.0 200 OK\r\n\r\nno tables")});
   TQNFedExTracker t(nullptr);
+  EXPECT_EQ(t.Host() + u":" + IntToStr(t.Port()), u"www.fedex.com:80");
+  t.SetTrackingNumber(u"1234 5678");
+  t.Proxy()->SetUseProxy(true);
+  EXPECT_EQ(ToUtf8(t.GetQuery()),
+            "GET http://www.fedex.com" + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+  t.Proxy()->SetUseProxy(false);
   t.SetHost(u"127.0.0.1");
   t.SetPort(server.Port());
-  t.SetTrackingNumber(u"123456789012");
   bool fired = false;
   t.SetOnAfterExecute([&](TObject*, String&) { fired = true; });
   EXPECT_EQ(ToUtf8(t.Execute()), kTrackingPage);
@@ -78,7 +72,7 @@ TEST(FedExTracker, PageTablesBecomeTheTwoLists) {
   EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
   EXPECT_EQ(Lines(*t.Activity()), "Dec 4=Memphis, TN\r\n");
   EXPECT_EQ(server.Received(0), "GET " + kPath +
-                                    "123456789012 HTTP/1.0\r\nHost: www.fedex.com\r\n"
+                                    "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n"
                                     "Proxy-Connection: Keep-Alive\r\n\r\n");
   t.Execute();
   EXPECT_EQ(t.ShipmentInfo()->Count(), 0);

@@ -50,26 +50,17 @@ TEST(DaytimeParse, ImpossibleDateRaisesConvertError) {
     EXPECT_THROW(DaytimeToDateTime(Text(answer)), EConvertError) << answer;
 }
 
-TEST(InetDateTime, DefaultsArePort13AndNist) {
+// Nothing is sent: the server speaks first. Reading the published property asks the server.
+TEST(InetDateTime, DefaultsAndReadingTheServersLine) {
   TQNInetDateTime c(nullptr);
   EXPECT_EQ(c.Port(), 13);
   EXPECT_EQ(c.Host(), u"time.nist.gov");
-}
-
-TEST(InetDateTime, SendsNothingAndReadsTheLine) {
-  ScriptedServer server(Script().Send("61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \r\n").Close());
-  TQNInetDateTime c(nullptr);
+  ScriptedServer server({Script().Send("61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \r\n").Close(),
+                         Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close()});
   c.SetHost(u"127.0.0.1");
   c.SetPort(server.Port());
   EXPECT_EQ(c.GetDateTime(), At(2026, 12, 4, 23, 15, 7));
-  EXPECT_EQ(server.Received(0), "");
-}
-
-TEST(InetDateTime, ReadingThePublishedPropertyAsksTheServer) {
-  ScriptedServer server(Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close());
-  TQNInetDateTime c(nullptr);
-  c.SetHost(u"127.0.0.1");
-  c.SetPort(server.Port());
   EXPECT_EQ(GetPropValue(c, "DateTime").AsFloat(), At(2026, 12, 6, 20, 51, 52));
-  EXPECT_EQ(server.ConnectionCount(), 1u);
+  EXPECT_EQ(server.ConnectionCount(), 2u);
+  EXPECT_EQ(server.Received(0) + server.Received(1), "");
 }

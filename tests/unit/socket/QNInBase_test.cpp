@@ -64,7 +64,8 @@ auto note(std::vector<std::string>& seen, const char* word) {
 
 // --- the doors to the server setting -------------------------------------------------------
 
-TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
+// The properties are published in order after the framework's own, with their defaults.
+TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsInAndThePublishedProperties) {
   // "1.2.3.4.x": a fifth piece that is no number; "::1" is a name for the door, the resolver reads it
   const char16_t* ips[] = {u"192.168.0.1", u"0.0.0.0", u"255.255.255.255", u"1.2.3.4.x"};
   const char16_t* names[] = {u"example.com", u"192.168.0", u"192.168.0.256", u"1.2.3.4.5", u"1.2.3.4.",
@@ -81,17 +82,12 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
     i % 2 ? c.SetAddress(name) : c.SetHost(name);
     EXPECT_EQ(c.Address() + u"|" + c.Host(), u"|" + name);
   }
-}
-
-TEST(InetBaseProperties, PublishedInOrderWithDefaults) {
-  TQNInetBase c(nullptr);
-  std::string names;
-  for (const auto& p : GetPropList(c)) names += std::string(" ") + p.Name;
-  // after the framework's own
-  EXPECT_TRUE(names.ends_with(
+  std::string published;
+  for (const auto& p : GetPropList(c)) published += std::string(" ") + p.Name;
+  EXPECT_TRUE(published.ends_with(
       " About Port Host Address KeepConnection Proxy LoginPrompt Timeout OnConnect OnDisconnect OnError"
       " OnLookup OnConnecting OnSendTextToSocket OnReceiveTextFromSocket OnBeforeExecute OnAfterExecute"))
-      << names;
+      << published;
   EXPECT_EQ(c.Port(), 0);
   EXPECT_TRUE(c.LoginPrompt());
   EXPECT_FALSE(c.KeepConnection());
@@ -226,12 +222,13 @@ TEST(InetBaseCycle, KeepConnectionReusesTheOpenSocket) {
 // --- the status check of the first chunk ---------------------------------------------------
 
 TEST(InetBaseStatus, ThreeCharactersAfterTheFirstBlank) {
-  EXPECT_EQ(first_chunk_status(u"HTTP/1.0 404 Not Found"), 404);
-  EXPECT_EQ(first_chunk_status(u"Domain Name: EXAMPLE.COM"), 200);
-  EXPECT_EQ(first_chunk_status(u"nothing-without-blank"), 200);
-  EXPECT_EQ(first_chunk_status(u"x 40"), 40);
-  EXPECT_EQ(first_chunk_status(u"x "), 200);
-  EXPECT_EQ(first_chunk_status(u" 4071"), 407);
+  const std::pair<const char16_t*, int> cases[] = {{u"HTTP/1.0 404 Not Found", 404},
+                                                   {u"Domain Name: EXAMPLE.COM", 200},
+                                                   {u"nothing-without-blank", 200},
+                                                   {u"x 40", 40},
+                                                   {u"x ", 200},
+                                                   {u" 4071", 407}};
+  for (const auto& [chunk, status] : cases) EXPECT_EQ(first_chunk_status(chunk), status) << ToUtf8(chunk);
 }
 
 TEST(InetBaseStatus, ErrorStatusInTheFirstChunkIsTheResultAndLeavesTheConnectionOpen) {
@@ -285,11 +282,20 @@ TEST(InetBaseHeaders, ProxyCredentialLinesAfterTheLogonPrompt) {
   }
 }
 
-TEST(InetBaseProxy, ProxiedRunCarriesTheCredentialsAndALaterRunWithoutGoesBackToTheServer) {
+// UseProxy with no server goes to the server without prompt or credentials; a proxied run carries
+// them and the socket keeps the proxy's endpoint, as the engine reads it back; a later run without
+// the proxy goes back to the server.
+TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
   ScriptedServer proxy(answers("via proxy"));
-  Served direct(answers("direct"), u"q\r\n");
+  ScriptedServer direct({answers("ok"), answers("direct")});
   gui::TScriptedGui gui;
-  TQueryClient& c = direct.C;
+  TQueryClient c(nullptr, u"q\r\n");
+  point_at(c, direct);
+  c.Proxy()->SetUseProxy(true);
+  c.Proxy()->SetUser(u"joe");
+  c.Proxy()->SetPassword(u"pw");
+  EXPECT_EQ(c.Execute(), u"ok");
+  EXPECT_EQ(direct.Received(0), "q\r\n\r\n");
   c.SetLoginPrompt(false);
   TQNInetProxy p;
   p.SetUseProxy(true);
@@ -303,26 +309,14 @@ TEST(InetBaseProxy, ProxiedRunCarriesTheCredentialsAndALaterRunWithoutGoesBackTo
   EXPECT_EQ(c.Proxy(), own);
   EXPECT_EQ(c.Execute(), u"via proxy");
   EXPECT_EQ(proxy.Received(0), "q\r\nUsername: joe\r\nPassword: pw\r\n\r\n");
-  EXPECT_TRUE(gui.ShownForms().empty());
-  // the socket kept the proxy's endpoint, as the engine reads it back
   EXPECT_EQ(c.Host(), u"localhost");
   EXPECT_EQ(c.Port(), proxy.Port());
+  EXPECT_TRUE(gui.ShownForms().empty());
   c.Proxy()->SetUseProxy(false);
   EXPECT_EQ(c.Execute(), u"direct");
-  EXPECT_EQ(direct.Server.Received(0), "q\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(direct.Received(1), "q\r\nProxy-Connection: Keep-Alive\r\n\r\n");
   EXPECT_EQ(c.Address(), u"127.0.0.1");
-  EXPECT_EQ(c.Port(), direct.Server.Port());
-}
-
-TEST(InetBaseProxy, UseProxyWithEmptyServerGoesToTheServerWithoutPromptOrCredentials) {
-  gui::TScriptedGui gui;
-  Served s(Script().ReadUntil("q\r\n").Send("ok"), u"q\r\n");
-  s.C.Proxy()->SetUseProxy(true);
-  s.C.Proxy()->SetUser(u"joe");
-  s.C.Proxy()->SetPassword(u"pw");
-  EXPECT_EQ(s.C.Execute(), u"ok");
-  EXPECT_EQ(s.Server.Received(0), "q\r\n\r\n");
-  EXPECT_TRUE(gui.ShownForms().empty());
+  EXPECT_EQ(c.Port(), direct.Port());
 }
 
 // --- failures -------------------------------------------------------------------------------

@@ -58,7 +58,7 @@ Outputs read(Outputs o) {
 
 }  // namespace
 
-TEST(InetProxyAssign, CopiesAllFiveIncludingAnEmptyServerAndRefusesAnotherClass) {
+TEST(InetProxyAssign, CopiesAllFiveAndFillingKeepsTheCredentials) {
   TQNInetProxy a, b;
   a.SetUseProxy(true);
   a.SetUser(u"joe");
@@ -73,6 +73,21 @@ TEST(InetProxyAssign, CopiesAllFiveIncludingAnEmptyServerAndRefusesAnotherClass)
   EXPECT_EQ(b.Port(), 8080);
   TStringList list;
   EXPECT_THROW(b.Assign(&list), EConvertError);  // another class is refused
+  // filling takes the server, the flag and the port from the system, never the credentials
+  b.SetServer(u"mine");
+  b.SetUseProxy(false);
+  {
+    InjectedSetting none(std::nullopt, std::nullopt);
+    b.FillProxyInfo();
+  }
+  EXPECT_EQ(b.Server() + u":" + IntToStr(b.Port()), u"mine:8080");  // no system setting leaves them
+  {
+    InjectedSetting setting(u"http=p.lan:3128;ftp=f:21", true);
+    b.FillProxyInfo();
+  }
+  EXPECT_EQ(b.Server() + u":" + IntToStr(b.Port()), u"p.lan:3128");
+  EXPECT_TRUE(b.UseProxy());
+  EXPECT_EQ(b.User() + u"/" + b.Password(), u"joe/pw");
 }
 
 TEST(ReadProxyInfoRules, InjectedSettingAppliedToTheOutputs) {
@@ -88,6 +103,7 @@ TEST(ReadProxyInfoRules, InjectedSettingAppliedToTheOutputs) {
       {u"ftp=f.lan:21;http=p.lan:8080;https=s.lan:443", true, {}, {u"p.lan", true, 8080}},
       {u"ftp=f.lan:21;https=s.lan:443", true, {}, {u"ftp=f.lan", true, 0}},  // no http entry: no list
       {u"proxy.lan:http", true, {}, {u"proxy.lan", true, 0}},
+      {u"[::1]:3128", true, {}, {u"::1", true, 3128}},  // brackets come off
       {u"", true, {u"x", false, 5}, {u"", true, 5}},
       // a missing flag keeps the previous one, which decides whether the text is split
       {u"p.lan:81", std::nullopt, {u"x", true, 5}, {u"p.lan", true, 81}},
@@ -119,27 +135,4 @@ TEST(ReadProxyInfoEnvironment, LowerCaseVariableFirstRenderedToHostAndPort) {
     ScopedEnv lower("http_proxy", k.Lower), upper("HTTP_PROXY", k.Upper);
     EXPECT_EQ(read(k.Start), k.Expected);
   }
-}
-
-TEST(InetProxyFill, FillsServerFlagAndPortNeverCredentials) {
-  TQNInetProxy p;
-  p.SetServer(u"mine");
-  p.SetPort(81);
-  p.SetUser(u"joe");
-  p.SetPassword(u"pw");
-  {
-    InjectedSetting none(std::nullopt, std::nullopt);
-    p.FillProxyInfo();
-  }
-  EXPECT_EQ(p.Server(), u"mine");  // no system setting leaves the fields
-  EXPECT_EQ(p.Port(), 81);
-  {
-    InjectedSetting setting(u"http=p.lan:8080;ftp=f:21", true);
-    p.FillProxyInfo();
-  }
-  EXPECT_EQ(p.Server(), u"p.lan");
-  EXPECT_TRUE(p.UseProxy());
-  EXPECT_EQ(p.Port(), 8080);
-  EXPECT_EQ(p.User(), u"joe");
-  EXPECT_EQ(p.Password(), u"pw");
 }

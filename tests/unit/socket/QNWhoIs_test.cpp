@@ -20,7 +20,8 @@ String server_of(const TQNWhoIs& w, const String& key) { return WhoIsServerOf(*w
 
 }  // namespace
 
-TEST(WhoIsTable, SixtyNineEntriesInOrder) {
+// Every one-label key has a server of its own, apart from the shared second-level zones.
+TEST(WhoIsTable, SixtyNineEntriesInOrderAndTheShapeOfTheValues) {
   TQNWhoIs w(nullptr);
   const char* keys[] = {
       "*",  "ac", "am", "as", "at", "au", "be", "br", "ca",     "cc",     "ch",     "ck",     "cl", "cn",
@@ -29,20 +30,13 @@ TEST(WhoIsTable, SixtyNineEntriesInOrder) {
       "nl", "no", "nu", "nz", "pe", "pl", "pt", "ru", "sc",     "se",     "sg",     "sh",     "sk", "st",
       "tc", "tf", "th", "tj", "to", "tr", "tw", "uk", "uk.com", "uk.net", "us",     "vg",     "za"};
   ASSERT_EQ(w.ServerList()->Count(), 69);
-  for (int i = 0; i < 69; ++i) {
-    EXPECT_EQ(w.ServerList()->Names(i), FromUtf8(keys[i])) << i;
-    EXPECT_FALSE(w.ServerList()->ValueFromIndex(i).empty()) << i;
-  }
-}
-
-TEST(WhoIsTable, ShapeOfTheValues) {
-  TQNWhoIs w(nullptr);
   EXPECT_EQ(server_of(w, u"*"), QNWhoIsFallbackServer);
   const String zones = server_of(w, u"gb.com");
   for (const char16_t* key : {u"gb.net", u"uk.com", u"uk.net"}) EXPECT_EQ(server_of(w, key), zones);
-  // every one-label key has a server of its own, apart from the shared second-level zones
   std::set<String> seen;
-  for (int i = 0; i < w.ServerList()->Count(); ++i) {
+  for (int i = 0; i < 69; ++i) {
+    EXPECT_EQ(w.ServerList()->Names(i), FromUtf8(keys[i])) << i;
+    EXPECT_FALSE(w.ServerList()->ValueFromIndex(i).empty()) << i;
     if (w.ServerList()->Names(i).find(u'.') != String::npos) continue;
     EXPECT_TRUE(seen.insert(w.ServerList()->ValueFromIndex(i)).second) << ToUtf8(w.ServerList()->Strings(i));
   }
@@ -109,28 +103,23 @@ TEST(WhoIsServerChoice, OnlyANewNonEmptyDomainWithAutoSelectChooses) {
   EXPECT_EQ(w.Host(), u"whois.by-hand.example");
 }
 
-TEST(WhoIsServerChoice, ReplacedListWithoutStarFallsBackToBuiltIn) {
+// A list without "*" falls back to the built-in server; an entry with a dotted address is used
+// as the address.
+TEST(WhoIsServerChoice, ReplacedList) {
   TQNWhoIs w(nullptr);
   TStringList list;
   list.Add(u"xy=whois.xy.example");
+  list.Add(u"test=127.0.0.1");
   w.SetServerList(&list);
   w.SetDomain(u"example.xy");
   EXPECT_EQ(w.Host(), u"whois.xy.example");
   w.SetDomain(u"example.uk");
   EXPECT_EQ(w.Host(), QNWhoIsFallbackServer);
-  list.Add(u"zz=other");
-  EXPECT_EQ(w.ServerList()->Count(), 1);  // the component kept its own copy
-}
-
-TEST(WhoIsServerChoice, EntryWithADottedAddressIsUsed) {
-  TQNWhoIs w(nullptr);
-  TStringList list;
-  list.Add(u"test=127.0.0.1");
-  list.Add(u"*=whois.star.example");
-  w.SetServerList(&list);
   w.SetDomain(u"example.test");
   EXPECT_EQ(w.Address(), u"127.0.0.1");
   EXPECT_EQ(w.Host(), u"");
+  list.Add(u"zz=other");
+  EXPECT_EQ(w.ServerList()->Count(), 2);  // the component kept its own copy
 }
 
 TEST(WhoIsQuery, DomainLineThenHeaderBlock) {
