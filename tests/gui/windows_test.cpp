@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "harness/Nginx.h"
 #include "harness/TempDir.h"
 #include "qninet/core/QNILogOn.h"
+#include "qninet/core/QNInAbout.h"
 #include "qninet/gui/qt/QtBackend.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/qniupdate.h"
@@ -196,6 +198,50 @@ TEST_F(QtWindows, LogonReturnsTheEditedValuesOnlyWhenConfirmed) {
     EXPECT_EQ(password, c.WantPassword);
     EXPECT_EQ(title, q(c.WantTitle));
   }
+}
+
+TEST_F(QtWindows, MessageBoxesAnswerWithTheButtonPressedAndTimersTickOnTheEventLoop) {
+  struct Case {
+    std::int32_t Flags;
+    QMessageBox::StandardButton Press;
+    QMessageBox::Icon Icon;
+    TModalResult Result;
+  };
+  for (const Case& c :
+       {Case{gui::mbOK | gui::mbIconInformation, QMessageBox::Ok, QMessageBox::Information, mrOk},
+        Case{gui::mbYesNo | gui::mbIconQuestion, QMessageBox::No, QMessageBox::Question, mrNo},
+        Case{gui::mbYesNo, QMessageBox::Yes, QMessageBox::NoIcon, mrYes},
+        Case{gui::mbOKCancel | gui::mbIconWarning, QMessageBox::Cancel, QMessageBox::Warning, mrCancel}}) {
+    QString text;
+    QMessageBox::Icon icon{};
+    when_shown("QNInetMessageBox", [&](QWidget* w) {
+      auto* box = static_cast<QMessageBox*>(w);
+      text = box->text();
+      icon = box->icon();
+      box->button(c.Press)->click();
+    });
+    EXPECT_EQ(gui::Services().MessageBox(u"Proceed?", u"QNInet", c.Flags), c.Result);
+    EXPECT_EQ(text, "Proceed?");
+    EXPECT_EQ(icon, c.Icon);
+  }
+
+  QString about;
+  when_shown("QNInetMessageBox", [&](QWidget* w) {
+    about = static_cast<QMessageBox*>(w)->text();
+    static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+  });
+  AboutQNInet();
+  EXPECT_EQ(about, q(AboutQNInetText()));
+
+  // A tick may stop its own timer; nothing ticks after that.
+  int ticks = 0;
+  gui::TTimerId id = 0;
+  id = gui::Services().StartTimer(5, [&] {
+    if (++ticks == 3) gui::Services().StopTimer(id);
+  });
+  EXPECT_TRUE(gui::Services().RunUntil([&] { return ticks >= 3; }, 5000));
+  EXPECT_FALSE(gui::Services().RunUntil([] { return false; }, 60));
+  EXPECT_EQ(ticks, 3);
 }
 
 TEST_F(QtWindows, StatusWindowCancelFailsTheRunAndTheTitleBarButtonOnlyHides) {

@@ -67,18 +67,9 @@ QImage header() {
   p.setRenderHint(QPainter::Antialiasing);
   globe(p, QRectF(2, 2, 38, 38));
   // A download arrow over the lower right of the globe.
-  QPainterPath arrow;
-  arrow.moveTo(31, 24);
-  arrow.lineTo(39, 24);
-  arrow.lineTo(39, 34);
-  arrow.lineTo(45, 34);
-  arrow.lineTo(35, 45);
-  arrow.lineTo(25, 34);
-  arrow.lineTo(31, 34);
-  arrow.closeSubpath();
   p.setPen(QPen(QColor(0x1B, 0x5E, 0x20), 1.2));
   p.setBrush(QColor(0x43, 0xA0, 0x47));
-  p.drawPath(arrow);
+  p.drawPolygon(QPolygonF({{31, 24}, {39, 24}, {39, 34}, {45, 34}, {35, 45}, {25, 34}, {31, 34}}));
   return img;
 }
 
@@ -122,18 +113,9 @@ QImage state(int index) {
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   if (index == 0) {
-    QPainterPath arrow;
-    arrow.moveTo(2, 5);
-    arrow.lineTo(8, 5);
-    arrow.lineTo(8, 1.5);
-    arrow.lineTo(14.5, 8);
-    arrow.lineTo(8, 14.5);
-    arrow.lineTo(8, 11);
-    arrow.lineTo(2, 11);
-    arrow.closeSubpath();
     p.setPen(QPen(QColor(0x8A, 0x5A, 0x00), 1));
     p.setBrush(QColor(0xF5, 0xB7, 0x1F));
-    p.drawPath(arrow);
+    p.drawPolygon(QPolygonF({{2, 5}, {8, 5}, {8, 1.5}, {14.5, 8}, {8, 14.5}, {8, 11}, {2, 11}}));
     return img;
   }
   if (index == 1) {
