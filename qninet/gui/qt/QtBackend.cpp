@@ -239,18 +239,17 @@ private:
     }
   }
 
-  // Pictures are decoded again only when what the model holds changed.
+  // Pictures are decoded again only when what the model holds changed: the state image's
+  // index, or the picture's bytes (compared, not copied, at every progress report).
   void sync_image(const TImage& i, QLabel* w) {
-    std::string key;
-    if (i.ImageIndex() >= 0)
-      key = "state:" + std::to_string(i.ImageIndex());
-    else if (!i.Picture()->Empty())
-      key = "data:" + i.Picture()->Graphic()->Data();
-    else
-      key = "default:" + ToUtf8(i.Name());
-    std::string& last = FImageKeys[&i];
-    if (key == last) return;
-    last = key;
+    static const std::string none;
+    const std::string& data =
+        i.ImageIndex() < 0 && !i.Picture()->Empty() ? i.Picture()->Graphic()->Data() : none;
+    auto [it, added] = FImages.try_emplace(&i);
+    ShownImage& last = it->second;
+    if (!added && last.Index == i.ImageIndex() && last.Data == data) return;
+    last.Index = i.ImageIndex();
+    last.Data = data;
     if (i.ImageIndex() >= 0)
       w->setPixmap(state_image(i.ImageIndex()));
     else if (!i.Picture()->Empty())
@@ -292,7 +291,11 @@ private:
   TModalResult FResult = mrNone;
   QWidget* FFirst = nullptr;
   std::map<const TControl*, QWidget*> FWidgets;
-  std::map<const TImage*, std::string> FImageKeys;
+  struct ShownImage {
+    Integer Index = -1;
+    std::string Data;
+  };
+  std::map<const TImage*, ShownImage> FImages;
 };
 
 class QtServices final : public TGuiServices {
@@ -418,7 +421,11 @@ QtServices* g_services = nullptr;
 }  // namespace
 
 bool UseQtBackend() {
-  if (!QApplication::instance()) {
+  // Widgets need a QApplication: a program that runs only a QCoreApplication or a
+  // QGuiApplication cannot show these windows.
+  if (QCoreApplication::instance() && !qobject_cast<QApplication*>(QCoreApplication::instance()))
+    return false;
+  if (!QCoreApplication::instance()) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
       return false;

@@ -12,7 +12,8 @@ namespace qninet::gui {
 
 /// Installs the Qt backend, making the application object when the program has none. Returns
 /// false, and leaves the backend in use as it was, when no display can be reached (neither
-/// DISPLAY, WAYLAND_DISPLAY nor QT_QPA_PLATFORM is set).
+/// DISPLAY, WAYLAND_DISPLAY nor QT_QPA_PLATFORM is set) or when the program's application
+/// object is not a QApplication.
 QNINET_QT_API bool UseQtBackend();
 
 /// The window that shows a form, or null while the form is not shown by the Qt backend.
