@@ -313,9 +313,13 @@ public:
 
   void ShowModeless(TForm& form) override {
     FormWindow*& window = FWindows[&form];
-    if (!window) window = new FormWindow(form, false);
-    window->show();
-    window->raise();
+    if (window) {
+      window->show();
+      window->raise();  // shown again: to the front
+    } else {
+      window = new FormWindow(form, false);
+      window->show();
+    }
     ProcessMessages();
   }
 
