@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-#   scripts/install-deps.sh build|test|bench ...
+#   scripts/install-deps.sh build|test|bench|qt ...
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
        libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
 test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base chrony xinetd
       openssl curl clang libclang-rt-14-dev clang-format)
+# The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
+qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 bench=(curl time libpugixml-dev libxml2-dev libexpat1-dev libbenchmark-dev)
 
 wanted=()
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${build[@]}") ;;
-    test) wanted+=("${build[@]}" "${test[@]}") ;;
+    test) wanted+=("${build[@]}" "${test[@]}" "${qt[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (build, test, bench)" >&2; exit 2 ;;
+    qt) wanted+=("${build[@]}" "${qt[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (build, test, bench, qt)" >&2; exit 2 ;;
   esac
 done
 

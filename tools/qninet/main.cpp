@@ -1,7 +1,12 @@
 // qninet: drives every component of the library from the command line.
 
+#include <dlfcn.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "Command.h"
 #include "Options.h"
@@ -13,6 +18,64 @@ int usage_error(const std::string& where, const std::string& what) {
   std::cerr << "qninet" << (where.empty() ? "" : " " + where) << ": " << what << " (see qninet "
             << (where.empty() ? "" : where + " ") << "--help)\n";
   return qninet::tool::exBadInput;
+}
+
+// The Qt windows come from libQNInetQt, loaded at run time: the program runs where Qt is not
+// installed, and only `--gui qt` (or QNINET_GUI=qt) needs it. The library sits beside
+// libQNInetXE, which the program's run path already finds.
+bool use_qt(std::string& why) {
+  const std::string version = QNINET_VERSION;
+  const std::string name = "libQNInetQt.so." + version.substr(0, version.find('.'));
+  void* lib = ::dlopen(name.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (!lib) {
+    why = ::dlerror();
+    return false;
+  }
+  auto use = reinterpret_cast<int (*)()>(::dlsym(lib, "qninet_use_qt_backend"));
+  if (!use) {
+    why = name + " has no qninet_use_qt_backend";
+    return false;
+  }
+  if (!use()) {
+    why = "no display (set DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM)";
+    return false;
+  }
+  return true;
+}
+
+// Takes `--gui console|qt` (or `--gui=...`) out of the arguments, wherever it stands, and picks
+// the backend; QNINET_GUI gives the default. Returns an exit code, or -1 to go on.
+int choose_gui(std::vector<char*>& args) {
+  const char* env = std::getenv("QNINET_GUI");
+  std::string gui = env ? env : "";
+  bool given = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string a = args[i];
+    if (a == "--") break;
+    if (a != "--gui" && !a.starts_with("--gui=")) continue;
+    if (a == "--gui") {
+      if (i + 1 >= args.size()) return usage_error("", "--gui needs a value: console or qt");
+      gui = args[i + 1];
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                 args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else {
+      gui = a.substr(6);
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    given = true;
+    --i;
+  }
+  if (gui.empty() || gui == "console") return -1;
+  if (gui != "qt") return usage_error("", "unknown --gui '" + gui + "' (console or qt)");
+  std::string why;
+  if (use_qt(why)) return -1;
+  // Asked on the command line, it is an error; from the environment, the console serves.
+  if (given) {
+    std::cerr << "qninet: the Qt windows are not available: " << why << "\n";
+    return qninet::tool::exBadInput;
+  }
+  std::cerr << "qninet: QNINET_GUI=qt ignored: " << why << "\n";
+  return -1;
 }
 
 }  // namespace
@@ -34,9 +97,17 @@ int main(int argc, char** argv) {
       "--proxy-user USER[:PASSWORD] where the component has a proxy.\n"
       "Exit codes: 0 success; 1 the operation failed (network, protocol, a server's refusal);\n"
       "2 usage or bad input (unknown option or sub-command, bad URL, missing local file);\n"
-      "3 the remote thing does not exist.");
+      "3 the remote thing does not exist.\n"
+      "--gui console|qt (default: $QNINET_GUI, else console) shows prompts and the status\n"
+      "window on the terminal or as Qt windows (libQNInetQt).");
   qninet::tool::RunState state;
   qninet::tool::install_commands(app, state);
+
+  std::vector<char*> args(argv, argv + argc);
+  if (const int code = choose_gui(args); code >= 0) return code;
+  argc = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  argv = args.data();
 
   const std::string first = argc > 1 ? argv[1] : "";
   if (first.empty()) return usage_error("", "a sub-command is required");

@@ -1,0 +1,452 @@
+#include "qninet/gui/qt/QtBackend.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <climits>
+#include <map>
+#include <memory>
+
+namespace qninet::gui {
+
+namespace {
+
+QString to_q(StringView s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+String from_q(const QString& s) { return String(reinterpret_cast<const char16_t*>(s.utf16()), s.size()); }
+
+QColor to_color(Integer rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+// The pictures a form model leaves empty: the backend draws its own, by control name.
+QString default_picture(const String& controlName) {
+  static const std::map<String, QString> pictures = {{u"imgKey", ":/qninet/key.png"},
+                                                     {u"imgLogo", ":/qninet/logo.png"},
+                                                     {u"imgBackground", ":/qninet/banner.png"},
+                                                     {u"imgDescription", ":/qninet/header.png"}};
+  const auto it = pictures.find(controlName);
+  return it == pictures.end() ? QString() : it->second;
+}
+
+QPixmap state_image(Integer index) { return QPixmap(QStringLiteral(":/qninet/state%1.png").arg(index)); }
+
+// A framing line along the top edge, sunken as the classic bevel draws it.
+class BevelLine final : public QWidget {
+public:
+  using QWidget::QWidget;
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(0, 0, width() - 1, 0);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(0, 1, width() - 1, 1);
+  }
+};
+
+class FormWindow final : public QDialog {
+public:
+  FormWindow(TForm& form, bool modal) : FForm(&form), FModal(modal) {
+    setObjectName(to_q(form.Name()));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setSizeGripEnabled(false);
+    QFont font(QStringList{to_q(form.FontName()), "DejaVu Sans", "Liberation Sans"});
+    font.setPixelSize(form.FontHeight() < 0 ? -form.FontHeight() : std::max(form.FontHeight(), 8));
+    setFont(font);
+    if (form.BorderStyle() == bsSizeable)
+      resize(form.ClientWidth(), form.ClientHeight());
+    else
+      setFixedSize(form.ClientWidth(), form.ClientHeight());
+    const QPixmap icon = form.Icon()->Empty() ? QPixmap(":/qninet/icon.png") : pixmap(*form.Icon());
+    setWindowIcon(QIcon(icon));
+    build();
+    Sync();
+    place();
+  }
+
+  /// The model is going away: the window stops talking to it.
+  void Detach() { FForm = nullptr; }
+  TModalResult Result() const { return FResult; }
+
+  /// Model to widgets.
+  void Sync() {
+    if (!FForm) return;
+    FSyncing = true;
+    if (windowTitle() != to_q(FForm->Caption())) setWindowTitle(to_q(FForm->Caption()));
+    for (const auto& [control, widget] : FWidgets) sync(*control, widget);
+    FSyncing = false;
+  }
+
+protected:
+  // Escape: the cancel button answers, as a click would.
+  void reject() override {
+    if (!FForm) return;
+    for (TControl* c : FForm->Controls())
+      if (auto* b = dynamic_cast<TButton*>(c); b && b->Cancel() && b->Visible() && b->Enabled())
+        return click(*b);
+    if (FModal) finish(mrCancel);
+  }
+
+  // The title-bar button: a modal window answers Cancel; a modeless one only hides.
+  void closeEvent(QCloseEvent* event) override {
+    event->accept();
+    if (FModal && FForm && FResult == mrNone) finish(mrCancel);
+  }
+
+private:
+  // A transparent picture without an alpha channel (a bitmap) loses the colour of its
+  // bottom-left pixel, as classic transparent images do.
+  static QPixmap pixmap(const TGraphic& g, bool transparent = false) {
+    QImage img;
+    img.loadFromData(reinterpret_cast<const uchar*>(g.Data().data()), static_cast<int>(g.Data().size()));
+    if (transparent && !img.isNull() && !img.hasAlphaChannel()) {
+      const QRgb key = img.pixel(0, img.height() - 1);
+      QPixmap p = QPixmap::fromImage(img);
+      p.setMask(QBitmap::fromImage(img.createMaskFromColor(key, Qt::MaskInColor)));
+      return p;
+    }
+    return QPixmap::fromImage(img);
+  }
+
+  void place() {
+    if (FForm->Position() == poDesigned) {
+      move(FForm->Left(), FForm->Top());
+      return;
+    }
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+      const QRect area = s->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+
+  void build() {
+    for (TControl* c : FForm->Controls()) {
+      QWidget* parent = this;
+      if (c->Parent())
+        if (const auto it = FWidgets.find(c->Parent()); it != FWidgets.end()) parent = it->second;
+      QWidget* w = make(*c, parent);
+      w->setObjectName(to_q(c->Name()));
+      w->setGeometry(c->Left(), c->Top(), c->Width(), c->Height());
+      FWidgets.emplace(c, w);
+    }
+    // Text stays readable where a label runs into a picture (the status header's banner).
+    for (const auto& [control, widget] : FWidgets)
+      if (dynamic_cast<const TLabel*>(control)) widget->raise();
+    // Tab order as the model gives it; controls without one keep no focus.
+    QWidget* previous = nullptr;
+    for (TControl* c : FForm->ControlsInTabOrder()) {
+      QWidget* w = FWidgets[c];
+      if (w->focusPolicy() == Qt::NoFocus) continue;
+      if (previous)
+        QWidget::setTabOrder(previous, w);
+      else
+        FFirst = w;
+      previous = w;
+    }
+    if (FFirst) FFirst->setFocus();
+  }
+
+  QWidget* make(TControl& c, QWidget* parent) {
+    if (auto* l = dynamic_cast<TLabel*>(&c)) {
+      auto* w = new QLabel(parent);
+      w->setTextFormat(Qt::PlainText);
+      w->setWordWrap(l->WordWrap());
+      const Qt::Alignment h = l->Alignment() == taRightJustify ? Qt::AlignRight
+                              : l->Alignment() == taCenter     ? Qt::AlignHCenter
+                                                               : Qt::AlignLeft;
+      w->setAlignment(h | Qt::AlignTop);
+      if (l->Bold()) {
+        QFont f = font();
+        f.setBold(true);
+        w->setFont(f);
+      }
+      if (l->Color() >= 0) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::WindowText, to_color(l->Color()));
+        w->setPalette(p);
+      }
+      return w;
+    }
+    if (auto* e = dynamic_cast<TEdit*>(&c)) {
+      auto* w = new QLineEdit(parent);
+      w->setFocusPolicy(Qt::StrongFocus);
+      if (e->PasswordChar() != 0) w->setEchoMode(QLineEdit::Password);
+      QObject::connect(w, &QLineEdit::textChanged, this, [this, e](const QString& text) {
+        if (FForm && !FSyncing) e->SetText(from_q(text));
+      });
+      return w;
+    }
+    if (auto* b = dynamic_cast<TButton*>(&c)) {
+      auto* w = new QPushButton(parent);
+      w->setFocusPolicy(Qt::StrongFocus);
+      w->setAutoDefault(false);
+      w->setDefault(b->Default());
+      QObject::connect(w, &QPushButton::clicked, this, [this, b] { click(*b); });
+      return w;
+    }
+    if (auto* p = dynamic_cast<TPanel*>(&c)) {
+      auto* w = new QFrame(parent);
+      w->setFrameShape(QFrame::NoFrame);
+      if (p->Color() >= 0) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, to_color(p->Color()));
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+      }
+      return w;
+    }
+    if (dynamic_cast<TImage*>(&c)) {
+      auto* w = new QLabel(parent);
+      w->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return w;
+    }
+    if (dynamic_cast<TProgressBar*>(&c)) {
+      auto* w = new QProgressBar(parent);
+      w->setTextVisible(false);
+      return w;
+    }
+    if (dynamic_cast<TBevel*>(&c)) return new BevelLine(parent);
+    return new QWidget(parent);
+  }
+
+  void sync(const TControl& c, QWidget* w) {
+    w->setHidden(!c.Visible());
+    w->setEnabled(c.Enabled());
+    if (const auto* l = dynamic_cast<const TLabel*>(&c)) {
+      auto* q = static_cast<QLabel*>(w);
+      if (q->text() != to_q(l->Caption())) q->setText(to_q(l->Caption()));
+    } else if (const auto* e = dynamic_cast<const TEdit*>(&c)) {
+      auto* q = static_cast<QLineEdit*>(w);
+      if (q->text() != to_q(e->Text())) q->setText(to_q(e->Text()));
+    } else if (const auto* b = dynamic_cast<const TButton*>(&c)) {
+      auto* q = static_cast<QPushButton*>(w);
+      if (q->text() != to_q(b->Caption())) q->setText(to_q(b->Caption()));
+    } else if (const auto* i = dynamic_cast<const TImage*>(&c)) {
+      sync_image(*i, static_cast<QLabel*>(w));
+    } else if (const auto* p = dynamic_cast<const TProgressBar*>(&c)) {
+      sync_progress(*p, static_cast<QProgressBar*>(w));
+    }
+  }
+
+  // Pictures are decoded again only when what the model holds changed: the state image's
+  // index, or the picture's bytes (compared, not copied, at every progress report).
+  void sync_image(const TImage& i, QLabel* w) {
+    static const std::string none;
+    const std::string& data =
+        i.ImageIndex() < 0 && !i.Picture()->Empty() ? i.Picture()->Graphic()->Data() : none;
+    auto [it, added] = FImages.try_emplace(&i);
+    ShownImage& last = it->second;
+    if (!added && last.Index == i.ImageIndex() && last.Data == data) return;
+    last.Index = i.ImageIndex();
+    last.Data = data;
+    if (i.ImageIndex() >= 0)
+      w->setPixmap(state_image(i.ImageIndex()));
+    else if (!i.Picture()->Empty())
+      w->setPixmap(pixmap(*i.Picture()->Graphic(), i.Transparent()));
+    else if (const QString name = default_picture(i.Name()); !name.isEmpty())
+      w->setPixmap(QPixmap(name));
+    else
+      w->clear();
+  }
+
+  // A range above int is shown in millionths; a zero range is Qt's busy bar.
+  static void sync_progress(const TProgressBar& p, QProgressBar* w) {
+    const Int64 span = p.Max() - p.Min();
+    if (p.Max() <= INT_MAX && p.Min() >= INT_MIN && span >= 0) {
+      w->setRange(static_cast<int>(p.Min()), static_cast<int>(p.Max()));
+      w->setValue(static_cast<int>(std::clamp(p.Position(), p.Min(), p.Max())));
+      return;
+    }
+    constexpr int kScale = 1000000;
+    w->setRange(0, kScale);
+    const long double share = span > 0 ? static_cast<long double>(p.Position() - p.Min()) / span : 0;
+    w->setValue(static_cast<int>(std::clamp(share, 0.0L, 1.0L) * kScale));
+  }
+
+  void click(TButton& b) {
+    if (!FForm) return;
+    b.Click();
+    if (FModal && FForm && FForm->ModalResult() != mrNone) finish(FForm->ModalResult());
+  }
+
+  void finish(TModalResult r) {
+    FResult = r;
+    done(static_cast<int>(r));
+  }
+
+  TForm* FForm;
+  bool FModal;
+  bool FSyncing = false;
+  TModalResult FResult = mrNone;
+  QWidget* FFirst = nullptr;
+  std::map<const TControl*, QWidget*> FWidgets;
+  struct ShownImage {
+    Integer Index = -1;
+    std::string Data;
+  };
+  std::map<const TImage*, ShownImage> FImages;
+};
+
+class QtServices final : public TGuiServices {
+public:
+  TModalResult ShowModal(TForm& form) override {
+    auto window = std::make_unique<FormWindow>(form, true);
+    FWindows[&form] = window.get();
+    window->setWindowModality(Qt::ApplicationModal);
+    window->exec();
+    FWindows.erase(&form);
+    window->Detach();
+    const TModalResult r = window->Result();
+    return r == mrNone ? mrCancel : r;
+  }
+
+  void ShowModeless(TForm& form) override {
+    FormWindow*& window = FWindows[&form];
+    if (window) {
+      window->show();
+      window->raise();  // shown again: to the front
+    } else {
+      window = new FormWindow(form, false);
+      window->show();
+    }
+    ProcessMessages();
+  }
+
+  void HideForm(TForm& form) override {
+    const auto it = FWindows.find(&form);
+    if (it == FWindows.end()) return;
+    FormWindow* window = it->second;
+    FWindows.erase(it);
+    window->Detach();
+    window->hide();
+    // It may be inside one of its own handlers: deleted from the event loop.
+    window->deleteLater();
+  }
+
+  void FormChanged(TForm& form) override {
+    if (const auto it = FWindows.find(&form); it != FWindows.end()) it->second->Sync();
+  }
+
+  void ProcessMessages() override {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags) override {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (flags & 0xF0) {
+      case mbIconError:
+        icon = QMessageBox::Critical;
+        break;
+      case mbIconQuestion:
+        icon = QMessageBox::Question;
+        break;
+      case mbIconWarning:
+        icon = QMessageBox::Warning;
+        break;
+      case mbIconInformation:
+        icon = QMessageBox::Information;
+        break;
+      default:
+        break;
+    }
+    const int kind = flags & 0x0F;
+    const QMessageBox::StandardButtons buttons = kind == mbYesNo      ? QMessageBox::Yes | QMessageBox::No
+                                                 : kind == mbOKCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                                      : QMessageBox::Ok;
+    QMessageBox box(icon, to_q(caption.empty() ? Application().Title() : caption), to_q(text), buttons);
+    box.setObjectName("QNInetMessageBox");
+    switch (box.exec()) {
+      case QMessageBox::Ok:
+        return mrOk;
+      case QMessageBox::Yes:
+        return mrYes;
+      case QMessageBox::No:
+        return mrNo;
+      default:
+        return kind == mbYesNo ? mrNo : mrCancel;
+    }
+  }
+
+  TTimerId StartTimer(std::uint32_t intervalMs, std::function<void()> tick) override {
+    auto* timer = new QTimer;
+    timer->setInterval(static_cast<int>(std::min<std::uint32_t>(intervalMs, INT_MAX)));
+    QObject::connect(timer, &QTimer::timeout, timer, std::move(tick));
+    timer->start();
+    const TTimerId id = FNextTimer++;
+    FTimers[id] = timer;
+    return id;
+  }
+
+  void StopTimer(TTimerId id) override {
+    const auto it = FTimers.find(id);
+    if (it == FTimers.end()) return;
+    it->second->stop();
+    it->second->deleteLater();  // a tick may be stopping its own timer
+    FTimers.erase(it);
+  }
+
+  bool RunUntil(const std::function<bool()>& done, std::uint32_t timeoutMs) override {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+      if (clock.elapsed() >= timeoutMs) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(2);
+    }
+    return true;
+  }
+
+  QWidget* WindowOf(const TForm& form) const {
+    const auto it = FWindows.find(&form);
+    return it == FWindows.end() ? nullptr : it->second;
+  }
+
+private:
+  std::map<const TForm*, FormWindow*> FWindows;
+  std::map<TTimerId, QTimer*> FTimers;
+  TTimerId FNextTimer = 1;
+};
+
+QtServices* g_services = nullptr;
+
+}  // namespace
+
+bool UseQtBackend() {
+  // Widgets need a QApplication: a program that runs only a QCoreApplication or a
+  // QGuiApplication cannot show these windows.
+  if (QCoreApplication::instance() && !qobject_cast<QApplication*>(QCoreApplication::instance()))
+    return false;
+  if (!QCoreApplication::instance()) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+      return false;
+    // The application object lives as long as the process; Qt keeps argv.
+    static int argc = 1;
+    static char name[] = "qninet";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+  }
+  QCoreApplication::setApplicationName(to_q(Application().Title()));
+  if (!g_services) g_services = new QtServices;
+  SetServices(g_services);
+  return true;
+}
+
+QWidget* QtWindowOf(const TForm& form) { return g_services ? g_services->WindowOf(form) : nullptr; }
+
+}  // namespace qninet::gui
+
+extern "C" int qninet_use_qt_backend() { return qninet::gui::UseQtBackend() ? 1 : 0; }

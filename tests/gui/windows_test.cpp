@@ -1,0 +1,319 @@
+// The Qt windows offscreen: the widget trees the form models become, the logon prompt's
+// answers, and the status window against a real download from loopback nginx.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "harness/Nginx.h"
+#include "harness/TempDir.h"
+#include "qninet/core/QNILogOn.h"
+#include "qninet/core/QNInAbout.h"
+#include "qninet/gui/qt/QtBackend.h"
+#include "qninet/web/QNInStat.h"
+#include "qninet/web/qniupdate.h"
+#include "support/NoSystemProxy.h"
+
+namespace fs = std::filesystem;
+using namespace qninet;
+
+namespace {
+
+QString q(const String& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+class QtWindows : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ASSERT_TRUE(gui::UseQtBackend());
+    fs::create_directories(QNINET_SCREENSHOT_DIR);
+  }
+  static void TearDownTestSuite() { gui::SetServices(nullptr); }
+
+  static void screenshot(QWidget* window, const char* name) {
+    const QString path = QString(QNINET_SCREENSHOT_DIR "/") + name + ".png";
+    ASSERT_TRUE(window->grab().save(path)) << path.toStdString();
+    EXPECT_EQ(QImage(path).size(), window->size());
+  }
+
+  // Calls `act` once, from the event loop, with the visible top-level window of that name as
+  // soon as `ready` holds for it.
+  static void when_shown(
+      const char* name, std::function<void(QWidget*)> act,
+      std::function<bool(QWidget*)> ready = [](QWidget*) { return true; }) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, name, act, ready] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name && w->isVisible() && ready(w)) {
+          timer->stop();
+          timer->deleteLater();
+          act(w);
+          return;
+        }
+    });
+    timer->start(5);
+  }
+};
+
+// The Qt class each model class becomes (the bevel is a plain painted widget).
+const std::map<std::string, std::string> kQtClass = {
+    {"TLabel", "QLabel"}, {"TEdit", "QLineEdit"},           {"TButton", "QPushButton"}, {"TPanel", "QFrame"},
+    {"TImage", "QLabel"}, {"TProgressBar", "QProgressBar"}, {"TBevel", "QWidget"}};
+
+// The widgets Tab reaches, in order, from the window round to itself.
+std::vector<std::string> focus_chain(QWidget* window) {
+  std::vector<std::string> names;
+  for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window))
+      names.push_back(w->objectName().toStdString());
+  return names;
+}
+
+TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrder) {
+  TfrmQNILogon logon(nullptr);
+  logon.edLogin->SetText(u"alice");
+  logon.edPassword->SetText(u"secret");
+  TfrmQNInetUpdate status(nullptr);
+  status.lblCaption->SetCaption(u"QNInet demo");
+  status.lblDescription->SetCaption(u"Fetching the latest version of the demo file from the server.");
+  status.lblRemoteFileName->SetCaption(u"127.0.0.1/files/demo.zip");
+  status.lblLocalFileName->SetCaption(u"/home/user/demo.zip");
+  for (TQNIAction a : {iaConnecting, iaConnected, iaFileSearch, iaCompared, iaDownloading})
+    status.ShowAction(a);
+  status.ShowProgress(40960, 102400);
+
+  struct Case {
+    TForm* Form;
+    const char* Shot;
+    std::vector<std::string> Tabs;
+    std::string Default;
+  };
+  for (const Case& c : {Case{&logon, "logon", {"edLogin", "edPassword", "btnOk", "btnCancel"}, "btnOk"},
+                        Case{&status, "status", {"btnCancel"}, ""}}) {
+    SCOPED_TRACE(c.Shot);
+    c.Form->Show();
+    QWidget* window = gui::QtWindowOf(*c.Form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->objectName(), q(c.Form->Name()));
+    EXPECT_EQ(window->windowTitle(), q(c.Form->Caption()));
+    EXPECT_EQ(window->size(), QSize(c.Form->ClientWidth(), c.Form->ClientHeight()));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());  // not resizable
+    EXPECT_FALSE(window->windowIcon().isNull());
+    for (TControl* m : c.Form->Controls()) {
+      SCOPED_TRACE(ToUtf8(m->Name()));
+      auto* w = window->findChild<QWidget*>(q(m->Name()));
+      ASSERT_NE(w, nullptr);
+      EXPECT_EQ(w->metaObject()->className(), kQtClass.at(ToUtf8(m->ClassName())));
+      EXPECT_EQ(w->geometry(), QRect(m->Left(), m->Top(), m->Width(), m->Height()));
+      EXPECT_EQ(w->parentWidget()->objectName(), q(m->Parent() ? m->Parent()->Name() : c.Form->Name()));
+      if (auto* l = dynamic_cast<TLabel*>(m)) {
+        const auto* ql = static_cast<QLabel*>(w);
+        EXPECT_EQ(ql->text(), q(l->Caption()));
+        EXPECT_EQ(bool(ql->alignment() & Qt::AlignRight), l->Alignment() == taRightJustify);
+        EXPECT_EQ(ql->font().bold(), l->Bold());
+      } else if (auto* b = dynamic_cast<TButton*>(m)) {
+        EXPECT_EQ(static_cast<QPushButton*>(w)->text(), q(b->Caption()));
+        EXPECT_EQ(static_cast<QPushButton*>(w)->isDefault(), ToUtf8(b->Name()) == c.Default);
+      } else if (auto* e = dynamic_cast<TEdit*>(m)) {
+        EXPECT_EQ(static_cast<QLineEdit*>(w)->text(), q(e->Text()));
+        EXPECT_EQ(static_cast<QLineEdit*>(w)->echoMode() == QLineEdit::Password, e->PasswordChar() != 0);
+      } else if (auto* i = dynamic_cast<TImage*>(m)) {
+        // Every picture is drawn except the steps not reached yet.
+        const bool expected = i->ImageIndex() >= 0 || !ToUtf8(i->Name()).starts_with("imgStep");
+        const QImage shown = static_cast<QLabel*>(w)->pixmap().toImage();
+        EXPECT_EQ(!shown.isNull(), expected);
+        // A transparent picture lets the form show through its bottom-left corner.
+        if (expected && i->Transparent()) EXPECT_EQ(shown.pixelColor(0, shown.height() - 1).alpha(), 0);
+      }
+    }
+    EXPECT_EQ(focus_chain(window), c.Tabs);
+    screenshot(window, c.Shot);
+    c.Form->Hide();
+    EXPECT_EQ(gui::QtWindowOf(*c.Form), nullptr);
+  }
+
+  // The step images are the state images of their actions, and the bar shows the share.
+  status.Show();
+  QWidget* window = gui::QtWindowOf(status);
+  const QImage underWay = QPixmap(":/qninet/state0.png").toImage();
+  const QImage connected = QPixmap(":/qninet/state2.png").toImage();
+  auto step = [&](const char* name) { return window->findChild<QLabel*>(name)->pixmap().toImage(); };
+  EXPECT_EQ(step("imgStep1"), connected);
+  EXPECT_EQ(step("imgStep3"), underWay);
+  EXPECT_NE(step("imgStep2"), underWay);
+  EXPECT_EQ(window->findChild<QProgressBar*>("pbStatus")->value(), 40960);
+  EXPECT_EQ(window->findChild<QProgressBar*>("pbStatus")->maximum(), 102400);
+  status.ShowProgress(5'000'000'000, 10'000'000'000);  // beyond int: shown as a share
+  const auto* bar = window->findChild<QProgressBar*>("pbStatus");
+  EXPECT_EQ(bar->value() * 2, bar->maximum());
+}
+
+TEST_F(QtWindows, LogonReturnsTheEditedValuesOnlyWhenConfirmed) {
+  struct Case {
+    const char* Name;
+    String Caption;
+    const char* User;  // typed over the given value; null leaves it
+    const char* Password;
+    std::function<void(QWidget*)> Close;
+    bool Result;
+    String WantUser, WantPassword, WantTitle;
+  };
+  auto key = [](Qt::Key k) { return [k](QWidget* w) { QTest::keyClick(w->focusWidget(), k); }; };
+  auto button = [](const char* name) {
+    return [name](QWidget* w) { QTest::mouseClick(w->findChild<QPushButton*>(name), Qt::LeftButton); };
+  };
+  const Case cases[] = {
+      {"enter", u"", "alice", "s3cret", key(Qt::Key_Return), true, u"alice", u"s3cret", u"Enter Password"},
+      {"ok button", u"Proxy", "carol", nullptr, button("btnOk"), true, u"carol", u"old", u"Proxy"},
+      {"empty fields", u"", "", "", key(Qt::Key_Return), true, u"", u"", u"Enter Password"},
+      {"escape", u"", "alice", "s3cret", key(Qt::Key_Escape), false, u"bob", u"old", u"Enter Password"},
+      {"cancel button", u"", "alice", nullptr, button("btnCancel"), false, u"bob", u"old", u"Enter Password"},
+      {"title bar", u"", "alice", nullptr, [](QWidget* w) { w->close(); }, false, u"bob", u"old",
+       u"Enter Password"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QString title;
+    when_shown("frmQNILogon", [&](QWidget* w) {
+      title = w->windowTitle();
+      for (auto [edit, text] : {std::pair{"edLogin", c.User}, std::pair{"edPassword", c.Password}}) {
+        if (!text) continue;
+        auto* e = w->findChild<QLineEdit*>(edit);
+        e->setFocus();
+        e->clear();
+        QTest::keyClicks(e, text);
+      }
+      c.Close(w);
+    });
+    String user = u"bob", password = u"old";
+    EXPECT_EQ(QNInAskLogon(c.Caption, user, password), c.Result);
+    EXPECT_EQ(user, c.WantUser);
+    EXPECT_EQ(password, c.WantPassword);
+    EXPECT_EQ(title, q(c.WantTitle));
+  }
+}
+
+TEST_F(QtWindows, MessageBoxesAnswerWithTheButtonPressedAndTimersTickOnTheEventLoop) {
+  struct Case {
+    std::int32_t Flags;
+    QMessageBox::StandardButton Press;
+    QMessageBox::Icon Icon;
+    TModalResult Result;
+  };
+  for (const Case& c :
+       {Case{gui::mbOK | gui::mbIconInformation, QMessageBox::Ok, QMessageBox::Information, mrOk},
+        Case{gui::mbYesNo | gui::mbIconQuestion, QMessageBox::No, QMessageBox::Question, mrNo},
+        Case{gui::mbYesNo, QMessageBox::Yes, QMessageBox::NoIcon, mrYes},
+        Case{gui::mbOKCancel | gui::mbIconWarning, QMessageBox::Cancel, QMessageBox::Warning, mrCancel}}) {
+    QString text;
+    QMessageBox::Icon icon{};
+    when_shown("QNInetMessageBox", [&](QWidget* w) {
+      auto* box = static_cast<QMessageBox*>(w);
+      text = box->text();
+      icon = box->icon();
+      box->button(c.Press)->click();
+    });
+    EXPECT_EQ(gui::Services().MessageBox(u"Proceed?", u"QNInet", c.Flags), c.Result);
+    EXPECT_EQ(text, "Proceed?");
+    EXPECT_EQ(icon, c.Icon);
+  }
+
+  QString about;
+  when_shown("QNInetMessageBox", [&](QWidget* w) {
+    about = static_cast<QMessageBox*>(w)->text();
+    static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+  });
+  AboutQNInet();
+  EXPECT_EQ(about, q(AboutQNInetText()));
+
+  // A tick may stop its own timer; nothing ticks after that.
+  int ticks = 0;
+  gui::TTimerId id = 0;
+  id = gui::Services().StartTimer(5, [&] {
+    if (++ticks == 3) gui::Services().StopTimer(id);
+  });
+  EXPECT_TRUE(gui::Services().RunUntil([&] { return ticks >= 3; }, 5000));
+  EXPECT_FALSE(gui::Services().RunUntil([] { return false; }, 60));
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST_F(QtWindows, StatusWindowCancelFailsTheRunAndTheTitleBarButtonOnlyHides) {
+  test_support::NoSystemProxy noProxy;
+  harness::Nginx nginx;
+  constexpr std::uint64_t kSize = 3 * 1024 * 1024;
+  nginx.WriteLargeFile("big.bin", kSize);
+  nginx.Start();
+  harness::TempDir dir("qninet-gui");
+
+  struct Case {
+    const char* Name;
+    bool Cancel;  // else the title-bar button
+  };
+  for (const Case& c : {Case{"cancel", true}, Case{"title bar", false}}) {
+    SCOPED_TRACE(c.Name);
+    const fs::path local = dir.Write("big.bin", "old version");
+    TQNWebUpdater u(nullptr);
+    u.SetService(isHTTP);
+    u.SetHost(u"127.0.0.1");
+    u.SetPort(nginx.Port());
+    u.SetRemoteFileName(u"/big.bin");
+    u.SetLocalFileName(FromUtf8(local.string()));
+    u.SetLoginPrompt(false);
+    u.SetTimeout(15000);
+    u.StatusDialog()->SetEnabled(true);
+    u.StatusDialog()->SetTitle(u"QNInet update");
+    u.StatusDialog()->SetDescription(u"A new version of big.bin is being downloaded.");
+    bool acted = false, hiddenAfter = false;
+    std::uint64_t progressAfter = 0;
+    QWidget* shown = nullptr;
+    u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) {
+      if (acted && shown && !hiddenAfter) {
+        hiddenAfter = !shown->isVisible();
+        progressAfter = cur;
+      }
+    });
+    // Acts a third of the way in, so the window shows a download under way.
+    auto downloading = [](QWidget* w) {
+      const auto* bar = w->findChild<QProgressBar*>("pbStatus");
+      return bar->value() > bar->maximum() / 3;
+    };
+    when_shown(
+        "frmQNInetUpdate",
+        [&](QWidget* w) {
+          shown = w;
+          if (c.Cancel) {
+            screenshot(w, "status-downloading");
+            QTest::mouseClick(w->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+          } else {
+            w->close();
+          }
+          acted = true;
+        },
+        downloading);
+    const bool ok = u.Execute();
+    EXPECT_TRUE(acted);
+    if (c.Cancel) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(u.Status(), isFailed);
+      EXPECT_EQ(harness::ReadFileText(local), "old version");
+    } else {
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(u.Status(), isFinished);
+      EXPECT_TRUE(hiddenAfter);
+      EXPECT_GT(progressAfter, 0u);
+      EXPECT_EQ(fs::file_size(local), kSize);
+    }
+  }
+}
+
+}  // namespace
