@@ -133,7 +133,9 @@ TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrde
         const QImage shown = static_cast<QLabel*>(w)->pixmap().toImage();
         EXPECT_EQ(!shown.isNull(), expected);
         // A transparent picture lets the form show through its bottom-left corner.
-        if (expected && i->Transparent()) EXPECT_EQ(shown.pixelColor(0, shown.height() - 1).alpha(), 0);
+        if (expected && i->Transparent()) {
+          EXPECT_EQ(shown.pixelColor(0, shown.height() - 1).alpha(), 0);
+        }
       }
     }
     EXPECT_EQ(focus_chain(window), c.Tabs);
