@@ -30,6 +30,7 @@ TEST(ProgramGui, GuiOptionPicksTheBackendOrSaysWhyNot) {
   const std::vector<Case> cases = {
       {{}, {"about"}, 0, "\nTQNWhoIs - ", ""},
       {{}, {"--gui=console", "about"}, 0, "\nTQNMSTranslator - ", ""},
+      {{}, {"about", "--json"}, 0, "{\"status\":\"ok\",\"Text\":\"", ""},
       {{}, {"about", "--gui", "nope"}, 2, "", "unknown --gui 'nope'"},
       {noDisplay, {"--gui", "qt", "about"}, 2, "", "no display"},
       {noDisplay, {"QNINET_GUI=qt", "about"}, 0, "\nTQNWhoIs - ", "QNINET_GUI=qt ignored"},

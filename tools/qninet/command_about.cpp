@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "Command.h"
+#include "Options.h"
 #include "qninet/core/QNInAbout.h"
 #include "qninet/rtl/GuiConsole.h"
 
@@ -10,14 +10,16 @@ namespace qninet::tool {
 namespace {
 
 const CommandRegistrar registrar(900, [](CLI::App& app, RunState& state) {
-  CLI::App* cmd = app.add_subcommand("about", "Show the about box: every component and what it does");
-  cmd->callback([&state] {
-    if (&gui::Services() == &gui::console_services())
-      std::cout << ToUtf8(AboutQNInetText()) << '\n';
-    else
-      AboutQNInet();
-    state.ExitCode = 0;
-  });
+  add_command(app, state, "about", "Show the about box: every component and what it does", Offer{},
+              [](Run& run) {
+                if (run.Options().Json)
+                  run.Json()["Text"] = ToUtf8(AboutQNInetText());
+                else if (&gui::Services() == &gui::console_services())
+                  std::cout << ToUtf8(AboutQNInetText()) << '\n';
+                else
+                  AboutQNInet();
+                return exOk;
+              });
 });
 
 }  // namespace
