@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -42,6 +43,26 @@ bool wait_for_partial(const std::filesystem::path& dir, const std::string& excep
     for (const auto& e : std::filesystem::directory_iterator(dir))
       if (e.path().filename() != except && e.is_regular_file() && e.file_size() >= bytes) return true;
     std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+// Whole seconds of a file's modification time: what an HTTP Last-Modified can carry.
+std::int64_t modified_seconds(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtime) : -1;
+}
+
+// Stops `pid` at a moment when its partial file carries the remote time, which a write has
+// always just changed: the time is stamped after each write, and a kill between the two leaves
+// a partial file that the next run rightly refuses to continue.
+bool stop_when_stamped(pid_t pid, const std::filesystem::path& part, const std::filesystem::path& source) {
+  for (int i = 0; i < 200; ++i) {
+    ::kill(pid, SIGSTOP);
+    std::this_thread::sleep_for(20ms);
+    if (modified_seconds(part) == modified_seconds(source)) return true;
+    ::kill(pid, SIGCONT);
+    std::this_thread::sleep_for(5ms);
   }
   return false;
 }
@@ -154,6 +175,7 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
   {
     Process p({QNINET_PROGRAM, "update", "--quiet", "--resume", nginx.Url("/slow/tool.bin"), local});
     ASSERT_TRUE(wait_for_partial(dir.Path(), "", 256 * 1024)) << p.LogTail();
+    ASSERT_TRUE(stop_when_stamped(p.Pid(), dir.File("tool.bin.part"), nginx.DocRoot() / "slow" / "tool.bin"));
     ::kill(p.Pid(), SIGKILL);
     ASSERT_TRUE(p.WaitExit(10s).has_value());
   }
