@@ -149,8 +149,8 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
     std::string bytes;
     std::string_view body;
     const std::type_info& kind = typeid(*AStream);
-    auto* memory = static_cast<TMemoryStream*>(AStream);
     if ((kind == typeid(TMemoryStream) || kind == typeid(TStringStream)) && !FOnTag && !FOnAfterTag) {
+      auto* memory = static_cast<TMemoryStream*>(AStream);
       const std::string_view all = memory->Bytes();
       const auto at = static_cast<std::size_t>(memory->Position());
       if (size > 0 && at < all.size()) body = all.substr(at, static_cast<std::size_t>(size));
