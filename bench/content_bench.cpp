@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "process_memory.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/WebContent.h"
@@ -67,21 +68,13 @@ void BM_ExtractLinks(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractLinks)->Arg(5)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 
-long status_kib(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::string(key).size());
-  return 0;
-}
-
 // Parses a file as the components do (read, decode, scan) and prints the peak growth.
 int peak(const std::string& what, std::size_t mib) {
   const std::string path = "/tmp/qninet-content-bench." + what;
   { std::ofstream(path, std::ios::binary) << (what == "rss" ? make_feed(mib << 20) : make_page(mib << 20)); }
   const double size = static_cast<double>(std::ifstream(path, std::ios::ate | std::ios::binary).tellg());
-  std::ofstream("/proc/self/clear_refs") << "5";
-  const long before = status_kib("VmRSS:");
+  qninet::bench::reset_peak();
+  const long before = qninet::bench::status_kib("VmRSS:");
   if (what == "rss") {
     qninet::TQNIRSSChannels channels;
     qninet::ParseRSSBytes(qninet::ReadLocalBytes(qninet::FromUtf8(path)), channels);
@@ -89,7 +82,7 @@ int peak(const std::string& what, std::size_t mib) {
     qninet::TStringList links;
     qninet::ExtractLinksFromBytes(qninet::ReadLocalBytes(qninet::FromUtf8(path)), qninet::ieMailTo, links);
   }
-  const long grown = status_kib("VmHWM:") - before;
+  const long grown = qninet::bench::status_kib("VmHWM:") - before;
   std::remove(path.c_str());
   std::printf("%s %zu MiB: peak %.1f MiB, %.2f x the file\n", what.c_str(), mib, grown / 1024.0,
               grown * 1024.0 / size);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "qninet/socket/QNInBase.h"
+#include "process_memory.h"
 
 namespace {
 
@@ -171,14 +172,6 @@ public:
   std::map<std::string, double> Times;  // ms per iteration
 };
 
-long status_kib(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  return -1;
-}
-
 /// Peak resident memory that one Execute adds, measured in a fresh child process (KiB).
 long peak_of_one_execute() {
   int fds[2];
@@ -186,12 +179,12 @@ long peak_of_one_execute() {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    const long before = status_kib("VmRSS:");
+    const long before = qninet::bench::status_kib("VmRSS:");
     long peak = -1;
     {
       TBulkClient c;
       const qninet::String answer = c.Execute();
-      peak = status_kib("VmHWM:");
+      peak = qninet::bench::status_kib("VmHWM:");
       if (answer.size() != kAnswerBytes) peak = -1;
     }
     const long delta = peak < 0 ? -1 : peak - before;

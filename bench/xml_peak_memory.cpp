@@ -11,23 +11,11 @@
 #include <libxml/parser.h>
 #include <pugixml.hpp>
 
+#include "process_memory.h"
 #include "qninet/xml/QNInetXML.h"
 #include "xml_documents.h"
 
-namespace {
-
-long status_kib(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::string(key).size());
-  return 0;
-}
-
-// Resets the recorded peak to the present size, so building the input does not count.
-void reset_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -38,8 +26,8 @@ int main(int argc, char** argv) {
   const std::size_t size = (argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 20) << 20;
   qninet::TStringStream stream{std::string_view(xml_bench::document_named(argv[2], size))};
   const double input = static_cast<double>(stream.Size());
-  reset_peak();
-  const long before = status_kib("VmRSS:");  // the input is resident already
+  qninet::bench::reset_peak();
+  const long before = qninet::bench::status_kib("VmRSS:");  // the input is resident already
   if (parser == "qninet") {
     qninet::TQNXMLEngine engine(nullptr);
     engine.LoadFromStream(0, &stream);
@@ -55,7 +43,7 @@ int main(int argc, char** argv) {
   } else {
     return 2;
   }
-  const double extra = static_cast<double>(status_kib("VmHWM:") - before) * 1024.0;
+  const double extra = static_cast<double>(qninet::bench::status_kib("VmHWM:") - before) * 1024.0;
   std::printf("%s %s input %.1f MiB: peak beyond the input %.1f MiB = %.2f x input\n", parser.c_str(),
               argv[2], input / 1048576.0, extra / 1048576.0, extra / input);
   return 0;
