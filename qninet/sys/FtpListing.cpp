@@ -41,6 +41,9 @@ bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   return true;
 }
 
+// A name that could step outside its folder, or smuggle a command line when sent back.
+bool unsafe_name(std::string_view name) { return name.find_first_of("\r\n/") != std::string_view::npos; }
+
 }  // namespace
 
 bool ftp_wildcard_match(std::string_view pattern, std::string_view name) {
@@ -70,6 +73,7 @@ bool parse_mlsd_line(std::string_view raw, FtpEntry& entry) {
   const auto space = line.find(' ');
   if (space == std::string_view::npos || space + 1 >= line.size()) return false;
   std::string_view facts = line.substr(0, space);
+  if (unsafe_name(line.substr(space + 1))) return false;
   entry = FtpEntry{};
   entry.Name = std::string(line.substr(space + 1));
   while (!facts.empty()) {
@@ -110,7 +114,7 @@ bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std
   if (fields.size() != 8 || pos >= line.size()) return false;
   std::string_view name = line.substr(pos);
   if (line[0] == 'l') name = name.substr(0, name.find(" -> "));
-  if (name == "." || name == "..") return false;
+  if (name == "." || name == ".." || unsafe_name(name)) return false;
   static const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                  "jul", "aug", "sep", "oct", "nov", "dec"};
   int month = -1;

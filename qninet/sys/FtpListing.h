@@ -17,10 +17,10 @@ struct FtpEntry {
 };
 
 /// One line of an MLSD answer (RFC 3659 7): facts, a space, the name. False for the listed
-/// folder itself, its parent, or a line that is no entry.
+/// folder itself, its parent, a name with CR, LF or "/" in it, or a line that is no entry.
 bool parse_mlsd_line(std::string_view line, FtpEntry& entry);
-/// One line of a Unix-style LIST answer; a date without a year is taken in `currentYear` (or the
-/// year before when it would lie more than a day ahead of `now`, seconds since 1970).
+/// One line of a Unix-style LIST answer (false as for MLSD); a date without a year is taken in `currentYear`
+/// (or the year before when it would lie more than a day ahead of `now`, seconds since 1970).
 bool parse_list_line(std::string_view line, FtpEntry& entry, int currentYear, std::int64_t now);
 /// Whether `name` matches a pattern with * and ? ("*.*" matches every name); case-sensitive.
 bool ftp_wildcard_match(std::string_view pattern, std::string_view name);

@@ -284,24 +284,29 @@ Status FtpSession::Login() {
 }
 
 Result<std::vector<FtpEntry>> FtpSession::Find(const std::string& pattern) {
-  Impl& m = *FImpl;
   const auto slash = pattern.rfind('/');
-  std::string dir =
-      slash == std::string::npos ? m.directory : resolve_ftp_path(m.directory, pattern.substr(0, slash + 1));
   const std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  auto listed = List(slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1));
+  if (!listed) return listed;
+  std::vector<FtpEntry> entries;
+  for (FtpEntry& e : *listed)
+    if (ftp_wildcard_match(mask.empty() ? "*" : mask, e.Name)) entries.push_back(std::move(e));
+  return entries;
+}
+
+Result<std::vector<FtpEntry>> FtpSession::List(const std::string& folder) {
+  Impl& m = *FImpl;
+  std::string dir = Resolve(folder);
   if (dir.back() != '/') dir.push_back('/');
   std::string listing;
   std::vector<FtpEntry> entries;
-  auto keep = [&](FtpEntry& e) {
-    if (ftp_wildcard_match(mask.empty() ? "*" : mask, e.Name)) entries.push_back(std::move(e));
-  };
   auto lines = [&](auto parse) {
     std::size_t start = 0;
     while (start < listing.size()) {
       std::size_t end = listing.find('\n', start);
       if (end == std::string::npos) end = listing.size();
       FtpEntry e;
-      if (parse(std::string_view(listing).substr(start, end - start), e)) keep(e);
+      if (parse(std::string_view(listing).substr(start, end - start), e)) entries.push_back(std::move(e));
       start = end + 1;
     }
   };
@@ -317,6 +322,12 @@ Result<std::vector<FtpEntry>> FtpSession::Find(const std::string& pattern) {
         [&](std::string_view line, FtpEntry& e) { return parse_list_line(line, e, tm.tm_year + 1900, now); });
   }
   return entries;
+}
+
+const std::string& FtpSession::Directory() const { return FImpl->directory; }
+
+std::string FtpSession::Resolve(const std::string& path) const {
+  return path.empty() ? FImpl->directory : resolve_ftp_path(FImpl->directory, path);
 }
 
 Status FtpSession::Open(const std::string& path, std::uint64_t offset) {

@@ -112,6 +112,13 @@ public:
   /// the login directory; * and ? allowed). MLSD, with LIST as the fall-back. An empty list
   /// when nothing matches.
   Result<std::vector<FtpEntry>> Find(const std::string& pattern);
+  /// Every entry of `folder` (absolute, or relative to the login directory), in the server's
+  /// order; a failure when the folder cannot be entered.
+  Result<std::vector<FtpEntry>> List(const std::string& folder);
+  /// The login directory: where relative paths start.
+  const std::string& Directory() const;
+  /// `path` made absolute against the login directory, without ".", ".." or doubled "/".
+  std::string Resolve(const std::string& path) const;
   /// Starts downloading a file in binary from `offset` (REST before RETR).
   Status Open(const std::string& path, std::uint64_t offset);
   /// Reads up to `size` bytes of the open file; 0 at its end.

@@ -2,11 +2,17 @@
 
 #include "qninet/web/WebSource.h"
 
+#include "qninet/sys/DirListing.h"
 #include "qninet/sys/Files.h"
 
 namespace qninet {
 
 TQNWebSource::~TQNWebSource() = default;
+
+bool TQNWebSource::ListFolder(const std::string&, TQNWebFolder& out) {
+  out = {};
+  return Fail(u"This service lists no folders");
+}
 
 std::uint64_t parse_content_length(const String& text) {
   const String t = Trim(text);
@@ -60,6 +66,16 @@ public:
     // A share gives no Content-Length: the end must be where the file ended when it was opened.
     if (n == 0 && (FPosition != FSize || sys::file_size(FPath).value_or(-1) != FSize))
       return Fail(Format(u"The source file \"%s\" changed during the download", FromUtf8(FPath)));
+    return true;
+  }
+
+  bool ListFolder(const std::string& folder, TQNWebFolder& out) override {
+    out = {};
+    auto read = sys::read_directory(folder);
+    if (!read) return Fail(read.failure().Text);
+    out.Identity = std::move(read->Identity);
+    out.Entries.reserve(read->Entries.size());
+    for (sys::DirEntry& e : read->Entries) out.Entries.push_back({std::move(e.Name), e.Directory});
     return true;
   }
 

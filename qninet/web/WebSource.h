@@ -1,11 +1,13 @@
 #pragma once
-// The sources of the web engine: one interface to look a remote file up and to read it, with
-// one implementation per service (HTTP and HTTPS, FTP, a file path). The updater's
+// The sources of the web engine: one interface to look a remote file up, to read it and to list
+// a folder, with one implementation per service (HTTP and HTTPS, FTP, a file path). The updater's
 // compare-and-download run, and every component built on it, works on this interface only.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/SysUtils.h"
@@ -34,6 +36,20 @@ struct QNINET_API TQNWebEndpoint {
   const std::atomic<bool>* Cancel = nullptr;
 };
 
+/// One entry of a folder listing.
+struct QNINET_API TQNWebDirEntry {
+  std::string Name;  ///< the bytes the server or the file system gave
+  bool Directory = false;
+};
+
+/// A folder read whole.
+struct QNINET_API TQNWebFolder {
+  /// The same for every path that reaches this folder (FTP: its absolute path; a file path: its
+  /// device and inode), so a listing can refuse to enter a folder twice.
+  std::string Identity;
+  std::vector<TQNWebDirEntry> Entries;
+};
+
 /// The outcome of a look-up.
 enum TQNWebLookup : std::uint8_t { wlFound, wlNotFound, wlFailed };
 
@@ -56,6 +72,14 @@ public:
   /// with `LastError` when the transfer broke (a reset, a close before the announced length,
   /// a time-out, a cancel, a file that changed while it was read).
   virtual bool Read(char* buffer, std::size_t size, std::size_t& read) = 0;
+
+  /// Reads a folder whole, its entries in the order the service gives them (a path: "." and
+  /// ".." too). `folder` is bytes (UTF-8 as a rule), absolute or relative to `CurrentFolder`.
+  /// False with `LastError` when it cannot be read; a service without folders (HTTP) lists
+  /// nothing.
+  virtual bool ListFolder(const std::string& folder, TQNWebFolder& out);
+  /// Where relative folders start (FTP: the login directory); empty when the service has none.
+  virtual std::string CurrentFolder() const { return {}; }
 
   const String& LastError() const { return FLastError; }
   /// The endpoint, with the credentials a logon prompt changed.

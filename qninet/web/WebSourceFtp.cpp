@@ -1,4 +1,5 @@
-// The FTP source: one logged-in session; the listing for the look-up, REST and RETR to read.
+// The FTP source: one logged-in session; the listing for the look-up and for folders, REST and
+// RETR to read.
 
 #include "qninet/sys/InetClient.h"
 #include "qninet/web/WebSource.h"
@@ -65,6 +66,19 @@ public:
     read = *n;
     return true;
   }
+
+  bool ListFolder(const std::string& folder, TQNWebFolder& out) override {
+    out = {};
+    if (!FSession) return Fail(u"Not connected");
+    auto listed = FSession->List(folder);
+    if (!listed) return Fail(listed.failure().Text);
+    out.Identity = FSession->Resolve(folder);
+    out.Entries.reserve(listed->size());
+    for (sys::FtpEntry& e : *listed) out.Entries.push_back({std::move(e.Name), e.Directory});
+    return true;
+  }
+
+  std::string CurrentFolder() const override { return FSession ? FSession->Directory() : std::string(); }
 
 private:
   std::unique_ptr<sys::FtpSession> FSession;

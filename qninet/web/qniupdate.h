@@ -12,6 +12,7 @@
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Graphics.h"
 #include "qninet/rtl/Streams.h"
+#include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/WebSource.h"
@@ -135,6 +136,17 @@ public:
   /// Why the last run failed (an HTTP status, a refused authorization, a transport error), or
   /// empty.
   const String& LastErrorText() const { return FLastError; }
+  /// Appends to `List` the entries of `Directory` that match `WildCard` ("*" and "?"; "*.*"
+  /// matches every name; case-sensitive), and with `SubFolders` those of every folder below it.
+  /// FTP (in a run) names an entry by its bare name when `Directory` is the login directory
+  /// ("/" when empty), else by `Directory` + "/" + name, and reads each folder before the ones
+  /// below it; a folder it cannot enter is reported in a message box. A path (`isNetwork`,
+  /// in a run or not) names entries `Directory` + "/" + name, lists "." and ".." as the folder
+  /// read returns them, and descends into each sub-folder as it is listed. Sub-folders are
+  /// entered whether or not their names match, at most 64 levels deep and never twice; names
+  /// with CR, LF or "/" are skipped. HTTP lists nothing. True when `List` holds any line
+  /// afterwards, also one it held before.
+  bool ReadDirFromInet(const String& Directory, const String& WildCard, bool SubFolders, TStrings* List);
   /// Fetches the whole body of one http://, https:// or ftp:// URL into `Stream`, whatever the
   /// answer's status (an error page too), with `Agent`, `Timeout` and a `Proxy` that names a
   /// server (else the system's). Needs no run and changes neither `Action` nor `Status`.

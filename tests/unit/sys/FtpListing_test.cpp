@@ -20,6 +20,9 @@ TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
   EXPECT_FALSE(parse_mlsd_line("type=cdir;modify=20240601100000; /pub", d));
   EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
   EXPECT_FALSE(parse_mlsd_line("garbage", d));
+  // Names a client would send back as a path or a command argument.
+  for (const char* line : {"type=file; a/b", "type=dir; ../up/x", "type=file; x\ry"})
+    EXPECT_FALSE(parse_mlsd_line(line, d)) << line;
 }
 
 TEST(FtpListing, UnixListLines) {
@@ -40,6 +43,8 @@ TEST(FtpListing, UnixListLines) {
   EXPECT_EQ(d.Name, "link");
   EXPECT_FALSE(parse_list_line("total 12", d, 2024, now));
   EXPECT_FALSE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", d, 2024, now));
+  EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b", d, 2024, now));
+  EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", d, 2024, now));
 }
 
 TEST(FtpListing, Wildcards) {
@@ -48,7 +53,8 @@ TEST(FtpListing, Wildcards) {
     const char* Name;
     bool Match;
   } cases[] = {{"*.*", "README", true},   {"*.txt", "a.b.txt", true}, {"*.txt", "a.txt.bak", false},
-               {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true}};
+               {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true},
+               {"?", "ab", false},        {"*.*", ".", true},         {"*.TXT", "a.txt", false}};
   for (const auto& c : cases)
     EXPECT_EQ(ftp_wildcard_match(c.Pattern, c.Name), c.Match) << c.Pattern << " " << c.Name;
 }
