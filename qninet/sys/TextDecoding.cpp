@@ -48,6 +48,34 @@ std::string xml_declared_encoding(std::string_view bytes) {
   return {};
 }
 
+std::string content_type_charset(std::string_view contentType) {
+  // Parameters follow the media type after ";" as name=value (RFC 9110 8.3).
+  std::size_t at = contentType.find(';');
+  while (at != std::string_view::npos) {
+    std::size_t name = at + 1;
+    while (name < contentType.size() && is_blank(contentType[name])) ++name;
+    const std::size_t eq = contentType.find('=', name);
+    const std::size_t next = contentType.find(';', name);
+    if (eq != std::string_view::npos && (next == std::string_view::npos || eq < next)) {
+      std::string key(contentType.substr(name, eq - name));
+      while (!key.empty() && is_blank(key.back())) key.pop_back();
+      for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (key == "charset") {
+        std::string_view value =
+            contentType.substr(eq + 1, next == std::string_view::npos ? next : next - eq - 1);
+        while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
+        while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+          value = value.substr(1, value.size() - 2);
+        return std::string(value);
+      }
+    }
+    at = next;
+  }
+  return {};
+}
+
 bool valid_utf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();

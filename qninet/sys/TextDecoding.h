@@ -15,6 +15,10 @@ std::string_view bom_charset(std::string_view bytes, std::size_t& length);
 /// The `encoding` of an XML declaration at the very start of `bytes`, or empty.
 std::string xml_declared_encoding(std::string_view bytes);
 
+/// The charset parameter of a Content-Type value ("text/html; charset=\"utf-8\"" gives
+/// "utf-8"), without quotes; empty when there is none.
+std::string content_type_charset(std::string_view contentType);
+
 /// Whether `bytes` is well-formed UTF-8.
 bool valid_utf8(std::string_view bytes);
 

@@ -12,21 +12,6 @@ namespace {
 
 constexpr std::size_t kFetchBlock = 1 << 20;
 
-// The charset parameter of a Content-Type, without quotes; empty when there is none.
-std::string charset_of(const std::string& contentType) {
-  std::string lower = contentType;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  std::size_t at = lower.find("charset=");
-  if (at == std::string::npos) return {};
-  at += 8;
-  std::size_t end = contentType.find_first_of("; \t", at);
-  std::string value = contentType.substr(at, end == std::string::npos ? std::string::npos : end - at);
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-    value = value.substr(1, value.size() - 2);
-  return value;
-}
-
 // Copies what `read` gives into the stream, block by block, until it gives 0 bytes.
 template <class Reader>
 sys::Status copy_body(Reader& reader, TStream& out) {
@@ -97,7 +82,7 @@ String TQNCustomWebComponent::ReadHTTPGetResponseString(const String& URL) {
   TMemoryStream stream;
   String contentType;
   if (!fetch_page(URL, &stream, contentType) || stream.Size() == 0) return {};
-  return sys::decode_page_text(stream.Bytes(), charset_of(ToUtf8(contentType)));
+  return sys::decode_page_text(stream.Bytes(), sys::content_type_charset(ToUtf8(contentType)));
 }
 
 }  // namespace qninet

@@ -80,6 +80,8 @@ public:
   virtual bool ListFolder(const std::string& folder, TQNWebFolder& out);
   /// Where relative folders start (FTP: the login directory); empty when the service has none.
   virtual std::string CurrentFolder() const { return {}; }
+  /// The Content-Type of the last answer (HTTP); empty when the service gives none.
+  const String& ContentType() const { return FContentType; }
 
   const String& LastError() const { return FLastError; }
   /// The endpoint, with the credentials a logon prompt changed.
@@ -94,6 +96,7 @@ protected:
   }
   TQNWebEndpoint FEndpoint;
   String FLastError;
+  String FContentType;
 };
 
 /// HTTP and HTTPS: a HEAD (a GET where HEAD is refused) with the 401/407 logon loop, then a GET

@@ -72,6 +72,7 @@ public:
       }
       break;
     }
+    FContentType = FromUtf8(FTransfer->Header("Content-Type").value_or(""));
     if (auto length = FTransfer->Header("Content-Length")) size = parse_content_length(FromBytes(*length));
     if (auto modified = FTransfer->Header("Last-Modified"))
       if (auto t = sys::parse_http_date(*modified)) time = *t;
@@ -84,7 +85,10 @@ public:
     request.RangeFrom = offset;
     if (auto sent = FTransfer->Send(request); !sent) return Fail(sent.failure().Text);
     const std::uint32_t code = FTransfer->StatusCode();
-    if (code == 200 || (offset > 0 && code == 206)) return true;
+    if (code == 200 || (offset > 0 && code == 206)) {
+      FContentType = FromUtf8(FTransfer->Header("Content-Type").value_or(""));
+      return true;
+    }
     return Fail(Format(u"HTTP status %d", static_cast<Integer>(code)));
   }
 

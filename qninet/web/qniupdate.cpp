@@ -339,6 +339,7 @@ void TQNCustomWebUpdater::SetRemoteFileName(const String& value) { FRemoteFileNa
 void TQNCustomWebUpdater::ApplyURLPath(const String& Path) { SetRemoteFileName(Path); }
 
 void TQNCustomWebUpdater::InternalExecute() {
+  FRemoteContentType.clear();
   ConnectToInet(true);
   if (!Source()) {
     SetStatus(isFailed);
@@ -346,6 +347,7 @@ void TQNCustomWebUpdater::InternalExecute() {
     // A failure already said so; otherwise the file is not there.
     if (Status() != isFailed) SetStatus(isNotFound);
   } else {
+    FRemoteContentType = Source()->ContentType();
     SetAction(iaComparing);
     bool download;
     const std::string local = ToUtf8(FLocalFileName);
@@ -368,6 +370,8 @@ void TQNCustomWebUpdater::InternalExecute() {
       // The remote time is given to the new file before it replaces the local one.
       if (!ReadFileFromInet(FRemoteFileName, FLocalFileName, FRemoteFileSize, &FRemoteFileCreated))
         SetStatus(isFailed);
+      else if (Source() && !Source()->ContentType().empty())
+        FRemoteContentType = Source()->ContentType();
     } else {
       SetStatus(isSkipped);
     }

@@ -246,6 +246,8 @@ public:
   TFileTime RemoteFileCreated() const { return FRemoteFileCreated; }
   /// The local file to compare with and to write.
   const String& LocalFileName() const { return FLocalFileName; }
+  /// The Content-Type the last run's answer named (HTTP), else empty.
+  const String& RemoteContentType() const { return FRemoteContentType; }
 
 protected:
   /// Connect, look up, compare (or ask OnFileCompare), download when needed, disconnect.
@@ -257,6 +259,7 @@ protected:
   std::uint64_t FRemoteFileSize = 0;
   TFileTime FRemoteFileCreated = 0;
   String FLocalFileName;
+  String FRemoteContentType;
 };
 
 /// The updater for applications: it publishes the local file name.

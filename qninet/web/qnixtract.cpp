@@ -1,5 +1,6 @@
 #include "qninet/web/qnixtract.h"
 
+#include "qninet/sys/CodePage.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/Utf8.h"
@@ -49,6 +50,13 @@ bool is_delimiter(char16_t c) {
   }
 }
 
+bool is_utf8_name(std::string_view charset) {
+  std::string lower(charset);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower == "utf-8" || lower == "utf8";
+}
+
 String text_of(std::string_view s) { return sys::utf8_to_utf16(s); }
 String text_of(StringView s) { return String(s); }
 
@@ -76,13 +84,16 @@ StringView ExtractPrefix(TQNIExtract Kind) {
 
 void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out) { extract(Text, prefix_of(Kind), Out); }
 
-void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out) {
+void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out,
+                           std::string_view Charset) {
   std::size_t mark = 0;
   const std::string_view bom = sys::bom_charset(Bytes, mark);
-  if (bom == "UTF-8" || (bom.empty() && sys::valid_utf8(Bytes)))
+  const bool named = bom.empty() && !Charset.empty() && sys::charset_known(Charset);
+  const bool utf8 = bom == "UTF-8" || (named ? is_utf8_name(Charset) : bom.empty() && sys::valid_utf8(Bytes));
+  if (utf8)
     extract(Bytes.substr(mark), prefix_of(Kind), Out);
   else
-    ExtractLinks(sys::decode_page_text(Bytes), Kind, Out);
+    ExtractLinks(sys::decode_page_text(Bytes, Charset), Kind, Out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -115,7 +126,8 @@ bool TQNInfoExtractor::Execute() {
 
 void TQNInfoExtractor::ParseFile() {
   FExtractedInfo->Clear();
-  ExtractLinksFromBytes(ReadLocalBytes(FLocalFileName), FExtract, *FExtractedInfo);
+  ExtractLinksFromBytes(ReadLocalBytes(FLocalFileName), FExtract, *FExtractedInfo,
+                        sys::content_type_charset(ToUtf8(RemoteContentType())));
 }
 
 }  // namespace qninet

@@ -34,9 +34,11 @@ QNINET_API StringView ExtractPrefix(TQNIExtract Kind);
 /// LF, TAB, a quote or apostrophe, # % < > [ \ ] ^ ` { | } ~. The search goes on after the
 /// delimiter.
 QNINET_API void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out);
-/// The same on a page's bytes, decoded as text: a byte-order mark, else UTF-8 when the bytes are
-/// valid UTF-8, else the ANSI code page.
-QNINET_API void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out);
+/// The same on a page's bytes, decoded as text: a byte-order mark, else `Charset` (the charset
+/// of the answer's Content-Type) when known, else UTF-8 when the bytes are valid UTF-8, else
+/// the ANSI code page.
+QNINET_API void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out,
+                                      std::string_view Charset = {});
 
 /// Downloads `RemoteFileName` into a private temporary file of its own (kept between runs, so
 /// an unchanged file is not fetched again) and fills `ExtractedInfo` from its text.
@@ -58,8 +60,9 @@ public:
   TStrings* ExtractedInfo() const { return FExtractedInfo.get(); }
 
 protected:
-  /// Reads the local file as text (a byte-order mark, else UTF-8 when valid, else the ANSI
-  /// code page) and extracts from it; raises `EFOpenError` when it cannot be opened.
+  /// Reads the local file as text (a byte-order mark, else the charset of the answer's
+  /// Content-Type, else UTF-8 when valid, else the ANSI code page) and extracts from it;
+  /// raises `EFOpenError` when it cannot be opened.
   virtual void ParseFile();
 
 private:

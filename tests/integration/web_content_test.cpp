@@ -231,7 +231,8 @@ TEST(PageFetch, BodiesIntoUsedStreamsAndFailuresLeaveThemEmpty) {
 TEST(PageFetch, TextByMarkCharsetOrBytes) {
   NoSystemProxy noProxy;
   harness::Nginx nginx;
-  nginx.WriteFile("latin/page.txt", "caf\xE9");
+  // Bytes that would pass for UTF-8: only the answer's charset tells that they are Latin-1.
+  nginx.WriteFile("latin/page.txt", "caf\xC3\xA9 mailto:z\xC3\xB6@x.test");
   nginx.WriteFile("utf8.txt", "caf\xC3\xA9");
   nginx.WriteFile("wide.txt", std::string("\xFF\xFE\xE9\0", 4));
   nginx.WriteFile("ansi.txt", "caf\xE9 \x80");
@@ -239,13 +240,23 @@ TEST(PageFetch, TextByMarkCharsetOrBytes) {
   nginx.Start();
   ::setenv("QNINET_ANSI_CODEPAGE", "windows-1252", 1);
   TQNWebUpdater web(nullptr);
-  const std::pair<const char*, const char16_t*> cases[] = {{"/latin/page.txt", u"caf\u00E9"},
-                                                           {"/utf8.txt", u"caf\u00E9"},
-                                                           {"/wide.txt", u"\u00E9"},
-                                                           {"/ansi.txt", u"caf\u00E9 \u20AC"}};
+  const std::pair<const char*, const char16_t*> cases[] = {
+      {"/latin/page.txt", u"caf\u00C3\u00A9 mailto:z\u00C3\u00B6@x.test"},
+      {"/utf8.txt", u"caf\u00E9"},
+      {"/wide.txt", u"\u00E9"},
+      {"/ansi.txt", u"caf\u00E9 \u20AC"}};
   for (const auto& [path, text] : cases)
     EXPECT_EQ(web.ReadHTTPGetResponseString(FromUtf8(nginx.Url(path))), text) << path;
   ::unsetenv("QNINET_ANSI_CODEPAGE");
+  // The extractor reads its download in the charset of the answer too, also when it skips it.
+  TQNInfoExtractor x(nullptr);
+  x.SetURL(FromUtf8(nginx.Url("/latin/page.txt")));
+  for (const TQNIStatus status : {isFinished, isSkipped}) {
+    ASSERT_TRUE(x.Execute()) << ToUtf8(x.LastErrorText());
+    EXPECT_EQ(x.Status(), status);
+    ASSERT_EQ(x.ExtractedInfo()->Count(), 1);
+    EXPECT_EQ(x.ExtractedInfo()->Strings(0), u"mailto:z\u00C3\u00B6@x.test");
+  }
 }
 
 TEST(PageFetch, FtpFile) {

@@ -31,6 +31,27 @@ TEST(TextDecoding, MarkThenDeclarationThenUtf8ForFeeds) {
   for (const Case& c : cases) EXPECT_EQ(decode_xml_text(c.bytes), c.text) << c.bytes;
 }
 
+TEST(TextDecoding, PagesByMarkThenContentTypeCharsetThenBytes) {
+  struct Case {
+    const char* contentType;
+    std::string bytes;
+    std::u16string text;
+  };
+  // The bytes of "é" in UTF-8 read as Latin-1 when the answer says so.
+  const Case cases[] = {
+      {"text/html; charset=iso-8859-1", "caf\xC3\xA9", u"caf\u00C3\u00A9"},
+      {"text/html;CHARSET=\"ISO-8859-1\" ; q=1", "\xC3\xA9", u"\u00C3\u00A9"},
+      {"text/plain; format=flowed; charset = windows-1251", "\xC0", u"\u0410"},
+      {"text/html; charset=utf-8", "\xEF\xBB\xBF\xC3\xA9", u"\u00E9"},
+      {"text/html; charset=iso-8859-1", std::string("\xFF\xFE\xE9\0", 4), u"\u00E9"},
+      {"text/html; charset=no-such-set", "caf\xC3\xA9", u"caf\u00E9"},
+      {"text/html", "caf\xC3\xA9", u"caf\u00E9"},
+      {"text/html; name=charset", "\xC3\xA9", u"\u00E9"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(decode_page_text(c.bytes, content_type_charset(c.contentType)), c.text) << c.contentType;
+}
+
 TEST(TextDecoding, Utf8IsOnlyWellFormedUtf8) {
   // Pages fall back to the ANSI code page when their bytes are not UTF-8.
   EXPECT_FALSE(valid_utf8("\xC0\xAF"));      // overlong

@@ -56,3 +56,23 @@ TEST(ExtractLinks, BytesThatAreNotUtf8AreReadInTheAnsiCodePage) {
   EXPECT_EQ(out.Strings(0), u"mailto:caf\u00E9@x.test");
   EXPECT_EQ(out.Strings(1), u"mailto:\u00EF\u00BB\u00BF");
 }
+
+TEST(ExtractLinks, TheAnswersCharsetDecidesAfterTheMark) {
+  const struct {
+    std::string bytes;
+    const char* charset;
+    const char16_t* first;
+  } cases[] = {
+      {"mailto:caf\xC3\xA9@x.test", "ISO-8859-1", u"mailto:caf\u00C3\u00A9@x.test"},
+      {"mailto:caf\xC3\xA9@x.test", "utf-8", u"mailto:caf\u00E9@x.test"},
+      {"mailto:caf\xC3\xA9@x.test", "", u"mailto:caf\u00E9@x.test"},
+      {"\xEF\xBB\xBFmailto:caf\xC3\xA9@x.test", "ISO-8859-1", u"mailto:caf\u00E9@x.test"},
+      {"mailto:\xC0@x.test", "windows-1251", u"mailto:\u0410@x.test"},
+  };
+  for (const auto& c : cases) {
+    TStringList out;
+    ExtractLinksFromBytes(c.bytes, ieMailTo, out, c.charset);
+    ASSERT_EQ(out.Count(), 1) << c.charset;
+    EXPECT_EQ(out.Strings(0), c.first) << c.charset;
+  }
+}
