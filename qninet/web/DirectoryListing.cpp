@@ -35,15 +35,15 @@ struct Listing {
       List.Add(sys::decode_page_text(path));
   }
 
-  // Reads the folder whole; false when it cannot be read or was entered before.
-  bool read(const std::string& dir, TQNWebFolder& folder) {
+  // Reads the folder whole; false when it cannot be read or was entered before. A folder that
+  // cannot be read is the run's error when it is the first one; FTP also shows why.
+  bool read(const std::string& dir, int depth, TQNWebFolder& folder) {
     if (!Source.ListFolder(dir, folder)) {
-      if (Ftp) {
-        const String why = Source.LastError().substr(0, 200);
-        Why = why;
+      const String why = Source.LastError().substr(0, 200);
+      if (depth == 0 || Ftp) Why = why;
+      if (Ftp)
         Application().MessageBox(Format(u"Cannot enter \"%s\": %s", sys::decode_page_text(dir), why),
                                  Application().Title(), gui::mbOK | gui::mbIconError);
-      }
       return false;
     }
     return Entered.insert(folder.Identity).second;
@@ -53,7 +53,7 @@ struct Listing {
     const std::string dir = directory.empty() ? "/" : directory;
     const bool bare = dir == Current;
     TQNWebFolder folder;
-    if (!read(dir, folder)) return;
+    if (!read(dir, depth, folder)) return;
     std::vector<std::string> below;
     for (const TQNWebDirEntry& e : folder.Entries) {
       add(e.Name, bare ? e.Name : join(dir, e.Name));
@@ -71,7 +71,7 @@ struct Listing {
   void path(const std::string& dir, int depth) {
     const std::string prefix = dir.empty() ? std::string() : join(dir, "");
     TQNWebFolder folder;
-    if (!read(dir, folder)) return;
+    if (!read(dir, depth, folder)) return;
     for (const TQNWebDirEntry& e : folder.Entries) {
       add(e.Name, prefix + e.Name);
       if (SubFolders && e.Directory && e.Name != "." && e.Name != ".." && depth < kMaxDepth) {

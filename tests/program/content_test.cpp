@@ -1,8 +1,13 @@
-// `qninet rss` and `qninet extract` as a user runs them, against nginx on loopback.
+// `qninet rss`, `extract`, `fetch` and `ls` as a user runs them, against nginx and pyftpdlib on
+// loopback.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
+#include "harness/FtpServer.h"
 #include "harness/Nginx.h"
 #include "harness/Process.h"
 #include "harness/TempDir.h"
@@ -10,6 +15,16 @@
 using namespace qninet::harness;
 
 namespace {
+
+std::string sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const auto& l : lines) out += l + "\n";
+  return out;
+}
 
 RunResult Qninet(std::vector<std::string> args) {
   args.insert(args.begin(), QNINET_PROGRAM);
@@ -117,4 +132,50 @@ TEST(ProgramFetch, WritesTheBodyAsItCame) {
     }
   }
   EXPECT_EQ(ReadFileText(saved), std::string("caf\xC3\xA9\0end", 9));
+}
+
+TEST(ProgramLs, ListsFtpFoldersAndPaths) {
+  FtpServer ftp;
+  for (const char* name : {"a.txt", "pub/b.txt", "pub/c.log", "pub/sub/d.txt"}) {
+    std::filesystem::create_directories((ftp.Root() / name).parent_path());
+    WriteFileBytes(ftp.Root() / name, name);
+  }
+  TempDir dir("qninet-ls-prog");
+  dir.Write("x.txt", "x");
+  const std::string local = dir.Path().string();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string sorted_stdout;
+  } cases[] = {
+      {{"ls", ftp.Url("/")}, 0, "a.txt\npub\n"},
+      {{"ls", "-r", "--wildcard", "*.txt", ftp.Url("/pub")}, 0, "/pub/b.txt\n/pub/sub/d.txt\n"},
+      {{"ls", "--user", "tester", "--password", "secret", ftp.Url("/pub/")},
+       0,
+       "/pub/b.txt\n/pub/c.log\n/pub/sub\n"},
+      {{"ls", local}, 0, local + "/.\n" + local + "/..\n" + local + "/x.txt\n"},
+      {{"ls", "--wildcard", "*.log", local}, 3, ""},
+      {{"ls", ftp.Url("/missing")}, 3, ""},
+      {{"ls", "--user", "tester", "--password", "wrong", ftp.Url("/")}, 1, ""},
+      {{"ls", "http://127.0.0.1:1/"}, 2, ""},
+      {{"ls", "--wildcard"}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = Qninet(c.args);
+    EXPECT_EQ(r.ExitCode, c.code) << r.Output;
+    EXPECT_EQ(sorted_lines(r.Stdout), c.sorted_stdout) << r.Output;
+  }
+  // The folder that cannot be entered is named on standard error.
+  auto r = Qninet({"ls", ftp.Url("/missing")});
+  EXPECT_NE(r.Output.find("Cannot enter \"/missing\""), std::string::npos) << r.Output;
+
+  r = Qninet({"ls", "--json", "-r", ftp.Url("/pub/sub")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(nlohmann::json::parse(r.Stdout),
+            nlohmann::json({{"status", "ok"}, {"files", {"/pub/sub/d.txt"}}}));
+  r = Qninet({"ls", "--json", local + "/none"});
+  EXPECT_EQ(r.ExitCode, 3);
+  const auto j = nlohmann::json::parse(r.Stdout);
+  EXPECT_EQ(j["status"], "not-found");
+  EXPECT_EQ(j["files"], nlohmann::json::array());
 }
