@@ -15,22 +15,14 @@
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qnidir.h"
+#include "support/StringLists.h"
 
 namespace fs = std::filesystem;
 using namespace qninet;
+using test_support::lines_of;
+using test_support::sorted;
 
 namespace {
-
-std::vector<std::string> lines(const TStrings& list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list.Count(); ++i) out.push_back(ToUtf8(list.Strings(i)));
-  return out;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
 
 // root/a.txt, root/pub/b.txt, root/pub/c.log, root/pub/sub/d.txt, root/pub/sub/e.log
 class FtpListing : public ::testing::Test {
@@ -41,13 +33,16 @@ protected:
       harness::WriteFileBytes(ftp.Root() / name, name);
     }
   }
-  void SetUp() override { files.SetURL(FromUtf8(ftp.Url("/"))), files.SetTimeout(15000); }
+  void SetUp() override {
+    files.SetURL(FromUtf8(ftp.Url("/")));
+    files.SetTimeout(15000);
+  }
   std::vector<std::string> list(const char16_t* directory, const char16_t* wildcard, bool sub) {
     files.SetDirectory(directory);
     files.SetWildCard(wildcard);
     files.SetSubFolders(sub);
     EXPECT_TRUE(files.Execute()) << ToUtf8(files.LastErrorText());
-    return lines(*files.FileList());
+    return lines_of(*files.FileList());
   }
   harness::FtpServer ftp;
   gui::TScriptedGui gui;

@@ -16,7 +16,6 @@ struct LsOptions {
   bool Recursive = false;
   std::string WildCard = "*.*";
   std::string User, Password;
-  bool UserGiven = false, PasswordGiven = false;
   std::string Target;
 };
 
@@ -34,8 +33,8 @@ int configure(Run& run, TQNRemoteFiles& files, const LsOptions& o) {
     if (files.Service() != isFTP && files.Service() != isNetwork)
       return run.Fail(exBadInput, o.Target, "lists ftp:// and file:// URLs and paths only");
   }
-  if (o.UserGiven) files.SetUser(FromUtf8(o.User));
-  if (o.PasswordGiven) files.SetPassword(FromUtf8(o.Password));
+  if (!o.User.empty()) files.SetUser(FromUtf8(o.User));
+  if (!o.Password.empty()) files.SetPassword(FromUtf8(o.Password));
   files.SetWildCard(FromUtf8(o.WildCard));
   files.SetSubFolders(o.Recursive);
   return run.Configure(files);
@@ -69,10 +68,8 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
   cmd->add_flag("-r,--recursive", o->Recursive, "List every folder below it too");
   cmd->add_option("--wildcard", o->WildCard, "The names to list: * and ? (case-sensitive; *.* lists all)")
       ->capture_default_str();
-  cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)")
-      ->each([o](const std::string&) { o->UserGiven = true; });
-  cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)")
-      ->each([o](const std::string&) { o->PasswordGiven = true; });
+  cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
+  cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
   cmd->add_option("URL_OR_PATH", o->Target,
                   "ftp://[user[:password]@]host[:port]/folder, file:// URL or a path")
       ->required();

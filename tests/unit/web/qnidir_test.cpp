@@ -10,22 +10,14 @@
 
 #include "harness/TempDir.h"
 #include "qninet/web/qnidir.h"
+#include "support/StringLists.h"
 
 namespace fs = std::filesystem;
 using namespace qninet;
+using test_support::lines_of;
+using test_support::sorted;
 
 namespace {
-
-std::vector<std::string> lines(const TStrings& list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list.Count(); ++i) out.push_back(ToUtf8(list.Strings(i)));
-  return out;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
 
 class LocalListing : public ::testing::Test {
 protected:
@@ -45,7 +37,7 @@ protected:
     files.SetWildCard(wildcard);
     files.SetSubFolders(sub);
     EXPECT_TRUE(files.Execute());
-    return lines(*files.FileList());
+    return lines_of(*files.FileList());
   }
   harness::TempDir dir{"qninet-dir"};
   std::string root;
