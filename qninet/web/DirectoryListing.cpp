@@ -19,6 +19,19 @@ std::string join(const std::string& dir, const std::string& name) {
   return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
+// Names are bytes; each is decoded on its own, so a Latin-1 name below a UTF-8 folder does not
+// change how the folder's part reads.
+String decode_path(std::string_view path) {
+  String out;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    out += sys::decode_page_text(path.substr(start, slash - start));
+    if (slash == std::string_view::npos) return out;
+    out += u'/';
+    start = slash + 1;
+  }
+}
+
 struct Listing {
   TQNCustomWebComponent& Component;
   TQNWebSource& Source;
@@ -31,8 +44,7 @@ struct Listing {
   String Why;  // why the last folder that could not be entered was refused
 
   void add(const std::string& name, const std::string& path) {
-    if (sys::ftp_wildcard_match(WildCard.empty() ? "*" : WildCard, name))
-      List.Add(sys::decode_page_text(path));
+    if (sys::ftp_wildcard_match(WildCard.empty() ? "*" : WildCard, name)) List.Add(decode_path(path));
   }
 
   // Reads the folder whole; false when it cannot be read or was entered before. A folder that
@@ -42,7 +54,7 @@ struct Listing {
       const String why = Source.LastError().substr(0, 200);
       if (depth == 0 || Ftp) Why = why;
       if (Ftp)
-        Application().MessageBox(Format(u"Cannot enter \"%s\": %s", sys::decode_page_text(dir), why),
+        Application().MessageBox(Format(u"Cannot enter \"%s\": %s", decode_path(dir), why),
                                  Application().Title(), gui::mbOK | gui::mbIconError);
       return false;
     }

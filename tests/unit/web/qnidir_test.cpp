@@ -47,6 +47,9 @@ protected:
 
 TEST_F(LocalListing, JoinsWildcardsAndRecursion) {
   const std::string r = root;
+  // A Latin-1 name in a UTF-8 folder: each part is decoded on its own.
+  const std::string cafe = dir.Path().string() + "/caf\xC3\xA9";
+  dir.Write("caf\xC3\xA9/\xE9t\xE9.txt", "x");
   const struct {
     std::string directory;
     const char16_t* wildcard;
@@ -57,6 +60,7 @@ TEST_F(LocalListing, JoinsWildcardsAndRecursion) {
       {r + "/", u"*", false, {r + "/.", r + "/..", r + "/a.txt", r + "/b.log", r + "/empty", r + "/sub"}},
       // The wildcard selects what is listed; every folder is entered all the same.
       {r, u"*.txt", true, {r + "/a.txt", r + "/sub/c.txt", r + "/sub/deeper/d.txt"}},
+      {cafe, u"*.txt", false, {cafe + "/\xC3\xA9t\xC3\xA9.txt"}},
       {r + "/sub",
        u"*.*",
        true,
