@@ -163,7 +163,11 @@ void TQNCustomWebComponent::prepare_status_form() {
   TfrmQNInetUpdate& f = *FRun->dlgStatus;
   if (const auto* updater = dynamic_cast<const TQNCustomWebUpdater*>(this)) {
     f.lblRemoteFileName->SetVisible(true);
-    f.lblRemoteFileName->SetCaption(FWEBHost + u"/" + updater->RemoteFileName());
+    // One "/" between host and name: HTTP and FTP names usually start with one already, and a
+    // network path has no host at all.
+    const String& name = updater->RemoteFileName();
+    const bool joined = FWEBHost.empty() || (!name.empty() && name.front() == u'/');
+    f.lblRemoteFileName->SetCaption(joined ? FWEBHost + name : FWEBHost + u"/" + name);
     f.lblLocalFileName->SetVisible(true);
     f.lblLocalFileName->SetCaption(updater->LocalFileName());
   } else {

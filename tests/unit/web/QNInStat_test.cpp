@@ -133,7 +133,7 @@ TEST(StatusDialogRun, UpdaterShowsHostRemoteAndLocalNames) {
   EXPECT_TRUE(u.Execute());
   ASSERT_EQ(gui.ShownForms().size(), 1u);
   const auto& shown = gui.ShownForms()[0];
-  EXPECT_EQ(shown.Texts.at(u"lblRemoteFileName"), u"server/" + FromUtf8(src.string()));
+  EXPECT_EQ(shown.Texts.at(u"lblRemoteFileName"), u"server" + FromUtf8(src.string()));
   EXPECT_EQ(shown.Texts.at(u"lblLocalFileName"), FromUtf8(dir.File("b.txt").string()));
   EXPECT_EQ(shown.Texts.at(u"lblCaption"), u"Updating");
   EXPECT_EQ(shown.Texts.at(u"lblStatus"), u"Disconnected.");
