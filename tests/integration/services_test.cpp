@@ -84,8 +84,8 @@ TEST_F(Services, TranslatorEncodesEveryValueAndDecodesTheAnswerOnce) {
        base + "/Translate?appId=" + kAppId + "&text=Gr%C3%BC%C3%9Fe%20%F0%9F%98%80&from=de&to=pt-BR",
        "\xF0\x9F\x98\x80 e\xC3\x9F\xC3\xBCrG"},
       // The element's text stays whole: no quote or blank is stripped, entities decode once.
-      {kAppId, [](TQNMSTranslator& t) { return t.TranslateText(u"  \"x<y&amp;", u"en", u"fr"); },
-       base + "/Translate?appId=" + kAppId + "&text=%20%20%22x%3Cy%26amp%3B&from=en&to=fr", ";pma&y<x\"  "},
+      {kAppId, [](TQNMSTranslator& t) { return t.TranslateText(u"  x<y;tl&\"", u"en", u"fr"); },
+       base + "/Translate?appId=" + kAppId + "&text=%20%20x%3Cy%3Btl%26%22&from=en&to=fr", "\"&lt;y<x  "},
       {"declared", [](TQNMSTranslator& t) { return t.TranslateText(u"\u00E9t\u00E9", u"fr", u"en"); },
        base + "/Translate?appId=declared&text=%C3%A9t%C3%A9&from=fr&to=en", "\xC3\xA9t\xC3\xA9"},
       {kAppId, [](TQNMSTranslator& t) { return t.DetectLanguage(u"gr\u00FC\u00DF dich"); },
@@ -308,7 +308,12 @@ TEST_F(Services, TrackerOutcomesStartFromEmptyResults) {
   EXPECT_EQ(t->Activities()->Count(), 0);
   EXPECT_TRUE(t->LastXMLResponse().empty());
 
+  // A failed run of the same number does not show the last answer's data either.
+  ASSERT_TRUE(t->Execute());
   t->SetPort(1);
   EXPECT_FALSE(t->Execute());
   EXPECT_FALSE(t->LastErrorText().empty());
+  EXPECT_EQ(t->ShipperNumber(), u"");
+  EXPECT_EQ(t->PickupDate(), 0);
+  EXPECT_EQ(t->Activities()->Count(), 0);
 }
