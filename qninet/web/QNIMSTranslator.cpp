@@ -142,9 +142,10 @@ bool TQNMSTranslator::fetch_element(const String& url, const char16_t* tag, TStr
   request.URL = url;
   if (!call.Send(request)) return (end_call(false, call.Error()), false);
   if (call.StatusCode() >= 400) return (end_call(false, refusal(call)), false);
-  const bool whole = call.ReadAll(body, [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
+  const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
     UpdateProgress(current, maximum, abort);
-  });
+  };
+  const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
   if (!whole) return (end_call(false, call.Error()), false);
   body.Seek(0, soBeginning);
   TQNXMLEngine engine;

@@ -264,9 +264,10 @@ void TQNUPSTracker::InternalExecute() {
   } else {
     SetAction(iaDownloading);
     TMemoryStream body;
-    const bool whole = call.ReadAll(body, [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
+    const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
       UpdateProgress(current, maximum, abort);
-    });
+    };
+    const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
     FLastXMLResponse = sys::decode_xml_text(body.Bytes());
     SetAction(iaDownloaded);
     TQNXMLEngine xml;

@@ -99,7 +99,7 @@ bool TQNServiceCall::Read(char* Buffer, std::size_t Size, std::size_t& Read) {
   return true;
 }
 
-bool TQNServiceCall::ReadAll(TStream& Stream, const TQNServiceProgress& Progress) {
+bool TQNServiceCall::ReadAll(TStream& Stream, const TQNServiceProgress& Progress, std::uint64_t Limit) {
   const std::uint64_t announced = AnnouncedSize();
   std::vector<char> buffer(kQNIBlockSize);
   std::uint64_t total = 0;
@@ -107,6 +107,10 @@ bool TQNServiceCall::ReadAll(TStream& Stream, const TQNServiceProgress& Progress
     std::size_t got = 0;
     if (!Read(buffer.data(), buffer.size(), got)) return false;
     if (got == 0) return true;
+    if (Limit > 0 && total + got > Limit) {
+      FError = u"The answer is larger than " + IntToStr(static_cast<Int64>(Limit >> 20)) + u" MiB";
+      return false;
+    }
     Stream.WriteBuffer(buffer.data(), static_cast<Int64>(got));
     total += got;
     bool abort = false;

@@ -21,6 +21,9 @@ struct QNINET_API TQNServiceRequest {
   std::string Body;
 };
 
+/// The most a service's XML answer may hold; a longer one is no answer of the service.
+inline constexpr std::uint64_t kQNServiceAnswerLimit = 8 << 20;
+
 /// Called after each block of the body with the bytes so far and the announced size (0 when
 /// none was announced); set the flag to stop.
 using TQNServiceProgress = std::function<void(std::uint64_t current, std::uint64_t maximum, bool& abort)>;
@@ -46,8 +49,9 @@ public:
   /// when the transfer broke.
   bool Read(char* Buffer, std::size_t Size, std::size_t& Read);
   /// Reads the rest of the body into `Stream` in blocks of `kQNIBlockSize`, reporting each to
-  /// `Progress` (when set). False, with `Error`, when the transfer broke or was stopped.
-  bool ReadAll(TStream& Stream, const TQNServiceProgress& Progress);
+  /// `Progress` (when set). False, with `Error`, when the transfer broke or was stopped, or when
+  /// the body grew beyond `Limit` bytes (0: no limit).
+  bool ReadAll(TStream& Stream, const TQNServiceProgress& Progress, std::uint64_t Limit = 0);
   /// Why the last step failed, or empty.
   const String& Error() const { return FError; }
 

@@ -16,12 +16,12 @@ namespace qninet::harness {
 /// the web services the translator and the UPS tracker talk to. The translator's five
 /// operations answer under any base path; the appId picks an error answer: "bad-app-id" (HTTP
 /// 400 with the service's error page), "server-fault" (HTTP 500 with a fault document),
-/// "no-element" (HTTP 200 with a page but no result), "declared" (answers with an XML
-/// declaration), "empty" (language lists without entries), "truncated" (Speak announces twice
-/// the audio it sends). Translate answers the text reversed; Detect "de" for a text with an
-/// umlaut or ß, else "en". POST /ups.app/xml/Track answers a track response for the tracking
-/// number, except "1Z500" (HTTP 500), "1ZINVALID" (an error document), "1ZNOPACKAGE" (a
-/// shipment without a package) and "1ZTWOPACKAGES" (two packages).
+/// "no-element" (HTTP 200 with a page but no result), "huge" (a result of 9 MiB), "declared" (answers with an
+/// XML declaration), "empty" (language lists without entries), "truncated" (Speak announces twice the audio
+/// it sends). Translate answers the text reversed; Detect "de" for a text with an umlaut or ß, else "en".
+/// POST /ups.app/xml/Track answers a track response for the tracking number, except "1Z500" (HTTP 500),
+/// "1ZINVALID" (an error document), "1ZNOPACKAGE" (a shipment without a package) and "1ZTWOPACKAGES" (two
+/// packages).
 class ServiceFixture {
 public:
   /// One request as the fixture received it.

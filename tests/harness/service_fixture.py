@@ -114,6 +114,8 @@ def translator_answer(operation, query):
         return 400, "text/html", ERROR_PAGE.format(op=operation).encode()
     if app_id == "server-fault":
         return 500, "application/xml", FAULT.encode()
+    if app_id == "huge":
+        return 200, "application/xml", b"<string>" + b"x" * (9 << 20) + b"</string>"
     if app_id == "no-element":
         return 200, "text/html", b"<html><body><h1>Service Unavailable</h1></body></html>"
     prefix = DECLARATION if app_id == "declared" else ""

@@ -137,6 +137,7 @@ TEST_F(Services, TranslatorErrorAnswersAreFailuresWithTheServicesMessage) {
       {"bad-app-id", "", "HTTP 400: Invalid appId"},
       {"server-fault", "", "HTTP 500: The service is temporarily overloaded & cannot answer."},
       {"no-element", "", "Service Unavailable"},
+      {"huge", "", "The answer is larger than 8 MiB"},
       {kAppId, "https://127.0.0.1:1/v2/Http.svc", ""},
   };
   for (const auto& c : cases) {
