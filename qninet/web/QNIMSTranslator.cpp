@@ -23,7 +23,18 @@ namespace {
 // An error page is read for its message, never kept whole.
 constexpr std::size_t kErrorBodyLimit = 64 * 1024;
 
-String element_text(const TQNXMLItem& item) { return Trim(DecodeXMLEntities(item.ValueText())); }
+// An element's text as one line of a message: line breaks and runs of blanks become one blank.
+String element_text(const TQNXMLItem& item) {
+  String out;
+  for (char16_t c : DecodeXMLEntities(item.ValueText())) {
+    const bool blank = c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+    if (!blank)
+      out += c;
+    else if (!out.empty() && out.back() != u' ')
+      out += u' ';
+  }
+  return Trim(out);
+}
 
 // Pre-order, without recursion: error pages nest as deep as they like.
 template <class Visit>

@@ -134,7 +134,7 @@ TEST_F(Services, TranslatorErrorAnswersAreFailuresWithTheServicesMessage) {
     std::string host;
     const char* error;
   } cases[] = {
-      {"bad-app-id", "", "HTTP 400: Invalid appId"},
+      {"bad-app-id", "", "HTTP 400: Invalid appId Parameter name: appId"},
       {"server-fault", "", "HTTP 500: The service is temporarily overloaded & cannot answer."},
       {"no-element", "", "Service Unavailable"},
       {"huge", "", "The answer is larger than 8 MiB"},
