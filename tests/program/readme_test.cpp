@@ -15,6 +15,7 @@
 #include "harness/Nginx.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
+#include "harness/ServiceFixture.h"
 #include "harness/SmtpServer.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
@@ -95,18 +96,20 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   account.User = "joerg";
   account.Password = "secret";
   SmtpServer mail(account);
+  ServiceFixture services;
 
   TempDir dir("qninet-readme");
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
+  dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
   dir.Write(
       "contacts.html",
       "<a href=\"mailto:sales@example.test\">Sales</a> <a href=\"https://example.test/shop\">Shop</a>\n");
   const std::map<std::string, std::uint16_t> ports{
-      {"4343", whois->Port()}, {"3128", proxy->Port()}, {"1313", daytime->Port()},
-      {"12300", sntp.Port()},  {"5353", dns.Port()},    {"8080", web.Port()},
-      {"2525", mail.Port()},   {"2121", ftp.Port()},    {"8888", webProxy.Port()}};
+      {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
+      {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()}};
 
   for (const std::string& line : commands) {
     SCOPED_TRACE(line);

@@ -1,0 +1,238 @@
+#include "qninet/web/QNIMSTranslator.h"
+
+#include <vector>
+
+#include "qninet/sys/TextDecoding.h"
+#include "qninet/sys/UrlParser.h"
+#include "qninet/web/ServiceRequest.h"
+#include "qninet/web/WebDownload.h"
+#include "qninet/xml/QNInetXML.h"
+
+namespace qninet {
+
+QNINET_CLASS_INFO(TQNMSTranslator,
+                  Published("Agent", &Self::Agent, &Self::SetAgent, String(u"Veltraxon Tracker")),
+                  Published("Port", &Self::Port, &Self::SetPort, 443),
+                  Published("Service", &Self::Service, &Self::SetService, isHTTPS),
+                  Published("Host", &Self::Host, &Self::SetHost, String(kQNMSTranslatorBaseURL)),
+                  Published("BingAppId", &Self::BingAppId, &Self::SetBingAppId,
+                            String(u"5F0B2D9E81C4A6370E9D2B5C8A1F4E6D03B7C9A2")))
+
+namespace {
+
+// An error page is read for its message, never kept whole.
+constexpr std::size_t kErrorBodyLimit = 64 * 1024;
+
+// An element's text as one line of a message: line breaks and runs of blanks become one blank.
+String element_text(const TQNXMLItem& item) {
+  String out;
+  for (char16_t c : DecodeXMLEntities(item.ValueText())) {
+    const bool blank = c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+    if (!blank)
+      out += c;
+    else if (!out.empty() && out.back() != u' ')
+      out += u' ';
+  }
+  return Trim(out);
+}
+
+// Pre-order, without recursion: error pages nest as deep as they like.
+template <class Visit>
+void walk(TQNXMLItem* root, Visit visit) {
+  std::vector<TQNXMLItem*> stack{root};
+  while (!stack.empty()) {
+    TQNXMLItem* item = stack.back();
+    stack.pop_back();
+    if (visit(*item)) return;
+    for (int i = item->Items()->Count() - 1; i >= 0; --i) stack.push_back((*item->Items())[i]);
+  }
+}
+
+// The message of an error answer: the "Message:" paragraph of the service's error page, else
+// the reason of a fault document, else the page's heading or title.
+String service_message(const TQNXMLEngine& engine) {
+  String message;
+  walk(engine.RootItem(), [&](const TQNXMLItem& item) {
+    const String text = element_text(item);
+    if (SameText(item.TagName(), u"p") && text.rfind(u"Message:", 0) == 0) message = Trim(text.substr(8));
+    return !message.empty();
+  });
+  for (const char16_t* tag : {u"faultstring", u"Text", u"Message", u"h1", u"title"}) {
+    if (!message.empty()) break;
+    if (const TQNXMLItem* item = engine.GetItemByTag(nullptr, tag)) message = element_text(*item);
+  }
+  return message;
+}
+
+String message_of(TMemoryStream& body) {
+  body.Seek(0, soBeginning);
+  TQNXMLEngine engine;
+  engine.LoadFromStream(0, &body);
+  String message = service_message(engine);
+  if (message.empty()) {
+    // A plain-text answer says it in its first line.
+    const String text = Trim(sys::decode_page_text(body.Bytes()));
+    if (!text.empty() && text.front() != u'<')
+      message = text.substr(0, text.find_first_of(u"\r\n")).substr(0, 200);
+  }
+  return message;
+}
+
+// "HTTP 400: the service's message" for an answer with an error status; reads its body.
+String refusal(TQNServiceCall& call) {
+  TMemoryStream body;
+  std::vector<char> buffer(kQNIBlockSize);
+  std::size_t got = 0;
+  while (body.Size() < static_cast<Int64>(kErrorBodyLimit) && call.Read(buffer.data(), buffer.size(), got) &&
+         got > 0)
+    body.WriteBuffer(buffer.data(), static_cast<Int64>(got));
+  const String message = message_of(body);
+  const String status = u"HTTP " + IntToStr(static_cast<Integer>(call.StatusCode()));
+  return message.empty() ? status : status + u": " + message;
+}
+
+// The audio answer as the download's source: the request goes out when the temporary file
+// beside the destination exists, and an error status fails before a byte is written.
+class SpeechSource final : public TQNWebSource {
+public:
+  SpeechSource(TQNServiceCall& call, TQNServiceRequest request)
+      : TQNWebSource(TQNWebEndpoint{}), FCall(call), FRequest(std::move(request)) {}
+  bool Connect() override { return true; }
+  TQNWebLookup Lookup(const String&, std::uint64_t&, TFileTime&) override { return wlFailed; }
+  bool Open(const String&, std::uint64_t) override {
+    if (!FCall.Send(FRequest)) return Fail(FCall.Error());
+    if (FCall.StatusCode() >= 400) return Fail(refusal(FCall));
+    return true;
+  }
+  bool Read(char* buffer, std::size_t size, std::size_t& read) override {
+    return FCall.Read(buffer, size, read) || Fail(FCall.Error());
+  }
+
+private:
+  TQNServiceCall& FCall;
+  TQNServiceRequest FRequest;
+};
+
+}  // namespace
+
+TQNMSTranslator::TQNMSTranslator(TComponent* AOwner)
+    : TQNCustomWebComponent(AOwner), FBingAppId(u"5F0B2D9E81C4A6370E9D2B5C8A1F4E6D03B7C9A2") {
+  SetAgent(u"Veltraxon Tracker");
+  SetService(isHTTPS);
+  SetPort(443);
+  SetHost(kQNMSTranslatorBaseURL);
+}
+
+String TQNMSTranslator::request_url(const char* operation,
+                                    std::initializer_list<std::pair<const char*, String>> query) const {
+  std::string url = ToUtf8(Host()) + "/" + operation;
+  char separator = '?';
+  for (const auto& [name, value] : query) {
+    url.append(1, separator).append(name).append(1, '=').append(sys::percent_encode(ToUtf8(value)));
+    separator = '&';
+  }
+  return FromUtf8(url);
+}
+
+void TQNMSTranslator::begin_call() {
+  SetLastErrorText({});
+  SetStatus(isInProgress);
+}
+
+void TQNMSTranslator::end_call(bool ok, const String& why) {
+  if (!ok) SetLastErrorText(why);
+  SetStatus(ok ? isFinished : isFailed);
+}
+
+// Fetches `url` and adds the text of the answer's `tag` element to `values`: the element itself
+// for "string", each of its "string" children for "ArrayOfstring".
+bool TQNMSTranslator::fetch_element(const String& url, const char16_t* tag, TStrings* values) {
+  TQNServiceCall call(*this);
+  TMemoryStream body;
+  TQNServiceRequest request;
+  request.URL = url;
+  if (!call.Send(request)) return (end_call(false, call.Error()), false);
+  if (call.StatusCode() >= 400) return (end_call(false, refusal(call)), false);
+  const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
+    UpdateProgress(current, maximum, abort);
+  };
+  const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
+  if (!whole) return (end_call(false, call.Error()), false);
+  body.Seek(0, soBeginning);
+  TQNXMLEngine engine;
+  engine.LoadFromStream(0, &body);
+  const TQNXMLItem* element = engine.GetItemByTag(nullptr, tag);
+  if (!element) {
+    const String message = service_message(engine);
+    end_call(false, !message.empty() ? message : u"The answer holds no " + String(tag) + u" element");
+    return false;
+  }
+  if (SameText(tag, u"string")) {
+    values->Add(DecodeXMLEntities(element->ValueText()));
+  } else {
+    for (int i = 0; i < element->Items()->Count(); ++i) {
+      const TQNXMLItem& child = *(*element->Items())[i];
+      if (child.Kind() == ikProperty && SameText(child.TagName(), u"string"))
+        values->Add(DecodeXMLEntities(child.ValueText()));
+    }
+  }
+  end_call(true);
+  return true;
+}
+
+String TQNMSTranslator::TranslateText(const String& AText, const String& SourceLng, const String& DestLng) {
+  begin_call();
+  TStringList result;
+  const String url = request_url(
+      "Translate", {{"appId", FBingAppId}, {"text", AText}, {"from", SourceLng}, {"to", DestLng}});
+  return fetch_element(url, u"string", &result) ? result.Strings(0) : String();
+}
+
+String TQNMSTranslator::DetectLanguage(const String& AText) {
+  begin_call();
+  TStringList result;
+  const String url = request_url("Detect", {{"appId", FBingAppId}, {"text", AText}});
+  return fetch_element(url, u"string", &result) ? result.Strings(0) : String();
+}
+
+void TQNMSTranslator::GetLanguagesForTranslate(TStrings* AList) {
+  if (!AList) return;
+  begin_call();
+  AList->Clear();
+  TStringList codes;
+  if (fetch_element(request_url("GetLanguagesForTranslate", {{"appId", FBingAppId}}), u"ArrayOfstring",
+                    &codes))
+    AList->Assign(&codes);
+}
+
+void TQNMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
+  if (!AList) return;
+  begin_call();
+  AList->Clear();
+  TStringList codes;
+  if (fetch_element(request_url("GetLanguagesForSpeak", {{"appId", FBingAppId}}), u"ArrayOfstring", &codes))
+    AList->Assign(&codes);
+}
+
+void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileName, const String& AText) {
+  begin_call();
+  TQNServiceCall call(*this);
+  TQNServiceRequest request;
+  request.URL = request_url("Speak", {{"appId", FBingAppId}, {"text", AText}, {"language", Language}});
+  SpeechSource source(call, std::move(request));
+  TQNDownloadJob job;
+  job.LocalFileName = DestFileName;
+  job.Progress = [&](std::uint64_t current, std::uint64_t, bool& abort) {
+    UpdateProgress(current, call.AnnouncedSize(), abort);
+  };
+  String why;
+  try {
+    const TQNDownloadResult result = DownloadToLocalFile(source, job, why);
+    end_call(result == drDone, why);
+  } catch (const Exception& e) {
+    end_call(false, e.Message());
+    throw;
+  }
+}
+
+}  // namespace qninet

@@ -1,0 +1,58 @@
+#pragma once
+// The translator client: translate, detect the language, list the languages and speak a text
+// through a service that keeps the wire contract of the Microsoft Translator V2 HTTP API.
+
+#include "qninet/rtl/Strings.h"
+#include "qninet/web/qniupdate.h"
+
+namespace qninet {
+
+/// The service's default base URL; that service has been retired by its operator, so an
+/// application points `Host` at a compatible one.
+inline constexpr const char16_t* kQNMSTranslatorBaseURL = u"https://api.microsofttranslator.com/v2/Http.svc";
+
+/// A client of the translator's HTTP interface. `Host` holds the whole base URL (no trailing
+/// slash); each method sends one GET to the base URL followed by the operation and its query,
+/// every query value percent-encoded as UTF-8. Each method sets `Status` to `isFinished` or,
+/// when the service cannot be reached, answers with an HTTP status of 400 or more, or answers
+/// with something else than the expected element, to `isFailed` with the service's message in
+/// `LastErrorText`. `Execute` does nothing.
+class QNINET_API TQNMSTranslator : public TQNCustomWebComponent {
+  QNINET_OBJECT(TQNMSTranslator, TQNCustomWebComponent)
+public:
+  explicit TQNMSTranslator(TComponent* AOwner);
+
+  /// The application identifier sent as `appId`.
+  const String& BingAppId() const { return FBingAppId; }
+  void SetBingAppId(const String& value) { FBingAppId = value; }
+
+  /// The text translated from `SourceLng` to `DestLng`; empty on a failure.
+  String TranslateText(const String& AText, const String& SourceLng, const String& DestLng);
+  /// The code of the text's language; empty on a failure.
+  String DetectLanguage(const String& AText);
+  /// Replaces the entries of `AList` by the codes the service translates; a null list makes
+  /// no request. On a failure the list is left empty.
+  void GetLanguagesForTranslate(TStrings* AList);
+  /// The same for the languages the service speaks.
+  void GetLanguagesForSpeak(TStrings* AList);
+  /// Writes the spoken text (the service's audio bytes) to `DestFileName`. The audio goes to a
+  /// temporary file beside it first, which replaces the file only when the whole answer came
+  /// with a success status; on a failure the file stays as it was. Raises `EFCreateError`
+  /// before any request when no file can be created in that folder.
+  void SpeakText(const String& Language, const String& DestFileName, const String& AText);
+
+protected:
+  /// The methods are the component's whole function.
+  void InternalExecute() override {}
+
+private:
+  String request_url(const char* operation,
+                     std::initializer_list<std::pair<const char*, String>> query) const;
+  bool fetch_element(const String& url, const char16_t* tag, TStrings* values);
+  void begin_call();
+  void end_call(bool ok, const String& why = {});
+
+  String FBingAppId;
+};
+
+}  // namespace qninet

@@ -1,0 +1,333 @@
+#include "qninet/web/QNIUPS.h"
+
+#include "qninet/core/Url.h"
+#include "qninet/sys/TextDecoding.h"
+#include "qninet/web/ServiceRequest.h"
+#include "qninet/xml/QNInetXML.h"
+
+namespace qninet {
+
+QNINET_CLASS_INFO(TQNInetActivityAddress,
+                  Published("AddressLine1", &Self::AddressLine1, &Self::SetAddressLine1),
+                  Published("AddressLine2", &Self::AddressLine2, &Self::SetAddressLine2),
+                  Published("AddressLine3", &Self::AddressLine3, &Self::SetAddressLine3),
+                  Published("City", &Self::City, &Self::SetCity),
+                  Published("PostalCode", &Self::PostalCode, &Self::SetPostalCode),
+                  Published("Country", &Self::Country, &Self::SetCountry))
+QNINET_CLASS_INFO(TQNInetActivity, Published("LocationCode", &Self::LocationCode, &Self::SetLocationCode),
+                  Published("Location", &Self::Location),
+                  Published("LocationDescription", &Self::LocationDescription, &Self::SetLocationDescription),
+                  Published("LocationSignedForByName", &Self::LocationSignedForByName,
+                            &Self::SetLocationSignedForByName),
+                  Published("StatusTypeCode", &Self::StatusTypeCode, &Self::SetStatusTypeCode),
+                  Published("StatusTypeDescription", &Self::StatusTypeDescription,
+                            &Self::SetStatusTypeDescription),
+                  Published("StatusCode", &Self::StatusCode, &Self::SetStatusCode),
+                  Published("DateTime", &Self::DateTime, &Self::SetDateTime, 0.0))
+QNINET_CLASS_INFO(TQNInetActivities)
+QNINET_CLASS_INFO(TQNUPSTracker,
+                  Published("Agent", &Self::Agent, &Self::SetAgent, String(u"Veltraxon Tracker")),
+                  Published("Port", &Self::Port, &Self::SetPort, 443),
+                  Published("Service", &Self::Service, &Self::SetService, isHTTPS),
+                  Published("Host", &Self::Host, &Self::SetHost, String(kQNUPSHost)),
+                  Published("AccessLicenseNumber", &Self::AccessLicenseNumber, &Self::SetAccessLicenseNumber,
+                            String(u"E61A0C9D37B5F248")),
+                  Published("TrackingNumber", &Self::TrackingNumber, &Self::SetTrackingNumber),
+                  PublishedReadOnly("LastXMLResponse", &Self::LastXMLResponse))
+
+// ---------------------------------------------------------------------------------------------
+
+void TQNInetActivityAddress::Assign(const TPersistent* Source) {
+  if (const auto* s = dynamic_cast<const TQNInetActivityAddress*>(Source)) {
+    FAddressLine1 = s->FAddressLine1;
+    FAddressLine2 = s->FAddressLine2;
+    FAddressLine3 = s->FAddressLine3;
+    FCity = s->FCity;
+    FPostalCode = s->FPostalCode;
+    FCountry = s->FCountry;
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+String TQNInetActivityAddress::Text() const {
+  String out;
+  for (const String* part :
+       {&FAddressLine1, &FAddressLine2, &FAddressLine3, &FCity, &FPostalCode, &FCountry}) {
+    if (part->empty()) continue;
+    if (!out.empty()) out += u' ';
+    out += *part;
+  }
+  return out;
+}
+
+TQNInetActivity::TQNInetActivity(TCollection* Collection)
+    : TCollectionItem(Collection), FLocation(std::make_unique<TQNInetActivityAddress>()) {}
+
+TQNInetActivity::~TQNInetActivity() = default;
+
+void TQNInetActivity::Assign(const TPersistent* Source) {
+  const auto* s = dynamic_cast<const TQNInetActivity*>(Source);
+  if (!s) return TCollectionItem::Assign(Source);
+  if (Collection()) Collection()->BeginUpdate();
+  FLocationCode = s->FLocationCode;
+  FLocation->Assign(s->FLocation.get());
+  FLocationDescription = s->FLocationDescription;
+  FLocationSignedForByName = s->FLocationSignedForByName;
+  FStatusTypeCode = s->FStatusTypeCode;
+  FStatusTypeDescription = s->FStatusTypeDescription;
+  FStatusCode = s->FStatusCode;
+  FDateTime = s->FDateTime;
+  if (Collection()) Collection()->EndUpdate();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The value as XML character data: markup characters as entities, and every character beyond
+// ASCII as a character reference, so the body is the same whatever encoding the peer assumes.
+std::string xml_escape(const String& value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char32_t c = value[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (value[++i] - 0xDC00);
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        if (c < 0x80)
+          out.push_back(static_cast<char>(c));
+        else
+          out += "&#" + std::to_string(static_cast<std::uint32_t>(c)) + ";";
+    }
+  }
+  return out;
+}
+
+// The value of `tag` under `root` (none: nothing), or empty.
+String value_under(const TQNXMLEngine& xml, TQNXMLItem* root, const char16_t* tag) {
+  if (!root) return {};
+  const TQNXMLItem* item = xml.GetItemByTag(root, tag);
+  return item ? item->GetTagValue() : String();
+}
+
+bool all_digits(const String& s, std::size_t count) {
+  if (s.size() != count) return false;
+  for (char16_t c : s)
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
+int number(const String& s, std::size_t from, std::size_t count) {
+  int n = 0;
+  for (std::size_t i = from; i < from + count; ++i) n = n * 10 + (s[i] - u'0');
+  return n;
+}
+
+// YYYYMMDD.
+bool read_ups_date(const String& s, TDateTime& out) {
+  return all_digits(s, 8) && TryEncodeDate(number(s, 0, 4), number(s, 4, 2), number(s, 6, 2), out);
+}
+
+// HHMMSS.
+bool read_ups_time(const String& s, TDateTime& out) {
+  return all_digits(s, 6) && TryEncodeTime(number(s, 0, 2), number(s, 2, 2), number(s, 4, 2), 0, out);
+}
+
+void fill_address(const TQNXMLEngine& xml, TQNXMLItem* item, TQNInetActivityAddress& a) {
+  if (!item) return;
+  a.SetAddressLine1(value_under(xml, item, u"AddressLine1"));
+  a.SetAddressLine2(value_under(xml, item, u"AddressLine2"));
+  a.SetAddressLine3(value_under(xml, item, u"AddressLine3"));
+  a.SetCity(value_under(xml, item, u"City"));
+  a.SetPostalCode(value_under(xml, item, u"PostalCode"));
+  a.SetCountry(value_under(xml, item, u"CountryCode"));
+}
+
+void fill_activity(const TQNXMLEngine& xml, TQNXMLItem* c, TQNInetActivity& a) {
+  if (TQNXMLItem* l = xml.GetItemByTag(c, u"ActivityLocation")) {
+    a.SetLocationCode(value_under(xml, l, u"Code"));
+    a.SetLocationDescription(value_under(xml, l, u"Description"));
+    a.SetLocationSignedForByName(value_under(xml, l, u"SignedForByName"));
+    fill_address(xml, xml.GetItemByTag(c, u"Address"), *a.Location());
+  }
+  if (xml.GetItemByTag(c, u"Status")) {
+    if (TQNXMLItem* type = xml.GetItemByTag(c, u"StatusType")) {
+      a.SetStatusTypeCode(value_under(xml, type, u"Code"));
+      a.SetStatusTypeDescription(value_under(xml, type, u"Description"));
+    }
+    if (TQNXMLItem* code = xml.GetItemByTag(c, u"StatusCode"))
+      a.SetStatusCode(value_under(xml, code, u"Code"));
+  }
+  TDateTime date = 0, time = 0;
+  if (read_ups_date(value_under(xml, c, u"Date"), date) && read_ups_time(value_under(xml, c, u"Time"), time))
+    a.SetDateTime(date + time);
+}
+
+// The HTTP status with the service's error description when its error document says one.
+String error_of(const TQNXMLEngine& xml) {
+  TQNXMLItem* error = xml.GetItemByTag(nullptr, u"Error");
+  const String description = value_under(xml, error, u"ErrorDescription");
+  const String code = value_under(xml, error, u"ErrorCode");
+  if (description.empty()) return code.empty() ? String() : u"Error " + code;
+  return code.empty() ? description : description + u" (" + code + u")";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TQNUPSTracker::TQNUPSTracker(TComponent* AOwner)
+    : TQNCustomWebComponent(AOwner),
+      FAccessLicenseNumber(u"E61A0C9D37B5F248"),
+      FShipperAddress(std::make_unique<TQNInetActivityAddress>()),
+      FShipToAddress(std::make_unique<TQNInetActivityAddress>()),
+      FActivities(std::make_unique<TQNInetActivities>(this)) {
+  SetAgent(u"Veltraxon Tracker");
+  SetService(isHTTPS);
+  SetPort(443);
+  SetHost(kQNUPSHost);
+}
+
+TQNUPSTracker::~TQNUPSTracker() = default;
+
+void TQNUPSTracker::SetTrackingNumber(const String& value) {
+  if (value == FTrackingNumber) return;
+  FTrackingNumber = value;
+  Clear();
+}
+
+void TQNUPSTracker::Clear() {
+  FActivities->Clear();
+  FLastXMLResponse.clear();
+  FShipperNumber.clear();
+  const TQNInetActivityAddress empty;
+  FShipperAddress->Assign(&empty);
+  FShipToAddress->Assign(&empty);
+  FIdentificationNumber.clear();
+  FPickupDate = 0;
+  FServiceCode.clear();
+  FServiceDescription.clear();
+  FShipmentWeight.clear();
+  FShipmentWeightUnits.clear();
+}
+
+std::string TQNUPSTracker::BuildRequest(const String& AccessLicenseNumber, const String& CustomerContext,
+                                        const String& TrackingNumber) {
+  return "<?xml version=\"1.0\"?><AccessRequest xml:lang=\"en-US\"><AccessLicenseNumber>" +
+         xml_escape(AccessLicenseNumber) +
+         "</AccessLicenseNumber>\r\n"
+         "<UserId>qzq</UserId><Password>qzq</Password></AccessRequest>\r\n"
+         "<?xml version=\"1.0\"?><TrackRequest xml:lang=\"en-US\"><Request><TransactionReference>\r\n"
+         "<CustomerContext>" +
+         xml_escape(CustomerContext) +
+         "</CustomerContext><XpciVersion>1.0</XpciVersion></TransactionReference>\r\n"
+         "<RequestAction>Track</RequestAction><RequestOption>activity</RequestOption></Request>\r\n"
+         "<TrackingNumber>#" +
+         xml_escape(TrackingNumber) + "</TrackingNumber></TrackRequest>";
+}
+
+void TQNUPSTracker::InternalExecute() {
+  Clear();
+  const auto fail = [this](const String& why) {
+    SetLastErrorText(why);
+    SetStatus(isFailed);
+  };
+  SetAction(iaConnecting);
+  TQNServiceCall call(*this);
+  const HostPort endpoint{ToUtf8(Host()), Port()};
+  TQNServiceRequest request;
+  request.URL =
+      FromUtf8((Service() == isHTTP ? "http://" : "https://") + endpoint.ToString() + kQNUPSTrackPath);
+  request.Method = "POST";
+  request.ContentType = "application/x-www-form-urlencoded";
+  request.Body = BuildRequest(FAccessLicenseNumber, Agent(), FTrackingNumber);
+  const bool sent = !Host().empty() && call.Send(request);
+  SetAction(iaConnected);
+  if (!sent) {
+    fail(Host().empty() ? String(u"No host") : call.Error());
+  } else {
+    SetAction(iaDownloading);
+    TMemoryStream body;
+    const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
+      UpdateProgress(current, maximum, abort);
+    };
+    const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
+    FLastXMLResponse = sys::decode_xml_text(body.Bytes());
+    SetAction(iaDownloaded);
+    TQNXMLEngine xml;
+    body.Seek(0, soBeginning);
+    if (whole) xml.LoadFromStream(0, &body);
+    const String why = whole ? error_of(xml) : call.Error();
+    const String status = u"HTTP " + IntToStr(static_cast<Integer>(call.StatusCode()));
+    if (!whole) {
+      fail(why);
+    } else if (call.StatusCode() >= 400) {
+      fail(why.empty() ? status : status + u": " + why);
+    } else if (!xml.GetItemByTag(nullptr, u"ResponseStatusCode")) {
+      fail(u"The answer is no tracking response");
+    } else if (value_under(xml, xml.RootItem(), u"ResponseStatusCode") != u"1") {
+      const String description = value_under(xml, xml.RootItem(), u"ResponseStatusDescription");
+      fail(!why.empty()           ? why
+           : !description.empty() ? description
+                                  : String(u"The service refused the request"));
+    } else {
+      parse_answer(xml);
+    }
+  }
+  SetAction(iaDisconnecting);
+  SetAction(iaDisconnected);
+}
+
+void TQNUPSTracker::parse_answer(const TQNXMLEngine& xml) {
+  if (TQNXMLItem* s = xml.GetItemByTag(nullptr, u"Shipment")) {
+    if (TQNXMLItem* shipper = xml.GetItemByTag(s, u"Shipper")) {
+      FShipperNumber = value_under(xml, shipper, u"ShipperNumber");
+      fill_address(xml, xml.GetItemByTag(shipper, u"Address"), *FShipperAddress);
+    }
+    if (TQNXMLItem* shipTo = xml.GetItemByTag(s, u"ShipTo"))
+      fill_address(xml, xml.GetItemByTag(shipTo, u"Address"), *FShipToAddress);
+    FIdentificationNumber = value_under(xml, s, u"ShipmentIdentificationNumber");
+    TDateTime pickup = 0;
+    if (read_ups_date(value_under(xml, s, u"PickupDate"), pickup)) FPickupDate = pickup;
+    if (TQNXMLItem* service = xml.GetItemByTag(s, u"Service")) {
+      FServiceCode = value_under(xml, service, u"Code");
+      FServiceDescription = value_under(xml, service, u"Description");
+    }
+    if (TQNXMLItem* weight = xml.GetItemByTag(s, u"ShipmentWeight")) {
+      FShipmentWeight = value_under(xml, weight, u"Weight");
+      FShipmentWeightUnits = value_under(xml, xml.GetItemByTag(weight, u"UnitOfMeasurement"), u"Code");
+    }
+  }
+  // Every package of the shipment, in document order; a package does not nest in another.
+  std::vector<TQNXMLItem*> stack{xml.RootItem()};
+  while (!stack.empty()) {
+    TQNXMLItem* item = stack.back();
+    stack.pop_back();
+    if (SameText(item->TagName(), u"Package")) {
+      for (int i = 0; i < item->Items()->Count(); ++i) {
+        TQNXMLItem* c = (*item->Items())[i];
+        if (c->TagName() == u"Activity") fill_activity(xml, c, *FActivities->Add());
+      }
+      continue;
+    }
+    for (int i = item->Items()->Count() - 1; i >= 0; --i) stack.push_back((*item->Items())[i]);
+  }
+}
+
+}  // namespace qninet

@@ -1,0 +1,155 @@
+#pragma once
+// The UPS tracker: posts the XML tracking request for one parcel and copies the shipment, its
+// addresses and every scan event of its packages out of the answer.
+
+#include <memory>
+
+#include "qninet/rtl/Collections.h"
+#include "qninet/web/qniupdate.h"
+
+namespace qninet {
+
+class TQNXMLEngine;
+
+/// The UPS online tools host; the XML tracking interface there has been retired by its
+/// operator, so an application points `Host` and `Port` at a compatible service.
+inline constexpr const char16_t* kQNUPSHost = u"onlinetools.ups.com";
+/// The request's path on that host.
+inline constexpr const char* kQNUPSTrackPath = "/ups.app/xml/Track";
+
+/// An address of a shipment or a scan location.
+class QNINET_API TQNInetActivityAddress : public TPersistent {
+  QNINET_OBJECT(TQNInetActivityAddress, TPersistent)
+public:
+  /// Copies the six fields from another address; anything else is refused.
+  void Assign(const TPersistent* Source) override;
+  /// The non-empty fields, in declaration order, joined by one blank.
+  String Text() const;
+
+  const String& AddressLine1() const { return FAddressLine1; }
+  void SetAddressLine1(const String& value) { FAddressLine1 = value; }
+  const String& AddressLine2() const { return FAddressLine2; }
+  void SetAddressLine2(const String& value) { FAddressLine2 = value; }
+  const String& AddressLine3() const { return FAddressLine3; }
+  void SetAddressLine3(const String& value) { FAddressLine3 = value; }
+  const String& City() const { return FCity; }
+  void SetCity(const String& value) { FCity = value; }
+  const String& PostalCode() const { return FPostalCode; }
+  void SetPostalCode(const String& value) { FPostalCode = value; }
+  const String& Country() const { return FCountry; }
+  void SetCountry(const String& value) { FCountry = value; }
+
+private:
+  String FAddressLine1, FAddressLine2, FAddressLine3, FCity, FPostalCode, FCountry;
+};
+
+/// One scan event of a package.
+class QNINET_API TQNInetActivity : public TCollectionItem {
+  QNINET_OBJECT(TQNInetActivity, TCollectionItem)
+public:
+  explicit TQNInetActivity(TCollection* Collection = nullptr);
+  ~TQNInetActivity() override;
+  /// Copies every field from another activity (inside the collection's update bracket);
+  /// anything else is refused.
+  void Assign(const TPersistent* Source) override;
+
+  const String& LocationCode() const { return FLocationCode; }
+  void SetLocationCode(const String& value) { FLocationCode = value; }
+  TQNInetActivityAddress* Location() const { return FLocation.get(); }
+  /// Copies the given address into the owned one.
+  void SetLocation(const TQNInetActivityAddress* value) { FLocation->Assign(value); }
+  const String& LocationDescription() const { return FLocationDescription; }
+  void SetLocationDescription(const String& value) { FLocationDescription = value; }
+  const String& LocationSignedForByName() const { return FLocationSignedForByName; }
+  void SetLocationSignedForByName(const String& value) { FLocationSignedForByName = value; }
+  const String& StatusTypeCode() const { return FStatusTypeCode; }
+  void SetStatusTypeCode(const String& value) { FStatusTypeCode = value; }
+  const String& StatusTypeDescription() const { return FStatusTypeDescription; }
+  void SetStatusTypeDescription(const String& value) { FStatusTypeDescription = value; }
+  const String& StatusCode() const { return FStatusCode; }
+  void SetStatusCode(const String& value) { FStatusCode = value; }
+  /// The scan's date and time; 0 when the answer gave none that reads.
+  TDateTime DateTime() const { return FDateTime; }
+  void SetDateTime(TDateTime value) { FDateTime = value; }
+
+private:
+  String FLocationCode;
+  std::unique_ptr<TQNInetActivityAddress> FLocation;
+  String FLocationDescription, FLocationSignedForByName, FStatusTypeCode, FStatusTypeDescription, FStatusCode;
+  TDateTime FDateTime = 0;
+};
+
+/// The activities of a tracker, owned, in document order.
+class QNINET_API TQNInetActivities : public TCollectionOf<TQNInetActivity> {
+  QNINET_OBJECT(TQNInetActivities, TCollection)
+public:
+  explicit TQNInetActivities(TComponent* QNInetCntrl)
+      : TCollectionOf(QNInetCntrl), FQNInetControl(QNInetCntrl) {}
+  TComponent* QNInetControl() const { return FQNInetControl; }
+  /// The activity at `Index`; raises `EListError` when out of range.
+  TQNInetActivity* GetActivity(int Index) const { return Items(Index); }
+  /// Copies `Value` into the activity at `Index`.
+  void SetActivity(int Index, const TQNInetActivity* Value) { Items(Index)->Assign(Value); }
+
+private:
+  TComponent* FQNInetControl;
+};
+
+/// Tracks one parcel: `Execute` posts the access and track documents to `Host`:`Port`
+/// (https unless `Service` is `isHTTP`) and fills the result properties from the answer.
+/// Every run starts from empty results. The run fails (`Status` `isFailed`, the reason in
+/// `LastErrorText`) when the service cannot be reached, answers with an HTTP status of 400 or
+/// more, answers with an error (its description and code), or sends no tracking response.
+class QNINET_API TQNUPSTracker : public TQNCustomWebComponent {
+  QNINET_OBJECT(TQNUPSTracker, TQNCustomWebComponent)
+public:
+  explicit TQNUPSTracker(TComponent* AOwner);
+  ~TQNUPSTracker() override;
+
+  const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
+  void SetAccessLicenseNumber(const String& value) { FAccessLicenseNumber = value; }
+  const String& TrackingNumber() const { return FTrackingNumber; }
+  /// Stores a different number and clears the results; the same number changes nothing.
+  void SetTrackingNumber(const String& value);
+  /// The text of the last answer (what was read of it when the run failed).
+  const String& LastXMLResponse() const { return FLastXMLResponse; }
+
+  const String& ShipperNumber() const { return FShipperNumber; }
+  TQNInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
+  TQNInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
+  const String& IdentificationNumber() const { return FIdentificationNumber; }
+  TDateTime PickupDate() const { return FPickupDate; }
+  const String& ServiceCode() const { return FServiceCode; }
+  const String& ServiceDescription() const { return FServiceDescription; }
+  const String& ShipmentWeight() const { return FShipmentWeight; }
+  const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
+  TQNInetActivities* Activities() const { return FActivities.get(); }
+
+  /// Empties `Activities`, `LastXMLResponse` and every shipment property.
+  void Clear();
+
+  /// The request body: the access document, CR LF, the track document, each value
+  /// XML-escaped and every character beyond ASCII written as a character reference.
+  static std::string BuildRequest(const String& AccessLicenseNumber, const String& CustomerContext,
+                                  const String& TrackingNumber);
+
+protected:
+  /// One tracking request.
+  void InternalExecute() override;
+
+private:
+  void parse_answer(const TQNXMLEngine& xml);
+
+  String FAccessLicenseNumber;
+  String FTrackingNumber;
+  String FShipperNumber;
+  std::unique_ptr<TQNInetActivityAddress> FShipperAddress;
+  std::unique_ptr<TQNInetActivityAddress> FShipToAddress;
+  String FIdentificationNumber;
+  TDateTime FPickupDate = 0;
+  String FServiceCode, FServiceDescription, FShipmentWeight, FShipmentWeightUnits;
+  std::unique_ptr<TQNInetActivities> FActivities;
+  String FLastXMLResponse;
+};
+
+}  // namespace qninet
