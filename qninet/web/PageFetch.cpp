@@ -48,6 +48,8 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
   sys::InetOptions o;
   o.Agent = ToUtf8(e.Agent);
   o.TimeoutMs = e.Timeout;
+  o.CaFile = ToUtf8(e.CAFile);
+  o.Cancel = e.Cancel;
   sys::Status done;
   if (url->Scheme() == "http" || url->Scheme() == "https") {
     o.ProxyHost = ToUtf8(e.ProxyHost);
@@ -70,6 +72,8 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
   } else {
     return fail(u"Not an http, https or ftp URL: " + URL);
   }
+  // A cancel ends this fetch only, as it ends one run of Execute.
+  clear_cancel();
   if (!done) return fail(done.failure().Text);
   // A longer earlier content must not trail the body.
   Stream->SetSize(Stream->Position());

@@ -18,34 +18,29 @@ struct TQNServiceCall::Impl {
 
 namespace {
 
-// The component's settings as the transfer takes them; a proxy server text may carry a port.
-sys::InetOptions options_of(const TQNCustomWebComponent& c) {
+sys::InetOptions options_of(const TQNWebEndpoint& e) {
   sys::InetOptions o;
-  o.Agent = ToUtf8(c.Agent());
-  o.TimeoutMs = c.Timeout();
-  o.CaFile = ToUtf8(c.CAFile());
-  const TQNInetProxy& proxy = *c.Proxy();
-  if (proxy.UseProxy() && !proxy.Server().empty()) {
-    const auto port =
-        static_cast<std::uint16_t>(proxy.Port() > 0 && proxy.Port() <= 65535 ? proxy.Port() : 0);
-    if (const auto hp = HostPort::Parse(ToUtf8(proxy.Server()), port)) {
-      o.ProxyHost = hp->Host;
-      o.ProxyPort = hp->Port;
-    }
-  }
+  o.Agent = ToUtf8(e.Agent);
+  o.TimeoutMs = e.Timeout;
+  o.CaFile = ToUtf8(e.CAFile);
+  o.ProxyHost = ToUtf8(e.ProxyHost);
+  o.ProxyPort = e.ProxyPort;
+  o.Cancel = e.Cancel;
   return o;
 }
 
 }  // namespace
 
-TQNServiceCall::TQNServiceCall(const TQNCustomWebComponent& settings)
-    : FImpl(std::make_unique<Impl>(options_of(settings))) {
+TQNServiceCall::TQNServiceCall(TQNCustomWebComponent& settings) : FComponent(settings) {
+  const TQNWebEndpoint e = settings.endpoint();
+  FImpl = std::make_unique<Impl>(options_of(e));
   // The proxy's credentials go with each request; keep them here for Send.
-  FProxyUser = ToUtf8(settings.Proxy()->User());
-  FProxyPassword = ToUtf8(settings.Proxy()->Password());
+  FProxyUser = ToUtf8(e.ProxyUser);
+  FProxyPassword = ToUtf8(e.ProxyPassword);
 }
 
-TQNServiceCall::~TQNServiceCall() = default;
+// A cancel ends this call only, as it ends one run of Execute.
+TQNServiceCall::~TQNServiceCall() { FComponent.clear_cancel(); }
 
 bool TQNServiceCall::Send(const TQNServiceRequest& Request) {
   FError.clear();

@@ -32,7 +32,7 @@ using TQNServiceProgress = std::function<void(std::uint64_t current, std::uint64
 /// server, else the system's setting) and `CAFile` of a web component. Redirects are followed.
 class QNINET_API TQNServiceCall {
 public:
-  explicit TQNServiceCall(const TQNCustomWebComponent& settings);
+  explicit TQNServiceCall(TQNCustomWebComponent& settings);
   ~TQNServiceCall();
   TQNServiceCall(const TQNServiceCall&) = delete;
   TQNServiceCall& operator=(const TQNServiceCall&) = delete;
@@ -57,6 +57,7 @@ public:
 
 private:
   struct Impl;
+  TQNCustomWebComponent& FComponent;
   std::unique_ptr<Impl> FImpl;
   std::string FProxyUser, FProxyPassword;
   String FError;

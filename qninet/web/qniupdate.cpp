@@ -90,6 +90,8 @@ TQNCustomWebComponent::~TQNCustomWebComponent() {
 TQNWebSource* TQNCustomWebComponent::Source() const { return FRun->Source.get(); }
 TfrmQNInetUpdate* TQNCustomWebComponent::StatusForm() const { return FRun->dlgStatus; }
 void TQNCustomWebComponent::Cancel() { FRun->Cancelled.store(true); }
+
+void TQNCustomWebComponent::clear_cancel() noexcept { FRun->Cancelled.store(false); }
 void TQNCustomWebComponent::ApplyURLPath(const String&) {}
 
 void TQNCustomWebComponent::SetURL(const String& value) {

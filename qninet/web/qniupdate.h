@@ -196,10 +196,13 @@ protected:
   void SetLastErrorText(const String& value) { FLastError = value; }
 
 private:
+  friend class TQNServiceCall;  // a service request runs on the component's settings and cancel flag
+
   void prepare_status_form();
   void free_status_form() noexcept;
   void close_source() noexcept;
   TQNWebEndpoint endpoint() const;
+  void clear_cancel() noexcept;
   bool fetch_page(const String& URL, TStream* Stream, String& ContentType);
   void take_credentials(const TQNWebEndpoint& e);
 

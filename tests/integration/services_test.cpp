@@ -188,23 +188,34 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
   const struct {
     const char* appId;
     std::string host;
-    bool cancel;
+    int cancel;  // 1: the progress event aborts, 2: Cancel() from the progress event
   } failures[] = {
-      {"bad-app-id", "", false},
-      {"truncated", "", false},
-      {kAppId, "https://127.0.0.1:1/v2/Http.svc", false},
-      {kAppId, "", true},
+      {"bad-app-id", "", 0}, {"truncated", "", 0}, {kAppId, "https://127.0.0.1:1/v2/Http.svc", 0},
+      {kAppId, "", 1},       {kAppId, "", 2},
   };
   for (const auto& f : failures) {
     dir.Write("hello.wav", "old sound");
     auto s = translator(f.appId);
     if (!f.host.empty()) s->SetHost(FromUtf8(f.host));
-    if (f.cancel) s->SetOnProgress([](TObject*, std::uint64_t, std::uint64_t, bool& abort) { abort = true; });
+    if (f.cancel)
+      s->SetOnProgress([&s, &f](TObject*, std::uint64_t, std::uint64_t, bool& abort) {
+        if (f.cancel == 1)
+          abort = true;
+        else
+          s->Cancel();
+      });
     s->SpeakText(u"en", FromUtf8(file), u"hello");
     EXPECT_EQ(s->Status(), isFailed) << f.appId;
     EXPECT_EQ(harness::ReadFileText(file), "old sound") << f.appId;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1) << f.appId;
   }
+  // A cancel ends one call, not the component's next one.
+  auto again = translator();
+  again->Cancel();
+  again->SpeakText(u"en", FromUtf8(file), u"hello");
+  EXPECT_EQ(again->Status(), isFailed);
+  again->SpeakText(u"en", FromUtf8(file), u"hello");
+  EXPECT_EQ(again->Status(), isFinished) << ToUtf8(again->LastErrorText());
   const std::size_t before = requests();
   EXPECT_THROW(t->SpeakText(u"en", u"/nonexistent-folder/x.wav", u"hello"), EFCreateError);
   EXPECT_EQ(requests(), before);

@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include <cmath>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -140,6 +141,10 @@ int Run::Configure(TQNCustomWebComponent& c) {
   // A proxy named on the command line wins over the environment's.
   if (!o.Proxy.empty()) c.SetLoadSystemProxy(false);
   if (!o.ProxyUser.empty() && o.Proxy.empty()) set_proxy_user(*c.Proxy(), o.ProxyUser);
+  if (!o.CaCert.empty()) {
+    if (!std::ifstream(o.CaCert)) return Fail(exBadInput, o.CaCert, "cannot read the CA file");
+    c.SetCAFile(FromUtf8(o.CaCert));
+  }
   if (o.Verbose)
     c.SetOnActionChange([&c](TObject*) {
       std::cerr << "* " << ToUtf8(EnumInfoOf(static_cast<TQNIAction*>(nullptr)).NameOf(c.Action())) << '\n';
@@ -198,6 +203,8 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
     cmd->add_option("--proxy", o->Proxy, "Connect through this proxy, HOST:PORT ([v6]:PORT for IPv6)");
     cmd->add_option("--proxy-user", o->ProxyUser, "Credentials for the proxy, USER[:PASSWORD]");
   }
+  if (offer.CaCert)
+    cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
   if (offer.Verbose)
     cmd->add_flag("-v,--verbose", o->Verbose, "Print each step of the connection on standard error");
   cmd->add_flag("-q,--quiet", o->Quiet, "Print no error messages (the exit code still tells)");

@@ -33,6 +33,7 @@ struct CommonOptions {
   double Timeout = -1;    ///< seconds; below 0: none given
   std::string Proxy;      ///< HOST:PORT or [v6]:PORT
   std::string ProxyUser;  ///< USER[:PASSWORD]
+  std::string CaCert;     ///< one more CA file for HTTPS
   bool Verbose = false;
   bool Quiet = false;
   bool Json = false;
@@ -46,6 +47,7 @@ struct Offer {
   bool Proxy = false;          ///< --proxy and --proxy-user
   bool Verbose = false;        ///< -v
   const char* HostNames = "--host";
+  bool CaCert = false;  ///< --cacert FILE (web components)
 };
 
 /// One run of a sub-command: it reports failures on standard error and collects the JSON
@@ -71,7 +73,7 @@ public:
   /// Returns exOk, or exBadInput after reporting a bad value.
   int Configure(TQNInetBase& c);
   /// Applies --timeout, --proxy (kept over the system's setting), --proxy-user (for the
-  /// system's proxy too) and -v (each step on standard error) to a web component. Returns exOk,
+  /// system's proxy too), --cacert and -v (each step on standard error) to a web component. Returns exOk,
   /// or exBadInput after reporting a bad value.
   int Configure(TQNCustomWebComponent& c);
   /// Runs `c.Execute()` into `answer`. Returns exOk, exBadInput when no server is set, or

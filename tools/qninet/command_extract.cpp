@@ -32,9 +32,10 @@ int run_extract(Run& run, const std::string& kind, const std::string& target) {
 const CommandRegistrar registrar(420, [](CLI::App& app, RunState& state) {
   auto kind = std::make_shared<std::string>("mailto");
   auto target = std::make_shared<std::string>();
-  auto* cmd = add_command(
-      app, state, "extract", "List the mail addresses or links of one scheme in a page or file",
-      Offer{nullptr, 60, true}, [kind, target](Run& run) { return run_extract(run, *kind, *target); });
+  auto* cmd =
+      add_command(app, state, "extract", "List the mail addresses or links of one scheme in a page or file",
+                  Offer{.Timeout = 60, .Proxy = true, .CaCert = true},
+                  [kind, target](Run& run) { return run_extract(run, *kind, *target); });
   cmd->add_option("--kind", *kind, "The scheme: mailto, http, https, ftp, file, telnet, news, gopher or wais")
       ->check(CLI::IsMember({"mailto", "http", "https", "ftp", "file", "telnet", "news", "gopher", "wais"}))
       ->capture_default_str();

@@ -39,7 +39,7 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
   auto url = std::make_shared<std::string>();
   auto output = std::make_shared<std::string>();
   auto* cmd = add_command(app, state, "fetch", "Fetch the whole body of one http://, https:// or ftp:// URL",
-                          Offer{nullptr, 60, true},
+                          Offer{.Timeout = 60, .Proxy = true, .CaCert = true},
                           [url, output](Run& run) { return run_fetch(run, *url, *output); });
   cmd->add_option("-o,--output", *output, "Write the body to this file instead of standard output");
   cmd->add_option("URL", *url, "http://, https:// or ftp://[user[:password]@]host[:port]/path")->required();

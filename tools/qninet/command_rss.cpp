@@ -88,7 +88,8 @@ const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
   auto target = std::make_shared<std::string>();
   auto* cmd =
       add_command(app, state, "rss", "Read a news feed (RSS 0.9x/2.0 or RSS 1.0/RDF): channels and items",
-                  Offer{nullptr, 60, true}, [target](Run& run) { return run_rss(run, *target); });
+                  Offer{.Timeout = 60, .Proxy = true, .CaCert = true},
+                  [target](Run& run) { return run_rss(run, *target); });
   cmd->add_option("URL_OR_PATH", *target,
                   "http://, https://, ftp:// or file:// URL of the feed, or a file path")
       ->required();

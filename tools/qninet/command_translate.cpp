@@ -1,7 +1,6 @@
 // `qninet translate`, `detect`, `languages` and `speak`: the translator client's four jobs.
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "Options.h"
@@ -14,7 +13,6 @@ namespace {
 struct TranslatorOptions {
   std::string Base = ToUtf8(kQNMSTranslatorBaseURL);
   std::string AppId;
-  std::string CaCert;
 };
 
 // Points the translator at --base with --app-id and --cacert; exBadInput after saying why not.
@@ -29,10 +27,6 @@ int configure(Run& run, TQNMSTranslator& t, const TranslatorOptions& o) {
   while (!base.empty() && base.back() == '/') base.pop_back();
   t.SetHost(FromUtf8(base));
   if (!o.AppId.empty()) t.SetBingAppId(FromUtf8(o.AppId));
-  if (!o.CaCert.empty()) {
-    if (!std::ifstream(o.CaCert)) return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
-    t.SetCAFile(FromUtf8(o.CaCert));
-  }
   return run.Configure(t);
 }
 
@@ -46,14 +40,14 @@ int outcome(Run& run, const TQNMSTranslator& t) {
 CLI::App* add_translator_command(CLI::App& app, RunState& state, const std::string& name,
                                  const std::string& description, std::shared_ptr<TranslatorOptions> o,
                                  std::function<int(Run&, TQNMSTranslator&)> body) {
-  auto* cmd = add_command(app, state, name, description, Offer{nullptr, 60, true}, [o, body](Run& run) {
-    TQNMSTranslator t(nullptr);
-    if (const int code = configure(run, t, *o)) return code;
-    return body(run, t);
-  });
+  auto* cmd = add_command(app, state, name, description, Offer{.Timeout = 60, .Proxy = true, .CaCert = true},
+                          [o, body](Run& run) {
+                            TQNMSTranslator t(nullptr);
+                            if (const int code = configure(run, t, *o)) return code;
+                            return body(run, t);
+                          });
   cmd->add_option("--base", o->Base, "Base URL of a compatible translator service (default " + o->Base + ")");
   cmd->add_option("--app-id", o->AppId, "Application identifier sent as appId (default the component's)");
-  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
   return cmd;
 }
 

@@ -28,7 +28,7 @@ namespace {
 struct UpdateOptions {
   bool Resume = false;
   bool Status = false;
-  std::string User, Password, CaCert;
+  std::string User, Password;
   std::string Url, Local;
 };
 
@@ -108,10 +108,6 @@ int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
   }
   if (!o.User.empty()) updater.SetUser(FromUtf8(o.User));
   if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
-  if (!o.CaCert.empty()) {
-    if (!std::ifstream(o.CaCert)) return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
-    updater.SetCAFile(FromUtf8(o.CaCert));
-  }
   updater.SetLocalFileName(FromUtf8(o.Local));
   updater.SetResumeDownload(o.Resume);
   updater.StatusDialog()->SetEnabled(o.Status);
@@ -199,12 +195,12 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
       "Download a remote file over a local copy when it is newer or of another size.\n"
       "The last line of output is the outcome: isFinished, isSkipped, isNotFound or isFailed\n"
       "(exit code 0, 0, 3, 1; 2 for bad arguments). The local file is replaced in one step, never lost.",
-      Offer{.Timeout = 60, .Proxy = true, .Verbose = true}, [o](Run& run) { return run_update(run, *o); });
+      Offer{.Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
+      [o](Run& run) { return run_update(run, *o); });
   cmd->add_flag("--resume", o->Resume,
                 "Keep a partial download (LOCAL.part) and continue it on the next run");
   cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
   cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
-  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
   cmd->add_flag("--status", o->Status, "Show the status window (steps and progress on standard error)");
   cmd->add_option("URL", o->Url,
                   "http://, https:// or ftp://[user[:password]@]host[:port]/path, or a file path")

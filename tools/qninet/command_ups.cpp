@@ -1,6 +1,5 @@
 // `qninet ups`: a parcel's shipment and its scan events from a UPS-compatible tracking service.
 
-#include <fstream>
 #include <iostream>
 
 #include "Options.h"
@@ -12,7 +11,6 @@ namespace {
 
 struct UpsOptions {
   std::string License;
-  std::string CaCert;
   std::string Number;
 };
 
@@ -93,10 +91,6 @@ int run_ups(Run& run, const UpsOptions& o) {
   }
   if (c.Port > 0) t.SetPort(static_cast<std::uint16_t>(c.Port));
   if (!o.License.empty()) t.SetAccessLicenseNumber(FromUtf8(o.License));
-  if (!o.CaCert.empty()) {
-    if (!std::ifstream(o.CaCert)) return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
-    t.SetCAFile(FromUtf8(o.CaCert));
-  }
   if (const int code = run.Configure(t)) return code;
   t.SetTrackingNumber(FromUtf8(o.Number));
   if (!t.Execute())
@@ -110,9 +104,9 @@ const CommandRegistrar registrar(450, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<UpsOptions>();
   static const std::string host = ToUtf8(kQNUPSHost);
   auto* cmd = add_command(app, state, "ups", "Track a parcel through a UPS-compatible XML tracking service",
-                          Offer{host.c_str(), 60, true}, [o](Run& run) { return run_ups(run, *o); });
+                          Offer{.Host = host.c_str(), .Timeout = 60, .Proxy = true, .CaCert = true},
+                          [o](Run& run) { return run_ups(run, *o); });
   cmd->add_option("--license", o->License, "Access license number (default the component's)");
-  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
   cmd->add_option("NUMBER", o->Number, "The tracking number")->required();
   cmd->footer(
       "Posts to https://HOST:PORT/ups.app/xml/Track (port 443 unless given). Prints the shipment's\n"
