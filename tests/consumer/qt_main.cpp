@@ -1,5 +1,5 @@
-// A program built against the installed package's Qt target: it installs the Qt backend
-// offscreen and shows a message-free form through it.
+// A program built against the installed package's Qt target. It never installs a backend
+// itself: QNINET_GUI=qt makes the library load the Qt windows on its first form.
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,16 +9,13 @@
 int main() {
   using namespace qninet;
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  if (!gui::UseQtBackend()) {
-    std::puts("consumer_qt FAILED: no Qt backend");
-    return 1;
-  }
+  ::setenv("QNINET_GUI", "qt", 1);
   TForm form(nullptr);
   form.SetName(u"frmConsumer");
   form.SetBounds(0, 0, 200, 100);
   form.Show();
   const bool ok = gui::QtWindowOf(form) != nullptr;
   form.Hide();
-  std::puts(ok ? "consumer_qt ok" : "consumer_qt FAILED");
+  std::puts(ok ? "consumer_qt ok" : "consumer_qt FAILED: QNINET_GUI=qt showed no Qt window");
   return ok ? 0 : 1;
 }

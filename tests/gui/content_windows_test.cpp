@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 
+#include "QtFixture.h"
 #include "harness/TempDir.h"
 #include "qninet/gui/qt/QtBackend.h"
 #include "qninet/sys/Desktop.h"
@@ -22,20 +23,7 @@ using qninet::harness::TempDir;
 
 namespace {
 
-class QtContent : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ASSERT_TRUE(gui::UseQtBackend());
-    fs::create_directories(QNINET_SCREENSHOT_DIR);
-  }
-  static void TearDownTestSuite() { gui::SetServices(nullptr); }
-
-  static void screenshot(QWidget* window, const char* name) {
-    const QString path = QString(QNINET_SCREENSHOT_DIR "/") + name + ".png";
-    ASSERT_TRUE(window->grab().save(path)) << path.toStdString();
-  }
-};
+class QtContent : public QtFixture {};
 
 class Direct : public TQNWebDirect {
 public:
