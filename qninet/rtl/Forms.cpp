@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
+#include "qninet/sys/Desktop.h"
 #include "qninet/sys/Files.h"
 #include "qninet/rtl/TypInfo.h"
 
@@ -25,6 +27,13 @@ QNINET_CLASS_INFO(TTimer, Published("Enabled", &Self::Enabled, &Self::SetEnabled
                   PublishedEvent("OnTimer", &Self::OnTimer))
 
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
+
+TControl::~TControl() {
+  TForm* form = OwnerForm();
+  if (!form) return;
+  Owner()->RemoveComponent(this);
+  form->Changed();
+}
 
 void TControl::SetBounds(Integer left, Integer top, Integer width, Integer height) {
   FLeft = left, FTop = top, FWidth = width, FHeight = height;
@@ -211,13 +220,38 @@ bool TGuiServices::RunUntil(const std::function<bool()>& done, std::uint32_t tim
   return true;
 }
 
-namespace {
-TGuiServices* g_services = nullptr;
+bool TGuiServices::KnowsPictureFormat(const std::string& format) {
+  return format == "png" || format == "jpeg" || format == "gif" || format == "bmp" || format == "ico";
 }
 
-TGuiServices& Services() { return g_services ? *g_services : console_services(); }
+bool TGuiServices::ReadPicture(const std::string& format, std::string_view bytes, Integer& width,
+                               Integer& height) {
+  std::string found;
+  return probe_image(bytes, found, width, height) && found == format;
+}
 
-void SetServices(TGuiServices* services) { g_services = services; }
+namespace {
+TGuiServices* g_services = nullptr;
+bool g_chosen = false;
+
+// QNINET_GUI=qt: the Qt backend installs itself through SetServices when it can show windows.
+void choose_from_environment() {
+  g_chosen = true;
+  const char* env = std::getenv("QNINET_GUI");
+  if (!env || std::string_view(env) != "qt") return;
+  (void)sys::call_library_function("libQNInetQt.so." QNINET_SOVERSION, "qninet_use_qt_backend");
+}
+}  // namespace
+
+TGuiServices& Services() {
+  if (!g_chosen) choose_from_environment();
+  return g_services ? *g_services : console_services();
+}
+
+void SetServices(TGuiServices* services) {
+  g_chosen = true;
+  g_services = services;
+}
 
 }  // namespace gui
 

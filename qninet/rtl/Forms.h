@@ -34,6 +34,8 @@ class QNINET_API TControl : public TComponent {
   QNINET_OBJECT(TControl, TComponent)
 public:
   explicit TControl(TComponent* AOwner);
+  /// Leaves its form first, so a shown form drops it from its window at once.
+  ~TControl() override;
   Integer Left() const { return FLeft; }
   Integer Top() const { return FTop; }
   Integer Width() const { return FWidth; }
@@ -290,11 +292,20 @@ public:
   virtual void StopTimer(TTimerId id) = 0;
   /// Runs the event loop until `done` returns true or `timeoutMs` passes; false on time-out.
   virtual bool RunUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
+  /// Whether the backend reads pictures of a format ("png", "jpeg", "gif", ...). The base
+  /// knows the formats `probe_image` reads; the Qt backend knows Qt's image readers.
+  virtual bool KnowsPictureFormat(const std::string& format);
+  /// Reads the pixel size of a picture of a known format; false when the bytes are no such
+  /// picture.
+  virtual bool ReadPicture(const std::string& format, std::string_view bytes, Integer& width,
+                           Integer& height);
 };
 
 /// The backend in use: the one installed with `SetServices`, else the console backend.
 QNINET_API TGuiServices& Services();
-/// Installs a backend (not owned); none restores the console backend.
+/// Installs a backend (not owned); none restores the console backend. Until a program calls
+/// this, `QNINET_GUI=qt` in the environment makes the first `Services` load the Qt backend
+/// (libQNInetQt), falling back to the console when it cannot be loaded or shown.
 QNINET_API void SetServices(TGuiServices* services);
 
 }  // namespace gui

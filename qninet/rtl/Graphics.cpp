@@ -1,6 +1,8 @@
 #include "qninet/rtl/Graphics.h"
 
+#include "qninet/rtl/Forms.h"
 #include "qninet/rtl/Streams.h"
+#include "qninet/rtl/SysUtils.h"
 
 namespace qninet {
 
@@ -81,9 +83,22 @@ void TGraphic::LoadFromBytes(std::string bytes) {
 }
 
 void TGraphic::LoadFromFile(const String& fileName) {
+  const String ext = LowerCase(ExtractFileExt(fileName));
+  std::string format = ToUtf8(ext.empty() ? ext : ext.substr(1));
+  if (format == "jpg" || format == "jpe" || format == "jfif") format = "jpeg";
+  if (format == "tif") format = "tiff";
+  gui::TGuiServices& services = gui::Services();
+  if (format.empty() || !services.KnowsPictureFormat(format))
+    throw EInvalidGraphic(u"Unknown picture file extension (" + ext + u")");
   TMemoryStream m;
   m.LoadFromFile(fileName);
-  LoadFromBytes(std::string(m.Bytes()));
+  Integer w = 0, h = 0;
+  if (!services.ReadPicture(format, m.Bytes(), w, h))
+    throw EInvalidGraphic(u"The file " + fileName + u" holds no " + FromUtf8(format) + u" picture");
+  FData = std::string(m.Bytes());
+  FFormat = std::move(format);
+  FWidth = w;
+  FHeight = h;
 }
 
 void TGraphic::SaveToFile(const String& fileName) const {

@@ -16,12 +16,16 @@ public:
   Integer Width() const { return FWidth; }
   Integer Height() const { return FHeight; }
   const std::string& Data() const { return FData; }
-  /// "png", "jpeg", "gif", "bmp", "ico" or empty.
+  /// "png", "jpeg", "gif", "bmp", "ico" (or another format the backend reads) or empty.
   const std::string& Format() const { return FFormat; }
   /// Takes encoded image bytes. Raises `EInvalidGraphic` "Unknown picture file format" when
   /// the bytes are of no known format; leaves the graphic unchanged then.
   void LoadFromBytes(std::string bytes);
-  /// Raises the file errors of `TFileStream`, or `EInvalidGraphic`.
+  /// Reads a picture file in the format its extension names (".jpg" and ".jpeg" are JPEG), as
+  /// far as the GUI backend in use reads that format. Raises `EInvalidGraphic` "Unknown
+  /// picture file extension (.EXT)" for an extension no reader knows (or none), `EInvalidGraphic`
+  /// when the bytes are no picture of that format, or the file errors of `TFileStream`; the
+  /// graphic is unchanged then.
   void LoadFromFile(const String& fileName);
   void SaveToFile(const String& fileName) const;
   void Clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qninet/rtl/GuiConsole.h"
+#include "qninet/rtl/ComCtrls.h"
 #include "qninet/rtl/GuiTimers.h"
 #include "qninet/sys/Terminal.h"
 #include "qninet/rtl/Forms.h"
@@ -39,9 +40,30 @@ const TLabel* label_for(const TForm& form, const TControl* edit) {
   return best;
 }
 
+// A form that shows a tree (the news window) is printed whole on standard output: there is
+// nothing to answer, so it does not wait.
+bool has_tree(const TForm& form) {
+  for (const TControl* c : form.Controls())
+    if (dynamic_cast<const TTreeView*>(c)) return true;
+  return false;
+}
+
+bool print_trees(const TForm& form) {
+  bool any = false;
+  for (const TControl* c : form.Controls())
+    if (const auto* tree = dynamic_cast<const TTreeView*>(c)) {
+      if (!any && !form.Caption().empty()) std::printf("%s\n", ToUtf8(form.Caption()).c_str());
+      std::fputs(ToUtf8(tree->Describe()).c_str(), stdout);
+      any = true;
+    }
+  if (any) std::fflush(stdout);
+  return any;
+}
+
 class ConsoleServices final : public TGuiServices {
 public:
   TModalResult ShowModal(TForm& form) override {
+    if (print_trees(form)) return mrOk;
     sys::Terminal tty;
     if (!tty.Ok() || !sys::stdin_is_terminal()) return mrCancel;
     tty.Write(ToUtf8(form.Caption()) + "\n");
@@ -64,18 +86,22 @@ public:
   }
 
   void ShowModeless(TForm& form) override {
+    if (print_trees(form)) return;
     FLast.clear();
     FLastDraw = {};
     draw(form, true);
   }
 
   void HideForm(TForm& form) override {
+    if (has_tree(form)) return;
     draw(form, true);
     if (FOnLine) std::fputs("\n", stderr);
     FOnLine = false;
   }
 
-  void FormChanged(TForm& form) override { draw(form, false); }
+  void FormChanged(TForm& form) override {
+    if (!has_tree(form)) draw(form, false);
+  }
 
   void ProcessMessages() override { FTimers.FireDue(); }
 

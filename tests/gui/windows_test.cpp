@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 
+#include "QtFixture.h"
 #include "harness/Nginx.h"
 #include "harness/TempDir.h"
 #include "qninet/core/QNILogOn.h"
@@ -31,21 +32,8 @@ namespace {
 
 QString q(const String& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
-class QtWindows : public ::testing::Test {
+class QtWindows : public QtFixture {
 protected:
-  static void SetUpTestSuite() {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ASSERT_TRUE(gui::UseQtBackend());
-    fs::create_directories(QNINET_SCREENSHOT_DIR);
-  }
-  static void TearDownTestSuite() { gui::SetServices(nullptr); }
-
-  static void screenshot(QWidget* window, const char* name) {
-    const QString path = QString(QNINET_SCREENSHOT_DIR "/") + name + ".png";
-    ASSERT_TRUE(window->grab().save(path)) << path.toStdString();
-    EXPECT_EQ(QImage(path).size(), window->size());
-  }
-
   // Calls `act` once, from the event loop, with the visible top-level window of that name as
   // soon as `ready` holds for it.
   static void when_shown(

@@ -10,6 +10,7 @@
 
 #include "Command.h"
 #include "Options.h"
+#include "qninet/rtl/Forms.h"
 
 namespace {
 
@@ -65,7 +66,11 @@ int choose_gui(std::vector<char*>& args) {
     given = true;
     --i;
   }
-  if (gui.empty() || gui == "console") return -1;
+  // The choice is made here, so the library does not read QNINET_GUI again.
+  if (gui.empty() || gui == "console") {
+    qninet::gui::SetServices(nullptr);
+    return -1;
+  }
   if (gui != "qt") return usage_error("", "unknown --gui '" + gui + "' (console or qt)");
   std::string why;
   if (use_qt(why)) return -1;
@@ -75,6 +80,7 @@ int choose_gui(std::vector<char*>& args) {
     return qninet::tool::exBadInput;
   }
   std::cerr << "qninet: QNINET_GUI=qt ignored: " << why << "\n";
+  qninet::gui::SetServices(nullptr);
   return -1;
 }
 

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QHeaderView>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -15,9 +17,13 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <climits>
 #include <map>
 #include <memory>
+#include <set>
+
+#include "qninet/rtl/ComCtrls.h"
 
 namespace qninet::gui {
 
@@ -39,6 +45,15 @@ QString default_picture(const String& controlName) {
 }
 
 QPixmap state_image(Integer index) { return QPixmap(QStringLiteral(":/qninet/state%1.png").arg(index)); }
+
+// The pictures an image list names, drawn by the backend.
+QIcon list_icon(const TImageList* list, Integer index) {
+  static const std::map<String, QString> pictures = {{u"DIRECT_OLD", ":/qninet/news_old.png"},
+                                                     {u"DIRECT_NEW", ":/qninet/news_new.png"}};
+  if (!list || index < 0 || index >= list->Count()) return {};
+  const auto it = pictures.find(list->Names()[static_cast<std::size_t>(index)]);
+  return it == pictures.end() ? QIcon() : QIcon(it->second);
+}
 
 // A framing line along the top edge, sunken as the classic bevel draws it.
 class BevelLine final : public QWidget {
@@ -84,6 +99,7 @@ public:
     if (!FForm) return;
     FSyncing = true;
     if (windowTitle() != to_q(FForm->Caption())) setWindowTitle(to_q(FForm->Caption()));
+    reconcile();
     for (const auto& [control, widget] : FWidgets) sync(*control, widget);
     FSyncing = false;
   }
@@ -98,6 +114,12 @@ protected:
     if (FModal) finish(mrCancel);
   }
 
+  void resizeEvent(QResizeEvent* event) override {
+    QDialog::resizeEvent(event);
+    for (const auto& [control, widget] : FWidgets)
+      if (control->Align() == alClient) place(*control, widget);
+  }
+
   // The title-bar button: a modal window answers Cancel; a modeless one only hides.
   void closeEvent(QCloseEvent* event) override {
     event->accept();
@@ -109,7 +131,8 @@ private:
   // bottom-left pixel, as classic transparent images do.
   static QPixmap pixmap(const TGraphic& g, bool transparent = false) {
     QImage img;
-    img.loadFromData(reinterpret_cast<const uchar*>(g.Data().data()), static_cast<int>(g.Data().size()));
+    img.loadFromData(reinterpret_cast<const uchar*>(g.Data().data()), static_cast<int>(g.Data().size()),
+                     g.Format().empty() ? nullptr : g.Format().c_str());
     if (transparent && !img.isNull() && !img.hasAlphaChannel()) {
       const QRgb key = img.pixel(0, img.height() - 1);
       QPixmap p = QPixmap::fromImage(img);
@@ -130,16 +153,47 @@ private:
     }
   }
 
-  void build() {
-    for (TControl* c : FForm->Controls()) {
-      QWidget* parent = this;
-      if (c->Parent())
-        if (const auto it = FWidgets.find(c->Parent()); it != FWidgets.end()) parent = it->second;
-      QWidget* w = make(*c, parent);
-      w->setObjectName(to_q(c->Name()));
-      w->setGeometry(c->Left(), c->Top(), c->Width(), c->Height());
-      FWidgets.emplace(c, w);
+  QWidget* add(TControl* c) {
+    QWidget* parent = this;
+    if (c->Parent())
+      if (const auto it = FWidgets.find(c->Parent()); it != FWidgets.end()) parent = it->second;
+    QWidget* w = make(*c, parent);
+    w->setObjectName(to_q(c->Name()));
+    FWidgets.emplace(c, w);
+    place(*c, w);
+    return w;
+  }
+
+  // A control that fills its parent follows the parent's size.
+  static void place(const TControl& c, QWidget* w) {
+    if (c.Align() == alClient && w->parentWidget())
+      w->setGeometry(w->parentWidget()->rect());
+    else
+      w->setGeometry(c.Left(), c.Top(), c.Width(), c.Height());
+  }
+
+  // Controls added to or removed from a shown form (an embedded tree) gain or lose their
+  // widgets; a removed control is gone already, so only its address is used.
+  void reconcile() {
+    const std::vector<TControl*> now = FForm->Controls();
+    const std::set<const TControl*> present(now.begin(), now.end());
+    for (auto it = FWidgets.begin(); it != FWidgets.end();) {
+      if (present.count(it->first)) {
+        ++it;
+        continue;
+      }
+      FImages.erase(static_cast<const TImage*>(it->first));
+      FTrees.erase(it->first);
+      it->second->hide();
+      it->second->deleteLater();
+      it = FWidgets.erase(it);
     }
+    for (TControl* c : now)
+      if (!FWidgets.count(c)) add(c)->show();
+  }
+
+  void build() {
+    for (TControl* c : FForm->Controls()) add(c);
     // Text stays readable where a label runs into a picture (the status header's banner).
     for (const auto& [control, widget] : FWidgets)
       if (dynamic_cast<const TLabel*>(control)) widget->raise();
@@ -216,6 +270,24 @@ private:
       w->setTextVisible(false);
       return w;
     }
+    if (auto* t = dynamic_cast<TTreeView*>(&c)) {
+      auto* w = new QTreeWidget(parent);
+      w->setHeaderHidden(true);
+      w->setFocusPolicy(Qt::StrongFocus);
+      w->setEditTriggers(QAbstractItemView::NoEditTriggers);
+      if (t->HotTrack()) {
+        // The entry under the mouse looks like a link.
+        w->setMouseTracking(true);
+        w->setStyleSheet("QTreeView::item:hover { color: palette(link); }");
+      }
+      QObject::connect(w, &QTreeWidget::itemClicked, this, [this, t](QTreeWidgetItem* item) {
+        const auto it = FTrees.find(t);
+        if (!FForm || it == FTrees.end() || it->second.Generation != t->Generation()) return;
+        const auto node = it->second.Nodes.find(item);
+        t->Click(node == it->second.Nodes.end() ? nullptr : node->second);
+      });
+      return w;
+    }
     if (dynamic_cast<TBevel*>(&c)) return new BevelLine(parent);
     return new QWidget(parent);
   }
@@ -236,6 +308,8 @@ private:
       sync_image(*i, static_cast<QLabel*>(w));
     } else if (const auto* p = dynamic_cast<const TProgressBar*>(&c)) {
       sync_progress(*p, static_cast<QProgressBar*>(w));
+    } else if (const auto* t = dynamic_cast<const TTreeView*>(&c)) {
+      sync_tree(*t, static_cast<QTreeWidget*>(w));
     }
   }
 
@@ -258,6 +332,41 @@ private:
       w->setPixmap(QPixmap(name));
     else
       w->clear();
+  }
+
+  // The items are rebuilt when the nodes changed; the cursor follows the model's selection.
+  void sync_tree(const TTreeView& t, QTreeWidget* w) {
+    auto [it, added] = FTrees.try_emplace(&t);
+    ShownTree& shown = it->second;
+    const QSignalBlocker block(w);
+    if (added || shown.Generation != t.Generation()) {
+      shown.Generation = t.Generation();
+      shown.Nodes.clear();
+      shown.Items.clear();
+      w->clear();
+      if (const TImageList* list = t.Images()) w->setIconSize(QSize(list->Width(), list->Height()));
+      for (const auto& n : t.Items()) add_item(t, *n, nullptr, w, shown);
+      for (const auto& [node, item] : shown.Items) item->setExpanded(node->Expanded());
+    }
+    const auto selected = shown.Items.find(t.Selected());
+    w->setCurrentItem(selected == shown.Items.end() ? nullptr : selected->second);
+    if (const auto visible = shown.Items.find(t.VisibleNode()); visible != shown.Items.end())
+      w->scrollToItem(visible->second);
+  }
+
+  static void add_item(const TTreeView& t, TTreeNode& n, QTreeWidgetItem* parent, QTreeWidget* w,
+                       auto& shown) {
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(w);
+    item->setText(0, to_q(n.Text()));
+    item->setIcon(0, list_icon(t.Images(), n.ImageIndex()));
+    if (n.Bold()) {
+      QFont f = w->font();
+      f.setBold(true);
+      item->setFont(0, f);
+    }
+    shown.Nodes[item] = &n;
+    shown.Items[&n] = item;
+    for (const auto& child : n.Children()) add_item(t, *child, item, w, shown);
   }
 
   // A range above int is shown in millionths; a zero range is Qt's busy bar.
@@ -296,6 +405,12 @@ private:
     std::string Data;
   };
   std::map<const TImage*, ShownImage> FImages;
+  struct ShownTree {
+    std::uint64_t Generation = 0;
+    std::map<const QTreeWidgetItem*, TTreeNode*> Nodes;
+    std::map<const TTreeNode*, QTreeWidgetItem*> Items;
+  };
+  std::map<const TControl*, ShownTree> FTrees;
 };
 
 class QtServices final : public TGuiServices {
@@ -406,6 +521,22 @@ public:
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
       QThread::msleep(2);
     }
+    return true;
+  }
+
+  // Pictures are read by Qt's image readers, so every format they know loads.
+  bool KnowsPictureFormat(const std::string& format) override {
+    return QImageReader::supportedImageFormats().contains(QByteArray::fromStdString(format));
+  }
+
+  bool ReadPicture(const std::string& format, std::string_view bytes, Integer& width,
+                   Integer& height) override {
+    QImage img;
+    if (!img.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()),
+                          format.c_str()))
+      return false;
+    width = img.width();
+    height = img.height();
     return true;
   }
 

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -135,6 +136,30 @@ QImage state(int index) {
   return img;
 }
 
+// The news entries: a folded sheet with text lines; a new entry's sheet carries a gold star.
+QImage news(bool fresh) {
+  QImage img = canvas(16, 16);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(kNavy, 1));
+  p.setBrush(Qt::white);
+  p.drawPolygon(QPolygonF({{2.5, 1.5}, {10, 1.5}, {13.5, 5}, {13.5, 14.5}, {2.5, 14.5}}));
+  p.drawPolyline(QPolygonF({{10, 1.5}, {10, 5}, {13.5, 5}}));
+  p.setPen(QPen(kSky, 1));
+  for (double y : {7.5, 9.5, 11.5}) p.drawLine(QPointF(4.5, y), QPointF(11.5, y));
+  if (fresh) {
+    QPolygonF star;
+    for (int i = 0; i < 10; ++i) {
+      const double r = i % 2 ? 2.2 : 5.2, a = -M_PI / 2 + i * M_PI / 5;
+      star << QPointF(10.5 + r * std::cos(a), 10.5 + r * std::sin(a));
+    }
+    p.setPen(QPen(QColor(0x8A, 0x5A, 0x00), 0.8));
+    p.setBrush(kGold);
+    p.drawPolygon(star);
+  }
+  return img;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,6 +172,7 @@ int main(int argc, char** argv) {
   bool ok = key().save(dir + "key.png") && icon().save(dir + "icon.png") &&
             header().save(dir + "header.png") && banner().save(dir + "banner.png") &&
             logo().save(dir + "logo.png");
+  ok = ok && news(false).save(dir + "news_old.png") && news(true).save(dir + "news_new.png");
   for (int i = 0; i < 6; ++i) ok = ok && state(i).save(dir + QString("state%1.png").arg(i));
   return ok ? 0 : 1;
 }

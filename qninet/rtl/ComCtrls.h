@@ -1,0 +1,122 @@
+#pragma once
+// A tree view and an image list as models, for the backends to render: nodes with their text,
+// image index, bold state and attached data, the selection, and the click.
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "qninet/rtl/Forms.h"
+
+namespace qninet {
+
+/// A list of small pictures a tree view draws beside its nodes, named as resources that the
+/// backend draws (the console backend draws none).
+class QNINET_API TImageList : public TComponent {
+  QNINET_OBJECT(TImageList, TComponent)
+public:
+  explicit TImageList(TComponent* AOwner);
+  Integer Width() const { return FWidth; }
+  Integer Height() const { return FHeight; }
+  void SetSize(Integer width, Integer height) { FWidth = width, FHeight = height; }
+  /// Appends the picture of that resource name; returns its index.
+  Integer AddResource(const String& name);
+  const std::vector<String>& Names() const { return FNames; }
+  Integer Count() const { return static_cast<Integer>(FNames.size()); }
+
+private:
+  Integer FWidth = 16, FHeight = 16;
+  std::vector<String> FNames;
+};
+
+/// A node of a tree view. It owns its children and the object attached to it.
+class QNINET_API TTreeNode {
+public:
+  TTreeNode(TTreeNode* parent, const String& text) : FParent(parent), FText(text) {}
+  TTreeNode(const TTreeNode&) = delete;
+  TTreeNode& operator=(const TTreeNode&) = delete;
+
+  const String& Text() const { return FText; }
+  TTreeNode* Parent() const { return FParent; }
+  /// 0 for a top-level node.
+  int Level() const { return FParent ? FParent->Level() + 1 : 0; }
+  Integer ImageIndex() const { return FImageIndex; }
+  void SetImageIndex(Integer value) { FImageIndex = value; }
+  Integer SelectedIndex() const { return FSelectedIndex; }
+  void SetSelectedIndex(Integer value) { FSelectedIndex = value; }
+  bool Bold() const { return FBold; }
+  void SetBold(bool value) { FBold = value; }
+  bool Expanded() const { return FExpanded; }
+  void SetExpanded(bool value) { FExpanded = value; }
+  /// The attached object, owned by the node, or none.
+  TObject* Data() const { return FData.get(); }
+  void SetData(std::unique_ptr<TObject> value) { FData = std::move(value); }
+  const std::vector<std::unique_ptr<TTreeNode>>& Children() const { return FChildren; }
+
+private:
+  friend class TTreeView;
+  TTreeNode* FParent;
+  String FText;
+  Integer FImageIndex = 0;
+  Integer FSelectedIndex = 0;
+  bool FBold = false;
+  bool FExpanded = false;
+  std::unique_ptr<TObject> FData;
+  std::vector<std::unique_ptr<TTreeNode>> FChildren;
+};
+
+/// A tree view. `HotTrack` highlights the node under the mouse like a link.
+class QNINET_API TTreeView : public TControl {
+  QNINET_OBJECT(TTreeView, TControl)
+public:
+  explicit TTreeView(TComponent* AOwner);
+  ~TTreeView() override;
+
+  /// Appends a node under `parent` (none: at the top level) and returns it.
+  TTreeNode* Add(TTreeNode* parent, const String& text);
+  void Clear();
+  const std::vector<std::unique_ptr<TTreeNode>>& Items() const { return FItems; }
+  /// Every node, each before its children, in order.
+  std::vector<TTreeNode*> AllNodes() const;
+  void FullExpand();
+  TTreeNode* Selected() const { return FSelected; }
+  void SetSelected(TTreeNode* node);
+  /// Asks the backend to scroll the node into view.
+  void MakeVisible(TTreeNode* node);
+  TTreeNode* VisibleNode() const { return FVisibleNode; }
+
+  TImageList* Images() const { return FImages; }
+  void SetImages(TImageList* value) { FImages = value; }
+  bool HotTrack() const { return FHotTrack; }
+  void SetHotTrack(bool value) { FHotTrack = value; }
+  bool ReadOnly() const { return FReadOnly; }
+  void SetReadOnly(bool value) { FReadOnly = value; }
+
+  /// Changes between these two reach the backend once, at the end.
+  void BeginUpdate() { ++FUpdating; }
+  void EndUpdate();
+  /// Grows with every change of the nodes, so a backend knows when to rebuild.
+  std::uint64_t Generation() const { return FGeneration; }
+
+  const std::function<void(TObject*)>& OnClick() const { return FOnClick; }
+  void SetOnClick(std::function<void(TObject*)> handler) { FOnClick = std::move(handler); }
+  /// What a backend calls when the user clicks a node: it selects the node, then runs
+  /// `OnClick`. A click beside every node keeps the selection.
+  void Click(TTreeNode* node);
+  /// The nodes as indented lines, new entries (bold) marked with "*", for text backends.
+  String Describe() const;
+
+private:
+  void nodes_changed();
+  std::vector<std::unique_ptr<TTreeNode>> FItems;
+  TTreeNode* FSelected = nullptr;
+  TTreeNode* FVisibleNode = nullptr;
+  TImageList* FImages = nullptr;
+  bool FHotTrack = false;
+  bool FReadOnly = false;
+  int FUpdating = 0;
+  std::uint64_t FGeneration = 0;
+  std::function<void(TObject*)> FOnClick;
+};
+
+}  // namespace qninet

@@ -1,0 +1,102 @@
+#pragma once
+// The news browser: fetches a news file (sections of "link=headline" lines) from a web, FTP
+// or network location through the updater's run, keeps the previous copy, and shows the
+// sections and entries as a tree in which entries missing from the previous copy are new.
+// Clicking an entry opens its link with the desktop's opener.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "qninet/rtl/ComCtrls.h"
+#include "qninet/rtl/Forms.h"
+#include "qninet/web/qniupdate.h"
+
+namespace qninet {
+
+/// When `Execute` opens the window: always, never, or only when a new news file came.
+enum TQNIShowMode : std::uint8_t { omAlways, omNever, omIfChanged };
+QNINET_DECLARE_ENUM_INFO(TQNIShowMode)
+
+/// The object attached to each entry node: the link its click opens.
+class QNINET_API TQNINodeData : public TObject {
+  QNINET_OBJECT(TQNINodeData, TObject)
+public:
+  explicit TQNINodeData(const String& url) : Url(url) {}
+  String Url;
+};
+
+struct TQNINewsEntry {
+  String Key;    ///< the text before the line's first "=": the link
+  String Value;  ///< the text after it: the headline
+};
+struct TQNINewsSection {
+  String Name;
+  std::vector<TQNINewsEntry> Entries;
+};
+
+/// The sections of a news file and their "key=value" lines, in file order. Names, keys and
+/// values are trimmed, a value's enclosing quotes removed; blank lines, ";" comments, lines
+/// without "=" or without a key, and lines before the first section are skipped. A section
+/// named again continues the first one. A missing file gives none.
+QNINET_API std::vector<TQNINewsSection> ReadNewsFile(const String& FileName);
+
+/// Whether an entry is new against the previous copy: there is none (`Previous` null), or it
+/// holds no non-empty value for the key in the same section (names compared ignoring case).
+QNINET_API bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Section,
+                               StringView Key);
+
+/// Where the news file of a program goes: beside it with the extension ".nwf" when its folder
+/// is writable, else under the user's data folder ($XDG_DATA_HOME, default ~/.local/share) in
+/// a folder named after the program, with the same file name.
+QNINET_API String NewsFileLocation(const String& ProgramFile);
+
+class QNINET_API TQNWebDirect : public TQNCustomWebUpdater {
+  QNINET_OBJECT(TQNWebDirect, TQNCustomWebUpdater)
+public:
+  /// The local news file is `NewsFileLocation` of the running program.
+  explicit TQNWebDirect(TComponent* AOwner);
+  ~TQNWebDirect() override;
+
+  /// Copies the local news file to the previous copy, runs the updater, then opens the window
+  /// modally for `omAlways`, or for `omIfChanged` when a new file was downloaded.
+  bool Execute() override;
+  /// Builds the window from the local news file and the previous copy (no transfer) and shows
+  /// it without waiting.
+  void Show();
+  /// The same, waiting until the window closes (an embedded window does not wait).
+  void ShowModal();
+
+  TQNIShowMode ShowMode() const { return FShowMode; }
+  void SetShowMode(TQNIShowMode value) { FShowMode = value; }
+  /// Caption of the stand-alone window; "Veltraxon WebDirect" by default.
+  const String& Title() const { return FTitle; }
+  void SetTitle(const String& value) { FTitle = value; }
+  /// When set, the tree is embedded in this control, filling it, instead of a window.
+  TControl* ParentControl() const { return FParentControl; }
+  void SetParentControl(TControl* value);
+
+  /// The previous copy: the local news file with the extension ".~nwf".
+  String PreviousFileName() const;
+  /// The stand-alone window while it exists, or none (always none when embedded).
+  TForm* Form() const { return frm; }
+  /// The tree of the last showing while it exists, or none.
+  TTreeView* Tree() const { return tree; }
+
+protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+  void build(bool modal);
+  void forget_window();
+  void tree_click();
+
+  TQNIShowMode FShowMode = omAlways;
+  String FTitle;
+  TControl* FParentControl = nullptr;
+  TForm* frm = nullptr;
+  TTreeView* tree = nullptr;
+  TImageList* FImageList = nullptr;
+};
+
+}  // namespace qninet

@@ -1,0 +1,83 @@
+#include "qninet/web/qniimage.h"
+
+#include "qninet/rtl/TypInfo.h"
+#include "qninet/sys/Files.h"
+#include "qninet/web/WebContent.h"
+
+namespace qninet {
+
+QNINET_CLASS_INFO(TQNRemoteImage, Published("Active", &Self::Active, &Self::SetActive),
+                  Published("Interval", &Self::Interval, &Self::SetInterval, 1000))
+
+TQNRemoteImage::TQNRemoteImage(TComponent* AOwner)
+    : TQNCustomWebUpdater(AOwner), FTimer(new TTimer(this)), FTempSlot(NewTempFileSlot()) {
+  FTimer->SetEnabled(false);
+}
+
+TQNRemoteImage::~TQNRemoteImage() {
+  FTimer->SetEnabled(false);
+  SetImage(nullptr);
+  DeleteLocalFile();
+}
+
+void TQNRemoteImage::SetRemoteFileName(const String& value) {
+  TQNCustomWebUpdater::SetRemoteFileName(value);
+  DeleteLocalFile();
+  FLocalFileName = PrivateTempFileName(FTempSlot, value);
+}
+
+void TQNRemoteImage::DeleteLocalFile() {
+  if (!FLocalFileName.empty()) qninet::DeleteLocalFile(FLocalFileName);
+}
+
+bool TQNRemoteImage::Execute() {
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  const bool result = TQNCustomWebUpdater::Execute();
+  if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
+    TPicture picture;
+    picture.LoadFromFile(FLocalFileName);
+    FImage->SetPicture(&picture);
+  }
+  return result;
+}
+
+void TQNRemoteImage::SetImage(TImage* value) {
+  if (value == FImage) return;
+  if (FImage) FImage->RemoveFreeNotification(this);
+  FImage = value;
+  if (FImage) FImage->FreeNotification(this);
+}
+
+void TQNRemoteImage::Notification(TComponent* AComponent, TOperation Operation) {
+  TQNCustomWebUpdater::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == FImage) FImage = nullptr;
+}
+
+Cardinal TQNRemoteImage::Interval() const { return FTimer->Interval(); }
+void TQNRemoteImage::SetInterval(Cardinal value) { FTimer->SetInterval(value); }
+bool TQNRemoteImage::TimerEnabled() const { return FTimer->Enabled(); }
+
+void TQNRemoteImage::SetActive(bool value) {
+  if (value == FActive) return;
+  if (value)
+    FTimer->SetOnTimer([this](TObject*) { tick(); });
+  else
+    FTimer->SetOnTimer(nullptr);
+  FTimer->SetEnabled(value);
+  FActive = value;
+}
+
+// The timer is off during the run, so runs never overlap and the interval counts from the end
+// of one. A run that raises leaves it off: the error is shown, not thrown into the event loop.
+void TQNRemoteImage::tick() {
+  FTimer->SetEnabled(false);
+  try {
+    Execute();
+  } catch (const Exception& e) {
+    Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
+    return;
+  }
+  if (FActive) FTimer->SetEnabled(true);
+}
+
+}  // namespace qninet

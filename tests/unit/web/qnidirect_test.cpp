@@ -1,0 +1,209 @@
+// The news browser with the scripted backend: the news file reader, where the file goes, new
+// entries against the previous copy, the show modes, embedding and the click.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "harness/TempDir.h"
+#include "qninet/rtl/GuiScripted.h"
+#include "qninet/sys/Desktop.h"
+#include "qninet/web/qnidirect.h"
+
+using namespace qninet;
+using qninet::harness::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The news file in a test folder instead of beside the test program.
+class Direct : public TQNWebDirect {
+public:
+  Direct(const TempDir& dir, const fs::path& remote) : TQNWebDirect(nullptr) {
+    FLocalFileName = FromUtf8(dir.File("app.nwf").string());
+    SetService(isNetwork);
+    SetRemoteFileName(FromUtf8(remote.string()));
+  }
+};
+
+// "Section: [*]text (key)" per entry, new ones starred, sections on their own.
+std::string tree_lines(const TTreeView& t) {
+  std::string out;
+  for (const TTreeNode* n : t.AllNodes()) {
+    if (n->Level() == 0) {
+      out += ToUtf8(n->Text()) + ":";
+      EXPECT_EQ(n->Data(), nullptr);
+      continue;
+    }
+    EXPECT_EQ(n->ImageIndex(), n->Bold() ? 1 : 0);
+    EXPECT_EQ(n->SelectedIndex(), n->ImageIndex());
+    out += std::string(" ") + (n->Bold() ? "*" : "") + ToUtf8(n->Text()) + "(" +
+           ToUtf8(dynamic_cast<TQNINodeData*>(n->Data())->Url) + ")";
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(NewsFile, SectionsAndEntriesInFileOrder) {
+  struct Case {
+    std::string Text;
+    std::string Expected;  // "Section: key=value ..."
+  };
+  const Case cases[] = {
+      {"[News]\r\nhttp://a/1=First\r\nhttp://b/2=Second\r\n[Tips]\nmailto:x@y=Write\n",
+       "News: http://a/1=First http://b/2=Second|Tips: mailto:x@y=Write"},
+      // The key ends at the first "="; blanks around names, keys and values go, quotes too.
+      {"  [ Links ]  \n  k = \"Quoted = fine\" \nhttp://q/?a=b\n", "Links: k=Quoted = fine http://q/?a=b"},
+      // Comments, blank lines, lines without "=" or key, lines before any section: skipped.
+      {"orphan=1\n[S]\n; a=comment\n\nno equals sign\n=no key\nk=\n", "S: k="},
+      // A section named again continues the first one; names compare ignoring case.
+      {"[A]\nk1=v1\n[B]\nk2=v2\n[a]\nk3=v3\n", "A: k1=v1 k3=v3|B: k2=v2"},
+      {"\xEF\xBB\xBF[Caf\xC3\xA9]\nk=\xE2\x82\xAC\n", "Caf\xC3\xA9: k=\xE2\x82\xAC"},
+      {"[Caf\xE9]\nk=v\n", "Caf\xC3\xA9: k=v"},
+      {"", ""},
+  };
+  TempDir dir("qninet-newsfile");
+  for (const Case& c : cases) {
+    std::string got;
+    for (const TQNINewsSection& s : ReadNewsFile(FromUtf8(dir.Write("n.nwf", c.Text).string()))) {
+      got += (got.empty() ? "" : "|") + ToUtf8(s.Name) + ":";
+      for (const TQNINewsEntry& e : s.Entries) got += " " + ToUtf8(e.Key) + "=" + ToUtf8(e.Value);
+    }
+    EXPECT_EQ(got, c.Expected) << c.Text;
+  }
+  EXPECT_TRUE(ReadNewsFile(FromUtf8(dir.File("missing.nwf").string())).empty());
+}
+
+TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
+  TempDir dir("qninet-newsplace");
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  struct Case {
+    std::string Program, XdgDataHome, Expected;
+  };
+  const Case cases[] = {
+      {dir.File("app.bin").string(), "/xdg", dir.File("app.nwf").string()},
+      {"/nonexistent-folder/bin/tool", "/xdg", "/xdg/tool/tool.nwf"},
+      {"/nonexistent-folder/bin/tool.exe", "", home + "/.local/share/tool/tool.nwf"},
+      {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"},
+  };
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string keep = saved ? saved : "";
+  for (const Case& c : cases) {
+    ::setenv("XDG_DATA_HOME", c.XdgDataHome.c_str(), 1);
+    EXPECT_EQ(ToUtf8(NewsFileLocation(FromUtf8(c.Program))), c.Expected) << c.Program;
+  }
+  saved ? ::setenv("XDG_DATA_HOME", keep.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+}
+
+// Runs in sequence against one local file: what each run shows, given the remote file then.
+TEST(WebDirect, MarksNewEntriesAgainstThePreviousCopyAndShowsAsTheModeSays) {
+  gui::TScriptedGui gui;
+  TempDir dir("qninet-webdirect");
+  const fs::path remote = dir.File("remote.nwf");
+  Direct news(dir, remote);
+  struct Step {
+    const char* Remote;  // null: the remote file is gone
+    TQNIShowMode Mode;
+    TQNIStatus Status;
+    const char* Shown;  // null: no window
+  };
+  const std::string v1 = "[News]\nhttp://a/1=One\nhttp://a/2=Two\n[Tips]\nhttp://t/1=Tip\n";
+  const std::string v2 = "[News]\nhttp://a/1=One again\nhttp://a/3=Three\n[Tips]\nhttp://t/1=Tip\n";
+  const std::string v3 = v2 + "[More]\nhttp://m/1=M\n";
+  const Step steps[] = {
+      // The first run has no previous copy: every entry is new.
+      {v1.c_str(), omAlways, isFinished, "News: *One(http://a/1) *Two(http://a/2)Tips: *Tip(http://t/1)"},
+      // Unchanged: the previous copy equals the local file.
+      {v1.c_str(), omAlways, isSkipped, "News: One(http://a/1) Two(http://a/2)Tips: Tip(http://t/1)"},
+      {v1.c_str(), omIfChanged, isSkipped, nullptr},
+      // A kept key is not new even with a new headline.
+      {v2.c_str(), omIfChanged, isFinished,
+       "News: One again(http://a/1) *Three(http://a/3)Tips: Tip(http://t/1)"},
+      {v3.c_str(), omNever, isFinished, nullptr},
+      {nullptr, omIfChanged, isNotFound, nullptr},
+      // No remote file: the window still shows the local file of the earlier run.
+      {nullptr, omAlways, isNotFound,
+       "News: One again(http://a/1) Three(http://a/3)Tips: Tip(http://t/1)More: M(http://m/1)"},
+  };
+  std::string last;
+  int version = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.Shown ? s.Shown : "no window");
+    if (!s.Remote) {
+      fs::remove(remote);
+    } else if (s.Remote != last) {
+      last = s.Remote;
+      harness::WriteFileBytes(remote, last);
+      fs::last_write_time(remote, fs::file_time_type::clock::now() + std::chrono::seconds(++version));
+    }
+    std::string seen;
+    if (s.Shown)
+      gui.AnswerNextModal({mrCancel, {}, [&](TForm& form) {
+                             EXPECT_EQ(form.Caption(), u"Veltraxon WebDirect");
+                             const auto* t = dynamic_cast<TTreeView*>(form.FindControl(u"tvQNIWebDirect"));
+                             ASSERT_NE(t, nullptr);
+                             EXPECT_TRUE(t->HotTrack());
+                             EXPECT_TRUE(t->ReadOnly());
+                             for (const TTreeNode* n : t->AllNodes())
+                               EXPECT_EQ(n->Expanded(), !n->Children().empty());
+                             EXPECT_EQ(t->Selected(), t->Items().front().get());
+                             seen = tree_lines(*t);
+                           }});
+    news.SetShowMode(s.Mode);
+    const std::size_t before = gui.ShownForms().size();
+    news.Execute();
+    EXPECT_EQ(news.Status(), s.Status);
+    EXPECT_EQ(gui.ShownForms().size() - before, s.Shown ? 1u : 0u);
+    if (s.Shown) EXPECT_EQ(seen, s.Shown);
+    EXPECT_EQ(news.Form(), nullptr);  // a modal window is freed when it closes
+  }
+}
+
+TEST(WebDirect, ClickOpensTheEntryKeyThroughTheDesktopAndEmbedsInAParent) {
+  gui::TScriptedGui gui;
+  TempDir dir("qninet-webdirect-click");
+  const fs::path remote = dir.Write("remote.nwf", "[S]\nhttp://h/page=Page\n-rf /=Trap\n[Empty]\n");
+  Direct news(dir, remote);
+  news.SetShowMode(omNever);
+  ASSERT_TRUE(news.Execute());
+  std::vector<std::string> opened;
+  const auto previous = sys::set_shell_open_hook([&](const std::string& target) -> sys::Status {
+    opened.push_back(target);
+    return {};
+  });
+  news.Show();
+  ASSERT_NE(news.Form(), nullptr);
+  ASSERT_EQ(gui.ModelessForms().size(), 1u);
+  TTreeView* t = news.Tree();
+  const std::vector<TTreeNode*> nodes = t->AllNodes();
+  ASSERT_EQ(nodes.size(), 4u);
+  t->Click(nodes[0]);  // a section opens nothing
+  t->Click(nodes[1]);
+  EXPECT_TRUE(news.LastErrorText().empty());
+  t->Click(nodes[2]);  // would read as an option of the opener
+  EXPECT_NE(ToUtf8(news.LastErrorText()).find("refused"), std::string::npos);
+  t->Click(nodes[3]);
+  EXPECT_EQ(opened, std::vector<std::string>{"http://h/page"});
+  sys::set_shell_open_hook(previous);
+
+  // Embedded: the tree fills the panel on the host's form and nothing waits.
+  auto host = std::make_unique<TForm>(nullptr);
+  auto* panel = new TPanel(host.get());
+  panel->SetBounds(10, 10, 200, 150);
+  news.SetParentControl(panel);
+  news.SetShowMode(omAlways);
+  news.Execute();
+  for (const auto& shown : gui.ShownForms()) EXPECT_FALSE(shown.Modal);
+  EXPECT_EQ(news.Form(), nullptr);
+  ASSERT_NE(news.Tree(), nullptr);
+  EXPECT_EQ(news.Tree()->Owner(), host.get());
+  EXPECT_EQ(news.Tree()->Parent(), panel);
+  EXPECT_EQ(news.Tree()->Align(), alClient);
+  EXPECT_EQ(news.Tree()->Width(), 200);
+  EXPECT_EQ(news.Tree()->AllNodes().size(), 4u);
+  host.reset();
+  EXPECT_EQ(news.Tree(), nullptr);
+  EXPECT_EQ(news.ParentControl(), nullptr);
+}

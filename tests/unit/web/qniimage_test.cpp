@@ -1,0 +1,148 @@
+// The remote image with the scripted backend: pictures by extension, the timer's re-arming and
+// its stop on an error, the private temporary file, and the image control going away.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "harness/TempDir.h"
+#include "qninet/rtl/GuiScripted.h"
+#include "qninet/web/qniimage.h"
+
+using namespace qninet;
+using qninet::harness::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The smallest PNG head the picture reader needs: signature and IHDR with the size.
+std::string png(unsigned w, unsigned h) {
+  std::string b("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  for (unsigned v : {w, h})
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<char>(v >> shift & 0xFF));
+  return b + std::string(8, '\0');
+}
+
+}  // namespace
+
+TEST(Picture, FormatFollowsTheExtension) {
+  TempDir dir("qninet-picture");
+  struct Case {
+    const char* Name;
+    std::string Bytes;
+    const char* Error;  // null: loads as png 3x2
+  };
+  const Case cases[] = {
+      {"a.png", png(3, 2), nullptr},
+      {"b.PNG", png(3, 2), nullptr},
+      {"c.jpg", png(3, 2), "holds no jpeg picture"},
+      {"d.xyz", png(3, 2), "Unknown picture file extension (.xyz)"},
+      {"noext", png(3, 2), "Unknown picture file extension ()"},
+      {"e.png", "not a picture", "holds no png picture"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPicture p;
+    const String file = FromUtf8(dir.Write(c.Name, c.Bytes).string());
+    if (!c.Error) {
+      p.LoadFromFile(file);
+      ASSERT_FALSE(p.Empty());
+      EXPECT_EQ(p.Graphic()->Format(), "png");
+      EXPECT_EQ(p.Graphic()->Width() * 10 + p.Graphic()->Height(), 32);
+      continue;
+    }
+    try {
+      p.LoadFromFile(file);
+      ADD_FAILURE() << "no error";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_NE(ToUtf8(e.Message()).find(c.Error), std::string::npos) << ToUtf8(e.Message());
+    }
+    EXPECT_TRUE(p.Empty());
+  }
+}
+
+TEST(RemoteImage, TimerRunsOneIntervalAfterEachRunAndStopsOnAnError) {
+  gui::TScriptedGui gui;
+  TempDir dir("qninet-remote-image");
+  const fs::path remote = dir.Write("pic.png", png(4, 5));
+  TForm form(nullptr);
+  auto* control = new TImage(&form);
+  TQNRemoteImage image(nullptr);
+  image.SetService(isNetwork);
+  image.SetRemoteFileName(FromUtf8(remote.string()));
+  image.SetImage(control);
+  image.SetInterval(50);
+  EXPECT_EQ(gui.Timers().Count(), 0u);
+
+  int runs = 0;
+  image.SetOnAfterExecute([&](TObject*) { ++runs; });
+  image.Start();
+  image.Start();  // hooked once
+  EXPECT_EQ(gui.Timers().Count(), 1u);
+  EXPECT_EQ(runs, 0);  // the first run comes one interval later
+  struct Tick {
+    std::function<void()> Before;
+    int Runs;
+    std::size_t Timers;  // armed after the tick
+    Integer Width;       // of the picture shown
+    std::size_t Messages;
+  };
+  const Tick ticks[] = {
+      {[] {}, 1, 1, 4, 0},
+      {[&] { dir.Write("pic.png", png(7, 5) + "x"); }, 2, 1, 7, 0},
+      // A failure reported through Status keeps the repetition (and the last picture).
+      {[&] { fs::remove(remote); }, 3, 1, 7, 0},
+      // A run that raises stops it: a picture without an extension cannot be loaded.
+      {[&] {
+         dir.Write("noext", png(1, 1));
+         image.SetRemoteFileName(FromUtf8(dir.File("noext").string()));
+       },
+       4, 0, 7, 1},
+  };
+  for (const Tick& t : ticks) {
+    SCOPED_TRACE(t.Runs);
+    t.Before();
+    gui.Timers().FireAll();
+    EXPECT_EQ(runs, t.Runs);
+    EXPECT_EQ(gui.Timers().Count(), t.Timers);
+    EXPECT_EQ(control->Picture()->Graphic()->Width(), t.Width);
+    EXPECT_EQ(gui.Messages().size(), t.Messages);
+  }
+  EXPECT_TRUE(image.Active());
+  EXPECT_NE(ToUtf8(gui.Messages().back().Text).find("Unknown picture file extension"), std::string::npos);
+  image.Stop();
+  image.Start();
+  EXPECT_EQ(gui.Timers().Count(), 1u);
+  image.Stop();
+  EXPECT_EQ(gui.Timers().Count(), 0u);
+}
+
+TEST(RemoteImage, KeepsAPrivateTemporaryFileAndForgetsADestroyedControl) {
+  gui::TScriptedGui gui;
+  TempDir dir("qninet-remote-image-files");
+  const String remote = FromUtf8(dir.Write("pic.png", png(2, 2)).string());
+  auto a = std::make_unique<TQNRemoteImage>(nullptr);
+  TQNRemoteImage b(nullptr);
+  for (TQNRemoteImage* i : {a.get(), &b}) {
+    i->SetService(isNetwork);
+    i->SetRemoteFileName(remote);
+    ASSERT_TRUE(i->Execute());
+  }
+  // Two components with the same extension no longer share (and delete) one file.
+  ASSERT_NE(a->LocalFileName(), b.LocalFileName());
+  EXPECT_TRUE(ToUtf8(a->LocalFileName()).ends_with(".png"));
+  const fs::path fileA = ToUtf8(a->LocalFileName()), fileB = ToUtf8(b.LocalFileName());
+  a->SetRemoteFileName(remote + u"2");
+  EXPECT_FALSE(fs::exists(fileA));
+  EXPECT_TRUE(fs::exists(fileB));
+  a.reset();
+  EXPECT_TRUE(fs::exists(fileB));
+
+  auto control = std::make_unique<TImage>(nullptr);
+  b.SetImage(control.get());
+  control.reset();
+  EXPECT_EQ(b.Image(), nullptr);
+  fs::remove(fileB);
+  EXPECT_TRUE(b.Execute());  // downloads, loads nothing
+  EXPECT_TRUE(fs::exists(fileB));
+}
