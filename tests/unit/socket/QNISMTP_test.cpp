@@ -7,6 +7,7 @@
 
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
+#include "qninet/core/TextEncoding.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/TimeZone.h"
@@ -548,4 +549,75 @@ TEST(SmtpComponent, DefaultsAndPublishedOrder) {
       " From Recipients CC BCC ReplyTo Subject Body CharSet Encoding Priority Date Login Attachments"))
       << names;
   EXPECT_EQ(GetPropValue(smtp, "Priority").AsInt64(), 2);  // spNormal
+}
+
+// What an EHLO answer offers, and the method that auto takes from it.
+TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
+  const struct {
+    const char* Answer;
+    bool StartTLS;
+    Lines Mechanisms;
+    std::optional<TQNISMTPAuthMethod> Strongest;
+  } cases[] = {
+      {"250-mx\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, {"LOGIN", "PLAIN"}, amPlain},
+      {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
+      {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
+      {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
+      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Answer);
+    const smtp::Extensions e = smtp::parse_ehlo(k.Answer);
+    EXPECT_EQ(e.StartTLS, k.StartTLS);
+    EXPECT_EQ(e.AuthMechanisms, k.Mechanisms);
+    EXPECT_EQ(smtp::strongest_auth(e), k.Strongest);
+  }
+}
+
+// RFC 2195's own example, and base64 that is not.
+TEST(SmtpExtensions, CramMd5AnswerAndBase64Decoding) {
+  const auto challenge = smtp::base64_decode("PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n");
+  ASSERT_TRUE(challenge);
+  EXPECT_EQ(*challenge, "<1896.697170952@postoffice.reston.mci.net>");
+  EXPECT_EQ(smtp::cram_md5_answer("tim", "tanstaaftanstaaf", *challenge),
+            "tim b913a602c7eda7a495b4e6e7334d3890");
+  for (const char* bytes : {"", "f", "fo", "foo", "\xff\x80 z"})
+    EXPECT_EQ(smtp::base64_decode(base64_encode(bytes)), std::string(bytes)) << bytes;
+  for (const char* bad : {"ab$c", "Zm9v=Zg==", "Zg===", "Z"}) EXPECT_FALSE(smtp::base64_decode(bad)) << bad;
+}
+
+// STARTTLS that cannot happen ends the dialogue before any login: not offered, refused, or
+// answered together with bytes that would be read as if they came inside TLS.
+TEST(SmtpTranscript, StartTlsThatCannotHappenSendsNoLogin) {
+  const struct {
+    Lines Replies;
+    const char16_t* Result;
+    const char* Sent;
+  } cases[] = {
+      {{"250-test\r\n250 AUTH PLAIN\r\n", "221 Bye\r\n"}, u"Error: the server does not offer STARTTLS", ""},
+      {{"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
+       u"Error 220: 454 4.7.0 TLS not available",
+       "STARTTLS\r\n"},
+      {{"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
+       u"Error: the server sent data before the TLS handshake",
+       "STARTTLS\r\n"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Result));
+    ScriptedServer server(Script::LineDialogue("220 test\r\n", k.Replies).Close());
+    SmtpProbe smtp(nullptr);
+    point_at(smtp, server.Port());
+    smtp.SetUseTLS(tlsStartTLS);
+    smtp.Login()->SetUseLogin(true);
+    smtp.Login()->SetUserID(u"joe");
+    smtp.Login()->SetPassword(u"secret");
+    try {
+      smtp.Execute();
+      ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), k.Result);
+    }
+    EXPECT_EQ(server.Received(0), "EHLO " + host() + "\r\n" + k.Sent + "QUIT\r\n");
+    EXPECT_FALSE(smtp.Connected());
+  }
 }
