@@ -169,20 +169,18 @@ Integer bias_in_force(const sys::TTimeZoneInfo& zone) {
   }
 }
 
-std::string read_attachment(const TQNIEMailAttachment& a) {
-  const std::string path = ToUtf8(a.FileName());
-  sys::FileHandle file;
-  if (const auto opened = file.Open(path, sys::FileOpenMode::Read); !opened)
+// The file stays open from the preparation to the end of the message; a read error on the way
+// raises inside the message data, which then is never ended.
+std::function<std::size_t(char*, std::size_t)> open_attachment(const TQNIEMailAttachment& a) {
+  auto file = std::make_shared<sys::FileHandle>();
+  if (const auto opened = file->Open(ToUtf8(a.FileName()), sys::FileOpenMode::Read); !opened)
     fail(u"Attachment " + a.FileName() + u" cannot be read: " + opened.failure().Text);
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const auto n = file.Read(buffer, sizeof buffer);
-    if (n < 0) fail(u"Attachment " + a.FileName() + u" cannot be read");
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  return content;
+  const String name = a.FileName();
+  return [file, name](char* buffer, std::size_t size) -> std::size_t {
+    const auto n = file->Read(buffer, size);
+    if (n < 0) fail(u"Attachment " + name + u" cannot be read");
+    return static_cast<std::size_t>(n);
+  };
 }
 
 std::mt19937& random_generator() {
@@ -402,7 +400,7 @@ smtp::Message TQNISMTP::prepare() {
   parts.MessageId = UniqueMessageID(smtp::header_value(local_name()));
   parts.Date = EMailFormatDate(FDate);
   parts.Attachments = FAttachments.get();
-  parts.ReadFile = read_attachment;
+  parts.OpenFile = open_attachment;
   return smtp::build_message(parts);
 }
 
@@ -418,8 +416,9 @@ void TQNISMTP::Send() {
   for (const std::string& r : m.Recipients) command("RCPT TO:<" + r + ">", "250");
   command("DATA", "354");
   FInData = true;
-  for (const std::string& line : m.Data)
+  m.Write([this](std::string_view line) {
     if (!send_bytes(line, "250")) raise_reply("250");
+  });
   FInData = false;
   command("\r\n.", "250");
 }

@@ -53,8 +53,10 @@ public:
   /// Writes the transaction and the message on the open connection: RSET, the login when
   /// asked for, MAIL FROM, RCPT TO for Recipients, CC and BCC, DATA, the MIME message, ".".
   /// Everything is prepared first: text that CharSet cannot represent, an address that is not
-  /// US-ASCII or an attachment file that cannot be read raise `Exception` before anything is
-  /// sent. A refusal raises "Error NNN: <reply>".
+  /// US-ASCII or an attachment file that cannot be opened raise `Exception` before anything is
+  /// sent. The attachments are read and encoded block by block while the message goes out; a
+  /// read error on the way raises before the final period, so the server drops the message. A
+  /// refusal raises "Error NNN: <reply>".
   void Send();
   /// Switching to or from `tlsImplicit` moves the port between 25 and 465 when it holds the
   /// other mode's default.

@@ -621,3 +621,54 @@ TEST(SmtpTranscript, StartTlsThatCannotHappenSendsNoLogin) {
     EXPECT_FALSE(smtp.Connected());
   }
 }
+
+// Fed in blocks of any size, each encoder gives the lines that the whole text gives: pairs,
+// blanks before a break and soft breaks may fall across a block's edge.
+TEST(MimeLines, BlocksGiveTheLinesOfTheWholeText) {
+  std::string mixed;
+  for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7);
+  const std::string texts[] = {"",
+                               "a",
+                               "a b \r\nc=d\r\n",
+                               "x \r\n\r\n \t\r\r\n\n.",
+                               std::string(200, 'q') + " \r\n" + std::string(75, '='),
+                               "ends with a lone CR\r",
+                               mixed};
+  for (const std::string& text : texts) {
+    for (const char* encoding : {"base64", "quoted-printable", "7bit"}) {
+      const Lines whole = smtp::encoded_lines(text, encoding);
+      for (std::size_t block :
+           {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{57}, std::size_t{58}}) {
+        Lines fed;
+        const smtp::LineSink sink = [&](std::string_view line) { fed.emplace_back(line); };
+        smtp::LineEncoder encoder(smtp::LineEncoder::KindOf(encoding));
+        for (std::size_t at = 0; at < text.size(); at += block)
+          encoder.Feed(std::string_view(text).substr(at, block), sink);
+        encoder.Finish(sink);
+        EXPECT_EQ(fed, whole) << encoding << " in blocks of " << block << ": " << text.substr(0, 40);
+      }
+    }
+  }
+  // The whole-text answers themselves, for the edges the blocks test rests on.
+  EXPECT_EQ(smtp::quoted_printable_lines("x \r\n"), Lines{"x=20"});
+  EXPECT_EQ(smtp::quoted_printable_lines("a\r"), Lines{"a=0D="});
+  EXPECT_EQ(smtp::raw_lines("a\r"), Lines{"a"});
+}
+
+// An attachment that opens but cannot be read (the process's memory at address 0 gives EIO)
+// fails inside the message data: the server never sees the final period, so nothing is delivered.
+TEST(SmtpTranscript, AttachmentReadErrorLeavesTheDataUnended) {
+  ScriptedServer server(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n",
+                                                              "250 Ok\r\n", "354 go\r\n"})
+                            .ReadUntilClose());
+  SmtpProbe smtp(nullptr);
+  point_at(smtp, server.Port());
+  smtp.From()->SetAddress(u"ann@example.com");
+  smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
+  smtp.Attachments()->Add()->SetFileName(u"/proc/self/mem");
+  EXPECT_EQ(smtp.Execute(), u"Attachment /proc/self/mem cannot be read");
+  const std::string got = server.Received(0);
+  EXPECT_NE(got.find("DATA\r\n"), std::string::npos) << got;
+  EXPECT_EQ(got.find("\r\n.\r\n"), std::string::npos) << got;
+  EXPECT_FALSE(smtp.Connected());
+}
