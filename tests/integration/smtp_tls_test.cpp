@@ -88,18 +88,6 @@ TEST(SmtpOverTls, EachLoginMethodInsideEachKindOfTls) {
   }
 }
 
-// A wrong password is refused under every method; the refusal is the component's error.
-TEST(SmtpOverTls, WrongPasswordRefusedByEveryMethod) {
-  SmtpServer server(secured(Tls::StartTls));
-  for (TQNISMTPAuthMethod method : {amLogin, amPlain, amCramMD5}) {
-    TQNISMTP smtp(nullptr);
-    point_at(smtp, server, tlsStartTLS, method);
-    smtp.Login()->SetPassword(u"guess");
-    EXPECT_EQ(ToUtf8(smtp.Execute()).substr(0, 14), "Error 235: 535") << int(method);
-  }
-  EXPECT_TRUE(server.Messages(0, std::chrono::milliseconds(0)).empty());
-}
-
 // When TLS cannot be had — no STARTTLS offered, or a certificate for another name — the
 // connection ends before anything secret is sent.
 TEST(SmtpOverTls, NoLoginWithoutTheSession) {
