@@ -111,14 +111,7 @@ String TQNIHTTPClient::GetQuery() {
   return HTTPBuildRequest(parts);
 }
 
-void TQNIHTTPClient::SetUseTLS(TQNITLSMode value) {
-  // HTTP has no upgrade command here: only implicit TLS changes the connection.
-  const bool was = UseTLS() == tlsImplicit;
-  const bool now = value == tlsImplicit;
-  TQNInetBase::SetUseTLS(value);
-  if (!was && now && Port() == 80) SetPort(443);
-  if (was && !now && Port() == 443) SetPort(80);
-}
+void TQNIHTTPClient::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 80, 443); }
 
 String TQNIHTTPClient::GetResponse(const String& Value) const {
   return HTTPFindResponse(*FResponseHeaders, Value);

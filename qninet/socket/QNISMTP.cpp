@@ -272,14 +272,8 @@ void TQNISMTP::greet_extended(const std::string& host) {
   FOffered = offered.AuthMechanisms;
 }
 
-void TQNISMTP::SetUseTLS(TQNITLSMode value) {
-  const bool was = UseTLS() == tlsImplicit;
-  const bool now = value == tlsImplicit;
-  inherited::SetUseTLS(value);
-  // RFC 8314: 465 is the port of mail submission over implicit TLS.
-  if (!was && now && Port() == 25) SetPort(465);
-  if (was && !now && Port() == 465) SetPort(25);
-}
+// RFC 8314: 465 is the port of mail submission over implicit TLS.
+void TQNISMTP::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 25, 465); }
 
 void TQNISMTP::Disconnect() {
   if (!Connected()) {

@@ -229,6 +229,14 @@ void TQNInetBase::Connect() {
 
 void TQNInetBase::StartTLS() { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); }
 
+void TQNInetBase::SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort) {
+  const bool was = FUseTLS == tlsImplicit;
+  const bool now = value == tlsImplicit;
+  TQNInetBase::SetUseTLS(value);
+  if (!was && now && Port() == plainPort) SetPort(tlsPort);
+  if (was && !now && Port() == tlsPort) SetPort(plainPort);
+}
+
 bool TQNInetBase::TLSActive() const { return FClientSocket->TLSActive(); }
 
 void TQNInetBase::Disconnect() {

@@ -134,6 +134,9 @@ protected:
   /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
   /// raises the socket's errors.
   TReceiveEnd ReceiveFramed(TFramingRule& Rule);
+  /// Sets `UseTLS`; switching to or from `tlsImplicit` moves the port between `plainPort` and
+  /// `tlsPort` when it holds the other mode's default.
+  void SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort);
   /// Turns the open connection into a TLS session with the server (for an upgrade command);
   /// raises the socket's `ESocketError` when the handshake or the certificate fails.
   void StartTLS();
