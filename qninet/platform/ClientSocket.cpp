@@ -50,6 +50,14 @@ void TClientSocket::Open() {
   notify(FOnConnect);
 }
 
+void TClientSocket::StartTLS(const String& HostName, const String& CAFile) {
+  if (!Active()) throw ESocketError(sys::TcpSocket::NotConnected().Text);
+  if (const sys::Status shaken = FSocket->StartTls(ToUtf8(HostName), ToUtf8(CAFile)); !shaken)
+    raise_failure(eeConnect, shaken.failure().Code, shaken.failure().Text);
+}
+
+bool TClientSocket::TLSActive() const { return FSocket->IsTls(); }
+
 void TClientSocket::Close() {
   if (!Active()) return;
   FSocket->Close();

@@ -70,6 +70,13 @@ public:
   /// text ("Connection refused", "Connection timed out", the resolver's text) after the error
   /// notification.
   void Open();
+  /// Turns the open connection into a TLS session as a client of `HostName` (a name, sent as
+  /// SNI, or an address), whose certificate must be valid for it under the system's store,
+  /// `CAFile` (PEM, when not empty) and the file that QNINET_CA_FILE names. A failure fires the
+  /// error notification (eeConnect), closes, and raises `ESocketError` naming the reason.
+  void StartTLS(const String& HostName, const String& CAFile);
+  /// Whether sends and receives go through a TLS session.
+  bool TLSActive() const;
   /// Closes an open connection (then the disconnected notification); nothing when closed.
   void Close();
   /// Sends all `Count` bytes (looping over partial sends); returns `Count`, or -1 after an

@@ -100,6 +100,8 @@ public:
   bool TooLong() const override { return FHeld.size() > kMaxReply; }
   /// Removes the first whole reply from the bytes held and returns it; empty when there is none.
   std::string TakeReply();
+  /// Whether no byte is held.
+  bool Empty() const { return FHeld.empty(); }
   /// Forgets every byte held (a new connection).
   void Clear() { FHeld.clear(); }
 

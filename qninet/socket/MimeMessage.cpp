@@ -57,60 +57,133 @@ String lead_zero(Integer value, Integer length) {
 // ---------------------------------------------------------------------------------------------
 // Transfer encodings
 
-std::vector<std::string> quoted_printable_lines(std::string_view bytes) {
-  std::vector<std::string> lines;
-  std::string line;
-  const auto soft_break = [&] {
-    line += '=';
-    lines.push_back(std::move(line));
-    line.clear();
-  };
+// Quoted-printable needs two bytes of look-ahead (a CRLF pair, a blank before a line break), so
+// it holds the last two bytes of a block back until the next block or the end shows them.
+void LineEncoder::Feed(std::string_view bytes, const LineSink& sink) {
+  switch (FKind) {
+    case Kind::Base64:
+      while (!bytes.empty()) {
+        const std::size_t take = std::min(bytes.size(), kBase64LineBytes - FHeld.size());
+        FHeld.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (FHeld.size() == kBase64LineBytes) {
+          sink(base64_encode(FHeld));
+          FHeld.clear();
+        }
+      }
+      break;
+    case Kind::QuotedPrintable:
+      FHeld.append(bytes);
+      FTotal += bytes.size();
+      quoted_printable(false, sink);
+      break;
+    case Kind::Raw:
+      for (char c : bytes) {
+        if (c == '\n' && FAfterCR) {
+          FAfterCR = false;
+          continue;
+        }
+        FAfterCR = c == '\r';
+        if (c == '\r' || c == '\n') {
+          sink(FLine);
+          FLine.clear();
+        } else {
+          FLine += c;
+        }
+      }
+      break;
+  }
+}
+
+void LineEncoder::Finish(const LineSink& sink) {
+  switch (FKind) {
+    case Kind::Base64:
+      if (!FHeld.empty()) sink(base64_encode(FHeld));
+      break;
+    case Kind::QuotedPrintable:
+      quoted_printable(true, sink);
+      // The part's delimiter takes the line break before it, so a text without a final CRLF
+      // ends with a soft break to add none.
+      if (!FLine.empty() || FTotal == 0 || !FEndsWithCRLF) {
+        FLine += '=';
+        sink(FLine);
+      }
+      break;
+    case Kind::Raw:
+      if (!FLine.empty()) sink(FLine);
+      break;
+  }
+  FHeld.clear();
+  FLine.clear();
+}
+
+void LineEncoder::quoted_printable(bool atEnd, const LineSink& sink) {
+  const std::string_view bytes = FHeld;
   // Appends one encoded unit, breaking softly first when the line would pass 76 characters
   // with the "=" of a soft break.
-  const auto put = [&](const std::string& unit) {
-    if (line.size() + unit.size() > 75) soft_break();
-    line += unit;
+  const auto put = [&](const char* unit, std::size_t length) {
+    if (FLine.size() + length > 75) {
+      FLine += '=';
+      sink(FLine);
+      FLine.clear();
+    }
+    FLine.append(unit, length);
   };
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  std::size_t i = 0;
+  const std::size_t settled = atEnd ? bytes.size() : (bytes.size() > 2 ? bytes.size() - 2 : 0);
+  for (; i < settled; ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
+      sink(FLine);
+      FLine.clear();
       ++i;
       continue;
     }
     const bool atLineEnd =
         i + 1 == bytes.size() || (bytes[i + 1] == '\r' && i + 2 < bytes.size() && bytes[i + 2] == '\n');
     const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atLineEnd);
-    if (literal)
-      put(std::string(1, static_cast<char>(c)));
-    else
-      put(std::string{'=', kHex[c >> 4], kHex[c & 15]});
+    if (literal) {
+      const char unit = static_cast<char>(c);
+      put(&unit, 1);
+    } else {
+      const char unit[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+      put(unit, 3);
+    }
   }
-  // The part's delimiter takes the line break before it, so a text without a final CRLF ends
-  // with a soft break to add none.
-  if (!line.empty() || bytes.empty() || !bytes.ends_with("\r\n")) soft_break();
+  if (!bytes.empty()) FEndsWithCRLF = bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n";
+  FHeld.erase(0, i);
+}
+
+namespace {
+
+std::vector<std::string> encode_whole(LineEncoder::Kind kind, std::string_view bytes) {
+  std::vector<std::string> lines;
+  const LineSink sink = [&](std::string_view line) { lines.emplace_back(line); };
+  LineEncoder encoder(kind);
+  encoder.Feed(bytes, sink);
+  encoder.Finish(sink);
   return lines;
+}
+
+}  // namespace
+
+LineEncoder::Kind LineEncoder::KindOf(std::string_view encoding) {
+  const String name = FromUtf8(encoding);
+  if (SameText(name, u"base64")) return Kind::Base64;
+  if (SameText(name, u"quoted-printable")) return Kind::QuotedPrintable;
+  return Kind::Raw;
+}
+
+std::vector<std::string> quoted_printable_lines(std::string_view bytes) {
+  return encode_whole(LineEncoder::Kind::QuotedPrintable, bytes);
 }
 
 std::vector<std::string> raw_lines(std::string_view bytes) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
-    lines.emplace_back(bytes.substr(start, i - start));
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < bytes.size()) lines.emplace_back(bytes.substr(start));
-  return lines;
+  return encode_whole(LineEncoder::Kind::Raw, bytes);
 }
 
 std::vector<std::string> encoded_lines(std::string_view bytes, std::string_view encoding) {
-  const String name = FromUtf8(encoding);
-  if (SameText(name, u"base64")) return qninet::base64_lines(bytes);
-  if (SameText(name, u"quoted-printable")) return quoted_printable_lines(bytes);
-  return raw_lines(bytes);
+  return encode_whole(LineEncoder::KindOf(encoding), bytes);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -309,7 +382,7 @@ Message build_message(const MessageParts& p) {
     d.push_back(kDelimiter);
     for (int i = 0; i < p.Attachments->Count(); ++i) {
       const TQNIEMailAttachment& a = *p.Attachments->Items(i);
-      const std::string content = p.ReadFile(a);
+      Message::Attachment part;
       std::string name;
       if (!header_text(a.GetAttachmentName(), charset, name))
         fail(charset_error(u"The attachment name " + a.GetAttachmentName(), charsetName));
@@ -317,15 +390,33 @@ Message build_message(const MessageParts& p) {
       // encoding that carries any file intact.
       const std::string type =
           a.ContentType().empty() ? "application/octet-stream" : ToBytes(header_value(a.ContentType()));
-      const std::string partEncoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
-      d.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
-      d.push_back("Content-Transfer-Encoding: " + partEncoding);
-      d.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
-      for (std::string& line : encoded_lines(content, partEncoding)) d.push_back(std::move(line));
-      d.push_back("\r\n" + kDelimiter + (i + 1 < p.Attachments->Count() ? "" : "--"));
+      part.Encoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
+      part.Head.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
+      part.Head.push_back("Content-Transfer-Encoding: " + part.Encoding);
+      part.Head.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
+      // Opened now, so a file that cannot be read stops the message before anything is sent.
+      part.Read = p.OpenFile(a);
+      part.After = "\r\n" + kDelimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
+      m.Attachments.push_back(std::move(part));
     }
   }
   return m;
+}
+
+void Message::Write(const LineSink& sink) const {
+  for (const std::string& line : Data) sink(line);
+  std::vector<char> block(kReadBlock);
+  for (const Attachment& part : Attachments) {
+    for (const std::string& line : part.Head) sink(line);
+    LineEncoder encoder(LineEncoder::KindOf(part.Encoding));
+    for (;;) {
+      const std::size_t n = part.Read(block.data(), block.size());
+      if (n == 0) break;
+      encoder.Feed(std::string_view(block.data(), n), sink);
+    }
+    encoder.Finish(sink);
+    sink(part.After);
+  }
 }
 
 }  // namespace qninet::smtp

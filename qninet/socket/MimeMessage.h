@@ -13,6 +13,33 @@
 
 namespace qninet::smtp {
 
+/// Takes each encoded line as it is made.
+using LineSink = std::function<void(std::string_view Line)>;
+
+/// A transfer encoder fed block by block: the lines it hands on are those that the whole-text
+/// functions below give for all the blocks together.
+class QNINET_API LineEncoder {
+public:
+  enum class Kind { Base64, QuotedPrintable, Raw };
+  /// The encoder for a transfer encoding's name (any case): base64, quoted-printable, else raw.
+  static Kind KindOf(std::string_view encoding);
+  explicit LineEncoder(Kind kind) : FKind(kind) {}
+  void Feed(std::string_view bytes, const LineSink& sink);
+  /// Hands on the last lines; the encoder is spent afterwards.
+  void Finish(const LineSink& sink);
+
+  static constexpr std::size_t kBase64LineBytes = 57;  // 76 characters
+
+private:
+  void quoted_printable(bool atEnd, const LineSink& sink);
+  Kind FKind;
+  std::string FHeld;  // bytes not yet encoded
+  std::string FLine;  // the line being made
+  std::size_t FTotal = 0;
+  bool FAfterCR = false;
+  bool FEndsWithCRLF = false;
+};
+
 /// Quoted-printable (RFC 2045 section 6.7) in lines of at most 76 characters. CRLF pairs
 /// become line breaks, a lone CR or LF is encoded; a text that does not end with CRLF ends
 /// with a soft break, so the decoded part is exactly `bytes`.
@@ -63,22 +90,37 @@ struct MessageParts {
   String MessageId;  ///< "<...>", whole
   String Date;       ///< the Date header's text
   const TQNIEMailAttachments* Attachments = nullptr;
-  /// The bytes of an attachment's file; raises when the file cannot be read.
-  std::function<std::string(const TQNIEMailAttachment&)> ReadFile;
+  /// Opens an attachment's file and gives its reader, which fills a buffer with the next block
+  /// and returns the count (0 at the end); both raise when the file cannot be read.
+  std::function<std::function<std::size_t(char* Buffer, std::size_t Size)>(const TQNIEMailAttachment&)>
+      OpenFile;
 };
 
-/// The message as it goes on the wire.
+/// The message as it goes on the wire; the attachments are read only while it is written.
 struct Message {
   std::string From;                     ///< the envelope sender
   std::vector<std::string> Recipients;  ///< To, Cc and Bcc, in that order
-  std::vector<std::string> Data;        ///< the lines after DATA, before the final period line
+  std::vector<std::string> Data;        ///< the header lines and the text part
+  struct Attachment {
+    std::vector<std::string> Head;  ///< the part's header lines
+    std::string Encoding;
+    std::function<std::size_t(char* Buffer, std::size_t Size)> Read;
+    std::string After;  ///< the delimiter that closes the part
+  };
+  std::vector<Attachment> Attachments;
+
+  /// Hands every line after DATA, before the final period line, to `sink` in order, reading
+  /// and encoding the attachments block by block; a reader's exception passes through.
+  void Write(const LineSink& sink) const;
+
+  static constexpr std::size_t kReadBlock = 64 * 1024;
 };
 
 /// Builds the envelope and the message: the header lines (Message-Id, Reply-To, Date, From, To,
 /// Cc, X-Priority, X-Mailer, Subject, MIME-Version), the text part in `CharSet` and `Encoding`,
 /// and with attachments a multipart/mixed body with each file in its own encoding. Raises
 /// `Exception` when an address is not US-ASCII, when `CharSet` cannot represent a text, or
-/// from `ReadFile`.
+/// from `OpenFile`.
 QNINET_API Message build_message(const MessageParts& Parts);
 
 }  // namespace qninet::smtp

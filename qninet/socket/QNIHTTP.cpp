@@ -106,8 +106,12 @@ String TQNIHTTPClient::GetQuery() {
   parts.ProxyUser = Proxy()->User();
   parts.ProxyPassword = Proxy()->Password();
   parts.Headers = FHeaders.get();
+  // 443 is the default port of https, so the Host line names the host alone.
+  if (UseTLS() == tlsImplicit && FPort == 443) parts.PortInHostLine = false;
   return HTTPBuildRequest(parts);
 }
+
+void TQNIHTTPClient::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 80, 443); }
 
 String TQNIHTTPClient::GetResponse(const String& Value) const {
   return HTTPFindResponse(*FResponseHeaders, Value);
@@ -134,7 +138,16 @@ void TQNIHTTPClient::AfterExecute(String& Text) {
   if (StartsText(u"Location:", target)) target = Trim(StringView(target).substr(9));
   String host, path;
   Integer port = 80;
-  if (HTTPParseURL(target, host, port, path)) {
+  const auto https = Url::Parse(ToUtf8(target));
+  if (https && https->Scheme() == "https" && !https->Host().empty()) {
+    // A move to https takes TLS along; the certificate is checked for the new host.
+    TQNInetBase::SetUseTLS(tlsImplicit);
+    SetHost(FromUtf8(https->Host()));
+    SetPort(https->Port());
+    FRequest = FromUtf8(https->Target());
+  } else if (HTTPParseURL(target, host, port, path)) {
+    // A move from https to plain http is refused rather than sent in clear.
+    if (UseTLS() == tlsImplicit) return;
     SetHost(host);
     SetPort(port);
     FRequest = path;

@@ -30,7 +30,8 @@ QNINET_API String HTTPFindResponse(const TStrings& ResponseHeaders, const String
 QNINET_API bool HTTPParseURL(const String& URL, String& Host, Integer& Port, String& Path);
 
 /// An HTTP/1.0 client. `Execute` returns the body (or, without `RemoveHeaders`, the whole
-/// answer); `ResponseHeaders` holds the status line and the header lines.
+/// answer); `ResponseHeaders` holds the status line and the header lines. With `UseTLS` at
+/// `tlsImplicit` it speaks HTTPS (`tlsStartTLS` has no meaning for HTTP and acts as `tlsNone`).
 class QNINET_API TQNIHTTPClient : public TQNInetBase {
   QNINET_OBJECT(TQNIHTTPClient, TQNInetBase)
 public:
@@ -40,6 +41,9 @@ public:
 
   /// The request text for `Action`, `Host`/`Address`, `Port`, `Request`, `Headers` and the proxy.
   String GetQuery() override;
+  /// Switching to or from `tlsImplicit` moves the port between 80 and 443 when it holds the
+  /// other scheme's default.
+  void SetUseTLS(TQNITLSMode value) override;
   /// The first response line beginning with `Value` (any case), whole, or empty.
   String GetResponse(const String& Value) const;
 

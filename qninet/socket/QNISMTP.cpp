@@ -5,6 +5,7 @@
 #include <random>
 
 #include "qninet/core/TextEncoding.h"
+#include "qninet/sys/Digest.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TimeZone.h"
 
@@ -49,6 +50,89 @@ bool reply_matches(const Reply& reply, std::string_view expected) {
   return expected.empty() || reply.Code == expected;
 }
 
+Extensions parse_ehlo(std::string_view reply) {
+  Extensions found;
+  std::size_t pos = 0;
+  while (pos < reply.size()) {
+    auto nl = reply.find('\n', pos);
+    if (nl == std::string_view::npos) nl = reply.size() - 1;
+    std::string_view line = without_break(reply.substr(pos, nl + 1 - pos));
+    pos = nl + 1;
+    if (line.size() < 4) continue;
+    line.remove_prefix(4);  // "250-" or "250 "
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : line) {
+      if (c == ' ' || c == '=') {
+        if (!word.empty()) words.push_back(std::move(word));
+        word.clear();
+      } else {
+        word += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    if (words.empty()) continue;
+    if (words[0] == "STARTTLS") found.StartTLS = true;
+    if (words[0] == "AUTH") {
+      found.Auth = true;
+      for (std::size_t i = 1; i < words.size(); ++i) found.AuthMechanisms.push_back(words[i]);
+    }
+  }
+  return found;
+}
+
+std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered) {
+  if (!offered.Auth) return amLogin;
+  const auto has = [&](std::string_view m) {
+    return std::find(offered.AuthMechanisms.begin(), offered.AuthMechanisms.end(), m) !=
+           offered.AuthMechanisms.end();
+  };
+  if (has("CRAM-MD5")) return amCramMD5;
+  if (has("PLAIN")) return amPlain;
+  if (has("LOGIN")) return amLogin;
+  return std::nullopt;
+}
+
+std::optional<std::string> base64_decode(std::string_view text) {
+  std::string out;
+  unsigned value = 0;
+  int bits = 0;
+  std::size_t padding = 0;
+  for (char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '=') {
+      ++padding;
+      continue;
+    } else if (c == ' ' || c == '\r' || c == '\n' || c == '\t')
+      continue;
+    else
+      return std::nullopt;
+    if (padding) return std::nullopt;  // nothing may follow the padding
+    value = (value << 6) | static_cast<unsigned>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((value >> bits) & 0xFF);
+    }
+  }
+  if (padding > 2 || bits >= 6) return std::nullopt;
+  return out;
+}
+
+std::string cram_md5_answer(std::string_view user, std::string_view password, std::string_view challenge) {
+  return std::string(user) + " " + sys::hmac_md5_hex(password, challenge);
+}
+
 std::string dot_stuff(std::string_view line) {
   if (!line.empty() && line.front() == '.') return "." + std::string(line);
   return std::string(line);
@@ -60,6 +144,7 @@ std::string dot_stuff(std::string_view line) {
 // The sender
 
 QNINET_DEFINE_ENUM_INFO(TQNISMTPPriority, "spHighest", "spHigh", "spNormal", "spLow", "spLowest")
+QNINET_DEFINE_ENUM_INFO(TQNISMTPAuthMethod, "amLogin", "amPlain", "amCramMD5", "amAuto")
 
 namespace {
 
@@ -84,20 +169,18 @@ Integer bias_in_force(const sys::TTimeZoneInfo& zone) {
   }
 }
 
-std::string read_attachment(const TQNIEMailAttachment& a) {
-  const std::string path = ToUtf8(a.FileName());
-  sys::FileHandle file;
-  if (const auto opened = file.Open(path, sys::FileOpenMode::Read); !opened)
+// The file stays open from the preparation to the end of the message; a read error on the way
+// raises inside the message data, which then is never ended.
+std::function<std::size_t(char*, std::size_t)> open_attachment(const TQNIEMailAttachment& a) {
+  auto file = std::make_shared<sys::FileHandle>();
+  if (const auto opened = file->Open(ToUtf8(a.FileName()), sys::FileOpenMode::Read); !opened)
     fail(u"Attachment " + a.FileName() + u" cannot be read: " + opened.failure().Text);
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const auto n = file.Read(buffer, sizeof buffer);
-    if (n < 0) fail(u"Attachment " + a.FileName() + u" cannot be read");
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  return content;
+  const String name = a.FileName();
+  return [file, name](char* buffer, std::size_t size) -> std::size_t {
+    const auto n = file->Read(buffer, size);
+    if (n < 0) fail(u"Attachment " + name + u" cannot be read");
+    return static_cast<std::size_t>(n);
+  };
 }
 
 std::mt19937& random_generator() {
@@ -147,13 +230,29 @@ void TQNISMTP::Connect() {
       FOutgoing.clear();
       FInData = false;
       FAuthenticated = false;
+      FOffersAuth = false;
+      FOffered.clear();
       if (!read_reply("220")) raise_reply("220");
     }
     const std::string host = bytes_of(smtp::header_value(local_name()));
-    if (FLogin->UseLogin()) {
+    if (UseTLS() == tlsStartTLS && !TLSActive()) {
+      // RFC 3207: STARTTLS follows an EHLO that offers it, and the session starts afresh with
+      // a new EHLO, forgetting what the clear-text answer said.
+      greet_extended(host);
+      if (!smtp::parse_ehlo(FLastRaw).StartTLS) fail(u"Error: the server does not offer STARTTLS");
+      command("STARTTLS", "220");
+      // Bytes after the 220 came in clear text and must not be read as part of the session.
+      if (!FIncoming.Empty()) fail(u"Error: the server sent data before the TLS handshake");
+      StartTLS();
+      greet_extended(host);
+    } else if (FLogin->UseLogin()) {
       // AUTH is an extension (RFC 4954): servers offer it only after EHLO. A server that
       // does not know EHLO answers 5xx, and HELO follows (RFC 5321 section 3.2).
-      if (!send_bytes("EHLO " + host, "250")) {
+      if (send_bytes("EHLO " + host, "250")) {
+        const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
+        FOffersAuth = offered.Auth;
+        FOffered = offered.AuthMechanisms;
+      } else {
         if (FLastCode.empty() || FLastCode[0] != '5') raise_reply("250");
         command("HELO " + host, "250");
       }
@@ -165,6 +264,16 @@ void TQNISMTP::Connect() {
     throw;
   }
 }
+
+void TQNISMTP::greet_extended(const std::string& host) {
+  command("EHLO " + host, "250");
+  const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
+  FOffersAuth = offered.Auth;
+  FOffered = offered.AuthMechanisms;
+}
+
+// RFC 8314: 465 is the port of mail submission over implicit TLS.
+void TQNISMTP::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 25, 465); }
 
 void TQNISMTP::Disconnect() {
   if (!Connected()) {
@@ -247,12 +356,14 @@ bool TQNISMTP::flush() {
 bool TQNISMTP::read_reply(std::string_view expected) {
   const TReceiveEnd end = ReceiveFramed(FIncoming);
   if (end == reComplete) {
-    const smtp::Reply reply = smtp::parse_reply(FIncoming.TakeReply());
+    FLastRaw = FIncoming.TakeReply();
+    const smtp::Reply reply = smtp::parse_reply(FLastRaw);
     FLastCode = reply.Code;
     FLastReply = FromBytes(reply.Text);
     return smtp::reply_matches(reply, expected);
   }
   FLastCode.clear();
+  FLastRaw.clear();
   FLastReply = end == reTooLong  ? u"the server's reply has no end"
                : end == reClosed ? u"the server closed the connection"
                                  : u"no reply from the server";
@@ -283,7 +394,7 @@ smtp::Message TQNISMTP::prepare() {
   parts.MessageId = UniqueMessageID(smtp::header_value(local_name()));
   parts.Date = EMailFormatDate(FDate);
   parts.Attachments = FAttachments.get();
-  parts.ReadFile = read_attachment;
+  parts.OpenFile = open_attachment;
   return smtp::build_message(parts);
 }
 
@@ -292,20 +403,55 @@ void TQNISMTP::Send() {
   FInData = false;
   command("RSET", "");
   if (FLogin->UseLogin() && !FAuthenticated) {
-    // The account goes as UTF-8, so no character is cut to its low byte.
-    command("auth LOGIN", "334");
-    command(base64_encode(ToUtf8(FLogin->UserID())), "334");
-    command(base64_encode(ToUtf8(FLogin->Password())), "235");
+    authenticate();
     FAuthenticated = true;
   }
   command("MAIL FROM:<" + m.From + ">", "250");
   for (const std::string& r : m.Recipients) command("RCPT TO:<" + r + ">", "250");
   command("DATA", "354");
   FInData = true;
-  for (const std::string& line : m.Data)
+  m.Write([this](std::string_view line) {
     if (!send_bytes(line, "250")) raise_reply("250");
+  });
   FInData = false;
   command("\r\n.", "250");
+}
+
+void TQNISMTP::authenticate() {
+  // Whatever happened to the upgrade, the account never travels in clear when TLS was asked for.
+  if (UseTLS() != tlsNone && !TLSActive())
+    fail(u"Error: the connection is not encrypted; the login was not sent");
+  TQNISMTPAuthMethod method = FAuthMethod;
+  if (method == amAuto) {
+    const auto strongest = smtp::strongest_auth(smtp::Extensions{false, FOffersAuth, FOffered});
+    if (!strongest) fail(u"Error: the server offers no login method that this sender speaks");
+    method = *strongest;
+  }
+  // The account goes as UTF-8, so no character is cut to its low byte.
+  const std::string user = ToUtf8(FLogin->UserID());
+  const std::string password = ToUtf8(FLogin->Password());
+  switch (method) {
+    case amPlain:
+      // RFC 4616: authorization identity (empty), NUL, user, NUL, password.
+      command("AUTH PLAIN " + base64_encode(std::string(1, '\0') + user + '\0' + password), "235");
+      break;
+    case amCramMD5: {
+      command("AUTH CRAM-MD5", "334");
+      const auto challenge =
+          smtp::base64_decode(std::string_view(FLastRaw).substr(std::min<std::size_t>(4, FLastRaw.size())));
+      if (!challenge) {
+        send_bytes("*", "");  // RFC 4954 section 4: the client cancels the exchange
+        fail(u"Error: the server's CRAM-MD5 challenge is not base64: " + FLastReply);
+      }
+      command(base64_encode(smtp::cram_md5_answer(user, password, *challenge)), "235");
+      break;
+    }
+    default:
+      command("auth LOGIN", "334");
+      command(base64_encode(user), "334");
+      command(base64_encode(password), "235");
+      break;
+  }
 }
 
 String TQNISMTP::UniqueMessageID(const String& Domain) {
@@ -325,6 +471,7 @@ String TQNISMTP::GetTimeZoneString() { return smtp::zone_text(bias_in_force(sys:
 String TQNISMTP::EMailFormatDate(TDateTime Value) { return smtp::format_date(Value, GetTimeZoneString()); }
 
 QNINET_CLASS_INFO(TQNISMTP, Published("Port", &Self::Port, &Self::SetPort, 25),
+                  Published("AuthMethod", &Self::AuthMethod, &Self::SetAuthMethod, amLogin),
                   Published("From", &Self::From), Published("Recipients", &Self::Recipients),
                   Published("CC", &Self::CC), Published("BCC", &Self::BCC),
                   Published("ReplyTo", &Self::ReplyTo),

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Strings.h"
@@ -21,10 +23,18 @@ namespace qninet {
 enum TQNISMTPPriority : std::uint8_t { spHighest, spHigh, spNormal, spLow, spLowest };
 QNINET_DECLARE_ENUM_INFO(TQNISMTPPriority)
 
+/// How the sender logs in when `Login.UseLogin` is set: AUTH LOGIN, AUTH PLAIN, AUTH CRAM-MD5,
+/// or the strongest of these that the server's EHLO answer offers (LOGIN when it names none).
+enum TQNISMTPAuthMethod : std::uint8_t { amLogin, amPlain, amCramMD5, amAuto };
+QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
+
 /// Sends one mail message with attachments over SMTP on the socket engine. Every command's
 /// reply is read and checked; a refusal ends the message with an exception whose text is
 /// "Error " and the expected code, ":" and the server's reply, which `Execute` returns (and
 /// `LastError` holds). A message that was accepted makes `Execute` return an empty text.
+/// With `UseTLS` at `tlsImplicit` the connection is TLS from the first byte (port 465); at
+/// `tlsStartTLS` the sender says EHLO, requires STARTTLS in the answer, upgrades and says EHLO
+/// again. When TLS was asked for and the connection is not encrypted, no credential is sent.
 class QNINET_API TQNISMTP : public TQNInetBase {
   QNINET_OBJECT(TQNISMTP, TQNInetBase)
 public:
@@ -43,9 +53,14 @@ public:
   /// Writes the transaction and the message on the open connection: RSET, the login when
   /// asked for, MAIL FROM, RCPT TO for Recipients, CC and BCC, DATA, the MIME message, ".".
   /// Everything is prepared first: text that CharSet cannot represent, an address that is not
-  /// US-ASCII or an attachment file that cannot be read raise `Exception` before anything is
-  /// sent. A refusal raises "Error NNN: <reply>".
+  /// US-ASCII or an attachment file that cannot be opened raise `Exception` before anything is
+  /// sent. The attachments are read and encoded block by block while the message goes out; a
+  /// read error on the way raises before the final period, so the server drops the message. A
+  /// refusal raises "Error NNN: <reply>".
   void Send();
+  /// Switching to or from `tlsImplicit` moves the port between 25 and 465 when it holds the
+  /// other mode's default.
+  void SetUseTLS(TQNITLSMode value) override;
 
   TQNIEMailAddress* From() const { return FFrom.get(); }
   /// Copies the given address into the component's own (so do the other object setters).
@@ -73,6 +88,8 @@ public:
   void SetDate(TDateTime value) { FDate = value; }
   TQNILogin* Login() const { return FLogin.get(); }
   void SetLogin(const TQNILogin* value) { FLogin->Assign(value); }
+  TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
+  void SetAuthMethod(TQNISMTPAuthMethod value) { FAuthMethod = value; }
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
   void SetAttachments(const TQNIEMailAttachments* value) { FAttachments->Assign(value); }
 
@@ -105,6 +122,8 @@ private:
   void command(std::string_view line, std::string_view expected);
   void abandon() noexcept;
   String local_name();
+  void greet_extended(const std::string& host);
+  void authenticate();
 
   std::unique_ptr<TQNIEMailAddress> FFrom;
   std::unique_ptr<TQNIEMailAddresses> FRecipients;
@@ -119,6 +138,7 @@ private:
   TDateTime FDate = 0;
   std::unique_ptr<TQNILogin> FLogin;
   std::unique_ptr<TQNIEMailAttachments> FAttachments;
+  TQNISMTPAuthMethod FAuthMethod = amLogin;
 
   TSmtpReplyFrame FIncoming;  // received bytes not yet taken as a reply
   std::string FOutgoing;      // message lines gathered for one send
@@ -126,6 +146,9 @@ private:
   bool FAuthenticated = false;  // this connection has logged in (RFC 4954: AUTH only once)
   String FLastReply;
   std::string FLastCode;
+  std::string FLastRaw;               // the last reply as it came
+  std::vector<std::string> FOffered;  // the AUTH mechanisms of the last EHLO answer
+  bool FOffersAuth = false;
 };
 
 /// The pure pieces of the dialogue: byte strings in, byte strings out.
@@ -142,6 +165,24 @@ struct Reply {
 QNINET_API Reply parse_reply(std::string_view reply);
 /// Whether the reply carries `expected`; an empty expectation accepts any reply.
 QNINET_API bool reply_matches(const Reply& reply, std::string_view expected);
+/// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, and the AUTH keyword with
+/// its mechanisms in upper case (the old "AUTH=" form too).
+struct Extensions {
+  bool StartTLS = false;
+  bool Auth = false;
+  std::vector<std::string> AuthMechanisms;
+};
+QNINET_API Extensions parse_ehlo(std::string_view reply);
+/// The strongest method of those offered that the sender speaks: CRAM-MD5 (the password never
+/// travels), then PLAIN, then LOGIN; LOGIN when `offered` has no AUTH keyword at all, and
+/// nothing when it names only others.
+QNINET_API std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered);
+/// The bytes of base64 `text` (blanks ignored); nothing when it is not base64.
+QNINET_API std::optional<std::string> base64_decode(std::string_view text);
+/// The answer to a CRAM-MD5 challenge (RFC 2195), before its base64: the user, a blank and the
+/// HMAC-MD5 of the challenge under the password in hex.
+QNINET_API std::string cram_md5_answer(std::string_view user, std::string_view password,
+                                       std::string_view challenge);
 /// A message line as the DATA phase carries it: one more "." before a leading "."
 /// (RFC 5321 section 4.5.2).
 QNINET_API std::string dot_stuff(std::string_view line);

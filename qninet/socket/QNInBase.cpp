@@ -9,10 +9,14 @@
 
 namespace qninet {
 
+QNINET_DEFINE_ENUM_INFO(TQNITLSMode, "tlsNone", "tlsImplicit", "tlsStartTLS")
+
 // ---------------------------------------------------------------------------------------------
 // TQNInetBase
 
-QNINET_CLASS_INFO(TQNInetBase, Published("About", &Self::About, &Self::SetAbout, u""),
+QNINET_CLASS_INFO(TQNInetBase, Published("UseTLS", &Self::UseTLS, &Self::SetUseTLS, tlsNone),
+                  Published("CAFile", &Self::CAFile, &Self::SetCAFile, u""),
+                  Published("About", &Self::About, &Self::SetAbout, u""),
                   Published("Port", &Self::Port, &Self::SetPort, 0),
                   Published("Host", &Self::Host, &Self::SetHost, u""),
                   Published("Address", &Self::Address, &Self::SetAddress, u""),
@@ -208,6 +212,8 @@ void TQNInetBase::Connect() {
   if (FConnected) return;
   if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);
   if (goes_to_proxy()) {
+    // The proxy protocols spoken here carry the request in clear; no tunnel is built.
+    if (FUseTLS != tlsNone) throw Exception(u"TLS through a proxy is not supported.");
     const String& server = FProxy->Server();
     if (AddrIsIP(server))
       point_socket_at(String(), server, FProxy->Port());
@@ -218,7 +224,20 @@ void TQNInetBase::Connect() {
     point_socket_at(FHost, FAddress, FPort);
   }
   FClientSocket->Open();
+  if (FUseTLS == tlsImplicit) StartTLS();
 }
+
+void TQNInetBase::StartTLS() { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); }
+
+void TQNInetBase::SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort) {
+  const bool was = FUseTLS == tlsImplicit;
+  const bool now = value == tlsImplicit;
+  TQNInetBase::SetUseTLS(value);
+  if (!was && now && Port() == plainPort) SetPort(tlsPort);
+  if (was && !now && Port() == tlsPort) SetPort(plainPort);
+}
+
+bool TQNInetBase::TLSActive() const { return FClientSocket->TLSActive(); }
 
 void TQNInetBase::Disconnect() {
   if (FConnected) FClientSocket->Close();

@@ -6,9 +6,15 @@
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
 #include "qninet/rtl/Classes.h"
+#include "qninet/rtl/TypInfo.h"
 #include "qninet/socket/Framing.h"
 
 namespace qninet {
+
+/// Whether and when the connection speaks TLS: never, from the first byte, or after the
+/// component's protocol asked the server to upgrade (where it has a command for that).
+enum TQNITLSMode : std::uint8_t { tlsNone, tlsImplicit, tlsStartTLS };
+QNINET_DECLARE_ENUM_INFO(TQNITLSMode)
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// The answer of one step, by reference so that a handler can rewrite it.
@@ -20,7 +26,9 @@ using TQNIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
 /// times `InternalExecute` (query, header block, send, read until the server closes) and
 /// `AfterExecute`, then `Disconnect` unless `KeepConnection`. Wire text is one byte per
 /// character both ways. The connection goes to `Proxy.Server`:`Proxy.Port` when `UseProxy` is
-/// set and `Server` is not empty, else to the server's own endpoint.
+/// set and `Server` is not empty, else to the server's own endpoint. With `UseTLS` at
+/// `tlsImplicit` the connection is a TLS session from its first byte; the server's certificate
+/// must be valid for `Host`/`Address` under the system's store and `CAFile`.
 class QNINET_API TQNInetBase : public TComponent {
   QNINET_OBJECT(TQNInetBase, TComponent)
 public:
@@ -39,8 +47,10 @@ public:
   /// connection goes to a proxy (after the logon prompt when `LoginPrompt`), "Proxy-Connection:
   /// Keep-Alive" without `UseProxy`, then an empty line.
   virtual String GetRawHeaders();
-  /// Opens the connection unless open (to the proxy or to the server). Raises `Exception`
-  /// "Host/Address is not defined." or the socket's `ESocketError`.
+  /// Opens the connection unless open (to the proxy or to the server), and with `tlsImplicit`
+  /// shakes hands. Raises `Exception` "Host/Address is not defined." (or, when TLS is asked
+  /// for through a proxy, "TLS through a proxy is not supported.") or the socket's
+  /// `ESocketError` (a refused certificate names the reason).
   virtual void Connect();
   /// Closes the connection when open (the disconnected notification fires).
   virtual void Disconnect();
@@ -79,6 +89,13 @@ public:
   /// as long as the platform does.
   Integer Timeout() const { return FTimeout; }
   void SetTimeout(Integer value);
+  TQNITLSMode UseTLS() const { return FUseTLS; }
+  virtual void SetUseTLS(TQNITLSMode value) { FUseTLS = value; }
+  /// A PEM file of certificate authorities trusted besides the system's store.
+  const String& CAFile() const { return FCAFile; }
+  void SetCAFile(const String& value) { FCAFile = value; }
+  /// Whether the open connection is a TLS session.
+  bool TLSActive() const;
 
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
   void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
@@ -117,6 +134,12 @@ protected:
   /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
   /// raises the socket's errors.
   TReceiveEnd ReceiveFramed(TFramingRule& Rule);
+  /// Sets `UseTLS`; switching to or from `tlsImplicit` moves the port between `plainPort` and
+  /// `tlsPort` when it holds the other mode's default.
+  void SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort);
+  /// Turns the open connection into a TLS session with the server (for an upgrade command);
+  /// raises the socket's `ESocketError` when the handshake or the certificate fails.
+  void StartTLS();
   /// The local host name that the socket reports.
   String GetLocalHost();
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
@@ -144,6 +167,8 @@ private:
   bool FLoginPrompt = true;
   Integer FTimeout = 60000;
   String FLastError;
+  TQNITLSMode FUseTLS = tlsNone;
+  String FCAFile;
   TSocketNotifyEvent FOnConnect, FOnDisconnect;
   TSocketErrorEvent FOnError;
   TSocketNotifyEvent FOnLookup, FOnConnecting, FOnSendTextToSocket, FOnReceiveTextFromSocket;

@@ -105,6 +105,8 @@ Result<TcpAddresses> resolve_tcp(const std::string& node, int port, bool numeric
   return addresses;
 }
 
+TcpSocket::TcpSocket() = default;
+
 TcpSocket::~TcpSocket() { Close(); }
 
 Failure TcpSocket::NotConnected() { return system_failure(ENOTCONN); }
@@ -148,6 +150,7 @@ void TcpSocket::SetTimeout(int timeout_ms) {
 
 Result<std::size_t> TcpSocket::Send(const void* data, std::size_t count) {
   if (FFd < 0) return NotConnected();
+  if (FTls) return FTls->Send(data, count);
   const char* p = static_cast<const char*>(data);
   std::size_t sent = 0;
   while (sent < count) {
@@ -163,6 +166,7 @@ Result<std::size_t> TcpSocket::Send(const void* data, std::size_t count) {
 
 Result<std::size_t> TcpSocket::Receive(void* data, std::size_t count) {
   if (FFd < 0) return NotConnected();
+  if (FTls) return FTls->Receive(data, count);
   for (;;) {
     const ssize_t n = ::recv(FFd, data, count, 0);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -172,10 +176,26 @@ Result<std::size_t> TcpSocket::Receive(void* data, std::size_t count) {
 
 bool TcpSocket::WaitReadable() {
   if (FFd < 0) return false;
+  if (FTls && FTls->Pending()) return true;
   return wait_for(FFd, POLLIN, FTimeoutMs > 0, Clock::now() + std::chrono::milliseconds(FTimeoutMs)) > 0;
 }
 
+Status TcpSocket::StartTls(const std::string& host, const std::string& ca_file) {
+  if (FFd < 0) return NotConnected();
+  auto session = std::make_unique<TlsSession>(FFd);
+  if (Status shaken = session->Handshake(host, ca_file); !shaken) {
+    Close();
+    return shaken;
+  }
+  FTls = std::move(session);
+  return {};
+}
+
 void TcpSocket::Close() {
+  if (FTls) {
+    FTls->Shutdown();
+    FTls.reset();
+  }
   if (FFd >= 0) ::close(FFd);
   FFd = -1;
 }

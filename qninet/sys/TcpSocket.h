@@ -1,7 +1,8 @@
 #pragma once
 // A blocking TCP client over POSIX sockets: name look-up (IPv4 and IPv6), a connect bounded by
 // a time-out, sends that never raise SIGPIPE, receives bounded by the same time-out. Failures
-// come back as results with the system's code and text.
+// come back as results with the system's code and text. Once `StartTls` succeeded, sends and
+// receives go through the TLS session.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "qninet/sys/Result.h"
+#include "qninet/sys/TlsSession.h"
 
 namespace qninet::sys {
 
@@ -35,7 +37,7 @@ Result<TcpAddresses> resolve_tcp(const std::string& node, int port, bool numeric
 /// One connection; closed by the destructor.
 class TcpSocket {
 public:
-  TcpSocket() = default;
+  TcpSocket();
   ~TcpSocket();
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
@@ -53,6 +55,11 @@ public:
   Result<std::size_t> Receive(void* data, std::size_t count);
   /// Whether data (or the peer's close) is ready within the time-out.
   bool WaitReadable();
+  /// Shakes hands as a TLS client of `host` on the open connection (see `TlsSession`); a
+  /// failure closes the connection.
+  Status StartTls(const std::string& host, const std::string& ca_file);
+  bool IsTls() const { return FTls != nullptr; }
+  /// Ends the TLS session (close_notify) if any, then closes.
   void Close();
   /// The numeric address of the peer ("127.0.0.1", "::1"); empty when closed.
   std::string PeerAddress() const;
@@ -63,6 +70,7 @@ public:
 private:
   int FFd = -1;
   int FTimeoutMs = 0;
+  std::unique_ptr<TlsSession> FTls;
 };
 
 /// The local host name; empty when the system gives none.

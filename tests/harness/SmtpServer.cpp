@@ -13,10 +13,13 @@ namespace {
 const char* const kScript = R"PY(import asyncio
 import json
 import logging
+import hashlib
+import hmac
 import os
+import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 config = json.load(open(sys.argv[1]))
 out_dir = config["out"]
@@ -52,6 +55,43 @@ class Handler:
         return "250 Message accepted for delivery"
 
 
+tls = config["tls"]
+context = None
+if tls != "none":
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(config["cert"], config["key"])
+commands = open(os.path.join(config["dir"], "commands.log"), "a", buffering=1)
+
+
+class Server(SMTP):
+    def _log(self, verb, arg):
+        encrypted = self.transport.get_extra_info("ssl_object") is not None
+        commands.write("%s %s tls=%s\n" % (verb, arg, "yes" if encrypted else "no"))
+
+    async def smtp_EHLO(self, arg):
+        self._log("EHLO", "")
+        await super().smtp_EHLO(arg)
+
+    async def smtp_AUTH(self, arg):
+        self._log("AUTH", (arg or "").split(" ")[0].upper())
+        await super().smtp_AUTH(arg)
+
+    async def smtp_MAIL(self, arg):
+        self._log("MAIL", "")
+        await super().smtp_MAIL(arg)
+
+    # RFC 2195: the client answers the challenge with its name and the HMAC-MD5 of it.
+    async def auth_CRAM__MD5(self, _, args):
+        challenge = ("<%d.%d@%s>" % (os.getpid(), id(self), config["hostname"])).encode()
+        response = await self.challenge_auth(challenge)
+        if response is MISSING:
+            return AuthResult(success=False, handled=False)
+        login, _, digest = response.partition(b" ")
+        expected = hmac.new(password, challenge, hashlib.md5).hexdigest().encode()
+        ok = bool(user) and login == user and hmac.compare_digest(digest, expected)
+        return AuthResult(success=ok, handled=False)
+
+
 def authenticator(server, session, envelope, mechanism, auth_data):
     ok = (bool(user) and isinstance(auth_data, LoginPassword)
           and auth_data.login == user and auth_data.password == password)
@@ -63,10 +103,13 @@ async def main():
     loop = asyncio.get_running_loop()
 
     def factory():
-        return SMTP(handler, hostname=config["hostname"], auth_require_tls=False,
-                    auth_required=config["require_auth"], authenticator=authenticator)
+        return Server(handler, hostname=config["hostname"], auth_require_tls=False,
+                      auth_required=config["require_auth"], authenticator=authenticator,
+                      tls_context=context if tls == "starttls" else None,
+                      auth_exclude_mechanism=config["exclude"])
 
-    server = await loop.create_server(factory, host="127.0.0.1", port=config["port"])
+    server = await loop.create_server(factory, host="127.0.0.1", port=config["port"],
+                                      ssl=context if tls == "implicit" else None)
     async with server:
         await server.serve_forever()
 
@@ -99,25 +142,37 @@ SmtpServer::SmtpServer(Options options) {
   FMessages = FDir.Path() / "messages";
   std::filesystem::create_directories(FMessages);
   FPort = FreePort();
-  std::string refused;
-  for (const auto& r : options.RefusedRecipients) {
-    if (!refused.empty()) refused += ',';
-    refused += json_string(r);
-  }
+  const auto json_list = [](const std::vector<std::string>& items) {
+    std::string list;
+    for (const auto& r : items) {
+      if (!list.empty()) list += ',';
+      list += json_string(r);
+    }
+    return "[" + list + "]";
+  };
+  const char* const tlsModes[] = {"none", "starttls", "implicit"};
   std::string config =
       "{\"port\": " + std::to_string(FPort) + ", \"out\": " + json_string(FMessages.string()) +
       ", \"user\": " + json_string(options.User) + ", \"password\": " + json_string(options.Password) +
-      ", \"require_auth\": " + (options.RequireAuth ? "true" : "false") + ", \"refused\": [" + refused +
-      "], \"hostname\": " + json_string(options.Hostname) + "}";
+      ", \"require_auth\": " + (options.RequireAuth ? "true" : "false") +
+      ", \"refused\": " + json_list(options.RefusedRecipients) +
+      ", \"hostname\": " + json_string(options.Hostname) + ", \"tls\": \"" +
+      tlsModes[static_cast<int>(options.TlsMode)] +
+      "\", \"cert\": " + json_string(options.CertFile.string()) +
+      ", \"key\": " + json_string(options.KeyFile.string()) +
+      ", \"exclude\": " + json_list(options.ExcludedAuth) +
+      ", \"dir\": " + json_string(FDir.Path().string()) + "}";
   auto configFile = FDir.Write("smtpd.json", config);
   auto script = FDir.Write("smtpd.py", kScript);
   FProcess =
       std::make_unique<Process>(std::vector<std::string>{python, "-u", script.string(), configFile.string()},
                                 std::map<std::string, std::string>{}, FDir.Path());
   try {
-    WaitUntilUp(*FProcess, "aiosmtpd SMTP server", std::chrono::seconds(20), [this] {
+    WaitUntilUp(*FProcess, "aiosmtpd SMTP server", std::chrono::seconds(20), [this, &options] {
       if (!WaitForTcpPort(FPort, std::chrono::milliseconds(100))) return false;
       try {
+        // Under implicit TLS the greeting is encrypted: an accepted connection must do.
+        if (options.TlsMode == Tls::Implicit) return true;
         TcpClient probe(FPort, "127.0.0.1", std::chrono::seconds(2));
         bool ok = probe.ReadLine().rfind("220", 0) == 0;
         probe.Send("QUIT\r\n");
@@ -153,6 +208,11 @@ std::string SmtpServer::Envelope(const std::filesystem::path& message) {
   auto json = message;
   json.replace_extension(".json");
   return ReadFileText(json);
+}
+
+std::string SmtpServer::Commands() const {
+  const auto path = FDir.Path() / "commands.log";
+  return std::filesystem::exists(path) ? ReadFileText(path) : std::string();
 }
 
 std::string SmtpServer::LogText() const { return FProcess ? FProcess->Log() : std::string(); }

@@ -25,12 +25,17 @@ std::string HexOf(const std::string& bytes);
 
 class SmtpServer {
 public:
+  /// Whether the server offers STARTTLS, or speaks TLS from the first byte.
+  enum class Tls { None, StartTls, Implicit };
   struct Options {
-    std::string User;  ///< with Password: AUTH (LOGIN, PLAIN) accepts only this account
+    std::string User;  ///< with Password: AUTH (LOGIN, PLAIN, CRAM-MD5) accepts only this account
     std::string Password;
     bool RequireAuth = false;                    ///< refuse MAIL before a successful AUTH
     std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
     std::string Hostname = "qninet.test";        ///< the name in the greeting and EHLO reply
+    Tls TlsMode = Tls::None;
+    std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
+    std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
   };
 
   /// Starts the server and waits (bounded) for its greeting. Throws std::runtime_error with
@@ -50,6 +55,8 @@ public:
       std::size_t expected = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   /// The envelope JSON text stored beside a message path returned by Messages().
   static std::string Envelope(const std::filesystem::path& message);
+  /// One line per EHLO, AUTH and MAIL received: "AUTH PLAIN tls=yes", "MAIL  tls=no".
+  std::string Commands() const;
   /// The server's output (aiosmtpd logs each session).
   std::string LogText() const;
   /// Stops the server. Idempotent.

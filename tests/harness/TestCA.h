@@ -3,6 +3,7 @@
 #include "harness/TempDir.h"
 
 #include <filesystem>
+#include <string>
 
 namespace qninet::harness {
 
@@ -21,6 +22,9 @@ public:
   /// The server certificate (PEM), signed by the CA.
   std::filesystem::path ServerCert() const { return FDir.File("server.crt"); }
   std::filesystem::path ServerKey() const { return FDir.File("server.key"); }
+  /// Signs one more server certificate, `stem`.crt with its key `stem`.key in Dir(), for the
+  /// given subjectAltName ("DNS:wrong.test"). Throws as the constructor does.
+  void IssueServerCert(const std::string& stem, const std::string& subjectAltName) const;
 
 private:
   TempDir FDir{"qninet-ca"};

@@ -19,6 +19,7 @@ struct Options {
   bool Location = false;
   bool Fail = false;
   std::string Output;
+  std::string CaCert;
   std::string Url;
 };
 
@@ -26,8 +27,13 @@ int run(Run& run, const Options& o) {
   String why;
   const auto url = Url::Parse(o.Url, &why);
   if (!url) return run.Fail(exBadInput, o.Url, ToUtf8(why));
-  if (url->Scheme() != "http") return run.Fail(exBadInput, o.Url, "only http:// URLs are served here");
+  if (url->Scheme() != "http" && url->Scheme() != "https")
+    return run.Fail(exBadInput, o.Url, "only http:// URLs (and https://) are served here");
+  if (!o.CaCert.empty() && !std::ifstream(o.CaCert))
+    return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
   TQNIHTTPClient c(nullptr);
+  if (url->Scheme() == "https") c.SetUseTLS(tlsImplicit);
+  c.SetCAFile(FromUtf8(o.CaCert));
   c.SetAction(o.Method == "HEAD" ? haHead : o.Method == "POST" ? haPost : haGet);
   c.SetHost(FromUtf8(url->Host()));
   c.SetPort(url->Port());
@@ -75,12 +81,15 @@ const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
   cmd->add_flag("-f,--fail", o->Fail,
                 "Fail on an HTTP error status: exit 3 for 404 and 410, 1 for the others");
   cmd->add_option("-o,--output", o->Output, "Write the body to this file instead of standard output");
-  cmd->add_option("URL", o->Url, "http://host[:port]/path ([v6] for an IPv6 host)")->required();
+  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
+  cmd->add_option("URL", o->Url, "http[s]://host[:port]/path ([v6] for an IPv6 host)")->required();
   cmd->footer(
       "The body is given as the component returns it: split into lines, each ended with CRLF\n"
       "(a body without a final line end gains one). -i writes the answer byte for byte as it came.\n"
       "Without -f an error status still writes its body and exits 0, except 401, 404 and 407,\n"
       "which the component reports as errors (exit 1, or 3 for 404 with -f).\n"
+      "https:// URLs speak TLS; the server's certificate must be valid for the host under the\n"
+      "system's store, --cacert and QNINET_CA_FILE.\n"
       "--json gives {\"status\", \"StatusCode\", \"ResponseHeaders\", \"Answer\"} (no Answer with -o).");
 });
 

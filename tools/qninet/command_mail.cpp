@@ -26,6 +26,9 @@ struct Options {
   std::string User, Password;
   int Priority = 3;
   std::string CharSet, Encoding;
+  std::string Tls = "none";
+  std::string Auth = "login";
+  std::string CaCert;
 };
 
 struct Attachment {
@@ -65,6 +68,15 @@ bool ascii(const std::string& s) {
 int run(Run& run, const Options& o) {
   TQNISMTP smtp(nullptr);
   smtp.SetPort(25);
+  // Before the common options, so that implicit TLS takes port 465 unless one is given.
+  smtp.SetUseTLS(o.Tls == "implicit" ? tlsImplicit : o.Tls == "starttls" ? tlsStartTLS : tlsNone);
+  if (!o.CaCert.empty() && !std::ifstream(o.CaCert))
+    return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
+  smtp.SetCAFile(FromUtf8(o.CaCert));
+  smtp.SetAuthMethod(o.Auth == "plain"      ? amPlain
+                     : o.Auth == "cram-md5" ? amCramMD5
+                     : o.Auth == "auto"     ? amAuto
+                                            : amLogin);
   if (const int code = run.Configure(smtp)) return code;
   smtp.From()->SetText(FromUtf8(o.From));
   smtp.Recipients()->SetEMailAddresses(FromUtf8(o.To));
@@ -136,8 +148,18 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   cmd->add_option("--attach", o->Attach,
                   "Attach FILE[:TYPE[:ENCODING]]; TYPE defaults to the system's type for the "
                   "extension, ENCODING to base64 (also quoted-printable, 7bit); repeatable");
-  auto* user = cmd->add_option("--user", o->User, "Log in with this account (AUTH LOGIN after EHLO)");
+  auto* user = cmd->add_option("--user", o->User, "Log in with this account (AUTH after EHLO)");
   cmd->add_option("--password", o->Password, "The account's password")->needs(user);
+  cmd->add_option("--auth", o->Auth,
+                  "How --user logs in: login, plain, cram-md5, or auto (the strongest the server offers)")
+      ->check(CLI::IsMember({"login", "plain", "cram-md5", "auto"}))
+      ->capture_default_str();
+  cmd->add_option("--tls", o->Tls,
+                  "TLS: none, starttls (upgrade after EHLO; the login is never sent in clear), or "
+                  "implicit (TLS from the first byte, port 465 unless given)")
+      ->check(CLI::IsMember({"none", "starttls", "implicit"}))
+      ->capture_default_str();
+  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for TLS (as QNINET_CA_FILE)");
   cmd->add_option("--priority", o->Priority, "X-Priority from 1 (highest) to 5 (lowest), default 3")
       ->check(CLI::Range(1, 5));
   cmd->add_option("--charset", o->CharSet,

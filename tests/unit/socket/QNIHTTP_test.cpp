@@ -253,3 +253,29 @@ TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
   EXPECT_EQ(ToUtf8(c.Execute()), "there\r\n");
   EXPECT_EQ(server.ConnectionCount(), 2u);
 }
+
+// Implicit TLS moves a default port to https's and back, leaves a chosen port alone, and the
+// Host line names the host alone on 443.
+TEST(HttpClient, ImplicitTlsTakesTheHttpsDefaultPort) {
+  struct Case {
+    Integer PortBefore;
+    TQNITLSMode Mode;
+    Integer PortAfter;
+    const char16_t* HostLine;
+  };
+  for (const Case& k : {Case{80, tlsImplicit, 443, u"Host: www.test\r\n"},
+                        Case{8443, tlsImplicit, 8443, u"Host: www.test:8443\r\n"},
+                        Case{80, tlsStartTLS, 80, u"Host: www.test\r\n"},
+                        Case{443, tlsNone, 443, u"Host: www.test:443\r\n"}}) {
+    TQNIHTTPClient c(nullptr);
+    c.SetHost(u"www.test");
+    c.SetPort(k.PortBefore);
+    c.SetUseTLS(k.Mode);
+    EXPECT_EQ(c.Port(), k.PortAfter) << k.PortBefore << " " << int(k.Mode);
+    EXPECT_NE(c.GetQuery().find(k.HostLine), String::npos) << ToUtf8(c.GetQuery());
+    if (k.Mode == tlsImplicit && k.PortBefore == 80) {
+      c.SetUseTLS(tlsNone);
+      EXPECT_EQ(c.Port(), 80);
+    }
+  }
+}

@@ -7,6 +7,7 @@
 
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
+#include "qninet/core/TextEncoding.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/TimeZone.h"
@@ -548,4 +549,126 @@ TEST(SmtpComponent, DefaultsAndPublishedOrder) {
       " From Recipients CC BCC ReplyTo Subject Body CharSet Encoding Priority Date Login Attachments"))
       << names;
   EXPECT_EQ(GetPropValue(smtp, "Priority").AsInt64(), 2);  // spNormal
+}
+
+// What an EHLO answer offers, and the method that auto takes from it.
+TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
+  const struct {
+    const char* Answer;
+    bool StartTLS;
+    Lines Mechanisms;
+    std::optional<TQNISMTPAuthMethod> Strongest;
+  } cases[] = {
+      {"250-mx\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, {"LOGIN", "PLAIN"}, amPlain},
+      {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
+      {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
+      {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
+      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Answer);
+    const smtp::Extensions e = smtp::parse_ehlo(k.Answer);
+    EXPECT_EQ(e.StartTLS, k.StartTLS);
+    EXPECT_EQ(e.AuthMechanisms, k.Mechanisms);
+    EXPECT_EQ(smtp::strongest_auth(e), k.Strongest);
+  }
+}
+
+// RFC 2195's own example, and base64 that is not.
+TEST(SmtpExtensions, CramMd5AnswerAndBase64Decoding) {
+  const auto challenge = smtp::base64_decode("PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n");
+  ASSERT_TRUE(challenge);
+  EXPECT_EQ(*challenge, "<1896.697170952@postoffice.reston.mci.net>");
+  EXPECT_EQ(smtp::cram_md5_answer("tim", "tanstaaftanstaaf", *challenge),
+            "tim b913a602c7eda7a495b4e6e7334d3890");
+  for (const char* bytes : {"", "f", "fo", "foo", "\xff\x80 z"})
+    EXPECT_EQ(smtp::base64_decode(base64_encode(bytes)), std::string(bytes)) << bytes;
+  for (const char* bad : {"ab$c", "Zm9v=Zg==", "Zg===", "Z"}) EXPECT_FALSE(smtp::base64_decode(bad)) << bad;
+}
+
+// STARTTLS that cannot happen ends the dialogue before any login: not offered, refused, or
+// answered together with bytes that would be read as if they came inside TLS.
+TEST(SmtpTranscript, StartTlsThatCannotHappenSendsNoLogin) {
+  const struct {
+    Lines Replies;
+    const char16_t* Result;
+    const char* Sent;
+  } cases[] = {
+      {{"250-test\r\n250 AUTH PLAIN\r\n", "221 Bye\r\n"}, u"Error: the server does not offer STARTTLS", ""},
+      {{"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
+       u"Error 220: 454 4.7.0 TLS not available",
+       "STARTTLS\r\n"},
+      {{"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
+       u"Error: the server sent data before the TLS handshake",
+       "STARTTLS\r\n"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Result));
+    ScriptedServer server(Script::LineDialogue("220 test\r\n", k.Replies).Close());
+    SmtpProbe smtp(nullptr);
+    point_at(smtp, server.Port());
+    smtp.SetUseTLS(tlsStartTLS);
+    smtp.Login()->SetUseLogin(true);
+    smtp.Login()->SetUserID(u"joe");
+    smtp.Login()->SetPassword(u"secret");
+    try {
+      smtp.Execute();
+      ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), k.Result);
+    }
+    EXPECT_EQ(server.Received(0), "EHLO " + host() + "\r\n" + k.Sent + "QUIT\r\n");
+    EXPECT_FALSE(smtp.Connected());
+  }
+}
+
+// Fed in blocks of any size, each encoder gives the lines that the whole text gives: pairs,
+// blanks before a break and soft breaks may fall across a block's edge.
+TEST(MimeLines, BlocksGiveTheLinesOfTheWholeText) {
+  std::string mixed;
+  for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7);
+  const std::string texts[] = {"",
+                               "a",
+                               "a b \r\nc=d\r\n",
+                               "x \r\n\r\n \t\r\r\n\n.",
+                               std::string(200, 'q') + " \r\n" + std::string(75, '='),
+                               "ends with a lone CR\r",
+                               mixed};
+  for (const std::string& text : texts) {
+    for (const char* encoding : {"base64", "quoted-printable", "7bit"}) {
+      const Lines whole = smtp::encoded_lines(text, encoding);
+      for (std::size_t block :
+           {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{57}, std::size_t{58}}) {
+        Lines fed;
+        const smtp::LineSink sink = [&](std::string_view line) { fed.emplace_back(line); };
+        smtp::LineEncoder encoder(smtp::LineEncoder::KindOf(encoding));
+        for (std::size_t at = 0; at < text.size(); at += block)
+          encoder.Feed(std::string_view(text).substr(at, block), sink);
+        encoder.Finish(sink);
+        EXPECT_EQ(fed, whole) << encoding << " in blocks of " << block << ": " << text.substr(0, 40);
+      }
+    }
+  }
+  // The whole-text answers themselves, for the edges the blocks test rests on.
+  EXPECT_EQ(smtp::quoted_printable_lines("x \r\n"), Lines{"x=20"});
+  EXPECT_EQ(smtp::quoted_printable_lines("a\r"), Lines{"a=0D="});
+  EXPECT_EQ(smtp::raw_lines("a\r"), Lines{"a"});
+}
+
+// An attachment that opens but cannot be read (the process's memory at address 0 gives EIO)
+// fails inside the message data: the server never sees the final period, so nothing is delivered.
+TEST(SmtpTranscript, AttachmentReadErrorLeavesTheDataUnended) {
+  ScriptedServer server(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n",
+                                                              "250 Ok\r\n", "354 go\r\n"})
+                            .ReadUntilClose());
+  SmtpProbe smtp(nullptr);
+  point_at(smtp, server.Port());
+  smtp.From()->SetAddress(u"ann@example.com");
+  smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
+  smtp.Attachments()->Add()->SetFileName(u"/proc/self/mem");
+  EXPECT_EQ(smtp.Execute(), u"Attachment /proc/self/mem cannot be read");
+  const std::string got = server.Received(0);
+  EXPECT_NE(got.find("DATA\r\n"), std::string::npos) << got;
+  EXPECT_EQ(got.find("\r\n.\r\n"), std::string::npos) << got;
+  EXPECT_FALSE(smtp.Connected());
 }
