@@ -1,5 +1,9 @@
 #include "qninet/web/QNIRSS.h"
 
+#include <tuple>
+
+#include "qninet/core/Entities.h"
+
 #include "qninet/sys/CodePage.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/Utf8.h"
@@ -11,7 +15,8 @@ QNINET_CLASS_INFO(TQNIRSSItem)
 QNINET_CLASS_INFO(TQNIRSSItems)
 QNINET_CLASS_INFO(TQNIRSSChannel)
 QNINET_CLASS_INFO(TQNIRSSChannels)
-QNINET_CLASS_INFO(TQNIRSSParser)
+QNINET_CLASS_INFO(TQNIRSSParser,
+                  Published("DecodeEntities", &Self::DecodeEntities, &Self::SetDecodeEntities, false))
 
 void TQNIRSSItem::Assign(const TPersistent* Source) {
   const auto* s = dynamic_cast<const TQNIRSSItem*>(Source);
@@ -102,6 +107,91 @@ View<Ch> trimmed(View<Ch> s) {
 String text_of(View<char> s) { return sys::utf8_to_utf16(s); }
 String text_of(View<char16_t> s) { return String(s); }
 
+void put_code_point(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void put_code_point(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out += static_cast<char16_t>(cp);
+  } else {
+    out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+    out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+  }
+}
+
+// The code point of the reference between "&" and ";": "#" and decimal digits, "#x" and hex
+// digits, or an HTML 4 name (XML's five among them). 0 when it is none of these; U+FFFD for a
+// number that names no character (zero, a surrogate, beyond U+10FFFF).
+template <class Ch>
+char32_t reference_code_point(View<Ch> ref) {
+  if (ref.empty()) return 0;
+  if (ref[0] == '#') {
+    const bool hex = ref.size() > 1 && (ref[1] == 'x' || ref[1] == 'X');
+    const View<Ch> digits = ref.substr(hex ? 2 : 1);
+    if (digits.empty()) return 0;
+    std::uint32_t v = 0;
+    for (Ch c : digits) {
+      int d = -1;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      if (d < 0) return 0;
+      if (v <= 0x10FFFF) v = v * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+    }
+    if (v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0xFFFD;
+    return v;
+  }
+  std::u16string name;
+  for (Ch c : ref) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return 0;
+    name += static_cast<char16_t>(c);
+  }
+  return entities::find_named(name);
+}
+
+// The text with its character references decoded, once: "&amp;lt;" gives "&lt;". A "&" that
+// starts no known reference stays as it is.
+template <class Ch>
+std::basic_string<Ch> decode_references(View<Ch> s) {
+  std::basic_string<Ch> out;
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t amp = s.find(static_cast<Ch>('&'), i);
+    if (amp == View<Ch>::npos) break;
+    out.append(s.substr(i, amp - i));
+    // The longest name (HTML 4's "thetasym") and any code point in digits fit well in 32.
+    const std::size_t semi = s.substr(amp + 1, 32).find(static_cast<Ch>(';'));
+    const char32_t cp = semi == View<Ch>::npos ? 0 : reference_code_point(s.substr(amp + 1, semi));
+    if (cp) {
+      put_code_point(out, cp);
+      i = amp + semi + 2;
+    } else {
+      out += static_cast<Ch>('&');
+      i = amp + 1;
+    }
+  }
+  out.append(s.substr(i));
+  return out;
+}
+
 struct ItemField {
   std::string_view Name;
   String TQNIRSSItem::*Field;
@@ -110,7 +200,10 @@ const ItemField kItemFields[] = {{"title", &TQNIRSSItem::Title},
                                  {"link", &TQNIRSSItem::Link},
                                  {"description", &TQNIRSSItem::Description},
                                  {"dc:creator", &TQNIRSSItem::Creator},
-                                 {"dc:date", &TQNIRSSItem::Date}};
+                                 {"dc:date", &TQNIRSSItem::Date},
+                                 // RSS 2.0's names, which yield to the Dublin Core ones
+                                 {"author", &TQNIRSSItem::Creator},
+                                 {"pubDate", &TQNIRSSItem::Date}};
 
 struct ChannelField {
   std::string_view Name;
@@ -136,7 +229,7 @@ const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
 template <class Ch>
 class FeedScanner {
 public:
-  explicit FeedScanner(TQNIRSSChannels& channels) : FChannels(channels) {}
+  FeedScanner(TQNIRSSChannels& channels, bool decode) : FChannels(channels), FDecode(decode) {}
 
   void Run(View<Ch> s) {
     constexpr std::string_view kCData = "<![CDATA[";
@@ -157,17 +250,17 @@ public:
         if (end == npos) return;  // as a tag without ">"
         if (!cdata) joined.clear();
         cdata = true;
-        joined.append(s.substr(i, lt - i));
+        AppendText(joined, s.substr(i, lt - i));
         joined.append(s.substr(lt + kCData.size(), end - lt - kCData.size()));
         i = end + 3;
       }
       if (cdata) {
-        joined.append(s.substr(i, lt - i));
-        TextStep(joined);
+        AppendText(joined, s.substr(i, lt - i));
+        TextStep(joined, true);
       } else if (lt > start) {
-        TextStep(s.substr(start, lt - start));
+        TextStep(s.substr(start, lt - start), false);
       } else if (FTagSet && (equals(View<Ch>(FTag), "channel") || equals(View<Ch>(FTag), "item"))) {
-        TextStep({});  // a compact feed: <channel><title>...
+        TextStep({}, false);  // a compact feed: <channel><title>...
       }
       // The tag: a comment ends at "-->"; elsewhere a quoted run may hold a ">".
       std::size_t end;
@@ -221,7 +314,21 @@ private:
     }
   }
 
-  void TextStep(View<Ch> raw) {
+  // Text outside a CDATA section joins the section's text decoded when decoding is on.
+  void AppendText(std::basic_string<Ch>& joined, View<Ch> text) const {
+    if (FDecode)
+      joined.append(decode_references(text));
+    else
+      joined.append(text);
+  }
+
+  // The trimmed text as stored: decoded when decoding is on and the text is not decoded yet.
+  String Value(View<Ch> raw, bool decoded) const {
+    const View<Ch> v = trimmed(raw);
+    return FDecode && !decoded ? text_of(View<Ch>(decode_references(v))) : text_of(v);
+  }
+
+  void TextStep(View<Ch> raw, bool decoded) {
     const View<Ch> tag(FTag);
     if (equals(tag, "channel")) {
       FChannels.Add();
@@ -237,40 +344,57 @@ private:
     if (contains(parent, "/channel/item/") || contains(parent, "rdf:RDF/item/")) {
       TQNIRSSItem* item = channel->Items()->Last();
       if (!item) return;
+      if (item != FDublinCoreOf) {
+        FDublinCoreOf = item;
+        FDublinCoreDate = FDublinCoreCreator = false;
+      }
       for (const ItemField& f : kItemFields)
         if (equals(tag, f.Name)) {
-          item->*f.Field = text_of(trimmed(raw));
+          String value = Value(raw, decoded);
+          // A non-empty dc:date or dc:creator wins over pubDate or author, wherever it stands;
+          // an empty one does not blank what they gave.
+          for (auto [dc, rss, seen] : {std::tuple{"dc:date", "pubDate", &FDublinCoreDate},
+                                       std::tuple{"dc:creator", "author", &FDublinCoreCreator}}) {
+            if (equals(tag, dc) && value.empty() && !*seen) return;
+            if (equals(tag, dc)) *seen = true;
+            if (equals(tag, rss) && *seen) return;
+          }
+          item->*f.Field = std::move(value);
           return;
         }
     } else if (contains(parent, "/channel/")) {
       for (const ChannelField& f : kChannelFields)
         if (equals(tag, f.Name)) {
-          channel->*f.Field = text_of(trimmed(raw));
+          channel->*f.Field = Value(raw, decoded);
           return;
         }
     }
   }
 
   TQNIRSSChannels& FChannels;
+  const bool FDecode;
   std::basic_string<Ch> FPath, FTag, FParent;
+  // Whether the item being filled had a non-empty dc:date or dc:creator.
+  const TQNIRSSItem* FDublinCoreOf = nullptr;
+  bool FDublinCoreDate = false, FDublinCoreCreator = false;
   bool FTagSet = false;  // the last tag set T: the compact-feed rule follows only such a tag
 };
 
 }  // namespace
 
-void ParseRSSText(StringView Text, TQNIRSSChannels& Channels) {
+void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
-  FeedScanner<char16_t>(Channels).Run(Text);
+  FeedScanner<char16_t>(Channels, DecodeEntities).Run(Text);
 }
 
-void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels) {
+void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
   std::size_t mark = 0;
   const std::string charset = sys::xml_text_charset(Bytes, mark);
   if (charset == "UTF-8")
-    FeedScanner<char>(Channels).Run(Bytes.substr(mark));
+    FeedScanner<char>(Channels, DecodeEntities).Run(Bytes.substr(mark));
   else
-    FeedScanner<char16_t>(Channels).Run(sys::decode_bytes(Bytes.substr(mark), charset));
+    FeedScanner<char16_t>(Channels, DecodeEntities).Run(sys::decode_bytes(Bytes.substr(mark), charset));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -298,7 +422,7 @@ bool TQNIRSSParser::Execute() {
 
 void TQNIRSSParser::ParseRSS() {
   FChannels->ClearItems();
-  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels);
+  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels, FDecodeEntities);
 }
 
 }  // namespace qninet

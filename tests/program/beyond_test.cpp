@@ -5,12 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "harness/Dnsmasq.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
+#include "harness/TempDir.h"
 
 using namespace qninet::harness;
 using namespace std::chrono_literals;
@@ -65,4 +67,21 @@ TEST(BeyondProgram, DnsAsksForTheNewerTypesAndIPv6Pointers) {
     const auto ttl_end = r.Stdout.find(' ', r.Stdout.find(' ') + 1);
     EXPECT_EQ(r.Stdout.substr(ttl_end + 1), c.Line + "\n") << r.Stdout;
   }
+}
+
+TEST(BeyondProgram, RssDecodeDecodesTheTextsAndPubDateFillsTheDate) {
+  TempDir dir("qninet-beyond");
+  const std::string feed = dir.File("news.rss").string();
+  std::ofstream(feed)
+      << "<rss><channel><title>Tom &amp; Jerry</title>\n<item><title>Caf&eacute; &#8364;</title>\n"
+         "<pubDate>Mon, 01 Jan 2024</pubDate></item>\n</channel></rss>\n";
+  auto r = run_qninet({"rss", "--json", "--decode", feed});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  auto j = nlohmann::json::parse(r.Stdout)["channels"][0];
+  EXPECT_EQ(j["Title"], "Tom & Jerry");
+  EXPECT_EQ(j["Items"][0]["Title"], "Caf\u00e9 \u20ac");
+  EXPECT_EQ(j["Items"][0]["Date"], "Mon, 01 Jan 2024");
+  r = run_qninet({"rss", "--json", feed});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(nlohmann::json::parse(r.Stdout)["channels"][0]["Title"], "Tom &amp; Jerry");
 }

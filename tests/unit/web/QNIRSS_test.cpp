@@ -51,11 +51,11 @@ std::string describe(const TQNIRSSChannels& channels) {
 }
 
 // The feed scanned as bytes and as decoded text; both must agree.
-std::string parse(const std::string& feed) {
+std::string parse(const std::string& feed, bool decode = false) {
   TQNIRSSChannels channels;
-  ParseRSSText(FromUtf8(feed), channels);
+  ParseRSSText(FromUtf8(feed), channels, decode);
   const std::string fromText = describe(channels);
-  ParseRSSBytes(feed, channels);
+  ParseRSSBytes(feed, channels, decode);
   const std::string fromBytes = describe(channels);
   EXPECT_EQ(fromText, fromBytes) << feed;
   return fromBytes;
@@ -78,7 +78,7 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "<pubDate>Mon, 01 Jan "
        "2024</pubDate>\n</item>\n<item>\n<title>Two</title>\n</item>\n</channel>\n</rss>\n",
        "C title=News link=http://n/ description=All of it language=en ttl=60"
-       " / I title=One link=http://n/1 description=First / I title=Two"},
+       " / I title=One link=http://n/1 description=First date=Mon, 01 Jan 2024 / I title=Two"},
       {"RDF: items beside the channel",
        "<rdf:RDF xmlns:rdf=\"r\" xmlns:dc=\"d\">\n<channel rdf:about=\"x\">\n<title>R</title>\n"
        "<items><rdf:Seq><rdf:li resource=\"a\"/></rdf:Seq></items>\n</channel>\n"
@@ -133,6 +133,45 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
       {"empty", "", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(parse(c.feed), c.expected) << c.what;
+}
+
+// Decoding once, outside CDATA; and RSS 2.0's pubDate and author under the Dublin Core names.
+TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
+  const struct {
+    const char* what;
+    std::string feed;
+    bool decode;
+    std::string expected;
+  } cases[] = {
+      {"XML, numeric and HTML references, once; unknown ones and a bare & stay",
+       "<rss><channel><title>Tom &amp; Jerry &lt;3 &#233;&#xE9;&eacute;&Eacute;&apos;&hellip;&#x1F600; "
+       "&bogus; "
+       "&amp;lt; AT&T &#;&#x;</title></channel></rss>",
+       true,
+       "C title=Tom & Jerry <3 \xC3\xA9\xC3\xA9\xC3\xA9\xC3\x89'\xE2\x80\xA6\xF0\x9F\x98\x80 &bogus; &lt; "
+       "AT&T "
+       "&#;&#x;"},
+      {"numbers that name no character", "<rss><channel><title>&#0;&#xD800;&#1114112;&#99999999999;</title>",
+       true, "C title=\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"CDATA keeps its text; the text around it is decoded",
+       "<rss><channel><description>a &amp; <![CDATA[&amp;<b>]]> &gt;</description></channel></rss>", true,
+       "C description=a & &amp;<b> >"},
+      {"a reference at the edge is decoded after the trim", "<rss><channel><title> &#32;x&#160; </title>",
+       true, "C title= x\xC2\xA0"},
+      {"off: everything as found", "<rss><channel><title>&amp;&eacute;</title></channel></rss>", false,
+       "C title=&amp;&eacute;"},
+      {"pubDate and author fill date and creator; the Dublin Core names win wherever they stand",
+       "<rss><channel>\n<item>\n<author>a@x (A)</author>\n<pubDate>Tue</pubDate>\n</item>\n"
+       "<item>\n<dc:date>2024</dc:date>\n<pubDate>Wed</pubDate>\n<author>b@x</author>\n<dc:creator>B</"
+       "dc:creator>\n"
+       "</item>\n<item>\n<pubDate>Thu</pubDate>\n<dc:date></dc:date>\n</item>\n</channel></rss>",
+       false, "C / I creator=a@x (A) date=Tue / I creator=B date=2024 / I date=Thu"},
+      {"RDF items too, decoded",
+       "<rdf:RDF><channel>\n<title>R</title>\n</channel>\n<item>\n<title>&quot;A&quot;</title>\n"
+       "<pubDate>Fri</pubDate>\n</item>\n</rdf:RDF>",
+       true, "C title=R / I title=\"A\" date=Fri"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
 }
 
 TEST(RSSLists, OwnAssignAndDelete) {
