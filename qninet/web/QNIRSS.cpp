@@ -224,6 +224,48 @@ const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
                                        {"docs", &TQNIRSSChannel::Docs},
                                        {"ttl", &TQNIRSSChannel::Ttl}};
 
+template <class Ch>
+bool ends_with(View<Ch> s, std::string_view ascii) {
+  return s.size() >= ascii.size() && starts_at(s, s.size() - ascii.size(), ascii);
+}
+
+// The value of attribute `name` in a tag's text (quoted either way); none when it is absent.
+template <class Ch>
+bool attribute(View<Ch> tag, std::string_view name, View<Ch>& value) {
+  for (std::size_t at = qninet::find(tag, name); at != View<Ch>::npos; at = qninet::find(tag, name, at + 1)) {
+    const Ch before = at ? tag[at - 1] : Ch('<');
+    if (before != ' ' && before != '\t' && before != '\n' && before != '\r') continue;
+    std::size_t p = at + name.size();
+    while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r')) ++p;
+    if (p >= tag.size() || tag[p] != '=') continue;
+    ++p;
+    while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r')) ++p;
+    if (p >= tag.size() || (tag[p] != '"' && tag[p] != '\'')) continue;
+    const std::size_t close = tag.find(tag[p], p + 1);
+    if (close == View<Ch>::npos) return false;
+    value = tag.substr(p + 1, close - p - 1);
+    return true;
+  }
+  return false;
+}
+
+// Atom 1.0 (RFC 4287): which field an element's text fills.
+struct AtomItemField {
+  std::string_view Name;
+  String TQNIRSSItem::*Field;
+  int Rank;  // a lower rank is not overwritten by a higher one: summary over content
+};
+const AtomItemField kAtomItemFields[] = {{"title", &TQNIRSSItem::Title, 0},
+                                         {"summary", &TQNIRSSItem::Description, 1},
+                                         {"content", &TQNIRSSItem::Description, 2},
+                                         {"updated", &TQNIRSSItem::Date, 1},
+                                         {"published", &TQNIRSSItem::Date, 2}};
+const ChannelField kAtomChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                           {"subtitle", &TQNIRSSChannel::Description},
+                                           {"updated", &TQNIRSSChannel::LastBuildDate},
+                                           {"rights", &TQNIRSSChannel::Copyright},
+                                           {"generator", &TQNIRSSChannel::Generator}};
+
 // One pass over the text, alternating text runs and tags. P is the slash-separated path of open
 // elements, T the name of the last tag and Q the path before it.
 template <class Ch>
@@ -281,6 +323,19 @@ public:
       }
       TagStep(s.substr(lt, end + 1 - lt));
       i = end + 1;
+      if (FXhtml) {
+        // Atom's xhtml text is markup: kept whole, up to the element's end tag, without its div.
+        FXhtml = false;
+        std::basic_string<Ch> close(1, static_cast<Ch>('<'));
+        close += static_cast<Ch>('/');
+        close += FTag;
+        std::string closeAscii;
+        for (Ch c : close) closeAscii += static_cast<char>(c);
+        const std::size_t endTag = find(s, closeAscii, i);
+        if (endTag == npos) return;
+        AtomXhtml(s.substr(i, endTag - i));
+        i = endTag;
+      }
     }
   }
 
@@ -303,6 +358,12 @@ private:
     FTagSet = true;
     const bool closing = contains(tag, "</");
     const bool empty = contains(tag, "/>");
+    if (!closing && !empty && !FAtom && equals(name, "feed") && FChannels.Count() == 0 &&
+        !contains(View<Ch>(FPath), "rss/") && !contains(View<Ch>(FPath), "rdf:RDF/")) {
+      FAtom = true;
+      FChannels.Add();
+    }
+    if (FAtom) AtomTag(tag, name, closing, empty);
     if (!closing && !empty) {
       FPath.append(name);
       FPath.push_back('/');
@@ -312,6 +373,76 @@ private:
       FPath.resize(slash == View<Ch>::npos ? 0 : slash);
       FPath.push_back('/');
     }
+  }
+
+  // An Atom feed's entries and links; `FParent` holds the path before the tag.
+  void AtomTag(View<Ch> tag, View<Ch> name, bool closing, bool empty) {
+    const View<Ch> parent(FParent);
+    TQNIRSSChannel* channel = FChannels.Last();
+    if (closing) return;
+    if (!empty && equals(name, "entry") && ends_with(parent, "feed/")) {
+      channel->Items()->Add();
+      FAtomRanks = {};
+      return;
+    }
+    TQNIRSSItem* item = ends_with(parent, "feed/entry/") ? channel->Items()->Last() : nullptr;
+    if (equals(name, "link") || equals(name, "link/")) {
+      // The page of the entry or the feed: the first link with rel "alternate" or none.
+      String* link = item ? &item->Link : ends_with(parent, "feed/") ? &channel->Link : nullptr;
+      View<Ch> rel, href;
+      if (!link || !link->empty() || !attribute(tag, "href", href)) return;
+      if (attribute(tag, "rel", rel) && !equals(rel, "alternate")) return;
+      *link = FDecode ? text_of(View<Ch>(decode_references(href))) : text_of(href);
+      return;
+    }
+    View<Ch> type;
+    FXhtml = !empty && attribute(tag, "type", type) && equals(type, "xhtml") &&
+             (ends_with(parent, "feed/entry/") || ends_with(parent, "feed/"));
+  }
+
+  // The field that an Atom element's text fills: with `Rank`, a summary over a content and an
+  // updated over a published, wherever they stand.
+  String* AtomField(int& rank) {
+    const View<Ch> tag(FTag), parent(FParent);
+    TQNIRSSChannel* channel = FChannels.Last();
+    TQNIRSSItem* item = channel->Items()->Last();
+    rank = 0;
+    if (item && ends_with(parent, "feed/entry/author/") && equals(tag, "name"))
+      return item->Creator.empty() ? &item->Creator : nullptr;
+    if (item && ends_with(parent, "feed/entry/")) {
+      for (const AtomItemField& f : kAtomItemFields)
+        if (equals(tag, f.Name)) {
+          int& held = f.Field == &TQNIRSSItem::Date ? FAtomRanks.Date : FAtomRanks.Description;
+          if (f.Rank > 0 && held > 0 && held < f.Rank) return nullptr;
+          if (f.Rank > 0) held = f.Rank;
+          return &(item->*f.Field);
+        }
+    } else if (ends_with(parent, "feed/")) {
+      for (const ChannelField& f : kAtomChannelFields)
+        if (equals(tag, f.Name)) return &(channel->*f.Field);
+    }
+    return nullptr;
+  }
+
+  void AtomText(View<Ch> raw, bool decoded) {
+    int rank = 0;
+    if (String* field = AtomField(rank)) *field = Value(raw, decoded);
+  }
+
+  void AtomXhtml(View<Ch> inner) {
+    int rank = 0;
+    String* field = AtomField(rank);
+    if (!field) return;
+    inner = trimmed(inner);
+    // The xhtml div that RFC 4287 section 3.1.1.3 wraps the markup in is not part of it.
+    if (starts_at(inner, 0, "<div")) {
+      const std::size_t open = inner.find(static_cast<Ch>('>'));
+      const std::size_t close = inner.size() >= 6 ? inner.rfind(static_cast<Ch>('<')) : View<Ch>::npos;
+      if (open != View<Ch>::npos && close != View<Ch>::npos && close > open &&
+          starts_at(inner, close, "</div"))
+        inner = trimmed(inner.substr(open + 1, close - open - 1));
+    }
+    *field = text_of(inner);
   }
 
   // Text outside a CDATA section joins the section's text decoded when decoding is on.
@@ -329,6 +460,10 @@ private:
   }
 
   void TextStep(View<Ch> raw, bool decoded) {
+    if (FAtom) {
+      AtomText(raw, decoded);
+      return;
+    }
     const View<Ch> tag(FTag);
     if (equals(tag, "channel")) {
       FChannels.Add();
@@ -377,6 +512,11 @@ private:
   // Whether the item being filled had a non-empty dc:date or dc:creator.
   const TQNIRSSItem* FDublinCoreOf = nullptr;
   bool FDublinCoreDate = false, FDublinCoreCreator = false;
+  bool FAtom = false;   // the root is an Atom feed
+  bool FXhtml = false;  // the last tag starts an Atom text of type xhtml
+  struct {
+    int Description = 0, Date = 0;  // which Atom element filled the entry's field (0: none)
+  } FAtomRanks;
   bool FTagSet = false;  // the last tag set T: the compact-feed rule follows only such a tag
 };
 

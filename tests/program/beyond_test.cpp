@@ -84,4 +84,11 @@ TEST(BeyondProgram, RssDecodeDecodesTheTextsAndPubDateFillsTheDate) {
   r = run_qninet({"rss", "--json", feed});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(nlohmann::json::parse(r.Stdout)["channels"][0]["Title"], "Tom &amp; Jerry");
+  const std::string atom = dir.File("news.atom").string();
+  std::ofstream(atom)
+      << "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>\n<entry><title>E</title>"
+         "<link href=\"http://e/\"/><summary>S</summary></entry></feed>\n";
+  r = run_qninet({"rss", atom});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(r.Stdout, "channel A\n  item E\n    Link: http://e/\n    Description: S\n");
 }

@@ -93,9 +93,9 @@ int run_rss(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd =
-      add_command(app, state, "rss", "Read a news feed (RSS 0.9x/2.0 or RSS 1.0/RDF): channels and items",
-                  Offer{nullptr, 60, true}, [o](Run& run) { return run_rss(run, *o); });
+  auto* cmd = add_command(app, state, "rss",
+                          "Read a news feed (RSS 0.9x/2.0, RSS 1.0/RDF or Atom 1.0): channels and items",
+                          Offer{nullptr, 60, true}, [o](Run& run) { return run_rss(run, *o); });
   cmd->add_flag("--decode", o->Decode,
                 "Decode the character references in the texts (&amp;, &#233;, &eacute;...), CDATA excepted");
   cmd->add_option("URL_OR_PATH", o->Target,
@@ -106,7 +106,8 @@ const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
       "--json gives {\"status\", \"channels\": [{Title, Link, ..., Items: [{Title, Link, Description,\n"
       "Creator, Date}]}]}. Texts are kept as the feed writes them (dates unconverted; entities\n"
       "too unless --decode). An item's Date is its dc:date, else its pubDate; its Creator its\n"
-      "dc:creator, else its author.");
+      "dc:creator, else its author. An Atom feed reads as one channel and its entries as items\n"
+      "(the alternate link, summary or content, the author's name, updated or published).");
 });
 
 const char* kDemoFeed =

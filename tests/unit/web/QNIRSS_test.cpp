@@ -174,6 +174,55 @@ TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
   for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
 }
 
+// An Atom feed as a channel and its entries as items, with the usual variants.
+TEST(RSSScanner, AtomFeedsAndTheirVariants) {
+  const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
+  const struct {
+    const char* what;
+    std::string feed;
+    bool decode;
+    std::string expected;
+  } cases[] = {
+      {"the feed's fields; the alternate link after a self link",
+       head + "<title>Site</title>\n<subtitle>All of it</subtitle>\n<link rel=\"self\" "
+              "href=\"http://s/feed\"/>\n"
+              "<link rel='alternate' href='http://s/'/>\n<updated>2024-01-02T00:00:00Z</updated>\n"
+              "<rights>(c) S</rights>\n<generator uri=\"http://g/\">Gen</generator>\n<id>urn:x</id>\n</feed>",
+       false,
+       "C title=Site link=http://s/ description=All of it copyright=(c) S lastBuildDate=2024-01-02T00:00:00Z "
+       "generator=Gen"},
+      {"an entry: several links, summary over content, updated over published, the author's name",
+       head + "<entry>\n<title>One</title>\n<link rel=\"enclosure\" href=\"http://s/1.mp3\"/>\n"
+              "<link href=\"http://s/1\" />\n<link rel=\"alternate\" href=\"http://s/1b\"/>\n"
+              "<published>2024-01-01</published>\n<updated>2024-01-03</updated>\n<content>Long</content>\n"
+              "<summary>Short</summary>\n<author>\n<name>Ann</name>\n<email>a@s</email>\n</author>\n"
+              "<source>\n<title>Elsewhere</title>\n<updated>1999</updated>\n</source>\n</entry>\n</feed>",
+       false, "C / I title=One link=http://s/1 description=Short creator=Ann date=2024-01-03"},
+      {"no summary: the content; no updated: the published; the first alternate link",
+       head + "<entry><title>Two</title><content type=\"html\">&lt;p&gt;Hi &amp;amp; bye&lt;/p&gt;</content>"
+              "<published>2024-02-01</published><link rel=\"alternate\" href=\"http://s/2?a=1&amp;b=2\"/>"
+              "<link rel=\"alternate\" type=\"text/plain\" href=\"http://s/2.txt\"/></entry></feed>",
+       true, "C / I title=Two link=http://s/2?a=1&b=2 description=<p>Hi &amp; bye</p> date=2024-02-01"},
+      {"xhtml content: the markup inside the div, kept as it is",
+       head + "<entry>\n<title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">A <b>bold</b> "
+              "one</div></title>\n<content type=\"xhtml\">\n<div xmlns=\"http://www.w3.org/1999/xhtml\">\n"
+              "<p>Tom &amp; <i>Jerry</i></p><div>inner</div>\n</div>\n</content>\n<updated>2024</updated>\n"
+              "</entry>\n</feed>",
+       true,
+       "C / I title=A <b>bold</b> one description=<p>Tom &amp; <i>Jerry</i></p><div>inner</div> date=2024"},
+      {"CDATA and entities as in RSS",
+       head + "<title><![CDATA[A & B]]></title>\n<entry>\n<title>&#233;t&eacute;</title>\n</entry>\n</feed>",
+       true, "C title=A & B / I title=\xC3\xA9t\xC3\xA9"},
+      {"off: the entity stays",
+       head + "<entry>\n<title>&#233;</title>\n<link href=\"http://s/?a&amp;b\"/></entry>\n</feed>", false,
+       "C / I title=&#233; link=http://s/?a&amp;b"},
+      {"a feed element inside an RSS channel is no Atom feed",
+       "<rss><channel>\n<title>T</title>\n<feed>\n<title>F</title>\n</feed>\n</channel></rss>", false,
+       "C title=F"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+}
+
 TEST(RSSLists, OwnAssignAndDelete) {
   TQNIRSSChannels channels;
   ParseRSSText(
