@@ -61,6 +61,14 @@ std::string parse(const std::string& feed, bool decode = false) {
   return fromBytes;
 }
 
+// A feed, whether to decode, and what `describe` gives.
+struct DecodedCase {
+  const char* what;
+  std::string feed;
+  bool decode;
+  std::string expected;
+};
+
 }  // namespace
 
 TEST(RSSScanner, FeedsAndTheirEdgeCases) {
@@ -137,12 +145,7 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
 
 // Decoding once, outside CDATA; and RSS 2.0's pubDate and author under the Dublin Core names.
 TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
-  const struct {
-    const char* what;
-    std::string feed;
-    bool decode;
-    std::string expected;
-  } cases[] = {
+  const DecodedCase cases[] = {
       {"XML, numeric and HTML references, once; unknown ones and a bare & stay",
        "<rss><channel><title>Tom &amp; Jerry &lt;3 &#233;&#xE9;&eacute;&Eacute;&apos;&hellip;&#x1F600; "
        "&bogus; "
@@ -177,12 +180,7 @@ TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
 // An Atom feed as a channel and its entries as items, with the usual variants.
 TEST(RSSScanner, AtomFeedsAndTheirVariants) {
   const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
-  const struct {
-    const char* what;
-    std::string feed;
-    bool decode;
-    std::string expected;
-  } cases[] = {
+  const DecodedCase cases[] = {
       {"the feed's fields; the alternate link after a self link",
        head + "<title>Site</title>\n<subtitle>All of it</subtitle>\n<link rel=\"self\" "
               "href=\"http://s/feed\"/>\n"
