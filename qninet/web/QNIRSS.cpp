@@ -339,6 +339,14 @@ public:
     }
   }
 
+  // RFC 4287 section 4.2.1: the feed's author is the author of every entry without its own.
+  void Finish() {
+    TQNIRSSChannel* channel = FChannels.Last();
+    if (!FAtom || FFeedAuthor.empty() || !channel) return;
+    for (int i = 0; i < channel->Items()->Count(); ++i)
+      if (channel->Items()->GetItem(i)->Creator.empty()) channel->Items()->GetItem(i)->Creator = FFeedAuthor;
+  }
+
 private:
   void TagStep(View<Ch> tag) {
     tag = trimmed(tag);
@@ -407,6 +415,8 @@ private:
     TQNIRSSChannel* channel = FChannels.Last();
     TQNIRSSItem* item = channel->Items()->Last();
     rank = 0;
+    if (ends_with(parent, "feed/author/") && equals(tag, "name"))
+      return FFeedAuthor.empty() ? &FFeedAuthor : nullptr;
     if (item && ends_with(parent, "feed/entry/author/") && equals(tag, "name"))
       return item->Creator.empty() ? &item->Creator : nullptr;
     if (item && ends_with(parent, "feed/entry/")) {
@@ -513,6 +523,7 @@ private:
   const TQNIRSSItem* FDublinCoreOf = nullptr;
   bool FDublinCoreDate = false, FDublinCoreCreator = false;
   bool FAtom = false;   // the root is an Atom feed
+  String FFeedAuthor;   // the Atom feed's own author
   bool FXhtml = false;  // the last tag starts an Atom text of type xhtml
   struct {
     int Description = 0, Date = 0;  // which Atom element filled the entry's field (0: none)
@@ -524,17 +535,24 @@ private:
 
 void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
-  FeedScanner<char16_t>(Channels, DecodeEntities).Run(Text);
+  FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+  scanner.Run(Text);
+  scanner.Finish();
 }
 
 void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
   std::size_t mark = 0;
   const std::string charset = sys::xml_text_charset(Bytes, mark);
-  if (charset == "UTF-8")
-    FeedScanner<char>(Channels, DecodeEntities).Run(Bytes.substr(mark));
-  else
-    FeedScanner<char16_t>(Channels, DecodeEntities).Run(sys::decode_bytes(Bytes.substr(mark), charset));
+  if (charset == "UTF-8") {
+    FeedScanner<char> scanner(Channels, DecodeEntities);
+    scanner.Run(Bytes.substr(mark));
+    scanner.Finish();
+  } else {
+    FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+    scanner.Run(sys::decode_bytes(Bytes.substr(mark), charset));
+    scanner.Finish();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -107,7 +107,8 @@ const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
       "Creator, Date}]}]}. Texts are kept as the feed writes them (dates unconverted; entities\n"
       "too unless --decode). An item's Date is its dc:date, else its pubDate; its Creator its\n"
       "dc:creator, else its author. An Atom feed reads as one channel and its entries as items\n"
-      "(the alternate link, summary or content, the author's name, updated or published).");
+      "(the alternate link, summary or content, the author's name or the feed's, updated or\n"
+      "published).");
 });
 
 const char* kDemoFeed =

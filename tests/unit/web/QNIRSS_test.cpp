@@ -214,6 +214,10 @@ TEST(RSSScanner, AtomFeedsAndTheirVariants) {
       {"off: the entity stays",
        head + "<entry>\n<title>&#233;</title>\n<link href=\"http://s/?a&amp;b\"/></entry>\n</feed>", false,
        "C / I title=&#233; link=http://s/?a&amp;b"},
+      {"the feed's author stands for the entries without their own",
+       head + "<entry><title>A</title></entry>\n<author><name>Feed &amp; Co</name></author>\n"
+              "<entry><title>B</title><author><name>Bob</name></author></entry>\n</feed>",
+       true, "C / I title=A creator=Feed & Co / I title=B creator=Bob"},
       {"a feed element inside an RSS channel is no Atom feed",
        "<rss><channel>\n<title>T</title>\n<feed>\n<title>F</title>\n</feed>\n</channel></rss>", false,
        "C title=F"},
