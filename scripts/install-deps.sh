@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
        libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
-test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base chrony xinetd
+test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bind9-dnsutils chrony xinetd
       openssl curl clang libclang-rt-14-dev clang-format)
 # The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
 qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)

@@ -1,7 +1,8 @@
 #pragma once
 // The one table of character entities the library decodes. The XML engine tries every row
 // at an "&" (the ";" optional); the page scrapers' HTML clean-up takes only the rows marked
-// for HTML, each written out up to its ";". Internal to the library.
+// for HTML, each written out up to its ";". The feed parser decodes the HTML 4 named references
+// and "apos" by `find_named`. Internal to the library.
 
 #include <string_view>
 
@@ -18,5 +19,9 @@ const Entity* match_prefix(std::u16string_view text);
 
 /// The HTML row whose name is exactly `name`; none when there is none.
 const Entity* find_html(std::u16string_view name);
+
+/// The code point of the HTML 4 named character reference `name` (without "&" and ";", case
+/// significant: "Eacute" and "eacute" differ) or of XML's "apos"; 0 when there is none.
+char32_t find_named(std::u16string_view name);
 
 }  // namespace qninet::entities

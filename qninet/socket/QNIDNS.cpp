@@ -1,17 +1,21 @@
 #include "qninet/socket/QNIDNS.h"
 
 #include <array>
+#include <cstdio>
+
+#include "qninet/core/TextEncoding.h"
 
 namespace qninet {
 
 QNINET_DEFINE_ENUM_INFO(TQNIDNSRequest, "irAll", "irA", "irNS", "irName", "irSOA", "irMB", "irMG", "irMR",
                         "irRR", "irWKS", "irPTR", "irHostInfo", "irMailInfo", "irMX", "irText",
-                        "irTransferRequest", "irMailB")
+                        "irTransferRequest", "irMailB", "irAAAA", "irSRV", "irNAPTR", "irDS", "irRRSIG",
+                        "irDNSKEY", "irCAA")
 
 namespace {
 
-constexpr std::array<std::uint16_t, 17> kTypeCodes = {255, 1,  2,  5,  6,  7,  8,   9,  10,
-                                                      11,  12, 13, 14, 15, 16, 252, 253};
+constexpr std::array<std::uint16_t, 24> kTypeCodes = {255, 1,  2,  5,   6,   7,  8,  9,  10, 11, 12, 13,
+                                                      14,  15, 16, 252, 253, 28, 33, 35, 43, 46, 48, 257};
 
 struct TypeName {
   std::uint16_t Code;
@@ -211,6 +215,43 @@ String ipv6_text(const Reader& r, std::size_t at) {
   return out;
 }
 
+// dig's default presentation splits long hex and Base64 fields into words of 56 characters.
+String split56(const std::string& text) {
+  String out;
+  for (std::size_t i = 0; i < text.size(); i += 56) {
+    if (i) out += u' ';
+    out += FromUtf8(text.substr(i, 56));
+  }
+  return out;
+}
+
+String hex_words(StringView bytes) {
+  const String hex = hex_upper(bytes);
+  return split56(ToUtf8(hex));
+}
+
+String base64_words(StringView bytes) {
+  std::string raw;
+  for (char16_t b : bytes) raw += static_cast<char>(b & 0xFF);
+  return split56(base64_encode(raw));
+}
+
+// A DNSSEC time (RFC 4034 section 3.2): seconds since 1970 written YYYYMMDDHHmmSS in UTC.
+String dnssec_time(std::uint32_t t) {
+  // Days to the civil date (proleptic Gregorian), after Howard Hinnant's algorithm.
+  const std::int64_t z = t / 86400 + 719468;
+  const std::int64_t era = z / 146097, doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  const std::uint32_t secs = t % 86400;
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02u%02u%02u", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day), secs / 3600, secs / 60 % 60, secs % 60);
+  return FromUtf8(text);
+}
+
 // The record data as dig writes it; false when the data does not have its type's form.
 bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_t len, String& out) {
   const std::size_t end = at + len;
@@ -284,6 +325,61 @@ bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_
       out = text;
       return true;
     }
+    case 35: {  // NAPTR: order, preference, flags, services, regexp, replacement
+      std::uint16_t order = 0, preference = 0;
+      if (!r.U16(p, order) || !r.U16(p, preference) || p > end) return false;
+      out = IntToStr(order) + u" " + IntToStr(preference);
+      for (int i = 0; i < 3; ++i) {
+        if (p >= end || p + 1 + r.At(p) > end) return false;
+        out += u" " + character_string(r, p + 1, r.At(p));
+        p += 1 + r.At(p);
+      }
+      if (!r.Name(p, a, error) || p != end) return false;
+      out += u" " + a;
+      return true;
+    }
+    case 43: {  // DS: key tag, algorithm, digest type, digest
+      std::uint16_t tag = 0;
+      if (len <= 4 || !r.U16(p, tag)) return false;
+      out = IntToStr(tag) + u" " + IntToStr(r.At(at + 2)) + u" " + IntToStr(r.At(at + 3)) + u" " +
+            hex_words(r.Slice(at + 4, len - 4));
+      return true;
+    }
+    case 48: {  // DNSKEY: flags, protocol, algorithm, key
+      std::uint16_t flags = 0;
+      if (len <= 4 || !r.U16(p, flags)) return false;
+      out = IntToStr(flags) + u" " + IntToStr(r.At(at + 2)) + u" " + IntToStr(r.At(at + 3)) + u" " +
+            base64_words(r.Slice(at + 4, len - 4));
+      return true;
+    }
+    case 46: {  // RRSIG
+      std::uint16_t covered = 0, tag = 0;
+      std::uint32_t ttl = 0, expiration = 0, inception = 0;
+      if (!r.U16(p, covered) || p + 2 > end) return false;
+      const unsigned algorithm = r.At(p), labels = r.At(p + 1);
+      p += 2;
+      if (!r.U32(p, ttl) || !r.U32(p, expiration) || !r.U32(p, inception) || !r.U16(p, tag) || p > end ||
+          !r.Name(p, a, error) || p >= end)
+        return false;
+      out = DNSTypeName(covered) + u" " + IntToStr(algorithm) + u" " + IntToStr(labels) + u" " +
+            IntToStr(ttl) + u" " + dnssec_time(expiration) + u" " + dnssec_time(inception) + u" " +
+            IntToStr(tag) + u" " + a + u" " + base64_words(r.Slice(p, end - p));
+      return true;
+    }
+    case 257: {  // CAA: flags, tag, value (RFC 8659)
+      if (len < 2) return false;
+      const unsigned flags = r.At(at), tagLength = r.At(at + 1);
+      if (tagLength == 0 || 2 + tagLength > len) return false;
+      String tag;
+      for (std::size_t i = 0; i < tagLength; ++i) {
+        const unsigned c = r.At(at + 2 + i);
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+        tag += static_cast<char16_t>(c);
+      }
+      out =
+          IntToStr(flags) + u" " + tag + u" " + character_string(r, at + 2 + tagLength, len - 2 - tagLength);
+      return true;
+    }
     default:
       return false;
   }
@@ -339,7 +435,17 @@ String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain) {
   for (std::size_t i = 0; i < kTypeCodes.size(); ++i) {
     const auto request = static_cast<TQNIDNSRequest>(i);
     if (!Requests.Contains(request)) continue;
-    if (request == irPTR) {
+    std::uint8_t v6[16];
+    if (request == irPTR && DNSParseIPv6(Domain, v6)) {
+      // RFC 3596 section 2.5: the address's 32 nibbles, the last first, under ip6.arpa.
+      static const char16_t* kNibbles = u"0123456789abcdef";
+      for (int i = 15; i >= 0; --i) {
+        put_label(out, String(1, kNibbles[v6[i] & 0xF]));
+        put_label(out, String(1, kNibbles[v6[i] >> 4]));
+      }
+      put_label(out, u"ip6");
+      put_label(out, u"arpa");
+    } else if (request == irPTR) {
       for (auto it = labels.rbegin(); it != labels.rend(); ++it) put_label(out, *it);
       put_label(out, u"in-addr");
       put_label(out, u"arpa");
@@ -351,6 +457,81 @@ String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain) {
     put16(out, 1);
   }
   return out;
+}
+
+bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]) {
+  // Up to eight groups of hex digits, at most one "::", and optionally a dotted IPv4 tail in
+  // place of the last two groups.
+  std::uint16_t head[8] = {}, tail[8] = {};
+  int heads = 0, tails = 0;
+  bool gap = false;
+  std::size_t i = 0;
+  if (Text.substr(0, 2) == u"::") {
+    gap = true;
+    i = 2;
+  } else if (Text.empty() || Text[0] == u':') {
+    return false;
+  }
+  while (i < Text.size()) {
+    std::uint16_t* groups = gap ? tail : head;
+    int& count = gap ? tails : heads;
+    // A dotted tail: the rest of the text is an IPv4 address.
+    const StringView rest = Text.substr(i);
+    const auto colon = rest.find(u':');
+    if (rest.find(u'.') != StringView::npos && colon == StringView::npos) {
+      if (heads + tails + 2 > 8) return false;
+      unsigned parts[4] = {}, n = 0, width = 0;
+      for (char16_t c : rest) {
+        if (c == u'.') {
+          if (width == 0 || ++n > 3) return false;
+          width = 0;
+        } else if (c >= u'0' && c <= u'9' && ++width <= 3) {
+          parts[n] = parts[n] * 10 + (c - u'0');
+          if (parts[n] > 255) return false;
+        } else {
+          return false;
+        }
+      }
+      if (width == 0) return false;
+      if (n != 3) return false;
+      groups[count++] = static_cast<std::uint16_t>(parts[0] << 8 | parts[1]);
+      groups[count++] = static_cast<std::uint16_t>(parts[2] << 8 | parts[3]);
+      i = Text.size();
+      break;
+    }
+    const std::size_t digits = colon == StringView::npos ? rest.size() : colon;
+    if (digits == 0 || digits > 4 || heads + tails >= 8) return false;
+    unsigned v = 0;
+    for (std::size_t k = 0; k < digits; ++k) {
+      const char16_t c = rest[k];
+      const int d = c >= u'0' && c <= u'9'   ? c - u'0'
+                    : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                    : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                             : -1;
+      if (d < 0) return false;
+      v = v << 4 | static_cast<unsigned>(d);
+    }
+    groups[count++] = static_cast<std::uint16_t>(v);
+    i += digits;
+    if (i == Text.size()) break;
+    ++i;  // the ":"
+    if (i < Text.size() && Text[i] == u':') {
+      if (gap) return false;
+      gap = true;
+      ++i;
+    } else if (i == Text.size()) {
+      return false;  // a single trailing ":"
+    }
+  }
+  if (gap ? heads + tails > 7 : heads != 8) return false;
+  std::uint16_t all[8] = {};
+  for (int k = 0; k < heads; ++k) all[k] = head[k];
+  for (int k = 0; k < tails; ++k) all[8 - tails + k] = tail[k];
+  for (int k = 0; k < 8; ++k) {
+    Bytes[2 * k] = static_cast<std::uint8_t>(all[k] >> 8);
+    Bytes[2 * k + 1] = static_cast<std::uint8_t>(all[k] & 0xFF);
+  }
+  return true;
 }
 
 bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {

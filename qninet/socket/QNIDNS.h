@@ -10,7 +10,8 @@
 
 namespace qninet {
 
-/// What one question asks for; the ordinal order is the order of the questions in a query.
+/// What one question asks for; the ordinal order is the order of the questions in a query. The
+/// types after `irMailB` came later and were appended so that stored sets keep their bits.
 enum TQNIDNSRequest : std::uint8_t {
   irAll,
   irA,
@@ -28,22 +29,33 @@ enum TQNIDNSRequest : std::uint8_t {
   irMX,
   irText,
   irTransferRequest,
-  irMailB
+  irMailB,
+  irAAAA,
+  irSRV,
+  irNAPTR,
+  irDS,
+  irRRSIG,
+  irDNSKEY,
+  irCAA
 };
 QNINET_DECLARE_ENUM_INFO(TQNIDNSRequest)
 /// Bit n stands for the request of ordinal n.
 using TQNIDNSRequests = TSet<TQNIDNSRequest>;
 
-/// The record type code a request asks for (irAll 255, irA 1, ... irMailB 253).
+/// The record type code a request asks for (irAll 255, irA 1, ... irMailB 253, irAAAA 28 ...
+/// irCAA 257).
 QNINET_API std::uint16_t DNSRequestTypeCode(TQNIDNSRequest Request);
 /// The request for a record type's name as dig writes it ("A", "MX", "CNAME", "ANY", "*",
 /// "NULL", "AXFR"...), any case; false for a name no request asks for.
 QNINET_API bool DNSRequestFromName(const String& Name, TQNIDNSRequest& Request);
 /// The query message, one character per byte: the header (identifier 0x125E, recursion desired,
 /// one question per request) and the questions in request order, the PTR question about the
-/// reversed name under in-addr.arpa. Empty when `Requests` or `Domain` is empty. Labels are
-/// written as given: nothing is checked or escaped.
+/// reversed name under in-addr.arpa (an IPv6 address: its nibbles reversed under ip6.arpa). Empty when
+/// `Requests` or `Domain` is empty. Labels are written as given: nothing is checked or escaped.
 QNINET_API String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain);
+/// The 16 bytes of an IPv6 address in its text forms (RFC 4291 section 2.2: "::", a dotted
+/// IPv4 tail); false for anything else.
+QNINET_API bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]);
 
 /// One question of a reply.
 struct TQNIDNSQuestion {

@@ -7,7 +7,18 @@ namespace qninet {
 const String QNWhoIsFallbackServer = u"whois.internic.net";
 const String QNWhoIsRIPEServer = u"whois.ripe.net";
 
+namespace {
+const String QNWhoIsIANAServer = u"whois.iana.org";
+
+String endpoint_text(const String& host, Integer port) {
+  const bool v6 = host.find(u':') != String::npos;
+  return (v6 ? u"[" + host + u"]" : host) + u":" + IntToStr(port);
+}
+}  // namespace
+
+// FollowReferrals comes before Domain so that a stored form chooses an address's server with it.
 QNINET_CLASS_INFO(TQNWhoIs, Published("Port", &Self::Port, &Self::SetPort, 43),
+                  Published("FollowReferrals", &Self::FollowReferrals, &Self::SetFollowReferrals, false),
                   Published("AutoSelectServer", &Self::AutoSelectServer, &Self::SetAutoSelectServer),
                   Published("Domain", &Self::Domain, &Self::SetDomain, u""),
                   Published("ServerList", &Self::ServerList))
@@ -116,7 +127,113 @@ String WhoIsServerOf(const TStrings& List, const String& Key) {
   return String();
 }
 
-TQNWhoIs::TQNWhoIs(TComponent* AOwner) : TQNInetBase(AOwner), FServerList(std::make_unique<TStringList>()) {
+String WhoIsRegistryOf(const String& Address) {
+  // The IANA IPv4 address space registry, one letter per /8: ARIN, RIPE NCC, APNIC (P),
+  // LACNIC, AFRINIC (F), and "-" for the blocks no registry holds.
+  static constexpr std::u16string_view kBlocks =
+      u"-PRAARAAAA-AAAPAAAAAAAAAARAPAAARAAAAPRAPAFPPAARAAPARARAAARPPPPRA"
+      u"AAAAAAAAAAAAARRRRRRRRRRRRRRRRRRRAAAAAPFPAFPAARPPPPPPPPPPPPPPPPP-"
+      u"AAAAAPAAAAAAARAAARAAAAPRAPFAAAAAAAAPAAAAAAAPAAAPRLRLPLPPARLLRLLL"
+      u"ARRRFFAALLPPAAAAAAPPRRAAARPPPPPP--------------------------------";
+  static_assert(kBlocks.size() == 256);
+  if (!IsWhoIsAddress(Address)) return QNWhoIsIANAServer;
+  const Integer first = StrToIntDef(Address.substr(0, Address.find(u'.')), -1);
+  switch (kBlocks[static_cast<std::size_t>(first)]) {
+    case u'A':
+      return u"whois.arin.net";
+    case u'R':
+      return QNWhoIsRIPEServer;
+    case u'P':
+      return u"whois.apnic.net";
+    case u'L':
+      return u"whois.lacnic.net";
+    case u'F':
+      return u"whois.afrinic.net";
+    default:
+      return QNWhoIsIANAServer;
+  }
+}
+
+namespace {
+
+bool is_host_char(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.' ||
+         c == u'-';
+}
+
+// "host", "host:port" or "[v6]:port", checked character by character.
+bool parse_referral_target(StringView v, TQNWhoIsReferral& out) {
+  StringView host, port;
+  bool v6 = false;
+  if (!v.empty() && v.front() == u'[') {
+    const auto close = v.find(u']');
+    if (close == StringView::npos) return false;
+    host = v.substr(1, close - 1);
+    const StringView rest = v.substr(close + 1);
+    if (!rest.empty() && rest.front() != u':') return false;
+    if (!rest.empty()) port = rest.substr(1);
+    v6 = true;
+  } else {
+    const auto colon = v.find(u':');
+    host = v.substr(0, colon);
+    if (colon != StringView::npos) port = v.substr(colon + 1);
+  }
+  if (host.empty() || host.size() > 253 || host.front() == u'-' || host.front() == u'.') return false;
+  for (char16_t c : host)
+    if (v6 ? !((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
+               c == u':' || c == u'.')
+           : !is_host_char(c))
+      return false;
+  Integer number = 43;
+  if (!port.empty() || v.back() == u':') {
+    if (port.empty() || port.size() > 5) return false;
+    for (char16_t c : port)
+      if (c < u'0' || c > u'9') return false;
+    number = StrToIntDef(port, -1);
+    // Only the WHOIS port or an unprivileged one: an answer must not aim the query at a
+    // mail, web or other system service.
+    if (number != 43 && (number < 1024 || number > 65535)) return false;
+  }
+  out.Host = String(host);
+  out.Port = number;
+  return true;
+}
+
+}  // namespace
+
+bool WhoIsReferralOf(const String& Answer, TQNWhoIsReferral& Referral) {
+  static const char16_t* kKeys[] = {u"refer", u"whois", u"Registrar WHOIS Server", u"ReferralServer"};
+  StringView rest(Answer);
+  while (!rest.empty()) {
+    const auto eol = rest.find(u'\n');
+    StringView line = rest.substr(0, eol);
+    rest = eol == StringView::npos ? StringView() : rest.substr(eol + 1);
+    const auto colon = line.find(u':');
+    if (colon == StringView::npos) continue;
+    const String key = Trim(String(line.substr(0, colon)));
+    bool known = false;
+    for (const char16_t* k : kKeys) known = known || SameText(key, k);
+    if (!known) continue;
+    String value = Trim(String(line.substr(colon + 1)));
+    if (SameText(key, u"ReferralServer")) {
+      // ARIN also refers to rwhois:// servers, which speak another protocol.
+      if (!SameText(value.substr(0, 8), u"whois://")) continue;
+      value.erase(0, 8);
+      if (!value.empty() && value.back() == u'/') value.pop_back();
+    }
+    TQNWhoIsReferral found;
+    if (!value.empty() && parse_referral_target(value, found)) {
+      Referral = std::move(found);
+      return true;
+    }
+  }
+  return false;
+}
+
+TQNWhoIs::TQNWhoIs(TComponent* AOwner)
+    : TQNInetBase(AOwner),
+      FServerList(std::make_unique<TStringList>()),
+      FReferralChain(std::make_unique<TStringList>()) {
   SetPort(43);
   FAutoSelectServer = true;
   for (const auto& line : WhoIsDefaultServers()) FServerList->Add(line);
@@ -131,9 +248,20 @@ void TQNWhoIs::SetServerList(const TStrings* value) { FServerList->Assign(value)
 void TQNWhoIs::SetDomain(const String& Value) {
   if (Value == FDomain) return;
   FDomain = Value;
+  choose_server();
+}
+
+void TQNWhoIs::SetFollowReferrals(bool value) {
+  if (value == FFollowReferrals) return;
+  FFollowReferrals = value;
+  if (IsWhoIsAddress(FDomain)) choose_server();
+}
+
+void TQNWhoIs::choose_server() {
+  const String& Value = FDomain;
   if (!FAutoSelectServer || Value.empty()) return;
   if (IsWhoIsAddress(Value)) {
-    SetHost(QNWhoIsRIPEServer);
+    SetHost(FFollowReferrals ? WhoIsRegistryOf(Value) : QNWhoIsRIPEServer);
     return;
   }
   // Only the last label counts, so the two-label keys of the list are never chosen here.
@@ -142,6 +270,42 @@ void TQNWhoIs::SetDomain(const String& Value) {
   // An entry of dotted-address form reads back through Address, not Host: it is a server too.
   if (Host().empty() && Address().empty()) SetHost(WhoIsServerOf(*FServerList, u"*"));
   if (Host().empty() && Address().empty()) SetHost(QNWhoIsFallbackServer);
+}
+
+String TQNWhoIs::InternalExecute() {
+  FReferralChain->Clear();
+  String answer = TQNInetBase::InternalExecute();
+  if (!FFollowReferrals || (Proxy()->UseProxy() && !Proxy()->Server().empty())) return answer;
+  const String host = Host().empty() ? Address() : Host();
+  const Integer port = Port();
+  FReferralChain->Add(endpoint_text(host, port));
+  // The component's own server comes back whatever happens on the way.
+  struct Restore {
+    TQNWhoIs& W;
+    String Host;
+    Integer Port;
+    ~Restore() {
+      W.SetHost(Host);
+      W.SetPort(Port);
+    }
+  } const restore{*this, host, port};
+  TQNWhoIsReferral next;
+  for (int hop = 0; hop < QNWhoIsMaxReferrals && WhoIsReferralOf(answer, next); ++hop) {
+    const String target = endpoint_text(next.Host, next.Port);
+    bool seen = false;
+    for (int i = 0; i < FReferralChain->Count(); ++i)
+      seen = seen || SameText(FReferralChain->Strings(i), target);
+    if (seen) break;  // a loop
+    Disconnect();
+    SetHost(next.Host);
+    SetPort(next.Port);
+    FReferralChain->Add(target);
+    Connect();
+    answer = TQNInetBase::InternalExecute();
+  }
+  // The connection, if still open, is to the last server, not to the component's own.
+  if (FReferralChain->Count() > 1) Disconnect();
+  return answer;
 }
 
 }  // namespace qninet

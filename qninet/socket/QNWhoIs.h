@@ -14,6 +14,8 @@ namespace qninet {
 QNINET_API extern const String QNWhoIsFallbackServer;
 /// The server for IPv4 addresses: RIPE's.
 QNINET_API extern const String QNWhoIsRIPEServer;
+/// The most referrals one `Execute` follows.
+inline constexpr int QNWhoIsMaxReferrals = 3;
 
 /// Asks a WHOIS server for a domain or an IPv4 address.
 ///
@@ -22,6 +24,12 @@ QNINET_API extern const String QNWhoIsRIPEServer;
 /// entry), unless `AutoSelectServer` is false or the domain is empty or unchanged. A list
 /// value of dotted-address form lands in `Address`, as the engine's doors sort it. `Execute` sends the
 /// domain, CRLF and the engine's header block, and returns the server's whole answer.
+///
+/// With `FollowReferrals` an IPv4 address goes to the regional registry its /8 is delegated to,
+/// and `Execute` follows the referral an answer names (see `WhoIsReferralOf`) up to
+/// `QNWhoIsMaxReferrals` times, asking the same query each time; it stops at a server already
+/// asked, and returns the last answer. `ReferralChain` lists the servers asked, "host:port" each.
+/// Referrals are not followed through a proxy (the proxy would only be asked again).
 class QNINET_API TQNWhoIs : public TQNInetBase {
   QNINET_OBJECT(TQNWhoIs, TQNInetBase)
 public:
@@ -42,11 +50,24 @@ public:
   TStrings* ServerList() const { return FServerList.get(); }
   /// Copies the given lines into the component's own list.
   void SetServerList(const TStrings* value);
+  bool FollowReferrals() const { return FFollowReferrals; }
+  /// Chooses the server again when `Domain` is an address (RIPE's or its registry's).
+  void SetFollowReferrals(bool value);
+  /// The servers the last `Execute` asked, in order, when following referrals; else empty.
+  TStrings* ReferralChain() const { return FReferralChain.get(); }
+
+protected:
+  /// The engine's step, then the referrals when `FollowReferrals` is set.
+  String InternalExecute() override;
 
 private:
+  void choose_server();
+
   String FDomain;
   std::unique_ptr<TStringList> FServerList;
   bool FAutoSelectServer = true;
+  bool FFollowReferrals = false;
+  std::unique_ptr<TStringList> FReferralChain;
 };
 
 /// The 69 "key=server" lines that a new `TQNWhoIs` starts with, in their order.
@@ -59,5 +80,22 @@ QNINET_API bool IsWhoIsAddress(const String& S);
 QNINET_API String WhoIsKeyOf(const String& S);
 /// The server of the entry named `Key` (case ignored) in `List`, or empty.
 QNINET_API String WhoIsServerOf(const TStrings& List, const String& Key);
+/// The WHOIS server of the regional registry that IANA delegated the /8 of the strict IPv4
+/// address `Address` to (ARIN, RIPE, APNIC, LACNIC or AFRINIC); IANA's own server for the
+/// blocks no registry holds (private, loopback, multicast, reserved) and for a non-address.
+QNINET_API String WhoIsRegistryOf(const String& Address);
+
+/// A server that a WHOIS answer refers to.
+struct TQNWhoIsReferral {
+  String Host;  ///< a host name or an address (IPv6 without brackets)
+  Integer Port = 43;
+};
+/// The first referral in `Answer`: a line "refer:" or "whois:" (IANA), "Registrar WHOIS
+/// Server:" (thin registries) or "ReferralServer: whois://" (ARIN), keys in any case, the value
+/// a host with an optional ":port". A value that is not a plain host name or address (other
+/// characters, over 253 characters, another URL scheme) or whose port is neither 43 nor from
+/// 1024 to 65535 is skipped, so an answer cannot send the client to a mail or web port or put
+/// a line break into the next connection.
+QNINET_API bool WhoIsReferralOf(const String& Answer, TQNWhoIsReferral& Referral);
 
 }  // namespace qninet

@@ -1,5 +1,9 @@
 #include "qninet/web/QNIRSS.h"
 
+#include <tuple>
+
+#include "qninet/core/Entities.h"
+
 #include "qninet/sys/CodePage.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/Utf8.h"
@@ -11,7 +15,8 @@ QNINET_CLASS_INFO(TQNIRSSItem)
 QNINET_CLASS_INFO(TQNIRSSItems)
 QNINET_CLASS_INFO(TQNIRSSChannel)
 QNINET_CLASS_INFO(TQNIRSSChannels)
-QNINET_CLASS_INFO(TQNIRSSParser)
+QNINET_CLASS_INFO(TQNIRSSParser,
+                  Published("DecodeEntities", &Self::DecodeEntities, &Self::SetDecodeEntities, false))
 
 void TQNIRSSItem::Assign(const TPersistent* Source) {
   const auto* s = dynamic_cast<const TQNIRSSItem*>(Source);
@@ -102,6 +107,91 @@ View<Ch> trimmed(View<Ch> s) {
 String text_of(View<char> s) { return sys::utf8_to_utf16(s); }
 String text_of(View<char16_t> s) { return String(s); }
 
+void put_code_point(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void put_code_point(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out += static_cast<char16_t>(cp);
+  } else {
+    out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+    out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+  }
+}
+
+// The code point of the reference between "&" and ";": "#" and decimal digits, "#x" and hex
+// digits, or an HTML 4 name (XML's five among them). 0 when it is none of these; U+FFFD for a
+// number that names no character (zero, a surrogate, beyond U+10FFFF).
+template <class Ch>
+char32_t reference_code_point(View<Ch> ref) {
+  if (ref.empty()) return 0;
+  if (ref[0] == '#') {
+    const bool hex = ref.size() > 1 && (ref[1] == 'x' || ref[1] == 'X');
+    const View<Ch> digits = ref.substr(hex ? 2 : 1);
+    if (digits.empty()) return 0;
+    std::uint32_t v = 0;
+    for (Ch c : digits) {
+      int d = -1;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      if (d < 0) return 0;
+      if (v <= 0x10FFFF) v = v * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+    }
+    if (v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0xFFFD;
+    return v;
+  }
+  std::u16string name;
+  for (Ch c : ref) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return 0;
+    name += static_cast<char16_t>(c);
+  }
+  return entities::find_named(name);
+}
+
+// The text with its character references decoded, once: "&amp;lt;" gives "&lt;". A "&" that
+// starts no known reference stays as it is.
+template <class Ch>
+std::basic_string<Ch> decode_references(View<Ch> s) {
+  std::basic_string<Ch> out;
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t amp = s.find(static_cast<Ch>('&'), i);
+    if (amp == View<Ch>::npos) break;
+    out.append(s.substr(i, amp - i));
+    // The longest name (HTML 4's "thetasym") and any code point in digits fit well in 32.
+    const std::size_t semi = s.substr(amp + 1, 32).find(static_cast<Ch>(';'));
+    const char32_t cp = semi == View<Ch>::npos ? 0 : reference_code_point(s.substr(amp + 1, semi));
+    if (cp) {
+      put_code_point(out, cp);
+      i = amp + semi + 2;
+    } else {
+      out += static_cast<Ch>('&');
+      i = amp + 1;
+    }
+  }
+  out.append(s.substr(i));
+  return out;
+}
+
 struct ItemField {
   std::string_view Name;
   String TQNIRSSItem::*Field;
@@ -110,7 +200,10 @@ const ItemField kItemFields[] = {{"title", &TQNIRSSItem::Title},
                                  {"link", &TQNIRSSItem::Link},
                                  {"description", &TQNIRSSItem::Description},
                                  {"dc:creator", &TQNIRSSItem::Creator},
-                                 {"dc:date", &TQNIRSSItem::Date}};
+                                 {"dc:date", &TQNIRSSItem::Date},
+                                 // RSS 2.0's names, which yield to the Dublin Core ones
+                                 {"author", &TQNIRSSItem::Creator},
+                                 {"pubDate", &TQNIRSSItem::Date}};
 
 struct ChannelField {
   std::string_view Name;
@@ -131,12 +224,54 @@ const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
                                        {"docs", &TQNIRSSChannel::Docs},
                                        {"ttl", &TQNIRSSChannel::Ttl}};
 
+template <class Ch>
+bool ends_with(View<Ch> s, std::string_view ascii) {
+  return s.size() >= ascii.size() && starts_at(s, s.size() - ascii.size(), ascii);
+}
+
+// The value of attribute `name` in a tag's text (quoted either way); none when it is absent.
+template <class Ch>
+bool attribute(View<Ch> tag, std::string_view name, View<Ch>& value) {
+  for (std::size_t at = qninet::find(tag, name); at != View<Ch>::npos; at = qninet::find(tag, name, at + 1)) {
+    const Ch before = at ? tag[at - 1] : Ch('<');
+    if (before != ' ' && before != '\t' && before != '\n' && before != '\r') continue;
+    std::size_t p = at + name.size();
+    while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r')) ++p;
+    if (p >= tag.size() || tag[p] != '=') continue;
+    ++p;
+    while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r')) ++p;
+    if (p >= tag.size() || (tag[p] != '"' && tag[p] != '\'')) continue;
+    const std::size_t close = tag.find(tag[p], p + 1);
+    if (close == View<Ch>::npos) return false;
+    value = tag.substr(p + 1, close - p - 1);
+    return true;
+  }
+  return false;
+}
+
+// Atom 1.0 (RFC 4287): which field an element's text fills.
+struct AtomItemField {
+  std::string_view Name;
+  String TQNIRSSItem::*Field;
+  int Rank;  // a lower rank is not overwritten by a higher one: summary over content
+};
+const AtomItemField kAtomItemFields[] = {{"title", &TQNIRSSItem::Title, 0},
+                                         {"summary", &TQNIRSSItem::Description, 1},
+                                         {"content", &TQNIRSSItem::Description, 2},
+                                         {"updated", &TQNIRSSItem::Date, 1},
+                                         {"published", &TQNIRSSItem::Date, 2}};
+const ChannelField kAtomChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                           {"subtitle", &TQNIRSSChannel::Description},
+                                           {"updated", &TQNIRSSChannel::LastBuildDate},
+                                           {"rights", &TQNIRSSChannel::Copyright},
+                                           {"generator", &TQNIRSSChannel::Generator}};
+
 // One pass over the text, alternating text runs and tags. P is the slash-separated path of open
 // elements, T the name of the last tag and Q the path before it.
 template <class Ch>
 class FeedScanner {
 public:
-  explicit FeedScanner(TQNIRSSChannels& channels) : FChannels(channels) {}
+  FeedScanner(TQNIRSSChannels& channels, bool decode) : FChannels(channels), FDecode(decode) {}
 
   void Run(View<Ch> s) {
     constexpr std::string_view kCData = "<![CDATA[";
@@ -157,17 +292,17 @@ public:
         if (end == npos) return;  // as a tag without ">"
         if (!cdata) joined.clear();
         cdata = true;
-        joined.append(s.substr(i, lt - i));
+        AppendText(joined, s.substr(i, lt - i));
         joined.append(s.substr(lt + kCData.size(), end - lt - kCData.size()));
         i = end + 3;
       }
       if (cdata) {
-        joined.append(s.substr(i, lt - i));
-        TextStep(joined);
+        AppendText(joined, s.substr(i, lt - i));
+        TextStep(joined, true);
       } else if (lt > start) {
-        TextStep(s.substr(start, lt - start));
+        TextStep(s.substr(start, lt - start), false);
       } else if (FTagSet && (equals(View<Ch>(FTag), "channel") || equals(View<Ch>(FTag), "item"))) {
-        TextStep({});  // a compact feed: <channel><title>...
+        TextStep({}, false);  // a compact feed: <channel><title>...
       }
       // The tag: a comment ends at "-->"; elsewhere a quoted run may hold a ">".
       std::size_t end;
@@ -188,7 +323,28 @@ public:
       }
       TagStep(s.substr(lt, end + 1 - lt));
       i = end + 1;
+      if (FXhtml) {
+        // Atom's xhtml text is markup: kept whole, up to the element's end tag, without its div.
+        FXhtml = false;
+        std::basic_string<Ch> close(1, static_cast<Ch>('<'));
+        close += static_cast<Ch>('/');
+        close += FTag;
+        std::string closeAscii;
+        for (Ch c : close) closeAscii += static_cast<char>(c);
+        const std::size_t endTag = find(s, closeAscii, i);
+        if (endTag == npos) return;
+        AtomXhtml(s.substr(i, endTag - i));
+        i = endTag;
+      }
     }
+  }
+
+  // RFC 4287 section 4.2.1: the feed's author is the author of every entry without its own.
+  void Finish() {
+    TQNIRSSChannel* channel = FChannels.Last();
+    if (!FAtom || FFeedAuthor.empty() || !channel) return;
+    for (int i = 0; i < channel->Items()->Count(); ++i)
+      if (channel->Items()->GetItem(i)->Creator.empty()) channel->Items()->GetItem(i)->Creator = FFeedAuthor;
   }
 
 private:
@@ -210,6 +366,12 @@ private:
     FTagSet = true;
     const bool closing = contains(tag, "</");
     const bool empty = contains(tag, "/>");
+    if (!closing && !empty && !FAtom && equals(name, "feed") && FChannels.Count() == 0 &&
+        !contains(View<Ch>(FPath), "rss/") && !contains(View<Ch>(FPath), "rdf:RDF/")) {
+      FAtom = true;
+      FChannels.Add();
+    }
+    if (FAtom) AtomTag(tag, name, closing, empty);
     if (!closing && !empty) {
       FPath.append(name);
       FPath.push_back('/');
@@ -221,7 +383,97 @@ private:
     }
   }
 
-  void TextStep(View<Ch> raw) {
+  // An Atom feed's entries and links; `FParent` holds the path before the tag.
+  void AtomTag(View<Ch> tag, View<Ch> name, bool closing, bool empty) {
+    const View<Ch> parent(FParent);
+    TQNIRSSChannel* channel = FChannels.Last();
+    if (closing) return;
+    if (!empty && equals(name, "entry") && ends_with(parent, "feed/")) {
+      channel->Items()->Add();
+      FAtomRanks = {};
+      return;
+    }
+    TQNIRSSItem* item = ends_with(parent, "feed/entry/") ? channel->Items()->Last() : nullptr;
+    if (equals(name, "link") || equals(name, "link/")) {
+      // The page of the entry or the feed: the first link with rel "alternate" or none.
+      String* link = item ? &item->Link : ends_with(parent, "feed/") ? &channel->Link : nullptr;
+      View<Ch> rel, href;
+      if (!link || !link->empty() || !attribute(tag, "href", href)) return;
+      if (attribute(tag, "rel", rel) && !equals(rel, "alternate")) return;
+      *link = FDecode ? text_of(View<Ch>(decode_references(href))) : text_of(href);
+      return;
+    }
+    View<Ch> type;
+    FXhtml = !empty && attribute(tag, "type", type) && equals(type, "xhtml") &&
+             (ends_with(parent, "feed/entry/") || ends_with(parent, "feed/"));
+  }
+
+  // The field that an Atom element's text fills: with `Rank`, a summary over a content and an
+  // updated over a published, wherever they stand.
+  String* AtomField(int& rank) {
+    const View<Ch> tag(FTag), parent(FParent);
+    TQNIRSSChannel* channel = FChannels.Last();
+    TQNIRSSItem* item = channel->Items()->Last();
+    rank = 0;
+    if (ends_with(parent, "feed/author/") && equals(tag, "name"))
+      return FFeedAuthor.empty() ? &FFeedAuthor : nullptr;
+    if (item && ends_with(parent, "feed/entry/author/") && equals(tag, "name"))
+      return item->Creator.empty() ? &item->Creator : nullptr;
+    if (item && ends_with(parent, "feed/entry/")) {
+      for (const AtomItemField& f : kAtomItemFields)
+        if (equals(tag, f.Name)) {
+          int& held = f.Field == &TQNIRSSItem::Date ? FAtomRanks.Date : FAtomRanks.Description;
+          if (f.Rank > 0 && held > 0 && held < f.Rank) return nullptr;
+          if (f.Rank > 0) held = f.Rank;
+          return &(item->*f.Field);
+        }
+    } else if (ends_with(parent, "feed/")) {
+      for (const ChannelField& f : kAtomChannelFields)
+        if (equals(tag, f.Name)) return &(channel->*f.Field);
+    }
+    return nullptr;
+  }
+
+  void AtomText(View<Ch> raw, bool decoded) {
+    int rank = 0;
+    if (String* field = AtomField(rank)) *field = Value(raw, decoded);
+  }
+
+  void AtomXhtml(View<Ch> inner) {
+    int rank = 0;
+    String* field = AtomField(rank);
+    if (!field) return;
+    inner = trimmed(inner);
+    // The xhtml div that RFC 4287 section 3.1.1.3 wraps the markup in is not part of it.
+    if (starts_at(inner, 0, "<div")) {
+      const std::size_t open = inner.find(static_cast<Ch>('>'));
+      const std::size_t close = inner.size() >= 6 ? inner.rfind(static_cast<Ch>('<')) : View<Ch>::npos;
+      if (open != View<Ch>::npos && close != View<Ch>::npos && close > open &&
+          starts_at(inner, close, "</div"))
+        inner = trimmed(inner.substr(open + 1, close - open - 1));
+    }
+    *field = text_of(inner);
+  }
+
+  // Text outside a CDATA section joins the section's text decoded when decoding is on.
+  void AppendText(std::basic_string<Ch>& joined, View<Ch> text) const {
+    if (FDecode)
+      joined.append(decode_references(text));
+    else
+      joined.append(text);
+  }
+
+  // The trimmed text as stored: decoded when decoding is on and the text is not decoded yet.
+  String Value(View<Ch> raw, bool decoded) const {
+    const View<Ch> v = trimmed(raw);
+    return FDecode && !decoded ? text_of(View<Ch>(decode_references(v))) : text_of(v);
+  }
+
+  void TextStep(View<Ch> raw, bool decoded) {
+    if (FAtom) {
+      AtomText(raw, decoded);
+      return;
+    }
     const View<Ch> tag(FTag);
     if (equals(tag, "channel")) {
       FChannels.Add();
@@ -237,40 +489,70 @@ private:
     if (contains(parent, "/channel/item/") || contains(parent, "rdf:RDF/item/")) {
       TQNIRSSItem* item = channel->Items()->Last();
       if (!item) return;
+      if (item != FDublinCoreOf) {
+        FDublinCoreOf = item;
+        FDublinCoreDate = FDublinCoreCreator = false;
+      }
       for (const ItemField& f : kItemFields)
         if (equals(tag, f.Name)) {
-          item->*f.Field = text_of(trimmed(raw));
+          String value = Value(raw, decoded);
+          // A non-empty dc:date or dc:creator wins over pubDate or author, wherever it stands;
+          // an empty one does not blank what they gave.
+          for (auto [dc, rss, seen] : {std::tuple{"dc:date", "pubDate", &FDublinCoreDate},
+                                       std::tuple{"dc:creator", "author", &FDublinCoreCreator}}) {
+            if (equals(tag, dc) && value.empty() && !*seen) return;
+            if (equals(tag, dc)) *seen = true;
+            if (equals(tag, rss) && *seen) return;
+          }
+          item->*f.Field = std::move(value);
           return;
         }
     } else if (contains(parent, "/channel/")) {
       for (const ChannelField& f : kChannelFields)
         if (equals(tag, f.Name)) {
-          channel->*f.Field = text_of(trimmed(raw));
+          channel->*f.Field = Value(raw, decoded);
           return;
         }
     }
   }
 
   TQNIRSSChannels& FChannels;
+  const bool FDecode;
   std::basic_string<Ch> FPath, FTag, FParent;
+  // Whether the item being filled had a non-empty dc:date or dc:creator.
+  const TQNIRSSItem* FDublinCoreOf = nullptr;
+  bool FDublinCoreDate = false, FDublinCoreCreator = false;
+  bool FAtom = false;   // the root is an Atom feed
+  String FFeedAuthor;   // the Atom feed's own author
+  bool FXhtml = false;  // the last tag starts an Atom text of type xhtml
+  struct {
+    int Description = 0, Date = 0;  // which Atom element filled the entry's field (0: none)
+  } FAtomRanks;
   bool FTagSet = false;  // the last tag set T: the compact-feed rule follows only such a tag
 };
 
 }  // namespace
 
-void ParseRSSText(StringView Text, TQNIRSSChannels& Channels) {
+void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
-  FeedScanner<char16_t>(Channels).Run(Text);
+  FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+  scanner.Run(Text);
+  scanner.Finish();
 }
 
-void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels) {
+void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
   std::size_t mark = 0;
   const std::string charset = sys::xml_text_charset(Bytes, mark);
-  if (charset == "UTF-8")
-    FeedScanner<char>(Channels).Run(Bytes.substr(mark));
-  else
-    FeedScanner<char16_t>(Channels).Run(sys::decode_bytes(Bytes.substr(mark), charset));
+  if (charset == "UTF-8") {
+    FeedScanner<char> scanner(Channels, DecodeEntities);
+    scanner.Run(Bytes.substr(mark));
+    scanner.Finish();
+  } else {
+    FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+    scanner.Run(sys::decode_bytes(Bytes.substr(mark), charset));
+    scanner.Finish();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -298,7 +580,7 @@ bool TQNIRSSParser::Execute() {
 
 void TQNIRSSParser::ParseRSS() {
   FChannels->ClearItems();
-  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels);
+  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels, FDecodeEntities);
 }
 
 }  // namespace qninet

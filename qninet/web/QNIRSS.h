@@ -10,15 +10,16 @@
 
 namespace qninet {
 
-/// One item of a channel; the texts are stored as found (entities and dates not converted).
+/// One item of a channel; the texts are stored as found (dates not converted; entities decoded
+/// only with the parser's `DecodeEntities`).
 class QNINET_API TQNIRSSItem : public TPersistent {
   QNINET_OBJECT(TQNIRSSItem, TPersistent)
 public:
   String Title;
   String Link;
   String Description;
-  String Creator;  ///< dc:creator
-  String Date;     ///< dc:date
+  String Creator;  ///< dc:creator, else RSS 2.0's author
+  String Date;     ///< dc:date, else RSS 2.0's pubDate
   /// Copies the five fields from another item; anything else is ignored.
   void Assign(const TPersistent* Source) override;
 };
@@ -95,7 +96,10 @@ public:
 };
 
 /// Downloads `RemoteFileName` into a private temporary file, parses it into `Channels` and
-/// deletes the file.
+/// deletes the file. With `DecodeEntities` (default false) the stored texts have their
+/// character references decoded (XML's, numeric ones and HTML 4's names), CDATA sections
+/// excepted; off, they keep them for the caller to decode (for instance with
+/// `ReplaceHTMLChars`).
 class QNINET_API TQNIRSSParser : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNIRSSParser, TQNCustomWebUpdater)
 public:
@@ -105,6 +109,8 @@ public:
   /// `Channels`; a skipped or failed run keeps them. The temporary file is deleted either way.
   bool Execute() override;
   TQNIRSSChannels* Channels() const { return FChannels.get(); }
+  bool DecodeEntities() const { return FDecodeEntities; }
+  void SetDecodeEntities(bool value) { FDecodeEntities = value; }
 
 protected:
   /// Reads the local file and parses it into `Channels`; raises `EFOpenError` when it cannot
@@ -114,14 +120,16 @@ protected:
 private:
   std::unique_ptr<TQNIRSSChannels> FChannels;
   int FTempSlot;
+  bool FDecodeEntities = false;
 };
 
 /// Scans a feed's text into `Channels` (cleared first): the path of open elements selects the
 /// field that the trimmed text after a start tag fills. CDATA sections are text; comments end
-/// at "-->"; malformed input is never an error.
-QNINET_API void ParseRSSText(StringView Text, TQNIRSSChannels& Channels);
+/// at "-->"; malformed input is never an error. With `DecodeEntities` the character references
+/// outside CDATA sections are decoded once ("&amp;lt;" gives "&lt;"; an unknown one stays).
+QNINET_API void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities = false);
 /// The same on a feed's bytes, decoded as the feed says: a byte-order mark, else the XML
 /// declaration's encoding, else UTF-8; invalid bytes become U+FFFD.
-QNINET_API void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels);
+QNINET_API void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities = false);
 
 }  // namespace qninet

@@ -50,9 +50,11 @@ int run(Run& run, const Options& o) {
     if (t.empty()) continue;
     TQNIDNSRequest r = irA;
     if (!DNSRequestFromName(FromUtf8(t), r))
-      return run.Fail(exBadInput, "",
-                      "unknown record type " + t +
-                          " (A NS CNAME SOA MB MG MR NULL WKS PTR HINFO MINFO MX TXT AXFR MAILB ANY)");
+      return run.Fail(
+          exBadInput, "",
+          "unknown record type " + t +
+              " (A NS CNAME SOA MB MG MR NULL WKS PTR HINFO MINFO MX TXT AXFR MAILB ANY AAAA SRV NAPTR "
+              "DS RRSIG DNSKEY CAA)");
     requests.push_back(r);
   }
   if (requests.empty()) requests.push_back(irA);
@@ -108,7 +110,8 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
       [o](Run& r) { return run(r, *o); });
   cmd->add_option("--type", o->Types,
                   "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
-                  "HINFO MINFO MX TXT AXFR MAILB ANY (PTR takes an IPv4 address)")
+                  "HINFO MINFO MX TXT AXFR MAILB ANY AAAA SRV NAPTR DS RRSIG DNSKEY CAA (PTR takes an "
+                  "IPv4 or IPv6 address)")
       ->capture_default_str();
   cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output")
       ->excludes(cmd->get_option("--json"));

@@ -75,8 +75,15 @@ void print_channels(std::ostream& out, const TQNIRSSChannels& channels) {
   }
 }
 
-int run_rss(Run& run, const std::string& target) {
+struct Options {
+  std::string Target;
+  bool Decode = false;
+};
+
+int run_rss(Run& run, const Options& o) {
+  const std::string& target = o.Target;
   TQNIRSSParser parser(nullptr);
+  parser.SetDecodeEntities(o.Decode);
   if (const int code = configure_web(run, parser, target)) return code;
   if (const int code = execute_web(run, parser, target)) return code;
   run.Json()["channels"] = channels_json(*parser.Channels());
@@ -85,18 +92,23 @@ int run_rss(Run& run, const std::string& target) {
 }
 
 const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
-  auto target = std::make_shared<std::string>();
-  auto* cmd =
-      add_command(app, state, "rss", "Read a news feed (RSS 0.9x/2.0 or RSS 1.0/RDF): channels and items",
-                  Offer{.Timeout = 60, .Proxy = true, .CaCert = true},
-                  [target](Run& run) { return run_rss(run, *target); });
-  cmd->add_option("URL_OR_PATH", *target,
+  auto o = std::make_shared<Options>();
+  auto* cmd = add_command(
+      app, state, "rss", "Read a news feed (RSS 0.9x/2.0, RSS 1.0/RDF or Atom 1.0): channels and items",
+      Offer{.Timeout = 60, .Proxy = true, .CaCert = true}, [o](Run& run) { return run_rss(run, *o); });
+  cmd->add_flag("--decode", o->Decode,
+                "Decode the character references in the texts (&amp;, &#233;, &eacute;...), CDATA excepted");
+  cmd->add_option("URL_OR_PATH", o->Target,
                   "http://, https://, ftp:// or file:// URL of the feed, or a file path")
       ->required();
   cmd->footer(
       "Prints \"channel TITLE\" and \"  item TITLE\" lines with the other fields indented below them;\n"
       "--json gives {\"status\", \"channels\": [{Title, Link, ..., Items: [{Title, Link, Description,\n"
-      "Creator, Date}]}]}. Texts are kept as the feed writes them (entities and dates unconverted).");
+      "Creator, Date}]}]}. Texts are kept as the feed writes them (dates unconverted; entities\n"
+      "too unless --decode). An item's Date is its dc:date, else its pubDate; its Creator its\n"
+      "dc:creator, else its author. An Atom feed reads as one channel and its entries as items\n"
+      "(the alternate link, summary or content, the author's name or the feed's, updated or\n"
+      "published).");
 });
 
 const char* kDemoFeed =

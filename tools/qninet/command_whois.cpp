@@ -13,12 +13,14 @@ namespace {
 struct Options {
   bool NoAutoSelect = false;
   bool ShowServer = false;
+  bool Follow = false;
   std::string Domain;
 };
 
 int run(Run& run, const Options& o) {
   TQNWhoIs w(nullptr);
   w.SetAutoSelectServer(!o.NoAutoSelect);
+  w.SetFollowReferrals(o.Follow);
   w.SetDomain(FromUtf8(o.Domain));
   if (const int code = run.Configure(w)) return code;
   run.Json()["Domain"] = o.Domain;
@@ -30,7 +32,14 @@ int run(Run& run, const Options& o) {
     return exOk;
   }
   String answer;
-  if (const int code = run.Execute(w, answer)) return code;
+  const int code = run.Execute(w, answer);
+  if (o.Follow) {
+    run.Json()["ReferralChain"] = lines_json(*w.ReferralChain());
+    if (run.Options().Verbose && !run.Options().Quiet)
+      for (int i = 0; i < w.ReferralChain()->Count(); ++i)
+        std::cerr << "qninet whois: asked " << ToUtf8(w.ReferralChain()->Strings(i)) << '\n';
+  }
+  if (code) return code;
   if (run.Options().Json) {
     run.Json()["Answer"] = json_text(answer);
   } else {
@@ -47,7 +56,10 @@ const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
       Offer{"chosen from the domain, port 43", 60, true, true}, [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "The server is chosen from the domain's last label (RIPE's server for an IPv4 address);\n"
-      "--host overrides it. The answer goes to standard output byte for byte; with --json its\n"
+      "--host overrides it. With --follow an IPv4 address goes to the regional registry of its\n"
+      "/8, and up to 3 referrals in the answers (IANA's refer:/whois:, Registrar WHOIS Server:,\n"
+      "ReferralServer: whois://) are followed; the last answer is written, -v lists the servers.\n"
+      "The answer goes to standard output byte for byte; with --json its\n"
       "bytes are read as UTF-8 when they are UTF-8, else as Latin-1.\n"
       "Exit codes: 0 answer written; 1 the query failed (refused, unknown name, time-out, status\n"
       "401/404/407 in the first chunk, a reset); 2 bad options or no server.\n"
@@ -56,6 +68,8 @@ const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
                 "Do not choose the server from the domain (use with --host)");
   cmd->add_flag("--show-server", o->ShowServer,
                 "Print the server that the domain selects, one line, and query nothing");
+  cmd->add_flag("--follow", o->Follow,
+                "Follow the referrals in the answers (up to 3) and print the last answer");
   cmd->add_option("DOMAIN", o->Domain, "The domain name or IPv4 address to look up")->required();
 });
 

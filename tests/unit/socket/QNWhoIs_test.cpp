@@ -133,3 +133,77 @@ TEST(WhoIsQuery, DomainLineThenHeaderBlock) {
   w.SetDomain(u"");
   EXPECT_EQ(w.GetQuery(), u"");  // the engine then sends nothing and only reads
 }
+
+// What an answer may refer to, and what a hostile one may not.
+TEST(WhoIsReferrals, TheFirstUsableReferralOfAnAnswer) {
+  const std::string long_host(254, 'a');
+  const struct {
+    std::string Answer;
+    const char16_t* Host;  // null: no referral
+    Integer Port;
+  } cases[] = {
+      {"% IANA WHOIS server\nrefer:        whois.verisign-grs.com\n\ndomain: COM\n",
+       u"whois.verisign-grs.com", 43},
+      {"domain: COM\r\nwhois:        whois.nic.example\r\n", u"whois.nic.example", 43},
+      {"   Domain Name: EXAMPLE.COM\r\n   Registrar WHOIS Server: whois.markmonitor.com\r\n",
+       u"whois.markmonitor.com", 43},
+      {"ReferralServer:  whois://whois.ripe.net\n", u"whois.ripe.net", 43},
+      {"referralserver: WHOIS://127.0.0.1:4343/\n", u"127.0.0.1", 4343},
+      {"ReferralServer: whois://[::1]:4343\n", u"::1", 4343},
+      {"REFER: whois.example:43\n", u"whois.example", 43},
+      // an empty or unusable value is passed over for a later one
+      {"Registrar WHOIS Server: \nrefer: whois.later.example\n", u"whois.later.example", 43},
+      {"ReferralServer: rwhois://rwhois.example:4321\nwhois: whois.after.example\n", u"whois.after.example",
+       43},
+      {"Registrar WHOIS Server: http://www.example/whois\n", nullptr, 0},
+      {"refer: whois.example:25\n", nullptr, 0},  // a mail server
+      {"refer: whois.example:80\n", nullptr, 0},
+      {"refer: whois.example:0\n", nullptr, 0},
+      {"refer: whois.example:65536\n", nullptr, 0},
+      {"refer: whois.example:\n", nullptr, 0},
+      {"refer: whois.example\rMAIL FROM:<x@example>\n", nullptr, 0},  // a line break into the query
+      {"refer: who is.example\n", nullptr, 0},
+      {"refer: -whois.example\n", nullptr, 0},
+      {"refer: " + long_host + "\n", nullptr, 0},
+      {"ReferralServer: whois://[::1\n", nullptr, 0},
+      {"domain: EXAMPLE\nstatus: ACTIVE\n", nullptr, 0},
+      {"remarks: refer to whois.example for more\n", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    TQNWhoIsReferral r;
+    const bool found = WhoIsReferralOf(FromUtf8(c.Answer), r);
+    ASSERT_EQ(found, c.Host != nullptr) << c.Answer;
+    if (!found) continue;
+    EXPECT_EQ(r.Host, c.Host) << c.Answer;
+    EXPECT_EQ(r.Port, c.Port) << c.Answer;
+  }
+}
+
+// Each registry's blocks, the blocks none holds, and the choice following FollowReferrals.
+TEST(WhoIsReferrals, AnAddressGoesToTheRegistryOfItsBlockWhenFollowing) {
+  const struct {
+    const char16_t* Address;
+    const char16_t* Server;
+  } cases[] = {
+      {u"8.8.8.8", u"whois.arin.net"},       {u"199.5.26.46", u"whois.arin.net"},
+      {u"193.0.6.139", u"whois.ripe.net"},   {u"2.16.0.1", u"whois.ripe.net"},
+      {u"1.1.1.1", u"whois.apnic.net"},      {u"223.255.255.255", u"whois.apnic.net"},
+      {u"200.3.14.10", u"whois.lacnic.net"}, {u"177.0.0.1", u"whois.lacnic.net"},
+      {u"41.1.1.1", u"whois.afrinic.net"},   {u"196.216.2.6", u"whois.afrinic.net"},
+      {u"10.0.0.1", u"whois.iana.org"},      {u"127.0.0.1", u"whois.iana.org"},
+      {u"224.0.0.1", u"whois.iana.org"},     {u"0.1.2.3", u"whois.iana.org"},
+      {u"example.com", u"whois.iana.org"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WhoIsRegistryOf(c.Address), c.Server) << ToUtf8(c.Address);
+  TQNWhoIs w(nullptr);
+  w.SetDomain(u"8.8.8.8");
+  EXPECT_EQ(w.Host(), QNWhoIsRIPEServer);  // off: RIPE as always
+  w.SetFollowReferrals(true);
+  EXPECT_EQ(w.Host(), u"whois.arin.net");
+  w.SetFollowReferrals(false);
+  EXPECT_EQ(w.Host(), QNWhoIsRIPEServer);
+  w.SetDomain(u"example.de");
+  w.SetFollowReferrals(true);  // a domain's server does not depend on it
+  EXPECT_EQ(w.Host(), server_of(w, u"de"));
+  EXPECT_TRUE(w.ReferralChain()->Count() == 0);
+}

@@ -51,15 +51,23 @@ std::string describe(const TQNIRSSChannels& channels) {
 }
 
 // The feed scanned as bytes and as decoded text; both must agree.
-std::string parse(const std::string& feed) {
+std::string parse(const std::string& feed, bool decode = false) {
   TQNIRSSChannels channels;
-  ParseRSSText(FromUtf8(feed), channels);
+  ParseRSSText(FromUtf8(feed), channels, decode);
   const std::string fromText = describe(channels);
-  ParseRSSBytes(feed, channels);
+  ParseRSSBytes(feed, channels, decode);
   const std::string fromBytes = describe(channels);
   EXPECT_EQ(fromText, fromBytes) << feed;
   return fromBytes;
 }
+
+// A feed, whether to decode, and what `describe` gives.
+struct DecodedCase {
+  const char* what;
+  std::string feed;
+  bool decode;
+  std::string expected;
+};
 
 }  // namespace
 
@@ -78,7 +86,7 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "<pubDate>Mon, 01 Jan "
        "2024</pubDate>\n</item>\n<item>\n<title>Two</title>\n</item>\n</channel>\n</rss>\n",
        "C title=News link=http://n/ description=All of it language=en ttl=60"
-       " / I title=One link=http://n/1 description=First / I title=Two"},
+       " / I title=One link=http://n/1 description=First date=Mon, 01 Jan 2024 / I title=Two"},
       {"RDF: items beside the channel",
        "<rdf:RDF xmlns:rdf=\"r\" xmlns:dc=\"d\">\n<channel rdf:about=\"x\">\n<title>R</title>\n"
        "<items><rdf:Seq><rdf:li resource=\"a\"/></rdf:Seq></items>\n</channel>\n"
@@ -133,6 +141,88 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
       {"empty", "", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(parse(c.feed), c.expected) << c.what;
+}
+
+// Decoding once, outside CDATA; and RSS 2.0's pubDate and author under the Dublin Core names.
+TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
+  const DecodedCase cases[] = {
+      {"XML, numeric and HTML references, once; unknown ones and a bare & stay",
+       "<rss><channel><title>Tom &amp; Jerry &lt;3 &#233;&#xE9;&eacute;&Eacute;&apos;&hellip;&#x1F600; "
+       "&bogus; "
+       "&amp;lt; AT&T &#;&#x;</title></channel></rss>",
+       true,
+       "C title=Tom & Jerry <3 \xC3\xA9\xC3\xA9\xC3\xA9\xC3\x89'\xE2\x80\xA6\xF0\x9F\x98\x80 &bogus; &lt; "
+       "AT&T "
+       "&#;&#x;"},
+      {"numbers that name no character", "<rss><channel><title>&#0;&#xD800;&#1114112;&#99999999999;</title>",
+       true, "C title=\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"CDATA keeps its text; the text around it is decoded",
+       "<rss><channel><description>a &amp; <![CDATA[&amp;<b>]]> &gt;</description></channel></rss>", true,
+       "C description=a & &amp;<b> >"},
+      {"a reference at the edge is decoded after the trim", "<rss><channel><title> &#32;x&#160; </title>",
+       true, "C title= x\xC2\xA0"},
+      {"off: everything as found", "<rss><channel><title>&amp;&eacute;</title></channel></rss>", false,
+       "C title=&amp;&eacute;"},
+      {"pubDate and author fill date and creator; the Dublin Core names win wherever they stand",
+       "<rss><channel>\n<item>\n<author>a@x (A)</author>\n<pubDate>Tue</pubDate>\n</item>\n"
+       "<item>\n<dc:date>2024</dc:date>\n<pubDate>Wed</pubDate>\n<author>b@x</author>\n<dc:creator>B</"
+       "dc:creator>\n"
+       "</item>\n<item>\n<pubDate>Thu</pubDate>\n<dc:date></dc:date>\n</item>\n</channel></rss>",
+       false, "C / I creator=a@x (A) date=Tue / I creator=B date=2024 / I date=Thu"},
+      {"RDF items too, decoded",
+       "<rdf:RDF><channel>\n<title>R</title>\n</channel>\n<item>\n<title>&quot;A&quot;</title>\n"
+       "<pubDate>Fri</pubDate>\n</item>\n</rdf:RDF>",
+       true, "C title=R / I title=\"A\" date=Fri"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+}
+
+// An Atom feed as a channel and its entries as items, with the usual variants.
+TEST(RSSScanner, AtomFeedsAndTheirVariants) {
+  const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
+  const DecodedCase cases[] = {
+      {"the feed's fields; the alternate link after a self link",
+       head + "<title>Site</title>\n<subtitle>All of it</subtitle>\n<link rel=\"self\" "
+              "href=\"http://s/feed\"/>\n"
+              "<link rel='alternate' href='http://s/'/>\n<updated>2024-01-02T00:00:00Z</updated>\n"
+              "<rights>(c) S</rights>\n<generator uri=\"http://g/\">Gen</generator>\n<id>urn:x</id>\n</feed>",
+       false,
+       "C title=Site link=http://s/ description=All of it copyright=(c) S lastBuildDate=2024-01-02T00:00:00Z "
+       "generator=Gen"},
+      {"an entry: several links, summary over content, updated over published, the author's name",
+       head + "<entry>\n<title>One</title>\n<link rel=\"enclosure\" href=\"http://s/1.mp3\"/>\n"
+              "<link href=\"http://s/1\" />\n<link rel=\"alternate\" href=\"http://s/1b\"/>\n"
+              "<published>2024-01-01</published>\n<updated>2024-01-03</updated>\n<content>Long</content>\n"
+              "<summary>Short</summary>\n<author>\n<name>Ann</name>\n<email>a@s</email>\n</author>\n"
+              "<source>\n<title>Elsewhere</title>\n<updated>1999</updated>\n</source>\n</entry>\n</feed>",
+       false, "C / I title=One link=http://s/1 description=Short creator=Ann date=2024-01-03"},
+      {"no summary: the content; no updated: the published; the first alternate link",
+       head + "<entry><title>Two</title><content type=\"html\">&lt;p&gt;Hi &amp;amp; bye&lt;/p&gt;</content>"
+              "<published>2024-02-01</published><link rel=\"alternate\" href=\"http://s/2?a=1&amp;b=2\"/>"
+              "<link rel=\"alternate\" type=\"text/plain\" href=\"http://s/2.txt\"/></entry></feed>",
+       true, "C / I title=Two link=http://s/2?a=1&b=2 description=<p>Hi &amp; bye</p> date=2024-02-01"},
+      {"xhtml content: the markup inside the div, kept as it is",
+       head + "<entry>\n<title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">A <b>bold</b> "
+              "one</div></title>\n<content type=\"xhtml\">\n<div xmlns=\"http://www.w3.org/1999/xhtml\">\n"
+              "<p>Tom &amp; <i>Jerry</i></p><div>inner</div>\n</div>\n</content>\n<updated>2024</updated>\n"
+              "</entry>\n</feed>",
+       true,
+       "C / I title=A <b>bold</b> one description=<p>Tom &amp; <i>Jerry</i></p><div>inner</div> date=2024"},
+      {"CDATA and entities as in RSS",
+       head + "<title><![CDATA[A & B]]></title>\n<entry>\n<title>&#233;t&eacute;</title>\n</entry>\n</feed>",
+       true, "C title=A & B / I title=\xC3\xA9t\xC3\xA9"},
+      {"off: the entity stays",
+       head + "<entry>\n<title>&#233;</title>\n<link href=\"http://s/?a&amp;b\"/></entry>\n</feed>", false,
+       "C / I title=&#233; link=http://s/?a&amp;b"},
+      {"the feed's author stands for the entries without their own",
+       head + "<entry><title>A</title></entry>\n<author><name>Feed &amp; Co</name></author>\n"
+              "<entry><title>B</title><author><name>Bob</name></author></entry>\n</feed>",
+       true, "C / I title=A creator=Feed & Co / I title=B creator=Bob"},
+      {"a feed element inside an RSS channel is no Atom feed",
+       "<rss><channel>\n<title>T</title>\n<feed>\n<title>F</title>\n</feed>\n</channel></rss>", false,
+       "C title=F"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
 }
 
 TEST(RSSLists, OwnAssignAndDelete) {
