@@ -129,6 +129,7 @@ int Run::Configure(TQNInetBase& c) {
   if (o.Port > 0) c.SetPort(o.Port);
   if (o.Timeout >= 0) c.SetTimeout(static_cast<Integer>(timeout_ms(o.Timeout)));
   if (const int code = ApplyProxy(*c.Proxy()); code != exOk) return code;
+  if (const int code = ApplyCaFile(c); code != exOk) return code;
   c.SetLoginPrompt(false);
   if (o.Verbose) hook_verbose(c);
   return exOk;
@@ -141,10 +142,7 @@ int Run::Configure(TQNCustomWebComponent& c) {
   // A proxy named on the command line wins over the environment's.
   if (!o.Proxy.empty()) c.SetLoadSystemProxy(false);
   if (!o.ProxyUser.empty() && o.Proxy.empty()) set_proxy_user(*c.Proxy(), o.ProxyUser);
-  if (!o.CaCert.empty()) {
-    if (!std::ifstream(o.CaCert)) return Fail(exBadInput, o.CaCert, "cannot read the CA file");
-    c.SetCAFile(FromUtf8(o.CaCert));
-  }
+  if (const int code = ApplyCaFile(c); code != exOk) return code;
   if (o.Verbose)
     c.SetOnActionChange([&c](TObject*) {
       std::cerr << "* " << ToUtf8(EnumInfoOf(static_cast<TQNIAction*>(nullptr)).NameOf(c.Action())) << '\n';
@@ -161,6 +159,15 @@ int Run::ApplyProxy(TQNInetProxy& proxy) {
   proxy.SetServer(FromUtf8(hp->Host));
   proxy.SetPort(hp->Port);
   set_proxy_user(proxy, o.ProxyUser);
+  return exOk;
+}
+
+template <class Component>
+int Run::ApplyCaFile(Component& c) {
+  const std::string& file = FOptions.CaCert;
+  if (file.empty()) return exOk;
+  if (!std::ifstream(file)) return Fail(exBadInput, file, "cannot read the CA file");
+  c.SetCAFile(FromUtf8(file));
   return exOk;
 }
 
@@ -204,7 +211,7 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
     cmd->add_option("--proxy-user", o->ProxyUser, "Credentials for the proxy, USER[:PASSWORD]");
   }
   if (offer.CaCert)
-    cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
+    cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for TLS (as QNINET_CA_FILE)");
   if (offer.Verbose)
     cmd->add_flag("-v,--verbose", o->Verbose, "Print each step of the connection on standard error");
   cmd->add_flag("-q,--quiet", o->Quiet, "Print no error messages (the exit code still tells)");

@@ -69,7 +69,8 @@ public:
   /// Prints the JSON object when asked for (status, error, then the fields) and returns `code`.
   int Finish(int code);
 
-  /// Applies --host, --port, --timeout, --proxy, --proxy-user and -v to a socket component.
+  /// Applies --host, --port, --timeout, --proxy, --proxy-user, --cacert and -v to a socket
+  /// component.
   /// Returns exOk, or exBadInput after reporting a bad value.
   int Configure(TQNInetBase& c);
   /// Applies --timeout, --proxy (kept over the system's setting), --proxy-user (for the
@@ -86,6 +87,9 @@ public:
 private:
   /// Fills `proxy` from --proxy and --proxy-user when --proxy is given.
   int ApplyProxy(TQNInetProxy& proxy);
+  /// Gives the component --cacert when given and readable.
+  template <class Component>
+  int ApplyCaFile(Component& c);
 
   std::string FSub;
   const CommonOptions& FOptions;

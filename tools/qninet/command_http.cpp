@@ -19,7 +19,6 @@ struct Options {
   bool Location = false;
   bool Fail = false;
   std::string Output;
-  std::string CaCert;
   std::string Url;
 };
 
@@ -29,11 +28,8 @@ int run(Run& run, const Options& o) {
   if (!url) return run.Fail(exBadInput, o.Url, ToUtf8(why));
   if (url->Scheme() != "http" && url->Scheme() != "https")
     return run.Fail(exBadInput, o.Url, "only http:// URLs (and https://) are served here");
-  if (!o.CaCert.empty() && !std::ifstream(o.CaCert))
-    return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
   TQNIHTTPClient c(nullptr);
   if (url->Scheme() == "https") c.SetUseTLS(tlsImplicit);
-  c.SetCAFile(FromUtf8(o.CaCert));
   c.SetAction(o.Method == "HEAD" ? haHead : o.Method == "POST" ? haPost : haGet);
   c.SetHost(FromUtf8(url->Host()));
   c.SetPort(url->Port());
@@ -69,7 +65,8 @@ int run(Run& run, const Options& o) {
 const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
   auto* cmd = add_command(app, state, "http", "Send one HTTP/1.0 request and write the answer's body",
-                          Offer{nullptr, 60, true, true}, [o](Run& r) { return run(r, *o); });
+                          Offer{.Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
+                          [o](Run& r) { return run(r, *o); });
   cmd->add_option("-X,--request", o->Method, "Method")
       ->check(CLI::IsMember({"HEAD", "GET", "POST"}))
       ->capture_default_str();
@@ -81,7 +78,6 @@ const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
   cmd->add_flag("-f,--fail", o->Fail,
                 "Fail on an HTTP error status: exit 3 for 404 and 410, 1 for the others");
   cmd->add_option("-o,--output", o->Output, "Write the body to this file instead of standard output");
-  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for HTTPS (as QNINET_CA_FILE)");
   cmd->add_option("URL", o->Url, "http[s]://host[:port]/path ([v6] for an IPv6 host)")->required();
   cmd->footer(
       "The body is given as the component returns it: split into lines, each ended with CRLF\n"

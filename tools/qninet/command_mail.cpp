@@ -28,7 +28,6 @@ struct Options {
   std::string CharSet, Encoding;
   std::string Tls = "none";
   std::string Auth = "login";
-  std::string CaCert;
 };
 
 struct Attachment {
@@ -70,9 +69,6 @@ int run(Run& run, const Options& o) {
   smtp.SetPort(25);
   // Before the common options, so that implicit TLS takes port 465 unless one is given.
   smtp.SetUseTLS(o.Tls == "implicit" ? tlsImplicit : o.Tls == "starttls" ? tlsStartTLS : tlsNone);
-  if (!o.CaCert.empty() && !std::ifstream(o.CaCert))
-    return run.Fail(exBadInput, o.CaCert, "cannot read the CA file");
-  smtp.SetCAFile(FromUtf8(o.CaCert));
   smtp.SetAuthMethod(o.Auth == "plain"      ? amPlain
                      : o.Auth == "cram-md5" ? amCramMD5
                      : o.Auth == "auto"     ? amAuto
@@ -123,8 +119,10 @@ int run(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd = add_command(app, state, "mail", "Send a mail message with attachments over SMTP",
-                          Offer{"none, port 25", 60, true, true}, [o](Run& r) { return run(r, *o); });
+  auto* cmd = add_command(
+      app, state, "mail", "Send a mail message with attachments over SMTP",
+      Offer{.Host = "none, port 25", .Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
+      [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "LIST is a comma-separated address list: \"Name <addr>\", \"addr (Name)\" or a bare\n"
       "address; a comma inside a quoted name stays in the name. BCC recipients get the message\n"
@@ -159,7 +157,6 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
                   "implicit (TLS from the first byte, port 465 unless given)")
       ->check(CLI::IsMember({"none", "starttls", "implicit"}))
       ->capture_default_str();
-  cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for TLS (as QNINET_CA_FILE)");
   cmd->add_option("--priority", o->Priority, "X-Priority from 1 (highest) to 5 (lowest), default 3")
       ->check(CLI::Range(1, 5));
   cmd->add_option("--charset", o->CharSet,
