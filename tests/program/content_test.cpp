@@ -9,6 +9,7 @@
 
 #include "harness/FtpServer.h"
 #include "harness/Nginx.h"
+#include "Qninet.h"
 #include "harness/Process.h"
 #include "harness/TempDir.h"
 
@@ -24,11 +25,6 @@ std::string sorted_lines(const std::string& text) {
   std::string out;
   for (const auto& l : lines) out += l + "\n";
   return out;
-}
-
-RunResult Qninet(std::vector<std::string> args) {
-  args.insert(args.begin(), QNINET_PROGRAM);
-  return RunToCompletion(args, std::chrono::seconds(60));
 }
 
 const char* kFeed =

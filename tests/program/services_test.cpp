@@ -4,20 +4,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Qninet.h"
 #include "harness/Process.h"
 #include "harness/ServiceFixture.h"
 #include "harness/TempDir.h"
 
 using namespace qninet::harness;
-
-namespace {
-
-RunResult Qninet(std::vector<std::string> args) {
-  args.insert(args.begin(), QNINET_PROGRAM);
-  return RunToCompletion(args, std::chrono::seconds(60));
-}
-
-}  // namespace
 
 TEST(ProgramServices, SubCommandsPrintResultsJsonAndExitCodes) {
   ServiceFixture fixture;

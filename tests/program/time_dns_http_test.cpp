@@ -6,6 +6,7 @@
 
 #include "harness/Dnsmasq.h"
 #include "harness/Nginx.h"
+#include "Qninet.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
@@ -14,11 +15,6 @@
 using namespace qninet::harness;
 
 namespace {
-
-RunResult Qninet(std::vector<std::string> args) {
-  args.insert(args.begin(), QNINET_PROGRAM);
-  return RunToCompletion(args, std::chrono::seconds(60));
-}
 
 std::string SntpReply(unsigned stratum, std::uint32_t seconds) {
   std::string p(48, '\0');

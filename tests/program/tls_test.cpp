@@ -4,19 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "harness/Nginx.h"
+#include "Qninet.h"
 #include "harness/Process.h"
 #include "harness/SmtpServer.h"
 
 using namespace qninet::harness;
-
-namespace {
-
-RunResult Qninet(std::vector<std::string> args) {
-  args.insert(args.begin(), QNINET_PROGRAM);
-  return RunToCompletion(args, std::chrono::seconds(60));
-}
-
-}  // namespace
 
 // The CA comes from --cacert; without it the certificate is refused with the reason (exit 1).
 TEST(ProgramHttps, FetchesWithTheGivenCaAndRefusesWithout) {
