@@ -80,6 +80,13 @@ TEST(PropsProgram, ListsTypesAndStartingValuesNestedObjectsIncluded) {
     EXPECT_EQ(props[e.Name]["Default"], e.Default) << e.Name;
   }
 
+  // A read-only value is shown without being read: reading the daytime client's runs a query.
+  r = run_qninet({"props", "TQNInetDateTime", "--json", "--quiet"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  const auto dt = nlohmann::json::parse(r.Stdout)["Properties"].back();
+  EXPECT_EQ(dt["Name"], "DateTime");
+  EXPECT_TRUE(dt["Default"].is_null()) << dt;
+
   r = run_qninet({"props", "TQNRemoteFiles"});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_NE(r.Stdout.find("\nService "), std::string::npos) << r.Stdout;

@@ -182,7 +182,10 @@ std::string value_text(const nlohmann::ordered_json& v, const std::string& type)
 // The properties of `obj`, nested objects' as "Owner.Name" after their owner.
 void list_properties(const TObject& obj, const std::string& prefix, nlohmann::ordered_json& out) {
   for (const TPropInfo& p : GetPropList(obj)) {
-    out.push_back({{"Name", prefix + p.Name}, {"Type", p.TypeName}, {"Default", value_json(p, p.Get(obj))}});
+    // A read-only value is not read: a time client's DateTime would run a query.
+    out.push_back({{"Name", prefix + p.Name},
+                   {"Type", p.TypeName},
+                   {"Default", p.Set ? value_json(p, p.Get(obj)) : nlohmann::ordered_json()}});
     if (p.Kind == tkClass)
       if (const TPersistent* nested = p.GetObject(obj)) list_properties(*nested, prefix + p.Name + ".", out);
   }
