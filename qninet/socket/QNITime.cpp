@@ -52,40 +52,42 @@ int month_number(const String& name) {
   return 0;
 }
 
-// "HH:MM:SS", each part one or two digits.
-bool read_clock(const String& s, int& hour, int& minute, int& second) {
+// Three digit runs joined by `separator`, the first of at most `first_digits` digits, the
+// others of one or two.
+bool three_numbers(const String& s, char16_t separator, std::size_t first_digits, std::array<int, 3>& out) {
   std::vector<String> parts{String()};
   for (char16_t c : s) {
-    if (c == u':')
+    if (c == separator)
       parts.emplace_back();
     else
       parts.back() += c;
   }
   if (parts.size() != 3) return false;
-  for (const auto& p : parts)
-    if (!all_digits(p) || p.size() > 2) return false;
-  hour = StrToInt(parts[0]);
-  minute = StrToInt(parts[1]);
-  second = StrToInt(parts[2]);
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!all_digits(parts[i]) || parts[i].size() > (i == 0 ? first_digits : 2)) return false;
+    out[i] = StrToInt(parts[i]);
+  }
+  return true;
+}
+
+// "HH:MM:SS".
+bool read_clock(const String& s, int& hour, int& minute, int& second) {
+  std::array<int, 3> n{};
+  if (!three_numbers(s, u':', 2, n)) return false;
+  hour = n[0];
+  minute = n[1];
+  second = n[2];
   return true;
 }
 
 // "YY-MM-DD" (a year of one to four digits; shorter ones are in the 2000s).
 bool read_nist_date(const String& s, int& year, int& month, int& day) {
-  std::vector<String> parts{String()};
-  for (char16_t c : s) {
-    if (c == u'-')
-      parts.emplace_back();
-    else
-      parts.back() += c;
-  }
-  if (parts.size() != 3 || !all_digits(parts[0]) || parts[0].size() > 4) return false;
-  for (std::size_t i = 1; i < 3; ++i)
-    if (!all_digits(parts[i]) || parts[i].size() > 2) return false;
-  year = StrToInt(parts[0]);
-  if (parts[0].size() < 4) year += 2000;
-  month = StrToInt(parts[1]);
-  day = StrToInt(parts[2]);
+  std::array<int, 3> n{};
+  if (!three_numbers(s, u'-', 4, n)) return false;
+  const std::size_t yearDigits = s.find(u'-');
+  year = yearDigits < 4 ? n[0] + 2000 : n[0];
+  month = n[1];
+  day = n[2];
   return true;
 }
 
