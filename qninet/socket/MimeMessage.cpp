@@ -1,6 +1,7 @@
 #include "qninet/socket/MimeMessage.h"
 
 #include <algorithm>
+#include <random>
 
 #include "qninet/core/TextEncoding.h"
 #include "qninet/sys/CodePage.h"
@@ -11,10 +12,26 @@ namespace {
 
 const char kHex[] = "0123456789ABCDEF";
 const std::string kBoundary = "----------VeltraxonSMTP";
-const std::string kDelimiter = "--" + kBoundary;
 const std::string kMailer = "X-Mailer: Veltraxon mailer (https://qninet.example.org/)";
 
 [[noreturn]] void fail(const String& text) { throw Exception(text); }
+
+// The fixed text and 24 random letters and digits (about 143 bits), drawn again while the text
+// occurs in a line already written. An attachment cannot know the random part in advance, so
+// its content meets it only by a chance too small to count; base64 lines cannot hold it at all.
+std::string pick_boundary(std::initializer_list<const std::vector<std::string>*> written) {
+  static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  std::random_device source;
+  std::uniform_int_distribution<int> pick(0, 61);
+  for (;;) {
+    std::string boundary = kBoundary + "_";
+    for (int i = 0; i < 24; ++i) boundary += kAlphabet[pick(source)];
+    const auto holds = [&](const std::string& line) { return line.find(boundary) != std::string::npos; };
+    if (std::none_of(written.begin(), written.end(),
+                     [&](const auto* lines) { return std::any_of(lines->begin(), lines->end(), holds); }))
+      return boundary;
+  }
+}
 
 String charset_error(const String& what, const String& charset) {
   return what + u" cannot be written in " + charset + u"; set CharSet";
@@ -346,17 +363,10 @@ Message build_message(const MessageParts& p) {
     d.push_back("Subject: " + subject);
   }
   d.push_back("MIME-Version: 1.0");
-  const bool multipart = p.Attachments->Count() > 0;
-  if (multipart) {
-    d.push_back("Content-Type: multipart/mixed; boundary=\"" + kBoundary + "\"");
-    d.push_back("\r\n" + kDelimiter);
-  }
   const std::string encoding = ToBytes(header_value(p.Encoding));
-  d.push_back("Content-Type: Text/Plain; charset=" + charset);
-  d.push_back("Content-Transfer-Encoding: " + encoding);
-  d.push_back("");
 
   // The text part, in the charset and the transfer encoding it announces.
+  std::vector<std::string> body;
   std::vector<std::string> lines;
   for (int i = 0; i < p.Body->Count(); ++i) {
     std::string bytes;
@@ -367,19 +377,32 @@ Message build_message(const MessageParts& p) {
   if (SameText(encodingName, u"base64") || SameText(encodingName, u"quoted-printable")) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    for (std::string& line : encoded_lines(text, encoding)) d.push_back(std::move(line));
+    body = encoded_lines(text, encoding);
   } else {
     for (const std::string& line : lines) {
       // A line holding line breaks of its own goes out as the lines it holds.
       if (line.find_first_of("\r\n") == std::string::npos)
-        d.push_back(line);
+        body.push_back(line);
       else
-        for (std::string& piece : raw_lines(line)) d.push_back(std::move(piece));
+        for (std::string& piece : raw_lines(line)) body.push_back(std::move(piece));
     }
   }
 
+  const bool multipart = p.Attachments->Count() > 0;
+  std::string delimiter;
   if (multipart) {
-    d.push_back(kDelimiter);
+    const std::string boundary = pick_boundary({&d, &body});
+    delimiter = "--" + boundary;
+    d.push_back("Content-Type: multipart/mixed; boundary=\"" + boundary + "\"");
+    d.push_back("\r\n" + delimiter);
+  }
+  d.push_back("Content-Type: Text/Plain; charset=" + charset);
+  d.push_back("Content-Transfer-Encoding: " + encoding);
+  d.push_back("");
+  for (std::string& line : body) d.push_back(std::move(line));
+
+  if (multipart) {
+    d.push_back(delimiter);
     for (int i = 0; i < p.Attachments->Count(); ++i) {
       const TQNIEMailAttachment& a = *p.Attachments->Items(i);
       Message::Attachment part;
@@ -396,7 +419,7 @@ Message build_message(const MessageParts& p) {
       part.Head.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
       // Opened now, so a file that cannot be read stops the message before anything is sent.
       part.Read = p.OpenFile(a);
-      part.After = "\r\n" + kDelimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
+      part.After = "\r\n" + delimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
       m.Attachments.push_back(std::move(part));
     }
   }

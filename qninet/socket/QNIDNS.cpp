@@ -263,6 +263,15 @@ bool render_data(const Reader& r, std::uint16_t type, std::size_t at, std::size_
       out = IntToStr(r.At(at)) + u"." + IntToStr(r.At(at + 1)) + u"." + IntToStr(r.At(at + 2)) + u"." +
             IntToStr(r.At(at + 3));
       return true;
+    case 11: {  // WKS: address, protocol number, then the port of each bit set, most significant first
+      if (len < 5 || len > 5 + 8192) return false;
+      out = IntToStr(r.At(at)) + u"." + IntToStr(r.At(at + 1)) + u"." + IntToStr(r.At(at + 2)) + u"." +
+            IntToStr(r.At(at + 3)) + u" " + IntToStr(r.At(at + 4));
+      for (std::size_t i = 5; i < len; ++i)
+        for (unsigned bit = 0; bit < 8; ++bit)
+          if (r.At(at + i) & (0x80u >> bit)) out += u" " + IntToStr(static_cast<int>((i - 5) * 8 + bit));
+      return true;
+    }
     case 28:  // AAAA
       if (len != 16) return false;
       out = ipv6_text(r, at);

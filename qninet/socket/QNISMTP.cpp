@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "qninet/core/TextEncoding.h"
 #include "qninet/sys/Digest.h"
@@ -282,12 +283,22 @@ void TQNISMTP::Disconnect() {
   }
   FInData = false;
   FOutgoing.clear();
-  // RFC 5321 section 4.1.1.10: the server answers QUIT with 221.
-  const bool ok = send_bytes("QUIT", "221");
+  // RFC 5321 section 4.1.1.10: the server answers QUIT with 221. Once a message was accepted,
+  // whatever happens at QUIT does not undo its delivery.
+  const bool accepted = std::exchange(FAccepted, false);
+  bool ok = false;
+  try {
+    ok = send_bytes("QUIT", "221");
+  } catch (const Exception& e) {
+    FLastCode.clear();
+    FLastReply = e.Message();
+  }
   inherited::Disconnect();
   FIncoming.Clear();
   FAuthenticated = false;
-  if (!ok) raise_reply("221");
+  if (ok) return;
+  if (!accepted) raise_reply("221");
+  SetLastError(u"Warning: the message was accepted, but the reply to QUIT failed: " + FLastReply);
 }
 
 void TQNISMTP::abandon() noexcept {
@@ -307,6 +318,35 @@ void TQNISMTP::abandon() noexcept {
     inherited::Disconnect();
   } catch (...) {
   }
+}
+
+void TQNISMTP::BeforeExecute() {
+  const auto check = [](const String& value, const String& what) {
+    if (value.find_first_of(u"\r\n") != String::npos) fail(what + u" holds a line break; nothing was sent");
+  };
+  const auto check_address = [&](const TQNIEMailAddress& a, const String& what) {
+    check(a.Address(),
+          what + u" address \"" + a.Address().substr(0, a.Address().find_first_of(u"\r\n")) + u"\"");
+    check(a.Name(), what + u" name");
+  };
+  check_address(*FFrom, u"The sender's");
+  const std::pair<const TQNIEMailAddresses*, const char16_t*> lists[] = {
+      {FRecipients.get(), u"A recipient's"},
+      {FCC.get(), u"A CC recipient's"},
+      {FBCC.get(), u"A BCC recipient's"},
+      {FReplyTo.get(), u"A reply-to"}};
+  for (const auto& [list, what] : lists)
+    for (int i = 0; i < list->Count(); ++i) check_address(*list->Items(i), what);
+  check(FSubject, u"The subject");
+  check(FCharSet, u"The charset");
+  check(FEncoding, u"The encoding");
+  for (int i = 0; i < FAttachments->Count(); ++i) {
+    const TQNIEMailAttachment& a = *FAttachments->Items(i);
+    check(a.GetAttachmentName(), u"An attachment's name");
+    check(a.ContentType(), u"An attachment's content type");
+    check(a.Encoding(), u"An attachment's encoding");
+  }
+  inherited::BeforeExecute();
 }
 
 String TQNISMTP::InternalExecute() {
@@ -401,6 +441,7 @@ smtp::Message TQNISMTP::prepare() {
 void TQNISMTP::Send() {
   const smtp::Message m = prepare();
   FInData = false;
+  FAccepted = false;
   command("RSET", "");
   if (FLogin->UseLogin() && !FAuthenticated) {
     authenticate();
@@ -415,6 +456,7 @@ void TQNISMTP::Send() {
   });
   FInData = false;
   command("\r\n.", "250");
+  FAccepted = true;
 }
 
 void TQNISMTP::authenticate() {

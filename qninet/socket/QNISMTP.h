@@ -31,7 +31,9 @@ QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
 /// Sends one mail message with attachments over SMTP on the socket engine. Every command's
 /// reply is read and checked; a refusal ends the message with an exception whose text is
 /// "Error " and the expected code, ":" and the server's reply, which `Execute` returns (and
-/// `LastError` holds). A message that was accepted makes `Execute` return an empty text.
+/// `LastError` holds). A message that was accepted makes `Execute` return an empty text, even
+/// when the reply to QUIT is then missing or wrong: that is noted in `LastError` as a warning
+/// ("Warning: ..."), since the message is delivered and must not be sent again.
 /// With `UseTLS` at `tlsImplicit` the connection is TLS from the first byte (port 465); at
 /// `tlsStartTLS` the sender says EHLO, requires STARTTLS in the answer, upgrades and says EHLO
 /// again. When TLS was asked for and the connection is not encrypted, no credential is sent.
@@ -94,6 +96,10 @@ public:
   void SetAttachments(const TQNIEMailAttachments* value) { FAttachments->Assign(value); }
 
 protected:
+  /// Refuses, before connecting, a value that goes into a command or a header line and holds
+  /// CR or LF (an address, a name, the subject, the charset or an encoding, an attachment's
+  /// name or type): it would start a line of its own. Raises `Exception` naming the value.
+  void BeforeExecute() override;
   /// One step: `Send`; returns an empty text. After a failure the connection is ended
   /// ("QUIT" unless inside the message data, then closed) before the exception goes on.
   String InternalExecute() override;
@@ -144,6 +150,7 @@ private:
   std::string FOutgoing;      // message lines gathered for one send
   bool FInData = false;
   bool FAuthenticated = false;  // this connection has logged in (RFC 4954: AUTH only once)
+  bool FAccepted = false;       // the server took the last message (250 after its data)
   String FLastReply;
   std::string FLastCode;
   std::string FLastRaw;               // the last reply as it came

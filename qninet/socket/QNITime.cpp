@@ -52,68 +52,100 @@ int month_number(const String& name) {
   return 0;
 }
 
-// "HH:MM:SS" or "HH:MM".
-bool read_clock(const String& s, int& hour, int& minute, int& second) {
+// Three digit runs joined by `separator`, the first of at most `first_digits` digits, the
+// others of one or two.
+bool three_numbers(const String& s, char16_t separator, std::size_t first_digits, std::array<int, 3>& out) {
   std::vector<String> parts{String()};
   for (char16_t c : s) {
-    if (c == u':')
+    if (c == separator)
       parts.emplace_back();
     else
       parts.back() += c;
   }
-  if (parts.size() < 2 || parts.size() > 3) return false;
-  for (const auto& p : parts)
-    if (!all_digits(p)) return false;
-  hour = StrToInt(parts[0]);
-  minute = StrToInt(parts[1]);
-  second = parts.size() == 3 ? StrToInt(parts[2]) : 0;
+  if (parts.size() != 3) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!all_digits(parts[i]) || parts[i].size() > (i == 0 ? first_digits : 2)) return false;
+    out[i] = StrToInt(parts[i]);
+  }
   return true;
 }
 
-// The inetd forms: "DD MON YYYY HH:MM:SS ZONE" (xinetd) and "Www Mon DD HH:MM:SS YYYY" (ctime).
-bool read_named_month(const String& answer, TDateTime& result) {
-  const auto f = blank_fields(answer);
-  if (f.size() < 4) return false;
-  const int month = month_number(f[1]);
-  if (month == 0) return false;
-  int year = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (all_digits(f[0]) && all_digits(f[2]) && read_clock(f[3], hour, minute, second)) {
-    day = StrToInt(f[0]);
-    year = StrToInt(f[2]);
-  } else if (f.size() >= 5 && all_digits(f[2]) && all_digits(f[4]) &&
-             read_clock(f[3], hour, minute, second)) {
-    day = StrToInt(f[2]);
-    year = StrToInt(f[4]);
-  } else {
-    return false;
-  }
-  result = EncodeDate(year, month, day) + EncodeTime(hour, minute, second, 0);
+// "HH:MM:SS".
+bool read_clock(const String& s, int& hour, int& minute, int& second) {
+  std::array<int, 3> n{};
+  if (!three_numbers(s, u':', 2, n)) return false;
+  hour = n[0];
+  minute = n[1];
+  second = n[2];
   return true;
+}
+
+// "YY-MM-DD" (a year of one to four digits; shorter ones are in the 2000s).
+bool read_nist_date(const String& s, int& year, int& month, int& day) {
+  std::array<int, 3> n{};
+  if (!three_numbers(s, u'-', 4, n)) return false;
+  const std::size_t yearDigits = s.find(u'-');
+  year = yearDigits < 4 ? n[0] + 2000 : n[0];
+  month = n[1];
+  day = n[2];
+  return true;
+}
+
+TDateTime encode(int year, int month, int day, int hour, int minute, int second) {
+  return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, 0);
+}
+
+// The NIST form "JJJJJ YY-MM-DD HH:MM:SS ..." and the inetd forms "DD MON YYYY HH:MM:SS ZONE"
+// (xinetd) and "Www Mon DD HH:MM:SS YYYY" (ctime), read from the answer's first whole line.
+bool read_forms(const std::vector<String>& f, TDateTime& result) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (f.size() >= 3 && all_digits(f[0]) && read_nist_date(f[1], year, month, day) &&
+      read_clock(f[2], hour, minute, second)) {
+    result = encode(year, month, day, hour, minute, second);
+    return true;
+  }
+  if (f.size() < 4 || (month = month_number(f[1])) == 0) return false;
+  if (all_digits(f[0]) && all_digits(f[2]) && f[2].size() == 4 && read_clock(f[3], hour, minute, second)) {
+    result = encode(StrToInt(f[2]), month, StrToInt(f[0]), hour, minute, second);
+    return true;
+  }
+  if (f.size() >= 5 && all_digits(f[2]) && all_digits(f[4]) && f[4].size() == 4 &&
+      read_clock(f[3], hour, minute, second)) {
+    result = encode(StrToInt(f[4]), month, StrToInt(f[2]), hour, minute, second);
+    return true;
+  }
+  return false;
+}
+
+// What arrived, for the error: the first 60 characters, controls shown as escapes.
+String quoted(const String& answer) {
+  String out = u"\"";
+  for (std::size_t i = 0; i < answer.size() && i < 60; ++i) {
+    const char16_t c = answer[i];
+    if (c == u'\r')
+      out += u"\\r";
+    else if (c == u'\n')
+      out += u"\\n";
+    else if (c < 0x20 || c == 0x7F) {
+      out += u"\\x";
+      out += u"0123456789ABCDEF"[c >> 4];
+      out += u"0123456789ABCDEF"[c & 15];
+    } else
+      out += c;
+  }
+  if (answer.size() > 60) out += u"...";
+  return out + u"\"";
 }
 
 }  // namespace
 
 TDateTime DaytimeToDateTime(const String& Answer) {
-  TDateTime named = 0;
-  if (read_named_month(Answer, named)) return named;
-
-  std::array<String, 7> field;  // 1..6: year, month, day, hour, minute, second
-  std::size_t k = 0;
-  // The last character is never examined: it is the line end of a well-formed answer.
-  for (std::size_t i = 0; i + 1 < Answer.size() && k < 7; ++i) {
-    const char16_t c = Answer[i];
-    if (c == u' ' || c == u'-' || c == u':')
-      ++k;
-    else if (is_digit(c) && k > 0)
-      field[k] += c;
-  }
-  for (std::size_t i = 1; i <= 6; ++i)
-    if (field[i].empty()) field[i].assign(1, u'1');
-  String& year = field[1];
-  while (year.size() < 3) year.insert(year.begin(), u'0');
-  if (year.size() < 4) year.insert(year.begin(), u'2');
-  return EncodeDate(StrToInt(field[1]), StrToInt(field[2]), StrToInt(field[3])) +
-         EncodeTime(StrToInt(field[4]), StrToInt(field[5]), StrToInt(field[6]), 0);
+  // Only a whole line counts: a close in the middle of the line must not become a time.
+  const auto line_end = Answer.find_first_of(u"\r\n");
+  TDateTime result = 0;
+  if (line_end != String::npos && read_forms(blank_fields(Answer.substr(0, line_end)), result)) return result;
+  if (Answer.empty()) throw EConvertError(u"Not a daytime answer: the server sent nothing");
+  throw EConvertError(u"Not a daytime answer: " + quoted(Answer));
 }
 
 QNINET_CLASS_INFO(TQNInetDateTime,

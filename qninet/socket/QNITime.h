@@ -6,12 +6,12 @@
 
 namespace qninet {
 
-/// Reads a daytime answer. An answer whose second blank-separated field is a month name is read
-/// as the inetd forms "06 DEC 2026 20:51:52 UTC" and "Sun Dec  6 20:51:52 2026"; every other
-/// answer as the NIST form "61234 26-12-04 23:15:07 ...": the day number before the first
-/// separator is skipped, then year, month, day, hour, minute and second are the digit runs
-/// between blanks, "-" and ":"; a missing field counts as 1 and a short year gains "2" and
-/// zeros in front. Raises `EConvertError` for an impossible date or time.
+/// Reads a daytime answer's first line, which must be whole (end in CR or LF) and hold one of
+/// the recognised forms: NIST "61234 26-12-04 23:15:07 ..." (the day number, then YY-MM-DD with
+/// a year of up to four digits, shorter ones in the 2000s, and HH:MM:SS) or the inetd forms
+/// "06 DEC 2026 20:51:52 UTC" and "Sun Dec  6 20:51:52 2026". Raises `EConvertError` naming
+/// what arrived for any other answer (a cut line, another protocol's text) and for an
+/// impossible date or time.
 QNINET_API TDateTime DaytimeToDateTime(const String& Answer);
 
 /// A daytime client (TCP port 13). Each read of `DateTime` runs one whole `Execute`.
@@ -22,8 +22,9 @@ public:
   explicit TQNInetDateTime(TComponent* AOwner);
   ~TQNInetDateTime() override;
   /// Connects, reads the server's line and returns the date and time written in it, without
-  /// any time-zone conversion. Raises `EConvertError` for an answer naming an impossible date
-  /// (an engine failure text is parsed like an answer); connection failures as `Execute`.
+  /// any time-zone conversion. Raises `EConvertError` for an answer in no recognised form or
+  /// naming an impossible date (an engine failure text is such an answer); connection failures
+  /// as `Execute`.
   TDateTime GetDateTime();
   /// The published reader: `GetDateTime`.
   TDateTime DateTime() const;

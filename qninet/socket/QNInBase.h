@@ -127,6 +127,8 @@ protected:
   virtual void BeforeExecute();
   /// Calls OnAfterExecute(this, Text).
   virtual void AfterExecute(String& Text);
+  /// Notes a warning in `LastError` for a cycle that still succeeded.
+  void SetLastError(const String& Text) { FLastError = Text; }
   /// Sends each character as one byte (its low 8 bits); returns the count sent (<= 0 failure).
   Integer SendToSocket(const String& S);
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.

@@ -241,6 +241,12 @@ TQNWhoIs::TQNWhoIs(TComponent* AOwner)
 
 TQNWhoIs::~TQNWhoIs() = default;
 
+void TQNWhoIs::BeforeExecute() {
+  if (FDomain.find_first_of(u"\r\n") != String::npos)
+    throw Exception(u"The domain holds a line break; nothing was sent");
+  inherited::BeforeExecute();
+}
+
 String TQNWhoIs::GetQuery() { return FDomain.empty() ? String() : FDomain + u"\r\n"; }
 
 void TQNWhoIs::SetServerList(const TStrings* value) { FServerList->Assign(value); }

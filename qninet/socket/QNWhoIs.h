@@ -57,6 +57,8 @@ public:
   TStrings* ReferralChain() const { return FReferralChain.get(); }
 
 protected:
+  /// Refuses, before connecting, a `Domain` holding CR or LF: it would add a query line.
+  void BeforeExecute() override;
   /// The engine's step, then the referrals when `FollowReferrals` is set.
   String InternalExecute() override;
 

@@ -11,6 +11,11 @@ namespace {
 constexpr int kRemoteAccessDenied = 9;
 constexpr int kRemoteFileNotFound = 78;
 
+// A path goes into FTP command lines (CWD, SIZE, RETR); a line break in it would add a command.
+bool holds_line_break(std::string_view path) { return path.find_first_of("\r\n") != std::string_view::npos; }
+
+const char16_t* const kLineBreak = u"The path holds a line break; it was not sent";
+
 class FtpSource final : public TQNWebSource {
 public:
   explicit FtpSource(const TQNWebEndpoint& endpoint) : TQNWebSource(endpoint) {}
@@ -36,6 +41,10 @@ public:
       Fail(u"Not connected");
       return wlFailed;
     }
+    if (holds_line_break(ToUtf8(name))) {
+      Fail(kLineBreak);
+      return wlFailed;
+    }
     auto found = FSession->Find(ToUtf8(name));
     if (!found) {
       Fail(found.failure().Text);
@@ -54,6 +63,7 @@ public:
 
   bool Open(const String& name, std::uint64_t offset) override {
     if (!FSession) return Fail(u"Not connected");
+    if (holds_line_break(ToUtf8(name))) return Fail(kLineBreak);
     if (auto opened = FSession->Open(ToUtf8(name), offset); !opened) return Fail(opened.failure().Text);
     return true;
   }
@@ -70,6 +80,7 @@ public:
   bool ListFolder(const std::string& folder, TQNWebFolder& out) override {
     out = {};
     if (!FSession) return Fail(u"Not connected");
+    if (holds_line_break(folder)) return Fail(kLineBreak);
     auto listed = FSession->List(folder);
     if (!listed) return Fail(listed.failure().Text);
     out.Identity = FSession->Resolve(folder);

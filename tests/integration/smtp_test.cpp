@@ -123,6 +123,40 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
   EXPECT_EQ(m["parts"][2]["type"], "text/plain");
 }
 
+// A text attachment may hold the fixed boundary text, or the whole delimiter of an earlier
+// message: each message draws its own, and the parser still sees every part whole.
+TEST(SmtpServerDelivery, AttachmentHoldingBoundaryTextsHidesNoPart) {
+  SmtpServer server(account());
+  harness::TempDir dir("qninet-smtp-it");
+  std::string earlier = "------------VeltraxonSMTP\r\n";
+  for (std::size_t n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    const std::string trap = "before\r\n" + earlier + "------------VeltraxonSMTP--\r\nafter\r\n";
+    TQNISMTP smtp(nullptr);
+    point_at(smtp, server);
+    smtp.Body()->SetText(u"body");
+    for (const auto& [name, content] :
+         {std::pair<const char*, std::string>{"trap.txt", trap}, {"next.txt", "next\r\n"}}) {
+      auto* a = smtp.Attachments()->Add();
+      a->SetFileName(FromUtf8(dir.Write(name, content).string()));
+      a->SetEncoding(u"7bit");
+    }
+    ASSERT_EQ(smtp.Execute(), u"") << server.LogText();
+    const auto messages = server.Messages(n);
+    ASSERT_EQ(messages.size(), n);
+    const json m = read_message(messages[n - 1]);
+    EXPECT_EQ(m["defects"], json::array());
+    ASSERT_EQ(m["parts"].size(), 3u) << m.dump();
+    EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(trap));
+    EXPECT_EQ(m["parts"][2]["hex"], harness::HexOf("next\r\n"));
+    // The next message's trap holds this message's delimiter line.
+    const std::string raw = harness::ReadFileText(messages[n - 1]);
+    const auto at = raw.find("boundary=\"") + 10;
+    earlier = "--" + raw.substr(at, raw.find('"', at) - at) + "\r\n";
+    EXPECT_TRUE(earlier.starts_with("------------VeltraxonSMTP_")) << earlier;
+  }
+}
+
 // Each refusal is the server's own reply; nothing is stored, and the component sends the next
 // message on a new connection.
 TEST(SmtpServerRefusals, RefusalsAreTheResultAndNothingIsStored) {

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness/Process.h"
+#include "harness/ScriptedServer.h"
 #include "harness/SmtpServer.h"
 #include "harness/TempDir.h"
 
@@ -82,4 +83,24 @@ TEST(MailCommand, RefusalGoesToStandardErrorWithExitOne) {
             std::string::npos)
       << r.Output;
   EXPECT_TRUE(server.Messages(0, 300ms).empty());
+}
+
+// The message was accepted; a close without the line end of the 221 is only a warning.
+TEST(MailCommand, AcceptedMessageWithCutQuitReplyExitsZero) {
+  using qninet::harness::Script;
+  qninet::harness::ScriptedServer server(
+      Script::LineDialogue("220 t\r\n", {"250 t\r\n", "250 Ok\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go\r\n"})
+          .ReadUntil("\r\n.\r\n")
+          .Send("250 queued\r\n")
+          .ReadUntil("QUIT\r\n")
+          .Send("221 Bye")
+          .Close());
+  const auto r =
+      RunToCompletion({QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
+                       "--from", "a@qninet.test", "--to", "b@qninet.test", "--body", "x"},
+                      60s);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_NE(r.Output.find("Warning: the message was accepted, but the reply to QUIT failed"),
+            std::string::npos)
+      << r.Output;
 }

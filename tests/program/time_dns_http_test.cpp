@@ -26,11 +26,22 @@ std::string SntpReply(unsigned stratum, std::uint32_t seconds) {
 
 }  // namespace
 
-TEST(ProgramDaytime, PrintsTheServersDateAndTime) {
-  ScriptedServer server(Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close());
-  const auto r = Qninet({"daytime", "--host", "127.0.0.1", "--port", std::to_string(server.Port())});
+// A cut line or another protocol's greeting is an error that shows what arrived, never a time.
+TEST(ProgramDaytime, PrintsTheServersDateAndTimeOrRefusesTheAnswer) {
+  ScriptedServer server({Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close(),
+                         Script().Send("61378 26-12-04 23:1").Close(),
+                         Script().Send("220 smtp ready\r\n").Close()});
+  const std::vector<std::string> args{"daytime", "--host", "127.0.0.1", "--port",
+                                      std::to_string(server.Port())};
+  auto r = Qninet(args);
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "2026-12-06 20:51:52\n");
+  for (const char* shown : {"\"61378 26-12-04 23:1\"", "\"220 smtp ready\\r\\n\""}) {
+    r = Qninet(args);
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_EQ(r.Stdout, "");
+    EXPECT_NE(r.Output.find(std::string("Not a daytime answer: ") + shown), std::string::npos) << r.Output;
+  }
 }
 
 // 0xEC000000 seconds after 1900 is in 2025; the exact local text depends on the zone, the form

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "harness/Process.h"
 #include "harness/TempDir.h"
@@ -53,4 +54,24 @@ TEST(XmlProgram, JsonTreeFromStandardInput) {
                 "{\"Kind\":\"ikProperty\",\"TagName\":\"t\",\"Value\":\"Caf\xC3\xA9 & \\\"th\\\\e\\\"\"," +
                 empty + ",{\"Kind\":\"ikComment\",\"TagName\":\"Comment\",\"Value\":\"Comment c --\"," +
                 empty + ",{\"Kind\":\"ikProperty\",\"TagName\":\"e\",\"Value\":null," + empty + "]}]}}\n");
+}
+
+// Nesting deeper than 64 levels writes the depth as a number, so no line grows with the depth.
+TEST(XmlProgram, DeepNestingWritesTheDepthAsANumber) {
+  TempDir dir("qninet-xml-deep");
+  std::string doc;
+  for (int i = 0; i < 70; ++i) doc += "<a>";
+  for (int i = 0; i < 70; ++i) doc += "</a>";
+  const RunResult r =
+      RunToCompletion({QNINET_PROGRAM, "xml", "--quiet", dir.Write("deep.xml", doc).string()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, nl; (nl = r.Stdout.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(r.Stdout.substr(at, nl - at));
+  ASSERT_EQ(lines.size(), 70u) << r.Stdout.substr(0, 400);
+  const std::pair<std::size_t, std::string> cases[] = {
+      {0, "ikProperty a"},     {1, "  ikProperty a"},   {64, std::string(128, ' ') + "ikProperty a"},
+      {65, "65 ikProperty a"}, {69, "69 ikProperty a"},
+  };
+  for (const auto& [depth, line] : cases) EXPECT_EQ(lines[depth], line) << depth;
 }

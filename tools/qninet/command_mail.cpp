@@ -111,10 +111,22 @@ int run(Run& run, const Options& o) {
     smtp.Login()->SetUserID(FromUtf8(o.User));
     smtp.Login()->SetPassword(FromUtf8(o.Password));
   }
+  if (smtp.Host().empty() && smtp.Address().empty())
+    return run.Fail(exBadInput, "", "no server given (--host)");
   String result;
-  if (const int code = run.Execute(smtp, result)) return code;
-  // A refusal comes back as the result.
-  return result.empty() ? exOk : run.Fail(exFailed, Run::Endpoint(smtp), ToUtf8(result));
+  try {
+    result = smtp.Execute();
+  } catch (const Exception& e) {
+    return run.Fail(exFailed, Run::Endpoint(smtp), e.what());
+  }
+  // A refusal comes back as the result; with an empty result the message was accepted, and
+  // `LastError` can only hold a warning about the end of the session.
+  if (!result.empty()) return run.Fail(exFailed, Run::Endpoint(smtp), ToUtf8(result));
+  if (!smtp.LastError().empty()) {
+    run.Json()["Warning"] = ToUtf8(smtp.LastError());
+    std::cerr << "qninet mail: " << ToUtf8(smtp.LastError()) << '\n';
+  }
+  return exOk;
 }
 
 const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {

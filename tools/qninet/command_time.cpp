@@ -35,7 +35,7 @@ int run_daytime(Run& run) {
   try {
     return report_time(run, DaytimeToDateTime(answer));
   } catch (const Exception& e) {
-    return run.Fail(exFailed, Run::Endpoint(c), "no date in the answer: " + std::string(e.what()));
+    return run.Fail(exFailed, Run::Endpoint(c), e.what());
   }
 }
 

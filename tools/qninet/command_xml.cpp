@@ -45,13 +45,23 @@ std::string kind_name(TQNXMLItemKind kind) {
   return ToUtf8(EnumInfoOf(static_cast<TQNXMLItemKind*>(nullptr)).NameOf(kind));
 }
 
-// Both printers walk with an explicit stack: documents may nest a million levels deep.
+// Up to this depth an item is indented by two blanks a level; deeper, its depth is written as
+// a number, so a line's length never grows with the nesting.
+constexpr std::size_t kIndentedLevels = 64;
+
+// Both printers walk with an explicit stack (documents may nest a million levels deep) and
+// write each item as they reach it, holding no text of the tree.
 void print_plain(const TQNXMLItem& root, std::ostream& out) {
+  static const std::string blanks(kIndentedLevels * 2, ' ');
   std::vector<std::pair<const TQNXMLItem*, std::size_t>> work{{&root, 0}};
   while (!work.empty()) {
     auto [item, depth] = work.back();
     work.pop_back();
-    out << std::string(depth * 2, ' ') << kind_name(item->Kind()) << ' ' << escaped(item->TagName());
+    if (depth <= kIndentedLevels)
+      out.write(blanks.data(), static_cast<std::streamsize>(depth * 2));
+    else
+      out << depth << ' ';
+    out << kind_name(item->Kind()) << ' ' << escaped(item->TagName());
     if (item->ValueAssigned()) out << " = \"" << escaped(item->GetTagValue()) << '"';
     if (!item->Attributes().empty()) out << " [" << escaped(item->Attributes()) << ']';
     out << '\n';
@@ -106,7 +116,7 @@ int run_xml(Run& run, const std::string& file) {
       return run.Fail(exBadInput, file, std::string("cannot open: ") + e.what());
     }
   }
-  std::ostringstream out;
+  std::ostream& out = std::cout;
   if (run.Options().Json) {
     // The tree may be a million levels deep: it is written by its own printer, not as a field.
     out << "{\"status\":\"ok\",\"RootItem\":";
@@ -116,7 +126,7 @@ int run_xml(Run& run, const std::string& file) {
   } else {
     print_plain(*engine.RootItem(), out);
   }
-  std::cout << out.str();
+  out.flush();
   return exOk;
 }
 
@@ -127,7 +137,8 @@ const CommandRegistrar registrar(600, [](CLI::App& app, RunState& state) {
                   Offer{}, [file](Run& run) { return run_xml(run, *file); });
   cmd->add_option("FILE", *file, "The XML file; - reads standard input")->required();
   cmd->footer(
-      "Prints one item a line, indented by depth: kind, tag name, = \"value\", [attributes].\n"
+      "Prints one item a line, indented by depth (deeper than 64 levels: the depth as a number):\n"
+      "kind, tag name, = \"value\", [attributes].\n"
       "--json gives {\"status\", \"RootItem\"}, each item with Kind, TagName, Value, Attributes\n"
       "and Items.");
 });

@@ -226,6 +226,22 @@ TEST(DnsDecode, MalformedRepliesAreRefused) {
   }
 }
 
+// WKS as dig prints it: the address, the protocol number, the port of each bit set.
+TEST(DnsDecode, WksAddressProtocolAndPorts) {
+  const std::pair<std::string, const char*> cases[] = {
+      {std::string("\x0A\x01\x02\x03\x06\xE0", 6) + std::string(14, '\0') + "\x01", "10.1.2.3 6 0 1 2 127"},
+      {std::string("\xC0\xA8\x00\x01\x11\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x40", 17),
+       "192.168.0.1 17 80 89"},
+      {std::string("\x0A\x00\x00\x01\x06", 5), "10.0.0.1 6"},
+      {std::string("\x0A\x00\x00\x01", 4), "\\# 4 0A000001"},  // no protocol: the generic form
+  };
+  for (const auto& [data, expected] : cases) {
+    TQNIDNSReply reply;
+    ASSERT_TRUE(Decode(ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 11, 5, data), reply));
+    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), expected);
+  }
+}
+
 TEST(DnsDecode, WrongLengthDataInTheGenericFormAndNamesEscaped) {
   const std::string m = ReplyHeader(0x8183, 0, 1, 0, 0) + Record(std::string(1, '\0'), 1, 5, "\x01\x02\x03");
   TQNIDNSReply reply;

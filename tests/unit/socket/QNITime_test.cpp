@@ -19,35 +19,54 @@ String Text(const char* s) { return FromBytes(s); }
 
 }  // namespace
 
-TEST(DaytimeParse, DigitWalkAndMonthNameForms) {
+TEST(DaytimeParse, RecognisedWholeLineForms) {
   struct Case {
     const char* answer;
     TDateTime expected;
   };
   const Case cases[] = {
-      {"61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \n",
-       At(2026, 12, 4, 23, 15, 7)},                              // skips the day number
-      {"x 1999-07-31 01:02:03 \r\n", At(1999, 7, 31, 1, 2, 3)},  // a four-digit year is kept
-      {"x 5-1-2 3:4:5 \n", At(2005, 1, 2, 3, 4, 5)},             // short years gain a 2 and zeros
-      {"x 126-1-2 3:4:5 \n", At(2126, 1, 2, 3, 4, 5)},
-      // "26--04": the empty month field counts as one, and the day moves one field on.
-      {"x 26--04 10:11:12 \n", At(2026, 1, 4, 10, 11, 12)},
-      {"no time here\n", At(2001, 1, 1, 1, 1, 1)},  // no digits: 1 January 2001
-      {"", At(2001, 1, 1, 1, 1, 1)},
-      // The last character is never examined: without a line end the last digit is lost.
-      {"x 26-12-04 23:15:47", At(2026, 12, 4, 23, 15, 4)},
+      {"61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \n", At(2026, 12, 4, 23, 15, 7)},
+      {"1 1999-07-31 01:02:03\r\n", At(1999, 7, 31, 1, 2, 3)},        // a four-digit year is kept
+      {"1 5-1-2 3:4:5\n", At(2005, 1, 2, 3, 4, 5)},                   // shorter ones are in the 2000s
       {"06 DEC 2026 20:51:52 UTC\r\n", At(2026, 12, 6, 20, 51, 52)},  // xinetd
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
-      {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},  // ctime
-      {"06 DEC\n", At(2001, 1, 1, 1, 1, 1)},  // a month name alone falls back to the digit walk
+      {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},         // ctime
+      {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
   };
   for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;
 }
 
-TEST(DaytimeParse, ImpossibleDateRaisesConvertError) {
-  for (const char* answer : {"x 26-13-04 23:15:07 \n", "x 26-02-30 23:15:07 \n", "x 26-12-04 25:15:07 \n",
-                             "31 APR 2026 20:51:52 UTC\r\n"})
-    EXPECT_THROW(DaytimeToDateTime(Text(answer)), EConvertError) << answer;
+// Anything but a whole recognised line is refused, and the message shows what arrived.
+TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
+  struct Case {
+    const char* answer;
+    const char16_t* shown;
+  };
+  const Case cases[] = {
+      {"61378 26-12-04 23:1", u"\"61378 26-12-04 23:1\""},          // cut by a close
+      {"61378 26-12-04 23:15:07", u"\"61378 26-12-04 23:15:07\""},  // no line end
+      {"61378 26-12-04\n", u"\"61378 26-12-04\\n\""},
+      {"x 26-12-04 23:15:07 \n", u"x 26-12-04"},  // no day number
+      {"1 26--04 10:11:12\n", u"26--04"},
+      {"SSH-2.0-OpenSSH_9.2\r\n", u"\"SSH-2.0-OpenSSH_9.2\\r\\n\""},  // another protocol
+      {"220 mail ESMTP\r\n", u"220 mail ESMTP"},
+      {"06 DEC\n", u"06 DEC"},
+      {"06 DEC 2026 20:51 UTC\n", u"20:51 UTC"},
+      {"\x01\x02", u"\\x01\\x02"},
+      {"", u"the server sent nothing"},
+      {"1 26-13-04 23:15:07\n", u"date encode"},  // impossible dates and times
+      {"1 26-02-30 23:15:07\n", u"date encode"},
+      {"1 26-12-04 25:15:07\n", u"time encode"},
+      {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"},
+  };
+  for (const Case& c : cases) {
+    try {
+      DaytimeToDateTime(Text(c.answer));
+      ADD_FAILURE() << "accepted " << c.answer;
+    } catch (const EConvertError& e) {
+      EXPECT_NE(e.Message().find(c.shown), String::npos) << ToUtf8(e.Message());
+    }
+  }
 }
 
 // Nothing is sent: the server speaks first. Reading the published property asks the server.

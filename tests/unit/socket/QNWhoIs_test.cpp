@@ -134,6 +134,20 @@ TEST(WhoIsQuery, DomainLineThenHeaderBlock) {
   EXPECT_EQ(w.GetQuery(), u"");  // the engine then sends nothing and only reads
 }
 
+// A line break would add a query line: refused before connecting.
+TEST(WhoIsQuery, DomainWithALineBreakIsRefused) {
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("x\r\n"));
+  TQNWhoIs w(nullptr);
+  for (const char16_t* domain : {u"example.com\r\nsecond.com", u"example.com\n", u"\rexample.com"}) {
+    w.SetDomain(domain);
+    w.SetAddress(FromUtf8(server.Host()));
+    w.SetPort(server.Port());
+    EXPECT_THROW(w.Execute(), Exception);
+    EXPECT_EQ(w.LastError(), u"The domain holds a line break; nothing was sent");
+  }
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+}
+
 // What an answer may refer to, and what a hostile one may not.
 TEST(WhoIsReferrals, TheFirstUsableReferralOfAnAnswer) {
   const std::string long_host(254, 'a');

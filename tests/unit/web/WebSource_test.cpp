@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "harness/FtpServer.h"
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "qninet/sys/Settings.h"
@@ -87,4 +88,29 @@ TEST(FileSource, ReadsFromAnOffsetAndNoticesAFileThatShrank) {
   EXPECT_FALSE(ok);
   EXPECT_NE(source->LastError().find(u"changed during the download"), String::npos);
   EXPECT_THROW(source->Open(FromUtf8((dir.Path() / "absent").string()), 0), EFOpenError);
+}
+
+// A line break in a path would add an FTP command of its own: refused, and nothing is removed.
+TEST(FtpSource, PathsWithALineBreakAreRefused) {
+  harness::FtpServer ftp;
+  harness::WriteFileBytes(ftp.Root() / "a.txt", "a");
+  TQNWebEndpoint e;
+  e.Service = isFTP;
+  e.Host = u"127.0.0.1";
+  e.Port = ftp.Port();
+  e.Timeout = 10000;
+  auto source = MakeWebSource(e);
+  ASSERT_TRUE(source->Connect()) << ToUtf8(source->LastError());
+  std::uint64_t size = 0;
+  TFileTime time = 0;
+  TQNWebFolder folder;
+  for (const char16_t* path : {u"/a.txt\r\nDELE /a.txt", u"/a.txt\nDELE /a.txt", u"/a.txt\r"}) {
+    EXPECT_EQ(source->Lookup(path, size, time), wlFailed);
+    EXPECT_EQ(source->LastError(), u"The path holds a line break; it was not sent");
+    EXPECT_FALSE(source->Open(path, 0));
+    EXPECT_FALSE(source->ListFolder(ToUtf8(path), folder));
+    EXPECT_EQ(source->LastError(), u"The path holds a line break; it was not sent");
+  }
+  EXPECT_EQ(source->Lookup(u"/a.txt", size, time), wlFound) << ToUtf8(source->LastError());
+  EXPECT_TRUE(std::filesystem::exists(ftp.Root() / "a.txt"));
 }
