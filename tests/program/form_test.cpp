@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -90,4 +91,20 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
   const auto r = Qninet({"run", form});
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_NE(r.Output.find("127.0.0.1:1"), std::string::npos) << r.Output;
+}
+
+TEST(DemoProgram, ListsTheStepsAndMatchesOneCaseIgnored) {
+  auto r = Qninet({"demo", "--list", "--json"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  const auto titles = nlohmann::json::parse(r.Stdout)["Steps"];
+  ASSERT_GE(titles.size(), 2u);
+  EXPECT_EQ(titles[0], "Framework and text utilities");  // steps in their order
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "WHOIS query"), titles.end()) << titles;
+  r = Qninet({"demo", "--list"});
+  EXPECT_EQ(r.Stdout.rfind("Framework and text utilities\n", 0), 0u) << r.Stdout;
+  EXPECT_EQ(std::count(r.Stdout.begin(), r.Stdout.end(), '\n'), static_cast<long>(titles.size()));
+  r = Qninet({"demo", "--only", "whois QUERY"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_NE(r.Stdout.find("== WHOIS query ==\n"), std::string::npos) << r.Stdout;
+  EXPECT_NE(r.Stdout.find("\n1 passed, 0 failed\n"), std::string::npos) << r.Stdout;
 }
