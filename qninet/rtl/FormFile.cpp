@@ -69,85 +69,162 @@ json write_properties(const TPersistent& obj) {
   return props;
 }
 
-[[noreturn]] void bad(const TPropInfo& p, const char* what) {
-  throw EReadError(Format(u"Invalid value for property %s: %s", FromUtf8(p.Name), FromUtf8(what)));
+// Reading runs twice: a check of the whole text that changes nothing, then the same walk that
+// sets the values. `Obj` is null while checking a collection's items, which do not exist yet.
+struct Reader {
+  bool Apply = false;
+  std::string Path;  // the property being read, e.g. "Addresses[1].Text"
+
+  [[noreturn]] void bad(const std::string& what) const {
+    throw EReadError(FromUtf8(Path.empty() ? what : "property " + Path + ": " + what));
+  }
+
+  void properties(TPersistent* obj, const TClassInfo& cls, const json& props) {
+    if (!props.is_object()) bad("an object of properties is expected");
+    const std::string outer = Path;
+    if (!Apply)
+      for (const auto& [name, value] : props.items())
+        if (!cls.FindProperty(name)) {
+          Path = outer.empty() ? name : outer + "." + name;
+          bad("the class " + std::string(cls.Name()) + " has no such property");
+        }
+    // Published order, not the file's: a later property may depend on an earlier one.
+    for (const TPropInfo& p : cls.Properties()) {
+      const auto it = props.find(p.Name);
+      if (it == props.end()) continue;
+      Path = outer.empty() ? p.Name : outer + "." + p.Name;
+      value(obj, p, *it);
+    }
+    Path = outer;
+  }
+
+  void lines(TStrings* list, const json& v) {
+    if (!v.is_array()) bad("a list of lines is expected");
+    for (const auto& line : v)
+      if (!line.is_string()) bad("a line is no text");
+    if (!Apply || !list) return;
+    list->BeginUpdate();
+    list->Clear();
+    for (const auto& line : v) list->Add(FromUtf8(line.get<std::string>()));
+    list->EndUpdate();
+  }
+
+  void items(TCollection& coll, const json& v) {
+    if (!v.is_array()) bad("a list of items is expected");
+    const std::string outer = Path;
+    if (Apply) {
+      coll.BeginUpdate();
+      coll.Clear();
+    }
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      Path = outer + "[" + std::to_string(i) + "]";
+      properties(Apply ? coll.Add() : nullptr, coll.ItemClass(), v[i]);
+    }
+    if (Apply) coll.EndUpdate();
+    Path = outer;
+  }
+
+  void value(TPersistent* obj, const TPropInfo& p, const json& v) {
+    if (p.Kind == tkClass) {
+      TPersistent* child = obj ? p.GetObject(*obj) : nullptr;
+      if (!child) {
+        if (!obj && !v.is_object() && !v.is_array()) bad("an object or a list is expected");
+        return;
+      }
+      if (auto* list = dynamic_cast<TStrings*>(child)) return lines(list, v);
+      if (auto* coll = dynamic_cast<TCollection*>(child)) return items(*coll, v);
+      return properties(child, child->ClassInfo(), v);
+    }
+    if (p.Kind == tkMethod) bad("an event handler is not stored");
+    Variant x;
+    switch (p.Kind) {
+      case tkBoolean:
+        if (!v.is_boolean()) bad("true or false is expected");
+        x = Variant(v.get<bool>());
+        break;
+      case tkInteger:
+      case tkInt64:
+        if (!v.is_number_integer()) bad("a whole number is expected");
+        x = Variant(v.get<Int64>());
+        break;
+      case tkFloat:
+        if (!v.is_number()) bad("a number is expected");
+        x = Variant(v.get<double>());
+        break;
+      case tkEnumeration: {
+        const int ord = v.is_string() ? p.Enum->OrdinalOf(v.get<std::string>()) : -1;
+        if (ord < 0) bad("an unknown value name " + v.dump());
+        x = Variant(Int64{ord});
+        break;
+      }
+      case tkSet: {
+        if (!v.is_array()) bad("a list of value names is expected");
+        std::uint64_t bits = 0;
+        for (const auto& name : v) {
+          const int ord = name.is_string() ? p.Enum->OrdinalOf(name.get<std::string>()) : -1;
+          if (ord < 0) bad("an unknown value name " + name.dump());
+          bits |= std::uint64_t{1} << ord;
+        }
+        x = Variant(static_cast<Int64>(bits));
+        break;
+      }
+      default:
+        if (!v.is_string()) bad("a text is expected");
+        x = Variant(FromUtf8(v.get<std::string>()));
+    }
+    if (Apply && obj && p.Set) p.Set(*obj, x);
+  }
+};
+
+// "FILE: COMPONENT: " before a message, each part when known.
+String where(std::string_view source, const std::string& component) {
+  std::string out;
+  if (!source.empty()) out += std::string(source) + ": ";
+  if (!component.empty()) out += component + ": ";
+  return FromUtf8(out);
 }
 
-void read_properties(TPersistent& obj, const json& props);
-
-void read_value(TPersistent& obj, const TPropInfo& p, const json& v) {
-  if (p.Kind == tkClass) {
-    TPersistent* child = p.GetObject(obj);
-    if (!child) return;
-    if (auto* list = dynamic_cast<TStrings*>(child)) {
-      if (!v.is_array()) bad(p, "a list of lines is expected");
-      list->BeginUpdate();
-      list->Clear();
-      for (const auto& line : v) {
-        if (!line.is_string()) bad(p, "a line is no text");
-        list->Add(FromUtf8(line.get<std::string>()));
-      }
-      list->EndUpdate();
-      return;
-    }
-    if (auto* coll = dynamic_cast<TCollection*>(child)) {
-      if (!v.is_array()) bad(p, "a list of items is expected");
-      coll->BeginUpdate();
-      coll->Clear();
-      for (const auto& item : v) read_properties(*coll->Add(), item);
-      coll->EndUpdate();
-      return;
-    }
-    read_properties(*child, v);
-    return;
+// The component's name in the form (its Name, else its class) for messages.
+std::string component_label(const json& doc) {
+  if (!doc.is_object()) return {};
+  const auto props = doc.find("Properties");
+  if (props != doc.end() && props->is_object()) {
+    const auto name = props->find("Name");
+    if (name != props->end() && name->is_string() && !name->get<std::string>().empty()) return *name;
   }
-  if (!p.Set) return;
-  switch (p.Kind) {
-    case tkBoolean:
-      if (!v.is_boolean()) bad(p, "true or false is expected");
-      p.Set(obj, Variant(v.get<bool>()));
-      break;
-    case tkInteger:
-    case tkInt64:
-      if (!v.is_number_integer()) bad(p, "a whole number is expected");
-      p.Set(obj, Variant(v.get<Int64>()));
-      break;
-    case tkFloat:
-      if (!v.is_number()) bad(p, "a number is expected");
-      p.Set(obj, Variant(v.get<double>()));
-      break;
-    case tkEnumeration: {
-      const int ord = v.is_string() ? p.Enum->OrdinalOf(v.get<std::string>()) : -1;
-      if (ord < 0) bad(p, "an unknown value name");
-      p.Set(obj, Variant(Int64{ord}));
-      break;
-    }
-    case tkSet: {
-      if (!v.is_array()) bad(p, "a list of value names is expected");
-      std::uint64_t bits = 0;
-      for (const auto& name : v) {
-        const int ord = name.is_string() ? p.Enum->OrdinalOf(name.get<std::string>()) : -1;
-        if (ord < 0) bad(p, "an unknown value name");
-        bits |= std::uint64_t{1} << ord;
-      }
-      p.Set(obj, Variant(static_cast<Int64>(bits)));
-      break;
-    }
-    default:
-      if (!v.is_string()) bad(p, "a text is expected");
-      p.Set(obj, Variant(FromUtf8(v.get<std::string>())));
+  const auto cls = doc.find("Class");
+  return cls != doc.end() && cls->is_string() ? cls->get<std::string>() : std::string();
+}
+
+json parse(std::string_view text, std::string_view source) {
+  try {
+    return json::parse(text);
+  } catch (const json::exception& e) {
+    throw EReadError(where(source, "") + u"Invalid form file: " + FromUtf8(e.what()));
   }
 }
 
-void read_properties(TPersistent& obj, const json& props) {
-  if (!props.is_object()) throw EReadError(u"Invalid form file: an object is expected");
-  for (const auto& [name, value] : props.items())
-    if (!FindPropInfo(obj, name)) throw EReadError(Format(u"Property %s does not exist", FromUtf8(name)));
-  // Published order, not the file's: a later property may depend on an earlier one.
-  for (const TPropInfo& p : GetPropList(obj)) {
-    const auto it = props.find(p.Name);
-    if (it != props.end()) read_value(obj, p, *it);
+void read_component(TPersistent& obj, const json& doc, std::string_view source) {
+  const std::string label = component_label(doc);
+  try {
+    if (!doc.is_object() || !doc.contains("Properties"))
+      throw EReadError(u"Invalid form file: no properties");
+    Reader check;
+    check.properties(&obj, obj.ClassInfo(), doc["Properties"]);
+  } catch (const EReadError& e) {
+    throw EReadError(where(source, label) + e.Message());
   }
+  auto* component = dynamic_cast<TComponent*>(&obj);
+  if (component) component->BeginLoading();
+  try {
+    Reader apply;
+    apply.Apply = true;
+    apply.properties(&obj, obj.ClassInfo(), doc["Properties"]);
+  } catch (...) {
+    if (component) component->EndLoading();
+    throw;
+  }
+  if (component) component->EndLoading();
 }
 
 }  // namespace
@@ -159,23 +236,29 @@ std::string WriteObjectToJSON(const TPersistent& obj) {
   return doc.dump(2);
 }
 
-void ReadObjectFromJSON(TPersistent& obj, std::string_view text) {
-  json doc;
-  try {
-    doc = json::parse(text);
-  } catch (const json::exception& e) {
-    throw EReadError(u"Invalid form file: " + FromUtf8(e.what()));
+void ReadObjectFromJSON(TPersistent& obj, std::string_view text, std::string_view source) {
+  read_component(obj, parse(text, source), source);
+}
+
+std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
+                                                          const TComponentFactory& make) {
+  const json doc = parse(text, source);
+  const json* list = &doc;
+  json single;
+  if (!doc.is_array()) single = json::array({doc}), list = &single;
+  std::vector<std::unique_ptr<TComponent>> out;
+  for (const json& item : *list) {
+    const std::string label = component_label(item);
+    const auto cls = item.is_object() ? item.find("Class") : item.end();
+    if (!item.is_object() || cls == item.end() || !cls->is_string())
+      throw EReadError(where(source, label) + u"Invalid form file: no class");
+    std::unique_ptr<TComponent> c(make(cls->get<std::string>()));
+    if (!c) throw EReadError(where(source, label) + FromUtf8("unknown class " + cls->get<std::string>()));
+    read_component(*c, item, source);
+    out.push_back(std::move(c));
   }
-  if (!doc.is_object() || !doc.contains("Properties")) throw EReadError(u"Invalid form file: no properties");
-  auto* component = dynamic_cast<TComponent*>(&obj);
-  if (component) component->BeginLoading();
-  try {
-    read_properties(obj, doc["Properties"]);
-  } catch (...) {
-    if (component) component->EndLoading();
-    throw;
-  }
-  if (component) component->EndLoading();
+  if (out.empty()) throw EReadError(where(source, "") + u"Invalid form file: no component");
+  return out;
 }
 
 }  // namespace qninet

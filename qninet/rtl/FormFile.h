@@ -2,7 +2,10 @@
 // Form files: a component's published properties as JSON. Only values that differ from their
 // defaults are written; nested objects, string lists and collections are written inside.
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "qninet/rtl/Classes.h"
 
@@ -12,7 +15,18 @@ namespace qninet {
 QNINET_API std::string WriteObjectToJSON(const TPersistent& obj);
 /// Sets `obj`'s published properties from a text made by `WriteObjectToJSON`, in published
 /// order, with a component in its loading state until `Loaded`. Raises `EReadError` for text
-/// that is no such JSON, a property the class does not publish, or a value of the wrong kind.
-QNINET_API void ReadObjectFromJSON(TPersistent& obj, std::string_view json);
+/// that is no such JSON, a property the class does not publish, or a value of the wrong kind,
+/// naming `source` (a file name; empty omits it), the component and the property; the whole
+/// text is checked before any property is set, so a refused text changes nothing.
+QNINET_API void ReadObjectFromJSON(TPersistent& obj, std::string_view json, std::string_view source = {});
+
+/// Makes a new, unowned component of the class named, or returns null for a class it does not know.
+using TComponentFactory = std::function<TComponent*(const std::string& ClassName)>;
+/// The components of a form file: one object as `WriteObjectToJSON` writes, or a list of them.
+/// Each is made by `make` and loaded whole before it is handed back; `EReadError` as above, or
+/// for an unknown class.
+QNINET_API std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view json,
+                                                                     std::string_view source,
+                                                                     const TComponentFactory& make);
 
 }  // namespace qninet

@@ -137,6 +137,26 @@ void RegisterQNInet(TDesignRegistrar& Registrar) {
   Registrar.RegisterPropertyEditor("String", TQNInetBase::StaticClassInfo(), u"About", about);
 }
 
+const TComponentClassRef* FindQNInetClass(std::string_view Name) {
+  struct Collect : TDesignRegistrar {
+    std::vector<TComponentClassRef> Classes;
+    void RegisterComponents(const String&, const std::vector<TComponentClassRef>& c) override {
+      Classes.insert(Classes.end(), c.begin(), c.end());
+    }
+    void RegisterComponentEditor(const TClassInfo&, const TComponentEditorClass&) override {}
+    void RegisterPropertyEditor(const char*, const TClassInfo&, const String&,
+                                const TPropertyEditorClass&) override {}
+  };
+  static const std::vector<TComponentClassRef> classes = [] {
+    Collect c;
+    RegisterQNInet(c);
+    return c.Classes;
+  }();
+  for (const TComponentClassRef& ref : classes)
+    if (SameText(FromUtf8(ref.Class->Name()), FromUtf8(std::string(Name)))) return &ref;
+  return nullptr;
+}
+
 }  // namespace qninet
 
 extern "C" void Register(qninet::TDesignRegistrar* Registrar) {

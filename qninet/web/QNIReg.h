@@ -135,6 +135,9 @@ QNINET_API std::string_view FindPaletteResource(std::string_view Name);
 /// component editors, then the property editor.
 QNINET_API void RegisterQNInet(TDesignRegistrar& Registrar);
 
+/// The registered class named `Name` (case ignored), or null.
+QNINET_API const TComponentClassRef* FindQNInetClass(std::string_view Name);
+
 }  // namespace qninet
 
 /// The entry point a host finds with `dlsym(handle, "Register")` after loading the package.

@@ -1,5 +1,6 @@
 // `qninet demo`: a tour of the components against loopback servers the steps start themselves.
 
+#include <cctype>
 #include <iostream>
 #include <sstream>
 
@@ -11,14 +12,30 @@
 namespace qninet::tool {
 namespace {
 
-int run_demo(Run& run, const std::string& only) {
+std::string lower(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return s;
+}
+
+int list_steps(Run& run) {
+  auto titles = nlohmann::ordered_json::array();
+  for (const auto& step : demo_steps()) {
+    titles.push_back(step.Title);
+    if (!run.Options().Json) std::cout << step.Title << '\n';
+  }
+  run.Json()["Steps"] = titles;
+  return exOk;
+}
+
+int run_demo(Run& run, const std::string& only, bool list) {
+  if (list) return list_steps(run);
   int failed = 0, ran = 0;
   std::ostringstream quiet;  // with --json the steps' stories are not shown
   std::ostream& out = run.Options().Json ? quiet : std::cout;
   auto steps = nlohmann::ordered_json::array();
   out << "QNInet demo: every step talks to servers on this machine only.\n";
   for (const auto& step : demo_steps()) {
-    if (!only.empty() && step.Title.find(only) == std::string::npos) continue;
+    if (!only.empty() && lower(step.Title).find(lower(only)) == std::string::npos) continue;
     ++ran;
     out << "\n== " << step.Title << " ==\n";
     bool ok = false;
@@ -60,9 +77,11 @@ const DemoRegistrar framework_step(DemoStep{10, "Framework and text utilities", 
 
 const CommandRegistrar registrar(1000, [](CLI::App& app, RunState& state) {
   auto only = std::make_shared<std::string>();
+  auto list = std::make_shared<bool>(false);
   auto* cmd = add_command(app, state, "demo", "Tour the components against loopback servers (no internet)",
-                          Offer{}, [only](Run& run) { return run_demo(run, *only); });
-  cmd->add_option("--only", *only, "Run only the steps whose title contains this text");
+                          Offer{}, [only, list](Run& run) { return run_demo(run, *only, *list); });
+  cmd->add_option("--only", *only, "Run only the steps whose title contains this text (case ignored)");
+  cmd->add_flag("--list", *list, "List the steps' titles, one a line, and run none");
 });
 
 }  // namespace

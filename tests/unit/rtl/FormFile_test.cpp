@@ -82,19 +82,85 @@ QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavou
                   Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5), Published("Lines", &Self::Lines),
                   Published("Addresses", &Self::Addresses), Published("Settings", &Self::Settings))
 
-// Defaults are not written; bad text is refused clearly and leaves no loading state behind.
-TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefused) {
+// Defaults are not written; a refused text names the file, the component and the property,
+// changes nothing and leaves no loading state behind.
+TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
   TGadget g(nullptr);
   const std::string text = WriteObjectToJSON(g);
   EXPECT_NE(text.find("\"Class\": \"TGadget\""), std::string::npos);
   EXPECT_EQ(text.find("Port"), std::string::npos);
   EXPECT_EQ(text.find("Lines"), std::string::npos);
   EXPECT_NE(text.find("\"Mix\""), std::string::npos);  // a set has no default: always kept
-  EXPECT_THROW(ReadObjectFromJSON(g, "{"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Nope":1}})"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Port":"x"}})"), EReadError);
-  EXPECT_THROW(ReadObjectFromJSON(g, R"({"Properties":{"Flavour":"flBitter"}})"), EReadError);
-  EXPECT_FALSE(g.ComponentState().Contains(csLoading));
+  const struct {
+    const char* Props;
+    const char* Message;
+  } cases[] = {
+      {R"("Nope":1)", "f.json: G1: property Nope: the class TGadget has no such property"},
+      {R"("Port":"x")", "f.json: G1: property Port: a whole number is expected"},
+      {R"("Flavour":"flBitter")", "f.json: G1: property Flavour: an unknown value name \"flBitter\""},
+      {R"("Settings":{"Port":true})", "f.json: G1: property Settings.Port: a whole number is expected"},
+      {R"("Addresses":[{"Text":"a"},{"Text":2}])",
+       "f.json: G1: property Addresses[1].Text: a text is expected"},
+      {R"("Addresses":[{"Txt":"a"}])", "property Addresses[0].Txt: the class TAddress has no such property"},
+      {R"("Lines":["a",1])", "f.json: G1: property Lines: a line is no text"},
+  };
+  for (const auto& c : cases) {
+    // Valid values come first in published order: none of them may be set.
+    const std::string form =
+        std::string(R"({"Class":"TGadget","Properties":{"Name":"G1","Flavour":"flSour","Lines":["x"],)") +
+        R"("Addresses":[{"Text":"kept?"}],)" + c.Props + "}}";
+    try {
+      ReadObjectFromJSON(g, form, "f.json");
+      ADD_FAILURE() << c.Props;
+    } catch (const EReadError& e) {
+      EXPECT_NE(ToUtf8(e.Message()).find(c.Message), std::string::npos) << ToUtf8(e.Message());
+    }
+    EXPECT_EQ(g.Name(), u"");
+    EXPECT_EQ(g.Flavour(), flPlain);
+    EXPECT_EQ(g.Lines()->Count(), 0);
+    EXPECT_EQ(g.Addresses()->Count(), 0);
+    EXPECT_FALSE(g.ComponentState().Contains(csLoading));
+  }
+  try {
+    ReadObjectFromJSON(g, "{", "f.json");
+    ADD_FAILURE();
+  } catch (const EReadError& e) {
+    EXPECT_EQ(ToUtf8(e.Message()).rfind("f.json: Invalid form file: ", 0), 0u) << ToUtf8(e.Message());
+  }
+}
+
+// A form is made by the factory and handed back only whole; unknown classes are named.
+TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
+  int made = 0;
+  const TComponentFactory make = [&made](const std::string& cls) -> TComponent* {
+    return cls == "TGadget" ? (++made, new TGadget(nullptr)) : nullptr;
+  };
+  auto form = ReadFormFromJSON(R"([{"Class":"TGadget","Properties":{"Name":"A","Port":7}},
+                                   {"Class":"TGadget","Properties":{"Name":"B"}}])",
+                               "f.json", make);
+  ASSERT_EQ(form.size(), 2u);
+  EXPECT_EQ(form[0]->Name() + form[1]->Name(), u"AB");
+  EXPECT_EQ(static_cast<TGadget&>(*form[0]).Port(), 7);
+  EXPECT_EQ(ReadFormFromJSON(WriteObjectToJSON(*form[1]), "", make).size(), 1u);
+  const struct {
+    const char* Text;
+    const char* Message;
+  } cases[] = {
+      {R"({"Class":"TWidget","Properties":{"Name":"W"}})", "f.json: W: unknown class TWidget"},
+      {R"([{"Class":"TGadget","Properties":{}},{"Properties":{"Name":"N"}}])",
+       "f.json: N: Invalid form file: no class"},
+      {R"([{"Class":"TGadget","Properties":{"Port":1.5}}])",
+       "f.json: TGadget: property Port: a whole number"},
+      {"[]", "f.json: Invalid form file: no component"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ReadFormFromJSON(c.Text, "f.json", make);
+      ADD_FAILURE() << c.Text;
+    } catch (const EReadError& e) {
+      EXPECT_EQ(ToUtf8(e.Message()).rfind(c.Message, 0), 0u) << ToUtf8(e.Message());
+    }
+  }
 }
 
 TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {

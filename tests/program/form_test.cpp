@@ -1,0 +1,110 @@
+// `qninet save` writes a one-component form and `qninet run` executes it against loopback servers.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness/FtpServer.h"
+#include "harness/ScriptedServer.h"
+#include "harness/TempDir.h"
+#include "program/Qninet.h"
+
+using namespace qninet::harness;
+
+namespace {
+
+// Saves a form into `dir` and returns its path; the save must succeed.
+std::string save(const TempDir& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), "save");
+  const auto r = Qninet(args);
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  return dir.Write("form.json", r.Stdout).string();
+}
+
+}  // namespace
+
+TEST(FormProgram, SavedWhoisRunsAgainstItsServer) {
+  const Script answer = Script().ReadUntil("\r\n\r\n").Send("Domain: example.com\r\n");
+  ScriptedServer server(std::vector<Script>{answer, answer});
+  TempDir dir("qninet-form");
+  const std::string form = save(dir, {"TQNWhoIs", "Domain=example.com", "Timeout=5000", "--host", "127.0.0.1",
+                                      "--port", std::to_string(server.Port())});
+  auto r = Qninet({"run", form});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(r.Stdout, "Domain: example.com\r\n");
+  EXPECT_EQ(server.Received(0).rfind("example.com\r\n", 0), 0u) << server.Received(0);
+  r = Qninet({"run", form, "qnwhois1", "--json"});  // named, case ignored
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  const auto j = nlohmann::json::parse(r.Stdout);
+  EXPECT_EQ(j["Component"], "QNWhoIs1");
+  EXPECT_EQ(j["Answer"], "Domain: example.com\r\n");
+}
+
+// Port comes before Service, which would set the service's own port outside loading.
+TEST(FormProgram, StoredFtpPortIsKeptWhenLoaded) {
+  FtpServer ftp;
+  WriteFileBytes(ftp.Root() / "a.txt", "a");
+  TempDir dir("qninet-form");
+  const std::string form =
+      save(dir, {"TQNRemoteFiles", "Service=isFTP", "Port=" + std::to_string(ftp.Port()), "Host=127.0.0.1",
+                 "User=" + ftp.User(), "Password=secret", "LoginPrompt=false", "Timeout=5000"});
+  EXPECT_NE(qninet::harness::ReadFileText(form).find("\"Port\": " + std::to_string(ftp.Port())),
+            std::string::npos);
+  const auto r = Qninet({"run", form, "--json"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_EQ(nlohmann::json::parse(r.Stdout)["Status"], "isFinished") << r.Stdout;
+}
+
+TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
+  TempDir dir("qninet-form");
+  const auto broken =
+      dir.Write("broken.json", R"({"Class":"TQNWhoIs","Properties":{"Name":"W1","Port":"x"}})");
+  const auto unknown = dir.Write("unknown.json", R"({"Class":"TQNGopher","Properties":{"Name":"G"}})");
+  const auto text = dir.Write("text.json", "not json");
+  const struct {
+    std::vector<std::string> Args;
+    int Code;
+    std::string Message;
+  } cases[] = {
+      {{"save", "TNothing"}, 2, "TNothing: no such class on the palette"},
+      {{"save", "TQNWhoIs", "Port=abc"}, 2, "property Port: a whole number is expected"},
+      {{"save", "TQNWhoIs", "Proxy.Nope=1"}, 2, "Proxy.Nope: no such property"},
+      {{"save", "TQNWhoIs", "AutoSelectServer=maybe"}, 2, "property AutoSelectServer: true or false"},
+      {{"run", broken.string()}, 2, broken.string() + ": W1: property Port: a whole number is expected"},
+      {{"run", unknown.string()}, 2, unknown.string() + ": G: unknown class TQNGopher"},
+      {{"run", text.string()}, 2, text.string() + ": Invalid form file"},
+      {{"run", dir.File("none.json").string()}, 2, "cannot read the form file"},
+      {{"run", broken.string(), "Other"}, 2, ": W1: property Port"},  // read whole before choosing
+  };
+  for (const auto& c : cases) {
+    const auto r = Qninet(c.Args);
+    EXPECT_EQ(r.ExitCode, c.Code) << c.Args[1];
+    EXPECT_NE(r.Output.find(c.Message), std::string::npos) << r.Output;
+    EXPECT_TRUE(r.Stdout.empty()) << r.Stdout;
+  }
+  // A component that fails exits 1 with its error.
+  const std::string form =
+      save(dir, {"TQNWhoIs", "Domain=example.com", "--host", "127.0.0.1", "--port", "1"});
+  const auto r = Qninet({"run", form});
+  EXPECT_EQ(r.ExitCode, 1) << r.Output;
+  EXPECT_NE(r.Output.find("127.0.0.1:1"), std::string::npos) << r.Output;
+}
+
+TEST(DemoProgram, ListsTheStepsAndMatchesOneCaseIgnored) {
+  auto r = Qninet({"demo", "--list", "--json"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Output;
+  const auto titles = nlohmann::json::parse(r.Stdout)["Steps"];
+  ASSERT_GE(titles.size(), 2u);
+  EXPECT_EQ(titles[0], "Framework and text utilities");  // steps in their order
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "WHOIS query"), titles.end()) << titles;
+  r = Qninet({"demo", "--list"});
+  EXPECT_EQ(r.Stdout.rfind("Framework and text utilities\n", 0), 0u) << r.Stdout;
+  EXPECT_EQ(std::count(r.Stdout.begin(), r.Stdout.end(), '\n'), static_cast<long>(titles.size()));
+  r = Qninet({"demo", "--only", "whois QUERY"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  EXPECT_NE(r.Stdout.find("== WHOIS query ==\n"), std::string::npos) << r.Stdout;
+  EXPECT_NE(r.Stdout.find("\n1 passed, 0 failed\n"), std::string::npos) << r.Stdout;
+}

@@ -1,0 +1,201 @@
+// `qninet save CLASS [Prop=value]...`: a form file with one component, written to standard output.
+// `qninet run FORM.json [COMPONENT]`: loads a form and runs one of its components.
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "Options.h"
+#include "qninet/rtl/FormFile.h"
+#include "qninet/rtl/TypInfo.h"
+#include "qninet/web/QNIReg.h"
+#include "qninet/web/qniupdate.h"
+
+namespace qninet::tool {
+namespace {
+
+using nlohmann::json;
+
+// "Prop=value" as the JSON the form reader takes, typed by the property: a value that does not
+// fit its type is left as text, so that the reader refuses it naming the property.
+json typed_value(const TPropInfo& p, TPersistent* child, const std::string& text) {
+  switch (p.Kind) {
+    case tkBoolean:
+      if (SameText(FromUtf8(text), u"true")) return true;
+      if (SameText(FromUtf8(text), u"false")) return false;
+      break;
+    case tkInteger:
+    case tkInt64: {
+      std::size_t used = 0;
+      try {
+        const long long v = std::stoll(text, &used);
+        if (used == text.size()) return v;
+      } catch (const std::logic_error&) {
+      }
+      break;
+    }
+    case tkFloat: {
+      std::size_t used = 0;
+      try {
+        const double v = std::stod(text, &used);
+        if (used == text.size()) return v;
+      } catch (const std::logic_error&) {
+      }
+      break;
+    }
+    case tkSet: {
+      json names = json::array();
+      std::stringstream in(text);
+      for (std::string name; std::getline(in, name, ',');)
+        if (!name.empty()) names.push_back(name);
+      return names;
+    }
+    case tkClass:
+      if (dynamic_cast<TStrings*>(child)) {  // one line after another, split at commas
+        json lines = json::array();
+        std::stringstream in(text);
+        for (std::string line; std::getline(in, line, ',');) lines.push_back(line);
+        return lines;
+      }
+      break;
+    default:
+      break;
+  }
+  return text;
+}
+
+// Adds "Prop=value" (Prop may be Owner.Name) to `props`; false after reporting a bad one.
+bool add_assignment(Run& run, TPersistent& obj, const std::string& arg, json& props) {
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0) return run.Fail(exBadInput, arg, "Prop=value is expected"), false;
+  const std::string path = arg.substr(0, eq), text = arg.substr(eq + 1);
+  TPersistent* at = &obj;
+  json* into = &props;
+  std::size_t start = 0;
+  for (;;) {
+    const auto dot = path.find('.', start);
+    const std::string name = path.substr(start, dot - start);
+    const TPropInfo* p = at ? FindPropInfo(*at, name) : nullptr;
+    if (!p) return run.Fail(exBadInput, path, "no such property (see qninet props)"), false;
+    TPersistent* child = p->Kind == tkClass ? p->GetObject(*at) : nullptr;
+    if (dot == std::string::npos) {
+      (*into)[name] = typed_value(*p, child, text);
+      return true;
+    }
+    if (!child || dynamic_cast<TStrings*>(child))
+      return run.Fail(exBadInput, path, name + " has no properties of its own"), false;
+    into = &(*into)[name];
+    at = child;
+    start = dot + 1;
+  }
+}
+
+int run_save(Run& run, const std::string& className, const std::vector<std::string>& assignments) {
+  const TComponentClassRef* ref = FindQNInetClass(className);
+  if (!ref) return run.Fail(exBadInput, className, "no such class on the palette (see qninet palette)");
+  std::unique_ptr<TComponent> c(ref->Create(nullptr));
+  std::string name = ref->Class->Name();
+  c->SetName(FromUtf8(name.substr(name[0] == 'T' ? 1 : 0) + "1"));
+  json props = json::object();
+  for (const std::string& a : assignments)
+    if (!add_assignment(run, *c, a, props)) return exBadInput;
+  try {
+    ReadObjectFromJSON(*c, json{{"Class", name}, {"Properties", props}}.dump());
+  } catch (const Exception& e) {
+    return run.Fail(exBadInput, "", e.what());
+  }
+  // The shared options come last, so that they win over what a property set on the way.
+  if (auto* socket = dynamic_cast<TQNInetBase*>(c.get())) {
+    // A server named here stays chosen: loading Domain would otherwise choose again from it.
+    if (const TPropInfo* p = FindPropInfo(*c, "AutoSelectServer"); p && !run.Options().Host.empty())
+      p->Set(*c, Variant(false));
+    if (const int code = run.Configure(*socket)) return code;
+  } else if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c.get())) {
+    if (!run.Options().Host.empty() || run.Options().Port)
+      return run.Fail(exBadInput, name, "--host and --port are for socket components; set the URL property");
+    if (const int code = run.Configure(*web)) return code;
+  }
+  std::cout << WriteObjectToJSON(*c) << '\n';
+  run.WroteJson();
+  return exOk;
+}
+
+int run_form(Run& run, const std::string& file, const std::string& component) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return run.Fail(exBadInput, file, "cannot read the form file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<std::unique_ptr<TComponent>> form;
+  try {
+    form = ReadFormFromJSON(text.str(), file, [](const std::string& cls) -> TComponent* {
+      const TComponentClassRef* ref = FindQNInetClass(cls);
+      return ref ? ref->Create(nullptr) : nullptr;
+    });
+  } catch (const Exception& e) {
+    return run.Fail(exBadInput, "", e.what());
+  }
+  TComponent* c = form.front().get();
+  if (!component.empty()) {
+    c = nullptr;
+    for (const auto& each : form)
+      if (SameText(each->Name(), FromUtf8(component))) c = each.get();
+    if (!c) return run.Fail(exBadInput, file, "no component named " + component);
+  }
+  const std::string name = ToUtf8(c->Name().empty() ? FromUtf8(c->ClassInfo().Name()) : c->Name());
+  run.Json()["Component"] = name;
+  if (auto* socket = dynamic_cast<TQNInetBase*>(c)) {
+    if (const int code = run.Configure(*socket)) return code;
+    String answer;
+    if (const int code = run.Execute(*socket, answer)) return code;
+    if (run.Options().Json) {
+      run.Json()["Answer"] = json_text(answer);
+    } else {
+      std::cout << ToBytes(answer);
+      std::cout.flush();
+    }
+    return exOk;
+  }
+  if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c)) {
+    if (const int code = run.Configure(*web)) return code;
+    const bool ok = web->Execute();
+    const std::string status = ToUtf8(EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(web->Status()));
+    run.Json()["Status"] = status;
+    if (!ok) return run.Fail(exFailed, name, ToUtf8(web->LastErrorText()));
+    if (!run.Options().Json) std::cout << status << '\n';
+    return exOk;
+  }
+  return run.Fail(exBadInput, name, "the component has nothing to execute");
+}
+
+const CommandRegistrar save(970, [](CLI::App& app, RunState& state) {
+  auto cls = std::make_shared<std::string>();
+  auto assignments = std::make_shared<std::vector<std::string>>();
+  auto* cmd = add_command(app, state, "save", "Write a form file with one component of a palette class",
+                          Offer{"the class's own", 60, true, false, "--host", true},
+                          [cls, assignments](Run& r) { return run_save(r, *cls, *assignments); });
+  cmd->add_option("CLASS", *cls, "The class, e.g. TQNWhoIs (case ignored)")->required();
+  cmd->add_option("PROPERTIES", *assignments, "Prop=value, Owner.Prop=value (see qninet props CLASS)");
+  cmd->footer(
+      "The form goes to standard output; only values that differ from the class's defaults are\n"
+      "written. A value is read by its property's type: true/false, whole numbers, value names,\n"
+      "sets and string lists as NAME,NAME. The shared options are applied after the properties.\n"
+      "A bad class, property or value exits 2 naming it.\n"
+      "Example: qninet save TQNWhoIs Domain=example.com --host 127.0.0.1 --port 4343 > whois.json");
+});
+
+const CommandRegistrar run(980, [](CLI::App& app, RunState& state) {
+  auto file = std::make_shared<std::string>();
+  auto component = std::make_shared<std::string>();
+  auto* cmd = add_command(app, state, "run", "Load a form file and execute one of its components",
+                          Offer{nullptr, -1, false, true},
+                          [file, component](Run& r) { return run_form(r, *file, *component); });
+  cmd->add_option("FORM", *file, "The form file (from qninet save)")->required();
+  cmd->add_option("COMPONENT", *component, "The component's Name (default: the first; case ignored)");
+  cmd->footer(
+      "A socket component's answer goes to standard output byte for byte; a web component's\n"
+      "final status is printed. Exit codes: 0 done; 1 the component failed (its error on\n"
+      "standard error); 2 a form that cannot be read (the file, component and property named).");
+});
+
+}  // namespace
+}  // namespace qninet::tool
