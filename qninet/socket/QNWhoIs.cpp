@@ -254,6 +254,8 @@ void TQNWhoIs::SetServerList(const TStrings* value) { FServerList->Assign(value)
 void TQNWhoIs::SetDomain(const String& Value) {
   if (Value == FDomain) return;
   FDomain = Value;
+  // A stored component keeps its stored server: Domain loads after Host and Address.
+  if (ComponentState().Contains(csLoading)) return;
   choose_server();
 }
 

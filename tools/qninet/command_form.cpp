@@ -106,9 +106,6 @@ int run_save(Run& run, const std::string& className, const std::vector<std::stri
   }
   // The shared options come last, so that they win over what a property set on the way.
   if (auto* socket = dynamic_cast<TQNInetBase*>(c.get())) {
-    // A server named here stays chosen: loading Domain would otherwise choose again from it.
-    if (const TPropInfo* p = FindPropInfo(*c, "AutoSelectServer"); p && !run.Options().Host.empty())
-      p->Set(*c, Variant(false));
     if (const int code = run.Configure(*socket)) return code;
   } else if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c.get())) {
     if (!run.Options().Host.empty() || run.Options().Port)
