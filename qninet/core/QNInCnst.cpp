@@ -20,5 +20,6 @@ String strQNInEHost = u"Host/Address is not defined.";
 String strQNInEAuthRequired = u"HTTP Server authorization required";
 String strQNInEProxyAuth = u"Proxy Server authorization required";
 String strQNInEFileNotFound = u"File not found";
+String strQNInEAnswerTooLarge = u"The answer is larger than %d bytes (MaxAnswerSize)";
 
 }  // namespace qninet

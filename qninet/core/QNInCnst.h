@@ -26,5 +26,7 @@ extern QNINET_API String strQNInEHost;
 extern QNINET_API String strQNInEAuthRequired;
 extern QNINET_API String strQNInEProxyAuth;
 extern QNINET_API String strQNInEFileNotFound;
+/// The answer size cap in bytes.
+extern QNINET_API String strQNInEAnswerTooLarge;
 
 }  // namespace qninet

@@ -14,24 +14,24 @@ QNINET_DEFINE_ENUM_INFO(TQNITLSMode, "tlsNone", "tlsImplicit", "tlsStartTLS")
 // ---------------------------------------------------------------------------------------------
 // TQNInetBase
 
-QNINET_CLASS_INFO(TQNInetBase, Published("UseTLS", &Self::UseTLS, &Self::SetUseTLS, tlsNone),
-                  Published("CAFile", &Self::CAFile, &Self::SetCAFile, u""),
-                  Published("About", &Self::About, &Self::SetAbout, u""),
-                  Published("Port", &Self::Port, &Self::SetPort, 0),
-                  Published("Host", &Self::Host, &Self::SetHost, u""),
-                  Published("Address", &Self::Address, &Self::SetAddress, u""),
-                  Published("KeepConnection", &Self::KeepConnection, &Self::SetKeepConnection, false),
-                  Published("Proxy", &Self::Proxy),
-                  Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
-                  Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
-                  PublishedEvent("OnConnect", &Self::OnConnect),
-                  PublishedEvent("OnDisconnect", &Self::OnDisconnect),
-                  PublishedEvent("OnError", &Self::OnError), PublishedEvent("OnLookup", &Self::OnLookup),
-                  PublishedEvent("OnConnecting", &Self::OnConnecting),
-                  PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
-                  PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
-                  PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
-                  PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
+QNINET_CLASS_INFO(
+    TQNInetBase, Published("UseTLS", &Self::UseTLS, &Self::SetUseTLS, tlsNone),
+    Published("CAFile", &Self::CAFile, &Self::SetCAFile, u""),
+    Published("About", &Self::About, &Self::SetAbout, u""), Published("Port", &Self::Port, &Self::SetPort, 0),
+    Published("Host", &Self::Host, &Self::SetHost, u""),
+    Published("Address", &Self::Address, &Self::SetAddress, u""),
+    Published("KeepConnection", &Self::KeepConnection, &Self::SetKeepConnection, false),
+    Published("Proxy", &Self::Proxy),
+    Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
+    Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
+    Published("MaxAnswerSize", &Self::MaxAnswerSize, &Self::SetMaxAnswerSize, kDefaultMaxAnswerSize),
+    PublishedEvent("OnConnect", &Self::OnConnect), PublishedEvent("OnDisconnect", &Self::OnDisconnect),
+    PublishedEvent("OnError", &Self::OnError), PublishedEvent("OnLookup", &Self::OnLookup),
+    PublishedEvent("OnConnecting", &Self::OnConnecting),
+    PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
+    PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
+    PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
+    PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
 
 namespace {
 
@@ -263,8 +263,17 @@ Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
 String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
 
 TReceiveEnd TQNInetBase::ReceiveFramed(TFramingRule& Rule) {
-  return receive_framed([this](void* buffer, Integer count) { return ReceiveFromSocket(buffer, count); },
-                        Rule);
+  // Counted as it arrives, so an endless answer costs at most the cap and one read.
+  std::int64_t received = 0;
+  const std::int64_t cap = FMaxAnswerSize;
+  return receive_framed(
+      [this, &received, cap](void* buffer, Integer count) {
+        const Integer n = ReceiveFromSocket(buffer, count);
+        if (n > 0) received += n;
+        if (cap > 0 && received > cap) throw Exception(Format(strQNInEAnswerTooLarge, cap));
+        return n;
+      },
+      Rule);
 }
 
 String TQNInetBase::InternalExecute() {

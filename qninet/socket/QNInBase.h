@@ -89,6 +89,10 @@ public:
   /// as long as the platform does.
   Integer Timeout() const { return FTimeout; }
   void SetTimeout(Integer value);
+  /// Bytes that the answer of one step may hold (default 64 MiB); past it the step fails with
+  /// `strQNInEAnswerTooLarge`. 0 sets no limit.
+  Integer MaxAnswerSize() const { return FMaxAnswerSize; }
+  void SetMaxAnswerSize(Integer value) { FMaxAnswerSize = value < 0 ? 0 : value; }
   TQNITLSMode UseTLS() const { return FUseTLS; }
   virtual void SetUseTLS(TQNITLSMode value) { FUseTLS = value; }
   /// A PEM file of certificate authorities trusted besides the system's store.
@@ -132,7 +136,8 @@ protected:
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
   Integer ReceiveFromSocket(void* Buffer, Integer Count);
   /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
-  /// raises the socket's errors.
+  /// raises the socket's errors, and `strQNInEAnswerTooLarge` once more than `MaxAnswerSize`
+  /// bytes arrived.
   TReceiveEnd ReceiveFramed(TFramingRule& Rule);
   /// Sets `UseTLS`; switching to or from `tlsImplicit` moves the port between `plainPort` and
   /// `tlsPort` when it holds the other mode's default.
@@ -143,6 +148,8 @@ protected:
   /// The local host name that the socket reports.
   String GetLocalHost();
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
+
+  static constexpr Integer kDefaultMaxAnswerSize = 64 << 20;
 
   Integer CurrentStep = 0;
   Integer StepCount = 1;
@@ -166,6 +173,7 @@ private:
   std::unique_ptr<TQNInetProxy> FProxy;
   bool FLoginPrompt = true;
   Integer FTimeout = 60000;
+  Integer FMaxAnswerSize = kDefaultMaxAnswerSize;
   String FLastError;
   TQNITLSMode FUseTLS = tlsNone;
   String FCAFile;

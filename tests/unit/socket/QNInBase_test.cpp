@@ -85,13 +85,15 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsInAndThePublishedProper
   std::string published;
   for (const auto& p : GetPropList(c)) published += std::string(" ") + p.Name;
   EXPECT_TRUE(published.ends_with(
-      " About Port Host Address KeepConnection Proxy LoginPrompt Timeout OnConnect OnDisconnect OnError"
+      " About Port Host Address KeepConnection Proxy LoginPrompt Timeout MaxAnswerSize OnConnect "
+      "OnDisconnect OnError"
       " OnLookup OnConnecting OnSendTextToSocket OnReceiveTextFromSocket OnBeforeExecute OnAfterExecute"))
       << published;
   EXPECT_EQ(c.Port(), 0);
   EXPECT_TRUE(c.LoginPrompt());
   EXPECT_FALSE(c.KeepConnection());
   EXPECT_EQ(c.Timeout(), 60000);
+  EXPECT_EQ(c.MaxAnswerSize(), 64 << 20);
   EXPECT_EQ(c.ClientType(), platform::ctBlocking);
   c.SetAbout(u"anything");
   EXPECT_EQ(c.About(), u"");
