@@ -21,5 +21,6 @@ String strQNInEAuthRequired = u"HTTP Server authorization required";
 String strQNInEProxyAuth = u"Proxy Server authorization required";
 String strQNInEFileNotFound = u"File not found";
 String strQNInEAnswerTooLarge = u"The answer is larger than %d bytes (MaxAnswerSize)";
+String strQNInETimeLimit = u"The exchange took longer than %d seconds (MaxTime)";
 
 }  // namespace qninet

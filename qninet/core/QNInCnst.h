@@ -28,5 +28,7 @@ extern QNINET_API String strQNInEProxyAuth;
 extern QNINET_API String strQNInEFileNotFound;
 /// The answer size cap in bytes.
 extern QNINET_API String strQNInEAnswerTooLarge;
+/// The total time bound of one exchange in seconds.
+extern QNINET_API String strQNInETimeLimit;
 
 }  // namespace qninet

@@ -25,9 +25,9 @@ QNINET_CLASS_INFO(
     Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
     Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
     Published("MaxAnswerSize", &Self::MaxAnswerSize, &Self::SetMaxAnswerSize, kDefaultMaxAnswerSize),
-    PublishedEvent("OnConnect", &Self::OnConnect), PublishedEvent("OnDisconnect", &Self::OnDisconnect),
-    PublishedEvent("OnError", &Self::OnError), PublishedEvent("OnLookup", &Self::OnLookup),
-    PublishedEvent("OnConnecting", &Self::OnConnecting),
+    Published("MaxTime", &Self::MaxTime, &Self::SetMaxTime, 0), PublishedEvent("OnConnect", &Self::OnConnect),
+    PublishedEvent("OnDisconnect", &Self::OnDisconnect), PublishedEvent("OnError", &Self::OnError),
+    PublishedEvent("OnLookup", &Self::OnLookup), PublishedEvent("OnConnecting", &Self::OnConnecting),
     PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
     PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
     PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
@@ -183,6 +183,25 @@ void TQNInetBase::point_socket_at(const String& host, const String& address, Int
   FClientSocket->SetPort(port);
 }
 
+template <class Wait>
+auto TQNInetBase::bounded(Wait wait) {
+  if (!FDeadline) return wait();
+  using namespace std::chrono;
+  const auto left = duration_cast<milliseconds>(*FDeadline - steady_clock::now()).count();
+  if (left <= 0) throw Exception(Format(strQNInETimeLimit, FMaxTime));
+  // The socket applies its time-out to each wait it makes, so a trickle still needs the check
+  // between the waits.
+  FClientSocket->SetTimeout(static_cast<Integer>(FTimeout > 0 && FTimeout < left ? FTimeout : left));
+  try {
+    return wait();
+  } catch (const Exception&) {
+    // A wait cut at the deadline may wake a hair early.
+    if (steady_clock::now() + milliseconds(5) >= *FDeadline)
+      throw Exception(Format(strQNInETimeLimit, FMaxTime));
+    throw;
+  }
+}
+
 String TQNInetBase::GetQuery() { return String(); }
 
 String TQNInetBase::GetRawHeaders() {
@@ -223,11 +242,13 @@ void TQNInetBase::Connect() {
     // A run through a proxy left its endpoint in the socket; go back to the server's own.
     point_socket_at(FHost, FAddress, FPort);
   }
-  FClientSocket->Open();
+  bounded([this] { FClientSocket->Open(); });
   if (FUseTLS == tlsImplicit) StartTLS();
 }
 
-void TQNInetBase::StartTLS() { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); }
+void TQNInetBase::StartTLS() {
+  bounded([this] { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); });
+}
 
 void TQNInetBase::SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort) {
   const bool was = FUseTLS == tlsImplicit;
@@ -253,11 +274,11 @@ void TQNInetBase::AfterExecute(String& Text) {
 
 Integer TQNInetBase::SendToSocket(const String& S) {
   const std::string bytes = ToBytes(S);
-  return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size()));
+  return bounded([&] { return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size())); });
 }
 
 Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
-  return FClientSocket->ReceiveBuf(Buffer, Count);
+  return bounded([&] { return FClientSocket->ReceiveBuf(Buffer, Count); });
 }
 
 String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
@@ -296,6 +317,15 @@ void drop_stale_connection(TQNInetBase& Component) {
 
 String TQNInetBase::Execute() {
   FLastError.clear();
+  if (FMaxTime > 0) FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
+  // The bound belongs to this cycle: a later Connect or step of the application's own is free.
+  struct EndOfCycle {
+    TQNInetBase& C;
+    ~EndOfCycle() {
+      if (C.FDeadline) C.FClientSocket->SetTimeout(C.FTimeout);
+      C.FDeadline.reset();
+    }
+  } end{*this};
   try {
     BeforeExecute();
     if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);

@@ -1,7 +1,9 @@
 #pragma once
 // The socket query engine that every one-connection client rides on.
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
@@ -93,6 +95,11 @@ public:
   /// `strQNInEAnswerTooLarge`. 0 sets no limit.
   Integer MaxAnswerSize() const { return FMaxAnswerSize; }
   void SetMaxAnswerSize(Integer value) { FMaxAnswerSize = value < 0 ? 0 : value; }
+  /// Seconds that one `Execute` may take in all, connect and every step included (default 0:
+  /// no bound); past it the cycle fails with `strQNInETimeLimit`. `Timeout` still bounds each
+  /// wait.
+  Integer MaxTime() const { return FMaxTime; }
+  void SetMaxTime(Integer value) { FMaxTime = value < 0 ? 0 : value; }
   TQNITLSMode UseTLS() const { return FUseTLS; }
   virtual void SetUseTLS(TQNITLSMode value) { FUseTLS = value; }
   /// A PEM file of certificate authorities trusted besides the system's store.
@@ -165,6 +172,10 @@ private:
   /// Whether the connection goes to the proxy rather than to the server.
   bool goes_to_proxy() const;
   void point_socket_at(const String& host, const String& address, Integer port);
+  /// Runs one socket wait under the time left of `MaxTime`: the wait is shortened to it, and a
+  /// wait that ends past it raises `strQNInETimeLimit` whatever the socket said.
+  template <class Wait>
+  auto bounded(Wait wait);
 
   platform::TClientSocket* FClientSocket = nullptr;  // owned as a component
   String FAbout;
@@ -174,6 +185,8 @@ private:
   bool FLoginPrompt = true;
   Integer FTimeout = 60000;
   Integer FMaxAnswerSize = kDefaultMaxAnswerSize;
+  Integer FMaxTime = 0;
+  std::optional<std::chrono::steady_clock::time_point> FDeadline;  ///< while an Execute runs
   String FLastError;
   TQNITLSMode FUseTLS = tlsNone;
   String FCAFile;

@@ -67,6 +67,12 @@ const Fault kFaults[] = {
        return s.SendChunks("HTTP/1.0 200 OK\r\n\r\n" + std::string(6 * kCap, 'x'), 64 * 1024, 0ms);
      },
      false, [] { return Format(strQNInEAnswerTooLarge, kCap); }, 5s},
+    // every wait is met, so only the total bound ends it
+    {"trickle",
+     [](Script s) { return s.SendChunks("HTTP/1.0 200 OK\r\n\r\n" + std::string(100, 'x'), 1, 100ms); },
+     false, [] { return Format(strQNInETimeLimit, 1); }, 1s},
+    {"never answers", [](Script s) { return s.HoldOpen(); }, false,
+     [] { return Format(strQNInETimeLimit, 1); }, 1s},
 };
 
 }  // namespace
@@ -84,6 +90,7 @@ TEST(SocketFaults, EveryClientReportsEachFaultWithinItsBound) {
       c->SetPort(server.Port());
       c->SetTimeout(3000);
       c->SetMaxAnswerSize(kCap);
+      c->SetMaxTime(1);
       const auto start = std::chrono::steady_clock::now();
       const String result = c->Execute();
       const auto took = std::chrono::steady_clock::now() - start;

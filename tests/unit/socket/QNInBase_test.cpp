@@ -85,7 +85,7 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsInAndThePublishedProper
   std::string published;
   for (const auto& p : GetPropList(c)) published += std::string(" ") + p.Name;
   EXPECT_TRUE(published.ends_with(
-      " About Port Host Address KeepConnection Proxy LoginPrompt Timeout MaxAnswerSize OnConnect "
+      " About Port Host Address KeepConnection Proxy LoginPrompt Timeout MaxAnswerSize MaxTime OnConnect "
       "OnDisconnect OnError"
       " OnLookup OnConnecting OnSendTextToSocket OnReceiveTextFromSocket OnBeforeExecute OnAfterExecute"))
       << published;
@@ -94,6 +94,7 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsInAndThePublishedProper
   EXPECT_FALSE(c.KeepConnection());
   EXPECT_EQ(c.Timeout(), 60000);
   EXPECT_EQ(c.MaxAnswerSize(), 64 << 20);
+  EXPECT_EQ(c.MaxTime(), 0);
   EXPECT_EQ(c.ClientType(), platform::ctBlocking);
   c.SetAbout(u"anything");
   EXPECT_EQ(c.About(), u"");
