@@ -41,8 +41,9 @@ const char16_t kNoAnswer[] = u"No answer from server";
 class TCheckedToClose : public TReadToClose {
 public:
   void Take(std::string_view chunk) override {
-    if (Empty()) {
-      // Only the first chunk is examined, whatever the protocol.
+    // Only a first chunk that is a status line is examined: any other answer is the
+    // protocol's own, and a number after its first blank means nothing.
+    if (Empty() && chunk.starts_with("HTTP/")) {
       switch (first_chunk_status(FromBytes(chunk))) {
         case 401:
           throw Exception(strQNInEAuthRequired);

@@ -132,7 +132,8 @@ public:
 protected:
   /// One step: GetQuery + GetRawHeaders, send, read to the close in 16386-byte reads. Returns
   /// the answer ("No answer from server" when sending failed). Raises the message-table
-  /// errors for status 401, 404 or 407 in the first chunk, and the socket's errors.
+  /// errors for status 401, 404 or 407 in a first chunk that begins with "HTTP/", and the
+  /// socket's errors.
   virtual String InternalExecute();
   /// Calls OnBeforeExecute.
   virtual void BeforeExecute();
