@@ -37,6 +37,12 @@ struct TQNIHTTPRequestParts {
 /// extra lines, and the empty line.
 QNINET_API String HTTPBuildRequest(const TQNIHTTPRequestParts& Parts);
 
+/// Holds an answer to the body length its Content-Length announces: a longer body is cut there,
+/// a shorter one raises `Exception` (`strQNInEAnswerCut`). An answer to HEAD, one without the
+/// header or without an end of its header block, and a status without a body (1xx, 204, 304)
+/// stay as they are.
+QNINET_API void HTTPHoldToContentLength(String& Answer, bool HeadRequest);
+
 /// Each blank becomes "%20"; nothing else is encoded.
 QNINET_API String EncodeBlanks(const String& Value);
 

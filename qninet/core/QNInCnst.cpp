@@ -22,5 +22,6 @@ String strQNInEProxyAuth = u"Proxy Server authorization required";
 String strQNInEFileNotFound = u"File not found";
 String strQNInEAnswerTooLarge = u"The answer is larger than %d bytes (MaxAnswerSize)";
 String strQNInETimeLimit = u"The exchange took longer than %d seconds (MaxTime)";
+String strQNInEAnswerCut = u"The answer ended after %d of %d announced bytes";
 
 }  // namespace qninet

@@ -30,5 +30,7 @@ extern QNINET_API String strQNInEFileNotFound;
 extern QNINET_API String strQNInEAnswerTooLarge;
 /// The total time bound of one exchange in seconds.
 extern QNINET_API String strQNInETimeLimit;
+/// Body bytes received, body bytes announced by Content-Length.
+extern QNINET_API String strQNInEAnswerCut;
 
 }  // namespace qninet

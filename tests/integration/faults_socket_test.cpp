@@ -71,6 +71,9 @@ const Fault kFaults[] = {
     {"trickle",
      [](Script s) { return s.SendChunks("HTTP/1.0 200 OK\r\n\r\n" + std::string(100, 'x'), 1, 100ms); },
      false, [] { return Format(strQNInETimeLimit, 1); }, 1s},
+    {"cut answer",
+     [](Script s) { return s.Send("HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin").Close(); }, true,
+     [] { return String(u"The answer ended after 3 of 100012 announced bytes"); }, 3s},
     {"never answers", [](Script s) { return s.HoldOpen(); }, false,
      [] { return Format(strQNInETimeLimit, 1); }, 1s},
 };
