@@ -33,7 +33,20 @@ const String& HTTPMethodWord(TQNIHTTPAction Action) {
   return kWords[Action < 3 ? Action : haHead];
 }
 
+void HTTPRefuseLineBreaks(const String& Value, const String& What) {
+  if (Value.find_first_of(u"\r\n") != String::npos) throw Exception(Format(strQNInELineBreak, What));
+}
+
 String HTTPBuildRequest(const TQNIHTTPRequestParts& Parts) {
+  // Checked before anything is built: a line break would let a value add lines of its own.
+  HTTPRefuseLineBreaks(Parts.Host, u"Host");
+  HTTPRefuseLineBreaks(Parts.Request, u"Request");
+  HTTPRefuseLineBreaks(Parts.ProxyServer, u"Proxy.Server");
+  HTTPRefuseLineBreaks(Parts.ProxyUser, u"Proxy.User");
+  HTTPRefuseLineBreaks(Parts.ProxyPassword, u"Proxy.Password");
+  if (Parts.Headers)
+    for (int i = 0; i < Parts.Headers->Count(); ++i)
+      HTTPRefuseLineBreaks(Parts.Headers->Strings(i), u"Headers");
   const String target = authority(Parts.Host, Parts.Port);
   String r = HTTPMethodWord(Parts.Action) + u" ";
   // A proxy reads the target from the absolute form of the request line (RFC 7230 section

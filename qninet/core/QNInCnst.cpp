@@ -23,5 +23,6 @@ String strQNInEFileNotFound = u"File not found";
 String strQNInEAnswerTooLarge = u"The answer is larger than %d bytes (MaxAnswerSize)";
 String strQNInETimeLimit = u"The exchange took longer than %d seconds (MaxTime)";
 String strQNInEAnswerCut = u"The answer ended after %d of %d announced bytes";
+String strQNInELineBreak = u"%s holds a line break (CR or LF)";
 
 }  // namespace qninet

@@ -32,5 +32,7 @@ extern QNINET_API String strQNInEAnswerTooLarge;
 extern QNINET_API String strQNInETimeLimit;
 /// Body bytes received, body bytes announced by Content-Length.
 extern QNINET_API String strQNInEAnswerCut;
+/// The name of a value bound for a protocol line.
+extern QNINET_API String strQNInELineBreak;
 
 }  // namespace qninet

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "qninet/core/HttpRequest.h"
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
@@ -218,6 +219,8 @@ String TQNInetBase::GetRawHeaders() {
           FProxy->SetPassword(password);
         }
       }
+      HTTPRefuseLineBreaks(FProxy->User(), u"Proxy.User");
+      HTTPRefuseLineBreaks(FProxy->Password(), u"Proxy.Password");
       if (!FProxy->User().empty()) R += u"Username: " + FProxy->User() + u"\r\n";
       if (!FProxy->Password().empty()) R += u"Password: " + FProxy->Password() + u"\r\n";
     }

@@ -313,3 +313,35 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
     }
   }
 }
+
+// A value that would split the request is refused before a byte goes out.
+TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
+  const struct {
+    const char16_t *Request, *Header, *ProxyUser, *Error;
+  } cases[] = {
+      {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},
+      {u"/", u"X-A: 1\nX-Evil: 1", u"", u"Headers holds a line break (CR or LF)"},
+      {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Error));
+    ScriptedServer server(Script().HoldOpen());
+    TQNIHTTPClient c(nullptr);
+    Local(c, server).SetAction(haGet);
+    c.SetRequest(k.Request);
+    if (*k.Header) c.Headers()->Add(k.Header);
+    if (*k.ProxyUser) {
+      // a proxy that is this server: the credentials go into the request
+      c.Proxy()->SetUseProxy(true);
+      c.Proxy()->SetServer(u"127.0.0.1");
+      c.Proxy()->SetPort(server.Port());
+      c.Proxy()->SetUser(k.ProxyUser);
+      c.SetLoginPrompt(false);
+    }
+    EXPECT_EQ(c.Execute(), k.Error);
+    EXPECT_EQ(c.LastError(), k.Error);
+    c.Disconnect();
+    server.Stop();
+    EXPECT_EQ(server.Received(0), "");
+  }
+}
