@@ -34,8 +34,18 @@ struct TQNIHTTPRequestParts {
 /// The request text: the request line (origin form, or with a proxy server the absolute form
 /// "http://host[:port]path"), "Host: " with the target (and its port when not 80), a
 /// "Proxy-Authorization: Basic" line when the request goes through a proxy with a user, the
-/// extra lines, and the empty line.
+/// extra lines, and the empty line. Raises `Exception` (`strQNInELineBreak`) when the host, the
+/// path, an extra line or a proxy credential holds a CR or LF, which would split the request.
 QNINET_API String HTTPBuildRequest(const TQNIHTTPRequestParts& Parts);
+
+/// Raises `Exception` (`strQNInELineBreak` naming `What`) when `Value` holds a CR or LF.
+QNINET_API void HTTPRefuseLineBreaks(const String& Value, const String& What);
+
+/// Holds an answer to the body length its Content-Length announces: a longer body is cut there,
+/// a shorter one raises `Exception` (`strQNInEAnswerCut`). An answer to HEAD, one without the
+/// header or without an end of its header block, and a status without a body (1xx, 204, 304)
+/// stay as they are.
+QNINET_API void HTTPHoldToContentLength(String& Answer, bool HeadRequest);
 
 /// Each blank becomes "%20"; nothing else is encoded.
 QNINET_API String EncodeBlanks(const String& Value);

@@ -20,5 +20,9 @@ String strQNInEHost = u"Host/Address is not defined.";
 String strQNInEAuthRequired = u"HTTP Server authorization required";
 String strQNInEProxyAuth = u"Proxy Server authorization required";
 String strQNInEFileNotFound = u"File not found";
+String strQNInEAnswerTooLarge = u"The answer is larger than %d bytes (MaxAnswerSize)";
+String strQNInETimeLimit = u"The exchange took longer than %d seconds (MaxTime)";
+String strQNInEAnswerCut = u"The answer ended after %d of %d announced bytes";
+String strQNInELineBreak = u"%s holds a line break (CR or LF)";
 
 }  // namespace qninet

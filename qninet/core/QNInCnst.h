@@ -26,5 +26,13 @@ extern QNINET_API String strQNInEHost;
 extern QNINET_API String strQNInEAuthRequired;
 extern QNINET_API String strQNInEProxyAuth;
 extern QNINET_API String strQNInEFileNotFound;
+/// The answer size cap in bytes.
+extern QNINET_API String strQNInEAnswerTooLarge;
+/// The total time bound of one exchange in seconds.
+extern QNINET_API String strQNInETimeLimit;
+/// Body bytes received, body bytes announced by Content-Length.
+extern QNINET_API String strQNInEAnswerCut;
+/// The name of a value bound for a protocol line.
+extern QNINET_API String strQNInELineBreak;
 
 }  // namespace qninet

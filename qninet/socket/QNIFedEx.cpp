@@ -96,6 +96,7 @@ String TQNFedExTracker::GetQuery() {
 }
 
 void TQNFedExTracker::AfterExecute(String& Text) {
+  HTTPHoldToContentLength(Text, false);
   FShipmentInfo->SetText(
       HTMLTableToLines(TextBetweenMarkers(Text, String(kShipmentMarker), String(kBeginActivity))));
   FActivity->SetText(

@@ -124,6 +124,7 @@ void TQNIHTTPClient::BeforeExecute() {
 }
 
 void TQNIHTTPClient::AfterExecute(String& Text) {
+  HTTPHoldToContentLength(Text, FAction == haHead);
   TQNInetBase::AfterExecute(Text);
   HTTPSplitAnswer(Text, *FResponseHeaders, FRemoveHeaders);
   String url = GetResponse(u"Location");

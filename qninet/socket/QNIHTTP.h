@@ -65,8 +65,8 @@ public:
 
 protected:
   void BeforeExecute() override;
-  /// Splits the answer; a `Location` the redirect handler accepts is followed on a new
-  /// connection, and that answer replaces this one.
+  /// Holds the answer to its Content-Length (a shorter one fails the cycle) and splits it; a `Location` the
+  /// redirect handler accepts is followed on a new connection, and that answer replaces this one.
   void AfterExecute(String& Text) override;
 
 private:

@@ -60,6 +60,7 @@ String TQNWeatherInfo::GetQuery() {
 
 void TQNWeatherInfo::AfterExecute(String& Text) {
   FTemperature = 0;
+  HTTPHoldToContentLength(Text, false);
   TQNInetBase::AfterExecute(Text);
   FTemperature = WeatherTemperature(Text);
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "qninet/core/HttpRequest.h"
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
@@ -14,24 +15,24 @@ QNINET_DEFINE_ENUM_INFO(TQNITLSMode, "tlsNone", "tlsImplicit", "tlsStartTLS")
 // ---------------------------------------------------------------------------------------------
 // TQNInetBase
 
-QNINET_CLASS_INFO(TQNInetBase, Published("UseTLS", &Self::UseTLS, &Self::SetUseTLS, tlsNone),
-                  Published("CAFile", &Self::CAFile, &Self::SetCAFile, u""),
-                  Published("About", &Self::About, &Self::SetAbout, u""),
-                  Published("Port", &Self::Port, &Self::SetPort, 0),
-                  Published("Host", &Self::Host, &Self::SetHost, u""),
-                  Published("Address", &Self::Address, &Self::SetAddress, u""),
-                  Published("KeepConnection", &Self::KeepConnection, &Self::SetKeepConnection, false),
-                  Published("Proxy", &Self::Proxy),
-                  Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
-                  Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
-                  PublishedEvent("OnConnect", &Self::OnConnect),
-                  PublishedEvent("OnDisconnect", &Self::OnDisconnect),
-                  PublishedEvent("OnError", &Self::OnError), PublishedEvent("OnLookup", &Self::OnLookup),
-                  PublishedEvent("OnConnecting", &Self::OnConnecting),
-                  PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
-                  PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
-                  PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
-                  PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
+QNINET_CLASS_INFO(
+    TQNInetBase, Published("UseTLS", &Self::UseTLS, &Self::SetUseTLS, tlsNone),
+    Published("CAFile", &Self::CAFile, &Self::SetCAFile, u""),
+    Published("About", &Self::About, &Self::SetAbout, u""), Published("Port", &Self::Port, &Self::SetPort, 0),
+    Published("Host", &Self::Host, &Self::SetHost, u""),
+    Published("Address", &Self::Address, &Self::SetAddress, u""),
+    Published("KeepConnection", &Self::KeepConnection, &Self::SetKeepConnection, false),
+    Published("Proxy", &Self::Proxy),
+    Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
+    Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
+    Published("MaxAnswerSize", &Self::MaxAnswerSize, &Self::SetMaxAnswerSize, kDefaultMaxAnswerSize),
+    Published("MaxTime", &Self::MaxTime, &Self::SetMaxTime, 0), PublishedEvent("OnConnect", &Self::OnConnect),
+    PublishedEvent("OnDisconnect", &Self::OnDisconnect), PublishedEvent("OnError", &Self::OnError),
+    PublishedEvent("OnLookup", &Self::OnLookup), PublishedEvent("OnConnecting", &Self::OnConnecting),
+    PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
+    PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
+    PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
+    PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
 
 namespace {
 
@@ -41,8 +42,9 @@ const char16_t kNoAnswer[] = u"No answer from server";
 class TCheckedToClose : public TReadToClose {
 public:
   void Take(std::string_view chunk) override {
-    if (Empty()) {
-      // Only the first chunk is examined, whatever the protocol.
+    // Only a first chunk that is a status line is examined: any other answer is the
+    // protocol's own, and a number after its first blank means nothing.
+    if (Empty() && chunk.starts_with("HTTP/")) {
       switch (first_chunk_status(FromBytes(chunk))) {
         case 401:
           throw Exception(strQNInEAuthRequired);
@@ -183,6 +185,25 @@ void TQNInetBase::point_socket_at(const String& host, const String& address, Int
   FClientSocket->SetPort(port);
 }
 
+template <class Wait>
+auto TQNInetBase::bounded(Wait wait) {
+  if (!FDeadline) return wait();
+  using namespace std::chrono;
+  const auto left = duration_cast<milliseconds>(*FDeadline - steady_clock::now()).count();
+  if (left <= 0) throw Exception(Format(strQNInETimeLimit, FMaxTime));
+  // The socket applies its time-out to each wait it makes, so a trickle still needs the check
+  // between the waits.
+  FClientSocket->SetTimeout(static_cast<Integer>(FTimeout > 0 && FTimeout < left ? FTimeout : left));
+  try {
+    return wait();
+  } catch (const Exception&) {
+    // A wait cut at the deadline may wake a hair early.
+    if (steady_clock::now() + milliseconds(5) >= *FDeadline)
+      throw Exception(Format(strQNInETimeLimit, FMaxTime));
+    throw;
+  }
+}
+
 String TQNInetBase::GetQuery() { return String(); }
 
 String TQNInetBase::GetRawHeaders() {
@@ -198,6 +219,8 @@ String TQNInetBase::GetRawHeaders() {
           FProxy->SetPassword(password);
         }
       }
+      HTTPRefuseLineBreaks(FProxy->User(), u"Proxy.User");
+      HTTPRefuseLineBreaks(FProxy->Password(), u"Proxy.Password");
       if (!FProxy->User().empty()) R += u"Username: " + FProxy->User() + u"\r\n";
       if (!FProxy->Password().empty()) R += u"Password: " + FProxy->Password() + u"\r\n";
     }
@@ -223,11 +246,13 @@ void TQNInetBase::Connect() {
     // A run through a proxy left its endpoint in the socket; go back to the server's own.
     point_socket_at(FHost, FAddress, FPort);
   }
-  FClientSocket->Open();
+  bounded([this] { FClientSocket->Open(); });
   if (FUseTLS == tlsImplicit) StartTLS();
 }
 
-void TQNInetBase::StartTLS() { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); }
+void TQNInetBase::StartTLS() {
+  bounded([this] { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); });
+}
 
 void TQNInetBase::SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort) {
   const bool was = FUseTLS == tlsImplicit;
@@ -253,18 +278,27 @@ void TQNInetBase::AfterExecute(String& Text) {
 
 Integer TQNInetBase::SendToSocket(const String& S) {
   const std::string bytes = ToBytes(S);
-  return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size()));
+  return bounded([&] { return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size())); });
 }
 
 Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
-  return FClientSocket->ReceiveBuf(Buffer, Count);
+  return bounded([&] { return FClientSocket->ReceiveBuf(Buffer, Count); });
 }
 
 String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
 
 TReceiveEnd TQNInetBase::ReceiveFramed(TFramingRule& Rule) {
-  return receive_framed([this](void* buffer, Integer count) { return ReceiveFromSocket(buffer, count); },
-                        Rule);
+  // Counted as it arrives, so an endless answer costs at most the cap and one read.
+  std::int64_t received = 0;
+  const std::int64_t cap = FMaxAnswerSize;
+  return receive_framed(
+      [this, &received, cap](void* buffer, Integer count) {
+        const Integer n = ReceiveFromSocket(buffer, count);
+        if (n > 0) received += n;
+        if (cap > 0 && received > cap) throw Exception(Format(strQNInEAnswerTooLarge, cap));
+        return n;
+      },
+      Rule);
 }
 
 String TQNInetBase::InternalExecute() {
@@ -287,6 +321,15 @@ void drop_stale_connection(TQNInetBase& Component) {
 
 String TQNInetBase::Execute() {
   FLastError.clear();
+  if (FMaxTime > 0) FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
+  // The bound belongs to this cycle: a later Connect or step of the application's own is free.
+  struct EndOfCycle {
+    TQNInetBase& C;
+    ~EndOfCycle() {
+      if (C.FDeadline) C.FClientSocket->SetTimeout(C.FTimeout);
+      C.FDeadline.reset();
+    }
+  } end{*this};
   try {
     BeforeExecute();
     if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);

@@ -1,7 +1,9 @@
 #pragma once
 // The socket query engine that every one-connection client rides on.
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
@@ -89,6 +91,15 @@ public:
   /// as long as the platform does.
   Integer Timeout() const { return FTimeout; }
   void SetTimeout(Integer value);
+  /// Bytes that the answer of one step may hold (default 64 MiB); past it the step fails with
+  /// `strQNInEAnswerTooLarge`. 0 sets no limit.
+  Integer MaxAnswerSize() const { return FMaxAnswerSize; }
+  void SetMaxAnswerSize(Integer value) { FMaxAnswerSize = value < 0 ? 0 : value; }
+  /// Seconds that one `Execute` may take in all, connect and every step included (default 0:
+  /// no bound); past it the cycle fails with `strQNInETimeLimit`. `Timeout` still bounds each
+  /// wait.
+  Integer MaxTime() const { return FMaxTime; }
+  void SetMaxTime(Integer value) { FMaxTime = value < 0 ? 0 : value; }
   TQNITLSMode UseTLS() const { return FUseTLS; }
   virtual void SetUseTLS(TQNITLSMode value) { FUseTLS = value; }
   /// A PEM file of certificate authorities trusted besides the system's store.
@@ -121,7 +132,8 @@ public:
 protected:
   /// One step: GetQuery + GetRawHeaders, send, read to the close in 16386-byte reads. Returns
   /// the answer ("No answer from server" when sending failed). Raises the message-table
-  /// errors for status 401, 404 or 407 in the first chunk, and the socket's errors.
+  /// errors for status 401, 404 or 407 in a first chunk that begins with "HTTP/", and the
+  /// socket's errors.
   virtual String InternalExecute();
   /// Calls OnBeforeExecute.
   virtual void BeforeExecute();
@@ -134,7 +146,8 @@ protected:
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
   Integer ReceiveFromSocket(void* Buffer, Integer Count);
   /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
-  /// raises the socket's errors.
+  /// raises the socket's errors, and `strQNInEAnswerTooLarge` once more than `MaxAnswerSize`
+  /// bytes arrived.
   TReceiveEnd ReceiveFramed(TFramingRule& Rule);
   /// Sets `UseTLS`; switching to or from `tlsImplicit` moves the port between `plainPort` and
   /// `tlsPort` when it holds the other mode's default.
@@ -145,6 +158,8 @@ protected:
   /// The local host name that the socket reports.
   String GetLocalHost();
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
+
+  static constexpr Integer kDefaultMaxAnswerSize = 64 << 20;
 
   Integer CurrentStep = 0;
   Integer StepCount = 1;
@@ -160,6 +175,10 @@ private:
   /// Whether the connection goes to the proxy rather than to the server.
   bool goes_to_proxy() const;
   void point_socket_at(const String& host, const String& address, Integer port);
+  /// Runs one socket wait under the time left of `MaxTime`: the wait is shortened to it, and a
+  /// wait that ends past it raises `strQNInETimeLimit` whatever the socket said.
+  template <class Wait>
+  auto bounded(Wait wait);
 
   platform::TClientSocket* FClientSocket = nullptr;  // owned as a component
   String FAbout;
@@ -168,6 +187,9 @@ private:
   std::unique_ptr<TQNInetProxy> FProxy;
   bool FLoginPrompt = true;
   Integer FTimeout = 60000;
+  Integer FMaxAnswerSize = kDefaultMaxAnswerSize;
+  Integer FMaxTime = 0;
+  std::optional<std::chrono::steady_clock::time_point> FDeadline;  ///< while an Execute runs
   String FLastError;
   TQNITLSMode FUseTLS = tlsNone;
   String FCAFile;

@@ -1,7 +1,12 @@
 #include "qninet/web/qniupdate.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
+#include "qninet/core/QNInCnst.h"
 #include "qninet/core/Url.h"
 #include "qninet/rtl/Forms.h"
 #include "qninet/sys/Files.h"
@@ -31,6 +36,7 @@ QNINET_CLASS_INFO(TQNCustomWebComponent,
                   Published("Proxy", &Self::Proxy), Published("StatusDialog", &Self::StatusDialog),
                   Published("LoginPrompt", &Self::LoginPrompt, &Self::SetLoginPrompt, true),
                   Published("Timeout", &Self::Timeout, &Self::SetTimeout, 60000),
+                  Published("MaxTime", &Self::MaxTime, &Self::SetMaxTime, 0),
                   PublishedEvent("OnProgress", &Self::OnProgress),
                   PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
                   PublishedEvent("OnAfterExecute", &Self::OnAfterExecute),
@@ -50,6 +56,50 @@ struct TQNCustomWebComponent::TRun {
   TfrmQNInetUpdate* dlgStatus = nullptr;
   std::atomic<bool> Cancelled{false};
 };
+
+namespace {
+
+/// Cancels the run's transfer once its total time is up: the transfer checks the flag at each
+/// step, so a server that trickles or stalls still lets the run end.
+class TDeadlineWatch {
+public:
+  TDeadlineWatch(Cardinal seconds, std::atomic<bool>& cancel) {
+    if (seconds == 0) return;
+    FThread = std::thread([this, seconds, &cancel] {
+      std::unique_lock lock(FMutex);
+      if (!FWake.wait_for(lock, std::chrono::seconds(seconds), [this] { return FStop; })) {
+        FFired = true;
+        cancel.store(true);
+      }
+    });
+  }
+  ~TDeadlineWatch() { stop(); }
+  TDeadlineWatch(const TDeadlineWatch&) = delete;
+  TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
+  /// Ends the watch; whether the time ran out.
+  bool Fired() {
+    stop();
+    return FFired;
+  }
+
+private:
+  void stop() {
+    if (!FThread.joinable()) return;
+    {
+      std::lock_guard lock(FMutex);
+      FStop = true;
+    }
+    FWake.notify_all();
+    FThread.join();
+  }
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  bool FStop = false;
+  bool FFired = false;
+  std::thread FThread;
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
@@ -199,10 +249,15 @@ void TQNCustomWebComponent::close_source() noexcept { FRun->Source.reset(); }
 bool TQNCustomWebComponent::Execute() {
   if (FOnBeforeExecute) FOnBeforeExecute(this);
   FLastError.clear();
+  TDeadlineWatch watch(FMaxTime, FRun->Cancelled);
   try {
     if (FStatusDialog->Enabled()) prepare_status_form();
     SetStatus(isInProgress);
     InternalExecute();
+    if (watch.Fired()) {
+      FLastError = Format(strQNInETimeLimit, static_cast<Int64>(FMaxTime));
+      SetStatus(isFailed);
+    }
   } catch (...) {
     // The run is over: nothing may stay open or on screen, and it did not succeed.
     close_source();

@@ -105,6 +105,10 @@ public:
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FTimeout; }
   void SetTimeout(Cardinal value) { FTimeout = value; }
+  /// Seconds that one `Execute` may take in all (default 0: no bound); past it the transfer
+  /// stops, `Status` is `isFailed` and `LastErrorText` is `strQNInETimeLimit`.
+  Cardinal MaxTime() const { return FMaxTime; }
+  void SetMaxTime(Cardinal value) { FMaxTime = value; }
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
   /// named by `QNINET_CA_FILE`, when set.
   const String& CAFile() const { return FCAFile; }
@@ -216,6 +220,7 @@ private:
   std::unique_ptr<TQNInetStatusDialog> FStatusDialog;
   bool FLoginPrompt = true;
   Cardinal FTimeout = 60000;
+  Cardinal FMaxTime = 0;
   String FCAFile;
   bool FLoadSystemProxy = true;
   TQNIProgress FOnProgress;

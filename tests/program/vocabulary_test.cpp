@@ -61,6 +61,21 @@ TEST(ProgramVocabulary, SilentServerAndTimeoutOneGiveUpWithinOneToThreeSeconds) 
   }
 }
 
+// Each wait of five seconds is met by the trickle; --max-time ends the exchange.
+TEST(ProgramVocabulary, TricklingServerAndMaxTimeOneGiveUpWithinTwoSeconds) {
+  for (const std::string sub : kNetworkCommands) {
+    if (sub == "sntp") continue;  // one datagram each way: nothing to trickle
+    SCOPED_TRACE(sub);
+    ScriptedServer tcp({Script().SendChunks(std::string(100, 'x'), 1, 100ms)}, ScriptedServer::Family::IPv4,
+                       10s, true);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = RunToCompletion(aimed(sub, tcp.Port(), {"--timeout", "5", "--max-time", "1"}), 30s);
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_LE(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_NE(r.Output.find("(MaxTime)"), std::string::npos) << r.Output;
+  }
+}
+
 TEST(ProgramVocabulary, RefusedConnectionNamesTheEndpointAndJsonCarriesTheStatus) {
   const std::uint16_t port = FreeTcpAndUdpPort();
   const std::string endpoint = "127.0.0.1:" + std::to_string(port);

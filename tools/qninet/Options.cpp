@@ -128,6 +128,7 @@ int Run::Configure(TQNInetBase& c) {
   }
   if (o.Port > 0) c.SetPort(o.Port);
   if (o.Timeout >= 0) c.SetTimeout(static_cast<Integer>(timeout_ms(o.Timeout)));
+  if (o.MaxTime >= 0) c.SetMaxTime(o.MaxTime);
   if (const int code = ApplyProxy(*c.Proxy()); code != exOk) return code;
   if (const int code = ApplyCaFile(c); code != exOk) return code;
   c.SetLoginPrompt(false);
@@ -138,6 +139,7 @@ int Run::Configure(TQNInetBase& c) {
 int Run::Configure(TQNCustomWebComponent& c) {
   const CommonOptions& o = FOptions;
   if (o.Timeout >= 0) c.SetTimeout(static_cast<Cardinal>(timeout_ms(o.Timeout)));
+  if (o.MaxTime >= 0) c.SetMaxTime(static_cast<Cardinal>(o.MaxTime));
   if (const int code = ApplyProxy(*c.Proxy()); code != exOk) return code;
   // A proxy named on the command line wins over the environment's.
   if (!o.Proxy.empty()) c.SetLoadSystemProxy(false);
@@ -205,6 +207,9 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
     help << "Seconds that connecting and each wait for data may take, decimals allowed (default "
          << offer.Timeout << "; 0: no limit)";
     cmd->add_option("--timeout", o->Timeout, help.str())->check(CLI::Range(0.0, 2000000.0));
+    cmd->add_option("--max-time", o->MaxTime,
+                    "Seconds that the whole exchange may take (default 0: no limit)")
+        ->check(CLI::Range(0, 2000000));
   }
   if (offer.Proxy) {
     cmd->add_option("--proxy", o->Proxy, "Connect through this proxy, HOST:PORT ([v6]:PORT for IPv6)");

@@ -31,6 +31,7 @@ struct CommonOptions {
   std::string Host;
   int Port = 0;           ///< 0: none given
   double Timeout = -1;    ///< seconds; below 0: none given
+  int MaxTime = -1;       ///< seconds for a whole exchange; below 0: none given
   std::string Proxy;      ///< HOST:PORT or [v6]:PORT
   std::string ProxyUser;  ///< USER[:PASSWORD]
   std::string CaCert;     ///< one more CA file for HTTPS
@@ -43,7 +44,7 @@ struct CommonOptions {
 /// states.
 struct Offer {
   const char* Host = nullptr;  ///< --host and --port with this default (a text for the help)
-  double Timeout = -1;         ///< --timeout with this default in seconds; below 0: none
+  double Timeout = -1;         ///< --timeout (and --max-time) with this default in seconds; below 0: none
   bool Proxy = false;          ///< --proxy and --proxy-user
   bool Verbose = false;        ///< -v
   const char* HostNames = "--host";
@@ -69,11 +70,11 @@ public:
   /// Prints the JSON object when asked for (status, error, then the fields) and returns `code`.
   int Finish(int code);
 
-  /// Applies --host, --port, --timeout, --proxy, --proxy-user, --cacert and -v to a socket
+  /// Applies --host, --port, --timeout, --max-time, --proxy, --proxy-user, --cacert and -v to a socket
   /// component.
   /// Returns exOk, or exBadInput after reporting a bad value.
   int Configure(TQNInetBase& c);
-  /// Applies --timeout, --proxy (kept over the system's setting), --proxy-user (for the
+  /// Applies --timeout, --max-time, --proxy (kept over the system's setting), --proxy-user (for the
   /// system's proxy too), --cacert and -v (each step on standard error) to a web component. Returns exOk,
   /// or exBadInput after reporting a bad value.
   int Configure(TQNCustomWebComponent& c);

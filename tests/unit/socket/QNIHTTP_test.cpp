@@ -279,3 +279,69 @@ TEST(HttpClient, ImplicitTlsTakesTheHttpsDefaultPort) {
     }
   }
 }
+
+// The body is held to its announced length; a shorter one is an error, never a success.
+TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
+  const struct {
+    const char* Answer;
+    bool Head;
+    const char* Result;  ///< the answer afterwards, or the error
+  } cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false,
+       "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc"},
+      {"HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\nzz", false,
+       "HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\n"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin", false,
+       "The answer ended after 3 of 100012 announced bytes"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 10737418240\r\n\r\nx", false,
+       "The answer ended after 1 of 10737418240 announced bytes"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n", true, "HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n"},
+      {"HTTP/1.0 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false,
+       "HTTP/1.0 304 Not Modified\r\nContent-Length: 9\r\n\r\n"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab", false,
+       "HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab"},
+      {"HTTP/1.0 200 OK\r\n\r\nno length", false, "HTTP/1.0 200 OK\r\n\r\nno length"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Answer);
+    String answer = FromUtf8(k.Answer);
+    try {
+      HTTPHoldToContentLength(answer, k.Head);
+      EXPECT_EQ(ToUtf8(answer), k.Result);
+    } catch (const Exception& e) {
+      EXPECT_EQ(ToUtf8(e.Message()), k.Result);
+    }
+  }
+}
+
+// A value that would split the request is refused before a byte goes out.
+TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
+  const struct {
+    const char16_t *Request, *Header, *ProxyUser, *Error;
+  } cases[] = {
+      {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},
+      {u"/", u"X-A: 1\nX-Evil: 1", u"", u"Headers holds a line break (CR or LF)"},
+      {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Error));
+    ScriptedServer server(Script().HoldOpen());
+    TQNIHTTPClient c(nullptr);
+    Local(c, server).SetAction(haGet);
+    c.SetRequest(k.Request);
+    if (*k.Header) c.Headers()->Add(k.Header);
+    if (*k.ProxyUser) {
+      // a proxy that is this server: the credentials go into the request
+      c.Proxy()->SetUseProxy(true);
+      c.Proxy()->SetServer(u"127.0.0.1");
+      c.Proxy()->SetPort(server.Port());
+      c.Proxy()->SetUser(k.ProxyUser);
+      c.SetLoginPrompt(false);
+    }
+    EXPECT_EQ(c.Execute(), k.Error);
+    EXPECT_EQ(c.LastError(), k.Error);
+    c.Disconnect();
+    server.Stop();
+    EXPECT_EQ(server.Received(0), "");
+  }
+}

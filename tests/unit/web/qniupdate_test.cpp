@@ -211,6 +211,28 @@ TEST_F(ScriptedUpdate, CancelStopsAStalledDownloadWithoutATimeOut) {
   EXPECT_EQ(names(), std::vector<std::string>{"file.bin"});
 }
 
+// Each wait is met, so only the total bound ends the run; the old file stays.
+TEST_F(ScriptedUpdate, MaxTimeEndsATricklingRunAndKeepsTheFile) {
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 90000\r\n" + kDate + "\r\n";
+  for (bool inHead : {true, false}) {
+    SCOPED_TRACE(inHead ? "head" : "body");
+    const std::string trickled = inHead ? head : head + std::string(200, 'y');
+    Script slow;
+    slow.ReadUntil("\r\n\r\n").SendChunks(trickled, 1, std::chrono::milliseconds(20)).Close();
+    ScriptedServer server(inHead ? std::vector<Script>{slow} : std::vector<Script>{answer(head), slow});
+    harness::WriteFileBytes(dir.File("file.bin"), "old and good");
+    auto u = updater(server.Port());
+    u->SetMaxTime(1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(u->Execute());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(u->Status(), isFailed);
+    EXPECT_EQ(u->LastErrorText(), u"The exchange took longer than 1 seconds (MaxTime)");
+    EXPECT_EQ(harness::ReadFileText(dir.File("file.bin")), "old and good");
+    EXPECT_EQ(names(), std::vector<std::string>{"file.bin"});
+  }
+}
+
 TEST_F(ScriptedUpdate, AnUnreadableStatusIsRetriedOnceThenFails) {
   Script closeAtOnce;
   closeAtOnce.ReadUntil("\r\n\r\n").Close();
@@ -338,11 +360,11 @@ TEST(WebComponentRules, PublishedPropertiesInTheirOrder) {
   TQNWebUpdater u(nullptr);
   std::vector<std::string> names;
   for (const auto& p : GetPropList(u)) names.push_back(p.Name);
-  const std::vector<std::string> tail{"Agent",          "Port",           "Service",        "Host",
-                                      "User",           "Password",       "Proxy",          "StatusDialog",
-                                      "LoginPrompt",    "Timeout",        "OnProgress",     "OnBeforeExecute",
-                                      "OnAfterExecute", "OnActionChange", "OnStatusChange", "RemoteFileName",
-                                      "OnFileCompare",  "LocalFileName"};
+  const std::vector<std::string> tail{
+      "Agent",          "Port",           "Service",         "Host",           "User",
+      "Password",       "Proxy",          "StatusDialog",    "LoginPrompt",    "Timeout",
+      "MaxTime",        "OnProgress",     "OnBeforeExecute", "OnAfterExecute", "OnActionChange",
+      "OnStatusChange", "RemoteFileName", "OnFileCompare",   "LocalFileName"};
   ASSERT_GE(names.size(), tail.size());
   EXPECT_EQ(std::vector<std::string>(names.end() - static_cast<long>(tail.size()), names.end()), tail);
   EXPECT_EQ(GetPropValue(u, "Agent").AsString(), u"Veltraxon WebUpdater");
