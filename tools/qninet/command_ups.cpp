@@ -2,8 +2,10 @@
 
 #include <iostream>
 
+#include "Loopback.h"
 #include "Options.h"
 #include "qninet/core/Url.h"
+#include "qninet/web/QNIMSTranslator.h"
 #include "qninet/web/QNIUPS.h"
 
 namespace qninet::tool {
@@ -115,6 +117,65 @@ const CommandRegistrar registrar(450, [](CLI::App& app, RunState& state) {
       "\"ShipperNumber\", \"ShipperAddress\", ..., \"Activities\": [...]} by the component's property "
       "names.");
 });
+
+// A stand-in for both retired services, shaped as they answered.
+const char* kDemoTrack =
+    "<?xml version=\"1.0\"?><TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode>"
+    "<ResponseStatusDescription>Success</ResponseStatusDescription></Response><Shipment><Shipper>"
+    "<ShipperNumber>A1B2C3</ShipperNumber><Address><City>TIMONIUM</City><CountryCode>US</CountryCode>"
+    "</Address></Shipper><Service><Code>002</Code><Description>2ND DAY AIR</Description></Service>"
+    "<ShipmentIdentificationNumber>1ZDEMO</ShipmentIdentificationNumber><Package>"
+    "<Activity><ActivityLocation><Address><City>ANYTOWN</City></Address></ActivityLocation><Status>"
+    "<StatusType><Code>D</Code><Description>DELIVERED</Description></StatusType></Status>"
+    "<Date>20120517</Date><Time>140309</Time></Activity>"
+    "<Activity><ActivityLocation><Address><City>BALTIMORE</City></Address></ActivityLocation><Status>"
+    "<StatusType><Code>I</Code><Description>ARRIVAL SCAN</Description></StatusType></Status>"
+    "<Date>20120516</Date><Time>083000</Time></Activity></Package></Shipment></TrackResponse>";
+
+// A whole request: its head and as many body bytes as it announced.
+bool request_complete(const std::string& r) {
+  const auto end = r.find("\r\n\r\n");
+  if (end == std::string::npos) return false;
+  const auto at = r.find("Content-Length: ");
+  const std::size_t length = at == std::string::npos || at > end ? 0 : std::stoul(r.substr(at + 16));
+  return r.size() >= end + 4 + length;
+}
+
+std::string service_answer(const std::string& request) {
+  std::string body;
+  if (request.rfind("GET /v2/Http.svc/Translate?", 0) == 0)
+    body = "<string xmlns=\"http://schemas.microsoft.com/2003/10/Serialization/\">Guten Morgen</string>";
+  else if (request.rfind("POST /ups.app/xml/Track ", 0) == 0)
+    body = kDemoTrack;
+  else
+    return "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+  return "HTTP/1.0 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const DemoRegistrar demo(DemoStep{
+    440, "Web services: a translation and a parcel's scans from a loopback stand-in", [](std::ostream& out) {
+      loopback::ScriptedServer server({loopback::Script().Reply(request_complete, service_answer)},
+                                      loopback::ScriptedServer::Family::IPv4, std::chrono::seconds(10), true);
+      const loopback::DirectConnections direct;
+      const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
+      TQNMSTranslator translator(nullptr);
+      translator.SetHost(FromUtf8(base + "/v2/Http.svc"));
+      translator.SetTimeout(5000);
+      const String german = translator.TranslateText(u"Good morning", u"en", u"de");
+      out << "\"Good morning\" in German: " << ToUtf8(german) << '\n';
+      TQNUPSTracker tracker(nullptr);
+      tracker.SetService(isHTTP);
+      tracker.SetHost(u"127.0.0.1");
+      tracker.SetPort(server.Port());
+      tracker.SetTimeout(5000);
+      tracker.SetTrackingNumber(u"1ZDEMO");
+      const bool tracked = tracker.Execute();
+      out << "Parcel 1ZDEMO (" << ToUtf8(tracker.ServiceDescription()) << "):\n";
+      print_shipment(out, tracker);
+      if (!tracked) out << "  " << ToUtf8(tracker.LastErrorText()) << '\n';
+      return german == u"Guten Morgen" && tracked && tracker.Activities()->Count() == 2;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool
