@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "Loopback.h"
 #include "WebContentRun.h"
 #include "qninet/rtl/GuiConsole.h"
 #include "qninet/rtl/TypInfo.h"
@@ -117,6 +118,37 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
       "unchanged\n"
       "remote picture is not fetched again. With --gui qt the picture shows in a window.");
 });
+
+// An 8 x 8 blue PNG.
+const std::string kDemoPicture(
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52"
+    "\x00\x00\x00\x08\x00\x00\x00\x08\x08\x02\x00\x00\x00\x4b\x6d\x29"
+    "\xdc\x00\x00\x00\x11\x49\x44\x41\x54\x78\xda\x63\x30\x4e\x3b\x83"
+    "\x15\x31\x0c\x2d\x09\x00\xb9\x86\x59\x41\x6e\x26\x84\xfc\x00\x00"
+    "\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+    74);
+
+const DemoRegistrar demo(DemoStep{
+    435, "Remote image: a picture from a loopback web server, fetched once", [](std::ostream& out) {
+      const auto server = loopback::ServeFile("/logo.png", kDemoPicture, "image/png");
+      const loopback::DirectConnections direct;
+      TImage picture(nullptr);
+      TQNRemoteImage image(nullptr);
+      image.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server->Port()) + "/logo.png"));
+      image.SetTimeout(5000);
+      image.SetImage(&picture);
+      bool ok = true;
+      for (int run = 1; run <= 2; ++run) {
+        ok = image.Execute() && ok;
+        const TGraphic* g = picture.Picture()->Graphic();
+        out << "run " << run << ": " << status_name(image.Status());
+        if (g && !g->Empty()) out << ", " << g->Format() << ' ' << g->Width() << 'x' << g->Height();
+        out << '\n';
+        ok = ok && g && g->Width() == 8;
+      }
+      image.SetImage(nullptr);
+      return ok;
+    }});
 
 }  // namespace
 }  // namespace qninet::tool
