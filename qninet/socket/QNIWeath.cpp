@@ -17,17 +17,23 @@ String WeatherPagePath(const String& Zip) {
   return u"/weather/local/" + z + u"?lswe=" + z + u"&lswa=WeatherLocalUndeclared&GO=GO&whatprefs=";
 }
 
-Integer WeatherTemperature(const String& Page) {
+std::optional<Integer> WeatherReading(const String& Page) {
   const std::size_t at = Page.find(kTemperatureMarker);
-  if (at == String::npos) return 0;
+  if (at == String::npos) return std::nullopt;
   String digits;
   for (std::size_t i = at + kTemperatureMarker.size(); i < Page.size(); ++i) {
     const char16_t c = Page[i];
     if ((c < u'0' || c > u'9') && c != u'-') break;
     digits += c;
   }
-  return StrToIntDef(digits, 0);
+  try {
+    return StrToInt(digits);
+  } catch (const EConvertError&) {  // empty, a lone "-" or a "-" after a digit
+    return std::nullopt;
+  }
 }
+
+Integer WeatherTemperature(const String& Page) { return WeatherReading(Page).value_or(0); }
 
 QNINET_CLASS_INFO(TQNWeatherInfo, Published("Zip", &Self::Zip, &Self::SetZip),
                   Published("TrackingType", &Self::TrackingType, &Self::SetTrackingType, wttZip))

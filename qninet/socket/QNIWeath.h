@@ -2,6 +2,8 @@
 // The weather reader: asks a weather site's local-weather page for a postal code and reads the
 // current temperature after the page's CSS class marker.
 
+#include <optional>
+
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/socket/QNInBase.h"
 
@@ -16,8 +18,10 @@ extern QNINET_API const char16_t* const QNIWeatherHost;
 
 /// The request path of the local-weather page for a postal code (blanks encoded as "%20").
 QNINET_API String WeatherPagePath(const String& Zip);
-/// The whole number of digits and "-" right after "CLASS=obsTempTextA>" in `Page`; 0 when the
+/// The whole number of digits and "-" right after "CLASS=obsTempTextA>" in `Page`; none when the
 /// marker is missing or the text there is no whole number.
+QNINET_API std::optional<Integer> WeatherReading(const String& Page);
+/// `WeatherReading`, 0 when there is none.
 QNINET_API Integer WeatherTemperature(const String& Page);
 
 /// Reads the current temperature for a postal code. `Execute` returns the raw page.

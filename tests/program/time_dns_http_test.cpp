@@ -149,6 +149,17 @@ TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {
   r = Qninet({"weather", "--host", "127.0.0.1", "--port", port, "10001"});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_EQ(r.Stdout, "72\n");
+  // A page of another site: no lines and no reading are "not found", never an empty success.
+  web.WriteFile("cgi-bin/tracking", "<html>maintenance</html>");
+  web.WriteFile("weather/local/10001", "<html>maintenance</html>");
+  for (const char* sub : {"fedex", "weather"}) {
+    r = Qninet({sub, "--host", "127.0.0.1", "--port", port, "10001"});
+    EXPECT_EQ(r.ExitCode, 3) << r.Output;
+    EXPECT_EQ(r.Stdout, "");
+    EXPECT_NE(r.Output.find("qninet " + std::string(sub) + ": 127.0.0.1:" + port + ": the page holds no"),
+              std::string::npos)
+        << r.Output;
+  }
 }
 
 TEST(ProgramDemo, ClientStepsPass) {

@@ -18,6 +18,9 @@ int run_fedex(Run& run, const std::string& number) {
   if (const int code = run.Execute(t, page)) return code;
   run.Json()["ShipmentInfo"] = lines_json(*t.ShipmentInfo());
   run.Json()["Activity"] = lines_json(*t.Activity());
+  // An empty page and a page of another site look alike to the library: both read as no lines.
+  if (t.ShipmentInfo()->Count() == 0 && t.Activity()->Count() == 0)
+    return run.Fail(exNotFound, Run::Endpoint(t), "the page holds no shipment");
   if (run.Options().Json) return exOk;
   for (const auto* list : {t.ShipmentInfo(), t.Activity()})
     for (int i = 0; i < list->Count(); ++i) std::cout << ToUtf8(list->Strings(i)) << '\n';
@@ -30,6 +33,8 @@ int run_weather(Run& run, const std::string& zip) {
   String page;
   if (const int code = run.Configure(w)) return code;
   if (const int code = run.Execute(w, page)) return code;
+  // 0 degrees is a reading; a page without one is not.
+  if (!WeatherReading(page)) return run.Fail(exNotFound, Run::Endpoint(w), "the page holds no temperature");
   run.Json()["Temperature"] = w.Temperature();
   if (!run.Options().Json) std::cout << w.Temperature() << '\n';
   return exOk;
@@ -42,14 +47,16 @@ const CommandRegistrar registrar(230, [](CLI::App& app, RunState& state) {
                   Offer{"www.fedex.com, port 80", 60, true, true},
                   [number](Run& run) { return run_fedex(run, *number); });
   fedex->add_option("NUMBER", *number, "Tracking number(s); blanks are sent as %20")->required();
-  fedex->footer("Prints the shipment table, then the scan activity, one name=value line per row.");
+  fedex->footer(
+      "Prints the shipment table, then the scan activity, one name=value line per row; exit 3 when the "
+      "page holds neither.");
 
   auto zip = std::make_shared<std::string>();
   auto* weather = add_command(app, state, "weather", "Read the current temperature for a postal code",
                               Offer{"www.weather.com, port 80", 60, true, true},
                               [zip](Run& run) { return run_weather(run, *zip); });
   weather->add_option("ZIP", *zip, "Postal code")->required();
-  weather->footer("Prints the temperature as a whole number; 0 when the page has none.");
+  weather->footer("Prints the temperature as a whole number; exit 3 when the page holds none.");
 });
 
 const char* kDemoTracking =
