@@ -13,6 +13,33 @@ namespace {
 
 using nlohmann::json;
 
+// A value that is no object: enumerations and sets by their value names.
+json simple_value(const TPropInfo& p, const Variant& v) {
+  switch (p.Kind) {
+    case tkBoolean:
+      return v.AsBoolean();
+    case tkInteger:
+    case tkInt64:
+      return v.AsInt64();
+    case tkFloat:
+      return v.AsFloat();
+    case tkEnumeration:
+      return ToUtf8(p.Enum->NameOf(static_cast<int>(v.AsInt64())));
+    case tkSet: {
+      json names = json::array();
+      const auto bits = static_cast<std::uint64_t>(v.AsInt64());
+      for (std::size_t i = 0; i < p.Enum->Values.size() && i < 64; ++i)
+        if ((bits >> i) & 1U) names.push_back(p.Enum->Values[i]);
+      return names;
+    }
+    case tkClass:
+    case tkMethod:
+      return nullptr;
+    default:
+      return ToUtf8(v.AsString());
+  }
+}
+
 json write_properties(const TPersistent& obj);
 
 json write_value(const TPersistent& obj, const TPropInfo& p) {
@@ -31,27 +58,7 @@ json write_value(const TPersistent& obj, const TPropInfo& p) {
     }
     return write_properties(*child);
   }
-  const Variant v = p.Get(obj);
-  switch (p.Kind) {
-    case tkBoolean:
-      return v.AsBoolean();
-    case tkInteger:
-    case tkInt64:
-      return v.AsInt64();
-    case tkFloat:
-      return v.AsFloat();
-    case tkEnumeration:
-      return ToUtf8(p.Enum->NameOf(static_cast<int>(v.AsInt64())));
-    case tkSet: {
-      json names = json::array();
-      const auto bits = static_cast<std::uint64_t>(v.AsInt64());
-      for (std::size_t i = 0; i < p.Enum->Values.size() && i < 64; ++i)
-        if ((bits >> i) & 1U) names.push_back(p.Enum->Values[i]);
-      return names;
-    }
-    default:
-      return ToUtf8(v.AsString());
-  }
+  return simple_value(p, p.Get(obj));
 }
 
 bool is_empty_object(const json& j) {
@@ -228,6 +235,8 @@ void read_component(TPersistent& obj, const json& doc, std::string_view source) 
 }
 
 }  // namespace
+
+std::string PropertyValueToJSON(const TPropInfo& p, const Variant& v) { return simple_value(p, v).dump(); }
 
 std::string WriteObjectToJSON(const TPersistent& obj) {
   json doc;

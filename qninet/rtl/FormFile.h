@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "qninet/rtl/Classes.h"
+#include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
 
+/// A property's value as form files write it, as JSON text: enumerations and sets by their value
+/// names; "null" for an object or a method.
+QNINET_API std::string PropertyValueToJSON(const TPropInfo& p, const Variant& v);
 /// The JSON text of `obj`'s stored published properties: {"Class": ..., "Properties": {...}}.
 QNINET_API std::string WriteObjectToJSON(const TPersistent& obj);
 /// Sets `obj`'s published properties from a text made by `WriteObjectToJSON`, in published

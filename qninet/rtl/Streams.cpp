@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "qninet/sys/FileReplace.h"
 #include "qninet/sys/Files.h"
 
 namespace qninet {
@@ -156,6 +157,11 @@ void TMemoryStream::LoadFromFile(const String& fileName) {
 void TMemoryStream::SaveToFile(const String& fileName) {
   TFileStream f(fileName, fmCreate);
   SaveToStream(f);
+}
+
+void ReplaceFileContents(const String& fileName, std::string_view bytes) {
+  if (const auto done = sys::replace_file_contents(ToUtf8(fileName), bytes); !done)
+    throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", fileName, String(done.failure().Text)));
 }
 
 TStringStream::TStringStream(const String& data) {

@@ -57,6 +57,11 @@ private:
   std::unique_ptr<sys::FileHandle> FHandle;
 };
 
+/// Makes `bytes` the whole content of `fileName` in one step: written beside it, synced, then
+/// renamed over it, so that a failure (a full disk, a killed process) leaves the old file whole.
+/// Raises `EFCreateError` with the system's reason.
+QNINET_API void ReplaceFileContents(const String& fileName, std::string_view bytes);
+
 /// Bytes in memory.
 class QNINET_API TMemoryStream : public TStream {
   QNINET_OBJECT(TMemoryStream, TStream)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qninet/sys/FailureText.h"
+#include "qninet/sys/Files.h"
 
 namespace qninet::sys {
 namespace {
@@ -51,6 +52,23 @@ Status copy_file_permissions(const std::string& from, const std::string& to) {
   }
   if (::chmod(to.c_str(), mode) != 0) return failure(errno, "Cannot set the permissions of \"" + to + "\"");
   return {};
+}
+
+Status replace_file_contents(const std::string& path, std::string_view bytes) {
+  auto temp = create_temp_beside(path);
+  if (!temp) return temp.failure();
+  FileHandle file;
+  Status status = file.Open(*temp, FileOpenMode::Write);
+  if (status) {
+    const auto written = file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    if (written != static_cast<std::int64_t>(bytes.size()) || !file.Sync())
+      status = failure(errno ? errno : EIO, "Cannot write \"" + *temp + "\"");
+  }
+  file.Close();
+  if (status) status = copy_file_permissions(path, *temp);
+  if (status) status = rename_file(*temp, path);
+  if (!status) remove_file(*temp);
+  return status;
 }
 
 }  // namespace qninet::sys

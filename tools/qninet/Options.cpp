@@ -181,6 +181,25 @@ std::string Run::Endpoint(const TQNInetBase& c) {
       .ToString();
 }
 
+int Run::PrintAnswer(const String& answer) {
+  if (FOptions.Json) {
+    FJson["Answer"] = json_text(answer);
+  } else {
+    std::cout << ToBytes(answer);
+    std::cout.flush();
+  }
+  return exOk;
+}
+
+int Run::Save(const std::string& file, std::string_view bytes) {
+  try {
+    ReplaceFileContents(FromUtf8(file), bytes);
+  } catch (const Exception& e) {
+    return Fail(exBadInput, file, e.what());
+  }
+  return exOk;
+}
+
 int Run::Execute(TQNInetBase& c, String& answer) {
   if (c.Host().empty() && c.Address().empty()) return Fail(exBadInput, "", "no server given (--host)");
   try {

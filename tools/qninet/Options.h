@@ -81,6 +81,11 @@ public:
   /// Runs `c.Execute()` into `answer`. Returns exOk, exBadInput when no server is set, or
   /// exFailed after reporting the exception or `LastError()` with the endpoint.
   int Execute(TQNInetBase& c, String& answer);
+  /// Writes a component's answer byte for byte, or keeps it as "Answer" for --json; exOk.
+  int PrintAnswer(const String& answer);
+  /// Makes `bytes` the content of `file` in one step, so a failure leaves an old file whole;
+  /// exOk, or exBadInput after reporting why.
+  int Save(const std::string& file, std::string_view bytes);
   /// "host:port" of the server (IPv6 in brackets), or of the proxy when the connection goes
   /// there.
   static std::string Endpoint(const TQNInetBase& c);

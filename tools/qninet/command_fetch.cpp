@@ -29,10 +29,7 @@ int run_fetch(Run& run, const std::string& url, const std::string& output) {
     std::cout.write(body.Bytes().data(), static_cast<std::streamsize>(body.Bytes().size()));
     return exOk;
   }
-  std::ofstream file(output, std::ios::binary | std::ios::trunc);
-  file.write(body.Bytes().data(), static_cast<std::streamsize>(body.Bytes().size()));
-  if (!file.flush()) return run.Fail(exFailed, output, "cannot write the file");
-  return exOk;
+  return run.Save(output, body.Bytes());
 }
 
 const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {

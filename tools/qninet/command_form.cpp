@@ -144,13 +144,7 @@ int run_form(Run& run, const std::string& file, const std::string& component) {
     if (const int code = run.Configure(*socket)) return code;
     String answer;
     if (const int code = run.Execute(*socket, answer)) return code;
-    if (run.Options().Json) {
-      run.Json()["Answer"] = json_text(answer);
-    } else {
-      std::cout << ToBytes(answer);
-      std::cout.flush();
-    }
-    return exOk;
+    return run.PrintAnswer(answer);
   }
   if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c)) {
     if (const int code = run.Configure(*web)) return code;

@@ -49,17 +49,8 @@ int run(Run& run, const Options& o) {
   run.Json()["ResponseHeaders"] = lines_json(*c.ResponseHeaders());
   if (o.Fail && status >= 400)
     return run.Fail(status == 404 || status == 410 ? exNotFound : exFailed, o.Url, ToUtf8(statusLine));
-  if (!o.Output.empty()) {
-    std::ofstream file(o.Output, std::ios::binary | std::ios::trunc);
-    if (!(file << ToBytes(answer)) || !file.flush())
-      return run.Fail(exBadInput, o.Output, "cannot write the file");
-  } else if (run.Options().Json) {
-    run.Json()["Answer"] = json_text(answer);
-  } else {
-    std::cout << ToBytes(answer);
-    std::cout.flush();
-  }
-  return exOk;
+  if (!o.Output.empty()) return run.Save(o.Output, ToBytes(answer));
+  return run.PrintAnswer(answer);
 }
 
 const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "Options.h"
+#include "qninet/rtl/FormFile.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNIReg.h"
 
@@ -140,33 +141,6 @@ int run_palette(Run& run, const std::string& package) {
   return code;
 }
 
-// A property value as JSON: enumerations and sets by their value names.
-nlohmann::ordered_json value_json(const TPropInfo& p, const Variant& v) {
-  switch (p.Kind) {
-    case tkBoolean:
-      return v.AsBoolean();
-    case tkInteger:
-    case tkInt64:
-      return v.AsInt64();
-    case tkFloat:
-      return v.AsFloat();
-    case tkEnumeration:
-      return ToUtf8(p.Enum->NameOf(v.AsInteger()));
-    case tkSet: {
-      auto names = nlohmann::ordered_json::array();
-      for (std::size_t i = 0; i < p.Enum->Values.size(); ++i)
-        if ((static_cast<std::uint64_t>(v.AsInt64()) >> i) & 1U) names.push_back(p.Enum->Values[i]);
-      return names;
-    }
-    case tkString:
-      return ToUtf8(v.AsString());
-    case tkClass:
-    case tkMethod:
-      break;
-  }
-  return nullptr;
-}
-
 // Texts in quotes, so that an empty one shows; value names bare.
 std::string value_text(const nlohmann::ordered_json& v, const std::string& type) {
   if (v.is_null()) return "";
@@ -185,7 +159,8 @@ void list_properties(const TObject& obj, const std::string& prefix, nlohmann::or
     // A read-only value is not read: a time client's DateTime would run a query.
     out.push_back({{"Name", prefix + p.Name},
                    {"Type", p.TypeName},
-                   {"Default", p.Set ? value_json(p, p.Get(obj)) : nlohmann::ordered_json()}});
+                   {"Default", p.Set ? nlohmann::ordered_json::parse(PropertyValueToJSON(p, p.Get(obj)))
+                                     : nlohmann::ordered_json()}});
     if (p.Kind == tkClass)
       if (const TPersistent* nested = p.GetObject(obj)) list_properties(*nested, prefix + p.Name + ".", out);
   }

@@ -40,13 +40,7 @@ int run(Run& run, const Options& o) {
         std::cerr << "qninet whois: asked " << ToUtf8(w.ReferralChain()->Strings(i)) << '\n';
   }
   if (code) return code;
-  if (run.Options().Json) {
-    run.Json()["Answer"] = json_text(answer);
-  } else {
-    std::cout << ToBytes(answer);
-    std::cout.flush();
-  }
-  return exOk;
+  return run.PrintAnswer(answer);
 }
 
 const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
