@@ -1,5 +1,6 @@
 #include "qninet/socket/QNISMTP.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -416,15 +417,9 @@ struct Dialogue {
   SmtpProbe Smtp{nullptr};
 };
 
-// The message of what Execute raised; a run that raises nothing fails the test.
-String raised(TQNISMTP& smtp) {
-  try {
-    smtp.Execute();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "no exception";
-  return u"";
+// Execute raises `message`.
+auto raises(const String& message) {
+  return testing::ThrowsMessage<Exception>(testing::StrEq(ToUtf8(message)));
 }
 
 // The replies from the greeting's answer up to DATA, for one recipient.
@@ -607,7 +602,7 @@ TEST(SmtpTranscript, RefusedGreetingOrStartTlsRaisesBeforeAnyLogin) {
     Dialogue d(Script::LineDialogue(k.Greeting, k.Replies).Close());
     d.Smtp.SetUseTLS(tlsStartTLS);
     d.LogIn();
-    EXPECT_EQ(raised(d.Smtp), k.Message);
+    EXPECT_THAT([&] { d.Smtp.Execute(); }, raises(k.Message));
     EXPECT_EQ(d.Server.Received(0), k.Sent);
     EXPECT_FALSE(d.Smtp.Connected());
   }
@@ -661,7 +656,8 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
     SCOPED_TRACE(ToUtf8(k.Message));
     Dialogue d(plain_dialogue(1));
     k.Set(d.Smtp);
-    EXPECT_EQ(raised(d.Smtp), String(k.Message) + u" holds a line break; nothing was sent");
+    EXPECT_THAT([&] { d.Smtp.Execute(); },
+                raises(String(k.Message) + u" holds a line break; nothing was sent"));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
 }
