@@ -2,6 +2,7 @@
 
 #include "qninet/platform/ClientSocket.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -16,6 +17,8 @@
 #include "harness/ScriptedServer.h"
 
 using namespace qninet;
+using testing::StrEq;
+using testing::ThrowsMessage;
 using namespace qninet::platform;
 using namespace std::chrono_literals;
 using harness::Script;
@@ -111,12 +114,8 @@ TEST(ClientSocketOpen, ConnectThatIsNeverAnsweredTimesOut) {
   TClientSocket s(nullptr);
   Recorder r;
   r.hook(s);
-  try {
-    open_on(s, silent.Port(), 300);
-    FAIL() << "no exception";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), u"Connection timed out");
-  }
+  EXPECT_THAT([&] { open_on(s, silent.Port(), 300); },
+              ThrowsMessage<ESocketError>(StrEq("Connection timed out")));
   EXPECT_EQ(r.Seen.back(), "error 3 110");
 }
 
@@ -150,12 +149,7 @@ TEST(ClientSocketTransfer, ReadTimesOutWhenNothingComes) {
   r.hook(s);
   open_on(s, server.Port(), 200);
   char buf[8];
-  try {
-    s.ReceiveBuf(buf, 8);
-    FAIL() << "no exception";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), u"Connection timed out");
-  }
+  EXPECT_THAT([&] { s.ReceiveBuf(buf, 8); }, ThrowsMessage<ESocketError>(StrEq("Connection timed out")));
   EXPECT_EQ(r.Seen.back(), "error 2 110");
   EXPECT_FALSE(s.Active());
   EXPECT_THROW(s.ReceiveBuf(buf, 8), ESocketError);

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -6,6 +7,8 @@
 #include "qninet/rtl/TypInfo.h"
 
 using namespace qninet;
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 // Enumeration information is found next to the enumeration, by argument-dependent look-up.
 namespace classes_test {
@@ -117,18 +120,10 @@ TEST(ComponentNames, UniqueWithinOwnerAndValidIdentifiers) {
 TEST(PersistentAssign, RefusesForeignClassesWithTheFrameworkMessage) {
   TProbe p(nullptr);
   TOther o;
-  try {
-    p.Assign(&o);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"Cannot assign a TOther to a TProbe");
-  }
-  try {
-    o.Assign(nullptr);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"Cannot assign a nil to a TOther");
-  }
+  EXPECT_THAT([&] { p.Assign(&o); },
+              ThrowsMessage<EConvertError>(StrEq("Cannot assign a TOther to a TProbe")));
+  EXPECT_THAT([&] { o.Assign(nullptr); },
+              ThrowsMessage<EConvertError>(StrEq("Cannot assign a nil to a TOther")));
 }
 
 // Read and written by name, each with its default.

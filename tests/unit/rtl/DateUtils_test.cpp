@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -5,6 +6,8 @@
 #include "qninet/rtl/DateUtils.h"
 
 using namespace qninet;
+using testing::StrEq;
+using testing::ThrowsMessage;
 
 TEST(DateEncoding, KnownDaysFromTheOriginAndImpossibleValues) {
   const std::tuple<int, int, int, double> days[] = {{1899, 12, 30, 0.0},
@@ -18,12 +21,8 @@ TEST(DateEncoding, KnownDaysFromTheOriginAndImpossibleValues) {
   EXPECT_THROW(EncodeDate(0, 1, 1), EConvertError);
   EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
   EXPECT_THROW(EncodeTime(23, 60, 0, 0), EConvertError);
-  try {
-    EncodeDate(2023, 4, 31);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), u"Invalid argument to date encode");
-  }
+  EXPECT_THAT([] { EncodeDate(2023, 4, 31); },
+              ThrowsMessage<EConvertError>(StrEq("Invalid argument to date encode")));
 }
 
 // Round trips across centuries and leap days; the time of day to the millisecond; the week

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "qninet/rtl/Collections.h"
@@ -6,6 +7,9 @@
 #include "qninet/rtl/TypInfo.h"
 
 using namespace qninet;
+using testing::HasSubstr;
+using testing::StartsWith;
+using testing::ThrowsMessage;
 
 namespace formfile_test {
 
@@ -109,24 +113,17 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
     const std::string form =
         std::string(R"({"Class":"TGadget","Properties":{"Name":"G1","Flavour":"flSour","Lines":["x"],)") +
         R"("Addresses":[{"Text":"kept?"}],)" + c.Props + "}}";
-    try {
-      ReadObjectFromJSON(g, form, "f.json");
-      ADD_FAILURE() << c.Props;
-    } catch (const EReadError& e) {
-      EXPECT_NE(ToUtf8(e.Message()).find(c.Message), std::string::npos) << ToUtf8(e.Message());
-    }
+    EXPECT_THAT([&] { ReadObjectFromJSON(g, form, "f.json"); },
+                ThrowsMessage<EReadError>(HasSubstr(c.Message)))
+        << c.Props;
     EXPECT_EQ(g.Name(), u"");
     EXPECT_EQ(g.Flavour(), flPlain);
     EXPECT_EQ(g.Lines()->Count(), 0);
     EXPECT_EQ(g.Addresses()->Count(), 0);
     EXPECT_FALSE(g.ComponentState().Contains(csLoading));
   }
-  try {
-    ReadObjectFromJSON(g, "{", "f.json");
-    ADD_FAILURE();
-  } catch (const EReadError& e) {
-    EXPECT_EQ(ToUtf8(e.Message()).rfind("f.json: Invalid form file: ", 0), 0u) << ToUtf8(e.Message());
-  }
+  EXPECT_THAT([&] { ReadObjectFromJSON(g, "{", "f.json"); },
+              ThrowsMessage<EReadError>(StartsWith("f.json: Invalid form file: ")));
 }
 
 // A form is made by the factory and handed back only whole; unknown classes are named.
@@ -154,12 +151,9 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
       {"[]", "f.json: Invalid form file: no component"},
   };
   for (const auto& c : cases) {
-    try {
-      ReadFormFromJSON(c.Text, "f.json", make);
-      ADD_FAILURE() << c.Text;
-    } catch (const EReadError& e) {
-      EXPECT_EQ(ToUtf8(e.Message()).rfind(c.Message, 0), 0u) << ToUtf8(e.Message());
-    }
+    EXPECT_THAT([&] { ReadFormFromJSON(c.Text, "f.json", make); },
+                ThrowsMessage<EReadError>(StartsWith(c.Message)))
+        << c.Text;
   }
 }
 

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include "qninet/rtl/Strings.h"
 
 using namespace qninet;
+using testing::HasSubstr;
+using testing::ThrowsMessage;
 
 TEST(StringListText, SplitsAtCrLfAndCrlfMixes) {
   TStringList l;
@@ -205,12 +208,8 @@ TEST(Streams, MemoryStreamReadsWritesAndSeeks) {
 }
 
 TEST(Streams, FileStreamReportsTheSystemReasonAndCopiesEveryByte) {
-  try {
-    TFileStream f(u"/nonexistent/dir/file", fmCreate);
-    FAIL();
-  } catch (const EFCreateError& e) {
-    EXPECT_NE(e.Message().find(u"No such file or directory"), String::npos);
-  }
+  EXPECT_THAT([] { TFileStream f(u"/nonexistent/dir/file", fmCreate); },
+              ThrowsMessage<EFCreateError>(HasSubstr("No such file or directory")));
   harness::TempDir dir;
   const String path = FromUtf8(dir.File("data.bin").string());
   {

@@ -56,16 +56,18 @@ bool Decode(const std::string& m, TQNIDNSReply& reply) {
 
 }  // namespace
 
+// The questions in the order of the enumeration, each with its code; a pointer question reverses
+// the address, an IPv6 one a nibble a label under ip6.arpa.
 TEST(DnsQuery, QuestionsInOrderAndThePointerReversed) {
-  const std::string expected =
-      Header(2) + Name({"example", "com"}) + U16(1) + U16(1) + Name({"example", "com"}) + U16(15) + U16(1);
-  EXPECT_EQ(Bytes(DNSBuildQuery({irA, irMX}, u"example.com")), expected);
-  // A pointer question reverses the address.
+  EXPECT_EQ(
+      Bytes(DNSBuildQuery({irA, irMX}, u"example.com")),
+      Header(2) + Name({"example", "com"}) + U16(1) + U16(1) + Name({"example", "com"}) + U16(15) + U16(1));
   EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"10.0.0.1")),
             Header(1) + Name({"1", "0", "0", "10", "in-addr", "arpa"}) + U16(12) + U16(1));
-}
-
-TEST(DnsQuery, AllSeventeenTypesInEnumerationOrder) {
+  std::string nibbles;  // 2001:db8::567:89ab reversed
+  for (char c : std::string("ba98765000000000000000008bd01002")) nibbles += std::string(1, '\x01') + c;
+  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"2001:DB8::567:89ab")),
+            Header(1) + nibbles + Name({"ip6", "arpa"}) + U16(12) + U16(1));
   TQNIDNSRequests all;
   for (int i = 0; i <= irMailB; ++i) all.Include(static_cast<TQNIDNSRequest>(i));
   const unsigned codes[] = {255, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 252, 253};
@@ -77,6 +79,31 @@ TEST(DnsQuery, AllSeventeenTypesInEnumerationOrder) {
   EXPECT_EQ(Bytes(DNSBuildQuery(all, u"example.host")), expected);
 }
 
+// A type's name in any case gives its request; the types appended after irMailB keep the old
+// bits and ask for their codes.
+TEST(DnsQuery, TypeNamesBitsAndCodes) {
+  const struct {
+    TQNIDNSRequest Request;
+    const char16_t* Name;
+    unsigned Code, Bit;
+  } cases[] = {{irName, u"cname", 5, 3},  {irAll, u"ANY", 255, 0},     {irText, u"txt", 16, 14},
+               {irAAAA, u"aaaa", 28, 17}, {irSRV, u"SRV", 33, 18},     {irNAPTR, u"NAPTR", 35, 19},
+               {irDS, u"ds", 43, 20},     {irRRSIG, u"RRSIG", 46, 21}, {irDNSKEY, u"DNSKEY", 48, 22},
+               {irCAA, u"caa", 257, 23}};
+  for (const auto& n : cases) {
+    SCOPED_TRACE(ToUtf8(n.Name));
+    TQNIDNSRequest r = irA;
+    EXPECT_TRUE(DNSRequestFromName(n.Name, r) && r == n.Request);
+    EXPECT_EQ(TQNIDNSRequests{n.Request}.Bits(), 1ull << n.Bit);
+    const bool before = n.Bit < irMX;  // the questions go in the enumeration's order
+    const unsigned first = before ? n.Code : 15, second = before ? 15 : n.Code;
+    EXPECT_EQ(Bytes(DNSBuildQuery({n.Request, irMX}, u"t")),
+              Header(2) + Name({"t"}) + U16(first) + U16(1) + Name({"t"}) + U16(second) + U16(1));
+  }
+  TQNIDNSRequest r = irA;
+  EXPECT_FALSE(DNSRequestFromName(u"TLSA", r));
+}
+
 TEST(DnsQuery, LabelEdgeCases) {
   EXPECT_EQ(DNSBuildQuery({irA}, u"www.example.com."), DNSBuildQuery({irA}, u"www.example.com"));
   EXPECT_EQ(Bytes(DNSBuildQuery({irA}, u"a..b")), Header(1) + Name({"a", "", "b"}) + U16(1) + U16(1));
@@ -86,15 +113,6 @@ TEST(DnsQuery, LabelEdgeCases) {
   // Nothing to ask gives an empty query.
   EXPECT_TRUE(DNSBuildQuery({}, u"example.com").empty());
   EXPECT_TRUE(DNSBuildQuery({irA}, u"").empty());
-}
-
-TEST(DnsQuery, TypeNamesMapToRequests) {
-  for (const auto& [name, expected] : {std::pair{u"cname", irName}, {u"ANY", irAll}, {u"txt", irText}}) {
-    TQNIDNSRequest r = irA;
-    EXPECT_TRUE(DNSRequestFromName(name, r) && r == expected) << ToUtf8(name);
-  }
-  TQNIDNSRequest r = irA;
-  EXPECT_FALSE(DNSRequestFromName(u"TLSA", r));
 }
 
 TEST(DnsResolver, QueryNeedsAServer) {
@@ -189,21 +207,6 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
   EXPECT_EQ(reply.Additional[0].Data, u"\\# 0");
 }
 
-TEST(DnsDecode, Ipv6AddressesInTheirShortestForm) {
-  auto render = [](const std::string& address16) {
-    TQNIDNSReply reply;
-    EXPECT_TRUE(
-        Decode(ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 28, 1, address16), reply));
-    return reply.Answers.empty() ? std::string() : ToUtf8(reply.Answers[0].Data);
-  };
-  EXPECT_EQ(render(std::string(15, '\0') + "\x01"), "::1");
-  EXPECT_EQ(render(std::string(16, '\0')), "::");
-  // The first of two equal zero runs is the one shortened.
-  EXPECT_EQ(render(std::string("\x20\x01\x0d\xb8\0\0\0\0\0\x01\0\0\0\0\0\x01", 16)), "2001:db8::1:0:0:1");
-  EXPECT_EQ(render(std::string(10, '\0') + "\xFF\xFF\x01\x02\x03\x04"), "::ffff:1.2.3.4");
-  EXPECT_EQ(render(std::string("\x20\x01\x0d\xb8\0\x01\0\0\0\x01\0\0\0\0\0\x01", 16)), "2001:db8:1:0:1::1");
-}
-
 TEST(DnsDecode, MalformedRepliesAreRefused) {
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
@@ -226,104 +229,35 @@ TEST(DnsDecode, MalformedRepliesAreRefused) {
   }
 }
 
-// WKS as dig prints it: the address, the protocol number, the port of each bit set.
-TEST(DnsDecode, WksAddressProtocolAndPorts) {
-  const std::pair<std::string, const char*> cases[] = {
-      {std::string("\x0A\x01\x02\x03\x06\xE0", 6) + std::string(14, '\0') + "\x01", "10.1.2.3 6 0 1 2 127"},
-      {std::string("\xC0\xA8\x00\x01\x11\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x40", 17),
-       "192.168.0.1 17 80 89"},
-      {std::string("\x0A\x00\x00\x01\x06", 5), "10.0.0.1 6"},
-      {std::string("\x0A\x00\x00\x01", 4), "\\# 4 0A000001"},  // no protocol: the generic form
-  };
-  for (const auto& [data, expected] : cases) {
-    TQNIDNSReply reply;
-    ASSERT_TRUE(Decode(ReplyHeader(0x8180, 0, 1, 0, 0) + Record(std::string(1, '\0'), 11, 5, data), reply));
-    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), expected);
-  }
-}
-
-TEST(DnsDecode, WrongLengthDataInTheGenericFormAndNamesEscaped) {
-  const std::string m = ReplyHeader(0x8183, 0, 1, 0, 0) + Record(std::string(1, '\0'), 1, 5, "\x01\x02\x03");
+TEST(DnsDecode, RCodeNameAndNamesEscaped) {
   TQNIDNSReply reply;
-  ASSERT_TRUE(Decode(m, reply));
+  ASSERT_TRUE(Decode(
+      ReplyHeader(0x8183, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1), reply));
   EXPECT_EQ(reply.RCode(), 3u);
   EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
-  EXPECT_EQ(ToUtf8(reply.Answers[0].Data), "\\# 3 010203");
-  // special characters in names are escaped
-  ASSERT_TRUE(Decode(
-      ReplyHeader(0x8180, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1), reply));
   EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
 }
 
-// The types appended after irMailB keep the old bits and ask for their codes.
-TEST(DnsQuery, NewerTypesFollowTheSeventeenAndIPv6PointersUnderIp6Arpa) {
-  const struct {
-    TQNIDNSRequest Request;
-    const char16_t* Name;
-    unsigned Code, Bit;
-  } newer[] = {{irAAAA, u"aaaa", 28, 17}, {irSRV, u"SRV", 33, 18},     {irNAPTR, u"NAPTR", 35, 19},
-               {irDS, u"ds", 43, 20},     {irRRSIG, u"RRSIG", 46, 21}, {irDNSKEY, u"DNSKEY", 48, 22},
-               {irCAA, u"caa", 257, 23}};
-  for (const auto& n : newer) {
-    TQNIDNSRequest r = irA;
-    EXPECT_TRUE(DNSRequestFromName(n.Name, r) && r == n.Request) << ToUtf8(n.Name);
-    EXPECT_EQ(TQNIDNSRequests{n.Request}.Bits(), 1ull << n.Bit);
-    EXPECT_EQ(Bytes(DNSBuildQuery({n.Request, irMX}, u"t")),
-              Header(2) + Name({"t"}) + U16(15) + U16(1) + Name({"t"}) + U16(n.Code) + U16(1));
-  }
-  std::string nibbles;  // 2001:db8::567:89ab reversed, one nibble a label
-  for (char c : std::string("ba98765000000000000000008bd01002")) nibbles += std::string(1, '\x01') + c;
-  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"2001:DB8::567:89ab")),
-            Header(1) + nibbles + Name({"ip6", "arpa"}) + U16(12) + U16(1));
-}
-
-TEST(DnsQuery, IPv6AddressTextForms) {
-  const struct {
-    const char16_t* Text;
-    const char* Hex;  // null: not an address
-  } cases[] = {
-      {u"::", "00000000000000000000000000000000"},
-      {u"::1", "00000000000000000000000000000001"},
-      {u"fd00::", "fd000000000000000000000000000000"},
-      {u"1:2:3:4:5:6:7:8", "00010002000300040005000600070008"},
-      {u"1::8", "00010000000000000000000000000008"},
-      {u"::ffff:192.0.2.1", "00000000000000000000ffffc0000201"},
-      {u"1:2:3:4:5:6:10.0.0.1", "0001000200030004000500060a000001"},
-      {u"1:2:3:4:5:6:7", nullptr},
-      {u"1:2:3:4:5:6:7:8:9", nullptr},
-      {u"1::2::3", nullptr},
-      {u"1:::2", nullptr},
-      {u":1::", nullptr},
-      {u"1:", nullptr},
-      {u"12345::", nullptr},
-      {u"g::", nullptr},
-      {u"::1.2.3", nullptr},
-      {u"::1..2.3", nullptr},
-      {u"::256.1.1.1", nullptr},
-      {u"1:2:3:4:5:6:7:1.2.3.4", nullptr},
-      {u"10.0.0.1", nullptr},
-      {u"www.test", nullptr},
-      {u"", nullptr},
-  };
-  for (const auto& c : cases) {
-    std::uint8_t bytes[16] = {};
-    const bool ok = DNSParseIPv6(c.Text, bytes);
-    ASSERT_EQ(ok, c.Hex != nullptr) << ToUtf8(c.Text);
-    if (!ok) continue;
-    std::string hex;
-    for (auto b : bytes) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 0xF];
-    EXPECT_EQ(hex, c.Hex) << ToUtf8(c.Text);
-  }
-}
-
-// Each newer type's data in dig's presentation (dig 9.18 printed these lines for the same
-// record data served by dnsmasq); a record too short for its type falls back to the generic form.
-TEST(DnsDecode, NewerTypesAsDigPrintsThem) {
+// One record's data as dig prints it (dig 9.18 printed the newer types' lines for the same data
+// served by dnsmasq); data of the wrong length for its type falls back to the generic form.
+TEST(DnsDecode, RecordDataAsDigPrintsIt) {
   const struct {
     unsigned Type;
     const char* HexData;
     const char* Dig;
   } cases[] = {
+      // IPv6 in the shortest form: the first of two equal zero runs is the one shortened
+      {28, "00000000000000000000000000000001", "::1"},
+      {28, "00000000000000000000000000000000", "::"},
+      {28, "20010db8000000000001000000000001", "2001:db8::1:0:0:1"},
+      {28, "00000000000000000000ffff01020304", "::ffff:1.2.3.4"},
+      {28, "20010db8000100000001000000000001", "2001:db8:1:0:1::1"},
+      {1, "010203", "\\# 3 010203"},
+      // WKS: the address, the protocol number, the port of each bit set
+      {11, "0A01020306E0000000000000000000000000000001", "10.1.2.3 6 0 1 2 127"},
+      {11, "C0A8000111000000000000000000008040", "192.168.0.1 17 80 89"},
+      {11, "0A00000106", "10.0.0.1 6"},
+      {11, "0A000001", "\\# 4 0A000001"},  // no protocol
       {33, "000A001413C403736970047465737400", "10 20 5060 sip.test."},
       {35, "0064000A0175074532552B73697014215E2E2A24217369703A696E666F407465737421045F736970047465737400",
        "100 10 \"u\" \"E2U+sip\" \"!^.*$!sip:info@test!\" _sip.test."},
@@ -349,13 +283,36 @@ TEST(DnsDecode, NewerTypesAsDigPrintsThem) {
       {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.Dig);
     std::string data;
     for (std::size_t i = 0; i + 1 < std::strlen(c.HexData); i += 2)
       data += static_cast<char>(std::stoi(std::string(c.HexData + i, 2), nullptr, 16));
-    const std::string m = ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), c.Type, 0, data);
     TQNIDNSReply reply;
-    ASSERT_TRUE(Decode(m, reply)) << c.Dig;
+    ASSERT_TRUE(Decode(ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), c.Type, 0, data), reply));
     ASSERT_EQ(reply.Answers.size(), 1u);
-    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), c.Dig) << c.Type;
+    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), c.Dig);
   }
+}
+
+TEST(DnsQuery, IPv6AddressTextForms) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"::", "00000000000000000000000000000000"},
+      {u"::1", "00000000000000000000000000000001"},
+      {u"fd00::", "fd000000000000000000000000000000"},
+      {u"1:2:3:4:5:6:7:8", "00010002000300040005000600070008"},
+      {u"1::8", "00010000000000000000000000000008"},
+      {u"::ffff:192.0.2.1", "00000000000000000000ffffc0000201"},
+      {u"1:2:3:4:5:6:10.0.0.1", "0001000200030004000500060a000001"},
+  };
+  std::uint8_t bytes[16] = {};
+  for (const auto& [text, expected] : cases) {
+    ASSERT_TRUE(DNSParseIPv6(text, bytes)) << ToUtf8(text);
+    std::string hex;
+    for (auto b : bytes) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 0xF];
+    EXPECT_EQ(hex, expected) << ToUtf8(text);
+  }
+  for (const char16_t* bad :
+       {u"1:2:3:4:5:6:7", u"1:2:3:4:5:6:7:8:9", u"1::2::3", u"1:::2", u":1::", u"1:", u"12345::", u"g::",
+        u"::1.2.3", u"::1..2.3", u"::256.1.1.1", u"1:2:3:4:5:6:7:1.2.3.4", u"10.0.0.1", u"www.test", u""})
+    EXPECT_FALSE(DNSParseIPv6(bad, bytes)) << ToUtf8(bad);
 }

@@ -133,20 +133,16 @@ TEST(SntpReply, AcceptedAndRejectedReplies) {
   EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0) + "Proxy-Connection")), when, kMs / 2);
 }
 
-TEST(SntpClient, DefaultsArePort123ThePoolUdpAndFiveSeconds) {
+TEST(SntpClient, DefaultsAndUdpSendsTheBarePacketAndReadsTheReply) {
+  ZoneOverride z(Zone(-60, sys::tzsStandard));
+  const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
+  UdpScriptedServer server({{Reply(0, 2, NtpSeconds(utc), 0)}});
   TQNInetSNTP c(nullptr);
   EXPECT_EQ(c.Port(), 123);
   EXPECT_EQ(c.Host(), u"pool.ntp.org");
   EXPECT_TRUE(c.UseUDP());
   EXPECT_EQ(c.Timeout(), 5000);
   EXPECT_EQ(FindPropInfo(c, "Timeout")->Default.AsInt64(), 5000);
-}
-
-TEST(SntpClient, UdpSendsTheBarePacketAndReadsTheReply) {
-  ZoneOverride z(Zone(-60, sys::tzsStandard));
-  const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
-  UdpScriptedServer server({{Reply(0, 2, NtpSeconds(utc), 0)}});
-  TQNInetSNTP c(nullptr);
   Aim(c, server.Port());
   // The zone is one hour ahead of UTC.
   EXPECT_NEAR(c.GetDateTime(), At(2026, 3, 1, 13, 0, 0), kMs / 2);

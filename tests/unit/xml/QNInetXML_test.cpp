@@ -337,7 +337,7 @@ TEST(XMLParserEvents, SiblingsCommentsClosingAndCancel) {
   EXPECT_EQ(cancelLog.Events, (std::vector<std::string>{"tag:r/a", "after:a"}));
 }
 
-TEST(XMLParserElements, DeclarationIsTheOpenRootAndSearchIgnoresCase) {
+TEST(XMLParserElements, DeclarationIsTheOpenRootSearchIgnoresCaseAndLengthLimits) {
   TQNXMLEngine engine(nullptr);
   EXPECT_EQ(parse(u"<?xml version=\"1.0\"?>\n<R><s>1</s></R>", &engine),
             "?xml=\"\n\"{@version=\"\"1.0\"\",R{s=\"1\"}}");
@@ -347,14 +347,12 @@ TEST(XMLParserElements, DeclarationIsTheOpenRootAndSearchIgnoresCase) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(engine.GetItemByTag(r, u"S")->GetTagValue(), u"1");
   EXPECT_EQ(engine.GetItemByTag(r, u"version"), nullptr);  // nothing outside the given root
-}
-
-TEST(XMLParserElements, LengthLimitsTheScan) {
-  TQNXMLEngine engine(nullptr);
-  engine.ParseXMLFromString(u"<a>1</a><b>2</b>", 8);
-  EXPECT_EQ(dump(*engine.RootItem()), "a=\"1\"");
-  engine.ParseXMLFromString(u"<c>", -5);
-  EXPECT_EQ(dump(*engine.RootItem()), "a=\"1\"");
+  // The length limits the scan; a negative one scans nothing and keeps the tree.
+  TQNXMLEngine limited(nullptr);
+  limited.ParseXMLFromString(u"<a>1</a><b>2</b>", 8);
+  EXPECT_EQ(dump(*limited.RootItem()), "a=\"1\"");
+  limited.ParseXMLFromString(u"<c>", -5);
+  EXPECT_EQ(dump(*limited.RootItem()), "a=\"1\"");
 }
 
 TEST(XMLParserVeto, RefusedElementLeavesWithItsContent) {
@@ -457,6 +455,11 @@ TEST(XMLLoadEncodings, DeclaredOrDetectedUtf8AndLegacyCodePages) {
     EXPECT_EQ(fromFile.UTF8Processed, c.Processed);
   }
   std::filesystem::remove(path);
+  // A file that cannot be opened leaves the tree as it was.
+  TQNXMLEngine missing(nullptr);
+  const std::string before = parse(u"<r>1</r>", &missing);
+  EXPECT_THROW(missing.LoadFromFile(FromUtf8(path.string())), EFOpenError);
+  EXPECT_EQ(dump(*missing.RootItem()), before);
   // Not UTF-8: over-long, surrogate, beyond U+10FFFF, cut short, a stray continuation, and a
   // declaration that does not open the document.
   for (const char* bytes : {"<r>\xC0\xAF</r>", "<r>\xED\xA0\x80</r>", "<r>\xF4\x90\x80\x80</r>",
@@ -513,20 +516,6 @@ TEST(XMLLoadStream, EscSizesPositionAndMissingStreams) {
   const std::string marked = utf16(u"<a>\u0439</a>", false);
   EXPECT_EQ(load_sized(marked, static_cast<Integer>(marked.size())), ToUtf8(u"a=\"\u0439\""));
   EXPECT_EQ(load_sized("junk<a>2</a>", 0, 4), "a=\"2\" (UTF8Processed)");
-}
-
-TEST(XMLLoadFile, SameTreeAsFromAStream) {
-  const std::filesystem::path path = std::filesystem::temp_directory_path() / "qninet_xml_load_test.xml";
-  const std::string bytes = utf16(kDoc, true);
-  std::ofstream(path, std::ios::binary) << bytes;
-  TQNXMLEngine fromFile(nullptr), fromStream(nullptr);
-  fromFile.LoadFromFile(FromUtf8(path.string()));
-  std::filesystem::remove(path);
-  EXPECT_EQ(dump(*fromFile.RootItem()), load_bytes(bytes, fromStream));
-  EXPECT_TRUE(fromFile.UTF8Processed);
-  const std::string before = dump(*fromFile.RootItem());
-  EXPECT_THROW(fromFile.LoadFromFile(FromUtf8(path.string())), EFOpenError);
-  EXPECT_EQ(dump(*fromFile.RootItem()), before);
 }
 
 // Bad input: sizes and random bytes
