@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "harness/ScriptedServer.h"
 #include "qninet/socket/QNIFedEx.h"
 #include "qninet/socket/QNIWeath.h"
@@ -80,13 +82,24 @@ TEST(FedExTracker, RequestAndThePageTablesAsTheTwoLists) {
 }
 
 TEST(WeatherInfo, TemperatureAfterTheMarker) {
-  EXPECT_EQ(WeatherTemperature(u"<td CLASS=obsTempTextA>72&deg;F</td>"), 72);
-  EXPECT_EQ(WeatherTemperature(u"<td CLASS=obsTempTextA>-5&deg;F</td>"), -5);
-  EXPECT_EQ(WeatherTemperature(u"<td class=obsTempTextA>72&deg;F</td>"), 0) << "the marker is case-sensitive";
-  EXPECT_EQ(WeatherTemperature(u"no marker"), 0);
-  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>-&deg;"), 0);
-  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>5-3"), 0);
-  EXPECT_EQ(WeatherTemperature(u"CLASS=obsTempTextA>"), 0);
+  const struct {
+    const char16_t* Page;
+    std::optional<Integer> Reading;
+  } cases[] = {
+      {u"<td CLASS=obsTempTextA>72&deg;F</td>", 72},
+      {u"<td CLASS=obsTempTextA>-5&deg;F</td>", -5},
+      {u"<td CLASS=obsTempTextA>0&deg;F</td>", 0},              // a reading, unlike the pages below
+      {u"<td class=obsTempTextA>72&deg;F</td>", std::nullopt},  // the marker is case-sensitive
+      {u"no marker", std::nullopt},
+      {u"CLASS=obsTempTextA>-&deg;", std::nullopt},
+      {u"CLASS=obsTempTextA>5-3", std::nullopt},
+      {u"CLASS=obsTempTextA>", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.Page));
+    EXPECT_EQ(WeatherReading(c.Page), c.Reading);
+    EXPECT_EQ(WeatherTemperature(c.Page), c.Reading.value_or(0));
+  }
 }
 
 TEST(WeatherInfo, RequestLineAndHostLine) {
