@@ -206,19 +206,21 @@ auto TQNInetBase::bounded(Wait wait) {
 
 String TQNInetBase::GetQuery() { return String(); }
 
+void TQNInetBase::AskProxyLogon() {
+  if (!FLoginPrompt || !goes_to_proxy()) return;
+  String user = FProxy->User();
+  String password = FProxy->Password();
+  if (QNInAskLogon(strQNInProxyLogon, user, password)) {
+    FProxy->SetUser(user);
+    FProxy->SetPassword(password);
+  }
+}
+
 String TQNInetBase::GetRawHeaders() {
   String R;
   if (FProxy->UseProxy()) {
     // The credentials are the proxy's: a server reached directly must never see them.
     if (goes_to_proxy()) {
-      if (FLoginPrompt) {
-        String user = FProxy->User();
-        String password = FProxy->Password();
-        if (QNInAskLogon(strQNInProxyLogon, user, password)) {
-          FProxy->SetUser(user);
-          FProxy->SetPassword(password);
-        }
-      }
       HTTPRefuseLineBreaks(FProxy->User(), u"Proxy.User");
       HTTPRefuseLineBreaks(FProxy->Password(), u"Proxy.Password");
       if (!FProxy->User().empty()) R += u"Username: " + FProxy->User() + u"\r\n";
@@ -302,6 +304,9 @@ TReceiveEnd TQNInetBase::ReceiveFramed(TFramingRule& Rule) {
 }
 
 String TQNInetBase::InternalExecute() {
+  // Before the query is built: a request that carries the proxy's credentials itself (the HTTP
+  // client's Proxy-Authorization line) must already hold what the user typed.
+  AskProxyLogon();
   String query = GetQuery();
   if (!query.empty()) query += GetRawHeaders();
   const Integer n = query.empty() ? 1 : SendToSocket(query);

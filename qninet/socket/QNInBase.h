@@ -46,9 +46,13 @@ public:
   /// The query text of a step; the base returns empty (nothing is sent, the engine only reads).
   virtual String GetQuery();
   /// The header block appended to a non-empty query: the proxy's credential lines when the
-  /// connection goes to a proxy (after the logon prompt when `LoginPrompt`), "Proxy-Connection:
-  /// Keep-Alive" without `UseProxy`, then an empty line.
+  /// connection goes to a proxy, "Proxy-Connection: Keep-Alive" without `UseProxy`, then an
+  /// empty line.
   virtual String GetRawHeaders();
+  /// With `LoginPrompt` and a connection that goes to a proxy, shows the logon prompt for the
+  /// proxy's user name and password and keeps what the user confirms. Each step runs it before
+  /// its query is built, so the step's request already carries the confirmed credentials.
+  void AskProxyLogon();
   /// Opens the connection unless open (to the proxy or to the server), and with `tlsImplicit`
   /// shakes hands. Raises `Exception` "Host/Address is not defined." (or, when TLS is asked
   /// for through a proxy, "TLS through a proxy is not supported.") or the socket's
@@ -130,9 +134,9 @@ public:
   void SetOnAfterExecute(TQNIReceivedEvent value) { FOnAfterExecute = std::move(value); }
 
 protected:
-  /// One step: GetQuery + GetRawHeaders, send, read to the close in 16386-byte reads. Returns
-  /// the answer ("No answer from server" when sending failed). Raises the message-table
-  /// errors for status 401, 404 or 407 in a first chunk that begins with "HTTP/", and the
+  /// One step: AskProxyLogon, GetQuery + GetRawHeaders, send, read to the close in 16386-byte
+  /// reads. Returns the answer ("No answer from server" when sending failed). Raises the
+  /// message-table errors for status 401, 404 or 407 in a first chunk that begins with "HTTP/", and the
   /// socket's errors.
   virtual String InternalExecute();
   /// Calls OnBeforeExecute.

@@ -93,6 +93,7 @@ Status CurlTransfer::Start(std::string* collect, std::size_t collectLimit) {
   FStatus = 0;
   FHeaders.clear();
   FHeadDone = false;
+  FChallenged = false;
   FSawStatus = false;
   FHeadBytes = 0;
   FExpected.reset();
@@ -227,6 +228,7 @@ void CurlTransfer::collect_messages() {
     t->FDone = true;
     t->FResult = msg->data.result;
     t->Stop();
+    if (t->FChallenged && !t->FHeadDone) t->finish_head();  // a challenge nobody answered
     if (t->FResult == CURLE_OK && t->FExpected && t->FWireBytes < *t->FExpected) {
       t->FResult = CURLE_PARTIAL_FILE;
       t->FErrorText = "The connection closed after " + std::to_string(t->FWireBytes) + " of " +
@@ -310,6 +312,7 @@ size_t CurlTransfer::on_header(char* data, size_t, size_t n, void* user) {
     // A new answer (after a redirect or an interim 1xx): its head replaces the last one.
     t->FHeaders.clear();
     t->FHeadDone = false;
+    t->FChallenged = false;
     t->FSawStatus = true;
     const auto sp = line.find(' ');
     t->FStatus = sp == std::string_view::npos
@@ -324,7 +327,12 @@ size_t CurlTransfer::on_header(char* data, size_t, size_t n, void* user) {
       if (t->FFollowing && is_redirect(t->FStatus))
         for (const auto& h : t->FHeaders)
           if (h.first == "location") redirect = true;
-      if (!redirect) t->finish_head();
+      // libcurl may answer a challenge with a new request; the challenge is the final answer
+      // only once its body comes or the transfer ends (see on_write, collect_messages).
+      if (t->FStatus == 401 || t->FStatus == 407)
+        t->FChallenged = true;
+      else if (!redirect)
+        t->finish_head();
     }
     return n;
   }

@@ -98,6 +98,7 @@ private:
   std::uint32_t FStatus = 0;
   bool FSawStatus = false;
   bool FHeadDone = false;
+  bool FChallenged = false;  ///< a 401 or 407 head ended; final unless libcurl answers it
   std::size_t FHeadBytes = 0;
   std::vector<std::pair<std::string, std::string>> FHeaders;
   std::optional<std::uint64_t> FExpected;

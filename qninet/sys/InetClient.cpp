@@ -54,23 +54,17 @@ void apply_system_proxy(CURL* easy, const InetOptions& options) {
   }
 }
 
+// Credentials answer the challenge of a 401 or 407 with the strongest scheme it offers (Basic,
+// Digest, NTLM): nothing is sent before the server or the proxy asks for it.
 void set_http_credentials(CURL* easy, const InetCredentials& c) {
-  if (!c.User.empty()) {
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(easy, CURLOPT_USERNAME, c.User.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, c.Password.c_str());
-  } else {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
-  }
-  if (!c.ProxyUser.empty()) {
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, c.ProxyUser.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, c.ProxyPassword.c_str());
-  } else {
-    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, nullptr);
-    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, nullptr);
-  }
+  const bool user = !c.User.empty();
+  curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+  curl_easy_setopt(easy, CURLOPT_USERNAME, user ? c.User.c_str() : nullptr);
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, user ? c.Password.c_str() : nullptr);
+  const bool proxyUser = !c.ProxyUser.empty();
+  curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+  curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxyUser ? c.ProxyUser.c_str() : nullptr);
+  curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxyUser ? c.ProxyPassword.c_str() : nullptr);
 }
 
 curl_slist* header_list(std::string_view text) {

@@ -51,7 +51,9 @@ struct InetTarget {
   std::string Query;  ///< percent-encoded, without "?"; empty for none
 };
 
-/// Basic credentials; an empty user name sends none.
+/// Credentials for the server and for the proxy; an empty user name sends none. They are sent
+/// only in answer to a 401 or 407, in the strongest scheme its challenge offers (Basic, Digest,
+/// NTLM); the answer that follows is the final one.
 struct InetCredentials {
   std::string User, Password;
   std::string ProxyUser, ProxyPassword;

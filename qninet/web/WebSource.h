@@ -26,7 +26,7 @@ struct QNINET_API TQNWebEndpoint {
   String ProxyHost;
   std::uint16_t ProxyPort = 0;
   String ProxyUser, ProxyPassword;
-  /// HTTP: ask the user on a 401 or 407 (`QNInAskLogon`) instead of failing on the second.
+  /// HTTP: ask the user on a 401 or 407 (`QNInAskLogon`) instead of failing.
   bool LoginPrompt = false;
   /// Milliseconds a connect, a stall or the wait for an answer may last; 0 waits for ever.
   Cardinal Timeout = 60000;

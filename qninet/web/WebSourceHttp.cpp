@@ -32,7 +32,7 @@ public:
     if (!FTransfer) return failed(u"Not connected");
     sys::HttpRequest request = request_for(u"HEAD", name);
     int unreadable = 0;
-    for (int attempts = 1;; ++attempts) {
+    for (;;) {
       if (auto sent = FTransfer->Send(request); !sent) {
         // A connection that closed before any answer is asked once more; an answer that began,
         // a time-out or a cancel is final (asking again would only double the wait).
@@ -44,20 +44,16 @@ public:
       }
       const std::uint32_t code = FTransfer->StatusCode();
       if (code == 401 || code == 407) {
+        // The transfer already answered the challenge with the credentials it had: only new
+        // ones from the user are worth another request.
         const bool proxy = code == 407;
         String& user = proxy ? FEndpoint.ProxyUser : FEndpoint.User;
         String& password = proxy ? FEndpoint.ProxyPassword : FEndpoint.Password;
-        if (FEndpoint.LoginPrompt) {
-          String u = user, p = password;
-          if (QNInAskLogon(proxy ? strQNInProxyLogon : strQNInLogon, u, p)) {
-            user = u;
-            password = p;
-            attempts = 0;
-          } else {
-            attempts = 2;
-          }
-        }
-        if (attempts > 1) return failed(proxy ? strQNInEProxyAuth : strQNInEAuthRequired);
+        String u = user, p = password;
+        if (!FEndpoint.LoginPrompt || !QNInAskLogon(proxy ? strQNInProxyLogon : strQNInLogon, u, p))
+          return failed(proxy ? strQNInEProxyAuth : strQNInEAuthRequired);
+        user = u;
+        password = p;
         request.Credentials = credentials();
         continue;
       }

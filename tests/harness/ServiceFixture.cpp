@@ -48,9 +48,9 @@ void ServiceFixture::SetAudio(std::string_view bytes) const { FDir.Write("audio.
 std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
   std::vector<Request> out;
   std::istringstream lines(ReadFileText(FDir.File("requests.log")));
-  std::string method, target, body, type;
-  while (lines >> method >> target >> body >> type)
-    out.push_back({method, from_hex(target), from_hex(body), from_hex(type)});
+  std::string method, target, body, type, authorization;
+  while (lines >> method >> target >> body >> type >> authorization)
+    out.push_back({method, from_hex(target), from_hex(body), from_hex(type), from_hex(authorization)});
   return out;
 }
 

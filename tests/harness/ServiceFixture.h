@@ -21,7 +21,9 @@ namespace qninet::harness {
 /// it sends). Translate answers the text reversed; Detect "de" for a text with an umlaut or ß, else "en".
 /// POST /ups.app/xml/Track answers a track response for the tracking number, except "1Z500" (HTTP 500),
 /// "1ZINVALID" (an error document), "1ZNOPACKAGE" (a shipment without a package) and "1ZTWOPACKAGES" (two
-/// packages).
+/// packages). Under /auth/basic/ and /auth/digest/ (GET and HEAD) any name answers "protected "
+/// and its path, only to the user "joe" with the password "pw" in that scheme (Digest: MD5 with
+/// qop "auth"); any other request gets a 401 with the scheme's challenge.
 class ServiceFixture {
 public:
   /// One request as the fixture received it.
@@ -30,6 +32,7 @@ public:
     std::string Target;  ///< path and query, as sent
     std::string Body;
     std::string ContentType;
+    std::string Authorization;  ///< the Authorization header, empty when none came
   };
 
   /// Starts the server and waits (bounded) until it accepts connections. Throws

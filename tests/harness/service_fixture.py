@@ -2,13 +2,20 @@
 
 Answers in the shapes those services used, picks error answers by the appId (translator) or
 the tracking number (UPS), and records every request before answering it: one line per
-request with the method, then the hex of the request target, of the body and of the
-Content-Type, separated by blanks.
+request with the method, then the hex of the request target, of the body, of the
+Content-Type and of the Authorization header, separated by blanks.
+
+Under /auth/basic/ and /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with
+the password "pw" in that scheme (Digest: MD5, qop "auth", checked with hashlib); any other
+request gets a 401 with the scheme's challenge.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
+import base64
+import hashlib
 import html
 import re
+import secrets
 import ssl
 import sys
 import threading
@@ -34,11 +41,51 @@ FAULT = ('<Fault xmlns="http://schemas.microsoft.com/ws/2005/05/envelope/none"><
          '</Text></Reason></Fault>')
 
 
-def record(method, target, body, content_type):
+def record(method, target, body, content_type, authorization=""):
     line = " ".join([method, target.encode("latin-1").hex() or "-", body.hex() or "-",
-                     content_type.encode("latin-1").hex() or "-"])
+                     content_type.encode("latin-1").hex() or "-",
+                     authorization.encode("latin-1").hex() or "-"])
     with LOCK, open(LOG, "a") as log:
         log.write(line + "\n")
+
+
+REALM, USER, PASSWORD = "qninet", "joe", "pw"
+NONCES = set()
+
+
+def md5(text):
+    return hashlib.md5(text.encode("latin-1")).hexdigest()
+
+
+def digest_accepts(method, target, header):
+    if not header.startswith("Digest "):
+        return False
+    fields = {k: quoted or bare for k, quoted, bare in re.findall(r'(\w+)=(?:"([^"]*)"|([^\s,]*))', header[7:])}
+    if (fields.get("username") != USER or fields.get("realm") != REALM or fields.get("uri") != target
+            or fields.get("nonce") not in NONCES or fields.get("qop") != "auth"):
+        return False
+    ha1 = md5("%s:%s:%s" % (USER, REALM, PASSWORD))
+    ha2 = md5("%s:%s" % (method, target))
+    expected = md5(":".join([ha1, fields["nonce"], fields.get("nc", ""), fields.get("cnonce", ""), "auth", ha2]))
+    return fields.get("response") == expected
+
+
+def auth_answer(handler, method):
+    header = handler.headers.get("Authorization", "")
+    digest = handler.path.startswith("/auth/digest/")
+    if digest:
+        accepted = digest_accepts(method, handler.path, header)
+    else:
+        accepted = header == "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
+    if accepted:
+        return 200, "text/plain", ("protected " + handler.path).encode(), None, {}
+    if digest:
+        nonce = secrets.token_hex(16)
+        NONCES.add(nonce)
+        challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
+    else:
+        challenge = 'Basic realm="%s"' % REALM
+    return 401, "text/plain", b"authorization required", None, {"WWW-Authenticate": challenge}
 
 
 def reverse(text):
@@ -146,18 +193,30 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, format, *args):
         sys.stderr.write("%s\n" % (format % args))
 
-    def answer(self, status, content_type, body, announced=None):
+    def answer(self, status, content_type, body, announced=None, extra=None, head=False):
         self.send_response(status)
+        for name, value in (extra or {}).items():
+            self.send_header(name, value)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(announced if announced is not None else len(body)))
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(body)
+        if not head:
+            self.wfile.write(body)
         self.wfile.flush()
         self.close_connection = True
 
+    def do_HEAD(self):
+        record("HEAD", self.path, b"", "", self.headers.get("Authorization", ""))
+        if not self.path.startswith("/auth/"):
+            self.answer(501, "text/plain", b"", head=True)
+        else:
+            self.answer(*auth_answer(self, "HEAD"), head=True)
+
     def do_GET(self):
-        record("GET", self.path, b"", self.headers.get("Content-Type", ""))
+        record("GET", self.path, b"", self.headers.get("Content-Type", ""), self.headers.get("Authorization", ""))
+        if self.path.startswith("/auth/"):
+            return self.answer(*auth_answer(self, "GET"))
         parts = urlsplit(self.path)
         operation = parts.path.rsplit("/", 1)[-1]
         query = parse_qs(parts.query, keep_blank_values=True, encoding="utf-8", errors="strict")

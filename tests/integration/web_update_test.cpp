@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "harness/FtpServer.h"
 #include "harness/Nginx.h"
+#include "harness/ServiceFixture.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
 #include "qninet/sys/Files.h"
@@ -244,6 +246,22 @@ TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndTheLogonPrompt) {
   EXPECT_TRUE(u->Execute());
   EXPECT_EQ(u->Status(), isFinished);
   EXPECT_EQ(ReadFileText(local), "members only");
+  // Each run's first request goes without credentials; they follow the 401 (the log's third
+  // field is the user the request named, "-" for none).
+  std::vector<std::pair<std::string, std::string>> seen;  // user, status
+  std::istringstream log(nginx.AccessLog());
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream fields(line);
+    std::string addr, dash, user, when, zone, method, target, version, status;
+    fields >> addr >> dash >> user >> when >> zone >> method >> target >> version >> status;
+    seen.emplace_back(user, status);
+  }
+  ASSERT_GE(seen.size(), 4u) << nginx.AccessLog();
+  const std::pair<std::string, std::string> bare{"-", "401"}, wrong{"joe", "401"}, right{"joe", "200"};
+  EXPECT_EQ(seen[0], bare);
+  EXPECT_EQ(seen[1], wrong);
+  EXPECT_EQ(seen[2], bare);
+  EXPECT_EQ(seen.back(), right);
 
   // The prompt on the 401: confirmed, the retry succeeds; cancelled, the run fails.
   for (const bool confirm : {true, false}) {
@@ -261,6 +279,40 @@ TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndTheLogonPrompt) {
     if (confirm) {
       EXPECT_EQ(prompted->User(), u"joe");
     }
+  }
+}
+
+// Digest is answered as the server asks, with the challenge's nonce; the first request carries
+// no credentials and a wrong password fails without a file.
+TEST(AuthUpdate, DigestChallengeIsAnswered) {
+  NoSystemProxy noProxy;
+  harness::TempDir dir{"qninet-web"};
+  harness::ServiceFixture server;
+  const struct {
+    const char16_t* Password;
+    bool Done;
+  } cases[] = {{u"pw", true}, {u"wrong", false}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Done);
+    const std::size_t before = server.Requests().size();
+    const fs::path local = dir.File("d.txt");
+    fs::remove(local);
+    auto u = make_updater(isHTTPS, server.Port(), "/auth/digest/d.txt", local);
+    u->SetCAFile(FromUtf8(server.CaFile()));
+    u->SetUser(u"joe");
+    u->SetPassword(k.Password);
+    EXPECT_EQ(u->Execute(), k.Done) << ToUtf8(u->LastErrorText());
+    EXPECT_EQ(u->Status(), k.Done ? isFinished : isFailed);
+    EXPECT_EQ(fs::exists(local), k.Done);
+    EXPECT_EQ(u->LastErrorText(), k.Done ? u"" : u"HTTP Server authorization required");
+    if (k.Done) {
+      EXPECT_EQ(ReadFileText(local), "protected /auth/digest/d.txt");
+    }
+    const auto requests = server.Requests();
+    ASSERT_GE(requests.size(), before + 2);
+    EXPECT_EQ(requests[before].Authorization, "");
+    EXPECT_EQ(requests[before + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u)
+        << requests[before + 1].Authorization;
   }
 }
 

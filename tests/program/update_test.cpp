@@ -192,7 +192,11 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
 
 TEST(UpdateProgram, UserAndPasswordComeFromTheUrlOrTheOptions) {
   const Script refusal =
-      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n").Close();
+      Script()
+          .ReadUntil("\r\n\r\n")
+          .Send(
+              "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"f\"\r\nContent-Length: 0\r\n\r\n")
+          .Close();
   ScriptedServer server(std::vector<Script>{refusal, refusal});
   TempDir dir("qninet-update-prog");
   auto r = update({"--quiet", "--password", "pw",
@@ -200,8 +204,9 @@ TEST(UpdateProgram, UserAndPasswordComeFromTheUrlOrTheOptions) {
                    dir.File("f").string()});
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_EQ(r.Stdout, "isFailed\n");
-  EXPECT_NE(server.Received(0).find("Authorization: Basic am9lOnB3\r\n"), std::string::npos)
-      << server.Received(0);
+  // The credentials answer the challenge: the second request carries them.
+  EXPECT_NE(server.Received(1).find("Authorization: Basic am9lOnB3\r\n"), std::string::npos)
+      << server.Received(1);
 }
 
 TEST(UpdateProgram, FilePathsAndStatusLines) {

@@ -277,6 +277,7 @@ TEST(InetBaseHeaders, ProxyCredentialLinesAfterTheLogonPrompt) {
     c.Proxy()->SetServer(u"127.0.0.1");
     c.Proxy()->SetUser(k.User);
     c.Proxy()->SetPassword(k.Password);
+    c.AskProxyLogon();
     EXPECT_EQ(c.GetRawHeaders(), k.Headers);
     ASSERT_EQ(gui.ShownForms().size(), k.Forms);
     for (const auto& form : gui.ShownForms()) EXPECT_EQ(form.Caption, u"Proxy Server authorization");

@@ -173,3 +173,74 @@ TEST(HttpTransfer, CancelFlagStopsAStalledBody) {
   ASSERT_FALSE(n.ok());
   EXPECT_EQ(n.failure().Code, kInetCancelled);
 }
+
+// Credentials answer a 401 or 407 in the scheme it asks for, on the same connection, and the
+// challenge's own body never becomes the answer; without credentials the challenge is final.
+TEST(HttpTransfer, CredentialsFollowTheChallenge) {
+  const std::string basic =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+      "Content-Length: 6\r\n\r\ndenied";
+  const std::string ntlm =
+      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+      "Content-Length: 6\r\n\r\ndenied";
+  const std::string welcome = "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nwelcome";
+  const struct {
+    const char* Name;
+    bool Proxy;
+    InetCredentials Credentials;
+    std::string First, Second;            // the server's answers
+    std::uint32_t Status;                 // of the final answer
+    const char* Body;                     // of the final answer
+    std::vector<std::string> Authorized;  // the line each request begins its credentials with
+  } cases[] = {
+      {"basic",
+       false,
+       {"joe", "pw", "", ""},
+       basic,
+       welcome,
+       200,
+       "welcome",
+       {"", "Authorization: Basic am9lOnB3"}},
+      {"no credentials", false, {}, basic, "", 401, "denied", {""}},
+      {"proxy ntlm",
+       true,
+       {"", "", "joe", "pw"},
+       ntlm,
+       welcome,
+       200,
+       "welcome",
+       {"", "Proxy-Authorization: NTLM TlRMTVNTUAAB"}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Name);
+    Script script = Script().ReadUntil("\r\n\r\n").Send(k.First);
+    if (!k.Second.empty()) script.ReadUntil("\r\n\r\n").Send(k.Second);
+    ScriptedServer server(script.Close());
+    InetOptions o = options("auth");
+    if (k.Proxy) {
+      o.ProxyHost = "127.0.0.1";
+      o.ProxyPort = server.Port();
+    }
+    HttpTransfer t(o);
+    HttpRequest r = request("GET", k.Proxy ? 9 : server.Port(), "/p");
+    r.Credentials = k.Credentials;
+    ASSERT_TRUE(t.Send(r));
+    EXPECT_EQ(t.StatusCode(), k.Status);
+    EXPECT_EQ(read_all(t, 64), k.Body);
+    const std::string received = server.Received(0);
+    std::vector<std::string> requests;
+    for (std::size_t at = 0; at < received.size();) {
+      const std::size_t end = received.find("\r\n\r\n", at);
+      requests.push_back(received.substr(at, end == std::string::npos ? std::string::npos : end + 4 - at));
+      at = end == std::string::npos ? received.size() : end + 4;
+    }
+    ASSERT_EQ(requests.size(), k.Authorized.size()) << received;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const auto at = requests[i].find("Authorization: ");
+      if (k.Authorized[i].empty())
+        EXPECT_EQ(at, std::string::npos) << requests[i];
+      else
+        EXPECT_NE(requests[i].find("\r\n" + k.Authorized[i]), std::string::npos) << requests[i];
+    }
+  }
+}
