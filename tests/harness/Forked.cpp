@@ -14,6 +14,9 @@ namespace qninet::harness {
 
 namespace {
 
+constexpr rlim_t kSpaceLimit = rlim_t{4} << 30;
+constexpr unsigned kAlarmSeconds = 60;
+
 long own_peak_kib() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);
@@ -52,6 +55,10 @@ ForkedOutcome RunForked(const std::function<CaseResult()>& body) {
   }
   if (pid == 0) {
     ::close(fds[0]);
+    // A case that runs away must not take the machine or the test with it.
+    const rlimit space{kSpaceLimit, kSpaceLimit};
+    ::setrlimit(RLIMIT_AS, &space);
+    ::alarm(kAlarmSeconds);
     const long startKiB = own_peak_kib();
     const auto start = std::chrono::steady_clock::now();
     CaseResult r;

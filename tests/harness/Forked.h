@@ -24,8 +24,8 @@ struct CaseResult {
 };
 
 /// Runs `body` in a forked child (the caller's threads, such as a scripted server, stay in the
-/// parent). `body` must not use the test framework's assertions; an exception escaping it is a
-/// failure with the exception's text.
+/// parent), with 4 GiB of address space and 60 seconds before SIGALRM ends it. `body` must not use the test
+/// framework's assertions; an exception escaping it is a failure with the exception's text.
 ForkedOutcome RunForked(const std::function<CaseResult()>& body);
 
 }  // namespace qninet::harness

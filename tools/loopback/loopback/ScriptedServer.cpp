@@ -23,8 +23,8 @@ Script& Script::SendChunks(std::string bytes, std::size_t chunkSize, std::chrono
   FSteps.push_back({StepKind::SendChunks, std::move(bytes), chunkSize == 0 ? 1 : chunkSize, delay});
   return *this;
 }
-Script& Script::SendRepeated(char byte, std::size_t count) {
-  FSteps.push_back({StepKind::SendRepeated, std::string(1, byte), count, {}});
+Script& Script::SendRepeated(char byte, std::size_t count, std::chrono::milliseconds pause) {
+  FSteps.push_back({StepKind::SendRepeated, std::string(1, byte), count, pause});
   return *this;
 }
 Script& Script::ExpectBytes(std::size_t n) {
@@ -305,6 +305,7 @@ void ScriptedServer::run_connection(Connection& c) {
         const std::string piece(64 * 1024, step.Bytes[0]);
         for (std::size_t left = step.Count; left > 0 && !FStopping;) {
           const std::size_t n = std::min(left, piece.size());
+          if (left < step.Count) sleep_for(step.Delay);
           if (!send_all(std::string_view(piece).substr(0, n))) {
             closedByStep = true;  // the client gave up, as it should on an endless answer
             break;
