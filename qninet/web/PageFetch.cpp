@@ -1,7 +1,10 @@
 // The page fetch of the web components: one URL's whole body in one call, outside any run.
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
+#include "qninet/core/QNInCnst.h"
 #include "qninet/core/Url.h"
 #include "qninet/sys/InetClient.h"
 #include "qninet/sys/TextDecoding.h"
@@ -12,14 +15,18 @@ namespace {
 
 constexpr std::size_t kFetchBlock = 1 << 20;
 
-// Copies what `read` gives into the stream, block by block, until it gives 0 bytes.
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// Copies what `read` gives into the stream, block by block, until it gives 0 bytes. Every read
+// meets the stall rule, so only the deadline ends a body that never ends or trickles.
 template <class Reader>
-sys::Status copy_body(Reader& reader, TStream& out) {
+sys::Status copy_body(Reader& reader, TStream& out, const Deadline& deadline, const String& late) {
   std::vector<char> buffer(kFetchBlock);
   for (;;) {
     auto got = reader.Read(buffer.data(), buffer.size());
     if (!got) return got.failure();
     if (*got == 0) return {};
+    if (deadline && std::chrono::steady_clock::now() > *deadline) return sys::Failure{0, late};
     out.WriteBuffer(buffer.data(), static_cast<Int64>(*got));
   }
 }
@@ -44,6 +51,9 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
   String why;
   const auto url = Url::Parse(ToUtf8(URL), &why);
   if (!url) return fail(why);
+  Deadline deadline;
+  if (FMaxTime > 0) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
+  const String late = Format(strQNInETimeLimit, static_cast<Int64>(FMaxTime));
   const TQNWebEndpoint e = endpoint();
   sys::InetOptions o;
   o.Agent = ToUtf8(e.Agent);
@@ -61,14 +71,14 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
     done = transfer.Send(request);
     if (done) {
       ContentType = FromUtf8(transfer.Header("Content-Type").value_or(""));
-      done = copy_body(transfer, *Stream);
+      done = copy_body(transfer, *Stream, deadline, late);
     }
   } else if (url->Scheme() == "ftp") {
     sys::FtpSession session(std::move(o), url->Host(), url->Port(), url->HasUser() ? url->User() : "",
                             url->Password());
     done = session.Login();
     if (done) done = session.Open(url->DecodedPath(), 0);
-    if (done) done = copy_body(session, *Stream);
+    if (done) done = copy_body(session, *Stream, deadline, late);
   } else {
     return fail(u"Not an http, https or ftp URL: " + URL);
   }

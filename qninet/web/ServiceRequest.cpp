@@ -2,8 +2,11 @@
 
 #include "qninet/web/ServiceRequest.h"
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
+#include "qninet/core/QNInCnst.h"
 #include "qninet/core/Url.h"
 #include "qninet/sys/InetClient.h"
 #include "qninet/web/WebSource.h"
@@ -14,6 +17,9 @@ struct TQNServiceCall::Impl {
   explicit Impl(sys::InetOptions options) : Transfer(std::move(options)) {}
   sys::HttpTransfer Transfer;
   bool Sent = false;
+  /// When the component's MaxTime is up: the stall rule ends a silent answer, only this one
+  /// that never ends or trickles.
+  std::optional<std::chrono::steady_clock::time_point> Deadline;
 };
 
 namespace {
@@ -34,6 +40,8 @@ sys::InetOptions options_of(const TQNWebEndpoint& e) {
 TQNServiceCall::TQNServiceCall(TQNCustomWebComponent& settings) : FComponent(settings) {
   const TQNWebEndpoint e = settings.endpoint();
   FImpl = std::make_unique<Impl>(options_of(e));
+  if (settings.MaxTime() > 0)
+    FImpl->Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.MaxTime());
   // The proxy's credentials go with each request; keep them here for Send.
   FProxyUser = ToUtf8(e.ProxyUser);
   FProxyPassword = ToUtf8(e.ProxyPassword);
@@ -88,6 +96,10 @@ bool TQNServiceCall::Read(char* Buffer, std::size_t Size, std::size_t& Read) {
   auto got = FImpl->Transfer.Read(Buffer, Size);
   if (!got) {
     FError = got.failure().Text;
+    return false;
+  }
+  if (FImpl->Deadline && std::chrono::steady_clock::now() > *FImpl->Deadline) {
+    FError = Format(strQNInETimeLimit, static_cast<Int64>(FComponent.MaxTime()));
     return false;
   }
   Read = *got;

@@ -46,7 +46,8 @@ public:
   /// The answer's Content-Length, or 0 when it announced none.
   std::uint64_t AnnouncedSize() const;
   /// Reads up to `Size` body bytes into `Buffer`; `Read` is 0 at the end. False, with `Error`,
-  /// when the transfer broke.
+  /// when the transfer broke or the component's `MaxTime` (counted from the call's making) is
+  /// up.
   bool Read(char* Buffer, std::size_t Size, std::size_t& Read);
   /// Reads the rest of the body into `Stream` in blocks of `kQNIBlockSize`, reporting each to
   /// `Progress` (when set). False, with `Error`, when the transfer broke or was stopped, or when

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -20,6 +21,10 @@ Script& Script::Send(std::string bytes) {
 }
 Script& Script::SendChunks(std::string bytes, std::size_t chunkSize, std::chrono::milliseconds delay) {
   FSteps.push_back({StepKind::SendChunks, std::move(bytes), chunkSize == 0 ? 1 : chunkSize, delay});
+  return *this;
+}
+Script& Script::SendRepeated(char byte, std::size_t count, std::chrono::milliseconds pause) {
+  FSteps.push_back({StepKind::SendRepeated, std::string(1, byte), count, pause});
   return *this;
 }
 Script& Script::ExpectBytes(std::size_t n) {
@@ -296,6 +301,19 @@ void ScriptedServer::run_connection(Connection& c) {
           }
         }
         break;
+      case Script::StepKind::SendRepeated: {
+        const std::string piece(64 * 1024, step.Bytes[0]);
+        for (std::size_t left = step.Count; left > 0 && !FStopping;) {
+          const std::size_t n = std::min(left, piece.size());
+          if (left < step.Count) sleep_for(step.Delay);
+          if (!send_all(std::string_view(piece).substr(0, n))) {
+            closedByStep = true;  // the client gave up, as it should on an endless answer
+            break;
+          }
+          left -= n;
+        }
+        break;
+      }
       case Script::StepKind::ExpectBytes:
         while (c.Pending.size() < step.Count) {
           auto r = read_some(deadline, false);

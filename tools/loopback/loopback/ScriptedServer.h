@@ -22,6 +22,7 @@ public:
   enum class StepKind : std::uint8_t {
     Send,
     SendChunks,
+    SendRepeated,
     ExpectBytes,
     ReadUntil,
     Sleep,
@@ -48,6 +49,10 @@ public:
   Script& Send(std::string bytes);
   /// Sends bytes in pieces of chunkSize, waiting delay before each piece after the first.
   Script& SendChunks(std::string bytes, std::size_t chunkSize, std::chrono::milliseconds delay);
+  /// Sends `count` copies of `byte` in 64 KiB pieces without holding them all, so a test can
+  /// send an answer far larger than it wants to keep, waiting `pause` between pieces; ends
+  /// early when the client goes.
+  Script& SendRepeated(char byte, std::size_t count, std::chrono::milliseconds pause = {});
   /// Reads exactly n bytes from the client.
   Script& ExpectBytes(std::size_t n);
   /// Reads from the client up to and including delimiter.

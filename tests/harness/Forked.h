@@ -1,0 +1,31 @@
+#pragma once
+// Runs one case in a forked child so that its peak memory can be read apart from the test
+// program's: the child's maximum resident size comes back from wait4, and its growth is that
+// peak less what the child held when it started (the parent's pages it inherited).
+
+#include <functional>
+#include <string>
+
+namespace qninet::harness {
+
+struct ForkedOutcome {
+  bool Ran = false;      ///< the child ended normally and reported
+  bool Success = false;  ///< what the case said
+  std::string Text;      ///< the case's error text (or why the child did not report)
+  double Seconds = 0;    ///< the case's own duration, measured in the child
+  long PeakKiB = 0;      ///< the child's peak resident size
+  long GrowthKiB = 0;    ///< the peak less the child's size when the case began
+};
+
+/// What a case reports: whether it succeeded, and the error the user would see.
+struct CaseResult {
+  bool Success = false;
+  std::string Text;
+};
+
+/// Runs `body` in a forked child (the caller's threads, such as a scripted server, stay in the
+/// parent), with 4 GiB of address space and 60 seconds before SIGALRM ends it. `body` must not use the test
+/// framework's assertions; an exception escaping it is a failure with the exception's text.
+ForkedOutcome RunForked(const std::function<CaseResult()>& body);
+
+}  // namespace qninet::harness
