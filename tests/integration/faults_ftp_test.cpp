@@ -6,15 +6,19 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <regex>
 #include <string>
 
 #include "harness/Forked.h"
 #include "harness/ScriptedServer.h"
+#include "harness/TempDir.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/web/qnidir.h"
+#include "qninet/web/qniupdate.h"
 #include "support/NoSystemProxy.h"
 
 using namespace qninet;
@@ -28,8 +32,9 @@ namespace {
 constexpr Cardinal kMaxTime = 1;
 
 /// The control connection: answers each command by its verb; `transfer` answers LIST, NLST and
-/// RETR, `other` any verb it does not know (empty: "200 ok").
-Script control(std::uint16_t dataPort, std::string transfer, std::string other) {
+/// RETR (with `wholeList`, RETR alone: the listing is whole), `other` any verb it does not know
+/// (empty: "200 ok").
+Script control(std::uint16_t dataPort, std::string transfer, std::string other, bool wholeList) {
   const std::string epsv = "229 Entering Extended Passive Mode (|||" + std::to_string(dataPort) + "|)\r\n";
   const auto answer = [=](const std::string& line) -> std::string {
     const std::string verb = line.substr(0, line.find_first_of(" \r"));
@@ -39,6 +44,7 @@ Script control(std::uint16_t dataPort, std::string transfer, std::string other) 
     if (verb == "EPSV") return epsv;
     if (verb == "SIZE") return "213 100012\r\n";
     if (verb == "MDTM") return "213 20261207090000\r\n";
+    if (wholeList && verb == "MLSD") return "150 here\r\n226 done\r\n";
     if (verb == "LIST" || verb == "NLST" || verb == "RETR") return transfer;
     if (verb == "QUIT") return "221 bye\r\n";
     return other.empty() ? "200 ok\r\n" : other;
@@ -62,7 +68,28 @@ std::string status_of(const TQNCustomWebComponent& c) {
 struct Client {
   const char* Name;
   std::function<CaseResult(const std::string& url)> Run;
+  bool ListsFirst;  ///< whether a whole listing comes before the data connection at fault
 };
+
+// The file the updater would replace keeps its old bytes, and its folder gains no file.
+CaseResult update(const std::string& url) {
+  char pattern[] = "/tmp/qninet-ftp-fault-XXXXXX";
+  const std::filesystem::path dir = ::mkdtemp(pattern);
+  const auto target = dir / "file.bin";
+  harness::WriteFileBytes(target, "old");
+  auto& u = *new TQNWebUpdater(nullptr);  // left to _exit, as the run left it
+  u.SetURL(FromUtf8(url + "/file.bin"));
+  u.SetLocalFileName(FromUtf8(target.string()));
+  u.SetTimeout(1000);
+  u.SetMaxTime(kMaxTime);
+  const bool ok = u.Execute();
+  std::string files;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) files += e.path().filename().string() + ";";
+  const std::string damage =
+      harness::ReadFileText(target) != "old" || files != "file.bin;" ? " FILES: " + files : "";
+  std::filesystem::remove_all(dir);
+  return ran(u, ok && u.Status() == isFinished, status_of(u) + damage);
+}
 
 const Client kClients[] = {
     {"listing",
@@ -75,7 +102,9 @@ const Client kClients[] = {
        const bool ok = files.Execute();
        return ran(files, ok && files.Status() == isFinished,
                   status_of(files) + ToUtf8(files.FileList()->Text()));
-     }},
+     },
+     false},
+    {"updater", update, true},
 };
 
 const std::string kLate =
@@ -98,7 +127,8 @@ const Fault kFaults[] = {
      "150 here\r\n426 aborted\r\n",
      {},
      false,
-     "^server did not report OK, got 426$"},
+     // the listing hears the 426; the updater knows the size and counts the missing bytes
+     "^server did not report OK, got 426$|^transfer closed with 99992 bytes remaining to read$"},
     // the data connection refused, the client falls back from EPSV to PASV, which this server
     // does not know
     {"reset data", Script().Reset(), "150 here\r\n", {}, false, "^Bad PASV/EPSV response: 200$"},
@@ -114,15 +144,20 @@ const Fault kFaults[] = {
 
 }  // namespace
 
-TEST(FtpFaults, TheListingReportsEachFaultWithinItsBound) {
+TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
   test_support::NoSystemProxy noProxy;
   std::string table;
   for (const Client& client : kClients) {
     for (const Fault& fault : kFaults) {
       SCOPED_TRACE(std::string(client.Name) + " / " + fault.Name);
-      ScriptedServer data({fault.Data}, ScriptedServer::Family::IPv4, 10s, true);
+      std::vector<Script> transfers{fault.Data};
+      if (client.ListsFirst)
+        transfers.insert(transfers.begin(),
+                         Script().Send("type=file;size=100012;modify=20261207090000; file.bin\r\n").Close());
+      ScriptedServer data(transfers, ScriptedServer::Family::IPv4, 10s, true);
       ScriptedServer ctl(
-          {fault.Silent ? Script().HoldOpen() : control(data.Port(), fault.Transfer, fault.Other)},
+          {fault.Silent ? Script().HoldOpen()
+                        : control(data.Port(), fault.Transfer, fault.Other, client.ListsFirst)},
           ScriptedServer::Family::IPv4, 10s, true);
       const std::string url = "ftp://" + ctl.Authority();
       const auto outcome = harness::RunForked([&] {

@@ -82,8 +82,10 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
                "--local=/example.test/"});
   Nginx web;
   web.WriteFile("index.html", "<html>hello</html>\n");
-  web.WriteFile("cgi-bin/tracking",
-                "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr>");
+  web.WriteFile(
+      "cgi-bin/tracking",
+      "<!-- shipment info --><table><tr><td>Status</td><td>Delivered</td></tr></table>"
+      "<!-- BEGIN Scan Activity --><tr><td>Dec 4</td><td>Memphis</td></tr><!-- END Scan Activity -->");
   web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
   web.AddLocation("location = /form { return 200 \"thanks\\n\"; }");
   web.WriteFile("pub/notes.txt", "release notes\n");
