@@ -105,8 +105,9 @@ public:
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FTimeout; }
   void SetTimeout(Cardinal value) { FTimeout = value; }
-  /// Seconds that one `Execute` may take in all (default 0: no bound); past it the transfer
-  /// stops, `Status` is `isFailed` and `LastErrorText` is `strQNInETimeLimit`.
+  /// Seconds that one `Execute`, one page fetch or one service call may take in all (default 0:
+  /// no bound); past it the transfer stops with `strQNInETimeLimit` in `LastErrorText` (and
+  /// `Status` `isFailed` for a run).
   Cardinal MaxTime() const { return FMaxTime; }
   void SetMaxTime(Cardinal value) { FMaxTime = value; }
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
