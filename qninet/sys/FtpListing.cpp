@@ -21,6 +21,15 @@ bool all_digits(std::string_view s) {
 
 int number(std::string_view s) { return std::atoi(std::string(s).c_str()); }
 
+// A number of one or two digits (a day, an hour, a minute), or -1.
+int small_number(std::string_view s) { return all_digits(s) && s.size() <= 2 ? number(s) : -1; }
+
+// The file time of a UTC date; 0 (no time) before 1601, where file times begin.
+std::int64_t file_time_of(std::tm& tm, std::int64_t ns = 0) {
+  if (tm.tm_year < 1601 - 1900) return 0;
+  return unix_to_file_time(timegm(&tm), ns);
+}
+
 // "YYYYMMDDHHMMSS[.sss]" in UTC (RFC 3659 2.3).
 bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   if (text.size() < 14 || !all_digits(text.substr(0, 14))) return false;
@@ -35,9 +44,9 @@ bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   if (text.size() > 15 && text[14] == '.') {
     std::string frac(text.substr(15, 9));
     while (frac.size() < 9) frac.push_back('0');
-    ns = std::atoll(frac.c_str());
+    if (all_digits(frac)) ns = std::atoll(frac.c_str());
   }
-  out = unix_to_file_time(timegm(&tm), ns);
+  out = file_time_of(tm, ns);
   return true;
 }
 
@@ -125,20 +134,26 @@ bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std
   entry.Name = std::string(name);
   entry.Directory = line[0] == 'd';
   entry.Size = std::strtoull(std::string(fields[4]).c_str(), nullptr, 10);
+  // The date: "Mon D HH:MM" or "Mon D YYYY"; any other text leaves the entry without a time.
   std::tm tm{};
   tm.tm_mon = month;
-  tm.tm_mday = number(fields[6]);
+  tm.tm_mday = small_number(fields[6]);
   const std::string_view t = fields[7];
-  if (const auto colon = t.find(':'); colon != std::string_view::npos) {
+  const auto colon = t.find(':');
+  if (colon != std::string_view::npos) {
     tm.tm_year = currentYear - 1900;
-    tm.tm_hour = number(t.substr(0, colon));
-    tm.tm_min = number(t.substr(colon + 1));
-    // Without a year the date lies within the last six months: a "future" date is last year's.
-    if (timegm(&tm) > now + 86400) tm.tm_year -= 1;
+    tm.tm_hour = small_number(t.substr(0, colon));
+    tm.tm_min = small_number(t.substr(colon + 1));
   } else {
-    tm.tm_year = number(t) - 1900;
+    tm.tm_year = all_digits(t) && t.size() == 4 ? number(t) - 1900 : -1900;
   }
-  entry.LastWriteTime = unix_to_file_time(timegm(&tm));
+  if (tm.tm_mday < 1 || tm.tm_hour < 0 || tm.tm_min < 0) return true;
+  // Without a year the date lies within the last six months: a "future" date is last year's.
+  if (colon != std::string_view::npos) {
+    std::tm probe = tm;
+    if (timegm(&probe) > now + 86400) tm.tm_year -= 1;
+  }
+  entry.LastWriteTime = file_time_of(tm);
   return true;
 }
 

@@ -47,6 +47,27 @@ TEST(FtpListing, UnixListLines) {
   EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", d, 2024, now));
 }
 
+// A date that is no day with a time or a four-digit year, or that lies before 1601 where file
+// times begin, leaves the entry without a time rather than a made-up one.
+TEST(FtpListing, UnreadableDatesGiveNoTime) {
+  const char* const lists[] = {
+      "-rw-r--r-- 1 o g 1 Jan  5  2\xBE\xBE"
+      "023 a",
+      "-rw-r--r-- 1 o g 1 Jan x5  2020 a", "-rw-r--r-- 1 o g 1 Jan  5 1:2x a",
+      "-rw-r--r-- 1 o g 1 Jan  5 -2147483648 a", "-rw-r--r-- 1 o g 1 Jan  5  0001 a"};
+  for (const char* line : lists) {
+    FtpEntry d;
+    ASSERT_TRUE(parse_list_line(line, d, 2024, 1718000000)) << line;
+    EXPECT_EQ(d.Name, "a");
+    EXPECT_EQ(d.LastWriteTime, 0) << line;
+  }
+  for (const char* line : {"type=file;modify=00010101000000; a", "type=file;modify=16001231235959.5; a"}) {
+    FtpEntry d;
+    ASSERT_TRUE(parse_mlsd_line(line, d)) << line;
+    EXPECT_EQ(d.LastWriteTime, 0) << line;
+  }
+}
+
 TEST(FtpListing, Wildcards) {
   struct {
     const char* Pattern;
