@@ -60,12 +60,13 @@ bool ftp_wildcard_match(std::string_view pattern, std::string_view name) {
   // Iterative glob with backtracking to the last '*'.
   std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    // A "*" is a wildcard even where the name holds a "*".
+    if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       mark = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
     } else if (star != std::string_view::npos) {
       p = star + 1;
       n = ++mark;
