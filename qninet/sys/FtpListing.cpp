@@ -83,9 +83,11 @@ bool parse_mlsd_line(std::string_view raw, FtpEntry& entry) {
   const auto space = line.find(' ');
   if (space == std::string_view::npos || space + 1 >= line.size()) return false;
   std::string_view facts = line.substr(0, space);
-  if (unsafe_name(line.substr(space + 1))) return false;
+  const std::string_view name = line.substr(space + 1);
+  // "." and ".." name the folder itself and its parent whatever type the facts claim.
+  if (unsafe_name(name) || name == "." || name == "..") return false;
   entry = FtpEntry{};
-  entry.Name = std::string(line.substr(space + 1));
+  entry.Name = std::string(name);
   while (!facts.empty()) {
     const auto end = std::min(facts.find(';'), facts.size());
     const std::string_view fact = facts.substr(0, end);

@@ -21,7 +21,8 @@ TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
   EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
   EXPECT_FALSE(parse_mlsd_line("garbage", d));
   // Names a client would send back as a path or a command argument.
-  for (const char* line : {"type=file; a/b", "type=dir; ../up/x", "type=file; x\ry"})
+  for (const char* line :
+       {"type=file; a/b", "type=dir; ../up/x", "type=file; x\ry", "type=file; ..", "type=dir; ."})
     EXPECT_FALSE(parse_mlsd_line(line, d)) << line;
 }
 
