@@ -112,7 +112,7 @@ bool parse_mlsd_line(std::string_view raw, FtpEntry& entry) {
 bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std::int64_t now) {
   // "drwxr-xr-x 2 owner group 4096 Jan  1 12:00 name" or "... Jan  1  2023 name".
   const std::string_view line = trim_ascii(raw);
-  if (line.size() < 10 || std::strchr("-dl", line[0]) == nullptr) return false;
+  if (line.size() < 10 || std::string_view("-dl").find(line[0]) == std::string_view::npos) return false;
   std::vector<std::string_view> fields;
   std::size_t pos = 0;
   for (int i = 0; i < 8 && pos < line.size(); ++i) {

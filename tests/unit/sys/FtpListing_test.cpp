@@ -43,6 +43,8 @@ TEST(FtpListing, UnixListLines) {
   ASSERT_TRUE(parse_list_line("lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", d, 2024, now));
   EXPECT_EQ(d.Name, "link");
   EXPECT_FALSE(parse_list_line("total 12", d, 2024, now));
+  // A NUL byte is no blank, and no type letter either.
+  EXPECT_FALSE(parse_list_line(std::string(1, '\0') + "drwxr-xr-x 2 o g 4096 Jan  1 12:30 d", d, 2024, now));
   EXPECT_FALSE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", d, 2024, now));
   EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b", d, 2024, now));
   EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", d, 2024, now));
