@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FtpEntry listed;
   if (parse_list_line(line, listed, 2026, kNow)) {
     check_entry(listed, line);
-    FUZZ_CHECK(listed.Directory == (line.find_first_not_of(" \t") != std::string_view::npos &&
-                                    line[line.find_first_not_of(" \t")] == 'd'));
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    FUZZ_CHECK(listed.Directory == (first != std::string_view::npos && line[first] == 'd'));
   }
   // The rest: a pattern line and a name, kept short for the reference's table.
   if (line.size() < bytes.size() && size < 4096) {
