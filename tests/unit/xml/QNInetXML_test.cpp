@@ -414,6 +414,12 @@ TEST(XMLLoadMarks, EveryMarkGivesTheSameTree) {
   TQNXMLEngine engine(nullptr), text(nullptr);
   text.UTF8Processed = true;
   EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + cut, engine), parse(FromUtf8(cut), &text));
+  // A last character beyond U+FFFF is two units of the decoded text, the first of them not last.
+  for (const std::string ending : {"<j><\xF0\x9F\x98\x80", "<j><\xF4\x8F\xBF\xBF", "<j><\xF4\x90\x80\x80"}) {
+    TQNXMLEngine bytes(nullptr), decoded(nullptr);
+    decoded.UTF8Processed = true;
+    EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + ending, bytes), parse(FromUtf8(ending), &decoded));
+  }
 }
 
 // How unmarked bytes are read: UTF-8 when declared so (however written) or when they are
