@@ -40,6 +40,10 @@ bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   tm.tm_hour = number(text.substr(8, 2));
   tm.tm_min = number(text.substr(10, 2));
   tm.tm_sec = number(text.substr(12, 2));
+  // Fields out of range would roll over into another date, even past the year 9999.
+  if (tm.tm_mon > 11 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60 ||
+      tm.tm_mon < 0 || tm.tm_mday < 1)
+    return false;
   std::int64_t ns = 0;
   if (text.size() > 15 && text[14] == '.') {
     std::string frac(text.substr(15, 9));

@@ -64,7 +64,8 @@ TEST(FtpListing, UnreadableDatesGiveNoTime) {
     EXPECT_EQ(d.Name, "a");
     EXPECT_EQ(d.LastWriteTime, 0) << line;
   }
-  for (const char* line : {"type=file;modify=00010101000000; a", "type=file;modify=16001231235959.5; a"}) {
+  for (const char* line : {"type=file;modify=00010101000000; a", "type=file;modify=16001231235959.5; a",
+                           "type=file;modify=99999999999999; a", "type=file;modify=20241301000000; a"}) {
     FtpEntry d;
     ASSERT_TRUE(parse_mlsd_line(line, d)) << line;
     EXPECT_EQ(d.LastWriteTime, 0) << line;
