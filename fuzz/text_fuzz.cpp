@@ -1,13 +1,18 @@
-// Checks Utf8Decode and ReplaceHTMLChars against straightforward reference versions.
+// Checks Utf8Decode and ReplaceHTMLChars against straightforward reference versions, and that
+// an element's GetTagValue never lengthens its text and reads an escaped text back whole.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "qninet/core/qniutil.h"
+#include "qninet/xml/QNInetXML.h"
 
 using qninet::String;
+using qninet::TQNXMLItem;
 
 namespace {
 
@@ -78,12 +83,51 @@ String reference_entities(const String& s) {
   return out;
 }
 
+// `s` with every "&" and double quote as a reference and, by `pick`, other characters (a
+// surrogate pair as one) as decimal or hexadecimal references.
+String escaped(const String& s, std::uint8_t pick) {
+  String out;
+  auto reference = [&](char32_t cp, bool hex) {
+    std::string digits = hex ? "&#x" : "&#";
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, hex ? "%X;" : "%u;", static_cast<unsigned>(cp));
+    for (const char c : digits + buffer) out.push_back(static_cast<char16_t>(c));
+  };
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    const bool chosen = ((c + i) & 3) < (pick & 3);
+    if (c == u'&' && !(pick & 4)) {
+      out += u"&amp;";
+    } else if (c == u'&' || c == u'"') {
+      reference(c, pick & 8);
+    } else if (chosen && c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+               s[i + 1] < 0xE000) {
+      reference(0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00), pick & 16);
+      ++i;
+    } else if (chosen && c != 0 && (c < 0xD800 || c >= 0xE000) && c < 0xFFFE) {
+      reference(c, pick & 16);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void check_tag_value(const String& text, std::uint8_t pick) {
+  TQNXMLItem item(nullptr);
+  item.SetValue(text);
+  const String value = item.GetTagValue();
+  FUZZ_CHECK(value.size() <= item.GetTagXMLValue().size());
+  item.SetValue(escaped(text, pick));
+  FUZZ_CHECK(item.GetTagValue() == text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   String bytes;
   for (std::size_t i = 0; i < size; ++i) bytes.push_back(data[i]);
-  if (qninet::Utf8Decode(bytes) != reference_utf8(bytes)) std::abort();
+  FUZZ_CHECK(qninet::Utf8Decode(bytes) == reference_utf8(bytes));
 
   // Read the input as UTF-16 too, so entities meet characters beyond Latin-1.
   String wide;
@@ -92,7 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const String* s : {&bytes, &wide}) {
     String t = *s;
     qninet::ReplaceHTMLChars(t);
-    if (t != reference_entities(*s)) std::abort();
+    FUZZ_CHECK(t == reference_entities(*s));
   }
+  const std::uint8_t pick = size > 0 ? data[0] : 0;
+  check_tag_value(bytes, pick);
+  check_tag_value(wide, pick);
   return 0;
 }

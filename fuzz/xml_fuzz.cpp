@@ -1,12 +1,16 @@
 // The XML engine on arbitrary bytes: from a stream (marks and code pages) and from text, with
-// handlers that refuse elements and cancel the parse, chosen by the first input byte.
+// handlers that refuse elements and cancel the parse, chosen by the first input byte. A stream
+// that hands out 2050 bytes or a single byte per read must give the tree of the whole read.
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "qninet/xml/QNInetXML.h"
 
 using namespace qninet;
@@ -17,14 +21,14 @@ void attach(TQNXMLEngine& engine, std::uint8_t mode) {
   if (mode & 1) {
     engine.SetOnTag(
         [mode](TObject*, TQNXMLItem* parent, const String& name, const String&, const String&, bool& accept) {
-          if (!parent) __builtin_trap();
+          FUZZ_CHECK(parent != nullptr);
           if (!name.empty() && (name.size() + name[0] + mode) % 3 == 0) accept = false;
         });
   }
   if (mode & 2) {
     auto closed = std::make_shared<int>(0);
     engine.SetOnAfterTag([closed, mode](TObject*, TQNXMLItem*& node, bool& cancel) {
-      if (!node) __builtin_trap();
+      FUZZ_CHECK(node != nullptr);
       if (++*closed == 1 + (mode >> 4)) cancel = true;
     });
   }
@@ -57,6 +61,32 @@ bool same_tree(const TQNXMLItem& a, const TQNXMLItem& b) {
   return true;
 }
 
+// Bytes handed out at most `Chunk` at a time, as a pipe or a socket hands them.
+class ChunkedStream final : public TStream {
+public:
+  ChunkedStream(std::string_view bytes, std::size_t chunk) : FBytes(bytes), FChunk(chunk) {}
+  Int64 Read(void* buffer, Int64 count) override {
+    const std::size_t n =
+        std::min({static_cast<std::size_t>(std::max<Int64>(count, 0)), FChunk, FBytes.size() - FAt});
+    std::memcpy(buffer, FBytes.data() + FAt, n);
+    FAt += n;
+    return static_cast<Int64>(n);
+  }
+  Int64 Write(const void*, Int64) override { return 0; }
+  Int64 Seek(Int64 offset, TSeekOrigin origin) override {
+    const Int64 base = origin == soBeginning ? 0
+                       : origin == soCurrent ? static_cast<Int64>(FAt)
+                                             : static_cast<Int64>(FBytes.size());
+    FAt = static_cast<std::size_t>(std::clamp<Int64>(base + offset, 0, static_cast<Int64>(FBytes.size())));
+    return static_cast<Int64>(FAt);
+  }
+
+private:
+  std::string_view FBytes;
+  std::size_t FChunk;
+  std::size_t FAt = 0;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -77,7 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       TQNXMLEngine reference(nullptr);
       reference.UTF8Processed = true;
       reference.ParseXMLFromString(text, static_cast<Integer>(text.size()));
-      if (!same_tree(*engine.RootItem(), *reference.RootItem())) __builtin_trap();
+      FUZZ_CHECK(same_tree(*engine.RootItem(), *reference.RootItem()));
+    }
+    for (const std::size_t chunk : {std::size_t{2050}, std::size_t{1}}) {
+      TQNXMLEngine chunked(nullptr);
+      attach(chunked, mode);
+      ChunkedStream pieces(bytes, chunk);
+      chunked.LoadFromStream((mode & 4) ? static_cast<Integer>(bytes.size()) : 0, &pieces);
+      FUZZ_CHECK(chunked.UTF8Processed == engine.UTF8Processed);
+      FUZZ_CHECK(same_tree(*chunked.RootItem(), *engine.RootItem()));
     }
     walk(engine);
   }

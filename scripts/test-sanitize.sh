@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every fuzz target for a bounded time (QNINET_FUZZ_SECONDS each, default 60), then the tests
+# Every fuzz target for a bounded time (QNINET_FUZZ_SECONDS each, default 20), then the tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."

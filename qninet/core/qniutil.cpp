@@ -129,7 +129,9 @@ void ReadProxyInfo(String& ProxyServer, bool& UseProxy, Integer& ProxyPort) {
     }
   }
   if (const auto colon = ProxyServer.find(u':'); colon != String::npos) {
-    ProxyPort = StrToIntDef(StringView(ProxyServer).substr(colon + 1), 0);
+    // A number that is no port reads as none, like text that is no number.
+    const Integer port = StrToIntDef(StringView(ProxyServer).substr(colon + 1), 0);
+    ProxyPort = port >= 0 && port <= 65535 ? port : 0;
     ProxyServer.erase(colon);
   }
 }

@@ -179,7 +179,14 @@ struct Reader {
         if (!v.is_string()) bad("a text is expected");
         x = Variant(FromUtf8(v.get<std::string>()));
     }
-    if (Apply && obj && p.Set) p.Set(*obj, x);
+    if (!Apply || !obj || !p.Set) return;
+    try {
+      p.Set(*obj, x);
+    } catch (const EReadError&) {
+      throw;
+    } catch (const Exception& e) {
+      bad(ToUtf8(e.Message()));  // a value its property refuses, such as an invalid Name
+    }
   }
 };
 
@@ -227,6 +234,9 @@ void read_component(TPersistent& obj, const json& doc, std::string_view source) 
     Reader apply;
     apply.Apply = true;
     apply.properties(&obj, obj.ClassInfo(), doc["Properties"]);
+  } catch (const EReadError& e) {
+    if (component) component->EndLoading();
+    throw EReadError(where(source, label) + e.Message());
   } catch (...) {
     if (component) component->EndLoading();
     throw;

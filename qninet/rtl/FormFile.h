@@ -21,7 +21,9 @@ QNINET_API std::string WriteObjectToJSON(const TPersistent& obj);
 /// order, with a component in its loading state until `Loaded`. Raises `EReadError` for text
 /// that is no such JSON, a property the class does not publish, or a value of the wrong kind,
 /// naming `source` (a file name; empty omits it), the component and the property; the whole
-/// text is checked before any property is set, so a refused text changes nothing.
+/// text is checked before any property is set, so a refused text changes nothing. A value that
+/// its property itself refuses (an invalid `Name`) raises `EReadError` too, once the properties
+/// before it are set.
 QNINET_API void ReadObjectFromJSON(TPersistent& obj, std::string_view json, std::string_view source = {});
 
 /// Makes a new, unowned component of the class named, or returns null for a class it does not know.

@@ -1,7 +1,6 @@
 #pragma once
 // ASCII case and white space of protocol text (header names, listing facts).
 
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -14,10 +13,11 @@ inline std::string lower_ascii(std::string_view s) {
   return out;
 }
 
-/// Without leading and trailing spaces, tabs, CR and LF.
+/// Without leading and trailing spaces, tabs, CR and LF (a NUL byte is kept).
 inline std::string_view trim_ascii(std::string_view s) {
-  while (!s.empty() && std::strchr(" \t\r\n", s.front()) != nullptr) s.remove_prefix(1);
-  while (!s.empty() && std::strchr(" \t\r\n", s.back()) != nullptr) s.remove_suffix(1);
+  constexpr std::string_view kBlanks = " \t\r\n";
+  while (!s.empty() && kBlanks.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
+  while (!s.empty() && kBlanks.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
   return s;
 }
 

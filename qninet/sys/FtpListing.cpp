@@ -21,6 +21,15 @@ bool all_digits(std::string_view s) {
 
 int number(std::string_view s) { return std::atoi(std::string(s).c_str()); }
 
+// A number of one or two digits (a day, an hour, a minute), or -1.
+int small_number(std::string_view s) { return all_digits(s) && s.size() <= 2 ? number(s) : -1; }
+
+// The file time of a UTC date; 0 (no time) before 1601, where file times begin.
+std::int64_t file_time_of(std::tm& tm, std::int64_t ns = 0) {
+  if (tm.tm_year < 1601 - 1900) return 0;
+  return unix_to_file_time(timegm(&tm), ns);
+}
+
 // "YYYYMMDDHHMMSS[.sss]" in UTC (RFC 3659 2.3).
 bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   if (text.size() < 14 || !all_digits(text.substr(0, 14))) return false;
@@ -31,13 +40,17 @@ bool parse_mlsd_time(std::string_view text, std::int64_t& out) {
   tm.tm_hour = number(text.substr(8, 2));
   tm.tm_min = number(text.substr(10, 2));
   tm.tm_sec = number(text.substr(12, 2));
+  // Fields out of range would roll over into another date, even past the year 9999.
+  if (tm.tm_mon > 11 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 60 ||
+      tm.tm_mon < 0 || tm.tm_mday < 1)
+    return false;
   std::int64_t ns = 0;
   if (text.size() > 15 && text[14] == '.') {
     std::string frac(text.substr(15, 9));
     while (frac.size() < 9) frac.push_back('0');
-    ns = std::atoll(frac.c_str());
+    if (all_digits(frac)) ns = std::atoll(frac.c_str());
   }
-  out = unix_to_file_time(timegm(&tm), ns);
+  out = file_time_of(tm, ns);
   return true;
 }
 
@@ -51,12 +64,13 @@ bool ftp_wildcard_match(std::string_view pattern, std::string_view name) {
   // Iterative glob with backtracking to the last '*'.
   std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    // A "*" is a wildcard even where the name holds a "*".
+    if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       mark = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
     } else if (star != std::string_view::npos) {
       p = star + 1;
       n = ++mark;
@@ -73,9 +87,11 @@ bool parse_mlsd_line(std::string_view raw, FtpEntry& entry) {
   const auto space = line.find(' ');
   if (space == std::string_view::npos || space + 1 >= line.size()) return false;
   std::string_view facts = line.substr(0, space);
-  if (unsafe_name(line.substr(space + 1))) return false;
+  const std::string_view name = line.substr(space + 1);
+  // "." and ".." name the folder itself and its parent whatever type the facts claim.
+  if (unsafe_name(name) || name == "." || name == "..") return false;
   entry = FtpEntry{};
-  entry.Name = std::string(line.substr(space + 1));
+  entry.Name = std::string(name);
   while (!facts.empty()) {
     const auto end = std::min(facts.find(';'), facts.size());
     const std::string_view fact = facts.substr(0, end);
@@ -100,7 +116,7 @@ bool parse_mlsd_line(std::string_view raw, FtpEntry& entry) {
 bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std::int64_t now) {
   // "drwxr-xr-x 2 owner group 4096 Jan  1 12:00 name" or "... Jan  1  2023 name".
   const std::string_view line = trim_ascii(raw);
-  if (line.size() < 10 || std::strchr("-dl", line[0]) == nullptr) return false;
+  if (line.size() < 10 || std::string_view("-dl").find(line[0]) == std::string_view::npos) return false;
   std::vector<std::string_view> fields;
   std::size_t pos = 0;
   for (int i = 0; i < 8 && pos < line.size(); ++i) {
@@ -125,20 +141,26 @@ bool parse_list_line(std::string_view raw, FtpEntry& entry, int currentYear, std
   entry.Name = std::string(name);
   entry.Directory = line[0] == 'd';
   entry.Size = std::strtoull(std::string(fields[4]).c_str(), nullptr, 10);
+  // The date: "Mon D HH:MM" or "Mon D YYYY"; any other text leaves the entry without a time.
   std::tm tm{};
   tm.tm_mon = month;
-  tm.tm_mday = number(fields[6]);
+  tm.tm_mday = small_number(fields[6]);
   const std::string_view t = fields[7];
-  if (const auto colon = t.find(':'); colon != std::string_view::npos) {
+  const auto colon = t.find(':');
+  if (colon != std::string_view::npos) {
     tm.tm_year = currentYear - 1900;
-    tm.tm_hour = number(t.substr(0, colon));
-    tm.tm_min = number(t.substr(colon + 1));
-    // Without a year the date lies within the last six months: a "future" date is last year's.
-    if (timegm(&tm) > now + 86400) tm.tm_year -= 1;
+    tm.tm_hour = small_number(t.substr(0, colon));
+    tm.tm_min = small_number(t.substr(colon + 1));
   } else {
-    tm.tm_year = number(t) - 1900;
+    tm.tm_year = all_digits(t) && t.size() == 4 ? number(t) - 1900 : -1900;
   }
-  entry.LastWriteTime = unix_to_file_time(timegm(&tm));
+  if (tm.tm_mday < 1 || tm.tm_hour < 0 || tm.tm_min < 0) return true;
+  // Without a year the date lies within the last six months: a "future" date is last year's.
+  if (colon != std::string_view::npos) {
+    std::tm probe = tm;
+    if (timegm(&probe) > now + 86400) tm.tm_year -= 1;
+  }
+  entry.LastWriteTime = file_time_of(tm);
   return true;
 }
 

@@ -64,20 +64,6 @@ String service_message(const TQNXMLEngine& engine) {
   return message;
 }
 
-String message_of(TMemoryStream& body) {
-  body.Seek(0, soBeginning);
-  TQNXMLEngine engine;
-  engine.LoadFromStream(0, &body);
-  String message = service_message(engine);
-  if (message.empty()) {
-    // A plain-text answer says it in its first line.
-    const String text = Trim(sys::decode_page_text(body.Bytes()));
-    if (!text.empty() && text.front() != u'<')
-      message = text.substr(0, text.find_first_of(u"\r\n")).substr(0, 200);
-  }
-  return message;
-}
-
 // "HTTP 400: the service's message" for an answer with an error status; reads its body.
 String refusal(TQNServiceCall& call) {
   TMemoryStream body;
@@ -86,7 +72,7 @@ String refusal(TQNServiceCall& call) {
   while (body.Size() < static_cast<Int64>(kErrorBodyLimit) && call.Read(buffer.data(), buffer.size(), got) &&
          got > 0)
     body.WriteBuffer(buffer.data(), static_cast<Int64>(got));
-  const String message = message_of(body);
+  const String message = TQNMSTranslator::ErrorMessage(body.Bytes());
   const String status = u"HTTP " + IntToStr(static_cast<Integer>(call.StatusCode()));
   return message.empty() ? status : status + u": " + message;
 }
@@ -158,26 +144,46 @@ bool TQNMSTranslator::fetch_element(const String& url, const char16_t* tag, TStr
   };
   const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
   if (!whole) return (end_call(false, call.Error()), false);
-  body.Seek(0, soBeginning);
+  String why;
+  const bool read = ReadAnswer(body.Bytes(), tag, values, why);
+  end_call(read, why);
+  return read;
+}
+
+bool TQNMSTranslator::ReadAnswer(std::string_view Body, const char16_t* Tag, TStrings* Values, String& Why) {
+  TStringStream body(Body);
   TQNXMLEngine engine;
   engine.LoadFromStream(0, &body);
-  const TQNXMLItem* element = engine.GetItemByTag(nullptr, tag);
+  const TQNXMLItem* element = engine.GetItemByTag(nullptr, Tag);
   if (!element) {
     const String message = service_message(engine);
-    end_call(false, !message.empty() ? message : u"The answer holds no " + String(tag) + u" element");
+    Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";
     return false;
   }
-  if (SameText(tag, u"string")) {
-    values->Add(DecodeXMLEntities(element->ValueText()));
+  if (SameText(Tag, u"string")) {
+    Values->Add(DecodeXMLEntities(element->ValueText()));
   } else {
     for (int i = 0; i < element->Items()->Count(); ++i) {
       const TQNXMLItem& child = *(*element->Items())[i];
       if (child.Kind() == ikProperty && SameText(child.TagName(), u"string"))
-        values->Add(DecodeXMLEntities(child.ValueText()));
+        Values->Add(DecodeXMLEntities(child.ValueText()));
     }
   }
-  end_call(true);
   return true;
+}
+
+String TQNMSTranslator::ErrorMessage(std::string_view Body) {
+  TStringStream body(Body);
+  TQNXMLEngine engine;
+  engine.LoadFromStream(0, &body);
+  String message = service_message(engine);
+  if (message.empty()) {
+    // A plain-text answer says it in its first line.
+    const String text = Trim(sys::decode_page_text(Body));
+    if (!text.empty() && text.front() != u'<')
+      message = text.substr(0, text.find_first_of(u"\r\n")).substr(0, 200);
+  }
+  return message;
 }
 
 String TQNMSTranslator::TranslateText(const String& AText, const String& SourceLng, const String& DestLng) {

@@ -2,6 +2,8 @@
 // The translator client: translate, detect the language, list the languages and speak a text
 // through a service that keeps the wire contract of the Microsoft Translator V2 HTTP API.
 
+#include <string_view>
+
 #include "qninet/rtl/Strings.h"
 #include "qninet/web/qniupdate.h"
 
@@ -40,6 +42,13 @@ public:
   /// with a success status; on a failure the file stays as it was. Raises `EFCreateError`
   /// before any request when no file can be created in that folder.
   void SpeakText(const String& Language, const String& DestFileName, const String& AText);
+
+  /// Reads an answer body that came whole with a success status: adds the text of its `Tag`
+  /// element ("string"), or of each "string" child of it ("ArrayOfstring"), to `Values`. False
+  /// with the service's message, or a note that the element is missing, in `Why`.
+  static bool ReadAnswer(std::string_view Body, const char16_t* Tag, TStrings* Values, String& Why);
+  /// The service's message in an error answer's body, as one line; empty when it says none.
+  static String ErrorMessage(std::string_view Body);
 
 protected:
   /// The methods are the component's whole function.

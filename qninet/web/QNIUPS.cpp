@@ -270,28 +270,29 @@ void TQNUPSTracker::InternalExecute() {
     const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
     FLastXMLResponse = sys::decode_xml_text(body.Bytes());
     SetAction(iaDownloaded);
-    TQNXMLEngine xml;
-    body.Seek(0, soBeginning);
-    if (whole) xml.LoadFromStream(0, &body);
-    const String why = whole ? error_of(xml) : call.Error();
-    const String status = u"HTTP " + IntToStr(static_cast<Integer>(call.StatusCode()));
-    if (!whole) {
-      fail(why);
-    } else if (call.StatusCode() >= 400) {
-      fail(why.empty() ? status : status + u": " + why);
-    } else if (!xml.GetItemByTag(nullptr, u"ResponseStatusCode")) {
-      fail(u"The answer is no tracking response");
-    } else if (value_under(xml, xml.RootItem(), u"ResponseStatusCode") != u"1") {
-      const String description = value_under(xml, xml.RootItem(), u"ResponseStatusDescription");
-      fail(!why.empty()           ? why
-           : !description.empty() ? description
-                                  : String(u"The service refused the request"));
-    } else {
-      parse_answer(xml);
-    }
+    const String why = whole ? ReadAnswer(body.Bytes(), call.StatusCode()) : call.Error();
+    if (!why.empty()) fail(why);
   }
   SetAction(iaDisconnecting);
   SetAction(iaDisconnected);
+}
+
+String TQNUPSTracker::ReadAnswer(std::string_view Body, int StatusCode) {
+  TStringStream body(Body);
+  TQNXMLEngine xml;
+  xml.LoadFromStream(0, &body);
+  const String why = error_of(xml);
+  const String status = u"HTTP " + IntToStr(static_cast<Integer>(StatusCode));
+  if (StatusCode >= 400) return why.empty() ? status : status + u": " + why;
+  if (!xml.GetItemByTag(nullptr, u"ResponseStatusCode")) return u"The answer is no tracking response";
+  if (value_under(xml, xml.RootItem(), u"ResponseStatusCode") != u"1") {
+    const String description = value_under(xml, xml.RootItem(), u"ResponseStatusDescription");
+    return !why.empty()           ? why
+           : !description.empty() ? description
+                                  : String(u"The service refused the request");
+  }
+  parse_answer(xml);
+  return {};
 }
 
 void TQNUPSTracker::parse_answer(const TQNXMLEngine& xml) {

@@ -3,6 +3,7 @@
 // addresses and every scan event of its packages out of the answer.
 
 #include <memory>
+#include <string_view>
 
 #include "qninet/rtl/Collections.h"
 #include "qninet/web/qniupdate.h"
@@ -132,6 +133,11 @@ public:
   /// XML-escaped and every character beyond ASCII written as a character reference.
   static std::string BuildRequest(const String& AccessLicenseNumber, const String& CustomerContext,
                                   const String& TrackingNumber);
+  /// Reads an answer that came whole with HTTP status `StatusCode` into the result properties
+  /// (expected empty, as `Clear` leaves them; `LastXMLResponse` is not set). Returns why the run
+  /// fails (an error status, the service's error, no tracking response), or empty when the
+  /// answer was read.
+  String ReadAnswer(std::string_view Body, int StatusCode);
 
 protected:
   /// One tracking request.

@@ -161,7 +161,10 @@ void TQNXMLEngine::LoadFromStream(Integer AStreamSize, TStream* AStream) {
     }
     auto starts = [&](std::string_view m) { return body.substr(0, m.size()) == m; };
     if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
+      // As when the mark is probed: the text is decoded here, so a declaration naming UTF-8
+      // must not make the parser decode it again.
       text = decode_utf16(body.substr(2), starts("\xFE\xFF"));
+      UTF8Processed = body.size() > 2;
     } else {
       const bool marked = starts("\xEF\xBB\xBF");
       if (marked) body.remove_prefix(3);

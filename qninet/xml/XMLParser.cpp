@@ -75,6 +75,9 @@ struct ByteSource {
     const std::size_t len = Table || c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 1;
     std::size_t got = 1;
     while (got < len && i + got < end && (Data[i + got] & 0xC0) == 0x80) ++got;
+    // A character beyond U+FFFF is two units of the decoded text, so the first is never the last.
+    if (got == 4 && c <= 0xF4 && !(c == 0xF0 && Data[i + 1] < 0x90) && !(c == 0xF4 && Data[i + 1] > 0x8F))
+      return false;
     return i + got == end;
   }
 

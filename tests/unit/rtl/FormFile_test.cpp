@@ -149,6 +149,9 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
       {R"([{"Class":"TGadget","Properties":{"Port":1.5}}])",
        "f.json: TGadget: property Port: a whole number"},
       {"[]", "f.json: Invalid form file: no component"},
+      // a value the property itself refuses is a read error of the file too
+      {R"({"Class":"TGadget","Properties":{"Name":"F)ed"}})",
+       "f.json: F)ed: property Name: 'F)ed' is not a valid"},
   };
   for (const auto& c : cases) {
     EXPECT_THAT([&] { ReadFormFromJSON(c.Text, "f.json", make); },

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "harness/ScriptedServer.h"
 #include "qninet/rtl/TypInfo.h"
 
@@ -37,6 +39,14 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
   };
   for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;
+  // Before 1899-12-30 the value is negative; the date and the time still read back as written.
+  for (const char* early : {"1 1013-12-06 20:51:51\n", "Fri Dec  6 20:51:51 1013\r\n"}) {
+    const TDateTime t = DaytimeToDateTime(Text(early));
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    DecodeDate(t, y, mo, d);
+    DecodeTime(t, h, mi, s, ms);
+    EXPECT_EQ(std::vector<int>({y, mo, d, h, mi, s}), std::vector<int>({1013, 12, 6, 20, 51, 51})) << early;
+  }
 }
 
 // Anything but a whole recognised line is refused, and the message shows what arrived.

@@ -103,6 +103,8 @@ TEST(ReadProxyInfoRules, InjectedSettingAppliedToTheOutputs) {
       {u"ftp=f.lan:21;http=p.lan:8080;https=s.lan:443", true, {}, {u"p.lan", true, 8080}},
       {u"ftp=f.lan:21;https=s.lan:443", true, {}, {u"ftp=f.lan", true, 0}},  // no http entry: no list
       {u"proxy.lan:http", true, {}, {u"proxy.lan", true, 0}},
+      {u"proxy.lan:3128128", true, {}, {u"proxy.lan", true, 0}},  // no port either
+      {u"proxy.lan:-80", true, {}, {u"proxy.lan", true, 0}},
       {u"[::1]:3128", true, {}, {u"::1", true, 3128}},  // brackets come off
       {u"", true, {u"x", false, 5}, {u"", true, 5}},
       // a missing flag keeps the previous one, which decides whether the text is split

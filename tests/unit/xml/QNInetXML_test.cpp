@@ -412,6 +412,12 @@ TEST(XMLLoadMarks, EveryMarkGivesTheSameTree) {
   TQNXMLEngine engine(nullptr), text(nullptr);
   text.UTF8Processed = true;
   EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + cut, engine), parse(FromUtf8(cut), &text));
+  // A last character beyond U+FFFF is two units of the decoded text, the first of them not last.
+  for (const std::string ending : {"<j><\xF0\x9F\x98\x80", "<j><\xF4\x8F\xBF\xBF", "<j><\xF4\x90\x80\x80"}) {
+    TQNXMLEngine bytes(nullptr), decoded(nullptr);
+    decoded.UTF8Processed = true;
+    EXPECT_EQ(load_bytes("\xEF\xBB\xBF" + ending, bytes), parse(FromUtf8(ending), &decoded));
+  }
 }
 
 // How unmarked bytes are read: UTF-8 when declared so (however written) or when they are
@@ -513,8 +519,12 @@ TEST(XMLLoadStream, EscSizesPositionAndMissingStreams) {
     return dump(*e.RootItem()) + (e.UTF8Processed ? " (UTF8Processed)" : "");
   };
   EXPECT_EQ(load_sized("<a>1</a><b>2</b>", 8), "a=\"1\" (UTF8Processed)");
-  const std::string marked = utf16(u"<a>\u0439</a>", false);
-  EXPECT_EQ(load_sized(marked, static_cast<Integer>(marked.size())), ToUtf8(u"a=\"\u0439\""));
+  // A mark met in a sized read counts as a probed one: a declaration naming UTF-8 decodes nothing
+  // a second time.
+  const std::string marked = utf16(u"<?xml encoding=\"utf-8\"?><a>\u00C3\u00A9</a>", false);
+  EXPECT_EQ(load_sized(marked, static_cast<Integer>(marked.size())), load_sized(marked, 0));
+  EXPECT_EQ(load_sized(marked, 0),
+            ToUtf8(u"?xml{@encoding=\"\"utf-8\"\",a=\"\u00C3\u00A9\"} (UTF8Processed)"));
   EXPECT_EQ(load_sized("junk<a>2</a>", 0, 4), "a=\"2\" (UTF8Processed)");
 }
 
