@@ -54,6 +54,8 @@ TDateTime EncodeDate(int year, int month, int day) {
   return r;
 }
 
+TDateTime ComposeDateTime(TDateTime date, TDateTime time) { return date < 0 ? date - time : date + time; }
+
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result) {
   if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
     return false;

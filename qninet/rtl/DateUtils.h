@@ -15,6 +15,9 @@ using TFileTime = std::int64_t;
 QNINET_API TDateTime EncodeDate(int year, int month, int day);
 /// Raises `EConvertError` "Invalid argument to time encode" for an impossible time.
 QNINET_API TDateTime EncodeTime(int hour, int min, int sec, int msec);
+/// A date and a time of day as one value. Before 1899-12-30 a value is negative and its fraction,
+/// taken without sign, is the time, so the time is subtracted there.
+QNINET_API TDateTime ComposeDateTime(TDateTime date, TDateTime time);
 /// Like `EncodeDate`, but returns false instead of raising.
 QNINET_API bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 QNINET_API bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result);

@@ -92,9 +92,7 @@ bool read_nist_date(const String& s, int& year, int& month, int& day) {
 }
 
 TDateTime encode(int year, int month, int day, int hour, int minute, int second) {
-  // Before 1899-12-30 the value is negative and its fraction, taken without sign, is the time.
-  const TDateTime date = EncodeDate(year, month, day), time = EncodeTime(hour, minute, second, 0);
-  return date < 0 ? date - time : date + time;
+  return ComposeDateTime(EncodeDate(year, month, day), EncodeTime(hour, minute, second, 0));
 }
 
 // The NIST form "JJJJJ YY-MM-DD HH:MM:SS ..." and the inetd forms "DD MON YYYY HH:MM:SS ZONE"

@@ -340,7 +340,9 @@ Result<std::size_t> FtpSession::Read(char* buffer, std::size_t size) {
 
 std::optional<std::int64_t> parse_http_date(const std::string& text) {
   const time_t secs = curl_getdate(text.c_str(), nullptr);
-  if (secs < 0) return std::nullopt;
+  // Beyond 9999-12-31 a file time would overflow; no server means such a date.
+  constexpr time_t kLastSecond = 253402300799;
+  if (secs < 0 || secs > kLastSecond) return std::nullopt;
   return unix_to_file_time(secs);
 }
 

@@ -176,7 +176,7 @@ void fill_activity(const TQNXMLEngine& xml, TQNXMLItem* c, TQNInetActivity& a) {
   }
   TDateTime date = 0, time = 0;
   if (read_ups_date(value_under(xml, c, u"Date"), date) && read_ups_time(value_under(xml, c, u"Time"), time))
-    a.SetDateTime(date + time);
+    a.SetDateTime(ComposeDateTime(date, time));
 }
 
 // The HTTP status with the service's error description when its error document says one.

@@ -126,7 +126,7 @@ TDateTime XMLStringToDateTime(const String& S) {
     return 0;
   TDateTime date = 0, time = 0;
   if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, sec, 0, time)) return 0;
-  return date + time;
+  return ComposeDateTime(date, time);
 }
 
 // ---------------------------------------------------------------------------------------

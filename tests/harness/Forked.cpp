@@ -56,8 +56,10 @@ ForkedOutcome RunForked(const std::function<CaseResult()>& body) {
   if (pid == 0) {
     ::close(fds[0]);
     // A case that runs away must not take the machine or the test with it.
-    const rlimit space{kSpaceLimit, kSpaceLimit};
-    ::setrlimit(RLIMIT_AS, &space);
+    if constexpr (!kSanitized) {
+      const rlimit space{kSpaceLimit, kSpaceLimit};
+      ::setrlimit(RLIMIT_AS, &space);
+    }
     ::alarm(kAlarmSeconds);
     const long startKiB = own_peak_kib();
     const auto start = std::chrono::steady_clock::now();

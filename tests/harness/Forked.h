@@ -8,6 +8,17 @@
 
 namespace qninet::harness {
 
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
+/// Whether a child's peak says what the library holds: AddressSanitizer's shadow and quarantine
+/// grow it by hundreds of MiB, so its builds measure no memory bound.
+inline constexpr bool kMemoryMeasured = !kSanitized;
+
 struct ForkedOutcome {
   bool Ran = false;      ///< the child ended normally and reported
   bool Success = false;  ///< what the case said
@@ -24,7 +35,8 @@ struct CaseResult {
 };
 
 /// Runs `body` in a forked child (the caller's threads, such as a scripted server, stay in the
-/// parent), with 4 GiB of address space and 60 seconds before SIGALRM ends it. `body` must not use the test
+/// parent), with 4 GiB of address space (none under AddressSanitizer, which reserves terabytes)
+/// and 60 seconds before SIGALRM ends it. `body` must not use the test
 /// framework's assertions; an exception escaping it is a failure with the exception's text.
 ForkedOutcome RunForked(const std::function<CaseResult()>& body);
 

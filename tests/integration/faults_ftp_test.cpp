@@ -129,9 +129,14 @@ const Fault kFaults[] = {
      false,
      // the listing hears the 426; the updater knows the size and counts the missing bytes
      "^server did not report OK, got 426$|^transfer closed with 99992 bytes remaining to read$"},
-    // the data connection refused, the client falls back from EPSV to PASV, which this server
-    // does not know
-    {"reset data", Script().Reset(), "150 here\r\n", {}, false, "^Bad PASV/EPSV response: 200$"},
+    // the reset reaches the client while it reads, or as a refused connect, after which it falls
+    // back from EPSV to PASV, which this server does not know
+    {"reset data",
+     Script().Reset(),
+     "150 here\r\n",
+     {},
+     false,
+     "^Recv failure: Connection reset by peer$|^Bad PASV/EPSV response: 200$"},
     {"trickle data",
      Script().SendChunks(kListing + std::string(100, 'x'), 1, 100ms),
      "150 here\r\n",

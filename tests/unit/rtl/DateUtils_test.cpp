@@ -38,6 +38,13 @@ TEST(DateDecoding, RoundTripsTimeOfDayAndDayOfWeek) {
   int h, n, s, ms;
   DecodeTime(EncodeDate(2026, 12, 6) + EncodeTime(23, 59, 59, 999), h, n, s, ms);
   EXPECT_EQ(std::tie(h, n, s, ms), std::make_tuple(23, 59, 59, 999));
+  for (int y : {1601, 1899, 1900, 2026}) {  // both sides of the origin
+    const TDateTime v = ComposeDateTime(EncodeDate(y, 3, 1), EncodeTime(18, 30, 5, 0));
+    int yy, mm, dd;
+    DecodeDate(v, yy, mm, dd);
+    DecodeTime(v, h, n, s, ms);
+    EXPECT_EQ(std::make_tuple(yy, mm, dd, h, n, s), std::make_tuple(y, 3, 1, 18, 30, 5)) << y;
+  }
   EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 6)), 1);  // a Sunday
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 25)), 2);

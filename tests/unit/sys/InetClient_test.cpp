@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness/ScriptedServer.h"
+#include "qninet/sys/Files.h"
 #include "qninet/sys/InetClient.h"
 #include "qninet/sys/Settings.h"
 #include "support/NoSystemProxy.h"
@@ -243,4 +244,12 @@ TEST(HttpTransfer, CredentialsFollowTheChallenge) {
         EXPECT_NE(requests[i].find("\r\n" + k.Authorized[i]), std::string::npos) << requests[i];
     }
   }
+}
+
+TEST(HttpDate, ReadsTheFormsServersSendAndRefusesWhatNoFileTimeHolds) {
+  EXPECT_EQ(parse_http_date("Mon, 07 Dec 2026 09:00:00 GMT"), unix_to_file_time(1796634000));
+  EXPECT_EQ(parse_http_date("Monday, 07-Dec-26 09:00:00 GMT"), unix_to_file_time(1796634000));
+  EXPECT_EQ(parse_http_date("Fri, 31 Dec 9999 23:59:59 GMT"), unix_to_file_time(253402300799));
+  for (const char* text : {"", "yesterday", "Sat, 01 Jan 10000 00:00:00 GMT", "S~555555Nov-3"})
+    EXPECT_EQ(parse_http_date(text), std::nullopt) << text;
 }
