@@ -495,6 +495,7 @@ bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]) {
           if (width == 0 || ++n > 3) return false;
           width = 0;
         } else if (c >= u'0' && c <= u'9' && ++width <= 3) {
+          if (width > 1 && parts[n] == 0) return false;  // "00" or "01": as inet_pton, no octal look
           parts[n] = parts[n] * 10 + (c - u'0');
           if (parts[n] > 255) return false;
         } else {
