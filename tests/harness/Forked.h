@@ -18,6 +18,10 @@ inline constexpr bool kSanitized = false;
 /// Whether a child's peak says what the library holds: AddressSanitizer's shadow and quarantine
 /// grow it by hundreds of MiB, so its builds measure no memory bound.
 inline constexpr bool kMemoryMeasured = !kSanitized;
+/// A child forked while a server thread sits in the sanitizer's allocator can wait on its lock
+/// for ever, so the forked matrices run in the plain builds only.
+inline constexpr const char* kForkUnderSanitizer =
+    "forking a threaded process under AddressSanitizer can deadlock on its allocator's locks";
 
 struct ForkedOutcome {
   bool Ran = false;      ///< the child ended normally and reported

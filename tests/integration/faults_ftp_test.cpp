@@ -150,6 +150,7 @@ const Fault kFaults[] = {
 }  // namespace
 
 TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
+  if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
   test_support::NoSystemProxy noProxy;
   std::string table;
   for (const Client& client : kClients) {

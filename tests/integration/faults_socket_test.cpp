@@ -240,6 +240,7 @@ const Fault kFaults[] = {
 }  // namespace
 
 TEST(SocketFaults, EveryClientReportsEachFaultWithinItsBoundAndMemoryCap) {
+  if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
   std::string table;
   for (const Client& client : kClients) {
     for (const Fault& fault : kFaults) {

@@ -309,6 +309,7 @@ std::vector<Script> whole_answer(const Client& client, const std::string& eol, s
 }  // namespace
 
 TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
+  if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
   test_support::NoSystemProxy noProxy;
   const fs::path temp = sys::private_temp_folder().value();  // made here, so the children share it
   std::string table;
