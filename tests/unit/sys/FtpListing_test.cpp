@@ -21,33 +21,54 @@ TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
   EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
   EXPECT_FALSE(parse_mlsd_line("garbage", d));
   // Names a client would send back as a path or a command argument.
+  // The name is all that follows the first "; ", blanks and "; " too.
+  ASSERT_TRUE(parse_mlsd_line("type=file;UNIX.owner=a b; x ; y \r\n", d));
+  EXPECT_EQ(d.Name, "x ; y ");
   for (const char* line :
        {"type=file; a/b", "type=dir; ../up/x", "type=file; x\ry", "type=file; ..", "type=dir; ."})
     EXPECT_FALSE(parse_mlsd_line(line, d)) << line;
 }
 
-TEST(FtpListing, UnixListLines) {
+TEST(FtpListing, ListLinesOfUnixAndDosServers) {
   const std::int64_t now = 1718000000;  // June 2024
-  FtpEntry d;
-  ASSERT_TRUE(parse_list_line("-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", d, 2024, now));
-  EXPECT_EQ(d.Name, "notes.txt");
-  EXPECT_EQ(d.Size, 12345u);
-  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1614902400));
-  ASSERT_TRUE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", d, 2024, now));
-  EXPECT_EQ(d.Name, "my dir");
-  EXPECT_TRUE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1704112200));
-  // A date without a year that would lie ahead is last year's.
-  ASSERT_TRUE(parse_list_line("-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", d, 2024, now));
-  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1703404800));
-  ASSERT_TRUE(parse_list_line("lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", d, 2024, now));
-  EXPECT_EQ(d.Name, "link");
-  EXPECT_FALSE(parse_list_line("total 12", d, 2024, now));
-  // A NUL byte is no blank, and no type letter either.
-  EXPECT_FALSE(parse_list_line(std::string(1, '\0') + "drwxr-xr-x 2 o g 4096 Jan  1 12:30 d", d, 2024, now));
-  EXPECT_FALSE(parse_list_line("drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", d, 2024, now));
-  EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b", d, 2024, now));
-  EXPECT_FALSE(parse_list_line("-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", d, 2024, now));
+  const struct {
+    const char* Line;
+    const char* Name;  // nullptr: no entry
+    bool Directory;
+    std::uint64_t Size;
+    std::int64_t Unix;  // the last-write time in seconds since 1970
+  } cases[] = {
+      {"-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", "notes.txt", false, 12345, 1614902400},
+      {"drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", "my dir", true, 4096, 1704112200},
+      // A date without a year that would lie ahead is last year's.
+      {"-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", "gift", false, 1, 1703404800},
+      {"lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", "link", false, 7, 1577836800},
+      // Blanks at either end of a name, numeric owners, ACL marks, no group column.
+      {"-rw-r--r--+ 1 1000 1000 3 Jan  1  2020 trail \r", "trail ", false, 3, 1577836800},
+      {"drwxr-xr-x. 2 0 0 6 Jan  1 12:30  lead", " lead", true, 6, 1704112200},
+      {"-rw-r--r-- 1 ftp 42 Jan  1  2020 nogroup", "nogroup", false, 42, 1577836800},
+      // DOS and IIS.
+      {"12-06-26  08:51PM       <DIR>          dos dir", "dos dir", true, 0, 1796590260},
+      {"12-06-26  08:51AM            123456 dos file.txt", "dos file.txt", false, 123456, 1796547060},
+      {"06-26-2012  12:05AM            7 midnight", "midnight", false, 7, 1340669100},
+      {"total 12", nullptr, false, 0, 0},
+      // A NUL byte is no blank, and no type letter either.
+      {"\0drwxr-xr-x 2 o g 4096 Jan  1 12:30 d", nullptr, false, 0, 0},
+      {"drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", nullptr, false, 0, 0},
+      {"-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b", nullptr, false, 0, 0},
+      {"-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", nullptr, false, 0, 0},
+      {"12-06-26  08:51PM       <DIR>          ..", nullptr, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    FtpEntry d;
+    const std::string line = c.Line[0] ? c.Line : std::string(1, '\0') + (c.Line + 1);
+    ASSERT_EQ(parse_list_line(line, d, 2024, now), c.Name != nullptr) << c.Line;
+    if (!c.Name) continue;
+    EXPECT_EQ(d.Name, c.Name);
+    EXPECT_EQ(d.Directory, c.Directory) << c.Line;
+    EXPECT_EQ(d.Size, c.Size) << c.Line;
+    EXPECT_EQ(d.LastWriteTime, unix_to_file_time(c.Unix)) << c.Line;
+  }
 }
 
 // A date that is no day with a time or a four-digit year, or that lies before 1601 where file
