@@ -1,12 +1,16 @@
 // The directory listing of the web components: an FTP folder through the run's source, a path
 // through the file system.
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <set>
 #include <vector>
 
 #include "qninet/rtl/Forms.h"
 #include "qninet/sys/FtpListing.h"
 #include "qninet/sys/TextDecoding.h"
+#include "qninet/web/qnidir.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {
@@ -32,6 +36,13 @@ String decode_path(std::string_view path) {
   }
 }
 
+// What a folder holds, to recognise it again under another path.
+std::size_t fingerprint(const TQNWebFolder& folder) {
+  std::string text;
+  for (const TQNWebDirEntry& e : folder.Entries) (text += e.Name) += e.Directory ? '/' : '\n';
+  return std::hash<std::string>{}(text);
+}
+
 struct Listing {
   TQNCustomWebComponent& Component;
   TQNWebSource& Source;
@@ -40,18 +51,39 @@ struct Listing {
   bool SubFolders;
   TStrings& List;
   std::string Current;
+  const std::atomic<bool>* Cancel;
   std::set<std::string> Entered;
-  String Why;  // why the last folder that could not be entered was refused
+  std::vector<std::size_t> Ancestors;  // the fingerprints of the folders above the one read
+  int Folders = 0;
+  bool Stopped = false;  // cancelled, out of time, or at the bound of folders
+  String Why;            // why the last folder that could not be entered was refused
+
+  bool cancelled() const { return Cancel && Cancel->load(); }
 
   void add(const std::string& name, const std::string& path) {
     if (sys::ftp_wildcard_match(WildCard.empty() ? "*" : WildCard, name)) List.Add(decode_path(path));
   }
 
-  // Reads the folder whole; false when it cannot be read or was entered before. A folder that
-  // cannot be read is the run's error when it is the first one; FTP also shows why.
+  // Reads the folder whole; false when it cannot be read, was entered before, or the walk is
+  // over. A folder that cannot be read is the run's error when it is the first one; FTP also
+  // shows why, unless the run was stopped.
   bool read(const std::string& dir, int depth, TQNWebFolder& folder) {
+    if (!Stopped && Folders >= kQNIMaxListedFolders) {
+      Why = Format(u"The listing stopped after %d folders", kQNIMaxListedFolders);
+      Stopped = true;
+    }
+    if (Stopped) return false;
+    if ((Stopped = cancelled())) {
+      Why = u"Cancelled";
+      return false;
+    }
+    ++Folders;
     if (!Source.ListFolder(dir, folder)) {
       const String why = Source.LastError().substr(0, 200);
+      if ((Stopped = cancelled())) {
+        Why = why.empty() ? String(u"Cancelled") : why;
+        return false;
+      }
       if (depth == 0 || Ftp) Why = why;
       if (Ftp)
         Application().MessageBox(Format(u"Cannot enter \"%s\": %s", decode_path(dir), why),
@@ -63,9 +95,16 @@ struct Listing {
 
   void ftp(const std::string& directory, int depth) {
     const std::string dir = directory.empty() ? "/" : directory;
-    const bool bare = dir == Current;
+    // Only the folder the caller named may give bare names: the login directory met lower
+    // down is still named by its path.
+    const bool bare = depth == 0 && dir == Current;
     TQNWebFolder folder;
     if (!read(dir, depth, folder)) return;
+    // On FTP a link back up gives ever longer paths and the server may not resolve them: a
+    // folder that holds what one of its ancestors holds is that ancestor again.
+    const std::size_t print = fingerprint(folder);
+    if (!folder.Entries.empty() && std::find(Ancestors.begin(), Ancestors.end(), print) != Ancestors.end())
+      return;
     std::vector<std::string> below;
     for (const TQNWebDirEntry& e : folder.Entries) {
       add(e.Name, bare ? e.Name : join(dir, e.Name));
@@ -73,11 +112,14 @@ struct Listing {
     }
     folder = {};
     if (depth >= kMaxDepth) return;
+    Ancestors.push_back(print);
     for (const std::string& sub : below) {
+      if (Stopped) break;
       Component.SetAction(iaFileSearch);
       ftp(sub, depth + 1);
       Component.SetAction(iaFileFound);
     }
+    Ancestors.pop_back();
   }
 
   void path(const std::string& dir, int depth) {
@@ -86,7 +128,7 @@ struct Listing {
     if (!read(dir, depth, folder)) return;
     for (const TQNWebDirEntry& e : folder.Entries) {
       add(e.Name, prefix + e.Name);
-      if (SubFolders && e.Directory && e.Name != "." && e.Name != ".." && depth < kMaxDepth) {
+      if (SubFolders && e.Directory && e.Name != "." && e.Name != ".." && depth < kMaxDepth && !Stopped) {
         Component.SetAction(iaFileSearch);
         path(prefix + e.Name, depth + 1);
         Component.SetAction(iaFileFound);
@@ -107,13 +149,14 @@ bool TQNCustomWebComponent::ReadDirFromInet(const String& Directory, const Strin
   SetAction(iaFileSearch);
   if (FService == isFTP || FService == isNetwork) {
     Listing listing{*this,      *source, FService == isFTP,       ToUtf8(WildCard),
-                    SubFolders, *List,   source->CurrentFolder(), {},
-                    {}};
+                    SubFolders, *List,   source->CurrentFolder(), source->Endpoint().Cancel};
     if (listing.Ftp)
       listing.ftp(ToUtf8(Directory), 0);
     else
       listing.path(ToUtf8(Directory), 0);
     if (!listing.Why.empty()) FLastError = listing.Why;
+    // A walk cut short is no listing: the caller must not take the part for the whole.
+    if (listing.Stopped) SetStatus(isFailed);
   }
   SetAction(iaFileFound);
   return List->Count() > 0;

@@ -9,10 +9,16 @@
 
 namespace qninet {
 
+/// The most folders one `ReadDirFromInet` reads, so that no server (links back up a tree,
+/// folders made up as they are asked for) can make a walk endless; reaching it ends the run
+/// `isFailed`.
+inline constexpr int kQNIMaxListedFolders = 10000;
+
 /// Fills `FileList` with the entries of `Directory` that match `WildCard`, and with
 /// `SubFolders` those of the folders below it (`ReadDirFromInet`). `Service` is `isFTP` or
 /// `isNetwork`; the HTTP services list nothing. `Status` ends `isFinished` when names were
-/// found, `isNotFound` when none were, `isFailed` when the server could not be reached.
+/// found, `isNotFound` when none were, `isFailed` when the server could not be reached or the
+/// walk was cut short (`Cancel`, `MaxTime`, `kQNIMaxListedFolders`).
 class QNINET_API TQNRemoteFiles : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNRemoteFiles, TQNCustomWebComponent)
 public:

@@ -1,6 +1,6 @@
 // The remote directory lister against pyftpdlib on loopback: bare and joined names, the root,
 // "/pub", relative and trailing-slash directories, recursion with a wildcard, folders that
-// cannot be entered, a looping tree, and FTP kept away from the HTTP proxy.
+// cannot be entered, links back up a tree, a cancelled walk, and FTP kept away from the HTTP proxy.
 
 #include <gtest/gtest.h>
 
@@ -89,16 +89,31 @@ TEST_F(FtpListing, NamesJoinedUnlessTheDirectoryIsTheCurrentOne) {
   EXPECT_EQ(list(u"/pub", u"*.*", true).size(), 5u);
 }
 
-TEST_F(FtpListing, ALinkBackUpEndsAtTheDepthBound) {
-  // The server's paths never repeat, so only the depth bound ends this walk.
+TEST_F(FtpListing, LinksBackUpEndTheWalkAtOnce) {
+  // Two links back up in one folder: paths never repeat, so only the bound of 64 levels would
+  // end this walk, after some 2^32 folders.
   fs::create_directory_symlink(ftp.Root() / "pub", ftp.Root() / "pub/sub/again");
-  const auto got = list(u"/pub", u"d.txt", true);
-  ASSERT_EQ(got.size(), 32u);  // sub, sub/again/sub, ... : every other level of 64
-  std::string expected = "/pub/sub";
-  for (const std::string& line : got) {
-    EXPECT_EQ(line, expected + "/d.txt");
-    expected += "/again/sub";
+  fs::create_directory_symlink(ftp.Root() / "pub", ftp.Root() / "pub/sub/more");
+  files.SetMaxTime(20);
+  EXPECT_EQ(list(u"/pub", u"d.txt", true), std::vector<std::string>{"/pub/sub/d.txt"});
+}
+
+TEST_F(FtpListing, ACancelEndsTheWalkAsAFailure) {
+  for (const char* name : {"pub/s1/x", "pub/s2/x", "pub/s3/x", "pub/s4/x"}) {
+    fs::create_directories((ftp.Root() / name).parent_path());
+    harness::WriteFileBytes(ftp.Root() / name, name);
   }
+  int entered = 0;
+  files.SetOnActionChange([&](TObject*) {
+    if (files.Action() == iaFileSearch && ++entered == 2) files.Cancel();
+  });
+  files.SetDirectory(u"/");
+  files.SetSubFolders(true);
+  EXPECT_FALSE(files.Execute());
+  EXPECT_EQ(files.Status(), isFailed);
+  EXPECT_EQ(entered, 2);
+  EXPECT_FALSE(files.LastErrorText().empty());
+  EXPECT_TRUE(gui.Messages().empty());  // no box for each folder the cancel left
 }
 
 TEST_F(FtpListing, NeverThroughTheHttpProxy) {

@@ -75,9 +75,10 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
       ->required();
   cmd->footer(
       "Prints one name a line in the order the server or the file system gives them. On FTP a name\n"
-      "is bare when the folder is the login directory, else the folder, \"/\" and the name; a path's\n"
-      "names start with the path (\".\" and \"..\" included). With -r each sub-folder is entered\n"
-      "(at most 64 levels deep) whatever --wildcard selects. --json gives {\"status\", \"files\": [...]};\n"
+      "is bare when the folder named is the login directory, else the folder, \"/\" and the name; a\n"
+      "path's names start with the path (\".\" and \"..\" included). With -r each sub-folder is\n"
+      "entered (at most 64 levels deep, 10000 folders in all) whatever --wildcard selects; a walk\n"
+      "cut short (--max-time, the bound) fails. --json gives {\"status\", \"files\": [...]};\n"
       "nothing found exits 3.");
 });
 
