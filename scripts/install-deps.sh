@@ -22,6 +22,28 @@ for group in "$@"; do
   esac
 done
 
+# ---- FTP peers (test group) -------------------------------------------------------------------
+# vsftpd, proftpd-core and pure-ftpd conflict as Debian installs (each provides ftp-server):
+# vsftpd is installed, the other two are unpacked into $QNINET_PEERS_DIR and run from there
+# (tests/harness/FtpPeers.cpp), with their libraries installed.
+if [[ " $* " == *" test "* ]]; then
+  peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
+  if ! command -v vsftpd >/dev/null || [ ! -x "$peers/proftpd-core/usr/sbin/proftpd" ] ||
+     [ ! -x "$peers/pure-ftpd/usr/sbin/pure-ftpd" ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "install-deps: the FTP peers need root" >&2; exit 1; }
+    [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d;
+      chmod +x /usr/sbin/policy-rc.d; trap 'rm -f /usr/sbin/policy-rc.d' EXIT; }
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends vsftpd libmemcached11 \
+      libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23 libcap2 libacl1 >/dev/null
+    mkdir -p "$peers/debs"
+    for pkg in proftpd-core pure-ftpd; do
+      (cd "$peers/debs" && rm -f "$pkg"_*.deb && apt-get download -qq "$pkg" && dpkg-deb -x "$pkg"_*.deb "$peers/$pkg")
+    done
+  fi
+fi
+# ---------------------------------------------------------------------------------------------------
+
 missing=()
 for pkg in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,0 +1,144 @@
+// The FTP client against real server implementations: the same cases, one table, run against
+// pyftpdlib (MLSD, links followed), pyftpdlib writing DOS/IIS listings with LIST alone, vsftpd
+// (LIST only, links as links), proftpd (MLSD, and LIST only with MLSD denied) and pure-ftpd
+// (MLSD, links as links). Names with blanks (a trailing one too) and UTF-8, links, two links
+// back up in one folder, the login folder met as a sub-folder, and the updater's compare and
+// download. vsftpd's anonymous login starts at "/", so it skips the login-folder case;
+// proftpd and pure-ftpd need root (their logins chroot).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness/FtpPeers.h"
+#include "harness/TempDir.h"
+#include "qninet/rtl/GuiScripted.h"
+#include "qninet/sys/Files.h"
+#include "qninet/web/qnidir.h"
+#include "support/NoSystemProxy.h"
+#include "support/StringLists.h"
+
+namespace fs = std::filesystem;
+using namespace qninet;
+using harness::FtpPeerKind;
+using test_support::lines_of;
+using test_support::sorted;
+
+namespace {
+
+constexpr std::int64_t kRemoteTime = 1577880000;  // 2020-01-01 12:00 UTC: a LIST shows the day only
+
+void fill_tree(const fs::path& root) {
+  for (const char* name : {"pub/blank name.txt", "pub/trailing ",
+                           "pub/gr\xC3\xBC\xC3\x9F"
+                           "e.txt",
+                           "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"}) {
+    fs::create_directories((root / name).parent_path());
+    harness::WriteFileBytes(root / name, name);
+  }
+  // Two links back up in one folder: each path through them is new, the folder is not.
+  fs::create_directory_symlink("..", root / "pub/sub/a");
+  fs::create_directory_symlink("..", root / "pub/sub/b");
+  fs::create_symlink("blank name.txt", root / "pub/file-link");
+  harness::WriteFileBytes(root / "pub/file.bin", std::string(40000, 'x'));
+  sys::set_file_write_time((root / "pub/file.bin").string(), sys::unix_to_file_time(kRemoteTime));
+}
+
+template <class C>
+void connect(C& c, const harness::FtpPeer& peer) {
+  c.SetService(isFTP);
+  c.SetHost(u"127.0.0.1");
+  c.SetPort(peer.Port());
+  c.SetUser(FromUtf8(peer.User()));
+  c.SetPassword(FromUtf8(peer.Password()));
+  c.SetTimeout(15000);
+  c.SetMaxTime(60);
+}
+
+std::vector<std::string> walk(const harness::FtpPeer& peer, const char* directory) {
+  TQNRemoteFiles files(nullptr);
+  connect(files, peer);
+  files.SetDirectory(FromUtf8(directory));
+  files.SetSubFolders(true);
+  EXPECT_TRUE(files.Execute()) << ToUtf8(files.LastErrorText());
+  return sorted(lines_of(*files.FileList()));
+}
+
+void run_cases(const harness::FtpPeer& peer) {
+  fill_tree(peer.Root());
+  // The walk lists every name whole and ends: a folder reached again through a link is not
+  // listed again.
+  std::vector<std::string> tree{"/pub/blank name.txt",
+                                "/pub/trailing ",
+                                "/pub/gr\xC3\xBC\xC3\x9F"
+                                "e.txt",
+                                "/pub/sub",
+                                "/pub/sub/deep.txt",
+                                "/pub/file-link",
+                                "/pub/file.bin"};
+  // proftpd's LIST leaves links to a folder above out; the others list them.
+  if (peer.Name() != "proftpd-list") tree.insert(tree.end(), {"/pub/sub/a", "/pub/sub/b"});
+  EXPECT_EQ(walk(peer, "/pub"), sorted(tree));
+  // Only the folder named gives bare names; the login folder below it is named by its path.
+  if (peer.LoginFolder() != "/") {
+    EXPECT_EQ(walk(peer, "/home"),
+              sorted({"/home/u", "/home/u/file1", "/home/u/docs", "/home/u/docs/d.txt"}));
+    EXPECT_EQ(walk(peer, peer.LoginFolder().c_str()), sorted({"file1", "docs", "/home/u/docs/d.txt"}));
+  }
+  // The updater: compared by size, then by time; a name with a trailing blank is fetched whole.
+  harness::TempDir dir{"qninet-peer-local"};
+  const fs::path local = dir.File("file.bin");
+  const struct {
+    const char* Remote;
+    std::size_t LocalSize;  // 0: no local file
+    std::int64_t LocalTime;
+    TQNIStatus Expected;
+  } updates[] = {
+      {"/pub/file.bin", 0, 0, isFinished},
+      {"/pub/file.bin", 40000, kRemoteTime + 86400, isSkipped},
+      {"/pub/file.bin", 40000, kRemoteTime - 86400 * 2, isFinished},
+      {"/pub/file.bin", 39999, kRemoteTime + 86400, isFinished},
+      {"/pub/trailing ", 0, 0, isFinished},
+      {"/pub/missing", 0, 0, isNotFound},
+  };
+  for (const auto& c : updates) {
+    SCOPED_TRACE(std::string(c.Remote) + " " + std::to_string(c.LocalSize) + " " +
+                 std::to_string(c.LocalTime));
+    fs::remove(local);
+    if (c.LocalSize > 0) {
+      harness::WriteFileBytes(local, std::string(c.LocalSize, 'o'));
+      sys::set_file_write_time(local.string(), sys::unix_to_file_time(c.LocalTime));
+    }
+    TQNWebUpdater u(nullptr);
+    connect(u, peer);
+    u.SetRemoteFileName(FromUtf8(c.Remote));
+    u.SetLocalFileName(FromUtf8(local.string()));
+    u.Execute();
+    EXPECT_EQ(u.Status(), c.Expected) << ToUtf8(u.LastErrorText());
+    if (c.Expected == isFinished)
+      EXPECT_EQ(harness::ReadFileText(local),
+                harness::ReadFileText(peer.Root() / fs::path(c.Remote).relative_path()));
+  }
+}
+
+}  // namespace
+
+TEST(FtpPeers, ListingAndUpdatesAgainstEachServer) {
+  test_support::NoSystemProxy noProxy;
+  gui::TScriptedGui gui;
+  for (FtpPeerKind kind : {FtpPeerKind::Pyftpdlib, FtpPeerKind::PyftpdlibDos, FtpPeerKind::Vsftpd,
+                           FtpPeerKind::Proftpd, FtpPeerKind::ProftpdList, FtpPeerKind::PureFtpd}) {
+    try {
+      harness::FtpPeer peer(kind);
+      SCOPED_TRACE(peer.Name());
+      const bool failedBefore = HasFailure();
+      run_cases(peer);
+      if (HasFailure() && !failedBefore) std::cerr << harness::Tail(peer.LogText()) << '\n';
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  EXPECT_TRUE(gui.Messages().empty());
+}
