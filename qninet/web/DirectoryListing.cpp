@@ -59,6 +59,13 @@ struct Listing {
   String Why;            // why the last folder that could not be entered was refused
 
   bool cancelled() const { return Cancel && Cancel->load(); }
+  // Ends the walk: the folders left are not tried, and the run says why once.
+  bool stop() {
+    Why = cancelled() ? String(u"Cancelled")
+                      : Format(u"The listing stopped after %d folders", kQNIMaxListedFolders);
+    Stopped = true;
+    return false;
+  }
 
   void add(const std::string& name, const std::string& path) {
     if (sys::ftp_wildcard_match(WildCard.empty() ? "*" : WildCard, name)) List.Add(decode_path(path));
@@ -68,22 +75,12 @@ struct Listing {
   // over. A folder that cannot be read is the run's error when it is the first one; FTP also
   // shows why, unless the run was stopped.
   bool read(const std::string& dir, int depth, TQNWebFolder& folder) {
-    if (!Stopped && Folders >= kQNIMaxListedFolders) {
-      Why = Format(u"The listing stopped after %d folders", kQNIMaxListedFolders);
-      Stopped = true;
-    }
     if (Stopped) return false;
-    if ((Stopped = cancelled())) {
-      Why = u"Cancelled";
-      return false;
-    }
+    if (cancelled() || Folders >= kQNIMaxListedFolders) return stop();
     ++Folders;
     if (!Source.ListFolder(dir, folder)) {
+      if (cancelled()) return stop();
       const String why = Source.LastError().substr(0, 200);
-      if ((Stopped = cancelled())) {
-        Why = why.empty() ? String(u"Cancelled") : why;
-        return false;
-      }
       if (depth == 0 || Ftp) Why = why;
       if (Ftp)
         Application().MessageBox(Format(u"Cannot enter \"%s\": %s", decode_path(dir), why),
