@@ -120,9 +120,10 @@ void run_cases(const harness::FtpPeer& peer) {
     u.SetLocalFileName(FromUtf8(local.string()));
     u.Execute();
     EXPECT_EQ(u.Status(), c.Expected) << ToUtf8(u.LastErrorText());
-    if (c.Expected == isFinished)  // compared whole, never printed
+    if (c.Expected == isFinished) {  // compared whole, never printed
       EXPECT_TRUE(harness::ReadFileText(local) ==
                   harness::ReadFileText(peer.Root() / fs::path(c.Remote).relative_path()));
+    }
   }
 }
 
