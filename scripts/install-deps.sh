@@ -6,7 +6,10 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
        libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
 test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bind9-dnsutils chrony xinetd
-      openssl curl clang libclang-rt-14-dev clang-format)
+      openssl curl clang libclang-rt-14-dev clang-format
+      # Second real peers: DNS (beside dnsmasq) and SMTP (beside aiosmtpd). opensmtpd takes the
+      # place of any other mail transport agent; the tests run it on a port of their own.
+      unbound opensmtpd)
 # The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
 qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 bench=(curl time libpugixml-dev libxml2-dev libexpat1-dev libbenchmark-dev)
@@ -58,8 +61,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# Service scripts must not start daemons (nginx, chrony, xinetd) that would hold ports the
-# tests need; the tests start their own servers.
+# Service scripts must not start daemons (nginx, chrony, xinetd, unbound, smtpd) that would
+# hold ports the tests need; the tests start their own servers.
 if [ ! -e /usr/sbin/policy-rc.d ]; then
   printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
   chmod +x /usr/sbin/policy-rc.d

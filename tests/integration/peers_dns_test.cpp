@@ -1,0 +1,148 @@
+// The DNS resolver against two DNS servers nobody here wrote, dnsmasq and unbound, each serving
+// the same records from its own configuration; every answer is checked against dig's reading of
+// the same question to the same server. Only representation is normalised: the lines of an
+// answer are compared as a sorted list (a server may rotate the order of a record set).
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "harness/Dnsmasq.h"
+#include "harness/Process.h"
+#include "harness/ServerLaunch.h"
+#include "harness/Unbound.h"
+#include "qninet/socket/QNIDNS.h"
+
+using namespace qninet;
+
+namespace {
+
+// Three TXT strings at their size limit and a short one: over 512 bytes, more than a UDP answer holds.
+const std::string kLong =
+    std::string(255, 'a') + "," + std::string(255, 'b') + "," + std::string(255, 'c') + ",tail";
+
+std::vector<std::string> dnsmasq_records() {
+  return {"--auth-server=ns1.test,127.0.0.1",
+          "--auth-zone=test,10.1.2.0/24,fd00::/64",
+          "--auth-soa=2024010101,hostmaster.test,3600,900,604800",
+          "--host-record=www.test,10.1.2.3",
+          "--host-record=host.test,fd00::5",
+          "--cname=alias.test,www.test",
+          "--mx-host=test,mail.test,10",
+          "--txt-record=test,v=spf1 -all,second part",
+          "--txt-record=long.test," + kLong,
+          "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
+          "--srv-host=_sip._tcp.test,sip.test,5060,10,60"};
+}
+
+// "a,b" as unbound's zone-file form "a" "b" (without the outer quotes).
+std::string quoted_strings(std::string list) {
+  for (auto at = list.find(','); at != std::string::npos; at = list.find(',', at))
+    list.replace(at, 1, "\" \"");
+  return list;
+}
+
+std::vector<std::string> unbound_records() {
+  return {R"(local-zone: "test." static)",
+          R"(local-zone: "2.1.10.in-addr.arpa." static)",
+          R"(local-zone: "0.0.0.0.0.0.0.0.0.0.0.0.0.0.d.f.ip6.arpa." static)",
+          R"(local-data: "test. 300 IN SOA ns1.test. hostmaster.test. 2024010101 3600 900 604800 600")",
+          R"(local-data: "test. 300 IN NS ns1.test.")",
+          R"(local-data: "www.test. 300 IN A 10.1.2.3")",
+          R"(local-data-ptr: "10.1.2.3 www.test.")",
+          R"(local-data: "host.test. 300 IN AAAA fd00::5")",
+          R"(local-data-ptr: "fd00::5 host.test.")",
+          R"(local-data: "alias.test. 300 IN CNAME www.test.")",
+          R"(local-data: "test. 300 IN MX 10 mail.test.")",
+          R"(local-data: 'test. 300 IN TXT "v=spf1 -all" "second part"')",
+          "local-data: 'long.test. 300 IN TXT \"" + quoted_strings(kLong) + "\"'",
+          "local-data: 'esc.test. 300 IN TXT \"say \\\"hi\\\" \\\\ caf\\195\\169\"'",
+          R"(local-data: "_sip._tcp.test. 300 IN SRV 10 60 5060 sip.test.")"};
+}
+
+struct Peer {
+  std::string Name;
+  std::uint16_t Port;
+  std::function<std::string()> Log;
+};
+
+// The rendered data of each answer record.
+std::vector<std::string> ask(const Peer& peer, TQNIDNSRequest request, const String& domain,
+                             std::string& error) {
+  TQNIDNSResolver r(nullptr);
+  r.SetHost(u"127.0.0.1");
+  r.SetPort(peer.Port);
+  r.SetTimeout(5000);
+  r.SetRequests({request});
+  r.SetDomain(domain);
+  const String bytes = r.Execute();
+  error = ToUtf8(r.LastError());
+  TQNIDNSReply reply;
+  String decodeError;
+  if (!DNSDecodeReply(bytes, reply, decodeError)) error += " undecodable: " + ToUtf8(decodeError);
+  std::vector<std::string> lines;
+  for (const auto& rec : reply.Answers) lines.push_back(ToUtf8(rec.Data));
+  return lines;
+}
+
+std::vector<std::string> dig_short(const Peer& peer, const std::vector<std::string>& question) {
+  std::vector<std::string> argv{harness::RequireProgram("dig", "bind9-dnsutils"),
+                                "+tcp",
+                                "+short",
+                                "+time=5",
+                                "+tries=1",
+                                "@127.0.0.1",
+                                "-p",
+                                std::to_string(peer.Port)};
+  argv.insert(argv.end(), question.begin(), question.end());
+  std::istringstream out(harness::RunOrThrow(argv));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(out, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+TEST(PeersDns, EachRecordTypeReadsAsDigReadsIt) {
+  struct Row {
+    TQNIDNSRequest Request;
+    const char16_t* Domain;
+    std::vector<std::string> Dig;
+  };
+  const Row rows[] = {
+      {irA, u"www.test", {"www.test", "A"}},
+      {irA, u"alias.test", {"alias.test", "A"}},  // the CNAME and the address it leads to
+      {irAAAA, u"host.test", {"host.test", "AAAA"}},
+      {irMX, u"test", {"test", "MX"}},
+      {irText, u"test", {"test", "TXT"}},
+      {irText, u"long.test", {"long.test", "TXT"}},
+      {irText, u"esc.test", {"esc.test", "TXT"}},  // quotes, a backslash and UTF-8 bytes escaped
+      {irName, u"alias.test", {"alias.test", "CNAME"}},
+      {irNS, u"test", {"test", "NS"}},
+      {irSOA, u"test", {"test", "SOA"}},
+      {irPTR, u"10.1.2.3", {"-x", "10.1.2.3"}},
+      {irPTR, u"fd00::5", {"-x", "fd00::5"}},
+      {irSRV, u"_sip._tcp.test", {"_sip._tcp.test", "SRV"}},
+  };
+  harness::Dnsmasq dnsmasq(dnsmasq_records());
+  harness::Unbound unbound(unbound_records());
+  const Peer peers[] = {{"dnsmasq", dnsmasq.Port(), [&] { return dnsmasq.LogText(); }},
+                        {"unbound", unbound.Port(), [&] { return unbound.LogText(); }}};
+  for (const Peer& peer : peers) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(peer.Name + ": " + row.Dig[0] + " " + row.Dig[1]);
+      std::vector<std::string> expected = dig_short(peer, row.Dig);
+      std::string error;
+      std::vector<std::string> ours = ask(peer, row.Request, row.Domain, error);
+      EXPECT_EQ(error, "") << peer.Log();
+      ASSERT_FALSE(expected.empty()) << "the server has no such record\n" << peer.Log();
+      std::sort(expected.begin(), expected.end());
+      std::sort(ours.begin(), ours.end());
+      EXPECT_EQ(ours, expected);
+    }
+  }
+}
