@@ -197,10 +197,11 @@ String ipv6_text(const Reader& r, std::size_t at) {
     }
     return s;
   };
-  // An IPv4-mapped address keeps its dotted tail, as inet_ntop writes it.
-  if (best == 0 && bestLen == 5 && group[5] == 0xFFFF) {
-    return u"::ffff:" + IntToStr(r.At(at + 12)) + u"." + IntToStr(r.At(at + 13)) + u"." +
-           IntToStr(r.At(at + 14)) + u"." + IntToStr(r.At(at + 15));
+  // An IPv4-mapped address, and an IPv4-compatible one (six zero groups, then anything but
+  // 0.0.0.0 and 0.0.0.1, whose zero run is longer), keep the dotted tail, as inet_ntop writes it.
+  if (best == 0 && (bestLen == 6 || (bestLen == 5 && group[5] == 0xFFFF))) {
+    return String(bestLen == 5 ? u"::ffff:" : u"::") + IntToStr(r.At(at + 12)) + u"." +
+           IntToStr(r.At(at + 13)) + u"." + IntToStr(r.At(at + 14)) + u"." + IntToStr(r.At(at + 15));
   }
   String out;
   for (int i = 0; i < 8; ++i) {

@@ -26,10 +26,11 @@ const std::string kLong =
 
 std::vector<std::string> dnsmasq_records() {
   return {"--auth-server=ns1.test,127.0.0.1",
-          "--auth-zone=test,10.1.2.0/24,fd00::/64",
+          "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
           "--auth-soa=2024010101,hostmaster.test,3600,900,604800",
           "--host-record=www.test,10.1.2.3",
           "--host-record=host.test,fd00::5",
+          "--host-record=compat.test,::1.2.3.4",
           "--cname=alias.test,www.test",
           "--mx-host=test,mail.test,10",
           "--txt-record=test,v=spf1 -all,second part",
@@ -54,6 +55,7 @@ std::vector<std::string> unbound_records() {
           R"(local-data: "www.test. 300 IN A 10.1.2.3")",
           R"(local-data-ptr: "10.1.2.3 www.test.")",
           R"(local-data: "host.test. 300 IN AAAA fd00::5")",
+          R"(local-data: "compat.test. 300 IN AAAA ::1.2.3.4")",
           R"(local-data-ptr: "fd00::5 host.test.")",
           R"(local-data: "alias.test. 300 IN CNAME www.test.")",
           R"(local-data: "test. 300 IN MX 10 mail.test.")",
@@ -117,6 +119,7 @@ TEST(PeersDns, EachRecordTypeReadsAsDigReadsIt) {
       {irA, u"www.test", {"www.test", "A"}},
       {irA, u"alias.test", {"alias.test", "A"}},  // the CNAME and the address it leads to
       {irAAAA, u"host.test", {"host.test", "AAAA"}},
+      {irAAAA, u"compat.test", {"compat.test", "AAAA"}},  // an IPv4-compatible address
       {irMX, u"test", {"test", "MX"}},
       {irText, u"test", {"test", "TXT"}},
       {irText, u"long.test", {"long.test", "TXT"}},
