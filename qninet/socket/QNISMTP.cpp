@@ -236,7 +236,20 @@ void TQNISMTP::Connect() {
       if (!read_reply("220")) raise_reply("220");
     }
     const std::string host = bytes_of(smtp::header_value(local_name()));
-    if (UseTLS() == tlsStartTLS && !TLSActive()) {
+    if (wasOpen) {
+      // A kept connection greets again. RFC 5321 section 4.1.4 lets the server refuse a second
+      // greeting (OpenSMTPD: "503 5.5.1 Already identified"); the session then keeps the first
+      // one, and the RSET that opens each transaction starts it afresh all the same.
+      if (send_bytes((FLogin->UseLogin() ? "EHLO " : "HELO ") + host, "250")) {
+        if (FLogin->UseLogin()) {
+          const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
+          FOffersAuth = offered.Auth;
+          FOffered = offered.AuthMechanisms;
+        }
+      } else if (FLastCode.empty() || FLastCode[0] != '5') {
+        raise_reply("250");
+      }
+    } else if (UseTLS() == tlsStartTLS && !TLSActive()) {
       // RFC 3207: STARTTLS follows an EHLO that offers it, and the session starts afresh with
       // a new EHLO, forgetting what the clear-text answer said.
       greet_extended(host);

@@ -46,8 +46,10 @@ public:
 
   /// Opens the connection unless it is open (then reads the "220" greeting) and greets with
   /// "HELO " and the local host name, or "EHLO " when `Login.UseLogin` (falling back to HELO
-  /// when the server refuses EHLO). Raises "Error 220: ..." or "Error 250: ..." after closing
-  /// the connection, and the engine's connection errors.
+  /// when the server refuses EHLO). On a connection already open it greets again, and a server
+  /// that refuses the second greeting with a 5xx reply keeps the session of the first. Raises
+  /// "Error 220: ..." or "Error 250: ..." after closing the connection, and the engine's
+  /// connection errors.
   void Connect() override;
   /// Writes "QUIT" when the connection is open, then closes it. Raises "Error 221: ..." (after
   /// closing) when the server does not answer "221".

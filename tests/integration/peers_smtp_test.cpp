@@ -36,8 +36,8 @@ struct Peer {
   std::string Name;
   std::uint16_t Port;
   bool StartTls;
-  bool LineFeeds;                 // stores lines ending in LF alone, as a Unix mailbox does
-  std::function<Arrival()> Next;  // the next message, waited for
+  bool LineFeeds;                            // stores lines ending in LF alone, as a Unix mailbox does
+  std::function<Arrival(std::size_t)> Next;  // the next message, waited for with those after it
   std::function<std::string()> Log;
 };
 
@@ -78,11 +78,13 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
     bool Attach;    // a binary and a text attachment
     bool StartTls;  // STARTTLS, then AUTH inside it
     bool Program;   // sent by `qninet mail`
+    bool Kept;      // twice over one kept connection
   };
-  const Row rows[] = {{"plain", false, false, false},
-                      {"attachments", true, false, false},
-                      {"starttls-auth", false, true, false},
-                      {"qninet-mail", true, false, true}};
+  const Row rows[] = {{"plain", false, false, false, false},
+                      {"attachments", true, false, false, false},
+                      {"starttls-auth", false, true, false, false},
+                      {"qninet-mail", true, false, true, false},
+                      {"kept-connection", false, false, false, true}};
 
   harness::TestCA ca;
   harness::TempDir dir("qninet-peers-smtp");
@@ -102,21 +104,26 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
   std::set<std::filesystem::path> openSeen;
   const Peer peers[] = {
       {"aiosmtpd", aiosmtpd.Port(), true, false,
-       [&] {
-         const auto all = aiosmtpd.Messages(aioSeen + 1);
+       [&](std::size_t pending) {
+         const auto all = aiosmtpd.Messages(aioSeen + pending);
          if (all.size() <= aioSeen) return Arrival{};
          const auto& eml = all[aioSeen++];
          const json envelope = json::parse(harness::SmtpServer::Envelope(eml));
          return Arrival{envelope["mail_from"], envelope["rcpt_tos"].get<std::set<std::string>>(), eml};
        },
        [&] { return aiosmtpd.LogText(); }},
-      // One copy per recipient, each opened by the envelope's sender and its own recipient.
+      // One copy per recipient, each opened by the envelope's sender and its own recipient;
+      // the copies of one message share its Message-Id.
       {"opensmtpd", opensmtpd.Port(), false, true,
-       [&] {
+       [&](std::size_t pending) {
          Arrival a;
-         for (const auto& copy : opensmtpd.Deliveries(openSeen.size() + 4)) {
-           if (!openSeen.insert(copy).second) continue;
+         std::string id;
+         for (const auto& copy : opensmtpd.Deliveries(openSeen.size() + 4 * pending)) {
            const std::string stored = harness::ReadFileText(copy);
+           if (openSeen.contains(copy) || !(id.empty() || delivery_header(stored, "Message-Id") == id))
+             continue;
+           id = delivery_header(stored, "Message-Id");
+           openSeen.insert(copy);
            a.MailFrom = delivery_header(stored, "Return-Path");
            const std::string to = delivery_header(stored, "Delivered-To");
            a.Recipients.insert(to);
@@ -181,8 +188,12 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
             a->SetEncoding(FromUtf8(encoding));
           }
         }
-        ASSERT_EQ(ToUtf8(smtp.Execute()), "") << peer.Log();
-        EXPECT_EQ(ToUtf8(smtp.LastError()), "");
+        smtp.SetKeepConnection(row.Kept);
+        for (int i = 0; i < (row.Kept ? 2 : 1); ++i) {
+          ASSERT_EQ(ToUtf8(smtp.Execute()), "") << peer.Log();
+          EXPECT_EQ(ToUtf8(smtp.LastError()), "");
+        }
+        if (row.Kept) smtp.Disconnect();
       }
 
       // Text as the server stores it; only that representation of line ends differs.
@@ -191,29 +202,31 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
           t.erase(at, 1);
         return t;
       };
-      const Arrival a = peer.Next();
-      ASSERT_FALSE(a.Copy.empty()) << "nothing arrived\n" << peer.Log();
-      EXPECT_EQ(a.MailFrom, "ann@qninet.test");
-      EXPECT_EQ(a.Recipients, (std::set<std::string>{"bob@qninet.test", "jane@other.test", "cy@qninet.test",
-                                                     "hidden@qninet.test"}));
-      EXPECT_EQ(harness::ReadFileText(a.Copy).find("hidden@"), std::string::npos);
-      const json m = json::parse(harness::ReadStoredMessage(a.Copy));
-      EXPECT_EQ(m["defects"], json::array());
-      EXPECT_EQ(m["From"], "Ann Sender <ann@qninet.test>");
-      EXPECT_EQ(m["To"], "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>");
-      EXPECT_EQ(m["Cc"], "cy@qninet.test");
-      EXPECT_EQ(m["Subject"], subject);
-      ASSERT_EQ(m["parts"].size(), row.Attach ? 3u : 1u) << m.dump(1);
-      EXPECT_EQ(m["parts"][0]["type"], "text/plain");
-      // The sender ends the text with an empty line before the final period.
-      std::string body = unhex(m["parts"][0]["hex"]);
-      while (body.ends_with('\n') || body.ends_with('\r')) body.pop_back();
-      EXPECT_EQ(body, local(kBody));
-      if (row.Attach) {
-        EXPECT_EQ(m["parts"][1]["filename"], "all bytes.bin");
-        EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(binary));
-        EXPECT_EQ(m["parts"][2]["filename"], "notes.txt");
-        EXPECT_EQ(unhex(m["parts"][2]["hex"]), local(text));
+      for (int i = 0; i < (row.Kept ? 2 : 1); ++i) {
+        const Arrival a = peer.Next(row.Kept ? 2 - i : 1);
+        ASSERT_FALSE(a.Copy.empty()) << "nothing arrived\n" << peer.Log();
+        EXPECT_EQ(a.MailFrom, "ann@qninet.test");
+        EXPECT_EQ(a.Recipients, (std::set<std::string>{"bob@qninet.test", "jane@other.test", "cy@qninet.test",
+                                                       "hidden@qninet.test"}));
+        EXPECT_EQ(harness::ReadFileText(a.Copy).find("hidden@"), std::string::npos);
+        const json m = json::parse(harness::ReadStoredMessage(a.Copy));
+        EXPECT_EQ(m["defects"], json::array());
+        EXPECT_EQ(m["From"], "Ann Sender <ann@qninet.test>");
+        EXPECT_EQ(m["To"], "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>");
+        EXPECT_EQ(m["Cc"], "cy@qninet.test");
+        EXPECT_EQ(m["Subject"], subject);
+        ASSERT_EQ(m["parts"].size(), row.Attach ? 3u : 1u) << m.dump(1);
+        EXPECT_EQ(m["parts"][0]["type"], "text/plain");
+        // The sender ends the text with an empty line before the final period.
+        std::string body = unhex(m["parts"][0]["hex"]);
+        while (body.ends_with('\n') || body.ends_with('\r')) body.pop_back();
+        EXPECT_EQ(body, local(kBody));
+        if (row.Attach) {
+          EXPECT_EQ(m["parts"][1]["filename"], "all bytes.bin");
+          EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(binary));
+          EXPECT_EQ(m["parts"][2]["filename"], "notes.txt");
+          EXPECT_EQ(unhex(m["parts"][2]["hex"]), local(text));
+        }
       }
       if (row.StartTls) {
         // The strongest mechanism offered, then the transaction, both inside TLS.
