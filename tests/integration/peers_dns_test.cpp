@@ -24,19 +24,35 @@ namespace {
 const std::string kLong =
     std::string(255, 'a') + "," + std::string(255, 'b') + "," + std::string(255, 'c') + ",tail";
 
+// Many records whose answer spans many TCP segments: 60 TXT records of about 1000 bytes each.
+std::vector<std::string> big_txt() {
+  std::vector<std::string> records;
+  for (int i = 0; i < 60; ++i) {
+    std::string strings;
+    for (int k = 0; k < 4; ++k)
+      strings += (k ? "," : "") + std::to_string(i) + std::string(245, static_cast<char>('a' + k));
+    records.push_back(strings);
+  }
+  return records;
+}
+
 std::vector<std::string> dnsmasq_records() {
-  return {"--auth-server=ns1.test,127.0.0.1",
-          "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
-          "--auth-soa=2024010101,hostmaster.test,3600,900,604800",
-          "--host-record=www.test,10.1.2.3",
-          "--host-record=host.test,fd00::5",
-          "--host-record=compat.test,::1.2.3.4",
-          "--cname=alias.test,www.test",
-          "--mx-host=test,mail.test,10",
-          "--txt-record=test,v=spf1 -all,second part",
-          "--txt-record=long.test," + kLong,
-          "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
-          "--srv-host=_sip._tcp.test,sip.test,5060,10,60"};
+  std::vector<std::string> extra;
+  for (const auto& r : big_txt()) extra.push_back("--txt-record=many.test," + r);
+  auto all = std::vector<std::string>{"--auth-server=ns1.test,127.0.0.1",
+                                      "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
+                                      "--auth-soa=2024010101,hostmaster.test,3600,900,604800",
+                                      "--host-record=www.test,10.1.2.3",
+                                      "--host-record=host.test,fd00::5",
+                                      "--host-record=compat.test,::1.2.3.4",
+                                      "--cname=alias.test,www.test",
+                                      "--mx-host=test,mail.test,10",
+                                      "--txt-record=test,v=spf1 -all,second part",
+                                      "--txt-record=long.test," + kLong,
+                                      "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
+                                      "--srv-host=_sip._tcp.test,sip.test,5060,10,60"};
+  all.insert(all.end(), extra.begin(), extra.end());
+  return all;
 }
 
 // "a,b" as unbound's zone-file form "a" "b" (without the outer quotes).
@@ -47,22 +63,28 @@ std::string quoted_strings(std::string list) {
 }
 
 std::vector<std::string> unbound_records() {
-  return {R"(local-zone: "test." static)",
-          R"(local-zone: "2.1.10.in-addr.arpa." static)",
-          R"(local-zone: "0.0.0.0.0.0.0.0.0.0.0.0.0.0.d.f.ip6.arpa." static)",
-          R"(local-data: "test. 300 IN SOA ns1.test. hostmaster.test. 2024010101 3600 900 604800 600")",
-          R"(local-data: "test. 300 IN NS ns1.test.")",
-          R"(local-data: "www.test. 300 IN A 10.1.2.3")",
-          R"(local-data-ptr: "10.1.2.3 www.test.")",
-          R"(local-data: "host.test. 300 IN AAAA fd00::5")",
-          R"(local-data: "compat.test. 300 IN AAAA ::1.2.3.4")",
-          R"(local-data-ptr: "fd00::5 host.test.")",
-          R"(local-data: "alias.test. 300 IN CNAME www.test.")",
-          R"(local-data: "test. 300 IN MX 10 mail.test.")",
-          R"(local-data: 'test. 300 IN TXT "v=spf1 -all" "second part"')",
-          "local-data: 'long.test. 300 IN TXT \"" + quoted_strings(kLong) + "\"'",
-          "local-data: 'esc.test. 300 IN TXT \"say \\\"hi\\\" \\\\ caf\\195\\169\"'",
-          R"(local-data: "_sip._tcp.test. 300 IN SRV 10 60 5060 sip.test.")"};
+  std::vector<std::string> extra;
+  for (const auto& r : big_txt())
+    extra.push_back("local-data: 'many.test. 300 IN TXT \"" + quoted_strings(r) + "\"'");
+  auto all = std::vector<std::string>{
+      R"(local-zone: "test." static)",
+      R"(local-zone: "2.1.10.in-addr.arpa." static)",
+      R"(local-zone: "0.0.0.0.0.0.0.0.0.0.0.0.0.0.d.f.ip6.arpa." static)",
+      R"(local-data: "test. 300 IN SOA ns1.test. hostmaster.test. 2024010101 3600 900 604800 600")",
+      R"(local-data: "test. 300 IN NS ns1.test.")",
+      R"(local-data: "www.test. 300 IN A 10.1.2.3")",
+      R"(local-data-ptr: "10.1.2.3 www.test.")",
+      R"(local-data: "host.test. 300 IN AAAA fd00::5")",
+      R"(local-data: "compat.test. 300 IN AAAA ::1.2.3.4")",
+      R"(local-data-ptr: "fd00::5 host.test.")",
+      R"(local-data: "alias.test. 300 IN CNAME www.test.")",
+      R"(local-data: "test. 300 IN MX 10 mail.test.")",
+      R"(local-data: 'test. 300 IN TXT "v=spf1 -all" "second part"')",
+      "local-data: 'long.test. 300 IN TXT \"" + quoted_strings(kLong) + "\"'",
+      "local-data: 'esc.test. 300 IN TXT \"say \\\"hi\\\" \\\\ caf\\195\\169\"'",
+      R"(local-data: "_sip._tcp.test. 300 IN SRV 10 60 5060 sip.test.")"};
+  all.insert(all.end(), extra.begin(), extra.end());
+  return all;
 }
 
 struct Peer {
@@ -130,6 +152,7 @@ TEST(PeersDns, EachRecordTypeReadsAsDigReadsIt) {
       {irPTR, u"10.1.2.3", {"-x", "10.1.2.3"}},
       {irPTR, u"fd00::5", {"-x", "fd00::5"}},
       {irSRV, u"_sip._tcp.test", {"_sip._tcp.test", "SRV"}},
+      {irText, u"many.test", {"many.test", "TXT"}},
   };
   harness::Dnsmasq dnsmasq(dnsmasq_records());
   harness::Unbound unbound(unbound_records());
