@@ -12,7 +12,7 @@
 
 namespace qninet::harness {
 
-OpenSmtpd::OpenSmtpd() {
+OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) {
   const std::string smtpd = RequireProgram("smtpd", "opensmtpd");
   if (::geteuid() != 0) throw std::runtime_error("OpenSMTPD must be started as root");
   const passwd* nobody = ::getpwnam("nobody");
@@ -27,16 +27,17 @@ OpenSmtpd::OpenSmtpd() {
   if (::chown(maildir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
     throw std::runtime_error("cannot hand the maildir to nobody");
   // The catch-all virtual table makes every address deliverable; without it smtpd looks the
-  // local part up as a system user and refuses the rest.
-  FDir.Write("smtpd.conf",
-             "table recipients { \"@\" = \"nobody\" }\n"
-             "listen on 127.0.0.1 port " +
-                 std::to_string(FPort) +
-                 " hostname qninet.test\n"
-                 "action \"deliver\" maildir \"" +
-                 maildir.string() +
-                 "\" virtual <recipients> user nobody\n"
-                 "match from any for any action \"deliver\"\n");
+  // local part up as a system user and refuses the rest. The first matching rule wins.
+  std::string conf =
+      "table recipients { \"@\" = \"nobody\" }\n"
+      "listen on 127.0.0.1 port " +
+      std::to_string(FPort) +
+      " hostname qninet.test\n"
+      "action \"deliver\" maildir \"" +
+      maildir.string() + "\" virtual <recipients> user nobody\n";
+  for (const auto& address : refusedRecipients)
+    conf += "match from any for rcpt-to \"" + address + "\" reject\n";
+  FDir.Write("smtpd.conf", conf + "match from any for any action \"deliver\"\n");
   FProcess = std::make_unique<Process>(
       std::vector<std::string>{smtpd, "-d", "-v", "-f", FDir.File("smtpd.conf").string()},
       std::map<std::string, std::string>{}, FDir.Path());

@@ -19,9 +19,10 @@ namespace qninet::harness {
 /// control socket are fixed paths: one instance at a time.
 class OpenSmtpd {
 public:
-  /// Starts smtpd in the foreground and waits (bounded) until it accepts connections. Throws
-  /// std::runtime_error with its output when it is missing, not run as root, or does not come up.
-  OpenSmtpd();
+  /// Starts smtpd in the foreground and waits (bounded) until it accepts connections; it refuses
+  /// the refusedRecipients at RCPT. Throws std::runtime_error with its output when it is
+  /// missing, not run as root, or does not come up.
+  explicit OpenSmtpd(const std::vector<std::string>& refusedRecipients = {});
   ~OpenSmtpd();
   OpenSmtpd(const OpenSmtpd&) = delete;
   OpenSmtpd& operator=(const OpenSmtpd&) = delete;

@@ -79,12 +79,14 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
     bool StartTls;  // STARTTLS, then AUTH inside it
     bool Program;   // sent by `qninet mail`
     bool Kept;      // twice over one kept connection
+    bool Refused;   // one more recipient, whom the server refuses: nothing is sent
   };
-  const Row rows[] = {{"plain", false, false, false, false},
-                      {"attachments", true, false, false, false},
-                      {"starttls-auth", false, true, false, false},
-                      {"qninet-mail", true, false, true, false},
-                      {"kept-connection", false, false, false, true}};
+  const Row rows[] = {{"refused-recipient", false, false, false, false, true},
+                      {"plain", false, false, false, false, false},
+                      {"attachments", true, false, false, false, false},
+                      {"starttls-auth", false, true, false, false, false},
+                      {"qninet-mail", true, false, true, false, false},
+                      {"kept-connection", false, false, false, true, false}};
 
   harness::TestCA ca;
   harness::TempDir dir("qninet-peers-smtp");
@@ -98,8 +100,9 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
   options.TlsMode = harness::SmtpServer::Tls::StartTls;
   options.CertFile = ca.ServerCert();
   options.KeyFile = ca.ServerKey();
+  options.RefusedRecipients = {"nobody@qninet.test"};
   harness::SmtpServer aiosmtpd(options);
-  harness::OpenSmtpd opensmtpd;
+  harness::OpenSmtpd opensmtpd(options.RefusedRecipients);
   std::size_t aioSeen = 0;
   std::set<std::filesystem::path> openSeen;
   const Peer peers[] = {
@@ -173,7 +176,8 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
         smtp.From()->SetText(u"Ann Sender <ann@qninet.test>");
         smtp.Recipients()->SetEMailAddresses(u"Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>");
         smtp.CC()->SetEMailAddresses(u"cy@qninet.test");
-        smtp.BCC()->SetEMailAddresses(u"hidden@qninet.test");
+        smtp.BCC()->SetEMailAddresses(row.Refused ? u"hidden@qninet.test, nobody@qninet.test"
+                                                  : u"hidden@qninet.test");
         smtp.SetSubject(FromUtf8(subject));
         smtp.SetCharSet(u"utf-8");
         smtp.SetEncoding(u"quoted-printable");
@@ -189,6 +193,11 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
           }
         }
         smtp.SetKeepConnection(row.Kept);
+        if (row.Refused) {
+          // The refusal is the result; the next row would find any message that went anyway.
+          EXPECT_TRUE(ToUtf8(smtp.Execute()).starts_with("Error 250: 550 ")) << ToUtf8(smtp.LastError());
+          continue;
+        }
         for (int i = 0; i < (row.Kept ? 2 : 1); ++i) {
           ASSERT_EQ(ToUtf8(smtp.Execute()), "") << peer.Log();
           EXPECT_EQ(ToUtf8(smtp.LastError()), "");
