@@ -2,7 +2,8 @@
 // OpenSMTPD. The same rows go to each; what arrives is read with Python's email package.
 // STARTTLS with a login runs against aiosmtpd only: Debian 12's OpenSMTPD 6.8.0p2 aborts every
 // TLS handshake under OpenSSL 3 ("missing private key": its privilege-separated key signing,
-// upstream issue 1171, RSA and EC keys alike), and it offers AUTH only inside TLS.
+// upstream issue 1171, RSA and EC keys alike), and it takes AUTH only with TLS ("invalid listen
+// option: auth requires tls/smtps").
 
 #include <unistd.h>
 
