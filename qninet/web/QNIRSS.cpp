@@ -357,7 +357,10 @@ private:
            tag[to] != '>')
       ++to;
     const View<Ch> name = tag.substr(from, to - from);
-    if (equals(name, "?xml") || equals(name, "!--") || contains(name, "![CDATA[")) {
+    // In an Atom feed every comment is ignored: its path tests look at the path's end, which a
+    // comment pushed as an element would hide.
+    if (equals(name, "?xml") || equals(name, "!--") || contains(name, "![CDATA[") ||
+        (FAtom && starts_at(name, 0, "!--"))) {
       FTagSet = false;
       return;
     }

@@ -218,6 +218,10 @@ TEST(RSSScanner, AtomFeedsAndTheirVariants) {
        head + "<entry><title>A</title></entry>\n<author><name>Feed &amp; Co</name></author>\n"
               "<entry><title>B</title><author><name>Bob</name></author></entry>\n</feed>",
        true, "C / I title=A creator=Feed & Co / I title=B creator=Bob"},
+      {"comments without a blank between and inside entries",
+       head + "<!--generated-->\n<entry><title>A</title></entry>\n<!--x--><entry><title>B</title><!--y-->"
+              "<link href=\"http://s/b\"/></entry>\n</feed>",
+       false, "C / I title=A / I title=B link=http://s/b"},
       {"a feed element inside an RSS channel is no Atom feed",
        "<rss><channel>\n<title>T</title>\n<feed>\n<title>F</title>\n</feed>\n</channel></rss>", false,
        "C title=F"},
