@@ -1,5 +1,7 @@
 #include "qninet/web/qnixtract.h"
 
+#include <algorithm>
+
 #include "qninet/sys/CodePage.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
@@ -60,6 +62,25 @@ bool is_utf8_name(std::string_view charset) {
 String text_of(std::string_view s) { return sys::utf8_to_utf16(s); }
 String text_of(StringView s) { return String(s); }
 
+// Where a link found in [from, end) really ends: before the punctuation of the sentence around
+// it, and before a closing bracket without its opening partner inside the link, as the link
+// finders of mail and chat programs read "(see http://x.test/a)." The prefix is never cut.
+template <class Ch>
+std::size_t link_end(std::basic_string_view<Ch> text, std::size_t from, std::size_t end) {
+  while (end > from) {
+    const Ch c = text[end - 1];
+    const bool sentence = c == '.' || c == ',' || c == ';' || c == ':' || c == '!' || c == '?';
+    if (!sentence && c != ')' && c != ']') break;
+    if (!sentence) {
+      const auto link = text.substr(from, end - from);
+      const Ch open = c == ')' ? '(' : '[';
+      if (std::count(link.begin(), link.end(), open) >= std::count(link.begin(), link.end(), c)) break;
+    }
+    --end;
+  }
+  return end;
+}
+
 // Over UTF-8 bytes or decoded text: the prefix and the delimiters are ASCII, which never occurs
 // inside a UTF-8 sequence.
 template <class Ch>
@@ -69,7 +90,7 @@ void extract(std::basic_string_view<Ch> text, std::string_view prefix, TStrings&
   for (std::size_t at = text.find(wanted); at != text.npos; at = text.find(wanted, at)) {
     std::size_t end = at + wanted.size();
     while (end < text.size() && !is_delimiter(static_cast<std::make_unsigned_t<Ch>>(text[end]))) ++end;
-    out.Add(text_of(text.substr(at, end - at)));
+    out.Add(text_of(text.substr(at, link_end(text, at + wanted.size(), end) - at)));
     at = end + 1;
   }
 }

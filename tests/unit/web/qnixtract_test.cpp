@@ -36,6 +36,13 @@ TEST(ExtractLinks, PrefixesAndDelimiters) {
       {itGopher, u"gopher://g.test", "gopher://g.test"},
       {itWais, u"wais:db", "wais:db"},
       {ieMailTo, u"", ""},
+      // sentence punctuation and unpaired closing brackets end a link; paired ones stay
+      {ieHTTP,
+       u"see http://h.test/plain, http://h.test/a. (http://h.test/b) http://h.test/w_(x)! http://h.test/q?;:",
+       "http://h.test/plain , http://h.test/a , http://h.test/b , http://h.test/w_(x) , http://h.test/q"},
+      {itFTP, u"get ftp://f.test/file.tgz.", "ftp://f.test/file.tgz"},
+      {ieMailTo, u"(write to mailto:a@b.test).", "mailto:a@b.test"},
+      {itNews, u"news:comp.lang:", "news:comp.lang"},
   };
   for (const Case& c : cases) {
     // The text as decoded text and as UTF-8 bytes.
