@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "qninet/sys/FileReplace.h"
+#include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/UrlParser.h"
 #include "qninet/web/ServiceRequest.h"
@@ -227,15 +229,31 @@ void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileNa
   request.URL = request_url("Speak", {{"appId", FBingAppId}, {"text", AText}, {"language", Language}});
   SpeechSource source(call, std::move(request));
   TQNDownloadJob job;
-  job.LocalFileName = DestFileName;
   job.Progress = [&](std::uint64_t current, std::uint64_t, bool& abort) {
     UpdateProgress(current, call.AnnouncedSize(), abort);
   };
+  // The download goes to a file this call makes beside the destination, which then replaces
+  // the destination: what the download clears away beside its target (a partial file of an
+  // earlier run) is never a file of the user's, such as a DEST.part of their own.
+  const std::string dest = ToUtf8(DestFileName);
+  std::string own;
   String why;
   try {
+    auto made = sys::create_temp_beside(dest);
+    if (!made) throw EFCreateError(String(made.failure().Text));
+    own = *made;
+    job.LocalFileName = FromUtf8(own);
     const TQNDownloadResult result = DownloadToLocalFile(source, job, why);
+    if (result == drDone) {
+      static_cast<void>(sys::copy_file_permissions(dest, own));
+      if (const auto renamed = sys::rename_file(own, dest); !renamed)
+        throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", DestFileName, renamed.failure().Text));
+      own.clear();
+    }
+    if (!own.empty()) sys::remove_file(own);
     end_call(result == drDone, why);
   } catch (const Exception& e) {
+    if (!own.empty()) sys::remove_file(own);
     end_call(false, e.Message());
     throw;
   }

@@ -170,6 +170,7 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
   fixture->SetAudio(audio);
   harness::TempDir dir("qninet-speak");
   const std::string file = dir.Write("hello.wav", "old sound").string();
+  const std::string mine = dir.Write("hello.wav.part", "the user's own").string();
 
   auto t = translator();
   std::uint64_t lastCurrent = 0, lastMaximum = 0;
@@ -182,6 +183,8 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
   EXPECT_EQ(upper_escapes(last().Target),
             std::string("/v2/Http.svc/Speak?appId=") + kAppId + "&text=hello%20world&language=en");
   EXPECT_EQ(harness::ReadFileText(file), audio);
+  EXPECT_EQ(harness::ReadFileText(mine), "the user's own");  // not the call's to remove
+  fs::remove(mine);
   EXPECT_EQ(lastCurrent, audio.size());
   EXPECT_EQ(lastMaximum, audio.size());
 
