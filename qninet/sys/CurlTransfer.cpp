@@ -66,7 +66,11 @@ void apply_common_options(CURL* easy, const InetOptions& options, bool useProxy)
 // ---------------------------------------------------------------------------------------------
 
 CurlTransfer::CurlTransfer(CURLM* multi, CURL* easy, const InetOptions& options)
-    : FMulti(multi), FEasy(easy), FTimeoutMs(options.TimeoutMs), FCancel(options.Cancel) {}
+    : FMulti(multi),
+      FEasy(easy),
+      FTimeoutMs(options.TimeoutMs),
+      FDeadline(options.Deadline),
+      FCancel(options.Cancel) {}
 
 CurlTransfer::~CurlTransfer() {
   Stop();
@@ -184,6 +188,12 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
       fail(CURLE_ABORTED_BY_CALLBACK, "Cancelled");
       break;
     }
+    // Checked before every wait, so a peer that stalls, never answers or never takes what is
+    // sent cannot hold the caller past it.
+    if (FDeadline && Clock::now() >= *FDeadline) {
+      fail(CURLE_OPERATION_TIMEDOUT, "The transfer's time limit is up");
+      break;
+    }
     if (FPaused && FSpillPos >= FSpill.size()) {
       FPaused = false;
       FSpill.clear();
@@ -214,7 +224,12 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
       fail(CURLE_OPERATION_TIMEDOUT, "No complete answer within " + std::to_string(FTimeoutMs) + " ms");
       break;
     }
-    curl_multi_poll(FMulti, nullptr, 0, 100, nullptr);
+    int waitMs = 100;
+    if (FDeadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*FDeadline - now).count();
+      waitMs = static_cast<int>(std::clamp<long long>(left + 1, 1, waitMs));
+    }
+    curl_multi_poll(FMulti, nullptr, 0, waitMs, nullptr);
   }
 }
 

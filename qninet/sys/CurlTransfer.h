@@ -78,6 +78,7 @@ private:
   CURLM* FMulti;
   CURL* FEasy;
   std::uint32_t FTimeoutMs;
+  std::optional<std::chrono::steady_clock::time_point> FDeadline;
   const std::atomic<bool>* FCancel;
   bool FAdded = false;
   bool FStarted = false;

@@ -7,6 +7,7 @@
 // exceptions.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,9 @@ struct InetOptions {
   /// Bounds every connect, every stall of a body (no byte for that long) and the whole wait
   /// for an answer's head; 0 waits for ever.
   std::uint32_t TimeoutMs = 0;
+  /// When set, every transfer ends by then whatever the peer does (connecting, sending or
+  /// stalled), failing with `kInetTimedOut`.
+  std::optional<std::chrono::steady_clock::time_point> Deadline;
   /// One more CA file to trust; empty: QNINET_CA_FILE when set.
   std::string CaFile;
   /// Set from anywhere (a signal handler too) to stop the transfer at its next step.

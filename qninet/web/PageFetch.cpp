@@ -15,18 +15,15 @@ namespace {
 
 constexpr std::size_t kFetchBlock = 1 << 20;
 
-using Deadline = std::optional<std::chrono::steady_clock::time_point>;
-
-// Copies what `read` gives into the stream, block by block, until it gives 0 bytes. Every read
-// meets the stall rule, so only the deadline ends a body that never ends or trickles.
+// Copies what `read` gives into the stream, block by block, until it gives 0 bytes. A body that
+// never ends or trickles meets the transfer's deadline.
 template <class Reader>
-sys::Status copy_body(Reader& reader, TStream& out, const Deadline& deadline, const String& late) {
+sys::Status copy_body(Reader& reader, TStream& out) {
   std::vector<char> buffer(kFetchBlock);
   for (;;) {
     auto got = reader.Read(buffer.data(), buffer.size());
     if (!got) return got.failure();
     if (*got == 0) return {};
-    if (deadline && std::chrono::steady_clock::now() > *deadline) return sys::Failure{0, late};
     out.WriteBuffer(buffer.data(), static_cast<Int64>(*got));
   }
 }
@@ -51,11 +48,11 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
   String why;
   const auto url = Url::Parse(ToUtf8(URL), &why);
   if (!url) return fail(why);
-  Deadline deadline;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   if (FMaxTime > 0) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
-  const String late = Format(strQNInETimeLimit, static_cast<Int64>(FMaxTime));
   const TQNWebEndpoint e = endpoint();
   sys::InetOptions o;
+  o.Deadline = deadline;
   o.Agent = ToUtf8(e.Agent);
   o.TimeoutMs = e.Timeout;
   o.CaFile = ToUtf8(e.CAFile);
@@ -71,19 +68,21 @@ bool TQNCustomWebComponent::fetch_page(const String& URL, TStream* Stream, Strin
     done = transfer.Send(request);
     if (done) {
       ContentType = FromUtf8(transfer.Header("Content-Type").value_or(""));
-      done = copy_body(transfer, *Stream, deadline, late);
+      done = copy_body(transfer, *Stream);
     }
   } else if (url->Scheme() == "ftp") {
     sys::FtpSession session(std::move(o), url->Host(), url->Port(), url->HasUser() ? url->User() : "",
                             url->Password());
     done = session.Login();
     if (done) done = session.Open(url->DecodedPath(), 0);
-    if (done) done = copy_body(session, *Stream, deadline, late);
+    if (done) done = copy_body(session, *Stream);
   } else {
     return fail(u"Not an http, https or ftp URL: " + URL);
   }
   // A cancel ends this fetch only, as it ends one run of Execute.
   clear_cancel();
+  if (!done && deadline && std::chrono::steady_clock::now() >= *deadline)
+    return fail(Format(strQNInETimeLimit, static_cast<Int64>(FMaxTime)));
   if (!done) return fail(done.failure().Text);
   // A longer earlier content must not trail the body.
   Stream->SetSize(Stream->Position());

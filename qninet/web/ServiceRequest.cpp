@@ -17,15 +17,21 @@ struct TQNServiceCall::Impl {
   explicit Impl(sys::InetOptions options) : Transfer(std::move(options)) {}
   sys::HttpTransfer Transfer;
   bool Sent = false;
-  /// When the component's MaxTime is up: the stall rule ends a silent answer, only this one
-  /// that never ends or trickles.
+  /// When the component's MaxTime is up; the transfer ends there whatever the server does.
   std::optional<std::chrono::steady_clock::time_point> Deadline;
+  /// What a user reads for a failure: the time limit when it is up, else the failure's text.
+  String Why(const sys::Failure& failure, Cardinal maxTime) const {
+    if (Deadline && std::chrono::steady_clock::now() >= *Deadline)
+      return Format(strQNInETimeLimit, static_cast<Int64>(maxTime));
+    return failure.Text;
+  }
 };
 
 namespace {
 
-sys::InetOptions options_of(const TQNWebEndpoint& e) {
+sys::InetOptions options_of(const TQNWebEndpoint& e, Cardinal maxTime) {
   sys::InetOptions o;
+  if (maxTime > 0) o.Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(maxTime);
   o.Agent = ToUtf8(e.Agent);
   o.TimeoutMs = e.Timeout;
   o.CaFile = ToUtf8(e.CAFile);
@@ -39,9 +45,10 @@ sys::InetOptions options_of(const TQNWebEndpoint& e) {
 
 TQNServiceCall::TQNServiceCall(TQNCustomWebComponent& settings) : FComponent(settings) {
   const TQNWebEndpoint e = settings.endpoint();
-  FImpl = std::make_unique<Impl>(options_of(e));
-  if (settings.MaxTime() > 0)
-    FImpl->Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.MaxTime());
+  sys::InetOptions options = options_of(e, settings.MaxTime());
+  const auto deadline = options.Deadline;
+  FImpl = std::make_unique<Impl>(std::move(options));
+  FImpl->Deadline = deadline;
   // The proxy's credentials go with each request; keep them here for Send.
   FProxyUser = ToUtf8(e.ProxyUser);
   FProxyPassword = ToUtf8(e.ProxyPassword);
@@ -70,7 +77,7 @@ bool TQNServiceCall::Send(const TQNServiceRequest& Request) {
   if (!Request.ContentType.empty()) r.Headers = "Content-Type: " + Request.ContentType;
   r.Body = Request.Body;
   if (const auto sent = FImpl->Transfer.Send(r); !sent) {
-    FError = sent.failure().Text;
+    FError = FImpl->Why(sent.failure(), FComponent.MaxTime());
     return false;
   }
   FImpl->Sent = true;
@@ -95,11 +102,7 @@ bool TQNServiceCall::Read(char* Buffer, std::size_t Size, std::size_t& Read) {
   }
   auto got = FImpl->Transfer.Read(Buffer, Size);
   if (!got) {
-    FError = got.failure().Text;
-    return false;
-  }
-  if (FImpl->Deadline && std::chrono::steady_clock::now() > *FImpl->Deadline) {
-    FError = Format(strQNInETimeLimit, static_cast<Int64>(FComponent.MaxTime()));
+    FError = FImpl->Why(got.failure(), FComponent.MaxTime());
     return false;
   }
   Read = *got;

@@ -41,6 +41,8 @@ namespace {
 constexpr Cardinal kMaxTime = 1;
 /// The MaxTime of the case in hand (a whole answer of 100 MiB is not cut short by it).
 Cardinal gMaxTime = kMaxTime;
+/// The stall limit of the case in hand (0: none, so only MaxTime ends a stall).
+Cardinal gTimeout = 1000;
 const std::string kOld = "the old bytes";
 
 /// What one case works on: the server's base URL and the folder its files live in.
@@ -73,7 +75,7 @@ String ustr(const fs::path& p) { return FromUtf8(p.string()); }
 
 template <class C>
 void bound(C& c) {
-  c.SetTimeout(1000);
+  c.SetTimeout(gTimeout);
   c.SetMaxTime(gMaxTime);
   c.SetLoadSystemProxy(false);
 }
@@ -233,6 +235,7 @@ struct Fault {
   const char* Name;
   std::function<Script(Script)> Play;  ///< what the server does once it has read the request
   std::string Expect;                  ///< the error the user sees (a regular expression)
+  Cardinal Timeout = 1000;             ///< the client's stall limit
 };
 
 const std::string kLate = kTimeLimit + "|^No data for 1000 ms$";
@@ -248,6 +251,10 @@ const Fault kFaults[] = {
     {"reset mid-answer", [](Script s) { return s.Send(kHead + "\r\nlin").Sleep(100ms).Reset(); },
      "reset by peer$"},
     {"never answers", [](Script s) { return s.HoldOpen(); }, kLate},
+    // without a stall limit only MaxTime ends these
+    {"never answers, no stall limit", [](Script s) { return s.HoldOpen(); }, kTimeLimit, 0},
+    {"stall after 3 bytes, no stall limit", [](Script s) { return s.Send(kHead + "\r\nlin").HoldOpen(); },
+     kTimeLimit, 0},
     {"trickle", [](Script s) { return s.SendChunks(kHead + "\r\n" + std::string(100, 'x'), 1, 100ms); },
      kLate},
     // no size bound: MaxTime ends it, the server sending about 64 MB a second
@@ -290,6 +297,7 @@ struct Case {
   std::vector<Script> Scripts;
   std::string Expect;
   Cardinal MaxTime = kMaxTime;
+  Cardinal Timeout = 1000;
   double Seconds = kMaxTime + 1.0;  ///< the bound on its duration
   long MemoryKiB = 128 * 1024;      ///< the bound on its memory growth
 };
@@ -319,7 +327,7 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
       std::vector<Script> scripts;
       if (client.Head) scripts.push_back(head_answer("\r\n", 100012));
       scripts.push_back(fault.Play(Script().ReadUntil("\r\n\r\n")));
-      cases.push_back({fault.Name, std::move(scripts), fault.Expect});
+      cases.push_back({fault.Name, std::move(scripts), fault.Expect, kMaxTime, fault.Timeout});
     }
     if (client.Body != nullptr) {
       const std::string body = client.Body;
@@ -331,7 +339,7 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
     cases.push_back(
         {"100 MiB line",
          whole_answer(client, "\r\n", 100 << 20, [](Script s) { return s.SendRepeated('x', 100 << 20); }),
-         client.BigGives, 0, 10.0, (2 * 100 + 64) * 1024});
+         client.BigGives, 0, 1000, 10.0, (2 * 100 + 64) * 1024});
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(client.Name) + " / " + c.Name);
       harness::TempDir dir("qninet-faults");
@@ -339,6 +347,7 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
       const Place place{"http://" + server.Authority(), dir.Path()};
       const bool wantsSuccess = c.Expect.starts_with("ok: ") || c.Expect.starts_with("^ok: ");
       gMaxTime = c.MaxTime;
+      gTimeout = c.Timeout;
       const auto outcome = harness::RunForked([&] {
         const auto dirBefore = names_in(dir.Path());
         const auto tempBefore = names_in(temp);
