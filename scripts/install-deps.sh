@@ -10,6 +10,8 @@ test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bi
       # Second real peers: DNS (beside dnsmasq) and SMTP (beside aiosmtpd). opensmtpd takes the
       # place of any other mail transport agent; the tests run it on a port of their own.
       unbound opensmtpd)
+# The web peers beside nginx and tinyproxy: lighttpd with TLS, and squid as a second proxy.
+test+=(lighttpd lighttpd-mod-openssl squid)
 # The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
 qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 bench=(curl time libpugixml-dev libxml2-dev libexpat1-dev libbenchmark-dev)

@@ -119,6 +119,19 @@ std::string xml_text_charset(std::string_view bytes, std::size_t& skip) {
   return upper == "UTF-8" || upper == "UTF8" ? "UTF-8" : declared;
 }
 
+std::string feed_text_charset(std::string_view bytes, std::string_view answerCharset, std::size_t& skip) {
+  if (const std::string_view bom = bom_charset(bytes, skip); !bom.empty()) return std::string(bom);
+  const std::string declared = xml_declared_encoding(bytes);
+  if (!declared.empty() && charset_known(declared)) return xml_text_charset(bytes, skip);
+  if (!answerCharset.empty() && charset_known(answerCharset)) {
+    std::string upper(answerCharset);
+    for (char& c : upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper == "UTF-8" || upper == "UTF8" ? "UTF-8" : std::string(answerCharset);
+  }
+  return valid_utf8(bytes) ? "UTF-8" : ansi_code_page();
+}
+
 std::u16string decode_xml_text(std::string_view bytes) {
   std::size_t skip = 0;
   const std::string charset = xml_text_charset(bytes, skip);

@@ -26,6 +26,11 @@ bool valid_utf8(std::string_view bytes);
 /// the declaration's encoding when known, else "UTF-8".
 std::string xml_text_charset(std::string_view bytes, std::size_t& skip);
 
+/// The charset of a feed as served: its byte-order mark's (`skip` is the mark's length), else
+/// the declaration's encoding, else `answerCharset` (from the answer's Content-Type), each when
+/// known; else "UTF-8" when the bytes are valid UTF-8, else the system's ANSI code page.
+std::string feed_text_charset(std::string_view bytes, std::string_view answerCharset, std::size_t& skip);
+
 /// An XML document (a feed): the mark, else the declaration's encoding when known, else UTF-8.
 std::u16string decode_xml_text(std::string_view bytes);
 

@@ -20,6 +20,7 @@ namespace {
 struct Channel {
   int Fd = -1;
   int LastErrno = 0;
+  bool Eof = false;  // the peer closed its side
 };
 
 // OpenSSL's own socket BIO writes with write(2), which raises SIGPIPE on a closed peer; this
@@ -41,6 +42,7 @@ int channel_read(BIO* bio, char* data, int count) {
   BIO_clear_retry_flags(bio);
   for (;;) {
     const ssize_t n = ::recv(c->Fd, data, static_cast<std::size_t>(count), 0);
+    if (n == 0) c->Eof = true;
     if (n >= 0) return static_cast<int>(n);
     if (errno == EINTR) continue;
     c->LastErrno = errno;
@@ -48,7 +50,13 @@ int channel_read(BIO* bio, char* data, int count) {
   }
 }
 
-long channel_ctrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+// OpenSSL asks BIO_CTRL_EOF whether a read of 0 was the peer's close; only then does
+// SSL_OP_IGNORE_UNEXPECTED_EOF make a close without close_notify a clean end of the data.
+long channel_ctrl(BIO* bio, int cmd, long, void*) {
+  if (cmd == BIO_CTRL_FLUSH) return 1;
+  if (cmd == BIO_CTRL_EOF) return static_cast<Channel*>(BIO_get_data(bio))->Eof ? 1 : 0;
+  return 0;
+}
 
 int channel_create(BIO* bio) {
   BIO_set_init(bio, 1);

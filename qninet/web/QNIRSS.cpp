@@ -543,10 +543,11 @@ void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntitie
   scanner.Finish();
 }
 
-void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities) {
+void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities,
+                   std::string_view Charset) {
   Channels.ClearItems();
   std::size_t mark = 0;
-  const std::string charset = sys::xml_text_charset(Bytes, mark);
+  const std::string charset = sys::feed_text_charset(Bytes, Charset, mark);
   if (charset == "UTF-8") {
     FeedScanner<char> scanner(Channels, DecodeEntities);
     scanner.Run(Bytes.substr(mark));
@@ -583,7 +584,8 @@ bool TQNIRSSParser::Execute() {
 
 void TQNIRSSParser::ParseRSS() {
   FChannels->ClearItems();
-  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels, FDecodeEntities);
+  ParseRSSBytes(ReadLocalBytes(FLocalFileName), *FChannels, FDecodeEntities,
+                sys::content_type_charset(ToUtf8(RemoteContentType())));
 }
 
 }  // namespace qninet

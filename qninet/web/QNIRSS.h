@@ -129,7 +129,9 @@ private:
 /// outside CDATA sections are decoded once ("&amp;lt;" gives "&lt;"; an unknown one stays).
 QNINET_API void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities = false);
 /// The same on a feed's bytes, decoded as the feed says: a byte-order mark, else the XML
-/// declaration's encoding, else UTF-8; invalid bytes become U+FFFD.
-QNINET_API void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities = false);
+/// declaration's encoding, else `Charset` (the answer's Content-Type charset), else UTF-8 when
+/// the bytes are valid UTF-8, else the system's ANSI code page; invalid bytes become U+FFFD.
+QNINET_API void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool DecodeEntities = false,
+                              std::string_view Charset = {});
 
 }  // namespace qninet

@@ -133,8 +133,8 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "C title=A | C title=B"},
       {"non-ASCII text", "<rss>\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n</channel></rss>",
        "C title=Caf\xC3\xA9 \xE2\x82\xAC"},
-      {"invalid bytes become U+FFFD",
-       "<rss>\n<channel>\n<title>a\xFF\xC3"
+      {"invalid bytes of a UTF-8 feed become U+FFFD",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss>\n<channel>\n<title>a\xFF\xC3"
        "b</title>\n</channel></rss>",
        "C title=a\xEF\xBF\xBD\xEF\xBF\xBD"
        "b"},
