@@ -142,8 +142,11 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   curl_easy_setopt(easy, CURLOPT_CURLU, m.url);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  // Ranges are HTTP/1.1's: lighttpd ignores one in an HTTP/1.0 request and sends the whole file,
+  // so a resumed download asks in HTTP/1.1 (its answer is still read as an HTTP/1.0 one).
+  const bool wire10 = r.Http10 && r.RangeFrom == 0;
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                   static_cast<long>(r.Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+                   static_cast<long>(wire10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
   if (r.Method == "GET") {

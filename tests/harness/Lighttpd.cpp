@@ -30,8 +30,9 @@ void Lighttpd::Start() {
   const std::string d = FDir.Path().string();
   std::string conf = "server.document-root = \"" + FDocRoot.string() + "\"\nserver.bind = \"127.0.0.1\"\n" +
                      "server.port = " + std::to_string(FPort) + "\nserver.pid-file = \"" + d +
-                     "/lighttpd.pid\"\nserver.errorlog = \"" + d + "/error.log\"\n" +
-                     (FCA ? "server.modules = (\"mod_openssl\")\n" : "") +
+                     "/lighttpd.pid\"\nserver.errorlog = \"" + d + "/error.log\"\naccesslog.filename = \"" +
+                     d + "/access.log\"\nserver.modules = (\"mod_accesslog\"" +
+                     (FCA ? ", \"mod_openssl\"" : "") + ")\n" +
                      "mimetype.assign = (\".txt\" => \"text/plain\", \"\" => \"application/octet-stream\")\n";
   if (FCA) {
     // mod_openssl takes the certificate and its key in one PEM file.
@@ -55,6 +56,8 @@ void Lighttpd::Start() {
     throw;
   }
 }
+
+std::string Lighttpd::AccessLog() const { return ReadFileText(FDir.File("access.log")); }
 
 void Lighttpd::Stop() {
   if (FProcess) FProcess->Stop();

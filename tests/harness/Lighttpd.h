@@ -37,6 +37,8 @@ public:
   const std::filesystem::path& DocRoot() const { return FDocRoot; }
   /// The CA behind the TLS port, or null without https.
   const TestCA* CA() const { return FCA.get(); }
+  /// One line per request served, with its status.
+  std::string AccessLog() const;
 
 private:
   TempDir FDir{"qninet-lighttpd"};

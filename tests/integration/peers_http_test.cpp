@@ -50,6 +50,7 @@ struct Peer {
   std::uint16_t Port;
   std::string CaFile;  ///< empty for plain HTTP
   fs::path Root;
+  std::function<std::string()> AccessLog;
   /// Each scheme has a folder of its own: a server may keep a file's date from the other's run.
   std::string Url(const std::string& path) const {
     return Scheme + "://127.0.0.1:" + std::to_string(Port) + "/" + Scheme + path;
@@ -60,7 +61,7 @@ struct Peer {
   }
 };
 
-// Whether the log holds the text within a few seconds: proxies write a line once a request ends.
+// Whether the log holds the text within a few seconds: a line is written once a request ends.
 bool logged(const std::function<std::string()>& log, const std::string& text) {
   for (int i = 0; i < 50 && log().find(text) == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -107,6 +108,7 @@ void resume_with_range(const Peer& p, const fs::path& dir) {
   u->SetResumeDownload(true);
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
   EXPECT_TRUE(ReadFileText(dir / "big.bin") == kept + body.substr(kept.size()));
+  EXPECT_TRUE(logged(p.AccessLog, "GET /" + p.Scheme + "/big.bin HTTP/1.1\" 206 ")) << p.AccessLog();
 }
 
 void page_fetch(const Peer& p, const fs::path&) {
@@ -163,11 +165,14 @@ TEST(PeersHttp, EachCaseAgainstNginxAndLighttpdOverHttpAndHttps) {
   harness::Lighttpd lighttpd(true);
   lighttpd.AddConfig("$HTTP[\"url\"] =~ \"/latin/\" { mimetype.assign = (\"\" => \"" + kLatin + "\") }");
   lighttpd.Start();
+  const auto nginxLog = [&] { return nginx.AccessLog(); };
+  const auto lighttpdLog = [&] { return lighttpd.AccessLog(); };
   const Peer peers[] = {
-      {"nginx", "http", nginx.Port(), "", nginx.DocRoot()},
-      {"nginx", "https", nginx.HttpsPort(), nginx.CA()->CaCert().string(), nginx.DocRoot()},
-      {"lighttpd", "http", lighttpd.Port(), "", lighttpd.DocRoot()},
-      {"lighttpd", "https", lighttpd.HttpsPort(), lighttpd.CA()->CaCert().string(), lighttpd.DocRoot()},
+      {"nginx", "http", nginx.Port(), "", nginx.DocRoot(), nginxLog},
+      {"nginx", "https", nginx.HttpsPort(), nginx.CA()->CaCert().string(), nginx.DocRoot(), nginxLog},
+      {"lighttpd", "http", lighttpd.Port(), "", lighttpd.DocRoot(), lighttpdLog},
+      {"lighttpd", "https", lighttpd.HttpsPort(), lighttpd.CA()->CaCert().string(), lighttpd.DocRoot(),
+       lighttpdLog},
   };
   const std::pair<const char*, void (*)(const Peer&, const fs::path&)> rows[] = {
       {"updater skips by the look-up", update_then_skip},
@@ -189,7 +194,7 @@ TEST(PeersHttp, PageFetchAndUpdateThroughTinyproxyAndSquid) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
   nginx.Start();
-  const Peer server{"nginx", "http", nginx.Port(), "", nginx.DocRoot()};
+  const Peer server{"nginx", "http", nginx.Port(), "", nginx.DocRoot(), {}};
   WriteFileBytes(server.File("/file.bin"), kPage);
   WriteFileBytes(server.File("/page.txt"), kPage);
   harness::TinyProxy tinyproxy;
