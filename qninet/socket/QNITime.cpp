@@ -140,10 +140,15 @@ String quoted(const String& answer) {
 }  // namespace
 
 TDateTime DaytimeToDateTime(const String& Answer) {
-  // Only a whole line counts: a close in the middle of the line must not become a time.
-  const auto line_end = Answer.find_first_of(u"\r\n");
+  // Servers frame the line with empty lines (NIST sends a line feed before it as well as
+  // after), so those are skipped; only a whole line counts: a close in the middle of the line
+  // must not become a time.
+  const auto line_start = Answer.find_first_not_of(u"\r\n");
+  const auto line_end = line_start == String::npos ? String::npos : Answer.find_first_of(u"\r\n", line_start);
   TDateTime result = 0;
-  if (line_end != String::npos && read_forms(blank_fields(Answer.substr(0, line_end)), result)) return result;
+  if (line_end != String::npos &&
+      read_forms(blank_fields(Answer.substr(line_start, line_end - line_start)), result))
+    return result;
   if (Answer.empty()) throw EConvertError(u"Not a daytime answer: the server sent nothing");
   throw EConvertError(u"Not a daytime answer: " + quoted(Answer));
 }

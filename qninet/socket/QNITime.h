@@ -6,7 +6,8 @@
 
 namespace qninet {
 
-/// Reads a daytime answer's first line, which must be whole (end in CR or LF) and hold one of
+/// Reads a daytime answer's first non-empty line (empty lines of CR and LF around it are the
+/// servers' framing), which must be whole (end in CR or LF) and hold one of
 /// the recognised forms: NIST "61234 26-12-04 23:15:07 ..." (the day number, then YY-MM-DD with
 /// a year of up to four digits, shorter ones in the 2000s, and HH:MM:SS) or the inetd forms
 /// "06 DEC 2026 20:51:52 UTC" and "Sun Dec  6 20:51:52 2026". Raises `EConvertError` naming

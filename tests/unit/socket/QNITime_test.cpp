@@ -37,6 +37,9 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
       {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},         // ctime
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
+      {"\n60654 24-12-17 14:21:46 00 0 0 486.1 UTC(NIST) * \n",
+       At(2024, 12, 17, 14, 21, 46)},  // NIST's framing
+      {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)},
   };
   for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;
   // Before 1899-12-30 the value is negative; the date and the time still read back as written.
@@ -58,6 +61,8 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
   const Case cases[] = {
       {"61378 26-12-04 23:1", u"\"61378 26-12-04 23:1\""},          // cut by a close
       {"61378 26-12-04 23:15:07", u"\"61378 26-12-04 23:15:07\""},  // no line end
+      {"\n61378 26-12-04 23:15:07", u"\"\\n61378 26-12-04 23:15:07\""},
+      {"\r\n\n", u"\"\\r\\n\\n\""},
       {"61378 26-12-04\n", u"\"61378 26-12-04\\n\""},
       {"x 26-12-04 23:15:07 \n", u"x 26-12-04"},  // no day number
       {"1 26--04 10:11:12\n", u"26--04"},
