@@ -3,6 +3,7 @@
 // with Assign, and components that own components.
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,8 @@ struct QNINET_API TPropInfo {
   Variant Default;                                        ///< unassigned: the value is always stored
   std::function<bool(const TObject&)> StoredFn;           ///< empty: stored when not the default
   const TEnumInfo* Enum = nullptr;                        ///< tkEnumeration and tkSet
+  Int64 MinValue = std::numeric_limits<Int64>::min();     ///< tkInteger and tkInt64: the type's range
+  Int64 MaxValue = std::numeric_limits<Int64>::max();
 
   /// Whether a form file keeps the property's current value of `obj`.
   bool IsStored(const TObject& obj) const;

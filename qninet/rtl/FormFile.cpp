@@ -152,6 +152,10 @@ struct Reader {
       case tkInteger:
       case tkInt64:
         if (!v.is_number_integer()) bad("a whole number is expected");
+        if ((v.is_number_unsigned() && v.get<std::uint64_t>() > static_cast<std::uint64_t>(p.MaxValue)) ||
+            (!v.is_number_unsigned() && (v.get<Int64>() < p.MinValue || v.get<Int64>() > p.MaxValue)))
+          bad(v.dump() + " is out of range (" + std::to_string(p.MinValue) + " to " +
+              std::to_string(p.MaxValue) + ")");
         x = Variant(v.get<Int64>());
         break;
       case tkFloat:

@@ -5,7 +5,10 @@
 //     Published("Server", &Self::Server, &Self::SetServer),
 //     Published("Port", &Self::Port, &Self::SetPort, 0))
 
+#include <algorithm>
 #include <concepts>
+#include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "qninet/rtl/Classes.h"
@@ -120,6 +123,12 @@ TPropInfo value_property(const char* name, R (C::*get)() const) {
   p.Enum = enum_of<V>();
   p.Get = [get](const TObject& o) { return to_variant<V>((static_cast<const C&>(o).*get)()); };
   if constexpr (std::is_same_v<V, String>) p.Default = Variant(String());
+  if constexpr (std::is_integral_v<V> && !std::is_same_v<V, bool>) {
+    // A form file must not wrap a value the property's type cannot hold (70000 into a port).
+    p.MinValue = static_cast<Int64>(std::numeric_limits<V>::min());
+    p.MaxValue = static_cast<Int64>(
+        std::min<std::uint64_t>(std::numeric_limits<V>::max(), std::numeric_limits<Int64>::max()));
+  }
   return p;
 }
 

@@ -64,6 +64,8 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
       dir.Write("broken.json", R"({"Class":"TQNWhoIs","Properties":{"Name":"W1","Port":"x"}})");
   const auto unknown = dir.Write("unknown.json", R"({"Class":"TQNGopher","Properties":{"Name":"G"}})");
   const auto text = dir.Write("text.json", "not json");
+  const auto wrapped =
+      dir.Write("wrapped.json", R"({"Class":"TQNWebUpdater","Properties":{"Name":"W1","Timeout":-1}})");
   const struct {
     std::vector<std::string> Args;
     int Code;
@@ -73,6 +75,9 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
       {{"save", "TQNWhoIs", "Port=abc"}, 2, "property Port: a whole number is expected"},
       {{"save", "TQNWhoIs", "Proxy.Nope=1"}, 2, "Proxy.Nope: no such property"},
       {{"save", "TQNWhoIs", "AutoSelectServer=maybe"}, 2, "property AutoSelectServer: true or false"},
+      {{"save", "TQNRemoteImage", "Port=70000"}, 2, "property Port: 70000 is out of range"},
+      {{"save", "TQNRemoteImage", "Interval=-1000"}, 2, "property Interval: -1000 is out of range"},
+      {{"run", wrapped.string()}, 2, "W1: property Timeout: -1 is out of range"},
       {{"run", broken.string()}, 2, broken.string() + ": W1: property Port: a whole number is expected"},
       {{"run", unknown.string()}, 2, unknown.string() + ": G: unknown class TQNGopher"},
       {{"run", text.string()}, 2, text.string() + ": Invalid form file"},

@@ -52,6 +52,10 @@ public:
   void SetPort(Integer v) { FPort = v; }
   TSet<TFlavour> Mix() const { return FMix; }
   void SetMix(TSet<TFlavour> v) { FMix = v; }
+  std::uint16_t Small() const { return FSmall; }
+  void SetSmall(std::uint16_t v) { FSmall = v; }
+  Cardinal Wide() const { return FWide; }
+  void SetWide(Cardinal v) { FWide = v; }
   double Ratio() const { return FRatio; }
   void SetRatio(double v) { FRatio = v; }
   TStringList* Lines() const { return &FLines; }
@@ -69,6 +73,8 @@ private:
   TFlavour FFlavour = flPlain;
   Integer FPort = 100;
   TSet<TFlavour> FMix;
+  std::uint16_t FSmall = 0;
+  Cardinal FWide = 0;
   double FRatio = 1.5;
   mutable TStringList FLines;
   mutable TCollectionOf<TAddress> FAddresses;
@@ -83,6 +89,8 @@ QNINET_CLASS_INFO(TSettings, Published("Port", &Self::Port, &Self::SetPort, 0))
 QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavour, flPlain),
                   Published("Port", &Self::Port, &Self::SetPort, 100),
                   Published("Mix", &Self::Mix, &Self::SetMix),
+                  Published("Small", &Self::Small, &Self::SetSmall, 0),
+                  Published("Wide", &Self::Wide, &Self::SetWide, 0),
                   Published("Ratio", &Self::Ratio, &Self::SetRatio, 1.5), Published("Lines", &Self::Lines),
                   Published("Addresses", &Self::Addresses), Published("Settings", &Self::Settings))
 
@@ -107,6 +115,14 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
        "f.json: G1: property Addresses[1].Text: a text is expected"},
       {R"("Addresses":[{"Txt":"a"}])", "property Addresses[0].Txt: the class TAddress has no such property"},
       {R"("Lines":["a",1])", "f.json: G1: property Lines: a line is no text"},
+      // a value outside the property's type is refused, not wrapped
+      {R"("Settings":{"Port":2147483648})",
+       "property Settings.Port: 2147483648 is out of range (-2147483648 to"},
+      {R"("Port":-2147483649)", "property Port: -2147483649 is out of range"},
+      {R"("Small":70000)", "property Small: 70000 is out of range (0 to 65535)"},
+      {R"("Small":-1)", "property Small: -1 is out of range (0 to 65535)"},
+      {R"("Wide":-1)", "property Wide: -1 is out of range (0 to 4294967295)"},
+      {R"("Wide":18446744073709551615)", "property Wide: 18446744073709551615 is out of range"},
   };
   for (const auto& c : cases) {
     // Valid values come first in published order: none of them may be set.
