@@ -155,15 +155,20 @@ void TQNWebDirect::build(bool modal) {
     frm->FreeNotification(this);
     owner = frm;
   }
+  // Each free-notification is asked for before anything that can raise: the host form may
+  // free what it owns after a failed showing, and these fields must not outlive it.
   FImageList = new TImageList(owner);
+  FImageList->FreeNotification(this);
   FImageList->SetSize(16, 16);
   FImageList->AddResource(u"DIRECT_OLD");
   FImageList->AddResource(u"DIRECT_NEW");
-  FImageList->FreeNotification(this);
 
   tree = new TTreeView(owner);
-  tree->SetName(u"tvQNIWebDirect");
   tree->FreeNotification(this);
+  // Several browsers may embed their trees on one host form, whose names must differ.
+  String name = u"tvQNIWebDirect";
+  for (int n = 2; owner->FindComponent(name); ++n) name = u"tvQNIWebDirect" + IntToStr(n);
+  tree->SetName(name);
   tree->BeginUpdate();
   if (FParentControl) {
     tree->SetParent(FParentControl);

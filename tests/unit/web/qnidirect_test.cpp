@@ -207,3 +207,25 @@ TEST(WebDirect, ClickOpensTheEntryKeyThroughTheDesktopAndEmbedsInAParent) {
   EXPECT_EQ(news.Tree(), nullptr);
   EXPECT_EQ(news.ParentControl(), nullptr);
 }
+
+// Browsers embedded side by side on one form each get their own tree, and freeing the form
+// first leaves none of them pointing at it.
+TEST(WebDirect, SeveralBrowsersEmbedOnOneForm) {
+  gui::TScriptedGui gui;
+  TempDir dir("qninet-webdirect-embed");
+  const fs::path remote = dir.Write("remote.nwf", "[S]\nhttp://h/page=Page\n");
+  auto host = std::make_unique<TForm>(nullptr);
+  std::vector<std::unique_ptr<Direct>> browsers;
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new TPanel(host.get());
+    browsers.push_back(std::make_unique<Direct>(dir, remote));
+    browsers.back()->SetParentControl(panel);
+    browsers.back()->Show();
+    ASSERT_NE(browsers.back()->Tree(), nullptr);
+    EXPECT_EQ(browsers.back()->Tree()->Parent(), panel);
+  }
+  EXPECT_NE(browsers[0]->Tree(), browsers[1]->Tree());
+  browsers[1]->Show();  // showing again replaces only its own tree
+  host.reset();
+  for (const auto& b : browsers) EXPECT_EQ(b->Tree(), nullptr);
+}
