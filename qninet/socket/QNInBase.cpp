@@ -325,14 +325,19 @@ void drop_stale_connection(TQNInetBase& Component) {
 }
 
 String TQNInetBase::Execute() {
+  // An event handler that runs the component again would send on, and then close, the
+  // connection the running cycle still reads: refuse before anything of the cycle changes.
+  if (FRunning) throw EInvalidOperation((Name().empty() ? ClassName() : Name()) + u" is already running");
   FLastError.clear();
   if (FMaxTime > 0) FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
+  FRunning = true;
   // The bound belongs to this cycle: a later Connect or step of the application's own is free.
   struct EndOfCycle {
     TQNInetBase& C;
     ~EndOfCycle() {
       if (C.FDeadline) C.FClientSocket->SetTimeout(C.FTimeout);
       C.FDeadline.reset();
+      C.FRunning = false;
     }
   } end{*this};
   try {

@@ -41,7 +41,10 @@ public:
   /// AfterExecute), Disconnect unless KeepConnection. Returns the answers concatenated, or the
   /// message of an exception raised inside the cycle (then `LastError()` holds it too; the
   /// connection stays as the failure left it). Raises `Exception` "Host/Address is not
-  /// defined." when no server is set, and `ESocketError` when connecting fails.
+  /// defined." when no server is set, and `ESocketError` when connecting fails. Raises
+  /// `EInvalidOperation` "NAME is already running" when called while this component's own
+  /// `Execute` runs (from one of its event handlers), before touching the running cycle; a
+  /// handler that lets it out ends that cycle as any handler's error does.
   String Execute();
   /// The query text of a step; the base returns empty (nothing is sent, the engine only reads).
   virtual String GetQuery();
@@ -194,6 +197,7 @@ private:
   Integer FMaxAnswerSize = kDefaultMaxAnswerSize;
   Integer FMaxTime = 0;
   std::optional<std::chrono::steady_clock::time_point> FDeadline;  ///< while an Execute runs
+  bool FRunning = false;                                           ///< while an Execute runs
   String FLastError;
   TQNITLSMode FUseTLS = tlsNone;
   String FCAFile;

@@ -31,6 +31,10 @@ void TQNRemoteImage::DeleteLocalFile() {
 }
 
 bool TQNRemoteImage::Execute() {
+  // A run in progress keeps the timer off, however it started: the status window processes
+  // messages during the transfer, which would fire the timer inside this run. A run that
+  // raises leaves it off.
+  FTimer->SetEnabled(false);
   if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
   const bool result = TQNCustomWebUpdater::Execute();
   if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
@@ -38,6 +42,7 @@ bool TQNRemoteImage::Execute() {
     picture.LoadFromFile(FLocalFileName);
     FImage->SetPicture(&picture);
   }
+  if (FActive) FTimer->SetEnabled(true);
   return result;
 }
 
@@ -67,17 +72,15 @@ void TQNRemoteImage::SetActive(bool value) {
   FActive = value;
 }
 
-// The timer is off during the run, so runs never overlap and the interval counts from the end
-// of one. A run that raises leaves it off: the error is shown, not thrown into the event loop.
+// `Execute` keeps the timer off during the run, so runs never overlap and the interval counts
+// from the end of one. A run that raises leaves it off: the error is shown, not thrown into the
+// event loop.
 void TQNRemoteImage::tick() {
-  FTimer->SetEnabled(false);
   try {
     Execute();
   } catch (const Exception& e) {
     Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
-    return;
   }
-  if (FActive) FTimer->SetEnabled(true);
 }
 
 }  // namespace qninet

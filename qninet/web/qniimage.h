@@ -19,7 +19,8 @@ public:
 
   /// Runs the updater, then loads `Image`'s picture from the local file when there is one,
   /// whatever the status (an unchanged remote file reloads the local copy). Loading raises
-  /// `EInvalidGraphic` for a picture format unknown by its extension.
+  /// `EInvalidGraphic` for a picture format unknown by its extension. The timer stays off while
+  /// the run lasts and is armed again after it while `Active` (not after a run that raised).
   bool Execute() override;
   /// Stores the remote name, deletes the local file and names a new one after the remote
   /// name's extension, in the process's private temporary folder.

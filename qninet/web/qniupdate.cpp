@@ -55,6 +55,7 @@ struct TQNCustomWebComponent::TRun {
   std::unique_ptr<TQNWebSource> Source;
   TfrmQNInetUpdate* dlgStatus = nullptr;
   std::atomic<bool> Cancelled{false};
+  bool Running = false;  // while an Execute runs
 };
 
 namespace {
@@ -247,6 +248,16 @@ void TQNCustomWebComponent::free_status_form() noexcept {
 void TQNCustomWebComponent::close_source() noexcept { FRun->Source.reset(); }
 
 bool TQNCustomWebComponent::Execute() {
+  // A handler (or a timer fired by the status window's message processing) that runs the
+  // component again would close the source the running transfer still reads: refuse it
+  // before anything of the running cycle, its status included, changes.
+  if (FRun->Running)
+    throw EInvalidOperation((Name().empty() ? ClassName() : Name()) + u" is already running");
+  FRun->Running = true;
+  struct EndOfRun {
+    TRun& R;
+    ~EndOfRun() { R.Running = false; }
+  } end{*FRun};
   if (FOnBeforeExecute) FOnBeforeExecute(this);
   FLastError.clear();
   TDeadlineWatch watch(FMaxTime, FRun->Cancelled);

@@ -74,6 +74,9 @@ public:
   /// Runs one cycle: OnBeforeExecute, the status form, `InternalExecute`, OnAfterExecute.
   /// Returns true unless `Status` ends as `isFailed`. Local file errors of `InternalExecute`
   /// propagate (after the handles are closed, the form freed and `Status` set to `isFailed`).
+  /// Raises `EInvalidOperation` "NAME is already running" when called while this component's
+  /// own `Execute` runs (from one of its handlers), before touching the running cycle or its
+  /// `Status`; a handler that lets it out ends that cycle as any handler's error does.
   virtual bool Execute();
 
   const String& Agent() const { return FWEBAgent; }

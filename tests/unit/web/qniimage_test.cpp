@@ -5,12 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
+#include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "qninet/rtl/GuiScripted.h"
+#include "qninet/socket/QNWhoIs.h"
 #include "qninet/web/qniimage.h"
 
 using namespace qninet;
+using qninet::harness::Script;
+using qninet::harness::ScriptedServer;
 using qninet::harness::TempDir;
 using testing::HasSubstr;
 using testing::ThrowsMessage;
@@ -143,4 +149,74 @@ TEST(RemoteImage, KeepsAPrivateTemporaryFileAndForgetsADestroyedControl) {
   fs::remove(fileB);
   EXPECT_TRUE(b.Execute());  // downloads, loads nothing
   EXPECT_TRUE(fs::exists(fileB));
+}
+
+// A download longer than the interval, with the status window processing messages (and so
+// due timers) all along: the image's own timer must not start a second run inside it.
+TEST(RemoteImage, ARunLongerThanTheIntervalIsNotEnteredAgain) {
+  gui::TScriptedGui gui;
+  const std::string body = png(4, 5) + std::string(20000, 'x');
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\nLast-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n\r\n";
+  ScriptedServer server(
+      {Script().ReadUntil("\r\n\r\n").Sleep(std::chrono::milliseconds(50)).Send(head).Close(),
+       Script()
+           .ReadUntil("\r\n\r\n")
+           .Send(head)
+           .SendChunks(body, 1000, std::chrono::milliseconds(15))
+           .Close()});
+  TForm form(nullptr);
+  auto* control = new TImage(&form);
+  TQNRemoteImage image(nullptr);
+  image.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/pic.png"));
+  image.SetImage(control);
+  image.StatusDialog()->SetEnabled(true);
+  image.SetInterval(5);
+  int runs = 0;
+  image.SetOnBeforeExecute([&](TObject*) { ++runs; });
+  image.Start();
+  EXPECT_TRUE(image.Execute());
+  EXPECT_EQ(runs, 1);
+  EXPECT_GT(gui.ProcessMessagesCount(), 5);
+  EXPECT_EQ(control->Picture()->Graphic()->Width(), 4);
+  EXPECT_TRUE(image.TimerEnabled());  // armed again after the run
+  EXPECT_TRUE(gui.Messages().empty());
+  image.Stop();
+}
+
+// A handler that runs its own component again is refused with an error naming it, and the
+// running cycle goes on to its end: one guard for the socket and the web families.
+TEST(BusyComponent, NestedExecuteFromAHandlerIsRefused) {
+  TempDir dir("qninet-busy");
+  const Script answer = Script().ReadUntil("\r\n\r\n").Send("Domain: example.com\r\n").Close();
+  ScriptedServer server(std::vector<Script>{answer, answer});
+  std::string refused;
+  const auto nested = [&](auto& c) {
+    try {
+      c.Execute();
+    } catch (const EInvalidOperation& e) {
+      refused = e.what();
+    }
+  };
+  TQNWhoIs whois(nullptr);
+  whois.SetName(u"QNWhoIs1");
+  whois.SetDomain(u"example.com");
+  whois.SetHost(u"127.0.0.1");
+  whois.SetPort(server.Port());
+  whois.SetOnAfterExecute([&](TObject*, String&) { nested(whois); });
+  TQNRemoteImage image(nullptr);
+  image.SetService(isNetwork);
+  image.SetRemoteFileName(FromUtf8(dir.Write("pic.png", png(2, 2) + std::string(9000, 'x')).string()));
+  image.SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool&) { nested(image); });
+  const std::pair<const char*, std::function<bool()>> cases[] = {
+      {"QNWhoIs1 is already running", [&] { return whois.Execute() == u"Domain: example.com\r\n"; }},
+      {"TQNRemoteImage is already running", [&] { return image.Execute(); }},
+  };
+  for (const auto& [refusal, run] : cases) {
+    SCOPED_TRACE(refusal);
+    refused.clear();
+    EXPECT_TRUE(run());
+    EXPECT_EQ(refused, refusal);
+    EXPECT_TRUE(run());  // the guard ends with the run
+  }
 }
