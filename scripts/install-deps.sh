@@ -49,6 +49,22 @@ if [[ " $* " == *" test "* ]]; then
 fi
 # ---------------------------------------------------------------------------------------------------
 
+# ---- NTP peer (test group) --------------------------------------------------------------------
+# ntpsec conflicts with chrony as a Debian install (installing it removes chrony): it is unpacked
+# into $QNINET_PEERS_DIR and run from there (tests/harness/Ntpsec.cpp); its libraries (libbsd0,
+# libcap2, libssl3) are installed.
+if [[ " $* " == *" test "* ]]; then
+  peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
+  if [ ! -x "$peers/ntpsec/usr/sbin/ntpd" ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "install-deps: the NTP peer needs root" >&2; exit 1; }
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libbsd0 libcap2 libssl3 >/dev/null
+    mkdir -p "$peers/debs"
+    (cd "$peers/debs" && rm -f ntpsec_*.deb && apt-get download -qq ntpsec && dpkg-deb -x ntpsec_*.deb "$peers/ntpsec")
+  fi
+fi
+# ---------------------------------------------------------------------------------------------------
+
 missing=()
 for pkg in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,39 +1,11 @@
-// The time clients and the DNS resolver against real servers on loopback.
-
-#include <unistd.h>
-
-#include <cmath>
+// The DNS resolver against a real server on loopback (the time clients: peers_time_test.cpp).
 
 #include <gtest/gtest.h>
 
-#include "harness/Chrony.h"
 #include "harness/Dnsmasq.h"
-#include "harness/XinetdDaytime.h"
 #include "qninet/socket/QNIDNS.h"
-#include "qninet/socket/QNISNTP.h"
-#include "qninet/socket/QNITime.h"
 
 using namespace qninet;
-
-TEST(ChronyServer, SntpOverUdpIsWithinTwoSecondsOfTheSystemClock) {
-  harness::Chrony chrony;
-  TQNInetSNTP c(nullptr);
-  c.SetHost(u"127.0.0.1");
-  c.SetPort(chrony.Port());
-  const TDateTime t = c.GetDateTime();
-  ASSERT_NE(t, 0.0) << ToUtf8(c.LastError()) << chrony.LogText();
-  EXPECT_LT(std::fabs(t - Now()) * 86400.0, 2.0);
-}
-
-TEST(XinetdServer, DaytimeOnPort13IsReadWithItsMonthName) {
-  if (::geteuid() != 0) GTEST_SKIP() << "xinetd must bind port 13, which needs root";
-  harness::XinetdDaytime xinetd;
-  TQNInetDateTime c(nullptr);
-  c.SetHost(u"127.0.0.1");
-  const TDateTime t = c.GetDateTime();
-  // xinetd writes the time in UTC.
-  EXPECT_LT(std::fabs(t - NowUTC()) * 86400.0, 2.0) << ToUtf8(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", t));
-}
 
 class DnsmasqServer : public ::testing::Test {
 protected:
