@@ -1,6 +1,7 @@
 #include "qninet/rtl/Classes.h"
 
 #include <algorithm>
+#include <string>
 
 #include "qninet/rtl/TypInfo.h"
 
@@ -217,6 +218,14 @@ void SetPropValue(TObject& obj, std::string_view name, const Variant& value) {
   const TPropInfo* p = FindPropInfo(obj, name);
   if (!p) throw EConvertError(u"Unknown property: " + FromUtf8(name));
   if (!p->Set) throw EConvertError(u"Property is read-only: " + FromUtf8(name));
+  if (p->Kind == tkInteger || p->Kind == tkInt64) {
+    // The setter would wrap a value its type cannot hold (70000 into a port).
+    const Int64 n = value.AsInt64();
+    if (n < p->MinValue || n > p->MaxValue)
+      throw EConvertError(FromUtf8("property " + std::string(name) + ": " + std::to_string(n) +
+                                   " is out of range (" + std::to_string(p->MinValue) + " to " +
+                                   std::to_string(p->MaxValue) + ")"));
+  }
   p->Set(obj, value);
 }
 

@@ -372,6 +372,9 @@ TEST(WebComponentRules, ServiceSetsTheDefaultPortButNotWhileLoading) {
   u.EndLoading();
   EXPECT_EQ(u.Port(), 2121);
   EXPECT_EQ(u.Service(), isHTTP);
+  // A value the property's type cannot hold is refused, not wrapped (70000 would be 4464).
+  EXPECT_THROW(SetPropValue(u, "Port", Variant(Int64{70000})), EConvertError);
+  EXPECT_EQ(u.Port(), 2121);
 }
 
 TEST(WebComponentRules, PublishedPropertiesInTheirOrder) {
