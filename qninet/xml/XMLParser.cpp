@@ -169,6 +169,25 @@ private:
     return String();
   }
 
+  // Whether "![CDATA[" starts at `q`.
+  bool at_cdata(std::size_t q) const {
+    static constexpr char16_t kOpen[] = u"![CDATA[";
+    for (std::size_t k = 0; k < 8; ++k)
+      if (q + k > L || c(q + k) != kOpen[k]) return false;
+    return true;
+  }
+
+  // Steps over a CDATA section (p on its "!") and returns its characters; a section with no
+  // "]]>" runs to the end of the text.
+  String read_cdata() {
+    p += 8;
+    const std::size_t start = p;
+    while (p + 2 <= L && !(c(p) == u']' && c(p + 1) == u']' && c(p + 2) == u'>')) ++p;
+    const std::size_t end = p + 2 <= L ? p : L + 1;
+    p = p + 2 <= L ? p + 3 : L + 1;
+    return FSrc.slice(start - 1, end - 1);
+  }
+
   void skip_tag(bool stepPast) {
     while (p <= L && c(p) != 0 && c(p) != u'<') ++p;
     if (stepPast && c(p) == u'<') ++p;
@@ -184,7 +203,10 @@ private:
       while (p > tokenStart && c(p) != 0 && c(p) != u'>') --p;
     }
     while (p <= L && depth > 0) {
-      if (c(p) == u'/' && c(p + 1) == u'>') {
+      if (c(p) == u'<' && at_cdata(p + 1)) {
+        ++p;
+        (void)read_cdata();  // its "<" and "/>" are characters, not markup
+      } else if (c(p) == u'/' && c(p + 1) == u'>') {
         --depth;
         p += 2;
       } else if (c(p) == u'<' && c(p + 1) == u'/') {
@@ -235,6 +257,7 @@ private:
 
   // One markup token; false when a handler cancelled the parse.
   bool token() {
+    if (at_cdata(p)) return cdata();
     const std::size_t tokenStart = p;
     String name = read_name();
     String attrs, value;
@@ -283,6 +306,31 @@ private:
       skip_element(tokenStart);
     }
 
+    return close_items();
+  }
+
+  // A CDATA section is text of the item it stands in, like the text after it; it makes no
+  // item. Its "&" is kept as "&amp;", so that GetTagValue gives the characters as written.
+  bool cdata() {
+    String text = read_cdata();
+    convert(text);
+    String value;
+    value.reserve(text.size());
+    for (const char16_t ch : text) {
+      if (ch == u'&')
+        value += u"&amp;";
+      else
+        value.push_back(ch);
+    }
+    String rest = read_text();
+    convert(rest);
+    value += rest;
+    if (FCurrent && !value.empty()) FCurrent->append_value(std::move(value));
+    return close_items();
+  }
+
+  // Closes an item for every end tag that follows; false when a handler cancelled the parse.
+  bool close_items() {
     while (p < L && c(p) != 0 && c(p) == u'/') {
       if (!FCurrent) {
         // Nothing left to close: step over the stray end tag so the scan moves on.

@@ -282,7 +282,6 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<a href=x/y>t</a>", "a=\"/y>t\"[ href=x]"},
       {u"<a href=\"x/y\">t</a>", "a=\"t\"[ href=\"x/y\"]"},
       {u"<!DOCTYPE r><r>1</r>", "!DOCTYPE[ r]{r=\"1\"}"},
-      {u"<r><![CDATA[a<b]]></r>", "r{![[CDATA[a<b]]]}"},
       // A nameless token lands on the open item.
       {u"<r>< a>v</a></r>", "=\"v\"[ a]"},
       // Stray end tags after the document end are stepped over.
@@ -311,6 +310,34 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
   EXPECT_EQ(parse(u"<?xml encoding=\"utf-8\" ?><r>" + cafe + u"</r>", &processed),
             ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r=\"" + cafe + u"\"}"));
+}
+
+// Well-formed documents read as written: CDATA sections are text. Text and file alike.
+TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
+  const struct {
+    const char* Doc;
+    std::string Tree;
+    const char16_t* YValue;  // GetTagValue of "y", when given
+  } cases[] = {
+      {"<r><y><![CDATA[plain]]></y><z>1</z></r>", "r{y=\"plain\",z=\"1\"}", nullptr},
+      {"<r><y><![CDATA[a &amp; <b>]]></y></r>", "r{y=\"a &amp;amp; <b>\"}", u"a &amp; <b>"},
+      {"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", "r{y=\"a</y>/>b\",z}", u"a</y>/>b"},
+      {"<r><y><![CDATA[x</y></r>", "r{y=\"x</y></r>\"}", nullptr},
+  };
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "qninet_xml_wellformed_test.xml";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Doc);
+    TQNXMLEngine text(nullptr), file(nullptr);
+    std::ofstream(path, std::ios::binary) << c.Doc;
+    file.LoadFromFile(FromUtf8(path.string()));
+    for (TQNXMLEngine* e : {&text, &file}) {
+      if (e == &text) parse(FromUtf8(c.Doc), e);
+      EXPECT_EQ(dump(*e->RootItem()), c.Tree);
+      if (c.YValue) EXPECT_EQ(e->GetItemByTag(nullptr, u"y")->GetTagValue(), String(c.YValue));
+    }
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(XMLParserEvents, SiblingsCommentsClosingAndCancel) {
