@@ -142,8 +142,26 @@ private:
     return FSrc.slice(start - 1, p - 1);
   }
 
+  // Up to the ">" or "/" that ends the start tag; neither ends it inside a quoted run (double
+  // or single quotes). A "<", NUL or the end of the text inside a run means the quote was left
+  // open: then the first ">" ends the tag, as does a "/" outside double quotes, so that a
+  // broken document keeps its rest.
   String read_attributes() {
     const std::size_t start = p;
+    char16_t quote = 0;
+    for (; p <= L; ++p) {
+      const char16_t ch = FSrc.at(p - 1);
+      if (quote) {
+        if (ch == quote) quote = 0;
+        if (ch == u'<' || ch == 0) break;
+      } else if (ch == 0 || ch == u'>' || ch == u'/') {
+        return FSrc.slice(start - 1, p - 1);
+      } else if (ch == u'"' || ch == u'\'') {
+        quote = ch;
+      }
+    }
+    if (!quote) return FSrc.slice(start - 1, p - 1);
+    p = start;
     bool inQuote = false;
     while (p <= L) {
       const char16_t ch = FSrc.at(p - 1);

@@ -312,7 +312,8 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
             ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r=\"" + cafe + u"\"}"));
 }
 
-// Well-formed documents read as written: CDATA sections are text. Text and file alike.
+// Well-formed documents read as written: CDATA sections are text, quotes protect ">" and "/"
+// in a start tag; a quote left open falls back to the first ">". Text and file alike.
 TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
   const struct {
     const char* Doc;
@@ -323,6 +324,10 @@ TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
       {"<r><y><![CDATA[a &amp; <b>]]></y></r>", "r{y=\"a &amp;amp; <b>\"}", u"a &amp; <b>"},
       {"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", "r{y=\"a</y>/>b\",z}", u"a</y>/>b"},
       {"<r><y><![CDATA[x</y></r>", "r{y=\"x</y></r>\"}", nullptr},
+      {"<x a=\"1>2\">v</x>", "x=\"v\"[ a=\"1>2\"]", nullptr},
+      {"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}", u"v"},
+      {"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}", nullptr},
+      {"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}", nullptr},
   };
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / "qninet_xml_wellformed_test.xml";
