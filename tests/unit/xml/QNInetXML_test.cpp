@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -28,10 +29,40 @@ std::string dump(const TQNXMLItem& item) {
   return kids.Count() ? out + "}" : out;
 }
 
+// `dump` from a walk over the node table, which makes no item.
+std::string walk_dump(const TQNXMLItem& root) {
+  std::string out;
+  std::vector<char> hasKids{0};
+  TQNXMLEngine::WalkTree(
+      root,
+      [&](const TQNXMLNodeView& v, std::size_t depth) {
+        if (depth) out += std::exchange(hasKids.back(), char{1}) ? ',' : '{';
+        out += v.Kind == ikAttribute ? "@" : v.Kind == ikComment ? "!" : "";
+        out += ToUtf8(String(v.TagName));
+        if (v.ValueAssigned) out += "=\"" + ToUtf8(String(v.Value)) + "\"";
+        if (!v.Attributes.empty()) out += "[" + ToUtf8(String(v.Attributes)) + "]";
+        hasKids.push_back(0);
+      },
+      [&] {
+        if (hasKids.back()) out += '}';
+        hasKids.pop_back();
+      });
+  return out;
+}
+
+// Without an engine given, the node table's walk and items must match the items built for
+// a handler.
 std::string parse(const String& text, TQNXMLEngine* engine = nullptr) {
   TQNXMLEngine local(nullptr);
   TQNXMLEngine& e = engine ? *engine : local;
   e.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+  if (!engine) {
+    TQNXMLEngine items(nullptr);
+    items.SetOnAfterTag([](TObject*, TQNXMLItem*&, bool&) {});
+    items.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+    EXPECT_EQ(walk_dump(*local.RootItem()), dump(*items.RootItem()));
+    EXPECT_EQ(dump(*local.RootItem()), dump(*items.RootItem()));
+  }
   return dump(*e.RootItem());
 }
 
@@ -343,6 +374,27 @@ TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
     }
   }
   std::filesystem::remove(path);
+}
+
+// Items are made from the node table when reached, once, with their parents; writes to them
+// and to their lists work as on built items.
+TEST(XMLParserTable, ItemsMadeOnceWhenReached) {
+  TQNXMLEngine engine(nullptr);
+  engine.ParseXMLFromString(u"<?xml version=\"1\"?><r><a>t<b>2</b></a><c/></r>", 100);
+  TQNXMLItem* b = engine.GetItemByTag(nullptr, u"B");
+  ASSERT_NE(b, nullptr);
+  TQNXMLItem* r = engine.GetItemByTag(nullptr, u"r");
+  EXPECT_EQ(b->ParentItem(), (*r->Items())[0]);
+  EXPECT_EQ(b->ParentItem()->ParentItem(), r);
+  EXPECT_EQ(b, engine.RootItem()->GetChild(u"b", true));
+  EXPECT_EQ(b->Level(), 3);
+  b->SetValue(u"x");
+  r->Items()->AddItem(r)->SetTagName(u"d");
+  delete (*r->Items())[1];
+  EXPECT_EQ(dump(*engine.RootItem()), "?xml{@version=\"\"1\"\",r{a=\"t\"{b=\"x\"},d}}");
+  EXPECT_EQ(walk_dump(*engine.RootItem()), dump(*engine.RootItem()));
+  EXPECT_EQ(engine.GetItemByTag(nullptr, u"d"), (*r->Items())[1]);
+  EXPECT_TRUE(tree_is_consistent(*engine.RootItem()));
 }
 
 TEST(XMLParserEvents, SiblingsCommentsClosingAndCancel) {
