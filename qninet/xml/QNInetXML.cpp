@@ -616,7 +616,7 @@ TQNXMLItem* TQNXMLEngine::GetItemByTag(TQNXMLItem* ARoot, const String& XMLTag) 
           cached = &doc;
           matches.assign(doc.Names.size(), -1);
         }
-        signed char& m = matches[doc.node(n).Name];
+        signed char& m = matches[doc.name_id(n)];
         if (m < 0) m = SameStrings(false, doc.name(n), XMLTag) ? 1 : 0;
         return m == 1;
       },

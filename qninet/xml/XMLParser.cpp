@@ -115,7 +115,6 @@ public:
       : FEngine(engine), FSrc(src), L(length) {
     if constexpr (Table) {
       FDoc = std::make_shared<XMLDocument>();
-      FDoc->Text.reserve(length + 16);
       FDoc->add(XMLDocument::kNone);
     }
   }
@@ -368,7 +367,7 @@ private:
       if (FCur == 0)
         FEngine.RootItem()->append_value(std::move(value));
       else if (FCur != XMLDocument::kNone)
-        FDoc->append_value(FCur, value);
+        FDoc->add_texts(FCur, StringView(), value);
     } else if (FCurrent) {
       FCurrent->append_value(std::move(value));
     }
@@ -389,10 +388,9 @@ private:
       root.FKind = comment ? ikComment : ikProperty;
       if (!comment && !attrs.empty()) root.FAttributes = declaration ? String() : std::move(attrs);
     } else {
-      doc.node(n).Name = doc.intern(name);
-      if (!value.empty()) doc.append_value(n, value);
+      doc.set_name(n, name);
       doc.set_kind(n, comment ? ikComment : ikProperty);
-      if (!comment && !attrs.empty() && !declaration) doc.set_attributes(n, attrs);
+      doc.add_texts(n, comment || declaration ? StringView() : StringView(attrs), value);
     }
     if (comment) FCur = doc.node(n).Parent;
     if (declaration) {
@@ -400,9 +398,9 @@ private:
       bool declared = false;
       SplitXMLAttributes(attrs, [&](String attrName, String attrValue) {
         const std::uint32_t a = doc.add(n);
-        doc.node(a).Name = doc.intern(attrName);
+        doc.set_name(a, attrName);
         doc.set_kind(a, ikAttribute);
-        doc.append_value(a, attrValue);
+        doc.add_texts(a, StringView(), attrValue);
         if (!declared && SameStrings(false, attrName, u"encoding")) {
           declared = true;
           declare_encoding(XMLTagValue(attrValue));
