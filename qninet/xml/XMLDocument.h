@@ -1,7 +1,7 @@
 #pragma once
-// The compact node table a parse fills when nobody watches it (no handlers): 32 bytes an
-// element, names interned, every value and attribute text in one buffer. Items are made from
-// it only when a caller reaches them.
+// The compact node table a parse fills when nobody watches it (no handlers): 24 bytes an
+// element, names interned, every value and attribute text in chunks of one text store. Items
+// are made from it only when a caller reaches them.
 
 #include <algorithm>
 #include <array>
