@@ -89,6 +89,7 @@ bool valid_utf8(std::string_view bytes) {
       if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080u) != 0) break;
       i += 32;
     }
+    if (i == n) break;
     if (i + 8 <= n) {
       std::uint64_t w;
       std::memcpy(&w, s + i, 8);
