@@ -61,6 +61,34 @@ bool same_tree(const TQNXMLItem& a, const TQNXMLItem& b) {
   return true;
 }
 
+// The tree in pre-order, one record per item with its depth: from a walk over the node table
+// (making no item), or from the items.
+String listing(const TQNXMLItem& root, bool walk) {
+  String out;
+  auto add = [&](std::size_t depth, TQNXMLItemKind kind, StringView name, bool assigned, StringView value,
+                 StringView attrs) {
+    out += String(1, static_cast<char16_t>(depth)) + String(1, static_cast<char16_t>(kind + assigned * 4));
+    for (StringView part : {name, value, attrs}) out += String(part) + u'\x1F';
+  };
+  if (walk) {
+    TQNXMLEngine::WalkTree(
+        root,
+        [&](const TQNXMLNodeView& v, std::size_t depth) {
+          add(depth, v.Kind, v.TagName, v.ValueAssigned, v.Value, v.Attributes);
+        },
+        nullptr);
+    return out;
+  }
+  std::vector<std::pair<const TQNXMLItem*, std::size_t>> work{{&root, 0}};
+  while (!work.empty()) {
+    auto [item, depth] = work.back();
+    work.pop_back();
+    add(depth, item->Kind(), item->TagName(), item->ValueAssigned(), item->ValueText(), item->Attributes());
+    for (int i = item->Items()->Count(); i-- > 0;) work.emplace_back((*item->Items())[i], depth + 1);
+  }
+  return out;
+}
+
 // Bytes handed out at most `Chunk` at a time, as a pipe or a socket hands them.
 class ChunkedStream final : public TStream {
 public:
@@ -98,6 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     attach(engine, mode);
     TStringStream stream(bytes);
     engine.LoadFromStream((mode & 4) ? static_cast<Integer>(bytes.size()) : 0, &stream);
+    if ((mode & 3) == 0) {
+      // No handler: the tree lies in the node table, and must be the one items built for a
+      // handler give, walked before any item is made and read through the items after.
+      TQNXMLEngine items(nullptr);
+      items.SetOnAfterTag([](TObject*, TQNXMLItem*&, bool&) {});
+      TStringStream again(bytes);
+      items.LoadFromStream((mode & 4) ? static_cast<Integer>(bytes.size()) : 0, &again);
+      const String built = listing(*items.RootItem(), false);
+      FUZZ_CHECK(listing(*engine.RootItem(), true) == built);
+      FUZZ_CHECK(listing(*engine.RootItem(), false) == built);
+    }
     // UTF-8 is parsed as bytes; the tree must be the one its decoded text gives.
     const bool marked = bytes.substr(0, 3) == "\xEF\xBB\xBF";
     const bool utf16 = bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";

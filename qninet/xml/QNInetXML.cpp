@@ -7,6 +7,7 @@
 #include <string>
 
 #include "qninet/core/Entities.h"
+#include "qninet/xml/XMLDocument.h"
 
 namespace qninet {
 
@@ -27,6 +28,16 @@ TPropInfo value_property() {
 }
 
 constexpr bool is_blank(char16_t c) { return c == 9 || c == 10 || c == 13 || c == 32; }
+
+// A value that starts with a double quote loses it, and its trailing blanks and quotes.
+void strip_quotes(String& text) {
+  if (!text.empty() && text[0] == u'"') {
+    while (!text.empty() && (text.back() == 32 || text.back() == 34 || text.back() == 13 ||
+                             text.back() == 10 || text.back() == 9))
+      text.pop_back();
+    if (!text.empty()) text.erase(0, 1);
+  }
+}
 
 char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
@@ -136,12 +147,69 @@ QNINET_CLASS_INFO(TQNXMLItems)
 
 TQNXMLItems::~TQNXMLItems() { Clear(); }
 
+int TQNXMLItems::Count() const {
+  expand();
+  return static_cast<int>(FList.size());
+}
+
 TQNXMLItem* TQNXMLItems::Items(int index) const {
   if (index < 0 || index >= Count()) throw EListError(Format(u"List index out of bounds (%d)", index));
-  return FList[static_cast<std::size_t>(index)];
+  return slot(static_cast<std::size_t>(index));
+}
+
+TQNXMLItem* TQNXMLItems::operator[](int index) const {
+  expand();
+  return slot(static_cast<std::size_t>(index));
+}
+
+void TQNXMLItems::attach(std::shared_ptr<const XMLDocument> doc, std::uint32_t node) {
+  FDoc = std::move(doc);
+  FLazyNode = node;
+  if (FHolder) FHolder->FNode = node;
+}
+
+void TQNXMLItems::expand() const {
+  if (FLazyNode == kNoNode) return;
+  const XMLDocument& doc = *FDoc;
+  const std::uint32_t parent = FLazyNode;
+  FLazyNode = kNoNode;
+  FNodes.resize(FList.size(), kNoNode);
+  for (std::uint32_t c = doc.node(parent).FirstChild; c != XMLDocument::kNone; c = doc.node(c).NextSibling) {
+    FList.push_back(nullptr);
+    FNodes.push_back(c);
+  }
+}
+
+TQNXMLItem* TQNXMLItems::slot(std::size_t index) const {
+  TQNXMLItem*& item = FList[index];
+  if (item) return item;
+  const XMLDocument& doc = *FDoc;
+  const std::uint32_t n = FNodes[index];
+  item = new TQNXMLItem(FHolder, TQNXMLItem::ChildOf{});
+  if (FHolder) item->FLevel = FHolder->FLevel + 1;
+  item->FContainer = const_cast<TQNXMLItems*>(this);
+  item->FNode = n;
+  item->FKind = doc.kind(n);
+  item->FTagName = doc.name(n);
+  if (doc.assigned(n)) {
+    item->FValueAssigned = true;
+    item->FValueText = doc.value(n);
+  }
+  item->FAttributes = doc.attributes(n);
+  if (doc.node(n).FirstChild != XMLDocument::kNone) item->FItems.attach(FDoc, n);
+  return item;
+}
+
+void TQNXMLItems::settle() {
+  expand();
+  if (!FDoc) return;
+  for (std::size_t i = 0; i < FList.size(); ++i) slot(i);
+  FNodes.clear();
+  FDoc.reset();
 }
 
 TQNXMLItem* TQNXMLItems::AddItem(TQNXMLItem* ParentItem) {
+  settle();
   auto* item = new TQNXMLItem(ParentItem, TQNXMLItem::ChildOf{});
   if (ParentItem) item->FLevel = ParentItem->FLevel + 1;
   item->FContainer = this;
@@ -150,12 +218,16 @@ TQNXMLItem* TQNXMLItems::AddItem(TQNXMLItem* ParentItem) {
 }
 
 void TQNXMLItems::Clear() {
+  FLazyNode = kNoNode;
   while (!FList.empty()) {
     TQNXMLItem* item = FList.back();
     FList.pop_back();
+    if (!item) continue;
     item->FContainer = nullptr;
     delete item;
   }
+  FNodes.clear();
+  FDoc.reset();
 }
 
 void TQNXMLItems::remove(const TQNXMLItem* item) {
@@ -163,6 +235,7 @@ void TQNXMLItems::remove(const TQNXMLItem* item) {
   for (std::size_t i = FList.size(); i-- > 0;) {
     if (FList[i] == item) {
       FList.erase(FList.begin() + static_cast<std::ptrdiff_t>(i));
+      if (!FNodes.empty()) FNodes.erase(FNodes.begin() + static_cast<std::ptrdiff_t>(i));
       return;
     }
   }
@@ -213,8 +286,8 @@ void TQNXMLItems::Assign(const TPersistent* Source) {
   }
   // Copy first: the source may lie inside the subtree that Clear destroys.
   std::vector<TQNXMLItem*> copies;
-  copies.reserve(src->FList.size());
-  for (const TQNXMLItem* item : src->FList) copies.push_back(clone_tree(*item));
+  copies.reserve(static_cast<std::size_t>(src->Count()));
+  for (int i = 0; i < src->Count(); ++i) copies.push_back(clone_tree(*(*src)[i]));
   Clear();
   for (TQNXMLItem* copy : copies) adopt(copy);
 }
@@ -312,6 +385,7 @@ TQNXMLItem::~TQNXMLItem() {
   while (!work.empty()) {
     TQNXMLItem* item = work.back();
     work.pop_back();
+    if (!item) continue;  // never made
     item->FContainer = nullptr;
     for (TQNXMLItem* child : item->FItems.FList) work.push_back(child);
     item->FItems.FList.clear();
@@ -360,33 +434,41 @@ TQNXMLItem* TQNXMLItem::GetChild(const String& XMLTag, bool ExpandAllLevels) con
     work.pop_back();
     if (item->FTagName == XMLTag) return const_cast<TQNXMLItem*>(item);
     if (!ExpandAllLevels && item->FLevel - FLevel >= 2) continue;
-    const auto& kids = item->FItems.FList;
-    for (std::size_t i = kids.size(); i-- > 0;) work.push_back(kids[i]);
+    const TQNXMLItems& kids = item->FItems;
+    for (int i = kids.Count(); i-- > 0;) work.push_back(kids[i]);
   }
   return nullptr;
 }
 
 String TQNXMLItem::GetTagXMLValue() const {
   String text = FValueText;
-  if (!text.empty() && text[0] == u'"') {
-    while (!text.empty() && (text.back() == 32 || text.back() == 34 || text.back() == 13 ||
-                             text.back() == 10 || text.back() == 9))
-      text.pop_back();
-    if (!text.empty()) text.erase(0, 1);
-  }
+  strip_quotes(text);
   return text;
 }
 
-String TQNXMLItem::GetTagValue() const {
-  String text = GetTagXMLValue();
+String XMLTagValue(StringView Value) {
+  String text(Value);
+  strip_quotes(text);
   if (text.find(u'&') == String::npos) return text;
   return DecodeXMLEntities(text);
 }
+
+String TQNXMLItem::GetTagValue() const { return XMLTagValue(FValueText); }
 
 void TQNXMLItem::ProcessAttributes() {
   if (FAttributes.empty()) return;
   const String attrs = std::move(FAttributes);
   FAttributes.clear();
+  SplitXMLAttributes(attrs, [this](String name, String value) {
+    TQNXMLItem* item = FItems.AddItem(this);
+    item->FKind = ikAttribute;
+    item->FTagName = std::move(name);
+    item->FValueText = std::move(value);
+    item->FValueAssigned = true;
+  });
+}
+
+void SplitXMLAttributes(StringView attrs, const std::function<void(String, String)>& Add) {
   String name, value;
   bool inQuote = false, inName = true;
   const std::size_t n = attrs.size();
@@ -398,13 +480,7 @@ void TQNXMLItem::ProcessAttributes() {
     else
       (inName ? name : value).push_back(c);
     if (!inQuote && (is_blank(c) || i + 1 == n)) {
-      if (!name.empty() && !value.empty()) {
-        TQNXMLItem* item = FItems.AddItem(this);
-        item->FKind = ikAttribute;
-        item->FTagName = std::move(name);
-        item->FValueText = std::move(value);
-        item->FValueAssigned = true;
-      }
+      if (!name.empty() && !value.empty()) Add(std::move(name), std::move(value));
       name.clear();
       value.clear();
       inName = true;
@@ -425,18 +501,145 @@ TQNXMLEngine::~TQNXMLEngine() {
   FRootItem = nullptr;
 }
 
+// Walks made items and table nodes together in document order, making nothing until asked.
+struct XMLWalk {
+  struct Step {
+    TQNXMLItem* Item;  // an item to visit, else nodes of Doc from Node on
+    const XMLDocument* Doc;
+    std::uint32_t Node;
+    bool Chain;          // Node and the siblings after it
+    bool Leave;          // the end of Item's items
+    TQNXMLItem* Anchor;  // the made item whose list holds the nodes
+    std::size_t Depth;
+  };
+  struct Hit {
+    TQNXMLItem* Item = nullptr;
+    const XMLDocument* Doc = nullptr;
+    std::uint32_t Node = XMLDocument::kNone;
+    TQNXMLItem* Anchor = nullptr;
+  };
+
+  // `enterItem(item, depth)` and `enterNode(doc, node, depth)` return true to stop there;
+  // `leave()` follows the items of every visited item.
+  template <class EnterItem, class EnterNode, class Leave>
+  static Hit walk(TQNXMLItem* root, EnterItem&& enterItem, EnterNode&& enterNode, Leave&& leave) {
+    std::vector<Step> work{{root, nullptr, 0, false, false, nullptr, 0}};
+    while (!work.empty()) {
+      const Step step = work.back();
+      work.pop_back();
+      if (step.Leave) {
+        leave();
+        continue;
+      }
+      if (TQNXMLItem* item = step.Item) {
+        if (enterItem(*item, step.Depth)) return Hit{item};
+        work.push_back({nullptr, nullptr, 0, false, true, nullptr, 0});
+        const TQNXMLItems& list = item->FItems;
+        if (list.FLazyNode != TQNXMLItems::kNoNode) {
+          const std::uint32_t first = list.FDoc->node(list.FLazyNode).FirstChild;
+          if (first != XMLDocument::kNone)
+            work.push_back({nullptr, list.FDoc.get(), first, true, false, item, step.Depth + 1});
+        }
+        for (std::size_t i = list.FList.size(); i-- > 0;) {
+          if (list.FList[i])
+            work.push_back({list.FList[i], nullptr, 0, false, false, nullptr, step.Depth + 1});
+          else
+            work.push_back({nullptr, list.FDoc.get(), list.FNodes[i], false, false, item, step.Depth + 1});
+        }
+        continue;
+      }
+      // Table nodes: pre-order along the links, no stack.
+      const XMLDocument& doc = *step.Doc;
+      std::uint32_t top = step.Node, n = top;
+      std::size_t depth = step.Depth;
+      for (bool more = true; more;) {
+        if (enterNode(doc, n, depth)) return Hit{nullptr, &doc, n, step.Anchor};
+        if (doc.node(n).FirstChild != XMLDocument::kNone) {
+          n = doc.node(n).FirstChild;
+          ++depth;
+          continue;
+        }
+        for (;;) {
+          leave();
+          const std::uint32_t next = doc.node(n).NextSibling;
+          if (n == top) {
+            more = step.Chain && next != XMLDocument::kNone;
+            top = n = next;
+            break;
+          }
+          if (next != XMLDocument::kNone) {
+            n = next;
+            break;
+          }
+          n = doc.node(n).Parent;
+          --depth;
+        }
+      }
+    }
+    return Hit{};
+  }
+
+  // The item of a hit, made with every item between it and its anchor.
+  static TQNXMLItem* made(const Hit& hit) {
+    if (hit.Item || !hit.Doc) return hit.Item;
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t m = hit.Node; m != hit.Anchor->FNode; m = hit.Doc->node(m).Parent) chain.push_back(m);
+    TQNXMLItem* item = hit.Anchor;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      const TQNXMLItems& list = item->FItems;
+      list.expand();
+      std::size_t i = 0;
+      while (list.FNodes[i] != *it) ++i;
+      item = list.slot(i);
+    }
+    return item;
+  }
+
+  static TQNXMLNodeView view(const TQNXMLItem& item) {
+    return {item.FKind, item.FTagName, item.FValueAssigned, item.FValueText, item.FAttributes};
+  }
+  static TQNXMLNodeView view(const XMLDocument& doc, std::uint32_t n) {
+    return {doc.kind(n), doc.name(n), doc.assigned(n), doc.value(n), doc.attributes(n)};
+  }
+};
+
 TQNXMLItem* TQNXMLEngine::GetItemByTag(TQNXMLItem* ARoot, const String& XMLTag) const {
   TQNXMLItem* start = ARoot ? ARoot : FRootItem;
   if (!start) return nullptr;
-  std::vector<TQNXMLItem*> work{start};
-  while (!work.empty()) {
-    TQNXMLItem* item = work.back();
-    work.pop_back();
-    if (SameStrings(false, item->TagName(), XMLTag)) return item;
-    const TQNXMLItems& kids = *item->Items();
-    for (int i = kids.Count(); i-- > 0;) work.push_back(kids[i]);
-  }
-  return nullptr;
+  // Each interned name is compared once.
+  const XMLDocument* cached = nullptr;
+  std::vector<signed char> matches;
+  const XMLWalk::Hit hit = XMLWalk::walk(
+      start, [&](const TQNXMLItem& item, std::size_t) { return SameStrings(false, item.TagName(), XMLTag); },
+      [&](const XMLDocument& doc, std::uint32_t n, std::size_t) {
+        if (&doc != cached) {
+          cached = &doc;
+          matches.assign(doc.Names.size(), -1);
+        }
+        signed char& m = matches[doc.name_id(n)];
+        if (m < 0) m = SameStrings(false, doc.name(n), XMLTag) ? 1 : 0;
+        return m == 1;
+      },
+      [] {});
+  return XMLWalk::made(hit);
+}
+
+void TQNXMLEngine::WalkTree(const TQNXMLItem& ARoot,
+                            const std::function<void(const TQNXMLNodeView&, std::size_t)>& Enter,
+                            const std::function<void()>& Leave) {
+  XMLWalk::walk(
+      const_cast<TQNXMLItem*>(&ARoot),
+      [&](const TQNXMLItem& item, std::size_t depth) {
+        Enter(XMLWalk::view(item), depth);
+        return false;
+      },
+      [&](const XMLDocument& doc, std::uint32_t n, std::size_t depth) {
+        Enter(XMLWalk::view(doc, n), depth);
+        return false;
+      },
+      [&] {
+        if (Leave) Leave();
+      });
 }
 
 String TQNXMLEngine::GetFirstTagName(String& AXMLPath) const {

@@ -2,7 +2,9 @@
 // The library's own forgiving XML engine: a node tree, a single-pass parser that never
 // reports a syntax error, and loading from streams and files with byte-order marks.
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -17,10 +19,14 @@ enum TQNXMLItemKind : std::uint8_t { ikProperty, ikAttribute, ikComment, ikCDATA
 QNINET_DECLARE_ENUM_INFO(TQNXMLItemKind)
 
 class TQNXMLItem;
-template <class Source>
+class TQNXMLEngine;
+template <class Source, bool Table>
 class XMLParser;
+struct XMLDocument;
 
-/// The child items of an item, in document order; owns them.
+/// The child items of an item, in document order; owns them. A parsed list starts as a
+/// reference into the engine's compact node table: an item is made when a caller first
+/// reaches it and then stays the same object.
 class QNINET_API TQNXMLItems : public TPersistent {
   QNINET_OBJECT(TQNXMLItems, TPersistent)
 public:
@@ -28,11 +34,11 @@ public:
   /// Destroys every item (`Clear`).
   ~TQNXMLItems() override;
 
-  int Count() const { return static_cast<int>(FList.size()); }
+  int Count() const;
   /// The item at `index` (from 0); raises `EListError` for an index out of range.
   TQNXMLItem* Items(int index) const;
   /// The item at `index` without a range check.
-  TQNXMLItem* operator[](int index) const { return FList[static_cast<std::size_t>(index)]; }
+  TQNXMLItem* operator[](int index) const;
   /// A new item with `ParentItem` as owner and parent (level one deeper), appended here.
   TQNXMLItem* AddItem(TQNXMLItem* ParentItem);
   /// Destroys every item of the list, and with them their subtrees.
@@ -43,9 +49,24 @@ public:
 
 private:
   friend class TQNXMLItem;
+  friend class TQNXMLEngine;
+  friend struct XMLWalk;
+  template <class Source, bool Table>
+  friend class XMLParser;
+  static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
   void remove(const TQNXMLItem* item);
   void adopt(TQNXMLItem* item);
-  std::vector<TQNXMLItem*> FList;
+  /// Lists the child nodes of `FLazyNode` as slots, making no item.
+  void expand() const;
+  /// Makes every item still unmade and forgets the node table (before any change).
+  void settle();
+  /// The item of slot `index`, made from its node when not made yet.
+  TQNXMLItem* slot(std::size_t index) const;
+  void attach(std::shared_ptr<const XMLDocument> doc, std::uint32_t node);
+  mutable std::vector<TQNXMLItem*> FList;     // null where the item is not made yet
+  mutable std::vector<std::uint32_t> FNodes;  // node of each slot (kNoNode: a plain item); empty when none
+  std::shared_ptr<const XMLDocument> FDoc;    // the table the nodes lie in
+  mutable std::uint32_t FLazyNode = kNoNode;  // node whose children are not listed yet
   TQNXMLItem* FHolder = nullptr;
 };
 
@@ -104,10 +125,11 @@ public:
 private:
   friend class TQNXMLItems;
   friend class TQNXMLEngine;
+  friend struct XMLWalk;
   struct ChildOf {};
   /// A child of `parent`, as the constructor makes it, without asking the owner's class.
   TQNXMLItem(TQNXMLItem* parent, ChildOf);
-  template <class Source>
+  template <class Source, bool Table>
   friend class XMLParser;
   void append_value(String text);
 
@@ -119,7 +141,8 @@ private:
   String FAttributes;
   mutable TQNXMLItems FItems;
   TQNXMLItem* FParentItem = nullptr;
-  TQNXMLItems* FContainer = nullptr;  // the list that holds this item, if any
+  TQNXMLItems* FContainer = nullptr;           // the list that holds this item, if any
+  std::uint32_t FNode = TQNXMLItems::kNoNode;  // the table node it was made from
 };
 
 /// Compares exactly when `Exact`, otherwise ignoring the case of A-Z only.
@@ -129,8 +152,18 @@ QNINET_API bool SameStrings(bool Exact, StringView S1, StringView S2);
 QNINET_API TDateTime XMLStringToDateTime(const String& S);
 /// `Text` with the entity table and numeric character references decoded in one pass.
 QNINET_API String DecodeXMLEntities(StringView Text);
+/// What `GetTagValue` gives for an item whose value is `Value`.
+QNINET_API String XMLTagValue(StringView Value);
 
-class TQNXMLEngine;
+/// One item as a tree walk sees it, made or not; the views last until the walk goes on.
+struct TQNXMLNodeView {
+  TQNXMLItemKind Kind = ikProperty;
+  StringView TagName;
+  bool ValueAssigned = false;
+  StringView Value;
+  StringView Attributes;
+};
+
 /// Asked before an element or comment becomes a child of `ParentNode`; clear `Accept` to
 /// leave the element and its content out.
 using TQNIXMLOnTagEvent =
@@ -166,6 +199,11 @@ public:
   /// The item (from `ARoot`, or `RootItem` when none, itself included) whose `TagName`
   /// equals `XMLTag` ignoring ASCII case, first in pre-order; none when absent.
   TQNXMLItem* GetItemByTag(TQNXMLItem* ARoot, const String& XMLTag) const;
+  /// Visits `ARoot` and everything under it in document order without making items:
+  /// `Enter` with each item and its depth below `ARoot`, `Leave` once its items are done.
+  static void WalkTree(const TQNXMLItem& ARoot,
+                       const std::function<void(const TQNXMLNodeView&, std::size_t)>& Enter,
+                       const std::function<void()>& Leave);
   /// Returns the part of `AXMLPath` before its first "/" and leaves the rest there.
   String GetFirstTagName(String& AXMLPath) const;
   /// Returns the part of `AXMLPath` after its last "/" and leaves the part before it there.
@@ -181,7 +219,7 @@ public:
   void LoadFromFile(const String& AFileName);
 
 private:
-  template <class Source>
+  template <class Source, bool Table>
   friend class XMLParser;
   /// Parses bytes whose markup is ASCII: UTF-8 when `codePage` is none, otherwise the 256
   /// characters of the ASCII-based single-byte code page they are written in.

@@ -82,6 +82,14 @@ bool valid_utf8(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   while (i < n) {
+    // ASCII runs, 32 bytes and then 8 at a time.
+    while (i + 32 <= n) {
+      std::uint64_t w[4];
+      std::memcpy(w, s + i, 32);
+      if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080u) != 0) break;
+      i += 32;
+    }
+    if (i == n) break;
     if (i + 8 <= n) {
       std::uint64_t w;
       std::memcpy(&w, s + i, 8);

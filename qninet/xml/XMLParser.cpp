@@ -9,6 +9,7 @@
 #include "qninet/core/qniutil.h"
 #include "qninet/sys/CodePage.h"
 #include "qninet/xml/QNInetXML.h"
+#include "qninet/xml/XMLDocument.h"
 
 namespace qninet {
 
@@ -104,11 +105,25 @@ struct ByteSource {
 }  // namespace
 
 // Positions are 1-based as in the rules the parser follows; c(p) reads NUL outside the text.
-template <class Source>
+// `Table`: the tree below the root goes into a compact node table (no handlers to serve);
+// otherwise items are built as the handlers need them. Node 0 of the table is the root item,
+// whose own name, kind, value and attribute text are written to the item itself.
+template <class Source, bool Table>
 class XMLParser {
 public:
   XMLParser(TQNXMLEngine& engine, const Source& src, std::size_t length)
-      : FEngine(engine), FSrc(src), L(length) {}
+      : FEngine(engine), FSrc(src), L(length) {
+    if constexpr (Table) {
+      FDoc = std::make_shared<XMLDocument>();
+      FDoc->add(XMLDocument::kNone);
+    }
+  }
+
+  // Hands the finished table to the root's list.
+  void attach_table() {
+    FDoc->finish();
+    FEngine.RootItem()->FItems.attach(std::move(FDoc), 0);
+  }
 
   void run() {
     read_text(false);
@@ -142,8 +157,26 @@ private:
     return FSrc.slice(start - 1, p - 1);
   }
 
+  // Up to the ">" or "/" that ends the start tag; neither ends it inside a quoted run (double
+  // or single quotes). A "<", NUL or the end of the text inside a run means the quote was left
+  // open: then the first ">" ends the tag, as does a "/" outside double quotes, so that a
+  // broken document keeps its rest.
   String read_attributes() {
     const std::size_t start = p;
+    char16_t quote = 0;
+    for (; p <= L; ++p) {
+      const char16_t ch = FSrc.at(p - 1);
+      if (quote) {
+        if (ch == quote) quote = 0;
+        if (ch == u'<' || ch == 0) break;
+      } else if (ch == 0 || ch == u'>' || ch == u'/') {
+        return FSrc.slice(start - 1, p - 1);
+      } else if (ch == u'"' || ch == u'\'') {
+        quote = ch;
+      }
+    }
+    if (!quote) return FSrc.slice(start - 1, p - 1);
+    p = start;
     bool inQuote = false;
     while (p <= L) {
       const char16_t ch = FSrc.at(p - 1);
@@ -169,6 +202,25 @@ private:
     return String();
   }
 
+  // Whether "![CDATA[" starts at `q`.
+  bool at_cdata(std::size_t q) const {
+    static constexpr char16_t kOpen[] = u"![CDATA[";
+    for (std::size_t k = 0; k < 8; ++k)
+      if (q + k > L || c(q + k) != kOpen[k]) return false;
+    return true;
+  }
+
+  // Steps over a CDATA section (p on its "!") and returns its characters; a section with no
+  // "]]>" runs to the end of the text.
+  String read_cdata() {
+    p += 8;
+    const std::size_t start = p;
+    while (p + 2 <= L && !(c(p) == u']' && c(p + 1) == u']' && c(p + 2) == u'>')) ++p;
+    const std::size_t end = p + 2 <= L ? p : L + 1;
+    p = p + 2 <= L ? p + 3 : L + 1;
+    return FSrc.slice(start - 1, end - 1);
+  }
+
   void skip_tag(bool stepPast) {
     while (p <= L && c(p) != 0 && c(p) != u'<') ++p;
     if (stepPast && c(p) == u'<') ++p;
@@ -184,7 +236,10 @@ private:
       while (p > tokenStart && c(p) != 0 && c(p) != u'>') --p;
     }
     while (p <= L && depth > 0) {
-      if (c(p) == u'/' && c(p + 1) == u'>') {
+      if (c(p) == u'<' && at_cdata(p + 1)) {
+        ++p;
+        (void)read_cdata();  // its "<" and "/>" are characters, not markup
+      } else if (c(p) == u'/' && c(p + 1) == u'>') {
         --depth;
         p += 2;
       } else if (c(p) == u'<' && c(p + 1) == u'/') {
@@ -235,6 +290,7 @@ private:
 
   // One markup token; false when a handler cancelled the parse.
   bool token() {
+    if (at_cdata(p)) return cdata();
     const std::size_t tokenStart = p;
     String name = read_name();
     String attrs, value;
@@ -252,6 +308,10 @@ private:
       convert(value);
     }
 
+    if constexpr (Table) {
+      place_node(std::move(name), std::move(value), std::move(attrs), comment);
+      return close_items();
+    }
     bool accept = true;
     if (!name.empty()) {
       if (!FCurrent) {
@@ -283,7 +343,88 @@ private:
       skip_element(tokenStart);
     }
 
+    return close_items();
+  }
+
+  // A CDATA section is text of the item it stands in, like the text after it; it makes no
+  // item. Its "&" is kept as "&amp;", so that GetTagValue gives the characters as written.
+  bool cdata() {
+    String text = read_cdata();
+    convert(text);
+    String value;
+    value.reserve(text.size());
+    for (const char16_t ch : text) {
+      if (ch == u'&')
+        value += u"&amp;";
+      else
+        value.push_back(ch);
+    }
+    String rest = read_text();
+    convert(rest);
+    value += rest;
+    if (value.empty()) return close_items();
+    if constexpr (Table) {
+      if (FCur == 0)
+        FEngine.RootItem()->append_value(std::move(value));
+      else if (FCur != XMLDocument::kNone)
+        FDoc->add_texts(FCur, StringView(), value);
+    } else if (FCurrent) {
+      FCurrent->append_value(std::move(value));
+    }
+    return close_items();
+  }
+
+  // The table's counterpart of the item code in `token`.
+  void place_node(String name, String value, String attrs, bool comment) {
+    XMLDocument& doc = *FDoc;
+    if (!name.empty()) FCur = FCur == XMLDocument::kNone ? 0 : doc.add(FCur);
+    const std::uint32_t n = FCur;
+    if (n == XMLDocument::kNone) return;
+    const bool declaration = !comment && !attrs.empty() && SameStrings(false, name, u"?xml");
+    if (n == 0) {
+      TQNXMLItem& root = *FEngine.RootItem();
+      root.FTagName = std::move(name);
+      if (!value.empty()) root.append_value(std::move(value));
+      root.FKind = comment ? ikComment : ikProperty;
+      if (!comment && !attrs.empty()) root.FAttributes = declaration ? String() : std::move(attrs);
+    } else {
+      doc.set_name(n, name);
+      doc.set_kind(n, comment ? ikComment : ikProperty);
+      doc.add_texts(n, comment || declaration ? StringView() : StringView(attrs), value);
+    }
+    if (comment) FCur = doc.node(n).Parent;
+    if (declaration) {
+      // As ProcessAttributes does for an item: attribute nodes, and the first "encoding".
+      bool declared = false;
+      SplitXMLAttributes(attrs, [&](String attrName, String attrValue) {
+        const std::uint32_t a = doc.add(n);
+        doc.set_name(a, attrName);
+        doc.set_kind(a, ikAttribute);
+        doc.add_texts(a, StringView(), attrValue);
+        if (!declared && SameStrings(false, attrName, u"encoding")) {
+          declared = true;
+          declare_encoding(XMLTagValue(attrValue));
+        }
+      });
+    }
+  }
+
+  // Closes an item for every end tag that follows; false when a handler cancelled the parse.
+  bool close_items() {
     while (p < L && c(p) != 0 && c(p) == u'/') {
+      if constexpr (Table) {
+        if (FCur == XMLDocument::kNone) {
+          skip_tag(true);
+          break;
+        }
+        if (c(p + 1) == u'>' && p + 1 == L) {
+          ++p;
+          break;
+        }
+        FCur = FDoc->node(FCur).Parent;
+        skip_tag(true);
+        continue;
+      }
       if (!FCurrent) {
         // Nothing left to close: step over the stray end tag so the scan moves on.
         skip_tag(true);
@@ -326,24 +467,45 @@ private:
   std::size_t L;
   std::size_t p = 1;
   TQNXMLItem* FCurrent = nullptr;
+  std::shared_ptr<XMLDocument> FDoc;
+  std::uint32_t FCur = XMLDocument::kNone;
   bool FUtf8 = false;
   bool FWindows = false;
   bool FWindowsAsciiSafe = false;
   std::string FAnsi, FWindowsCharset;
 };
 
+namespace {
+
+// Below this length every offset and length of the table fits its 30 bits, even when CDATA
+// sections grow by their "&amp;"s.
+constexpr std::size_t kTableLimit = std::size_t{1} << 27;
+
+template <class Source>
+void parse_source(TQNXMLEngine& engine, TQNXMLItem& root, const Source& src, std::size_t length) {
+  if (!engine.OnTag() && !engine.OnAfterTag() && length < kTableLimit && root.Items()->Count() == 0) {
+    XMLParser<Source, true> parser(engine, src, length);
+    parser.run();
+    parser.attach_table();
+    return;
+  }
+  XMLParser<Source, false>(engine, src, length).run();
+}
+
+}  // namespace
+
 void TQNXMLEngine::ParseXMLFromString(const String& AText, Integer ALength) {
   if (!FRootItem) FRootItem = new TQNXMLItem(this);
   const std::size_t length =
       ALength <= 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(ALength), AText.size());
   const WideSource src{AText.data(), AText.size()};
-  XMLParser<WideSource>(*this, src, length).run();
+  parse_source(*this, *FRootItem, src, length);
 }
 
 void TQNXMLEngine::parse_bytes(std::string_view bytes, const char16_t* codePage) {
   if (!FRootItem) FRootItem = new TQNXMLItem(this);
   const ByteSource src{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), codePage};
-  XMLParser<ByteSource>(*this, src, bytes.size()).run();
+  parse_source(*this, *FRootItem, src, bytes.size());
 }
 
 }  // namespace qninet

@@ -1,9 +1,11 @@
 // `qninet xml [--json] FILE`: loads a file with the XML engine and prints its tree.
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -15,30 +17,56 @@
 namespace qninet::tool {
 namespace {
 
-std::string escaped(const String& text) {
-  std::string out;
-  for (char c : ToUtf8(text)) {
-    switch (c) {
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
-    }
+// Hands `text` to `write` as UTF-8 a piece at a time, so a text of any length needs no copy
+// of its own.
+template <class Write>
+void in_pieces(StringView text, Write&& write) {
+  constexpr std::size_t kPiece = 1 << 16;
+  while (!text.empty()) {
+    std::size_t n = std::min(text.size(), kPiece);
+    if (n < text.size() && text[n - 1] >= 0xD800 && text[n - 1] < 0xDC00) --n;  // keep a pair whole
+    write(ToUtf8(String(text.substr(0, n))));
+    text.remove_prefix(n);
   }
-  return out;
+}
+
+// `text` with CR, LF, TAB, the double quote and the backslash escaped.
+void write_escaped(std::ostream& out, StringView text) {
+  in_pieces(text, [&](const std::string& utf8) {
+    std::string piece;
+    for (char c : utf8) {
+      switch (c) {
+        case '\r':
+          piece += "\\r";
+          break;
+        case '\n':
+          piece += "\\n";
+          break;
+        case '\t':
+          piece += "\\t";
+          break;
+        case '"':
+          piece += "\\\"";
+          break;
+        case '\\':
+          piece += "\\\\";
+          break;
+        default:
+          piece += c;
+      }
+    }
+    out << piece;
+  });
+}
+
+void write_json_text(std::ostream& out, StringView text) {
+  out << '"';
+  in_pieces(text, [&](const std::string& utf8) {
+    const std::string quoted =
+        nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    out.write(quoted.data() + 1, static_cast<std::streamsize>(quoted.size() - 2));
+  });
+  out << '"';
 }
 
 std::string kind_name(TQNXMLItemKind kind) {
@@ -49,55 +77,66 @@ std::string kind_name(TQNXMLItemKind kind) {
 // a number, so a line's length never grows with the nesting.
 constexpr std::size_t kIndentedLevels = 64;
 
-// Both printers walk with an explicit stack (documents may nest a million levels deep) and
-// write each item as they reach it, holding no text of the tree.
-void print_plain(const TQNXMLItem& root, std::ostream& out) {
-  static const std::string blanks(kIndentedLevels * 2, ' ');
-  std::vector<std::pair<const TQNXMLItem*, std::size_t>> work{{&root, 0}};
-  while (!work.empty()) {
-    auto [item, depth] = work.back();
-    work.pop_back();
-    if (depth <= kIndentedLevels)
-      out.write(blanks.data(), static_cast<std::streamsize>(depth * 2));
-    else
-      out << depth << ' ';
-    out << kind_name(item->Kind()) << ' ' << escaped(item->TagName());
-    if (item->ValueAssigned()) out << " = \"" << escaped(item->GetTagValue()) << '"';
-    if (!item->Attributes().empty()) out << " [" << escaped(item->Attributes()) << ']';
-    out << '\n';
-    const TQNXMLItems& kids = *item->Items();
-    for (int i = kids.Count(); i-- > 0;) work.emplace_back(kids[i], depth + 1);
-  }
+// The decoded value; a value with nothing to decode is written from where it lies.
+template <class Write>
+void write_value(std::ostream& out, const TQNXMLNodeView& item, Write&& write) {
+  if ((item.Value.empty() || item.Value[0] != u'"') && item.Value.find(u'&') == StringView::npos)
+    write(out, item.Value);
+  else
+    write(out, XMLTagValue(item.Value));
 }
 
-std::string json_text(const String& s) {
-  return nlohmann::json(ToUtf8(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+// Both printers walk the engine's node table (documents may nest a million levels deep) and
+// write each item as they reach it, making no item and holding no text of the tree.
+void print_plain(const TQNXMLItem& root, std::ostream& out) {
+  static const std::string blanks(kIndentedLevels * 2, ' ');
+  TQNXMLEngine::WalkTree(
+      root,
+      [&](const TQNXMLNodeView& item, std::size_t depth) {
+        if (depth <= kIndentedLevels)
+          out.write(blanks.data(), static_cast<std::streamsize>(depth * 2));
+        else
+          out << depth << ' ';
+        out << kind_name(item.Kind) << ' ';
+        write_escaped(out, item.TagName);
+        if (item.ValueAssigned) {
+          out << " = \"";
+          write_value(out, item, write_escaped);
+          out << '"';
+        }
+        if (!item.Attributes.empty()) {
+          out << " [";
+          write_escaped(out, item.Attributes);
+          out << ']';
+        }
+        out << '\n';
+      },
+      nullptr);
 }
 
 void print_json(const TQNXMLItem& root, std::ostream& out) {
-  // An entry is an item to open, or (item == nullptr) the closing of an Items array.
-  struct Step {
-    const TQNXMLItem* Item;
-    bool First;
-  };
-  std::vector<Step> work{{&root, true}};
-  while (!work.empty()) {
-    const Step step = work.back();
-    work.pop_back();
-    if (!step.Item) {
-      out << "]}";
-      continue;
-    }
-    if (!step.First) out << ',';
-    const TQNXMLItem& item = *step.Item;
-    out << "{\"Kind\":" << json_text(FromUtf8(kind_name(item.Kind())))
-        << ",\"TagName\":" << json_text(item.TagName())
-        << ",\"Value\":" << (item.ValueAssigned() ? json_text(item.GetTagValue()) : std::string("null"))
-        << ",\"Attributes\":" << json_text(item.Attributes()) << ",\"Items\":[";
-    work.push_back({nullptr, false});
-    const TQNXMLItems& kids = *item.Items();
-    for (int i = kids.Count(); i-- > 0;) work.push_back({kids[i], i == 0});
-  }
+  // Whether the item being written at each depth has items written already.
+  std::vector<char> started{0};
+  TQNXMLEngine::WalkTree(
+      root,
+      [&](const TQNXMLNodeView& item, std::size_t) {
+        if (std::exchange(started.back(), char{1})) out << ',';
+        out << "{\"Kind\":\"" << kind_name(item.Kind) << "\",\"TagName\":";
+        write_json_text(out, item.TagName);
+        out << ",\"Value\":";
+        if (item.ValueAssigned)
+          write_value(out, item, write_json_text);
+        else
+          out << "null";
+        out << ",\"Attributes\":";
+        write_json_text(out, item.Attributes);
+        out << ",\"Items\":[";
+        started.push_back(0);
+      },
+      [&] {
+        out << "]}";
+        started.pop_back();
+      });
 }
 
 int run_xml(Run& run, const std::string& file) {

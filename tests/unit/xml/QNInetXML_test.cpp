@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -28,10 +29,40 @@ std::string dump(const TQNXMLItem& item) {
   return kids.Count() ? out + "}" : out;
 }
 
+// `dump` from a walk over the node table, which makes no item.
+std::string walk_dump(const TQNXMLItem& root) {
+  std::string out;
+  std::vector<char> hasKids{0};
+  TQNXMLEngine::WalkTree(
+      root,
+      [&](const TQNXMLNodeView& v, std::size_t depth) {
+        if (depth) out += std::exchange(hasKids.back(), char{1}) ? ',' : '{';
+        out += v.Kind == ikAttribute ? "@" : v.Kind == ikComment ? "!" : "";
+        out += ToUtf8(String(v.TagName));
+        if (v.ValueAssigned) out += "=\"" + ToUtf8(String(v.Value)) + "\"";
+        if (!v.Attributes.empty()) out += "[" + ToUtf8(String(v.Attributes)) + "]";
+        hasKids.push_back(0);
+      },
+      [&] {
+        if (hasKids.back()) out += '}';
+        hasKids.pop_back();
+      });
+  return out;
+}
+
+// Without an engine given, the node table's walk and items must match the items built for
+// a handler.
 std::string parse(const String& text, TQNXMLEngine* engine = nullptr) {
   TQNXMLEngine local(nullptr);
   TQNXMLEngine& e = engine ? *engine : local;
   e.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+  if (!engine) {
+    TQNXMLEngine items(nullptr);
+    items.SetOnAfterTag([](TObject*, TQNXMLItem*&, bool&) {});
+    items.ParseXMLFromString(text, static_cast<Integer>(text.size()));
+    EXPECT_EQ(walk_dump(*local.RootItem()), dump(*items.RootItem()));
+    EXPECT_EQ(dump(*local.RootItem()), dump(*items.RootItem()));
+  }
   return dump(*e.RootItem());
 }
 
@@ -282,7 +313,6 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<a href=x/y>t</a>", "a=\"/y>t\"[ href=x]"},
       {u"<a href=\"x/y\">t</a>", "a=\"t\"[ href=\"x/y\"]"},
       {u"<!DOCTYPE r><r>1</r>", "!DOCTYPE[ r]{r=\"1\"}"},
-      {u"<r><![CDATA[a<b]]></r>", "r{![[CDATA[a<b]]]}"},
       // A nameless token lands on the open item.
       {u"<r>< a>v</a></r>", "=\"v\"[ a]"},
       // Stray end tags after the document end are stepped over.
@@ -311,6 +341,60 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
   EXPECT_EQ(parse(u"<?xml encoding=\"utf-8\" ?><r>" + cafe + u"</r>", &processed),
             ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r=\"" + cafe + u"\"}"));
+}
+
+// Well-formed documents read as written: CDATA sections are text, quotes protect ">" and "/"
+// in a start tag; a quote left open falls back to the first ">". Text and file alike.
+TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
+  const struct {
+    const char* Doc;
+    std::string Tree;
+    const char16_t* YValue;  // GetTagValue of "y", when given
+  } cases[] = {
+      {"<r><y><![CDATA[plain]]></y><z>1</z></r>", "r{y=\"plain\",z=\"1\"}", nullptr},
+      {"<r><y><![CDATA[a &amp; <b>]]></y></r>", "r{y=\"a &amp;amp; <b>\"}", u"a &amp; <b>"},
+      {"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", "r{y=\"a</y>/>b\",z}", u"a</y>/>b"},
+      {"<r><y><![CDATA[x</y></r>", "r{y=\"x</y></r>\"}", nullptr},
+      {"<x a=\"1>2\">v</x>", "x=\"v\"[ a=\"1>2\"]", nullptr},
+      {"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}", u"v"},
+      {"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}", nullptr},
+      {"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}", nullptr},
+  };
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "qninet_xml_wellformed_test.xml";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Doc);
+    TQNXMLEngine text(nullptr), file(nullptr);
+    std::ofstream(path, std::ios::binary) << c.Doc;
+    file.LoadFromFile(FromUtf8(path.string()));
+    for (TQNXMLEngine* e : {&text, &file}) {
+      if (e == &text) parse(FromUtf8(c.Doc), e);
+      EXPECT_EQ(dump(*e->RootItem()), c.Tree);
+      if (c.YValue) EXPECT_EQ(e->GetItemByTag(nullptr, u"y")->GetTagValue(), String(c.YValue));
+    }
+  }
+  std::filesystem::remove(path);
+}
+
+// Items are made from the node table when reached, once, with their parents; writes to them
+// and to their lists work as on built items.
+TEST(XMLParserTable, ItemsMadeOnceWhenReached) {
+  TQNXMLEngine engine(nullptr);
+  engine.ParseXMLFromString(u"<?xml version=\"1\"?><r><a>t<b>2</b></a><c/></r>", 100);
+  TQNXMLItem* b = engine.GetItemByTag(nullptr, u"B");
+  ASSERT_NE(b, nullptr);
+  TQNXMLItem* r = engine.GetItemByTag(nullptr, u"r");
+  EXPECT_EQ(b->ParentItem(), (*r->Items())[0]);
+  EXPECT_EQ(b->ParentItem()->ParentItem(), r);
+  EXPECT_EQ(b, engine.RootItem()->GetChild(u"b", true));
+  EXPECT_EQ(b->Level(), 3);
+  b->SetValue(u"x");
+  r->Items()->AddItem(r)->SetTagName(u"d");
+  delete (*r->Items())[1];
+  EXPECT_EQ(dump(*engine.RootItem()), "?xml{@version=\"\"1\"\",r{a=\"t\"{b=\"x\"},d}}");
+  EXPECT_EQ(walk_dump(*engine.RootItem()), dump(*engine.RootItem()));
+  EXPECT_EQ(engine.GetItemByTag(nullptr, u"d"), (*r->Items())[1]);
+  EXPECT_TRUE(tree_is_consistent(*engine.RootItem()));
 }
 
 TEST(XMLParserEvents, SiblingsCommentsClosingAndCancel) {
