@@ -30,7 +30,7 @@ std::vector<std::string> big_txt() {
   for (int i = 0; i < 60; ++i) {
     std::string strings;
     for (int k = 0; k < 4; ++k)
-      strings += (k ? "," : "") + std::to_string(i) + std::string(245, static_cast<char>('a' + k));
+      ((strings += k ? "," : "") += std::to_string(i)) += std::string(245, static_cast<char>('a' + k));
     records.push_back(strings);
   }
   return records;

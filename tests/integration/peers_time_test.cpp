@@ -31,7 +31,9 @@ std::string nist_line() {
   ::gmtime_r(&now, &utc);
   char text[80];
   std::strftime(text, sizeof text, "%y-%m-%d %H:%M:%S", &utc);
-  return "\n" + std::to_string(now / 86400 + 40587) + " " + text + " 00 0 0 486.1 UTC(NIST) * \n";
+  std::string line = "\n";  // built in place: GCC 12 warns falsely on "literal" + std::string&&
+  ((line += std::to_string(now / 86400 + 40587)) += ' ') += text;
+  return line += " 00 0 0 486.1 UTC(NIST) * \n";
 }
 
 template <class Client>
