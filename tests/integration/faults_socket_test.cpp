@@ -272,7 +272,9 @@ TEST(SocketFaults, EveryClientReportsEachFaultWithinItsBoundAndMemoryCap) {
       EXPECT_TRUE(std::regex_search(seen, std::regex(expect))) << seen;
       EXPECT_EQ(outcome.Success, std::string_view(expect).starts_with("ok: ")) << seen;
       EXPECT_LT(outcome.Seconds, kMaxTime + 1.0);
-      if (harness::kMemoryMeasured) EXPECT_LT(outcome.GrowthKiB, (kCap >> 10) + 64 * 1024);
+      if (harness::kMemoryMeasured) {
+        EXPECT_LT(outcome.GrowthKiB, (kCap >> 10) + 64 * 1024);
+      }
       char line[160];
       std::snprintf(line, sizeof line, "%-9s %-27s %5.2f s  peak %6ld KiB  growth %6ld KiB\n", client.Name,
                     fault.Name, outcome.Seconds, outcome.PeakKiB, outcome.GrowthKiB);

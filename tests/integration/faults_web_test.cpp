@@ -366,7 +366,9 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
       EXPECT_EQ(outcome.Success, wantsSuccess) << seen;
       EXPECT_EQ(seen.find("FILES:"), std::string::npos) << seen;  // a file damaged or left behind
       EXPECT_LT(outcome.Seconds, c.Seconds);
-      if (harness::kMemoryMeasured) EXPECT_LT(outcome.GrowthKiB, c.MemoryKiB);
+      if (harness::kMemoryMeasured) {
+        EXPECT_LT(outcome.GrowthKiB, c.MemoryKiB);
+      }
       char line[300];
       std::snprintf(line, sizeof line, "%-10s %-27s %5.2f s  peak %7ld KiB  growth %7ld KiB  %s\n",
                     client.Name, c.Name.c_str(), outcome.Seconds, outcome.PeakKiB, outcome.GrowthKiB,

@@ -370,7 +370,9 @@ TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
     for (TQNXMLEngine* e : {&text, &file}) {
       if (e == &text) parse(FromUtf8(c.Doc), e);
       EXPECT_EQ(dump(*e->RootItem()), c.Tree);
-      if (c.YValue) EXPECT_EQ(e->GetItemByTag(nullptr, u"y")->GetTagValue(), String(c.YValue));
+      if (c.YValue) {
+        EXPECT_EQ(e->GetItemByTag(nullptr, u"y")->GetTagValue(), String(c.YValue));
+      }
     }
   }
   std::filesystem::remove(path);
