@@ -12,6 +12,13 @@ test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bi
       unbound opensmtpd)
 # The web peers beside nginx and tinyproxy: lighttpd with TLS, and squid as a second proxy.
 test+=(lighttpd lighttpd-mod-openssl squid)
+# vsftpd, proftpd-core and pure-ftpd each provide ftp-server, and ntpsec replaces chrony, so they
+# cannot all be installed: vsftpd is, the others are unpacked into $QNINET_PEERS_DIR and run from
+# there (tests/harness/FtpPeers.cpp, Ntpsec.cpp); the libraries they need are installed.
+test+=(vsftpd libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23 libcap2 libacl1
+       libbsd0 libssl3)
+unpacked=(proftpd-core:usr/sbin/proftpd pure-ftpd:usr/sbin/pure-ftpd ntpsec:usr/sbin/ntpd)
+peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
 # The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
 qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 bench=(curl time libpugixml-dev libxml2-dev libexpat1-dev libbenchmark-dev)
@@ -27,59 +34,26 @@ for group in "$@"; do
   esac
 done
 
-# ---- FTP peers (test group) -------------------------------------------------------------------
-# vsftpd, proftpd-core and pure-ftpd conflict as Debian installs (each provides ftp-server):
-# vsftpd is installed, the other two are unpacked into $QNINET_PEERS_DIR and run from there
-# (tests/harness/FtpPeers.cpp), with their libraries installed.
-if [[ " $* " == *" test "* ]]; then
-  peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
-  if ! command -v vsftpd >/dev/null || [ ! -x "$peers/proftpd-core/usr/sbin/proftpd" ] ||
-     [ ! -x "$peers/pure-ftpd/usr/sbin/pure-ftpd" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "install-deps: the FTP peers need root" >&2; exit 1; }
-    [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d;
-      chmod +x /usr/sbin/policy-rc.d; trap 'rm -f /usr/sbin/policy-rc.d' EXIT; }
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends vsftpd libmemcached11 \
-      libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23 libcap2 libacl1 >/dev/null
-    mkdir -p "$peers/debs"
-    for pkg in proftpd-core pure-ftpd; do
-      (cd "$peers/debs" && rm -f "$pkg"_*.deb && apt-get download -qq "$pkg" && dpkg-deb -x "$pkg"_*.deb "$peers/$pkg")
-    done
-  fi
-fi
-# ---------------------------------------------------------------------------------------------------
-
-# ---- NTP peer (test group) --------------------------------------------------------------------
-# ntpsec conflicts with chrony as a Debian install (installing it removes chrony): it is unpacked
-# into $QNINET_PEERS_DIR and run from there (tests/harness/Ntpsec.cpp); its libraries (libbsd0,
-# libcap2, libssl3) are installed.
-if [[ " $* " == *" test "* ]]; then
-  peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
-  if [ ! -x "$peers/ntpsec/usr/sbin/ntpd" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "install-deps: the NTP peer needs root" >&2; exit 1; }
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libbsd0 libcap2 libssl3 >/dev/null
-    mkdir -p "$peers/debs"
-    (cd "$peers/debs" && rm -f ntpsec_*.deb && apt-get download -qq ntpsec && dpkg-deb -x ntpsec_*.deb "$peers/ntpsec")
-  fi
-fi
-# ---------------------------------------------------------------------------------------------------
-
 missing=()
 for pkg in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$pkg")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+to_unpack=()
+if [[ " $* " == *" test "* ]]; then
+  for entry in "${unpacked[@]}"; do
+    [ -x "$peers/${entry%%:*}/${entry#*:}" ] || to_unpack+=("${entry%%:*}")
+  done
+fi
+[ ${#missing[@]} -eq 0 ] && [ ${#to_unpack[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages ${missing[*]}; run as root or install them" >&2
+  echo "install-deps: missing packages ${missing[*]} ${to_unpack[*]}; run as root or install them" >&2
   exit 1
 fi
-echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# Service scripts must not start daemons (nginx, chrony, xinetd, unbound, smtpd) that would
+# Service scripts must not start daemons (nginx, chrony, xinetd, unbound, smtpd, vsftpd) that would
 # hold ports the tests need; the tests start their own servers.
 if [ ! -e /usr/sbin/policy-rc.d ]; then
   printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
@@ -87,4 +61,12 @@ if [ ! -e /usr/sbin/policy-rc.d ]; then
   trap 'rm -f /usr/sbin/policy-rc.d' EXIT
 fi
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+for pkg in "${to_unpack[@]}"; do
+  echo "install-deps: unpacking $pkg into $peers"
+  mkdir -p "$peers/debs"
+  (cd "$peers/debs" && rm -f "$pkg"_*.deb && apt-get download -qq "$pkg" && dpkg-deb -x "$pkg"_*.deb "$peers/$pkg")
+done
