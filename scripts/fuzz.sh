@@ -4,6 +4,7 @@
 # seeds in fuzz/corpus/<target>. A finding is kept as build/fuzz/<target>-crash-... .
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}  # cache hits across clones
 seconds=${QNINET_FUZZ_SECONDS:-20}
 # Undefined behaviour is a finding, not a line in the log.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
-       libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates)
+       libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates ccache)
 test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bind9-dnsutils chrony xinetd
       openssl curl clang libclang-rt-14-dev clang-format
       # Second real peers: DNS (beside dnsmasq) and SMTP (beside aiosmtpd). opensmtpd takes the

@@ -3,6 +3,7 @@
 # again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}  # cache hits across clones
 scripts/install-deps.sh test
 jobs=${QNINET_JOBS:-$(nproc)}
 

@@ -3,6 +3,7 @@
 # program's tests, the format check and a consumer built against the installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}  # cache hits across clones
 scripts/install-deps.sh test
 jobs=${QNINET_JOBS:-$(nproc)}
 
