@@ -7,6 +7,9 @@
 #
 #   bench/update_vs_curl.sh [path/to/qninet] [runs]
 #
+# With QNINET_BEFORE=path/to/another/qninet (say a build of the previous commit) that program
+# runs in the same rounds and gets rows of its own, so a change is measured under the same load.
+#
 # The files hold random bytes made once per run of the script (from /dev/urandom, then page
 # cached); both programs write to the same folder of the same disk. Goals: ratio >= 1.0 on both,
 # qninet's peak RSS at most curl's + 2 MiB. Needs nginx, openssl, curl and /usr/bin/time.
@@ -18,6 +21,8 @@ RUNS=${2:-3}
 QNINET=$(realpath "$QNINET")
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 OUT_DIR=${OUT_DIR:-}
+BEFORE=${QNINET_BEFORE:-}
+[ -z "$BEFORE" ] || BEFORE=$(realpath "$BEFORE")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qninet-vs-curl.XXXXXX")
 NGINX_PID=
@@ -88,29 +93,40 @@ measure() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# One row: NAME URL SOURCE_FILE MIB
+# Prints one table row from NAME and the lists of times and peak RSS of the program and curl.
+# shellcheck disable=SC2086  # the lists are split into their numbers on purpose
+print_row() {
+  local name=$1 tq=$2 rq=$3 tc=$4 rc=$5 mq mc
+  mq=$(median $tq); mc=$(median $tc)
+  printf '| %s | %.2f s | %.2f s | %.2f | %.1f / %.1f MiB |\n' "$name" "$mq" "$mc" \
+    "$(echo "$mc / $mq" | bc -l)" "$(echo "$(median $rq) / 1024" | bc -l)" "$(echo "$(median $rc) / 1024" | bc -l)"
+  echo "  runs: $tq s, $rq KiB; curl: $tc s, $rc KiB" >&2
+}
+
+# One row (two with a BEFORE program): NAME URL SOURCE_FILE
 row() {
-  local name=$1 url=$2 src=$3 mib=$4 tq=() tc=() rq=() rc=() t r
+  local name=$1 url=$2 src=$3 tq="" rq="" tb="" rb="" tc="" rc="" t r
   for _ in $(seq "$RUNS"); do
     rm -f "$OUT/"*
     read -r t r < <(measure "$QNINET" update --quiet --cacert "$WORK/ca/ca.crt" "$url" "$OUT/q.bin")
     cmp -s "$OUT/q.bin" "$src" || { echo "qninet's copy of $url differs" >&2; exit 1; }
-    tq+=("$t"); rq+=("$r")
+    tq="$tq $t"; rq="$rq $r"
+    if [ -n "$BEFORE" ]; then
+      rm -f "$OUT/"*
+      read -r t r < <(measure "$BEFORE" update --quiet --cacert "$WORK/ca/ca.crt" "$url" "$OUT/q.bin")
+      tb="$tb $t"; rb="$rb $r"
+    fi
     rm -f "$OUT/"*
     read -r t r < <(measure curl -s --cacert "$WORK/ca/ca.crt" -o "$OUT/c.bin" "$url")
-    tc+=("$t"); rc+=("$r")
+    tc="$tc $t"; rc="$rc $r"
   done
   rm -f "$OUT/"*
-  local mq mc
-  mq=$(median "${tq[@]}"); mc=$(median "${tc[@]}")
-  printf '| %s | %.2f s | %.2f s | %.2f | %.1f / %.1f MiB |\n' "$name" "$mq" "$mc" \
-    "$(echo "$mc / $mq" | bc -l)" "$(echo "$(median "${rq[@]}") / 1024" | bc -l)" \
-    "$(echo "$(median "${rc[@]}") / 1024" | bc -l)"
-  echo "  runs qninet: ${tq[*]} s, ${rq[*]} KiB; curl: ${tc[*]} s, ${rc[*]} KiB" >&2
+  [ -z "$BEFORE" ] || print_row "$name (before)" "$tb" "$rb" "$tc" "$rc"
+  print_row "$name" "$tq" "$rq" "$tc" "$rc"
 }
 
 echo "medians of $RUNS runs, $(curl --version | head -1 | cut -d' ' -f1-3)"
 echo '| transfer | qninet | curl | ratio | peak RSS qninet / curl |'
 echo '|---|---|---|---|---|'
-row "1 GiB over HTTP" "http://127.0.0.1:$PORT/one.bin" "$WORK/root/one.bin" 1024
-row "512 MiB over HTTPS" "https://127.0.0.1:$TLS_PORT/half.bin" "$WORK/root/half.bin" 512
+row "1 GiB over HTTP" "http://127.0.0.1:$PORT/one.bin" "$WORK/root/one.bin"
+row "512 MiB over HTTPS" "https://127.0.0.1:$TLS_PORT/half.bin" "$WORK/root/half.bin"
