@@ -15,6 +15,11 @@ using Clock = std::chrono::steady_clock;
 // A head this large is no answer worth waiting for.
 constexpr std::size_t kMaxHeadBytes = 256 * 1024;
 
+// What the transfer holds for the caller before it pauses libcurl: a few receive buffers, so
+// one drive of the multi handle drains the socket and the caller's small reads seldom pause
+// and resume the transfer (each pause makes libcurl copy a chunk aside and stops the reading).
+constexpr std::size_t kSpillLimit = 4 * kInetReceiveBuffer;
+
 void global_init() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -164,6 +169,13 @@ Status CurlTransfer::WaitDone() {
 }
 
 Result<std::size_t> CurlTransfer::Read(char* buffer, std::size_t size) {
+  // A cancel ends the transfer before the next block, even when bytes for it are waiting here.
+  if (FCancel && FCancel->load() && (FSpillPos < FSpill.size() || !FDone)) {
+    FSpill.clear();
+    FSpillPos = 0;
+    fail(CURLE_ABORTED_BY_CALLBACK, "Cancelled");
+    return Failed();
+  }
   std::size_t read = 0;
   while (read < size) {
     if (FSpillPos >= FSpill.size()) pump([this] { return FSpillPos < FSpill.size(); }, false);
@@ -270,7 +282,11 @@ size_t CurlTransfer::on_write(char* data, size_t, size_t n, void* user) {
     t->FCollect->append(data, n);
     return n;
   }
-  if (t->FSpillPos < t->FSpill.size()) {
+  // Read bytes are dropped only when all are read, so nothing is ever moved inside the spill.
+  if (t->FSpillPos >= t->FSpill.size()) {
+    t->FSpill.clear();
+    t->FSpillPos = 0;
+  } else if (t->FSpill.size() + n > kSpillLimit) {
     t->FPaused = true;
     return CURL_WRITEFUNC_PAUSE;
   }
@@ -288,8 +304,8 @@ size_t CurlTransfer::on_write(char* data, size_t, size_t n, void* user) {
     data += s;
     len -= s;
   }
-  t->FSpill.assign(data, data + len);
-  t->FSpillPos = 0;
+  if (t->FSpill.capacity() < kSpillLimit) t->FSpill.reserve(kSpillLimit);
+  t->FSpill.insert(t->FSpill.end(), data, data + len);
   return n;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The pump under every transfer of this layer (internal to it): one easy handle in a multi
 // handle, driven on the caller's thread. When the caller wants bytes and none are waiting, the
-// transfer is unpaused and the multi handle driven until libcurl hands over one chunk; the
-// write callback then pauses the transfer until the caller has read that chunk.
+// transfer is unpaused and the multi handle driven until libcurl hands over data; the write
+// callback keeps up to a few receive buffers of it and pauses the transfer only when a chunk
+// would not fit, until the caller has read them all.
 
 #include <curl/curl.h>
 

@@ -91,6 +91,10 @@ bool FileHandle::Truncate(std::int64_t size) { return FFd >= 0 && ::ftruncate(FF
 
 bool FileHandle::Sync() { return FFd >= 0 && ::fsync(FFd) == 0; }
 
+void FileHandle::WriteBack(std::int64_t offset, std::int64_t count) {
+  if (FFd >= 0) static_cast<void>(::sync_file_range(FFd, offset, count, SYNC_FILE_RANGE_WRITE));
+}
+
 void FileHandle::Close() {
   if (FFd >= 0) {
     ::close(FFd);

@@ -36,6 +36,9 @@ public:
   std::int64_t Seek(std::int64_t offset, int origin);
   bool Truncate(std::int64_t size);
   bool Sync();
+  /// Starts writing the range to the disk without waiting for it, so a later `Sync` has less
+  /// to do. A best effort: its failures show in `Sync`.
+  void WriteBack(std::int64_t offset, std::int64_t count);
   void Close();
 
 private:

@@ -1,8 +1,8 @@
 #pragma once
 // HTTP, HTTPS and FTP transfers over libcurl, with plain types. Each transfer pulls its data in
 // the caller's block size with bounded memory: libcurl receives into its own buffer of
-// `kInetReceiveBuffer` bytes, a transfer holds at most one chunk the caller has not read yet,
-// and it is paused while that chunk waits. HTTPS verifies the server against the system's
+// `kInetReceiveBuffer` bytes, a transfer holds at most four such buffers the caller has not
+// read yet, and it is paused while they are full. HTTPS verifies the server against the system's
 // certificate store plus an optional CA file. Failures come back as results, never as
 // exceptions.
 
