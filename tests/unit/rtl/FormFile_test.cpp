@@ -217,6 +217,18 @@ TEST(FormFiles, EveryShapeIsReadInLinearWork) {
         many.Clear();
         return harness::CaseResult{many.Count() == 0, ""};
       },
+      [] {  // a value nested 200,000 deep overflowed the stack when the form was copied
+        const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+        try {
+          ReadFormFromJSON(R"({"Class":"TGadget","Properties":{"Lines":)" + deep + "}}", "deep.json",
+                           [](const std::string&) -> TComponent* { return new TGadget(nullptr); });
+        } catch (const EReadError& e) {
+          const std::string text = ToUtf8(e.Message());
+          return harness::CaseResult{text == "deep.json: Invalid form file: nested deeper than 256 levels",
+                                     text};
+        }
+        return harness::CaseResult{false, "read"};
+      },
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto outcome = harness::RunForked([&] {
