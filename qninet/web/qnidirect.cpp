@@ -55,9 +55,13 @@ bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Sec
 }
 
 std::vector<TQNINewsSection> ReadNewsFile(const String& FileName) {
+  if (!sys::file_exists(ToUtf8(FileName))) return {};
+  return ParseNewsFile(ReadLocalBytes(FileName));
+}
+
+std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes) {
   std::vector<TQNINewsSection> sections;
-  if (!sys::file_exists(ToUtf8(FileName))) return sections;
-  const String text = sys::decode_page_text(ReadLocalBytes(FileName));
+  const String text = sys::decode_page_text(Bytes);
   // Sections by their upper-cased name: a section named again continues the first one.
   std::unordered_map<String, std::size_t> byName;
   TQNINewsSection* current = nullptr;

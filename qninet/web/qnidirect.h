@@ -42,6 +42,8 @@ struct TQNINewsSection {
 /// without "=" or without a key, and lines before the first section are skipped. A section
 /// named again continues the first one. A missing file gives none.
 QNINET_API std::vector<TQNINewsSection> ReadNewsFile(const String& FileName);
+/// The same for the bytes of a news file (in its code page, or UTF-8 with or without a mark).
+QNINET_API std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes);
 
 /// Whether an entry is new against the previous copy: there is none (`Previous` null), or it
 /// holds no non-empty value for the key in the same section (names compared ignoring case).
