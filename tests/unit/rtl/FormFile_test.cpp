@@ -229,6 +229,14 @@ TEST(FormFiles, EveryShapeIsReadInLinearWork) {
         }
         return harness::CaseResult{false, "read"};
       },
+      [] {  // a list of many objects
+        TGadget g(nullptr);
+        std::string items;
+        for (int i = 0; i < 300000; ++i) items += R"({"Text":"a"},)";
+        items.back() = ']';
+        ReadObjectFromJSON(g, R"({"Class":"TGadget","Properties":{"Addresses":[)" + items + "}}");
+        return harness::CaseResult{g.Addresses()->Count() == 300000, ""};
+      },
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto outcome = harness::RunForked([&] {
