@@ -56,9 +56,10 @@ void TCollection::insert_item(TCollectionItem* item) {
 }
 
 void TCollection::remove_item(TCollectionItem* item) {
-  const auto it = std::find(FItems.begin(), FItems.end(), item);
-  if (it == FItems.end()) return;
-  FItems.erase(it);
+  // From the back: Clear and destruction delete the last item first, so each removal is O(1).
+  const auto it = std::find(FItems.rbegin(), FItems.rend(), item);
+  if (it == FItems.rend()) return;
+  FItems.erase(std::next(it).base());
   item->FCollection = nullptr;
   Changed();
 }

@@ -1,8 +1,11 @@
 #include "qninet/rtl/FormFile.h"
 
+#include <span>
+
 #include <nlohmann/json.hpp>
 
 #include "qninet/rtl/Collections.h"
+#include "qninet/rtl/JsonText.h"
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
@@ -215,11 +218,7 @@ std::string component_label(const json& doc) {
 }
 
 json parse(std::string_view text, std::string_view source) {
-  try {
-    return json::parse(text);
-  } catch (const json::exception& e) {
-    throw EReadError(where(source, "") + u"Invalid form file: " + FromUtf8(e.what()));
-  }
+  return ParseJsonBounded(text, source, "Invalid form file");
 }
 
 void read_component(TPersistent& obj, const json& doc, std::string_view source) {
@@ -266,11 +265,12 @@ void ReadObjectFromJSON(TPersistent& obj, std::string_view text, std::string_vie
 std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
                                                           const TComponentFactory& make) {
   const json doc = parse(text, source);
-  const json* list = &doc;
-  json single;
-  if (!doc.is_array()) single = json::array({doc}), list = &single;
+  // One component or a list of them; the one is not copied into a list.
+  const std::span<const json> items = doc.is_array()
+                                          ? std::span<const json>(doc.get_ref<const json::array_t&>())
+                                          : std::span<const json>(&doc, 1);
   std::vector<std::unique_ptr<TComponent>> out;
-  for (const json& item : *list) {
+  for (const json& item : items) {
     const std::string label = component_label(item);
     const auto cls = item.is_object() ? item.find("Class") : item.end();
     if (!item.is_object() || cls == item.end() || !cls->is_string())

@@ -113,11 +113,34 @@ std::optional<std::size_t> complete_reply_length(std::string_view received) {
 
 }  // namespace smtp
 
+std::size_t TSmtpReplyFrame::reply_end() const {
+  for (;;) {
+    const auto nl = FHeld.find('\n', FSearched);
+    if (nl == std::string::npos) {
+      FSearched = FHeld.size();
+      return 0;
+    }
+    auto line = std::string_view(FHeld).substr(FLineStart, nl - FLineStart);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!smtp::continues(line)) {
+      FSearched = nl;  // asking again finds the same end at once
+      return nl + 1;
+    }
+    FLineStart = FSearched = nl + 1;
+  }
+}
+
+void TSmtpReplyFrame::Clear() {
+  FHeld.clear();
+  FLineStart = FSearched = 0;
+}
+
 std::string TSmtpReplyFrame::TakeReply() {
-  const auto length = smtp::complete_reply_length(FHeld);
-  if (!length) return std::string();
-  std::string reply = FHeld.substr(0, *length);
-  FHeld.erase(0, *length);
+  const std::size_t length = reply_end();
+  if (length == 0) return std::string();
+  std::string reply = FHeld.substr(0, length);
+  FHeld.erase(0, length);
+  FLineStart = FSearched = 0;
   return reply;
 }
 

@@ -96,19 +96,24 @@ QNINET_API std::optional<std::size_t> complete_reply_length(std::string_view rec
 class QNINET_API TSmtpReplyFrame : public TFramingRule {
 public:
   void Take(std::string_view chunk) override { FHeld.append(chunk); }
-  bool Complete() const override { return smtp::complete_reply_length(FHeld).has_value(); }
+  bool Complete() const override { return reply_end() != 0; }
   bool TooLong() const override { return FHeld.size() > kMaxReply; }
   /// Removes the first whole reply from the bytes held and returns it; empty when there is none.
   std::string TakeReply();
   /// Whether no byte is held.
   bool Empty() const { return FHeld.empty(); }
   /// Forgets every byte held (a new connection).
-  void Clear() { FHeld.clear(); }
+  void Clear();
 
   static constexpr std::size_t kMaxReply = 1024 * 1024;
 
 private:
+  /// The length of the first whole reply held, or 0. Each call goes on where the last stopped,
+  /// so a reply trickled in small reads is looked at once, not once per read.
+  std::size_t reply_end() const;
   std::string FHeld;
+  mutable std::size_t FLineStart = 0;  // the first line of the reply not yet known to continue it
+  mutable std::size_t FSearched = 0;   // bytes from there already searched for the line's end
 };
 
 }  // namespace qninet

@@ -39,9 +39,12 @@ void TQNIEMailAddress::SetText(const String& value) {
     split(u'(', true);
   else
     FAddress = value;
-  while (FName.size() >= 2 && ((FName.front() == u'"' && FName.back() == u'"') ||
-                               (FName.front() == u'\'' && FName.back() == u'\'')))
-    FName = FName.substr(1, FName.size() - 2);
+  // Nested quote pairs are all stripped, in one cut.
+  std::size_t first = 0, last = FName.size();
+  while (last - first >= 2 && FName[first] == FName[last - 1] &&
+         (FName[first] == u'"' || FName[first] == u'\''))
+    ++first, --last;
+  if (first > 0) FName = FName.substr(first, last - first);
 }
 
 String TQNIEMailAddresses::EMailAddresses() const {

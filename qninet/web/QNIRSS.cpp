@@ -1,6 +1,8 @@
 #include "qninet/web/QNIRSS.h"
 
+#include <cstdint>
 #include <tuple>
+#include <vector>
 
 #include "qninet/core/Entities.h"
 
@@ -365,41 +367,74 @@ private:
       return;
     }
     FTag.assign(name);
-    FParent = FPath;
+    // What the text after this tag and an Atom tag ask of the path before it (Q), taken now.
+    const View<Ch> path(FPath);
+    FParentIs = {ends_with(path, "feed/"),
+                 ends_with(path, "feed/entry/"),
+                 ends_with(path, "feed/author/"),
+                 ends_with(path, "feed/entry/author/"),
+                 path_holds(kChannelItem) || path_holds(kRdfItem),
+                 path_holds(kChannel)};
     FTagSet = true;
     const bool closing = contains(tag, "</");
     const bool empty = contains(tag, "/>");
-    if (!closing && !empty && !FAtom && equals(name, "feed") && FChannels.Count() == 0 &&
-        !contains(View<Ch>(FPath), "rss/") && !contains(View<Ch>(FPath), "rdf:RDF/")) {
+    if (!closing && !empty && !FAtom && equals(name, "feed") && FChannels.Count() == 0 && !path_holds(kRss) &&
+        !path_holds(kRdf)) {
       FAtom = true;
       FChannels.Add();
     }
     if (FAtom) AtomTag(tag, name, closing, empty);
     if (!closing && !empty) {
-      FPath.append(name);
-      FPath.push_back('/');
+      path_append(name);
     } else if (closing && !empty && FPath.size() > 2) {
       // The last segment goes, whatever the end tag names.
       const std::size_t slash = FPath.rfind('/', FPath.size() - 2);
-      FPath.resize(slash == View<Ch>::npos ? 0 : slash);
-      FPath.push_back('/');
+      path_truncate(slash == View<Ch>::npos ? 0 : slash);
+      path_append({});
     }
   }
 
-  // An Atom feed's entries and links; `FParent` holds the path before the tag.
+  // P grows and shrinks at its end only. Where each text the scan looks for in it ends is kept
+  // as P changes, so asking whether P holds one costs the same however long P is (a feed
+  // nested a million deep, or one tag name of megabytes, made every tag cost a walk of P).
+  enum PathMark : std::uint8_t { kRss, kRdf, kChannel, kChannelItem, kRdfItem };
+  static constexpr std::string_view kMarks[] = {"rss/", "rdf:RDF/", "/channel/", "/channel/item/",
+                                                "rdf:RDF/item/"};
+  bool path_holds(PathMark mark) const { return !FMarkEnds[mark].empty(); }
+
+  // Appends `name` and the slash after it.
+  void path_append(View<Ch> name) {
+    const std::size_t from = FPath.size();
+    FPath.append(name);
+    FPath.push_back('/');
+    const View<Ch> path(FPath);
+    for (std::size_t end = from + 1; end <= path.size(); ++end) {
+      if (path[end - 1] != '/') continue;  // every mark ends with a slash
+      for (std::size_t m = 0; m < std::size(kMarks); ++m)
+        if (end >= kMarks[m].size() && starts_at(path, end - kMarks[m].size(), kMarks[m]))
+          FMarkEnds[m].push_back(end);
+    }
+  }
+
+  void path_truncate(std::size_t size) {
+    FPath.resize(size);
+    for (auto& ends : FMarkEnds)
+      while (!ends.empty() && ends.back() > size) ends.pop_back();
+  }
+
+  // An Atom feed's entries and links; `FParentIs` tells of the path before the tag.
   void AtomTag(View<Ch> tag, View<Ch> name, bool closing, bool empty) {
-    const View<Ch> parent(FParent);
     TQNIRSSChannel* channel = FChannels.Last();
     if (closing) return;
-    if (!empty && equals(name, "entry") && ends_with(parent, "feed/")) {
+    if (!empty && equals(name, "entry") && FParentIs.Feed) {
       channel->Items()->Add();
       FAtomRanks = {};
       return;
     }
-    TQNIRSSItem* item = ends_with(parent, "feed/entry/") ? channel->Items()->Last() : nullptr;
+    TQNIRSSItem* item = FParentIs.FeedEntry ? channel->Items()->Last() : nullptr;
     if (equals(name, "link") || equals(name, "link/")) {
       // The page of the entry or the feed: the first link with rel "alternate" or none.
-      String* link = item ? &item->Link : ends_with(parent, "feed/") ? &channel->Link : nullptr;
+      String* link = item ? &item->Link : FParentIs.Feed ? &channel->Link : nullptr;
       View<Ch> rel, href;
       if (!link || !link->empty() || !attribute(tag, "href", href)) return;
       if (attribute(tag, "rel", rel) && !equals(rel, "alternate")) return;
@@ -408,21 +443,20 @@ private:
     }
     View<Ch> type;
     FXhtml = !empty && attribute(tag, "type", type) && equals(type, "xhtml") &&
-             (ends_with(parent, "feed/entry/") || ends_with(parent, "feed/"));
+             (FParentIs.FeedEntry || FParentIs.Feed);
   }
 
   // The field that an Atom element's text fills: with `Rank`, a summary over a content and an
   // updated over a published, wherever they stand.
   String* AtomField(int& rank) {
-    const View<Ch> tag(FTag), parent(FParent);
+    const View<Ch> tag(FTag);
     TQNIRSSChannel* channel = FChannels.Last();
     TQNIRSSItem* item = channel->Items()->Last();
     rank = 0;
-    if (ends_with(parent, "feed/author/") && equals(tag, "name"))
-      return FFeedAuthor.empty() ? &FFeedAuthor : nullptr;
-    if (item && ends_with(parent, "feed/entry/author/") && equals(tag, "name"))
+    if (FParentIs.FeedAuthor && equals(tag, "name")) return FFeedAuthor.empty() ? &FFeedAuthor : nullptr;
+    if (item && FParentIs.FeedEntryAuthor && equals(tag, "name"))
       return item->Creator.empty() ? &item->Creator : nullptr;
-    if (item && ends_with(parent, "feed/entry/")) {
+    if (item && FParentIs.FeedEntry) {
       for (const AtomItemField& f : kAtomItemFields)
         if (equals(tag, f.Name)) {
           int& held = f.Field == &TQNIRSSItem::Date ? FAtomRanks.Date : FAtomRanks.Description;
@@ -430,7 +464,7 @@ private:
           if (f.Rank > 0) held = f.Rank;
           return &(item->*f.Field);
         }
-    } else if (ends_with(parent, "feed/")) {
+    } else if (FParentIs.Feed) {
       for (const ChannelField& f : kAtomChannelFields)
         if (equals(tag, f.Name)) return &(channel->*f.Field);
     }
@@ -488,8 +522,7 @@ private:
       channel->Items()->Add();
       return;
     }
-    const View<Ch> parent(FParent);
-    if (contains(parent, "/channel/item/") || contains(parent, "rdf:RDF/item/")) {
+    if (FParentIs.InItem) {
       TQNIRSSItem* item = channel->Items()->Last();
       if (!item) return;
       if (item != FDublinCoreOf) {
@@ -510,7 +543,7 @@ private:
           item->*f.Field = std::move(value);
           return;
         }
-    } else if (contains(parent, "/channel/")) {
+    } else if (FParentIs.InChannel) {
       for (const ChannelField& f : kChannelFields)
         if (equals(tag, f.Name)) {
           channel->*f.Field = Value(raw, decoded);
@@ -521,7 +554,12 @@ private:
 
   TQNIRSSChannels& FChannels;
   const bool FDecode;
-  std::basic_string<Ch> FPath, FTag, FParent;
+  std::basic_string<Ch> FPath, FTag;
+  std::vector<std::size_t> FMarkEnds[std::size(kMarks)];  // where each mark ends in P, ascending
+  struct {
+    bool Feed = false, FeedEntry = false, FeedAuthor = false, FeedEntryAuthor = false;  // Q ends so
+    bool InItem = false, InChannel = false;  // Q holds "/channel/item/" or "rdf:RDF/item/"; "/channel/"
+  } FParentIs;
   // Whether the item being filled had a non-empty dc:date or dc:creator.
   const TQNIRSSItem* FDublinCoreOf = nullptr;
   bool FDublinCoreDate = false, FDublinCoreCreator = false;

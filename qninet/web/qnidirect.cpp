@@ -1,6 +1,7 @@
 #include "qninet/web/qnidirect.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/TypInfo.h"
@@ -32,6 +33,19 @@ const TQNINewsSection* find_section(const std::vector<TQNINewsSection>& sections
 
 }  // namespace
 
+TQNINewsSeen::TQNINewsSeen(const std::vector<TQNINewsSection>* Previous) : FHasPrevious(Previous != nullptr) {
+  if (!Previous) return;
+  for (const TQNINewsSection& s : *Previous) {
+    const String section = UpperCase(s.Name);
+    for (const TQNINewsEntry& e : s.Entries)
+      if (!e.Value.empty()) FSeen.emplace(section, UpperCase(e.Key));
+  }
+}
+
+bool TQNINewsSeen::IsNew(StringView Section, StringView Key) const {
+  return !FHasPrevious || !FSeen.contains({UpperCase(Section), UpperCase(Key)});
+}
+
 bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Section, StringView Key) {
   if (!Previous) return true;
   const TQNINewsSection* s = find_section(*Previous, Section);
@@ -41,9 +55,15 @@ bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Sec
 }
 
 std::vector<TQNINewsSection> ReadNewsFile(const String& FileName) {
+  if (!sys::file_exists(ToUtf8(FileName))) return {};
+  return ParseNewsFile(ReadLocalBytes(FileName));
+}
+
+std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes) {
   std::vector<TQNINewsSection> sections;
-  if (!sys::file_exists(ToUtf8(FileName))) return sections;
-  const String text = sys::decode_page_text(ReadLocalBytes(FileName));
+  const String text = sys::decode_page_text(Bytes);
+  // Sections by their upper-cased name: a section named again continues the first one.
+  std::unordered_map<String, std::size_t> byName;
   TQNINewsSection* current = nullptr;
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -55,9 +75,9 @@ std::vector<TQNINewsSection> ReadNewsFile(const String& FileName) {
     if (line[0] == u'[') {
       const std::size_t close = line.find(u']');
       const String name = Trim(StringView(line).substr(1, close == String::npos ? String::npos : close - 1));
-      auto it = std::find_if(sections.begin(), sections.end(),
-                             [&](const TQNINewsSection& s) { return SameText(s.Name, name); });
-      current = it != sections.end() ? &*it : &sections.emplace_back(TQNINewsSection{name, {}});
+      const auto [it, added] = byName.try_emplace(UpperCase(name), sections.size());
+      if (added) sections.push_back(TQNINewsSection{name, {}});
+      current = &sections[it->second];
       continue;
     }
     const std::size_t eq = line.find(u'=');
@@ -184,12 +204,13 @@ void TQNWebDirect::build(bool modal) {
 
   const std::vector<TQNINewsSection> previous =
       hasPrevious ? ReadNewsFile(PreviousFileName()) : std::vector<TQNINewsSection>{};
+  const TQNINewsSeen seen(hasPrevious ? &previous : nullptr);
   for (const TQNINewsSection& section : ReadNewsFile(FLocalFileName)) {
     TTreeNode* node = tree->Add(nullptr, section.Name);
     for (const TQNINewsEntry& entry : section.Entries) {
       TTreeNode* child = tree->Add(node, entry.Value);
       child->SetData(std::make_unique<TQNINodeData>(entry.Key));
-      if (NewsEntryIsNew(hasPrevious ? &previous : nullptr, section.Name, entry.Key)) {
+      if (seen.IsNew(section.Name, entry.Key)) {
         child->SetImageIndex(1);
         child->SetSelectedIndex(1);
         child->SetBold(true);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "qninet/rtl/ComCtrls.h"
@@ -40,11 +42,32 @@ struct TQNINewsSection {
 /// without "=" or without a key, and lines before the first section are skipped. A section
 /// named again continues the first one. A missing file gives none.
 QNINET_API std::vector<TQNINewsSection> ReadNewsFile(const String& FileName);
+/// The same for the bytes of a news file (in its code page, or UTF-8 with or without a mark).
+QNINET_API std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes);
 
 /// Whether an entry is new against the previous copy: there is none (`Previous` null), or it
 /// holds no non-empty value for the key in the same section (names compared ignoring case).
 QNINET_API bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Section,
                                StringView Key);
+
+/// The entries of a previous copy that hold a value, gathered once, so that telling each entry
+/// of the new copy costs one look-up instead of a walk of the previous copy.
+class QNINET_API TQNINewsSeen {
+public:
+  /// `Previous` null: there is no previous copy, and every entry is new.
+  explicit TQNINewsSeen(const std::vector<TQNINewsSection>* Previous);
+  /// As `NewsEntryIsNew` against the copy this was made from.
+  bool IsNew(StringView Section, StringView Key) const;
+
+private:
+  struct Hash {
+    std::size_t operator()(const std::pair<String, String>& k) const {
+      return std::hash<String>{}(k.first) * 31 + std::hash<String>{}(k.second);
+    }
+  };
+  bool FHasPrevious;
+  std::unordered_set<std::pair<String, String>, Hash> FSeen;  // upper-cased section and key
+};
 
 /// Where the news file of a program goes: beside it with the extension ".nwf" when its folder
 /// is writable, else under the user's data folder ($XDG_DATA_HOME, default ~/.local/share) in

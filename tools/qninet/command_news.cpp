@@ -35,13 +35,14 @@ int run_news(Run& run, const NewsArgs& args) {
   const String previousFile = news.PreviousFileName();
   const bool hasPrevious = std::filesystem::exists(ToUtf8(previousFile));
   const auto previous = hasPrevious ? ReadNewsFile(previousFile) : std::vector<TQNINewsSection>{};
+  const TQNINewsSeen seen(hasPrevious ? &previous : nullptr);
   int entries = 0, fresh = 0;
   auto sections = nlohmann::ordered_json::array();
   const auto current = ReadNewsFile(news.LocalFileName());
   for (const TQNINewsSection& s : current) {
     auto list = nlohmann::ordered_json::array();
     for (const TQNINewsEntry& e : s.Entries) {
-      const bool isNew = NewsEntryIsNew(hasPrevious ? &previous : nullptr, s.Name, e.Key);
+      const bool isNew = seen.IsNew(s.Name, e.Key);
       ++entries;
       fresh += isNew;
       list.push_back({{"Key", ToUtf8(e.Key)}, {"Text", ToUtf8(e.Value)}, {"New", isNew}});

@@ -1,5 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include "harness/Forked.h"
 
 #include "qninet/rtl/Collections.h"
 #include "qninet/rtl/FormFile.h"
@@ -202,4 +205,45 @@ TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
   EXPECT_EQ(back.Settings()->Port(), 43);
   EXPECT_TRUE(back.LoadedCalled);
   EXPECT_FALSE(back.ComponentState().Contains(csLoading));
+}
+
+// Inputs shaped to be hard, each in a child with a few seconds of processor time: work that grows
+// with the square of the input, or a stack overflow, ends the child instead of finishing.
+TEST(FormFiles, EveryShapeIsReadInLinearWork) {
+  const std::function<harness::CaseResult()> cases[] = {
+      [] {  // a collection cleared from the back found each item from the front
+        TCollectionOf<TAddress> many;
+        for (int i = 0; i < 300000; ++i) many.Add();
+        many.Clear();
+        return harness::CaseResult{many.Count() == 0, ""};
+      },
+      [] {  // a value nested 200,000 deep overflowed the stack when the form was copied
+        const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+        try {
+          ReadFormFromJSON(R"({"Class":"TGadget","Properties":{"Lines":)" + deep + "}}", "deep.json",
+                           [](const std::string&) -> TComponent* { return new TGadget(nullptr); });
+        } catch (const EReadError& e) {
+          const std::string text = ToUtf8(e.Message());
+          return harness::CaseResult{text == "deep.json: Invalid form file: nested deeper than 256 levels",
+                                     text};
+        }
+        return harness::CaseResult{false, "read"};
+      },
+      [] {  // a list of many objects
+        TGadget g(nullptr);
+        std::string items;
+        for (int i = 0; i < 300000; ++i) items += R"({"Text":"a"},)";
+        items.back() = ']';
+        ReadObjectFromJSON(g, R"({"Class":"TGadget","Properties":{"Addresses":[)" + items + "}}");
+        return harness::CaseResult{g.Addresses()->Count() == 300000, ""};
+      },
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto outcome = harness::RunForked([&] {
+      const rlimit cpu{4, 4};
+      ::setrlimit(RLIMIT_CPU, &cpu);
+      return cases[i]();
+    });
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;
+  }
 }

@@ -4,10 +4,14 @@
 #include "qninet/socket/Framing.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "harness/Forked.h"
+#include "qninet/socket/MailTypes.h"
 
 using namespace qninet;
 
@@ -117,4 +121,34 @@ TEST(ReceiveFramed, SmtpReplyWithoutAnEndGivesUpPastTheLimit) {
   TSmtpReplyFrame rule;
   EXPECT_EQ(receive_framed(endless, rule), reTooLong);
   EXPECT_EQ(reads, TSmtpReplyFrame::kMaxReply / kReceiveChunk + 1);
+}
+
+// Shapes that cost work growing with the square of their size, each in a child with a few
+// seconds of processor time: a reply trickled in small reads, and a name of nested quotes.
+TEST(ReceiveFramed, EveryShapeIsReadInLinearWork) {
+  const auto trickled = [](const std::string& piece, std::size_t count, const std::string& end) {
+    ScriptedReader reader{std::vector<std::string>(count, piece), 0};
+    reader.Chunks.push_back(end);
+    TSmtpReplyFrame rule;
+    const bool whole =
+        receive_framed([&reader](void* b, Integer n) { return reader(b, n); }, rule) == reComplete;
+    return harness::CaseResult{whole && rule.TakeReply().size() >= piece.size() * count, ""};
+  };
+  const std::function<harness::CaseResult()> cases[] = {
+      [&] { return trickled("220-x\r\n", 140000, "220 ok\r\n"); },  // every read rescanned all lines held
+      [&] { return trickled("xx", 500000, "\r\n"); },               // and the line not yet ended
+      [] {
+        TQNIEMailAddress a;
+        a.SetText(FromUtf8(std::string(1000000, '"') + " <a@x.org>"));
+        return harness::CaseResult{a.Name().empty() && a.Address() == u"a@x.org", ToUtf8(a.Name())};
+      },
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto outcome = harness::RunForked([&] {
+      const rlimit cpu{4, 4};
+      ::setrlimit(RLIMIT_CPU, &cpu);
+      return cases[i]();
+    });
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;
+  }
 }

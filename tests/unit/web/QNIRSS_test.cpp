@@ -2,9 +2,11 @@
 // temporary names of the content components.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
 
+#include "harness/Forked.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/WebContent.h"
 
@@ -227,6 +229,36 @@ TEST(RSSScanner, AtomFeedsAndTheirVariants) {
        "C title=F"},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+}
+
+// Feeds shaped to be hard, each in a child with a few seconds of processor time: every tag
+// copied and searched the whole path of open elements, however deep or long it had grown.
+TEST(RSSScanner, EveryShapeIsReadInLinearWork) {
+  std::string items, nested;
+  for (int i = 0; i < 20000; ++i) items += "<item><title>t</title></item>";
+  for (int i = 0; i < 1000000; ++i) nested += "<x>";
+  for (int i = 0; i < 1000000; ++i) nested += "</x>";
+  const struct {
+    std::string Feed;
+    std::string Expected;  // the last item's title and the count
+  } cases[] = {
+      {"<rss><channel>" + nested + "<item><title>t</title></item></channel></rss>", "t 1"},
+      {"<rss><channel><" + std::string(3000000, 'y') + ">" + items, " 20000"},  // one unclosed name
+  };
+  for (const auto& c : cases) {
+    const auto outcome = harness::RunForked([&] {
+      const rlimit cpu{4, 4};
+      ::setrlimit(RLIMIT_CPU, &cpu);
+      TQNIRSSChannels channels;
+      ParseRSSBytes(c.Feed, channels, false);
+      const auto* list = channels.Count() == 1 ? channels.GetItem(0)->Items() : nullptr;
+      const std::string got = !list || !list->Count()
+                                  ? "none"
+                                  : ToUtf8(list->Last()->Title) + " " + std::to_string(list->Count());
+      return harness::CaseResult{got == c.Expected, got};
+    });
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Expected << ": " << outcome.Text;
+  }
 }
 
 TEST(RSSLists, OwnAssignAndDelete) {

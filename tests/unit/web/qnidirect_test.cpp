@@ -2,10 +2,12 @@
 // entries against the previous copy, the show modes, embedding and the click.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "harness/Forked.h"
 #include "harness/TempDir.h"
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Desktop.h"
@@ -74,6 +76,36 @@ TEST(NewsFile, SectionsAndEntriesInFileOrder) {
     EXPECT_EQ(got, c.Expected) << c.Text;
   }
   EXPECT_TRUE(ReadNewsFile(FromUtf8(dir.File("missing.nwf").string())).empty());
+}
+
+// Files shaped to be hard, each in a child with a few seconds of processor time: many sections
+// were each looked up along a list, and each entry against every entry of the previous copy.
+TEST(NewsFile, EveryShapeIsReadInLinearWork) {
+  TempDir dir("qninet-newsshape");
+  std::string sections, entries = "[S]\n";
+  for (int i = 0; i < 100000; ++i) {
+    sections += "[s" + std::to_string(i) + "]\nk=v\n";
+    entries += "http://h/" + std::to_string(i) + "=v\n";
+  }
+  const struct {
+    std::string Text;
+    std::size_t Sections, Entries;
+  } cases[] = {{sections + "[S0]\nk2=v\n", 100000, 100001}, {entries, 1, 100000}};
+  for (const auto& c : cases) {
+    const String file = FromUtf8(dir.Write("n.nwf", c.Text).string());
+    const auto outcome = harness::RunForked([&] {
+      const rlimit cpu{4, 4};
+      ::setrlimit(RLIMIT_CPU, &cpu);
+      const auto read = ReadNewsFile(file);
+      const TQNINewsSeen seen(&read);  // the same file read a second time: nothing is new
+      std::size_t count = 0, fresh = 0;
+      for (const auto& s : read)
+        for (const auto& e : s.Entries) ++count, fresh += seen.IsNew(s.Name, e.Key);
+      return harness::CaseResult{read.size() == c.Sections && count == c.Entries && fresh == 0,
+                                 std::to_string(read.size()) + " " + std::to_string(fresh)};
+    });
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Sections << ": " << outcome.Text;
+  }
 }
 
 TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
