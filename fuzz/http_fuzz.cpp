@@ -107,11 +107,21 @@ void check_url(const String& text) {
   if (host.find(u'%') != String::npos) return;
   // An explicit port 0 is kept; connecting to it fails.
   FUZZ_CHECK(!host.empty() && port >= 0 && port < 65536 && !path.empty() && path[0] == u'/');
-  const String bracketed = host.find(u':') != String::npos ? u"[" + host + u"]" : host;
+  const auto again = [](const String& h, Integer p, const String& pa, String& h2, Integer& p2, String& pa2) {
+    const String bracketed = h.find(u':') != String::npos ? u"[" + h + u"]" : h;
+    return HTTPParseURL(u"http://" + bracketed + u":" + IntToStr(p) + pa, h2, p2, pa2);
+  };
   String host2, path2;
   Integer port2 = 0;
-  FUZZ_CHECK(HTTPParseURL(u"http://" + bracketed + u":" + IntToStr(port) + path, host2, port2, path2));
-  FUZZ_CHECK(host2 == host && port2 == port && path2 == path);
+  FUZZ_CHECK(again(host, port, path, host2, port2, path2));
+  FUZZ_CHECK(port2 == port && path2 == path);
+  if (host2 == host) return;
+  // Only a percent-encoded host may read differently once decoded ("%31" makes "183345", which
+  // the second reading takes for the IPv4 address 0.2.204.49); from then on it stays as it is.
+  FUZZ_CHECK(text.find(u'%') != String::npos);
+  String host3, path3;
+  Integer port3 = 0;
+  FUZZ_CHECK(again(host2, port2, path2, host3, port3, path3) && host3 == host2);
 }
 
 }  // namespace
