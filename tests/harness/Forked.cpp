@@ -38,7 +38,7 @@ long own_peak_kib() {
 
 }  // namespace
 
-ForkedOutcome RunForked(const std::function<CaseResult()>& body) {
+ForkedOutcome RunForked(const std::function<CaseResult()>& body, unsigned cpuSeconds) {
   ForkedOutcome outcome;
   int fds[2];
   if (::pipe(fds) != 0) {
@@ -61,6 +61,10 @@ ForkedOutcome RunForked(const std::function<CaseResult()>& body) {
       ::setrlimit(RLIMIT_AS, &space);
     }
     ::alarm(kAlarmSeconds);
+    if (cpuSeconds > 0) {
+      const rlimit cpu{cpuSeconds, cpuSeconds};
+      ::setrlimit(RLIMIT_CPU, &cpu);
+    }
     const long startKiB = own_peak_kib();
     const auto start = std::chrono::steady_clock::now();
     CaseResult r;

@@ -40,8 +40,9 @@ struct CaseResult {
 
 /// Runs `body` in a forked child (the caller's threads, such as a scripted server, stay in the
 /// parent), with 4 GiB of address space (none under AddressSanitizer, which reserves terabytes)
-/// and 60 seconds before SIGALRM ends it. `body` must not use the test
-/// framework's assertions; an exception escaping it is a failure with the exception's text.
-ForkedOutcome RunForked(const std::function<CaseResult()>& body);
+/// and 60 seconds before SIGALRM ends it; with `cpuSeconds`, that much CPU time before SIGXCPU
+/// does (a case that must stay linear in its input). `body` must not use the test framework's
+/// assertions; an exception escaping it is a failure with the exception's text.
+ForkedOutcome RunForked(const std::function<CaseResult()>& body, unsigned cpuSeconds = 0);
 
 }  // namespace qninet::harness

@@ -1,6 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "harness/Forked.h"
 
@@ -239,11 +238,7 @@ TEST(FormFiles, EveryShapeIsReadInLinearWork) {
       },
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto outcome = harness::RunForked([&] {
-      const rlimit cpu{4, 4};
-      ::setrlimit(RLIMIT_CPU, &cpu);
-      return cases[i]();
-    });
+    const auto outcome = harness::RunForked(cases[i], 4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;
   }
 }

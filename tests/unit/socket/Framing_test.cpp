@@ -4,7 +4,6 @@
 #include "qninet/socket/Framing.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cstring>
 #include <string>
@@ -144,11 +143,7 @@ TEST(ReceiveFramed, EveryShapeIsReadInLinearWork) {
       },
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto outcome = harness::RunForked([&] {
-      const rlimit cpu{4, 4};
-      ::setrlimit(RLIMIT_CPU, &cpu);
-      return cases[i]();
-    });
+    const auto outcome = harness::RunForked(cases[i], 4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;
   }
 }

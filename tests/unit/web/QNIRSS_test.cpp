@@ -2,7 +2,6 @@
 // temporary names of the content components.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <string>
 
@@ -246,17 +245,17 @@ TEST(RSSScanner, EveryShapeIsReadInLinearWork) {
       {"<rss><channel><" + std::string(3000000, 'y') + ">" + items, " 20000"},  // one unclosed name
   };
   for (const auto& c : cases) {
-    const auto outcome = harness::RunForked([&] {
-      const rlimit cpu{4, 4};
-      ::setrlimit(RLIMIT_CPU, &cpu);
-      TQNIRSSChannels channels;
-      ParseRSSBytes(c.Feed, channels, false);
-      const auto* list = channels.Count() == 1 ? channels.GetItem(0)->Items() : nullptr;
-      const std::string got = !list || !list->Count()
-                                  ? "none"
-                                  : ToUtf8(list->Last()->Title) + " " + std::to_string(list->Count());
-      return harness::CaseResult{got == c.Expected, got};
-    });
+    const auto outcome = harness::RunForked(
+        [&] {
+          TQNIRSSChannels channels;
+          ParseRSSBytes(c.Feed, channels, false);
+          const auto* list = channels.Count() == 1 ? channels.GetItem(0)->Items() : nullptr;
+          const std::string got = !list || !list->Count()
+                                      ? "none"
+                                      : ToUtf8(list->Last()->Title) + " " + std::to_string(list->Count());
+          return harness::CaseResult{got == c.Expected, got};
+        },
+        4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Expected << ": " << outcome.Text;
   }
 }

@@ -2,7 +2,6 @@
 // entries against the previous copy, the show modes, embedding and the click.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -93,17 +92,17 @@ TEST(NewsFile, EveryShapeIsReadInLinearWork) {
   } cases[] = {{sections + "[S0]\nk2=v\n", 100000, 100001}, {entries, 1, 100000}};
   for (const auto& c : cases) {
     const String file = FromUtf8(dir.Write("n.nwf", c.Text).string());
-    const auto outcome = harness::RunForked([&] {
-      const rlimit cpu{4, 4};
-      ::setrlimit(RLIMIT_CPU, &cpu);
-      const auto read = ReadNewsFile(file);
-      const TQNINewsSeen seen(&read);  // the same file read a second time: nothing is new
-      std::size_t count = 0, fresh = 0;
-      for (const auto& s : read)
-        for (const auto& e : s.Entries) ++count, fresh += seen.IsNew(s.Name, e.Key);
-      return harness::CaseResult{read.size() == c.Sections && count == c.Entries && fresh == 0,
-                                 std::to_string(read.size()) + " " + std::to_string(fresh)};
-    });
+    const auto outcome = harness::RunForked(
+        [&] {
+          const auto read = ReadNewsFile(file);
+          const TQNINewsSeen seen(&read);  // the same file read a second time: nothing is new
+          std::size_t count = 0, fresh = 0;
+          for (const auto& s : read)
+            for (const auto& e : s.Entries) ++count, fresh += seen.IsNew(s.Name, e.Key);
+          return harness::CaseResult{read.size() == c.Sections && count == c.Entries && fresh == 0,
+                                     std::to_string(read.size()) + " " + std::to_string(fresh)};
+        },
+        4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Sections << ": " << outcome.Text;
   }
 }
@@ -188,7 +187,9 @@ TEST(WebDirect, MarksNewEntriesAgainstThePreviousCopyAndShowsAsTheModeSays) {
     news.Execute();
     EXPECT_EQ(news.Status(), s.Status);
     EXPECT_EQ(gui.ShownForms().size() - before, s.Shown ? 1u : 0u);
-    if (s.Shown) EXPECT_EQ(seen, s.Shown);
+    if (s.Shown) {
+      EXPECT_EQ(seen, s.Shown);
+    }
     EXPECT_EQ(news.Form(), nullptr);  // a modal window is freed when it closes
   }
 }
