@@ -1,0 +1,35 @@
+#pragma once
+// How an operation below the components ended. Sources, downloads, service calls and the
+// socket exchanges all return this one type, and each component turns its four cases into what
+// its own contract promises (a `Status`, `LastError`, an exception).
+
+#include <cstdint>
+#include <utility>
+
+#include "qninet/rtl/SysUtils.h"
+
+namespace qninet {
+
+enum class TQNIOutcomeKind : std::uint8_t { Found, NotFound, Failed, Cancelled };
+
+/// A kind and, for anything but `Found`, the text that says why, fit to show a user.
+class [[nodiscard]] QNINET_API TQNIOutcome {
+public:
+  TQNIOutcome() = default;  ///< found
+  static TQNIOutcome Found() { return {}; }
+  static TQNIOutcome NotFound(String text) { return {TQNIOutcomeKind::NotFound, std::move(text)}; }
+  static TQNIOutcome Failed(String text) { return {TQNIOutcomeKind::Failed, std::move(text)}; }
+  static TQNIOutcome Cancelled(String text) { return {TQNIOutcomeKind::Cancelled, std::move(text)}; }
+
+  TQNIOutcomeKind Kind() const { return FKind; }
+  const String& Text() const { return FText; }
+  bool IsFound() const { return FKind == TQNIOutcomeKind::Found; }
+  explicit operator bool() const { return IsFound(); }
+
+private:
+  TQNIOutcome(TQNIOutcomeKind kind, String text) : FKind(kind), FText(std::move(text)) {}
+  TQNIOutcomeKind FKind = TQNIOutcomeKind::Found;
+  String FText;
+};
+
+}  // namespace qninet
