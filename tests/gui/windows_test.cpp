@@ -41,6 +41,31 @@ std::vector<std::string> focus_chain(QWidget* window) {
   return names;
 }
 
+// The widget shows what its control holds: text, alignment, weight, echo, the picture.
+void check_widget(TControl& m, QWidget* w, const std::string& defaultButton) {
+  if (auto* l = dynamic_cast<TLabel*>(&m)) {
+    const auto* ql = static_cast<QLabel*>(w);
+    EXPECT_EQ(ql->text(), q(l->Caption()));
+    EXPECT_EQ(bool(ql->alignment() & Qt::AlignRight), l->Alignment() == taRightJustify);
+    EXPECT_EQ(ql->font().bold(), l->Bold());
+  } else if (auto* b = dynamic_cast<TButton*>(&m)) {
+    EXPECT_EQ(static_cast<QPushButton*>(w)->text(), q(b->Caption()));
+    EXPECT_EQ(static_cast<QPushButton*>(w)->isDefault(), ToUtf8(b->Name()) == defaultButton);
+  } else if (auto* e = dynamic_cast<TEdit*>(&m)) {
+    EXPECT_EQ(static_cast<QLineEdit*>(w)->text(), q(e->Text()));
+    EXPECT_EQ(static_cast<QLineEdit*>(w)->echoMode() == QLineEdit::Password, e->PasswordChar() != 0);
+  } else if (auto* i = dynamic_cast<TImage*>(&m)) {
+    // Every picture is drawn except the steps not reached yet.
+    const bool expected = i->ImageIndex() >= 0 || !ToUtf8(i->Name()).starts_with("imgStep");
+    const QImage shown = static_cast<QLabel*>(w)->pixmap().toImage();
+    EXPECT_EQ(!shown.isNull(), expected);
+    // A transparent picture lets the form show through its bottom-left corner.
+    if (expected && i->Transparent()) {
+      EXPECT_EQ(shown.pixelColor(0, shown.height() - 1).alpha(), 0);
+    }
+  }
+}
+
 TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrder) {
   TfrmQNILogon logon(nullptr);
   logon.edLogin->SetText(u"alice");
@@ -78,27 +103,7 @@ TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrde
       EXPECT_EQ(w->metaObject()->className(), kQtClass.at(ToUtf8(m->ClassName())));
       EXPECT_EQ(w->geometry(), QRect(m->Left(), m->Top(), m->Width(), m->Height()));
       EXPECT_EQ(w->parentWidget()->objectName(), q(m->Parent() ? m->Parent()->Name() : c.Form->Name()));
-      if (auto* l = dynamic_cast<TLabel*>(m)) {
-        const auto* ql = static_cast<QLabel*>(w);
-        EXPECT_EQ(ql->text(), q(l->Caption()));
-        EXPECT_EQ(bool(ql->alignment() & Qt::AlignRight), l->Alignment() == taRightJustify);
-        EXPECT_EQ(ql->font().bold(), l->Bold());
-      } else if (auto* b = dynamic_cast<TButton*>(m)) {
-        EXPECT_EQ(static_cast<QPushButton*>(w)->text(), q(b->Caption()));
-        EXPECT_EQ(static_cast<QPushButton*>(w)->isDefault(), ToUtf8(b->Name()) == c.Default);
-      } else if (auto* e = dynamic_cast<TEdit*>(m)) {
-        EXPECT_EQ(static_cast<QLineEdit*>(w)->text(), q(e->Text()));
-        EXPECT_EQ(static_cast<QLineEdit*>(w)->echoMode() == QLineEdit::Password, e->PasswordChar() != 0);
-      } else if (auto* i = dynamic_cast<TImage*>(m)) {
-        // Every picture is drawn except the steps not reached yet.
-        const bool expected = i->ImageIndex() >= 0 || !ToUtf8(i->Name()).starts_with("imgStep");
-        const QImage shown = static_cast<QLabel*>(w)->pixmap().toImage();
-        EXPECT_EQ(!shown.isNull(), expected);
-        // A transparent picture lets the form show through its bottom-left corner.
-        if (expected && i->Transparent()) {
-          EXPECT_EQ(shown.pixelColor(0, shown.height() - 1).alpha(), 0);
-        }
-      }
+      check_widget(*m, w, c.Default);
     }
     EXPECT_EQ(focus_chain(window), c.Tabs);
     screenshot(window, c.Shot);

@@ -41,11 +41,11 @@ TEST(ProgramNews, PrintsTheTreeWithNewEntriesAsTheShowModeSays) {
        "Veltraxon WebDirect\nNews\n  * One\n  * Two\nTips\n  * Tip\n" + summary +
            "2 sections, 3 entries, 3 new\n"},
       {nullptr, {"--show", "changed", url}, 0, summary + "2 sections, 3 entries, 0 new\n"},
-      {"[News]\nhttp://n/1=One, updated\nhttp://n/3=Three\n",
-       {"--show", "changed", url},
+      {nullptr,
+       {url},
        0,
-       "Veltraxon WebDirect\nNews\n    One, updated\n  * Three\n" + summary +
-           "1 sections, 2 entries, 1 new\n"},
+       "Veltraxon WebDirect\nNews\n    One\n    Two\nTips\n    Tip\n" + summary +
+           "2 sections, 3 entries, 0 new\n"},
       {"[News]\nhttp://n/4=Four\n", {"--show", "never", url}, 0, summary + "1 sections, 1 entries, 1 new\n"},
       {nullptr, {"--show", "sometimes", url}, 2, ""},
       {nullptr, {nginx.Url("/missing.nwf")}, 3, ""},
