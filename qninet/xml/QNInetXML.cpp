@@ -7,6 +7,8 @@
 #include <string>
 
 #include "qninet/core/Entities.h"
+#include "qninet/sys/AsciiText.h"
+#include "qninet/sys/Utf8.h"
 #include "qninet/xml/XMLDocument.h"
 
 namespace qninet {
@@ -39,16 +41,11 @@ void strip_quotes(String& text) {
   }
 }
 
-char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
 void append_code_point(String& out, char32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
     out.push_back(0xFFFD);
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
   } else {
-    out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    sys::append_utf16(out, cp);
   }
 }
 
@@ -114,10 +111,7 @@ String DecodeXMLEntities(StringView s) {
 
 bool SameStrings(bool Exact, StringView S1, StringView S2) {
   if (Exact) return S1 == S2;
-  if (S1.size() != S2.size()) return false;
-  for (std::size_t i = 0; i < S1.size(); ++i)
-    if (ascii_lower(S1[i]) != ascii_lower(S2[i])) return false;
-  return true;
+  return sys::equal_ascii_nocase(S1, S2);
 }
 
 TDateTime XMLStringToDateTime(const String& S) {
