@@ -1,9 +1,11 @@
 #include "qninet/xml/QNInetXML.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -50,26 +52,28 @@ std::string walk_dump(const TQNXMLItem& root) {
   return out;
 }
 
+std::string load_bytes(std::string_view bytes, TQNXMLEngine& engine) {
+  TStringStream stream(bytes);
+  engine.LoadFromStream(0, &stream);
+  return dump(*engine.RootItem());
+}
+
 // Without an engine given, the node table's walk and items must match the items built for
-// a handler.
+// a handler, and an ASCII document read as bytes (the byte scan) must give the same tree.
 std::string parse(const String& text, TQNXMLEngine* engine = nullptr) {
   TQNXMLEngine local(nullptr);
   TQNXMLEngine& e = engine ? *engine : local;
   e.ParseXMLFromString(text, static_cast<Integer>(text.size()));
   if (!engine) {
-    TQNXMLEngine items(nullptr);
+    TQNXMLEngine items(nullptr), bytes(nullptr);
     items.SetOnAfterTag([](TObject*, TQNXMLItem*&, bool&) {});
     items.ParseXMLFromString(text, static_cast<Integer>(text.size()));
     EXPECT_EQ(walk_dump(*local.RootItem()), dump(*items.RootItem()));
     EXPECT_EQ(dump(*local.RootItem()), dump(*items.RootItem()));
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c > 0 && c < 0x80; }))
+      EXPECT_EQ(load_bytes(ToUtf8(text), bytes), dump(*items.RootItem()));
   }
   return dump(*e.RootItem());
-}
-
-std::string load_bytes(std::string_view bytes, TQNXMLEngine& engine) {
-  TStringStream stream(bytes);
-  engine.LoadFromStream(0, &stream);
-  return dump(*engine.RootItem());
 }
 
 struct TreeCase {
@@ -219,48 +223,43 @@ TEST(XMLItemAttributes, SplittingRules) {
   }
 }
 
-TEST(XMLItemValue, QuoteStripping) {
+// GetTagXMLValue strips a leading quote with the trailing blanks and quotes; GetTagValue also
+// decodes entities once, from left to right.
+TEST(XMLItemValue, QuotesAndEntities) {
   TQNXMLItem item(nullptr);
   EXPECT_TRUE(item.Value().IsUnassigned());
-  EXPECT_EQ(item.GetTagXMLValue(), u"");
-  const std::pair<String, String> cases[] = {{u"\"1.0\" ", u"1.0"},
-                                             {u"\"utf-8\"?", u"utf-8\"?"},
-                                             {u"\"quoted\" text", u"quoted\" text"},
-                                             {u"\" \r\n\"", u""},
-                                             {u"plain \"x\" ", u"plain \"x\" "}};
-  for (const auto& [in, out] : cases) {
+  const std::tuple<String, String, String> cases[] = {
+      {u"\"1.0\" ", u"1.0", u"1.0"},
+      {u"\"utf-8\"?", u"utf-8\"?", u"utf-8\"?"},
+      {u"\"quoted\" text", u"quoted\" text", u"quoted\" text"},
+      {u"\" \r\n\"", u"", u""},
+      {u"plain \"x\" ", u"plain \"x\" ", u"plain \"x\" "},
+      {u"\"&amp;\" ", u"&amp;", u"&"},
+      {u"a &lt b", u"a &lt b", u"a < b"},
+      {u"a&amp;amp;b", u"a&amp;amp;b", u"a&amp;b"},
+      {u"&amp;lt;", u"&amp;lt;", u"&lt;"},
+      {u"x&nbsp;y", u"x&nbsp;y", u"xy"},
+      {u"&degree", u"&degree", u"\u00B0ree"},
+      {u"&brvbar;&plusmn;&para;&copy;&trade;&car;&ret;", u"&brvbar;&plusmn;&para;&copy;&trade;&car;&ret;",
+       u"|+\u00B6cT\n\r"},
+      {u"&quot;&apos;&gt;", u"&quot;&apos;&gt;", u"\"'>"},
+      // Numeric references, any case, beyond the basic plane as a pair.
+      {u"&#xA;&#Xa;&#65;&#x42;", u"&#xA;&#Xa;&#65;&#x42;", u"\n\nAB"},
+      {u"&#x1F600;&#1760;", u"&#x1F600;&#1760;", u"\U0001F600\u06E0"},
+      {u"&#xD800;&#0;&#99999999999;", u"&#xD800;&#0;&#99999999999;", u"\uFFFD\uFFFD\uFFFD"},
+      // Forgiving rows without ";" still apply; anything else keeps its "&".
+      {u"&#176 &#009&#39x", u"&#176 &#009&#39x", u"\u00B0 \t'x"},
+      {u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;"},
+  };
+  for (const auto& [in, xmlValue, tagValue] : cases) {
     item.SetValue(Variant(in));
-    EXPECT_EQ(item.GetTagXMLValue(), out) << ToUtf8(in);
+    EXPECT_EQ(item.GetTagXMLValue(), xmlValue) << ToUtf8(in);
+    EXPECT_EQ(item.GetTagValue(), tagValue) << ToUtf8(in);
   }
   item.SetValue(Variant(String()));
   EXPECT_FALSE(item.Value().IsUnassigned());
   item.SetValue(Variant(Integer(42)));
   EXPECT_EQ(item.GetTagXMLValue(), u"42");
-}
-
-TEST(XMLItemValue, EntitiesDecodeOnceFromLeftToRight) {
-  const std::pair<String, String> cases[] = {
-      {u"a &lt b", u"a < b"},
-      {u"a&amp;amp;b", u"a&amp;b"},
-      {u"&amp;lt;", u"&lt;"},
-      {u"x&nbsp;y", u"xy"},
-      {u"&degree", u"\u00B0ree"},
-      {u"&brvbar;&plusmn;&para;&copy;&trade;&car;&ret;", u"|+\u00B6cT\n\r"},
-      {u"&quot;&apos;&gt;", u"\"'>"},
-      // Numeric references, any case, beyond the basic plane as a pair.
-      {u"&#xA;&#Xa;&#65;&#x42;", u"\n\nAB"},
-      {u"&#x1F600;", u"\U0001F600"},
-      {u"&#1760;", u"\u06E0"},
-      {u"&#xD800;&#0;&#99999999999;", u"\uFFFD\uFFFD\uFFFD"},
-      // Forgiving rows without ";" still apply; anything else keeps its "&".
-      {u"&#176 &#009&#39x", u"\u00B0 \t'x"},
-      {u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;"},
-      {u"\"&amp;\" ", u"&"}};
-  for (const auto& [in, out] : cases) {
-    TQNXMLItem item(nullptr);
-    item.SetValue(Variant(in));
-    EXPECT_EQ(item.GetTagValue(), out) << ToUtf8(in);
-  }
 }
 
 TEST(XMLHelpers, SameStringsAndPaths) {
@@ -336,6 +335,16 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
        ToUtf8(u"?xml{@encoding=\"\"windows-1251\" \",r=\"\u0439\"}")},
       {u"<?xml encoding=\"windows-1251\"?><r a=\"\u0439\">\u00E9</r>",
        ToUtf8(u"?xml{@encoding=\"\"windows-1251\"\",r=\"\u0439\"[ a=\"?\"]}")},
+      // Well-formed documents read as written: CDATA sections are text; quotes protect ">" and
+      // "/" in a start tag; a quote left open falls back to the first ">".
+      {u"<r><y><![CDATA[plain]]></y><z>1</z></r>", "r{y=\"plain\",z=\"1\"}"},
+      {u"<r><y><![CDATA[a &amp; <b>]]></y></r>", "r{y=\"a &amp;amp; <b>\"}"},
+      {u"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", "r{y=\"a</y>/>b\",z}"},
+      {u"<r><y><![CDATA[x</y></r>", "r{y=\"x</y></r>\"}"},
+      {u"<x a=\"1>2\">v</x>", "x=\"v\"[ a=\"1>2\"]"},
+      {u"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}"},
+      {u"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}"},
+      {u"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}"},
   });
   TQNXMLEngine processed(nullptr);
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
@@ -343,39 +352,17 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
             ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r=\"" + cafe + u"\"}"));
 }
 
-// Well-formed documents read as written: CDATA sections are text, quotes protect ">" and "/"
-// in a start tag; a quote left open falls back to the first ">". Text and file alike.
-TEST(XMLParserWellFormed, CdataAndQuotedAttributes) {
-  const struct {
-    const char* Doc;
-    std::string Tree;
-    const char16_t* YValue;  // GetTagValue of "y", when given
-  } cases[] = {
-      {"<r><y><![CDATA[plain]]></y><z>1</z></r>", "r{y=\"plain\",z=\"1\"}", nullptr},
-      {"<r><y><![CDATA[a &amp; <b>]]></y></r>", "r{y=\"a &amp;amp; <b>\"}", u"a &amp; <b>"},
-      {"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", "r{y=\"a</y>/>b\",z}", u"a</y>/>b"},
-      {"<r><y><![CDATA[x</y></r>", "r{y=\"x</y></r>\"}", nullptr},
-      {"<x a=\"1>2\">v</x>", "x=\"v\"[ a=\"1>2\"]", nullptr},
-      {"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}", u"v"},
-      {"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}", nullptr},
-      {"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}", nullptr},
-  };
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / "qninet_xml_wellformed_test.xml";
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Doc);
-    TQNXMLEngine text(nullptr), file(nullptr);
-    std::ofstream(path, std::ios::binary) << c.Doc;
-    file.LoadFromFile(FromUtf8(path.string()));
-    for (TQNXMLEngine* e : {&text, &file}) {
-      if (e == &text) parse(FromUtf8(c.Doc), e);
-      EXPECT_EQ(dump(*e->RootItem()), c.Tree);
-      if (c.YValue) {
-        EXPECT_EQ(e->GetItemByTag(nullptr, u"y")->GetTagValue(), String(c.YValue));
-      }
-    }
+// CDATA sections are text of the item they stand in, their "&" kept as "&amp;" so that
+// GetTagValue gives the characters as written.
+TEST(XMLParserWellFormed, CdataIsTextAsWritten) {
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"<r><y><![CDATA[a &amp; <b>]]></y></r>", u"a &amp; <b>"},
+      {u"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", u"a</y>/>b"}};
+  for (const auto& [doc, value] : cases) {
+    TQNXMLEngine engine(nullptr);
+    parse(doc, &engine);
+    EXPECT_EQ(engine.GetItemByTag(nullptr, u"y")->GetTagValue(), value);
   }
-  std::filesystem::remove(path);
 }
 
 // Items are made from the node table when reached, once, with their parents; writes to them
