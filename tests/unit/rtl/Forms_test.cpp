@@ -71,15 +71,6 @@ TEST(Timers, TickThroughTheEventLoopAndStopWhenDisabled) {
   EXPECT_EQ(ticks, seen);
 }
 
-TEST(Messages, MessageBoxIsRecordedAndAnswered) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextMessage(mrNo);
-  EXPECT_EQ(Application().MessageBox(u"Replace?", u"Update", gui::mbYesNo), mrNo);
-  EXPECT_EQ(Application().MessageBox(u"Done", u"Update"), mrOk);
-  ASSERT_EQ(gui.Messages().size(), 2u);
-  EXPECT_EQ(gui.Messages()[0].Text, u"Replace?");
-}
-
 TEST(Graphics, UnknownBytesAreRefusedAndKnownOnesSized) {
   TGraphic g;
   EXPECT_THROW(g.LoadFromBytes("not an image"), EInvalidGraphic);

@@ -128,14 +128,11 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
       {"two channels",
        "<rss>\n<channel>\n<title>A</title>\n</channel>\n<channel>\n<title>B</title>\n</channel>\n</rss>",
        "C title=A | C title=B"},
-      {"non-ASCII text", "<rss>\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n</channel></rss>",
-       "C title=Caf\xC3\xA9 \xE2\x82\xAC"},
       {"invalid bytes of a UTF-8 feed become U+FFFD",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss>\n<channel>\n<title>a\xFF\xC3"
        "b</title>\n</channel></rss>",
        "C title=a\xEF\xBF\xBD\xEF\xBF\xBD"
        "b"},
-      {"empty", "", ""},
       {"XML, numeric and HTML references, once; unknown ones and a bare & stay",
        "<rss><channel><title>Tom &amp; Jerry &lt;3 &#233;&#xE9;&eacute;&Eacute;&apos;&hellip;&#x1F600; "
        "&bogus; "
@@ -209,6 +206,31 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "C title=F"},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+}
+
+// Bytes decoded as the feed says: a mark, else the declaration, else the answer's charset, else
+// UTF-8 when valid, else the ANSI code page.
+TEST(RSSScanner, FeedBytesInTheirOwnEncodings) {
+  std::string wide = "\xFF\xFE";
+  for (char16_t c : std::u16string(u"<rss><channel>\n<title>\u0416</title>"))
+    wide += {char(c & 0xFF), char(c >> 8)};
+  const struct {
+    std::string Bytes;
+    const char* Charset;
+    std::string Expected;
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<rdf:RDF><channel>\n<title>R\xE9sum\xE9</title>\n"
+       "</channel>\n<item>\n<dc:creator>Zo\xEB</dc:creator>\n</item></rdf:RDF>",
+       "", "C title=R\xC3\xA9sum\xC3\xA9 / I creator=Zo\xC3\xAB"},
+      {wide, "utf-8", "C title=\xD0\x96"},
+      {"<rss><channel>\n<title>caf\xC3\xA9</title>", "ISO-8859-1", "C title=caf\xC3\x83\xC2\xA9"},
+      {"<rss><channel>\n<title>caf\xE9 \x80</title>", "", "C title=caf\xC3\xA9 \xE2\x82\xAC"},
+  };
+  for (const auto& c : cases) {
+    TQNIRSSChannels channels;
+    ParseRSSBytes(c.Bytes, channels, false, c.Charset);
+    EXPECT_EQ(describe(channels), c.Expected) << c.Bytes;
+  }
 }
 
 // Feeds shaped to be hard, each in a child with a few seconds of processor time: every tag
