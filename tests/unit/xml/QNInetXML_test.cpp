@@ -76,18 +76,6 @@ std::string parse(const String& text, TQNXMLEngine* engine = nullptr) {
   return dump(*e.RootItem());
 }
 
-struct TreeCase {
-  String In;
-  std::string Out;
-};
-
-void expect_trees(const std::vector<TreeCase>& cases) {
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.In));
-    EXPECT_EQ(parse(c.In), c.Out);
-  }
-}
-
 // Records the events in order: "tag:<parent>/<name>" and "after:<name>".
 struct EventLog {
   std::vector<std::string> Events;
@@ -135,21 +123,6 @@ bool tree_is_consistent(const TQNXMLItem& root) {
 
 // The node tree
 
-TEST(XMLItemTree, AddItemSetsParentAndLevelAndDestroyUnhooks) {
-  TQNXMLEngine engine(nullptr);
-  TQNXMLItem* root = engine.RootItem();
-  TQNXMLItem* a = root->Items()->AddItem(root);
-  TQNXMLItem* b = root->Items()->AddItem(root);
-  TQNXMLItem* a1 = a->Items()->AddItem(a);
-  EXPECT_EQ(a1->ParentItem(), a);
-  EXPECT_EQ(a1->Level(), 2);
-  EXPECT_EQ(a1->GetOwner(), a);
-  delete a;
-  ASSERT_EQ(root->Items()->Count(), 1);
-  EXPECT_EQ((*root->Items())[0], b);
-  EXPECT_THROW(root->Items()->Items(1), EListError);
-}
-
 TEST(XMLItemTree, ClearDestroysEveryDescendant) {
   RemovalCounter counter;
   {
@@ -169,30 +142,29 @@ TEST(XMLItemTree, ClearDestroysEveryDescendant) {
   EXPECT_EQ(counter.Removed, 5);  // the item left in the list goes with its parent
 }
 
-TEST(XMLItemTree, AssignCopiesTheWholeSubtree) {
+// Items know their parent, level and owner; a destroyed one leaves its list; Assign copies a
+// whole subtree, even an item's own ancestor list into it; GetChild's depth limit counts from
+// the start item.
+TEST(XMLItemTree, ParentsLevelsAssignAndChildSearch) {
   TQNXMLEngine engine(nullptr);
-  engine.ParseXMLFromString(u"<r><a x=\"1\">v<b>w</b></a></r>", 29);
-  TQNXMLItem target(nullptr);
-  target.Assign(engine.RootItem());
-  EXPECT_EQ(dump(target), dump(*engine.RootItem()));
-  EXPECT_TRUE(tree_is_consistent(target));
-  // Copying an item's own ancestor list into it must not run away.
-  (*target.Items())[0]->SetItems(target.Items());
-  EXPECT_EQ(dump(target), "r{a=\"v\"[ x=\"1\"]{a=\"v\"[ x=\"1\"]{b=\"w\"}}}");
-  EXPECT_TRUE(tree_is_consistent(target));
-}
-
-TEST(XMLItemChild, SearchDepthAndCase) {
-  TQNXMLEngine engine(nullptr);
-  engine.ParseXMLFromString(u"<r><a><b><c><d/></c></b></a></r>", 33);
+  engine.ParseXMLFromString(u"<r><a x=\"1\">v<b>w<c><d/></c></b></a></r>", 100);
   TQNXMLItem* r = engine.RootItem();
+  TQNXMLItem* a1 = (*r->Items())[0]->Items()->AddItem((*r->Items())[0]);
+  EXPECT_EQ(a1->Level() * 10 + (a1->ParentItem() == (*r->Items())[0]) + (a1->GetOwner() == a1->ParentItem()),
+            22);
+  delete a1;
+  TQNXMLItem target(nullptr);
+  target.Assign(r);
+  EXPECT_EQ(dump(target), "r{a=\"v\"[ x=\"1\"]{b=\"w\"{c{d}}}}");
+  (*target.Items())[0]->SetItems(target.Items());
+  EXPECT_EQ(dump(target), "r{a=\"v\"[ x=\"1\"]{a=\"v\"[ x=\"1\"]{b=\"w\"{c{d}}}}}");
+  EXPECT_TRUE(tree_is_consistent(target));
+  EXPECT_THROW((*target.Items())[0]->Items()->Items(1), EListError);
   EXPECT_EQ(r->GetChild(u"r", false), r);
-  ASSERT_NE(r->GetChild(u"b", false), nullptr);
   EXPECT_EQ(r->GetChild(u"b", false)->Level(), 2);
   EXPECT_EQ(r->GetChild(u"c", false), nullptr);
   EXPECT_NE(r->GetChild(u"d", true), nullptr);
   EXPECT_EQ(r->GetChild(u"B", true), nullptr);
-  // The depth limit counts from the start item.
   EXPECT_NE(r->GetChild(u"a", false)->GetChild(u"c", false), nullptr);
 }
 
@@ -207,19 +179,18 @@ TEST(XMLItemAttributes, SplittingRules) {
   item.ProcessAttributes();
   EXPECT_EQ(item.Items()->Count(), 3);
 
-  const TreeCase cases[] = {
+  const std::pair<String, std::string> cases[] = {
       {u"a = \"1\"", ""},
       {u"a='x y'", "{@a=\"'x \"}"},
       {u" a=\"1", ""},
       {u" a=\"1\" b=\"2", "{@a=\"\"1\" \"}"},
       {u" version=\"1.0\" encoding=\"utf-8\"?", "{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"?\"}"},
       {u"q=\"a=b/c\"", "{@q=\"\"a=b/c\"\"}"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.In));
+  for (const auto& [in, tree] : cases) {
     TQNXMLItem it(nullptr);
-    it.SetAttributes(c.In);
+    it.SetAttributes(in);
     it.ProcessAttributes();
-    EXPECT_EQ(dump(it), c.Out);
+    EXPECT_EQ(dump(it), tree) << ToUtf8(in);
   }
 }
 
@@ -263,11 +234,9 @@ TEST(XMLItemValue, QuotesAndEntities) {
 }
 
 TEST(XMLHelpers, SameStringsAndPaths) {
-  EXPECT_TRUE(SameStrings(true, u"Ab", u"Ab"));
-  EXPECT_FALSE(SameStrings(true, u"Ab", u"ab"));
-  EXPECT_TRUE(SameStrings(false, u"ShipMent", u"shipment"));
-  EXPECT_FALSE(SameStrings(false, u"\u00C9", u"\u00E9"));
-  EXPECT_FALSE(SameStrings(false, u"ab", u"abc"));
+  EXPECT_TRUE(SameStrings(true, u"Ab", u"Ab") && SameStrings(false, u"ShipMent", u"shipment"));
+  EXPECT_FALSE(SameStrings(true, u"Ab", u"ab") || SameStrings(false, u"\u00C9", u"\u00E9") ||
+               SameStrings(false, u"ab", u"abc"));
 
   TQNXMLEngine engine(nullptr);
   // path, first name, rest after it, last name, rest before it
@@ -297,7 +266,7 @@ TEST(XMLHelpers, DateTimeFromFixedPositions) {
 
 TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
   const String cafe = u"caf\u00C3\u00A9";  // UTF-8 bytes read one per character
-  expect_trees({
+  const std::pair<String, std::string> cases[] = {
       // Texts between, before and after elements.
       {u"<r>t1<a>1</a>t2</r>", "r=\"t1\"{a=\"1\"}"},
       {u"<r>\n  <a>1</a>\n  <b>2</b>\n</r>\n", "r=\"\n  \"{a=\"1\",b=\"2\"}"},
@@ -345,7 +314,8 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}"},
       {u"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}"},
       {u"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}"},
-  });
+  };
+  for (const auto& [in, tree] : cases) EXPECT_EQ(parse(in), tree) << ToUtf8(in);
   TQNXMLEngine processed(nullptr);
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
   EXPECT_EQ(parse(u"<?xml encoding=\"utf-8\" ?><r>" + cafe + u"</r>", &processed),
