@@ -52,10 +52,22 @@ std::string walk_dump(const TQNXMLItem& root) {
   return out;
 }
 
+// The loaded tree; a fresh engine's node table must walk as the items a handler's parse builds.
 std::string load_bytes(std::string_view bytes, TQNXMLEngine& engine) {
+  const TQNXMLItem& root = *engine.RootItem();
+  const bool fresh = root.Items()->Count() == 0 && root.TagName().empty() && !root.ValueAssigned() &&
+                     !engine.OnTag() && !engine.OnAfterTag();
   TStringStream stream(bytes);
   engine.LoadFromStream(0, &stream);
-  return dump(*engine.RootItem());
+  if (!fresh) return dump(*engine.RootItem());
+  const std::string walked = walk_dump(*engine.RootItem()), tree = dump(*engine.RootItem());
+  TQNXMLEngine items(nullptr);
+  items.SetOnAfterTag([](TObject*, TQNXMLItem*&, bool&) {});
+  TStringStream again(bytes);
+  items.LoadFromStream(0, &again);
+  EXPECT_EQ(walked, dump(*items.RootItem()));
+  EXPECT_EQ(tree, dump(*items.RootItem()));
+  return tree;
 }
 
 // Without an engine given, the node table's walk and items must match the items built for
