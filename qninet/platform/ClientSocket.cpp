@@ -19,10 +19,14 @@ String EndpointText(const String& Host, Integer Port) {
 }
 
 String AtEndpoint(const String& Endpoint, const String& Text) {
+  if (Endpoint.empty()) return Text;  // nothing to name: no server was set
   return FromUtf8(sys::at_endpoint(ToUtf8(Endpoint), ToUtf8(Text)));
 }
 
-String TClientSocket::endpoint() const { return EndpointText(FAddress.empty() ? FHost : FAddress, FPort); }
+String TClientSocket::endpoint() const {
+  const String& node = FAddress.empty() ? FHost : FAddress;
+  return node.empty() ? String() : EndpointText(node, FPort);
+}
 
 TClientSocket::TClientSocket(TComponent* AOwner)
     : TComponent(AOwner), FSocket(std::make_unique<sys::TcpSocket>()) {}
