@@ -99,6 +99,7 @@ struct Ctx {
   fs::path Local;
   gui::TScriptedGui& Gui;
   std::vector<TQNIAction> Actions = {};
+  std::vector<TQNIStatus> Statuses = {};                  // each OnStatusChange
   std::uint64_t Calls = 0, First = 0, Last = 0, Max = 0;  // progress of the last run
   std::function<bool(std::uint64_t)> Abort = {};          // from the progress event
   std::thread Canceller = {};
@@ -307,7 +308,8 @@ const Row kRows[] = {
      [](Ctx& r) { creds(r, u"tester", u"no"); }},
     {{"share: copy, then skip", kShare, "tool.bin", {isFinished, isSkipped}, pattern(30000), {}},
      {},
-     [](Ctx& r) {
+     [](Ctx& r) {  // the first run fires no change for isInProgress, the status it starts in
+       EXPECT_EQ(r.Statuses, (std::vector<TQNIStatus>{isFinished, isInProgress, isSkipped}));
        EXPECT_EQ(*sys::file_write_time(r.Local.string()),
                  *sys::file_write_time((r.P.Share.Path() / "tool.bin").string()));
      }},
@@ -448,6 +450,7 @@ TEST(WebUpdate, EachAnswerGivesItsStatusAndLocalFile) {
     gui::TScriptedGui gui;  // with no answer queued a prompt is cancelled
     Ctx r{u, peers, server ? &*server : nullptr, local, gui};
     u.SetOnActionChange([&](TObject*) { r.Actions.push_back(u.Action()); });
+    u.SetOnStatusChange([&](TObject*) { r.Statuses.push_back(u.Status()); });
     u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t max, bool& abort) {
       if (r.Calls++ == 0) r.First = cur;
       r.Last = cur, r.Max = max;

@@ -1,5 +1,5 @@
 // The web components' rules no server shows: the port that follows the service, a URL filling the
-// target in one step, the status events, a raising run, the progress text and the cancel flag.
+// target in one step, a raising run, the progress text, the cancel flag and Content-Length.
 // Each answer of a server is a row of the integration suite's updater table.
 
 #include <gtest/gtest.h>
@@ -97,21 +97,6 @@ TEST(WebComponentRules, UrlFillsTheTargetInOneStepOrRaisesAndKeepsIt) {
     EXPECT_EQ(u.Service(), isHTTP);
     EXPECT_EQ(u.RemoteFileName(), u"/kept");
   }
-}
-
-// The first run fires no change for isInProgress (the status starts there); later runs do.
-TEST(WebComponentRules, StatusChangesOfARun) {
-  harness::TempDir share{"qninet-share"};
-  TQNWebUpdater u(nullptr);
-  u.SetService(isNetwork);
-  u.SetRemoteFileName(FromUtf8((share.Path() / "absent.bin").string()));
-  u.SetLocalFileName(FromUtf8(share.File("local.bin").string()));
-  std::vector<TQNIStatus> seen;
-  u.SetOnStatusChange([&](TObject*) { seen.push_back(u.Status()); });
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(seen, std::vector<TQNIStatus>{isNotFound});
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(seen, (std::vector<TQNIStatus>{isNotFound, isInProgress, isNotFound}));
 }
 
 // A run that raises closes what it opened and frees the status form; the message names the
