@@ -41,8 +41,8 @@ std::uint16_t bind_port(int type, std::uint16_t port, int family = AF_INET, int*
   a6.sin6_addr = in6addr_loopback;
   sockaddr* a = family == AF_INET ? reinterpret_cast<sockaddr*>(&a4) : reinterpret_cast<sockaddr*>(&a6);
   socklen_t len = family == AF_INET ? sizeof a4 : sizeof a6;
-  const int one = 1;  // a fixed port's old connections in TIME_WAIT do not count
-  ::setsockopt(s.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const int one = 1;  // a fixed TCP port's old connections in TIME_WAIT do not count
+  if (type == SOCK_STREAM) ::setsockopt(s.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (s.fd < 0 || ::bind(s.fd, a, len) != 0 || ::getsockname(s.fd, a, &len) != 0) {
     if (error) *error = errno;
     return 0;

@@ -122,6 +122,11 @@ std::string program(const std::string& name, const Row& r) {
 
 }  // namespace
 
+std::string LoopbackUrl(const char* scheme, std::uint16_t port, const std::string& path) {
+  std::string url = scheme;  // built in place: GCC 12 warns falsely on "literal" + std::string&&
+  return ((url += "://127.0.0.1:") += std::to_string(port)) += path;
+}
+
 std::string RequireProgram(const std::string& name, const std::string& package) {
   std::string path = FindProgram(name);
   if (path.empty()) throw Unavailable(name + " not found; install the Debian package " + package);

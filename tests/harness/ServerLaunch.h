@@ -1,9 +1,7 @@
 #pragma once
-// Real servers on loopback, all started one way (Peer): a row of the table in ServerLaunch.cpp
-// names the program, its configuration template and its readiness probe. The configuration is
-// written into a temporary folder with free ports filled in, the program runs in the foreground
-// in its own process group, and it is stopped with its workers when the object goes, even when
-// the start failed. The named servers below are small shapes over it.
+// Real servers on loopback, all started one way (Peer) from one table (ServerLaunch.cpp) of
+// program, configuration template (conf/) and readiness probe; the named servers below are small
+// shapes over it.
 
 #include "harness/Process.h"
 #include "harness/TempDir.h"
@@ -26,6 +24,9 @@ struct Unavailable : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// "scheme://127.0.0.1:port" + path.
+std::string LoopbackUrl(const char* scheme, std::uint16_t port, const std::string& path);
+
 /// The program's full path; throws Unavailable naming the Debian package when it is missing.
 std::string RequireProgram(const std::string& name, const std::string& package);
 
@@ -35,7 +36,9 @@ std::vector<std::filesystem::path> WaitForFiles(const std::filesystem::path& fol
                                                 const std::string& suffix, std::size_t expected,
                                                 std::chrono::milliseconds timeout);
 
-/// One real server on 127.0.0.1 started from its row of the table.
+/// One real server on 127.0.0.1 started from its row of the table: the configuration is written
+/// into a temporary folder with free ports filled in, the program runs in the foreground in its own
+/// process group, and it is stopped with its workers when the object goes.
 class Peer {
 public:
   using Values = std::map<std::string, std::string>;
@@ -46,10 +49,10 @@ public:
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
-  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER} and `values` filled in), starts
-  /// the program with `extraArgs` after the row's and waits (bounded) for the probe. Throws
-  /// Unavailable when the program is missing or needs root, and std::runtime_error with the log
-  /// tails when it does not come up (it is stopped by then).
+  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER} and `values` filled in), starts the
+  /// program with `extraArgs` after the row's and waits (bounded) for the probe. Throws Unavailable
+  /// when the program is missing or needs root, std::runtime_error with the logs when it does not
+  /// come up (stopped by then).
   void Start(Values values = {}, const std::vector<std::string>& extraArgs = {});
   /// Stops the server and its workers. Idempotent.
   void Stop();
@@ -77,17 +80,15 @@ public:
   /// The CA behind the TLS port, or null without https.
   const TestCA* CA() const { return FCA.get(); }
   /// "http://127.0.0.1:PORT" + path, and its https twin.
-  std::string Url(const std::string& path = "/") const {
-    return "http://127.0.0.1:" + std::to_string(Port()) + path;
-  }
+  std::string Url(const std::string& path = "/") const { return LoopbackUrl("http", Port(), path); }
   std::string HttpsUrl(const std::string& path = "/") const {
-    return "https://127.0.0.1:" + std::to_string(HttpsPort()) + path;
+    return LoopbackUrl("https", HttpsPort(), path);
   }
   /// One line per request served, with its status.
   std::string AccessLog() const { return ReadFileText(FDir.File("access.log")); }
-  /// Writes a file under DocRoot() (folders made) and returns its path.
+  /// Write a file under DocRoot() (folders made) and return its path; the large one holds size
+  /// bytes, byte i being PatternByte(i), written in pieces.
   std::filesystem::path WriteFile(const std::string& relativePath, std::string_view bytes) const;
-  /// Writes size bytes under DocRoot() whose byte i is PatternByte(i), in pieces.
   std::filesystem::path WriteLargeFile(const std::string& relativePath, std::uint64_t size) const;
   static char PatternByte(std::uint64_t i) { return static_cast<char>('a' + (i * 7 + i / 251) % 26); }
 
@@ -102,13 +103,11 @@ protected:
 class Nginx : public WebServer {
 public:
   explicit Nginx(bool https = false) : WebServer("nginx", https) {}
-  /// Adds raw text to the server block (locations and directives).
+  /// Raw text for the server block; Basic credentials required under a prefix (an htpasswd made
+  /// with openssl); an exact path answering a status with nginx's own body, or a redirect.
   void AddLocation(const std::string& text) { FExtra += text + "\n"; }
-  /// Requires Basic credentials under the prefix path (an htpasswd made with openssl).
   void AddBasicAuthLocation(const std::string& path, const std::string& user, const std::string& password);
-  /// The exact path answers with status and nginx's own body.
   void AddStatusLocation(const std::string& path, int status);
-  /// The exact path redirects to url with status.
   void AddRedirect(const std::string& path, const std::string& url, int status = 301);
 };
 
@@ -135,8 +134,7 @@ struct TinyProxy : Peer {
   };
   explicit TinyProxy(const Options& options);
   TinyProxy() : TinyProxy(Options{}) {}
-  /// "http://127.0.0.1:PORT" (what http_proxy would hold).
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(Port()); }
+  std::string Url() const { return LoopbackUrl("http", Port(), ""); }
 };
 
 /// dnsmasq, authoritative only, UDP and TCP on one port: no upstream, no hosts file; only the
@@ -151,15 +149,13 @@ struct Unbound : Peer {
   explicit Unbound(const std::vector<std::string>& serverLines);
 };
 
-/// chronyd serving NTP from its local clock (stratum 10) on a free UDP port, never touching the
-/// system clock.
+/// chronyd serving NTP from its local clock (stratum 10), never touching the system clock.
 struct Chrony : Peer {
   Chrony() : Peer("chronyd") { Start(); }
 };
 
-/// ntpsec's ntpd on port 123 (it has no setting for another, so it needs root) in orphan mode,
-/// without CAP_SYS_TIME: it can never set the clock. Unpacked by scripts/install-deps.sh, as it
-/// conflicts with chrony as a Debian install.
+/// ntpsec's ntpd on port 123 (it has no other, so it needs root) in orphan mode, without
+/// CAP_SYS_TIME (it can never set the clock); unpacked by scripts/install-deps.sh.
 struct Ntpsec : Peer {
   Ntpsec() : Peer("ntpsec") { Start(); }
 };
@@ -245,10 +241,7 @@ public:
   /// Empty for an anonymous login.
   const std::string& User() const { return FUser; }
   const std::string& Password() const { return FPassword; }
-  /// "ftp://127.0.0.1:PORT" + path.
-  std::string Url(const std::string& path = "/") const {
-    return "ftp://127.0.0.1:" + std::to_string(Port()) + path;
-  }
+  std::string Url(const std::string& path = "/") const { return LoopbackUrl("ftp", Port(), path); }
 
 protected:
   FtpPeer(std::string user, std::string password, bool anonymous);  // pyftpdlib, login at "/"
@@ -278,10 +271,7 @@ public:
     std::string Authorization;  ///< the Authorization header, empty when none came
   };
   ServiceFixture();
-  /// "https://127.0.0.1:PORT" + path.
-  std::string Url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(Port()) + path;
-  }
+  std::string Url(const std::string& path) const { return LoopbackUrl("https", Port(), path); }
   /// The CA file a client trusts to reach the fixture.
   std::string CaFile() const { return FCA.CaCert().string(); }
   /// The bytes Speak answers with.

@@ -94,7 +94,8 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
                                 .RefusedRecipients = refused,
                                 .TlsMode = harness::SmtpServer::Tls::StartTls,
                                 .CertFile = ca.ServerCert(),
-                                .KeyFile = ca.ServerKey()});
+                                .KeyFile = ca.ServerKey(),
+                                .ExcludedAuth = {}});
   harness::OpenSmtpd opensmtpd(refused);
   std::size_t aioSeen = 0;
   std::set<std::filesystem::path> openSeen;
