@@ -28,7 +28,7 @@ enum class Ports : std::uint8_t { Tcp, Udp, TcpUdp };
 struct Row {
   const char* Name;
   const char* Package;            // what provides Argv[0]
-  std::vector<const char*> Argv;  // "@package/path": unpacked under the peers folder
+  std::vector<const char*> Argv;  // "@package/path": unpacked under the peers folder; "?arg": as root
   bool Config = false;            // conf/Name.conf is the template of {DIR}/Name.conf
   Ready Probe = Ready::Connect;
   const char* Log = nullptr;  // a log file in {DIR}
@@ -52,13 +52,13 @@ const Row& row(std::string_view name) {
       {"dnsmasq", "dnsmasq-base",
        {"dnsmasq", "--keep-in-foreground", "--port={PORT}", "--listen-address=127.0.0.1", "--bind-interfaces",
         "--no-resolv", "--no-hosts", "--no-poll", "--conf-file=/dev/null", "--pid-file={DIR}/dnsmasq.pid",
-        "--log-queries", "--log-facility={DIR}/dnsmasq.log", "--user={USER}"},
+        "--log-queries", "--log-facility={DIR}/dnsmasq.log", "?--user=root"},
        false, Ready::Connect, "dnsmasq.log", Ports::TcpUdp},
       {"unbound", "unbound", {"unbound", "-d", "-c", "{DIR}/unbound.conf"}, true, Ready::Connect, "unbound.log",
        Ports::TcpUdp},
-      // -x: never touch the clock; as root it would switch to _chrony, locked out of the folder.
-      {"chronyd", "chrony", {"chronyd", "-x", "-d", "-f", "{DIR}/chronyd.conf", "-u", "{USER}"}, true,
-       Ready::Sntp, nullptr, Ports::Udp},
+      // -x: never touch the clock; it needs root, and would switch to _chrony, locked out of the folder.
+      {"chronyd", "chrony", {"chronyd", "-x", "-d", "-f", "{DIR}/chronyd.conf", "-u", "root"}, true,
+       Ready::Sntp, nullptr, Ports::Udp, 0, true},
       // Without CAP_SYS_TIME even a start-up adjustment of the kernel's clock state fails harmlessly.
       {"ntpsec", "util-linux",
        {"setpriv", "--bounding-set=-sys_time", "--inh-caps=-sys_time", "@ntpsec/usr/sbin/ntpd", "-n", "-c",
@@ -81,7 +81,7 @@ const Row& row(std::string_view name) {
       {"proftpd", "proftpd-core", {"@proftpd-core/usr/sbin/proftpd", "-n", "-q", "-c", "{DIR}/proftpd.conf"},
        true, Ready::Greeting, "system.log", Ports::Tcp, 0, true},
       {"pure-authd", "pure-ftpd", {"@pure-ftpd/usr/sbin/pure-authd", "-s", "{DIR}/authd.sock", "-r", "{SCRIPT}"},
-       false, Ready::Socket},
+       false, Ready::Socket, nullptr, Ports::Tcp, 0, true},
       {"pure-ftpd", "pure-ftpd",
        {"@pure-ftpd/usr/sbin/pure-ftpd", "-S", "127.0.0.1,{PORT}", "-l", "extauth:{SOCKET}", "-E", "-H", "-A"},
        false, Ready::Greeting, nullptr, Ports::Tcp, 0, true},
@@ -174,7 +174,8 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
       {{"DIR", FDir.Path().string()}, {"PORT", std::to_string(Port())}, {"USER", me ? me->pw_name : "root"}});
   if (FPorts.size() > 1) values["PORT2"] = std::to_string(FPorts[1]);
   std::vector<std::string> argv;
-  for (const char* a : r.Argv) argv.push_back(fill(a, values));
+  for (const char* a : r.Argv)
+    if (a[0] != '?' || ::geteuid() == 0) argv.push_back(fill(a + (a[0] == '?'), values));
   argv[0] = program(argv[0], r);
   for (auto& a : argv)
     if (a[0] == '@') a = program(a, r);
