@@ -14,7 +14,7 @@ test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bi
 test+=(lighttpd lighttpd-mod-openssl squid)
 # vsftpd, proftpd-core and pure-ftpd each provide ftp-server, and ntpsec replaces chrony, so they
 # cannot all be installed: vsftpd is, the others are unpacked into $QNINET_PEERS_DIR and run from
-# there (tests/harness/FtpPeers.cpp, Ntpsec.cpp); the libraries they need are installed.
+# there (the "@package/..." rows of tests/harness/ServerLaunch.cpp); their libraries are installed.
 test+=(vsftpd libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23 libcap2 libacl1
        libbsd0 libssl3)
 unpacked=(proftpd-core:usr/sbin/proftpd pure-ftpd:usr/sbin/pure-ftpd ntpsec:usr/sbin/ntpd)

@@ -8,14 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <sstream>
 
 namespace qninet::harness {
-
 namespace {
 
 constexpr rlim_t kSpaceLimit = rlim_t{4} << 30;
-constexpr unsigned kAlarmSeconds = 60;
 
 long own_peak_kib() {
   rusage u{};
@@ -23,13 +20,40 @@ long own_peak_kib() {
   return u.ru_maxrss;
 }
 
-[[noreturn]] void report_and_exit(int fd, const CaseResult& r, double seconds, long startKiB) {
-  std::ostringstream out;
-  out << (r.Success ? 1 : 0) << ' ' << seconds << ' ' << startKiB << ' ' << r.Text;
-  const std::string text = out.str();
-  std::size_t at = 0;
-  while (at < text.size()) {
-    ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+// What the child reports ahead of the case's text.
+struct Report {
+  bool Success;
+  double Seconds;
+  long StartKiB;
+};
+
+[[noreturn]] void run_child(int fd, const std::function<CaseResult()>& body, unsigned cpuSeconds) {
+  // A case that runs away must not take the machine or the test with it.
+  if constexpr (!kSanitized) {
+    const rlimit space{kSpaceLimit, kSpaceLimit};
+    ::setrlimit(RLIMIT_AS, &space);
+  }
+  ::alarm(60);
+  if (cpuSeconds > 0) {
+    const rlimit cpu{cpuSeconds, cpuSeconds};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+  }
+  const long startKiB = own_peak_kib();
+  const auto start = std::chrono::steady_clock::now();
+  CaseResult r;
+  try {
+    r = body();
+  } catch (const std::exception& e) {
+    r = {false, std::string("exception: ") + e.what()};
+  } catch (...) {
+    r = {false, "exception of an unknown type"};
+  }
+  const Report report{
+      r.Success, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), startKiB};
+  std::string bytes(reinterpret_cast<const char*>(&report), sizeof report);
+  bytes += r.Text;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
     if (n <= 0 && errno != EINTR) break;
     if (n > 0) at += static_cast<std::size_t>(n);
   }
@@ -41,72 +65,37 @@ long own_peak_kib() {
 ForkedOutcome RunForked(const std::function<CaseResult()>& body, unsigned cpuSeconds) {
   ForkedOutcome outcome;
   int fds[2];
-  if (::pipe(fds) != 0) {
-    outcome.Text = "pipe failed";
-    return outcome;
-  }
+  if (::pipe(fds) != 0) return {.Text = "pipe failed"};
   std::fflush(nullptr);
   const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    outcome.Text = "fork failed";
-    return outcome;
-  }
   if (pid == 0) {
     ::close(fds[0]);
-    // A case that runs away must not take the machine or the test with it.
-    if constexpr (!kSanitized) {
-      const rlimit space{kSpaceLimit, kSpaceLimit};
-      ::setrlimit(RLIMIT_AS, &space);
-    }
-    ::alarm(kAlarmSeconds);
-    if (cpuSeconds > 0) {
-      const rlimit cpu{cpuSeconds, cpuSeconds};
-      ::setrlimit(RLIMIT_CPU, &cpu);
-    }
-    const long startKiB = own_peak_kib();
-    const auto start = std::chrono::steady_clock::now();
-    CaseResult r;
-    try {
-      r = body();
-    } catch (const std::exception& e) {
-      r = {false, std::string("exception: ") + e.what()};
-    } catch (...) {
-      r = {false, "exception of an unknown type"};
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    report_and_exit(fds[1], r, seconds, startKiB);
+    run_child(fds[1], body, cpuSeconds);
   }
   ::close(fds[1]);
   std::string text;
   char chunk[4096];
-  for (;;) {
-    ssize_t n = ::read(fds[0], chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
+  for (ssize_t n; pid > 0 && ((n = ::read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));)
+    if (n > 0) text.append(chunk, static_cast<std::size_t>(n));
   ::close(fds[0]);
+  if (pid < 0) return {.Text = "fork failed"};
   int status = 0;
   rusage usage{};
   while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   outcome.PeakKiB = usage.ru_maxrss;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.size() < sizeof(Report)) {
     outcome.Text = WIFSIGNALED(status) ? "the child died of signal " + std::to_string(WTERMSIG(status))
                                        : "the child did not report";
     return outcome;
   }
-  std::istringstream in(text);
-  int success = 0;
-  long startKiB = 0;
-  in >> success >> outcome.Seconds >> startKiB;
-  in.get();
-  std::getline(in, outcome.Text, '\0');
+  Report report;
+  text.copy(reinterpret_cast<char*>(&report), sizeof report);
   outcome.Ran = true;
-  outcome.Success = success != 0;
-  outcome.GrowthKiB = outcome.PeakKiB - startKiB;
+  outcome.Success = report.Success;
+  outcome.Seconds = report.Seconds;
+  outcome.GrowthKiB = outcome.PeakKiB - report.StartKiB;
+  outcome.Text = text.substr(sizeof report);
   return outcome;
 }
 

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -33,27 +32,16 @@ std::atomic<int> g_sequence{0};
 
 std::string FindProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) return is_executable(name) ? name : std::string();
-  std::string dirs;
-  if (const char* path = std::getenv("PATH")) dirs = path;
-  dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
-  std::stringstream in(dirs);
-  std::string dir;
-  while (std::getline(in, dir, ':')) {
-    if (dir.empty()) continue;
-    std::string candidate = dir + "/" + name;
-    if (is_executable(candidate)) return candidate;
-  }
+  const char* path = std::getenv("PATH");
+  std::stringstream in((path ? path : "") + std::string(":/usr/sbin:/sbin:/usr/bin:/bin"));
+  for (std::string dir; std::getline(in, dir, ':');)
+    if (!dir.empty() && is_executable(dir + "/" + name)) return dir + "/" + name;
   return {};
 }
 
-Process::Process(std::vector<std::string> argv, std::map<std::string, std::string> env,
-                 std::filesystem::path logDir)
-    : FArgv(std::move(argv)) {
-  if (FArgv.empty()) throw std::runtime_error("Process: empty argument vector");
-  const std::string program = FindProgram(FArgv[0]);
-  if (program.empty())
-    throw std::runtime_error("Process: program not found: " + FArgv[0] +
-                             " (is its Debian package installed?)");
+Process::Process(std::vector<std::string> argv, std::filesystem::path logDir) : FArgv(std::move(argv)) {
+  const std::string program = FArgv.empty() ? std::string() : FindProgram(FArgv[0]);
+  if (program.empty()) throw std::runtime_error("Process: program not found: " + CommandLine());
   if (logDir.empty()) {
     FOwnLogDir = std::make_unique<TempDir>("qninet-process");
     logDir = FOwnLogDir->Path();
@@ -62,19 +50,6 @@ Process::Process(std::vector<std::string> argv, std::map<std::string, std::strin
                            std::to_string(::getpid()) + "-" + std::to_string(g_sequence++);
   FOut = logDir / (stem + ".stdout");
   FErr = logDir / (stem + ".stderr");
-
-  // Environment: inherited entries, with the additions replacing same-named ones.
-  std::vector<std::string> envStrings;
-  for (char** e = environ; e && *e; ++e) {
-    std::string entry = *e;
-    auto eq = entry.find('=');
-    if (eq != std::string::npos && env.count(entry.substr(0, eq))) continue;
-    envStrings.push_back(std::move(entry));
-  }
-  for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
   std::vector<char*> args;
   for (auto& s : FArgv) args.push_back(s.data());
   args.push_back(nullptr);
@@ -84,11 +59,10 @@ Process::Process(std::vector<std::string> argv, std::map<std::string, std::strin
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
   // Own process group, so Stop reaches the server's workers too; default signal handling
   // and an empty mask, whatever the test runner set.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
@@ -98,25 +72,19 @@ Process::Process(std::vector<std::string> argv, std::map<std::string, std::strin
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setpgroup(&attr, 0);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, args.data(), envp.data());
+  const int rc = ::posix_spawn(&FPid, program.c_str(), &actions, &attr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) throw std::runtime_error("Process: cannot start " + CommandLine() + ": " + std::strerror(rc));
-  FPid = pid;
 }
 
 Process::~Process() { Stop(); }
 
-void Process::reap(int status) {
-  FReaped = true;
-  if (WIFEXITED(status))
-    FExitCode = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status))
-    FExitCode = -WTERMSIG(status);
-  else
-    FExitCode = -1;
+void Process::reap(bool wait) {
+  int status = 0;
+  if (::waitpid(FPid, &status, wait ? 0 : WNOHANG) == FPid)
+    FExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
+  FReaped = true;  // or stuck in the kernel, or already gone: do not wait for ever
 }
 
 bool Process::Running() {
@@ -134,11 +102,7 @@ std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (!FReaped && FPid > 0) {
-    int status = 0;
-    if (::waitpid(FPid, &status, 0) == FPid)
-      reap(status);
-    else
-      FReaped = true;
+    reap(true);
     ::kill(-FPid, SIGKILL);  // leftovers of the group, if any
   }
   return FExitCode;
@@ -146,66 +110,50 @@ std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
 
 void Process::Stop(std::chrono::milliseconds grace) {
   if (FPid <= 0 || FReaped) return;
+  const auto wait = [this](std::chrono::steady_clock::duration d) {
+    for (const auto until = std::chrono::steady_clock::now() + d;
+         Running() && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
   if (Running()) {
     ::kill(-FPid, SIGTERM);
     ::kill(FPid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + grace;
-    while (Running() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    wait(grace);
   }
   // Whatever remains of the group (workers, or the leader after the grace) is killed.
   ::kill(-FPid, SIGKILL);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (Running() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  int status = 0;
-  pid_t r = ::waitpid(FPid, &status, WNOHANG);
-  if (r == FPid)
-    reap(status);
-  else
-    FReaped = true;  // stuck in the kernel or already gone; do not wait forever
+  wait(std::chrono::seconds(10));
+  reap(false);
 }
+
+std::string Process::StdoutText() const { return ReadFileText(FOut); }
 
 std::string Process::Log() const {
   return "[stdout]\n" + ReadFileText(FOut) + "\n[stderr]\n" + ReadFileText(FErr);
 }
 
-std::string Process::StdoutText() const { return ReadFileText(FOut); }
-
 std::string Process::LogTail(std::size_t maxBytes) const { return Tail(Log(), maxBytes); }
 
 std::string Process::CommandLine() const {
   std::string out;
-  for (const auto& a : FArgv) {
-    if (!out.empty()) out += ' ';
-    out += a;
-  }
+  for (const auto& a : FArgv) out += (out.empty() ? "" : " ") + a;
   return out;
 }
 
 RunResult RunToCompletion(std::vector<std::string> argv, std::chrono::milliseconds timeout) {
   Process p(std::move(argv));
-  RunResult result;
-  auto status = p.WaitExit(timeout);
-  if (!status) {
-    p.Stop(std::chrono::milliseconds(200));
-    result.ExitCode = -1000;
-  } else {
-    result.ExitCode = *status;
-  }
-  result.Stdout = p.StdoutText();
-  result.Output = p.Log();
-  return result;
+  const auto status = p.WaitExit(timeout);
+  if (!status) p.Stop(std::chrono::milliseconds(200));
+  return {status.value_or(-1000), p.StdoutText(), p.Log()};
 }
 
 std::string RunOrThrow(std::vector<std::string> argv, std::chrono::milliseconds timeout) {
-  std::string line;
-  for (const auto& a : argv) line += (line.empty() ? "" : " ") + a;
-  auto r = RunToCompletion(std::move(argv), timeout);
-  if (r.ExitCode != 0)
-    throw std::runtime_error("command failed (" + std::to_string(r.ExitCode) + "): " + line + "\n" +
-                             Tail(r.Output));
-  return r.Stdout;
+  Process p(std::move(argv));
+  const auto status = p.WaitExit(timeout);
+  if (status != 0)
+    throw std::runtime_error("command failed (" + std::to_string(status.value_or(-1000)) +
+                             "): " + p.CommandLine() + "\n" + p.LogTail());
+  return p.StdoutText();
 }
 
 }  // namespace qninet::harness

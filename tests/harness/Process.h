@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,12 +22,10 @@ std::string FindProgram(const std::string& name);
 /// own process group, with stdout and stderr going to files kept for diagnostics.
 class Process {
 public:
-  /// Starts argv[0] (resolved with FindProgram) with argv. env entries are added to (or
-  /// replace) the inherited environment. Output files go to logDir when given, otherwise
-  /// to a private temporary folder. Throws std::runtime_error when the program is missing
-  /// or cannot be spawned.
-  explicit Process(std::vector<std::string> argv, std::map<std::string, std::string> env = {},
-                   std::filesystem::path logDir = {});
+  /// Starts argv[0] (resolved with FindProgram) with argv; its output files go to logDir, or to a
+  /// private temporary folder. Throws std::runtime_error when the program is missing or cannot
+  /// be spawned.
+  explicit Process(std::vector<std::string> argv, std::filesystem::path logDir = {});
   /// Stops the process (see Stop).
   ~Process();
   Process(const Process&) = delete;
@@ -39,21 +36,20 @@ public:
   bool Running();
   /// SIGTERM to the process group, SIGKILL after grace, then reaps it. Idempotent.
   void Stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
-  /// Waits up to timeout for the process to end by itself; its wait status, or nothing.
+  /// Waits up to timeout for the process to end by itself; its exit code, or nothing.
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
   /// Exit code when it exited normally, -signal when killed, nothing while running.
   std::optional<int> ExitCode() const { return FExitCode; }
   /// What the process wrote to stdout so far.
   std::string StdoutText() const;
-  /// Captured stdout then stderr, labelled.
+  /// Captured stdout then stderr, labelled; LogTail gives its end, for error messages.
   std::string Log() const;
-  /// The end of Log(), for error messages.
   std::string LogTail(std::size_t maxBytes = 3000) const;
   /// The command line, for messages.
   std::string CommandLine() const;
 
 private:
-  void reap(int status);
+  void reap(bool wait);
   std::vector<std::string> FArgv;
   std::unique_ptr<TempDir> FOwnLogDir;
   std::filesystem::path FOut, FErr;

@@ -6,8 +6,8 @@
 
 namespace qninet::harness {
 
-/// A fresh folder made with mkdtemp under $TMPDIR (or /tmp), removed with everything in it
-/// when the object is destroyed. Throws std::runtime_error when the folder cannot be made.
+/// A fresh folder made with mkdtemp under $TMPDIR (or /tmp), removed with everything in it when
+/// the object goes. Throws std::runtime_error when the folder cannot be made.
 class TempDir {
 public:
   explicit TempDir(std::string_view prefix = "qninet-harness");
@@ -15,12 +15,10 @@ public:
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  /// The folder's absolute path.
   const std::filesystem::path& Path() const { return FPath; }
-  /// Path() / name; nothing is created.
-  std::filesystem::path File(std::string_view name) const;
-  /// Writes bytes to Path() / name (parent folders made as needed) and returns the path.
-  /// Throws std::runtime_error on failure.
+  /// Path() / name; nothing is made.
+  std::filesystem::path File(std::string_view name) const { return FPath / name; }
+  /// Writes bytes to Path() / name (folders made as needed) and returns the path.
   std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
 
 private:
@@ -29,10 +27,8 @@ private:
 
 /// The whole content of a file, or an empty string when it cannot be read.
 std::string ReadFileText(const std::filesystem::path& path);
-
 /// Writes bytes to a file, replacing it. Throws std::runtime_error on failure.
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
-
 /// The last maxBytes of text (whole text when shorter), for error messages.
 std::string Tail(const std::string& text, std::size_t maxBytes = 3000);
 

@@ -3,48 +3,36 @@
 #include "harness/ServerLaunch.h"
 
 namespace qninet::harness {
+namespace {
+
+const char* const kKey[] = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+
+}  // namespace
 
 TestCA::TestCA() {
-  const std::string openssl = RequireProgram("openssl", "openssl");
-  const std::string dir = FDir.Path().string();
-  RunOrThrow({openssl,
-              "req",
-              "-x509",
-              "-newkey",
-              "ec",
-              "-pkeyopt",
-              "ec_paramgen_curve:prime256v1",
-              "-nodes",
-              "-keyout",
-              dir + "/ca.key",
-              "-out",
-              dir + "/ca.crt",
-              "-days",
-              "30",
-              "-subj",
-              "/CN=QNInet Test CA",
-              "-addext",
-              "basicConstraints=critical,CA:TRUE",
-              "-addext",
-              "keyUsage=critical,keyCertSign,cRLSign"});
+  const std::string d = FDir.Path().string();
+  std::vector<std::string> req{RequireProgram("openssl", "openssl"), "req", "-x509"};
+  req.insert(req.end(), std::begin(kKey), std::end(kKey));
+  req.insert(req.end(), {"-keyout", d + "/ca.key", "-out", d + "/ca.crt", "-days", "30", "-subj",
+                         "/CN=QNInet Test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                         "keyUsage=critical,keyCertSign,cRLSign"});
+  RunOrThrow(req);
   IssueServerCert("server", "IP:127.0.0.1,IP:::1,DNS:localhost");
 }
 
 void TestCA::IssueServerCert(const std::string& stem, const std::string& subjectAltName) const {
-  const std::string openssl = RequireProgram("openssl", "openssl");
-  const std::string dir = FDir.Path().string();
-  RunOrThrow({openssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-              "-keyout", dir + "/" + stem + ".key", "-out", dir + "/" + stem + ".csr", "-subj",
-              "/CN=" + stem});
+  const std::string openssl = RequireProgram("openssl", "openssl"), base = FDir.Path().string() + "/" + stem;
+  std::vector<std::string> req{openssl, "req"};
+  req.insert(req.end(), std::begin(kKey), std::end(kKey));
+  req.insert(req.end(), {"-keyout", base + ".key", "-out", base + ".csr", "-subj", "/CN=" + stem});
+  RunOrThrow(req);
   FDir.Write(stem + ".ext",
-             "basicConstraints=CA:FALSE\n"
-             "keyUsage=critical,digitalSignature,keyEncipherment\n"
-             "extendedKeyUsage=serverAuth\n"
-             "subjectAltName=" +
+             "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
+             "extendedKeyUsage=serverAuth\nsubjectAltName=" +
                  subjectAltName + "\n");
-  RunOrThrow({openssl, "x509", "-req", "-in", dir + "/" + stem + ".csr", "-CA", dir + "/ca.crt", "-CAkey",
-              dir + "/ca.key", "-CAcreateserial", "-out", dir + "/" + stem + ".crt", "-days", "30",
-              "-extfile", dir + "/" + stem + ".ext"});
+  RunOrThrow({openssl, "x509", "-req", "-in", base + ".csr", "-CA", CaCert().string(), "-CAkey",
+              CaKey().string(), "-CAcreateserial", "-out", base + ".crt", "-days", "30", "-extfile",
+              base + ".ext"});
 }
 
 }  // namespace qninet::harness

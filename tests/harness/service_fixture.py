@@ -11,14 +11,7 @@ request gets a 401 with the scheme's challenge.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
-import base64
-import hashlib
-import html
-import re
-import secrets
-import ssl
-import sys
-import threading
+import base64, hashlib, html, re, secrets, ssl, sys, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 from xml.sax.saxutils import escape
@@ -41,10 +34,10 @@ FAULT = ('<Fault xmlns="http://schemas.microsoft.com/ws/2005/05/envelope/none"><
          '</Text></Reason></Fault>')
 
 
-def record(method, target, body, content_type, authorization=""):
-    line = " ".join([method, target.encode("latin-1").hex() or "-", body.hex() or "-",
-                     content_type.encode("latin-1").hex() or "-",
-                     authorization.encode("latin-1").hex() or "-"])
+def record(handler, body=b""):
+    fields = [handler.path, body, handler.headers.get("Content-Type", ""), handler.headers.get("Authorization", "")]
+    line = " ".join([handler.command] + [(f if isinstance(f, bytes) else f.encode("latin-1")).hex() or "-"
+                                         for f in fields])
     with LOCK, open(LOG, "a") as log:
         log.write(line + "\n")
 
@@ -207,28 +200,25 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
 
     def do_HEAD(self):
-        record("HEAD", self.path, b"", "", self.headers.get("Authorization", ""))
+        record(self)
         if not self.path.startswith("/auth/"):
             self.answer(501, "text/plain", b"", head=True)
         else:
             self.answer(*auth_answer(self, "HEAD"), head=True)
 
     def do_GET(self):
-        record("GET", self.path, b"", self.headers.get("Content-Type", ""), self.headers.get("Authorization", ""))
+        record(self)
         if self.path.startswith("/auth/"):
             return self.answer(*auth_answer(self, "GET"))
         parts = urlsplit(self.path)
-        operation = parts.path.rsplit("/", 1)[-1]
         query = parse_qs(parts.query, keep_blank_values=True, encoding="utf-8", errors="strict")
-        self.answer(*translator_answer(operation, query))
+        self.answer(*translator_answer(parts.path.rsplit("/", 1)[-1], query))
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        record("POST", self.path, body, self.headers.get("Content-Type", ""))
-        if urlsplit(self.path).path != "/ups.app/xml/Track":
-            self.answer(404, "text/plain", b"not found")
-        else:
-            self.answer(*ups_answer(body))
+        record(self, body)
+        self.answer(*(ups_answer(body) if urlsplit(self.path).path == "/ups.app/xml/Track"
+                      else (404, "text/plain", b"not found")))
 
 
 server = ThreadingHTTPServer(("127.0.0.1", int(PORT)), Handler)

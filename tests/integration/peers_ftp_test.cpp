@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/FtpPeers.h"
-#include "harness/TempDir.h"
+#include "harness/ServerLaunch.h"
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Files.h"
 #include "qninet/web/qnidir.h"
@@ -32,9 +31,7 @@ namespace {
 constexpr std::int64_t kRemoteTime = 1577880000;  // 2020-01-01 12:00 UTC: a LIST shows the day only
 
 void fill_tree(const fs::path& root) {
-  for (const char* name : {"pub/blank name.txt", "pub/trailing ",
-                           "pub/gr\xC3\xBC\xC3\x9F"
-                           "e.txt",
+  for (const char* name : {"pub/blank name.txt", "pub/trailing ", "pub/gr\u00FC\u00DFe.txt",
                            "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"}) {
     fs::create_directories((root / name).parent_path());
     harness::WriteFileBytes(root / name, name);
@@ -71,14 +68,9 @@ void run_cases(const harness::FtpPeer& peer) {
   fill_tree(peer.Root());
   // The walk lists every name whole and ends: a folder reached again through a link is not
   // listed again.
-  std::vector<std::string> tree{"/pub/blank name.txt",
-                                "/pub/trailing ",
-                                "/pub/gr\xC3\xBC\xC3\x9F"
-                                "e.txt",
-                                "/pub/sub",
-                                "/pub/sub/deep.txt",
-                                "/pub/file-link",
-                                "/pub/file.bin"};
+  std::vector<std::string> tree{
+      "/pub/blank name.txt", "/pub/trailing ", "/pub/gr\u00FC\u00DFe.txt", "/pub/sub", "/pub/sub/deep.txt",
+      "/pub/file-link",      "/pub/file.bin"};
   // proftpd's LIST leaves links to a folder above out; the others list them.
   if (peer.Name() != "proftpd-list") tree.insert(tree.end(), {"/pub/sub/a", "/pub/sub/b"});
   EXPECT_EQ(walk(peer, "/pub"), sorted(tree));
@@ -120,10 +112,9 @@ void run_cases(const harness::FtpPeer& peer) {
     u.SetLocalFileName(FromUtf8(local.string()));
     u.Execute();
     EXPECT_EQ(u.Status(), c.Expected) << ToUtf8(u.LastErrorText());
-    if (c.Expected == isFinished) {  // compared whole, never printed
-      EXPECT_TRUE(harness::ReadFileText(local) ==
-                  harness::ReadFileText(peer.Root() / fs::path(c.Remote).relative_path()));
-    }
+    const std::string served = harness::ReadFileText(peer.Root() / fs::path(c.Remote).relative_path());
+    EXPECT_TRUE(c.Expected != isFinished ||
+                harness::ReadFileText(local) == served);  // compared, never printed
   }
 }
 
@@ -132,6 +123,7 @@ void run_cases(const harness::FtpPeer& peer) {
 TEST(FtpPeers, ListingAndUpdatesAgainstEachServer) {
   test_support::NoSystemProxy noProxy;
   gui::TScriptedGui gui;
+  std::string skipped;
   for (FtpPeerKind kind : {FtpPeerKind::Pyftpdlib, FtpPeerKind::PyftpdlibDos, FtpPeerKind::Vsftpd,
                            FtpPeerKind::Proftpd, FtpPeerKind::ProftpdList, FtpPeerKind::PureFtpd}) {
     try {
@@ -139,10 +131,13 @@ TEST(FtpPeers, ListingAndUpdatesAgainstEachServer) {
       SCOPED_TRACE(peer.Name());
       const bool failedBefore = HasFailure();
       run_cases(peer);
-      if (HasFailure() && !failedBefore) std::cerr << harness::Tail(peer.LogText()) << '\n';
+      if (HasFailure() && !failedBefore) std::cerr << peer.LogText() << '\n';
+    } catch (const harness::Unavailable& e) {
+      skipped += std::string("\n") + e.what();
     } catch (const std::exception& e) {
       ADD_FAILURE() << e.what();
     }
   }
   EXPECT_TRUE(gui.Messages().empty());
+  if (!skipped.empty()) GTEST_SKIP() << "cannot run here (CI runs as root with every peer):" << skipped;
 }

@@ -12,12 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "harness/Lighttpd.h"
-#include "harness/Nginx.h"
-#include "harness/ServiceFixture.h"
-#include "harness/Squid.h"
-#include "harness/TempDir.h"
-#include "harness/TinyProxy.h"
+#include "harness/ServerLaunch.h"
 #include "qninet/socket/QNIHTTP.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/qniupdate.h"
@@ -39,26 +34,26 @@ const std::string kLatin = "application/rss+xml; charset=ISO-8859-1";
 
 std::string pattern(std::size_t n) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = harness::Nginx::PatternByte(i);
+  for (std::size_t i = 0; i < n; ++i) s[i] = harness::WebServer::PatternByte(i);
   return s;
 }
 
-/// One server on one scheme.
+/// One server on one scheme. Each scheme has a folder of its own: a server may keep a file's
+/// date from the other's run.
 struct Peer {
   std::string Name;
-  std::string Scheme;
-  std::uint16_t Port;
-  std::string CaFile;  ///< empty for plain HTTP
-  fs::path Root;
-  std::function<std::string()> AccessLog;
-  /// Each scheme has a folder of its own: a server may keep a file's date from the other's run.
+  const harness::WebServer* Server;
+  std::string Scheme = "http";
+  bool Tls() const { return Scheme == "https"; }
+  std::uint16_t Port() const { return Tls() ? Server->HttpsPort() : Server->Port(); }
+  std::string CaFile() const { return Tls() ? Server->CA()->CaCert().string() : ""; }
   std::string Url(const std::string& path) const {
-    return Scheme + "://127.0.0.1:" + std::to_string(Port) + "/" + Scheme + path;
+    return Scheme + "://127.0.0.1:" + std::to_string(Port()) + "/" + Scheme + path;
   }
-  fs::path File(const std::string& path) const {
-    fs::create_directories((Root / Scheme / path.substr(1)).parent_path());
-    return Root / Scheme / path.substr(1);
+  fs::path Write(const std::string& path, const std::string& bytes) const {
+    return Server->WriteFile(Scheme + path, bytes);
   }
+  std::string AccessLog() const { return Server->AccessLog(); }
 };
 
 // Whether the log holds the text within a few seconds: a line is written once a request ends.
@@ -71,7 +66,7 @@ bool logged(const std::function<std::string()>& log, const std::string& text) {
 template <class C>
 C& bound(C& c, const Peer& p) {
   c.SetTimeout(15000);
-  c.SetCAFile(FromUtf8(p.CaFile));
+  c.SetCAFile(FromUtf8(p.CaFile()));
   return c;
 }
 
@@ -85,7 +80,7 @@ std::unique_ptr<TQNWebUpdater> updater(const Peer& p, const std::string& path, c
 
 void update_then_skip(const Peer& p, const fs::path& dir) {
   const std::string body = pattern(30000);
-  WriteFileBytes(p.File("/file.bin"), body);
+  p.Write("/file.bin", body);
   auto u = updater(p, "/file.bin", dir / "file.bin");
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
   EXPECT_EQ(u->Status(), isFinished);
@@ -96,8 +91,7 @@ void update_then_skip(const Peer& p, const fs::path& dir) {
 
 void resume_with_range(const Peer& p, const fs::path& dir) {
   const std::string body = pattern(200000);
-  const fs::path served = p.File("/big.bin");
-  WriteFileBytes(served, body);
+  const fs::path served = p.Write("/big.bin", body);
   const auto stamp = std::chrono::floor<std::chrono::seconds>(fs::last_write_time(served));
   fs::last_write_time(served, stamp);
   // What a killed run left of this version: marked bytes, so that only a range keeps them.
@@ -108,11 +102,12 @@ void resume_with_range(const Peer& p, const fs::path& dir) {
   u->SetResumeDownload(true);
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
   EXPECT_TRUE(ReadFileText(dir / "big.bin") == kept + body.substr(kept.size()));
-  EXPECT_TRUE(logged(p.AccessLog, "GET /" + p.Scheme + "/big.bin HTTP/1.1\" 206 ")) << p.AccessLog();
+  EXPECT_TRUE(logged([&] { return p.AccessLog(); }, "GET /" + p.Scheme + "/big.bin HTTP/1.1\" 206 "))
+      << p.AccessLog();
 }
 
 void page_fetch(const Peer& p, const fs::path&) {
-  WriteFileBytes(p.File("/page.txt"), kPage);
+  p.Write("/page.txt", kPage);
   TQNWebUpdater web(nullptr);
   TMemoryStream body;
   ASSERT_TRUE(bound(web, p).ReadHTTPGetResponse(FromUtf8(p.Url("/page.txt")), &body))
@@ -126,7 +121,7 @@ void feed_in_the_answers_charset(const Peer& p, const fs::path&) {
     Cyrillic() { ::setenv("QNINET_ANSI_CODEPAGE", "windows-1251", 1); }
     ~Cyrillic() { ::unsetenv("QNINET_ANSI_CODEPAGE"); }
   } const ansi;
-  WriteFileBytes(p.File("/latin/feed.rss"), kFeed);
+  p.Write("/latin/feed.rss", kFeed);
   TQNIRSSParser r(nullptr);
   r.SetURL(FromUtf8(p.Url("/latin/feed.rss")));
   ASSERT_TRUE(bound(r, p).Execute()) << ToUtf8(r.LastErrorText());
@@ -148,9 +143,9 @@ TQNIHTTPClient& socket_client(TQNIHTTPClient& c, bool tls, const std::string& ca
 }
 
 void socket_get(const Peer& p, const fs::path&) {
-  WriteFileBytes(p.File("/page.txt"), kPage);
+  p.Write("/page.txt", kPage);
   TQNIHTTPClient c(nullptr);
-  EXPECT_EQ(socket_client(c, p.Scheme == "https", p.CaFile, p.Port, "/" + p.Scheme + "/page.txt").Execute(),
+  EXPECT_EQ(socket_client(c, p.Tls(), p.CaFile(), p.Port(), "/" + p.Scheme + "/page.txt").Execute(),
             u"line one\r\nline two\r\n");
   EXPECT_EQ(c.LastError(), u"");
 }
@@ -165,15 +160,10 @@ TEST(PeersHttp, EachCaseAgainstNginxAndLighttpdOverHttpAndHttps) {
   harness::Lighttpd lighttpd(true);
   lighttpd.AddConfig("$HTTP[\"url\"] =~ \"/latin/\" { mimetype.assign = (\"\" => \"" + kLatin + "\") }");
   lighttpd.Start();
-  const auto nginxLog = [&] { return nginx.AccessLog(); };
-  const auto lighttpdLog = [&] { return lighttpd.AccessLog(); };
-  const Peer peers[] = {
-      {"nginx", "http", nginx.Port(), "", nginx.DocRoot(), nginxLog},
-      {"nginx", "https", nginx.HttpsPort(), nginx.CA()->CaCert().string(), nginx.DocRoot(), nginxLog},
-      {"lighttpd", "http", lighttpd.Port(), "", lighttpd.DocRoot(), lighttpdLog},
-      {"lighttpd", "https", lighttpd.HttpsPort(), lighttpd.CA()->CaCert().string(), lighttpd.DocRoot(),
-       lighttpdLog},
-  };
+  const Peer peers[] = {{"nginx", &nginx},
+                        {"nginx", &nginx, "https"},
+                        {"lighttpd", &lighttpd},
+                        {"lighttpd", &lighttpd, "https"}};
   const std::pair<const char*, void (*)(const Peer&, const fs::path&)> rows[] = {
       {"updater skips by the look-up", update_then_skip},
       {"updater resumes with a range", resume_with_range},
@@ -194,9 +184,9 @@ TEST(PeersHttp, PageFetchAndUpdateThroughTinyproxyAndSquid) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
   nginx.Start();
-  const Peer server{"nginx", "http", nginx.Port(), "", nginx.DocRoot(), {}};
-  WriteFileBytes(server.File("/file.bin"), kPage);
-  WriteFileBytes(server.File("/page.txt"), kPage);
+  const Peer server{"nginx", &nginx};
+  server.Write("/file.bin", kPage);
+  server.Write("/page.txt", kPage);
   harness::TinyProxy tinyproxy;
   harness::Squid squid;
   const std::pair<std::uint16_t, std::function<std::string()>> proxies[] = {

@@ -14,11 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "harness/OpenSmtpd.h"
-#include "harness/Process.h"
-#include "harness/SmtpServer.h"
-#include "harness/TempDir.h"
-#include "harness/TestCA.h"
+#include "harness/ServerLaunch.h"
 #include "qninet/socket/QNISMTP.h"
 
 using namespace qninet;
@@ -35,11 +31,11 @@ struct Arrival {
 
 struct Peer {
   std::string Name;
-  std::uint16_t Port;
+  const harness::Peer* Server;
   bool StartTls;
   bool LineFeeds;                            // stores lines ending in LF alone, as a Unix mailbox does
   std::function<Arrival(std::size_t)> Next;  // the next message, waited for with those after it
-  std::function<std::string()> Log;
+  std::string Log() const { return Server->LogText(); }
 };
 
 // The value of a header that the delivering server put at the top of its copy.
@@ -52,9 +48,7 @@ std::string delivery_header(const std::string& text, const std::string& name) {
   return value;
 }
 
-const std::string kBody =
-    "Hello Bob,\r\n.leading period\r\nsch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
-    "e";
+const std::string kBody = "Hello Bob,\r\n.leading period\r\nsch\u00F6ne Gr\u00FC\u00DFe";
 
 std::string unhex(const std::string& hex) {
   std::string bytes;
@@ -64,9 +58,8 @@ std::string unhex(const std::string& hex) {
 }
 
 std::string all_bytes() {
-  std::string s;
-  for (int round = 0; round < 4; ++round)
-    for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
+  std::string s(1024, '\0');
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i);
   return s;
 }
 
@@ -95,30 +88,29 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
   const auto binFile = dir.Write("all bytes.bin", binary);
   const auto txtFile = dir.Write("notes.txt", text);
 
-  harness::SmtpServer::Options options;
-  options.User = "mailer";
-  options.Password = "s3cret";
-  options.TlsMode = harness::SmtpServer::Tls::StartTls;
-  options.CertFile = ca.ServerCert();
-  options.KeyFile = ca.ServerKey();
-  options.RefusedRecipients = {"nobody@qninet.test"};
-  harness::SmtpServer aiosmtpd(options);
-  harness::OpenSmtpd opensmtpd(options.RefusedRecipients);
+  const std::vector<std::string> refused{"nobody@qninet.test"};
+  harness::SmtpServer aiosmtpd({.User = "mailer",
+                                .Password = "s3cret",
+                                .RefusedRecipients = refused,
+                                .TlsMode = harness::SmtpServer::Tls::StartTls,
+                                .CertFile = ca.ServerCert(),
+                                .KeyFile = ca.ServerKey(),
+                                .ExcludedAuth = {}});
+  harness::OpenSmtpd opensmtpd(refused);
   std::size_t aioSeen = 0;
   std::set<std::filesystem::path> openSeen;
   const Peer peers[] = {
-      {"aiosmtpd", aiosmtpd.Port(), true, false,
+      {"aiosmtpd", &aiosmtpd, true, false,
        [&](std::size_t pending) {
          const auto all = aiosmtpd.Messages(aioSeen + pending);
          if (all.size() <= aioSeen) return Arrival{};
          const auto& eml = all[aioSeen++];
          const json envelope = json::parse(harness::SmtpServer::Envelope(eml));
          return Arrival{envelope["mail_from"], envelope["rcpt_tos"].get<std::set<std::string>>(), eml};
-       },
-       [&] { return aiosmtpd.LogText(); }},
+       }},
       // One copy per recipient, each opened by the envelope's sender and its own recipient;
       // the copies of one message share its Message-Id.
-      {"opensmtpd", opensmtpd.Port(), false, true,
+      {"opensmtpd", &opensmtpd, false, true,
        [&](std::size_t pending) {
          Arrival a;
          std::string id;
@@ -134,22 +126,19 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
            if (to == "bob@qninet.test") a.Copy = copy;
          }
          return a;
-       },
-       [&] { return opensmtpd.LogText(); }},
+       }},
   };
 
   for (const Peer& peer : peers) {
     for (const Row& row : rows) {
       if (row.StartTls && !peer.StartTls) continue;
       SCOPED_TRACE(peer.Name + ": " + row.Name);
-      const std::string subject = std::string("Peers ") + row.Name +
-                                  ": Gr\xC3\xBC\xC3\x9F"
-                                  "e";
+      const std::string subject = std::string("Peers ") + row.Name + ": Gr\u00FC\u00DFe";
       if (row.Program) {
         const auto r = harness::RunToCompletion(
             {QNINET_PROGRAM, "mail",
              "--host",       "127.0.0.1",
-             "--port",       std::to_string(peer.Port),
+             "--port",       std::to_string(peer.Server->Port()),
              "--from",       "Ann Sender <ann@qninet.test>",
              "--to",         "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>",
              "--cc",         "cy@qninet.test",
@@ -162,12 +151,11 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
       } else {
         TQNISMTP smtp(nullptr);
         smtp.SetHost(u"127.0.0.1");
-        smtp.SetPort(peer.Port);
+        smtp.SetPort(peer.Server->Port());
         smtp.SetTimeout(10000);
         smtp.SetLoginPrompt(false);
         if (row.StartTls) {
           smtp.SetUseTLS(tlsStartTLS);
-          smtp.SetPort(peer.Port);
           smtp.SetCAFile(FromUtf8(ca.CaCert().string()));
           smtp.SetAuthMethod(amAuto);
           smtp.Login()->SetUseLogin(true);

@@ -198,68 +198,195 @@ void ScriptedServer::accept_loop() {
   }
 }
 
-void ScriptedServer::run_connection(Connection& c) {
-  const std::string who = "connection " + std::to_string(c.Index);
-  bool peerClosed = false;
+// One connection's play of its script, on the connection's own thread.
+class ScriptedServer::Play {
+public:
+  Play(ScriptedServer& server, Connection& c)
+      : S(server), C(c), Who("connection " + std::to_string(c.Index)) {}
 
-  auto settle = [&] {
-    std::lock_guard lock(FMutex);
-    c.Settled = true;
-    FChanged.notify_all();
-  };
+  void run(const Script& script) {
+    const auto& steps = script.Steps();
+    for (std::size_t i = 0; i < steps.size() && !Closed && !S.FStopping; ++i) {
+      Where = Who + " step " + std::to_string(i);
+      Deadline = std::chrono::steady_clock::now() + S.FStepTimeout;
+      step(steps[i]);
+    }
+    finish();
+  }
+
+private:
+  void step(const Script::Step& step) {
+    using Kind = Script::StepKind;
+    switch (step.Kind) {
+      case Kind::Send:
+        return send(step.Bytes, "send");
+      case Kind::SendChunks:
+        for (std::size_t at = 0; at < step.Bytes.size() && !Closed && !S.FStopping; at += step.Count) {
+          if (at > 0) sleep_for(step.Delay);
+          send(std::string_view(step.Bytes).substr(at, step.Count), "send chunk");
+        }
+        return;
+      case Kind::SendRepeated: {
+        const std::string piece(64 * 1024, step.Bytes[0]);
+        for (std::size_t left = step.Count; left > 0 && !S.FStopping;) {
+          const std::size_t n = std::min(left, piece.size());
+          if (left < step.Count) sleep_for(step.Delay);
+          // A client that gives up on an endless answer ends it, as it should: no problem.
+          if (!send_all(std::string_view(piece).substr(0, n))) return void(Closed = true);
+          left -= n;
+        }
+        return;
+      }
+      case Kind::ExpectBytes:
+        if (read_until([&] { return C.Pending.size() >= step.Count; },
+                       "expect " + std::to_string(step.Count) + " bytes"))
+          C.Pending.erase(0, step.Count);
+        return;
+      case Kind::ReadUntil:
+        if (read_until([&] { return C.Pending.find(step.Bytes) != std::string::npos; },
+                       "read until delimiter"))
+          C.Pending.erase(0, C.Pending.find(step.Bytes) + step.Bytes.size());
+        return;
+      case Kind::Sleep:
+        return sleep_for(step.Delay);
+      case Kind::Reset:
+        Reset = true;
+        [[fallthrough]];
+      case Kind::Close:
+        Closed = true;
+        return;
+      case Kind::HoldOpen:
+        return hold_open();
+      case Kind::Reply:
+        if (read_until([&] { return !step.IsComplete || step.IsComplete(C.Pending); }, "read a request"))
+          send(step.AnswerFor(C.Pending), "send reply");
+        C.Pending.clear();
+        return;
+      case Kind::ReadUntilClose:
+        for (ReadResult r; (r = read_some(Deadline, false)) != ReadResult::Closed;)
+          if (r != ReadResult::Data) return fail(r, "read until close");
+        C.Pending.clear();
+        return;
+    }
+  }
+
   // Waits for bytes until the deadline (no deadline when `forever`), recording them.
-  auto read_some = [&](std::chrono::steady_clock::time_point deadline, bool forever) {
+  ReadResult read_some(std::chrono::steady_clock::time_point deadline, bool forever) {
     for (;;) {
-      if (FStopping) return ReadResult::Stopped;
-      auto left =
+      if (S.FStopping) return ReadResult::Stopped;
+      const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (!forever && left.count() <= 0) return ReadResult::TimedOut;
-      int wait = forever ? 50 : static_cast<int>(std::min<long long>(50, left.count()));
-      pollfd p{c.Fd, POLLIN, 0};
-      int rc = ::poll(&p, 1, wait);
+      pollfd p{C.Fd, POLLIN, 0};
+      const int rc = ::poll(&p, 1, forever ? 50 : static_cast<int>(std::min<long long>(50, left.count())));
       if (rc == 0 || (rc < 0 && errno == EINTR)) continue;
       if (rc < 0) return ReadResult::Failed;
       char chunk[16384];
-      ssize_t n = ::recv(c.Fd, chunk, sizeof chunk, 0);
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) continue;
-        return ReadResult::Failed;
-      }
+      const ssize_t n = ::recv(C.Fd, chunk, sizeof chunk, 0);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n < 0) return ReadResult::Failed;
       if (n == 0) {
-        peerClosed = true;
+        PeerClosed = true;
         return ReadResult::Closed;
       }
-      c.Pending.append(chunk, static_cast<std::size_t>(n));
-      std::lock_guard lock(FMutex);
-      c.Record.append(chunk, static_cast<std::size_t>(n));
+      C.Pending.append(chunk, static_cast<std::size_t>(n));
+      std::lock_guard lock(S.FMutex);
+      C.Record.append(chunk, static_cast<std::size_t>(n));
       return ReadResult::Data;
     }
-  };
-  auto send_all = [&](std::string_view bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
+  }
+
+  // Reads until `enough` holds; false, with the problem noted, when the step ended first.
+  bool read_until(const std::function<bool()>& enough, const std::string& what) {
+    while (!enough())
+      if (const ReadResult r = read_some(Deadline, false); r != ReadResult::Data) return fail(r, what), false;
+    return true;
+  }
+
+  void fail(ReadResult r, const std::string& what) {
+    if (r == ReadResult::Stopped) return;
+    S.note_problem(Where + " (" + what + "): " +
+                   (r == ReadResult::Closed     ? "client closed first"
+                    : r == ReadResult::TimedOut ? "timed out"
+                                                : "read failed") +
+                   "; unread: " + C.Pending);
+    Closed = true;
+  }
+
+  bool send_all(std::string_view bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + S.FStepTimeout;
     while (!bytes.empty()) {
-      if (FStopping) return false;
-      ssize_t n = ::send(c.Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (S.FStopping) return false;
+      const ssize_t n = ::send(C.Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n >= 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
         continue;
       }
-      if (errno != EAGAIN && errno != EINTR) return false;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      pollfd p{c.Fd, POLLOUT, 0};
+      if ((errno != EAGAIN && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) return false;
+      pollfd p{C.Fd, POLLOUT, 0};
       ::poll(&p, 1, 50);
     }
     return true;
-  };
-  auto sleep_for = [&](std::chrono::milliseconds d) {
+  }
+
+  void send(std::string_view bytes, const char* what) {
+    if (Closed || send_all(bytes)) return;
+    S.note_problem(Where + " (" + what + "): failed");
+    Closed = true;
+  }
+
+  void sleep_for(std::chrono::milliseconds d) {
     const auto until = std::chrono::steady_clock::now() + d;
-    while (!FStopping && std::chrono::steady_clock::now() < until)
+    while (!S.FStopping && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
           std::chrono::milliseconds(20),
           std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()) +
               std::chrono::milliseconds(1)));
-  };
+  }
 
+  void settle() {
+    std::lock_guard lock(S.FMutex);
+    C.Settled = true;
+    S.FChanged.notify_all();
+  }
+
+  void hold_open() {
+    while (!S.FStopping) {
+      if (PeerClosed) {
+        settle();
+        sleep_for(std::chrono::milliseconds(50));
+      } else if (read_some({}, true) == ReadResult::Failed) {
+        PeerClosed = true;  // reset by the client
+      }
+    }
+  }
+
+  void finish() {
+    if (Reset) {
+      linger l{1, 0};
+      ::setsockopt(C.Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    } else if (!PeerClosed) {
+      // Half-close and take in what the client still sends: closing with unread bytes would
+      // answer with RST, which can destroy the client's copy of the last reply.
+      ::shutdown(C.Fd, SHUT_WR);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (read_some(deadline, false) == ReadResult::Data) {
+      }
+    }
+    ::close(C.Fd);
+    C.Fd = -1;
+    settle();
+  }
+
+  ScriptedServer& S;
+  Connection& C;
+  const std::string Who;
+  std::string Where;
+  std::chrono::steady_clock::time_point Deadline;
+  bool PeerClosed = false, Reset = false, Closed = false;
+};
+
+void ScriptedServer::run_connection(Connection& c) {
   static const Script kEmpty;
   const Script* script = &kEmpty;
   if (c.Index < FScripts.size())
@@ -267,141 +394,8 @@ void ScriptedServer::run_connection(Connection& c) {
   else if (FRepeatLast && !FScripts.empty())
     script = &FScripts.back();
   else
-    note_problem(who + " was not scripted");
-
-  bool reset = false;
-  bool closedByStep = false;
-  const auto& steps = script->Steps();
-  for (std::size_t i = 0; i < steps.size() && !closedByStep && !FStopping; ++i) {
-    const auto& step = steps[i];
-    const std::string where = who + " step " + std::to_string(i);
-    const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
-    auto fail_read = [&](ReadResult r, const std::string& what) {
-      if (r == ReadResult::Stopped) return;
-      note_problem(where + " (" + what + "): " +
-                   (r == ReadResult::Closed     ? "client closed first"
-                    : r == ReadResult::TimedOut ? "timed out"
-                                                : "read failed") +
-                   "; unread: " + c.Pending);
-      closedByStep = true;
-    };
-    switch (step.Kind) {
-      case Script::StepKind::Send:
-        if (!send_all(step.Bytes)) {
-          note_problem(where + " (send): failed");
-          closedByStep = true;
-        }
-        break;
-      case Script::StepKind::SendChunks:
-        for (std::size_t at = 0; at < step.Bytes.size() && !closedByStep && !FStopping; at += step.Count) {
-          if (at > 0) sleep_for(step.Delay);
-          if (!send_all(std::string_view(step.Bytes).substr(at, step.Count))) {
-            note_problem(where + " (send chunk): failed");
-            closedByStep = true;
-          }
-        }
-        break;
-      case Script::StepKind::SendRepeated: {
-        const std::string piece(64 * 1024, step.Bytes[0]);
-        for (std::size_t left = step.Count; left > 0 && !FStopping;) {
-          const std::size_t n = std::min(left, piece.size());
-          if (left < step.Count) sleep_for(step.Delay);
-          if (!send_all(std::string_view(piece).substr(0, n))) {
-            closedByStep = true;  // the client gave up, as it should on an endless answer
-            break;
-          }
-          left -= n;
-        }
-        break;
-      }
-      case Script::StepKind::ExpectBytes:
-        while (c.Pending.size() < step.Count) {
-          auto r = read_some(deadline, false);
-          if (r != ReadResult::Data) {
-            fail_read(r, "expect " + std::to_string(step.Count) + " bytes");
-            break;
-          }
-        }
-        if (!closedByStep) c.Pending.erase(0, step.Count);
-        break;
-      case Script::StepKind::ReadUntil:
-        for (;;) {
-          auto at = c.Pending.find(step.Bytes);
-          if (at != std::string::npos) {
-            c.Pending.erase(0, at + step.Bytes.size());
-            break;
-          }
-          auto r = read_some(deadline, false);
-          if (r != ReadResult::Data) {
-            fail_read(r, "read until delimiter");
-            break;
-          }
-        }
-        break;
-      case Script::StepKind::Sleep:
-        sleep_for(step.Delay);
-        break;
-      case Script::StepKind::Close:
-        closedByStep = true;
-        break;
-      case Script::StepKind::Reset:
-        reset = true;
-        closedByStep = true;
-        break;
-      case Script::StepKind::HoldOpen:
-        while (!FStopping) {
-          if (peerClosed) {
-            settle();
-            sleep_for(std::chrono::milliseconds(50));
-            continue;
-          }
-          if (read_some({}, true) == ReadResult::Failed) peerClosed = true;  // reset by the client
-        }
-        break;
-      case Script::StepKind::Reply:
-        while (step.IsComplete && !step.IsComplete(c.Pending)) {
-          auto r = read_some(deadline, false);
-          if (r != ReadResult::Data) {
-            fail_read(r, "read a request");
-            break;
-          }
-        }
-        if (!closedByStep && !send_all(step.AnswerFor(c.Pending))) {
-          note_problem(where + " (send reply): failed");
-          closedByStep = true;
-        }
-        c.Pending.clear();
-        break;
-      case Script::StepKind::ReadUntilClose:
-        for (;;) {
-          auto r = read_some(deadline, false);
-          if (r == ReadResult::Closed) break;
-          if (r != ReadResult::Data) {
-            fail_read(r, "read until close");
-            break;
-          }
-        }
-        c.Pending.clear();
-        break;
-    }
-  }
-
-  if (reset) {
-    linger l{1, 0};
-    ::setsockopt(c.Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  } else if (!peerClosed) {
-    // Half-close and take in what the client still sends: closing with unread bytes would
-    // answer with RST, which can destroy the client's copy of the last reply.
-    ::shutdown(c.Fd, SHUT_WR);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (;;) {
-      auto r = read_some(deadline, false);
-      if (r != ReadResult::Data) break;
-    }
-  }
-  ::close(c.Fd);
-  c.Fd = -1;
-  settle();
+    note_problem("connection " + std::to_string(c.Index) + " was not scripted");
+  Play(*this, c).run(*script);
 }
 
 }  // namespace qninet::loopback

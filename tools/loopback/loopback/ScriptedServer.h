@@ -128,6 +128,7 @@ public:
 
 private:
   struct Connection;
+  class Play;
   void accept_loop();
   void run_connection(Connection& c);
   void note_problem(std::string text);
