@@ -162,7 +162,7 @@ bool can_continue(const std::string& part, const TQNDownloadJob& job) {
 
 }  // namespace
 
-TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job, String& error) {
+TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job) {
   const std::string local = ToUtf8(job.LocalFileName);
   const std::string part = local + ".part";
   const bool append = job.Resume && can_continue(part, job);
@@ -181,29 +181,26 @@ TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob
   try {
     dest.Open(append);
     const std::uint64_t offset = dest.Size();
-    if (!source.Open(job.RemoteFileName, offset)) {
-      error = source.LastError();
+    if (auto opened = source.Open(offset); !opened) {
       discard();
-      return drFailed;
+      return opened;
     }
     bool abort = false;
     std::uint64_t total = 0;
     for (;;) {
       std::size_t count = 0;
-      if (!source.Read(dest.Room(kQNIBlockSize), kQNIBlockSize, count)) {
+      if (auto read = source.Read(dest.Room(kQNIBlockSize), kQNIBlockSize, count); !read) {
         // A reset, a close before the announced length or a time-out: not the end of the file.
-        error = source.LastError();
         discard();
-        return drFailed;
+        return read;
       }
       if (count == 0) break;
       total += count;
       dest.Took(count);
       if (job.Progress) job.Progress(total, job.ExpectedSize, abort);
       if (abort || (job.Cancel && job.Cancel->load())) {
-        error = u"Cancelled";
         discard();
-        return drCancelled;
+        return TQNIOutcome::Cancelled(u"Cancelled");
       }
     }
     dest.Commit();
@@ -219,7 +216,7 @@ TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob
     discard();
     throw;
   }
-  return drDone;
+  return {};
 }
 
 }  // namespace qninet

@@ -209,7 +209,7 @@ struct Client {
 };
 
 constexpr const char* kBigFile = "ok: 104857600 bytes: x{40}$";
-constexpr const char* kBigXml = "^The answer is larger than 8 MiB$";
+constexpr const char* kBigXml = ": The answer is larger than 8388608 bytes$";
 
 const Client kClients[] = {
     {"updater", updater, true, "new\nbytes", "ok: new\nbytes$", kBigFile},
@@ -242,9 +242,9 @@ const std::string kLate = kTimeLimit + "|^No data for 1000 ms$";
 
 const Fault kFaults[] = {
     {"cut header block", [](Script s) { return s.Send("HTTP/1.1 200 OK\r\nContent-Le").Close(); },
-     "^The server closed the connection inside the answer's head$"},
+     ": The server closed the connection inside the answer's head$"},
     {"cut body", [](Script s) { return s.Send(kHead + "\r\nlin").Close(); },
-     "^The connection closed after 3 of 100012 bytes$|^transfer closed with 100009 bytes remaining to read$"},
+     ": The connection closed after 3 of 100012 bytes$"},
     // an accepted connection reset at once may also look refused to the client
     {"reset at accept", [](Script) { return Script().Reset(); },
      "reset by peer$|Couldn't connect to server$"},

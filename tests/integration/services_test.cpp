@@ -137,7 +137,7 @@ TEST_F(Services, TranslatorErrorAnswersAreFailuresWithTheServicesMessage) {
       {"bad-app-id", "", "HTTP 400: Invalid appId Parameter name: appId"},
       {"server-fault", "", "HTTP 500: The service is temporarily overloaded & cannot answer."},
       {"no-element", "", "Service Unavailable"},
-      {"huge", "", "The answer is larger than 8 MiB"},
+      {"huge", "", ": The answer is larger than 8388608 bytes"},
       {kAppId, "https://127.0.0.1:1/v2/Http.svc", ""},
   };
   for (const auto& c : cases) {
@@ -146,7 +146,7 @@ TEST_F(Services, TranslatorErrorAnswersAreFailuresWithTheServicesMessage) {
     EXPECT_EQ(t->TranslateText(u"hello", u"en", u"de"), u"") << c.appId;
     EXPECT_EQ(t->Status(), isFailed) << c.appId;
     if (*c.error)
-      EXPECT_EQ(ToUtf8(t->LastErrorText()).substr(0, std::string(c.error).size()), c.error);
+      EXPECT_NE(ToUtf8(t->LastErrorText()).find(c.error), std::string::npos) << c.error;
     else
       EXPECT_FALSE(t->LastErrorText().empty());
     EXPECT_EQ(t->DetectLanguage(u"hello"), u"");
