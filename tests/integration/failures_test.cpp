@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "harness/Nginx.h"
@@ -21,47 +20,42 @@ using harness::ScriptedServer;
 
 namespace {
 
-// Each component is pointed at scheme://127.0.0.1:port and reports its failure text.
-using Component = std::function<std::string(const std::string& scheme, std::uint16_t port)>;
-
-template <class C>
-C& bounded(std::unique_ptr<C>& c) {
-  c->SetTimeout(400);
-  c->SetLoadSystemProxy(false);
-  c->SetLoginPrompt(false);
-  return *c;
+// Points a component at `url` (SetURL: the service, host and port, and the updater's file) and
+// runs it: its failure text, or "succeeded".
+std::string failure(TQNCustomWebComponent& c, const std::string& url, const std::function<bool()>& run) {
+  c.SetTimeout(400);
+  c.SetLoadSystemProxy(false);
+  c.SetURL(FromUtf8(url));
+  return run() ? "succeeded" : ToUtf8(c.LastErrorText());
 }
 
-std::string update(const std::string& scheme, std::uint16_t port) {
+std::string update(const std::string& url) {
   harness::TempDir dir("qninet-failures");
-  auto u = std::make_unique<TQNWebUpdater>(nullptr);
-  bounded(u).SetURL(FromUtf8(scheme + "://127.0.0.1:" + std::to_string(port) + "/f.bin"));
-  u->SetLocalFileName(FromUtf8((dir.Path() / "f.bin").string()));
-  return u->Execute() ? "succeeded" : ToUtf8(u->LastErrorText());
+  TQNWebUpdater u(nullptr);
+  u.SetLocalFileName(FromUtf8((dir.Path() / "f.bin").string()));
+  return failure(u, url, [&] { return u.Execute(); });
 }
 
-std::string fetch(const std::string& scheme, std::uint16_t port) {
-  auto u = std::make_unique<TQNWebUpdater>(nullptr);
+std::string fetch(const std::string& url) {
+  TQNWebUpdater u(nullptr);
   TMemoryStream body;
-  const String url = FromUtf8(scheme + "://127.0.0.1:" + std::to_string(port) + "/page");
-  return bounded(u).ReadHTTPGetResponse(url, &body) ? "succeeded" : ToUtf8(u->LastErrorText());
+  return failure(u, url, [&] { return u.ReadHTTPGetResponse(FromUtf8(url), &body); });
 }
 
-std::string track(const std::string& scheme, std::uint16_t port) {
-  auto t = std::make_unique<TQNUPSTracker>(nullptr);
-  bounded(t).SetService(scheme == "https" ? isHTTPS : isHTTP);
-  t->SetHost(u"127.0.0.1");
-  t->SetPort(port);
-  return t->Execute() ? "succeeded" : ToUtf8(t->LastErrorText());
+std::string track(const std::string& url) {
+  TQNUPSTracker t(nullptr);
+  return failure(t, url, [&] { return t.Execute(); });
 }
 
-const std::string kCut = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc";
+const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+std::string host(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+Script cut(const std::string& body) { return Script().ReadUntil("\r\n\r\n").Send(kHead + body).Close(); }
 
 struct Row {
   const char* Name;
-  Component Run;
+  std::function<std::string(const std::string& url)> Run;
   std::string Scheme;
-  std::vector<Script> Cut;  ///< the connections of a body cut after 3 of 100 bytes; none: no row
+  std::vector<Script> Cut;  ///< a body cut after 3 of 100 bytes (HTTP, and TLS then too)
 };
 
 }  // namespace
@@ -70,31 +64,26 @@ TEST(Failures, EveryWebTransferNamesItsFaultAfterItsEndpoint) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx tls(true);
   tls.Start();
-  const Script head = Script().ReadUntil("\r\n\r\n").Send(kCut.substr(0, kCut.size() - 3));
-  const Row rows[] = {
-      {"updater", update, "http", {Script(head).Close(), Script().ReadUntil("\r\n\r\n").Send(kCut).Close()}},
-      {"page fetch", fetch, "http", {Script().ReadUntil("\r\n\r\n").Send(kCut).Close()}},
-      {"service call", track, "http", {Script().ReadUntil("\r\n\r\n").Send(kCut).Close()}},
-      {"ftp updater", update, "ftp", {}},
-  };
+  const Row rows[] = {{"updater", update, "http", {cut(""), cut("abc")}},  // the look-up, then the download
+                      {"page fetch", fetch, "http", {cut("abc")}},
+                      {"service call", track, "http", {cut("abc")}},
+                      {"ftp updater", update, "ftp", {}}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.Name);
+    const auto run = [&r](const std::string& scheme, std::uint16_t p) {
+      return r.Run(scheme + "://" + host(p));
+    };
     const std::uint16_t closed = harness::FreePort();
-    EXPECT_EQ(r.Run(r.Scheme, closed), "127.0.0.1:" + std::to_string(closed) + ": Connection refused");
-    {
-      ScriptedServer stalls(Script().HoldOpen());
-      const std::string seen = r.Run(r.Scheme, stalls.Port());
-      EXPECT_EQ(seen.rfind("127.0.0.1:" + std::to_string(stalls.Port()) + ": Connection timed out", 0), 0u)
-          << seen;
-    }
-    if (!r.Cut.empty()) {
-      ScriptedServer cuts(r.Cut);
-      EXPECT_EQ(r.Run(r.Scheme, cuts.Port()),
-                "127.0.0.1:" + std::to_string(cuts.Port()) + ": The connection closed after 3 of 100 bytes");
-      // The same service over TLS, its certificate from a CA nobody told the client of.
-      EXPECT_EQ(r.Run("https", tls.HttpsPort()),
-                "127.0.0.1:" + std::to_string(tls.HttpsPort()) +
-                    ": TLS certificate verification failed: unable to get local issuer certificate");
-    }
+    EXPECT_EQ(run(r.Scheme, closed), host(closed) + ": Connection refused");
+    ScriptedServer stalls(Script().HoldOpen());
+    const std::string late = run(r.Scheme, stalls.Port());
+    EXPECT_EQ(late.rfind(host(stalls.Port()) + ": Connection timed out", 0), 0u) << late;
+    if (r.Cut.empty()) continue;
+    ScriptedServer cuts(r.Cut);
+    EXPECT_EQ(run(r.Scheme, cuts.Port()), host(cuts.Port()) + ": The connection closed after 3 of 100 bytes");
+    // Over TLS, the certificate from a CA nobody told the client of.
+    const std::string tlsText =
+        ": TLS certificate verification failed: unable to get local issuer certificate";
+    EXPECT_EQ(run("https", tls.HttpsPort()), host(tls.HttpsPort()) + tlsText);
   }
 }
