@@ -256,10 +256,10 @@ void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileNa
         throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", DestFileName, renamed.failure().Text));
       own.clear();
     }
-    if (!own.empty()) sys::remove_file(own);
+    if (!own.empty()) static_cast<void>(sys::remove_file(own));
     end_call(bool(result), result.Text());
   } catch (const Exception& e) {
-    if (!own.empty()) sys::remove_file(own);
+    if (!own.empty()) static_cast<void>(sys::remove_file(own));
     end_call(false, e.Message());
     throw;
   }

@@ -137,7 +137,8 @@ private:
     stamp();
   }
   void stamp() noexcept {
-    if (FStamp != 0) sys::set_file_write_time(FPath, FStamp);
+    // A partial file without its stamp is only started over by the next run, never taken whole.
+    if (FStamp != 0) static_cast<void>(sys::set_file_write_time(FPath, FStamp));
   }
   std::string FPath;
   TFileTime FStamp;
@@ -176,7 +177,7 @@ TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job)
   bool committed = false;
   auto discard = [&]() noexcept {
     dest.Close();
-    if (!committed && !job.Resume) sys::remove_file(tempPath);
+    if (!committed && !job.Resume) static_cast<void>(sys::remove_file(tempPath));
   };
   try {
     dest.Open(append);
@@ -205,13 +206,14 @@ TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job)
     }
     dest.Commit();
     static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
-    if (job.RemoteTime != 0) sys::set_file_write_time(tempPath, job.RemoteTime);
+    // An unstamped file is compared as older by the next run and fetched again: no loss.
+    if (job.RemoteTime != 0) static_cast<void>(sys::set_file_write_time(tempPath, job.RemoteTime));
     if (const auto renamed = sys::rename_file(tempPath, local); !renamed)
       throw EFCreateError(
           Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, renamed.failure().Text));
     committed = true;
     // A partial file of an earlier resumable run is of no use beside the complete file.
-    if (!job.Resume) sys::remove_file(part);
+    if (!job.Resume) static_cast<void>(sys::remove_file(part));
   } catch (...) {
     discard();
     throw;

@@ -133,7 +133,7 @@ TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
   ASSERT_EQ(u->Status(), isFinished);
 
   harness::WriteFileBytes(local, "local edit!");  // same size, newer time: equal by the rules
-  sys::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000);
+  EXPECT_TRUE(sys::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000));
   bool seenEqual = false;
   u->SetOnFileCompare([&](TObject*, bool& equal) {
     seenEqual = equal;
@@ -405,7 +405,7 @@ TEST_F(FtpUpdate, DownloadsWithTheAccountSkipsThenResumesWithRest) {
   // new bytes and the whole file.
   fs::remove(local);
   harness::WriteFileBytes(dir.File("file.bin.part"), body.substr(0, 25000));
-  sys::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated());
+  EXPECT_TRUE(sys::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated()));
   u->SetResumeDownload(true);
   std::uint64_t last = 0;
   u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
@@ -457,7 +457,8 @@ TEST(NetworkUpdate, CopiesAFolderFileAndResumesBySeeking) {
 
   fs::remove(local);
   harness::WriteFileBytes(dir.File("tool.bin.part"), body.substr(0, 10000));
-  sys::set_file_write_time(dir.File("tool.bin.part").string(), *sys::file_write_time(source.string()));
+  EXPECT_TRUE(
+      sys::set_file_write_time(dir.File("tool.bin.part").string(), *sys::file_write_time(source.string())));
   u.SetResumeDownload(true);
   std::uint64_t last = 0;
   u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
