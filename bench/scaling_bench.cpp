@@ -22,7 +22,7 @@
 #include "qninet/socket/Framing.h"
 #include "qninet/socket/MailTypes.h"
 #include "qninet/web/QNIRSS.h"
-#include "qninet/web/QNIReg.h"
+#include "qninet/design/QNIReg.h"
 #include "qninet/web/qnidirect.h"
 
 using namespace qninet;

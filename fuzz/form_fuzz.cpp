@@ -10,7 +10,7 @@
 
 #include "FuzzCheck.h"
 #include "qninet/rtl/FormFile.h"
-#include "qninet/web/QNIReg.h"
+#include "qninet/design/QNIReg.h"
 
 using namespace qninet;
 

@@ -3,7 +3,8 @@
 
 Layers, lowest first: sys <- rtl <- platform <- core <- socket, xml <- web <- design. A unit
 may include its own folder and any lower layer; folders of one rank (siblings) never include
-each other. Only sys includes C, POSIX or third-party C headers (an angle include ending in
+each other, and web never includes socket: a web component reaches a socket component only
+through the design layer's palette, which may include every library layer. Only sys includes C, POSIX or third-party C headers (an angle include ending in
 ".h"); no installed header (anything outside sys) and nothing outside the library includes sys.
 """
 import pathlib
@@ -11,6 +12,9 @@ import re
 import sys
 
 RANK = {"sys": 0, "rtl": 1, "platform": 2, "core": 3, "socket": 4, "xml": 4, "web": 5, "design": 6}
+# Arrows the ranks allow but the layers keep out: the palette, which names both families, sits
+# in design, so web has no reason to reach into socket.
+FORBIDDEN = {("web", "socket"): "web never includes socket (registration lives in design)"}
 # Header-only C++ libraries that hold no system access.
 ALLOWED_ANGLE = {"nlohmann/json.hpp"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
@@ -45,6 +49,8 @@ for path in sorted((root / "qninet").rglob("*")):
             fail(path, target, "an installed header must not expose the system layer")
         elif other != layer and RANK[other] >= RANK[layer]:
             fail(path, target, f"{layer} may not depend on {other}")
+        elif (layer, other) in FORBIDDEN:
+            fail(path, target, FORBIDDEN[(layer, other)])
 
 for folder in ("tools",):
     for path in sorted((root / folder).rglob("*")):

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <iterator>
+
+#include "qninet/sys/Utf8.h"
 
 namespace qninet::entities {
 
@@ -108,5 +111,74 @@ const Entity* find_html(std::u16string_view name) {
     if (e.Html && e.Name == name) return &e;
   return nullptr;
 }
+
+namespace {
+
+void append_code_point(std::string& out, char32_t cp) { sys::append_utf8(out, cp); }
+void append_code_point(std::u16string& out, char32_t cp) { sys::append_utf16(out, cp); }
+
+// The code point of the reference between "&" and ";": "#" and decimal digits, "#x" and hex
+// digits, or an HTML 4 name (XML's five among them). 0 when it is none of these; U+FFFD for a
+// number that names no character (zero, a surrogate, beyond U+10FFFF).
+template <class Ch>
+char32_t reference_code_point(std::basic_string_view<Ch> ref) {
+  if (ref.empty()) return 0;
+  if (ref[0] == '#') {
+    const bool hex = ref.size() > 1 && (ref[1] == 'x' || ref[1] == 'X');
+    const std::basic_string_view<Ch> digits = ref.substr(hex ? 2 : 1);
+    if (digits.empty()) return 0;
+    std::uint32_t v = 0;
+    for (Ch c : digits) {
+      int d = -1;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      if (d < 0) return 0;
+      if (v <= 0x10FFFF) v = v * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+    }
+    if (v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0xFFFD;
+    return v;
+  }
+  std::u16string name;
+  for (Ch c : ref) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return 0;
+    name += static_cast<char16_t>(c);
+  }
+  return find_named(name);
+}
+
+// The text with its character references decoded, once: "&amp;lt;" gives "&lt;". A "&" that
+// starts no known reference stays as it is.
+template <class Ch>
+std::basic_string<Ch> decode_text(std::basic_string_view<Ch> s) {
+  std::basic_string<Ch> out;
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t amp = s.find(static_cast<Ch>('&'), i);
+    if (amp == std::basic_string_view<Ch>::npos) break;
+    out.append(s.substr(i, amp - i));
+    // The longest name (HTML 4's "thetasym") and any code point in digits fit well in 32.
+    const std::size_t semi = s.substr(amp + 1, 32).find(static_cast<Ch>(';'));
+    const char32_t cp =
+        semi == std::basic_string_view<Ch>::npos ? 0 : reference_code_point(s.substr(amp + 1, semi));
+    if (cp) {
+      append_code_point(out, cp);
+      i = amp + semi + 2;
+    } else {
+      out += static_cast<Ch>('&');
+      i = amp + 1;
+    }
+  }
+  out.append(s.substr(i));
+  return out;
+}
+
+}  // namespace
+
+std::string decode_references(std::string_view text) { return decode_text<char>(text); }
+std::u16string decode_references(std::u16string_view text) { return decode_text<char16_t>(text); }
 
 }  // namespace qninet::entities

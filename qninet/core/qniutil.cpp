@@ -10,6 +10,7 @@
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Process.h"
 #include "qninet/sys/Settings.h"
+#include "qninet/sys/Utf8.h"
 #include "qninet/rtl/Streams.h"
 
 namespace qninet {
@@ -37,12 +38,7 @@ String Utf8Decode(const String& S) {
       const char32_t cp = ((lead & 0x07) << 18) | ((unit(i + 1) & 0x3F) << 12) | ((unit(i + 2) & 0x3F) << 6) |
                           (unit(i + 3) & 0x3F);
       if (cp > 0x10FFFF) return String();
-      if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-      } else {
-        out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-      }
+      sys::append_utf16(out, cp);
       i += 3;
       continue;
     }

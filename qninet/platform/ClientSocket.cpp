@@ -1,5 +1,8 @@
 #include "qninet/platform/ClientSocket.h"
 
+#include "qninet/rtl/SysUtils.h"
+
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/TcpSocket.h"
 
 namespace qninet {
@@ -9,6 +12,21 @@ namespace platform {
 QNINET_CLASS_INFO(TClientSocket)
 
 String resolver_error_text(int code) { return sys::resolver_error_text(code); }
+
+String EndpointText(const String& Host, Integer Port) {
+  const bool v6 = Host.find(u':') != String::npos && !Host.starts_with(u'[');
+  return (v6 ? u"[" + Host + u"]" : Host) + u":" + IntToStr(Port);
+}
+
+String AtEndpoint(const String& Endpoint, const String& Text) {
+  if (Endpoint.empty()) return Text;  // nothing to name: no server was set
+  return FromUtf8(sys::at_endpoint(ToUtf8(Endpoint), ToUtf8(Text)));
+}
+
+String TClientSocket::endpoint() const {
+  const String& node = FAddress.empty() ? FHost : FAddress;
+  return node.empty() ? String() : EndpointText(node, FPort);
+}
 
 TClientSocket::TClientSocket(TComponent* AOwner)
     : TComponent(AOwner), FSocket(std::make_unique<sys::TcpSocket>()) {}
@@ -34,7 +52,7 @@ Integer TClientSocket::fail(TErrorEvent event, Integer code) {
 
 void TClientSocket::raise_failure(TErrorEvent event, Integer code, const String& text) {
   fail(event, code);
-  throw ESocketError(text);
+  throw ESocketError(AtEndpoint(endpoint(), text));
 }
 
 void TClientSocket::Open() {
@@ -70,7 +88,7 @@ Integer TClientSocket::SendBuf(const void* Buffer, Integer Count) {
   notify(FOnWrite);
   const auto sent = FSocket->Send(Buffer, static_cast<std::size_t>(Count));
   if (sent) return static_cast<Integer>(*sent);
-  if (fail(eeSend, sent.failure().Code) != 0) throw ESocketError(sent.failure().Text);
+  if (fail(eeSend, sent.failure().Code) != 0) throw ESocketError(AtEndpoint(endpoint(), sent.failure().Text));
   return -1;
 }
 
@@ -84,7 +102,8 @@ Integer TClientSocket::ReceiveBuf(void* Buffer, Integer Count) {
   }
   const auto got = FSocket->Receive(Buffer, static_cast<std::size_t>(Count));
   if (got) return static_cast<Integer>(*got);
-  if (fail(eeReceive, got.failure().Code) != 0) throw ESocketError(got.failure().Text);
+  if (fail(eeReceive, got.failure().Code) != 0)
+    throw ESocketError(AtEndpoint(endpoint(), got.failure().Text));
   return -1;
 }
 

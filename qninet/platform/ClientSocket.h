@@ -39,10 +39,10 @@ enum TClientType : std::uint8_t { ctNonBlocking, ctBlocking };
 ///
 /// The endpoint is a server name (`Host`, looked up with getaddrinfo, IPv4 or IPv6, IPv6
 /// literals included) or a numeric `Address`; `Address` wins when both are set. A failed
-/// `Open` fires the error notification and raises `ESocketError` with the system's text. A
-/// failed send or receive fires the error notification, closes the descriptor (the connection
-/// is gone) and raises `ESocketError`, unless the handler set the error code to 0: then the
-/// call returns -1. SIGPIPE is never raised.
+/// `Open` fires the error notification and raises `ESocketError` with the system's text after
+/// the endpoint ("127.0.0.1:43: Connection refused", see `AtEndpoint`). A failed send or receive fires the
+/// error notification, closes the descriptor (the connection is gone) and raises `ESocketError`, unless the
+/// handler set the error code to 0: then the call returns -1. SIGPIPE is never raised.
 class QNINET_API TClientSocket : public TComponent {
   QNINET_OBJECT(TClientSocket, TComponent)
 public:
@@ -67,8 +67,8 @@ public:
 
   /// Looks the endpoint up and connects: notifications look-up (by name only), connecting,
   /// then connected. Does nothing when already open. Raises `ESocketError` with the system's
-  /// text ("Connection refused", "Connection timed out", the resolver's text) after the error
-  /// notification.
+  /// text ("Connection refused", "Connection timed out", the resolver's text) after the
+  /// endpoint, once the error notification has fired.
   void Open();
   /// Turns the open connection into a TLS session as a client of `HostName` (a name, sent as
   /// SNI, or an address), whose certificate must be valid for it under the system's store,
@@ -113,6 +113,8 @@ private:
   /// Fires the error notification and closes; returns the code the handler left.
   Integer fail(TErrorEvent event, Integer code);
   [[noreturn]] void raise_failure(TErrorEvent event, Integer code, const String& text);
+  /// The endpoint as failures name it: the address or name and the port.
+  String endpoint() const;
 
   String FHost;
   String FAddress;
@@ -126,6 +128,11 @@ private:
 
 /// The resolver's text for a getaddrinfo code ("Name or service not known").
 QNINET_API String resolver_error_text(int code);
+
+/// "host:port", an IPv6 literal in brackets ("[::1]:123"): how a failure names its endpoint.
+QNINET_API String EndpointText(const String& Host, Integer Port);
+/// "ENDPOINT: TEXT", as every transfer's failure reads, whichever engine saw it.
+QNINET_API String AtEndpoint(const String& Endpoint, const String& Text);
 
 }  // namespace platform
 }  // namespace qninet

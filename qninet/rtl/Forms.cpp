@@ -238,10 +238,17 @@ bool g_chosen = false;
 void choose_from_environment() {
   g_chosen = true;
   const char* env = std::getenv("QNINET_GUI");
-  if (!env || std::string_view(env) != "qt") return;
-  (void)sys::call_library_function("libQNInetQt.so." QNINET_SOVERSION, "qninet_use_qt_backend");
+  if (env && std::string_view(env) == "qt") (void)LoadQtBackend();
 }
 }  // namespace
+
+// The one place the Qt backend is loaded: by name, so the package never links Qt.
+String LoadQtBackend() {
+  const sys::Result<int> used =
+      sys::call_library_function("libQNInetQt.so." QNINET_SOVERSION, "qninet_use_qt_backend");
+  if (!used) return used.failure().Text;
+  return *used ? String() : u"no display (set DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM)";
+}
 
 TGuiServices& Services() {
   if (!g_chosen) choose_from_environment();

@@ -307,6 +307,10 @@ QNINET_API TGuiServices& Services();
 /// this, `QNINET_GUI=qt` in the environment makes the first `Services` load the Qt backend
 /// (libQNInetQt), falling back to the console when it cannot be loaded or shown.
 QNINET_API void SetServices(TGuiServices* services);
+/// Loads the Qt backend (libQNInetQt, found as the dynamic loader finds libraries) and
+/// installs it. Returns an empty text when the Qt windows are in use, else why not: the library
+/// cannot be loaded, or no display can be reached.
+QNINET_API String LoadQtBackend();
 
 }  // namespace gui
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/Utf8.h"
 
 namespace qninet {
@@ -14,7 +15,6 @@ constexpr char16_t kReplacement = 0xFFFD;
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; }
-char16_t ascii_lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + 32 : c; }
 
 std::size_t last_separator(StringView path) {
   const auto p = path.find_last_of(u"/");
@@ -153,16 +153,11 @@ String UpperCase(StringView s) {
 
 String LowerCase(StringView s) {
   String out(s);
-  for (auto& c : out) c = ascii_lower(c);
+  for (auto& c : out) c = sys::lower_ascii(c);
   return out;
 }
 
-bool SameText(StringView a, StringView b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-  return true;
-}
+bool SameText(StringView a, StringView b) { return sys::equal_ascii_nocase(a, b); }
 
 bool StartsText(StringView prefix, StringView s) {
   return s.size() >= prefix.size() && SameText(prefix, s.substr(0, prefix.size()));

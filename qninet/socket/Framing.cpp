@@ -79,6 +79,8 @@ bool TLengthPrefixedFrame::Complete() const {
   return FHeld.size() >= 2 && FHeld.size() >= 2 + frame_length(FHeld);
 }
 
+std::uint64_t TLengthPrefixedFrame::Expected() const { return FHeld.size() < 2 ? 0 : frame_length(FHeld); }
+
 String TLengthPrefixedFrame::Message() const {
   if (!Complete()) return String();
   return FromBytes(std::string_view(FHeld).substr(2, frame_length(FHeld)));

@@ -80,6 +80,9 @@ public:
   bool Complete() const override;
   /// The message without its length field, one character per byte; bytes after it are dropped.
   String Message() const;
+  /// Bytes of the message held so far, and the length its field announced (0 before it came).
+  std::uint64_t Received() const { return FHeld.size() < 2 ? 0 : FHeld.size() - 2; }
+  std::uint64_t Expected() const;
 
 private:
   std::string FHeld;

@@ -322,23 +322,17 @@ String format_date(TDateTime value, const String& zone) {
 // ---------------------------------------------------------------------------------------------
 // The message
 
-Message build_message(const MessageParts& p) {
-  Message m;
-  const std::string charset = ToBytes(header_value(p.CharSet));
-  const String charsetName = FromBytes(charset);
-  m.From = envelope_address(*p.From);
-  for (const TQNIEMailAddresses* list : {p.Recipients, p.CC, p.BCC})
-    for (int i = 0; i < list->Count(); ++i) m.Recipients.push_back(envelope_address(*list->Items(i)));
-  for (int i = 0; i < p.ReplyTo->Count(); ++i) envelope_address(*p.ReplyTo->Items(i));
+namespace {
 
+// The header lines from Message-Id to MIME-Version, in the order the message carries them.
+void put_headers(const MessageParts& p, const std::string& charset, std::vector<std::string>& d) {
+  const String charsetName = FromBytes(charset);
   const auto mailboxes = [&](const TQNIEMailAddresses& list, const char* prefix) {
     std::string text;
     if (!header_mailbox_list(list, charset, std::string_view(prefix).size(), text))
       fail(charset_error(u"A display name", charsetName));
-    m.Data.push_back(prefix + text);
+    d.push_back(prefix + text);
   };
-
-  auto& d = m.Data;
   d.push_back("Message-Id: " + ToBytes(header_value(p.MessageId)));
   if (p.ReplyTo->Count() > 0) {
     // RFC 5322 section 3.6 allows one Reply-To field; it carries the whole list.
@@ -363,30 +357,67 @@ Message build_message(const MessageParts& p) {
     d.push_back("Subject: " + subject);
   }
   d.push_back("MIME-Version: 1.0");
-  const std::string encoding = ToBytes(header_value(p.Encoding));
+}
 
-  // The text part, in the charset and the transfer encoding it announces.
-  std::vector<std::string> body;
-  std::vector<std::string> lines;
+// The text part's lines, in the charset and the transfer encoding it announces.
+std::vector<std::string> text_part(const MessageParts& p, const std::string& charset,
+                                   const std::string& encoding) {
+  std::vector<std::string> body, lines;
   for (int i = 0; i < p.Body->Count(); ++i) {
     std::string bytes;
-    if (!in_charset(p.Body->Strings(i), p.CharSet, bytes)) fail(charset_error(u"Body text", charsetName));
+    if (!in_charset(p.Body->Strings(i), p.CharSet, bytes))
+      fail(charset_error(u"Body text", FromBytes(charset)));
     lines.push_back(std::move(bytes));
   }
   const String encodingName = FromBytes(encoding);
   if (SameText(encodingName, u"base64") || SameText(encodingName, u"quoted-printable")) {
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
-    body = encoded_lines(text, encoding);
-  } else {
-    for (const std::string& line : lines) {
-      // A line holding line breaks of its own goes out as the lines it holds.
-      if (line.find_first_of("\r\n") == std::string::npos)
-        body.push_back(line);
-      else
-        for (std::string& piece : raw_lines(line)) body.push_back(std::move(piece));
-    }
+    return encoded_lines(text, encoding);
   }
+  for (const std::string& line : lines) {
+    // A line holding line breaks of its own goes out as the lines it holds.
+    if (line.find_first_of("\r\n") == std::string::npos)
+      body.push_back(line);
+    else
+      for (std::string& piece : raw_lines(line)) body.push_back(std::move(piece));
+  }
+  return body;
+}
+
+Message::Attachment attachment_part(const MessageParts& p, const TQNIEMailAttachment& a,
+                                    const std::string& charset) {
+  Message::Attachment part;
+  std::string name;
+  if (!header_text(a.GetAttachmentName(), charset, name))
+    fail(charset_error(u"The attachment name " + a.GetAttachmentName(), FromBytes(charset)));
+  // An empty type or encoding would make the header lines unreadable; base64 is the one
+  // encoding that carries any file intact.
+  const std::string type =
+      a.ContentType().empty() ? "application/octet-stream" : ToBytes(header_value(a.ContentType()));
+  part.Encoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
+  part.Head.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
+  part.Head.push_back("Content-Transfer-Encoding: " + part.Encoding);
+  part.Head.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
+  // Opened now, so a file that cannot be read stops the message before anything is sent.
+  part.Read = p.OpenFile(a);
+  return part;
+}
+
+}  // namespace
+
+Message build_message(const MessageParts& p) {
+  Message m;
+  const std::string charset = ToBytes(header_value(p.CharSet));
+  m.From = envelope_address(*p.From);
+  for (const TQNIEMailAddresses* list : {p.Recipients, p.CC, p.BCC})
+    for (int i = 0; i < list->Count(); ++i) m.Recipients.push_back(envelope_address(*list->Items(i)));
+  for (int i = 0; i < p.ReplyTo->Count(); ++i) envelope_address(*p.ReplyTo->Items(i));
+
+  auto& d = m.Data;
+  put_headers(p, charset, d);
+  const std::string encoding = ToBytes(header_value(p.Encoding));
+  std::vector<std::string> body = text_part(p, charset, encoding);
 
   const bool multipart = p.Attachments->Count() > 0;
   std::string delimiter;
@@ -400,28 +431,12 @@ Message build_message(const MessageParts& p) {
   d.push_back("Content-Transfer-Encoding: " + encoding);
   d.push_back("");
   for (std::string& line : body) d.push_back(std::move(line));
-
-  if (multipart) {
-    d.push_back(delimiter);
-    for (int i = 0; i < p.Attachments->Count(); ++i) {
-      const TQNIEMailAttachment& a = *p.Attachments->Items(i);
-      Message::Attachment part;
-      std::string name;
-      if (!header_text(a.GetAttachmentName(), charset, name))
-        fail(charset_error(u"The attachment name " + a.GetAttachmentName(), charsetName));
-      // An empty type or encoding would make the header lines unreadable; base64 is the one
-      // encoding that carries any file intact.
-      const std::string type =
-          a.ContentType().empty() ? "application/octet-stream" : ToBytes(header_value(a.ContentType()));
-      part.Encoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
-      part.Head.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
-      part.Head.push_back("Content-Transfer-Encoding: " + part.Encoding);
-      part.Head.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
-      // Opened now, so a file that cannot be read stops the message before anything is sent.
-      part.Read = p.OpenFile(a);
-      part.After = "\r\n" + delimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
-      m.Attachments.push_back(std::move(part));
-    }
+  if (!multipart) return m;
+  d.push_back(delimiter);
+  for (int i = 0; i < p.Attachments->Count(); ++i) {
+    Message::Attachment part = attachment_part(p, *p.Attachments->Items(i), charset);
+    part.After = "\r\n" + delimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
+    m.Attachments.push_back(std::move(part));
   }
   return m;
 }

@@ -1,7 +1,5 @@
 #include "qninet/socket/QNISNTP.h"
 
-#include "qninet/core/Url.h"
-
 #include <cmath>
 
 #include "qninet/sys/TimeZone.h"
@@ -129,13 +127,11 @@ String TQNInetSNTP::InternalExecute() {
   const String server = !FAddress.empty() ? FAddress : FHost;
   if (server.empty()) throw Exception(strQNInEHost);
   if (FPort < 1 || FPort > 65535) throw ESocketError(u"Invalid port " + IntToStr(FPort));
-  const auto result =
+  const auto reply =
       sys::udp_exchange(ToUtf8(server), static_cast<std::uint16_t>(FPort), ToBytes(GetQuery()), Timeout());
-  if (!result.Ok()) {
-    const HostPort endpoint{ToUtf8(server), static_cast<std::uint16_t>(FPort)};
-    throw ESocketError(result.Error + u" (" + FromUtf8(endpoint.ToString()) + u")");
-  }
-  return FromBytes(result.Reply);
+  if (!reply)
+    throw ESocketError(platform::AtEndpoint(platform::EndpointText(server, FPort), reply.failure().Text));
+  return FromBytes(*reply);
 }
 
 }  // namespace qninet

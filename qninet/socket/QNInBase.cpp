@@ -287,6 +287,11 @@ Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
   return bounded([&] { return FClientSocket->ReceiveBuf(Buffer, Count); });
 }
 
+String TQNInetBase::AtSocketEndpoint(const String& Text) const {
+  const String& node = FClientSocket->Address().empty() ? FClientSocket->Host() : FClientSocket->Address();
+  return platform::AtEndpoint(platform::EndpointText(node, FClientSocket->Port()), Text);
+}
+
 String TQNInetBase::GetLocalHost() { return FClientSocket->LocalHost(); }
 
 TReceiveEnd TQNInetBase::ReceiveFramed(TFramingRule& Rule) {

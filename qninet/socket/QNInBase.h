@@ -156,6 +156,8 @@ protected:
   /// raises the socket's errors, and `strQNInEAnswerTooLarge` once more than `MaxAnswerSize`
   /// bytes arrived.
   TReceiveEnd ReceiveFramed(TFramingRule& Rule);
+  /// "ENDPOINT: TEXT" for the endpoint the socket is aimed at (the proxy's when it goes there).
+  String AtSocketEndpoint(const String& Text) const;
   /// Sets `UseTLS`; switching to or from `tlsImplicit` moves the port between `plainPort` and
   /// `tlsPort` when it holds the other mode's default.
   void SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/Files.h"
 
 namespace qninet::sys {
@@ -12,12 +13,6 @@ namespace {
 
 std::mutex g_mutex;
 std::optional<std::vector<std::string>> g_override;
-
-std::string lower_ascii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 bool read_whole_file(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);

@@ -98,11 +98,26 @@ Status make_directories(const std::string& path) {
   return {};
 }
 
+// The folder of the object this function is in (the package, or a program linking its
+// archive), with a trailing slash; empty when the loader cannot say.
+std::string own_folder() {
+  Dl_info info{};
+  if (!::dladdr(reinterpret_cast<void*>(&call_library_function), &info) || !info.dli_fname) return {};
+  const std::string path = info.dli_fname;
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 Result<int> call_library_function(const std::string& name, const char* symbol) {
   void* lib = ::dlopen(name.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (!lib) {
-    const char* why = ::dlerror();
-    return failure(0, why ? why : name + ": cannot be loaded");
+    const char* error = ::dlerror();
+    const std::string why = error ? error : name + ": cannot be loaded";
+    // A plug-in beside the package is found too: a search from inside a library does not
+    // use the program's run path, and the package itself needs none.
+    const std::string beside = name.find('/') == std::string::npos ? own_folder() : std::string();
+    if (beside.empty() || !(lib = ::dlopen((beside + name).c_str(), RTLD_NOW | RTLD_GLOBAL)))
+      return failure(0, why);
   }
   auto* fn = reinterpret_cast<int (*)()>(::dlsym(lib, symbol));
   if (!fn) return failure(0, name + " has no " + symbol);

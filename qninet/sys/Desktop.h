@@ -28,8 +28,9 @@ std::string user_data_directory();
 /// Makes a folder and its missing parents (mode 0700 for those it makes).
 Status make_directories(const std::string& path);
 
-/// Loads the shared library `name` (found as the dynamic loader finds libraries) and calls its
-/// `int symbol()`. Returns that result, or a failure naming why the call could not be made.
+/// Loads the shared library `name` (found as the dynamic loader finds libraries, else beside the
+/// package) and calls its `int symbol()`. Returns that result, or a failure naming why the call
+/// could not be made.
 Result<int> call_library_function(const std::string& name, const char* symbol);
 
 }  // namespace qninet::sys

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Utf8.h"
 
@@ -22,7 +23,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Failure system_failure(int code) { return Failure{code, system_error_text(code)}; }
+// The two failures every transfer names alike, whichever engine saw them.
+Failure system_failure(int code) {
+  if (code == ECONNREFUSED) return failure_of(code, kConnectionRefused);
+  if (code == ETIMEDOUT) return failure_of(code, kConnectionTimedOut);
+  return Failure{code, system_error_text(code)};
+}
 
 /// Waits for `events` until `deadline` (none when `bounded` is false). Returns 1 when ready,
 /// 0 at the deadline, -1 with errno on failure.

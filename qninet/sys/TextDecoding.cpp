@@ -1,5 +1,6 @@
 #include "qninet/sys/TextDecoding.h"
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/CodePage.h"
 
 namespace qninet::sys {
@@ -59,9 +60,7 @@ std::string content_type_charset(std::string_view contentType) {
     if (eq != std::string_view::npos && (next == std::string_view::npos || eq < next)) {
       std::string key(contentType.substr(name, eq - name));
       while (!key.empty() && is_blank(key.back())) key.pop_back();
-      for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (key == "charset") {
+      if (lower_ascii(key) == "charset") {
         std::string_view value =
             contentType.substr(eq + 1, next == std::string_view::npos ? next : next - eq - 1);
         while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Utf8.h"
 
@@ -105,6 +106,7 @@ struct TlsSession::State {
     if (kind == SSL_ERROR_SYSCALL && Io.LastErrno != 0) {
       // A kernel time-out reads as a time-out, not as "try again".
       const int code = (Io.LastErrno == EAGAIN || Io.LastErrno == EWOULDBLOCK) ? ETIMEDOUT : Io.LastErrno;
+      if (code == ETIMEDOUT) return failure_of(code, kConnectionTimedOut);
       return Failure{code, system_error_text(code)};
     }
     if (kind == SSL_ERROR_SYSCALL) return Failure{ECONNRESET, std::u16string(what) + u"connection closed"};
@@ -155,8 +157,7 @@ Status TlsSession::Handshake(const std::string& host, const std::string& ca_file
   const long verdict = SSL_get_verify_result(s.Ssl);
   if (verdict != X509_V_OK) {
     s.Usable = false;
-    return Failure{static_cast<int>(verdict), u"TLS certificate verification failed: " +
-                                                  utf8_to_utf16(X509_verify_cert_error_string(verdict))};
+    return failure_of(static_cast<int>(verdict), certificate_text(X509_verify_cert_error_string(verdict)));
   }
   return s.failure(rc, u"TLS handshake failed: ");
 }

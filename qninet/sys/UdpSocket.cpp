@@ -10,6 +10,7 @@
 #include <chrono>
 #include <vector>
 
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/Utf8.h"
 
@@ -19,6 +20,12 @@ namespace {
 
 constexpr int kDefaultTimeoutMs = 5000;
 constexpr std::size_t kMaxDatagram = 65536;
+
+Failure system_failure(int code) {
+  if (code == ETIMEDOUT) return failure_of(code, kConnectionTimedOut);
+  if (code == ECONNREFUSED) return failure_of(code, kConnectionRefused);
+  return Failure{code, system_error_text(code)};
+}
 
 struct ResolvedAddress {
   sockaddr_storage Address{};
@@ -39,20 +46,21 @@ struct TUdpSocket::Impl {
   }
 
   // Connects a fresh socket to Addresses[Current], moving on past addresses that fail.
-  bool connect_from_current(std::u16string& error) {
+  Status connect_from_current() {
     close_fd();
+    int err = EDESTADDRREQ;
     for (; Current < Addresses.size(); ++Current) {
       const auto& a = Addresses[Current];
       Fd = ::socket(a.Family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       if (Fd < 0) {
-        error = system_error_text(errno);
+        err = errno;
         continue;
       }
-      if (::connect(Fd, reinterpret_cast<const sockaddr*>(&a.Address), a.Length) == 0) return true;
-      error = system_error_text(errno);
+      if (::connect(Fd, reinterpret_cast<const sockaddr*>(&a.Address), a.Length) == 0) return {};
+      err = errno;
       close_fd();
     }
-    return false;
+    return system_failure(err);
   }
 };
 
@@ -68,7 +76,7 @@ void TUdpSocket::Close() {
   FImpl->Current = 0;
 }
 
-TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, std::u16string& error) {
+Status TUdpSocket::Open(const std::string& host, std::uint16_t port) {
   Close();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -77,10 +85,8 @@ TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, std::u1
   addrinfo* list = nullptr;
   const std::string service = std::to_string(port);
   const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-  if (rc != 0) {
-    error = rc == EAI_SYSTEM ? system_error_text(errno) : utf8_to_utf16(::gai_strerror(rc));
-    return usLookup;
-  }
+  if (rc == EAI_SYSTEM) return system_failure(errno);
+  if (rc != 0) return failure_of(rc, ::gai_strerror(rc));
   for (addrinfo* p = list; p; p = p->ai_next) {
     if (p->ai_addrlen > sizeof(sockaddr_storage)) continue;
     ResolvedAddress a;
@@ -90,96 +96,68 @@ TUdpStatus TUdpSocket::Open(const std::string& host, std::uint16_t port, std::u1
     FImpl->Addresses.push_back(a);
   }
   ::freeaddrinfo(list);
-  if (FImpl->Addresses.empty()) {
-    error = u"no address for " + utf8_to_utf16(host);
-    return usLookup;
-  }
-  return FImpl->connect_from_current(error) ? usOk : usSocket;
+  if (FImpl->Addresses.empty()) return failure_of(EAI_NONAME, "no address for " + host);
+  return FImpl->connect_from_current();
 }
 
-bool TUdpSocket::NextAddress(std::u16string& error) {
-  if (FImpl->Current >= FImpl->Addresses.size()) return false;
+Status TUdpSocket::NextAddress() {
+  if (FImpl->Current >= FImpl->Addresses.size()) return system_failure(EDESTADDRREQ);
   ++FImpl->Current;
-  return FImpl->connect_from_current(error);
+  return FImpl->connect_from_current();
 }
 
-TUdpStatus TUdpSocket::Send(std::string_view datagram, std::u16string& error) {
-  if (FImpl->Fd < 0) {
-    error = u"the socket is not open";
-    return usSend;
-  }
+Status TUdpSocket::Send(std::string_view datagram) {
+  if (FImpl->Fd < 0) return system_failure(ENOTCONN);
   for (;;) {
     const ssize_t n = ::send(FImpl->Fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
-    if (n >= 0 && static_cast<std::size_t>(n) == datagram.size()) return usOk;
+    if (n >= 0 && static_cast<std::size_t>(n) == datagram.size()) return {};
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = system_error_text(errno);
-      return errno == ECONNREFUSED ? usRefused : usSend;
-    }
-    error = u"the datagram was cut short";
-    return usSend;
+    if (n < 0) return system_failure(errno);
+    return failure_of(EMSGSIZE, "the datagram was cut short");
   }
 }
 
-TUdpStatus TUdpSocket::Receive(std::string& datagram, int timeout_ms, std::u16string& error) {
-  datagram.clear();
-  if (FImpl->Fd < 0) {
-    error = u"the socket is not open";
-    return usReceive;
-  }
+Result<std::string> TUdpSocket::Receive(int timeout_ms) {
+  if (FImpl->Fd < 0) return system_failure(ENOTCONN);
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 && timeout_ms > 0) {
-      error = u"no reply within the time-out";
-      return usTimeout;
-    }
+    if (left <= 0 && timeout_ms > 0) return system_failure(ETIMEDOUT);
     pollfd p{FImpl->Fd, POLLIN, 0};
     const int rc = ::poll(&p, 1, static_cast<int>(left < 0 ? 0 : left));
     if (rc < 0 && errno == EINTR) continue;
-    if (rc < 0) {
-      error = system_error_text(errno);
-      return usReceive;
-    }
-    if (rc == 0) {
-      error = u"no reply within the time-out";
-      return usTimeout;
-    }
+    if (rc < 0) return system_failure(errno);
+    if (rc == 0) return system_failure(ETIMEDOUT);
     std::string buffer(kMaxDatagram, '\0');
     const ssize_t n = ::recv(FImpl->Fd, buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = system_error_text(errno);
-      return errno == ECONNREFUSED ? usRefused : usReceive;
-    }
+    if (n < 0) return system_failure(errno);
     buffer.resize(static_cast<std::size_t>(n));
-    datagram = std::move(buffer);
-    return usOk;
+    return buffer;
   }
 }
 
-TUdpResult udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
-                        int timeout_ms) {
-  TUdpResult result;
+Result<std::string> udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
+                                 int timeout_ms) {
   if (timeout_ms <= 0) timeout_ms = kDefaultTimeoutMs;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   TUdpSocket socket;
-  result.Status = socket.Open(host, port, result.Error);
-  if (result.Status != usOk) return result;
+  if (Status opened = socket.Open(host, port); !opened) return opened.failure();
   for (;;) {
-    result.Status = socket.Send(request, result.Error);
-    if (result.Status == usOk) {
+    Result<std::string> reply = system_failure(ENOTCONN);
+    if (Status sent = socket.Send(request); !sent) {
+      reply = sent.failure();
+    } else {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      result.Status = socket.Receive(result.Reply, left > 0 ? static_cast<int>(left) : 1, result.Error);
+      reply = socket.Receive(left > 0 ? static_cast<int>(left) : 1);
     }
     // "localhost" resolves to ::1 and 127.0.0.1; a server bound to one of them makes the other
     // answer with port unreachable, which is no reason to give up.
-    if (result.Status != usRefused) return result;
-    std::u16string ignored;
-    if (Clock::now() >= deadline || !socket.NextAddress(ignored)) return result;
+    if (reply || reply.failure().Code != ECONNREFUSED) return reply;
+    if (Clock::now() >= deadline || !socket.NextAddress()) return reply;
   }
 }
 

@@ -5,7 +5,9 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-void append_code_point(std::u16string& out, char32_t cp) {
+}  // namespace
+
+void append_utf16(std::u16string& out, char32_t cp) {
   if (cp < 0x10000) {
     out.push_back(static_cast<char16_t>(cp));
   } else {
@@ -32,8 +34,6 @@ void append_utf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-}  // namespace
 
 std::u16string utf8_to_utf16(std::string_view s) {
   std::u16string out;
@@ -70,7 +70,7 @@ std::u16string utf8_to_utf16(std::string_view s) {
       i += got;  // skip the lead and the continuation units it claimed
       continue;
     }
-    append_code_point(out, cp);
+    append_utf16(out, cp);
     i += len;
   }
   return out;

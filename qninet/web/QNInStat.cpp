@@ -25,6 +25,37 @@ std::uint64_t progress_percent(std::uint64_t CurValue, std::uint64_t MaxValue) {
 
 bool progress_total_known(std::uint64_t MaxValue) { return MaxValue != 0 && MaxValue != UINT64_MAX; }
 
+namespace {
+
+struct Place {
+  const char16_t* Name;
+  Integer Left, Top, Width, Height;
+};
+
+template <class C>
+C* add(TForm* form, const Place& p, TControl* parent = nullptr) {
+  auto* c = new C(form);
+  c->SetName(p.Name);
+  c->SetBounds(p.Left, p.Top, p.Width, p.Height);
+  c->SetParent(parent);
+  return c;
+}
+
+TLabel* add_label(TForm* form, const Place& p, const String& caption, Integer color = -1,
+                  TControl* parent = nullptr) {
+  auto* c = add<TLabel>(form, p, parent);
+  c->SetAutoSize(false);
+  c->SetCaption(caption);
+  if (color >= 0) c->SetColor(color);
+  return c;
+}
+
+constexpr Integer kNavy = 0x000080;
+constexpr Integer kWhite = 0xFFFFFF;
+constexpr Integer kHighlight = 0x0A246A;  // the classic highlight colour
+
+}  // namespace
+
 TfrmQNInetUpdate::TfrmQNInetUpdate(TComponent* AOwner) : TForm(AOwner) {
   SetName(u"frmQNInetUpdate");
   SetBorderStyle(bsSingle);
@@ -33,79 +64,49 @@ TfrmQNInetUpdate::TfrmQNInetUpdate(TComponent* AOwner) : TForm(AOwner) {
   SetFont(u"MS Sans Serif", -11);
   SetCaption(strQNInSoftwareUpdate);
 
-  constexpr Integer kNavy = 0x000080;
-  constexpr Integer kWhite = 0xFFFFFF;
-  constexpr Integer kHighlight = 0x0A246A;  // the classic highlight colour
-
-  auto label = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h, const String& caption,
-                      TControl* parent = nullptr) {
-    auto* c = new TLabel(this);
-    c->SetName(name);
-    c->SetBounds(l, t, w, h);
-    c->SetAutoSize(false);
-    c->SetCaption(caption);
-    c->SetParent(parent);
-    return c;
-  };
-  auto image = [this](const char16_t* name, Integer l, Integer t, Integer w, Integer h,
-                      TControl* parent = nullptr) {
-    auto* c = new TImage(this);
-    c->SetName(name);
-    c->SetBounds(l, t, w, h);
-    c->SetParent(parent);
-    return c;
-  };
-
-  pnlDescription = new TPanel(this);
-  pnlDescription->SetName(u"pnlDescription");
-  pnlDescription->SetBounds(0, 0, 491, 59);
+  // The white header: title, description and pictures.
+  pnlDescription = add<TPanel>(this, {u"pnlDescription", 0, 0, 491, 59});
   pnlDescription->SetAlign(alTop);
   pnlDescription->SetColor(kWhite);
   pnlDescription->SetTabOrder(0);
-
-  lblCaption = label(u"lblCaption", 16, 5, 300, 13, String(), pnlDescription);
+  lblCaption = add_label(this, {u"lblCaption", 16, 5, 300, 13}, String(), kNavy, pnlDescription);
   lblCaption->SetBold(true);
-  lblCaption->SetColor(kNavy);
-  lblDescription = label(u"lblDescription", 32, 20, 360, 38, String(), pnlDescription);
-  lblDescription->SetColor(kNavy);
+  lblDescription = add_label(this, {u"lblDescription", 32, 20, 360, 38}, String(), kNavy, pnlDescription);
   lblDescription->SetTransparent(true);
   lblDescription->SetWordWrap(true);
-  imgBackground = image(u"imgBackground", 353, 0, 138, 59, pnlDescription);
+  imgBackground = add<TImage>(this, {u"imgBackground", 353, 0, 138, 59}, pnlDescription);
   imgBackground->SetAlign(alRight);
-  imgDescription = image(u"imgDescription", 440, 6, 48, 48, pnlDescription);
+  imgDescription = add<TImage>(this, {u"imgDescription", 440, 6, 48, 48}, pnlDescription);
   imgDescription->SetTransparent(true);
 
-  imgLogo = image(u"imgLogo", 5, 65, 95, 206);
-  lblRemote = label(u"lblRemote", 105, 80, 70, 13, u"Remote file:");
-  lblRemote->SetAlignment(taRightJustify);
-  lblLocal = label(u"lblLocal", 105, 96, 70, 13, u"Local file:");
-  lblLocal->SetAlignment(taRightJustify);
-  lblRemoteFileName = label(u"lblRemoteFileName", 185, 80, 300, 13, u"lblRemoteFileName");
-  lblRemoteFileName->SetColor(kHighlight);
-  lblLocalFileName = label(u"lblLocalFileName", 185, 96, 300, 13, u"lblLocalFileName");
-  lblLocalFileName->SetColor(kHighlight);
+  imgLogo = add<TImage>(this, {u"imgLogo", 5, 65, 95, 206});
+  lblRemote = add_label(this, {u"lblRemote", 105, 80, 70, 13}, u"Remote file:");
+  lblLocal = add_label(this, {u"lblLocal", 105, 96, 70, 13}, u"Local file:");
+  for (TLabel* l : {lblRemote, lblLocal}) l->SetAlignment(taRightJustify);
+  lblRemoteFileName =
+      add_label(this, {u"lblRemoteFileName", 185, 80, 300, 13}, u"lblRemoteFileName", kHighlight);
+  lblLocalFileName =
+      add_label(this, {u"lblLocalFileName", 185, 96, 300, 13}, u"lblLocalFileName", kHighlight);
 
-  imgStep1 = image(u"imgStep1", 179, 120, 16, 16);
-  imgStep2 = image(u"imgStep2", 179, 138, 16, 16);
-  imgStep3 = image(u"imgStep3", 179, 156, 16, 16);
-  imgStep4 = image(u"imgStep4", 179, 174, 16, 16);
-  for (TImage* i : {imgStep1, imgStep2, imgStep3, imgStep4}) i->SetTransparent(true);
-  lblStep1 = label(u"lblStep1", 200, 122, 150, 13, u"Step 1: Connection/Logon");
-  lblStep2 = label(u"lblStep2", 200, 140, 150, 13, u"Step 2: File search");
-  lblStep3 = label(u"lblStep3", 200, 158, 150, 13, u"Step 3: Download");
-  lblStep4 = label(u"lblStep4", 200, 176, 150, 13, u"Step 4: Diconnect/Logoff");
-  lblStatus = label(u"lblStatus", 128, 200, 339, 13, String());
+  // The four steps, one row each: a state image and its label.
+  TImage** images[] = {&imgStep1, &imgStep2, &imgStep3, &imgStep4};
+  TLabel** labels[] = {&lblStep1, &lblStep2, &lblStep3, &lblStep4};
+  const char16_t* const steps[] = {u"Step 1: Connection/Logon", u"Step 2: File search", u"Step 3: Download",
+                                   u"Step 4: Diconnect/Logoff"};
+  for (Integer i = 0; i < 4; ++i) {
+    *images[i] = add<TImage>(this, {(u"imgStep" + IntToStr(i + 1)).c_str(), 179, 120 + 18 * i, 16, 16});
+    (*images[i])->SetTransparent(true);
+  }
+  for (Integer i = 0; i < 4; ++i)
+    *labels[i] =
+        add_label(this, {(u"lblStep" + IntToStr(i + 1)).c_str(), 200, 122 + 18 * i, 150, 13}, steps[i]);
+  lblStatus = add_label(this, {u"lblStatus", 128, 200, 339, 13}, String());
 
-  pbStatus = new TProgressBar(this);
-  pbStatus->SetName(u"pbStatus");
-  pbStatus->SetBounds(130, 214, 337, 10);
+  pbStatus = add<TProgressBar>(this, {u"pbStatus", 130, 214, 337, 10});
   pbStatus->SetMin(0);
   pbStatus->SetMax(100);
   pbStatus->SetTabOrder(2);
-
-  btnCancel = new TButton(this);
-  btnCancel->SetName(u"btnCancel");
-  btnCancel->SetBounds(408, 256, 75, 25);
+  btnCancel = add<TButton>(this, {u"btnCancel", 408, 256, 75, 25});
   btnCancel->SetCaption(u"&Cancel");
   btnCancel->SetTabOrder(1);
   btnCancel->SetTabStop(true);
@@ -115,62 +116,33 @@ TfrmQNInetUpdate::TfrmQNInetUpdate(TComponent* AOwner) : TForm(AOwner) {
 }
 
 void TfrmQNInetUpdate::ShowAction(TQNIAction Action) {
-  const String* text = nullptr;
-  TImage* step = nullptr;
-  Integer state = kImageUnderWay;
-  switch (Action) {
-    case iaConnecting:
-      text = &strQNInConnecting;
-      step = imgStep1;
-      break;
-    case iaConnected:
-      text = &strQNInConnected;
-      step = imgStep1;
-      state = kImageConnected;
-      break;
-    case iaFileSearch:
-      text = &strQNInFileSearch;
-      step = imgStep2;
-      break;
-    case iaFileFound:
-      text = &strQNInFileFound;
-      step = imgStep2;
-      break;
-    case iaComparing:
-      text = &strQNInFileComparing;
-      step = imgStep2;
-      break;
-    case iaCompared:
-      text = &strQNInFileCompared;
-      step = imgStep2;
-      state = kImageCompared;
-      break;
-    case iaDownloading:
-      text = &strQNInDownloading;
-      step = imgStep3;
-      break;
-    case iaDownloaded:
-      text = &strQNInDownloaded;
-      step = imgStep3;
-      state = kImageDownloaded;
-      break;
-    case iaDisconnecting:
-      text = &strQNInDisconnecting;
-      step = imgStep4;
-      break;
-    case iaDisconnected:
-      text = &strQNInDisconnected;
-      step = imgStep4;
-      state = kImageDisconnected;
-      break;
-    case iaIdle:
-      return;
+  // Each action's status line, step (1 to 4) and state image; the others change nothing.
+  static const struct {
+    TQNIAction Action;
+    const String* Text;
+    int Step;
+    Integer State;
+  } views[] = {
+      {iaConnecting, &strQNInConnecting, 1, kImageUnderWay},
+      {iaConnected, &strQNInConnected, 1, kImageConnected},
+      {iaFileSearch, &strQNInFileSearch, 2, kImageUnderWay},
+      {iaFileFound, &strQNInFileFound, 2, kImageUnderWay},
+      {iaComparing, &strQNInFileComparing, 2, kImageUnderWay},
+      {iaCompared, &strQNInFileCompared, 2, kImageCompared},
+      {iaDownloading, &strQNInDownloading, 3, kImageUnderWay},
+      {iaDownloaded, &strQNInDownloaded, 3, kImageDownloaded},
+      {iaDisconnecting, &strQNInDisconnecting, 4, kImageUnderWay},
+      {iaDisconnected, &strQNInDisconnected, 4, kImageDisconnected},
+  };
+  for (const auto& v : views) {
+    if (v.Action != Action) continue;
+    TImage* step = (v.Step == 1 ? imgStep1 : v.Step == 2 ? imgStep2 : v.Step == 3 ? imgStep3 : imgStep4);
+    lblStatus->SetCaption(*v.Text);
+    step->SetImageIndex(-1);
+    step->SetImageIndex(v.State);
+    Changed();
+    return;
   }
-  if (!text) return;
-  lblStatus->SetCaption(*text);
-  step->SetImageIndex(-1);
-  step->SetImageIndex(state);
-  Changed();
 }
 
 void TfrmQNInetUpdate::ShowProgress(std::uint64_t CurValue, std::uint64_t MaxValue) {

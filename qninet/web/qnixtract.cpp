@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/CodePage.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
@@ -17,10 +18,9 @@ QNINET_CLASS_INFO(TQNInfoExtractor, Published("Extract", &Self::Extract, &Self::
 
 namespace {
 
-constexpr std::string_view kPrefixes[] = {"mailto:", "http://", "https://",  "ftp://", "file://",
-                                          "telnet:", "news:",   "gopher://", "wais:"};
-
-std::string_view prefix_of(TQNIExtract Kind) { return Kind < std::size(kPrefixes) ? kPrefixes[Kind] : ""; }
+// The one table of link prefixes, in the order of TQNIExtract.
+constexpr StringView kPrefixes[] = {u"mailto:", u"http://", u"https://",  u"ftp://", u"file://",
+                                    u"telnet:", u"news:",   u"gopher://", u"wais:"};
 
 // The characters that end an address; line breaks and tabs too, so a link never runs into the
 // next line.
@@ -53,9 +53,7 @@ bool is_delimiter(char16_t c) {
 }
 
 bool is_utf8_name(std::string_view charset) {
-  std::string lower(charset);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::string lower = sys::lower_ascii(charset);
   return lower == "utf-8" || lower == "utf8";
 }
 
@@ -84,7 +82,7 @@ std::size_t link_end(std::basic_string_view<Ch> text, std::size_t from, std::siz
 // Over UTF-8 bytes or decoded text: the prefix and the delimiters are ASCII, which never occurs
 // inside a UTF-8 sequence.
 template <class Ch>
-void extract(std::basic_string_view<Ch> text, std::string_view prefix, TStrings& out) {
+void extract(std::basic_string_view<Ch> text, StringView prefix, TStrings& out) {
   if (prefix.empty()) return;
   const std::basic_string<Ch> wanted(prefix.begin(), prefix.end());
   for (std::size_t at = text.find(wanted); at != text.npos; at = text.find(wanted, at)) {
@@ -98,12 +96,12 @@ void extract(std::basic_string_view<Ch> text, std::string_view prefix, TStrings&
 }  // namespace
 
 StringView ExtractPrefix(TQNIExtract Kind) {
-  static const String kTexts[] = {u"mailto:", u"http://", u"https://",  u"ftp://", u"file://",
-                                  u"telnet:", u"news:",   u"gopher://", u"wais:"};
-  return Kind < std::size(kTexts) ? StringView(kTexts[Kind]) : StringView();
+  return Kind < std::size(kPrefixes) ? kPrefixes[Kind] : StringView();
 }
 
-void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out) { extract(Text, prefix_of(Kind), Out); }
+void ExtractLinks(StringView Text, TQNIExtract Kind, TStrings& Out) {
+  extract(Text, ExtractPrefix(Kind), Out);
+}
 
 void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& Out,
                            std::string_view Charset) {
@@ -112,7 +110,7 @@ void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, TStrings& O
   const bool named = bom.empty() && !Charset.empty() && sys::charset_known(Charset);
   const bool utf8 = bom == "UTF-8" || (named ? is_utf8_name(Charset) : bom.empty() && sys::valid_utf8(Bytes));
   if (utf8)
-    extract(Bytes.substr(mark), prefix_of(Kind), Out);
+    extract(Bytes.substr(mark), ExtractPrefix(Kind), Out);
   else
     ExtractLinks(sys::decode_page_text(Bytes, Charset), Kind, Out);
 }

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 
-#include "qninet/core/Entities.h"
 #include "qninet/xml/XMLDocument.h"
 
 namespace qninet {
@@ -27,118 +26,7 @@ TPropInfo value_property() {
   return p;
 }
 
-constexpr bool is_blank(char16_t c) { return c == 9 || c == 10 || c == 13 || c == 32; }
-
-// A value that starts with a double quote loses it, and its trailing blanks and quotes.
-void strip_quotes(String& text) {
-  if (!text.empty() && text[0] == u'"') {
-    while (!text.empty() && (text.back() == 32 || text.back() == 34 || text.back() == 13 ||
-                             text.back() == 10 || text.back() == 9))
-      text.pop_back();
-    if (!text.empty()) text.erase(0, 1);
-  }
-}
-
-char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
-void append_code_point(String& out, char32_t cp) {
-  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
-    out.push_back(0xFFFD);
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-  }
-}
-
-int hex_digit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// A complete "&#N;" or "&#xH;" at `i`: its length and code point (over-long numbers give
-// an out-of-range code point). 0 when there is none.
-std::size_t numeric_reference(StringView s, std::size_t i, char32_t& cp) {
-  std::size_t j = i + 2;
-  if (j > s.size() || s[i + 1] != u'#') return 0;
-  const bool hex = j < s.size() && (s[j] == u'x' || s[j] == u'X');
-  if (hex) ++j;
-  const std::size_t first = j;
-  std::uint64_t v = 0;
-  while (j < s.size()) {
-    const int d = hex ? hex_digit(s[j]) : (s[j] >= u'0' && s[j] <= u'9' ? s[j] - u'0' : -1);
-    if (d < 0) break;
-    v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
-    if (v > 0x10FFFF) v = 0x110000;
-    ++j;
-  }
-  if (j == first || j >= s.size() || s[j] != u';') return 0;
-  cp = static_cast<char32_t>(v);
-  return j + 1 - i;
-}
-
 }  // namespace
-
-String DecodeXMLEntities(StringView s) {
-  String out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const std::size_t amp = s.find(u'&', i);
-    if (amp == StringView::npos) {
-      out.append(s.substr(i));
-      break;
-    }
-    out.append(s.substr(i, amp - i));
-    i = amp;
-    char32_t cp = 0;
-    if (const std::size_t n = numeric_reference(s, i, cp)) {
-      append_code_point(out, cp);
-      i += n;
-      continue;
-    }
-    if (const entities::Entity* e = entities::match_prefix(s.substr(i))) {
-      out.append(e->Replacement);
-      i += e->Name.size();
-      if (i < s.size() && s[i] == u';') ++i;
-    } else {
-      out.push_back(u'&');
-      ++i;
-    }
-  }
-  return out;
-}
-
-bool SameStrings(bool Exact, StringView S1, StringView S2) {
-  if (Exact) return S1 == S2;
-  if (S1.size() != S2.size()) return false;
-  for (std::size_t i = 0; i < S1.size(); ++i)
-    if (ascii_lower(S1[i]) != ascii_lower(S2[i])) return false;
-  return true;
-}
-
-TDateTime XMLStringToDateTime(const String& S) {
-  if (S.empty()) return 0;
-  // Fixed 1-based positions: yyyy-mm-ddThh:nn:ss; separators are not examined.
-  auto field = [&](std::size_t pos, std::size_t len, int& out) {
-    if (pos - 1 >= S.size()) return false;
-    const StringView f = StringView(S).substr(pos - 1, len);
-    if (f.empty()) return false;
-    constexpr Integer kBad = -2147483647 - 1;
-    out = StrToIntDef(f, kBad);
-    return out != kBad;
-  };
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-  if (!field(1, 4, y) || !field(6, 2, mo) || !field(9, 2, d) || !field(12, 2, h) || !field(15, 2, mi) ||
-      !field(18, 2, sec))
-    return 0;
-  TDateTime date = 0, time = 0;
-  if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, sec, 0, time)) return 0;
-  return ComposeDateTime(date, time);
-}
 
 // ---------------------------------------------------------------------------------------
 // Items
@@ -440,21 +328,6 @@ TQNXMLItem* TQNXMLItem::GetChild(const String& XMLTag, bool ExpandAllLevels) con
   return nullptr;
 }
 
-String TQNXMLItem::GetTagXMLValue() const {
-  String text = FValueText;
-  strip_quotes(text);
-  return text;
-}
-
-String XMLTagValue(StringView Value) {
-  String text(Value);
-  strip_quotes(text);
-  if (text.find(u'&') == String::npos) return text;
-  return DecodeXMLEntities(text);
-}
-
-String TQNXMLItem::GetTagValue() const { return XMLTagValue(FValueText); }
-
 void TQNXMLItem::ProcessAttributes() {
   if (FAttributes.empty()) return;
   const String attrs = std::move(FAttributes);
@@ -468,26 +341,6 @@ void TQNXMLItem::ProcessAttributes() {
   });
 }
 
-void SplitXMLAttributes(StringView attrs, const std::function<void(String, String)>& Add) {
-  String name, value;
-  bool inQuote = false, inName = true;
-  const std::size_t n = attrs.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t c = attrs[i];
-    if (c == u'"') inQuote = !inQuote;
-    if (!inQuote && c == u'=')
-      inName = false;
-    else
-      (inName ? name : value).push_back(c);
-    if (!inQuote && (is_blank(c) || i + 1 == n)) {
-      if (!name.empty() && !value.empty()) Add(std::move(name), std::move(value));
-      name.clear();
-      value.clear();
-      inName = true;
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 // The engine
 
@@ -499,147 +352,6 @@ TQNXMLEngine::TQNXMLEngine(TComponent* AOwner) : TComponent(AOwner), FRootItem(n
 TQNXMLEngine::~TQNXMLEngine() {
   delete FRootItem;
   FRootItem = nullptr;
-}
-
-// Walks made items and table nodes together in document order, making nothing until asked.
-struct XMLWalk {
-  struct Step {
-    TQNXMLItem* Item;  // an item to visit, else nodes of Doc from Node on
-    const XMLDocument* Doc;
-    std::uint32_t Node;
-    bool Chain;          // Node and the siblings after it
-    bool Leave;          // the end of Item's items
-    TQNXMLItem* Anchor;  // the made item whose list holds the nodes
-    std::size_t Depth;
-  };
-  struct Hit {
-    TQNXMLItem* Item = nullptr;
-    const XMLDocument* Doc = nullptr;
-    std::uint32_t Node = XMLDocument::kNone;
-    TQNXMLItem* Anchor = nullptr;
-  };
-
-  // `enterItem(item, depth)` and `enterNode(doc, node, depth)` return true to stop there;
-  // `leave()` follows the items of every visited item.
-  template <class EnterItem, class EnterNode, class Leave>
-  static Hit walk(TQNXMLItem* root, EnterItem&& enterItem, EnterNode&& enterNode, Leave&& leave) {
-    std::vector<Step> work{{root, nullptr, 0, false, false, nullptr, 0}};
-    while (!work.empty()) {
-      const Step step = work.back();
-      work.pop_back();
-      if (step.Leave) {
-        leave();
-        continue;
-      }
-      if (TQNXMLItem* item = step.Item) {
-        if (enterItem(*item, step.Depth)) return Hit{item};
-        work.push_back({nullptr, nullptr, 0, false, true, nullptr, 0});
-        const TQNXMLItems& list = item->FItems;
-        if (list.FLazyNode != TQNXMLItems::kNoNode) {
-          const std::uint32_t first = list.FDoc->node(list.FLazyNode).FirstChild;
-          if (first != XMLDocument::kNone)
-            work.push_back({nullptr, list.FDoc.get(), first, true, false, item, step.Depth + 1});
-        }
-        for (std::size_t i = list.FList.size(); i-- > 0;) {
-          if (list.FList[i])
-            work.push_back({list.FList[i], nullptr, 0, false, false, nullptr, step.Depth + 1});
-          else
-            work.push_back({nullptr, list.FDoc.get(), list.FNodes[i], false, false, item, step.Depth + 1});
-        }
-        continue;
-      }
-      // Table nodes: pre-order along the links, no stack.
-      const XMLDocument& doc = *step.Doc;
-      std::uint32_t top = step.Node, n = top;
-      std::size_t depth = step.Depth;
-      for (bool more = true; more;) {
-        if (enterNode(doc, n, depth)) return Hit{nullptr, &doc, n, step.Anchor};
-        if (doc.node(n).FirstChild != XMLDocument::kNone) {
-          n = doc.node(n).FirstChild;
-          ++depth;
-          continue;
-        }
-        for (;;) {
-          leave();
-          const std::uint32_t next = doc.node(n).NextSibling;
-          if (n == top) {
-            more = step.Chain && next != XMLDocument::kNone;
-            top = n = next;
-            break;
-          }
-          if (next != XMLDocument::kNone) {
-            n = next;
-            break;
-          }
-          n = doc.node(n).Parent;
-          --depth;
-        }
-      }
-    }
-    return Hit{};
-  }
-
-  // The item of a hit, made with every item between it and its anchor.
-  static TQNXMLItem* made(const Hit& hit) {
-    if (hit.Item || !hit.Doc) return hit.Item;
-    std::vector<std::uint32_t> chain;
-    for (std::uint32_t m = hit.Node; m != hit.Anchor->FNode; m = hit.Doc->node(m).Parent) chain.push_back(m);
-    TQNXMLItem* item = hit.Anchor;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      const TQNXMLItems& list = item->FItems;
-      list.expand();
-      std::size_t i = 0;
-      while (list.FNodes[i] != *it) ++i;
-      item = list.slot(i);
-    }
-    return item;
-  }
-
-  static TQNXMLNodeView view(const TQNXMLItem& item) {
-    return {item.FKind, item.FTagName, item.FValueAssigned, item.FValueText, item.FAttributes};
-  }
-  static TQNXMLNodeView view(const XMLDocument& doc, std::uint32_t n) {
-    return {doc.kind(n), doc.name(n), doc.assigned(n), doc.value(n), doc.attributes(n)};
-  }
-};
-
-TQNXMLItem* TQNXMLEngine::GetItemByTag(TQNXMLItem* ARoot, const String& XMLTag) const {
-  TQNXMLItem* start = ARoot ? ARoot : FRootItem;
-  if (!start) return nullptr;
-  // Each interned name is compared once.
-  const XMLDocument* cached = nullptr;
-  std::vector<signed char> matches;
-  const XMLWalk::Hit hit = XMLWalk::walk(
-      start, [&](const TQNXMLItem& item, std::size_t) { return SameStrings(false, item.TagName(), XMLTag); },
-      [&](const XMLDocument& doc, std::uint32_t n, std::size_t) {
-        if (&doc != cached) {
-          cached = &doc;
-          matches.assign(doc.Names.size(), -1);
-        }
-        signed char& m = matches[doc.name_id(n)];
-        if (m < 0) m = SameStrings(false, doc.name(n), XMLTag) ? 1 : 0;
-        return m == 1;
-      },
-      [] {});
-  return XMLWalk::made(hit);
-}
-
-void TQNXMLEngine::WalkTree(const TQNXMLItem& ARoot,
-                            const std::function<void(const TQNXMLNodeView&, std::size_t)>& Enter,
-                            const std::function<void()>& Leave) {
-  XMLWalk::walk(
-      const_cast<TQNXMLItem*>(&ARoot),
-      [&](const TQNXMLItem& item, std::size_t depth) {
-        Enter(XMLWalk::view(item), depth);
-        return false;
-      },
-      [&](const XMLDocument& doc, std::uint32_t n, std::size_t depth) {
-        Enter(XMLWalk::view(doc, n), depth);
-        return false;
-      },
-      [&] {
-        if (Leave) Leave();
-      });
 }
 
 String TQNXMLEngine::GetFirstTagName(String& AXMLPath) const {

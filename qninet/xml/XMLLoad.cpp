@@ -6,6 +6,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "qninet/sys/AsciiText.h"
 #include "qninet/sys/CodePage.h"
 #include "qninet/xml/QNInetXML.h"
 
@@ -41,14 +42,7 @@ const char16_t* ascii_compatible_table(const std::string& charset) {
   return t;
 }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool same_ascii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  return true;
-}
+bool same_ascii(std::string_view a, std::string_view b) { return sys::equal_ascii_nocase(a, b); }
 
 constexpr std::string_view kBlanks = " \t\r\n";
 

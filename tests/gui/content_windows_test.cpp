@@ -2,11 +2,9 @@
 // selection and click, the embedded tree, and pictures decoded by Qt refreshed on Qt's timer.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -154,13 +152,8 @@ TEST_F(QtContent, RemoteImageShowsPicturesQtDecodesAndRefreshesOnTheTimer) {
   // The next runs come on Qt's timer; a run that raises stops them.
   ASSERT_TRUE(gui::Services().RunUntil([&] { return runs >= 3; }, 5000));
   image.SetRemoteFileName(FromUtf8(dir.Write("pic.unknownext", "x").string()));
-  // The error's message box would wait for a click: answer it as soon as it shows.
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, [] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == "QNInetMessageBox" && w->isVisible()) w->close();
-  });
-  closer.start(5);
+  // The error's message box would wait for a click: answered as soon as it shows.
+  when_shown("QNInetMessageBox", [](QWidget* w) { w->close(); });
   const int before = runs;
   ASSERT_TRUE(gui::Services().RunUntil([&] { return runs > before && !image.TimerEnabled(); }, 5000));
   EXPECT_TRUE(image.Active());

@@ -1,7 +1,9 @@
-// Hostile and broken web servers against the web components: each pair of component and fault
-// must end in the error the user would see (never a success), within MaxTime plus a second,
-// with the file the component would replace keeping its old bytes and no file left behind.
-// Each case runs in a forked child so that its peak memory is its own.
+// Hostile and broken web and FTP servers against the web components: each pair of component and
+// fault must end in an error (never a success), within MaxTime plus a second, on no more
+// connections than it was given, with the file the component would replace keeping its old bytes
+// and no file left behind. Each case runs in a forked child so that its peak memory is its own.
+// The failure's wording belongs to the transfer layer's own table; only the time limit, a text
+// of the components, is asserted here.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <regex>
 #include <set>
@@ -24,6 +27,8 @@
 #include "qninet/web/QNIMSTranslator.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/QNIUPS.h"
+#include "qninet/rtl/GuiScripted.h"
+#include "qninet/web/qnidir.h"
 #include "qninet/web/qnidirect.h"
 #include "qninet/web/qniimage.h"
 #include "qninet/web/qnixtract.h"
@@ -73,69 +78,59 @@ std::string summary(const fs::path& file) {
 String ustr(const std::string& s) { return FromUtf8(s); }
 String ustr(const fs::path& p) { return FromUtf8(p.string()); }
 
-template <class C>
-void bound(C& c) {
-  c.SetTimeout(gTimeout);
-  c.SetMaxTime(gMaxTime);
-  c.SetLoadSystemProxy(false);
-}
-
 CaseResult ran(TQNCustomWebComponent& c, bool ok, std::string value) {
   if (!ok || c.Status() == isFailed) return {false, ToUtf8(c.LastErrorText())};
   if (value.size() > 80) value = std::to_string(value.size()) + " bytes: " + value.substr(0, 40);
   return {true, std::move(value)};
 }
 
-// A component that the child leaks on purpose: the child ends with _exit, so nothing a
-// destructor would clean up hides what the run itself left behind.
+// A component with the case's bounds, which the child leaks on purpose: the child ends with
+// _exit, so nothing a destructor would clean up hides what the run itself left behind.
 template <class C>
-C& leaked() {
-  return *new C(nullptr);
+C& bounded(const Place& p, const char* file) {
+  auto& c = *new C(nullptr);
+  c.SetTimeout(gTimeout);
+  c.SetMaxTime(gMaxTime);
+  c.SetLoadSystemProxy(false);
+  if (file != nullptr) c.SetURL(ustr(p.Url + file));
+  return c;
+}
+
+// The old bytes in a target file the component would replace.
+fs::path old_file(const fs::path& target) {
+  harness::WriteFileBytes(target, kOld);
+  return target;
 }
 
 Outcome updater(const Place& p) {
-  auto& u = leaked<TQNWebUpdater>();
-  bound(u);
-  u.SetURL(ustr(p.Url + "/file.bin"));
-  const fs::path target = p.Dir / "target.bin";
-  harness::WriteFileBytes(target, kOld);
-  u.SetLocalFileName(ustr(target));
+  auto& u = bounded<TQNWebUpdater>(p, "/file.bin");
+  u.SetLocalFileName(ustr(old_file(p.Dir / "target.bin")));
   const bool ok = u.Execute();
-  return {ran(u, ok, summary(target)), {target, {}}};
+  return {ran(u, ok, summary(p.Dir / "target.bin")), {p.Dir / "target.bin", {}}};
 }
 
 Outcome page_fetch(const Place& p) {
-  auto& u = leaked<TQNWebUpdater>();
-  bound(u);
+  auto& u = bounded<TQNWebUpdater>(p, nullptr);
   TMemoryStream body;
   const bool ok = u.ReadHTTPGetResponse(ustr(p.Url + "/page.html"), &body);
-  const auto bytes = body.Bytes();
-  return {ran(u, ok,
-              bytes.size() > 80 ? std::to_string(bytes.size()) + " bytes: " + std::string(bytes.substr(0, 40))
-                                : std::string(bytes)),
-          {}};
+  return {ran(u, ok, std::string(body.Bytes())), {}};
 }
 
 Outcome rss(const Place& p) {
-  auto& r = leaked<TQNIRSSParser>();
-  bound(r);
-  r.SetURL(ustr(p.Url + "/feed.xml"));
+  auto& r = bounded<TQNIRSSParser>(p, "/feed.xml");
   const bool ok = r.Execute();
   const auto* ch = r.Channels()->GetItem(0);
   return {ran(r, ok, ch != nullptr ? ToUtf8(ch->Title) : "no channel"), {}};
 }
 
 Outcome extractor(const Place& p) {
-  auto& x = leaked<TQNInfoExtractor>();
-  bound(x);
-  x.SetURL(ustr(p.Url + "/page.html"));
+  auto& x = bounded<TQNInfoExtractor>(p, "/page.html");
   const bool ok = x.Execute();
   return {ran(x, ok, ToUtf8(x.ExtractedInfo()->Text())), {}};
 }
 
 TQNMSTranslator& translator(const Place& p) {
-  auto& t = leaked<TQNMSTranslator>();
-  bound(t);
+  auto& t = bounded<TQNMSTranslator>(p, nullptr);
   t.SetHost(ustr(p.Url + "/v2/Http.svc"));
   t.SetBingAppId(u"app");
   return t;
@@ -149,15 +144,12 @@ Outcome translate(const Place& p) {
 
 Outcome speak(const Place& p) {
   auto& t = translator(p);
-  const fs::path target = p.Dir / "speech.wav";
-  harness::WriteFileBytes(target, kOld);
-  t.SpeakText(u"en", ustr(target), u"hello");
-  return {ran(t, t.Status() == isFinished, summary(target)), {target, {}}};
+  t.SpeakText(u"en", ustr(old_file(p.Dir / "speech.wav")), u"hello");
+  return {ran(t, t.Status() == isFinished, summary(p.Dir / "speech.wav")), {p.Dir / "speech.wav", {}}};
 }
 
 Outcome ups(const Place& p) {
-  auto& t = leaked<TQNUPSTracker>();
-  bound(t);
+  auto& t = bounded<TQNUPSTracker>(p, nullptr);
   t.SetService(isHTTP);
   const auto colon = p.Url.rfind(':');
   t.SetHost(ustr(p.Url.substr(7, colon - 7)));
@@ -168,11 +160,8 @@ Outcome ups(const Place& p) {
 }
 
 Outcome image(const Place& p) {
-  auto& i = leaked<TQNRemoteImage>();
-  bound(i);
-  i.SetURL(ustr(p.Url + "/pic.bmp"));
-  const fs::path target = ToUtf8(i.LocalFileName());
-  harness::WriteFileBytes(target, kOld);
+  auto& i = bounded<TQNRemoteImage>(p, "/pic.bmp");
+  const fs::path target = old_file(ToUtf8(i.LocalFileName()));
   const bool ok = i.Execute();
   return {ran(i, ok, summary(target)), {target, {}}};
 }
@@ -185,43 +174,41 @@ public:
 };
 
 Outcome news(const Place& p) {
-  auto& n = leaked<TNews>();
-  bound(n);
+  auto& n = bounded<TNews>(p, nullptr);
   n.SetShowMode(omNever);
-  const fs::path target = p.Dir / "news.nwf";
-  harness::WriteFileBytes(target, kOld);
-  n.PlaceNewsFile(ustr(target));
+  n.PlaceNewsFile(ustr(old_file(p.Dir / "news.nwf")));
   n.SetURL(ustr(p.Url + "/news.nwf"));
   const bool ok = n.Execute();
   // the previous copy is made before the run by design
-  return {ran(n, ok, summary(target)), {target, {"news.~nwf"}}};
+  return {ran(n, ok, summary(p.Dir / "news.nwf")), {p.Dir / "news.nwf", {"news.~nwf"}}};
 }
 
 struct Client {
   const char* Name;
   std::function<Outcome(const Place&)> Run;
-  bool Head;  ///< looks the file up with HEAD before the download
-  /// A whole body for the line-end case and what the component makes of it (null: not tried).
+  bool Head;  ///< looks the file up with HEAD before the download (false: the fault meets the look-up)
+  /// A whole body with line ends of LF alone and what the component makes of it (null: not tried).
   const char* Body;
   const char* BodyGives;
-  /// What it makes of a whole answer of one 100 MiB line.
+  /// What it makes of a whole answer of one 100 MiB line (null: not tried; empty: it fails).
   const char* BigGives;
+  bool LookUpOnly = false;  ///< meets only the faults of a head (a HEAD has no body to break)
 };
 
 constexpr const char* kBigFile = "ok: 104857600 bytes: x{40}$";
-constexpr const char* kBigXml = ": The answer is larger than 8388608 bytes$";
 
 const Client kClients[] = {
     {"updater", updater, true, "new\nbytes", "ok: new\nbytes$", kBigFile},
+    {"look-up", updater, false, nullptr, nullptr, nullptr, true},
     {"page fetch", page_fetch, false, "new\nbytes", "ok: new\nbytes$", kBigFile},
     {"rss", rss, true, "<rss><channel>\n<title>Feed</title>\n</channel></rss>", "ok: Feed$",
      "^ok: no channel$"},
     {"extractor", extractor, true, "<a href=\"mailto:a@b.test\">\nmail</a>", "ok: mailto:a@b.test", "^ok: $"},
     {"translate", translate, false,
      "<string xmlns=\"http://schemas.microsoft.com/2003/10/Serialization/\">hallo</string>", "ok: hallo$",
-     kBigXml},
+     ""},
     {"speak", speak, false, "RIFF\nsound", "ok: RIFF\nsound$", kBigFile},
-    {"ups", ups, false, nullptr, nullptr, kBigXml},
+    {"ups", ups, false, nullptr, nullptr, ""},
     {"image", image, true, nullptr, nullptr, kBigFile},
     {"news", news, true, "[News]\nhttp://a.test=Headline", "ok: \\[News\\]\nhttp://a.test=Headline$",
      kBigFile},
@@ -234,35 +221,40 @@ const std::string kTimeLimit = ToUtf8(Format(strQNInETimeLimit, static_cast<Inte
 struct Fault {
   const char* Name;
   std::function<Script(Script)> Play;  ///< what the server does once it has read the request
-  std::string Expect;                  ///< the error the user sees (a regular expression)
-  Cardinal Timeout = 1000;             ///< the client's stall limit
+  bool Once = false;                   ///< a second try is a fault: one connection per script
+  Cardinal Timeout = 1000;             ///< the client's stall limit (0: only MaxTime ends it)
 };
 
-const std::string kLate = kTimeLimit + "|^No data for 1000 ms$";
+std::string pad_lines() {
+  std::string pad;
+  for (int i = 0; i < 100; ++i) pad += "X-Pad: 1\r\n";
+  return pad;
+}
 
+// A broken head once ended the updater isFinished with an empty file, isSkipped, or cost a
+// second connection and twice the time-out.
 const Fault kFaults[] = {
-    {"cut header block", [](Script s) { return s.Send("HTTP/1.1 200 OK\r\nContent-Le").Close(); },
-     ": The server closed the connection inside the answer's head$"},
-    {"cut body", [](Script s) { return s.Send(kHead + "\r\nlin").Close(); },
-     ": The connection closed after 3 of 100012 bytes$"},
+    {"cut header block", [](Script s) { return s.Send("HTTP/1.1 200 OK\r\nContent-Le").Close(); }, true},
+    {"head without its end", [](Script s) { return s.Send(kHead).Close(); }, true},
+    {"status line alone", [](Script s) { return s.Send("HTTP/1.1 200 OK\r\n").Close(); }, true},
+    {"8 MiB header line",
+     [](Script s) { return s.Send("HTTP/1.1 200 OK\r\nX-Big: " + std::string(8 << 20, 'b')); }, true},
+    {"head that never ends",
+     [](Script s) { return s.Send("HTTP/1.1 200 OK\r\n").SendChunks(pad_lines(), 10, 50ms); }, true},
+    {"cut body", [](Script s) { return s.Send(kHead + "\r\nlin").Close(); }},
     // an accepted connection reset at once may also look refused to the client
-    {"reset at accept", [](Script) { return Script().Reset(); },
-     "reset by peer$|Couldn't connect to server$"},
-    {"reset mid-answer", [](Script s) { return s.Send(kHead + "\r\nlin").Sleep(100ms).Reset(); },
-     "reset by peer$"},
-    {"never answers", [](Script s) { return s.HoldOpen(); }, kLate},
-    // without a stall limit only MaxTime ends these
-    {"never answers, no stall limit", [](Script s) { return s.HoldOpen(); }, kTimeLimit, 0},
+    {"reset at accept", [](Script) { return Script().Reset(); }},
+    {"reset mid-answer", [](Script s) { return s.Send(kHead + "\r\nlin").Sleep(100ms).Reset(); }},
+    {"never answers", [](Script s) { return s.HoldOpen(); }, true},
+    {"never answers, no stall limit", [](Script s) { return s.HoldOpen(); }, true, 0},
     {"stall after 3 bytes, no stall limit", [](Script s) { return s.Send(kHead + "\r\nlin").HoldOpen(); },
-     kTimeLimit, 0},
-    {"trickle", [](Script s) { return s.SendChunks(kHead + "\r\n" + std::string(100, 'x'), 1, 100ms); },
-     kLate},
+     false, 0},
+    {"trickle", [](Script s) { return s.SendChunks(kHead + "\r\n" + std::string(100, 'x'), 1, 100ms); }},
     // no size bound: MaxTime ends it, the server sending about 64 MB a second
     {"endless answer",
      [](Script s) {
        return s.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n").SendRepeated('x', 1ull << 40, 1ms);
-     },
-     kTimeLimit + "|" + kBigXml},
+     }},
 };
 
 /// A healthy answer to the look-up, for a file other than the local one.
@@ -295,7 +287,8 @@ std::string damage(const Target& t, const std::set<std::string>& dirBefore, cons
 struct Case {
   std::string Name;
   std::vector<Script> Scripts;
-  std::string Expect;
+  std::string Expect;  ///< "ok: VALUE" (a regular expression) for a success, else a failure
+  bool Once = false;
   Cardinal MaxTime = kMaxTime;
   Cardinal Timeout = 1000;
   double Seconds = kMaxTime + 1.0;  ///< the bound on its duration
@@ -314,6 +307,48 @@ std::vector<Script> whole_answer(const Client& client, const std::string& eol, s
   return scripts;
 }
 
+/// Runs one case in a forked child; a failure also reports what it did wrong to the files.
+harness::ForkedOutcome run_case(const std::function<Outcome(const Place&)>& run, const Place& place,
+                                const fs::path& temp) {
+  return harness::RunForked([&] {
+    gui::TScriptedGui gui;
+    const auto dirBefore = names_in(place.Dir);
+    const auto tempBefore = names_in(temp);
+    Outcome o;
+    try {
+      o = run(place);
+    } catch (const Exception& e) {
+      o.first = {false, "raised: " + ToUtf8(e.Message())};
+    }
+    if (!o.first.Success) o.first.Text += damage(o.second, dirBefore, place.Dir, tempBefore, temp);
+    return o.first;
+  });
+}
+
+/// Checks one forked outcome against its case and adds its line to the table of peaks.
+void judge(const harness::ForkedOutcome& o, const std::string& expect, double seconds, long memoryKiB,
+           const std::string& name, std::string& table) {
+  EXPECT_TRUE(o.Ran) << o.Text;
+  const std::string seen = (o.Success ? "ok: " : "") + o.Text;
+  const bool wantsSuccess = expect.starts_with("ok: ") || expect.starts_with("^ok: ");
+  EXPECT_EQ(o.Success, wantsSuccess) << seen;
+  if (wantsSuccess) {
+    EXPECT_TRUE(std::regex_search(seen, std::regex(expect))) << seen;
+  } else {
+    EXPECT_FALSE(o.Text.empty());
+    EXPECT_NE(o.Text.find(expect), std::string::npos) << seen;
+  }
+  EXPECT_EQ(seen.find("FILES:"), std::string::npos) << seen;  // a file damaged or left behind
+  EXPECT_LT(o.Seconds, seconds);
+  if (harness::kMemoryMeasured) {
+    EXPECT_LT(o.GrowthKiB, memoryKiB);
+  }
+  char line[300];
+  std::snprintf(line, sizeof line, "%-38s %5.2f s  peak %7ld KiB  growth %7ld KiB  %s\n", name.c_str(),
+                o.Seconds, o.PeakKiB, o.GrowthKiB, seen.substr(0, 90).c_str());
+  table += line;
+}
+
 }  // namespace
 
 TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
@@ -324,10 +359,13 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
   for (const Client& client : kClients) {
     std::vector<Case> cases;
     for (const Fault& fault : kFaults) {
+      if (client.LookUpOnly && !fault.Once) continue;
       std::vector<Script> scripts;
       if (client.Head) scripts.push_back(head_answer("\r\n", 100012));
       scripts.push_back(fault.Play(Script().ReadUntil("\r\n\r\n")));
-      cases.push_back({fault.Name, std::move(scripts), fault.Expect, kMaxTime, fault.Timeout});
+      // without a stall limit only MaxTime ends it, and the component says so
+      cases.push_back({fault.Name, std::move(scripts), fault.Timeout == 0 ? kTimeLimit : "", fault.Once,
+                       kMaxTime, fault.Timeout});
     }
     if (client.Body != nullptr) {
       const std::string body = client.Body;
@@ -336,44 +374,105 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
                        client.BodyGives});
     }
     // a whole answer, so no MaxTime; memory may hold it twice (received and decoded)
-    cases.push_back(
-        {"100 MiB line",
-         whole_answer(client, "\r\n", 100 << 20, [](Script s) { return s.SendRepeated('x', 100 << 20); }),
-         client.BigGives, 0, 1000, 10.0, (2 * 100 + 64) * 1024});
+    if (client.BigGives != nullptr)
+      cases.push_back(
+          {"100 MiB line",
+           whole_answer(client, "\r\n", 100 << 20, [](Script s) { return s.SendRepeated('x', 100 << 20); }),
+           client.BigGives, false, 0, 1000, 10.0, (2 * 100 + 64) * 1024});
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(client.Name) + " / " + c.Name);
       harness::TempDir dir("qninet-faults");
       ScriptedServer server(c.Scripts, ScriptedServer::Family::IPv4, 10s, true);
       const Place place{"http://" + server.Authority(), dir.Path()};
-      const bool wantsSuccess = c.Expect.starts_with("ok: ") || c.Expect.starts_with("^ok: ");
       gMaxTime = c.MaxTime;
       gTimeout = c.Timeout;
-      const auto outcome = harness::RunForked([&] {
-        const auto dirBefore = names_in(dir.Path());
-        const auto tempBefore = names_in(temp);
-        Outcome o;
-        try {
-          o = client.Run(place);
-        } catch (const Exception& e) {
-          o.first = {false, "raised: " + ToUtf8(e.Message())};
-        }
-        if (!o.first.Success) o.first.Text += damage(o.second, dirBefore, dir.Path(), tempBefore, temp);
-        return o.first;
-      });
-      EXPECT_TRUE(outcome.Ran) << outcome.Text;
-      const std::string seen = (outcome.Success ? "ok: " : "") + outcome.Text;
-      EXPECT_TRUE(std::regex_search(seen, std::regex(c.Expect))) << seen;
-      EXPECT_EQ(outcome.Success, wantsSuccess) << seen;
-      EXPECT_EQ(seen.find("FILES:"), std::string::npos) << seen;  // a file damaged or left behind
-      EXPECT_LT(outcome.Seconds, c.Seconds);
-      if (harness::kMemoryMeasured) {
-        EXPECT_LT(outcome.GrowthKiB, c.MemoryKiB);
+      const auto outcome = run_case(client.Run, place, temp);
+      judge(outcome, c.Expect, c.Seconds, c.MemoryKiB, std::string(client.Name) + " / " + c.Name, table);
+      if (c.Once) {
+        server.Stop();
+        EXPECT_EQ(server.ConnectionCount(), c.Scripts.size());
       }
-      char line[300];
-      std::snprintf(line, sizeof line, "%-10s %-27s %5.2f s  peak %7ld KiB  growth %7ld KiB  %s\n",
-                    client.Name, c.Name.c_str(), outcome.Seconds, outcome.PeakKiB, outcome.GrowthKiB,
-                    seen.substr(0, 90).c_str());
-      table += line;
+    }
+  }
+  std::printf("peak memory per pair:\n%s", table.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
+// FTP: the control connection answers each command by its verb; `transfer` answers LIST, NLST and
+// RETR (with `wholeList`, RETR alone: the listing is whole), `other` any verb it does not know.
+
+namespace {
+
+Script control(std::uint16_t dataPort, std::string transfer, std::string other, bool wholeList) {
+  const std::string epsv = "229 Entering Extended Passive Mode (|||" + std::to_string(dataPort) + "|)\r\n";
+  const auto answer = [=](const std::string& line) -> std::string {
+    const std::string verb = line.substr(0, line.find_first_of(" \r"));
+    const std::map<std::string, std::string> fixed{
+        {"USER", "331 password\r\n"}, {"PASS", "230 in\r\n"},
+        {"PWD", "257 \"/\"\r\n"},     {"EPSV", epsv},
+        {"SIZE", "213 100012\r\n"},   {"MDTM", "213 20261207090000\r\n"},
+        {"QUIT", "221 bye\r\n"}};
+    if (wholeList && verb == "MLSD") return "150 here\r\n226 done\r\n";
+    if (verb == "LIST" || verb == "NLST" || verb == "RETR") return transfer;
+    if (fixed.contains(verb)) return fixed.at(verb);
+    return other.empty() ? "200 ok\r\n" : other;
+  };
+  Script s;
+  s.Send("220 ready\r\n");
+  for (int i = 0; i < 16; ++i)
+    s.Reply([](const std::string& got) { return got.find("\r\n") != std::string::npos; }, answer);
+  return s;
+}
+
+Outcome ftp_listing(const Place& p) {
+  auto& files = bounded<TQNRemoteFiles>(p, "/");
+  files.SetWildCard(u"*");
+  const bool ok = files.Execute() && files.Status() == isFinished;
+  return {ran(files, ok, ToUtf8(files.FileList()->Text())), {}};
+}
+
+struct FtpFault {
+  const char* Name;
+  Script Data;           ///< what the data connection does
+  std::string Transfer;  ///< the control's answer to the transfer command
+  std::string Other;     ///< the control's answer to the commands it does not know
+  bool Silent = false;   ///< the control connection never greets
+};
+
+const std::string kListing = "-rw-r--r-- 1 ftp ftp 100012 Dec 07 09:00 file.bin\r\n";
+
+const FtpFault kFtpFaults[] = {
+    {"cut data", Script().Send(kListing.substr(0, 20)).Close(), "150 here\r\n426 aborted\r\n", {}},
+    {"reset data", Script().Reset(), "150 here\r\n", {}},
+    {"trickle data", Script().SendChunks(kListing + std::string(100, 'x'), 1, 100ms), "150 here\r\n", {}},
+    {"garbage replies", Script().Close(), "xyzzy\r\n", "xyzzy\r\n"},
+    {"never greets", Script().Close(), {}, {}, true},
+};
+
+}  // namespace
+
+TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
+  if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
+  test_support::NoSystemProxy noProxy;
+  gMaxTime = kMaxTime;
+  gTimeout = 1000;
+  std::string table;
+  for (const auto& [name, run, listsFirst] :
+       {std::tuple{"listing", &ftp_listing, false}, std::tuple{"updater", &updater, true}}) {
+    for (const FtpFault& fault : kFtpFaults) {
+      SCOPED_TRACE(std::string(name) + " / " + fault.Name);
+      std::vector<Script> transfers{fault.Data};
+      if (listsFirst)  // the updater's look-up lists the folder whole; its download meets the fault
+        transfers.insert(transfers.begin(),
+                         Script().Send("type=file;size=100012;modify=20261207090000; file.bin\r\n").Close());
+      ScriptedServer data(transfers, ScriptedServer::Family::IPv4, 10s, true);
+      ScriptedServer ctl({fault.Silent ? Script().HoldOpen()
+                                       : control(data.Port(), fault.Transfer, fault.Other, listsFirst)},
+                         ScriptedServer::Family::IPv4, 10s, true);
+      harness::TempDir dir("qninet-faults");
+      const Place place{"ftp://" + ctl.Authority(), dir.Path()};
+      const auto outcome = run_case(run, place, sys::private_temp_folder().value());
+      judge(outcome, "", kMaxTime + 1.0, 128 * 1024, std::string(name) + " / " + fault.Name, table);
     }
   }
   std::printf("peak memory per pair:\n%s", table.c_str());

@@ -1,5 +1,6 @@
 // TQNISMTP against a real SMTP server (aiosmtpd) on loopback; the stored messages are read
-// with Python's email package, a real MIME parser.
+// with Python's email package, a real MIME parser. The envelope, the blind copy and a kept
+// connection are read against two servers in peers_smtp_test.cpp.
 
 #include "qninet/socket/QNISMTP.h"
 
@@ -85,26 +86,13 @@ TEST(SmtpServerDelivery, WholeMessageArrivesIntact) {
   EXPECT_EQ(smtp.LastError(), u"");
   const auto messages = server.Messages(1);
   ASSERT_EQ(messages.size(), 1u);
-
-  const json envelope = json::parse(SmtpServer::Envelope(messages[0]));
-  EXPECT_EQ(envelope["mail_from"], "ann@qninet.test");
-  EXPECT_EQ(envelope["rcpt_tos"],
-            json({"bob@qninet.test", "jane@qninet.test", "cy@qninet.test", "hidden@qninet.test"}));
-
   const json m = read_message(messages[0]);
   EXPECT_EQ(m["defects"], json::array());
-  EXPECT_EQ(m["From"], "Ann Sender <ann@qninet.test>");
-  EXPECT_EQ(m["To"], "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@qninet.test>");
   EXPECT_EQ(m["Cc"], "Cy Copy <cy@qninet.test>");
-  EXPECT_TRUE(m["Bcc"].is_null());
   EXPECT_EQ(m["Reply-To"], "replies@qninet.test, other@qninet.test");
   EXPECT_EQ(m["X-Priority"], "1");
   EXPECT_EQ(m["Subject"], "Grüße: Änderungen für nächste Woche");
-  EXPECT_EQ(m["X-Mailer"], "Veltraxon mailer (https://qninet.example.org/)");
-  EXPECT_FALSE(m["Message-Id"].is_null());  // its form is read in the unit transcripts
   EXPECT_TRUE(m["date_parsed"].get<std::string>().starts_with("2024-03-05T09:07:03")) << m["date_parsed"];
-  // Bcc never shows in the stored bytes either.
-  EXPECT_EQ(harness::ReadFileText(messages[0]).find("hidden@"), std::string::npos);
 
   ASSERT_EQ(m["parts"].size(), 4u);
   const json& text = m["parts"][0];
@@ -177,19 +165,4 @@ TEST(SmtpServerRefusals, RefusalsAreTheResultAndNothingIsStored) {
   smtp.Login()->SetPassword(u"s3cret");
   EXPECT_EQ(smtp.Execute(), u"");
   EXPECT_EQ(server.Messages(1).size(), 1u);
-}
-
-TEST(SmtpServerDelivery, KeptConnectionSendsTwoMessagesAndLogsInOnce) {
-  SmtpServer server(account());
-  TQNISMTP smtp(nullptr);
-  point_at(smtp, server);
-  smtp.SetKeepConnection(true);
-  smtp.SetSubject(u"first");
-  ASSERT_EQ(smtp.Execute(), u"");
-  smtp.SetSubject(u"second");
-  ASSERT_EQ(smtp.Execute(), u"");
-  EXPECT_TRUE(smtp.Connected());
-  smtp.Disconnect();
-  EXPECT_FALSE(smtp.Connected());
-  EXPECT_EQ(server.Messages(2).size(), 2u);
 }

@@ -1,4 +1,5 @@
-// The socket engine through a real HTTP proxy (tinyproxy) on loopback.
+// The socket engine through a real HTTP proxy (tinyproxy) on loopback; the HTTP client through
+// it with and without credentials is read in http_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include "harness/TinyProxy.h"
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/socket/QNIHTTP.h"
-#include "qninet/socket/QNInBase.h"
 #include "qninet/socket/QNWhoIs.h"
 
 using namespace qninet;
@@ -18,17 +18,6 @@ using harness::TinyProxy;
 
 namespace {
 
-/// A descendant whose query is an absolute-URI HTTP request, as the HTTP client sends through
-/// a proxy; the engine's header block ends it.
-class TProxiedGet : public TQNInetBase {
-public:
-  TProxiedGet(TComponent* owner, String url) : TQNInetBase(owner), FUrl(std::move(url)) {}
-  String GetQuery() override { return u"GET " + FUrl + u" HTTP/1.0\r\n"; }
-
-private:
-  String FUrl;
-};
-
 void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
   c.Proxy()->SetUseProxy(true);
   c.Proxy()->SetServer(u"127.0.0.1");
@@ -37,28 +26,7 @@ void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
   c.SetTimeout(10000);
 }
 
-std::string url_of(const ScriptedServer& origin, const char* path) {
-  return "http://127.0.0.1:" + std::to_string(origin.Port()) + path;
-}
-
 }  // namespace
-
-TEST(SocketProxy, RequestGoesThroughTheProxyToTheOrigin) {
-  ScriptedServer origin(
-      Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfrom origin"));
-  TinyProxy proxy;
-  TProxiedGet c(nullptr, FromUtf8(url_of(origin, "/page")));
-  // the component's own server is elsewhere: only the proxy's endpoint can answer
-  c.SetHost(u"origin.invalid");
-  c.SetPort(1);
-  use_proxy(c, proxy);
-  const String answer = c.Execute();
-  EXPECT_EQ(c.LastError(), u"") << ToUtf8(answer);
-  EXPECT_NE(answer.find(u"from origin"), String::npos) << ToUtf8(answer);
-  EXPECT_EQ(answer.rfind(u"HTTP/1.0 200", 0), 0u) << ToUtf8(answer);
-  EXPECT_NE(origin.Received(0).find("GET /page HTTP/1."), std::string::npos) << origin.Received(0);
-  EXPECT_NE(proxy.LogText().find("GET " + url_of(origin, "/page")), std::string::npos) << proxy.LogText();
-}
 
 TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
   TinyProxy proxy;
@@ -69,22 +37,6 @@ TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
   // tinyproxy does not speak WHOIS: it answers the line with an HTTP error page of its own
   EXPECT_EQ(answer.rfind(u"HTTP/1.0 400", 0), 0u) << ToUtf8(answer);
   EXPECT_NE(proxy.LogText().find("example.co.uk"), std::string::npos) << proxy.LogText();
-}
-
-TEST(SocketProxy, ProxyThatWantsCredentialsAnswers407) {
-  ScriptedServer origin(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nsecret"));
-  TinyProxy proxy(TinyProxy::Options{"joe", "pw", {}});
-  TProxiedGet c(nullptr, FromUtf8(url_of(origin, "/")));
-  c.SetAddress(u"127.0.0.1");
-  c.SetPort(origin.Port());
-  use_proxy(c, proxy);
-  // the engine's credential lines are not the proxy's Basic scheme, so the proxy refuses
-  c.Proxy()->SetUser(u"joe");
-  c.Proxy()->SetPassword(u"pw");
-  EXPECT_EQ(c.Execute(), u"Proxy Server authorization required");
-  EXPECT_EQ(c.LastError(), u"Proxy Server authorization required");
-  c.Disconnect();
-  EXPECT_EQ(origin.ConnectionCount(), 0u);
 }
 
 // The logon prompt runs before the request is built: what the user confirms is in the first

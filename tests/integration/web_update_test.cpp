@@ -1,22 +1,27 @@
-// The web updater against real servers on loopback: nginx (HTTP and HTTPS with the harness's
-// CA), pyftpdlib, tinyproxy with basic authentication, and folders as network paths.
+// The web updater against real servers on loopback (nginx over HTTP and HTTPS with the harness's
+// CA, pyftpdlib, tinyproxy, the service fixture's Digest path, a folder as a network share) and,
+// for the answers no real server gives, a scripted one: one table of (server and remote file,
+// properties, local file before, each run's Status, local file after, what the run sent).
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness/FtpServer.h"
 #include "harness/Nginx.h"
+#include "harness/ScriptedServer.h"
 #include "harness/ServiceFixture.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
-#include "qninet/sys/Files.h"
 #include "qninet/rtl/GuiScripted.h"
+#include "qninet/sys/Files.h"
 #include "qninet/sys/Settings.h"
 #include "qninet/web/qniupdate.h"
 #include "support/NoSystemProxy.h"
@@ -24,449 +29,463 @@
 namespace fs = std::filesystem;
 using namespace qninet;
 using harness::ReadFileText;
-
-using qninet::test_support::NoSystemProxy;
+using harness::Script;
+using harness::ScriptedServer;
+using namespace std::chrono_literals;
 
 namespace {
 
-std::string pattern_bytes(std::size_t n) {
+std::string pattern(std::size_t n) {
   std::string s(n, '\0');
   for (std::size_t i = 0; i < n; ++i) s[i] = harness::Nginx::PatternByte(i);
   return s;
 }
 
-// Keeps the machine's http_proxy out of the tests unless a test names a proxy.
-struct CaFile {
-  explicit CaFile(const fs::path& p) { ::setenv("QNINET_CA_FILE", p.c_str(), 1); }
-  ~CaFile() { ::unsetenv("QNINET_CA_FILE"); }
+std::vector<std::string> names_in(const fs::path& dir) {
+  std::vector<std::string> n;
+  for (const auto& e : fs::directory_iterator(dir)) n.push_back(e.path().filename().string());
+  std::sort(n.begin(), n.end());
+  return n;
+}
+
+// A file's time cut to whole seconds, as Last-Modified and MDTM carry it, set on both files.
+std::int64_t same_time(const fs::path& remote, const fs::path& local) {
+  const std::int64_t t = *sys::file_write_time(remote.string());
+  EXPECT_TRUE(sys::set_file_write_time(remote.string(), t - t % 10000000));
+  if (fs::exists(local)) EXPECT_TRUE(sys::set_file_write_time(local.string(), t - t % 10000000));
+  return t - t % 10000000;
+}
+
+const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
+const std::string kChallenge =
+    "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"f\"\r\nContent-Length: 0\r\n\r\n";
+const std::string k404 = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+
+Script answer(const std::string& reply) { return Script().ReadUntil("\r\n\r\n").Send(reply).Close(); }
+std::string head(const std::string& length) {
+  return "HTTP/1.0 200 OK\r\n" + (length.empty() ? "" : "Content-Length: " + length + "\r\n") + kDate +
+         "\r\n";
+}
+
+enum Peer { kHttp, kHttps, kFtp, kShare, kDigest, kScripted };
+
+struct Peers {
+  harness::Nginx Nginx{true};
+  harness::FtpServer Ftp;
+  harness::ServiceFixture Fixture;
+  harness::TinyProxy Proxy{harness::TinyProxy::Options{"pxuser", "pxpass", {}}};
+  harness::TempDir Share{"qninet-share"};
+  Peers() {
+    Nginx.WriteFile("pub/file.bin", pattern(10000));
+    Nginx.AddStatusLocation("/broken.bin", 500);
+    Nginx.WriteFile("empty.bin", "");
+    Nginx.WriteFile("a.txt", "new content");
+    Nginx.WriteLargeFile("big.bin", 1024 * 1024 + 777);
+    Nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
+    Nginx.WriteFile("private/f.txt", "members only");
+    Nginx.Start();
+    fs::create_directories(Ftp.Root() / "pub");
+    harness::WriteFileBytes(Ftp.Root() / "pub/file.bin", pattern(60000));
+    harness::WriteFileBytes(Ftp.Root() / "open.txt", "for everyone");
+    Share.Write("tool.bin", pattern(30000));
+  }
 };
 
-std::unique_ptr<TQNWebUpdater> make_updater(TQNIService service, std::uint16_t port,
-                                            const std::string& remote, const fs::path& local) {
-  auto u = std::make_unique<TQNWebUpdater>(nullptr);
-  u->SetService(service);
-  u->SetHost(u"127.0.0.1");
-  u->SetPort(port);
-  u->SetRemoteFileName(FromUtf8(remote));
-  u->SetLocalFileName(FromUtf8(local.string()));
-  u->SetLoginPrompt(false);
-  u->SetTimeout(15000);
-  return u;
+// One row's run: the component, its folder and what its events saw.
+struct Ctx {
+  TQNWebUpdater& U;
+  Peers& P;
+  ScriptedServer* S;
+  fs::path Local;
+  gui::TScriptedGui& Gui;
+  std::vector<TQNIAction> Actions = {};
+  std::vector<TQNIStatus> Statuses = {};                  // each OnStatusChange
+  std::uint64_t Calls = 0, First = 0, Last = 0, Max = 0;  // progress of the last run
+  std::function<bool(std::uint64_t)> Abort = {};          // from the progress event
+  std::thread Canceller = {};
+  std::size_t Mark = 0;  // the requests a peer had seen before the row
+};
+
+struct Want {
+  const char* Name;
+  Peer On;
+  std::string Remote;
+  std::vector<TQNIStatus> Runs;       // each run's Status, one Execute each
+  std::optional<std::string> After;   // the local file after the last run (none: no file)
+  std::optional<std::string> Before;  // the local file before the first run
+  std::vector<Script> Scripts = {};
+  std::vector<std::pair<const char*, const char*>> Sent = {};  // method and Authorization per request
+  const char16_t* Error = nullptr;  // the component's own text for the last run's failure
+};
+
+struct Row {
+  Want W;
+  std::function<void(Ctx&)> Set = {};
+  std::function<void(Ctx&)> Check = {};
+};
+
+const std::string kRequest = " /file.bin HTTP/1.0\r\nHost: 127.0.0.1:";
+const char16_t* kServerAuth = u"HTTP Server authorization required";
+
+void creds(Ctx& r, const char16_t* user, const char16_t* pw) { r.U.SetUser(user), r.U.SetPassword(pw); }
+
+// The system's proxy and the named one; the server is asked for 127.0.0.1:9 through either.
+void proxies(Ctx& r, const std::string& system, std::uint16_t named, bool load) {
+  sys::set_proxy_setting_override(sys::ProxySetting{FromUtf8(system), true});
+  r.U.Proxy()->SetUseProxy(true);
+  r.U.Proxy()->SetServer(u"127.0.0.1");
+  r.U.Proxy()->SetPort(named);
+  r.U.SetLoadSystemProxy(load);
+  r.U.SetPort(9);
 }
 
-std::vector<std::string> folder_names(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-class HttpUpdate : public ::testing::Test {
-protected:
-  NoSystemProxy noProxy;
-  harness::TempDir dir{"qninet-web"};
-  harness::Nginx nginx{true};
-  std::unique_ptr<TQNWebUpdater> http(const std::string& remote, const fs::path& local) {
-    return make_updater(isHTTP, nginx.Port(), remote, local);
+// The access log's user and status per line ("-" for a request without credentials).
+std::vector<std::string> auth_log(const std::string& log) {
+  std::vector<std::string> seen;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream f(line);
+    std::string addr, dash, user, when, zone, method, target, version, status;
+    f >> addr >> dash >> user >> when >> zone >> method >> target >> version >> status;
+    seen.push_back(user + " " + status);
   }
+  return seen;
+}
+
+const std::size_t kBig = 1024 * 1024 + 777;
+
+const Row kRows[] = {
+    {{"download, then skip after a HEAD",
+      kHttp,
+      "/pub/file.bin",
+      {isFinished, isSkipped},
+      pattern(10000),
+      {}},
+     {},
+     [](Ctx& r) {
+       const TFileTime served = *sys::file_write_time((r.P.Nginx.DocRoot() / "pub/file.bin").string());
+       EXPECT_EQ(r.U.RemoteFileCreated(), served - served % 10000000);  // whole seconds
+       EXPECT_EQ(*sys::file_write_time(r.Local.string()), r.U.RemoteFileCreated());
+       EXPECT_EQ(r.U.RemoteFileSize(), 10000u);
+       const std::vector<TQNIAction> skip{iaConnecting, iaConnected, iaFileSearch,    iaFileFound,
+                                          iaComparing,  iaCompared,  iaDisconnecting, iaDisconnected};
+       auto download = skip;
+       download.insert(download.begin() + 6, {iaDownloading, iaDownloaded});
+       download.insert(download.end(), skip.begin(), skip.end());
+       EXPECT_EQ(r.Actions, download);
+       const std::string log = r.P.Nginx.AccessLog();
+       EXPECT_NE(log.find("\"HEAD /pub/file.bin HTTP/1.0\" 200 0 "), std::string::npos) << log;
+       EXPECT_EQ(log.find("\"GET /pub/file.bin HTTP/1.0\" 200 10000 "), log.rfind("\"GET ")) << log;
+     }},
+    {{"404", kHttp, "/missing.bin", {isNotFound}, "old", "old"}},
+    {{"500", kHttp, "/broken.bin", {isFailed}, "old", "old"}},
+    {{"a remote size of 0 is never downloaded", kHttp, "/empty.bin", {isSkipped}, {}, {}}},
+    {{"OnFileCompare forces a download", kHttp, "/a.txt", {isFinished}, "new content", "local edit!"},
+     [](Ctx& r) {
+       EXPECT_TRUE(
+           sys::set_file_write_time(r.Local.string(), same_time(r.P.Nginx.DocRoot() / "a.txt", {}) + 10000000));
+       r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = !equal; });
+     }},
+    {{"OnFileCompare prevents a download", kHttp, "/a.txt", {isSkipped}, {}, {}},
+     [](Ctx& r) { r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = true; }); }},
+    {{"progress once per block", kHttp, "/big.bin", {isFinished}, pattern(kBig), "old"},
+     {},
+     [](Ctx& r) {
+       EXPECT_EQ(r.Calls, (kBig + kQNIBlockSize - 1) / kQNIBlockSize);
+       EXPECT_EQ(r.Last, kBig);
+       EXPECT_EQ(r.Max, kBig);
+     }},
+    {{"cancel from the progress event", kHttp, "/big.bin", {isFailed}, "old", "old"},
+     [](Ctx& r) { r.Abort = [&r](std::uint64_t) { return r.Calls == 3; }; },
+     [](Ctx& r) { EXPECT_EQ(r.Calls, 3u); }},
+    {{"the status form's Cancel button", kHttp, "/big.bin", {isFailed}, {}, {}},
+     [](Ctx& r) {
+       r.U.StatusDialog()->SetEnabled(true);
+       r.Gui.SetOnMessages([](TForm& form) {
+         auto* f = dynamic_cast<TfrmQNInetUpdate*>(&form);
+         if (f && f->pbStatus->Position() > 10000) f->btnCancel->Click();
+       });
+     },
+     [](Ctx& r) {
+       EXPECT_LT(r.Last, kBig);
+       EXPECT_TRUE(r.Gui.ModelessForms().empty());
+       ASSERT_FALSE(r.Gui.ShownForms().empty());
+       EXPECT_EQ(r.Gui.ShownForms().back().Caption, u"Software update");
+     }},
+    {{"resumable cancel, then a Range", kHttp, "/big.bin", {isFailed}, pattern(kBig), "old"},
+     [](Ctx& r) {
+       r.U.SetResumeDownload(true);
+       r.Abort = [](std::uint64_t cur) { return cur >= 20000; };
+     },
+     [](Ctx& r) {
+       EXPECT_EQ(ReadFileText(r.Local), "old");
+       const auto kept = fs::file_size(r.Local.string() + ".part");
+       EXPECT_GE(kept, 20000u);
+       r.Abort = {};
+       r.Calls = 0;
+       EXPECT_TRUE(r.U.Execute());
+       EXPECT_LE(r.First, kQNIBlockSize);
+       EXPECT_EQ(r.Last, kBig - kept);  // this run's bytes only
+       EXPECT_NE(r.P.Nginx.AccessLog().find("\" 206 "), std::string::npos);
+     }},
+    {{"Basic: wrong, then right", kHttp, "/private/f.txt", {isFailed, isFinished}, "members only", {}},
+     [](Ctx& r) {
+       creds(r, u"joe", u"wrong");
+       r.Mark = auth_log(r.P.Nginx.AccessLog()).size();
+       r.U.SetOnAfterExecute([&r](TObject*) { r.U.SetPassword(u"s3cret"); });
+     },
+     [](Ctx& r) {  // each run's first request goes without credentials; they follow the 401
+       const auto seen = auth_log(r.P.Nginx.AccessLog());
+       ASSERT_GE(seen.size(), r.Mark + 4);
+       EXPECT_EQ(std::vector<std::string>(seen.begin() + r.Mark, seen.begin() + r.Mark + 4),
+                 (std::vector<std::string>{"- 401", "joe 401", "- 401", "joe 200"}));
+       EXPECT_EQ(seen.back(), "joe 200");
+     }},
+    {{"Basic: the prompt confirmed", kHttp, "/private/f.txt", {isFinished}, "members only", {}},
+     [](Ctx& r) {
+       r.U.SetLoginPrompt(true);
+       r.Gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"s3cret"}}, {}});
+     },
+     [](Ctx& r) {
+       ASSERT_EQ(r.Gui.ShownForms().size(), 1u);
+       EXPECT_EQ(r.Gui.ShownForms()[0].Caption, u"HTTP Server authorization");
+       EXPECT_EQ(r.U.User(), u"joe");
+     }},
+    {{"Basic: the prompt cancelled", kHttp, "/private/f.txt", {isFailed}, {}, {}},
+     [](Ctx& r) { r.U.SetLoginPrompt(true); },
+     [](Ctx& r) { EXPECT_EQ(r.Gui.ShownForms().size(), 1u); }},
+    {{"Digest: wrong, then right",
+      kDigest,
+      "/auth/digest/d.txt",
+      {isFailed, isFinished},
+      "protected /auth/digest/d.txt",
+      {}},
+     [](Ctx& r) {
+       creds(r, u"joe", u"wrong");
+       r.Mark = r.P.Fixture.Requests().size();
+       r.U.SetOnAfterExecute([&r](TObject*) { r.U.SetPassword(u"pw"); });
+     },
+     [](Ctx& r) {
+       const auto requests = r.P.Fixture.Requests();
+       ASSERT_GE(requests.size(), r.Mark + 2);
+       EXPECT_EQ(requests[r.Mark].Authorization, "");
+       EXPECT_EQ(requests[r.Mark + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u);
+     }},
+    {{"HTTPS without the test CA is refused", kHttps, "/pub/file.bin", {isFailed}, {}, {}}},
+    {{"HTTPS: the CA in the environment", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
+     [](Ctx& r) { ::setenv("QNINET_CA_FILE", r.P.Nginx.CA()->CaCert().c_str(), 1); },
+     [](Ctx&) { ::unsetenv("QNINET_CA_FILE"); }},
+    {{"HTTPS with the CA of the property", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
+     [](Ctx& r) { r.U.SetCAFile(FromUtf8(r.P.Nginx.CA()->CaCert().string())); }},
+    {{"proxy: 407, then credentials", kHttp, "/a.txt", {isFailed, isFinished}, "new content", {}},
+     [](Ctx& r) {
+       sys::set_proxy_setting_override(
+           sys::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(r.P.Proxy.Port())), true});
+       r.U.SetOnAfterExecute([&r](TObject*) {
+         if (r.U.Status() != isFailed) return;
+         EXPECT_EQ(r.U.LastErrorText(), u"Proxy Server authorization required");
+         r.U.Proxy()->SetUser(u"pxuser");
+         r.U.Proxy()->SetPassword(u"pxpass");
+       });
+     },
+     [](Ctx& r) {
+       EXPECT_TRUE(r.U.Proxy()->UseProxy());  // the system setting was loaded, port apart
+       EXPECT_EQ(r.U.Proxy()->Port(), r.P.Proxy.Port());
+       EXPECT_NE(r.P.Proxy.LogText().find("a.txt"), std::string::npos);
+     }},
+    {{"FTP with the account, then skip", kFtp, "/pub/file.bin", {isFinished, isSkipped}, pattern(60000), {}},
+     [](Ctx& r) { creds(r, u"tester", u"secret"); },
+     [](Ctx& r) { EXPECT_EQ(r.U.RemoteFileSize(), 60000u); }},
+    {{"FTP resumes with REST", kFtp, "/pub/file.bin", {isFinished}, pattern(60000), {}},
+     [](Ctx& r) {
+       harness::WriteFileBytes(r.Local.string() + ".part", pattern(25000));
+       same_time(r.P.Ftp.Root() / "pub/file.bin", r.Local.string() + ".part");
+       r.U.SetResumeDownload(true);
+     },
+     [](Ctx& r) { EXPECT_EQ(r.Last, 35000u); }},
+    {{"FTP anonymous", kFtp, "/open.txt", {isFinished}, "for everyone", {}}},
+    {{"FTP missing file", kFtp, "/nothing.txt", {isNotFound}, {}, {}}},
+    {{"FTP login refused", kFtp, "/open.txt", {isFailed}, "old", "old"},
+     [](Ctx& r) { creds(r, u"tester", u"no"); }},
+    {{"share: copy, then skip", kShare, "tool.bin", {isFinished, isSkipped}, pattern(30000), {}},
+     {},
+     [](Ctx& r) {  // the first run fires no change for isInProgress, the status it starts in
+       EXPECT_EQ(r.Statuses, (std::vector<TQNIStatus>{isFinished, isInProgress, isSkipped}));
+       EXPECT_EQ(*sys::file_write_time(r.Local.string()),
+                 *sys::file_write_time((r.P.Share.Path() / "tool.bin").string()));
+     }},
+    {{"a share resumes by seeking", kShare, "tool.bin", {isFinished}, pattern(30000), {}},
+     [](Ctx& r) {
+       harness::WriteFileBytes(r.Local.string() + ".part", pattern(10000));
+       same_time(r.P.Share.Path() / "tool.bin", r.Local.string() + ".part");
+       r.U.SetResumeDownload(true);
+     },
+     [](Ctx& r) { EXPECT_EQ(r.Last, 20000u); }},
+    {{"a share without the file", kShare, "absent.bin", {isNotFound}, {}, {}}},
+    // Credentials go only in answer to a challenge, once.
+    {{"a challenge answered once, then refused",
+      kScripted,
+      "",
+      {isFailed},
+      {},
+      {},
+      {answer(kChallenge), answer(kChallenge)},
+      {{"HEAD", ""}, {"HEAD", "am9lOnB3"}},
+      kServerAuth},
+     [](Ctx& r) { creds(r, u"joe", u"pw"); }},
+    {{"a challenge without credentials",
+      kScripted,
+      "",
+      {isFailed},
+      {},
+      {},
+      {answer(kChallenge)},
+      {{"HEAD", ""}},
+      kServerAuth}},
+    {{"a 401 without a challenge",
+      kScripted,
+      "",
+      {isFailed},
+      {},
+      {},
+      {answer("HTTP/1.0 401 No\r\nContent-Length: 0\r\n\r\n")},
+      {{"HEAD", ""}},
+      kServerAuth},
+     [](Ctx& r) { creds(r, u"joe", u"pw"); }},
+    {{"up to date after a HEAD alone",
+      kScripted,
+      "",
+      {isSkipped},
+      "fresh",
+      "fresh",
+      {answer(head("5"))},
+      {{"HEAD", ""}}}},
+    {{"a refused HEAD falls back to GET",
+      kScripted,
+      "",
+      {isSkipped},
+      "fresh",
+      "fresh",
+      {answer("HTTP/1.0 405 No\r\nContent-Length: 0\r\n\r\n"), answer(head("5") + "fresh")},
+      {{"HEAD", ""}, {"GET", ""}}}},
+    {{"an unreadable status is retried once",
+      kScripted,
+      "",
+      {isFailed},
+      {},
+      {},
+      {Script().ReadUntil("\r\n\r\n").Close(), Script().ReadUntil("\r\n\r\n").Close()},
+      {{"HEAD", ""}, {"HEAD", ""}}}},
+    {{"a length that is no number",
+      kScripted,
+      "",
+      {isFinished},
+      "abc",
+      "kept",
+      {answer(head("lots")), answer(head("lots") + "abc")}},
+     {},
+     [](Ctx& r) { EXPECT_EQ(r.U.RemoteFileSize(), kQNIUnknownSize); }},
+    {{"no length is size 0: skipped", kScripted, "", {isSkipped}, {}, {}, {answer(head("") + "zz")}}},
+    {{"no length, forced: no percentages",
+      kScripted,
+      "",
+      {isFinished},
+      std::string(5000, 'z'),
+      {},
+      {answer(head("")), answer(head("") + std::string(5000, 'z'))}},
+     [](Ctx& r) { r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = false; }); },
+     [](Ctx& r) { EXPECT_EQ(std::pair(r.Max, r.Last), std::pair(std::uint64_t{0}, std::uint64_t{5000})); }},
+    {{"410 is not found", kScripted, "", {isNotFound}, {}, {}, {answer("HTTP/1.0 410 Gone\r\n\r\ngone")}}},
+    {{"403 fails", kScripted, "", {isFailed}, "old", "old", {answer("HTTP/1.0 403 No\r\n\r\nno")}}},
+    {{"Cancel from a thread",
+      kScripted,
+      "",
+      {isFailed},
+      "old",
+      "old",
+      {answer(head("90000")),
+       Script().ReadUntil("\r\n\r\n").Send(head("90000") + std::string(5000, 'y')).HoldOpen()}},
+     [](Ctx& r) {
+       r.U.SetTimeout(0);
+       r.Abort = [&r](std::uint64_t) {
+         if (!r.Canceller.joinable())
+           r.Canceller = std::thread([&r] { std::this_thread::sleep_for(200ms), r.U.Cancel(); });
+         return false;
+       };
+     }},
+    // The system's proxy replaces the named one unless LoadSystemProxy keeps it out.
+    {{"system proxy over the named one", kScripted, "", {isNotFound}, {}, {}, {answer(k404)}},
+     [](Ctx& r) { proxies(r, r.S->Authority(), 1, true); },
+     [](Ctx& r) { EXPECT_EQ(r.U.Proxy()->Port(), r.S->Port()); }},
+    {{"LoadSystemProxy false keeps the named proxy", kScripted, "", {isNotFound}, {}, {}, {answer(k404)}},
+     [](Ctx& r) { proxies(r, "127.0.0.1:1", r.S->Port(), false); }},
 };
 
 }  // namespace
 
-TEST_F(HttpUpdate, DownloadsWithTheActionSequenceThenSkips) {
-  const std::string body = pattern_bytes(10000);
-  const fs::path served = nginx.WriteFile("pub/file.bin", body);
-  nginx.Start();
-  const fs::path local = dir.File("file.bin");
-  auto u = http("/pub/file.bin", local);
-  std::vector<TQNIAction> actions;
-  u->SetOnActionChange([&](TObject*) { actions.push_back(u->Action()); });
-
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_EQ(u->RemoteFileSize(), 10000u);
-  // Last-Modified has whole seconds: the served file's time, truncated.
-  const TFileTime servedTime = *sys::file_write_time(served.string());
-  EXPECT_EQ(u->RemoteFileCreated(), servedTime - servedTime % 10000000);
-  EXPECT_EQ(*sys::file_write_time(local.string()), u->RemoteFileCreated());
-  EXPECT_EQ(actions, (std::vector<TQNIAction>{iaConnecting, iaConnected, iaFileSearch, iaFileFound,
-                                              iaComparing, iaCompared, iaDownloading, iaDownloaded,
-                                              iaDisconnecting, iaDisconnected}));
-  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
-
-  actions.clear();
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isSkipped);
-  EXPECT_EQ(std::count(actions.begin(), actions.end(), iaDownloading), 0);
-  // The up-to-date check asked with a HEAD: no byte of the body was sent.
-  const std::string log = nginx.AccessLog();
-  EXPECT_NE(log.find("\"HEAD /pub/file.bin HTTP/1.0\" 200 0 "), std::string::npos) << log;
-  EXPECT_EQ(log.find("\"GET /pub/file.bin HTTP/1.0\" 200 10000 "), log.rfind("\"GET ")) << log;
-}
-
-TEST_F(HttpUpdate, ErrorAnswersAndEmptyFilesNeverReplaceTheLocalFile) {
-  nginx.AddStatusLocation("/broken.bin", 500);
-  nginx.WriteFile("empty.bin", "");
-  nginx.Start();
-  const fs::path local = dir.Write("file.bin", "precious old content");
-  auto missing = http("/missing.bin", local);
-  EXPECT_TRUE(missing->Execute());
-  EXPECT_EQ(missing->Status(), isNotFound);
-  auto broken = http("/broken.bin", local);
-  EXPECT_FALSE(broken->Execute());
-  EXPECT_EQ(broken->Status(), isFailed);
-  EXPECT_EQ(ReadFileText(local), "precious old content");
-  // A remote size of 0 is never downloaded.
-  auto empty = http("/empty.bin", dir.File("empty.bin"));
-  EXPECT_TRUE(empty->Execute());
-  EXPECT_EQ(empty->Status(), isSkipped);
-  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"file.bin"});
-}
-
-TEST_F(HttpUpdate, OnFileCompareForcesAndPreventsTheDownload) {
-  nginx.WriteFile("a.txt", "new content");
-  nginx.Start();
-  const fs::path local = dir.File("a.txt");
-  auto u = http("/a.txt", local);
-  ASSERT_TRUE(u->Execute());
-  ASSERT_EQ(u->Status(), isFinished);
-
-  harness::WriteFileBytes(local, "local edit!");  // same size, newer time: equal by the rules
-  EXPECT_TRUE(sys::set_file_write_time(local.string(), u->RemoteFileCreated() + 10000000));
-  bool seenEqual = false;
-  u->SetOnFileCompare([&](TObject*, bool& equal) {
-    seenEqual = equal;
-    equal = false;
-  });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_TRUE(seenEqual);
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), "new content");
-
-  fs::remove(local);
-  u->SetOnFileCompare([](TObject*, bool& equal) { equal = true; });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isSkipped);
-  EXPECT_FALSE(fs::exists(local));
-}
-
-TEST_F(HttpUpdate, ProgressOncePerBlockAndCancelFromItKeepsTheOldFile) {
-  const std::uint64_t size = 1024 * 1024 + 777;
-  nginx.WriteLargeFile("big.bin", size);
-  nginx.Start();
-  const fs::path local = dir.Write("big.bin", "old version");
-  auto u = http("/big.bin", local);
-  std::uint64_t calls = 0, last = 0, max = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t, std::uint64_t, bool& abort) { abort = ++calls == 3; });
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(calls, 3u);
-  EXPECT_EQ(ReadFileText(local), "old version");
-  EXPECT_EQ(folder_names(dir.Path()), std::vector<std::string>{"big.bin"});
-
-  calls = 0;
-  u->SetOnProgress(
-      [&](TObject*, std::uint64_t cur, std::uint64_t m, bool&) { ++calls, last = cur, max = m; });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(calls, (size + kQNIBlockSize - 1) / kQNIBlockSize);
-  EXPECT_EQ(last, size);
-  EXPECT_EQ(max, size);
-  EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
-}
-
-TEST_F(HttpUpdate, CancelButtonOfTheStatusFormStopsTheTransfer) {
-  nginx.WriteLargeFile("big.bin", 300000);
-  nginx.Start();
-  gui::TScriptedGui gui;
-  int clicks = 0;
-  gui.SetOnMessages([&](TForm& form) {
-    auto* f = dynamic_cast<TfrmQNInetUpdate*>(&form);
-    if (f && f->pbStatus->Position() > 10000 && clicks == 0) {
-      ++clicks;
-      f->btnCancel->Click();
+TEST(WebUpdate, EachAnswerGivesItsStatusAndLocalFile) {
+  test_support::NoSystemProxy noProxy;
+  Peers peers;
+  for (const Row& row : kRows) {
+    const Want& w = row.W;
+    SCOPED_TRACE(w.Name);
+    harness::TempDir dir{"qninet-web"};
+    const fs::path local = dir.File("file.bin");
+    if (w.Before) harness::WriteFileBytes(local, *w.Before);
+    std::optional<ScriptedServer> server;
+    if (w.On == kScripted) server.emplace(w.Scripts);
+    const std::uint16_t ports[] = {peers.Nginx.Port(),   peers.Nginx.HttpsPort(),
+                                   peers.Ftp.Port(),     0,
+                                   peers.Fixture.Port(), server ? server->Port() : std::uint16_t{0}};
+    const TQNIService services[] = {isHTTP, isHTTPS, isFTP, isNetwork, isHTTPS, isHTTP};
+    TQNWebUpdater u(nullptr);
+    u.SetService(services[w.On]);
+    u.SetHost(u"127.0.0.1");
+    u.SetPort(ports[w.On]);
+    u.SetRemoteFileName(FromUtf8(w.On == kShare ? (peers.Share.Path() / w.Remote).string()
+                                                : (w.On == kScripted ? "/file.bin" : w.Remote)));
+    if (w.On == kDigest) u.SetCAFile(FromUtf8(peers.Fixture.CaFile()));
+    u.SetLocalFileName(FromUtf8(local.string()));
+    u.SetLoginPrompt(false);
+    u.SetTimeout(w.On == kScripted ? 3000 : 15000);
+    gui::TScriptedGui gui;  // with no answer queued a prompt is cancelled
+    Ctx r{u, peers, server ? &*server : nullptr, local, gui};
+    u.SetOnActionChange([&](TObject*) { r.Actions.push_back(u.Action()); });
+    u.SetOnStatusChange([&](TObject*) { r.Statuses.push_back(u.Status()); });
+    u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t max, bool& abort) {
+      if (r.Calls++ == 0) r.First = cur;
+      r.Last = cur, r.Max = max;
+      if (r.Abort) abort = r.Abort(cur);
+    });
+    if (row.Set) row.Set(r);
+    for (const TQNIStatus want : w.Runs) {
+      r.Calls = 0;
+      EXPECT_EQ(u.Execute(), want != isFailed);
+      EXPECT_EQ(u.Status(), want);
+      if (want == isFailed) {
+        EXPECT_FALSE(u.LastErrorText().empty());
+      }
     }
-  });
-  const fs::path local = dir.File("big.bin");
-  auto u = http("/big.bin", local);
-  u->StatusDialog()->SetEnabled(true);
-  std::uint64_t lastProgress = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { lastProgress = cur; });
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(clicks, 1);
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_LT(lastProgress, 300000u);
-  EXPECT_FALSE(fs::exists(local));
-  EXPECT_TRUE(gui.ModelessForms().empty());
-  ASSERT_FALSE(gui.ShownForms().empty());
-  EXPECT_EQ(gui.ShownForms().back().Caption, u"Software update");
-}
-
-TEST_F(HttpUpdate, CancelledResumableDownloadContinuesWithARange) {
-  const std::uint64_t size = 120000;
-  nginx.WriteLargeFile("big.bin", size);
-  nginx.Start();
-  const fs::path local = dir.Write("big.bin", "old");
-  auto u = http("/big.bin", local);
-  u->SetResumeDownload(true);
-  u->SetOnProgress([](TObject*, std::uint64_t cur, std::uint64_t, bool& abort) { abort = cur >= 20000; });
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(ReadFileText(local), "old");
-  ASSERT_TRUE(fs::exists(dir.File("big.bin.part")));
-  const auto kept = fs::file_size(dir.File("big.bin.part"));
-  EXPECT_GE(kept, 20000u);
-
-  std::uint64_t first = 0, last = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) {
-    if (first == 0) first = cur;
-    last = cur;
-  });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), pattern_bytes(size));
-  EXPECT_LE(first, kQNIBlockSize);
-  EXPECT_EQ(last, size - kept);  // this run's bytes only
-  EXPECT_FALSE(fs::exists(dir.File("big.bin.part")));
-  EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos) << nginx.AccessLog();
-}
-
-TEST_F(HttpUpdate, BasicAuthWithStoredCredentialsAndTheLogonPrompt) {
-  nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
-  nginx.WriteFile("private/f.txt", "members only");
-  nginx.Start();
-  const fs::path local = dir.File("f.txt");
-  auto u = http("/private/f.txt", local);
-  u->SetUser(u"joe");
-  u->SetPassword(u"wrong");
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(u->LastErrorText(), u"HTTP Server authorization required");
-  EXPECT_FALSE(fs::exists(local));
-  u->SetPassword(u"s3cret");
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), "members only");
-  // Each run's first request goes without credentials; they follow the 401 (the log's third
-  // field is the user the request named, "-" for none).
-  std::vector<std::pair<std::string, std::string>> seen;  // user, status
-  std::istringstream log(nginx.AccessLog());
-  for (std::string line; std::getline(log, line);) {
-    std::istringstream fields(line);
-    std::string addr, dash, user, when, zone, method, target, version, status;
-    fields >> addr >> dash >> user >> when >> zone >> method >> target >> version >> status;
-    seen.emplace_back(user, status);
-  }
-  ASSERT_GE(seen.size(), 4u) << nginx.AccessLog();
-  const std::pair<std::string, std::string> bare{"-", "401"}, wrong{"joe", "401"}, right{"joe", "200"};
-  EXPECT_EQ(seen[0], bare);
-  EXPECT_EQ(seen[1], wrong);
-  EXPECT_EQ(seen[2], bare);
-  EXPECT_EQ(seen.back(), right);
-
-  // The prompt on the 401: confirmed, the retry succeeds; cancelled, the run fails.
-  for (const bool confirm : {true, false}) {
-    SCOPED_TRACE(confirm);
-    fs::remove(local);
-    gui::TScriptedGui gui;  // with no answer queued the prompt is cancelled
-    if (confirm) gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"s3cret"}}, {}});
-    auto prompted = http("/private/f.txt", local);
-    prompted->SetLoginPrompt(true);
-    EXPECT_EQ(prompted->Execute(), confirm);
-    EXPECT_EQ(prompted->Status(), confirm ? isFinished : isFailed);
-    ASSERT_EQ(gui.ShownForms().size(), 1u);
-    EXPECT_EQ(gui.ShownForms()[0].Caption, u"HTTP Server authorization");
-    EXPECT_EQ(fs::exists(local), confirm);
-    if (confirm) {
-      EXPECT_EQ(prompted->User(), u"joe");
+    if (r.Canceller.joinable()) r.Canceller.join();
+    if (w.Error != nullptr) {
+      EXPECT_EQ(u.LastErrorText(), w.Error);
+    }
+    if (row.Check) row.Check(r);
+    sys::set_proxy_setting_override(sys::ProxySetting{});
+    EXPECT_EQ(fs::exists(local) ? std::optional(ReadFileText(local)) : std::nullopt, w.After);
+    // Nothing beside the target: no temporary file, no partial file of a finished run.
+    EXPECT_EQ(names_in(dir.Path()),
+              fs::exists(local) ? std::vector<std::string>{"file.bin"} : std::vector<std::string>{});
+    if (!server) continue;
+    server->Stop();
+    if (!w.Sent.empty()) {
+      EXPECT_EQ(server->ConnectionCount(), w.Sent.size());
+    }
+    for (std::size_t i = 0; i < w.Sent.size(); ++i) {
+      const std::string auth = w.Sent[i].second;
+      EXPECT_EQ(server->Received(i), w.Sent[i].first + kRequest + std::to_string(server->Port()) + "\r\n" +
+                                         (auth.empty() ? "" : "Authorization: Basic " + auth + "\r\n") +
+                                         "User-Agent: Veltraxon WebUpdater\r\nAccept: */*\r\n\r\n");
     }
   }
-}
-
-// Digest is answered as the server asks, with the challenge's nonce; the first request carries
-// no credentials and a wrong password fails without a file.
-TEST(AuthUpdate, DigestChallengeIsAnswered) {
-  NoSystemProxy noProxy;
-  harness::TempDir dir{"qninet-web"};
-  harness::ServiceFixture server;
-  const struct {
-    const char16_t* Password;
-    bool Done;
-  } cases[] = {{u"pw", true}, {u"wrong", false}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Done);
-    const std::size_t before = server.Requests().size();
-    const fs::path local = dir.File("d.txt");
-    fs::remove(local);
-    auto u = make_updater(isHTTPS, server.Port(), "/auth/digest/d.txt", local);
-    u->SetCAFile(FromUtf8(server.CaFile()));
-    u->SetUser(u"joe");
-    u->SetPassword(k.Password);
-    EXPECT_EQ(u->Execute(), k.Done) << ToUtf8(u->LastErrorText());
-    EXPECT_EQ(u->Status(), k.Done ? isFinished : isFailed);
-    EXPECT_EQ(fs::exists(local), k.Done);
-    EXPECT_EQ(u->LastErrorText(), k.Done ? u"" : u"HTTP Server authorization required");
-    if (k.Done) {
-      EXPECT_EQ(ReadFileText(local), "protected /auth/digest/d.txt");
-    }
-    const auto requests = server.Requests();
-    ASSERT_GE(requests.size(), before + 2);
-    EXPECT_EQ(requests[before].Authorization, "");
-    EXPECT_EQ(requests[before + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u)
-        << requests[before + 1].Authorization;
-  }
-}
-
-TEST_F(HttpUpdate, HttpsVerifiesAgainstTheNamedCA) {
-  nginx.WriteFile("secure.txt", "over TLS");
-  nginx.Start();
-  const fs::path local = dir.File("secure.txt");
-  auto u = make_updater(isHTTPS, nginx.HttpsPort(), "/secure.txt", local);
-  // Without the test CA the server is not trusted: a failure, never a silent download.
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_FALSE(fs::exists(local));
-  // The CA named by the environment, then by the component's own property.
-  for (const bool property : {false, true}) {
-    SCOPED_TRACE(property);
-    fs::remove(local);
-    std::optional<CaFile> ca;
-    if (property)
-      u->SetCAFile(FromUtf8(nginx.CA()->CaCert().string()));
-    else
-      ca.emplace(nginx.CA()->CaCert());
-    EXPECT_TRUE(u->Execute());
-    EXPECT_EQ(u->Status(), isFinished);
-    EXPECT_EQ(ReadFileText(local), "over TLS");
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-class ProxyUpdate : public ::testing::Test {
-protected:
-  harness::TempDir dir{"qninet-web"};
-  harness::Nginx nginx{false};
-  harness::TinyProxy proxy{harness::TinyProxy::Options{"pxuser", "pxpass", {}}};
-  void SetUp() override {
-    nginx.WriteFile("via.txt", "through the proxy");
-    nginx.Start();
-    sys::set_proxy_setting_override(
-        sys::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(proxy.Port())), true});
-  }
-  void TearDown() override { sys::set_proxy_setting_override(std::nullopt); }
-};
-
-TEST_F(ProxyUpdate, ProxyCredentialsAnswerThe407) {
-  const fs::path local = dir.File("via.txt");
-  auto u = make_updater(isHTTP, nginx.Port(), "/via.txt", local);
-  EXPECT_FALSE(u->Execute());
-  EXPECT_EQ(u->Status(), isFailed);
-  EXPECT_EQ(u->LastErrorText(), u"Proxy Server authorization required");
-  EXPECT_FALSE(fs::exists(local));
-
-  u->Proxy()->SetUser(u"pxuser");
-  u->Proxy()->SetPassword(u"pxpass");
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), "through the proxy");
-  // The system setting was loaded into the component, port apart.
-  EXPECT_TRUE(u->Proxy()->UseProxy());
-  EXPECT_EQ(u->Proxy()->Server(), u"127.0.0.1");
-  EXPECT_EQ(u->Proxy()->Port(), proxy.Port());
-  EXPECT_NE(proxy.LogText().find("via.txt"), std::string::npos) << proxy.LogText();
-}
-
-// ---------------------------------------------------------------------------------------------
-
-class FtpUpdate : public ::testing::Test {
-protected:
-  NoSystemProxy noProxy;
-  harness::TempDir dir{"qninet-web"};
-  harness::FtpServer ftp;
-};
-
-TEST_F(FtpUpdate, DownloadsWithTheAccountSkipsThenResumesWithRest) {
-  const std::string body = pattern_bytes(60000);
-  fs::create_directories(ftp.Root() / "pub");
-  harness::WriteFileBytes(ftp.Root() / "pub" / "file.bin", body);
-  const fs::path local = dir.File("file.bin");
-  auto u = make_updater(isFTP, ftp.Port(), "/pub/file.bin", local);
-  u->SetUser(FromUtf8(ftp.User()));
-  u->SetPassword(FromUtf8(ftp.Password()));
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
-  EXPECT_EQ(u->RemoteFileSize(), body.size());
-  EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_NE(u->RemoteFileCreated(), 0);
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isSkipped);
-
-  // A partial file of this version: only a transfer that starts at byte 25000 gives 35000
-  // new bytes and the whole file.
-  fs::remove(local);
-  harness::WriteFileBytes(dir.File("file.bin.part"), body.substr(0, 25000));
-  EXPECT_TRUE(sys::set_file_write_time(dir.File("file.bin.part").string(), u->RemoteFileCreated()));
-  u->SetResumeDownload(true);
-  std::uint64_t last = 0;
-  u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
-  EXPECT_TRUE(u->Execute());
-  EXPECT_EQ(u->Status(), isFinished) << ToUtf8(u->LastErrorText());
-  EXPECT_EQ(last, 35000u);
-  EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_FALSE(fs::exists(dir.File("file.bin.part")));
-}
-
-TEST_F(FtpUpdate, AnonymousMissingFileAndRefusedLogin) {
-  harness::WriteFileBytes(ftp.Root() / "open.txt", "for everyone");
-  const fs::path local = dir.File("open.txt");
-  auto anon = make_updater(isFTP, ftp.Port(), "/open.txt", local);
-  EXPECT_TRUE(anon->Execute());
-  EXPECT_EQ(anon->Status(), isFinished) << ToUtf8(anon->LastErrorText());
-  EXPECT_EQ(ReadFileText(local), "for everyone");
-
-  auto missing = make_updater(isFTP, ftp.Port(), "/nothing.txt", local);
-  EXPECT_TRUE(missing->Execute());
-  EXPECT_EQ(missing->Status(), isNotFound);
-
-  auto refused = make_updater(isFTP, ftp.Port(), "/open.txt", local);
-  refused->SetUser(FromUtf8(ftp.User()));
-  refused->SetPassword(u"wrong");
-  EXPECT_FALSE(refused->Execute());
-  EXPECT_EQ(refused->Status(), isFailed);
-  EXPECT_EQ(ReadFileText(local), "for everyone");
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TEST(NetworkUpdate, CopiesAFolderFileAndResumesBySeeking) {
-  harness::TempDir share{"qninet-share"};
-  harness::TempDir dir{"qninet-web"};
-  const std::string body = pattern_bytes(30000);
-  const fs::path source = share.Write("tool.bin", body);
-  const fs::path local = dir.File("tool.bin");
-  TQNWebUpdater u(nullptr);
-  u.SetService(isNetwork);
-  u.SetRemoteFileName(FromUtf8(source.string()));
-  u.SetLocalFileName(FromUtf8(local.string()));
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(u.Status(), isFinished);
-  EXPECT_EQ(ReadFileText(local), body);
-  EXPECT_EQ(*sys::file_write_time(local.string()), *sys::file_write_time(source.string()));
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(u.Status(), isSkipped);
-
-  fs::remove(local);
-  harness::WriteFileBytes(dir.File("tool.bin.part"), body.substr(0, 10000));
-  EXPECT_TRUE(
-      sys::set_file_write_time(dir.File("tool.bin.part").string(), *sys::file_write_time(source.string())));
-  u.SetResumeDownload(true);
-  std::uint64_t last = 0;
-  u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { last = cur; });
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(last, 20000u);
-  EXPECT_EQ(ReadFileText(local), body);
-
-  u.SetRemoteFileName(FromUtf8((share.Path() / "absent.bin").string()));
-  EXPECT_TRUE(u.Execute());
-  EXPECT_EQ(u.Status(), isNotFound);
 }

@@ -1,5 +1,5 @@
-// `qninet whois --follow`, `qninet dns` with the newer types and `qninet rss` on decoded and
-// Atom feeds, as a user runs them against loopback servers.
+// `qninet whois --follow` and `qninet rss` on decoded and Atom feeds, as a user runs them against
+// loopback servers.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "harness/Dnsmasq.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
@@ -46,27 +45,6 @@ TEST(BeyondProgram, WhoisFollowPrintsTheLastAnswerAndTheChain) {
   EXPECT_EQ(j["Answer"], "Registrant: Example\r\n");
   EXPECT_EQ(j["ReferralChain"], nlohmann::json::array({first, second}));
   EXPECT_EQ(run_qninet({"whois", "--follow", "--show-server", "8.8.8.8"}).Stdout, "whois.arin.net\n");
-}
-
-TEST(BeyondProgram, DnsAsksForTheNewerTypesAndIPv6Pointers) {
-  Dnsmasq server({"--host-record=v6.test,fd00::5", "--srv-host=_sip._tcp.test,sip.test,5060,10,20"});
-  const std::string port = std::to_string(server.Port());
-  const struct {
-    std::vector<std::string> Args;
-    std::string Line;  // the answer after the TTL
-  } cases[] = {
-      {{"--type", "aaaa", "v6.test"}, "IN AAAA fd00::5"},
-      {{"--type", "SRV", "_sip._tcp.test"}, "IN SRV 10 20 5060 sip.test."},
-      {{"--type", "PTR", "fd00::5"}, "IN PTR v6.test."},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args{"dns", "--server", "127.0.0.1", "--port", port};
-    args.insert(args.end(), c.Args.begin(), c.Args.end());
-    const auto r = run_qninet(args);
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
-    const auto ttl_end = r.Stdout.find(' ', r.Stdout.find(' ') + 1);
-    EXPECT_EQ(r.Stdout.substr(ttl_end + 1), c.Line + "\n") << r.Stdout;
-  }
 }
 
 TEST(BeyondProgram, RssDecodeDecodesTheTextsAndPubDateFillsTheDate) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -101,13 +100,11 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
 TEST(DemoProgram, ListsTheStepsAndMatchesOneCaseIgnored) {
   auto r = Qninet({"demo", "--list", "--json"});
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
-  const auto titles = nlohmann::json::parse(r.Stdout)["Steps"];
-  ASSERT_GE(titles.size(), 2u);
-  EXPECT_EQ(titles[0], "Framework and text utilities");  // steps in their order
-  EXPECT_NE(std::find(titles.begin(), titles.end(), "WHOIS query"), titles.end()) << titles;
-  r = Qninet({"demo", "--list"});
-  EXPECT_EQ(r.Stdout.rfind("Framework and text utilities\n", 0), 0u) << r.Stdout;
-  EXPECT_EQ(std::count(r.Stdout.begin(), r.Stdout.end(), '\n'), static_cast<long>(titles.size()));
+  const auto steps = nlohmann::json::parse(r.Stdout)["Steps"];
+  std::string lines;
+  for (const auto& title : steps) lines += title.get<std::string>() + "\n";
+  EXPECT_TRUE(lines.starts_with("Framework and text utilities\n")) << lines;  // steps in their order
+  EXPECT_EQ(Qninet({"demo", "--list"}).Stdout, lines);
   r = Qninet({"demo", "--only", "whois QUERY"});
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
   EXPECT_NE(r.Stdout.find("== WHOIS query ==\n"), std::string::npos) << r.Stdout;

@@ -164,7 +164,7 @@ TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {
 
 TEST(ProgramDemo, ClientStepsPass) {
   std::string mail;  // the last step's output
-  for (const char* step : {"Time clients", "DNS resolver", "HTTP client", "Page scrapers", "Mail"}) {
+  for (const char* step : {"WHOIS", "Time clients", "DNS resolver", "HTTP client", "Page scrapers", "Mail"}) {
     const auto r = Qninet({"demo", "--only", step});
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     EXPECT_NE(r.Stdout.find("-> ok"), std::string::npos) << r.Stdout;

@@ -43,56 +43,55 @@ std::vector<std::string> aimed(const std::string& sub, std::uint16_t port,
 
 }  // namespace
 
-TEST(ProgramVocabulary, SilentServerAndTimeoutOneGiveUpWithinOneToThreeSeconds) {
+// A silent server meets --timeout, a trickle that meets each wait meets --max-time, a refused
+// connection names the endpoint; each exits 1, and --json carries the status instead.
+TEST(ProgramVocabulary, SilentTricklingAndRefusedServersGiveUpInTimeAndNameTheEndpoint) {
+  const std::uint16_t refused = FreeTcpAndUdpPort();
   for (const std::string sub : kNetworkCommands) {
     SCOPED_TRACE(sub);
-    ScriptedServer tcp(Script().HoldOpen());
+    ScriptedServer silent(Script().HoldOpen());
     UdpScriptedServer udp(std::vector<std::vector<std::string>>{});
-    const std::uint16_t port = sub == "sntp" ? udp.Port() : tcp.Port();
-    const auto start = std::chrono::steady_clock::now();
-    const auto r = RunToCompletion(aimed(sub, port, {"--timeout", "1"}), 30s);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(r.ExitCode, 1) << r.Output;
-    EXPECT_GE(took, 900ms);
-    EXPECT_LE(took, 3s);
-    EXPECT_NE(r.Output.find("qninet " + sub + ": 127.0.0.1:" + std::to_string(port) + ": "),
-              std::string::npos)
-        << r.Output;
-  }
-}
-
-// Each wait of five seconds is met by the trickle; --max-time ends the exchange.
-TEST(ProgramVocabulary, TricklingServerAndMaxTimeOneGiveUpWithinTwoSeconds) {
-  for (const std::string sub : kNetworkCommands) {
-    if (sub == "sntp") continue;  // one datagram each way: nothing to trickle
-    SCOPED_TRACE(sub);
-    ScriptedServer tcp({Script().SendChunks(std::string(100, 'x'), 1, 100ms)}, ScriptedServer::Family::IPv4,
-                       10s, true);
-    const auto start = std::chrono::steady_clock::now();
-    const auto r = RunToCompletion(aimed(sub, tcp.Port(), {"--timeout", "5", "--max-time", "1"}), 30s);
-    EXPECT_EQ(r.ExitCode, 1) << r.Output;
-    EXPECT_LE(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_NE(r.Output.find("(MaxTime)"), std::string::npos) << r.Output;
-  }
-}
-
-TEST(ProgramVocabulary, RefusedConnectionNamesTheEndpointAndJsonCarriesTheStatus) {
-  const std::uint16_t port = FreeTcpAndUdpPort();
-  const std::string endpoint = "127.0.0.1:" + std::to_string(port);
-  for (const std::string sub : kNetworkCommands) {
-    SCOPED_TRACE(sub);
-    auto r = RunToCompletion(aimed(sub, port));
-    EXPECT_EQ(r.ExitCode, 1) << r.Output;
-    EXPECT_EQ(r.Stdout, "");
-    EXPECT_NE(r.Output.find("qninet " + sub + ": " + endpoint + ": "), std::string::npos) << r.Output;
-
-    r = RunToCompletion(aimed(sub, port, {"--json", "--quiet"}));
+    ScriptedServer trickle({Script().SendChunks(std::string(100, 'x'), 1, 100ms)},
+                           ScriptedServer::Family::IPv4, 10s, true);
+    const std::uint16_t quiet = sub == "sntp" ? udp.Port() : silent.Port();
+    const struct {
+      std::uint16_t Port;
+      std::vector<std::string> Extra;
+      std::chrono::milliseconds Min, Max;
+      std::string InOutput;
+    } cases[] = {
+        {quiet,
+         {"--timeout", "1"},
+         900ms,
+         3s,
+         "qninet " + sub + ": 127.0.0.1:" + std::to_string(quiet) + ": "},
+        {trickle.Port(),
+         {"--timeout", "5", "--max-time", "1"},
+         0ms,
+         2s,
+         "(MaxTime)"},  // sntp: nothing to trickle
+        {refused, {}, 0ms, 30s, "qninet " + sub + ": 127.0.0.1:" + std::to_string(refused) + ": "},
+    };
+    for (const auto& c : cases) {
+      if (sub == "sntp" && c.Port == trickle.Port()) continue;
+      const auto start = std::chrono::steady_clock::now();
+      const auto r = RunToCompletion(aimed(sub, c.Port, c.Extra), 30s);
+      const auto took = std::chrono::steady_clock::now() - start;
+      EXPECT_EQ(r.ExitCode, 1) << r.Output;
+      EXPECT_GE(took, c.Min);
+      EXPECT_LE(took, c.Max);
+      if (c.Port == refused) {
+        EXPECT_EQ(r.Stdout, "");
+      }
+      EXPECT_NE(r.Output.find(c.InOutput), std::string::npos) << r.Output;
+    }
+    const auto r = RunToCompletion(aimed(sub, refused, {"--json", "--quiet"}));
     EXPECT_EQ(r.ExitCode, 1) << r.Output;
     EXPECT_EQ(r.Output.find("qninet " + sub), std::string::npos) << "--quiet printed: " << r.Output;
     const auto j = nlohmann::json::parse(r.Stdout, nullptr, false);
     ASSERT_TRUE(j.is_object()) << r.Stdout;
     EXPECT_EQ(j["status"], "failed");
-    EXPECT_NE(j["error"].get<std::string>().find(endpoint), std::string::npos) << r.Stdout;
+    EXPECT_NE(j["error"].get<std::string>().find("127.0.0.1:" + std::to_string(refused)), std::string::npos);
   }
 }
 

@@ -101,7 +101,12 @@ const char* status_word(int code) {
   }
 }
 
-int Run::Fail(int code, const std::string& about, const std::string& what) {
+int Run::Fail(int code, const std::string& about, const std::string& said) {
+  // A failure that already names its endpoint ("127.0.0.1:43: Connection refused") names it once.
+  std::string what = said;
+  if (const std::string bare = about.substr(0, about.find(" ("));
+      !bare.empty() && what.starts_with(bare + ": "))
+    what.erase(0, bare.size() + 2);
   if (!FOptions.Quiet)
     std::cerr << "qninet " << FSub << ": " << (about.empty() ? "" : about + ": ") << what << '\n';
   FError = about.empty() ? what : about + ": " + what;

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "Options.h"
-#include "qninet/core/QNInAbout.h"
+#include "qninet/design/QNInAbout.h"
 #include "qninet/rtl/GuiConsole.h"
 
 namespace qninet::tool {

@@ -12,10 +12,7 @@
 namespace qninet::tool {
 namespace {
 
-std::string lower(std::string s) {
-  for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
-}
+std::string lower(std::string s) { return ToUtf8(LowerCase(FromUtf8(s))); }
 
 int list_steps(Run& run) {
   auto titles = nlohmann::ordered_json::array();

@@ -8,7 +8,7 @@
 #include "Options.h"
 #include "qninet/rtl/FormFile.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/web/QNIReg.h"
+#include "qninet/design/QNIReg.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet::tool {

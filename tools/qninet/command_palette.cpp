@@ -10,7 +10,7 @@
 #include "Options.h"
 #include "qninet/rtl/FormFile.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/web/QNIReg.h"
+#include "qninet/design/QNIReg.h"
 
 namespace qninet::tool {
 namespace {
@@ -167,33 +167,29 @@ void list_properties(const TObject& obj, const std::string& prefix, nlohmann::or
 }
 
 int run_props(Run& run, const std::string& name) {
-  Environment env;
-  RegisterQNInet(env);
-  for (const TComponentClassRef& ref : env.Classes) {
-    if (!SameText(FromUtf8(ref.Class->Name()), FromUtf8(name))) continue;
-    std::unique_ptr<TComponent> sample(ref.Create(nullptr));
-    auto props = nlohmann::ordered_json::array();
-    list_properties(*sample, "", props);
-    if (run.Options().Json) {
-      run.Json()["Class"] = ref.Class->Name();
-      run.Json()["Properties"] = props;
-      return exOk;
-    }
-    std::size_t width[2] = {0, 0};
-    for (const auto& p : props) {
-      width[0] = std::max(width[0], p["Name"].get<std::string>().size());
-      width[1] = std::max(width[1], p["Type"].get<std::string>().size());
-    }
-    for (const auto& p : props) {
-      const std::string n = p["Name"], t = p["Type"];
-      std::cout << n << std::string(width[0] + 2 - n.size(), ' ') << t;
-      const std::string d = value_text(p["Default"], t);
-      if (!d.empty()) std::cout << std::string(width[1] + 2 - t.size(), ' ') << d;
-      std::cout << '\n';
-    }
+  const TComponentClassRef* ref = FindQNInetClass(name);
+  if (!ref) return run.Fail(exBadInput, name, "no such class on the palette (see qninet palette)");
+  std::unique_ptr<TComponent> sample(ref->Create(nullptr));
+  auto props = nlohmann::ordered_json::array();
+  list_properties(*sample, "", props);
+  if (run.Options().Json) {
+    run.Json()["Class"] = ref->Class->Name();
+    run.Json()["Properties"] = props;
     return exOk;
   }
-  return run.Fail(exBadInput, name, "no such class on the palette (see qninet palette)");
+  std::size_t width[2] = {0, 0};
+  for (const auto& p : props) {
+    width[0] = std::max(width[0], p["Name"].get<std::string>().size());
+    width[1] = std::max(width[1], p["Type"].get<std::string>().size());
+  }
+  for (const auto& p : props) {
+    const std::string n = p["Name"], t = p["Type"];
+    std::cout << n << std::string(width[0] + 2 - n.size(), ' ') << t;
+    const std::string d = value_text(p["Default"], t);
+    if (!d.empty()) std::cout << std::string(width[1] + 2 - t.size(), ' ') << d;
+    std::cout << '\n';
+  }
+  return exOk;
 }
 
 const CommandRegistrar palette(950, [](CLI::App& app, RunState& state) {

@@ -1,7 +1,5 @@
 // qninet: drives every component of the library from the command line.
 
-#include <dlfcn.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -19,29 +17,6 @@ int usage_error(const std::string& where, const std::string& what) {
   std::cerr << "qninet" << (where.empty() ? "" : " " + where) << ": " << what << " (see qninet "
             << (where.empty() ? "" : where + " ") << "--help)\n";
   return qninet::tool::exBadInput;
-}
-
-// The Qt windows come from libQNInetQt, loaded at run time: the program runs where Qt is not
-// installed, and only `--gui qt` (or QNINET_GUI=qt) needs it. The library sits beside
-// libQNInetXE, which the program's run path already finds.
-bool use_qt(std::string& why) {
-  const std::string version = QNINET_VERSION;
-  const std::string name = "libQNInetQt.so." + version.substr(0, version.find('.'));
-  void* lib = ::dlopen(name.c_str(), RTLD_NOW | RTLD_GLOBAL);
-  if (!lib) {
-    why = ::dlerror();
-    return false;
-  }
-  auto use = reinterpret_cast<int (*)()>(::dlsym(lib, "qninet_use_qt_backend"));
-  if (!use) {
-    why = name + " has no qninet_use_qt_backend";
-    return false;
-  }
-  if (!use()) {
-    why = "no display (set DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM)";
-    return false;
-  }
-  return true;
 }
 
 // Takes `--gui console|qt` (or `--gui=...`) out of the arguments, wherever it stands, and picks
@@ -72,8 +47,10 @@ int choose_gui(std::vector<char*>& args) {
     return -1;
   }
   if (gui != "qt") return usage_error("", "unknown --gui '" + gui + "' (console or qt)");
-  std::string why;
-  if (use_qt(why)) return -1;
+  // The Qt windows come from libQNInetQt, which the library loads at run time: the program
+  // runs where Qt is not installed, and only `--gui qt` (or QNINET_GUI=qt) needs it.
+  const std::string why = qninet::ToUtf8(qninet::gui::LoadQtBackend());
+  if (why.empty()) return -1;
   // Asked on the command line, it is an error; from the environment, the console serves.
   if (given) {
     std::cerr << "qninet: the Qt windows are not available: " << why << "\n";

@@ -44,16 +44,6 @@ TEST(ContentTypeLookup, LastExtensionOfTheLastFileThatKnowsIt) {
     EXPECT_EQ(ContentTypeByFile(file), u"application/octet-stream") << ToUtf8(file);
 }
 
-TEST(ContentTypeLookup, TheMachinesTableAnswersByDefault) {
-  sys::set_content_type_files_override(std::nullopt);
-  const auto files = sys::content_type_files();
-  ASSERT_FALSE(files.empty());
-  EXPECT_EQ(files.front(), "/etc/mime.types");
-  if (harness::ReadFileText("/etc/mime.types").find("application/pdf") != std::string::npos) {
-    EXPECT_EQ(ContentTypeByFile(u"x.pdf"), u"application/pdf");
-  }
-}
-
 // Runs the script on files whose names hold a blank and an apostrophe: it removes exactly the
 // executable and itself, and a file beside them named as the first word stays. The quoting wraps
 // in apostrophes and escapes the ones inside.

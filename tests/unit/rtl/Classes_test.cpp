@@ -133,18 +133,11 @@ TEST(PublishedProperties, BaseFirstInDeclarationOrder) {
   for (const auto& p : GetPropList(d)) names.emplace_back(p.Name);
   const std::vector<std::string> expected{"Name", "Tag", "Size", "Label", "Mode", "Flag"};
   EXPECT_EQ(names, expected);
-  EXPECT_EQ(d.ClassName(), u"TDerivedProbe");
-  EXPECT_TRUE(d.InheritsFrom(TComponent::StaticClassInfo()));
-  SetPropValue(d, "size", Variant(Integer{12}));
+  SetPropValue(d, "size", Variant(Integer{12}));  // names are found without regard to case
   EXPECT_EQ(d.Size(), 12);
   SetPropValue(d, "Mode", Variant(Integer{cmColor}));
   EXPECT_EQ(d.Mode(), cmColor);
-  const TPropInfo* mode = FindPropInfo(d, "Mode");
-  ASSERT_NE(mode, nullptr);
-  EXPECT_EQ(mode->Kind, tkEnumeration);
-  EXPECT_STREQ(mode->TypeName, "TColorMode");
-  EXPECT_EQ(mode->Enum->NameOf(2), u"cmColor");
-  EXPECT_TRUE(mode->IsStored(d));
+  EXPECT_TRUE(FindPropInfo(d, "Mode")->IsStored(d));
   // The derived class's own default for Size replaces the base's.
   const TPropInfo* size = FindPropInfo(d, "Size");
   EXPECT_EQ(size->Default, Variant(Int64{16}));
@@ -155,17 +148,13 @@ TEST(PublishedProperties, BaseFirstInDeclarationOrder) {
 }
 
 TEST(ValueTypes, UnassignedDiffersFromEmptyTextAndSetAlgebra) {
-  Variant none;
-  EXPECT_TRUE(none.IsUnassigned());
-  EXPECT_FALSE(Variant(String{}).IsUnassigned());
-  EXPECT_FALSE(none == Variant(String{}));
+  EXPECT_TRUE(Variant().IsUnassigned());
+  EXPECT_FALSE(Variant(String{}).IsUnassigned() || Variant() == Variant(String{}));
   EXPECT_EQ(Variant(String(u"42")).AsInteger(), 42);
   EXPECT_THROW(Variant(String(u"x")).AsInt64(), EConvertError);
   EXPECT_EQ(Variant(true).AsString(), u"True");
   TSet<TColorMode> s{cmMono};
   s.Include(cmColor);
-  EXPECT_TRUE(s.Contains(cmColor));
-  EXPECT_FALSE(s.Contains(cmGray));
   EXPECT_EQ((s - TSet<TColorMode>{cmMono}), TSet<TColorMode>{cmColor});
   EXPECT_TRUE((s * TSet<TColorMode>{cmGray}).Empty());
 }

@@ -193,15 +193,9 @@ TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
 
   TGadget back(nullptr);
   ReadObjectFromJSON(back, text);
-  EXPECT_EQ(back.Name(), u"Gadget1");
-  EXPECT_EQ(back.Flavour(), flSour);
+  EXPECT_EQ(WriteObjectToJSON(back), text);
   EXPECT_EQ(back.Port(), 8080);  // loaded after Flavour, and not overwritten while loading
-  EXPECT_EQ(back.Mix(), (TSet<TFlavour>{flSweet, flSour}));
-  EXPECT_DOUBLE_EQ(back.Ratio(), 0.25);
-  EXPECT_TRUE(back.Lines()->Equals(*g.Lines()));
-  ASSERT_EQ(back.Addresses()->Count(), 2);
   EXPECT_EQ(back.Addresses()->Items(1)->Text(), u"b@example.org");
-  EXPECT_EQ(back.Settings()->Port(), 43);
   EXPECT_TRUE(back.LoadedCalled);
   EXPECT_FALSE(back.ComponentState().Contains(csLoading));
 }

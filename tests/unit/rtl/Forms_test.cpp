@@ -70,30 +70,3 @@ TEST(Timers, TickThroughTheEventLoopAndStopWhenDisabled) {
   gui.ProcessMessages();
   EXPECT_EQ(ticks, seen);
 }
-
-TEST(Messages, MessageBoxIsRecordedAndAnswered) {
-  gui::TScriptedGui gui;
-  gui.AnswerNextMessage(mrNo);
-  EXPECT_EQ(Application().MessageBox(u"Replace?", u"Update", gui::mbYesNo), mrNo);
-  EXPECT_EQ(Application().MessageBox(u"Done", u"Update"), mrOk);
-  ASSERT_EQ(gui.Messages().size(), 2u);
-  EXPECT_EQ(gui.Messages()[0].Text, u"Replace?");
-}
-
-TEST(Graphics, UnknownBytesAreRefusedAndKnownOnesSized) {
-  TGraphic g;
-  EXPECT_THROW(g.LoadFromBytes("not an image"), EInvalidGraphic);
-  EXPECT_TRUE(g.Empty());
-  std::string gif = "GIF89a";
-  gif += std::string("\x10\x00\x20\x00", 4);
-  g.LoadFromBytes(gif);
-  EXPECT_EQ(g.Format(), "gif");
-  EXPECT_EQ(g.Width(), 16);
-  EXPECT_EQ(g.Height(), 32);
-  TPicture p;
-  p.SetGraphic(&g);
-  TPicture q;
-  q.Assign(&p);
-  EXPECT_EQ(q.Graphic()->Data(), gif);
-  EXPECT_NE(q.Graphic(), p.Graphic());  // copied, not shared
-}

@@ -5,13 +5,12 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <string>
 
+#include "harness/Forked.h"
 #include "harness/TempDir.h"
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/SysUtils.h"
@@ -47,22 +46,20 @@ TEST(ReplaceFileContents, AWriteCutShortLeavesTheOldFileWhole) {
   const fs::path file = dir.File("keep.txt");
   ReplaceFileContents(FromUtf8(file.string()), "old content");
   // A child whose files may not grow past 4 bytes: the write fails as on a full disk.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4, 4};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    try {
-      ReplaceFileContents(FromUtf8(file.string()), std::string(1000, 'n'));
-    } catch (const EFCreateError&) {
-      ::_exit(0);
-    }
-    ::_exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed write was not reported";
+  const auto outcome = harness::RunForked(
+      [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4, 4};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+          ReplaceFileContents(FromUtf8(file.string()), std::string(1000, 'n'));
+        } catch (const EFCreateError&) {
+          return harness::CaseResult{true, ""};
+        }
+        return harness::CaseResult{false, "the failed write was not reported"};
+      },
+      4);
+  EXPECT_TRUE(outcome.Ran && outcome.Success) << outcome.Text;
   EXPECT_EQ(harness::ReadFileText(file), "old content");
   EXPECT_EQ(entries(dir.Path()), 1U);
 }

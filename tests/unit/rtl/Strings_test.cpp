@@ -1,8 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "harness/TempDir.h"
 #include "qninet/rtl/Collections.h"
 #include "qninet/rtl/Graphics.h"
@@ -13,31 +11,22 @@ using namespace qninet;
 using testing::HasSubstr;
 using testing::ThrowsMessage;
 
-TEST(StringListText, SplitsAtCrLfAndCrlfMixes) {
+// Breaks are CR, LF or CRLF (LF then CR is two); a final break adds no empty line; names and
+// values compare without regard to case until the list is made case-sensitive.
+TEST(StringList, TextNamesAndValues) {
   TStringList l;
+  for (const auto& [text, count] : {std::pair{u"a\rb\nc\r\nd\n\ne", 6}, {u"x\r\n", 1}, {u"\n\r", 2}}) {
+    l.SetText(text);
+    EXPECT_EQ(l.Count(), count) << ToUtf8(text);
+  }
   l.SetText(u"a\rb\nc\r\nd\n\ne");
-  EXPECT_EQ(l.Count(), 6);
   EXPECT_EQ(l.Text(), u"a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
-  l.SetText(u"x\r\n");
-  EXPECT_EQ(l.Count(), 1);  // a final break adds no empty line
-  l.SetText(u"\n\r");
-  EXPECT_EQ(l.Count(), 2);  // LF then CR are two breaks, not one
-}
-
-TEST(StringListNames, NamesValuesAndIndexes) {
-  TStringList l;
-  l.Add(u"Host=example.org");
-  l.Add(u"plain");
-  l.Add(u"Port=43");
-  l.Add(u"host=second");
-  EXPECT_EQ(l.Names(0), u"Host");
-  EXPECT_EQ(l.Names(1), u"");
-  EXPECT_EQ(l.Values(u"HOST"), u"example.org");
-  EXPECT_EQ(l.IndexOfName(u"port"), 2);
-  EXPECT_EQ(l.IndexOf(u"PLAIN"), 1);
+  l.SetText(u"Host=example.org\nplain\nPort=43\nhost=second");
+  EXPECT_EQ(l.Names(0) + u"|" + l.Names(1) + u"|" + l.Values(u"HOST"), u"Host||example.org");
+  EXPECT_EQ(l.IndexOfName(u"port") * 10 + l.IndexOf(u"PLAIN"), 21);
   l.SetValues(u"Port", u"80");
   EXPECT_EQ(l.Strings(2), u"Port=80");
-  l.SetValues(u"Port", u"");
+  l.SetValues(u"Port", u"");  // an empty value removes the line
   EXPECT_EQ(l.IndexOfName(u"Port"), -1);
   l.SetValues(u"New", u"v=w");
   EXPECT_EQ(l.Values(u"New"), u"v=w");
@@ -45,55 +34,42 @@ TEST(StringListNames, NamesValuesAndIndexes) {
   EXPECT_EQ(l.IndexOf(u"PLAIN"), -1);
 }
 
-TEST(StringListEdits, InsertDeleteClearBoundsAndOneChangePerUpdateBlock) {
-  TStringList l;
-  int changes = 0;
-  l.SetOnChange([&](TObject*) { ++changes; });
-  l.Add(u"b");
-  EXPECT_EQ(changes, 1);
-  l.BeginUpdate();
-  l.Insert(0, u"a");
-  l.Insert(2, u"c");
-  l.EndUpdate();
-  EXPECT_EQ(changes, 2);
-  EXPECT_EQ(l.Text(), u"a\r\nb\r\nc\r\n");
-  l.Delete(1);
-  EXPECT_EQ(l.Strings(1), u"c");
-  EXPECT_THROW(l.Strings(2), EStringListError);
-  EXPECT_THROW(l.Insert(5, u"x"), EStringListError);
-  l.Clear();
-  EXPECT_EQ(l.Count(), 0);
-}
-
-TEST(StringListObjects, EachLineOwnsItsObject) {
+TEST(StringList, EditsBoundsObjectsAndOneChangePerUpdateBlock) {
   struct Tracked : TObject {
     explicit Tracked(int* c) : Counter(c) {}
     ~Tracked() override { ++*Counter; }
     int* Counter;
   };
-  int destroyed = 0;
+  int changes = 0, destroyed = 0;
   {
     TStringList l;
-    l.AddObject(u"a", std::make_unique<Tracked>(&destroyed));
-    l.AddObject(u"b", std::make_unique<Tracked>(&destroyed));
-    EXPECT_EQ(l.IndexOfObject(l.Objects(1)), 1);
-    l.Delete(0);
+    l.SetOnChange([&](TObject*) { ++changes; });
+    l.Add(u"b");
+    EXPECT_EQ(changes, 1);
+    l.BeginUpdate();
+    l.Insert(0, u"a");
+    l.AddObject(u"c", std::make_unique<Tracked>(&destroyed));
+    l.AddObject(u"d", std::make_unique<Tracked>(&destroyed));
+    l.EndUpdate();
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(l.Text(), u"a\r\nb\r\nc\r\nd\r\n");
+    EXPECT_EQ(l.IndexOfObject(l.Objects(3)), 3);
+    l.Delete(2);  // each line owns its object
     EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(l.Strings(2), u"d");
+    EXPECT_THROW(l.Strings(3), EStringListError);
+    EXPECT_THROW(l.Insert(5, u"x"), EStringListError);
   }
   EXPECT_EQ(destroyed, 2);
 }
 
-TEST(StringListSorting, SortedListsFindRefuseDuplicatesAndAssign) {
+TEST(StringList, SortedListsFindRefuseDuplicatesAndAssign) {
   TStringList l;
   l.SetSorted(true);
-  l.Add(u"pear");
-  l.Add(u"apple");
-  l.Add(u"fig");
-  l.Add(u"APPLE");  // ignored: case-insensitive duplicate
+  for (const char16_t* s : {u"pear", u"apple", u"fig", u"APPLE"}) l.Add(s);  // a duplicate is ignored
   EXPECT_EQ(l.Text(), u"apple\r\nfig\r\npear\r\n");
   int i;
-  EXPECT_TRUE(l.Find(u"FIG", i));
-  EXPECT_EQ(i, 1);
+  EXPECT_TRUE(l.Find(u"FIG", i) && i == 1);
   EXPECT_FALSE(l.Find(u"kiwi", i));
   EXPECT_EQ(i, 2);
   l.SetDuplicates(dupError);
@@ -106,25 +82,21 @@ TEST(StringListSorting, SortedListsFindRefuseDuplicatesAndAssign) {
   EXPECT_THROW(copy.Assign(&foreign), EConvertError);
 }
 
-TEST(StringListFiles, SaveAndLoadKeepTextAndDetectEncodings) {
+TEST(StringList, SaveAndLoadKeepTextAndDetectEncodings) {
   harness::TempDir dir;
-  const String path = FromUtf8((dir.Path() / "list.txt").string());
-  TStringList l;
+  const String path = FromUtf8(dir.File("list.txt").string());
+  TStringList l, back;
   l.SetText(u"gr\u00FC\u00DF\nzwei");
   l.SaveToFile(path);
-  TStringList back;
   back.LoadFromFile(path);
   EXPECT_TRUE(back.Equals(l));
-
-  const std::pair<std::string, const char16_t*> files[] = {{std::string("\xFF\xFE"
-                                                                        "a\0b\0\n\0",
-                                                                        8),
-                                                            u"ab"},
-                                                           {"caf\xE9", u"caf\u00E9"}};
-  for (const auto& [bytes, first] : files) {
-    back.LoadFromFile(FromUtf8(dir.Write("encoded.txt", bytes).string()));
-    EXPECT_EQ(back.Strings(0), first);
-  }
+  back.LoadFromFile(FromUtf8(dir.Write("wide.txt", std::string("\xFF\xFE"
+                                                               "a\0b\0\n\0",
+                                                               8))
+                                 .string()));
+  EXPECT_EQ(back.Strings(0), u"ab");
+  back.LoadFromFile(FromUtf8(dir.Write("ansi.txt", "caf\xE9").string()));
+  EXPECT_EQ(back.Strings(0), u"caf\u00E9");
   EXPECT_THROW(back.LoadFromFile(u"/nonexistent/file"), EFOpenError);
 }
 
@@ -135,10 +107,7 @@ public:
   using TCollectionItem::TCollectionItem;
   String Text;
   void Assign(const TPersistent* Source) override {
-    if (auto* i = dynamic_cast<const TItem*>(Source)) {
-      Text = i->Text;
-      return;
-    }
+    if (auto* i = dynamic_cast<const TItem*>(Source)) return void(Text = i->Text);
     TCollectionItem::Assign(Source);
   }
 };
@@ -154,46 +123,37 @@ protected:
 }  // namespace
 QNINET_CLASS_INFO(TItem)
 
-TEST(CollectionItems, AddDeleteIndexAndOwner) {
+// Items keep their index and owner; an item destroyed directly leaves its collection; Assign
+// copies the items and updates once, as does a block.
+TEST(CollectionItems, IndexOwnerAssignAndUpdates) {
   TStringList owner;
-  TCollectionOf<TItem> c(&owner);
-  TItem* a = c.Add();
+  TWatched c(&owner), src;
+  c.Add()->Text = u"a";
   TItem* b = c.Add();
-  a->Text = u"a";
   b->Text = u"b";
-  EXPECT_EQ(c.Count(), 2);
-  EXPECT_EQ(b->Index(), 1);
   EXPECT_EQ(c.GetOwner(), &owner);
-  EXPECT_EQ(b->Collection(), &c);
   b->SetIndex(0);
-  EXPECT_EQ(c.Items(0)->Text, u"b");
+  EXPECT_EQ(c.Items(0)->Text + c.Items(1)->Text, u"ba");
   c.Delete(0);
-  EXPECT_EQ(c.Count(), 1);
-  EXPECT_EQ(c.Items(0)->Text, u"a");
   EXPECT_THROW(c.Items(1), EListError);
-  delete c.Items(0);  // an item destroyed directly leaves its collection
+  delete c.Items(0);
   EXPECT_EQ(c.Count(), 0);
-}
-
-TEST(CollectionItems, AssignCopiesItemsAndUpdatesOnceInABlock) {
-  TWatched src, dst;
   src.Add()->Text = u"x";
   src.Add()->Text = u"y";
-  dst.Add()->Text = u"old";
-  dst.Updates = 0;
-  dst.Assign(&src);
-  ASSERT_EQ(dst.Count(), 2);
-  EXPECT_EQ(dst.Items(1)->Text, u"y");
-  EXPECT_EQ(dst.Updates, 1);
-  dst.BeginUpdate();
-  dst.Add();
-  dst.Clear();
-  EXPECT_EQ(dst.Updates, 1);
-  dst.EndUpdate();
-  EXPECT_EQ(dst.Updates, 2);
+  c.Add()->Text = u"old";
+  c.Updates = 0;
+  c.Assign(&src);
+  EXPECT_EQ(c.Count() * 10 + c.Updates, 21);
+  EXPECT_EQ(c.Items(1)->Text, u"y");
+  c.BeginUpdate();
+  c.Add();
+  c.Clear();
+  EXPECT_EQ(c.Updates, 1);
+  c.EndUpdate();
+  EXPECT_EQ(c.Updates, 2);
 }
 
-TEST(Streams, MemoryStreamReadsWritesAndSeeks) {
+TEST(Streams, MemoryAndFileStreams) {
   TMemoryStream m;
   m.WriteBuffer("hello", 5);
   m.SetPosition(1);
@@ -205,9 +165,7 @@ TEST(Streams, MemoryStreamReadsWritesAndSeeks) {
   m.SetSize(2);
   EXPECT_EQ(m.Bytes(), "he");
   EXPECT_EQ(m.Position(), 2);
-}
-
-TEST(Streams, FileStreamReportsTheSystemReasonAndCopiesEveryByte) {
+  // A file stream reports the system's reason and copies every byte, a zero among them.
   EXPECT_THAT([] { TFileStream f(u"/nonexistent/dir/file", fmCreate); },
               ThrowsMessage<EFCreateError>(HasSubstr("No such file or directory")));
   harness::TempDir dir;
@@ -219,7 +177,6 @@ TEST(Streams, FileStreamReportsTheSystemReasonAndCopiesEveryByte) {
     f.Flush();
     EXPECT_EQ(f.Size(), 7);
   }
-  TMemoryStream m;
   m.LoadFromFile(path);
   EXPECT_EQ(m.Bytes(), std::string_view("abc\0def", 7));
 }

@@ -136,22 +136,6 @@ TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
   }
 }
 
-TEST(MailAddressList, FillTStringsAppendsAndSetItemsAssigns) {
-  TQNILogin owner;
-  TQNIEMailAddresses list(&owner);
-  EXPECT_EQ(list.GetOwner(), &owner);
-  EXPECT_EQ(list.QNIControl(), &owner);
-  list.SetEMailAddresses(u"Ann <a@x.org>, b@y.org");
-  TStringList strings;
-  strings.Add(u"first");
-  list.FillTStrings(&strings);
-  EXPECT_EQ(strings.Text(), u"first\r\nAnn <a@x.org>\r\nb@y.org\r\n");
-  const auto other = parsed("Bo <b@y.org>");
-  list.SetItems(0, other.get());
-  EXPECT_EQ(list.Items(0)->Text(), u"Bo <b@y.org>");
-  EXPECT_THROW(list.SetItems(3, other.get()), EListError);
-}
-
 TEST(MailAssign, ForeignClassesAreRefused) {
   TQNIEMailAddress a;
   TQNILogin login, other;
@@ -660,19 +644,6 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
                 raises(String(k.Message) + u" holds a line break; nothing was sent"));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
-}
-
-TEST(SmtpComponent, DefaultsAndPublishedOrder) {
-  TQNISMTP smtp(nullptr);
-  EXPECT_EQ(smtp.Port(), 25);  // CharSet, Encoding and Priority show in the transcripts
-  EXPECT_NEAR(smtp.Date(), Now(), 1.0 / 24);
-  EXPECT_EQ(smtp.Recipients()->GetOwner(), &smtp);
-  std::string names;
-  for (const auto& p : GetPropList(smtp)) names += std::string(" ") + p.Name;
-  EXPECT_TRUE(names.ends_with(
-      " From Recipients CC BCC ReplyTo Subject Body CharSet Encoding Priority Date Login Attachments"))
-      << names;
-  EXPECT_EQ(GetPropValue(smtp, "Priority").AsInt64(), 2);  // spNormal
 }
 
 // What an EHLO answer offers, and the method that auto takes from it.

@@ -133,16 +133,11 @@ TEST(SntpReply, AcceptedAndRejectedReplies) {
   EXPECT_NEAR(SNTPReplyToDateTime(FromBytes(Reply(0, 2, s, 0) + "Proxy-Connection")), when, kMs / 2);
 }
 
-TEST(SntpClient, DefaultsAndUdpSendsTheBarePacketAndReadsTheReply) {
+TEST(SntpClient, UdpSendsTheBarePacketAndReadsTheReply) {
   ZoneOverride z(Zone(-60, sys::tzsStandard));
   const TDateTime utc = At(2026, 3, 1, 12, 0, 0);
   UdpScriptedServer server({{Reply(0, 2, NtpSeconds(utc), 0)}});
   TQNInetSNTP c(nullptr);
-  EXPECT_EQ(c.Port(), 123);
-  EXPECT_EQ(c.Host(), u"pool.ntp.org");
-  EXPECT_TRUE(c.UseUDP());
-  EXPECT_EQ(c.Timeout(), 5000);
-  EXPECT_EQ(FindPropInfo(c, "Timeout")->Default.AsInt64(), 5000);
   Aim(c, server.Port());
   // The zone is one hour ahead of UTC.
   EXPECT_NEAR(c.GetDateTime(), At(2026, 3, 1, 13, 0, 0), kMs / 2);
@@ -162,15 +157,15 @@ TEST(SntpClient, UdpWithoutReplyGivesZeroAndTheReason) {
     port = gone.Port();  // free once the server is gone, so ICMP says "port unreachable"
   }
   const std::tuple<const char16_t*, std::uint16_t, String> cases[] = {
-      {u"127.0.0.1", silent.Port(), u""}, {u"::1", port, u"([::1]:" + IntToStr(port) + u")"}};
+      {u"127.0.0.1", silent.Port(), u"127.0.0.1:" + IntToStr(silent.Port()) + u": Connection timed out"},
+      {u"::1", port, u"[::1]:" + IntToStr(port) + u": Connection refused"}};
   for (const auto& [host, at, reason] : cases) {
     TQNInetSNTP c(nullptr);
     c.SetHost(host);
     c.SetPort(at);
     c.SetTimeout(300);
     EXPECT_EQ(c.GetDateTime(), 0.0);
-    EXPECT_FALSE(c.LastError().empty());
-    EXPECT_NE(c.LastError().find(reason), String::npos) << ToUtf8(c.LastError());
+    EXPECT_EQ(c.LastError(), reason);
   }
 }
 

@@ -85,10 +85,8 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
 }
 
 // Nothing is sent: the server speaks first. Reading the published property asks the server.
-TEST(InetDateTime, DefaultsAndReadingTheServersLine) {
+TEST(InetDateTime, ReadingTheServersLine) {
   TQNInetDateTime c(nullptr);
-  EXPECT_EQ(c.Port(), 13);
-  EXPECT_EQ(c.Host(), u"time.nist.gov");
   ScriptedServer server({Script().Send("61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \r\n").Close(),
                          Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close()});
   c.SetHost(u"127.0.0.1");

@@ -21,46 +21,6 @@ String server_of(const TQNWhoIs& w, const String& key) { return WhoIsServerOf(*w
 
 }  // namespace
 
-// Every one-label key has a server of its own, apart from the shared second-level zones.
-TEST(WhoIsTable, SixtyNineEntriesInOrderAndTheShapeOfTheValues) {
-  TQNWhoIs w(nullptr);
-  const char* keys[] = {
-      "*",  "ac", "am", "as", "at", "au", "be", "br", "ca",     "cc",     "ch",     "ck",     "cl", "cn",
-      "cr", "cz", "de", "dk", "ec", "ee", "es", "fi", "fr",     "gb",     "gb.com", "gb.net", "gs", "hk",
-      "hm", "in", "is", "it", "jp", "kg", "kr", "kz", "li",     "lk",     "lu",     "mm",     "ms", "mx",
-      "nl", "no", "nu", "nz", "pe", "pl", "pt", "ru", "sc",     "se",     "sg",     "sh",     "sk", "st",
-      "tc", "tf", "th", "tj", "to", "tr", "tw", "uk", "uk.com", "uk.net", "us",     "vg",     "za"};
-  ASSERT_EQ(w.ServerList()->Count(), 69);
-  EXPECT_EQ(server_of(w, u"*"), QNWhoIsFallbackServer);
-  const String zones = server_of(w, u"gb.com");
-  for (const char16_t* key : {u"gb.net", u"uk.com", u"uk.net"}) EXPECT_EQ(server_of(w, key), zones);
-  std::set<String> seen;
-  for (int i = 0; i < 69; ++i) {
-    EXPECT_EQ(w.ServerList()->Names(i), FromUtf8(keys[i])) << i;
-    EXPECT_FALSE(w.ServerList()->ValueFromIndex(i).empty()) << i;
-    if (w.ServerList()->Names(i).find(u'.') != String::npos) continue;
-    EXPECT_TRUE(seen.insert(w.ServerList()->ValueFromIndex(i)).second) << ToUtf8(w.ServerList()->Strings(i));
-  }
-  EXPECT_EQ(seen.count(zones), 0u);
-}
-
-TEST(WhoIsTable, PublishedWithPort43AsTheDefault) {
-  TQNWhoIs w(nullptr);
-  EXPECT_EQ(w.Port(), 43);
-  EXPECT_TRUE(w.AutoSelectServer());
-  std::vector<std::string> names;
-  for (const auto& p : GetPropList(w)) names.push_back(p.Name);
-  ASSERT_GE(names.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
-            (std::vector<std::string>{"AutoSelectServer", "Domain", "ServerList"}));
-  const TPropInfo* port = FindPropInfo(w, "Port");
-  ASSERT_NE(port, nullptr);
-  EXPECT_FALSE(port->IsStored(w));  // 43 is this class's default
-  const TPropInfo* autoSelect = FindPropInfo(w, "AutoSelectServer");
-  ASSERT_NE(autoSelect, nullptr);
-  EXPECT_TRUE(autoSelect->IsStored(w));  // always stored
-}
-
 TEST(WhoIsServerChoice, LastLabelThenStarThenRIPEForStrictAddressesOnly) {
   const auto chosen = [](const char16_t* domain) {
     TQNWhoIs w(nullptr);
@@ -130,18 +90,6 @@ TEST(WhoIsServerChoice, ReplacedList) {
   EXPECT_EQ(w.Host(), u"");
   list.Add(u"zz=other");
   EXPECT_EQ(w.ServerList()->Count(), 2);  // the component kept its own copy
-}
-
-TEST(WhoIsQuery, DomainLineThenHeaderBlock) {
-  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("Domain name:\r\n    example.co.uk\r\n"));
-  TQNWhoIs w(nullptr);
-  w.SetDomain(u"example.co.uk");
-  w.SetAddress(FromUtf8(server.Host()));
-  w.SetPort(server.Port());
-  EXPECT_EQ(w.Execute(), u"Domain name:\r\n    example.co.uk\r\n");
-  EXPECT_EQ(server.Received(0), "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n");
-  w.SetDomain(u"");
-  EXPECT_EQ(w.GetQuery(), u"");  // the engine then sends nothing and only reads
 }
 
 // A line break would add a query line: refused before connecting.

@@ -13,39 +13,36 @@ using namespace qninet;
 
 namespace {
 
-void add_fields(std::string& out, std::initializer_list<std::pair<const char*, const String*>> fields) {
-  for (const auto& [name, value] : fields)
-    if (!value->empty()) out += std::string(" ") + name + "=" + ToUtf8(*value);
+// The non-empty fields named in `names` (blank-separated, in the order of `fields`).
+template <class T>
+void add_fields(std::string& out, const T& object, std::string_view names,
+                std::initializer_list<String T::*> fields) {
+  for (String T::*field : fields) {
+    const std::size_t blank = names.find(' ');
+    if (!(object.*field).empty())
+      out += " " + std::string(names.substr(0, blank)) + "=" + ToUtf8(object.*field);
+    names.remove_prefix(blank == names.npos ? names.size() : blank + 1);
+  }
 }
 
 // Every non-empty field, channel by channel: "C title=T link=L / I title=A".
 std::string describe(const TQNIRSSChannels& channels) {
+  using C = TQNIRSSChannel;
+  using I = TQNIRSSItem;
   std::string out;
   for (int c = 0; c < channels.Count(); ++c) {
-    const TQNIRSSChannel& ch = *channels.GetItem(c);
+    const C& ch = *channels.GetItem(c);
     out += out.empty() ? "C" : " | C";
-    add_fields(out, {{"title", &ch.Title},
-                     {"link", &ch.Link},
-                     {"description", &ch.Description},
-                     {"language", &ch.Language},
-                     {"copyright", &ch.Copyright},
-                     {"rating", &ch.Rating},
-                     {"managingEditor", &ch.ManagingEditor},
-                     {"webMaster", &ch.WebMaster},
-                     {"pubDate", &ch.PubDate},
-                     {"lastBuildDate", &ch.LastBuildDate},
-                     {"category", &ch.Category},
-                     {"generator", &ch.Generator},
-                     {"docs", &ch.Docs},
-                     {"ttl", &ch.Ttl}});
+    add_fields(
+        out, ch,
+        "title link description language copyright rating managingEditor webMaster pubDate lastBuildDate "
+        "category generator docs ttl",
+        {&C::Title, &C::Link, &C::Description, &C::Language, &C::Copyright, &C::Rating, &C::ManagingEditor,
+         &C::WebMaster, &C::PubDate, &C::LastBuildDate, &C::Category, &C::Generator, &C::Docs, &C::Ttl});
     for (int i = 0; i < ch.Items()->Count(); ++i) {
-      const TQNIRSSItem& it = *ch.Items()->GetItem(i);
       out += " / I";
-      add_fields(out, {{"title", &it.Title},
-                       {"link", &it.Link},
-                       {"description", &it.Description},
-                       {"creator", &it.Creator},
-                       {"date", &it.Date}});
+      add_fields(out, *ch.Items()->GetItem(i), "title link description creator date",
+                 {&I::Title, &I::Link, &I::Description, &I::Creator, &I::Date});
     }
   }
   return out;
@@ -62,21 +59,20 @@ std::string parse(const std::string& feed, bool decode = false) {
   return fromBytes;
 }
 
-// A feed, whether to decode, and what `describe` gives.
-struct DecodedCase {
-  const char* what;
-  std::string feed;
-  bool decode;
-  std::string expected;
-};
-
 }  // namespace
 
+// RSS 0.9x/2.0, RDF and Atom feeds, each scanned as bytes and as text; with decoding on, the
+// character references outside CDATA are decoded once.
 TEST(RSSScanner, FeedsAndTheirEdgeCases) {
+  const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
   struct Case {
+    Case(const char* w, std::string f, std::string e) : what(w), feed(std::move(f)), expected(std::move(e)) {}
+    Case(const char* w, std::string f, bool d, std::string e) : Case(w, std::move(f), std::move(e)) {
+      decode = d;
+    }
     const char* what;
-    std::string feed;
-    std::string expected;
+    std::string feed, expected;
+    bool decode = false;
   };
   const Case cases[] = {
       {"RSS 2.0 with line breaks",
@@ -132,21 +128,11 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
       {"two channels",
        "<rss>\n<channel>\n<title>A</title>\n</channel>\n<channel>\n<title>B</title>\n</channel>\n</rss>",
        "C title=A | C title=B"},
-      {"non-ASCII text", "<rss>\n<channel>\n<title>Caf\xC3\xA9 \xE2\x82\xAC</title>\n</channel></rss>",
-       "C title=Caf\xC3\xA9 \xE2\x82\xAC"},
       {"invalid bytes of a UTF-8 feed become U+FFFD",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss>\n<channel>\n<title>a\xFF\xC3"
        "b</title>\n</channel></rss>",
        "C title=a\xEF\xBF\xBD\xEF\xBF\xBD"
        "b"},
-      {"empty", "", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(parse(c.feed), c.expected) << c.what;
-}
-
-// Decoding once, outside CDATA; and RSS 2.0's pubDate and author under the Dublin Core names.
-TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
-  const DecodedCase cases[] = {
       {"XML, numeric and HTML references, once; unknown ones and a bare & stay",
        "<rss><channel><title>Tom &amp; Jerry &lt;3 &#233;&#xE9;&eacute;&Eacute;&apos;&hellip;&#x1F600; "
        "&bogus; "
@@ -174,14 +160,6 @@ TEST(RSSScanner, DecodedTextsAndTheRss2DateAndAuthor) {
        "<rdf:RDF><channel>\n<title>R</title>\n</channel>\n<item>\n<title>&quot;A&quot;</title>\n"
        "<pubDate>Fri</pubDate>\n</item>\n</rdf:RDF>",
        true, "C title=R / I title=\"A\" date=Fri"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
-}
-
-// An Atom feed as a channel and its entries as items, with the usual variants.
-TEST(RSSScanner, AtomFeedsAndTheirVariants) {
-  const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
-  const DecodedCase cases[] = {
       {"the feed's fields; the alternate link after a self link",
        head + "<title>Site</title>\n<subtitle>All of it</subtitle>\n<link rel=\"self\" "
               "href=\"http://s/feed\"/>\n"
@@ -228,6 +206,31 @@ TEST(RSSScanner, AtomFeedsAndTheirVariants) {
        "C title=F"},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+}
+
+// Bytes decoded as the feed says: a mark, else the declaration, else the answer's charset, else
+// UTF-8 when valid, else the ANSI code page.
+TEST(RSSScanner, FeedBytesInTheirOwnEncodings) {
+  std::string wide = "\xFF\xFE";
+  for (char16_t c : std::u16string(u"<rss><channel>\n<title>\u0416</title>"))
+    wide += {char(c & 0xFF), char(c >> 8)};
+  const struct {
+    std::string Bytes;
+    const char* Charset;
+    std::string Expected;
+  } cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<rdf:RDF><channel>\n<title>R\xE9sum\xE9</title>\n"
+       "</channel>\n<item>\n<dc:creator>Zo\xEB</dc:creator>\n</item></rdf:RDF>",
+       "", "C title=R\xC3\xA9sum\xC3\xA9 / I creator=Zo\xC3\xAB"},
+      {wide, "utf-8", "C title=\xD0\x96"},
+      {"<rss><channel>\n<title>caf\xC3\xA9</title>", "ISO-8859-1", "C title=caf\xC3\x83\xC2\xA9"},
+      {"<rss><channel>\n<title>caf\xE9 \x80</title>", "", "C title=caf\xC3\xA9 \xE2\x82\xAC"},
+  };
+  for (const auto& c : cases) {
+    TQNIRSSChannels channels;
+    ParseRSSBytes(c.Bytes, channels, false, c.Charset);
+    EXPECT_EQ(describe(channels), c.Expected) << c.Bytes;
+  }
 }
 
 // Feeds shaped to be hard, each in a child with a few seconds of processor time: every tag

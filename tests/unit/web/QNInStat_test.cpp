@@ -3,140 +3,122 @@
 #include <gtest/gtest.h>
 
 #include "harness/TempDir.h"
-#include "qninet/rtl/GuiScripted.h"
+#include "qninet/rtl/FormFile.h"
 #include "qninet/rtl/Forms.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/qniupdate.h"
 
 using namespace qninet;
 
-TEST(StatusForm, ControlsAndCaptions) {
+// Each action marks its own step; the console line shows the steps, the text and the bar.
+TEST(StatusForm, ActionsMarkTheirStepsAndCancelOnlySetsTheFlag) {
   TfrmQNInetUpdate f(nullptr);
-  EXPECT_EQ(f.Caption(), u"Software update");
-  EXPECT_EQ(f.lblRemote->Caption(), u"Remote file:");
-  EXPECT_EQ(f.lblLocal->Caption(), u"Local file:");
-  EXPECT_EQ(f.lblStep1->Caption(), u"Step 1: Connection/Logon");
-  EXPECT_EQ(f.lblStep2->Caption(), u"Step 2: File search");
-  EXPECT_EQ(f.lblStep3->Caption(), u"Step 3: Download");
-  EXPECT_EQ(f.lblStep4->Caption(), u"Step 4: Diconnect/Logoff");
-  EXPECT_EQ(f.btnCancel->Caption(), u"&Cancel");
-  EXPECT_EQ(f.lblDescription->Parent(), f.pnlDescription);
-  EXPECT_EQ(f.pbStatus->Max(), 100);
+  const struct {
+    TQNIAction Action;
+    TImage* Step;
+    Integer Image;
+    const char16_t* Status;
+  } cases[] = {{iaConnecting, f.imgStep1, 0, u"Connecting..."},
+               {iaConnected, f.imgStep1, 2, nullptr},
+               {iaCompared, f.imgStep2, 3, nullptr},
+               {iaDownloaded, f.imgStep3, 4, nullptr},
+               {iaDisconnected, f.imgStep4, 5, u"Disconnected."},
+               {iaIdle, f.imgStep4, 5, u"Disconnected."}};
+  for (const auto& c : cases) {
+    f.ShowAction(c.Action);
+    EXPECT_EQ(c.Step->ImageIndex(), c.Image) << int(c.Action);
+    if (c.Status) {
+      EXPECT_EQ(f.lblStatus->Caption(), c.Status);
+    }
+  }
+  f.ShowProgress(2050, 4100);
+  EXPECT_EQ(f.StatusText(),
+            u"[x] Connect  [x] Search  [x] Download  [x] Disconnect  Downloaded 2050 of 4100 bytes (50%) "
+            u"[##########..........]");
+  f.ShowProgress(2050, 0);  // no total: no share, the bytes alone
+  EXPECT_EQ(f.lblStatus->Caption(), u"Downloaded 2050 bytes");
+  EXPECT_TRUE(f.StatusText().ends_with(u"Downloaded 2050 bytes"));
+
   std::vector<String> order;
   for (TControl* c : f.ControlsInTabOrder())
     if (c->TabOrder() >= 0) order.push_back(c->Name());
   EXPECT_EQ(order, (std::vector<String>{u"pnlDescription", u"btnCancel", u"pbStatus"}));
   f.btnCancel->Click();
   EXPECT_TRUE(f.IsCanceled);
-}
-
-TEST(StatusForm, ActionsSetTheirStepImages) {
-  TfrmQNInetUpdate f(nullptr);
-  f.ShowAction(iaConnecting);
-  EXPECT_EQ(f.imgStep1->ImageIndex(), 0);
-  EXPECT_EQ(f.lblStatus->Caption(), u"Connecting...");
-  f.ShowAction(iaConnected);
-  EXPECT_EQ(f.imgStep1->ImageIndex(), 2);
-  f.ShowAction(iaCompared);
-  EXPECT_EQ(f.imgStep2->ImageIndex(), 3);
-  f.ShowAction(iaDownloaded);
-  EXPECT_EQ(f.imgStep3->ImageIndex(), 4);
-  f.ShowAction(iaDisconnected);
-  EXPECT_EQ(f.imgStep4->ImageIndex(), 5);
-  EXPECT_EQ(f.lblStatus->Caption(), u"Disconnected.");
-  f.ShowAction(iaIdle);
-  EXPECT_EQ(f.lblStatus->Caption(), u"Disconnected.");
-  f.ShowProgress(2050, 4100);
-  EXPECT_EQ(f.lblStatus->Caption(), u"Downloaded 2050 of 4100 bytes (50%)");
-  EXPECT_EQ(f.StatusText(),
-            u"[x] Connect  [x] Search  [x] Download  [x] Disconnect  Downloaded 2050 of 4100 bytes (50%) "
-            u"[##########..........]");
+  EXPECT_EQ(f.ModalResult(), mrNone);  // the engine stops the run, the form stays
 }
 
 TEST(ProgressPercent, ExactForHugeValues) {
-  EXPECT_EQ(progress_percent(1, 3), 33u);
-  EXPECT_EQ(progress_percent(0, 0), 0u);
-  EXPECT_EQ(progress_percent(UINT64_MAX - 1, UINT64_MAX), 99u);
-  EXPECT_EQ(progress_percent(5000000000ull, 5000000000ull), 100u);
-  EXPECT_EQ(progress_percent(300000000ull * 1000, 600000000ull * 1000), 50u);
+  const std::uint64_t cases[][3] = {{1, 3, 33},
+                                    {0, 0, 0},
+                                    {UINT64_MAX - 1, UINT64_MAX, 99},
+                                    {5000000000ull, 5000000000ull, 100},
+                                    {300000000ull * 1000, 600000000ull * 1000, 50}};
+  for (const auto& c : cases) EXPECT_EQ(progress_percent(c[0], c[1]), c[2]) << c[0] << "/" << c[1];
 }
 
 namespace {
 
-// A web component that is no updater: it only connects and disconnects.
+// A web component that is no updater: it only connects and disconnects, and notes what its
+// status form showed.
 class Lister : public TQNCustomWebComponent {
 public:
   using TQNCustomWebComponent::TQNCustomWebComponent;
-  TfrmQNInetUpdate* Seen = nullptr;
-  Integer Step2 = -2, Step3 = -2;
-  bool RemoteVisible = true;
-  String Caption, Description;
+  std::vector<String> Seen;
 
 protected:
   void InternalExecute() override {
-    SetAction(iaConnecting);
-    SetAction(iaConnected);
-    SetAction(iaDisconnecting);
-    SetAction(iaDisconnected);
-    Seen = StatusForm();
-    if (!StatusForm()) return;
-    Step2 = StatusForm()->imgStep2->ImageIndex();
-    Step3 = StatusForm()->imgStep3->ImageIndex();
-    RemoteVisible = StatusForm()->lblRemoteFileName->Visible();
-    Caption = StatusForm()->lblCaption->Caption();
-    Description = StatusForm()->lblDescription->Caption();
+    for (TQNIAction a : {iaConnecting, iaConnected, iaDisconnecting, iaDisconnected}) SetAction(a);
+    if (TfrmQNInetUpdate* f = StatusForm())
+      Seen = {IntToStr(f->imgStep2->ImageIndex()), IntToStr(f->imgStep3->ImageIndex()),
+              f->lblRemoteFileName->Visible() ? u"names" : u"no names", f->lblCaption->Caption(),
+              f->lblDescription->Caption()};
   }
 };
 
 }  // namespace
 
-TEST(StatusDialogRun, NonUpdaterHidesFileNamesAndUsesTheApplicationTitle) {
-  gui::TScriptedGui gui;
-  Application().SetTitle(u"My App");
-  Lister l(nullptr);
-  l.StatusDialog()->SetEnabled(true);
-  l.StatusDialog()->SetDescription(u"Fetching the list");
-  EXPECT_TRUE(l.Execute());
-  EXPECT_NE(l.Seen, nullptr);
-  EXPECT_EQ(l.Step2, -1);
-  EXPECT_EQ(l.Step3, -1);
-  EXPECT_FALSE(l.RemoteVisible);
-  EXPECT_EQ(l.Caption, u"My App");
-  EXPECT_EQ(l.Description, u"Fetching the list");
-  EXPECT_GE(gui.ProcessMessagesCount(), 4);
-  EXPECT_TRUE(gui.ModelessForms().empty());
-  Application().SetTitle(String());
-}
-
-TEST(StatusDialogRun, DisabledShowsNothingButEventsFire) {
-  gui::TScriptedGui gui;
-  Lister l(nullptr);
-  int changes = 0;
-  l.SetOnActionChange([&](TObject*) { ++changes; });
-  EXPECT_TRUE(l.Execute());
-  EXPECT_EQ(l.Seen, nullptr);
-  EXPECT_EQ(changes, 4);
-  EXPECT_TRUE(gui.ShownForms().empty());
+TEST(StatusDialogRun, NonUpdaterHidesFileNamesAndDisabledShowsNothingButEventsFire) {
+  for (const bool enabled : {true, false}) {
+    gui::TScriptedGui gui;
+    Application().SetTitle(u"My App");
+    Lister l(nullptr);
+    int changes = 0;
+    l.SetOnActionChange([&](TObject*) { ++changes; });
+    l.StatusDialog()->SetEnabled(enabled);
+    l.StatusDialog()->SetDescription(u"Fetching the list");
+    EXPECT_TRUE(l.Execute());
+    EXPECT_EQ(changes, 4);
+    const std::vector<String> seen = {u"-1", u"-1", u"no names", u"My App", u"Fetching the list"};
+    EXPECT_EQ(l.Seen, enabled ? seen : std::vector<String>{});
+    EXPECT_EQ(gui.ShownForms().size(), enabled ? 1u : 0u);
+    if (enabled) {
+      EXPECT_GE(gui.ProcessMessagesCount(), 4);  // the window is kept drawn
+    }
+    EXPECT_TRUE(gui.ModelessForms().empty());  // hidden again after the run
+    Application().SetTitle(String());
+  }
 }
 
 TEST(StatusDialogRun, UpdaterShowsHostRemoteAndLocalNames) {
   gui::TScriptedGui gui;
   harness::TempDir dir{"qninet-stat"};
-  const auto src = dir.Write("a.txt", "abc");
+  const String src = FromUtf8(dir.Write("a.txt", "abc").string()), dst = FromUtf8(dir.File("b.txt").string());
   TQNWebUpdater u(nullptr);
   u.SetService(isNetwork);
   u.SetHost(u"server");
-  u.SetRemoteFileName(FromUtf8(src.string()));
-  u.SetLocalFileName(FromUtf8(dir.File("b.txt").string()));
+  u.SetRemoteFileName(src);
+  u.SetLocalFileName(dst);
   u.StatusDialog()->SetEnabled(true);
   u.StatusDialog()->SetTitle(u"Updating");
   EXPECT_TRUE(u.Execute());
   ASSERT_EQ(gui.ShownForms().size(), 1u);
-  const auto& shown = gui.ShownForms()[0];
-  EXPECT_EQ(shown.Texts.at(u"lblRemoteFileName"), u"server" + FromUtf8(src.string()));
-  EXPECT_EQ(shown.Texts.at(u"lblLocalFileName"), FromUtf8(dir.File("b.txt").string()));
-  EXPECT_EQ(shown.Texts.at(u"lblCaption"), u"Updating");
-  EXPECT_EQ(shown.Texts.at(u"lblStatus"), u"Disconnected.");
+  const auto& texts = gui.ShownForms()[0].Texts;
+  EXPECT_EQ(texts.at(u"lblRemoteFileName"), u"server" + src);
+  EXPECT_EQ(texts.at(u"lblLocalFileName"), dst);
+  EXPECT_EQ(texts.at(u"lblCaption"), u"Updating");
+  EXPECT_EQ(texts.at(u"lblStatus"), u"Disconnected.");
 }
 
 TEST(StatusDialogSettings, AssignCopiesTheSettingsAndRefusesForeignClasses) {
@@ -146,10 +128,8 @@ TEST(StatusDialogSettings, AssignCopiesTheSettingsAndRefusesForeignClasses) {
   a.SetTitle(u"T");
   a.SetDescription(u"D");
   b.Assign(&a);
-  EXPECT_TRUE(b.Enabled());
-  EXPECT_EQ(b.HelpContext(), 12);
-  EXPECT_EQ(b.Title(), u"T");
-  EXPECT_EQ(b.Description(), u"D");
+  EXPECT_EQ(WriteObjectToJSON(b), WriteObjectToJSON(a));
+  EXPECT_NE(WriteObjectToJSON(b), WriteObjectToJSON(TQNInetStatusDialog()));
   TQNInetProxy p;
   EXPECT_THROW(b.Assign(&p), EConvertError);
 }

@@ -30,12 +30,7 @@ TEST(ExtractLinks, PrefixesAndDelimiters) {
       {ieHTTP, u"http://caf\u00E9.test/\u20AC", "http://caf\xC3\xA9.test/\xE2\x82\xAC"},
       {itHTTPS, u"https://s.test/x http://p.test", "https://s.test/x"},
       {itFTP, u"ftp://f.test/pub", "ftp://f.test/pub"},
-      {itFile, u"file:///etc/hosts", "file:///etc/hosts"},
-      {itTelnet, u"telnet:host:23", "telnet:host:23"},
       {itNews, u"news:comp.lang", "news:comp.lang"},
-      {itGopher, u"gopher://g.test", "gopher://g.test"},
-      {itWais, u"wais:db", "wais:db"},
-      {ieMailTo, u"", ""},
       // sentence punctuation and unpaired closing brackets end a link; paired ones stay
       {ieHTTP,
        u"see http://h.test/plain, http://h.test/a. (http://h.test/b) http://h.test/w_(x)! http://h.test/q?;:",

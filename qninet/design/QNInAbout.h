@@ -5,8 +5,8 @@
 
 namespace qninet {
 
-/// The about box's text: the heading, then one line per component naming it and what it does,
-/// in palette order.
+/// The about box's text: the heading, then one line per registered component of the palette
+/// table naming it and saying what it does, in palette order.
 QNINET_API String AboutQNInetText();
 
 /// Shows the about box: a modal information message box with one OK button.

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qninet/design/Palette.h"
 #include "qninet/rtl/Classes.h"
 
 namespace qninet {
@@ -64,11 +65,6 @@ private:
   const TPropInfo* FProp;
 };
 
-/// A registered component class: its class information and how to make one.
-struct TComponentClassRef {
-  const TClassInfo* Class;
-  TComponent* (*Create)(TComponent* AOwner);
-};
 /// A registered component editor class and how to make one for a component.
 struct TComponentEditorClass {
   const char* Name;
@@ -126,7 +122,7 @@ struct TPaletteResource {
   const char* Name;
   std::string_view Svg;
 };
-/// Every palette picture of the package, in palette order (the DNS resolver's last).
+/// Every palette picture of the package, in the palette table's order (the DNS resolver's last).
 QNINET_API const std::vector<TPaletteResource>& QNInetPaletteResources();
 /// The picture named `Name` (exact, capital letters), or an empty view.
 QNINET_API std::string_view FindPaletteResource(std::string_view Name);
