@@ -10,7 +10,7 @@ namespace {
 
 TQNWebConnection with_target(const TQNWebConnection& c, Url target) {
   TQNWebConnection out = c;
-  out.Service = target.Scheme() == "https" ? isHTTPS : isHTTP;
+  out.Service = ServiceOfScheme(target.Scheme()).value_or(isHTTP);
   out.Target = std::move(target);
   out.LoginPrompt = false;
   return out;
