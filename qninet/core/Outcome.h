@@ -13,7 +13,7 @@ namespace qninet {
 enum class TQNIOutcomeKind : std::uint8_t { Found, NotFound, Failed, Cancelled };
 
 /// A kind and, for anything but `Found`, the text that says why, fit to show a user.
-class [[nodiscard]] QNINET_API TQNIOutcome {
+class [[nodiscard]] TQNIOutcome {
 public:
   TQNIOutcome() = default;  ///< found
   static TQNIOutcome Found() { return {}; }

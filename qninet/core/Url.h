@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "qninet/rtl/SysUtils.h"
 
@@ -27,11 +28,24 @@ struct QNINET_API HostPort {
   bool operator==(const HostPort&) const = default;
 };
 
-/// An absolute URL parsed by libcurl's URL interface.
+/// An absolute URL parsed by libcurl's URL interface, or built from its parts (each setter
+/// changes one part; nothing is joined into a text and parsed again).
 class QNINET_API Url {
 public:
   /// Parses `text`; a relative or malformed URL gives nothing and `error` says why.
   static std::optional<Url> Parse(std::string_view text, String* error = nullptr);
+
+  void SetScheme(std::string value) { FScheme = std::move(value); }
+  void SetHost(std::string value) { FHost.Host = std::move(value); }
+  void SetPort(std::uint16_t value) { FHost.Port = value; }
+  /// An empty user name is no user.
+  void SetUser(std::string value) {
+    FHasUser = !value.empty();
+    FUser = std::move(value);
+  }
+  void SetPassword(std::string value) { FPassword = std::move(value); }
+  void SetPath(std::string encoded) { FPath = std::move(encoded); }
+  void SetQuery(std::string encoded) { FQuery = std::move(encoded); }
 
   const std::string& Scheme() const { return FScheme; }   ///< lower case: "http", "ftp", "file"
   const std::string& Host() const { return FHost.Host; }  ///< without brackets
@@ -48,8 +62,8 @@ public:
   std::string Target() const;
 
 private:
-  std::string FScheme, FUser, FPassword, FPath, FQuery;
-  HostPort FHost;
+  std::string FScheme = "http", FUser, FPassword, FPath, FQuery;
+  HostPort FHost{{}, 80};
   bool FExplicitPort = false;
   bool FHasUser = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -146,11 +147,46 @@ void CurlTransfer::fail(CURLcode code, std::string text) {
   FErrorText = std::move(text);
 }
 
+// libcurl's codes and texts in the one vocabulary of every transfer; the one place they are
+// read, so a cut body or a refused connect reads the same whichever request met it.
 Failure CurlTransfer::Failed() const {
-  std::string text = !FErrorText.empty() ? FErrorText
-                     : FErrorBuffer[0]   ? std::string(FErrorBuffer)
-                                         : std::string(curl_easy_strerror(FResult));
-  return failure_of(static_cast<int>(FResult), text);
+  if (FResult == CURLE_ABORTED_BY_CALLBACK && FErrorText == "Cancelled")
+    return failure_of(FResult, FErrorText);
+  const std::string own = !FErrorText.empty() ? FErrorText : FErrorBuffer;
+  std::string text;
+  switch (FResult) {
+    case CURLE_COULDNT_CONNECT: {
+      long os = 0;
+      curl_easy_getinfo(FEasy, CURLINFO_OS_ERRNO, &os);
+      text = os == 0 || os == ECONNREFUSED ? std::string(kConnectionRefused)
+                                           : std::strerror(static_cast<int>(os));
+      break;
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      // Our own waits say which one ended; libcurl's connect time-out is the connect.
+      text = std::string(kConnectionTimedOut) + (FErrorText.empty() ? "" : " (" + FErrorText + ")");
+      break;
+    case CURLE_PARTIAL_FILE: {
+      curl_off_t got = 0, expected = -1;
+      curl_easy_getinfo(FEasy, CURLINFO_SIZE_DOWNLOAD_T, &got);
+      curl_easy_getinfo(FEasy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+      if (FExpected) {
+        got = static_cast<curl_off_t>(FWireBytes);
+        expected = static_cast<curl_off_t>(*FExpected);
+      }
+      text = closed_early_text(static_cast<std::uint64_t>(got),
+                               expected > 0 ? static_cast<std::uint64_t>(expected) : 0);
+      break;
+    }
+    case CURLE_PEER_FAILED_VERIFICATION: {
+      constexpr std::string_view prefix = "SSL certificate problem: ";
+      text = certificate_text(own.starts_with(prefix) ? own.substr(prefix.size()) : own);
+      break;
+    }
+    default:
+      text = !own.empty() ? own : curl_easy_strerror(FResult);
+  }
+  return failure_of(static_cast<int>(FResult), FEndpoint.empty() ? text : at_endpoint(FEndpoint, text));
 }
 
 Status CurlTransfer::WaitHead() {
@@ -203,7 +239,7 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
     // Checked before every wait, so a peer that stalls, never answers or never takes what is
     // sent cannot hold the caller past it.
     if (FDeadline && Clock::now() >= *FDeadline) {
-      fail(CURLE_OPERATION_TIMEDOUT, "The transfer's time limit is up");
+      fail(CURLE_OPERATION_TIMEDOUT, "the time limit is up");
       break;
     }
     if (FPaused && FSpillPos >= FSpill.size()) {
@@ -228,12 +264,12 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
       FProgress = false;
       lastProgress = now;
     } else if (FTimeoutMs > 0 && now - lastProgress > limit) {
-      fail(CURLE_OPERATION_TIMEDOUT, "No data for " + std::to_string(FTimeoutMs) + " ms");
+      fail(CURLE_OPERATION_TIMEDOUT, "no data for " + std::to_string(FTimeoutMs) + " ms");
       break;
     }
     // A head that trickles in never stalls; it still has to be complete within the time-out.
     if (headDeadline && FTimeoutMs > 0 && now - start > limit) {
-      fail(CURLE_OPERATION_TIMEDOUT, "No complete answer within " + std::to_string(FTimeoutMs) + " ms");
+      fail(CURLE_OPERATION_TIMEDOUT, "no complete answer within " + std::to_string(FTimeoutMs) + " ms");
       break;
     }
     int waitMs = 100;
@@ -258,8 +294,6 @@ void CurlTransfer::collect_messages() {
     if (t->FChallenged && !t->FHeadDone) t->finish_head();  // a challenge nobody answered
     if (t->FResult == CURLE_OK && t->FExpected && t->FWireBytes < *t->FExpected) {
       t->FResult = CURLE_PARTIAL_FILE;
-      t->FErrorText = "The connection closed after " + std::to_string(t->FWireBytes) + " of " +
-                      std::to_string(*t->FExpected) + " bytes";
     }
     if (t->FHttp && !t->FHeadDone && !t->FSawStatus) {
       // A proxy that refused the CONNECT leaves its code here, not in a status line.
@@ -278,7 +312,10 @@ size_t CurlTransfer::on_write(char* data, size_t, size_t n, void* user) {
   auto* t = static_cast<CurlTransfer*>(user);
   t->FProgress = true;
   if (t->FCollect) {
-    if (t->FCollect->size() + n > t->FCollectLimit) return 0;
+    if (t->FCollect->size() + n > t->FCollectLimit) {
+      t->FErrorText = too_large_text(t->FCollectLimit);
+      return 0;
+    }
     t->FCollect->append(data, n);
     return n;
   }

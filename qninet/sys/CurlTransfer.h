@@ -38,6 +38,9 @@ public:
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
 
+  /// Names the peer in failures ("host:port", "[v6]:port").
+  void SetEndpoint(std::string endpoint) { FEndpoint = std::move(endpoint); }
+
   /// Sets the callbacks and starts (the caller set the other options before). With `collect`
   /// the whole body goes there, up to `collectLimit` bytes.
   Status Start(std::string* collect = nullptr, std::size_t collectLimit = 0);
@@ -64,7 +67,8 @@ public:
   const std::vector<std::pair<std::string, std::string>>& Headers() const { return FHeaders; }
   /// libcurl's list for CURLOPT_HTTPHEADER, owned here.
   curl_slist*& HeaderList() { return FHeaderList; }
-  /// The failure of an ended transfer.
+  /// The failure of an ended transfer, in the vocabulary every transfer speaks, after the
+  /// endpoint.
   Failure Failed() const;
 
 private:
@@ -91,6 +95,7 @@ private:
   bool FCheckLength = false;
   CURLcode FResult = CURLE_OK;
   std::string FErrorText;
+  std::string FEndpoint;
   std::vector<char> FSpill;
   std::size_t FSpillPos = 0;
   std::uint64_t FSkip = 0;

@@ -67,7 +67,7 @@ Status replace_file_contents(const std::string& path, std::string_view bytes) {
   file.Close();
   if (status) status = copy_file_permissions(path, *temp);
   if (status) status = rename_file(*temp, path);
-  if (!status) remove_file(*temp);
+  if (!status) static_cast<void>(remove_file(*temp));
   return status;
 }
 

@@ -87,9 +87,23 @@ std::int64_t FileHandle::Seek(std::int64_t offset, int origin) {
   return ::lseek(FFd, static_cast<off_t>(offset), whence);
 }
 
-bool FileHandle::Truncate(std::int64_t size) { return FFd >= 0 && ::ftruncate(FFd, size) == 0; }
+namespace {
 
-bool FileHandle::Sync() { return FFd >= 0 && ::fsync(FFd) == 0; }
+// The outcome of a call that returned 0 on success, else the system's error.
+Status status_of(bool done) {
+  if (done) return {};
+  return Failure{errno, system_error_text(errno)};
+}
+
+Status not_open() { return Failure{EBADF, system_error_text(EBADF)}; }
+
+}  // namespace
+
+Status FileHandle::Truncate(std::int64_t size) {
+  return FFd < 0 ? not_open() : status_of(::ftruncate(FFd, size) == 0);
+}
+
+Status FileHandle::Sync() { return FFd < 0 ? not_open() : status_of(::fsync(FFd) == 0); }
 
 void FileHandle::WriteBack(std::int64_t offset, std::int64_t count) {
   if (FFd >= 0) static_cast<void>(::sync_file_range(FFd, offset, count, SYNC_FILE_RANGE_WRITE));
@@ -131,7 +145,7 @@ std::optional<std::int64_t> file_write_time(const std::string& path) {
   return unix_to_file_time(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
-bool set_file_write_time(const std::string& path, std::int64_t file_time) {
+Status set_file_write_time(const std::string& path, std::int64_t file_time) {
   const std::int64_t secs = file_time_to_unix(file_time);
   const std::int64_t rest = file_time - unix_to_file_time(secs);
   struct timespec times[2];
@@ -139,7 +153,7 @@ bool set_file_write_time(const std::string& path, std::int64_t file_time) {
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(secs);
   times[1].tv_nsec = static_cast<long>(rest * 100);
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  return status_of(::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0);
 }
 
 Status rename_file(const std::string& from, const std::string& to) {
@@ -147,7 +161,7 @@ Status rename_file(const std::string& from, const std::string& to) {
   return Failure{errno, system_error_text(errno)};
 }
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+Status remove_file(const std::string& path) { return status_of(::unlink(path.c_str()) == 0); }
 
 std::string temp_directory() {
   const char* dir = std::getenv("TMPDIR");

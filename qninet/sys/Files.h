@@ -34,8 +34,8 @@ public:
   std::int64_t Write(const void* buffer, std::int64_t count);
   /// `origin` 0, 1, 2 as the beginning, the current position, the end; -1 on error.
   std::int64_t Seek(std::int64_t offset, int origin);
-  bool Truncate(std::int64_t size);
-  bool Sync();
+  Status Truncate(std::int64_t size);
+  Status Sync();
   /// Starts writing the range to the disk without waiting for it, so a later `Sync` has less
   /// to do. A best effort: its failures show in `Sync`.
   void WriteBack(std::int64_t offset, std::int64_t count);
@@ -53,10 +53,10 @@ bool directory_exists(const std::string& path);
 std::optional<std::int64_t> file_size(const std::string& path);
 /// The last-write time as 100-ns units since 1601 UTC.
 std::optional<std::int64_t> file_write_time(const std::string& path);
-bool set_file_write_time(const std::string& path, std::int64_t file_time);
+Status set_file_write_time(const std::string& path, std::int64_t file_time);
 /// Replaces `to` by `from` in one step (same file system).
 Status rename_file(const std::string& from, const std::string& to);
-bool remove_file(const std::string& path);
+Status remove_file(const std::string& path);
 /// The folder for temporary files: TMPDIR, else /tmp; with a trailing slash.
 std::string temp_directory();
 /// The full path of the running executable.

@@ -34,6 +34,12 @@ Result<CURLU*> make_curl_url(const InetTarget& target) {
   return u;
 }
 
+// How failures name the peer: "host:port", "[v6]:port".
+std::string endpoint_text(const std::string& host, std::uint16_t port) {
+  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return h + ":" + std::to_string(port);
+}
+
 // The system's proxy (and its exceptions) when the caller named none.
 void apply_system_proxy(CURL* easy, const InetOptions& options) {
   if (!options.ProxyHost.empty()) return;
@@ -132,6 +138,7 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   }
   CurlTransfer& t = *m.transfer;
   t.Stop();
+  t.SetEndpoint(endpoint_text(r.Target.Host, r.Target.Port));
   auto url = make_curl_url(r.Target);
   if (!url) return url.failure();
   if (m.url) curl_url_cleanup(m.url);
@@ -246,6 +253,7 @@ struct FtpSession::Impl {
     curl_easy_setopt(easy, CURLOPT_NOBODY, nobody ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, custom);
     CurlTransfer t(multi.Handle, easy, options);
+    t.SetEndpoint(endpoint_text(host, port));
     if (auto started = t.Start(collect, 64u * 1024 * 1024); !started) return started;
     return t.WaitDone();
   }
@@ -333,6 +341,7 @@ Status FtpSession::Open(const std::string& path, std::uint64_t offset) {
   // REST before RETR (RFC 3659 5) continues a partial download.
   curl_easy_setopt(m.easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
   m.file = std::make_unique<CurlTransfer>(m.multi.Handle, m.easy, m.options);
+  m.file->SetEndpoint(endpoint_text(m.host, m.port));
   return m.file->Start();
 }
 

@@ -78,9 +78,9 @@ struct Listing {
     if (Stopped) return false;
     if (cancelled() || Folders >= kQNIMaxListedFolders) return stop();
     ++Folders;
-    if (!Source.ListFolder(dir, folder)) {
+    if (const auto listed = Source.ListFolder(dir, folder); !listed) {
       if (cancelled()) return stop();
-      const String why = Source.LastError().substr(0, 200);
+      const String why = listed.Text().substr(0, 200);
       if (depth == 0 || Ftp) Why = why;
       if (Ftp)
         Application().MessageBox(Format(u"Cannot enter \"%s\": %s", decode_path(dir), why),
@@ -141,12 +141,13 @@ bool TQNCustomWebComponent::ReadDirFromInet(const String& Directory, const Strin
   // A path needs no run: without one, a file source of its own reads the folders.
   std::unique_ptr<TQNWebSource> own;
   TQNWebSource* source = Source();
-  if (!source && FService == isNetwork) source = (own = MakeFileSource(endpoint())).get();
+  const TQNIService service = FConnection.Service;
+  if (!source && service == isNetwork) source = (own = MakeFileSource(FConnection)).get();
   if (!source || !List) return false;
   SetAction(iaFileSearch);
-  if (FService == isFTP || FService == isNetwork) {
-    Listing listing{*this,      *source, FService == isFTP,       ToUtf8(WildCard),
-                    SubFolders, *List,   source->CurrentFolder(), source->Endpoint().Cancel};
+  if (service == isFTP || service == isNetwork) {
+    Listing listing{*this,      *source, service == isFTP,        ToUtf8(WildCard),
+                    SubFolders, *List,   source->CurrentFolder(), FConnection.Cancel};
     if (listing.Ftp)
       listing.ftp(ToUtf8(Directory), 0);
     else

@@ -67,15 +67,15 @@ String service_message(const TQNXMLEngine& engine) {
 }
 
 // "HTTP 400: the service's message" for an answer with an error status; reads its body.
-String refusal(TQNServiceCall& call) {
+String refusal(TQNWebSource& answer) {
   TMemoryStream body;
   std::vector<char> buffer(kQNIBlockSize);
   std::size_t got = 0;
-  while (body.Size() < static_cast<Int64>(kErrorBodyLimit) && call.Read(buffer.data(), buffer.size(), got) &&
-         got > 0)
+  while (body.Size() < static_cast<Int64>(kErrorBodyLimit) &&
+         answer.Read(buffer.data(), buffer.size(), got) && got > 0)
     body.WriteBuffer(buffer.data(), static_cast<Int64>(got));
   const String message = TQNMSTranslator::ErrorMessage(body.Bytes());
-  const String status = u"HTTP " + IntToStr(static_cast<Integer>(call.StatusCode()));
+  const String status = u"HTTP " + IntToStr(static_cast<Integer>(answer.StatusCode()));
   return message.empty() ? status : status + u": " + message;
 }
 
@@ -83,22 +83,20 @@ String refusal(TQNServiceCall& call) {
 // beside the destination exists, and an error status fails before a byte is written.
 class SpeechSource final : public TQNWebSource {
 public:
-  SpeechSource(TQNServiceCall& call, TQNServiceRequest request)
-      : TQNWebSource(TQNWebEndpoint{}), FCall(call), FRequest(std::move(request)) {}
-  bool Connect() override { return true; }
-  TQNWebLookup Lookup(const String&, std::uint64_t&, TFileTime&) override { return wlFailed; }
-  bool Open(const String&, std::uint64_t) override {
-    if (!FCall.Send(FRequest)) return Fail(FCall.Error());
-    if (FCall.StatusCode() >= 400) return Fail(refusal(FCall));
-    return true;
+  explicit SpeechSource(TQNServiceCall& call) : TQNWebSource(call.Source().Connection()), FCall(call) {}
+  TQNIOutcome Connect() override { return {}; }
+  TQNIOutcome Lookup(std::uint64_t&, TFileTime&) override { return TQNIOutcome::Failed({}); }
+  TQNIOutcome Open(std::uint64_t) override {
+    if (auto sent = FCall.Send({}); !sent) return sent;
+    if (FCall.Source().StatusCode() >= 400) return TQNIOutcome::Failed(refusal(FCall.Source()));
+    return {};
   }
-  bool Read(char* buffer, std::size_t size, std::size_t& read) override {
-    return FCall.Read(buffer, size, read) || Fail(FCall.Error());
+  TQNIOutcome Read(char* buffer, std::size_t size, std::size_t& read) override {
+    return FCall.Bounded(FCall.Source().Read(buffer, size, read));
   }
 
 private:
   TQNServiceCall& FCall;
-  TQNServiceRequest FRequest;
 };
 
 }  // namespace
@@ -111,15 +109,24 @@ TQNMSTranslator::TQNMSTranslator(TComponent* AOwner)
   SetHost(kQNMSTranslatorBaseURL);
 }
 
-String TQNMSTranslator::request_url(const char* operation,
-                                    std::initializer_list<std::pair<const char*, String>> query) const {
-  std::string url = ToUtf8(Host()) + "/" + operation;
-  char separator = '?';
-  for (const auto& [name, value] : query) {
-    url.append(1, separator).append(name).append(1, '=').append(sys::percent_encode(ToUtf8(value)));
-    separator = '&';
+// The service's base URL (the Host property) with the operation and its query as parts.
+std::optional<Url> TQNMSTranslator::request_url(const char* operation,
+                                                std::initializer_list<std::pair<const char*, String>> query) {
+  String why;
+  auto url = Url::Parse(ToUtf8(Host()), &why);
+  if (!url) {
+    end_call(false, why);
+    return std::nullopt;
   }
-  return FromUtf8(url);
+  url->SetPath(url->Path() + (url->Path().ends_with('/') ? "" : "/") + operation);
+  std::string text;
+  for (const auto& [name, value] : query)
+    text.append(text.empty() ? "" : "&")
+        .append(name)
+        .append(1, '=')
+        .append(sys::percent_encode(ToUtf8(value)));
+  url->SetQuery(std::move(text));
+  return url;
 }
 
 void TQNMSTranslator::begin_call() {
@@ -134,18 +141,17 @@ void TQNMSTranslator::end_call(bool ok, const String& why) {
 
 // Fetches `url` and adds the text of the answer's `tag` element to `values`: the element itself
 // for "string", each of its "string" children for "ArrayOfstring".
-bool TQNMSTranslator::fetch_element(const String& url, const char16_t* tag, TStrings* values) {
-  TQNServiceCall call(*this);
+bool TQNMSTranslator::fetch_element(std::optional<Url> url, const char16_t* tag, TStrings* values) {
+  if (!url) return false;
+  TQNServiceCall call(*this, std::move(*url));
   TMemoryStream body;
-  TQNServiceRequest request;
-  request.URL = url;
-  if (!call.Send(request)) return (end_call(false, call.Error()), false);
-  if (call.StatusCode() >= 400) return (end_call(false, refusal(call)), false);
+  if (const auto sent = call.Send({}); !sent) return (end_call(false, sent.Text()), false);
+  if (call.Source().StatusCode() >= 400) return (end_call(false, refusal(call.Source())), false);
   const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
     UpdateProgress(current, maximum, abort);
   };
-  const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
-  if (!whole) return (end_call(false, call.Error()), false);
+  if (const auto whole = call.ReadAll(body, progress, kQNServiceAnswerLimit); !whole)
+    return (end_call(false, whole.Text()), false);
   String why;
   const bool read = ReadAnswer(body.Bytes(), tag, values, why);
   end_call(read, why);
@@ -191,16 +197,17 @@ String TQNMSTranslator::ErrorMessage(std::string_view Body) {
 String TQNMSTranslator::TranslateText(const String& AText, const String& SourceLng, const String& DestLng) {
   begin_call();
   TStringList result;
-  const String url = request_url(
-      "Translate", {{"appId", FBingAppId}, {"text", AText}, {"from", SourceLng}, {"to", DestLng}});
-  return fetch_element(url, u"string", &result) ? result.Strings(0) : String();
+  auto url = request_url("Translate",
+                         {{"appId", FBingAppId}, {"text", AText}, {"from", SourceLng}, {"to", DestLng}});
+  return fetch_element(std::move(url), u"string", &result) ? result.Strings(0) : String();
 }
 
 String TQNMSTranslator::DetectLanguage(const String& AText) {
   begin_call();
   TStringList result;
-  const String url = request_url("Detect", {{"appId", FBingAppId}, {"text", AText}});
-  return fetch_element(url, u"string", &result) ? result.Strings(0) : String();
+  return fetch_element(request_url("Detect", {{"appId", FBingAppId}, {"text", AText}}), u"string", &result)
+             ? result.Strings(0)
+             : String();
 }
 
 void TQNMSTranslator::GetLanguagesForTranslate(TStrings* AList) {
@@ -224,36 +231,35 @@ void TQNMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
 
 void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileName, const String& AText) {
   begin_call();
-  TQNServiceCall call(*this);
-  TQNServiceRequest request;
-  request.URL = request_url("Speak", {{"appId", FBingAppId}, {"text", AText}, {"language", Language}});
-  SpeechSource source(call, std::move(request));
+  auto url = request_url("Speak", {{"appId", FBingAppId}, {"text", AText}, {"language", Language}});
+  if (!url) return;
+  TQNServiceCall call(*this, std::move(*url));
+  SpeechSource source(call);
   TQNDownloadJob job;
   job.Progress = [&](std::uint64_t current, std::uint64_t, bool& abort) {
-    UpdateProgress(current, call.AnnouncedSize(), abort);
+    UpdateProgress(current, call.Source().AnnouncedSize(), abort);
   };
   // The download goes to a file this call makes beside the destination, which then replaces
   // the destination: what the download clears away beside its target (a partial file of an
   // earlier run) is never a file of the user's, such as a DEST.part of their own.
   const std::string dest = ToUtf8(DestFileName);
   std::string own;
-  String why;
   try {
     auto made = sys::create_temp_beside(dest);
     if (!made) throw EFCreateError(String(made.failure().Text));
     own = *made;
     job.LocalFileName = FromUtf8(own);
-    const TQNDownloadResult result = DownloadToLocalFile(source, job, why);
-    if (result == drDone) {
+    const TQNIOutcome result = DownloadToLocalFile(source, job);
+    if (result) {
       static_cast<void>(sys::copy_file_permissions(dest, own));
       if (const auto renamed = sys::rename_file(own, dest); !renamed)
         throw EFCreateError(Format(u"Cannot replace file \"%s\". %s", DestFileName, renamed.failure().Text));
       own.clear();
     }
-    if (!own.empty()) sys::remove_file(own);
-    end_call(result == drDone, why);
+    if (!own.empty()) static_cast<void>(sys::remove_file(own));
+    end_call(bool(result), result.Text());
   } catch (const Exception& e) {
-    if (!own.empty()) sys::remove_file(own);
+    if (!own.empty()) static_cast<void>(sys::remove_file(own));
     end_call(false, e.Message());
     throw;
   }

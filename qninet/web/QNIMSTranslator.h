@@ -5,6 +5,9 @@
 #include <string_view>
 
 #include "qninet/rtl/Strings.h"
+#include <optional>
+
+#include "qninet/core/Url.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {
@@ -55,9 +58,9 @@ protected:
   void InternalExecute() override {}
 
 private:
-  String request_url(const char* operation,
-                     std::initializer_list<std::pair<const char*, String>> query) const;
-  bool fetch_element(const String& url, const char16_t* tag, TStrings* values);
+  std::optional<Url> request_url(const char* operation,
+                                 std::initializer_list<std::pair<const char*, String>> query);
+  bool fetch_element(std::optional<Url> url, const char16_t* tag, TStrings* values);
   void begin_call();
   void end_call(bool ok, const String& why = {});
 

@@ -58,7 +58,7 @@ TQNIRSSParser::TQNIRSSParser(TComponent* AOwner)
 TQNIRSSParser::~TQNIRSSParser() = default;
 
 bool TQNIRSSParser::Execute() {
-  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());
   struct Remove {
     const String& Name;
     ~Remove() { DeleteLocalFile(Name); }

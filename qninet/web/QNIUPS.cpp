@@ -249,28 +249,30 @@ void TQNUPSTracker::InternalExecute() {
     SetStatus(isFailed);
   };
   SetAction(iaConnecting);
-  TQNServiceCall call(*this);
-  const HostPort endpoint{ToUtf8(Host()), Port()};
-  TQNServiceRequest request;
-  request.URL =
-      FromUtf8((Service() == isHTTP ? "http://" : "https://") + endpoint.ToString() + kQNUPSTrackPath);
+  // The connection's own target (host, port, scheme) with the tracking path.
+  Url target = Connection().Target;
+  target.SetScheme(Service() == isHTTP ? "http" : "https");
+  target.SetPath(kQNUPSTrackPath);
+  target.SetQuery({});
+  TQNServiceCall call(*this, std::move(target));
+  TQNWebRequest request;
   request.Method = "POST";
   request.ContentType = "application/x-www-form-urlencoded";
   request.Body = BuildRequest(FAccessLicenseNumber, Agent(), FTrackingNumber);
-  const bool sent = !Host().empty() && call.Send(request);
+  const TQNIOutcome sent = Host().empty() ? TQNIOutcome::Failed(u"No host") : call.Send(request);
   SetAction(iaConnected);
   if (!sent) {
-    fail(Host().empty() ? String(u"No host") : call.Error());
+    fail(sent.Text());
   } else {
     SetAction(iaDownloading);
     TMemoryStream body;
     const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
       UpdateProgress(current, maximum, abort);
     };
-    const bool whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
+    const TQNIOutcome whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
     FLastXMLResponse = sys::decode_xml_text(body.Bytes());
     SetAction(iaDownloaded);
-    const String why = whole ? ReadAnswer(body.Bytes(), call.StatusCode()) : call.Error();
+    const String why = whole ? ReadAnswer(body.Bytes(), call.Source().StatusCode()) : whole.Text();
     if (!why.empty()) fail(why);
   }
   SetAction(iaDisconnecting);

@@ -46,7 +46,7 @@ std::string ReadLocalBytes(const String& FileName) {
 void DeleteLocalFile(const String& FileName) {
   if (FileName.empty()) return;
   const std::string path = ToUtf8(FileName);
-  if (sys::file_exists(path)) sys::remove_file(path);
+  if (sys::file_exists(path)) static_cast<void>(sys::remove_file(path));  // a cache file: best effort
 }
 
 }  // namespace qninet

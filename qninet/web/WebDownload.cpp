@@ -137,7 +137,8 @@ private:
     stamp();
   }
   void stamp() noexcept {
-    if (FStamp != 0) sys::set_file_write_time(FPath, FStamp);
+    // A partial file without its stamp is only started over by the next run, never taken whole.
+    if (FStamp != 0) static_cast<void>(sys::set_file_write_time(FPath, FStamp));
   }
   std::string FPath;
   TFileTime FStamp;
@@ -162,7 +163,7 @@ bool can_continue(const std::string& part, const TQNDownloadJob& job) {
 
 }  // namespace
 
-TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job, String& error) {
+TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job) {
   const std::string local = ToUtf8(job.LocalFileName);
   const std::string part = local + ".part";
   const bool append = job.Resume && can_continue(part, job);
@@ -176,50 +177,48 @@ TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob
   bool committed = false;
   auto discard = [&]() noexcept {
     dest.Close();
-    if (!committed && !job.Resume) sys::remove_file(tempPath);
+    if (!committed && !job.Resume) static_cast<void>(sys::remove_file(tempPath));
   };
   try {
     dest.Open(append);
     const std::uint64_t offset = dest.Size();
-    if (!source.Open(job.RemoteFileName, offset)) {
-      error = source.LastError();
+    if (auto opened = source.Open(offset); !opened) {
       discard();
-      return drFailed;
+      return opened;
     }
     bool abort = false;
     std::uint64_t total = 0;
     for (;;) {
       std::size_t count = 0;
-      if (!source.Read(dest.Room(kQNIBlockSize), kQNIBlockSize, count)) {
+      if (auto read = source.Read(dest.Room(kQNIBlockSize), kQNIBlockSize, count); !read) {
         // A reset, a close before the announced length or a time-out: not the end of the file.
-        error = source.LastError();
         discard();
-        return drFailed;
+        return read;
       }
       if (count == 0) break;
       total += count;
       dest.Took(count);
       if (job.Progress) job.Progress(total, job.ExpectedSize, abort);
       if (abort || (job.Cancel && job.Cancel->load())) {
-        error = u"Cancelled";
         discard();
-        return drCancelled;
+        return TQNIOutcome::Cancelled(u"Cancelled");
       }
     }
     dest.Commit();
     static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
-    if (job.RemoteTime != 0) sys::set_file_write_time(tempPath, job.RemoteTime);
+    // An unstamped file is compared as older by the next run and fetched again: no loss.
+    if (job.RemoteTime != 0) static_cast<void>(sys::set_file_write_time(tempPath, job.RemoteTime));
     if (const auto renamed = sys::rename_file(tempPath, local); !renamed)
       throw EFCreateError(
           Format(u"Cannot replace file \"%s\". %s", job.LocalFileName, renamed.failure().Text));
     committed = true;
     // A partial file of an earlier resumable run is of no use beside the complete file.
-    if (!job.Resume) sys::remove_file(part);
+    if (!job.Resume) static_cast<void>(sys::remove_file(part));
   } catch (...) {
     discard();
     throw;
   }
-  return drDone;
+  return {};
 }
 
 }  // namespace qninet

@@ -12,9 +12,8 @@
 
 namespace qninet {
 
-/// What to download and where.
+/// Where to download the source's object to, and how.
 struct QNINET_API TQNDownloadJob {
-  String RemoteFileName;
   String LocalFileName;
   std::uint64_t ExpectedSize = 0;  ///< for progress (0 or `kQNIUnknownSize`: unknown)
   TFileTime RemoteTime = 0;        ///< given to the new file; 0: none
@@ -26,14 +25,11 @@ struct QNINET_API TQNDownloadJob {
   std::function<void(std::uint64_t current, std::uint64_t maximum, bool& abort)> Progress;
 };
 
-enum TQNDownloadResult : std::uint8_t { drDone, drFailed, drCancelled };
-
-/// Reads the remote file in blocks of `kQNIBlockSize` and replaces the local file with it.
-/// `drFailed` (with `error`) when the source could not be opened or read, `drCancelled` when
+/// Reads the source's object in blocks of `kQNIBlockSize` and replaces the local file with it.
+/// Failed (the text says why) when the source could not be opened or read, `Cancelled` when
 /// the progress handler or the cancel flag stopped it; either way the local file stays as it
 /// was and no temporary file is left (with `Resume` the partial file is kept). Raises
 /// `EFCreateError`, `EWriteError` or `EFOpenError` for the local side, naming the file.
-QNINET_API TQNDownloadResult DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job,
-                                                 String& error);
+QNINET_API TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job);
 
 }  // namespace qninet

@@ -5,6 +5,9 @@
 #include "qninet/web/WebSource.h"
 
 namespace qninet {
+
+sys::InetOptions transfer_options(const TQNWebConnection& connection);  // WebSource.cpp
+
 namespace {
 
 // libcurl's codes for a file or folder the server says is not there (550 to SIZE, RETR, CWD).
@@ -14,79 +17,74 @@ constexpr int kRemoteFileNotFound = 78;
 // A path goes into FTP command lines (CWD, SIZE, RETR); a line break in it would add a command.
 bool holds_line_break(std::string_view path) { return path.find_first_of("\r\n") != std::string_view::npos; }
 
-const char16_t* const kLineBreak = u"The path holds a line break; it was not sent";
+TQNIOutcome line_break() { return TQNIOutcome::Failed(u"The path holds a line break; it was not sent"); }
+
+TQNIOutcome failed(const sys::Failure& f) {
+  return f.Code == sys::kInetCancelled ? TQNIOutcome::Cancelled(f.Text) : TQNIOutcome::Failed(f.Text);
+}
 
 class FtpSource final : public TQNWebSource {
 public:
-  explicit FtpSource(const TQNWebEndpoint& endpoint) : TQNWebSource(endpoint) {}
+  explicit FtpSource(TQNWebConnection& connection) : TQNWebSource(connection) {}
 
-  bool Connect() override {
-    if (FEndpoint.Host.empty()) return Fail(u"No host");
-    sys::InetOptions o;
-    o.Agent = ToUtf8(FEndpoint.Agent);
-    o.TimeoutMs = FEndpoint.Timeout;
-    o.Cancel = FEndpoint.Cancel;
-    FSession = std::make_unique<sys::FtpSession>(std::move(o), ToUtf8(FEndpoint.Host), FEndpoint.Port,
-                                                 ToUtf8(FEndpoint.User), ToUtf8(FEndpoint.Password));
+  TQNIOutcome Connect() override {
+    const Url& t = FConnection.Target;
+    if (t.Host().empty()) return TQNIOutcome::Failed(u"No host");
+    FSession = std::make_unique<sys::FtpSession>(transfer_options(FConnection), t.Host(), t.Port(), t.User(),
+                                                 t.Password());
     if (auto login = FSession->Login(); !login) {
       FSession.reset();
-      return Fail(login.failure().Text);
+      return failed(login.failure());
     }
-    return true;
+    return {};
   }
 
-  TQNWebLookup Lookup(const String& name, std::uint64_t& size, TFileTime& time) override {
+  TQNIOutcome Lookup(std::uint64_t& size, TFileTime& time) override {
     size = 0;
-    if (!FSession) {
-      Fail(u"Not connected");
-      return wlFailed;
-    }
-    if (holds_line_break(ToUtf8(name))) {
-      Fail(kLineBreak);
-      return wlFailed;
-    }
-    auto found = FSession->Find(ToUtf8(name));
+    const std::string name = FConnection.Target.DecodedPath();
+    if (!FSession) return TQNIOutcome::Failed(u"Not connected");
+    if (holds_line_break(name)) return line_break();
+    auto found = FSession->Find(name);
     if (!found) {
-      Fail(found.failure().Text);
       const int code = found.failure().Code;
-      return code == kRemoteAccessDenied || code == kRemoteFileNotFound ? wlNotFound : wlFailed;
+      if (code == kRemoteAccessDenied || code == kRemoteFileNotFound)
+        return TQNIOutcome::NotFound(found.failure().Text);
+      return failed(found.failure());
     }
-    if (found->empty()) {
-      Fail(Format(u"No file matches \"%s\"", name));
-      return wlNotFound;
-    }
+    if (found->empty()) return TQNIOutcome::NotFound(Format(u"No file matches \"%s\"", FromUtf8(name)));
     const sys::FtpEntry& e = found->front();
     size = e.Size;
     if (e.LastWriteTime != 0) time = e.LastWriteTime;
-    return wlFound;
+    return {};
   }
 
-  bool Open(const String& name, std::uint64_t offset) override {
-    if (!FSession) return Fail(u"Not connected");
-    if (holds_line_break(ToUtf8(name))) return Fail(kLineBreak);
-    if (auto opened = FSession->Open(ToUtf8(name), offset); !opened) return Fail(opened.failure().Text);
-    return true;
+  TQNIOutcome Open(std::uint64_t offset) override {
+    const std::string name = FConnection.Target.DecodedPath();
+    if (!FSession) return TQNIOutcome::Failed(u"Not connected");
+    if (holds_line_break(name)) return line_break();
+    if (auto opened = FSession->Open(name, offset); !opened) return failed(opened.failure());
+    return {};
   }
 
-  bool Read(char* buffer, std::size_t size, std::size_t& read) override {
+  TQNIOutcome Read(char* buffer, std::size_t size, std::size_t& read) override {
     read = 0;
-    if (!FSession) return Fail(u"Not connected");
+    if (!FSession) return TQNIOutcome::Failed(u"Not connected");
     auto n = FSession->Read(buffer, size);
-    if (!n) return Fail(n.failure().Text);
+    if (!n) return failed(n.failure());
     read = *n;
-    return true;
+    return {};
   }
 
-  bool ListFolder(const std::string& folder, TQNWebFolder& out) override {
+  TQNIOutcome ListFolder(const std::string& folder, TQNWebFolder& out) override {
     out = {};
-    if (!FSession) return Fail(u"Not connected");
-    if (holds_line_break(folder)) return Fail(kLineBreak);
+    if (!FSession) return TQNIOutcome::Failed(u"Not connected");
+    if (holds_line_break(folder)) return line_break();
     auto listed = FSession->List(folder);
-    if (!listed) return Fail(listed.failure().Text);
+    if (!listed) return failed(listed.failure());
     out.Identity = FSession->Resolve(folder);
     out.Entries.reserve(listed->size());
     for (sys::FtpEntry& e : *listed) out.Entries.push_back({std::move(e.Name), e.Directory});
-    return true;
+    return {};
   }
 
   std::string CurrentFolder() const override { return FSession ? FSession->Directory() : std::string(); }
@@ -97,8 +95,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TQNWebSource> MakeFtpSource(const TQNWebEndpoint& endpoint) {
-  return std::unique_ptr<TQNWebSource>(new FtpSource(endpoint));
+std::unique_ptr<TQNWebSource> MakeFtpSource(TQNWebConnection& connection) {
+  return std::unique_ptr<TQNWebSource>(new FtpSource(connection));
 }
 
 }  // namespace qninet

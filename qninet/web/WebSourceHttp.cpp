@@ -1,36 +1,36 @@
 // The HTTP and HTTPS source: the look-up asks with HEAD and the logon loop, the download with a
-// GET that continues from an offset with a Range.
+// GET that continues from an offset with a Range, and a request sends any method with a body.
 
 #include "qninet/core/QNILogOn.h"
 #include "qninet/core/QNInCnst.h"
 #include "qninet/sys/InetClient.h"
-#include "qninet/sys/UrlParser.h"
 #include "qninet/web/WebSource.h"
 
 namespace qninet {
+
+sys::InetOptions transfer_options(const TQNWebConnection& connection);  // WebSource.cpp
+
 namespace {
+
+TQNIOutcome failed(const sys::Failure& f) {
+  if (f.Code == sys::kInetCancelled) return TQNIOutcome::Cancelled(f.Text);
+  return TQNIOutcome::Failed(f.Text.empty() ? String(u"No answer from the server") : f.Text);
+}
 
 class HttpSource final : public TQNWebSource {
 public:
-  explicit HttpSource(const TQNWebEndpoint& endpoint) : TQNWebSource(endpoint) {}
+  explicit HttpSource(TQNWebConnection& connection) : TQNWebSource(connection) {}
 
-  bool Connect() override {
-    if (FEndpoint.Host.empty()) return Fail(u"No host");
-    sys::InetOptions o;
-    o.Agent = ToUtf8(FEndpoint.Agent);
-    o.ProxyHost = ToUtf8(FEndpoint.ProxyHost);
-    o.ProxyPort = FEndpoint.ProxyPort;
-    o.TimeoutMs = FEndpoint.Timeout;
-    o.CaFile = ToUtf8(FEndpoint.CAFile);
-    o.Cancel = FEndpoint.Cancel;
-    FTransfer = std::make_unique<sys::HttpTransfer>(std::move(o));
-    return true;
+  TQNIOutcome Connect() override {
+    if (FConnection.Target.Host().empty()) return TQNIOutcome::Failed(u"No host");
+    FTransfer = std::make_unique<sys::HttpTransfer>(transfer_options(FConnection));
+    return {};
   }
 
-  TQNWebLookup Lookup(const String& name, std::uint64_t& size, TFileTime& time) override {
+  TQNIOutcome Lookup(std::uint64_t& size, TFileTime& time) override {
     size = 0;
-    if (!FTransfer) return failed(u"Not connected");
-    sys::HttpRequest request = request_for(u"HEAD", name);
+    if (!FTransfer) return TQNIOutcome::Failed(u"Not connected");
+    sys::HttpRequest request = request_for("HEAD");
     int unreadable = 0;
     for (;;) {
       if (auto sent = FTransfer->Send(request); !sent) {
@@ -40,20 +40,14 @@ public:
         if (!FTransfer->AnswerBegan() && code != sys::kInetTimedOut && code != sys::kInetCancelled &&
             ++unreadable <= 1)
           continue;
-        return failed(sent.failure().Text);
+        return failed(sent.failure());
       }
       const std::uint32_t code = FTransfer->StatusCode();
       if (code == 401 || code == 407) {
         // The transfer already answered the challenge with the credentials it had: only new
-        // ones from the user are worth another request.
-        const bool proxy = code == 407;
-        String& user = proxy ? FEndpoint.ProxyUser : FEndpoint.User;
-        String& password = proxy ? FEndpoint.ProxyPassword : FEndpoint.Password;
-        String u = user, p = password;
-        if (!FEndpoint.LoginPrompt || !QNInAskLogon(proxy ? strQNInProxyLogon : strQNInLogon, u, p))
-          return failed(proxy ? strQNInEProxyAuth : strQNInEAuthRequired);
-        user = u;
-        password = p;
+        // ones from the user are worth another request. They go into the connection itself.
+        if (!ask_logon(code == 407))
+          return TQNIOutcome::Failed(code == 407 ? strQNInEProxyAuth : strQNInEAuthRequired);
         request.Credentials = credentials();
         continue;
       }
@@ -63,66 +57,86 @@ public:
         continue;
       }
       if (code >= 400) {
-        Fail(Format(u"HTTP status %d", static_cast<Integer>(code)));
-        return code == 404 || code == 410 ? wlNotFound : wlFailed;
+        const String why = Format(u"HTTP status %d", static_cast<Integer>(code));
+        return code == 404 || code == 410 ? TQNIOutcome::NotFound(why) : TQNIOutcome::Failed(why);
       }
       break;
     }
-    FContentType = FromUtf8(FTransfer->Header("Content-Type").value_or(""));
     if (auto length = FTransfer->Header("Content-Length")) size = parse_content_length(FromBytes(*length));
     if (auto modified = FTransfer->Header("Last-Modified"))
       if (auto t = sys::parse_http_date(*modified)) time = *t;
-    return wlFound;
+    return {};
   }
 
-  bool Open(const String& name, std::uint64_t offset) override {
-    if (!FTransfer) return Fail(u"Not connected");
-    sys::HttpRequest request = request_for(u"GET", name);
+  TQNIOutcome Open(std::uint64_t offset) override {
+    if (!FTransfer) return TQNIOutcome::Failed(u"Not connected");
+    sys::HttpRequest request = request_for("GET");
     request.RangeFrom = offset;
-    if (auto sent = FTransfer->Send(request); !sent) return Fail(sent.failure().Text);
+    if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());
     const std::uint32_t code = FTransfer->StatusCode();
-    if (code == 200 || (offset > 0 && code == 206)) {
-      FContentType = FromUtf8(FTransfer->Header("Content-Type").value_or(""));
-      return true;
-    }
-    return Fail(Format(u"HTTP status %d", static_cast<Integer>(code)));
+    if (code == 200 || (offset > 0 && code == 206)) return {};
+    return TQNIOutcome::Failed(Format(u"HTTP status %d", static_cast<Integer>(code)));
   }
 
-  bool Read(char* buffer, std::size_t size, std::size_t& read) override {
+  TQNIOutcome Send(const TQNWebRequest& r) override {
+    if (!FTransfer) return TQNIOutcome::Failed(u"Not connected");
+    sys::HttpRequest request = request_for(r.Method.c_str());
+    request.Http10 = false;
+    if (!r.ContentType.empty()) request.Headers = "Content-Type: " + r.ContentType;
+    request.Body = r.Body;
+    if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());
+    return {};
+  }
+
+  TQNIOutcome Read(char* buffer, std::size_t size, std::size_t& read) override {
     read = 0;
-    if (!FTransfer) return Fail(u"Not connected");
+    if (!FTransfer) return TQNIOutcome::Failed(u"Not connected");
     auto n = FTransfer->Read(buffer, size);
-    if (!n) return Fail(n.failure().Text);
+    if (!n) return failed(n.failure());
     read = *n;
-    return true;
+    return {};
+  }
+
+  std::uint32_t StatusCode() const override { return FTransfer ? FTransfer->StatusCode() : 0; }
+
+  String Header(const char* name) const override {
+    return FTransfer ? FromUtf8(FTransfer->Header(name).value_or("")) : String();
   }
 
 private:
-  TQNWebLookup failed(const String& text) {
-    Fail(text.empty() ? String(u"No answer from the server") : text);
-    return wlFailed;
+  // A 401 or 407 with the prompt allowed: the user's new credentials go into the connection
+  // (the proxy's into its proxy), where the next run finds them too.
+  bool ask_logon(bool proxy) {
+    TQNInetProxy* p = FConnection.Proxy;
+    if (!FConnection.LoginPrompt || (proxy && !p)) return false;
+    Url& target = FConnection.Target;
+    String user = proxy ? p->User() : FromUtf8(target.User());
+    String password = proxy ? p->Password() : FromUtf8(target.Password());
+    if (!QNInAskLogon(proxy ? strQNInProxyLogon : strQNInLogon, user, password)) return false;
+    if (proxy) {
+      p->SetUser(user);
+      p->SetPassword(password);
+    } else {
+      target.SetUser(ToUtf8(user));
+      target.SetPassword(ToUtf8(password));
+    }
+    return true;
   }
 
   sys::InetCredentials credentials() const {
-    return {ToUtf8(FEndpoint.User), ToUtf8(FEndpoint.Password), ToUtf8(FEndpoint.ProxyUser),
-            ToUtf8(FEndpoint.ProxyPassword)};
+    const Url& t = FConnection.Target;
+    const TQNInetProxy* p = FConnection.Proxy;
+    return {t.User(), t.Password(), p ? ToUtf8(p->User()) : std::string(),
+            p ? ToUtf8(p->Password()) : std::string()};
   }
 
-  // The remote name is the path and query as the request names them; escapes it already has
-  // are kept, a fragment is not sent.
-  sys::HttpRequest request_for(const char16_t* method, const String& name) const {
-    std::string text = ToUtf8(name);
-    text = text.substr(0, text.find('#'));
-    const auto q = text.find('?');
-    std::string path = text.substr(0, q);
-    if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+  // The target goes to libcurl part by part, as the connection holds it.
+  sys::HttpRequest request_for(const char* method) const {
+    const Url& t = FConnection.Target;
     sys::HttpRequest r;
-    r.Method = ToUtf8(method);
-    r.Target.Scheme = FEndpoint.Service == isHTTPS ? "https" : "http";
-    r.Target.Host = ToUtf8(FEndpoint.Host);
-    r.Target.Port = FEndpoint.Port;
-    r.Target.Path = sys::percent_encode(path, "!$&'()*+,;=:@%/");
-    if (q != std::string::npos) r.Target.Query = sys::percent_encode(text.substr(q + 1), "!$&'()*+,;=:@%/?");
+    r.Method = method;
+    r.Target = {FConnection.Service == isHTTPS ? "https" : "http", t.Host(), t.Port(), t.Path(), t.Query()};
+    if (r.Target.Path.empty() || r.Target.Path.front() != '/') r.Target.Path = "/" + r.Target.Path;
     r.Http10 = true;
     r.Credentials = credentials();
     return r;
@@ -133,8 +147,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TQNWebSource> MakeHttpSource(const TQNWebEndpoint& endpoint) {
-  return std::unique_ptr<TQNWebSource>(new HttpSource(endpoint));
+std::unique_ptr<TQNWebSource> MakeHttpSource(TQNWebConnection& connection) {
+  return std::unique_ptr<TQNWebSource>(new HttpSource(connection));
 }
 
 }  // namespace qninet

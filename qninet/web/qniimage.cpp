@@ -35,7 +35,7 @@ bool TQNRemoteImage::Execute() {
   // messages during the transfer, which would fire the timer inside this run. A run that
   // raises leaves it off.
   FTimer->SetEnabled(false);
-  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());
   const bool result = TQNCustomWebUpdater::Execute();
   if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
     TPicture picture;

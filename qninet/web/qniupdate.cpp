@@ -1,10 +1,6 @@
 #include "qninet/web/qniupdate.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/Url.h"
@@ -58,50 +54,6 @@ struct TQNCustomWebComponent::TRun {
   bool Running = false;  // while an Execute runs
 };
 
-namespace {
-
-/// Cancels the run's transfer once its total time is up: the transfer checks the flag at each
-/// step, so a server that trickles or stalls still lets the run end.
-class TDeadlineWatch {
-public:
-  TDeadlineWatch(Cardinal seconds, std::atomic<bool>& cancel) {
-    if (seconds == 0) return;
-    FThread = std::thread([this, seconds, &cancel] {
-      std::unique_lock lock(FMutex);
-      if (!FWake.wait_for(lock, std::chrono::seconds(seconds), [this] { return FStop; })) {
-        FFired = true;
-        cancel.store(true);
-      }
-    });
-  }
-  ~TDeadlineWatch() { stop(); }
-  TDeadlineWatch(const TDeadlineWatch&) = delete;
-  TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
-  /// Ends the watch; whether the time ran out.
-  bool Fired() {
-    stop();
-    return FFired;
-  }
-
-private:
-  void stop() {
-    if (!FThread.joinable()) return;
-    {
-      std::lock_guard lock(FMutex);
-      FStop = true;
-    }
-    FWake.notify_all();
-    FThread.join();
-  }
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  bool FStop = false;
-  bool FFired = false;
-  std::thread FThread;
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 
 TQNInetStatusDialog::TQNInetStatusDialog()
@@ -126,11 +78,14 @@ void TQNInetStatusDialog::Assign(const TPersistent* Source) {
 
 TQNCustomWebComponent::TQNCustomWebComponent(TComponent* AOwner)
     : TComponent(AOwner),
-      FWEBAgent(u"Veltraxon WebUpdater"),
       FProxy(std::make_unique<TQNInetProxy>()),
       FStatusDialog(std::make_unique<TQNInetStatusDialog>()),
       FRun(std::make_unique<TRun>()) {
   FProxy->SetPort(0);
+  FConnection.Agent = u"Veltraxon WebUpdater";
+  FConnection.LoginPrompt = true;
+  FConnection.Proxy = FProxy.get();
+  FConnection.Cancel = &FRun->Cancelled;
 }
 
 TQNCustomWebComponent::~TQNCustomWebComponent() {
@@ -143,6 +98,7 @@ TfrmQNInetUpdate* TQNCustomWebComponent::StatusForm() const { return FRun->dlgSt
 void TQNCustomWebComponent::Cancel() { FRun->Cancelled.store(true); }
 
 void TQNCustomWebComponent::clear_cancel() noexcept { FRun->Cancelled.store(false); }
+std::atomic<bool>& TQNCustomWebComponent::cancel_flag() noexcept { return FRun->Cancelled; }
 void TQNCustomWebComponent::ApplyURLPath(const String&) {}
 
 void TQNCustomWebComponent::SetURL(const String& value) {
@@ -150,49 +106,33 @@ void TQNCustomWebComponent::SetURL(const String& value) {
   String why;
   const auto url = Url::Parse(text, &why);
   if (!url) throw EConvertError(Format(u"Invalid URL \"%s\": %s", value, why));
-  const std::string& scheme = url->Scheme();
-  TQNIService service;
-  if (scheme == "http") {
-    service = isHTTP;
-  } else if (scheme == "https") {
-    service = isHTTPS;
-  } else if (scheme == "ftp") {
-    service = isFTP;
-  } else if (scheme == "file") {
-    service = isNetwork;
-  } else {
+  const auto service = ServiceOfScheme(url->Scheme());
+  if (!service)
     throw EConvertError(Format(u"Cannot use \"%s\": unsupported scheme \"%s\" (http, https, ftp or file)",
-                               value, FromUtf8(scheme)));
+                               value, FromUtf8(url->Scheme())));
+  SetService(*service);
+  // The parsed value is the connection's target, whole; a path keeps the host and port.
+  Url target = *url;
+  if (*service == isNetwork) {
+    target.SetHost(FConnection.Target.Host());
+    target.SetPort(FConnection.Target.Port());
   }
-  SetService(service);
-  if (service != isNetwork) {
-    FWEBHost = FromUtf8(url->Host());
-    FWEBPort = url->Port();
-  }
-  FWEBUser = FromUtf8(url->User());
-  FWEBPassword = FromUtf8(url->Password());
-  // HTTP names the object as the request does (escapes kept); FTP and paths name the file.
-  ApplyURLPath(FromUtf8(service == isHTTP || service == isHTTPS ? url->Target() : url->DecodedPath()));
+  FConnection.Target = std::move(target);
+  ApplyURLPath(RemoteName(FConnection));
 }
 
 void TQNCustomWebComponent::SetService(TQNIService value) {
-  if (value == FService) return;
-  FService = value;
+  if (value == FConnection.Service) return;
+  // The remote name reads the same under the new service (HTTP keeps escapes, others decode).
+  const String name = RemoteName(FConnection);
+  FConnection.Service = value;
+  static const char* const kSchemes[] = {"http", "https", "ftp", "file"};
+  FConnection.Target.SetScheme(kSchemes[value]);
+  SetRemoteName(FConnection, name);
   // While loading, the stored Port (read before Service) is the one to keep.
   if (ComponentState().Contains(csLoading)) return;
-  switch (value) {
-    case isHTTP:
-      FWEBPort = 80;
-      break;
-    case isHTTPS:
-      FWEBPort = 443;
-      break;
-    case isFTP:
-      FWEBPort = 21;
-      break;
-    case isNetwork:
-      break;
-  }
+  static const std::uint16_t kPorts[] = {80, 443, 21, 0};
+  if (value != isNetwork) FConnection.Target.SetPort(kPorts[value]);
 }
 
 void TQNCustomWebComponent::SetStatus(TQNIStatus value) {
@@ -218,9 +158,10 @@ void TQNCustomWebComponent::prepare_status_form() {
     f.lblRemoteFileName->SetVisible(true);
     // One "/" between host and name: HTTP and FTP names usually start with one already, and a
     // network path has no host at all.
-    const String& name = updater->RemoteFileName();
-    const bool joined = FWEBHost.empty() || (!name.empty() && name.front() == u'/');
-    f.lblRemoteFileName->SetCaption(joined ? FWEBHost + name : FWEBHost + u"/" + name);
+    const String name = updater->RemoteFileName();
+    const String host = Host();
+    const bool joined = host.empty() || (!name.empty() && name.front() == u'/');
+    f.lblRemoteFileName->SetCaption(joined ? host + name : host + u"/" + name);
     f.lblLocalFileName->SetVisible(true);
     f.lblLocalFileName->SetCaption(updater->LocalFileName());
   } else {
@@ -260,13 +201,13 @@ bool TQNCustomWebComponent::Execute() {
   } end{*FRun};
   if (FOnBeforeExecute) FOnBeforeExecute(this);
   FLastError.clear();
-  TDeadlineWatch watch(FMaxTime, FRun->Cancelled);
+  TQNDeadlineWatch watch(FConnection.MaxTime, FRun->Cancelled);
   try {
     if (FStatusDialog->Enabled()) prepare_status_form();
     SetStatus(isInProgress);
     InternalExecute();
     if (watch.Fired()) {
-      FLastError = Format(strQNInETimeLimit, static_cast<Int64>(FMaxTime));
+      FLastError = Format(strQNInETimeLimit, static_cast<Int64>(FConnection.MaxTime));
       SetStatus(isFailed);
     }
   } catch (...) {
@@ -285,53 +226,16 @@ bool TQNCustomWebComponent::Execute() {
   return result;
 }
 
-TQNWebEndpoint TQNCustomWebComponent::endpoint() const {
-  TQNWebEndpoint e;
-  e.Service = FService;
-  e.Host = FWEBHost;
-  e.Port = FWEBPort;
-  e.User = FWEBUser;
-  e.Password = FWEBPassword;
-  e.Agent = FWEBAgent;
-  if (FProxy->UseProxy() && !FProxy->Server().empty()) {
-    // The system's setting keeps the port apart from the server; a server text may carry one.
-    const auto port =
-        static_cast<std::uint16_t>(FProxy->Port() > 0 && FProxy->Port() <= 65535 ? FProxy->Port() : 0);
-    if (const auto hp = HostPort::Parse(ToUtf8(FProxy->Server()), port)) {
-      e.ProxyHost = FromUtf8(hp->Host);
-      e.ProxyPort = hp->Port;
-    } else {
-      e.ProxyHost = FProxy->Server();
-      e.ProxyPort = port;
-    }
-  }
-  e.ProxyUser = FProxy->User();
-  e.ProxyPassword = FProxy->Password();
-  e.LoginPrompt = FLoginPrompt;
-  e.Timeout = FTimeout;
-  e.CAFile = FCAFile;
-  e.Cancel = &FRun->Cancelled;
-  return e;
-}
-
-// What the logon prompt changed is kept for the next run, as the user typed it.
-void TQNCustomWebComponent::take_credentials(const TQNWebEndpoint& e) {
-  FWEBUser = e.User;
-  FWEBPassword = e.Password;
-  FProxy->SetUser(e.ProxyUser);
-  FProxy->SetPassword(e.ProxyPassword);
-}
-
 void TQNCustomWebComponent::ConnectToInet(bool LoadProxy) {
   SetAction(iaConnecting);
   close_source();
   try {
-    if (LoadProxy && FLoadSystemProxy && FService != isNetwork) FProxy->FillProxyInfo();
-    auto source = MakeWebSource(endpoint());
-    if (source->Connect())
+    if (LoadProxy && FLoadSystemProxy && FConnection.Service != isNetwork) FProxy->FillProxyInfo();
+    auto source = MakeWebSource(FConnection);
+    if (const auto connected = source->Connect())
       FRun->Source = std::move(source);
     else
-      FLastError = source->LastError();
+      FLastError = connected.Text();
   } catch (const std::exception&) {
     SetStatus(isFailed);
   }
@@ -344,24 +248,22 @@ void TQNCustomWebComponent::DisconnectFromInet() {
   SetAction(iaDisconnected);
 }
 
-bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize,
-                                                TFileTime& FileTime) {
+bool TQNCustomWebComponent::GetFileInfoFromInet(std::uint64_t& FileSize, TFileTime& FileTime) {
   FileSize = 0;
   TQNWebSource* source = Source();
   if (!source) return false;
   SetAction(iaFileSearch);
   std::uint64_t size = 0;
   TFileTime time = 0;
-  TQNWebLookup found = wlFailed;
+  TQNIOutcome found = TQNIOutcome::Failed({});
   try {
-    found = source->Lookup(FileName, size, time);
+    found = source->Lookup(size, time);
   } catch (const std::exception& e) {
     SetLastErrorText(FromUtf8(e.what()));
   }
-  take_credentials(source->Endpoint());
-  if (found != wlFound) {
-    if (!source->LastError().empty()) FLastError = source->LastError();
-    if (found == wlFailed) SetStatus(isFailed);
+  if (!found) {
+    if (!found.Text().empty()) FLastError = found.Text();
+    if (found.Kind() != TQNIOutcomeKind::NotFound) SetStatus(isFailed);
     return false;
   }
   FileSize = size;
@@ -370,13 +272,12 @@ bool TQNCustomWebComponent::GetFileInfoFromInet(const String& FileName, std::uin
   return true;
 }
 
-bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName,
-                                             std::uint64_t ExpectedSize, const TFileTime* FileTime) {
+bool TQNCustomWebComponent::ReadFileFromInet(const String& LocalFileName, std::uint64_t ExpectedSize,
+                                             const TFileTime* FileTime) {
   TQNWebSource* source = Source();
   if (!source) return false;
   SetAction(iaDownloading);
   TQNDownloadJob job;
-  job.RemoteFileName = RemoteFileName;
   job.LocalFileName = LocalFileName;
   job.ExpectedSize = ExpectedSize;
   job.RemoteTime = FileTime ? *FileTime : 0;
@@ -385,12 +286,11 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& RemoteFileName, const
   job.Progress = [this](std::uint64_t cur, std::uint64_t max, bool& abort) {
     UpdateProgress(cur, max, abort);
   };
-  String error;
-  const TQNDownloadResult result = DownloadToLocalFile(*source, job, error);
-  if (result != drDone) FLastError = error;
-  if (result == drCancelled) SetStatus(isFailed);
+  const TQNIOutcome result = DownloadToLocalFile(*source, job);
+  if (!result) FLastError = result.Text();
+  if (result.Kind() == TQNIOutcomeKind::Cancelled) SetStatus(isFailed);
   SetAction(iaDownloaded);
-  return result != drFailed;
+  return result.Kind() != TQNIOutcomeKind::Failed;
 }
 
 void TQNCustomWebComponent::UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort) {
@@ -406,7 +306,10 @@ void TQNCustomWebComponent::UpdateProgress(std::uint64_t CurValue, std::uint64_t
 
 TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebComponent(AOwner) {}
 
-void TQNCustomWebUpdater::SetRemoteFileName(const String& value) { FRemoteFileName = value; }
+void TQNCustomWebUpdater::SetRemoteFileName(const String& value) {
+  // A name that reads as the target already does (a URL's path handed on) keeps its parts.
+  if (value != RemoteFileName()) SetRemoteName(Connection(), value);
+}
 
 void TQNCustomWebUpdater::ApplyURLPath(const String& Path) { SetRemoteFileName(Path); }
 
@@ -415,7 +318,7 @@ void TQNCustomWebUpdater::InternalExecute() {
   ConnectToInet(true);
   if (!Source()) {
     SetStatus(isFailed);
-  } else if (!GetFileInfoFromInet(FRemoteFileName, FRemoteFileSize, FRemoteFileCreated)) {
+  } else if (!GetFileInfoFromInet(FRemoteFileSize, FRemoteFileCreated)) {
     // A failure already said so; otherwise the file is not there.
     if (Status() != isFailed) SetStatus(isNotFound);
   } else {
@@ -440,7 +343,7 @@ void TQNCustomWebUpdater::InternalExecute() {
     SetAction(iaCompared);
     if (download) {
       // The remote time is given to the new file before it replaces the local one.
-      if (!ReadFileFromInet(FRemoteFileName, FLocalFileName, FRemoteFileSize, &FRemoteFileCreated))
+      if (!ReadFileFromInet(FLocalFileName, FRemoteFileSize, &FRemoteFileCreated))
         SetStatus(isFailed);
       else if (Source() && !Source()->ContentType().empty())
         FRemoteContentType = Source()->ContentType();

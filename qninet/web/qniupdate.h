@@ -3,6 +3,7 @@
 // HTTP, HTTPS, FTP or a file path, its status-dialog settings, and the compare-and-download
 // updater.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,44 +80,45 @@ public:
   /// `Status`; a handler that lets it out ends that cycle as any handler's error does.
   virtual bool Execute();
 
-  const String& Agent() const { return FWEBAgent; }
-  void SetAgent(const String& value) { FWEBAgent = value; }
-  std::uint16_t Port() const { return FWEBPort; }
-  void SetPort(std::uint16_t value) { FWEBPort = value; }
-  TQNIService Service() const { return FService; }
+  const String& Agent() const { return FConnection.Agent; }
+  void SetAgent(const String& value) { FConnection.Agent = value; }
+  std::uint16_t Port() const { return FConnection.Target.Port(); }
+  void SetPort(std::uint16_t value) { FConnection.Target.SetPort(value); }
+  TQNIService Service() const { return FConnection.Service; }
   /// Stores a new service and, unless the component is loading, applies its port (80, 443,
   /// 21; `isNetwork` keeps the port).
   void SetService(TQNIService value);
-  const String& Host() const { return FWEBHost; }
-  void SetHost(const String& value) { FWEBHost = value; }
-  const String& User() const { return FWEBUser; }
-  void SetUser(const String& value) { FWEBUser = value; }
-  const String& Password() const { return FWEBPassword; }
-  void SetPassword(const String& value) { FWEBPassword = value; }
-  /// Fills `Service`, `Host`, `Port`, `User`, `Password` (empty when the URL names none) and,
-  /// for the updater, `RemoteFileName` from one absolute URL: http, https, ftp (the path
-  /// decoded) or file (`isNetwork`). Raises `EConvertError` naming the URL when it is malformed
-  /// or of another scheme; nothing is changed then.
+  String Host() const { return FromUtf8(FConnection.Target.Host()); }
+  void SetHost(const String& value) { FConnection.Target.SetHost(ToUtf8(value)); }
+  String User() const { return FromUtf8(FConnection.Target.User()); }
+  void SetUser(const String& value) { FConnection.Target.SetUser(ToUtf8(value)); }
+  String Password() const { return FromUtf8(FConnection.Target.Password()); }
+  void SetPassword(const String& value) { FConnection.Target.SetPassword(ToUtf8(value)); }
+  /// Takes one absolute URL as the connection's target: `Service`, `Host`, `Port`, `User`,
+  /// `Password` (empty when the URL names none) and, for the updater, `RemoteFileName` (http,
+  /// https, ftp with the path decoded, or file as `isNetwork`, which keeps `Host` and `Port`).
+  /// Raises `EConvertError` naming the URL when it is malformed or of another scheme; nothing
+  /// is changed then.
   void SetURL(const String& value);
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given proxy into the owned one.
   void SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
   TQNInetStatusDialog* StatusDialog() const { return FStatusDialog.get(); }
   void SetStatusDialog(const TQNInetStatusDialog* value) { FStatusDialog->Assign(value); }
-  bool LoginPrompt() const { return FLoginPrompt; }
-  void SetLoginPrompt(bool value) { FLoginPrompt = value; }
+  bool LoginPrompt() const { return FConnection.LoginPrompt; }
+  void SetLoginPrompt(bool value) { FConnection.LoginPrompt = value; }
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
-  Cardinal Timeout() const { return FTimeout; }
-  void SetTimeout(Cardinal value) { FTimeout = value; }
+  Cardinal Timeout() const { return FConnection.Timeout; }
+  void SetTimeout(Cardinal value) { FConnection.Timeout = value; }
   /// Seconds that one `Execute`, one page fetch or one service call may take in all (default 0:
   /// no bound); past it the transfer stops with `strQNInETimeLimit` in `LastErrorText` (and
   /// `Status` `isFailed` for a run).
-  Cardinal MaxTime() const { return FMaxTime; }
-  void SetMaxTime(Cardinal value) { FMaxTime = value; }
+  Cardinal MaxTime() const { return FConnection.MaxTime; }
+  void SetMaxTime(Cardinal value) { FConnection.MaxTime = value; }
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
   /// named by `QNINET_CA_FILE`, when set.
-  const String& CAFile() const { return FCAFile; }
-  void SetCAFile(const String& value) { FCAFile = value; }
+  const String& CAFile() const { return FConnection.CAFile; }
+  void SetCAFile(const String& value) { FConnection.CAFile = value; }
   /// Whether a run that loads the system's proxy setting (the updater's does) lets it overwrite
   /// `Proxy` (the default); false keeps `Proxy` as the application set it.
   bool LoadSystemProxy() const { return FLoadSystemProxy; }
@@ -183,14 +185,14 @@ protected:
   /// HTTP, the listing for FTP, the file's own data for a path). False when not found
   /// (HTTP 404/410), and false with `Status` `isFailed` for any other error answer, a refused
   /// authorization or a server that cannot be reached.
-  bool GetFileInfoFromInet(const String& FileName, std::uint64_t& FileSize, TFileTime& FileTime);
-  /// Downloads a remote file into a temporary file beside `LocalFileName` in blocks of
+  bool GetFileInfoFromInet(std::uint64_t& FileSize, TFileTime& FileTime);
+  /// Downloads the connection's remote file into a temporary file beside `LocalFileName` in blocks of
   /// `kQNIBlockSize`, flushes it, gives it `FileTime` (when not null) and replaces the local
   /// file with it in one rename. False when there is no source or the transfer failed; true
   /// with `Status` `isFailed` when cancelled. Either way the local file stays as it was unless
   /// the download completed. With `ResumeDownload` a partial download is kept beside the local
   /// file and continued by the next run. Raises the file errors of the local side.
-  bool ReadFileFromInet(const String& RemoteFileName, const String& LocalFileName, std::uint64_t ExpectedSize,
+  bool ReadFileFromInet(const String& LocalFileName, std::uint64_t ExpectedSize,
                         const TFileTime* FileTime = nullptr);
   /// Reports progress to the status form and OnProgress; either may set `Abort`.
   void UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort);
@@ -202,6 +204,9 @@ protected:
   /// The status form while a run with an enabled status dialog is in progress, or none.
   TfrmQNInetUpdate* StatusForm() const;
   void SetLastErrorText(const String& value) { FLastError = value; }
+  /// The connection value the properties read and write.
+  TQNWebConnection& Connection() { return FConnection; }
+  const TQNWebConnection& Connection() const { return FConnection; }
 
 private:
   friend class TQNServiceCall;  // a service request runs on the component's settings and cancel flag
@@ -209,23 +214,13 @@ private:
   void prepare_status_form();
   void free_status_form() noexcept;
   void close_source() noexcept;
-  TQNWebEndpoint endpoint() const;
   void clear_cancel() noexcept;
+  std::atomic<bool>& cancel_flag() noexcept;
   bool fetch_page(const String& URL, TStream* Stream, String& ContentType);
-  void take_credentials(const TQNWebEndpoint& e);
 
-  String FWEBAgent;
-  std::uint16_t FWEBPort = 80;
-  TQNIService FService = isHTTP;
-  String FWEBHost;
-  String FWEBUser;
-  String FWEBPassword;
+  TQNWebConnection FConnection;
   std::unique_ptr<TQNInetProxy> FProxy;
   std::unique_ptr<TQNInetStatusDialog> FStatusDialog;
-  bool FLoginPrompt = true;
-  Cardinal FTimeout = 60000;
-  Cardinal FMaxTime = 0;
-  String FCAFile;
   bool FLoadSystemProxy = true;
   TQNIProgress FOnProgress;
   TNotifyEvent FOnBeforeExecute;
@@ -247,8 +242,10 @@ class QNINET_API TQNCustomWebUpdater : public TQNCustomWebComponent {
 public:
   explicit TQNCustomWebUpdater(TComponent* AOwner);
 
-  const String& RemoteFileName() const { return FRemoteFileName; }
-  /// Stores the remote name; descendants derive their local file from it.
+  /// The connection's path (and query, for HTTP) as `RemoteName` reads it.
+  String RemoteFileName() const { return RemoteName(Connection()); }
+  /// Stores the remote name in the connection's target; descendants derive their local file
+  /// from it.
   virtual void SetRemoteFileName(const String& value);
   const TQNIFileCompare& OnFileCompare() const { return FOnFileCompare; }
   void SetOnFileCompare(TQNIFileCompare handler) { FOnFileCompare = std::move(handler); }
@@ -266,7 +263,6 @@ protected:
   void InternalExecute() override;
   void ApplyURLPath(const String& Path) override;
 
-  String FRemoteFileName;
   TQNIFileCompare FOnFileCompare;
   std::uint64_t FRemoteFileSize = 0;
   TFileTime FRemoteFileCreated = 0;

@@ -125,13 +125,13 @@ TQNInfoExtractor::TQNInfoExtractor(TComponent* AOwner)
 TQNInfoExtractor::~TQNInfoExtractor() { DeleteLocalFile(FLocalFileName); }
 
 void TQNInfoExtractor::SetRemoteFileName(const String& value) {
-  FRemoteFileName = value;
+  TQNCustomWebUpdater::SetRemoteFileName(value);
   DeleteLocalFile(FLocalFileName);
   FLocalFileName = PrivateTempFileName(FTempSlot, value);
 }
 
 bool TQNInfoExtractor::Execute() {
-  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, FRemoteFileName);
+  if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());
   const bool result = TQNCustomWebUpdater::Execute();
   if (Status() == isNotFound) {
     // A page that vanished must not yield the links of its last copy.

@@ -41,7 +41,8 @@ void fill_tree(const fs::path& root) {
   fs::create_directory_symlink("..", root / "pub/sub/b");
   fs::create_symlink("blank name.txt", root / "pub/file-link");
   harness::WriteFileBytes(root / "pub/file.bin", std::string(40000, 'x'));
-  sys::set_file_write_time((root / "pub/file.bin").string(), sys::unix_to_file_time(kRemoteTime));
+  EXPECT_TRUE(
+      sys::set_file_write_time((root / "pub/file.bin").string(), sys::unix_to_file_time(kRemoteTime)));
 }
 
 template <class C>
@@ -104,7 +105,7 @@ void run_cases(const harness::FtpPeer& peer) {
     fs::remove(local);
     if (c.LocalSize > 0) {
       harness::WriteFileBytes(local, std::string(c.LocalSize, 'o'));
-      sys::set_file_write_time(local.string(), sys::unix_to_file_time(c.LocalTime));
+      EXPECT_TRUE(sys::set_file_write_time(local.string(), sys::unix_to_file_time(c.LocalTime)));
     }
     TQNWebUpdater u(nullptr);
     connect(u, peer);

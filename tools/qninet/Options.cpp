@@ -258,4 +258,19 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
   return cmd;
 }
 
+int Run::Target(TQNCustomWebComponent& c, const std::string& target,
+                const std::function<void(const String&)>& path) {
+  if (target.find("://") == std::string::npos) {
+    c.SetService(isNetwork);
+    path(FromUtf8(target));
+    return exOk;
+  }
+  try {
+    c.SetURL(FromUtf8(target));
+  } catch (const Exception& e) {
+    return Fail(exBadInput, "", e.what());
+  }
+  return exOk;
+}
+
 }  // namespace qninet::tool

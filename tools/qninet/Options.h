@@ -78,6 +78,11 @@ public:
   /// system's proxy too), --cacert and -v (each step on standard error) to a web component. Returns exOk,
   /// or exBadInput after reporting a bad value.
   int Configure(TQNCustomWebComponent& c);
+  /// The one place URL_OR_PATH is told apart: a text with "://" is a URL the component takes
+  /// whole (`SetURL`), anything else a local path (`isNetwork`) handed to `path`. Returns exOk,
+  /// or exBadInput after reporting a URL the component cannot use.
+  int Target(TQNCustomWebComponent& c, const std::string& target,
+             const std::function<void(const String&)>& path);
   /// Runs `c.Execute()` into `answer`. Returns exOk, exBadInput when no server is set, or
   /// exFailed after reporting the exception or `LastError()` with the endpoint.
   int Execute(TQNInetBase& c, String& answer);

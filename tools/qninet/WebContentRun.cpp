@@ -8,16 +8,8 @@
 namespace qninet::tool {
 
 int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {
-  if (target.find("://") == std::string::npos) {
-    c.SetService(isNetwork);
-    c.SetRemoteFileName(FromUtf8(target));
-  } else {
-    try {
-      c.SetURL(FromUtf8(target));
-    } catch (const Exception& e) {
-      return run.Fail(exBadInput, "", e.what());
-    }
-  }
+  if (const int code = run.Target(c, target, [&](const String& path) { c.SetRemoteFileName(path); }))
+    return code;
   c.SetLoginPrompt(false);
   return run.Configure(c);
 }

@@ -21,18 +21,10 @@ struct LsOptions {
 
 // An ftp:// or file:// URL, or a path.
 int configure(Run& run, TQNRemoteFiles& files, const LsOptions& o) {
-  if (o.Target.find("://") == std::string::npos) {
-    files.SetService(isNetwork);
-    files.SetDirectory(FromUtf8(o.Target));
-  } else {
-    try {
-      files.SetURL(FromUtf8(o.Target));
-    } catch (const Exception& e) {
-      return run.Fail(exBadInput, "", e.what());
-    }
-    if (files.Service() != isFTP && files.Service() != isNetwork)
-      return run.Fail(exBadInput, o.Target, "lists ftp:// and file:// URLs and paths only");
-  }
+  if (const int code = run.Target(files, o.Target, [&](const String& path) { files.SetDirectory(path); }))
+    return code;
+  if (files.Service() != isFTP && files.Service() != isNetwork)
+    return run.Fail(exBadInput, o.Target, "lists ftp:// and file:// URLs and paths only");
   if (!o.User.empty()) files.SetUser(FromUtf8(o.User));
   if (!o.Password.empty()) files.SetPassword(FromUtf8(o.Password));
   files.SetWildCard(FromUtf8(o.WildCard));

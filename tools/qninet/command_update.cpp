@@ -96,16 +96,9 @@ extern "C" void on_stop_signal(int signo) {
 
 // Sets up the updater from the options; exBadInput after saying why not.
 int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
-  if (o.Url.find("://") == std::string::npos) {
-    updater.SetService(isNetwork);
-    updater.SetRemoteFileName(FromUtf8(o.Url));
-  } else {
-    try {
-      updater.SetURL(FromUtf8(o.Url));
-    } catch (const Exception& e) {
-      return run.Fail(exBadInput, "", e.what());
-    }
-  }
+  if (const int code =
+          run.Target(updater, o.Url, [&](const String& path) { updater.SetRemoteFileName(path); }))
+    return code;
   if (!o.User.empty()) updater.SetUser(FromUtf8(o.User));
   if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
   updater.SetLocalFileName(FromUtf8(o.Local));

@@ -1,102 +1,79 @@
-// FTP listings read as entries: MLSD and Unix LIST lines, and search wildcards.
+// FTP listings read as entries: MLSD and Unix or DOS LIST lines, and search wildcards.
 
 #include <gtest/gtest.h>
 
-#include "qninet/sys/FtpListing.h"
 #include "qninet/sys/Files.h"
+#include "qninet/sys/FtpListing.h"
 
 using namespace qninet::sys;
 
-TEST(FtpListing, MlsdLinesGiveNameTypeSizeAndUtcTime) {
-  FtpEntry d;
-  ASSERT_TRUE(parse_mlsd_line("type=file;size=5000000000;modify=20240601100000;perm=r; big file.bin\r", d));
-  EXPECT_EQ(d.Name, "big file.bin");
-  EXPECT_EQ(d.Size, 5000000000u);
-  EXPECT_FALSE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1717236000));
-  ASSERT_TRUE(parse_mlsd_line("Type=dir;Modify=20240601100000.5; sub", d));
-  EXPECT_TRUE(d.Directory);
-  EXPECT_EQ(d.LastWriteTime, unix_to_file_time(1717236000, 500000000));
-  EXPECT_FALSE(parse_mlsd_line("type=cdir;modify=20240601100000; /pub", d));
-  EXPECT_FALSE(parse_mlsd_line("type=pdir; ..", d));
-  EXPECT_FALSE(parse_mlsd_line("garbage", d));
-  // Names a client would send back as a path or a command argument.
-  // The name is all that follows the first "; ", blanks and "; " too.
-  ASSERT_TRUE(parse_mlsd_line("type=file;UNIX.owner=a b; x ; y \r\n", d));
-  EXPECT_EQ(d.Name, "x ; y ");
-  for (const char* line :
-       {"type=file; a/b", "type=dir; ../up/x", "type=file; x\ry", "type=file; ..", "type=dir; ."})
-    EXPECT_FALSE(parse_mlsd_line(line, d)) << line;
-}
-
-TEST(FtpListing, ListLinesOfUnixAndDosServers) {
-  const std::int64_t now = 1718000000;  // June 2024
+// Each line's entry and its time in seconds since 1970 (0: a date that is no day with a time or
+// a four-digit year, or before 1601, gives none rather than a made-up one).
+TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
   const struct {
+    bool Mlsd;
     const char* Line;
-    const char* Name;  // nullptr: no entry
+    const char* Name;
     bool Directory;
     std::uint64_t Size;
-    std::int64_t Unix;  // the last-write time in seconds since 1970
+    double Unix;
   } cases[] = {
-      {"-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", "notes.txt", false, 12345, 1614902400},
-      {"drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", "my dir", true, 4096, 1704112200},
-      // A date without a year that would lie ahead is last year's.
-      {"-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", "gift", false, 1, 1703404800},
-      {"lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", "link", false, 7, 1577836800},
-      // Blanks at either end of a name, numeric owners, ACL marks, no group column.
-      {"-rw-r--r--+ 1 1000 1000 3 Jan  1  2020 trail \r", "trail ", false, 3, 1577836800},
-      {"drwxr-xr-x. 2 0 0 6 Jan  1 12:30  lead", " lead", true, 6, 1704112200},
-      {"-rw-r--r-- 1 ftp 42 Jan  1  2020 nogroup", "nogroup", false, 42, 1577836800},
-      // DOS and IIS.
-      {"12-06-26  08:51PM       <DIR>          dos dir", "dos dir", true, 0, 1796590260},
-      {"12-06-26  08:51AM            123456 dos file.txt", "dos file.txt", false, 123456, 1796547060},
-      {"06-26-2012  12:05AM            7 midnight", "midnight", false, 7, 1340669100},
-      {"total 12", nullptr, false, 0, 0},
-      // A NUL byte is no blank, and no type letter either.
-      {"\0drwxr-xr-x 2 o g 4096 Jan  1 12:30 d", nullptr, false, 0, 0},
-      {"drwxr-xr-x 2 o g 4096 Jan  1 12:30 .", nullptr, false, 0, 0},
-      {"-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b", nullptr, false, 0, 0},
-      {"-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb", nullptr, false, 0, 0},
-      {"12-06-26  08:51PM       <DIR>          ..", nullptr, false, 0, 0},
+      {1, "type=file;size=5000000000;modify=20240601100000;perm=r; big file.bin\r", "big file.bin", 0,
+       5000000000, 1717236000},
+      {1, "Type=dir;Modify=20240601100000.5; sub", "sub", 1, 0, 1717236000.5},
+      {1, "type=file;UNIX.owner=a b; x ; y \r\n", "x ; y ", 0, 0, 0},  // all after the first "; "
+      {1, "type=file;modify=00010101000000; a", "a", 0, 0, 0},
+      {1, "type=file;modify=16001231235959.5; a", "a", 0, 0, 0},
+      {1, "type=file;modify=99999999999999; a", "a", 0, 0, 0},
+      {1, "type=file;modify=20241301000000; a", "a", 0, 0, 0},
+      {0, "-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", "notes.txt", 0, 12345, 1614902400},
+      {0, "drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", "my dir", 1, 4096, 1704112200},
+      {0, "-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", "gift", 0, 1, 1703404800},  // ahead: last year's
+      {0, "lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", "link", 0, 7, 1577836800},
+      {0, "-rw-r--r--+ 1 1000 1000 3 Jan  1  2020 trail \r", "trail ", 0, 3, 1577836800},
+      {0, "drwxr-xr-x. 2 0 0 6 Jan  1 12:30  lead", " lead", 1, 6, 1704112200},
+      {0, "-rw-r--r-- 1 ftp 42 Jan  1  2020 nogroup", "nogroup", 0, 42, 1577836800},
+      {0, "12-06-26  08:51PM       <DIR>          dos dir", "dos dir", 1, 0, 1796590260},
+      {0, "12-06-26  08:51AM            123456 dos file.txt", "dos file.txt", 0, 123456, 1796547060},
+      {0, "06-26-2012  12:05AM            7 midnight", "midnight", 0, 7, 1340669100},
+      {0,
+       "-rw-r--r-- 1 o g 1 Jan  5  2\xBE\xBE"
+       "023 a",
+       "a", 0, 1, 0},
+      {0, "-rw-r--r-- 1 o g 1 Jan x5  2020 a", "a", 0, 1, 0},
+      {0, "-rw-r--r-- 1 o g 1 Jan  5 1:2x a", "a", 0, 1, 0},
+      {0, "-rw-r--r-- 1 o g 1 Jan  5 -2147483648 a", "a", 0, 1, 0},
+      {0, "-rw-r--r-- 1 o g 1 Jan  5  0001 a", "a", 0, 1, 0},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
     FtpEntry d;
-    const std::string line = c.Line[0] ? c.Line : std::string(1, '\0') + (c.Line + 1);
-    ASSERT_EQ(parse_list_line(line, d, 2024, now), c.Name != nullptr) << c.Line;
-    if (!c.Name) continue;
+    ASSERT_TRUE(c.Mlsd ? parse_mlsd_line(c.Line, d) : parse_list_line(c.Line, d, 2024, 1718000000));
+    const auto secs = static_cast<std::int64_t>(c.Unix);
     EXPECT_EQ(d.Name, c.Name);
-    EXPECT_EQ(d.Directory, c.Directory) << c.Line;
-    EXPECT_EQ(d.Size, c.Size) << c.Line;
-    EXPECT_EQ(d.LastWriteTime, unix_to_file_time(c.Unix)) << c.Line;
+    EXPECT_EQ(d.Directory, c.Directory);
+    if (c.Size) EXPECT_EQ(d.Size, c.Size);
+    EXPECT_EQ(d.LastWriteTime, c.Unix ? unix_to_file_time(secs, static_cast<int>((c.Unix - secs) * 1e9)) : 0);
   }
-}
-
-// A date that is no day with a time or a four-digit year, or that lies before 1601 where file
-// times begin, leaves the entry without a time rather than a made-up one.
-TEST(FtpListing, UnreadableDatesGiveNoTime) {
-  const char* const lists[] = {
-      "-rw-r--r-- 1 o g 1 Jan  5  2\xBE\xBE"
-      "023 a",
-      "-rw-r--r-- 1 o g 1 Jan x5  2020 a", "-rw-r--r-- 1 o g 1 Jan  5 1:2x a",
-      "-rw-r--r-- 1 o g 1 Jan  5 -2147483648 a", "-rw-r--r-- 1 o g 1 Jan  5  0001 a"};
-  for (const char* line : lists) {
-    FtpEntry d;
-    ASSERT_TRUE(parse_list_line(line, d, 2024, 1718000000)) << line;
-    EXPECT_EQ(d.Name, "a");
-    EXPECT_EQ(d.LastWriteTime, 0) << line;
-  }
-  for (const char* line : {"type=file;modify=00010101000000; a", "type=file;modify=16001231235959.5; a",
-                           "type=file;modify=99999999999999; a", "type=file;modify=20241301000000; a"}) {
-    FtpEntry d;
-    ASSERT_TRUE(parse_mlsd_line(line, d)) << line;
-    EXPECT_EQ(d.LastWriteTime, 0) << line;
-  }
+  // No entry: the folder itself and its parent, garbage, and names a client would send back as
+  // a path or a command argument. A NUL byte is no blank, and no type letter either.
+  FtpEntry d;
+  for (const char* line :
+       {"type=cdir;modify=20240601100000; /pub", "type=pdir; ..", "garbage", "type=file; a/b",
+        "type=dir; ../up/x", "type=file; x\ry", "type=file; ..", "type=dir; ."})
+    EXPECT_FALSE(parse_mlsd_line(line, d)) << line;
+  for (const std::string& line :
+       {std::string("total 12"), std::string(1, '\0') + "drwxr-xr-x 2 o g 4096 Jan  1 12:30 d",
+        std::string("drwxr-xr-x 2 o g 4096 Jan  1 12:30 ."),
+        std::string("-rw-r--r-- 1 o g 1 Jan  1 12:30 a/b"),
+        std::string("-rw-r--r-- 1 o g 1 Jan  1 12:30 a\rb"),
+        std::string("12-06-26  08:51PM       <DIR>          ..")})
+    EXPECT_FALSE(parse_list_line(line, d, 2024, 1718000000)) << line;
 }
 
 TEST(FtpListing, Wildcards) {
-  struct {
-    const char* Pattern;
-    const char* Name;
+  const struct {
+    const char *Pattern, *Name;
     bool Match;
   } cases[] = {{"*.*", "README", true},   {"*.txt", "a.b.txt", true}, {"*.txt", "a.txt.bak", false},
                {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true},
