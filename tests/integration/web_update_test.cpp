@@ -52,7 +52,9 @@ std::vector<std::string> names_in(const fs::path& dir) {
 std::int64_t same_time(const fs::path& remote, const fs::path& local) {
   const std::int64_t t = *sys::file_write_time(remote.string());
   EXPECT_TRUE(sys::set_file_write_time(remote.string(), t - t % 10000000));
-  if (fs::exists(local)) EXPECT_TRUE(sys::set_file_write_time(local.string(), t - t % 10000000));
+  if (fs::exists(local)) {
+    EXPECT_TRUE(sys::set_file_write_time(local.string(), t - t % 10000000));
+  }
   return t - t % 10000000;
 }
 
@@ -182,8 +184,8 @@ const Row kRows[] = {
     {{"a remote size of 0 is never downloaded", kHttp, "/empty.bin", {isSkipped}, {}, {}}},
     {{"OnFileCompare forces a download", kHttp, "/a.txt", {isFinished}, "new content", "local edit!"},
      [](Ctx& r) {
-       EXPECT_TRUE(
-           sys::set_file_write_time(r.Local.string(), same_time(r.P.Nginx.DocRoot() / "a.txt", {}) + 10000000));
+       EXPECT_TRUE(sys::set_file_write_time(r.Local.string(),
+                                            same_time(r.P.Nginx.DocRoot() / "a.txt", {}) + 10000000));
        r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = !equal; });
      }},
     {{"OnFileCompare prevents a download", kHttp, "/a.txt", {isSkipped}, {}, {}},

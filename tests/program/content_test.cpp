@@ -101,12 +101,14 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
     SCOPED_TRACE(c.Args[0] + " " + c.Args.back());
     const auto r = Qninet(c.Args);
     EXPECT_EQ(r.ExitCode, c.Code) << r.Output;
-    if (c.Stdout != "*")
+    if (c.Stdout != "*") {
       EXPECT_EQ(c.Args[0] == "ls" ? sorted_lines(r.Stdout) : r.Stdout, c.Stdout) << r.Output;
+    }
     // A failure under --json names its kind in the status.
     const char* kinds[] = {"\"ok\"", "\"failed\"", "\"bad-input\"", "\"not-found\""};
-    if (std::find(c.Args.begin(), c.Args.end(), "--json") != c.Args.end())
+    if (std::find(c.Args.begin(), c.Args.end(), "--json") != c.Args.end()) {
       EXPECT_NE(r.Stdout.find(std::string("{\"status\":") + kinds[c.Code]), std::string::npos) << r.Stdout;
+    }
   }
   EXPECT_EQ(ReadFileText(saved), kBody);
   // The folder that cannot be entered is named on standard error.

@@ -57,7 +57,9 @@ TEST(ProgramNews, PrintsTheTreeWithNewEntriesAsTheShowModeSays) {
     const RunResult r = RunToCompletion(argv, std::chrono::seconds(60));
     SCOPED_TRACE(r.Output);
     EXPECT_EQ(r.ExitCode, s.Exit);
-    if (s.Exit == 0) EXPECT_EQ(r.Stdout, s.Stdout);
+    if (s.Exit == 0) {
+      EXPECT_EQ(r.Stdout, s.Stdout);
+    }
   }
   EXPECT_TRUE(fs::exists(dir.File("qninet.~nwf")));
   const RunResult r = RunToCompletion({program.string(), "news", "--json", url}, std::chrono::seconds(60));

@@ -360,8 +360,13 @@ std::string normalised(std::string received) {
       return std::isalnum(static_cast<unsigned char>(c));
     })) << random;
     EXPECT_EQ(received[b + 10 + fixed.size() + 24], '"');
-    for (auto at = received.find(random); at != std::string::npos; at = received.find(random, at))
-      received.replace(at, random.size(), "B");
+    std::string out;
+    std::size_t done = 0;
+    for (auto at = received.find(random); at != std::string::npos; at = received.find(random, done)) {
+      out.append(received, done, at - done).push_back('B');
+      done = at + random.size();
+    }
+    received = out.append(received, done);
   }
   return received;
 }

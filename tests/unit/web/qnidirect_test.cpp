@@ -69,8 +69,9 @@ TEST(NewsFile, SectionsAndEntriesInFileOrder) {
   for (const Case& c : cases) {
     std::string got;
     for (const TQNINewsSection& s : ReadNewsFile(FromUtf8(dir.Write("n.nwf", c.Text).string()))) {
-      got += (got.empty() ? "" : "|") + ToUtf8(s.Name) + ":";
-      for (const TQNINewsEntry& e : s.Entries) got += " " + ToUtf8(e.Key) + "=" + ToUtf8(e.Value);
+      got.append(got.empty() ? "" : "|").append(ToUtf8(s.Name)).append(":");
+      for (const TQNINewsEntry& e : s.Entries)
+        got.append(" ").append(ToUtf8(e.Key)).append("=").append(ToUtf8(e.Value));
     }
     EXPECT_EQ(got, c.Expected) << c.Text;
   }
