@@ -2,7 +2,8 @@
 // n and at 5 n in a forked child, which reports its time and its peak memory above what it held
 // before the read. A 5 x larger input may take at most 6 x the time and 6 x the memory; a row
 // past either ratio is marked, and the program exits 1.
-//   scaling_bench [factor]   (n multiplied by factor, 1 by default)
+//   scaling_bench [factor [text]]   (n multiplied by factor, 1 by default; only the inputs
+//                                    whose name contains text)
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -320,6 +321,7 @@ int main(int argc, char** argv) {
   std::printf("| input | n | time at n | time at 5 n | x | growth at n | growth at 5 n | x | x input |\n");
   std::printf("| --- | --- | --- | --- | --- | --- | --- | --- | --- |\n");
   for (const Shape& shape : shapes()) {
+    if (argc > 2 && !std::strstr(shape.Name, argv[2])) continue;
     const auto n = static_cast<std::size_t>(static_cast<double>(shape.N) * factor);
     // The fastest of three runs: the time a busy machine adds is noise, not the parser's.
     const auto best = [&](std::size_t size) {

@@ -2,6 +2,7 @@
 // record data written as dig writes it.
 #include "qninet/socket/QNIDNS.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -446,6 +447,9 @@ bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
   }
   std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};
   for (int s = 0; s < 3; ++s) {
+    // Reserved up to what the rest of the message can hold (a record takes at least 11 bytes),
+    // so the lists never hold the slack of doubling.
+    sections[s]->reserve(std::min<std::size_t>(counts[s + 1], (r.Size() - at) / 11));
     for (unsigned i = 0; i < counts[s + 1]; ++i) {
       TQNIDNSRecord rec;
       if (!read_record(r, at, rec, Error)) return false;

@@ -1,10 +1,10 @@
 #include "qninet/web/qnidirect.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/sys/CodePage.h"
 #include "qninet/sys/Desktop.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
@@ -33,17 +33,46 @@ const TQNINewsSection* find_section(const std::vector<TQNINewsSection>& sections
 
 }  // namespace
 
-TQNINewsSeen::TQNINewsSeen(const std::vector<TQNINewsSection>* Previous) : FHasPrevious(Previous != nullptr) {
+namespace {
+
+std::uint32_t entry_hash(const String& upperSection, const String& upperKey) {
+  return static_cast<std::uint32_t>(std::hash<String>{}(upperSection)*31 + std::hash<String>{}(upperKey));
+}
+
+}  // namespace
+
+TQNINewsSeen::TQNINewsSeen(const std::vector<TQNINewsSection>* Previous) : FPrevious(Previous) {
   if (!Previous) return;
-  for (const TQNINewsSection& s : *Previous) {
+  std::size_t count = 0;
+  for (const TQNINewsSection& s : *Previous)
+    for (const TQNINewsEntry& e : s.Entries) count += !e.Value.empty();
+  std::size_t size = 16;
+  while (3 * size < 4 * count) size *= 2;
+  FSlots.resize(size);
+  for (std::size_t si = 0; si < Previous->size(); ++si) {
+    const TQNINewsSection& s = (*Previous)[si];
     const String section = UpperCase(s.Name);
-    for (const TQNINewsEntry& e : s.Entries)
-      if (!e.Value.empty()) FSeen.emplace(section, UpperCase(e.Key));
+    for (std::size_t ei = 0; ei < s.Entries.size(); ++ei) {
+      if (s.Entries[ei].Value.empty()) continue;
+      const std::uint32_t hash = entry_hash(section, UpperCase(s.Entries[ei].Key));
+      std::size_t i = hash & (size - 1);
+      while (FSlots[i].Used) i = (i + 1) & (size - 1);
+      FSlots[i] = {hash, static_cast<std::uint32_t>(si), static_cast<std::uint32_t>(ei), true};
+    }
   }
 }
 
 bool TQNINewsSeen::IsNew(StringView Section, StringView Key) const {
-  return !FHasPrevious || !FSeen.contains({UpperCase(Section), UpperCase(Key)});
+  if (!FPrevious) return true;
+  const String section = UpperCase(Section), key = UpperCase(Key);
+  const std::uint32_t hash = entry_hash(section, key);
+  for (std::size_t i = hash & (FSlots.size() - 1); FSlots[i].Used; i = (i + 1) & (FSlots.size() - 1)) {
+    const Slot& slot = FSlots[i];
+    if (slot.Hash != hash) continue;
+    const TQNINewsSection& s = (*FPrevious)[slot.Section];
+    if (UpperCase(s.Entries[slot.Entry].Key) == key && UpperCase(s.Name) == section) return false;
+  }
+  return true;
 }
 
 bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Section, StringView Key) {
@@ -59,33 +88,96 @@ std::vector<TQNINewsSection> ReadNewsFile(const String& FileName) {
   return ParseNewsFile(ReadLocalBytes(FileName));
 }
 
-std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes) {
-  std::vector<TQNINewsSection> sections;
-  const String text = sys::decode_page_text(Bytes);
-  // Sections by their upper-cased name: a section named again continues the first one.
-  std::unordered_map<String, std::size_t> byName;
-  TQNINewsSection* current = nullptr;
+namespace {
+
+std::size_t line_end(std::u16string_view text, std::size_t at) { return text.find_first_of(u"\r\n", at); }
+std::size_t line_end(std::string_view text, std::size_t at) { return text.find_first_of("\r\n", at); }
+
+template <class Text, class Decode, class Line>
+void split_lines(Text text, Decode decode, Line& line) {
   std::size_t start = 0;
   while (start <= text.size()) {
-    std::size_t end = text.find_first_of(u"\r\n", start);
-    if (end == String::npos) end = text.size();
-    const String line = Trim(StringView(text).substr(start, end - start));
+    std::size_t end = line_end(text, start);
+    if (end == Text::npos) end = text.size();
+    line(decode(text.substr(start, end - start)));
     start = end + 1;
-    if (line.empty() || line[0] == u';') continue;
+  }
+}
+
+// Calls `line` with each line of a news file's text, trimmed. Text in an ASCII-based charset is
+// decoded a line at a time, so the file's whole text is never held beside what is read from it.
+template <class Line>
+void for_each_line(std::string_view bytes, Line line) {
+  std::size_t mark = 0;
+  std::string charset(sys::bom_charset(bytes, mark));
+  if (charset.rfind("UTF-16", 0) == 0) {
+    const String text = sys::decode_page_text(bytes);
+    return split_lines(
+        StringView(text), [](StringView l) { return Trim(l); }, line);
+  }
+  bytes.remove_prefix(mark);
+  if (charset.empty()) charset = sys::valid_utf8(bytes) ? "UTF-8" : sys::ansi_code_page();
+  split_lines(
+      bytes, [&](std::string_view l) { return Trim(sys::decode_bytes(l, charset)); }, line);
+}
+
+// The sections' indexes by upper-cased name, open-addressed: a slot holds a name's hash and its
+// section's index + 1, so a section costs a few bytes here instead of a copy of its name.
+class SectionIndex {
+public:
+  // The index of the section named `upper` (upper-cased), or `added` when it is new.
+  std::size_t Find(const std::vector<TQNINewsSection>& sections, const String& upper, std::size_t added) {
+    if (2 * (FCount + 1) > FSlots.size()) Grow();
+    const auto hash = static_cast<std::uint32_t>(std::hash<String>{}(upper));
+    for (std::size_t i = hash & (FSlots.size() - 1);; i = (i + 1) & (FSlots.size() - 1)) {
+      const std::uint64_t slot = FSlots[i];
+      if (slot == 0) {
+        FSlots[i] = (std::uint64_t{hash} << 32) | (added + 1);
+        ++FCount;
+        return added;
+      }
+      const std::size_t at = (slot & 0xFFFFFFFFu) - 1;
+      if (slot >> 32 == hash && UpperCase(sections[at].Name) == upper) return at;
+    }
+  }
+
+private:
+  void Grow() {
+    std::vector<std::uint64_t> old(std::max<std::size_t>(16, 2 * FSlots.size()), 0);
+    old.swap(FSlots);
+    for (const std::uint64_t slot : old) {
+      if (slot == 0) continue;
+      std::size_t i = (slot >> 32) & (FSlots.size() - 1);
+      while (FSlots[i] != 0) i = (i + 1) & (FSlots.size() - 1);
+      FSlots[i] = slot;
+    }
+  }
+  std::vector<std::uint64_t> FSlots;
+  std::size_t FCount = 0;
+};
+
+}  // namespace
+
+std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes) {
+  std::vector<TQNINewsSection> sections;
+  SectionIndex byName;  // a section named again continues the first one
+  TQNINewsSection* current = nullptr;
+  for_each_line(Bytes, [&](const String& line) {
+    if (line.empty() || line[0] == u';') return;
     if (line[0] == u'[') {
       const std::size_t close = line.find(u']');
-      const String name = Trim(StringView(line).substr(1, close == String::npos ? String::npos : close - 1));
-      const auto [it, added] = byName.try_emplace(UpperCase(name), sections.size());
-      if (added) sections.push_back(TQNINewsSection{name, {}});
-      current = &sections[it->second];
-      continue;
+      String name = Trim(StringView(line).substr(1, close == String::npos ? String::npos : close - 1));
+      const std::size_t at = byName.Find(sections, UpperCase(name), sections.size());
+      if (at == sections.size()) sections.push_back(TQNINewsSection{std::move(name), {}});
+      current = &sections[at];
+      return;
     }
     const std::size_t eq = line.find(u'=');
-    if (!current || eq == String::npos) continue;
+    if (!current || eq == String::npos) return;
     String key = Trim(StringView(line).substr(0, eq));
-    if (key.empty()) continue;
+    if (key.empty()) return;
     current->Entries.push_back({std::move(key), unquote(Trim(StringView(line).substr(eq + 1)))});
-  }
+  });
   return sections;
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -51,7 +50,8 @@ QNINET_API bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, Str
                                StringView Key);
 
 /// The entries of a previous copy that hold a value, gathered once, so that telling each entry
-/// of the new copy costs one look-up instead of a walk of the previous copy.
+/// of the new copy costs one look-up instead of a walk of the previous copy. It refers to the
+/// previous copy, which must outlive it.
 class QNINET_API TQNINewsSeen {
 public:
   /// `Previous` null: there is no previous copy, and every entry is new.
@@ -60,13 +60,13 @@ public:
   bool IsNew(StringView Section, StringView Key) const;
 
 private:
-  struct Hash {
-    std::size_t operator()(const std::pair<String, String>& k) const {
-      return std::hash<String>{}(k.first) * 31 + std::hash<String>{}(k.second);
-    }
+  // An entry holding a value: the hash of its upper-cased section and key, and where it is.
+  struct Slot {
+    std::uint32_t Hash = 0, Section = 0, Entry = 0;
+    bool Used = false;
   };
-  bool FHasPrevious;
-  std::unordered_set<std::pair<String, String>, Hash> FSeen;  // upper-cased section and key
+  const std::vector<TQNINewsSection>* FPrevious;
+  std::vector<Slot> FSlots;  // open-addressed, a power of two, at most three quarters used
 };
 
 /// Where the news file of a program goes: beside it with the extension ".nwf" when its folder

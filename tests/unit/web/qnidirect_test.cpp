@@ -63,6 +63,7 @@ TEST(NewsFile, SectionsAndEntriesInFileOrder) {
       {"[A]\nk1=v1\n[B]\nk2=v2\n[a]\nk3=v3\n", "A: k1=v1 k3=v3|B: k2=v2"},
       {"\xEF\xBB\xBF[Caf\xC3\xA9]\nk=\xE2\x82\xAC\n", "Caf\xC3\xA9: k=\xE2\x82\xAC"},
       {"[Caf\xE9]\nk=v\n", "Caf\xC3\xA9: k=v"},
+      {std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0v\0\n\0", 18), "S: k=v"},
       {"", ""},
   };
   TempDir dir("qninet-newsfile");
