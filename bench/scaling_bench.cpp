@@ -135,6 +135,8 @@ const std::vector<Shape>& shapes() {
                 repeat("<item><title>t</title></item>", n / 50);
        },
        read_feed},
+      {"feed: empty channels", 100000,
+       [](std::size_t n) { return "<rss>" + repeat("<channel></channel>", n); }, read_feed},
       {"news file: sections", 100000, [](std::size_t n) { return numbered("[s%zu]\nk=v\n", n); },
        [](const std::string& s) { ParseNewsFile(s); }},
       {"news file: second run", 100000,
@@ -251,6 +253,25 @@ const std::vector<Shape>& shapes() {
                           });
        },
        read_dns},
+      {"DNS reply: WKS records, one at a time", 1000,
+       [](std::size_t n) {
+         return dns_reply(n, 11, "\x7f\0\0\x01\x06" + std::string(64, '\xFF'),
+                          [](std::size_t i, std::size_t) {
+                            return i ? std::string("\xC0\x0C", 2)
+                                     : std::string(
+                                           "\x01"
+                                           "a\0",
+                                           3);
+                          });
+       },
+       [](const std::string& s) {
+         TQNIDNSReply reply;
+         String error;
+         std::size_t written = 0;
+         if (!DNSDecodeReply(FromBytes(s), reply, error,
+                             [&](int, TQNIDNSRecord& r) { written += DNSRecordLine(r).size(); }))
+           std::abort();
+       }},
       {"UPS answer: activities", 20000,
        [](std::size_t n) {
          return "<TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode></Response><Shipment>"

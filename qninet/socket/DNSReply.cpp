@@ -425,7 +425,13 @@ bool read_record(const Reader& r, std::size_t& at, TQNIDNSRecord& rec, String& e
 
 }  // namespace
 
-bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
+namespace {
+
+// The header and the questions into `Reply`, then each record to `onRecord`; `keep` reserves
+// the record lists of `Reply` first, up to what the rest of the message can hold (a record
+// takes at least 11 bytes), so they never hold the slack of doubling.
+bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool keep,
+                  const TQNIDNSRecordSink& onRecord) {
   Reply = TQNIDNSReply();
   Error.clear();
   const Reader r(Bytes);
@@ -436,6 +442,7 @@ bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
     Error = u"the reply is shorter than a DNS header";
     return false;
   }
+  Reply.Questions.reserve(std::min<std::size_t>(counts[0], (r.Size() - at) / 5));
   for (unsigned i = 0; i < counts[0]; ++i) {
     TQNIDNSQuestion q;
     if (!r.Name(at, q.Name, Error)) return false;
@@ -447,16 +454,27 @@ bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
   }
   std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};
   for (int s = 0; s < 3; ++s) {
-    // Reserved up to what the rest of the message can hold (a record takes at least 11 bytes),
-    // so the lists never hold the slack of doubling.
-    sections[s]->reserve(std::min<std::size_t>(counts[s + 1], (r.Size() - at) / 11));
+    if (keep) sections[s]->reserve(std::min<std::size_t>(counts[s + 1], (r.Size() - at) / 11));
     for (unsigned i = 0; i < counts[s + 1]; ++i) {
       TQNIDNSRecord rec;
       if (!read_record(r, at, rec, Error)) return false;
-      sections[s]->push_back(std::move(rec));
+      onRecord(s, rec);
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
+  std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};
+  return decode_reply(Bytes, Reply, Error, true,
+                      [&](int s, TQNIDNSRecord& rec) { sections[s]->push_back(std::move(rec)); });
+}
+
+bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error,
+                    const TQNIDNSRecordSink& OnRecord) {
+  return decode_reply(Bytes, Reply, Error, false, OnRecord);
 }
 
 }  // namespace qninet

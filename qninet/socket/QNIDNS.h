@@ -3,6 +3,7 @@
 // server's reply; a decoder reads such a reply into records rendered as dig renders them.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "qninet/rtl/TypInfo.h"
@@ -91,6 +92,13 @@ struct TQNIDNSReply {
 /// Returns false with `Error` set for a message that is cut short or malformed (a pointer loop,
 /// a name over 255 bytes, a record running past the end); never reads outside `Bytes`.
 QNINET_API bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error);
+/// Takes each record as it is read, with its section: 0 the answers, 1 authority, 2 additional.
+using TQNIDNSRecordSink = std::function<void(int Section, TQNIDNSRecord& Record)>;
+/// The same, handing each record to `OnRecord` as it is read instead of keeping it (`Reply` gets
+/// the header and the questions), so a reply of any size is rendered in the memory of one
+/// record. A reply found malformed past some records returns false after handing those out.
+QNINET_API bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error,
+                               const TQNIDNSRecordSink& OnRecord);
 /// "A", "MX", "AAAA"... or "TYPEn" (RFC 3597).
 QNINET_API String DNSTypeName(std::uint16_t Type);
 /// "IN", "CH", "HS", or "CLASSn".

@@ -51,6 +51,17 @@ bool Decode(const std::string& m, TQNIDNSReply& reply) {
   String error;
   const bool ok = DNSDecodeReply(FromBytes(m), reply, error);
   EXPECT_EQ(ok, error.empty()) << ToUtf8(error);
+  // Handed out one at a time, the records are the ones kept, in order.
+  TQNIDNSReply header;
+  std::vector<String> lines;
+  EXPECT_EQ(DNSDecodeReply(FromBytes(m), header, error,
+                           [&](int s, TQNIDNSRecord& r) { lines.push_back(IntToStr(s) + DNSRecordLine(r)); }),
+            ok);
+  std::vector<String> kept;
+  const std::vector<TQNIDNSRecord>* sections[] = {&reply.Answers, &reply.Authority, &reply.Additional};
+  for (int s = 0; s < 3; ++s)
+    for (const TQNIDNSRecord& r : *sections[s]) kept.push_back(IntToStr(s) + DNSRecordLine(r));
+  if (ok) EXPECT_EQ(lines, kept);
   return ok;
 }
 
