@@ -1,7 +1,8 @@
 // How the parsers of untrusted input scale with the shape of their input: each shape is read at
 // n and at 5 n in a forked child, which reports its time and its peak memory above what it held
 // before the read. A 5 x larger input may take at most 6 x the time and 6 x the memory; a row
-// past either ratio is marked, and the program exits 1.
+// past either ratio is marked, and the program exits 1. The last column is the peak at 5 n over
+// the input's size, against which the memory bound (8 x; an item-dense feed 4 x) reads.
 //   scaling_bench [factor [text]]   (n multiplied by factor, 1 by default; only the inputs
 //                                    whose name contains text)
 
