@@ -59,7 +59,7 @@ std::string HostPort::UrlHost() const {
 std::string HostPort::ToString() const {
   std::string out = UrlHost();
   if (Port != 0)
-    out += ":" + std::to_string(Port);
+    out.append(":").append(std::to_string(Port));
   else if (Host.find(':') == std::string::npos)
     return Host;
   return out;

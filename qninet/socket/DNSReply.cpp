@@ -236,7 +236,8 @@ bool render_wks(const Data& d, String& out) {
   out = d.dotted(d.At) + u" " + IntToStr(d.R.At(d.At + 4));
   for (std::size_t i = 5; i < d.Len; ++i)
     for (unsigned bit = 0; bit < 8; ++bit)
-      if (d.R.At(d.At + i) & (0x80u >> bit)) out += u" " + IntToStr(static_cast<int>((i - 5) * 8 + bit));
+      if (d.R.At(d.At + i) & (0x80u >> bit))
+        out.append(u" ").append(IntToStr(static_cast<int>((i - 5) * 8 + bit)));
   return true;
 }
 

@@ -126,8 +126,9 @@ std::string cram_md5_answer(std::string_view user, std::string_view password, st
 }
 
 std::string dot_stuff(std::string_view line) {
-  if (!line.empty() && line.front() == '.') return "." + std::string(line);
-  return std::string(line);
+  std::string out;
+  if (!line.empty() && line.front() == '.') out.push_back('.');
+  return out.append(line);
 }
 
 }  // namespace smtp

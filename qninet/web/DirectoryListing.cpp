@@ -52,11 +52,11 @@ struct Listing {
   TStrings& List;
   std::string Current;
   const std::atomic<bool>* Cancel;
-  std::set<std::string> Entered;
-  std::vector<std::size_t> Ancestors;  // the fingerprints of the folders above the one read
+  std::set<std::string> Entered{};
+  std::vector<std::size_t> Ancestors{};  // the fingerprints of the folders above the one read
   int Folders = 0;
   bool Stopped = false;  // cancelled, out of time, or at the bound of folders
-  String Why;            // why the last folder that could not be entered was refused
+  String Why{};          // why the last folder that could not be entered was refused
 
   bool cancelled() const { return Cancel && Cancel->load(); }
   // Ends the walk: the folders left are not tried, and the run says why once.
@@ -146,8 +146,14 @@ bool TQNCustomWebComponent::ReadDirFromInet(const String& Directory, const Strin
   if (!source || !List) return false;
   SetAction(iaFileSearch);
   if (service == isFTP || service == isNetwork) {
-    Listing listing{*this,      *source, service == isFTP,        ToUtf8(WildCard),
-                    SubFolders, *List,   source->CurrentFolder(), FConnection.Cancel};
+    Listing listing{.Component = *this,
+                    .Source = *source,
+                    .Ftp = service == isFTP,
+                    .WildCard = ToUtf8(WildCard),
+                    .SubFolders = SubFolders,
+                    .List = *List,
+                    .Current = source->CurrentFolder(),
+                    .Cancel = FConnection.Cancel};
     if (listing.Ftp)
       listing.ftp(ToUtf8(Directory), 0);
     else

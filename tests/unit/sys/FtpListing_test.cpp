@@ -52,7 +52,9 @@ TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
     const auto secs = static_cast<std::int64_t>(c.Unix);
     EXPECT_EQ(d.Name, c.Name);
     EXPECT_EQ(d.Directory, c.Directory);
-    if (c.Size) EXPECT_EQ(d.Size, c.Size);
+    if (c.Size) {
+      EXPECT_EQ(d.Size, c.Size);
+    }
     EXPECT_EQ(d.LastWriteTime, c.Unix ? unix_to_file_time(secs, static_cast<int>((c.Unix - secs) * 1e9)) : 0);
   }
   // No entry: the folder itself and its parent, garbage, and names a client would send back as

@@ -22,10 +22,19 @@ std::string body_of(std::size_t n) {
   return s;
 }
 
-InetOptions options(const char* agent, std::uint32_t timeoutMs = 5000) { return {agent, {}, 0, timeoutMs}; }
+InetOptions options(const char* agent, std::uint32_t timeoutMs = 5000) {
+  InetOptions o;
+  o.Agent = agent;
+  o.TimeoutMs = timeoutMs;
+  return o;
+}
 
 HttpRequest request(const char* method, std::uint16_t port, const char* path, bool http10 = true) {
-  return {method, {"http", "127.0.0.1", port, path, {}}, http10};
+  HttpRequest r;
+  r.Method = method;
+  r.Target = {"http", "127.0.0.1", port, path, {}};
+  r.Http10 = http10;
+  return r;
 }
 
 std::string read_all(HttpTransfer& t, std::size_t block, std::size_t* shortReads = nullptr) {
@@ -82,7 +91,9 @@ TEST(HttpTransfer, RangeIsHonouredCheckedOrSkippedWhenIgnored) {
     r.RangeFrom = 3000;
     const auto sent = t.Send(r);
     ASSERT_EQ(sent.ok(), c.Sends);
-    if (c.Sends) EXPECT_TRUE(read_all(t, 700) == body.substr(3000));
+    if (c.Sends) {
+      EXPECT_TRUE(read_all(t, 700) == body.substr(3000));
+    }
     server.Stop();
     EXPECT_NE(server.Received(0).find("\r\nRange: bytes=3000-\r\n"), std::string::npos) << server.Received(0);
   }
@@ -158,7 +169,9 @@ TEST(HttpTransfer, CredentialsFollowTheChallenge) {
     const auto second = received.find("\r\n\r\n") + 4;
     EXPECT_EQ(received.substr(0, second).find("Authorization: "), std::string::npos) << received;
     EXPECT_EQ(received.size() > second, k.Authorized != nullptr) << received;
-    if (k.Authorized) EXPECT_NE(received.find(k.Authorized, second), std::string::npos) << received;
+    if (k.Authorized) {
+      EXPECT_NE(received.find(k.Authorized, second), std::string::npos) << received;
+    }
   }
 }
 

@@ -20,7 +20,7 @@ void add_fields(std::string& out, const T& object, std::string_view names,
   for (String T::*field : fields) {
     const std::size_t blank = names.find(' ');
     if (!(object.*field).empty())
-      out += " " + std::string(names.substr(0, blank)) + "=" + ToUtf8(object.*field);
+      out.append(" ").append(names.substr(0, blank)).append("=").append(ToUtf8(object.*field));
     names.remove_prefix(blank == names.npos ? names.size() : blank + 1);
   }
 }
@@ -32,7 +32,7 @@ std::string describe(const TQNIRSSChannels& channels) {
   std::string out;
   for (int c = 0; c < channels.Count(); ++c) {
     const C& ch = *channels.GetItem(c);
-    out += out.empty() ? "C" : " | C";
+    out.append(out.empty() ? "C" : " | C");
     add_fields(
         out, ch,
         "title link description language copyright rating managingEditor webMaster pubDate lastBuildDate "
@@ -40,7 +40,7 @@ std::string describe(const TQNIRSSChannels& channels) {
         {&C::Title, &C::Link, &C::Description, &C::Language, &C::Copyright, &C::Rating, &C::ManagingEditor,
          &C::WebMaster, &C::PubDate, &C::LastBuildDate, &C::Category, &C::Generator, &C::Docs, &C::Ttl});
     for (int i = 0; i < ch.Items()->Count(); ++i) {
-      out += " / I";
+      out.append(" / I");
       add_fields(out, *ch.Items()->GetItem(i), "title link description creator date",
                  {&I::Title, &I::Link, &I::Description, &I::Creator, &I::Date});
     }

@@ -15,7 +15,8 @@ using namespace qninet;
 namespace {
 
 TQNWebConnection connection(TQNIService service, std::uint16_t port, const String& name) {
-  TQNWebConnection c{service};
+  TQNWebConnection c;
+  c.Service = service;
   c.Target.SetHost("127.0.0.1");
   c.Target.SetPort(port);
   SetRemoteName(c, name);

@@ -82,8 +82,9 @@ std::string parse(const String& text, TQNXMLEngine* engine = nullptr) {
     items.ParseXMLFromString(text, static_cast<Integer>(text.size()));
     EXPECT_EQ(walk_dump(*local.RootItem()), dump(*items.RootItem()));
     EXPECT_EQ(dump(*local.RootItem()), dump(*items.RootItem()));
-    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c > 0 && c < 0x80; }))
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c > 0 && c < 0x80; })) {
       EXPECT_EQ(load_bytes(ToUtf8(text), bytes), dump(*items.RootItem()));
+    }
   }
   return dump(*e.RootItem());
 }
