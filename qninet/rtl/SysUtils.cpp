@@ -10,8 +10,6 @@ namespace qninet {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; }
