@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 
 namespace qninet::sys {
 namespace {
@@ -158,8 +159,9 @@ Failure CurlTransfer::Failed() const {
     case CURLE_COULDNT_CONNECT: {
       long os = 0;
       curl_easy_getinfo(FEasy, CURLINFO_OS_ERRNO, &os);
-      text = os == 0 || os == ECONNREFUSED ? std::string(kConnectionRefused)
-                                           : std::strerror(static_cast<int>(os));
+      text = os == 0 || os == ECONNREFUSED
+                 ? std::string(kConnectionRefused)
+                 : std::system_category().message(static_cast<int>(os));  // thread-safe
       break;
     }
     case CURLE_OPERATION_TIMEDOUT:

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 #include "qninet/sys/FailureText.h"
@@ -17,7 +17,7 @@ namespace qninet::sys {
 namespace {
 
 Failure failure(int error, const std::string& what) {
-  return failure_of(error, what + ". " + std::strerror(error));
+  return failure_of(error, what + ". " + std::system_category().message(error));
 }
 
 }  // namespace
