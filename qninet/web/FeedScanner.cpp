@@ -63,37 +63,35 @@ View<Ch> trimmed(View<Ch> s) {
 String text_of(View<char> s) { return sys::utf8_to_utf16(s); }
 String text_of(View<char16_t> s) { return String(s); }
 
-struct ItemField {
+// An element's name and the text field it fills.
+template <class T>
+struct NamedField {
   std::string_view Name;
-  String TQNIRSSItem::*Field;
+  String T::*Field;
 };
-const ItemField kItemFields[] = {{"title", &TQNIRSSItem::Title},
-                                 {"link", &TQNIRSSItem::Link},
-                                 {"description", &TQNIRSSItem::Description},
-                                 {"dc:creator", &TQNIRSSItem::Creator},
-                                 {"dc:date", &TQNIRSSItem::Date},
-                                 // RSS 2.0's names, which yield to the Dublin Core ones
-                                 {"author", &TQNIRSSItem::Creator},
-                                 {"pubDate", &TQNIRSSItem::Date}};
+const NamedField<TQNIRSSItem> kItemFields[] = {{"title", &TQNIRSSItem::Title},
+                                               {"link", &TQNIRSSItem::Link},
+                                               {"description", &TQNIRSSItem::Description},
+                                               {"dc:creator", &TQNIRSSItem::Creator},
+                                               {"dc:date", &TQNIRSSItem::Date},
+                                               // RSS 2.0's names, which yield to the Dublin Core ones
+                                               {"author", &TQNIRSSItem::Creator},
+                                               {"pubDate", &TQNIRSSItem::Date}};
 
-struct ChannelField {
-  std::string_view Name;
-  String TQNIRSSChannel::*Field;
-};
-const ChannelField kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
-                                       {"link", &TQNIRSSChannel::Link},
-                                       {"description", &TQNIRSSChannel::Description},
-                                       {"language", &TQNIRSSChannel::Language},
-                                       {"copyright", &TQNIRSSChannel::Copyright},
-                                       {"managingEditor", &TQNIRSSChannel::ManagingEditor},
-                                       {"webMaster", &TQNIRSSChannel::WebMaster},
-                                       {"rating", &TQNIRSSChannel::Rating},
-                                       {"pubDate", &TQNIRSSChannel::PubDate},
-                                       {"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
-                                       {"category", &TQNIRSSChannel::Category},
-                                       {"generator", &TQNIRSSChannel::Generator},
-                                       {"docs", &TQNIRSSChannel::Docs},
-                                       {"ttl", &TQNIRSSChannel::Ttl}};
+const NamedField<TQNIRSSChannel> kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                                     {"link", &TQNIRSSChannel::Link},
+                                                     {"description", &TQNIRSSChannel::Description},
+                                                     {"language", &TQNIRSSChannel::Language},
+                                                     {"copyright", &TQNIRSSChannel::Copyright},
+                                                     {"managingEditor", &TQNIRSSChannel::ManagingEditor},
+                                                     {"webMaster", &TQNIRSSChannel::WebMaster},
+                                                     {"rating", &TQNIRSSChannel::Rating},
+                                                     {"pubDate", &TQNIRSSChannel::PubDate},
+                                                     {"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
+                                                     {"category", &TQNIRSSChannel::Category},
+                                                     {"generator", &TQNIRSSChannel::Generator},
+                                                     {"docs", &TQNIRSSChannel::Docs},
+                                                     {"ttl", &TQNIRSSChannel::Ttl}};
 
 template <class Ch>
 bool ends_with(View<Ch> s, std::string_view ascii) {
@@ -131,11 +129,11 @@ const AtomItemField kAtomItemFields[] = {{"title", &TQNIRSSItem::Title, 0},
                                          {"content", &TQNIRSSItem::Description, 2},
                                          {"updated", &TQNIRSSItem::Date, 1},
                                          {"published", &TQNIRSSItem::Date, 2}};
-const ChannelField kAtomChannelFields[] = {{"title", &TQNIRSSChannel::Title},
-                                           {"subtitle", &TQNIRSSChannel::Description},
-                                           {"updated", &TQNIRSSChannel::LastBuildDate},
-                                           {"rights", &TQNIRSSChannel::Copyright},
-                                           {"generator", &TQNIRSSChannel::Generator}};
+const NamedField<TQNIRSSChannel> kAtomChannelFields[] = {{"title", &TQNIRSSChannel::Title},
+                                                         {"subtitle", &TQNIRSSChannel::Description},
+                                                         {"updated", &TQNIRSSChannel::LastBuildDate},
+                                                         {"rights", &TQNIRSSChannel::Copyright},
+                                                         {"generator", &TQNIRSSChannel::Generator}};
 
 // One pass over the text, alternating text runs and tags. P is the slash-separated path of open
 // elements, T the name of the last tag and Q the path before it.
@@ -345,7 +343,7 @@ private:
           return &(item->*f.Field);
         }
     } else if (FParentIs.Feed) {
-      for (const ChannelField& f : kAtomChannelFields)
+      for (const auto& f : kAtomChannelFields)
         if (equals(tag, f.Name)) return &(channel->*f.Field);
     }
     return nullptr;
@@ -409,7 +407,7 @@ private:
         FDublinCoreOf = item;
         FDublinCoreDate = FDublinCoreCreator = false;
       }
-      for (const ItemField& f : kItemFields)
+      for (const auto& f : kItemFields)
         if (equals(tag, f.Name)) {
           String value = Value(raw, decoded);
           // A non-empty dc:date or dc:creator wins over pubDate or author, wherever it stands;
@@ -424,7 +422,7 @@ private:
           return;
         }
     } else if (FParentIs.InChannel) {
-      for (const ChannelField& f : kChannelFields)
+      for (const auto& f : kChannelFields)
         if (equals(tag, f.Name)) {
           channel->*f.Field = Value(raw, decoded);
           return;
