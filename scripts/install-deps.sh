@@ -3,7 +3,7 @@
 #   scripts/install-deps.sh build|test|bench|qt ...
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
+build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libidn2-dev libssl-dev nlohmann-json3-dev
        libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev ca-certificates ccache)
 test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bind9-dnsutils chrony xinetd
       openssl curl clang libclang-rt-14-dev clang-format
