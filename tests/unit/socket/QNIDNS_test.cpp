@@ -137,22 +137,18 @@ TEST(DnsResolver, QueryNeedsAServer) {
   EXPECT_EQ(r.GetQuery(), DNSBuildQuery({irA}, u"example.com"));
 }
 
-// A reply cut short is an error that names the endpoint and the bytes.
+// (A reply cut short is the socket fault table's "close mid-answer" row for the resolver.)
 TEST(DnsResolver, LengthPrefixedTranscript) {
   const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
   const std::string reply = ReplyHeader(0x8580, 1, 1, 0, 0) + Name({"www", "test"}) + U16(1) + U16(1) +
                             Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
   // The server keeps the connection open after its reply, as DNS servers on TCP do.
-  ScriptedServer server({Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen(),
-                         Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close()});
+  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
   TQNIDNSResolver r(nullptr);
   Aim(r, server, {irA}, u"www.test");
   EXPECT_EQ(Bytes(r.Execute()), reply);
   EXPECT_TRUE(r.LastError().empty());
   r.Disconnect();
-  r.Execute();
-  EXPECT_EQ(r.LastError(),
-            u"127.0.0.1:" + IntToStr(server.Port()) + u": The connection closed after 5 of 40 bytes");
   server.Stop();
   EXPECT_EQ(server.Received(0), U16(query.size()) + query);
 }
