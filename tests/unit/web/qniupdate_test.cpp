@@ -56,7 +56,10 @@ TEST(WebComponentRules, ServiceSetsTheDefaultPort) {
     u.SetService(c.Service);
     EXPECT_EQ(u.Port(), c.After) << int(c.Service) << " " << c.Before;
   }
-  // (A stored port kept through loading, and one out of range: tests/program/form_test.cpp.)
+  // A value the property's type cannot hold is refused, not wrapped (70000 would be 4464). (A
+  // stored port kept through loading: tests/program/form_test.cpp.)
+  EXPECT_THROW(SetPropValue(u, "Port", Variant(Int64{70000})), EConvertError);
+  EXPECT_EQ(u.Port(), 21);
 }
 
 TEST(WebComponentRules, UrlFillsTheTargetInOneStepOrRaisesAndKeepsIt) {
