@@ -334,6 +334,19 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
             ToUtf8(u"?xml{@encoding=\"\"utf-8\" \",r=\"" + cafe + u"\"}"));
 }
 
+// CDATA sections are text of the item they stand in, their "&" kept as "&amp;" so that
+// GetTagValue gives the characters as written.
+TEST(XMLParserWellFormed, CdataIsTextAsWritten) {
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"<r><y><![CDATA[a &amp; <b>]]></y></r>", u"a &amp; <b>"},
+      {u"<r><y>a<![CDATA[</y>/>]]>b</y><z/></r>", u"a</y>/>b"}};
+  for (const auto& [doc, value] : cases) {
+    TQNXMLEngine engine(nullptr);
+    parse(doc, &engine);
+    EXPECT_EQ(engine.GetItemByTag(nullptr, u"y")->GetTagValue(), value);
+  }
+}
+
 // Items are made from the node table when reached, once, with their parents; writes to them
 // and to their lists work as on built items.
 TEST(XMLParserTable, ItemsMadeOnceWhenReached) {
