@@ -1,5 +1,5 @@
-// `qninet rss`, `extract`, `fetch` and `ls` as a user runs them, against nginx and pyftpdlib on
-// loopback: what the program adds to the components (options, output, JSON, exit codes).
+// `qninet rss`, `extract`, `fetch`, `ls` and `http` over TLS as a user runs them, against nginx and
+// pyftpdlib on loopback: what the program adds to the components (options, output, JSON, exit codes).
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ const std::string kBody("caf\xC3\xA9\0end", 9);
 }  // namespace
 
 TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
-  Nginx nginx;
+  Nginx nginx(true);
   nginx.WriteFile("feed.xml", kFeed);
   nginx.WriteFile("page.html",
                   "<a href=\"mailto:ann@x.test\">Ann</a> <a href=\"http://x.test/a\">a</a>\n"
@@ -49,6 +49,16 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
   }
   TempDir dir("qninet-content-prog");
   const std::string localFeed = dir.Write("local.rss", kFeed).string();
+  const std::string entities =
+      dir.Write("entities.rss",
+                "<rss><channel><title>Tom &amp; Jerry</title>\n<item><title>Caf&eacute; "
+                "&#8364;</title>\n<pubDate>Mon, 01 Jan 2024</pubDate></item>\n</channel></rss>\n")
+          .string();
+  const std::string atom =
+      dir.Write("news.atom",
+                "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title>\n<entry><title>E</title>"
+                "<link href=\"http://e/\"/><summary>S</summary></entry></feed>\n")
+          .string();
   const std::string folder = dir.Write("list/x.txt", "x").parent_path().string();
   const std::string saved = dir.File("saved.html").string();
   const std::string printed =
@@ -58,9 +68,18 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
     std::vector<std::string> Args;
     int Code;
     std::string Stdout;  // sorted lines for ls; "*" when any
+    std::string Says = {};
   } cases[] = {
       {{"rss", nginx.Url("/feed.xml")}, 0, printed},
       {{"rss", localFeed}, 0, printed},
+      // --decode decodes the texts; pubDate fills the date.
+      {{"rss", "--decode", entities},
+       0,
+       "channel Tom & Jerry\n  item Caf\xC3\xA9 \xE2\x82\xAC\n    Date: Mon, 01 Jan 2024\n"},
+      {{"rss", entities},
+       0,
+       "channel Tom &amp; Jerry\n  item Caf&eacute; &#8364;\n    Date: Mon, 01 Jan 2024\n"},
+      {{"rss", atom}, 0, "channel A\n  item E\n    Link: http://e/\n    Description: S\n"},
       {{"rss", "--json", nginx.Url("/feed.xml")},
        0,
        R"({"status":"ok","channels":[{"Title":"T &amp; C","Link":"http://t/","Description":"","Language":"",)"
@@ -96,11 +115,22 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
       {{"ls", ftp.Url("/missing")}, 3, ""},
       {{"ls", "--user", "tester", "--password", "wrong", ftp.Url("/")}, 1, ""},
       {{"ls", "http://127.0.0.1:1/"}, 2, ""},
+      // The CA comes from --cacert; without it the certificate is refused with the reason.
+      {{"http", "--cacert", nginx.CA()->CaCert().string(), nginx.HttpsUrl("/page.html")},
+       0,
+       "<a href=\"mailto:ann@x.test\">Ann</a> <a href=\"http://x.test/a\">a</a>\r\n"
+       "<a href=\"https://x.test/b\">b</a> mailto:bob@x.test\r\n"},
+      {{"http", nginx.HttpsUrl("/page.html")}, 1, "", "unable to get local issuer certificate"},
+      {{"http", "--cacert", "/nonexistent/ca.pem", nginx.HttpsUrl("/page.html")},
+       2,
+       "*",
+       "cannot read the CA file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Args[0] + " " + c.Args.back());
     const auto r = Qninet(c.Args);
     EXPECT_EQ(r.ExitCode, c.Code) << r.Output;
+    EXPECT_NE(r.Output.find(c.Says), std::string::npos) << r.Output;
     if (c.Stdout != "*") {
       EXPECT_EQ(c.Args[0] == "ls" ? sorted_lines(r.Stdout) : r.Stdout, c.Stdout) << r.Output;
     }
