@@ -209,11 +209,3 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
   EXPECT_NE(nginx.AccessLog().find("\" 206 " + std::to_string(size - kept)), std::string::npos)
       << nginx.AccessLog();
 }
-
-TEST(UpdateProgram, DemoStepDownloadsThenSkips) {
-  const auto r = Qninet({"demo", "--only", "Web updater"});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_NE(r.Stdout.find("run 1: "), std::string::npos);
-  EXPECT_NE(r.Stdout.find("-> isFinished"), std::string::npos) << r.Stdout;
-  EXPECT_NE(r.Stdout.find("-> isSkipped"), std::string::npos) << r.Stdout;
-}
