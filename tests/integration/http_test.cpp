@@ -1,5 +1,6 @@
-// The HTTP client and the page scrapers against nginx and tinyproxy on loopback (redirects are
-// read in the unit transcripts, which see every byte of both requests).
+// The HTTP client and the page scrapers against nginx on loopback (redirects are read in the unit
+// transcripts, which see every byte of both requests), and the socket engine through a real HTTP
+// proxy (tinyproxy).
 
 #include <fstream>
 #include <sstream>
@@ -7,13 +8,19 @@
 #include <gtest/gtest.h>
 
 #include "harness/Nginx.h"
+#include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/socket/QNIFedEx.h"
 #include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNIWeath.h"
+#include "qninet/socket/QNWhoIs.h"
 
 using namespace qninet;
+using harness::Script;
+using harness::ScriptedServer;
+using harness::TinyProxy;
 
 namespace {
 
@@ -64,42 +71,42 @@ protected:
     return c;
   }
 
-  static void ViaProxy(TQNIHTTPClient& c, std::uint16_t port) {
-    c.SetLoginPrompt(false);
-    c.Proxy()->SetServer(u"127.0.0.1");
-    c.Proxy()->SetPort(port);
-    c.Proxy()->SetUseProxy(true);
-  }
-
   static harness::Nginx* web;
 };
 harness::Nginx* NginxServer::web = nullptr;
 
 }  // namespace
 
-TEST_F(NginxServer, HeadGivesHeadersAndNoBodyAndGetTheBodyWithCrLfLines) {
-  auto c = Client(u"/index.html", haHead);
-  EXPECT_EQ(c->Execute(), u"");
-  ASSERT_GT(c->ResponseHeaders()->Count(), 1);
-  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
-  EXPECT_EQ(c->GetResponse(u"content-length"), u"Content-Length: 25");
-  c->SetAction(haGet);
-  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n");
-}
-
-TEST_F(NginxServer, PostReachesTheHandler) {
-  auto c = Client(u"/post", haPost);
-  c->Headers()->Add(u"Content-Length: 0");
-  EXPECT_EQ(ToUtf8(c->Execute()), "posted\r\n") << ToUtf8(c->LastError());
-}
-
-TEST_F(NginxServer, NotFoundAndAuthorizationRequired) {
-  auto c = Client(u"/missing");
-  EXPECT_EQ(c->Execute(), u"File not found");
-  c->SetRequest(u"/private/x.html");
-  EXPECT_EQ(c->Execute(), u"HTTP Server authorization required");
-  c->Headers()->Add(u"Authorization: Basic am9lOnNlY3JldA==");
-  EXPECT_EQ(c->Execute(), u"secret\r\n");
+// Each method and answer kind against nginx: the status line, a header, and the body with CRLF lines
+// or the component's own text for a refusal.
+TEST_F(NginxServer, MethodsAndAnswersGiveTheirStatusAndBody) {
+  const struct {
+    TQNIHTTPAction Action;
+    const char16_t* Path;
+    const char16_t* Header;  // sent with the request
+    const char* Status;      // the status line's start (empty: the answer is the component's own text)
+    const char* Body;
+  } cases[] = {
+      {haHead, u"/index.html", nullptr, "HTTP/1.1 200", ""},
+      {haGet, u"/index.html", nullptr, "HTTP/1.1 200", "<html>hello\r\nworld</html>\r\n"},
+      {haPost, u"/post", u"Content-Length: 0", "HTTP/1.1 200", "posted\r\n"},
+      {haGet, u"/missing", nullptr, "", "File not found"},
+      {haGet, u"/private/x.html", nullptr, "", "HTTP Server authorization required"},
+      {haGet, u"/private/x.html", u"Authorization: Basic am9lOnNlY3JldA==", "HTTP/1.1 200", "secret\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.Path) + " " + c.Body);
+    auto client = Client(c.Path, c.Action);
+    if (c.Header) client->Headers()->Add(c.Header);
+    EXPECT_EQ(ToUtf8(client->Execute()), c.Body) << ToUtf8(client->LastError());
+    if (*c.Status) {
+      ASSERT_GT(client->ResponseHeaders()->Count(), 0);
+      EXPECT_EQ(ToUtf8(client->ResponseHeaders()->Strings(0).substr(0, 12)), c.Status);
+    }
+  }
+  auto head = Client(u"/index.html", haHead);
+  head->Execute();
+  EXPECT_EQ(head->GetResponse(u"content-length"), u"Content-Length: 25");  // no body read after it
 }
 
 TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
@@ -111,21 +118,6 @@ TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
   ASSERT_EQ(body.size(), k100MiB + 2);
   for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{12345}, k100MiB / 2, k100MiB - 1})
     EXPECT_EQ(body[i], static_cast<char16_t>(harness::Nginx::PatternByte(i))) << i;
-}
-
-// The absolute request line through an open proxy and through one that wants Basic credentials.
-TEST_F(NginxServer, ThroughTinyproxy) {
-  for (const char* user : {"", "joe"}) {
-    SCOPED_TRACE(user);
-    harness::TinyProxy proxy(harness::TinyProxy::Options{user, *user ? "pw" : "", {}});
-    auto c = Client(u"/index.html");
-    ViaProxy(*c, proxy.Port());
-    c->Proxy()->SetUser(FromUtf8(user));
-    c->Proxy()->SetPassword(*user ? u"pw" : u"");
-    EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n")
-        << ToUtf8(c->LastError()) << proxy.LogText();
-    EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
-  }
 }
 
 TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {
@@ -149,5 +141,58 @@ TEST_F(NginxServer, WeatherReadsTheFixturePages) {
     w.SetZip(zip);
     w.Execute();
     EXPECT_EQ(w.Temperature(), degrees) << ToUtf8(zip) << ToUtf8(w.LastError());
+  }
+}
+
+namespace {
+
+void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
+  c.Proxy()->SetUseProxy(true);
+  c.Proxy()->SetServer(u"127.0.0.1");
+  c.Proxy()->SetPort(proxy.Port());
+  c.SetLoginPrompt(false);
+  c.SetTimeout(10000);
+}
+
+}  // namespace
+
+TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
+  TinyProxy proxy;
+  TQNWhoIs w(nullptr);
+  w.SetDomain(u"example.co.uk");  // chooses whois.nic.uk, which must not be contacted
+  use_proxy(w, proxy);
+  const String answer = w.Execute();
+  // tinyproxy does not speak WHOIS: it answers the line with an HTTP error page of its own
+  EXPECT_EQ(answer.rfind(u"HTTP/1.0 400", 0), 0u) << ToUtf8(answer);
+  EXPECT_NE(proxy.LogText().find("example.co.uk"), std::string::npos) << proxy.LogText();
+}
+
+// The logon prompt runs before the request is built: what the user confirms is in the first
+// request's Proxy-Authorization line, so a proxy that wants Basic credentials passes it at once.
+TEST(SocketProxy, PromptedProxyCredentialsReachTheFirstRequest) {
+  const struct {
+    const char16_t *User, *Password;  // typed into the prompt; null: the prompt is cancelled
+    const char16_t* Result;
+    std::size_t OriginConnections;
+  } cases[] = {{u"joe", u"pw", u"secret\r\n", 1},
+               {nullptr, nullptr, u"Proxy Server authorization required", 0}};
+  TinyProxy proxy(TinyProxy::Options{"joe", "pw", {}});
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Result));
+    ScriptedServer origin(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nsecret").Close());
+    gui::TScriptedGui gui;  // with no answer queued the prompt is cancelled
+    if (k.User) gui.AnswerNextModal({mrOk, {{u"edLogin", k.User}, {u"edPassword", k.Password}}, {}});
+    TQNIHTTPClient c(nullptr);
+    c.SetAction(haGet);
+    c.SetRequest(u"/");
+    c.SetAddress(u"127.0.0.1");
+    c.SetPort(origin.Port());
+    use_proxy(c, proxy);
+    c.SetLoginPrompt(true);
+    EXPECT_EQ(c.Execute(), k.Result);
+    EXPECT_EQ(gui.ShownForms().size(), 1u);
+    c.Disconnect();
+    origin.Stop();
+    EXPECT_EQ(origin.ConnectionCount(), k.OriginConnections);
   }
 }
