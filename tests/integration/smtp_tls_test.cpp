@@ -69,8 +69,8 @@ TEST(SmtpOverTls, EachLoginMethodInsideEachKindOfTls) {
   };
   for (const Case& k : {Case{Tls::StartTls, tlsStartTLS, amLogin, {}, "LOGIN"},
                         Case{Tls::StartTls, tlsStartTLS, amPlain, {}, "PLAIN"},
-                        Case{Tls::StartTls, tlsStartTLS, amCramMD5, {}, "CRAM-MD5"},
-                        Case{Tls::Implicit, tlsImplicit, amAuto, {}, "CRAM-MD5"},
+                        Case{Tls::StartTls, tlsStartTLS, amAuto, {}, "CRAM-MD5"},
+                        Case{Tls::Implicit, tlsImplicit, amCramMD5, {}, "CRAM-MD5"},
                         Case{Tls::Implicit, tlsImplicit, amAuto, {"CRAM-MD5"}, "PLAIN"},
                         Case{Tls::Implicit, tlsImplicit, amPlain, {}, "PLAIN"}}) {
     SCOPED_TRACE(k.Mechanism);
