@@ -273,7 +273,6 @@ const Row kRows[] = {
        EXPECT_EQ(requests[r.Mark].Authorization, "");
        EXPECT_EQ(requests[r.Mark + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u);
      }},
-    {{"HTTPS without the test CA is refused", kHttps, "/pub/file.bin", {isFailed}, {}, {}}},
     {{"HTTPS: the CA in the environment", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
      [](Ctx& r) { ::setenv("QNINET_CA_FILE", r.P.Nginx.CA()->CaCert().c_str(), 1); },
      [](Ctx&) { ::unsetenv("QNINET_CA_FILE"); }},
