@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "harness/FtpServer.h"
 #include "harness/Nginx.h"
 #include "harness/Process.h"
@@ -178,7 +180,9 @@ TEST(XmlProgram, PlainFromAFileJsonFromStandardInput) {
        "  ikProperty feed = \"\\t\" [ lang=\\\"fr\\\"]\n    ikProperty t = \"Caf\xC3\xA9 & "
        "\\\"th\\\\e\\\"\"\n"
        "    ikComment Comment = \"Comment c --\"\n    ikProperty e\n"},
-      {{"/bin/sh", "-c", "'" + std::string(QNINET_PROGRAM) + "' xml --json - < '" + path + "'"}, json},
+      {{"/bin/sh", "-c",
+        std::string("'").append(QNINET_PROGRAM).append("' xml --json - < '").append(path) + "'"},
+       json},
   };
   for (const auto& c : cases) {
     const RunResult r = RunToCompletion(c.Command);
@@ -204,4 +208,26 @@ TEST(XmlProgram, DeepNestingWritesTheDepthAsANumber) {
                                                        {65, "65 ikProperty a"},
                                                        {69, "69 ikProperty a"}};
   for (const auto& [depth, line] : cases) EXPECT_EQ(lines[depth], line) << depth;
+}
+
+// A local sub-folder that cannot be read leaves the listing incomplete: the names found are
+// printed, but the run fails and names the folder. Root reads every folder, so as root the
+// program runs as nobody.
+TEST(ProgramContent, AListingMissingAnUnreadableFolderFails) {
+  TempDir dir("qninet-ls-locked");
+  const std::filesystem::path tree = dir.Path() / "tree";
+  dir.Write("tree/open/a.txt", "a");
+  dir.Write("tree/shut/b.txt", "b");
+  for (const auto& p : {dir.Path(), tree, tree / "open"})
+    std::filesystem::permissions(p, std::filesystem::perms(0755));
+  std::filesystem::permissions(tree / "shut", std::filesystem::perms::none);
+  std::vector<std::string> command{QNINET_PROGRAM, "ls", "-r", "--wildcard", "*.txt", tree.string()};
+  if (::geteuid() == 0)
+    command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  const RunResult r = RunToCompletion(command, std::chrono::seconds(60));
+  std::filesystem::permissions(tree / "shut", std::filesystem::perms(0755));
+  EXPECT_EQ(r.ExitCode, 1) << r.Output;
+  EXPECT_EQ(r.Stdout, (tree / "open/a.txt").string() + "\n");
+  EXPECT_NE(r.Output.find("Cannot enter \"" + (tree / "shut").string() + "\""), std::string::npos)
+      << r.Output;
 }
