@@ -112,11 +112,13 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   dir.Write(
       "contacts.html",
       "<a href=\"mailto:sales@example.test\">Sales</a> <a href=\"https://example.test/shop\">Shop</a>\n");
+  // clang-format off
   const std::map<std::string, std::uint16_t> ports{
-      {"4343", whois->Port()},   {"3128", proxy->Port()},      {"1313", daytime->Port()},
-      {"12300", sntp.Port()},    {"5353", dns.Port()},         {"8080", web.Port()},
-      {"2525", mail.Port()},     {"2121", ftp.Port()},         {"8888", webProxy.Port()},
-      {"8443", services.Port()}, {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}};
+      {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
+      {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()},
+      {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}};
+  // clang-format on
 
   for (const std::string& line : commands) {
     SCOPED_TRACE(line);
