@@ -16,10 +16,10 @@
 namespace qninet::harness {
 using loopback::UdpScriptedServer;
 
-/// A DNS server's stand-in on 127.0.0.1:Port() that meets each query (one question and the
-/// EDNS record, as the resolver asks) with forgeries first: a REFUSED reply from another port, one with
-/// another identifier, one about another question type; then it relays the true answer of the server on
-/// `upstreamPort`.
+/// A DNS server's stand-in on 127.0.0.1:Port() that drops the first query and meets each later
+/// one (one question and the EDNS record, as the resolver asks) with forgeries first: a REFUSED reply from
+/// another port, one with another identifier, one about another question type; then it relays the true answer
+/// of the server on `upstreamPort`.
 class DnsSpoofer {
 public:
   explicit DnsSpoofer(std::uint16_t upstreamPort) : FUpstream(upstreamPort) {
@@ -38,7 +38,7 @@ public:
         socklen_t len = sizeof from;
         const auto to = reinterpret_cast<sockaddr*>(&from);
         const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::recvfrom(FServer, q.data(), q.size(), 0, to, &len) : 0;
-        if (n < 17) continue;
+        if (n < 17 || FQueries++ == 0) continue;  // the first query is lost
         q.resize(static_cast<std::size_t>(n));
         std::string answer = UdpExchange(FUpstream, q, std::chrono::seconds(5)).value_or(""), otherId,
                     otherType;
@@ -62,7 +62,7 @@ public:
 
 private:
   std::uint16_t FUpstream, FPort = 0;
-  int FServer = -1, FOther = -1;
+  int FServer = -1, FOther = -1, FQueries = 0;
   std::atomic<bool> FStopping{false};
   std::thread FThread;
 };

@@ -1,6 +1,7 @@
 // Each transport against dnsmasq (UDP, TCP) and unbound (UDP, TLS, HTTPS), compared record for
 // record with dig over the same transport. 60 TXT records of 1000 bytes overflow a UDP answer
-// (TC: both ask again over TCP); forged UDP replies that come before the true one are passed over.
+// (TC: both ask again over TCP). A lost UDP query is sent again; forged UDP replies that come
+// before the true one are passed over.
 
 #include <algorithm>
 #include <sstream>
@@ -73,6 +74,7 @@ TEST(DnsTransports, EachTransportAnswersAsDigDoes) {
     r.SetDoHMethod(row.Method);
     r.SetTLSAuthName(row.AuthName);
     r.SetCAFile(FromUtf8(ca));
+    r.SetTimeout(5000);
     r.SetRequests({row.Request});
     r.SetDomain(FromUtf8(row.Name));
     if (String(row.AuthName) == u"wrong.test") {
