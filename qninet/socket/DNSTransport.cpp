@@ -5,7 +5,6 @@
 #include <chrono>
 #include <random>
 
-#include "qninet/core/QNInCnst.h"
 #include "qninet/core/TextEncoding.h"
 #include "qninet/platform/ClientSocket.h"
 #include "qninet/socket/QNIDNS.h"
@@ -42,7 +41,9 @@ std::string base64url(std::string_view bytes) {
 void TQNIDNSResolver::SetTransport(TQNIDNSTransport value) {
   const bool was = FTransport == dtTLS, now = value == dtTLS;
   FTransport = value;
-  // RFC 7858 section 3.1: port 853 unless the user chose another.
+  // RFC 7858 section 3.1: port 853 unless the user chose another; a form being loaded keeps
+  // the port it stored.
+  if (ComponentState().Contains(csLoading)) return;
   if (!was && now && Port() == 53) SetPort(853);
   if (was && !now && Port() == 853) SetPort(53);
 }
