@@ -59,6 +59,9 @@ struct QNINET_API TQNWebRequest {
   std::string Method = "GET";
   std::string ContentType;  ///< the body's Content-Type; empty sends none
   std::string Body;
+  /// More header fields, name and value; a name or value holding a line break, a NUL or a
+  /// name holding a colon is refused before anything is sent.
+  std::vector<std::pair<std::string, std::string>> Headers;
 };
 
 /// Called after each block of a body with the bytes so far and the announced size (0 when

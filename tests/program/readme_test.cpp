@@ -108,6 +108,8 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   dir.Write("notes.txt", "Notes\n");
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
   dir.Write("resolver-ca.pem", ReadFileText(resolver.CA().CaCert()));
+  dir.Write("translator.key", "K\n");
+  dir.Write("ups.secret", "s3cret\n");
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
   dir.Write(
       "contacts.html",
