@@ -69,13 +69,15 @@ struct HttpRequest {
   InetTarget Target;
   bool Http10 = false;  ///< HTTP/1.0 (the answer ends at its length or at the close)
   bool Http2 = false;   ///< HTTPS: HTTP/2 when libcurl and the server offer it, else HTTP/1.1
+  bool FollowRedirects = true;
   std::string Headers;  ///< extra header lines, CRLF separated
   std::string Body;
   InetCredentials Credentials;
   std::uint64_t RangeFrom = 0;  ///< > 0: ask for the bytes from there on
 };
 
-/// One HTTP exchange at a time: sending again drops the last answer. Redirects are followed.
+/// One HTTP exchange at a time: sending again drops the last answer. Redirects are followed
+/// unless the request says not to.
 class HttpTransfer {
 public:
   explicit HttpTransfer(InetOptions options);

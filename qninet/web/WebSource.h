@@ -62,6 +62,9 @@ struct QNINET_API TQNWebRequest {
   /// More header fields, name and value; a name or value holding a line break, a NUL or a
   /// name holding a colon is refused before anything is sent.
   std::vector<std::pair<std::string, std::string>> Headers;
+  /// False for a request that carries a key in `Headers`: libcurl keeps such fields on a
+  /// redirect to another host, so the 3xx answer comes back instead.
+  bool FollowRedirects = true;
 };
 
 /// Called after each block of a body with the bytes so far and the announced size (0 when

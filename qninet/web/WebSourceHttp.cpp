@@ -92,6 +92,7 @@ public:
       request.Headers.append(request.Headers.empty() ? "" : "\r\n").append(name).append(": ").append(value);
     }
     request.Body = r.Body;
+    request.FollowRedirects = r.FollowRedirects;
     if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());
     return {};
   }
