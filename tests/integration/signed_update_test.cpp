@@ -1,0 +1,137 @@
+// Signed and pinned updates against nginx and pyftpdlib, with files signed by the real minisign
+// tool under keys made in the test's folder: one table of (remote file, pin, local file before,
+// Status, error) run over HTTP and FTP; a refused download leaves the old bytes and nothing else.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "harness/FtpServer.h"
+#include "harness/Nginx.h"
+#include "harness/Process.h"
+#include "harness/TempDir.h"
+#include "qninet/sys/Files.h"
+#include "qninet/web/qniupdate.h"
+#include "support/NoSystemProxy.h"
+
+namespace fs = std::filesystem;
+using namespace qninet;
+using harness::ReadFileText;
+
+namespace {
+
+const std::string kBody(70000, 'b');
+const std::string kOld = "old application bytes";
+enum Local { kOldFile, kSame, kChanged, kGoodPart, kBadPart };
+
+struct Case {
+  const char* Remote;
+  bool Key;
+  const char* Sha256;  // "" none, "ok" the body's
+  Local Before;
+  TQNIStatus Want;
+  const char16_t* Error = nullptr;  // the start of LastErrorText
+};
+
+TEST(SignedUpdate, OnlyWhatThePublisherSignedReplacesTheLocalFile) {
+  const test_support::NoSystemProxy noProxy;
+  harness::TempDir keys{"qninet-minisign"}, files{"qninet-signed"};
+  const auto minisign = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "minisign");
+    harness::RunOrThrow(args);
+  };
+  const auto key = [&](const char* name) {
+    minisign({"-G", "-W", "-p", keys.File(name).string() + ".pub", "-s", keys.File(name).string() + ".key"});
+    return ReadFileText(keys.File(name).string() + ".pub");
+  };
+  const std::string pub = key("good");
+  key("other");
+  // name, signing key, legacy, what to change after signing
+  const std::tuple<const char*, const char*, bool, int> signing[] = {
+      {"good.bin", "good", false, 0},    {"legacy.bin", "good", true, 0},  {"tampered.bin", "good", false, 1},
+      {"comment.bin", "good", false, 2}, {"other.bin", "other", false, 0}, {"nosig.bin", nullptr, false, 0},
+      {"broken.bin", nullptr, false, 3}};
+  for (const auto& [name, by, legacy, change] : signing) {
+    const fs::path f = files.Write(name, kBody);
+    std::vector<std::string> sign = {"-S",       "-s", keys.File(by ? by : "").string() + ".key", "-m",
+                                     f.string(), "-t", std::string("release of ") + name};
+    if (legacy) sign.push_back("-l");
+    if (by) minisign(sign);
+    if (change == 1) harness::WriteFileBytes(f, kBody.substr(1));
+    if (change == 2) {
+      std::string sig = ReadFileText(f.string() + ".minisig");
+      harness::WriteFileBytes(f.string() + ".minisig", sig.insert(sig.find("release of") + 10, "-approved"));
+    }
+    if (change == 3) harness::WriteFileBytes(f.string() + ".minisig", "untrusted comment: x\nnot base64\n");
+  }
+  harness::Nginx nginx;
+  nginx.Start();
+  harness::FtpServer ftp;
+  for (const auto& e : fs::directory_iterator(files.Path())) {
+    fs::copy_file(e.path(), nginx.DocRoot() / e.path().filename());
+    fs::copy_file(e.path(), ftp.Root() / e.path().filename());
+  }
+  const auto sha = harness::RunOrThrow({"sha256sum", files.File("good.bin").string()}).substr(0, 64);
+  const std::string wrong(64, 'a');
+  const char16_t* kBad = u"The signature does not verify with the given public key";
+  const Case cases[] = {
+      {"good.bin", true, "ok", kOldFile, isFinished},
+      {"legacy.bin", true, "", kOldFile, isFinished},
+      {"good.bin", false, "ok", kOldFile, isFinished},
+      {"good.bin", true, "", kSame, isSkipped},
+      {"good.bin", true, "", kChanged, isFinished},  // a local file that no longer verifies
+      {"good.bin", true, "", kGoodPart, isFinished},
+      {"good.bin", true, "", kBadPart, isFailed, kBad},  // the resumed file is checked whole
+      {"good.bin", false, wrong.c_str(), kOldFile, isFailed, u"The SHA-256 digest of the file is"},
+      {"tampered.bin", true, "", kOldFile, isFailed, kBad},
+      {"comment.bin", true, "", kOldFile, isFailed, kBad},
+      {"other.bin", true, "", kOldFile, isFailed, kBad},
+      {"nosig.bin", true, "", kOldFile, isFailed, u"No signature at "},
+      {"broken.bin", true, "", kOldFile, isFailed, u"Malformed signature at "},
+  };
+  for (const bool overFtp : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string url =
+          overFtp ? ftp.Url(std::string("/") + c.Remote) : nginx.Url(std::string("/") + c.Remote);
+      SCOPED_TRACE(url + " " + std::to_string(&c - cases));
+      harness::TempDir dir{"qninet-app"};
+      const fs::path local = dir.File("app.bin");
+      const auto remoteTime = *sys::file_write_time((files.Path() / c.Remote).string()) / 10000000 * 10000000;
+      for (const fs::path& served : {nginx.DocRoot() / c.Remote, ftp.Root() / c.Remote})
+        ASSERT_TRUE(sys::set_file_write_time(served.string(), remoteTime));
+      std::string before = c.Before == kSame || c.Before == kChanged ? kBody : kOld;
+      if (c.Before == kChanged) before[9] = 'c';
+      harness::WriteFileBytes(local, before);
+      ASSERT_TRUE(sys::set_file_write_time(local.string(), remoteTime));
+      if (c.Before >= kGoodPart) {
+        harness::WriteFileBytes(local.string() + ".part",
+                                std::string(30000, c.Before == kGoodPart ? 'b' : 'z'));
+        ASSERT_TRUE(sys::set_file_write_time(local.string() + ".part", remoteTime));
+      }
+      TQNWebUpdater u(nullptr);
+      u.SetURL(FromUtf8(url));
+      u.SetLocalFileName(FromUtf8(local.string()));
+      u.SetResumeDownload(c.Before >= kGoodPart);
+      u.SetTimeout(10000);
+      u.SetExpectedSHA256(FromUtf8(std::string(c.Sha256) == "ok" ? sha : c.Sha256));
+      if (c.Key) u.SetPublicKey(FromUtf8(pub));
+      EXPECT_EQ(u.Execute(), c.Want != isFailed);
+      EXPECT_EQ(u.Status(), c.Want) << ToUtf8(u.LastErrorText());
+      const bool replaced = c.Want == isFinished;
+      EXPECT_EQ(ReadFileText(local), replaced ? kBody : before);
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator{}),
+                1);  // nothing beside it
+      EXPECT_EQ(u.TrustedComment(),
+                c.Key && c.Want != isFailed ? FromUtf8("release of " + std::string(c.Remote)) : u"");
+      if (c.Error) {
+        EXPECT_TRUE(u.LastErrorText().starts_with(c.Error)) << ToUtf8(u.LastErrorText());
+      }
+      if (std::string(c.Remote) == "nosig.bin") {
+        EXPECT_TRUE(u.LastErrorText().starts_with(FromUtf8("No signature at " + url + ".minisig: ")));
+      }
+    }
+  }
+}
+
+}  // namespace
