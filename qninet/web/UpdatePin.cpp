@@ -20,45 +20,34 @@ std::string shown(const Url& url) {
 
 }  // namespace
 
-void TQNUpdatePin::SetExpectedSHA256(const String& value) {
-  String hex;
-  for (const char16_t c : value) {
-    const bool digit = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
-    const bool upper = c >= u'A' && c <= u'F';
-    if (!digit && !upper) throw EConvertError(Format(u"Invalid SHA-256 \"%s\": not a hex digit", value));
-    hex += upper ? static_cast<char16_t>(c - u'A' + u'a') : c;
-  }
-  if (!hex.empty() && hex.size() != 64)
-    throw EConvertError(
-        Format(u"Invalid SHA-256 \"%s\": %d hex digits, not 64", value, static_cast<Int64>(hex.size())));
-  FExpectedSHA256 = hex;
-}
-
-void TQNUpdatePin::SetPublicKey(const String& value) {
-  if (!value.empty())
-    if (const auto key = sys::parse_minisign_key(ToUtf8(value)); !key)
-      throw EConvertError(Format(u"Invalid minisign public key: %s", key.failure().Text));
-  FPublicKey = value;
-}
-
-void TQNUpdatePin::SetSignatureURL(const String& value) {
-  if (!value.empty()) {
+String TQNUpdatePin::Problem() const {
+  for (const char16_t c : FExpectedSHA256)
+    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')))
+      return Format(u"Invalid SHA-256 \"%s\": not a hex digit", FExpectedSHA256);
+  if (!FExpectedSHA256.empty() && FExpectedSHA256.size() != 64)
+    return Format(u"Invalid SHA-256 \"%s\": %d hex digits, not 64", FExpectedSHA256,
+                  static_cast<Int64>(FExpectedSHA256.size()));
+  if (!FPublicKey.empty())
+    if (const auto key = sys::parse_minisign_key(ToUtf8(FPublicKey)); !key)
+      return Format(u"Invalid minisign public key: %s", key.failure().Text);
+  if (!FSignatureURL.empty()) {
     String why;
-    const auto url = Url::Parse(ToUtf8(value), &why);
-    if (!url) throw EConvertError(Format(u"Invalid URL \"%s\": %s", value, why));
+    const auto url = Url::Parse(ToUtf8(FSignatureURL), &why);
+    if (!url) return Format(u"Invalid URL \"%s\": %s", FSignatureURL, why);
     if (!ServiceOfScheme(url->Scheme()))
-      throw EConvertError(Format(u"Cannot use \"%s\": unsupported scheme \"%s\" (http, https, ftp or file)",
-                                 value, FromUtf8(url->Scheme())));
+      return Format(u"Cannot use \"%s\": unsupported scheme \"%s\" (http, https, ftp or file)", FSignatureURL,
+                    FromUtf8(url->Scheme()));
   }
-  FSignatureURL = value;
+  return {};
 }
 
 TQNIOutcome TQNUpdatePin::Check(const TQNWebConnection& connection, const std::string& path) {
   FTrustedComment.clear();
+  if (const String why = Problem(); !why.empty()) return TQNIOutcome::Failed(why);
   if (!FExpectedSHA256.empty()) {
     const auto digest = sys::file_sha256_hex(path);
     if (!digest) return TQNIOutcome::Failed(digest.failure().Text);
-    if (FromUtf8(*digest) != FExpectedSHA256)
+    if (!SameText(FromUtf8(*digest), FExpectedSHA256))
       return TQNIOutcome::Failed(Format(u"The SHA-256 digest of the file is %s, not the expected %s",
                                         FromUtf8(*digest), FExpectedSHA256));
   }

@@ -14,18 +14,20 @@ struct TQNWebConnection;
 /// signature that verified.
 class QNINET_API TQNUpdatePin {
 public:
+  /// 64 hex digits, either case; empty: no digest.
   const String& ExpectedSHA256() const { return FExpectedSHA256; }
-  /// Stores 64 hex digits (in lower case; empty: no digest). Raises `EConvertError` for any
-  /// other text, changing nothing.
-  void SetExpectedSHA256(const String& value);
+  void SetExpectedSHA256(const String& value) { FExpectedSHA256 = value; }
+  /// A minisign public key: the Base64 line minisign prints, or its whole .pub file; empty: no
+  /// signature needed.
   const String& PublicKey() const { return FPublicKey; }
-  /// Stores a minisign public key: the Base64 line minisign prints, or its whole .pub file
-  /// (empty: no signature needed). Raises `EConvertError` saying what is wrong, changing nothing.
-  void SetPublicKey(const String& value);
+  void SetPublicKey(const String& value) { FPublicKey = value; }
+  /// Where the signature is; empty: the file's URL + ".minisig".
   const String& SignatureURL() const { return FSignatureURL; }
-  /// Where the signature is (empty: the file's URL + ".minisig"). Raises `EConvertError` for a
-  /// text that is no absolute http, https, ftp or file URL, changing nothing.
-  void SetSignatureURL(const String& value);
+  void SetSignatureURL(const String& value) { FSignatureURL = value; }
+  /// Why a value set above cannot be used (a digest that is not 64 hex digits, a text that is
+  /// no minisign key, a signature URL that is not an absolute http, https, ftp or file URL);
+  /// empty when all can. A run with such a value fails with this text.
+  String Problem() const;
   /// The trusted comment of the signature that verified in the last run; empty otherwise.
   const String& TrustedComment() const { return FTrustedComment; }
   void ClearTrustedComment() { FTrustedComment.clear(); }

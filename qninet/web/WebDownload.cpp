@@ -168,6 +168,8 @@ TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job)
   const std::string local = ToUtf8(job.LocalFileName);
   const std::string part = local + ".part";
   const bool append = job.Resume && can_continue(part, job);
+  if (const TQNUpdatePin* pin = source.Connection().Pin; pin && !pin->Problem().empty())
+    return TQNIOutcome::Failed(pin->Problem());  // nothing would ever verify: no transfer
   std::string tempPath = part;
   if (!job.Resume) {
     auto temp = sys::create_temp_beside(local);

@@ -259,12 +259,11 @@ public:
   /// The Content-Type the last run's answer named (HTTP), else empty.
   const String& RemoteContentType() const { return FRemoteContentType; }
   /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
-  /// that a local file must have to be kept; empty: any. Raises `EConvertError` for other text.
+  /// that a local file must have to be kept; empty: any. A run with another text fails.
   const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
   void SetExpectedSHA256(const String& value) { FPin.SetExpectedSHA256(value); }
   /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
-  /// local file to be kept, must carry a good signature by it. Raises `EConvertError` for a text
-  /// that is no such key.
+  /// local file to be kept, must carry a good signature by it. A run with another text fails.
   const String& PublicKey() const { return FPin.PublicKey(); }
   void SetPublicKey(const String& value) { FPin.SetPublicKey(value); }
   /// Where the signature is; empty: the file's URL + ".minisig".

@@ -104,13 +104,14 @@ int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
   if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
   updater.SetLocalFileName(FromUtf8(o.Local));
   updater.SetResumeDownload(o.Resume);
-  try {
-    updater.SetExpectedSHA256(FromUtf8(o.Sha256));
-    updater.SetPublicKey(FromUtf8(o.MinisignKey));
-    updater.SetSignatureURL(FromUtf8(o.SignatureUrl));
-  } catch (const Exception& e) {
-    return run.Fail(exBadInput, "", e.what());
-  }
+  updater.SetExpectedSHA256(FromUtf8(o.Sha256));
+  updater.SetPublicKey(FromUtf8(o.MinisignKey));
+  updater.SetSignatureURL(FromUtf8(o.SignatureUrl));
+  TQNUpdatePin pin;  // a bad digest, key or URL is the user's to mend, not a failed run
+  pin.SetExpectedSHA256(updater.ExpectedSHA256());
+  pin.SetPublicKey(updater.PublicKey());
+  pin.SetSignatureURL(updater.SignatureURL());
+  if (const String why = pin.Problem(); !why.empty()) return run.Fail(exBadInput, "", ToUtf8(why));
   updater.StatusDialog()->SetEnabled(o.Status);
   updater.StatusDialog()->SetTitle(u"qninet update");
   return run.Configure(updater);

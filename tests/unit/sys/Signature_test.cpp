@@ -14,8 +14,7 @@ TEST(MinisignParse, RefusesWhatIsNotAKeyOrASignature) {
   const auto file = [&](const std::string& s, const std::string& g) {
     return "untrusted comment: x\n" + s + "\ntrusted comment: app 1.1\n" + g + "\n";
   };
-  EXPECT_TRUE(parse_minisign_signature(file(sig, global)));
-  EXPECT_TRUE(parse_minisign_key("RWQQ7elHpXf6vkzcqLFYOAiAzK6XM6BvUnS0DiwNBa30NHkgZHOKVE/J"));
+  ASSERT_TRUE(parse_minisign_signature(file(sig, global)));
   for (const std::string& bad : {file(sig.substr(4), global), file(sig, global.substr(0, 84) + "===="),
                                  file("RX" + sig.substr(2), global), file(sig, global) + "extra\n",
                                  file(sig, global).substr(1), std::string("untrusted comment: x\n")})
