@@ -31,7 +31,8 @@ struct Case {
   const char* Sha256;  // "" none, "ok" the body's
   Local Before;
   TQNIStatus Want;
-  const char16_t* Error = nullptr;  // the start of LastErrorText
+  const char16_t* Error = nullptr;    // the start of LastErrorText
+  const char* SignatureAt = nullptr;  // on nginx, instead of beside the file
 };
 
 TEST(SignedUpdate, OnlyWhatThePublisherSignedReplacesTheLocalFile) {
@@ -49,10 +50,10 @@ TEST(SignedUpdate, OnlyWhatThePublisherSignedReplacesTheLocalFile) {
     const std::string f = files.Write(name, kBody).string(), sig = f + ".minisig";
     if (by)
       harness::RunOrThrow({"minisign", "-S", legacy ? "-l" : "-S", "-s", keys.File(by).string() + ".key",
-                           "-m", f, "-t", std::string("release of ") + name});
+                           "-m", f, "-t", "release 1.2"});
     if (change == 1) harness::WriteFileBytes(f, kBody.substr(1));
     if (change == 2)
-      harness::WriteFileBytes(sig, ReadFileText(sig).insert(ReadFileText(sig).find("release of"), "!"));
+      harness::WriteFileBytes(sig, ReadFileText(sig).insert(ReadFileText(sig).find("release 1.2"), "!"));
     if (change == 3) harness::WriteFileBytes(sig, "untrusted comment: x\nnot base64\n");
   }
   const std::string pub = ReadFileText(keys.File("good").string() + ".pub");
@@ -80,6 +81,7 @@ TEST(SignedUpdate, OnlyWhatThePublisherSignedReplacesTheLocalFile) {
       {"other.bin", true, "", kOldFile, isFailed, kBad},
       {"nosig.bin", true, "", kOldFile, isFailed, u"No signature at URL: "},
       {"broken.bin", true, "", kOldFile, isFailed, u"Malformed signature at "},
+      {"nosig.bin", true, "", kOldFile, isFinished, nullptr, "/good.bin.minisig"},
   };
   for (const bool overFtp : {false, true}) {
     for (const Case& c : cases) {
@@ -107,13 +109,13 @@ TEST(SignedUpdate, OnlyWhatThePublisherSignedReplacesTheLocalFile) {
       u.SetTimeout(10000);
       u.SetExpectedSHA256(FromUtf8(std::string(c.Sha256) == "ok" ? sha : c.Sha256));
       if (c.Key) u.SetPublicKey(FromUtf8(pub));
+      if (c.SignatureAt) u.SetSignatureURL(FromUtf8(nginx.Url(c.SignatureAt)));
       EXPECT_EQ(u.Execute(), c.Want != isFailed);
       EXPECT_EQ(u.Status(), c.Want) << ToUtf8(u.LastErrorText());
       const bool replaced = c.Want == isFinished;
       EXPECT_EQ(ReadFileText(local), replaced ? kBody : before);
       EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1);  // nothing beside it
-      EXPECT_EQ(u.TrustedComment(),
-                c.Key && c.Want != isFailed ? FromUtf8("release of " + std::string(c.Remote)) : u"");
+      EXPECT_EQ(u.TrustedComment(), c.Key && c.Want != isFailed ? u"release 1.2" : u"");
       String error = c.Error ? c.Error : u"";  // "URL": the signature's
       if (const auto at = error.find(u"URL"); at != String::npos)
         error.replace(at, 3, FromUtf8(url + ".minisig"));
