@@ -43,7 +43,10 @@ QNINET_CLASS_INFO(TQNCustomWebUpdater,
                   Published("RemoteFileName", &Self::RemoteFileName, &Self::SetRemoteFileName),
                   PublishedEvent("OnFileCompare", &Self::OnFileCompare))
 
-QNINET_CLASS_INFO(TQNWebUpdater, Published("LocalFileName", &Self::LocalFileName, &Self::SetLocalFileName))
+QNINET_CLASS_INFO(TQNWebUpdater, Published("LocalFileName", &Self::LocalFileName, &Self::SetLocalFileName),
+                  Published("ExpectedSHA256", &Self::ExpectedSHA256, &Self::SetExpectedSHA256),
+                  Published("PublicKey", &Self::PublicKey, &Self::SetPublicKey),
+                  Published("SignatureURL", &Self::SignatureURL, &Self::SetSignatureURL))
 
 // The state of one run: the source, the status form, and the cancel flag that a signal
 // handler may set.
@@ -304,7 +307,9 @@ void TQNCustomWebComponent::UpdateProgress(std::uint64_t CurValue, std::uint64_t
 
 // ---------------------------------------------------------------------------------------------
 
-TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebComponent(AOwner) {}
+TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebComponent(AOwner) {
+  Connection().Pin = &FPin;
+}
 
 void TQNCustomWebUpdater::SetRemoteFileName(const String& value) {
   // A name that reads as the target already does (a URL's path handed on) keeps its parts.
@@ -315,6 +320,7 @@ void TQNCustomWebUpdater::ApplyURLPath(const String& Path) { SetRemoteFileName(P
 
 void TQNCustomWebUpdater::InternalExecute() {
   FRemoteContentType.clear();
+  FPin.ClearTrustedComment();
   ConnectToInet(true);
   if (!Source()) {
     SetStatus(isFailed);
@@ -335,6 +341,8 @@ void TQNCustomWebUpdater::InternalExecute() {
     } else {
       download = sys::file_write_time(local).value_or(0) < FRemoteFileCreated;
     }
+    // A pinned file is kept only while it still matches (a local file changed since is fetched).
+    if (!download && FPin.Active()) download = !sys::file_exists(local) || !FPin.Check(Connection(), local);
     if (FOnFileCompare) {
       bool equal = !download;
       FOnFileCompare(this, equal);

@@ -16,6 +16,7 @@
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNInStat.h"
+#include "qninet/web/UpdatePin.h"
 #include "qninet/web/WebSource.h"
 #include "qninet/web/WebTypes.h"
 
@@ -257,6 +258,19 @@ public:
   const String& LocalFileName() const { return FLocalFileName; }
   /// The Content-Type the last run's answer named (HTTP), else empty.
   const String& RemoteContentType() const { return FRemoteContentType; }
+  /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
+  /// that a local file must have to be kept; empty: any. A run with another text fails.
+  const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
+  void SetExpectedSHA256(const String& value) { FPin.SetExpectedSHA256(value); }
+  /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
+  /// local file to be kept, must carry a good signature by it. A run with another text fails.
+  const String& PublicKey() const { return FPin.PublicKey(); }
+  void SetPublicKey(const String& value) { FPin.SetPublicKey(value); }
+  /// Where the signature is; empty: the file's URL + ".minisig".
+  const String& SignatureURL() const { return FPin.SignatureURL(); }
+  void SetSignatureURL(const String& value) { FPin.SetSignatureURL(value); }
+  /// The trusted comment of the signature that verified in the last run, else empty.
+  const String& TrustedComment() const { return FPin.TrustedComment(); }
 
 protected:
   /// Connect, look up, compare (or ask OnFileCompare), download when needed, disconnect.
@@ -268,6 +282,7 @@ protected:
   TFileTime FRemoteFileCreated = 0;
   String FLocalFileName;
   String FRemoteContentType;
+  TQNUpdatePin FPin;
 };
 
 /// The updater for applications: it publishes the local file name.

@@ -92,6 +92,14 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
   web.AddLocation("location = /form { return 200 \"thanks\\n\"; }");
   web.WriteFile("pub/notes.txt", "release notes\n");
+  // A release signed with minisign (-t "app 1.1") under the key the README pins.
+  web.WriteFile("pub/app.bin", "app 1.1\n");
+  web.WriteFile(
+      "pub/app.bin.minisig",
+      "untrusted comment: signature from minisign secret key\n"
+      "RUQQ7elHpXf6vvcRYZyfN9G9TCGsrUfbTBnIU8JrTek+ASHwvLnbQh3Pe+oRFScMsLxWFMK8kCmv7Rset/ABJV/wejihsmO1Ugg=\n"
+      "trusted comment: app 1.1\n"
+      "yGUWeX8WNoAWr8th9AHbw/srToxmBmZPBYKLXGD8WR/qfXgI94S4+EsC3A2qwfXAumo0/wf0vadE7z6X3dFlDA==\n");
   web.Start();
   FtpServer ftp("joe", "pw");
   std::filesystem::create_directories(ftp.Root() / "pub");
