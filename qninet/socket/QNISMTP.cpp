@@ -440,8 +440,7 @@ String TQNISMTP::EMailFormatDate(TDateTime Value) { return smtp::format_date(Val
 
 QNINET_CLASS_INFO(TQNISMTP, Published("Port", &Self::Port, &Self::SetPort, 25),
                   Published("AuthMethod", &Self::AuthMethod, &Self::SetAuthMethod, amLogin),
-                  Published("AccessToken", &Self::AccessToken, &Self::SetAccessToken)
-                      .StoredWhen([](const TObject&) { return false; }),
+                  Published("AccessToken", &Self::AccessToken, &Self::SetAccessToken),
                   Published("From", &Self::From), Published("Recipients", &Self::Recipients),
                   Published("CC", &Self::CC), Published("BCC", &Self::BCC),
                   Published("ReplyTo", &Self::ReplyTo),

@@ -112,8 +112,8 @@ public:
   void SetLogin(const TQNILogin* value) { FLogin->Assign(value); }
   TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
   void SetAuthMethod(TQNISMTPAuthMethod value) { FAuthMethod = value; }
-  /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it is the application's
-  /// job. Never kept in a form file: tokens live for an hour.
+  /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it (and a fresh one when
+  /// it expires) is the application's job.
   const String& AccessToken() const { return FAccessToken; }
   void SetAccessToken(const String& value) { FAccessToken = value; }
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
