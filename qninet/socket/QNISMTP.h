@@ -64,8 +64,8 @@ public:
   /// Opens the connection unless it is open (then reads the "220" greeting) and greets with
   /// "HELO " and the local host name, or "EHLO " when `Login.UseLogin` or the message needs an
   /// extension (an address outside ASCII, a part in 8bit), falling back to HELO when the server
-  /// refuses EHLO. On a connection already open it greets again, and a server
-  /// that refuses the second greeting with a 5xx reply keeps the session of the first. Raises
+  /// refuses EHLO. On a connection already open it greets again, and a server that refuses the
+  /// second greeting with a 5xx reply keeps the session of the first. Raises
   /// "Error 220: ..." or "Error 250: ..." after closing the connection, and the engine's
   /// connection errors.
   void Connect() override;
@@ -76,9 +76,10 @@ public:
   /// asked for, MAIL FROM, RCPT TO for Recipients, CC and BCC, DATA, the MIME message, ".".
   /// Everything is prepared first: text that CharSet cannot represent, an address that the
   /// server cannot take (a local part outside ASCII without SMTPUTF8, a domain that is no valid
-  /// IDN) or an attachment file that cannot be opened raise `Exception` before the transaction. The
-  /// attachments are read and encoded block by block while the message goes out; a read error on the way
-  /// raises before the final period, so the server drops the message. A refusal raises "Error NNN: <reply>".
+  /// IDN) or an attachment file that cannot be opened raise `Exception` before the transaction.
+  /// The attachments are read and encoded block by block while the message goes out; a read
+  /// error on the way raises before the final period, so the server drops the message. A
+  /// refusal raises "Error NNN: <reply>".
   void Send();
   /// Switching to or from `tlsImplicit` moves the port between 25 and 465 when it holds the
   /// other mode's default.
@@ -154,9 +155,8 @@ private:
   String local_name();
   void greet_extended(const std::string& host);
   void authenticate();
-  void bearer_login(std::string_view mechanism, const std::string& response, std::string_view cancel);
+  void bearer_login(std::string_view mechanism, const std::string& response, std::string_view after);
   bool wants_extensions() const;
-  void greet(const std::string& host);
 
   std::unique_ptr<TQNIEMailAddress> FFrom;
   std::unique_ptr<TQNIEMailAddresses> FRecipients;
