@@ -109,11 +109,13 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   account.User = "joerg";
   account.Password = "secret";
   SmtpServer mail(account);
+  ExtendedSmtpServer modernMail({"joe", "tok-readme", true});
   ServiceFixture services;
 
   TempDir dir("qninet-readme");
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
+  dir.Write("token.txt", "tok-readme\n");
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
   dir.Write("resolver-ca.pem", ReadFileText(resolver.CA().CaCert()));
   dir.Write("translator.key", "K\n");
@@ -126,7 +128,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   const std::map<std::string, std::uint16_t> ports{
       {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
       {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
-      {"8888", webProxy.Port()}, {"8443", services.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()}, {"2587", modernMail.Port()},
       {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}};
   // clang-format on
 
@@ -149,6 +151,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   }
   EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\r\n");
   EXPECT_EQ(mail.Messages(1).size(), 1u);
+  EXPECT_EQ(WaitForFiles(modernMail.Dir() / "messages", ".eml", 2, 5s).size(), 2u);
   EXPECT_EQ(ReadFileText(dir.File("tool.bin")), "tool\n");
   EXPECT_NE(webProxy.LogText().find("notes.txt"), std::string::npos) << webProxy.LogText();
 }
