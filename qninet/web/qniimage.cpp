@@ -23,6 +23,8 @@ TQNRemoteImage::~TQNRemoteImage() {
 }
 
 void TQNRemoteImage::SetRemoteFileName(const String& value) {
+  // The run in progress writes the local file this would delete.
+  RefuseWriteWhileRunning(*this);
   TQNCustomWebUpdater::SetRemoteFileName(value);
   DeleteLocalFile();
   FLocalFileName = PrivateTempFileName(FTempSlot, value);
@@ -38,24 +40,23 @@ bool TQNRemoteImage::Execute() {
   // raises leaves it off. The timer and the picture belong to the starting thread.
   OnStartingThread([this] { FTimer->SetEnabled(false); });
   if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());
-  bool result = false;
   try {
-    result = TQNCustomWebUpdater::Execute();
+    const bool result = TQNCustomWebUpdater::Execute();
+    OnStartingThread([this] {
+      if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
+        TPicture picture;
+        picture.LoadFromFile(FLocalFileName);
+        FImage->SetPicture(&picture);
+      }
+      if (FActive) FTimer->SetEnabled(true);
+    });
+    return result;
   } catch (const Exception& e) {
     // The timer's run reports its error where the synchronous tick did, and stays off.
     if (FActive && InAsyncWorker())
       Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
     throw;
   }
-  OnStartingThread([this] {
-    if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
-      TPicture picture;
-      picture.LoadFromFile(FLocalFileName);
-      FImage->SetPicture(&picture);
-    }
-    if (FActive) FTimer->SetEnabled(true);
-  });
-  return result;
 }
 
 void TQNRemoteImage::SetImage(TImage* value) {
