@@ -230,14 +230,32 @@ bool render_a(const Data& d, String& out) {
   return true;
 }
 
-// WKS: address, protocol number, then the port of each bit set, most significant first.
+// WKS: address, protocol number, then the port of each bit set, most significant first. The text
+// is sized before it is written: a map of 8 KiB lists up to 65,536 ports, and neither a string
+// per port nor the slack of a growing one may multiply what the record holds.
 bool render_wks(const Data& d, String& out) {
   if (d.Len < 5 || d.Len > 5 + 8192) return false;
-  out = d.dotted(d.At) + u" " + IntToStr(d.R.At(d.At + 4));
+  const auto digits = [](std::size_t v) {
+    return v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : v < 10000 ? 4 : 5;
+  };
+  String head = d.dotted(d.At) + u" " + IntToStr(d.R.At(d.At + 4));
+  std::size_t size = head.size();
   for (std::size_t i = 5; i < d.Len; ++i)
     for (unsigned bit = 0; bit < 8; ++bit)
-      if (d.R.At(d.At + i) & (0x80u >> bit))
-        out.append(u" ").append(IntToStr(static_cast<int>((i - 5) * 8 + bit)));
+      if (d.R.At(d.At + i) & (0x80u >> bit)) size += 1 + digits((i - 5) * 8 + bit);
+  out.clear();
+  out.reserve(size);
+  out += head;
+  for (std::size_t i = 5; i < d.Len; ++i)
+    for (unsigned bit = 0; bit < 8; ++bit)
+      if (d.R.At(d.At + i) & (0x80u >> bit)) {
+        std::size_t port = (i - 5) * 8 + bit;
+        char16_t text[6];
+        int n = digits(port);
+        for (int k = n; k > 0; port /= 10) text[--k] = static_cast<char16_t>(u'0' + port % 10);
+        out += u' ';
+        out.append(text, n);
+      }
   return true;
 }
 
@@ -428,9 +446,6 @@ bool read_record(const Reader& r, std::size_t& at, TQNIDNSRecord& rec, String& e
 
 namespace {
 
-// The header and the questions into `Reply`, then each record to `onRecord`; `keep` reserves
-// the record lists of `Reply` first, up to what the rest of the message can hold (a record
-// takes at least 11 bytes), so they never hold the slack of doubling.
 // The header and the questions; `at` moves past them.
 bool read_head(const Reader& r, std::size_t& at, TQNIDNSReply& Reply, std::uint16_t (&counts)[4],
                String& Error) {
@@ -442,7 +457,12 @@ bool read_head(const Reader& r, std::size_t& at, TQNIDNSReply& Reply, std::uint1
     Error = u"the reply is shorter than a DNS header";
     return false;
   }
-  Reply.Questions.reserve(std::min<std::size_t>(counts[0], (r.Size() - at) / 5));
+  // Sized from the questions that read, not from the count the header claims.
+  std::size_t found = 0;
+  String name, scratch;
+  for (std::size_t p = at; found < counts[0] && r.Name(p, name, scratch) && p + 4 <= r.Size(); p += 4)
+    ++found;
+  Reply.Questions.reserve(found);
   for (unsigned i = 0; i < counts[0]; ++i) {
     TQNIDNSQuestion q;
     if (!r.Name(at, q.Name, Error)) return false;
@@ -455,6 +475,26 @@ bool read_head(const Reader& r, std::size_t& at, TQNIDNSReply& Reply, std::uint1
   return true;
 }
 
+// How many records each section really holds: the records are walked (names followed, data
+// skipped) up to the first that does not read or to the counts of the header. The lists of a
+// reply kept whole are sized from these, never from what the header claims, nor with the
+// slack of doubling.
+void count_records(const Reader& r, std::size_t at, const std::uint16_t (&counts)[4],
+                   std::size_t (&found)[3]) {
+  String name, error;
+  for (int s = 0; s < 3; ++s)
+    for (unsigned i = 0; i < counts[s + 1]; ++i) {
+      std::uint16_t length = 0;
+      if (!r.Name(at, name, error) || at + 10 > r.Size()) return;
+      at += 8;  // type, class, TTL
+      if (!r.U16(at, length) || at + length > r.Size()) return;
+      at += length;
+      ++found[s];
+    }
+}
+
+// The header and the questions into `Reply`, then each record to `onRecord`; `keep` sizes the
+// record lists of `Reply` first.
 bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool keep,
                   const TQNIDNSRecordSink& onRecord) {
   const Reader r(Bytes);
@@ -462,8 +502,12 @@ bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool 
   std::uint16_t counts[4] = {};
   if (!read_head(r, at, Reply, counts, Error)) return false;
   std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};
+  if (keep) {
+    std::size_t found[3] = {};
+    count_records(r, at, counts, found);
+    for (int s = 0; s < 3; ++s) sections[s]->reserve(found[s]);
+  }
   for (int s = 0; s < 3; ++s) {
-    if (keep) sections[s]->reserve(std::min<std::size_t>(counts[s + 1], (r.Size() - at) / 11));
     for (unsigned i = 0; i < counts[s + 1]; ++i) {
       TQNIDNSRecord rec;
       if (!read_record(r, at, rec, Error)) return false;

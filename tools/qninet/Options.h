@@ -68,6 +68,8 @@ public:
   /// Writes "qninet SUB: ABOUT: WHAT" on standard error (unless quiet), keeps WHAT for the JSON
   /// object and returns `code`. ABOUT names the endpoint or file concerned; empty omits it.
   int Fail(int code, const std::string& about, const std::string& what);
+  /// What the last Fail said, as the JSON object's "error" gives it.
+  const std::string& Error() const { return FError; }
   /// A sub-command that wrote its JSON object itself calls this; Finish then writes none.
   void WroteJson() { FWroteJson = true; }
   /// Prints the JSON object when asked for (status, error, then the fields) and returns `code`.

@@ -38,17 +38,60 @@ std::string system_name_server() {
   return "127.0.0.1";
 }
 
-nlohmann::ordered_json records_json(const std::vector<TQNIDNSRecord>& records) {
-  auto list = nlohmann::ordered_json::array();
-  for (const auto& r : records)
-    // The EDNS(0) record is no record of the answer (dig shows it apart, as a pseudo-section).
-    if (r.Type != 41)
-      list.push_back({{"Name", ToUtf8(r.Name)},
-                      {"Type", ToUtf8(DNSTypeName(r.Type))},
-                      {"Class", ToUtf8(DNSClassName(r.Class))},
-                      {"TTL", r.TTL},
-                      {"Data", ToUtf8(r.Data)}});
-  return list;
+// The replies kept as their bytes, one after the other, and rendered only when all have come in
+// (a failure on a later question prints none of the records, as before): each record is then
+// written as it is decoded, so no reply is ever held as records or as its whole rendering.
+struct Replies {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  // Hands `f` the records of `section` (0 answers, 1 authority, 2 additional) of every reply.
+  template <class F>
+  void Each(int section, F&& f) const {
+    std::size_t from = 0;
+    for (const std::size_t end : Ends) {
+      TQNIDNSReply head;
+      String error;
+      DNSDecodeReply(FromBytes(std::string_view(Bytes).substr(from, end - from)), head, error,
+                     [&](int s, TQNIDNSRecord& rec) {
+                       if (s == section) f(rec);
+                     });
+      from = end;
+    }
+  }
+};
+
+std::string dump(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The JSON object Run::Finish would write (status, error, the fields, then the three record
+// lists), written a record at a time.
+void write_json(Run& run, int code, const Replies& replies) {
+  nlohmann::ordered_json head = {{"status", status_word(code)}};
+  if (code != exOk && !run.Error().empty()) head["error"] = run.Error();
+  for (auto& [key, value] : run.Json().items()) head[key] = value;
+  std::string text = dump(head);
+  text.pop_back();  // the closing brace: the lists follow
+  std::cout << text;
+  const char* names[] = {"Answers", "Authority", "Additional"};
+  for (int s = 0; s < 3; ++s) {
+    std::cout << ',' << dump(names[s]) << ":[";
+    bool first = true;
+    replies.Each(s, [&](const TQNIDNSRecord& r) {
+      // The EDNS(0) record is no record of the answer (dig shows it apart, as a pseudo-section).
+      if (r.Type == 41) return;
+      std::cout << (first ? "" : ",")
+                << dump({{"Name", ToUtf8(r.Name)},
+                         {"Type", ToUtf8(DNSTypeName(r.Type))},
+                         {"Class", ToUtf8(DNSClassName(r.Class))},
+                         {"TTL", r.TTL},
+                         {"Data", ToUtf8(r.Data)}});
+      first = false;
+    });
+    std::cout << ']';
+  }
+  std::cout << "}\n";
+  run.WroteJson();
 }
 
 int run(Run& run, const Options& o) {
@@ -67,8 +110,7 @@ int run(Run& run, const Options& o) {
   }
   if (requests.empty()) requests.push_back(irA);
 
-  TQNIDNSReply all;
-  std::string raw;
+  Replies replies;
   unsigned rcode = 0;
   int result = exOk;
   for (TQNIDNSRequest r : requests) {
@@ -89,11 +131,13 @@ int run(Run& run, const Options& o) {
       return run.Fail(exBadInput, "--https", e.what());
     }
     if (const int code = run.Execute(c, reply)) return code;
-    raw += ToBytes(reply);
+    replies.Bytes += ToBytes(reply);
+    replies.Ends.push_back(replies.Bytes.size());
     if (o.Raw) continue;
+    // Read through once for its soundness and status; the records are rendered at the end.
     TQNIDNSReply decoded;
     String error;
-    if (!DNSDecodeReply(reply, decoded, error))
+    if (!DNSDecodeReply(reply, decoded, error, [](int, TQNIDNSRecord&) {}))
       return run.Fail(exFailed, Run::Endpoint(c), "the reply cannot be read: " + ToUtf8(error));
     if (decoded.RCode() != 0 && rcode == 0) {
       rcode = decoded.RCode();
@@ -102,18 +146,14 @@ int run(Run& run, const Options& o) {
                         ToUtf8(DNSTypeName(DNSRequestTypeCode(r))) + " " + o.Name + ": status " +
                             ToUtf8(DNSRCodeName(rcode)));
     }
-    for (auto part : {&TQNIDNSReply::Answers, &TQNIDNSReply::Authority, &TQNIDNSReply::Additional})
-      for (auto& rec : decoded.*part) (all.*part).push_back(rec);
   }
   if (o.Raw) {
-    std::cout << raw;
+    std::cout << replies.Bytes;
   } else if (run.Options().Json) {
     run.Json()["RCode"] = ToUtf8(DNSRCodeName(rcode));
-    run.Json()["Answers"] = records_json(all.Answers);
-    run.Json()["Authority"] = records_json(all.Authority);
-    run.Json()["Additional"] = records_json(all.Additional);
+    write_json(run, result, replies);
   } else {
-    for (const auto& rec : all.Answers) std::cout << ToUtf8(DNSRecordLine(rec)) << '\n';
+    replies.Each(0, [](const TQNIDNSRecord& rec) { std::cout << ToUtf8(DNSRecordLine(rec)) << '\n'; });
   }
   return result;
 }
