@@ -59,6 +59,8 @@ struct QNINET_API TQNWebRequest {
   std::string Method = "GET";
   std::string ContentType;  ///< the body's Content-Type; empty sends none
   std::string Body;
+  std::string Headers;     ///< more header lines ("Accept: ..."), CRLF separated; no CR or LF inside one
+  long MaxRedirects = 10;  ///< redirects followed before the request fails
 };
 
 /// Called after each block of a body with the bytes so far and the announced size (0 when

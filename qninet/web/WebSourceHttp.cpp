@@ -83,6 +83,8 @@ public:
     sys::HttpRequest request = request_for(r.Method.c_str());
     request.Http10 = false;
     if (!r.ContentType.empty()) request.Headers = "Content-Type: " + r.ContentType;
+    if (!r.Headers.empty()) request.Headers += (request.Headers.empty() ? "" : "\r\n") + r.Headers;
+    request.MaxRedirects = r.MaxRedirects;
     request.Body = r.Body;
     if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());
     return {};

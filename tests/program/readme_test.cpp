@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -99,19 +101,29 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   account.Password = "secret";
   SmtpServer mail(account);
   ServiceFixture services;
+  // RDAP over HTTPS: the fixture tree, "{BASE}" standing for the server's own URL.
+  Nginx rdap(true);
+  const std::filesystem::path rdapFixtures = std::string(QNINET_FIXTURES_DIR) + "/rdap";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(rdapFixtures))
+    if (entry.is_regular_file())
+      rdap.WriteFile(std::filesystem::relative(entry.path(), rdapFixtures).string(),
+                     replace_all(ReadFileText(entry.path()), "{BASE}", rdap.HttpsUrl("")));
+  rdap.Start();
 
   TempDir dir("qninet-readme");
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
+  dir.Write("rdap-ca.pem", ReadFileText(rdap.CA()->CaCert()));
+  ::setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);  // the bootstrap registries' cache
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
   dir.Write(
       "contacts.html",
       "<a href=\"mailto:sales@example.test\">Sales</a> <a href=\"https://example.test/shop\">Shop</a>\n");
   const std::map<std::string, std::uint16_t> ports{
-      {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
-      {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
-      {"8888", webProxy.Port()}, {"8443", services.Port()}};
+      {"4343", whois->Port()},   {"3128", proxy->Port()},   {"1313", daytime->Port()}, {"12300", sntp.Port()},
+      {"5353", dns.Port()},      {"8080", web.Port()},      {"2525", mail.Port()},     {"2121", ftp.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()}, {"8444", rdap.HttpsPort()}};
 
   for (const std::string& line : commands) {
     SCOPED_TRACE(line);

@@ -19,8 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const kNetworkCommands[] = {"whois", "daytime", "sntp",  "dns",
-                                        "http",  "mail",    "fedex", "weather"};
+const char* const kNetworkCommands[] = {"whois", "daytime", "sntp",    "dns", "http",
+                                        "mail",  "fedex",   "weather", "rdap"};
 
 /// The command line of a network sub-command aimed at 127.0.0.1:port.
 std::vector<std::string> aimed(const std::string& sub, std::uint16_t port,
@@ -33,6 +33,7 @@ std::vector<std::string> aimed(const std::string& sub, std::uint16_t port,
     argv.insert(argv.end(), {"--host", "127.0.0.1", "--port", p});
     if (sub == "whois") argv.push_back("example.co.uk");
     if (sub == "dns") argv.push_back("www.test");
+    if (sub == "rdap") argv.push_back("example.com");
     if (sub == "fedex" || sub == "weather") argv.push_back("1234");
     if (sub == "mail")
       argv.insert(argv.end(), {"--from", "a@qninet.test", "--to", "b@qninet.test", "--body", "x"});

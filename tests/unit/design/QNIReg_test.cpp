@@ -75,7 +75,7 @@ TEST(PackageRegistration, ClassesInPaletteOrderThenTheEditorsAndAPictureEach) {
       order,
       "TQNWhoIs TQNInetDateTime TQNUPSTracker TQNFedExTracker TQNIHTTPClient TQNWebUpdater TQNWebDirect "
       "TQNRemoteImage TQNInfoExtractor TQNWeatherInfo TQNRemoteFiles TQNISMTP TQNIRSSParser TQNInetSNTP "
-      "TQNMSTranslator");
+      "TQNMSTranslator TQNRdapClient");
   EXPECT_EQ(unpictured, "TQNIRSSParserTQNInetSNTP");
   EXPECT_EQ(QNInetPaletteResources().back().Name, std::string("TQNIDNSRESOLVER"));
   EXPECT_EQ(QNInetPaletteResources().size(), r.Classes.size() - 2 + 1);
