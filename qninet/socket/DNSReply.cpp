@@ -431,13 +431,12 @@ namespace {
 // The header and the questions into `Reply`, then each record to `onRecord`; `keep` reserves
 // the record lists of `Reply` first, up to what the rest of the message can hold (a record
 // takes at least 11 bytes), so they never hold the slack of doubling.
-bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool keep,
-                  const TQNIDNSRecordSink& onRecord) {
+// The header and the questions; `at` moves past them.
+bool read_head(const Reader& r, std::size_t& at, TQNIDNSReply& Reply, std::uint16_t (&counts)[4],
+               String& Error) {
   Reply = TQNIDNSReply();
   Error.clear();
-  const Reader r(Bytes);
-  std::size_t at = 0;
-  std::uint16_t counts[4] = {};
+  at = 0;
   if (!r.U16(at, Reply.ID) || !r.U16(at, Reply.Flags) || !r.U16(at, counts[0]) || !r.U16(at, counts[1]) ||
       !r.U16(at, counts[2]) || !r.U16(at, counts[3])) {
     Error = u"the reply is shorter than a DNS header";
@@ -453,6 +452,15 @@ bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool 
     }
     Reply.Questions.push_back(std::move(q));
   }
+  return true;
+}
+
+bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool keep,
+                  const TQNIDNSRecordSink& onRecord) {
+  const Reader r(Bytes);
+  std::size_t at = 0;
+  std::uint16_t counts[4] = {};
+  if (!read_head(r, at, Reply, counts, Error)) return false;
   std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};
   for (int s = 0; s < 3; ++s) {
     if (keep) sections[s]->reserve(std::min<std::size_t>(counts[s + 1], (r.Size() - at) / 11));
@@ -466,6 +474,26 @@ bool decode_reply(const String& Bytes, TQNIDNSReply& Reply, String& Error, bool 
 }
 
 }  // namespace
+
+bool DNSReplyMatches(const String& Query, const String& Reply) {
+  TQNIDNSReply asked, got;
+  std::uint16_t counts[4] = {};
+  std::size_t at = 0;
+  String error;
+  if (!read_head(Reader(Query), at, asked, counts, error) ||
+      !read_head(Reader(Reply), at, got, counts, error))
+    return false;
+  if (got.ID != asked.ID || !(got.Flags & 0x8000u)) return false;
+  if (got.Questions.empty()) return got.RCode() != 0;
+  // A server that answers only the first of several questions echoes only that one.
+  if (got.Questions.size() > asked.Questions.size()) return false;
+  for (std::size_t i = 0; i < got.Questions.size(); ++i) {
+    const TQNIDNSQuestion &a = asked.Questions[i], &g = got.Questions[i];
+    // Names may come back in another case (RFC 4343; the 0x20 trick of resolvers).
+    if (a.Type != g.Type || a.Class != g.Class || UpperCase(a.Name) != UpperCase(g.Name)) return false;
+  }
+  return true;
+}
 
 bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error) {
   std::vector<TQNIDNSRecord>* sections[3] = {&Reply.Answers, &Reply.Authority, &Reply.Additional};

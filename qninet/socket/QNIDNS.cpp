@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "qninet/sys/FailureText.h"
-
 namespace qninet {
 
 QNINET_DEFINE_ENUM_INFO(TQNIDNSRequest, "irAll", "irA", "irNS", "irName", "irSOA", "irMB", "irMG", "irMR",
@@ -74,13 +72,22 @@ bool DNSRequestFromName(const String& Name, TQNIDNSRequest& Request) {
 }
 
 String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain) {
+  return DNSBuildQuery(Requests, Domain, 0x125E, 0);
+}
+
+String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain, std::uint16_t ID,
+                     std::uint16_t UDPPayload) {
   if (Requests.Empty() || Domain.empty()) return String();
   unsigned count = 0;
   for (std::size_t i = 0; i < kTypeCodes.size(); ++i)
     if (Requests.Contains(static_cast<TQNIDNSRequest>(i))) ++count;
-  String out = {0x12, 0x5E, 0x01, 0x00};
+  String out;
+  put16(out, ID);
+  put16(out, 0x0100);  // a standard query, recursion desired
   put16(out, count);
-  out.append(6, u'\0');
+  put16(out, 0);
+  put16(out, 0);
+  put16(out, UDPPayload ? 1 : 0);
   const auto labels = labels_of(Domain);
   for (std::size_t i = 0; i < kTypeCodes.size(); ++i) {
     const auto request = static_cast<TQNIDNSRequest>(i);
@@ -105,6 +112,14 @@ String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain) {
     out += u'\0';
     put16(out, kTypeCodes[i]);
     put16(out, 1);
+  }
+  if (UDPPayload) {
+    // RFC 6891 section 6.1.2: the root as owner, type OPT, the payload size in the class field,
+    // extended code, version 0 and no flags in the TTL field, no options.
+    out += u'\0';
+    put16(out, 41);
+    put16(out, UDPPayload);
+    out.append(6, u'\0');
   }
   return out;
 }
@@ -220,10 +235,17 @@ String DNSRecordLine(const TQNIDNSRecord& Record) {
          DNSTypeName(Record.Type) + u" " + Record.Data;
 }
 
+QNINET_DEFINE_ENUM_INFO(TQNIDNSTransport, "dtTCP", "dtUDP", "dtTLS", "dtHTTPS")
+QNINET_DEFINE_ENUM_INFO(TQNIDoHMethod, "dmPOST", "dmGET")
+
 QNINET_CLASS_INFO(TQNIDNSResolver,
                   Published("Requests", &Self::Requests, &Self::SetRequests, TQNIDNSRequests()),
                   Published("Domain", &Self::Domain, &Self::SetDomain),
-                  Published("LengthPrefix", &Self::LengthPrefix, &Self::SetLengthPrefix, true))
+                  Published("LengthPrefix", &Self::LengthPrefix, &Self::SetLengthPrefix, true),
+                  Published("Transport", &Self::Transport, &Self::SetTransport, dtTCP),
+                  Published("DoHURL", &Self::DoHURL, &Self::SetDoHURL, u""),
+                  Published("DoHMethod", &Self::DoHMethod, &Self::SetDoHMethod, dmPOST),
+                  Published("TLSAuthName", &Self::TLSAuthName, &Self::SetTLSAuthName, u""))
 
 TQNIDNSResolver::TQNIDNSResolver(TComponent* AOwner) : TQNInetBase(AOwner) { SetPort(53); }
 
@@ -233,23 +255,6 @@ String TQNIDNSResolver::GetQuery() {
   if (FRequests.Empty() || FDomain.empty()) return String();
   if (Host().empty() && Address().empty()) return String();
   return DNSBuildQuery(FRequests, FDomain);
-}
-
-String TQNIDNSResolver::InternalExecute() {
-  if (!FLengthPrefix) return TQNInetBase::InternalExecute();
-  const String query = GetQuery();
-  if (query.empty()) return String();
-  // RFC 1035 section 4.2.2: on TCP each message is preceded by its length, high byte first.
-  String framed;
-  put16(framed, static_cast<unsigned>(query.size() & 0xFFFF));
-  framed += query;
-  if (SendToSocket(framed) <= 0) return u"No answer from server";
-  // The server keeps the connection open for more queries: one frame is the whole answer.
-  TLengthPrefixedFrame reply;
-  if (ReceiveFramed(reply) != reComplete)
-    throw ESocketError(
-        AtSocketEndpoint(FromUtf8(sys::closed_early_text(reply.Received(), reply.Expected()))));
-  return reply.Message();
 }
 
 }  // namespace qninet

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
+#include "qninet/core/Url.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/socket/QNInBase.h"
 
@@ -54,6 +56,16 @@ QNINET_API bool DNSRequestFromName(const String& Name, TQNIDNSRequest& Request);
 /// reversed name under in-addr.arpa (an IPv6 address: its nibbles reversed under ip6.arpa). Empty when
 /// `Requests` or `Domain` is empty. Labels are written as given: nothing is checked or escaped.
 QNINET_API String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain);
+/// The same query with message identifier `ID` and, when `UDPPayload` is not 0, an EDNS(0) OPT
+/// record offering that UDP payload size (RFC 6891 section 6.1): how the UDP, TLS and HTTPS
+/// transports ask.
+QNINET_API String DNSBuildQuery(TQNIDNSRequests Requests, const String& Domain, std::uint16_t ID,
+                                std::uint16_t UDPPayload);
+/// Whether `Reply` answers `Query` (RFC 5452 section 9.1): the same identifier, the response
+/// bit set, and the query's questions echoed in order (the first ones at least), names compared
+/// without regard to ASCII case; a reply with an error code may echo none. False for anything that is no DNS
+/// message.
+QNINET_API bool DNSReplyMatches(const String& Query, const String& Reply);
 /// The 16 bytes of an IPv6 address in its text forms (RFC 4291 section 2.2: "::", a dotted
 /// IPv4 tail); false for anything else.
 QNINET_API bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]);
@@ -108,11 +120,31 @@ QNINET_API String DNSRCodeName(unsigned RCode);
 /// "name TTL CLASS TYPE data", one record as one line.
 QNINET_API String DNSRecordLine(const TQNIDNSRecord& Record);
 
-/// A DNS client over TCP (port 53). With `LengthPrefix` (the default) the query carries the
-/// two-byte length field that DNS over TCP expects and no header block, and `Execute` returns
-/// the reply without its length field; without it the query goes out as the engine sends every
-/// query, followed by the engine's header block, and the answer is everything the server sends
-/// until it closes.
+/// How the resolver reaches its server: DNS over TCP (RFC 7766), over UDP (RFC 1035 section
+/// 4.2.1), over TLS (RFC 7858) or over HTTPS (RFC 8484).
+enum TQNIDNSTransport : std::uint8_t { dtTCP, dtUDP, dtTLS, dtHTTPS };
+QNINET_DECLARE_ENUM_INFO(TQNIDNSTransport)
+/// How a DNS-over-HTTPS query travels: in a POST body, or Base64url in a GET's `dns` parameter.
+enum TQNIDoHMethod : std::uint8_t { dmPOST, dmGET };
+QNINET_DECLARE_ENUM_INFO(TQNIDoHMethod)
+
+/// A DNS client. `Transport` `dtTCP` (the default, port 53): with `LengthPrefix` (the default)
+/// the query carries the two-byte length field that DNS over TCP expects and no header block,
+/// and `Execute` returns the reply without its length field; without it the query goes out as
+/// the engine sends every query, followed by the engine's header block, and the answer is
+/// everything the server sends until it closes.
+/// The other transports ask with a random identifier (0 over HTTPS) and an EDNS(0) record
+/// offering 1232 bytes, and return the reply message:
+/// - `dtUDP`: a datagram to `Host`:`Port`, sent again after 1, 2, 4... seconds of silence within
+///   `Timeout` (and `MaxTime`); datagrams from another address or port, with another identifier
+///   or about another question are dropped and the wait goes on; a truncated reply (TC) is
+///   asked again over TCP. The proxy is not used.
+/// - `dtTLS`: TCP (port 853 when the port was 53) under TLS, the certificate valid for
+///   `TLSAuthName` (`Host`, else `Address`, when empty) under the system's store, `CAFile` and
+///   the file QNINET_CA_FILE names; then one length-prefixed exchange.
+/// - `dtHTTPS`: the message POSTed as application/dns-message to `DoHURL` (or, with `DoHMethod`
+///   `dmGET`, sent in its `dns` parameter), HTTP/2 when libcurl offers it, the certificate checked
+///   as for TLS against the URL's host; a status other than 200 fails.
 class QNINET_API TQNIDNSResolver : public TQNInetBase {
   QNINET_OBJECT(TQNIDNSResolver, TQNInetBase)
 public:
@@ -129,18 +161,42 @@ public:
   void SetDomain(const String& value) { FDomain = value; }
   bool LengthPrefix() const { return FLengthPrefix; }
   void SetLengthPrefix(bool value) { FLengthPrefix = value; }
+  TQNIDNSTransport Transport() const { return FTransport; }
+  /// Switching to or from `dtTLS` moves the port between 53 and 853 when it holds the other's.
+  void SetTransport(TQNIDNSTransport value);
+  /// The DNS-over-HTTPS address ("https://dns.example/dns-query"). Writing it points `Host` and
+  /// `Port` at its server; raises `EConvertError` for a text that is no https URL. Empty clears.
+  const String& DoHURL() const { return FDoHURL; }
+  void SetDoHURL(const String& value);
+  TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
+  void SetDoHMethod(TQNIDoHMethod value) { FDoHMethod = value; }
+  /// The name the TLS server's certificate must carry; empty: `Host`, else `Address`.
+  const String& TLSAuthName() const { return FTLSAuthName; }
+  void SetTLSAuthName(const String& value) { FTLSAuthName = value; }
 
 protected:
+  /// Connects for TCP and TLS only (with TLS, shakes hands against `TLSAuthName`).
+  void Connect() override;
   /// With `LengthPrefix`: sends the framed query and reads exactly one framed reply (the
   /// server keeps the connection open for more, so reading until it closes would wait for its
   /// idle time-out). Raises `ESocketError` when the reply is cut short. An empty query sends
-  /// and reads nothing.
+  /// and reads nothing. Over UDP, TLS and HTTPS, the exchange of that transport; its failures
+  /// raise `ESocketError` after the endpoint ("127.0.0.1:53: Connection timed out").
   String InternalExecute() override;
 
 private:
+  String exchange_framed(const String& query);
+  String exchange_udp(const String& query);
+  String exchange_https(const String& query);
+
   TQNIDNSRequests FRequests;
   String FDomain;
   bool FLengthPrefix = true;
+  TQNIDNSTransport FTransport = dtTCP;
+  String FDoHURL;
+  std::optional<Url> FDoHTarget;  ///< FDoHURL parsed
+  TQNIDoHMethod FDoHMethod = dmPOST;
+  String FTLSAuthName;
 };
 
 }  // namespace qninet

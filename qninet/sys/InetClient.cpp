@@ -152,8 +152,10 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   // Ranges are HTTP/1.1's: lighttpd ignores one in an HTTP/1.0 request and sends the whole file,
   // so a resumed download asks in HTTP/1.1 (its answer is still read as an HTTP/1.0 one).
   const bool wire10 = r.Http10 && r.RangeFrom == 0;
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                   static_cast<long>(wire10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+  const long version = wire10    ? CURL_HTTP_VERSION_1_0
+                       : r.Http2 ? CURL_HTTP_VERSION_2TLS
+                                 : CURL_HTTP_VERSION_1_1;
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, version);
   curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
   if (r.Method == "GET") {

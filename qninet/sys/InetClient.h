@@ -68,6 +68,7 @@ struct HttpRequest {
   std::string Method = "GET";  ///< "GET", "HEAD", "POST" or another verb (sent with the body)
   InetTarget Target;
   bool Http10 = false;  ///< HTTP/1.0 (the answer ends at its length or at the close)
+  bool Http2 = false;   ///< HTTPS: HTTP/2 when libcurl and the server offer it, else HTTP/1.1
   std::string Headers;  ///< extra header lines, CRLF separated
   std::string Body;
   InetCredentials Credentials;

@@ -5,9 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "qninet/sys/FailureText.h"
@@ -140,23 +141,42 @@ Result<std::string> TUdpSocket::Receive(int timeout_ms) {
 
 Result<std::string> udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
                                  int timeout_ms) {
+  return udp_exchange(host, port, request, timeout_ms, UdpAwait{});
+}
+
+Result<std::string> udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
+                                 int timeout_ms, const UdpAwait& await) {
   if (timeout_ms <= 0) timeout_ms = kDefaultTimeoutMs;
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  using std::chrono::milliseconds;
+  const auto deadline = Clock::now() + milliseconds(timeout_ms);
+  const auto left_until = [](Clock::time_point t) {
+    return std::chrono::duration_cast<milliseconds>(t - Clock::now()).count();
+  };
   TUdpSocket socket;
   if (Status opened = socket.Open(host, port); !opened) return opened.failure();
+  int pause = await.RetryMs;
   for (;;) {
     Result<std::string> reply = system_failure(ENOTCONN);
     if (Status sent = socket.Send(request); !sent) {
       reply = sent.failure();
     } else {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      reply = socket.Receive(left > 0 ? static_cast<int>(left) : 1);
+      const auto until = pause > 0 ? std::min(deadline, Clock::now() + milliseconds(pause)) : deadline;
+      do {
+        const auto left = left_until(until);
+        reply = socket.Receive(left > 0 ? static_cast<int>(left) : 1);
+      } while (reply && await.Accept && !await.Accept(*reply));
+    }
+    if (reply) return reply;
+    const int code = reply.failure().Code;
+    // A datagram lost either way: ask again while time is left (RFC 1035 section 4.2.1).
+    if (code == ETIMEDOUT && pause > 0 && left_until(deadline) > 0) {
+      pause *= 2;
+      continue;
     }
     // "localhost" resolves to ::1 and 127.0.0.1; a server bound to one of them makes the other
     // answer with port unreachable, which is no reason to give up.
-    if (reply || reply.failure().Code != ECONNREFUSED) return reply;
+    if (code != ECONNREFUSED) return reply;
     if (Clock::now() >= deadline || !socket.NextAddress()) return reply;
   }
 }

@@ -5,6 +5,7 @@
 // look-up, the resolver's (negative) code, so a caller can tell the kinds apart.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,5 +46,20 @@ private:
 /// The failure reads "Connection timed out" or "Connection refused" for those two kinds.
 Result<std::string> udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
                                  int timeout_ms);
+
+/// How an exchange tells its reply from stray or forged datagrams, and when it asks again.
+struct UdpAwait {
+  /// Whether a datagram answers the request; one refused is dropped and the wait goes on.
+  /// Unset: the first datagram is the reply.
+  std::function<bool(std::string_view reply)> Accept;
+  /// Milliseconds of silence after which the request is sent again, the pause doubling each
+  /// time, all within the exchange's time-out; 0 sends it once.
+  int RetryMs = 0;
+};
+/// The same exchange, waiting for a datagram that `await.Accept` takes and sending again as
+/// `await.RetryMs` says. Only the connected endpoint's datagrams reach it at all (the system
+/// drops those of any other address or port).
+Result<std::string> udp_exchange(const std::string& host, std::uint16_t port, std::string_view request,
+                                 int timeout_ms, const UdpAwait& await);
 
 }  // namespace qninet::sys

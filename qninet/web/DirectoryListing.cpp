@@ -55,8 +55,9 @@ struct Listing {
   std::set<std::string> Entered{};
   std::vector<std::size_t> Ancestors{};  // the fingerprints of the folders above the one read
   int Folders = 0;
-  bool Stopped = false;  // cancelled, out of time, or at the bound of folders
-  String Why{};          // why the last folder that could not be entered was refused
+  bool Stopped = false;     // cancelled, out of time, or at the bound of folders
+  bool Incomplete = false;  // a local sub-folder could not be read: the list lacks its names
+  String Why{};             // why the last folder that could not be entered was refused
 
   bool cancelled() const { return Cancel && Cancel->load(); }
   // Ends the walk: the folders left are not tried, and the run says why once.
@@ -81,10 +82,18 @@ struct Listing {
     if (const auto listed = Source.ListFolder(dir, folder); !listed) {
       if (cancelled()) return stop();
       const String why = listed.Text().substr(0, 200);
-      if (depth == 0 || Ftp) Why = why;
-      if (Ftp)
-        Application().MessageBox(Format(u"Cannot enter \"%s\": %s", decode_path(dir), why),
-                                 Application().Title(), gui::mbOK | gui::mbIconError);
+      const String cannot = Format(u"Cannot enter \"%s\": %s", decode_path(dir), why);
+      if (Ftp) {
+        Why = why;
+        Application().MessageBox(cannot, Application().Title(), gui::mbOK | gui::mbIconError);
+      } else if (depth == 0) {
+        Why = why;
+      } else {
+        // No window tells of a local sub-folder that could not be read, so the run does: the
+        // walk goes on, and the list is not taken for the whole.
+        Why = cannot;
+        Incomplete = true;
+      }
       return false;
     }
     return Entered.insert(folder.Identity).second;
@@ -160,7 +169,7 @@ bool TQNCustomWebComponent::ReadDirFromInet(const String& Directory, const Strin
       listing.path(ToUtf8(Directory), 0);
     if (!listing.Why.empty()) FLastError = listing.Why;
     // A walk cut short is no listing: the caller must not take the part for the whole.
-    if (listing.Stopped) SetStatus(isFailed);
+    if (listing.Stopped || listing.Incomplete) SetStatus(isFailed);
   }
   SetAction(iaFileFound);
   return List->Count() > 0;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "qninet/rtl/JsonText.h"
 #include "qninet/sys/FileReplace.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TextDecoding.h"
@@ -12,13 +13,17 @@
 
 namespace qninet {
 
+QNINET_DEFINE_ENUM_INFO(TQNTranslatorApi, "taV2", "taV3")
 QNINET_CLASS_INFO(TQNMSTranslator,
                   Published("Agent", &Self::Agent, &Self::SetAgent, String(u"Veltraxon Tracker")),
                   Published("Port", &Self::Port, &Self::SetPort, 443),
                   Published("Service", &Self::Service, &Self::SetService, isHTTPS),
                   Published("Host", &Self::Host, &Self::SetHost, String(kQNMSTranslatorBaseURL)),
                   Published("BingAppId", &Self::BingAppId, &Self::SetBingAppId,
-                            String(u"5F0B2D9E81C4A6370E9D2B5C8A1F4E6D03B7C9A2")))
+                            String(u"5F0B2D9E81C4A6370E9D2B5C8A1F4E6D03B7C9A2")),
+                  Published("ApiVersion", &Self::ApiVersion, &Self::SetApiVersion, taV2),
+                  Published("SubscriptionKey", &Self::SubscriptionKey, &Self::SetSubscriptionKey),
+                  Published("Region", &Self::Region, &Self::SetRegion))
 
 namespace {
 
@@ -99,6 +104,35 @@ private:
   TQNServiceCall& FCall;
 };
 
+// A member of a JSON object, or null: answers are read by their documented paths only.
+const nlohmann::json* member(const nlohmann::json* j, const char* key) {
+  if (!j || !j->is_object()) return nullptr;
+  const auto it = j->find(key);
+  return it == j->end() ? nullptr : &*it;
+}
+
+const nlohmann::json* first_of(const nlohmann::json* j) {
+  return j && j->is_array() && !j->empty() ? &j->front() : nullptr;
+}
+
+// A string member as text; false when there is none.
+bool text_of(const nlohmann::json* j, const char* key, String& out) {
+  const nlohmann::json* value = member(j, key);
+  if (!value || !value->is_string()) return false;
+  out = FromUtf8(value->get_ref<const std::string&>());
+  return true;
+}
+
+// "MESSAGE (CODE)" of the service's error object; its code is a number in the documents.
+String error_object_text(const nlohmann::json& error) {
+  String message, code;
+  text_of(&error, "message", message);
+  if (const nlohmann::json* c = member(&error, "code"); c && !c->is_null())
+    code = c->is_string() ? FromUtf8(c->get_ref<const std::string&>()) : FromUtf8(c->dump());
+  if (code.empty()) return message.empty() ? String(u"The service refused the request") : message;
+  return message.empty() ? u"Error " + code : message + u" (" + code + u")";
+}
+
 }  // namespace
 
 TQNMSTranslator::TQNMSTranslator(TComponent* AOwner)
@@ -111,7 +145,7 @@ TQNMSTranslator::TQNMSTranslator(TComponent* AOwner)
 
 // The service's base URL (the Host property) with the operation and its query as parts.
 std::optional<Url> TQNMSTranslator::request_url(const char* operation,
-                                                std::initializer_list<std::pair<const char*, String>> query) {
+                                                const std::vector<std::pair<const char*, String>>& query) {
   String why;
   auto url = Url::Parse(ToUtf8(Host()), &why);
   if (!url) {
@@ -137,6 +171,100 @@ void TQNMSTranslator::begin_call() {
 void TQNMSTranslator::end_call(bool ok, const String& why) {
   if (!ok) SetLastErrorText(why);
   SetStatus(ok ? isFinished : isFailed);
+}
+
+void TQNMSTranslator::SetApiVersion(TQNTranslatorApi value) {
+  // A host left at one version's default follows the version; one the user chose stays.
+  if (Host() == (value == taV3 ? kQNMSTranslatorBaseURL : kQNMSTranslatorV3BaseURL))
+    SetHost(value == taV3 ? kQNMSTranslatorV3BaseURL : kQNMSTranslatorBaseURL);
+  FApiVersion = value;
+}
+
+bool TQNMSTranslator::refuse_on_v3(const char* method) {
+  if (FApiVersion != taV3) return false;
+  end_call(false, FromUtf8(method) + u" is not offered by this API version (3)");
+  return true;
+}
+
+// One exchange with the JSON API: the text (when `method` is POST) as the body, the key in its
+// headers; the answer's values, or the service's error object as the failure.
+bool TQNMSTranslator::call_v3(const char* method, const char* operation, const String& text, const String& to,
+                              const String& from, TStrings* values) {
+  std::vector<std::pair<const char*, String>> query{{"api-version", u"3.0"}};
+  if (std::string_view(operation) == "translate") {
+    query.emplace_back("to", to);
+    if (!from.empty()) query.emplace_back("from", from);
+  } else if (std::string_view(operation) == "languages") {
+    query.emplace_back("scope", u"translation");
+  }
+  auto url = request_url(operation, query);
+  if (!url) return false;
+  const std::string endpoint = ToUtf8(Host()) + "/" + operation;
+  TQNWebRequest request;
+  request.Method = method;
+  if (request.Method == "POST") {
+    request.ContentType = "application/json; charset=UTF-8";
+    nlohmann::json body = nlohmann::json::array();
+    body.push_back({{"Text", ToUtf8(text)}});
+    request.Body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // The language list needs no key; the operations that cost one send it.
+    request.Headers.emplace_back("Ocp-Apim-Subscription-Key", ToUtf8(FSubscriptionKey));
+    if (!FRegion.empty()) request.Headers.emplace_back("Ocp-Apim-Subscription-Region", ToUtf8(FRegion));
+  }
+  TQNServiceCall call(*this, std::move(*url));
+  if (const auto sent = call.Send(request); !sent) return (end_call(false, sent.Text()), false);
+  const std::uint32_t status = call.Source().StatusCode();
+  const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
+    UpdateProgress(current, maximum, abort);
+  };
+  TMemoryStream body;
+  const auto whole = call.ReadAll(body, progress, status >= 400 ? kErrorBodyLimit : kQNServiceAnswerLimit);
+  String why;
+  bool read = false;
+  if (whole) {
+    try {
+      read = ReadJsonAnswer(body.Bytes(), operation, endpoint, values, why);
+    } catch (const EReadError& e) {
+      why = status >= 400 ? String() : e.Message();
+    }
+  } else if (status < 400) {
+    why = whole.Text();
+  }
+  if (status >= 400) {
+    read = false;
+    why = u"HTTP " + IntToStr(static_cast<Integer>(status)) + (why.empty() ? String() : u": " + why);
+  }
+  end_call(read, why);
+  return read;
+}
+
+bool TQNMSTranslator::ReadJsonAnswer(std::string_view Body, const char* Operation,
+                                     const std::string& Endpoint, TStrings* Values, String& Why) {
+  const nlohmann::json answer = ParseJsonBounded(Body, Endpoint, "Invalid JSON answer");
+  if (const nlohmann::json* error = member(&answer, "error"); error && error->is_object()) {
+    Why = error_object_text(*error);
+    return false;
+  }
+  const std::string_view op(Operation);
+  if (op == "languages") {
+    const nlohmann::json* codes = member(&answer, "translation");
+    if (!codes || !codes->is_object()) return (Why = u"The answer holds no translation languages", false);
+    for (const auto& entry : codes->items()) Values->Add(FromUtf8(entry.key()));
+    return true;
+  }
+  const nlohmann::json* first = first_of(&answer);
+  String value, detected;
+  if (op == "detect" ? !text_of(first, "language", value)
+                     : !text_of(first_of(member(first, "translations")), "text", value)) {
+    Why = op == "detect" ? u"The answer holds no language" : u"The answer holds no translation";
+    return false;
+  }
+  Values->Add(value);
+  if (op == "translate") {
+    text_of(member(first, "detectedLanguage"), "language", detected);
+    Values->Add(detected);
+  }
+  return true;
 }
 
 // Fetches `url` and adds the text of the answer's `tag` element to `values`: the element itself
@@ -197,6 +325,12 @@ String TQNMSTranslator::ErrorMessage(std::string_view Body) {
 String TQNMSTranslator::TranslateText(const String& AText, const String& SourceLng, const String& DestLng) {
   begin_call();
   TStringList result;
+  FDetectedLanguage.clear();
+  if (FApiVersion == taV3) {
+    if (!call_v3("POST", "translate", AText, DestLng, SourceLng, &result)) return {};
+    FDetectedLanguage = result.Strings(1);
+    return result.Strings(0);
+  }
   auto url = request_url("Translate",
                          {{"appId", FBingAppId}, {"text", AText}, {"from", SourceLng}, {"to", DestLng}});
   return fetch_element(std::move(url), u"string", &result) ? result.Strings(0) : String();
@@ -205,6 +339,8 @@ String TQNMSTranslator::TranslateText(const String& AText, const String& SourceL
 String TQNMSTranslator::DetectLanguage(const String& AText) {
   begin_call();
   TStringList result;
+  if (FApiVersion == taV3)
+    return call_v3("POST", "detect", AText, {}, {}, &result) ? result.Strings(0) : String();
   return fetch_element(request_url("Detect", {{"appId", FBingAppId}, {"text", AText}}), u"string", &result)
              ? result.Strings(0)
              : String();
@@ -215,6 +351,10 @@ void TQNMSTranslator::GetLanguagesForTranslate(TStrings* AList) {
   begin_call();
   AList->Clear();
   TStringList codes;
+  if (FApiVersion == taV3) {
+    if (call_v3("GET", "languages", {}, {}, {}, &codes)) AList->Assign(&codes);
+    return;
+  }
   if (fetch_element(request_url("GetLanguagesForTranslate", {{"appId", FBingAppId}}), u"ArrayOfstring",
                     &codes))
     AList->Assign(&codes);
@@ -224,6 +364,7 @@ void TQNMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
   if (!AList) return;
   begin_call();
   AList->Clear();
+  if (refuse_on_v3("GetLanguagesForSpeak")) return;
   TStringList codes;
   if (fetch_element(request_url("GetLanguagesForSpeak", {{"appId", FBingAppId}}), u"ArrayOfstring", &codes))
     AList->Assign(&codes);
@@ -231,6 +372,7 @@ void TQNMSTranslator::GetLanguagesForSpeak(TStrings* AList) {
 
 void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileName, const String& AText) {
   begin_call();
+  if (refuse_on_v3("SpeakText")) return;
   auto url = request_url("Speak", {{"appId", FBingAppId}, {"text", AText}, {"language", Language}});
   if (!url) return;
   TQNServiceCall call(*this, std::move(*url));

@@ -3,6 +3,8 @@
 // through a service that keeps the wire contract of the Microsoft Translator V2 HTTP API.
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "qninet/rtl/Strings.h"
 #include <optional>
@@ -12,9 +14,16 @@
 
 namespace qninet {
 
+/// Which of the service's interfaces the translator speaks: the V2 HTTP API or the JSON API
+/// (version 3).
+enum TQNTranslatorApi : std::uint8_t { taV2, taV3 };
+QNINET_DECLARE_ENUM_INFO(TQNTranslatorApi)
+
 /// The service's default base URL; that service has been retired by its operator, so an
 /// application points `Host` at a compatible one.
 inline constexpr const char16_t* kQNMSTranslatorBaseURL = u"https://api.microsofttranslator.com/v2/Http.svc";
+/// The base URL of the service's current JSON API (version 3), `Host`'s default there.
+inline constexpr const char16_t* kQNMSTranslatorV3BaseURL = u"https://api.cognitive.microsofttranslator.com";
 
 /// A client of the translator's HTTP interface. `Host` holds the whole base URL (no trailing
 /// slash); each method sends one GET to the base URL followed by the operation and its query,
@@ -22,6 +31,14 @@ inline constexpr const char16_t* kQNMSTranslatorBaseURL = u"https://api.microsof
 /// when the service cannot be reached, answers with an HTTP status of 400 or more, or answers
 /// with something else than the expected element, to `isFailed` with the service's message in
 /// `LastErrorText`. `Execute` does nothing.
+///
+/// With `ApiVersion` `taV3` the same methods speak the current JSON API: a POST of
+/// `[{"Text": ...}]` to "/translate?api-version=3.0&to=...[&from=...]" or
+/// "/detect?api-version=3.0" with the key in `Ocp-Apim-Subscription-Key` (and `Region` in
+/// `Ocp-Apim-Subscription-Region` when set), and a GET of
+/// "/languages?api-version=3.0&scope=translation". The service's error object fails the call
+/// with "HTTP STATUS: MESSAGE (CODE)". That API speaks nothing: `SpeakText` and
+/// `GetLanguagesForSpeak` fail before anything is sent.
 class QNINET_API TQNMSTranslator : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNMSTranslator, TQNCustomWebComponent)
 public:
@@ -30,6 +47,19 @@ public:
   /// The application identifier sent as `appId`.
   const String& BingAppId() const { return FBingAppId; }
   void SetBingAppId(const String& value) { FBingAppId = value; }
+  /// The interface spoken. Switching moves a `Host` still at one version's default to the
+  /// other's.
+  TQNTranslatorApi ApiVersion() const { return FApiVersion; }
+  void SetApiVersion(TQNTranslatorApi value);
+  /// Version 3: the resource's key, sent as `Ocp-Apim-Subscription-Key`.
+  const String& SubscriptionKey() const { return FSubscriptionKey; }
+  void SetSubscriptionKey(const String& value) { FSubscriptionKey = value; }
+  /// Version 3: the resource's region, sent as `Ocp-Apim-Subscription-Region` when not empty.
+  const String& Region() const { return FRegion; }
+  void SetRegion(const String& value) { FRegion = value; }
+  /// Version 3: the language the service found for the last `TranslateText` without a source
+  /// language; empty otherwise.
+  const String& DetectedLanguage() const { return FDetectedLanguage; }
 
   /// The text translated from `SourceLng` to `DestLng`; empty on a failure.
   String TranslateText(const String& AText, const String& SourceLng, const String& DestLng);
@@ -52,6 +82,12 @@ public:
   static bool ReadAnswer(std::string_view Body, const char16_t* Tag, TStrings* Values, String& Why);
   /// The service's message in an error answer's body, as one line; empty when it says none.
   static String ErrorMessage(std::string_view Body);
+  /// Version 3: the values a JSON answer body of `Operation` ("translate", "detect",
+  /// "languages") gives: the translation and the detected language, the language, or every
+  /// language code. False with why in `Why` for an error object or another shape; raises
+  /// `EReadError` naming `Endpoint` for text that is no JSON or nests too deep.
+  static bool ReadJsonAnswer(std::string_view Body, const char* Operation, const std::string& Endpoint,
+                             TStrings* Values, String& Why);
 
 protected:
   /// The methods are the component's whole function.
@@ -59,12 +95,17 @@ protected:
 
 private:
   std::optional<Url> request_url(const char* operation,
-                                 std::initializer_list<std::pair<const char*, String>> query);
+                                 const std::vector<std::pair<const char*, String>>& query);
   bool fetch_element(std::optional<Url> url, const char16_t* tag, TStrings* values);
   void begin_call();
   void end_call(bool ok, const String& why = {});
+  bool call_v3(const char* method, const char* operation, const String& text, const String& to,
+               const String& from, TStrings* values);
+  bool refuse_on_v3(const char* method);
 
   String FBingAppId;
+  TQNTranslatorApi FApiVersion = taV2;
+  String FSubscriptionKey, FRegion, FDetectedLanguage;
 };
 
 }  // namespace qninet

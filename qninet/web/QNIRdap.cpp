@@ -563,7 +563,7 @@ TQNIOutcome TQNRdapClient::fetch(const std::string& url, TFetch& out) {
   if (!target) return TQNIOutcome::Failed(FRequestURL + u": " + why);
   TQNServiceCall call(*this, std::move(*target));
   TQNWebRequest request;
-  request.Headers = "Accept: application/rdap+json";
+  request.Headers = {{"Accept", "application/rdap+json"}};
   request.MaxRedirects = kQNRdapMaxRedirects;
   SetAction(iaConnecting);
   if (const TQNIOutcome sent = call.Send(request); !sent) return sent;

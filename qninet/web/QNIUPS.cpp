@@ -7,13 +7,15 @@
 
 namespace qninet {
 
+QNINET_DEFINE_ENUM_INFO(TQNUPSApi, "uaXML", "uaREST")
 QNINET_CLASS_INFO(TQNInetActivityAddress,
                   Published("AddressLine1", &Self::AddressLine1, &Self::SetAddressLine1),
                   Published("AddressLine2", &Self::AddressLine2, &Self::SetAddressLine2),
                   Published("AddressLine3", &Self::AddressLine3, &Self::SetAddressLine3),
                   Published("City", &Self::City, &Self::SetCity),
                   Published("PostalCode", &Self::PostalCode, &Self::SetPostalCode),
-                  Published("Country", &Self::Country, &Self::SetCountry))
+                  Published("Country", &Self::Country, &Self::SetCountry),
+                  Published("StateProvince", &Self::StateProvince, &Self::SetStateProvince))
 QNINET_CLASS_INFO(TQNInetActivity, Published("LocationCode", &Self::LocationCode, &Self::SetLocationCode),
                   Published("Location", &Self::Location),
                   Published("LocationDescription", &Self::LocationDescription, &Self::SetLocationDescription),
@@ -33,7 +35,10 @@ QNINET_CLASS_INFO(TQNUPSTracker,
                   Published("AccessLicenseNumber", &Self::AccessLicenseNumber, &Self::SetAccessLicenseNumber,
                             String(u"E61A0C9D37B5F248")),
                   Published("TrackingNumber", &Self::TrackingNumber, &Self::SetTrackingNumber),
-                  PublishedReadOnly("LastXMLResponse", &Self::LastXMLResponse))
+                  PublishedReadOnly("LastXMLResponse", &Self::LastXMLResponse),
+                  Published("ApiVersion", &Self::ApiVersion, &Self::SetApiVersion, uaXML),
+                  Published("ClientID", &Self::ClientID, &Self::SetClientID),
+                  Published("ClientSecret", &Self::ClientSecret, &Self::SetClientSecret))
 
 // ---------------------------------------------------------------------------------------------
 
@@ -45,6 +50,7 @@ void TQNInetActivityAddress::Assign(const TPersistent* Source) {
     FCity = s->FCity;
     FPostalCode = s->FPostalCode;
     FCountry = s->FCountry;
+    FStateProvince = s->FStateProvince;
     return;
   }
   TPersistent::Assign(Source);
@@ -53,7 +59,7 @@ void TQNInetActivityAddress::Assign(const TPersistent* Source) {
 String TQNInetActivityAddress::Text() const {
   String out;
   for (const String* part :
-       {&FAddressLine1, &FAddressLine2, &FAddressLine3, &FCity, &FPostalCode, &FCountry}) {
+       {&FAddressLine1, &FAddressLine2, &FAddressLine3, &FCity, &FStateProvince, &FPostalCode, &FCountry}) {
     if (part->empty()) continue;
     if (!out.empty()) out += u' ';
     out += *part;
@@ -174,9 +180,9 @@ void fill_activity(const TQNXMLEngine& xml, TQNXMLItem* c, TQNInetActivity& a) {
     if (TQNXMLItem* code = xml.GetItemByTag(c, u"StatusCode"))
       a.SetStatusCode(value_under(xml, code, u"Code"));
   }
-  TDateTime date = 0, time = 0;
-  if (read_ups_date(value_under(xml, c, u"Date"), date) && read_ups_time(value_under(xml, c, u"Time"), time))
-    a.SetDateTime(ComposeDateTime(date, time));
+  TDateTime when = 0;
+  if (TQNUPSTracker::ReadDateTime(value_under(xml, c, u"Date"), value_under(xml, c, u"Time"), when))
+    a.SetDateTime(when);
 }
 
 // The HTTP status with the service's error description when its error document says one.
@@ -242,12 +248,23 @@ std::string TQNUPSTracker::BuildRequest(const String& AccessLicenseNumber, const
          xml_escape(TrackingNumber) + "</TrackingNumber></TrackRequest>";
 }
 
+bool TQNUPSTracker::ReadDateTime(const String& Date, const String& Time, TDateTime& Out) {
+  TDateTime date = 0, time = 0;
+  if (!read_ups_date(Date, date) || !read_ups_time(Time, time)) return false;
+  Out = ComposeDateTime(date, time);
+  return true;
+}
+
 void TQNUPSTracker::InternalExecute() {
   Clear();
   const auto fail = [this](const String& why) {
     SetLastErrorText(why);
     SetStatus(isFailed);
   };
+  if (FApiVersion == uaREST) {
+    if (const String why = execute_rest(); !why.empty()) fail(why);
+    return;
+  }
   SetAction(iaConnecting);
   // The connection's own target (host, port, scheme) with the tracking path.
   Url target = Connection().Target;

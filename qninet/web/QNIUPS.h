@@ -2,7 +2,9 @@
 // The UPS tracker: posts the XML tracking request for one parcel and copies the shipment, its
 // addresses and every scan event of its packages out of the answer.
 
+#include <chrono>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "qninet/rtl/Collections.h"
@@ -17,14 +19,23 @@ class TQNXMLEngine;
 inline constexpr const char16_t* kQNUPSHost = u"onlinetools.ups.com";
 /// The request's path on that host.
 inline constexpr const char* kQNUPSTrackPath = "/ups.app/xml/Track";
+/// The REST API's token path (OAuth client credentials) and tracking path (the number follows).
+inline constexpr const char* kQNUPSTokenPath = "/security/v1/oauth/token";
+inline constexpr const char* kQNUPSDetailsPath = "/api/track/v1/details/";
+
+/// Which of the service's interfaces the tracker speaks: the XML tracking request with an
+/// access license number, or the REST API with OAuth client credentials.
+enum TQNUPSApi : std::uint8_t { uaXML, uaREST };
+QNINET_DECLARE_ENUM_INFO(TQNUPSApi)
 
 /// An address of a shipment or a scan location.
 class QNINET_API TQNInetActivityAddress : public TPersistent {
   QNINET_OBJECT(TQNInetActivityAddress, TPersistent)
 public:
-  /// Copies the six fields from another address; anything else is refused.
+  /// Copies the fields from another address; anything else is refused.
   void Assign(const TPersistent* Source) override;
-  /// The non-empty fields, in declaration order, joined by one blank.
+  /// The non-empty fields (address lines, city, state or province, postal code, country)
+  /// joined by one blank.
   String Text() const;
 
   const String& AddressLine1() const { return FAddressLine1; }
@@ -39,9 +50,12 @@ public:
   void SetPostalCode(const String& value) { FPostalCode = value; }
   const String& Country() const { return FCountry; }
   void SetCountry(const String& value) { FCountry = value; }
+  /// The state or province (the REST API gives it; the XML answer's is not read).
+  const String& StateProvince() const { return FStateProvince; }
+  void SetStateProvince(const String& value) { FStateProvince = value; }
 
 private:
-  String FAddressLine1, FAddressLine2, FAddressLine3, FCity, FPostalCode, FCountry;
+  String FAddressLine1, FAddressLine2, FAddressLine3, FCity, FPostalCode, FCountry, FStateProvince;
 };
 
 /// One scan event of a package.
@@ -112,6 +126,13 @@ public:
   const String& TrackingNumber() const { return FTrackingNumber; }
   /// Stores a different number and clears the results; the same number changes nothing.
   void SetTrackingNumber(const String& value);
+  TQNUPSApi ApiVersion() const { return FApiVersion; }
+  void SetApiVersion(TQNUPSApi value) { FApiVersion = value; }
+  /// The REST API's client credentials; a change drops the token kept.
+  const String& ClientID() const { return FClientID; }
+  void SetClientID(const String& value) { FClientID = value; }
+  const String& ClientSecret() const { return FClientSecret; }
+  void SetClientSecret(const String& value) { FClientSecret = value; }
   /// The text of the last answer (what was read of it when the run failed).
   const String& LastXMLResponse() const { return FLastXMLResponse; }
 
@@ -138,6 +159,11 @@ public:
   /// fails (an error status, the service's error, no tracking response), or empty when the
   /// answer was read.
   String ReadAnswer(std::string_view Body, int StatusCode);
+  /// The same for the REST API's JSON answer; raises nothing: a text that is no JSON or nests
+  /// too deep is a failure naming `Endpoint`.
+  String ReadJsonAnswer(std::string_view Body, int StatusCode, const std::string& Endpoint);
+  /// A UPS date (YYYYMMDD) and time (HHMMSS) as one date-time; false when either does not read.
+  static bool ReadDateTime(const String& Date, const String& Time, TDateTime& Out);
 
 protected:
   /// One tracking request.
@@ -145,6 +171,14 @@ protected:
 
 private:
   void parse_answer(const TQNXMLEngine& xml);
+  String execute_rest();
+  String request_token(const Url& base);
+
+  TQNUPSApi FApiVersion = uaXML;
+  String FClientID, FClientSecret;
+  // The token kept, for the service and credentials it was given for, until it expires.
+  std::string FAccessToken, FTokenFor;
+  std::chrono::steady_clock::time_point FTokenExpiry;
 
   String FAccessLicenseNumber;
   String FTrackingNumber;

@@ -59,7 +59,9 @@ struct QNINET_API TQNWebRequest {
   std::string Method = "GET";
   std::string ContentType;  ///< the body's Content-Type; empty sends none
   std::string Body;
-  std::string Headers;     ///< more header lines ("Accept: ..."), CRLF separated; no CR or LF inside one
+  /// More header fields, name and value; a name or value holding a line break, a NUL or a
+  /// name holding a colon is refused before anything is sent.
+  std::vector<std::pair<std::string, std::string>> Headers;
   long MaxRedirects = 10;  ///< redirects followed before the request fails
 };
 

@@ -83,7 +83,14 @@ public:
     sys::HttpRequest request = request_for(r.Method.c_str());
     request.Http10 = false;
     if (!r.ContentType.empty()) request.Headers = "Content-Type: " + r.ContentType;
-    if (!r.Headers.empty()) request.Headers += (request.Headers.empty() ? "" : "\r\n") + r.Headers;
+    // The system layer splits its header text at line breaks: a value holding one would add a
+    // header of the caller's text, so it is refused whole (a NUL too: the lengths below count it).
+    for (const auto& [name, value] : r.Headers) {
+      if (name.empty() || name.find_first_of(":\r\n", 0, 4) != std::string::npos ||
+          value.find_first_of("\r\n", 0, 3) != std::string::npos)
+        return TQNIOutcome::Failed(u"A request header holds a line break: " + FromUtf8(name));
+      request.Headers.append(request.Headers.empty() ? "" : "\r\n").append(name).append(": ").append(value);
+    }
     request.MaxRedirects = r.MaxRedirects;
     request.Body = r.Body;
     if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());

@@ -300,6 +300,19 @@ Unbound::Unbound(const std::vector<std::string>& serverLines) : Peer("unbound") 
   Start({{"EXTRA", extra}});
 }
 
+UnboundTls::UnboundTls(const std::vector<std::string>& serverLines) : Peer("unbound", true) {
+  while (FPorts.size() < 3)
+    if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
+  std::string extra;
+  for (const auto port : {FPorts[1], FPorts[2]})
+    extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
+  extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
+           "\n  http-endpoint: \"/dns-query\"\n  http-notls-downstream: no\n  tls-service-key: \"" +
+           FCA.ServerKey().string() + "\"\n  tls-service-pem: \"" + FCA.ServerCert().string() + "\"\n";
+  for (const auto& line : serverLines) extra += "  " + line + "\n";
+  Start({{"EXTRA", extra}});
+}
+
 OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("smtpd") {
   const passwd* nobody = ::getpwnam("nobody");
   if (!nobody) throw Unavailable("OpenSMTPD delivers as user nobody, who does not exist");

@@ -149,6 +149,19 @@ struct Unbound : Peer {
   explicit Unbound(const std::vector<std::string>& serverLines);
 };
 
+/// The same unbound also answering DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only,
+/// path /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
+struct UnboundTls : Peer {
+  explicit UnboundTls(const std::vector<std::string>& serverLines);
+  std::uint16_t TlsPort() const { return FPorts[1]; }
+  std::uint16_t HttpsPort() const { return FPorts[2]; }
+  std::string DohUrl() const { return LoopbackUrl("https", HttpsPort(), "/dns-query"); }
+  const TestCA& CA() const { return FCA; }
+
+private:
+  TestCA FCA;
+};
+
 /// chronyd serving NTP from its local clock (stratum 10), never touching the system clock.
 struct Chrony : Peer {
   Chrony() : Peer("chronyd") { Start(); }

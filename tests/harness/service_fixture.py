@@ -3,7 +3,17 @@
 Answers in the shapes those services used, picks error answers by the appId (translator) or
 the tracking number (UPS), and records every request before answering it: one line per
 request with the method, then the hex of the request target, of the body, of the
-Content-Type and of the Authorization header, separated by blanks.
+Content-Type and of the Authorization header, separated by blanks. Each request also goes
+whole (method, path, query, headers in order, body in hex) as one JSON line to
+exchanges.jsonl beside that log.
+
+The current APIs answer in their documented shapes. Translator v3 (any path ending in
+/translate, /detect or /languages with an api-version): the key "bad-key" (or none) is refused
+with 401000, the key "deep" gets JSON nested 300 deep. UPS REST: a token for any client whose
+secret is "s3cret" (the client "brief" gets one of 30 seconds), and only the newest token of a
+client is taken (none of the client "refused"; the client "deep" gets JSON nested 300 deep);
+tracking numbers 1ZINVALID (400, 151018), 1ZNOTFOUND (a warning, no package), 1ZDEEP (nested 300
+deep) and 1ZTWOPACKAGES choose the answer.
 
 Under /auth/basic/ and /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with
 the password "pw" in that scheme (Digest: MD5, qop "auth", checked with hashlib); any other
@@ -11,9 +21,9 @@ request gets a 401 with the scheme's challenge.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
-import base64, hashlib, html, re, secrets, ssl, sys, threading
+import base64, hashlib, html, itertools, json, os, re, secrets, ssl, sys, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qs, urlsplit
+from urllib.parse import parse_qs, unquote, urlsplit
 from xml.sax.saxutils import escape
 
 PORT, CERT, KEY, LOG, AUDIO = sys.argv[1:6]
@@ -34,7 +44,16 @@ FAULT = ('<Fault xmlns="http://schemas.microsoft.com/ws/2005/05/envelope/none"><
          '</Text></Reason></Fault>')
 
 
+def record_exchange(handler, body):
+    parts = urlsplit(handler.path)
+    line = json.dumps({"method": handler.command, "path": parts.path, "query": parts.query,
+                       "headers": [[k, v] for k, v in handler.headers.items()], "body": body.hex()})
+    with LOCK, open(os.path.join(os.path.dirname(LOG), "exchanges.jsonl"), "a") as log:
+        log.write(line + "\n")
+
+
 def record(handler, body=b""):
+    record_exchange(handler, body)
     fields = [handler.path, body, handler.headers.get("Content-Type", ""), handler.headers.get("Authorization", "")]
     line = " ".join([handler.command] + [(f if isinstance(f, bytes) else f.encode("latin-1")).hex() or "-"
                                          for f in fields])
@@ -180,6 +199,131 @@ def translator_answer(operation, query):
     return 200, "application/xml; charset=utf-8", (prefix + xml).encode("utf-8")
 
 
+# ---- the current JSON APIs -------------------------------------------------------------------
+
+LANGUAGES_V3 = {"de": "German", "en": "English", "fr": "French", "pt-pt": "Portuguese (Portugal)"}
+DEEP = b"[" * 300 + b"]" * 300
+
+
+def json_answer(status, value):
+    return status, "application/json; charset=utf-8", json.dumps(value).encode("utf-8")
+
+
+def v3_error(status, code, message):
+    return json_answer(status, {"error": {"code": code, "message": message}})
+
+
+def detect_language(text):
+    return "de" if re.search("[äöüß]", text) else "en"
+
+
+def translator_v3(handler, operation, query, body):
+    if operation == "languages":
+        return json_answer(200, {"translation": {c: {"name": n, "nativeName": n, "dir": "ltr"}
+                                                 for c, n in LANGUAGES_V3.items()}})
+    key = handler.headers.get("Ocp-Apim-Subscription-Key", "")
+    if key in ("", "bad-key"):
+        return v3_error(401, 401000, "The request is not authorized because credentials are missing or invalid.")
+    if key == "deep":
+        return 200, "application/json", DEEP
+    text = json.loads(body.decode("utf-8"))[0]["Text"]
+    if operation == "detect":
+        return json_answer(200, [{"language": detect_language(text), "score": 1.0,
+                                  "isTranslationSupported": True, "isTransliterationSupported": False}])
+    to, source = query.get("to", [""])[0], query.get("from", [None])[0]
+    result = {"translations": [{"text": reverse(text), "to": to}]}
+    if source is None:
+        result = {"detectedLanguage": {"language": detect_language(text), "score": 1.0}, **result}
+    return json_answer(200, [result])
+
+
+TOKENS = {}  # client id -> its newest token
+COUNTER = itertools.count(1)
+
+
+def ups_errors(status, code, message):
+    return json_answer(status, {"response": {"errors": [{"code": code, "message": message}]}})
+
+
+def ups_token(handler, body):
+    try:
+        client, secret = base64.b64decode(handler.headers.get("Authorization", "")[6:]).decode().split(":", 1)
+    except ValueError:
+        client, secret = "", ""
+    if not handler.headers.get("Authorization", "").startswith("Basic ") or secret != "s3cret":
+        return ups_errors(401, "10401", "ClientId is Invalid")
+    if client == "deep":
+        return 200, "application/json", DEEP
+    with LOCK:
+        token = "tok-%s-%d" % (client, next(COUNTER))
+        if client != "refused":
+            TOKENS[client] = token
+    return json_answer(200, {"token_type": "Bearer", "issued_at": "1701900000000", "client_id": client,
+                             "access_token": token, "scope": "", "refresh_count": "0", "status": "approved",
+                             "expires_in": "30" if client == "brief" else "14399"})
+
+
+def rest_address(city, state, postal, country, lines=()):
+    address = {"addressLine%d" % (i + 1): l for i, l in enumerate(lines)}
+    address.update({"city": city, "stateProvince": state, "postalCode": postal, "country": country,
+                    "countryCode": country})
+    return address
+
+
+def rest_activity(city, state, status, description, code, date, time=None):
+    scan = {"location": {"address": rest_address(city, state, "", "US"), "slic": "80" + status + "1"},
+            "status": {"type": status, "description": description + " ", "code": code, "statusCode": "011"},
+            "date": date}
+    if time is not None:
+        scan["time"] = time
+    return scan
+
+
+def ups_rest_track(handler, number):
+    token = handler.headers.get("Authorization", "")[7:]
+    client = token[4:].rsplit("-", 1)[0]
+    if not handler.headers.get("Authorization", "").startswith("Bearer ") or TOKENS.get(client) != token:
+        return ups_errors(401, "250002", "Invalid Authentication Information.")
+    if number == "1ZINVALID":
+        return ups_errors(400, "151018", "Invalid tracking number")
+    if number == "1ZDEEP":
+        return 200, "application/json", DEEP
+    if number == "1ZNOTFOUND":
+        return json_answer(200, {"trackResponse": {"shipment": [{"inquiryNumber": number, "warnings": [
+            {"code": "TW0001", "message": "Tracking Information Not Found"}]}]}})
+    delivered = rest_activity("ANYTOWN", "GA", "D", "DELIVERED", "KB", "20120517", "140309")
+    transit = rest_activity("BALTIMORE", "MD", "I", "ARRIVAL SCAN", "AR", "20120516", "083000")
+    origin = rest_activity("TIMONIUM", "MD", "M", "BILLING INFORMATION RECEIVED", "MP", "20120515")
+    package = {"trackingNumber": number, "deliveryDate": [{"type": "DEL", "date": "20120517"}],
+               "deliveryInformation": {"location": "FRONT DOOR", "receivedBy": "JONES", "signature": {"image": ""}},
+               "packageAddress": [
+                   {"type": "ORIGIN", "name": "SHIPPER", "address": rest_address(
+                       "TIMONIUM", "MD", "21093", "US", ["12 Dock Road", "Unit 4"])},
+                   {"type": "DESTINATION", "name": "RECEIVER", "address": rest_address("MONTREAL", "QC", "", "CA")}],
+               "weight": {"unitOfMeasurement": "LBS", "weight": "5.50"},
+               "service": {"code": "002", "levelCode": "002", "description": "UPS 2nd Day Air"},
+               "activity": [delivered, transit, origin], "packageCount": 1}
+    packages = [package]
+    if number == "1ZTWOPACKAGES":
+        packages = [dict(package, activity=[delivered]), {"trackingNumber": number + "2", "activity": [transit]}]
+    return json_answer(200, {"trackResponse": {"shipment": [{"inquiryNumber": number, "package": packages,
+                                                             "userRelation": [], "warnings": []}]}})
+
+
+def current_api_answer(handler, body):
+    """The answer of the current APIs, or None when the request is for the retired ones."""
+    parts = urlsplit(handler.path)
+    query = parse_qs(parts.query, keep_blank_values=True)
+    operation = parts.path.rsplit("/", 1)[-1]
+    if "api-version" in query and operation in ("translate", "detect", "languages"):
+        return translator_v3(handler, operation, query, body)
+    if handler.command == "POST" and parts.path == "/security/v1/oauth/token":
+        return ups_token(handler, body)
+    if handler.command == "GET" and parts.path.startswith("/api/track/v1/details/"):
+        return ups_rest_track(handler, unquote(parts.path[len("/api/track/v1/details/"):]))
+    return None
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -210,6 +354,9 @@ class Handler(BaseHTTPRequestHandler):
         record(self)
         if self.path.startswith("/auth/"):
             return self.answer(*auth_answer(self, "GET"))
+        current = current_api_answer(self, b"")
+        if current:
+            return self.answer(*current)
         parts = urlsplit(self.path)
         query = parse_qs(parts.query, keep_blank_values=True, encoding="utf-8", errors="strict")
         self.answer(*translator_answer(parts.path.rsplit("/", 1)[-1], query))
@@ -217,6 +364,9 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         record(self, body)
+        current = current_api_answer(self, body)
+        if current:
+            return self.answer(*current)
         self.answer(*(ups_answer(body) if urlsplit(self.path).path == "/ups.app/xml/Track"
                       else (404, "text/plain", b"not found")))
 

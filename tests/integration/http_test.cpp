@@ -1,24 +1,32 @@
-// The HTTP client and the page scrapers against nginx and tinyproxy on loopback (redirects are
-// read in the unit transcripts, which see every byte of both requests).
+// The HTTP client and the page scrapers against nginx on loopback, over HTTP and over TLS with the
+// harness CA (redirects within one scheme are read in the unit transcripts, which see every byte
+// of both requests), and the socket engine through a real HTTP proxy (tinyproxy).
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "harness/Nginx.h"
+#include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "harness/TinyProxy.h"
+#include "qninet/rtl/GuiScripted.h"
 #include "qninet/socket/QNIFedEx.h"
 #include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNIWeath.h"
+#include "qninet/socket/QNWhoIs.h"
+#include "qninet/sys/TcpSocket.h"
 
 using namespace qninet;
+using harness::Script;
+using harness::ScriptedServer;
+using harness::TinyProxy;
 
 namespace {
 
-constexpr std::uint64_t k100MiB = 100ull * 1024 * 1024;
-const std::string kTrackingPath = "/cgi-bin/tracking";
+constexpr std::uint64_t k100MiB = 100ull * 1024 * 1024, k5MiB = 5ull * 1024 * 1024;
 
 std::string Fixture(const std::string& name) {
   std::ifstream in(std::string(QNINET_FIXTURES_DIR) + "/scrapers/" + name, std::ios::binary);
@@ -30,9 +38,12 @@ std::string Fixture(const std::string& name) {
 class NginxServer : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    web = new harness::Nginx();
+    web = new harness::Nginx(true);
     web->WriteFile("index.html", "<html>hello\nworld</html>\n");
     web->WriteLargeFile("large.bin", k100MiB);
+    web->WriteLargeFile("tls.bin", k5MiB);
+    web->AddRedirect("/to-tls", web->HttpsUrl("/index.html"), 302);
+    web->AddRedirect("/to-clear", web->Url("/index.html"), 302);
     web->AddStatusLocation("/missing", 404);
     web->AddBasicAuthLocation("/private/", "joe", "secret");
     web->WriteFile("private/x.html", "secret\n");
@@ -64,11 +75,13 @@ protected:
     return c;
   }
 
-  static void ViaProxy(TQNIHTTPClient& c, std::uint16_t port) {
-    c.SetLoginPrompt(false);
-    c.Proxy()->SetServer(u"127.0.0.1");
-    c.Proxy()->SetPort(port);
-    c.Proxy()->SetUseProxy(true);
+  // A client of the server's TLS port, trusting the harness CA unless `trust` is false.
+  static std::unique_ptr<TQNIHTTPClient> TlsClient(const String& path, bool trust = true) {
+    auto c = Client(path);
+    c->SetUseTLS(tlsImplicit);
+    c->SetPort(web->HttpsPort());
+    if (trust) c->SetCAFile(FromUtf8(web->CA()->CaCert().string()));
+    return c;
   }
 
   static harness::Nginx* web;
@@ -77,29 +90,36 @@ harness::Nginx* NginxServer::web = nullptr;
 
 }  // namespace
 
-TEST_F(NginxServer, HeadGivesHeadersAndNoBodyAndGetTheBodyWithCrLfLines) {
-  auto c = Client(u"/index.html", haHead);
-  EXPECT_EQ(c->Execute(), u"");
-  ASSERT_GT(c->ResponseHeaders()->Count(), 1);
-  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 200");
-  EXPECT_EQ(c->GetResponse(u"content-length"), u"Content-Length: 25");
-  c->SetAction(haGet);
-  EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n");
-}
-
-TEST_F(NginxServer, PostReachesTheHandler) {
-  auto c = Client(u"/post", haPost);
-  c->Headers()->Add(u"Content-Length: 0");
-  EXPECT_EQ(ToUtf8(c->Execute()), "posted\r\n") << ToUtf8(c->LastError());
-}
-
-TEST_F(NginxServer, NotFoundAndAuthorizationRequired) {
-  auto c = Client(u"/missing");
-  EXPECT_EQ(c->Execute(), u"File not found");
-  c->SetRequest(u"/private/x.html");
-  EXPECT_EQ(c->Execute(), u"HTTP Server authorization required");
-  c->Headers()->Add(u"Authorization: Basic am9lOnNlY3JldA==");
-  EXPECT_EQ(c->Execute(), u"secret\r\n");
+// Each method and answer kind against nginx: the status line, a header, and the body with CRLF lines
+// or the component's own text for a refusal.
+TEST_F(NginxServer, MethodsAndAnswersGiveTheirStatusAndBody) {
+  const struct {
+    TQNIHTTPAction Action;
+    const char16_t* Path;
+    const char16_t* Header;  // sent with the request
+    const char* Status;      // the status line's start (empty: the answer is the component's own text)
+    const char* Body;
+  } cases[] = {
+      {haHead, u"/index.html", nullptr, "HTTP/1.1 200", ""},
+      {haGet, u"/index.html", nullptr, "HTTP/1.1 200", "<html>hello\r\nworld</html>\r\n"},
+      {haPost, u"/post", u"Content-Length: 0", "HTTP/1.1 200", "posted\r\n"},
+      {haGet, u"/missing", nullptr, "", "File not found"},
+      {haGet, u"/private/x.html", nullptr, "", "HTTP Server authorization required"},
+      {haGet, u"/private/x.html", u"Authorization: Basic am9lOnNlY3JldA==", "HTTP/1.1 200", "secret\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.Path) + " " + c.Body);
+    auto client = Client(c.Path, c.Action);
+    if (c.Header) client->Headers()->Add(c.Header);
+    EXPECT_EQ(ToUtf8(client->Execute()), c.Body) << ToUtf8(client->LastError());
+    if (*c.Status) {
+      ASSERT_GT(client->ResponseHeaders()->Count(), 0);
+      EXPECT_EQ(ToUtf8(client->ResponseHeaders()->Strings(0).substr(0, 12)), c.Status);
+    }
+  }
+  auto head = Client(u"/index.html", haHead);
+  head->Execute();
+  EXPECT_EQ(head->GetResponse(u"content-length"), u"Content-Length: 25");  // no body read after it
 }
 
 TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
@@ -111,21 +131,6 @@ TEST_F(NginxServer, HundredMebibytePageArrivesWhole) {
   ASSERT_EQ(body.size(), k100MiB + 2);
   for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{12345}, k100MiB / 2, k100MiB - 1})
     EXPECT_EQ(body[i], static_cast<char16_t>(harness::Nginx::PatternByte(i))) << i;
-}
-
-// The absolute request line through an open proxy and through one that wants Basic credentials.
-TEST_F(NginxServer, ThroughTinyproxy) {
-  for (const char* user : {"", "joe"}) {
-    SCOPED_TRACE(user);
-    harness::TinyProxy proxy(harness::TinyProxy::Options{user, *user ? "pw" : "", {}});
-    auto c = Client(u"/index.html");
-    ViaProxy(*c, proxy.Port());
-    c->Proxy()->SetUser(FromUtf8(user));
-    c->Proxy()->SetPassword(*user ? u"pw" : u"");
-    EXPECT_EQ(ToUtf8(c->Execute()), "<html>hello\r\nworld</html>\r\n")
-        << ToUtf8(c->LastError()) << proxy.LogText();
-    EXPECT_NE(proxy.LogText().find("index.html"), std::string::npos);
-  }
 }
 
 TEST_F(NginxServer, FedExTrackerReadsTheFixturePage) {
@@ -149,5 +154,158 @@ TEST_F(NginxServer, WeatherReadsTheFixturePages) {
     w.SetZip(zip);
     w.Execute();
     EXPECT_EQ(w.Temperature(), degrees) << ToUtf8(zip) << ToUtf8(w.LastError());
+  }
+}
+
+// A multi-record answer arrives whole through the session (a small page is the HTTP peers' row);
+// the CA can come from QNINET_CA_FILE.
+TEST_F(NginxServer, GetsPagesThroughTheSession) {
+  auto c = TlsClient(u"/tls.bin");
+  const String body = c->Execute();
+  ASSERT_EQ(body.size(), k5MiB + 2) << ToUtf8(c->LastError());
+  for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{16386}, k5MiB / 2 + 7, k5MiB - 1})
+    EXPECT_EQ(body[i], static_cast<char16_t>(harness::Nginx::PatternByte(i))) << i;
+
+  auto fromEnvironment = TlsClient(u"/index.html", false);
+  ::setenv("QNINET_CA_FILE", web->CA()->CaCert().c_str(), 1);
+  const String answer = fromEnvironment->Execute();
+  ::unsetenv("QNINET_CA_FILE");
+  EXPECT_EQ(ToUtf8(answer), "<html>hello\r\nworld</html>\r\n");
+}
+
+// A refused handshake raises from Execute with the reason, fires the error notification and
+// leaves the component disconnected.
+TEST_F(NginxServer, RefusedHandshakesNameTheReason) {
+  struct Case {
+    bool Trust;
+    const char* CAFile;  // instead of the harness CA when set
+    bool PlainPort;
+    const char* Reason;
+  };
+  for (const Case& k :
+       {Case{false, nullptr, false,
+             "TLS certificate verification failed: unable to get local issuer certificate"},
+        Case{true, "/nonexistent/ca.pem", false, "Cannot load the CA file /nonexistent/ca.pem"},
+        Case{true, nullptr, true, "TLS handshake failed: "}}) {
+    SCOPED_TRACE(k.Reason);
+    auto c = TlsClient(u"/index.html", k.Trust);
+    if (k.CAFile) c->SetCAFile(FromUtf8(k.CAFile));
+    if (k.PlainPort) c->SetPort(web->Port());
+    Integer code = 0;
+    c->SetOnError([&](TObject*, platform::TClientSocket*, TErrorEvent e, Integer& c) {
+      EXPECT_EQ(e, eeConnect);
+      code = c;
+    });
+    try {
+      c->Execute();
+      ADD_FAILURE() << "no error";
+    } catch (const ESocketError& e) {
+      // after the endpoint, as every transfer's failure reads
+      const std::string said = ToUtf8(e.Message()), at = "127.0.0.1:" + std::to_string(c->Port()) + ": ";
+      EXPECT_TRUE(said.starts_with(at + k.Reason)) << said;
+    }
+    EXPECT_NE(code, 0);
+    EXPECT_FALSE(c->Connected());
+    EXPECT_FALSE(c->TLSActive());
+  }
+}
+
+// The certificate names 127.0.0.1, ::1 and localhost: any other name or address is refused
+// even though the CA is trusted.
+TEST_F(NginxServer, CertificateMustNameTheHost) {
+  for (const auto& [host, verdict] : {std::pair{"127.0.0.1", ""},
+                                      {"localhost", ""},
+                                      {"wrong.test", "hostname mismatch"},
+                                      {"127.0.0.2", "IP address mismatch"}}) {
+    SCOPED_TRACE(host);
+    auto addresses = sys::resolve_tcp("127.0.0.1", web->HttpsPort(), true);
+    ASSERT_TRUE(addresses);
+    sys::TcpSocket s;
+    s.SetTimeout(20000);
+    ASSERT_TRUE(s.Connect(*addresses, 20000));
+    const sys::Status shaken = s.StartTls(host, web->CA()->CaCert().string());
+    if (*verdict == '\0') {
+      ASSERT_TRUE(shaken) << ToUtf8(shaken.failure().Text);
+      EXPECT_TRUE(s.IsTls());
+      const std::string request = "HEAD / HTTP/1.0\r\n\r\n";
+      ASSERT_TRUE(s.Send(request.data(), request.size()));
+      char reply[12];
+      const auto got = s.Receive(reply, sizeof reply);
+      ASSERT_TRUE(got);
+      EXPECT_EQ(std::string(reply, *got).substr(0, 5), "HTTP/");
+    } else {
+      ASSERT_FALSE(shaken);
+      EXPECT_EQ(ToUtf8(shaken.failure().Text),
+                std::string("TLS certificate verification failed: ") + verdict);
+      EXPECT_FALSE(s.IsOpen());
+    }
+  }
+}
+
+// A move to https takes TLS along; a move from https back to clear text is not followed.
+TEST_F(NginxServer, RedirectsIntoTlsButNotOutOfIt) {
+  auto c = TlsClient(u"/to-clear");
+  c->SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
+  c->Execute();
+  EXPECT_EQ(c->ResponseHeaders()->Strings(0).substr(0, 12), u"HTTP/1.1 302");
+
+  auto clear = Client(u"/to-tls");
+  clear->SetCAFile(FromUtf8(web->CA()->CaCert().string()));
+  clear->SetOnRedirect([](TObject*, String&, bool& abort) { abort = false; });
+  EXPECT_EQ(ToUtf8(clear->Execute()), "<html>hello\r\nworld</html>\r\n") << ToUtf8(clear->LastError());
+  EXPECT_EQ(clear->UseTLS(), tlsImplicit);
+  EXPECT_EQ(clear->Port(), web->HttpsPort());
+}
+
+namespace {
+
+void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
+  c.Proxy()->SetUseProxy(true);
+  c.Proxy()->SetServer(u"127.0.0.1");
+  c.Proxy()->SetPort(proxy.Port());
+  c.SetLoginPrompt(false);
+  c.SetTimeout(10000);
+}
+
+}  // namespace
+
+TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
+  TinyProxy proxy;
+  TQNWhoIs w(nullptr);
+  w.SetDomain(u"example.co.uk");  // chooses whois.nic.uk, which must not be contacted
+  use_proxy(w, proxy);
+  const String answer = w.Execute();
+  // tinyproxy does not speak WHOIS: it answers the line with an HTTP error page of its own
+  EXPECT_EQ(answer.rfind(u"HTTP/1.0 400", 0), 0u) << ToUtf8(answer);
+  EXPECT_NE(proxy.LogText().find("example.co.uk"), std::string::npos) << proxy.LogText();
+}
+
+// The logon prompt runs before the request is built: what the user confirms is in the first
+// request's Proxy-Authorization line, so a proxy that wants Basic credentials passes it at once.
+TEST(SocketProxy, PromptedProxyCredentialsReachTheFirstRequest) {
+  const struct {
+    const char16_t *User, *Password;  // typed into the prompt; null: the prompt is cancelled
+    const char16_t* Result;
+    std::size_t OriginConnections;
+  } cases[] = {{u"joe", u"pw", u"secret\r\n", 1},
+               {nullptr, nullptr, u"Proxy Server authorization required", 0}};
+  TinyProxy proxy(TinyProxy::Options{"joe", "pw", {}});
+  for (const auto& k : cases) {
+    SCOPED_TRACE(ToUtf8(k.Result));
+    ScriptedServer origin(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nsecret").Close());
+    gui::TScriptedGui gui;  // with no answer queued the prompt is cancelled
+    if (k.User) gui.AnswerNextModal({mrOk, {{u"edLogin", k.User}, {u"edPassword", k.Password}}, {}});
+    TQNIHTTPClient c(nullptr);
+    c.SetAction(haGet);
+    c.SetRequest(u"/");
+    c.SetAddress(u"127.0.0.1");
+    c.SetPort(origin.Port());
+    use_proxy(c, proxy);
+    c.SetLoginPrompt(true);
+    EXPECT_EQ(c.Execute(), k.Result);
+    EXPECT_EQ(gui.ShownForms().size(), 1u);
+    c.Disconnect();
+    origin.Stop();
+    EXPECT_EQ(origin.ConnectionCount(), k.OriginConnections);
   }
 }

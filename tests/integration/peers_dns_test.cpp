@@ -15,6 +15,11 @@ using namespace qninet;
 
 namespace {
 
+// The DNSKEY's public key: the bytes 0 to 63.
+constexpr const char* kKeyHex =
+    "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F202122232425262728292A2B2C2D2E2F"
+    "303132333435363738393A3B3C3D3E3F";
+
 // Three TXT strings at their size limit and a short one: over 512 bytes, more than a UDP answer holds.
 const std::string kLong =
     std::string(255, 'a') + "," + std::string(255, 'b') + "," + std::string(255, 'c') + ",tail";
@@ -32,18 +37,21 @@ std::vector<std::string> big_txt() {
 }
 
 std::vector<std::string> dnsmasq_records() {
-  std::vector<std::string> all{"--auth-server=ns1.test,127.0.0.1",
-                               "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
-                               "--auth-soa=2024010101,hostmaster.test,3600,900,604800",
-                               "--host-record=www.test,10.1.2.3",
-                               "--host-record=host.test,fd00::5",
-                               "--host-record=compat.test,::1.2.3.4",
-                               "--cname=alias.test,www.test",
-                               "--mx-host=test,mail.test,10",
-                               "--txt-record=test,v=spf1 -all,second part",
-                               "--txt-record=long.test," + kLong,
-                               "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
-                               "--srv-host=_sip._tcp.test,sip.test,5060,10,60"};
+  std::vector<std::string> all{
+      "--auth-server=ns1.test,127.0.0.1", "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
+      "--auth-soa=2024010101,hostmaster.test,3600,900,604800", "--host-record=www.test,10.1.2.3",
+      "--host-record=host.test,fd00::5", "--host-record=compat.test,::1.2.3.4", "--cname=alias.test,www.test",
+      "--mx-host=test,mail.test,10", "--txt-record=test,v=spf1 -all,second part",
+      "--txt-record=long.test," + kLong, "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
+      "--srv-host=_sip._tcp.test,sip.test,5060,10,60",
+      // CAA (one value with a quote, a backslash, a control and a Latin-1
+      // byte), NAPTR, DS and DNSKEY as raw data
+      "--dns-rr=test,257,8005697373756563612E746573743B20613D22625C632207E9",
+      "--dns-rr=test,257,0005697373756563612E74657374",
+      "--dns-rr=test,35,0064000A0175074532552B73697014215E2E2A24217369703A696E666F40746573742104"
+      "5F736970047465737400",
+      "--dns-rr=ds.test,43,EC450D01000102030405060708090A0B0C0D0E0F10111213",
+      "--dns-rr=test,48,0100030D" + std::string(kKeyHex)};
   for (const auto& r : big_txt()) all.push_back("--txt-record=many.test," + r);
   return all;
 }
@@ -72,7 +80,13 @@ std::vector<std::string> unbound_records() {
       R"(local-data: 'test. 300 IN TXT "v=spf1 -all" "second part"')",
       "local-data: 'long.test. 300 IN TXT \"" + quoted_strings(kLong) + "\"'",
       "local-data: 'esc.test. 300 IN TXT \"say \\\"hi\\\" \\\\ caf\\195\\169\"'",
-      R"(local-data: "_sip._tcp.test. 300 IN SRV 10 60 5060 sip.test.")"};
+      R"(local-data: "_sip._tcp.test. 300 IN SRV 10 60 5060 sip.test.")",
+      R"(local-data: 'test. 300 IN CAA 128 issue "ca.test; a=\"b\\c\"\007\233"')",
+      R"(local-data: 'test. 300 IN CAA 0 issue "ca.test"')",
+      R"(local-data: 'test. 300 IN NAPTR 100 10 "u" "E2U+sip" "!^.*$!sip:info@test!" _sip.test.')",
+      R"(local-data: "ds.test. 300 IN DS 60485 13 1 000102030405060708090A0B0C0D0E0F10111213")",
+      "local-data: \"test. 300 IN DNSKEY 256 3 13 "
+      "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+Pw==\""};
   for (const auto& r : big_txt())
     all.push_back("local-data: 'many.test. 300 IN TXT \"" + quoted_strings(r) + "\"'");
   return all;
@@ -140,6 +154,10 @@ TEST(PeersDns, EachRecordTypeReadsAsDigReadsIt) {
       {irPTR, u"fd00::5", {"-x", "fd00::5"}},
       {irSRV, u"_sip._tcp.test", {"_sip._tcp.test", "SRV"}},
       {irText, u"many.test", {"many.test", "TXT"}},
+      {irCAA, u"test", {"test", "CAA"}},
+      {irNAPTR, u"test", {"test", "NAPTR"}},
+      {irDS, u"ds.test", {"ds.test", "DS"}},
+      {irDNSKEY, u"test", {"test", "DNSKEY"}},
   };
   const harness::Dnsmasq dnsmasq(dnsmasq_records());
   const harness::Unbound unbound(unbound_records());

@@ -14,19 +14,14 @@
 #include "harness/Nginx.h"
 #include "harness/TempDir.h"
 #include "qninet/sys/PrivateTemp.h"
-#include "qninet/sys/Settings.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/qnixtract.h"
+#include "support/NoSystemProxy.h"
 
 namespace fs = std::filesystem;
 using namespace qninet;
 
 namespace {
-
-struct NoSystemProxy {
-  NoSystemProxy() { sys::set_proxy_setting_override(sys::ProxySetting{}); }
-  ~NoSystemProxy() { sys::set_proxy_setting_override(std::nullopt); }
-};
 
 const char* kFeed =
     "<rss version=\"2.0\"><channel><title>News</title><item><title>One</title></item></channel></rss>";
@@ -41,7 +36,7 @@ const char* kPage =
 // remote file's extension: the feed's is gone after the run, the page's stays to be found
 // current by the next run. A failed run keeps what was read; a file that is gone empties it.
 TEST(ContentDownloads, PrivateFilesSkippedRunsAndGoneFiles) {
-  NoSystemProxy noProxy;
+  test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
   nginx.WriteFile("news/feed.rss", kFeed);
   nginx.AddStatusLocation("/news/broken.rss", 500);
@@ -94,7 +89,7 @@ TEST(ContentDownloads, PrivateFilesSkippedRunsAndGoneFiles) {
 }
 
 TEST(PageFetch, BodiesIntoUsedStreamsAndFailuresLeaveThemEmpty) {
-  NoSystemProxy noProxy;
+  test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
   nginx.WriteFile("short.txt", "new");
   nginx.WriteFile("404.html", "no such page here");
@@ -125,7 +120,7 @@ TEST(PageFetch, BodiesIntoUsedStreamsAndFailuresLeaveThemEmpty) {
 }
 
 TEST(PageFetch, TextByMarkCharsetOrBytes) {
-  NoSystemProxy noProxy;
+  test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
   // Bytes that would pass for UTF-8: only the answer's charset tells that they are Latin-1.
   nginx.WriteFile("latin/page.txt", "caf\xC3\xA9 mailto:z\xC3\xB6@x.test");

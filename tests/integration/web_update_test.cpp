@@ -273,12 +273,9 @@ const Row kRows[] = {
        EXPECT_EQ(requests[r.Mark].Authorization, "");
        EXPECT_EQ(requests[r.Mark + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u);
      }},
-    {{"HTTPS without the test CA is refused", kHttps, "/pub/file.bin", {isFailed}, {}, {}}},
     {{"HTTPS: the CA in the environment", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
      [](Ctx& r) { ::setenv("QNINET_CA_FILE", r.P.Nginx.CA()->CaCert().c_str(), 1); },
      [](Ctx&) { ::unsetenv("QNINET_CA_FILE"); }},
-    {{"HTTPS with the CA of the property", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
-     [](Ctx& r) { r.U.SetCAFile(FromUtf8(r.P.Nginx.CA()->CaCert().string())); }},
     {{"proxy: 407, then credentials", kHttp, "/a.txt", {isFailed, isFinished}, "new content", {}},
      [](Ctx& r) {
        sys::set_proxy_setting_override(
@@ -295,9 +292,6 @@ const Row kRows[] = {
        EXPECT_EQ(r.U.Proxy()->Port(), r.P.Proxy.Port());
        EXPECT_NE(r.P.Proxy.LogText().find("a.txt"), std::string::npos);
      }},
-    {{"FTP with the account, then skip", kFtp, "/pub/file.bin", {isFinished, isSkipped}, pattern(60000), {}},
-     [](Ctx& r) { creds(r, u"tester", u"secret"); },
-     [](Ctx& r) { EXPECT_EQ(r.U.RemoteFileSize(), 60000u); }},
     {{"FTP resumes with REST", kFtp, "/pub/file.bin", {isFinished}, pattern(60000), {}},
      [](Ctx& r) {
        harness::WriteFileBytes(r.Local.string() + ".part", pattern(25000));
@@ -305,8 +299,6 @@ const Row kRows[] = {
        r.U.SetResumeDownload(true);
      },
      [](Ctx& r) { EXPECT_EQ(r.Last, 35000u); }},
-    {{"FTP anonymous", kFtp, "/open.txt", {isFinished}, "for everyone", {}}},
-    {{"FTP missing file", kFtp, "/nothing.txt", {isNotFound}, {}, {}}},
     {{"FTP login refused", kFtp, "/open.txt", {isFailed}, "old", "old"},
      [](Ctx& r) { creds(r, u"tester", u"no"); }},
     {{"share: copy, then skip", kShare, "tool.bin", {isFinished, isSkipped}, pattern(30000), {}},

@@ -1,5 +1,8 @@
 #pragma once
-// Runs the built program with its arguments, as the program tests all do.
+// Runs the built program with its arguments, as the program tests all do, and checks one run
+// against what a user should see.
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +14,33 @@ namespace qninet::harness {
 inline RunResult Qninet(std::vector<std::string> args) {
   args.insert(args.begin(), QNINET_PROGRAM);
   return RunToCompletion(std::move(args), std::chrono::seconds(60));
+}
+
+/// A standard output that is not compared.
+inline const std::string kAnyOutput = "\x01 any";
+
+/// One run as a user types it: the arguments after the program's name, the exit code, the whole
+/// standard output (or kAnyOutput), and texts the output holds, each after the one before.
+struct ProgramRun {
+  std::vector<std::string> Args;
+  int Exit;
+  std::string Stdout = kAnyOutput;
+  std::vector<std::string> Says = {};
+};
+
+inline RunResult ExpectRun(const ProgramRun& want) {
+  const RunResult r = Qninet(want.Args);
+  EXPECT_EQ(r.ExitCode, want.Exit) << r.Output;
+  if (want.Stdout != kAnyOutput) {
+    EXPECT_EQ(r.Stdout, want.Stdout) << r.Output;
+  }
+  std::size_t at = 0;
+  for (const std::string& text : want.Says) {
+    const std::size_t found = r.Output.find(text, at);
+    EXPECT_NE(found, std::string::npos) << text << "\n" << r.Output;
+    if (found != std::string::npos) at = found + text.size();
+  }
+  return r;
 }
 
 }  // namespace qninet::harness

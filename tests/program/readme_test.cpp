@@ -82,6 +82,9 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
       [](std::size_t, const std::string&) { return std::vector<std::string>{sntp_reply()}; });
   Dnsmasq dns({"--address=/www.example.test/10.1.2.3", "--mx-host=example.test,mail.example.test,10",
                "--local=/example.test/"});
+  UnboundTls resolver({R"(local-zone: "example.test." static)",
+                       R"(local-data: "www.example.test. A 10.1.2.3")",
+                       R"(local-data: "example.test. MX 10 mail.example.test.")"});
   Nginx web;
   web.WriteFile("index.html", "<html>hello</html>\n");
   web.WriteFile(
@@ -116,14 +119,20 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
   dir.Write("rdap-ca.pem", ReadFileText(rdap.CA()->CaCert()));
   ::setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);  // the bootstrap registries' cache
+  dir.Write("resolver-ca.pem", ReadFileText(resolver.CA().CaCert()));
+  dir.Write("translator.key", "K\n");
+  dir.Write("ups.secret", "s3cret\n");
   dir.Write("feed.xml", "<rss><channel><title>News</title></channel></rss>");
   dir.Write(
       "contacts.html",
       "<a href=\"mailto:sales@example.test\">Sales</a> <a href=\"https://example.test/shop\">Shop</a>\n");
+  // clang-format off
   const std::map<std::string, std::uint16_t> ports{
-      {"4343", whois->Port()},   {"3128", proxy->Port()},   {"1313", daytime->Port()}, {"12300", sntp.Port()},
-      {"5353", dns.Port()},      {"8080", web.Port()},      {"2525", mail.Port()},     {"2121", ftp.Port()},
-      {"8888", webProxy.Port()}, {"8443", services.Port()}, {"8444", rdap.HttpsPort()}};
+      {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
+      {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()},
+      {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}, {"8444", rdap.HttpsPort()}};
+  // clang-format on
 
   for (const std::string& line : commands) {
     SCOPED_TRACE(line);

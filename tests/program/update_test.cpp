@@ -73,51 +73,37 @@ TEST(UpdateProgram, ExitCodesStatusLinesMessagesAndJson) {
   const std::string local = dir.File("tool.bin").string(), url = nginx.Url("/app/tool.bin");
   const std::string missing = nginx.Url("/app/missing.bin"), broken = nginx.Url("/app/broken.bin");
   const auto src = dir.Write("src.txt", "from a share");
-  const struct {
-    std::vector<std::string> Args;
-    int Exit;
-    std::string Out;                     // standard output's last line
-    std::vector<std::string> Says = {};  // in the output
-    bool Verbose = false;                // the actions are printed
-  } cases[] = {
-      {{"--quiet", url, local}, 0, "isFinished"},
-      {{"--quiet", url, local}, 0, "isSkipped"},
-      // failures name the URL on standard error unless --quiet; the old file stays
-      {{"-v", missing, local}, 3, "isNotFound", {"qninet update: " + missing + ": not found"}, true},
-      {{"--quiet", missing, local}, 3, "isNotFound"},
-      {{"-v", broken, local},
+  const std::string bad = "qninet update: ";
+  // Failures name the URL on standard error unless --quiet, and the old file stays; a path is a
+  // file to copy, and standard error is no terminal, so the status window prints lines.
+  const ProgramRun runs[] = {
+      {{"update", "--quiet", url, local}, 0, "isFinished\n"},
+      {{"update", "--quiet", url, local}, 0, "isSkipped\n"},
+      {{"update", "-v", missing, local},
+       3,
+       "isNotFound\n",
+       {"* iaFileSearch", bad + missing + ": not found"}},
+      {{"update", "--quiet", missing, local}, 3, "isNotFound\n"},
+      {{"update", "-v", broken, local},
        1,
-       "isFailed",
-       {"qninet update: " + broken + ": failed: HTTP status 500"},
-       true},
-      {{"--quiet", broken, local}, 1, "isFailed"},
-      // a path is a file to copy; standard error is no terminal, so the status window prints lines
-      {{"--status", src.string(), dir.File("dst.txt").string()},
+       "isFailed\n",
+       {"* iaFileSearch", bad + broken + ": failed: HTTP status 500"}},
+      {{"update", "--quiet", broken, local}, 1, "isFailed\n"},
+      {{"update", "--status", src.string(), dir.File("dst.txt").string()},
        0,
-       "isFinished",
+       "isFinished\n",
        {"[x] Connect", "Disconnected."}},
-      {{"gopher://host/x", "/tmp/x"}, 2, "", {"unsupported scheme"}},
-      {{"http://127.0.0.1:99999/x", "/tmp/x"}, 2, "", {"qninet update: "}},
-      {{"--proxy", "127.0.0.1", "http://h/x", "/tmp/x"}, 2, "", {"qninet update: "}},
-      {{"--timeout", "-1", "http://h/x", "/tmp/x"}, 2, "", {"qninet update: "}},
-      {{"--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}, 2, "", {"qninet update: "}},
+      {{"update", "gopher://host/x", "/tmp/x"}, 2, "", {"unsupported scheme"}},
+      {{"update", "http://127.0.0.1:99999/x", "/tmp/x"}, 2, "", {bad}},
+      {{"update", "--proxy", "127.0.0.1", "http://h/x", "/tmp/x"}, 2, "", {bad}},
+      {{"update", "--timeout", "-1", "http://h/x", "/tmp/x"}, 2, "", {bad}},
+      {{"update", "--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}, 2, "", {bad}},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> args{"update"};
-    args.insert(args.end(), c.Args.begin(), c.Args.end());
-    auto r = Qninet(args);
-    SCOPED_TRACE(r.Output);
-    EXPECT_EQ(r.ExitCode, c.Exit);
-    std::string out = r.Stdout.empty() ? "" : r.Stdout.substr(0, r.Stdout.size() - 1);
-    EXPECT_EQ(out.substr(out.rfind('\n') + 1), c.Out);  // npos + 1 is 0
-    for (const auto& text : c.Says) EXPECT_NE(r.Output.find(text), std::string::npos) << text;
-    if (c.Exit == 1 || c.Exit == 3) {
-      EXPECT_EQ(r.Stdout, c.Out + "\n");
-    }
-    if (c.Args[0] == "--quiet") {
-      EXPECT_EQ(r.Output.find("qninet update: "), std::string::npos);
-    }
-    EXPECT_EQ(r.Output.find("* iaFileSearch") != std::string::npos, c.Verbose);
+  for (const ProgramRun& run : runs) {
+    SCOPED_TRACE(run.Args[1] + " " + run.Args[2]);
+    const RunResult r = ExpectRun(run);
+    EXPECT_EQ(r.Output.find(bad) == std::string::npos, run.Args[1] == "--quiet" || run.Exit == 0);
+    EXPECT_EQ(r.Output.find("* iaFileSearch") != std::string::npos, run.Args[1] == "-v");
   }
   EXPECT_EQ(ReadFileText(local), std::string(70000, 'q'));
   EXPECT_EQ(ReadFileText(dir.File("dst.txt")), "from a share");
@@ -208,12 +194,4 @@ TEST(UpdateProgram, InterruptedDownloadKeepsTheOldFileAndResumesWithARange) {
   EXPECT_EQ(names_in(dir.Path()), std::vector<std::string>{"tool.bin"});
   EXPECT_NE(nginx.AccessLog().find("\" 206 " + std::to_string(size - kept)), std::string::npos)
       << nginx.AccessLog();
-}
-
-TEST(UpdateProgram, DemoStepDownloadsThenSkips) {
-  const auto r = Qninet({"demo", "--only", "Web updater"});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_NE(r.Stdout.find("run 1: "), std::string::npos);
-  EXPECT_NE(r.Stdout.find("-> isFinished"), std::string::npos) << r.Stdout;
-  EXPECT_NE(r.Stdout.find("-> isSkipped"), std::string::npos) << r.Stdout;
 }

@@ -32,7 +32,7 @@ std::vector<std::string> aimed(const std::string& sub, std::uint16_t port,
   } else {
     argv.insert(argv.end(), {"--host", "127.0.0.1", "--port", p});
     if (sub == "whois") argv.push_back("example.co.uk");
-    if (sub == "dns") argv.push_back("www.test");
+    if (sub == "dns") argv.insert(argv.end(), {"--tcp", "www.test"});  // the servers here speak TCP
     if (sub == "rdap") argv.push_back("example.com");
     if (sub == "fedex" || sub == "weather") argv.push_back("1234");
     if (sub == "mail")

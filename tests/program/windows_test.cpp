@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "harness/Nginx.h"
-#include "harness/Process.h"
+#include "Qninet.h"
 #include "harness/TempDir.h"
 
 using namespace qninet::harness;
@@ -75,31 +75,18 @@ TEST(ProgramImage, PrintsWhatEachRunLoaded) {
   nginx.WriteFile("pic.png", kPng);
   nginx.WriteFile("pic.xyz", kPng);
   nginx.Start();
-  const struct {
-    std::vector<std::string> Args;
-    int Exit;
-    std::string Stdout, InOutput;
-  } cases[] = {
-      {{"--count", "2", "--interval", "0.05", nginx.Url("/pic.png")},
+  const std::string png = nginx.Url("/pic.png");
+  const ProgramRun runs[] = {
+      {{"image", "--count", "2", "--interval", "0.05", png},
        0,
-       "run 1: isFinished, png 4x5, 32 bytes\nrun 2: isSkipped, png 4x5, 32 bytes\n",
-       ""},
-      {{nginx.Url("/pic.xyz")}, 1, "", "Unknown picture file extension (.xyz)"},
-      {{nginx.Url("/missing.png")}, 3, "run 1: isNotFound, no picture\n", "404"},
-      {{"--interval", "0", nginx.Url("/pic.png")}, 2, "", "--interval"},
-      {{"--json", nginx.Url("/pic.png")},
+       "run 1: isFinished, png 4x5, 32 bytes\nrun 2: isSkipped, png 4x5, 32 bytes\n"},
+      {{"image", nginx.Url("/pic.xyz")}, 1, "", {"Unknown picture file extension (.xyz)"}},
+      {{"image", nginx.Url("/missing.png")}, 3, "run 1: isNotFound, no picture\n", {"404"}},
+      {{"image", "--interval", "0", png}, 2, "", {"--interval"}},
+      {{"image", "--json", png},
        0,
        R"({"status":"ok","runs":[{"status":"isFinished","format":"png","width":4,"height":5,"bytes":32}]})"
-       "\n",
-       ""},
+       "\n"},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> argv = {QNINET_PROGRAM, "image"};
-    argv.insert(argv.end(), c.Args.begin(), c.Args.end());
-    const RunResult r = RunToCompletion(argv, std::chrono::seconds(60));
-    SCOPED_TRACE(r.Output);
-    EXPECT_EQ(r.ExitCode, c.Exit);
-    EXPECT_EQ(r.Stdout, c.Stdout);
-    EXPECT_NE(r.Output.find(c.InOutput), std::string::npos);
-  }
+  for (const ProgramRun& run : runs) ExpectRun(run);
 }

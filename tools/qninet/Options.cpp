@@ -273,4 +273,21 @@ int Run::Target(TQNCustomWebComponent& c, const std::string& target,
   return exOk;
 }
 
+int SecretOption::Read(Run& run, std::string& out) const {
+  if (File.empty()) {
+    out = Value;
+    return exOk;
+  }
+  std::ifstream in(File, std::ios::binary);
+  if (!in || !std::getline(in, out)) return run.Fail(exBadInput, File, "cannot read the file");
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+  return exOk;
+}
+
+void add_secret_option(CLI::App& cmd, const std::string& name, const std::string& what, SecretOption& o) {
+  auto* value = cmd.add_option("--" + name, o.Value, what);
+  cmd.add_option("--" + name + "-file", o.File, what + ", read from the first line of this file")
+      ->excludes(value);
+}
+
 }  // namespace qninet::tool

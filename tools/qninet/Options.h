@@ -109,6 +109,19 @@ private:
   bool FWroteJson = false;
 };
 
+/// A secret given as `--NAME VALUE` or, kept out of the process list and the shell's history,
+/// as `--NAME-file FILE` (its first line).
+struct SecretOption {
+  std::string Value;
+  std::string File;
+  /// The secret into `out`: the value, else the file's first line (line end dropped). Returns
+  /// exOk, or exBadInput after reporting a file that cannot be read.
+  int Read(Run& run, std::string& out) const;
+};
+
+/// Adds `--NAME` and `--NAME-file` (one or the other) for `what`.
+void add_secret_option(CLI::App& cmd, const std::string& name, const std::string& what, SecretOption& o);
+
 using RunBody = std::function<int(Run& run)>;
 
 /// Adds sub-command `name` with the shared options of `offer`, -q/--quiet and --json; `body`

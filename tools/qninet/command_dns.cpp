@@ -1,4 +1,5 @@
-// `qninet dns`: ask a DNS server over TCP and print the answer as dig prints its records.
+// `qninet dns`: ask a DNS server over UDP (as dig does), TCP, TLS or HTTPS and print the answer
+// as dig prints its records.
 
 #include <fstream>
 #include <iostream>
@@ -17,6 +18,11 @@ struct Options {
   std::string Types = "A";
   bool Raw = false;
   bool NoLengthPrefix = false;
+  bool Tcp = false;
+  bool Tls = false;
+  std::string Https;  ///< the DNS-over-HTTPS URL
+  bool HttpsGet = false;
+  std::string TlsAuthName;
   std::string Name;
 };
 
@@ -35,11 +41,13 @@ std::string system_name_server() {
 nlohmann::ordered_json records_json(const std::vector<TQNIDNSRecord>& records) {
   auto list = nlohmann::ordered_json::array();
   for (const auto& r : records)
-    list.push_back({{"Name", ToUtf8(r.Name)},
-                    {"Type", ToUtf8(DNSTypeName(r.Type))},
-                    {"Class", ToUtf8(DNSClassName(r.Class))},
-                    {"TTL", r.TTL},
-                    {"Data", ToUtf8(r.Data)}});
+    // The EDNS(0) record is no record of the answer (dig shows it apart, as a pseudo-section).
+    if (r.Type != 41)
+      list.push_back({{"Name", ToUtf8(r.Name)},
+                      {"Type", ToUtf8(DNSTypeName(r.Type))},
+                      {"Class", ToUtf8(DNSClassName(r.Class))},
+                      {"TTL", r.TTL},
+                      {"Data", ToUtf8(r.Data)}});
   return list;
 }
 
@@ -67,11 +75,19 @@ int run(Run& run, const Options& o) {
     // One question per message: servers answer the first question of a message only.
     TQNIDNSResolver c(nullptr);
     c.SetHost(FromUtf8(system_name_server()));
+    c.SetTransport(!o.Https.empty() ? dtHTTPS : o.Tls ? dtTLS : o.Tcp || o.NoLengthPrefix ? dtTCP : dtUDP);
     c.SetLengthPrefix(!o.NoLengthPrefix);
     c.SetRequests({r});
     c.SetDomain(FromUtf8(o.Name));
+    c.SetTLSAuthName(FromUtf8(o.TlsAuthName));
+    c.SetDoHMethod(o.HttpsGet ? dmGET : dmPOST);
     String reply;
     if (const int code = run.Configure(c)) return code;
+    try {
+      c.SetDoHURL(FromUtf8(o.Https));
+    } catch (const Exception& e) {
+      return run.Fail(exBadInput, "--https", e.what());
+    }
     if (const int code = run.Execute(c, reply)) return code;
     raw += ToBytes(reply);
     if (o.Raw) continue;
@@ -104,10 +120,22 @@ int run(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd = add_command(
-      app, state, "dns", "Ask a DNS server over TCP and print the answer records",
-      Offer{"the first name server of /etc/resolv.conf, port 53", 60, true, true, "--host,--server"},
-      [o](Run& r) { return run(r, *o); });
+  auto* cmd = add_command(app, state, "dns",
+                          "Ask a DNS server over UDP, TCP, TLS or HTTPS and print the answer records",
+                          Offer{"the first name server of /etc/resolv.conf, port 53 (853 with --tls)", 60,
+                                true, true, "--host,--server", true},
+                          [o](Run& r) { return run(r, *o); });
+  auto* tcp = cmd->add_flag("--tcp", o->Tcp, "Ask over TCP instead of UDP");
+  auto* tls = cmd->add_flag("--tls", o->Tls, "Ask over TLS (DNS over TLS, port 853)")->excludes(tcp);
+  cmd->add_option("--https", o->Https,
+                  "Ask over HTTPS (DNS over HTTPS) at this URL, e.g. https://host/dns-query")
+      ->excludes(tcp)
+      ->excludes(tls);
+  cmd->add_flag("--https-get", o->HttpsGet, "With --https: a GET with ?dns= instead of a POST")
+      ->needs(cmd->get_option("--https"));
+  cmd->add_option("--tls-auth-name", o->TlsAuthName,
+                  "With --tls: the name the server's certificate must carry (default: the server's)")
+      ->needs(tls);
   cmd->add_option("--type", o->Types,
                   "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
                   "HINFO MINFO MX TXT AXFR MAILB ANY AAAA SRV NAPTR DS RRSIG DNSKEY CAA (PTR takes an "
@@ -116,9 +144,12 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output")
       ->excludes(cmd->get_option("--json"));
   cmd->add_flag("--no-length-prefix", o->NoLengthPrefix,
-                "Send the query without the TCP length field, followed by the engine's header block");
+                "TCP: send the query without the length field, followed by the engine's header block")
+      ->excludes(tls)
+      ->excludes(cmd->get_option("--https"));
   cmd->add_option("NAME", o->Name, "The name to ask about")->required();
   cmd->footer(
+      "Asks over UDP with EDNS(0) and again over TCP when the answer is truncated, as dig does.\n"
       "Prints one record a line: name TTL class type data. A status other than NOERROR is\n"
       "reported on standard error: NXDOMAIN exits 3, any other status 1. --json gives\n"
       "{\"status\", \"RCode\", \"Answers\", \"Authority\", \"Additional\"}, each record with Name,\n"

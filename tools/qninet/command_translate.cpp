@@ -11,12 +11,25 @@ namespace qninet::tool {
 namespace {
 
 struct TranslatorOptions {
-  std::string Base = ToUtf8(kQNMSTranslatorBaseURL);
+  std::string Base;  ///< empty: the API version's default
   std::string AppId;
+  int Api = 2;
+  SecretOption Key;
+  std::string Region;
 };
 
-// Points the translator at --base with --app-id and --cacert; exBadInput after saying why not.
+// Points the translator at --base (or the --api version's default) with --app-id, --key,
+// --region and --cacert; exBadInput after saying why not.
 int configure(Run& run, TQNMSTranslator& t, const TranslatorOptions& o) {
+  t.SetApiVersion(o.Api == 3 ? taV3 : taV2);
+  std::string key;
+  if (const int code = o.Key.Read(run, key)) return code;
+  t.SetSubscriptionKey(FromUtf8(key));
+  t.SetRegion(FromUtf8(o.Region));
+  if (o.Base.empty()) {
+    if (!o.AppId.empty()) t.SetBingAppId(FromUtf8(o.AppId));
+    return run.Configure(t);
+  }
   String why;
   const auto url = Url::Parse(o.Base, &why);
   if (!url) return run.Fail(exBadInput, o.Base, ToUtf8(why));
@@ -46,8 +59,14 @@ CLI::App* add_translator_command(CLI::App& app, RunState& state, const std::stri
                             if (const int code = configure(run, t, *o)) return code;
                             return body(run, t);
                           });
-  cmd->add_option("--base", o->Base, "Base URL of a compatible translator service (default " + o->Base + ")");
+  cmd->add_option("--base", o->Base,
+                  "Base URL of the translator service (default " + ToUtf8(kQNMSTranslatorBaseURL) +
+                      ", with --api 3 " + ToUtf8(kQNMSTranslatorV3BaseURL) + ")");
   cmd->add_option("--app-id", o->AppId, "Application identifier sent as appId (default the component's)");
+  cmd->add_option("--api", o->Api, "API version: 2 (the V2 HTTP API, default) or 3 (the JSON API)")
+      ->check(CLI::IsMember({2, 3}));
+  add_secret_option(*cmd, "key", "Subscription key of the resource (--api 3)", o->Key);
+  cmd->add_option("--region", o->Region, "Region of the resource (--api 3), when it is not global");
   return cmd;
 }
 
@@ -61,13 +80,16 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
         const String result = t.TranslateText(FromUtf8(*text), FromUtf8(*from), FromUtf8(*to));
         if (const int code = outcome(run, t)) return code;
         run.Json()["Translation"] = ToUtf8(result);
+        if (!t.DetectedLanguage().empty()) run.Json()["DetectedLanguage"] = ToUtf8(t.DetectedLanguage());
         if (!run.Options().Json) std::cout << ToUtf8(result) << '\n';
         return exOk;
       });
-  translate->add_option("--from", *from, "Language code of the text")->required();
+  translate->add_option("--from", *from, "Language code of the text (none: the service detects it)");
   translate->add_option("--to", *to, "Language code to translate into")->required();
   translate->add_option("TEXT", *text, "The text (UTF-8)")->required();
-  translate->footer("Prints the translation; --json gives {\"status\", \"Translation\"}.");
+  translate->footer(
+      "Prints the translation; --json gives {\"status\", \"Translation\"} (with --api 3 and no --from,\n"
+      "\"DetectedLanguage\" too).");
 
   auto detectText = std::make_shared<std::string>();
   auto* detect = add_translator_command(app, state, "detect", "Detect the language of a text",

