@@ -12,6 +12,8 @@ test=(nginx tinyproxy python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base bi
       unbound opensmtpd)
 # The web peers beside nginx and tinyproxy: lighttpd with TLS, and squid as a second proxy.
 test+=(lighttpd lighttpd-mod-openssl squid)
+# The signing tool of the signed-update tests: keys made and files signed as a publisher would.
+test+=(minisign)
 # vsftpd, proftpd-core and pure-ftpd each provide ftp-server, and ntpsec replaces chrony, so they
 # cannot all be installed: vsftpd is, the others are unpacked into $QNINET_PEERS_DIR and run from
 # there (the "@package/..." rows of tests/harness/ServerLaunch.cpp); their libraries are installed.

@@ -51,6 +51,12 @@ for bin in "$prefix/consumer-build" "$examples"; do
 done
 unset LD_LIBRARY_PATH
 echo "consumer: the README's examples built with find_package and pkg-config and ran"
+# The Qt example application, built as an application would build it, when Qt is present.
+if [ -f "$prefix/lib/libQNInetQt.so" ]; then
+  cmake -S examples/qt-downloader -B "$prefix/qt-downloader" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$prefix/qt-downloader" >/dev/null
+  echo "consumer: examples/qt-downloader built"
+fi
 
 scripts/check-format.sh
 /usr/bin/python3 scripts/check-includes.py

@@ -1,7 +1,5 @@
 #include "qninet/rtl/FormFile.h"
 
-#include <span>
-
 #include <nlohmann/json.hpp>
 
 #include "qninet/rtl/Collections.h"
@@ -264,13 +262,10 @@ void ReadObjectFromJSON(TPersistent& obj, std::string_view text, std::string_vie
 
 std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
                                                           const TComponentFactory& make) {
-  const json doc = parse(text, source);
-  // One component or a list of them; the one is not copied into a list.
-  const std::span<const json> items = doc.is_array()
-                                          ? std::span<const json>(doc.get_ref<const json::array_t&>())
-                                          : std::span<const json>(&doc, 1);
+  // One component or a list of them, each made and loaded as soon as its text is read, so the
+  // whole text's value is never held beside the components.
   std::vector<std::unique_ptr<TComponent>> out;
-  for (const json& item : items) {
+  ForEachJsonBounded(text, source, "Invalid form file", [&](json&& item) {
     const std::string label = component_label(item);
     const auto cls = item.is_object() ? item.find("Class") : item.end();
     if (!item.is_object() || cls == item.end() || !cls->is_string())
@@ -279,7 +274,7 @@ std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text,
     if (!c) throw EReadError(where(source, label) + FromUtf8("unknown class " + cls->get<std::string>()));
     read_component(*c, item, source);
     out.push_back(std::move(c));
-  }
+  });
   if (out.empty()) throw EReadError(where(source, "") + u"Invalid form file: no component");
   return out;
 }

@@ -3,9 +3,15 @@
 #include "qninet/rtl/GuiConsole.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <thread>
+
+#include "qninet/rtl/AsyncRun.h"
 
 #include "qninet/sys/Desktop.h"
 #include "qninet/sys/Files.h"
@@ -146,6 +152,13 @@ void TForm::SetFont(const String& name, Integer height) {
 }
 
 TModalResult TForm::ShowModal() {
+  // A form raised inside an asynchronous run (a logon prompt) is shown by the starting thread,
+  // where the windows live; the worker waits for the answer.
+  if (InAsyncWorker()) {
+    TModalResult r = mrCancel;
+    OnStartingThread([&] { r = ShowModal(); });
+    return r;
+  }
   FModalResult = mrNone;
   FShowing = true;
   TModalResult r = mrCancel;
@@ -161,11 +174,13 @@ TModalResult TForm::ShowModal() {
 }
 
 void TForm::Show() {
+  if (InAsyncWorker()) return OnStartingThread([this] { Show(); });
   FShowing = true;
   gui::Services().ShowModeless(*this);
 }
 
 void TForm::Hide() {
+  if (InAsyncWorker()) return OnStartingThread([this] { Hide(); });
   if (!FShowing) return;
   FShowing = false;
   gui::Services().HideForm(*this);
@@ -192,6 +207,7 @@ std::vector<TControl*> TForm::ControlsInTabOrder() const {
 TControl* TForm::FindControl(StringView name) const { return dynamic_cast<TControl*>(FindComponent(name)); }
 
 void TForm::Changed() {
+  if (FShowing && InAsyncWorker()) return OnStartingThread([this] { Changed(); });
   if (FShowing) gui::Services().FormChanged(*this);
 }
 
@@ -208,7 +224,43 @@ String TForm::StatusText() const {
 
 namespace gui {
 
+struct TGuiServices::TPostQueue {
+  std::mutex Lock;
+  std::condition_variable Arrived;
+  std::deque<std::function<void()>> Work;
+};
+
+TGuiServices::TGuiServices() : FPosted(std::make_unique<TPostQueue>()) {}
 TGuiServices::~TGuiServices() = default;
+
+void TGuiServices::Post(std::function<void()> work) {
+  {
+    std::lock_guard lock(FPosted->Lock);
+    FPosted->Work.push_back(std::move(work));
+  }
+  FPosted->Arrived.notify_all();
+}
+
+int TGuiServices::RunPosted() {
+  // Only what is queued now: work that posts more waits for the next round, so a stream of
+  // events cannot starve the timers.
+  std::deque<std::function<void()>> now;
+  {
+    std::lock_guard lock(FPosted->Lock);
+    now.swap(FPosted->Work);
+  }
+  for (auto& work : now) work();
+  return static_cast<int>(now.size());
+}
+
+void TGuiServices::WaitForMessages(std::uint32_t timeoutMs) {
+  {
+    std::unique_lock lock(FPosted->Lock);
+    FPosted->Arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return !FPosted->Work.empty(); });
+  }
+  ProcessMessages();
+}
 
 bool TGuiServices::RunUntil(const std::function<bool()>& done, std::uint32_t timeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -231,8 +283,9 @@ bool TGuiServices::ReadPicture(const std::string& format, std::string_view bytes
 }
 
 namespace {
-TGuiServices* g_services = nullptr;
-bool g_chosen = false;
+// Read by worker threads too (a run's backend is taken when it starts).
+std::atomic<TGuiServices*> g_services{nullptr};
+std::atomic<bool> g_chosen{false};
 
 // QNINET_GUI=qt: the Qt backend installs itself through SetServices when it can show windows.
 void choose_from_environment() {
@@ -252,7 +305,8 @@ String LoadQtBackend() {
 
 TGuiServices& Services() {
   if (!g_chosen) choose_from_environment();
-  return g_services ? *g_services : console_services();
+  TGuiServices* services = g_services.load();
+  return services ? *services : console_services();
 }
 
 void SetServices(TGuiServices* services) {
@@ -265,6 +319,19 @@ void SetServices(TGuiServices* services) {
 String TApplication::Title() const {
   if (!FTitle.empty()) return FTitle;
   return ChangeFileExt(ExtractFileName(FromUtf8(sys::executable_path())), u"");
+}
+
+void TApplication::ProcessMessages() {
+  if (!InAsyncWorker()) gui::Services().ProcessMessages();
+}
+
+TModalResult TApplication::MessageBox(const String& text, const String& caption, std::int32_t flags) {
+  if (InAsyncWorker()) {
+    TModalResult r = mrCancel;
+    OnStartingThread([&] { r = MessageBox(text, caption, flags); });
+    return r;
+  }
+  return gui::Services().MessageBox(text, caption, flags);
 }
 
 TApplication& Application() {

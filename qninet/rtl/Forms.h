@@ -299,6 +299,23 @@ public:
   /// picture.
   virtual bool ReadPicture(const std::string& format, std::string_view bytes, Integer& width,
                            Integer& height);
+  /// Queues `work` to run on the GUI thread at its next message processing, after what was
+  /// queued before; safe from any thread. The base keeps the queue that `RunPosted` empties (the
+  /// console and scripted backends' `ProcessMessages` call it); the Qt backend queues it on the
+  /// Qt event loop.
+  virtual void Post(std::function<void()> work);
+  /// Waits up to `timeoutMs` for posted work, then processes messages once.
+  virtual void WaitForMessages(std::uint32_t timeoutMs);
+
+  TGuiServices();
+
+protected:
+  /// Runs the work posted so far, in order, on the calling thread; returns how many ran.
+  int RunPosted();
+
+private:
+  struct TPostQueue;
+  std::unique_ptr<TPostQueue> FPosted;
 };
 
 /// The backend in use: the one installed with `SetServices`, else the console backend.
@@ -320,10 +337,12 @@ public:
   /// The title, or the executable's file name when none was set.
   String Title() const;
   void SetTitle(const String& value) { FTitle = value; }
-  void ProcessMessages() { gui::Services().ProcessMessages(); }
-  TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags = 0) {
-    return gui::Services().MessageBox(text, caption, flags);
-  }
+  /// Lets pending work run; does nothing on the worker of an asynchronous run (nothing pumps
+  /// the application's events inside a run).
+  void ProcessMessages();
+  /// The backend's message box, on the thread that started the asynchronous run when called
+  /// from its worker.
+  TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags = 0);
 
 private:
   String FTitle;

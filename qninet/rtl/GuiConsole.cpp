@@ -103,7 +103,10 @@ public:
     if (!has_tree(form)) draw(form, false);
   }
 
-  void ProcessMessages() override { FTimers.FireDue(); }
+  void ProcessMessages() override {
+    RunPosted();
+    FTimers.FireDue();
+  }
 
   TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags) override {
     const bool question = (flags & 0x0F) != mbOK;

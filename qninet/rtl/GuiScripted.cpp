@@ -64,6 +64,7 @@ void TScriptedGui::FormChanged(TForm&) { ++FChangedCount; }
 
 void TScriptedGui::ProcessMessages() {
   ++FProcessCount;
+  RunPosted();
   if (FOnMessages)
     for (TForm* f : std::vector<TForm*>(FModeless)) FOnMessages(*f);
   FTimers.FireDue();

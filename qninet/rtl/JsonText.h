@@ -3,6 +3,7 @@
 // copy and compare themselves recursively, so a document nested deep enough to overflow the
 // stack is refused while it is parsed, before any such walk can run.
 
+#include <functional>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -19,5 +20,13 @@ inline constexpr int kMaxJsonDepth = 256;
 /// omits it) and `kind` what the text was to be (e.g. "Invalid form file").
 QNINET_API nlohmann::json ParseJsonBounded(std::string_view text, std::string_view name,
                                            std::string_view kind = "Invalid JSON");
+
+/// Parses `text` as `ParseJsonBounded` does, but hands each element of a top-level array to
+/// `each` as soon as it is read and then drops it, so only one element's value is held at a time
+/// (a text that is no array is handed over whole, once). The text's syntax and depth are checked
+/// to its end even after `each` raised, and their error wins, as when the whole text is parsed
+/// before any element is used; otherwise what `each` raised is raised again.
+QNINET_API void ForEachJsonBounded(std::string_view text, std::string_view name, std::string_view kind,
+                                   const std::function<void(nlohmann::json&&)>& each);
 
 }  // namespace qninet

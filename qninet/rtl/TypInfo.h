@@ -11,6 +11,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "qninet/rtl/AsyncRun.h"
 #include "qninet/rtl/Classes.h"
 
 namespace qninet {
@@ -141,6 +142,7 @@ TPropInfo Published(const char* name, R (C::*get)() const, void (C::*set)(A)) {
   using V = std::remove_cvref_t<R>;
   TPropInfo p = typinfo_detail::value_property(name, get);
   p.Set = [set](TObject& o, const Variant& v) {
+    RefuseWriteWhileRunning(o);
     (static_cast<C&>(o).*set)(typinfo_detail::from_variant<V>(v));
   };
   return p;

@@ -5,6 +5,7 @@
 
 #include "qninet/core/TextEncoding.h"
 #include "qninet/sys/CodePage.h"
+#include "qninet/sys/Idna.h"
 
 namespace qninet::smtp {
 
@@ -46,11 +47,15 @@ bool in_charset(StringView text, const String& charset, std::string& out) {
   return sys::encode_text(text, ToUtf8(charset), out);
 }
 
-std::string envelope_address(const TQNIEMailAddress& item) {
-  const String address = header_value(item.Address());
-  if (!is_ascii(address))
-    fail(u"The address " + address + u" cannot be sent: only US-ASCII addresses are supported");
-  return ToBytes(address);
+bool is_8bit(const std::string& encoding) { return SameText(FromBytes(encoding), u"8bit"); }
+
+// RFC 6152 section 3: 8-bit data must not go to a server that does not offer 8BITMIME, so such
+// a part is converted; quoted-printable carries any text, and a file as it streams.
+std::string part_encoding(const std::string& encoding, const MessageParts& p, Message& m) {
+  if (!is_8bit(encoding)) return encoding;
+  if (!p.EightBitMime) return "quoted-printable";
+  m.EightBit = true;
+  return encoding;
 }
 
 /// A parameter value in double quotes, with quotes and backslashes escaped.
@@ -64,6 +69,20 @@ std::string quoted_parameter(const std::string& value) {
 }
 
 }  // namespace
+
+std::string wire_address(StringView address, bool utf8) {
+  const String clean = header_value(address);
+  if (is_ascii(clean)) return ToBytes(clean);
+  if (utf8) return ToUtf8(clean);
+  // RFC 6531 section 3.2: without SMTPUTF8 only the domain has an ASCII form (its A-labels).
+  const auto at = clean.rfind(u'@');
+  if (at == String::npos || !is_ascii(StringView(clean).substr(0, at)))
+    fail(u"The address " + clean +
+         u" has a local part outside ASCII and the server does not offer SMTPUTF8; nothing was sent");
+  const auto domain = sys::to_ascii_domain(ToUtf8(clean.substr(at + 1)));
+  if (!domain) fail(u"The address " + clean + u" has no valid domain name: " + domain.failure().Text);
+  return ToBytes(clean.substr(0, at + 1)) + *domain;
+}
 
 String lead_zero(Integer value, Integer length) {
   String s = IntToStr(value);
@@ -261,8 +280,8 @@ bool header_phrase(StringView name, std::string_view charset, std::string& out) 
   return true;
 }
 
-bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std::string& out) {
-  const std::string address = ToBytes(header_value(item.Address()));
+bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std::string& out, bool utf8) {
+  const std::string address = wire_address(item.Address(), utf8);
   if (item.Name().empty() || item.Name() == UpperCase(item.Address())) {
     out = address;
     return true;
@@ -274,12 +293,12 @@ bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std:
 }
 
 bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charset, std::size_t prefixLength,
-                         std::string& out) {
+                         std::string& out, bool utf8) {
   out.clear();
   std::size_t lineLength = prefixLength;
   for (int i = 0; i < list.Count(); ++i) {
     std::string mailbox;
-    if (!header_mailbox(*list.Items(i), charset, mailbox)) return false;
+    if (!header_mailbox(*list.Items(i), charset, mailbox, utf8)) return false;
     if (i > 0) {
       out += ',';
       ++lineLength;
@@ -329,7 +348,7 @@ void put_headers(const MessageParts& p, const std::string& charset, std::vector<
   const String charsetName = FromBytes(charset);
   const auto mailboxes = [&](const TQNIEMailAddresses& list, const char* prefix) {
     std::string text;
-    if (!header_mailbox_list(list, charset, std::string_view(prefix).size(), text))
+    if (!header_mailbox_list(list, charset, std::string_view(prefix).size(), text, p.Utf8Addresses))
       fail(charset_error(u"A display name", charsetName));
     d.push_back(prefix + text);
   };
@@ -338,13 +357,14 @@ void put_headers(const MessageParts& p, const std::string& charset, std::vector<
     // RFC 5322 section 3.6 allows one Reply-To field; it carries the whole list.
     std::string line = "Reply-To: ";
     for (int i = 0; i < p.ReplyTo->Count(); ++i)
-      line += (i > 0 ? ", <" : "<") + envelope_address(*p.ReplyTo->Items(i)) + ">";
+      line += (i > 0 ? ", <" : "<") + wire_address(p.ReplyTo->Items(i)->Address(), p.Utf8Addresses) + ">";
     d.push_back(line);
   }
   d.push_back("Date: " + ToBytes(p.Date));
   if (!p.From->Address().empty()) {
     std::string from;
-    if (!header_mailbox(*p.From, charset, from)) fail(charset_error(u"The sender's name", charsetName));
+    if (!header_mailbox(*p.From, charset, from, p.Utf8Addresses))
+      fail(charset_error(u"The sender's name", charsetName));
     d.push_back("From: " + from);
   }
   if (p.Recipients->Count() > 0) mailboxes(*p.Recipients, "To: ");
@@ -386,7 +406,7 @@ std::vector<std::string> text_part(const MessageParts& p, const std::string& cha
 }
 
 Message::Attachment attachment_part(const MessageParts& p, const TQNIEMailAttachment& a,
-                                    const std::string& charset) {
+                                    const std::string& charset, Message& m) {
   Message::Attachment part;
   std::string name;
   if (!header_text(a.GetAttachmentName(), charset, name))
@@ -395,7 +415,7 @@ Message::Attachment attachment_part(const MessageParts& p, const TQNIEMailAttach
   // encoding that carries any file intact.
   const std::string type =
       a.ContentType().empty() ? "application/octet-stream" : ToBytes(header_value(a.ContentType()));
-  part.Encoding = a.Encoding().empty() ? "base64" : ToBytes(header_value(a.Encoding()));
+  part.Encoding = a.Encoding().empty() ? "base64" : part_encoding(ToBytes(header_value(a.Encoding())), p, m);
   part.Head.push_back("Content-Type: " + type + "; name=" + quoted_parameter(name));
   part.Head.push_back("Content-Transfer-Encoding: " + part.Encoding);
   part.Head.push_back("Content-Disposition: attachment; filename=" + quoted_parameter(name) + "\r\n");
@@ -409,14 +429,18 @@ Message::Attachment attachment_part(const MessageParts& p, const TQNIEMailAttach
 Message build_message(const MessageParts& p) {
   Message m;
   const std::string charset = ToBytes(header_value(p.CharSet));
-  m.From = envelope_address(*p.From);
+  const auto envelope = [&](const TQNIEMailAddress& item) {
+    m.Utf8 = m.Utf8 || (p.Utf8Addresses && !is_ascii(item.Address()));
+    return wire_address(item.Address(), p.Utf8Addresses);
+  };
+  m.From = envelope(*p.From);
   for (const TQNIEMailAddresses* list : {p.Recipients, p.CC, p.BCC})
-    for (int i = 0; i < list->Count(); ++i) m.Recipients.push_back(envelope_address(*list->Items(i)));
-  for (int i = 0; i < p.ReplyTo->Count(); ++i) envelope_address(*p.ReplyTo->Items(i));
+    for (int i = 0; i < list->Count(); ++i) m.Recipients.push_back(envelope(*list->Items(i)));
+  for (int i = 0; i < p.ReplyTo->Count(); ++i) envelope(*p.ReplyTo->Items(i));
 
   auto& d = m.Data;
   put_headers(p, charset, d);
-  const std::string encoding = ToBytes(header_value(p.Encoding));
+  const std::string encoding = part_encoding(ToBytes(header_value(p.Encoding)), p, m);
   std::vector<std::string> body = text_part(p, charset, encoding);
 
   const bool multipart = p.Attachments->Count() > 0;
@@ -434,7 +458,7 @@ Message build_message(const MessageParts& p) {
   if (!multipart) return m;
   d.push_back(delimiter);
   for (int i = 0; i < p.Attachments->Count(); ++i) {
-    Message::Attachment part = attachment_part(p, *p.Attachments->Items(i), charset);
+    Message::Attachment part = attachment_part(p, *p.Attachments->Items(i), charset, m);
     part.After = "\r\n" + delimiter + (i + 1 < p.Attachments->Count() ? "" : "--");
     m.Attachments.push_back(std::move(part));
   }

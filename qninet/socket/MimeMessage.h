@@ -59,13 +59,18 @@ QNINET_API bool header_text(StringView text, std::string_view charset, std::stri
 /// string when it holds a special character (RFC 5322 section 3.2.3), else as it is.
 /// Returns false when `charset` cannot represent it.
 QNINET_API bool header_phrase(StringView name, std::string_view charset, std::string& out);
+/// An address as the envelope and the headers carry it: US-ASCII as it is; otherwise UTF-8 when
+/// `utf8` (the server takes SMTPUTF8, RFC 6531), else with the domain as A-labels. Raises
+/// `Exception` for a local part outside ASCII without `utf8`, or a domain that is no valid IDN.
+QNINET_API std::string wire_address(StringView address, bool utf8);
 /// A mailbox for a header line: the address alone when `Text` gives it alone, otherwise the
-/// phrase of the name and the address in angle brackets.
-QNINET_API bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std::string& out);
+/// phrase of the name and the address in angle brackets; the address as `wire_address` makes it.
+QNINET_API bool header_mailbox(const TQNIEMailAddress& item, std::string_view charset, std::string& out,
+                               bool utf8 = false);
 /// The mailboxes joined with ", ", folded with CRLF and a blank when a line would pass 76
 /// characters. Returns false when a name cannot be written in `charset`.
 QNINET_API bool header_mailbox_list(const TQNIEMailAddresses& list, std::string_view charset,
-                                    std::size_t prefixLength, std::string& out);
+                                    std::size_t prefixLength, std::string& out, bool utf8 = false);
 
 /// The decimal form of `value`, padded with "0" on the left to at least `length` characters.
 QNINET_API String lead_zero(Integer value, Integer length);
@@ -90,6 +95,8 @@ struct MessageParts {
   String MessageId;  ///< "<...>", whole
   String Date;       ///< the Date header's text
   const TQNIEMailAttachments* Attachments = nullptr;
+  bool Utf8Addresses = false;  ///< the server takes SMTPUTF8: addresses outside ASCII go as UTF-8
+  bool EightBitMime = true;    ///< the server takes 8BITMIME; else a part in "8bit" goes quoted-printable
   /// Opens an attachment's file and gives its reader, which fills a buffer with the next block
   /// and returns the count (0 at the end); both raise when the file cannot be read.
   std::function<std::function<std::size_t(char* Buffer, std::size_t Size)>(const TQNIEMailAttachment&)>
@@ -108,6 +115,8 @@ struct Message {
     std::string After;  ///< the delimiter that closes the part
   };
   std::vector<Attachment> Attachments;
+  bool Utf8 = false;      ///< an address goes as UTF-8: MAIL FROM needs SMTPUTF8
+  bool EightBit = false;  ///< a part goes in 8bit: MAIL FROM needs BODY=8BITMIME
 
   /// Hands every line after DATA, before the final period line, to `sink` in order, reading
   /// and encoding the attachments block by block; a reader's exception passes through.
@@ -119,8 +128,8 @@ struct Message {
 /// Builds the envelope and the message: the header lines (Message-Id, Reply-To, Date, From, To,
 /// Cc, X-Priority, X-Mailer, Subject, MIME-Version), the text part in `CharSet` and `Encoding`,
 /// and with attachments a multipart/mixed body with each file in its own encoding. Raises
-/// `Exception` when an address is not US-ASCII, when `CharSet` cannot represent a text, or
-/// from `OpenFile`.
+/// `Exception` when `wire_address` refuses an address, when `CharSet` cannot represent a text,
+/// or from `OpenFile`.
 QNINET_API Message build_message(const MessageParts& Parts);
 
 }  // namespace qninet::smtp

@@ -130,7 +130,7 @@ void TQNIHTTPClient::AfterExecute(String& Text) {
   String url = GetResponse(u"Location");
   if (url.empty()) return;
   bool abort = true;
-  if (FOnRedirect) FOnRedirect(this, url, abort);
+  if (FOnRedirect) OnStartingThread([&] { FOnRedirect(this, url, abort); });
   if (abort || url.empty() || FRedirects >= MaxRedirects) return;
   ++FRedirects;
   // The handler may hand back a host name (the classic contract), an http URL, the header line

@@ -15,7 +15,8 @@ namespace qninet {
 // The sender
 
 QNINET_DEFINE_ENUM_INFO(TQNISMTPPriority, "spHighest", "spHigh", "spNormal", "spLow", "spLowest")
-QNINET_DEFINE_ENUM_INFO(TQNISMTPAuthMethod, "amLogin", "amPlain", "amCramMD5", "amAuto")
+QNINET_DEFINE_ENUM_INFO(TQNISMTPAuthMethod, "amLogin", "amPlain", "amCramMD5", "amAuto", "amXOAuth2",
+                        "amOAuthBearer")
 
 namespace {
 
@@ -101,21 +102,19 @@ void TQNISMTP::Connect() {
       FOutgoing.clear();
       FInData = false;
       FAuthenticated = false;
-      FOffersAuth = false;
-      FOffered.clear();
+      FOffered = {};
       if (!read_reply("220")) raise_reply("220");
     }
     const std::string host = bytes_of(smtp::header_value(local_name()));
+    // Extensions (AUTH, SMTPUTF8, 8BITMIME) are offered only after EHLO; a message that needs
+    // none greets with HELO as it always did.
+    const bool extended = FLogin->UseLogin() || wants_extensions();
     if (wasOpen) {
       // A kept connection greets again. RFC 5321 section 4.1.4 lets the server refuse a second
       // greeting (OpenSMTPD: "503 5.5.1 Already identified"); the session then keeps the first
       // one, and the RSET that opens each transaction starts it afresh all the same.
-      if (send_bytes((FLogin->UseLogin() ? "EHLO " : "HELO ") + host, "250")) {
-        if (FLogin->UseLogin()) {
-          const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
-          FOffersAuth = offered.Auth;
-          FOffered = offered.AuthMechanisms;
-        }
+      if (send_bytes((extended ? "EHLO " : "HELO ") + host, "250")) {
+        if (extended) FOffered = smtp::parse_ehlo(FLastRaw);
       } else if (FLastCode.empty() || FLastCode[0] != '5') {
         raise_reply("250");
       }
@@ -129,13 +128,10 @@ void TQNISMTP::Connect() {
       if (!FIncoming.Empty()) fail(u"Error: the server sent data before the TLS handshake");
       StartTLS();
       greet_extended(host);
-    } else if (FLogin->UseLogin()) {
-      // AUTH is an extension (RFC 4954): servers offer it only after EHLO. A server that
-      // does not know EHLO answers 5xx, and HELO follows (RFC 5321 section 3.2).
+    } else if (extended) {
+      // A server that does not know EHLO answers 5xx, and HELO follows (RFC 5321 section 3.2).
       if (send_bytes("EHLO " + host, "250")) {
-        const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
-        FOffersAuth = offered.Auth;
-        FOffered = offered.AuthMechanisms;
+        FOffered = smtp::parse_ehlo(FLastRaw);
       } else {
         if (FLastCode.empty() || FLastCode[0] != '5') raise_reply("250");
         command("HELO " + host, "250");
@@ -151,9 +147,22 @@ void TQNISMTP::Connect() {
 
 void TQNISMTP::greet_extended(const std::string& host) {
   command("EHLO " + host, "250");
-  const smtp::Extensions offered = smtp::parse_ehlo(FLastRaw);
-  FOffersAuth = offered.Auth;
-  FOffered = offered.AuthMechanisms;
+  FOffered = smtp::parse_ehlo(FLastRaw);
+}
+
+bool TQNISMTP::wants_extensions() const {
+  const auto outside_ascii = [](const TQNIEMailAddresses& list) {
+    for (int i = 0; i < list.Count(); ++i)
+      if (!is_ascii(list.Items(i)->Address())) return true;
+    return false;
+  };
+  const auto eight_bit = [](const String& encoding) { return SameText(encoding, u"8bit"); };
+  if (!is_ascii(FFrom->Address()) || eight_bit(FEncoding)) return true;
+  for (const TQNIEMailAddresses* list : {FRecipients.get(), FCC.get(), FBCC.get(), FReplyTo.get()})
+    if (outside_ascii(*list)) return true;
+  for (int i = 0; i < FAttachments->Count(); ++i)
+    if (eight_bit(FAttachments->Items(i)->Encoding())) return true;
+  return false;
 }
 
 // RFC 8314: 465 is the port of mail submission over implicit TLS.
@@ -223,6 +232,11 @@ void TQNISMTP::BeforeExecute() {
   check(FSubject, u"The subject");
   check(FCharSet, u"The charset");
   check(FEncoding, u"The encoding");
+  const bool bearer = FAuthMethod == amXOAuth2 || FAuthMethod == amOAuthBearer;
+  if (FLogin->UseLogin() && bearer && FAccessToken.empty())
+    fail(String(FAuthMethod == amXOAuth2 ? u"XOAUTH2" : u"OAUTHBEARER") +
+         u" needs an AccessToken; nothing was sent");
+  check(FAccessToken, u"The access token");
   for (int i = 0; i < FAttachments->Count(); ++i) {
     const TQNIEMailAttachment& a = *FAttachments->Items(i);
     check(a.GetAttachmentName(), u"An attachment's name");
@@ -318,6 +332,8 @@ smtp::Message TQNISMTP::prepare() {
   parts.Date = EMailFormatDate(FDate);
   parts.Attachments = FAttachments.get();
   parts.OpenFile = open_attachment;
+  parts.Utf8Addresses = FOffered.Smtputf8;
+  parts.EightBitMime = FOffered.EightBitMime;
   return smtp::build_message(parts);
 }
 
@@ -330,7 +346,9 @@ void TQNISMTP::Send() {
     authenticate();
     FAuthenticated = true;
   }
-  command("MAIL FROM:<" + m.From + ">", "250");
+  // RFC 6152 section 2 and RFC 6531 section 3.4: the parameters that declare what follows.
+  command("MAIL FROM:<" + m.From + ">" + (m.EightBit ? " BODY=8BITMIME" : "") + (m.Utf8 ? " SMTPUTF8" : ""),
+          "250");
   for (const std::string& r : m.Recipients) command("RCPT TO:<" + r + ">", "250");
   command("DATA", "354");
   FInData = true;
@@ -348,14 +366,26 @@ void TQNISMTP::authenticate() {
     fail(u"Error: the connection is not encrypted; the login was not sent");
   TQNISMTPAuthMethod method = FAuthMethod;
   if (method == amAuto) {
-    const auto strongest = smtp::strongest_auth(smtp::Extensions{false, FOffersAuth, FOffered});
+    const auto strongest = smtp::strongest_auth(FOffered, !FAccessToken.empty());
     if (!strongest) fail(u"Error: the server offers no login method that this sender speaks");
     method = *strongest;
   }
   // The account goes as UTF-8, so no character is cut to its low byte.
   const std::string user = ToUtf8(FLogin->UserID());
   const std::string password = ToUtf8(FLogin->Password());
+  const std::string token = ToUtf8(FAccessToken);
   switch (method) {
+    case amXOAuth2:
+      // Google's and Microsoft's form; after a refusal the client answers with an empty line.
+      bearer_login("XOAUTH2", smtp::xoauth2_response(user, token), "");
+      break;
+    case amOAuthBearer:
+      // RFC 7628 section 3.2.3: after a refusal the client answers with a single ^A.
+      bearer_login(
+          "OAUTHBEARER",
+          smtp::oauthbearer_response(user, ToUtf8(Host().empty() ? Address() : Host()), Port(), token),
+          "\x01");
+      break;
     case amPlain:
       // RFC 4616: authorization identity (empty), NUL, user, NUL, password.
       command("AUTH PLAIN " + base64_encode(std::string(1, '\0') + user + '\0' + password), "235");
@@ -379,6 +409,19 @@ void TQNISMTP::authenticate() {
   }
 }
 
+void TQNISMTP::bearer_login(std::string_view mechanism, const std::string& response, std::string_view after) {
+  const std::string line = "AUTH " + std::string(mechanism) + " " + base64_encode(response);
+  if (send_bytes(line, "235")) return;
+  if (FLastCode != "334") raise_reply("235");
+  // A refused token: the 334 challenge carries the error as base64 JSON (RFC 7628 section
+  // 3.2.2), and the exchange must be finished before the server gives its final answer.
+  const std::string status = smtp::bearer_error_status(std::string_view(FLastRaw).substr(4));
+  if (send_bytes(base64_encode(std::string(after)), "235")) return;
+  String text = u"Error 235: " + FLastReply;
+  if (!status.empty()) text += u" (the token was refused: status " + FromUtf8(status) + u")";
+  fail(text);
+}
+
 String TQNISMTP::UniqueMessageID(const String& Domain) {
   String letters;
   {
@@ -397,6 +440,7 @@ String TQNISMTP::EMailFormatDate(TDateTime Value) { return smtp::format_date(Val
 
 QNINET_CLASS_INFO(TQNISMTP, Published("Port", &Self::Port, &Self::SetPort, 25),
                   Published("AuthMethod", &Self::AuthMethod, &Self::SetAuthMethod, amLogin),
+                  Published("AccessToken", &Self::AccessToken, &Self::SetAccessToken),
                   Published("From", &Self::From), Published("Recipients", &Self::Recipients),
                   Published("CC", &Self::CC), Published("BCC", &Self::BCC),
                   Published("ReplyTo", &Self::ReplyTo),

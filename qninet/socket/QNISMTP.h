@@ -24,9 +24,23 @@ enum TQNISMTPPriority : std::uint8_t { spHighest, spHigh, spNormal, spLow, spLow
 QNINET_DECLARE_ENUM_INFO(TQNISMTPPriority)
 
 /// How the sender logs in when `Login.UseLogin` is set: AUTH LOGIN, AUTH PLAIN, AUTH CRAM-MD5,
-/// or the strongest of these that the server's EHLO answer offers (LOGIN when it names none).
-enum TQNISMTPAuthMethod : std::uint8_t { amLogin, amPlain, amCramMD5, amAuto };
+/// or the strongest of these that the server's EHLO answer offers (LOGIN when it names none);
+/// with an `AccessToken`, `amAuto` takes OAUTHBEARER, then XOAUTH2, when the server offers them.
+/// `amXOAuth2` and `amOAuthBearer` (RFC 7628) send `AccessToken` for `Login.UserID`.
+enum TQNISMTPAuthMethod : std::uint8_t { amLogin, amPlain, amCramMD5, amAuto, amXOAuth2, amOAuthBearer };
 QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
+
+namespace smtp {
+/// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, the AUTH keyword with its
+/// mechanisms in upper case (the old "AUTH=" form too), SMTPUTF8 and 8BITMIME.
+struct Extensions {
+  bool StartTLS = false;
+  bool Auth = false;
+  std::vector<std::string> AuthMechanisms;
+  bool Smtputf8 = false;
+  bool EightBitMime = false;
+};
+}  // namespace smtp
 
 /// Sends one mail message with attachments over SMTP on the socket engine. Every command's
 /// reply is read and checked; a refusal ends the message with an exception whose text is
@@ -37,6 +51,9 @@ QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
 /// With `UseTLS` at `tlsImplicit` the connection is TLS from the first byte (port 465); at
 /// `tlsStartTLS` the sender says EHLO, requires STARTTLS in the answer, upgrades and says EHLO
 /// again. When TLS was asked for and the connection is not encrypted, no credential is sent.
+/// Addresses outside ASCII go as UTF-8 with SMTPUTF8 (RFC 6531) when the server offers it;
+/// otherwise a domain goes as A-labels and a local part outside ASCII is refused before MAIL. A
+/// part in "8bit" goes with BODY=8BITMIME (RFC 6152) when offered, else as quoted-printable.
 class QNINET_API TQNISMTP : public TQNInetBase {
   QNINET_OBJECT(TQNISMTP, TQNInetBase)
 public:
@@ -45,9 +62,10 @@ public:
   ~TQNISMTP() override;
 
   /// Opens the connection unless it is open (then reads the "220" greeting) and greets with
-  /// "HELO " and the local host name, or "EHLO " when `Login.UseLogin` (falling back to HELO
-  /// when the server refuses EHLO). On a connection already open it greets again, and a server
-  /// that refuses the second greeting with a 5xx reply keeps the session of the first. Raises
+  /// "HELO " and the local host name, or "EHLO " when `Login.UseLogin` or the message needs an
+  /// extension (an address outside ASCII, a part in 8bit), falling back to HELO when the server
+  /// refuses EHLO. On a connection already open it greets again, and a server that refuses the
+  /// second greeting with a 5xx reply keeps the session of the first. Raises
   /// "Error 220: ..." or "Error 250: ..." after closing the connection, and the engine's
   /// connection errors.
   void Connect() override;
@@ -56,10 +74,11 @@ public:
   void Disconnect() override;
   /// Writes the transaction and the message on the open connection: RSET, the login when
   /// asked for, MAIL FROM, RCPT TO for Recipients, CC and BCC, DATA, the MIME message, ".".
-  /// Everything is prepared first: text that CharSet cannot represent, an address that is not
-  /// US-ASCII or an attachment file that cannot be opened raise `Exception` before anything is
-  /// sent. The attachments are read and encoded block by block while the message goes out; a
-  /// read error on the way raises before the final period, so the server drops the message. A
+  /// Everything is prepared first: text that CharSet cannot represent, an address that the
+  /// server cannot take (a local part outside ASCII without SMTPUTF8, a domain that is no valid
+  /// IDN) or an attachment file that cannot be opened raise `Exception` before the transaction.
+  /// The attachments are read and encoded block by block while the message goes out; a read
+  /// error on the way raises before the final period, so the server drops the message. A
   /// refusal raises "Error NNN: <reply>".
   void Send();
   /// Switching to or from `tlsImplicit` moves the port between 25 and 465 when it holds the
@@ -94,6 +113,10 @@ public:
   void SetLogin(const TQNILogin* value) { FLogin->Assign(value); }
   TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
   void SetAuthMethod(TQNISMTPAuthMethod value) { FAuthMethod = value; }
+  /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it (and a fresh one when
+  /// it expires) is the application's job.
+  const String& AccessToken() const { return FAccessToken; }
+  void SetAccessToken(const String& value) { FAccessToken = value; }
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
   void SetAttachments(const TQNIEMailAttachments* value) { FAttachments->Assign(value); }
 
@@ -132,6 +155,8 @@ private:
   String local_name();
   void greet_extended(const std::string& host);
   void authenticate();
+  void bearer_login(std::string_view mechanism, const std::string& response, std::string_view after);
+  bool wants_extensions() const;
 
   std::unique_ptr<TQNIEMailAddress> FFrom;
   std::unique_ptr<TQNIEMailAddresses> FRecipients;
@@ -147,6 +172,7 @@ private:
   std::unique_ptr<TQNILogin> FLogin;
   std::unique_ptr<TQNIEMailAttachments> FAttachments;
   TQNISMTPAuthMethod FAuthMethod = amLogin;
+  String FAccessToken;
 
   TSmtpReplyFrame FIncoming;  // received bytes not yet taken as a reply
   std::string FOutgoing;      // message lines gathered for one send
@@ -155,9 +181,8 @@ private:
   bool FAccepted = false;       // the server took the last message (250 after its data)
   String FLastReply;
   std::string FLastCode;
-  std::string FLastRaw;               // the last reply as it came
-  std::vector<std::string> FOffered;  // the AUTH mechanisms of the last EHLO answer
-  bool FOffersAuth = false;
+  std::string FLastRaw;       // the last reply as it came
+  smtp::Extensions FOffered;  // what the last EHLO answer offered
 };
 
 /// The pure pieces of the dialogue: byte strings in, byte strings out.
@@ -174,18 +199,22 @@ struct Reply {
 QNINET_API Reply parse_reply(std::string_view reply);
 /// Whether the reply carries `expected`; an empty expectation accepts any reply.
 QNINET_API bool reply_matches(const Reply& reply, std::string_view expected);
-/// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, and the AUTH keyword with
-/// its mechanisms in upper case (the old "AUTH=" form too).
-struct Extensions {
-  bool StartTLS = false;
-  bool Auth = false;
-  std::vector<std::string> AuthMechanisms;
-};
 QNINET_API Extensions parse_ehlo(std::string_view reply);
-/// The strongest method of those offered that the sender speaks: CRAM-MD5 (the password never
-/// travels), then PLAIN, then LOGIN; LOGIN when `offered` has no AUTH keyword at all, and
-/// nothing when it names only others.
-QNINET_API std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered);
+/// The strongest method of those offered that the sender speaks: with a token OAUTHBEARER, then
+/// XOAUTH2; then CRAM-MD5 (the password never travels), PLAIN, LOGIN; LOGIN when `offered` has
+/// no AUTH keyword at all, and nothing when it names only others.
+QNINET_API std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered,
+                                                            bool withToken = false);
+/// XOAUTH2's client response before its base64: "user=" USER ^A "auth=Bearer " TOKEN ^A ^A.
+QNINET_API std::string xoauth2_response(std::string_view user, std::string_view token);
+/// OAUTHBEARER's client response (RFC 7628 section 3.1) before its base64: the GS2 header
+/// "n,a=USER," (or "n,," without a user; "," and "=" in it escaped as RFC 5801 says), then
+/// ^A "host=" HOST ^A "port=" PORT ^A "auth=Bearer " TOKEN ^A ^A.
+QNINET_API std::string oauthbearer_response(std::string_view user, std::string_view host, int port,
+                                            std::string_view token);
+/// The "status" of the JSON error that a 334 challenge carries when a token is refused (RFC 7628
+/// section 3.2.2), from the challenge's base64; empty when it is no such JSON.
+QNINET_API std::string bearer_error_status(std::string_view challenge);
 /// The bytes of base64 `text` (blanks ignored); nothing when it is not base64.
 QNINET_API std::optional<std::string> base64_decode(std::string_view text);
 /// The answer to a CRAM-MD5 challenge (RFC 2195), before its base64: the user, a blank and the

@@ -32,7 +32,7 @@ QNINET_CLASS_INFO(
     PublishedEvent("OnSendTextToSocket", &Self::OnSendTextToSocket),
     PublishedEvent("OnReceiveTextFromSocket", &Self::OnReceiveTextFromSocket),
     PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
-    PublishedEvent("OnAfterExecute", &Self::OnAfterExecute))
+    PublishedEvent("OnAfterExecute", &Self::OnAfterExecute), PublishedEvent("OnDone", &Self::OnDone))
 
 namespace {
 
@@ -68,7 +68,8 @@ Integer first_chunk_status(StringView chunk) {
   return StrToIntDef(chunk.substr(blank + 1, 3), 200);
 }
 
-TQNInetBase::TQNInetBase(TComponent* AOwner) : TComponent(AOwner) {
+TQNInetBase::TQNInetBase(TComponent* AOwner)
+    : TComponent(AOwner), FAsync(std::make_unique<TAsyncRunner>(*this)) {
   StepCount = 1;
   FProxy = std::make_unique<TQNInetProxy>();
   FProxy->SetPort(0);
@@ -87,38 +88,76 @@ TQNInetBase::TQNInetBase(TComponent* AOwner) : TComponent(AOwner) {
   FKeepConnection = false;
 }
 
-TQNInetBase::~TQNInetBase() { FProxy.reset(); }
+TQNInetBase::~TQNInetBase() {
+  // A component on the stack reaches here with its run going: stop it before the members go.
+  FCancelled.store(true);
+  FAsync->Stop();
+  FProxy.reset();
+}
+
+void TQNInetBase::operator delete(TQNInetBase* p, std::destroying_delete_t) {
+  p->FCancelled.store(true);
+  p->FAsync->Stop();
+  void* whole = dynamic_cast<void*>(p);
+  p->~TQNInetBase();
+  ::operator delete(whole);
+}
+
+void TQNInetBase::ExecuteAsync() {
+  FAsync->RefuseSecondRun();
+  FCancelled.store(false);
+  FAnswer.clear();
+  FAsync->Start(
+      [this] {
+        String answer = Execute();
+        FAnswer = std::move(answer);
+        return FLastError.empty();
+      },
+      [this](bool ok) {
+        if (!ok && FLastError.empty()) FLastError = u"The run failed.";
+        FCancelled.store(false);
+        if (FOnDone) FOnDone(this, ok);
+      });
+}
+
+void TQNInetBase::Cancel() {
+  if (FAsync->Busy()) FCancelled.store(true);
+}
 
 void TQNInetBase::DoLookup(TObject* Sender, platform::TClientSocket* Socket) {
-  if (FOnLookup) FOnLookup(Sender, Socket);
+  if (FOnLookup) OnStartingThread([&] { FOnLookup(Sender, Socket); });
 }
 
 void TQNInetBase::DoConnecting(TObject* Sender, platform::TClientSocket* Socket) {
-  if (FOnConnecting) FOnConnecting(Sender, Socket);
+  if (FOnConnecting) OnStartingThread([&] { FOnConnecting(Sender, Socket); });
 }
 
 void TQNInetBase::DoConnect(TObject* Sender, platform::TClientSocket* Socket) {
   FConnected = true;
-  if (FOnConnect) FOnConnect(Sender, Socket);
+  if (FOnConnect) OnStartingThread([&] { FOnConnect(Sender, Socket); });
 }
 
 void TQNInetBase::DoDisconnect(TObject* Sender, platform::TClientSocket* Socket) {
   FConnected = false;
-  if (FOnDisconnect) FOnDisconnect(Sender, Socket);
+  if (FOnDisconnect) OnStartingThread([&] { FOnDisconnect(Sender, Socket); });
 }
 
 void TQNInetBase::DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent,
                           Integer& ErrorCode) {
   FConnected = false;
-  if (FOnError) FOnError(Sender, Socket, ErrorEvent, ErrorCode);
+  if (FOnError) OnStartingThread([&] { FOnError(Sender, Socket, ErrorEvent, ErrorCode); });
 }
 
 platform::TClientType TQNInetBase::ClientType() const { return FClientSocket->ClientType(); }
-void TQNInetBase::SetClientType(platform::TClientType value) { FClientSocket->SetClientType(value); }
+void TQNInetBase::SetClientType(platform::TClientType value) {
+  RefuseWriteWhileRunning(*this);
+  FClientSocket->SetClientType(value);
+}
 
 Integer TQNInetBase::Port() const { return FClientSocket->Port(); }
 
 void TQNInetBase::SetPort(Integer value) {
+  RefuseWriteWhileRunning(*this);
   FPort = value;
   FClientSocket->SetPort(value);
 }
@@ -127,6 +166,7 @@ String TQNInetBase::Host() const { return FClientSocket->Host(); }
 String TQNInetBase::Address() const { return FClientSocket->Address(); }
 
 void TQNInetBase::SetHost(const String& value) {
+  RefuseWriteWhileRunning(*this);
   if (AddrIsIP(value)) {
     FHost.clear();
     FAddress = value;
@@ -141,21 +181,33 @@ void TQNInetBase::SetHost(const String& value) {
 // Both doors sort the value by its form, so Address accepts a name just as Host does.
 void TQNInetBase::SetAddress(const String& value) { SetHost(value); }
 
-void TQNInetBase::SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
+void TQNInetBase::SetProxy(const TQNInetProxy* value) {
+  RefuseWriteWhileRunning(*this);
+  FProxy->Assign(value);
+}
 
 void TQNInetBase::SetTimeout(Integer value) {
+  RefuseWriteWhileRunning(*this);
   FTimeout = value < 0 ? 0 : value;
   FClientSocket->SetTimeout(FTimeout);
 }
 
 void TQNInetBase::SetOnSendTextToSocket(TSocketNotifyEvent value) {
+  RefuseWriteWhileRunning(*this);
   FOnSendTextToSocket = std::move(value);
-  FClientSocket->SetOnWrite(FOnSendTextToSocket);
+  if (!FOnSendTextToSocket) return FClientSocket->SetOnWrite(nullptr);
+  FClientSocket->SetOnWrite([this](TObject* s, platform::TClientSocket* c) {
+    OnStartingThread([&] { FOnSendTextToSocket(s, c); });
+  });
 }
 
 void TQNInetBase::SetOnReceiveTextFromSocket(TSocketNotifyEvent value) {
+  RefuseWriteWhileRunning(*this);
   FOnReceiveTextFromSocket = std::move(value);
-  FClientSocket->SetOnRead(FOnReceiveTextFromSocket);
+  if (!FOnReceiveTextFromSocket) return FClientSocket->SetOnRead(nullptr);
+  FClientSocket->SetOnRead([this](TObject* s, platform::TClientSocket* c) {
+    OnStartingThread([&] { FOnReceiveTextFromSocket(s, c); });
+  });
 }
 
 bool TQNInetBase::AddrIsIP(const String& S) {
@@ -185,8 +237,9 @@ void TQNInetBase::point_socket_at(const String& host, const String& address, Int
   FClientSocket->SetPort(port);
 }
 
-template <class Wait>
-auto TQNInetBase::bounded(Wait wait) {
+template <class TWaitCall>
+auto TQNInetBase::bounded(TWaitCall wait) {
+  if (FCancelled.load()) throw EAbort(u"Cancelled");
   if (!FDeadline) return wait();
   using namespace std::chrono;
   const auto left = duration_cast<milliseconds>(*FDeadline - steady_clock::now()).count();
@@ -271,11 +324,11 @@ void TQNInetBase::Disconnect() {
 }
 
 void TQNInetBase::BeforeExecute() {
-  if (FOnBeforeExecute) FOnBeforeExecute(this);
+  if (FOnBeforeExecute) OnStartingThread([this] { FOnBeforeExecute(this); });
 }
 
 void TQNInetBase::AfterExecute(String& Text) {
-  if (FOnAfterExecute) FOnAfterExecute(this, Text);
+  if (FOnAfterExecute) OnStartingThread([&] { FOnAfterExecute(this, Text); });
 }
 
 Integer TQNInetBase::SendToSocket(const String& S) {
@@ -332,6 +385,7 @@ void drop_stale_connection(TQNInetBase& Component) {
 String TQNInetBase::Execute() {
   // An event handler that runs the component again would send on, and then close, the
   // connection the running cycle still reads: refuse before anything of the cycle changes.
+  FAsync->RefuseSecondRun();
   if (FRunning) throw EInvalidOperation((Name().empty() ? ClassName() : Name()) + u" is already running");
   FLastError.clear();
   if (FMaxTime > 0) FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);

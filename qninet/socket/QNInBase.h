@@ -1,12 +1,15 @@
 #pragma once
 // The socket query engine that every one-connection client rides on.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
 #include <optional>
 
 #include "qninet/core/QNInProxy.h"
 #include "qninet/platform/ClientSocket.h"
+#include "qninet/rtl/AsyncRun.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/socket/Framing.h"
@@ -31,11 +34,18 @@ using TQNIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
 /// set and `Server` is not empty, else to the server's own endpoint. With `UseTLS` at
 /// `tlsImplicit` the connection is a TLS session from its first byte; the server's certificate
 /// must be valid for `Host`/`Address` under the system's store and `CAFile`.
+///
+/// `ExecuteAsync` runs the same cycle on a worker thread; its events arrive on the thread that
+/// started it (see `qninet/rtl/AsyncRun.h`).
 class QNINET_API TQNInetBase : public TComponent {
   QNINET_OBJECT(TQNInetBase, TComponent)
 public:
   explicit TQNInetBase(TComponent* AOwner);
+  /// Cancels and joins a run still in progress (see `operator delete`).
   ~TQNInetBase() override;
+  /// Deleting a component stops its asynchronous run before any destructor runs, so the worker
+  /// never meets a half-destroyed component.
+  void operator delete(TQNInetBase* p, std::destroying_delete_t);
 
   /// The cycle: BeforeExecute, server check, Connect, StepCount x (InternalExecute,
   /// AfterExecute), Disconnect unless KeepConnection. Returns the answers concatenated, or the
@@ -46,6 +56,24 @@ public:
   /// `Execute` runs (from one of its event handlers), before touching the running cycle; a
   /// handler that lets it out ends that cycle as any handler's error does.
   String Execute();
+  /// Starts `Execute` on a worker thread and returns at once. Every event of the run (the
+  /// socket notifications, OnBeforeExecute, OnAfterExecute, the logon prompt) is delivered on
+  /// this thread through the GUI backend's message processing, the worker waiting until its
+  /// handler ran; then `OnDone` with whether the cycle completed (`LastError()` empty), the
+  /// answers in `Answer()`. Raises `EInvalidOperation` "NAME is already running" while a run
+  /// is in progress. Writing a published property of the running component raises
+  /// `EInvalidOperation` until `OnDone`.
+  void ExecuteAsync();
+  /// Whether an asynchronous run is in progress (until its `OnDone`).
+  bool Busy() const { return FAsync->Busy(); }
+  /// Ends the asynchronous run in progress at its next wait on the socket (a wait under way
+  /// ends when data arrives or `Timeout` passes): it fails with "Cancelled". Nothing otherwise.
+  void Cancel();
+  /// Processes this thread's messages until the asynchronous run in progress has ended and its
+  /// `OnDone` ran.
+  void Wait() { FAsync->Wait(); }
+  /// The answers of the last asynchronous run, as `Execute` returned them.
+  const String& Answer() const { return FAnswer; }
   /// The query text of a step; the base returns empty (nothing is sent, the engine only reads).
   virtual String GetQuery();
   /// The header block appended to a non-empty query: the proxy's credential lines when the
@@ -88,12 +116,18 @@ public:
   String Address() const;
   void SetAddress(const String& value);
   bool KeepConnection() const { return FKeepConnection; }
-  void SetKeepConnection(bool value) { FKeepConnection = value; }
+  void SetKeepConnection(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FKeepConnection = value;
+  }
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given settings into the component's own proxy object.
   void SetProxy(const TQNInetProxy* value);
   bool LoginPrompt() const { return FLoginPrompt; }
-  void SetLoginPrompt(bool value) { FLoginPrompt = value; }
+  void SetLoginPrompt(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FLoginPrompt = value;
+  }
   /// Milliseconds that the connect and each wait for data may take (default 60000); 0 waits
   /// as long as the platform does.
   Integer Timeout() const { return FTimeout; }
@@ -101,30 +135,57 @@ public:
   /// Bytes that the answer of one step may hold (default 64 MiB); past it the step fails with
   /// `strQNInEAnswerTooLarge`. 0 sets no limit.
   Integer MaxAnswerSize() const { return FMaxAnswerSize; }
-  void SetMaxAnswerSize(Integer value) { FMaxAnswerSize = value < 0 ? 0 : value; }
+  void SetMaxAnswerSize(Integer value) {
+    RefuseWriteWhileRunning(*this);
+    FMaxAnswerSize = value < 0 ? 0 : value;
+  }
   /// Seconds that one `Execute` may take in all, connect and every step included (default 0:
   /// no bound); past it the cycle fails with `strQNInETimeLimit`. `Timeout` still bounds each
   /// wait.
   Integer MaxTime() const { return FMaxTime; }
-  void SetMaxTime(Integer value) { FMaxTime = value < 0 ? 0 : value; }
+  void SetMaxTime(Integer value) {
+    RefuseWriteWhileRunning(*this);
+    FMaxTime = value < 0 ? 0 : value;
+  }
   TQNITLSMode UseTLS() const { return FUseTLS; }
-  virtual void SetUseTLS(TQNITLSMode value) { FUseTLS = value; }
+  virtual void SetUseTLS(TQNITLSMode value) {
+    RefuseWriteWhileRunning(*this);
+    FUseTLS = value;
+  }
   /// A PEM file of certificate authorities trusted besides the system's store.
   const String& CAFile() const { return FCAFile; }
-  void SetCAFile(const String& value) { FCAFile = value; }
+  void SetCAFile(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FCAFile = value;
+  }
   /// Whether the open connection is a TLS session.
   bool TLSActive() const;
 
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
-  void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
+  void SetOnConnect(TSocketNotifyEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnConnect = std::move(value);
+  }
   const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
-  void SetOnDisconnect(TSocketNotifyEvent value) { FOnDisconnect = std::move(value); }
+  void SetOnDisconnect(TSocketNotifyEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnDisconnect = std::move(value);
+  }
   const TSocketErrorEvent& OnError() const { return FOnError; }
-  void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
+  void SetOnError(TSocketErrorEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnError = std::move(value);
+  }
   const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
-  void SetOnLookup(TSocketNotifyEvent value) { FOnLookup = std::move(value); }
+  void SetOnLookup(TSocketNotifyEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnLookup = std::move(value);
+  }
   const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
-  void SetOnConnecting(TSocketNotifyEvent value) { FOnConnecting = std::move(value); }
+  void SetOnConnecting(TSocketNotifyEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnConnecting = std::move(value);
+  }
   /// Also handed to the socket's ready-to-write notification.
   const TSocketNotifyEvent& OnSendTextToSocket() const { return FOnSendTextToSocket; }
   void SetOnSendTextToSocket(TSocketNotifyEvent value);
@@ -132,9 +193,18 @@ public:
   const TSocketNotifyEvent& OnReceiveTextFromSocket() const { return FOnReceiveTextFromSocket; }
   void SetOnReceiveTextFromSocket(TSocketNotifyEvent value);
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
-  void SetOnBeforeExecute(TNotifyEvent value) { FOnBeforeExecute = std::move(value); }
+  void SetOnBeforeExecute(TNotifyEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnBeforeExecute = std::move(value);
+  }
   const TQNIReceivedEvent& OnAfterExecute() const { return FOnAfterExecute; }
-  void SetOnAfterExecute(TQNIReceivedEvent value) { FOnAfterExecute = std::move(value); }
+  void SetOnAfterExecute(TQNIReceivedEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnAfterExecute = std::move(value);
+  }
+  /// After an asynchronous run, on the thread that started it.
+  const TQNIDoneEvent& OnDone() const { return FOnDone; }
+  void SetOnDone(TQNIDoneEvent value) { FOnDone = std::move(value); }
 
 protected:
   /// One step: AskProxyLogon, GetQuery + GetRawHeaders, send, read to the close in 16386-byte
@@ -147,7 +217,10 @@ protected:
   /// Calls OnAfterExecute(this, Text).
   virtual void AfterExecute(String& Text);
   /// Notes a warning in `LastError` for a cycle that still succeeded.
-  void SetLastError(const String& Text) { FLastError = Text; }
+  void SetLastError(const String& Text) {
+    RefuseWriteWhileRunning(*this);
+    FLastError = Text;
+  }
   /// Sends each character as one byte (its low 8 bits); returns the count sent (<= 0 failure).
   Integer SendToSocket(const String& S);
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
@@ -186,8 +259,8 @@ private:
   void point_socket_at(const String& host, const String& address, Integer port);
   /// Runs one socket wait under the time left of `MaxTime`: the wait is shortened to it, and a
   /// wait that ends past it raises `strQNInETimeLimit` whatever the socket said.
-  template <class Wait>
-  auto bounded(Wait wait);
+  template <class TWaitCall>
+  auto bounded(TWaitCall wait);
 
   platform::TClientSocket* FClientSocket = nullptr;  // owned as a component
   String FAbout;
@@ -208,6 +281,10 @@ private:
   TSocketNotifyEvent FOnLookup, FOnConnecting, FOnSendTextToSocket, FOnReceiveTextFromSocket;
   TNotifyEvent FOnBeforeExecute;
   TQNIReceivedEvent FOnAfterExecute;
+  TQNIDoneEvent FOnDone;
+  String FAnswer;
+  std::atomic<bool> FCancelled{false};
+  std::unique_ptr<TAsyncRunner> FAsync;
 };
 
 /// The status that the engine reads from the first chunk of an answer: the three characters

@@ -2,6 +2,8 @@
 // answers, and dot-stuffing, all tested without a socket.
 #include "qninet/socket/QNISMTP.h"
 
+#include <nlohmann/json.hpp>
+
 #include "qninet/sys/Digest.h"
 
 namespace qninet {
@@ -65,6 +67,8 @@ Extensions parse_ehlo(std::string_view reply) {
     if (!word.empty()) words.push_back(std::move(word));
     if (words.empty()) continue;
     if (words[0] == "STARTTLS") found.StartTLS = true;
+    if (words[0] == "SMTPUTF8") found.Smtputf8 = true;
+    if (words[0] == "8BITMIME") found.EightBitMime = true;
     if (words[0] == "AUTH") {
       found.Auth = true;
       for (std::size_t i = 1; i < words.size(); ++i) found.AuthMechanisms.push_back(words[i]);
@@ -73,12 +77,14 @@ Extensions parse_ehlo(std::string_view reply) {
   return found;
 }
 
-std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered) {
+std::optional<TQNISMTPAuthMethod> strongest_auth(const Extensions& offered, bool withToken) {
   if (!offered.Auth) return amLogin;
   const auto has = [&](std::string_view m) {
     return std::find(offered.AuthMechanisms.begin(), offered.AuthMechanisms.end(), m) !=
            offered.AuthMechanisms.end();
   };
+  if (withToken && has("OAUTHBEARER")) return amOAuthBearer;
+  if (withToken && has("XOAUTH2")) return amXOAuth2;
   if (has("CRAM-MD5")) return amCramMD5;
   if (has("PLAIN")) return amPlain;
   if (has("LOGIN")) return amLogin;
@@ -123,6 +129,35 @@ std::optional<std::string> base64_decode(std::string_view text) {
 
 std::string cram_md5_answer(std::string_view user, std::string_view password, std::string_view challenge) {
   return std::string(user) + " " + sys::hmac_md5_hex(password, challenge);
+}
+
+std::string xoauth2_response(std::string_view user, std::string_view token) {
+  return "user=" + std::string(user) +
+         "\x01"
+         "auth=Bearer " +
+         std::string(token) + "\x01\x01";
+}
+
+std::string oauthbearer_response(std::string_view user, std::string_view host, int port,
+                                 std::string_view token) {
+  // RFC 5801 section 4: a saslname writes "," as "=2C" and "=" as "=3D".
+  std::string authzid;
+  for (char c : user) authzid += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+  return "n," + (user.empty() ? std::string() : "a=" + authzid) + ",\x01host=" + std::string(host) +
+         "\x01port=" + std::to_string(port) +
+         "\x01"
+         "auth=Bearer " +
+         std::string(token) + "\x01\x01";
+}
+
+std::string bearer_error_status(std::string_view challenge) {
+  const auto text = base64_decode(challenge);
+  if (!text) return {};
+  const auto error = nlohmann::json::parse(*text, nullptr, false);
+  if (!error.is_object() || !error.contains("status")) return {};
+  const auto& status = error["status"];
+  // Google's XOAUTH2 sends the HTTP status as a text ("401"); RFC 7628 a word ("invalid_token").
+  return status.is_string() ? status.get<std::string>() : status.is_number() ? status.dump() : std::string();
 }
 
 std::string dot_stuff(std::string_view line) {

@@ -147,7 +147,7 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   apply_common_options(easy, m.options, true);
   apply_system_proxy(easy, m.options);
   curl_easy_setopt(easy, CURLOPT_CURLU, m.url);
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, r.FollowRedirects ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, r.MaxRedirects);
   // Ranges are HTTP/1.1's: lighttpd ignores one in an HTTP/1.0 request and sends the whole file,
   // so a resumed download asks in HTTP/1.1 (its answer is still read as an HTTP/1.0 one).
@@ -178,7 +178,7 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   // a length that is no number reaches the caller instead of failing inside libcurl.
   const bool checkLength = r.Http10 && r.Method != "HEAD";
   curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, r.Http10 ? 1L : 0L);
-  t.SetHttp(true, r.RangeFrom, checkLength);
+  t.SetHttp(r.FollowRedirects, r.RangeFrom, checkLength);
   if (auto started = t.Start(); !started) return started;
   if (auto head = t.WaitHead(); !head) return head;
   if (r.RangeFrom > 0 && t.StatusCode() == 206) {

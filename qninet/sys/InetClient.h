@@ -69,6 +69,7 @@ struct HttpRequest {
   InetTarget Target;
   bool Http10 = false;  ///< HTTP/1.0 (the answer ends at its length or at the close)
   bool Http2 = false;   ///< HTTPS: HTTP/2 when libcurl and the server offer it, else HTTP/1.1
+  bool FollowRedirects = true;
   std::string Headers;  ///< extra header lines, CRLF separated
   std::string Body;
   InetCredentials Credentials;
@@ -76,7 +77,8 @@ struct HttpRequest {
   long MaxRedirects = 10;       ///< redirects followed before the transfer fails
 };
 
-/// One HTTP exchange at a time: sending again drops the last answer. Redirects are followed.
+/// One HTTP exchange at a time: sending again drops the last answer. Redirects are followed
+/// unless the request says not to.
 class HttpTransfer {
 public:
   explicit HttpTransfer(InetOptions options);

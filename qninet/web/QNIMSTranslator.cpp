@@ -210,27 +210,30 @@ bool TQNMSTranslator::call_v3(const char* method, const char* operation, const S
     // The language list needs no key; the operations that cost one send it.
     request.Headers.emplace_back("Ocp-Apim-Subscription-Key", ToUtf8(FSubscriptionKey));
     if (!FRegion.empty()) request.Headers.emplace_back("Ocp-Apim-Subscription-Region", ToUtf8(FRegion));
+    request.FollowRedirects = false;
   }
   TQNServiceCall call(*this, std::move(*url));
   if (const auto sent = call.Send(request); !sent) return (end_call(false, sent.Text()), false);
   const std::uint32_t status = call.Source().StatusCode();
+  // A redirect is not followed (the key stays on its host): it is an answer of no use too.
+  const bool refused = status < 200 || status >= 300;
   const auto progress = [this](std::uint64_t current, std::uint64_t maximum, bool& abort) {
     UpdateProgress(current, maximum, abort);
   };
   TMemoryStream body;
-  const auto whole = call.ReadAll(body, progress, status >= 400 ? kErrorBodyLimit : kQNServiceAnswerLimit);
+  const auto whole = call.ReadAll(body, progress, refused ? kErrorBodyLimit : kQNServiceAnswerLimit);
   String why;
   bool read = false;
   if (whole) {
     try {
       read = ReadJsonAnswer(body.Bytes(), operation, endpoint, values, why);
     } catch (const EReadError& e) {
-      why = status >= 400 ? String() : e.Message();
+      why = refused ? String() : e.Message();
     }
-  } else if (status < 400) {
+  } else if (!refused) {
     why = whole.Text();
   }
-  if (status >= 400) {
+  if (refused) {
     read = false;
     why = u"HTTP " + IntToStr(static_cast<Integer>(status)) + (why.empty() ? String() : u": " + why);
   }

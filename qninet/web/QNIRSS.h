@@ -2,8 +2,12 @@
 // The feed parser: downloads an RSS 0.9x/2.0 or RSS 1.0 (RDF) feed through the updater's run
 // and reads it into channels and their items with a small scanner of its own.
 
+#include <algorithm>
+#include <bit>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "qninet/web/qniupdate.h"
@@ -24,34 +28,87 @@ public:
   void Assign(const TPersistent* Source) override;
 };
 
-/// A list that owns its objects, as the feed's channels and items are kept.
+/// A list that owns its objects, as the feed's channels and items are kept. The objects live
+/// side by side in blocks that double up to 1024 objects, not one allocation each, so a feed of
+/// many small items costs little more than the items themselves; an object never moves while
+/// it is in the list. The first `DeleteItem` adds an index of the objects left.
 template <class T>
 class TQNIOwnedList {
 public:
-  int Count() const { return static_cast<int>(FItems.size()); }
+  TQNIOwnedList() = default;
+  TQNIOwnedList(const TQNIOwnedList&) = delete;
+  TQNIOwnedList& operator=(const TQNIOwnedList&) = delete;
+
+  int Count() const { return static_cast<int>(FOrder ? FOrder->size() : FUsed); }
   /// The object at `Index`, or null when there is none.
-  T* GetItem(int Index) const { return Index < 0 || Index >= Count() ? nullptr : FItems[Index].get(); }
-  T* Last() const { return FItems.empty() ? nullptr : FItems.back().get(); }
+  T* GetItem(int Index) const { return Index < 0 || Index >= Count() ? nullptr : At(Index); }
+  T* Last() const { return Count() == 0 ? nullptr : At(Count() - 1); }
   /// Appends a new object and returns it.
-  T* Add() { return FItems.emplace_back(std::make_unique<T>()).get(); }
+  T* Add() {
+    const auto [block, offset] = Place(FUsed);
+    if (block == FBlocks.size()) FBlocks.push_back(std::make_unique_for_overwrite<Slot[]>(BlockSize(block)));
+    T* item = new (&FBlocks[block][offset]) T();
+    ++FUsed;
+    if (FOrder) try {
+        FOrder->push_back(item);
+      } catch (...) {
+        item->~T();  // the slot stays unused
+        throw;
+      }
+    return item;
+  }
   /// Frees the object at `Index`; raises `EListError` for a bad index.
   void DeleteItem(int Index) {
     if (Index < 0 || Index >= Count()) throw_index_error(Index);
-    FItems.erase(FItems.begin() + Index);
+    if (!FOrder) {
+      auto order = std::make_unique<std::vector<T*>>();
+      order->reserve(FUsed);
+      for (std::size_t i = 0; i < FUsed; ++i) order->push_back(At(i));
+      FOrder = std::move(order);
+    }
+    T* item = (*FOrder)[Index];
+    FOrder->erase(FOrder->begin() + Index);
+    item->~T();
   }
   /// Frees every object, the last first.
   void ClearItems() {
-    while (!FItems.empty()) FItems.pop_back();
+    for (std::size_t i = static_cast<std::size_t>(Count()); i > 0; --i) At(i - 1)->~T();
+    FBlocks.clear();
+    FOrder.reset();
+    FUsed = 0;
   }
 
 protected:
   ~TQNIOwnedList() { ClearItems(); }
 
 private:
+  struct alignas(T) Slot {
+    unsigned char Bytes[sizeof(T)];
+  };
+  static constexpr std::size_t kLastShift = 10;  // the blocks grow to 1 << kLastShift objects
+  static std::size_t BlockSize(std::size_t block) { return std::size_t{1} << std::min(block, kLastShift); }
+  // The block and the place in it of the `i`th object made: blocks 0 to kLastShift hold 1, 2, 4
+  // ... objects, the later ones 1 << kLastShift each.
+  static std::pair<std::size_t, std::size_t> Place(std::size_t i) {
+    constexpr std::size_t kGrown = (std::size_t{2} << kLastShift) - 1;  // objects in the growing blocks
+    if (i < kGrown) {
+      const auto block = static_cast<std::size_t>(std::bit_width(i + 1) - 1);
+      return {block, i + 1 - (std::size_t{1} << block)};
+    }
+    return {kLastShift + 1 + (i - kGrown) / BlockSize(kLastShift), (i - kGrown) % BlockSize(kLastShift)};
+  }
+  T* At(std::size_t i) const {
+    if (FOrder) return (*FOrder)[i];
+    const auto [block, offset] = Place(i);
+    return std::launder(reinterpret_cast<T*>(&FBlocks[block][offset]));
+  }
   [[noreturn]] static void throw_index_error(int Index) {
     throw EListError(u"List index out of bounds (" + FromUtf8(std::to_string(Index)) + u")");
   }
-  std::vector<std::unique_ptr<T>> FItems;
+  std::vector<std::unique_ptr<Slot[]>> FBlocks;
+  std::size_t FUsed = 0;  // slots made, in the order they were added
+  // After a deletion, the objects in the list's order; none before.
+  std::unique_ptr<std::vector<T*>> FOrder;
 };
 
 class QNINET_API TQNIRSSItems : public TObject, public TQNIOwnedList<TQNIRSSItem> {

@@ -103,6 +103,7 @@ String TQNUPSTracker::request_token(const Url& base) {
   request.Body = "grant_type=client_credentials";
   request.Headers.emplace_back(
       "Authorization", "Basic " + ToBytes(Encode64(FromBytes(ToUtf8(FClientID + u":" + FClientSecret)))));
+  request.FollowRedirects = false;
   if (const auto sent = call.Send(request); !sent) return sent.Text();
   const int status = static_cast<int>(call.Source().StatusCode());
   TMemoryStream body;
@@ -148,6 +149,7 @@ String TQNUPSTracker::execute_rest() {
     request.Headers = {{"Authorization", "Bearer " + FAccessToken},
                        {"transId", transaction_id()},
                        {"transactionSrc", Agent().empty() ? std::string("QNInet") : ToUtf8(Agent())}};
+    request.FollowRedirects = false;
     const TQNIOutcome sent = call.Send(request);
     SetAction(iaConnected);
     if (!sent) return sent.Text();

@@ -10,6 +10,7 @@
 #include "qninet/sys/FileReplace.h"
 #include "qninet/sys/Files.h"
 #include "qninet/web/QNInStat.h"
+#include "qninet/web/UpdatePin.h"
 
 namespace qninet {
 namespace {
@@ -167,6 +168,8 @@ TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job)
   const std::string local = ToUtf8(job.LocalFileName);
   const std::string part = local + ".part";
   const bool append = job.Resume && can_continue(part, job);
+  if (const TQNUpdatePin* pin = source.Connection().Pin; pin && !pin->Problem().empty())
+    return TQNIOutcome::Failed(pin->Problem());  // nothing would ever verify: no transfer
   std::string tempPath = part;
   if (!job.Resume) {
     auto temp = sys::create_temp_beside(local);
@@ -205,6 +208,15 @@ TQNIOutcome DownloadToLocalFile(TQNWebSource& source, const TQNDownloadJob& job)
       }
     }
     dest.Commit();
+    // The one place a download becomes the local file: what is pinned is checked on the whole
+    // file (a resumed one too) first, and a file that fails leaves nothing beside the old one.
+    if (TQNUpdatePin* pin = source.Connection().Pin; pin && pin->Active()) {
+      if (auto checked = pin->Check(source.Connection(), tempPath); !checked) {
+        discard();
+        if (job.Resume) static_cast<void>(sys::remove_file(tempPath));
+        return checked;
+      }
+    }
     static_cast<void>(sys::copy_file_permissions(local, tempPath));  // a best effort, as a copy would
     // An unstamped file is compared as older by the next run and fetched again: no loss.
     if (job.RemoteTime != 0) static_cast<void>(sys::set_file_write_time(tempPath, job.RemoteTime));

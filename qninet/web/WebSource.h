@@ -22,6 +22,8 @@
 
 namespace qninet {
 
+class TQNUpdatePin;
+
 /// A web component's connection, as one value: where (one parsed URL: scheme, host, port,
 /// credentials, path and query) and how (agent, proxy, time-outs, CA file). The published
 /// properties read and write it; a source reads it, and a logon prompt edits its credentials.
@@ -42,6 +44,9 @@ struct QNINET_API TQNWebConnection {
   String CAFile;
   /// Set from anywhere (a signal handler too) to stop the transfer at its next step.
   const std::atomic<bool>* Cancel = nullptr;
+  /// The digest and signature a download must match before it replaces a local file; none
+  /// when null.
+  TQNUpdatePin* Pin = nullptr;
 };
 
 /// The service of a URL's scheme (http, https, ftp, file), or none.
@@ -62,6 +67,9 @@ struct QNINET_API TQNWebRequest {
   /// More header fields, name and value; a name or value holding a line break, a NUL or a
   /// name holding a colon is refused before anything is sent.
   std::vector<std::pair<std::string, std::string>> Headers;
+  /// False for a request that carries a key in `Headers`: libcurl keeps such fields on a
+  /// redirect to another host, so the 3xx answer comes back instead.
+  bool FollowRedirects = true;
   long MaxRedirects = 10;  ///< redirects followed before the request fails
 };
 

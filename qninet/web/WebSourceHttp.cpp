@@ -93,6 +93,7 @@ public:
     }
     request.MaxRedirects = r.MaxRedirects;
     request.Body = r.Body;
+    request.FollowRedirects = r.FollowRedirects;
     if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());
     return {};
   }

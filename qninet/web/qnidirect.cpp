@@ -43,21 +43,26 @@ std::uint32_t entry_hash(const String& upperSection, const String& upperKey) {
 
 TQNINewsSeen::TQNINewsSeen(const std::vector<TQNINewsSection>* Previous) : FPrevious(Previous) {
   if (!Previous) return;
-  std::size_t count = 0;
-  for (const TQNINewsSection& s : *Previous)
+  std::size_t count = 0, all = 0;
+  FFirsts.reserve(Previous->size());
+  for (const TQNINewsSection& s : *Previous) {
+    FFirsts.push_back(static_cast<std::uint32_t>(all));
+    all += s.Entries.size();
     for (const TQNINewsEntry& e : s.Entries) count += !e.Value.empty();
+  }
   std::size_t size = 16;
   while (3 * size < 4 * count) size *= 2;
   FSlots.resize(size);
-  for (std::size_t si = 0; si < Previous->size(); ++si) {
-    const TQNINewsSection& s = (*Previous)[si];
+  std::uint32_t place = 0;
+  for (const TQNINewsSection& s : *Previous) {
     const String section = UpperCase(s.Name);
-    for (std::size_t ei = 0; ei < s.Entries.size(); ++ei) {
-      if (s.Entries[ei].Value.empty()) continue;
-      const std::uint32_t hash = entry_hash(section, UpperCase(s.Entries[ei].Key));
+    for (const TQNINewsEntry& e : s.Entries) {
+      ++place;
+      if (e.Value.empty()) continue;
+      const std::uint32_t hash = entry_hash(section, UpperCase(e.Key));
       std::size_t i = hash & (size - 1);
-      while (FSlots[i].Used) i = (i + 1) & (size - 1);
-      FSlots[i] = {hash, static_cast<std::uint32_t>(si), static_cast<std::uint32_t>(ei), true};
+      while (FSlots[i].Entry != 0) i = (i + 1) & (size - 1);
+      FSlots[i] = {hash, place};
     }
   }
 }
@@ -66,11 +71,14 @@ bool TQNINewsSeen::IsNew(StringView Section, StringView Key) const {
   if (!FPrevious) return true;
   const String section = UpperCase(Section), key = UpperCase(Key);
   const std::uint32_t hash = entry_hash(section, key);
-  for (std::size_t i = hash & (FSlots.size() - 1); FSlots[i].Used; i = (i + 1) & (FSlots.size() - 1)) {
+  for (std::size_t i = hash & (FSlots.size() - 1); FSlots[i].Entry != 0; i = (i + 1) & (FSlots.size() - 1)) {
     const Slot& slot = FSlots[i];
     if (slot.Hash != hash) continue;
-    const TQNINewsSection& s = (*FPrevious)[slot.Section];
-    if (UpperCase(s.Entries[slot.Entry].Key) == key && UpperCase(s.Name) == section) return false;
+    // The last section starting at or before the entry holds it (an empty one starts there too).
+    const std::uint32_t place = slot.Entry - 1;
+    const std::size_t si = std::upper_bound(FFirsts.begin(), FFirsts.end(), place) - FFirsts.begin() - 1;
+    const TQNINewsSection& s = (*FPrevious)[si];
+    if (UpperCase(s.Entries[place - FFirsts[si]].Key) == key && UpperCase(s.Name) == section) return false;
   }
   return true;
 }
@@ -121,38 +129,38 @@ void for_each_line(std::string_view bytes, Line line) {
       bytes, [&](std::string_view l) { return Trim(sys::decode_bytes(l, charset)); }, line);
 }
 
-// The sections' indexes by upper-cased name, open-addressed: a slot holds a name's hash and its
-// section's index + 1, so a section costs a few bytes here instead of a copy of its name.
+// The sections' indexes by upper-cased name, open-addressed: a slot holds a section's index + 1
+// (0: free), so a section costs a few bytes here instead of a copy of its name; a probe compares
+// the names themselves, and the table stays at most half full so probes stay few.
 class SectionIndex {
 public:
   // The index of the section named `upper` (upper-cased), or `added` when it is new.
   std::size_t Find(const std::vector<TQNINewsSection>& sections, const String& upper, std::size_t added) {
-    if (2 * (FCount + 1) > FSlots.size()) Grow();
-    const auto hash = static_cast<std::uint32_t>(std::hash<String>{}(upper));
-    for (std::size_t i = hash & (FSlots.size() - 1);; i = (i + 1) & (FSlots.size() - 1)) {
-      const std::uint64_t slot = FSlots[i];
+    if (2 * (FCount + 1) > FSlots.size()) Grow(sections);
+    for (std::size_t i = Home(upper);; i = (i + 1) & (FSlots.size() - 1)) {
+      const std::uint32_t slot = FSlots[i];
       if (slot == 0) {
-        FSlots[i] = (std::uint64_t{hash} << 32) | (added + 1);
+        FSlots[i] = static_cast<std::uint32_t>(added + 1);
         ++FCount;
         return added;
       }
-      const std::size_t at = (slot & 0xFFFFFFFFu) - 1;
-      if (slot >> 32 == hash && UpperCase(sections[at].Name) == upper) return at;
+      if (UpperCase(sections[slot - 1].Name) == upper) return slot - 1;
     }
   }
 
 private:
-  void Grow() {
-    std::vector<std::uint64_t> old(std::max<std::size_t>(16, 2 * FSlots.size()), 0);
+  std::size_t Home(const String& upper) const { return std::hash<String>{}(upper) & (FSlots.size() - 1); }
+  void Grow(const std::vector<TQNINewsSection>& sections) {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * FSlots.size()), 0);
     old.swap(FSlots);
-    for (const std::uint64_t slot : old) {
+    for (const std::uint32_t slot : old) {
       if (slot == 0) continue;
-      std::size_t i = (slot >> 32) & (FSlots.size() - 1);
+      std::size_t i = Home(UpperCase(sections[slot - 1].Name));
       while (FSlots[i] != 0) i = (i + 1) & (FSlots.size() - 1);
       FSlots[i] = slot;
     }
   }
-  std::vector<std::uint64_t> FSlots;
+  std::vector<std::uint32_t> FSlots;
   std::size_t FCount = 0;
 };
 

@@ -60,13 +60,14 @@ public:
   bool IsNew(StringView Section, StringView Key) const;
 
 private:
-  // An entry holding a value: the hash of its upper-cased section and key, and where it is.
+  // An entry holding a value: the hash of its upper-cased section and key, and its place among
+  // all the previous copy's entries + 1 (0: a free slot).
   struct Slot {
-    std::uint32_t Hash = 0, Section = 0, Entry = 0;
-    bool Used = false;
+    std::uint32_t Hash = 0, Entry = 0;
   };
   const std::vector<TQNINewsSection>* FPrevious;
-  std::vector<Slot> FSlots;  // open-addressed, a power of two, at most three quarters used
+  std::vector<Slot> FSlots;            // open-addressed, a power of two, at most three quarters used
+  std::vector<std::uint32_t> FFirsts;  // each section's first entry's place among all entries
 };
 
 /// Where the news file of a program goes: beside it with the extension ".nwf" when its folder

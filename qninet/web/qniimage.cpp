@@ -15,12 +15,16 @@ TQNRemoteImage::TQNRemoteImage(TComponent* AOwner)
 }
 
 TQNRemoteImage::~TQNRemoteImage() {
+  // A run still going uses the local file and the timer: it ends first.
+  StopAsyncRun();
   FTimer->SetEnabled(false);
   SetImage(nullptr);
   DeleteLocalFile();
 }
 
 void TQNRemoteImage::SetRemoteFileName(const String& value) {
+  // The run in progress writes the local file this would delete.
+  RefuseWriteWhileRunning(*this);
   TQNCustomWebUpdater::SetRemoteFileName(value);
   DeleteLocalFile();
   FLocalFileName = PrivateTempFileName(FTempSlot, value);
@@ -33,17 +37,26 @@ void TQNRemoteImage::DeleteLocalFile() {
 bool TQNRemoteImage::Execute() {
   // A run in progress keeps the timer off, however it started: the status window processes
   // messages during the transfer, which would fire the timer inside this run. A run that
-  // raises leaves it off.
-  FTimer->SetEnabled(false);
+  // raises leaves it off. The timer and the picture belong to the starting thread.
+  OnStartingThread([this] { FTimer->SetEnabled(false); });
   if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());
-  const bool result = TQNCustomWebUpdater::Execute();
-  if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
-    TPicture picture;
-    picture.LoadFromFile(FLocalFileName);
-    FImage->SetPicture(&picture);
+  try {
+    const bool result = TQNCustomWebUpdater::Execute();
+    OnStartingThread([this] {
+      if (FImage && sys::file_exists(ToUtf8(FLocalFileName))) {
+        TPicture picture;
+        picture.LoadFromFile(FLocalFileName);
+        FImage->SetPicture(&picture);
+      }
+      if (FActive) FTimer->SetEnabled(true);
+    });
+    return result;
+  } catch (const Exception& e) {
+    // The timer's run reports its error where the synchronous tick did, and stays off.
+    if (FActive && InAsyncWorker())
+      Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
+    throw;
   }
-  if (FActive) FTimer->SetEnabled(true);
-  return result;
 }
 
 void TQNRemoteImage::SetImage(TImage* value) {
@@ -72,12 +85,14 @@ void TQNRemoteImage::SetActive(bool value) {
   FActive = value;
 }
 
-// `Execute` keeps the timer off during the run, so runs never overlap and the interval counts
-// from the end of one. A run that raises leaves it off: the error is shown, not thrown into the
-// event loop.
+// Each tick starts an asynchronous run, so the event loop (and this timer) goes on while the
+// picture travels; `Execute` keeps the timer off during the run, so runs never overlap and the
+// interval counts from the end of one. A run that raises leaves it off: the error is shown, not
+// thrown into the event loop.
 void TQNRemoteImage::tick() {
+  if (Busy()) return;
   try {
-    Execute();
+    ExecuteAsync();
   } catch (const Exception& e) {
     Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
   }

@@ -37,13 +37,17 @@ QNINET_CLASS_INFO(TQNCustomWebComponent,
                   PublishedEvent("OnBeforeExecute", &Self::OnBeforeExecute),
                   PublishedEvent("OnAfterExecute", &Self::OnAfterExecute),
                   PublishedEvent("OnActionChange", &Self::OnActionChange),
-                  PublishedEvent("OnStatusChange", &Self::OnStatusChange))
+                  PublishedEvent("OnStatusChange", &Self::OnStatusChange),
+                  PublishedEvent("OnDone", &Self::OnDone))
 
 QNINET_CLASS_INFO(TQNCustomWebUpdater,
                   Published("RemoteFileName", &Self::RemoteFileName, &Self::SetRemoteFileName),
                   PublishedEvent("OnFileCompare", &Self::OnFileCompare))
 
-QNINET_CLASS_INFO(TQNWebUpdater, Published("LocalFileName", &Self::LocalFileName, &Self::SetLocalFileName))
+QNINET_CLASS_INFO(TQNWebUpdater, Published("LocalFileName", &Self::LocalFileName, &Self::SetLocalFileName),
+                  Published("ExpectedSHA256", &Self::ExpectedSHA256, &Self::SetExpectedSHA256),
+                  Published("PublicKey", &Self::PublicKey, &Self::SetPublicKey),
+                  Published("SignatureURL", &Self::SignatureURL, &Self::SetSignatureURL))
 
 // The state of one run: the source, the status form, and the cancel flag that a signal
 // handler may set.
@@ -80,7 +84,8 @@ TQNCustomWebComponent::TQNCustomWebComponent(TComponent* AOwner)
     : TComponent(AOwner),
       FProxy(std::make_unique<TQNInetProxy>()),
       FStatusDialog(std::make_unique<TQNInetStatusDialog>()),
-      FRun(std::make_unique<TRun>()) {
+      FRun(std::make_unique<TRun>()),
+      FAsync(std::make_unique<TAsyncRunner>(*this)) {
   FProxy->SetPort(0);
   FConnection.Agent = u"Veltraxon WebUpdater";
   FConnection.LoginPrompt = true;
@@ -89,8 +94,40 @@ TQNCustomWebComponent::TQNCustomWebComponent(TComponent* AOwner)
 }
 
 TQNCustomWebComponent::~TQNCustomWebComponent() {
+  // A component on the stack reaches here with its run going: stop it before the members go.
+  StopAsyncRun();
   close_source();
   free_status_form();
+}
+
+void TQNCustomWebComponent::operator delete(TQNCustomWebComponent* p, std::destroying_delete_t) {
+  p->StopAsyncRun();
+  void* whole = dynamic_cast<void*>(p);
+  p->~TQNCustomWebComponent();
+  ::operator delete(whole);
+}
+
+void TQNCustomWebComponent::StopAsyncRun() noexcept {
+  if (!FAsync->Busy()) return;
+  FRun->Cancelled.store(true);
+  FAsync->Stop();
+  FRun->Cancelled.store(false);
+}
+
+void TQNCustomWebComponent::ExecuteAsync() {
+  FAsync->RefuseSecondRun();
+  FAsync->Start(
+      [this] {
+        try {
+          return Execute();
+        } catch (const Exception& e) {
+          if (FLastError.empty()) FLastError = e.Message();
+          return false;
+        }
+      },
+      [this](bool ok) {
+        if (FOnDone) FOnDone(this, ok);
+      });
 }
 
 TQNWebSource* TQNCustomWebComponent::Source() const { return FRun->Source.get(); }
@@ -102,6 +139,7 @@ std::atomic<bool>& TQNCustomWebComponent::cancel_flag() noexcept { return FRun->
 void TQNCustomWebComponent::ApplyURLPath(const String&) {}
 
 void TQNCustomWebComponent::SetURL(const String& value) {
+  RefuseWriteWhileRunning(*this);
   const std::string text = ToUtf8(value);
   String why;
   const auto url = Url::Parse(text, &why);
@@ -122,6 +160,7 @@ void TQNCustomWebComponent::SetURL(const String& value) {
 }
 
 void TQNCustomWebComponent::SetService(TQNIService value) {
+  RefuseWriteWhileRunning(*this);
   if (value == FConnection.Service) return;
   // The remote name reads the same under the new service (HTTP keeps escapes, others decode).
   const String name = RemoteName(FConnection);
@@ -138,17 +177,22 @@ void TQNCustomWebComponent::SetService(TQNIService value) {
 void TQNCustomWebComponent::SetStatus(TQNIStatus value) {
   if (value == FStatus) return;
   FStatus = value;
-  if (FOnStatusChange) FOnStatusChange(this);
+  if (FOnStatusChange) OnStartingThread([this] { FOnStatusChange(this); });
 }
 
 void TQNCustomWebComponent::SetAction(TQNIAction value) {
   if (value == FAction) return;
   FAction = value;
-  if (FRun->dlgStatus && FStatusDialog->Enabled()) {
-    FRun->dlgStatus->ShowAction(value);
-    Application().ProcessMessages();
-  }
-  if (FOnActionChange) FOnActionChange(this);
+  if (!(FRun->dlgStatus && FStatusDialog->Enabled()) && !FOnActionChange) return;
+  // An asynchronous run's window is drawn by the starting thread's own event loop.
+  const bool pump = !InAsyncWorker();
+  OnStartingThread([&] {
+    if (FRun->dlgStatus && FStatusDialog->Enabled()) {
+      FRun->dlgStatus->ShowAction(value);
+      if (pump) Application().ProcessMessages();
+    }
+    if (FOnActionChange) FOnActionChange(this);
+  });
 }
 
 void TQNCustomWebComponent::prepare_status_form() {
@@ -178,12 +222,18 @@ void TQNCustomWebComponent::prepare_status_form() {
 
 void TQNCustomWebComponent::free_status_form() noexcept {
   if (!FRun->dlgStatus) return;
+  // The window belongs to the starting thread; a run given up leaves it to the destructor.
   try {
-    FRun->dlgStatus->Hide();
+    OnStartingThread([this] {
+      try {
+        FRun->dlgStatus->Hide();
+      } catch (...) {
+      }
+      delete FRun->dlgStatus;
+      FRun->dlgStatus = nullptr;
+    });
   } catch (...) {
   }
-  delete FRun->dlgStatus;
-  FRun->dlgStatus = nullptr;
 }
 
 void TQNCustomWebComponent::close_source() noexcept { FRun->Source.reset(); }
@@ -192,6 +242,7 @@ bool TQNCustomWebComponent::Execute() {
   // A handler (or a timer fired by the status window's message processing) that runs the
   // component again would close the source the running transfer still reads: refuse it
   // before anything of the running cycle, its status included, changes.
+  FAsync->RefuseSecondRun();
   if (FRun->Running)
     throw EInvalidOperation((Name().empty() ? ClassName() : Name()) + u" is already running");
   FRun->Running = true;
@@ -199,11 +250,11 @@ bool TQNCustomWebComponent::Execute() {
     TRun& R;
     ~EndOfRun() { R.Running = false; }
   } end{*FRun};
-  if (FOnBeforeExecute) FOnBeforeExecute(this);
+  if (FOnBeforeExecute) OnStartingThread([this] { FOnBeforeExecute(this); });
   FLastError.clear();
   TQNDeadlineWatch watch(FConnection.MaxTime, FRun->Cancelled);
   try {
-    if (FStatusDialog->Enabled()) prepare_status_form();
+    if (FStatusDialog->Enabled()) OnStartingThread([this] { prepare_status_form(); });
     SetStatus(isInProgress);
     InternalExecute();
     if (watch.Fired()) {
@@ -222,7 +273,7 @@ bool TQNCustomWebComponent::Execute() {
   if (FStatus == isInProgress) SetStatus(isFinished);
   const bool result = FStatus != isFailed;
   free_status_form();
-  if (FOnAfterExecute) FOnAfterExecute(this);
+  if (FOnAfterExecute) OnStartingThread([this] { FOnAfterExecute(this); });
   return result;
 }
 
@@ -294,17 +345,23 @@ bool TQNCustomWebComponent::ReadFileFromInet(const String& LocalFileName, std::u
 }
 
 void TQNCustomWebComponent::UpdateProgress(std::uint64_t CurValue, std::uint64_t MaxValue, bool& Abort) {
-  if (FRun->dlgStatus && FStatusDialog->Enabled()) {
-    Abort = FRun->dlgStatus->IsCanceled;
-    FRun->dlgStatus->ShowProgress(CurValue, MaxValue);
-    Application().ProcessMessages();
-  }
-  if (FOnProgress) FOnProgress(this, CurValue, MaxValue, Abort);
+  if (!(FRun->dlgStatus && FStatusDialog->Enabled()) && !FOnProgress) return;
+  const bool pump = !InAsyncWorker();
+  OnStartingThread([&] {
+    if (FRun->dlgStatus && FStatusDialog->Enabled()) {
+      Abort = FRun->dlgStatus->IsCanceled;
+      FRun->dlgStatus->ShowProgress(CurValue, MaxValue);
+      if (pump) Application().ProcessMessages();
+    }
+    if (FOnProgress) FOnProgress(this, CurValue, MaxValue, Abort);
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
 
-TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebComponent(AOwner) {}
+TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebComponent(AOwner) {
+  Connection().Pin = &FPin;
+}
 
 void TQNCustomWebUpdater::SetRemoteFileName(const String& value) {
   // A name that reads as the target already does (a URL's path handed on) keeps its parts.
@@ -315,6 +372,7 @@ void TQNCustomWebUpdater::ApplyURLPath(const String& Path) { SetRemoteFileName(P
 
 void TQNCustomWebUpdater::InternalExecute() {
   FRemoteContentType.clear();
+  FPin.ClearTrustedComment();
   ConnectToInet(true);
   if (!Source()) {
     SetStatus(isFailed);
@@ -335,9 +393,11 @@ void TQNCustomWebUpdater::InternalExecute() {
     } else {
       download = sys::file_write_time(local).value_or(0) < FRemoteFileCreated;
     }
+    // A pinned file is kept only while it still matches (a local file changed since is fetched).
+    if (!download && FPin.Active()) download = !sys::file_exists(local) || !FPin.Check(Connection(), local);
     if (FOnFileCompare) {
       bool equal = !download;
-      FOnFileCompare(this, equal);
+      OnStartingThread([&] { FOnFileCompare(this, equal); });
       download = !equal;
     }
     SetAction(iaCompared);

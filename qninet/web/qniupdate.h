@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 
 #include "qninet/core/QNInProxy.h"
+#include "qninet/rtl/AsyncRun.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Graphics.h"
@@ -16,6 +18,7 @@
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNInStat.h"
+#include "qninet/web/UpdatePin.h"
 #include "qninet/web/WebSource.h"
 #include "qninet/web/WebTypes.h"
 
@@ -69,8 +72,11 @@ class QNINET_API TQNCustomWebComponent : public TComponent {
   QNINET_OBJECT(TQNCustomWebComponent, TComponent)
 public:
   explicit TQNCustomWebComponent(TComponent* AOwner);
-  /// Closes any handle still open; never throws.
+  /// Cancels and joins a run still in progress, closes any handle still open; never throws.
   ~TQNCustomWebComponent() override;
+  /// Deleting a component stops its asynchronous run before any destructor runs, so the worker
+  /// never meets a half-destroyed component.
+  void operator delete(TQNCustomWebComponent* p, std::destroying_delete_t);
 
   /// Runs one cycle: OnBeforeExecute, the status form, `InternalExecute`, OnAfterExecute.
   /// Returns true unless `Status` ends as `isFailed`. Local file errors of `InternalExecute`
@@ -79,21 +85,50 @@ public:
   /// own `Execute` runs (from one of its handlers), before touching the running cycle or its
   /// `Status`; a handler that lets it out ends that cycle as any handler's error does.
   virtual bool Execute();
+  /// Starts `Execute` on a worker thread and returns at once. Every event of the run
+  /// (OnBeforeExecute, OnStatusChange, OnActionChange, OnProgress, OnFileCompare,
+  /// OnAfterExecute, the logon prompt, message boxes, the status window) is delivered on this
+  /// thread through the GUI backend's message processing, the worker waiting until its handler
+  /// ran; nothing processes messages inside the run. Then `OnDone` with `Execute`'s result (false
+  /// when it raised; `LastErrorText` says why). Raises `EInvalidOperation` "NAME is already
+  /// running" while a run is in progress; writing a published property of the running component
+  /// raises `EInvalidOperation` until `OnDone`.
+  void ExecuteAsync();
+  /// Whether an asynchronous run is in progress (until its `OnDone`).
+  bool Busy() const { return FAsync->Busy(); }
+  /// Processes this thread's messages until the asynchronous run in progress has ended and its
+  /// `OnDone` ran.
+  void Wait() { FAsync->Wait(); }
 
   const String& Agent() const { return FConnection.Agent; }
-  void SetAgent(const String& value) { FConnection.Agent = value; }
+  void SetAgent(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Agent = value;
+  }
   std::uint16_t Port() const { return FConnection.Target.Port(); }
-  void SetPort(std::uint16_t value) { FConnection.Target.SetPort(value); }
+  void SetPort(std::uint16_t value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Target.SetPort(value);
+  }
   TQNIService Service() const { return FConnection.Service; }
   /// Stores a new service and, unless the component is loading, applies its port (80, 443,
   /// 21; `isNetwork` keeps the port).
   void SetService(TQNIService value);
   String Host() const { return FromUtf8(FConnection.Target.Host()); }
-  void SetHost(const String& value) { FConnection.Target.SetHost(ToUtf8(value)); }
+  void SetHost(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Target.SetHost(ToUtf8(value));
+  }
   String User() const { return FromUtf8(FConnection.Target.User()); }
-  void SetUser(const String& value) { FConnection.Target.SetUser(ToUtf8(value)); }
+  void SetUser(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Target.SetUser(ToUtf8(value));
+  }
   String Password() const { return FromUtf8(FConnection.Target.Password()); }
-  void SetPassword(const String& value) { FConnection.Target.SetPassword(ToUtf8(value)); }
+  void SetPassword(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Target.SetPassword(ToUtf8(value));
+  }
   /// Takes one absolute URL as the connection's target: `Service`, `Host`, `Port`, `User`,
   /// `Password` (empty when the URL names none) and, for the updater, `RemoteFileName` (http,
   /// https, ftp with the path decoded, or file as `isNetwork`, which keeps `Host` and `Port`).
@@ -102,38 +137,77 @@ public:
   void SetURL(const String& value);
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given proxy into the owned one.
-  void SetProxy(const TQNInetProxy* value) { FProxy->Assign(value); }
+  void SetProxy(const TQNInetProxy* value) {
+    RefuseWriteWhileRunning(*this);
+    FProxy->Assign(value);
+  }
   TQNInetStatusDialog* StatusDialog() const { return FStatusDialog.get(); }
-  void SetStatusDialog(const TQNInetStatusDialog* value) { FStatusDialog->Assign(value); }
+  void SetStatusDialog(const TQNInetStatusDialog* value) {
+    RefuseWriteWhileRunning(*this);
+    FStatusDialog->Assign(value);
+  }
   bool LoginPrompt() const { return FConnection.LoginPrompt; }
-  void SetLoginPrompt(bool value) { FConnection.LoginPrompt = value; }
+  void SetLoginPrompt(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.LoginPrompt = value;
+  }
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FConnection.Timeout; }
-  void SetTimeout(Cardinal value) { FConnection.Timeout = value; }
+  void SetTimeout(Cardinal value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.Timeout = value;
+  }
   /// Seconds that one `Execute`, one page fetch or one service call may take in all (default 0:
   /// no bound); past it the transfer stops with `strQNInETimeLimit` in `LastErrorText` (and
   /// `Status` `isFailed` for a run).
   Cardinal MaxTime() const { return FConnection.MaxTime; }
-  void SetMaxTime(Cardinal value) { FConnection.MaxTime = value; }
+  void SetMaxTime(Cardinal value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.MaxTime = value;
+  }
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
   /// named by `QNINET_CA_FILE`, when set.
   const String& CAFile() const { return FConnection.CAFile; }
-  void SetCAFile(const String& value) { FConnection.CAFile = value; }
+  void SetCAFile(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FConnection.CAFile = value;
+  }
   /// Whether a run that loads the system's proxy setting (the updater's does) lets it overwrite
   /// `Proxy` (the default); false keeps `Proxy` as the application set it.
   bool LoadSystemProxy() const { return FLoadSystemProxy; }
-  void SetLoadSystemProxy(bool value) { FLoadSystemProxy = value; }
+  void SetLoadSystemProxy(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FLoadSystemProxy = value;
+  }
 
   const TQNIProgress& OnProgress() const { return FOnProgress; }
-  void SetOnProgress(TQNIProgress handler) { FOnProgress = std::move(handler); }
+  void SetOnProgress(TQNIProgress handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnProgress = std::move(handler);
+  }
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
-  void SetOnBeforeExecute(TNotifyEvent handler) { FOnBeforeExecute = std::move(handler); }
+  void SetOnBeforeExecute(TNotifyEvent handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnBeforeExecute = std::move(handler);
+  }
   const TNotifyEvent& OnAfterExecute() const { return FOnAfterExecute; }
-  void SetOnAfterExecute(TNotifyEvent handler) { FOnAfterExecute = std::move(handler); }
+  void SetOnAfterExecute(TNotifyEvent handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnAfterExecute = std::move(handler);
+  }
   const TNotifyEvent& OnActionChange() const { return FOnActionChange; }
-  void SetOnActionChange(TNotifyEvent handler) { FOnActionChange = std::move(handler); }
+  void SetOnActionChange(TNotifyEvent handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnActionChange = std::move(handler);
+  }
+  /// After an asynchronous run, on the thread that started it.
+  const TQNIDoneEvent& OnDone() const { return FOnDone; }
+  void SetOnDone(TQNIDoneEvent handler) { FOnDone = std::move(handler); }
   const TNotifyEvent& OnStatusChange() const { return FOnStatusChange; }
-  void SetOnStatusChange(TNotifyEvent handler) { FOnStatusChange = std::move(handler); }
+  void SetOnStatusChange(TNotifyEvent handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnStatusChange = std::move(handler);
+  }
 
   TQNIAction Action() const { return FAction; }
   /// Stores a changed action, shows it on the status form and fires OnActionChange.
@@ -142,7 +216,10 @@ public:
   /// Stores a changed status and fires OnStatusChange.
   void SetStatus(TQNIStatus value);
   bool ResumeDownload() const { return FResumeDownload; }
-  void SetResumeDownload(bool value) { FResumeDownload = value; }
+  void SetResumeDownload(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FResumeDownload = value;
+  }
   /// Why the last run failed (an HTTP status, a refused authorization, a transport error), or
   /// empty.
   const String& LastErrorText() const { return FLastError; }
@@ -199,6 +276,9 @@ protected:
   /// Receives the path of a URL given to `SetURL`; the updater makes it its `RemoteFileName`.
   virtual void ApplyURLPath(const String& Path);
 
+  /// Cancels an asynchronous run in progress and joins its worker without its `OnDone`; a
+  /// descendant whose destructor frees what the run uses calls it first.
+  void StopAsyncRun() noexcept;
   /// The source of the run between `ConnectToInet` and `DisconnectFromInet`, or none.
   TQNWebSource* Source() const;
   /// The status form while a run with an enabled status dialog is in progress, or none.
@@ -227,12 +307,14 @@ private:
   TNotifyEvent FOnAfterExecute;
   TNotifyEvent FOnActionChange;
   TNotifyEvent FOnStatusChange;
+  TQNIDoneEvent FOnDone;
   TQNIAction FAction = iaIdle;
   TQNIStatus FStatus = isInProgress;
   bool FResumeDownload = false;
   String FLastError;
   struct TRun;
   std::unique_ptr<TRun> FRun;
+  std::unique_ptr<TAsyncRunner> FAsync;
 };
 
 /// Looks a remote file up, compares it with a local file by size and time, and downloads it
@@ -257,6 +339,19 @@ public:
   const String& LocalFileName() const { return FLocalFileName; }
   /// The Content-Type the last run's answer named (HTTP), else empty.
   const String& RemoteContentType() const { return FRemoteContentType; }
+  /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
+  /// that a local file must have to be kept; empty: any. A run with another text fails.
+  const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
+  void SetExpectedSHA256(const String& value) { FPin.SetExpectedSHA256(value); }
+  /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
+  /// local file to be kept, must carry a good signature by it. A run with another text fails.
+  const String& PublicKey() const { return FPin.PublicKey(); }
+  void SetPublicKey(const String& value) { FPin.SetPublicKey(value); }
+  /// Where the signature is; empty: the file's URL + ".minisig".
+  const String& SignatureURL() const { return FPin.SignatureURL(); }
+  void SetSignatureURL(const String& value) { FPin.SetSignatureURL(value); }
+  /// The trusted comment of the signature that verified in the last run, else empty.
+  const String& TrustedComment() const { return FPin.TrustedComment(); }
 
 protected:
   /// Connect, look up, compare (or ask OnFileCompare), download when needed, disconnect.
@@ -268,6 +363,7 @@ protected:
   TFileTime FRemoteFileCreated = 0;
   String FLocalFileName;
   String FRemoteContentType;
+  TQNUpdatePin FPin;
 };
 
 /// The updater for applications: it publishes the local file name.

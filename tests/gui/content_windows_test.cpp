@@ -139,7 +139,8 @@ TEST_F(QtContent, RemoteImageShowsPicturesQtDecodesAndRefreshesOnTheTimer) {
   int runs = 0;
   image.SetOnAfterExecute([&](TObject*) { ++runs; });
   image.Start();
-  ASSERT_TRUE(gui::Services().RunUntil([&] { return runs >= 1; }, 5000));
+  // The tick's run is asynchronous: its picture is loaded when it is no longer busy.
+  ASSERT_TRUE(gui::Services().RunUntil([&] { return runs >= 1 && !image.Busy(); }, 5000));
   gui::Services().ProcessMessages();
   EXPECT_EQ(control->Picture()->Graphic()->Format(), "ppm");
   auto* label = gui::QtWindowOf(form)->findChild<QLabel*>("imgRemote");
@@ -148,7 +149,7 @@ TEST_F(QtContent, RemoteImageShowsPicturesQtDecodesAndRefreshesOnTheTimer) {
   screenshot(gui::QtWindowOf(form), "remote-image");
 
   // The next runs come on Qt's timer; a run that raises stops them.
-  ASSERT_TRUE(gui::Services().RunUntil([&] { return runs >= 3; }, 5000));
+  ASSERT_TRUE(gui::Services().RunUntil([&] { return runs >= 3 && !image.Busy(); }, 5000));
   image.SetRemoteFileName(FromUtf8(dir.Write("pic.unknownext", "x").string()));
   // The error's message box would wait for a click: answered as soon as it shows.
   when_shown("QNInetMessageBox", [](QWidget* w) { w->close(); });

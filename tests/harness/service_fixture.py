@@ -9,7 +9,7 @@ exchanges.jsonl beside that log.
 
 The current APIs answer in their documented shapes. Translator v3 (any path ending in
 /translate, /detect or /languages with an api-version): the key "bad-key" (or none) is refused
-with 401000, the key "deep" gets JSON nested 300 deep. UPS REST: a token for any client whose
+with 401000, the key "deep" gets JSON nested 300 deep, the key "moved" a redirect to localhost. UPS REST: a token for any client whose
 secret is "s3cret" (the client "brief" gets one of 30 seconds), and only the newest token of a
 client is taken (none of the client "refused"; the client "deep" gets JSON nested 300 deep);
 tracking numbers 1ZINVALID (400, 151018), 1ZNOTFOUND (a warning, no package), 1ZDEEP (nested 300
@@ -226,6 +226,8 @@ def translator_v3(handler, operation, query, body):
         return v3_error(401, 401000, "The request is not authorized because credentials are missing or invalid.")
     if key == "deep":
         return 200, "application/json", DEEP
+    if key == "moved":  # to another host name of this server: a key must not follow
+        return 307, "application/json", b"", None, {"Location": "https://localhost:%s%s" % (PORT, handler.path)}
     text = json.loads(body.decode("utf-8"))[0]["Text"]
     if operation == "detect":
         return json_answer(200, [{"language": detect_language(text), "score": 1.0,

@@ -1,11 +1,15 @@
 """aiosmtpd on 127.0.0.1, storing each message as DIR/messages/msg-NNNN.eml (the DATA bytes)
-beside msg-NNNN.json (the envelope), and logging each EHLO, AUTH and MAIL to DIR/commands.log.
+beside msg-NNNN.json (the envelope), logging each EHLO, AUTH and MAIL to DIR/commands.log, and
+every byte received (in clear) to DIR/received.log.
 
 usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED HOSTNAME TLS CERT KEY EXCLUDED
-       (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit)
+                      [TOKEN [SMTPUTF8 [8BITMIME]]]
+       (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit; with a TOKEN,
+       XOAUTH2 and OAUTHBEARER accept USER with that bearer token; SMTPUTF8 and 8BITMIME are
+       1 or 0, offered or not, 0 and 1 by default)
        smtp_server.py read FILE: the stored message as Python's email package reads it, as JSON
 """
-import asyncio, email, hashlib, hmac, json, logging, os, ssl, sys
+import asyncio, base64, binascii, email, hashlib, hmac, json, logging, os, ssl, sys
 from email import policy
 
 
@@ -31,6 +35,9 @@ if sys.argv[1] == "read":
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 port, folder, user, password, require_auth, refused, hostname, tls, cert, key, excluded = sys.argv[1:12]
+token, smtputf8, eightbit = (sys.argv[12:15] + ["", "0", "1"][len(sys.argv[12:15]):])
+token, excluded = token.encode(), excluded + ("" if token else ",XOAUTH2,OAUTHBEARER")
+received = open(os.path.join(folder, "received.log"), "ab", buffering=0)
 user, password = user.encode(), password.encode()
 refused = {r.lower() for r in refused.split(",") if r}
 messages = os.path.join(folder, "messages")
@@ -65,6 +72,29 @@ class Handler:
 
 
 class Server(SMTP):
+    def data_received(self, data):
+        received.write(data)
+        super().data_received(data)
+
+    # XOAUTH2 and OAUTHBEARER (RFC 7628 section 3.2.2): a refused token gets the JSON error in a
+    # 334, which the client must answer with an empty line (XOAUTH2) or ^A before the 535.
+    async def _bearer(self, args, first, error, dummy):
+        try:
+            fields = base64.b64decode(args[1], validate=True).split(b"\x01")
+        except (IndexError, binascii.Error):
+            return AuthResult(success=False, handled=False, message="501 5.5.2 no initial response")
+        if fields[0] == first and fields[-2:] == [b"", b""] and b"auth=Bearer " + token in fields:
+            return AuthResult(success=True, handled=False)
+        answer = await self.challenge_auth(json.dumps(error))
+        return AuthResult(success=False, handled=answer is MISSING,
+                          message=None if answer == dummy else "501 5.5.2 wrong answer to the error")
+
+    async def auth_XOAUTH2(self, _, args):
+        return await self._bearer(args, b"user=" + user, {"status": "401", "schemes": "bearer"}, b"")
+
+    async def auth_OAUTHBEARER(self, _, args):
+        return await self._bearer(args, b"n,a=" + user + b",", {"status": "invalid_token", "scope": "mail"}, b"\x01")
+
     def _log(self, verb, arg):
         encrypted = self.transport.get_extra_info("ssl_object") is not None
         commands.write("%s %s tls=%s\n" % (verb, arg, "yes" if encrypted else "no"))
@@ -103,7 +133,8 @@ async def main():
     server = await asyncio.get_running_loop().create_server(
         lambda: Server(handler, hostname=hostname, auth_require_tls=False, auth_required=require_auth == "1",
                        authenticator=authenticator, tls_context=context if tls == "starttls" else None,
-                       auth_exclude_mechanism=[m for m in excluded.split(",") if m]),
+                       auth_exclude_mechanism=[m for m in excluded.split(",") if m],
+                       enable_SMTPUTF8=smtputf8 == "1", decode_data=eightbit == "0"),
         host="127.0.0.1", port=int(port), ssl=context if tls == "implicit" else None)
     async with server:
         await server.serve_forever()

@@ -96,6 +96,8 @@ TEST_F(ServicesV3, TranslatorSendsTheDocumentedRequestsAndReadsAnswersAndErrorOb
        {v3_post("translate", "&to=de&from=en", "bad-key", body)}},
       {"nested too deep", "deep", "", gruss, "|", "/detect: Invalid JSON answer: nested deeper than 256 levels",
        {v3_post("detect", "", "deep", gr)}},
+      {"a redirect to another host keeps the key", "moved", "", en_de, "|", "HTTP 307",
+       {v3_post("translate", "&to=de&from=en", "moved", body)}},
       {"key with a line break", "k\r\nX-Injected: 1", "", en_de, "|",
        "A request header holds a line break: Ocp-Apim-Subscription-Key", {}},
       {"speech, before anything is sent", "k1", "", [](TQNMSTranslator& t) {

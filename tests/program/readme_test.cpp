@@ -94,6 +94,14 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   web.WriteFile("weather/local/10001", "<td CLASS=obsTempTextA>72&deg;F</td>");
   web.AddLocation("location = /form { return 200 \"thanks\\n\"; }");
   web.WriteFile("pub/notes.txt", "release notes\n");
+  // A release signed with minisign (-t "app 1.1") under the key the README pins.
+  web.WriteFile("pub/app.bin", "app 1.1\n");
+  web.WriteFile(
+      "pub/app.bin.minisig",
+      "untrusted comment: signature from minisign secret key\n"
+      "RUQQ7elHpXf6vvcRYZyfN9G9TCGsrUfbTBnIU8JrTek+ASHwvLnbQh3Pe+oRFScMsLxWFMK8kCmv7Rset/ABJV/wejihsmO1Ugg=\n"
+      "trusted comment: app 1.1\n"
+      "yGUWeX8WNoAWr8th9AHbw/srToxmBmZPBYKLXGD8WR/qfXgI94S4+EsC3A2qwfXAumo0/wf0vadE7z6X3dFlDA==\n");
   web.Start();
   FtpServer ftp("joe", "pw");
   std::filesystem::create_directories(ftp.Root() / "pub");
@@ -103,6 +111,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   account.User = "joerg";
   account.Password = "secret";
   SmtpServer mail(account);
+  ExtendedSmtpServer modernMail({"joe", "tok-readme", true});
   ServiceFixture services;
   // RDAP over HTTPS: the fixture tree, "{BASE}" standing for the server's own URL.
   Nginx rdap(true);
@@ -116,6 +125,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   TempDir dir("qninet-readme");
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
+  dir.Write("token.txt", "tok-readme\n");
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
   dir.Write("rdap-ca.pem", ReadFileText(rdap.CA()->CaCert()));
   ::setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);  // the bootstrap registries' cache
@@ -130,7 +140,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   const std::map<std::string, std::uint16_t> ports{
       {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
       {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
-      {"8888", webProxy.Port()}, {"8443", services.Port()},
+      {"8888", webProxy.Port()}, {"8443", services.Port()}, {"2587", modernMail.Port()},
       {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}, {"8444", rdap.HttpsPort()}};
   // clang-format on
 
@@ -153,6 +163,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   }
   EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\r\n");
   EXPECT_EQ(mail.Messages(1).size(), 1u);
+  EXPECT_EQ(WaitForFiles(modernMail.Dir() / "messages", ".eml", 2, 5s).size(), 2u);
   EXPECT_EQ(ReadFileText(dir.File("tool.bin")), "tool\n");
   EXPECT_NE(webProxy.LogText().find("notes.txt"), std::string::npos) << webProxy.LogText();
 }

@@ -186,6 +186,19 @@ std::string Run::Endpoint(const TQNInetBase& c) {
       .ToString();
 }
 
+int Run::AccessToken(std::string& token) {
+  token = FOptions.OAuthToken;
+  const std::string& file = FOptions.OAuthTokenFile;
+  if (file.empty()) return exOk;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Fail(exBadInput, file, "cannot read the token file");
+  std::getline(in, token);
+  while (!token.empty() && (token.back() == '\r' || token.back() == ' ' || token.back() == '\t'))
+    token.pop_back();
+  if (token.empty()) return Fail(exBadInput, file, "the token file holds no token");
+  return exOk;
+}
+
 int Run::PrintAnswer(const String& answer) {
   if (FOptions.Json) {
     FJson["Answer"] = json_text(answer);
@@ -241,6 +254,13 @@ CLI::App* add_command(CLI::App& app, RunState& state, const std::string& name, c
   }
   if (offer.CaCert)
     cmd->add_option("--cacert", o->CaCert, "One more CA file to trust for TLS (as QNINET_CA_FILE)");
+  if (offer.OAuthToken) {
+    auto* token =
+        cmd->add_option("--oauth-token", o->OAuthToken, "An OAuth 2.0 bearer token (XOAUTH2, OAUTHBEARER)");
+    cmd->add_option("--oauth-token-file", o->OAuthTokenFile,
+                    "Read the bearer token from the first line of FILE (keeps it out of the process list)")
+        ->excludes(token);
+  }
   if (offer.Verbose)
     cmd->add_flag("-v,--verbose", o->Verbose, "Print each step of the connection on standard error");
   cmd->add_flag("-q,--quiet", o->Quiet, "Print no error messages (the exit code still tells)");

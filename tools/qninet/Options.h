@@ -38,6 +38,8 @@ struct CommonOptions {
   bool Verbose = false;
   bool Quiet = false;
   bool Json = false;
+  std::string OAuthToken;      ///< an OAuth 2.0 bearer token
+  std::string OAuthTokenFile;  ///< the file that holds it, so it stands in no process list
 };
 
 /// Which shared options a sub-command offers beyond -q and --json, and the defaults its help
@@ -48,7 +50,8 @@ struct Offer {
   bool Proxy = false;          ///< --proxy and --proxy-user
   bool Verbose = false;        ///< -v
   const char* HostNames = "--host";
-  bool CaCert = false;  ///< --cacert FILE (web components)
+  bool CaCert = false;      ///< --cacert FILE (web components)
+  bool OAuthToken = false;  ///< --oauth-token TOKEN and --oauth-token-file FILE
 };
 
 /// One run of a sub-command: it reports failures on standard error and collects the JSON
@@ -91,6 +94,10 @@ public:
   /// Makes `bytes` the content of `file` in one step, so a failure leaves an old file whole;
   /// exOk, or exBadInput after reporting why.
   int Save(const std::string& file, std::string_view bytes);
+  /// The bearer token of --oauth-token, or the first line of --oauth-token-file; empty when
+  /// neither is given. Returns exOk, or exBadInput after reporting a file that cannot be read
+  /// or holds no token.
+  int AccessToken(std::string& token);
   /// "host:port" of the server (IPv6 in brackets), or of the proxy when the connection goes
   /// there.
   static std::string Endpoint(const TQNInetBase& c);

@@ -69,11 +69,24 @@ int run(Run& run, const Options& o) {
   smtp.SetPort(25);
   // Before the common options, so that implicit TLS takes port 465 unless one is given.
   smtp.SetUseTLS(o.Tls == "implicit" ? tlsImplicit : o.Tls == "starttls" ? tlsStartTLS : tlsNone);
-  smtp.SetAuthMethod(o.Auth == "plain"      ? amPlain
-                     : o.Auth == "cram-md5" ? amCramMD5
-                     : o.Auth == "auto"     ? amAuto
-                                            : amLogin);
+  smtp.SetAuthMethod(o.Auth == "plain"         ? amPlain
+                     : o.Auth == "cram-md5"    ? amCramMD5
+                     : o.Auth == "auto"        ? amAuto
+                     : o.Auth == "xoauth2"     ? amXOAuth2
+                     : o.Auth == "oauthbearer" ? amOAuthBearer
+                                               : amLogin);
   if (const int code = run.Configure(smtp)) return code;
+  std::string token;
+  if (const int code = run.AccessToken(token)) return code;
+  const bool bearer = o.Auth == "xoauth2" || o.Auth == "oauthbearer";
+  if (bearer && token.empty())
+    return run.Fail(exBadInput, "",
+                    "--auth " + o.Auth + " needs --oauth-token TOKEN or --oauth-token-file FILE");
+  if (bearer && o.User.empty())
+    return run.Fail(exBadInput, "", "--auth " + o.Auth + " needs --user, the account the token belongs to");
+  if (!token.empty() && !bearer && o.Auth != "auto")
+    return run.Fail(exBadInput, "", "a token goes with --auth xoauth2, oauthbearer or auto, not " + o.Auth);
+  smtp.SetAccessToken(FromUtf8(token));
   smtp.From()->SetText(FromUtf8(o.From));
   smtp.Recipients()->SetEMailAddresses(FromUtf8(o.To));
   smtp.CC()->SetEMailAddresses(FromUtf8(o.Cc));
@@ -131,15 +144,21 @@ int run(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd = add_command(
-      app, state, "mail", "Send a mail message with attachments over SMTP",
-      Offer{.Host = "none, port 25", .Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
-      [o](Run& r) { return run(r, *o); });
+  auto* cmd = add_command(app, state, "mail", "Send a mail message with attachments over SMTP",
+                          Offer{.Host = "none, port 25",
+                                .Timeout = 60,
+                                .Proxy = true,
+                                .Verbose = true,
+                                .CaCert = true,
+                                .OAuthToken = true},
+                          [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "LIST is a comma-separated address list: \"Name <addr>\", \"addr (Name)\" or a bare\n"
       "address; a comma inside a quoted name stays in the name. BCC recipients get the message\n"
       "but appear in no header. Text that is not ASCII is sent in UTF-8 unless --charset names\n"
-      "another charset; a subject or name in it goes as RFC 2047 encoded words.\n"
+      "another charset; a subject or name in it goes as RFC 2047 encoded words. An address\n"
+      "outside ASCII goes in UTF-8 when the server offers SMTPUTF8 (else its domain as\n"
+      "A-labels); --encoding 8bit sends the text as it is when the server offers 8BITMIME.\n"
       "Exit codes: 0 the server accepted the message; 1 it did not, or it could not be reached\n"
       "(the server's reply, such as \"Error 250: 550 5.1.1 ...\", goes to standard error);\n"
       "2 bad options or a missing file.\n"
@@ -161,8 +180,9 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   auto* user = cmd->add_option("--user", o->User, "Log in with this account (AUTH after EHLO)");
   cmd->add_option("--password", o->Password, "The account's password")->needs(user);
   cmd->add_option("--auth", o->Auth,
-                  "How --user logs in: login, plain, cram-md5, or auto (the strongest the server offers)")
-      ->check(CLI::IsMember({"login", "plain", "cram-md5", "auto"}))
+                  "How --user logs in: login, plain, cram-md5, xoauth2 or oauthbearer (with a token), "
+                  "or auto (the strongest the server offers; OAUTHBEARER, then XOAUTH2, with a token)")
+      ->check(CLI::IsMember({"login", "plain", "cram-md5", "xoauth2", "oauthbearer", "auto"}))
       ->capture_default_str();
   cmd->add_option("--tls", o->Tls,
                   "TLS: none, starttls (upgrade after EHLO; the login is never sent in clear), or "
@@ -174,7 +194,7 @@ const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   cmd->add_option("--charset", o->CharSet,
                   "Charset of the text part (default us-ascii for ASCII text, else utf-8)");
   cmd->add_option("--encoding", o->Encoding,
-                  "Transfer encoding of the text part: 7bit, quoted-printable or base64 (default "
+                  "Transfer encoding of the text part: 7bit, 8bit, quoted-printable or base64 (default "
                   "7bit for ASCII text, else quoted-printable)");
 });
 

@@ -30,6 +30,7 @@ struct UpdateOptions {
   bool Status = false;
   std::string User, Password;
   std::string Url, Local;
+  std::string Sha256, MinisignKey, SignatureUrl;
 };
 
 std::string human_bytes(double v) {
@@ -103,6 +104,14 @@ int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
   if (!o.Password.empty()) updater.SetPassword(FromUtf8(o.Password));
   updater.SetLocalFileName(FromUtf8(o.Local));
   updater.SetResumeDownload(o.Resume);
+  updater.SetExpectedSHA256(FromUtf8(o.Sha256));
+  updater.SetPublicKey(FromUtf8(o.MinisignKey));
+  updater.SetSignatureURL(FromUtf8(o.SignatureUrl));
+  TQNUpdatePin pin;  // a bad digest, key or URL is the user's to mend, not a failed run
+  pin.SetExpectedSHA256(updater.ExpectedSHA256());
+  pin.SetPublicKey(updater.PublicKey());
+  pin.SetSignatureURL(updater.SignatureURL());
+  if (const String why = pin.Problem(); !why.empty()) return run.Fail(exBadInput, "", ToUtf8(why));
   updater.StatusDialog()->SetEnabled(o.Status);
   updater.StatusDialog()->SetTitle(u"qninet update");
   return run.Configure(updater);
@@ -129,6 +138,7 @@ void put_results(nlohmann::ordered_json& j, const TQNWebUpdater& u, TQNIStatus s
     j["RemoteFileCreated"] = text;
   }
   j["LastErrorText"] = ToUtf8(u.LastErrorText());
+  if (!u.PublicKey().empty()) j["TrustedComment"] = ToUtf8(u.TrustedComment());
 }
 
 int run_update(Run& run, const UpdateOptions& o) {
@@ -194,6 +204,12 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
                 "Keep a partial download (LOCAL.part) and continue it on the next run");
   cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
   cmd->add_option("--password", o->Password, "Password for the server (overrides the URL's)");
+  cmd->add_option("--sha256", o->Sha256, "Replace the local file only with a download of this SHA-256 (hex)");
+  cmd->add_option("--minisign-key", o->MinisignKey,
+                  "Replace the local file only with a download signed by this minisign public key\n"
+                  "(the Base64 line of its .pub file); the signature is the file's URL + .minisig");
+  cmd->add_option("--signature-url", o->SignatureUrl,
+                  "Where the minisign signature is, when not beside the file");
   cmd->add_flag("--status", o->Status, "Show the status window (steps and progress on standard error)");
   cmd->add_option("URL", o->Url,
                   "http://, https:// or ftp://[user[:password]@]host[:port]/path, or a file path")

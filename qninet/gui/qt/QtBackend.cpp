@@ -143,6 +143,19 @@ public:
     return true;
   }
 
+  // Queued invocation on the application object, which lives on the GUI thread: the work runs
+  // there from the event loop, after the events queued before it.
+  void Post(std::function<void()> work) override {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+  }
+
+  void WaitForMessages(std::uint32_t timeoutMs) override {
+    // Qt has no wait bounded in time for the next event of this loop; a short sleep between
+    // rounds keeps a waiting thread cheap and the delay small.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QThread::msleep(std::min<std::uint32_t>(timeoutMs, 1));
+  }
+
   QWidget* WindowOf(const TForm& form) const {
     const auto it = FWindows.find(&form);
     return it == FWindows.end() ? nullptr : it->second;

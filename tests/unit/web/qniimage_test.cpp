@@ -114,6 +114,7 @@ TEST(RemoteImage, TimerRunsOneIntervalAfterEachRunAndStopsOnAnError) {
     SCOPED_TRACE(t.Runs);
     t.Before();
     gui.Timers().FireAll();
+    image.Wait();  // the tick's run is asynchronous
     EXPECT_EQ(runs, t.Runs);
     EXPECT_EQ(gui.Timers().Count(), t.Timers);
     EXPECT_EQ(control->Picture()->Graphic()->Width(), t.Width);
