@@ -9,6 +9,7 @@
 #include "qninet/socket/QNIWeath.h"
 #include "qninet/socket/QNWhoIs.h"
 #include "qninet/web/QNIMSTranslator.h"
+#include "qninet/web/QNIRdap.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/QNIUPS.h"
 #include "qninet/web/qnidir.h"
@@ -54,6 +55,7 @@ std::span<const TPaletteEntry> QNInetPalette() {
       {ref<TQNMSTranslator>(), true, u"translation, language detection and speech", "#00838f",
        "A\xe2\x86\x92"
        "B"},
+      {ref<TQNRdapClient>(), true, u"RDAP records of domains, addresses and AS numbers", kWeb, "RDAP"},
       {ref<TQNIDNSResolver>(), false, u"DNS queries over TCP, the reply unparsed", kSocket, "DNS"},
   };
   return palette;

@@ -87,6 +87,12 @@ std::string user_data_directory() {
   return home_directory() + "/.local/share";
 }
 
+std::string user_cache_directory() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') return xdg;
+  return home_directory() + "/.cache";
+}
+
 Status make_directories(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);

@@ -25,6 +25,9 @@ bool directory_writable(const std::string& path);
 /// The folder for the user's application data: $XDG_DATA_HOME when it is an absolute path,
 /// else ~/.local/share; without a trailing slash.
 std::string user_data_directory();
+/// The folder for the user's cached files: $XDG_CACHE_HOME when it is an absolute path, else
+/// ~/.cache; without a trailing slash.
+std::string user_cache_directory();
 /// Makes a folder and its missing parents (mode 0700 for those it makes).
 Status make_directories(const std::string& path);
 

@@ -148,7 +148,7 @@ Status HttpTransfer::Send(const HttpRequest& r) {
   apply_system_proxy(easy, m.options);
   curl_easy_setopt(easy, CURLOPT_CURLU, m.url);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, r.FollowRedirects ? 1L : 0L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, r.MaxRedirects);
   // Ranges are HTTP/1.1's: lighttpd ignores one in an HTTP/1.0 request and sends the whole file,
   // so a resumed download asks in HTTP/1.1 (its answer is still read as an HTTP/1.0 one).
   const bool wire10 = r.Http10 && r.RangeFrom == 0;

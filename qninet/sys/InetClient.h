@@ -74,6 +74,7 @@ struct HttpRequest {
   std::string Body;
   InetCredentials Credentials;
   std::uint64_t RangeFrom = 0;  ///< > 0: ask for the bytes from there on
+  long MaxRedirects = 10;       ///< redirects followed before the transfer fails
 };
 
 /// One HTTP exchange at a time: sending again drops the last answer. Redirects are followed

@@ -70,6 +70,7 @@ struct QNINET_API TQNWebRequest {
   /// False for a request that carries a key in `Headers`: libcurl keeps such fields on a
   /// redirect to another host, so the 3xx answer comes back instead.
   bool FollowRedirects = true;
+  long MaxRedirects = 10;  ///< redirects followed before the request fails
 };
 
 /// Called after each block of a body with the bytes so far and the announced size (0 when

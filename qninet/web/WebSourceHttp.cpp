@@ -91,6 +91,7 @@ public:
         return TQNIOutcome::Failed(u"A request header holds a line break: " + FromUtf8(name));
       request.Headers.append(request.Headers.empty() ? "" : "\r\n").append(name).append(": ").append(value);
     }
+    request.MaxRedirects = r.MaxRedirects;
     request.Body = r.Body;
     request.FollowRedirects = r.FollowRedirects;
     if (auto sent = FTransfer->Send(request); !sent) return failed(sent.failure());

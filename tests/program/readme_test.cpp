@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -111,12 +113,22 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   SmtpServer mail(account);
   ExtendedSmtpServer modernMail({"joe", "tok-readme", true});
   ServiceFixture services;
+  // RDAP over HTTPS: the fixture tree, "{BASE}" standing for the server's own URL.
+  Nginx rdap(true);
+  const std::filesystem::path rdapFixtures = std::string(QNINET_FIXTURES_DIR) + "/rdap";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(rdapFixtures))
+    if (entry.is_regular_file())
+      rdap.WriteFile(std::filesystem::relative(entry.path(), rdapFixtures).string(),
+                     replace_all(ReadFileText(entry.path()), "{BASE}", rdap.HttpsUrl("")));
+  rdap.Start();
 
   TempDir dir("qninet-readme");
   dir.Write("report.pdf", "%PDF-1.4 not really\n");
   dir.Write("notes.txt", "Notes\n");
   dir.Write("token.txt", "tok-readme\n");
   dir.Write("services-ca.pem", ReadFileText(services.CaFile()));
+  dir.Write("rdap-ca.pem", ReadFileText(rdap.CA()->CaCert()));
+  ::setenv("XDG_CACHE_HOME", dir.File("cache").c_str(), 1);  // the bootstrap registries' cache
   dir.Write("resolver-ca.pem", ReadFileText(resolver.CA().CaCert()));
   dir.Write("translator.key", "K\n");
   dir.Write("ups.secret", "s3cret\n");
@@ -129,7 +141,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
       {"4343", whois->Port()},   {"3128", proxy->Port()},  {"1313", daytime->Port()}, {"12300", sntp.Port()},
       {"5353", dns.Port()},      {"8080", web.Port()},     {"2525", mail.Port()},     {"2121", ftp.Port()},
       {"8888", webProxy.Port()}, {"8443", services.Port()}, {"2587", modernMail.Port()},
-      {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}};
+      {"8853", resolver.TlsPort()}, {"4443", resolver.HttpsPort()}, {"8444", rdap.HttpsPort()}};
   // clang-format on
 
   for (const std::string& line : commands) {
