@@ -125,18 +125,33 @@ public:
   /// A domain (Unicode names go out as A-labels), an IPv4/IPv6 address or prefix, an AS number
   /// ("AS15169" or "15169"), an entity handle or a name server.
   const String& Query() const { return FQuery; }
-  void SetQuery(const String& value) { FQuery = value; }
+  void SetQuery(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FQuery = value;
+  }
   TQNRdapQueryKind QueryKind() const { return FQueryKind; }
-  void SetQueryKind(TQNRdapQueryKind value) { FQueryKind = value; }
+  void SetQueryKind(TQNRdapQueryKind value) {
+    RefuseWriteWhileRunning(*this);
+    FQueryKind = value;
+  }
   /// The service to ask ("https://rdap.example/"), skipping the bootstrap; empty: bootstrap.
   const String& BaseURL() const { return FBaseURL; }
-  void SetBaseURL(const String& value) { FBaseURL = value; }
+  void SetBaseURL(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FBaseURL = value;
+  }
   /// Where the bootstrap registries lie (the folder, ending in "/").
   const String& BootstrapURL() const { return FBootstrapURL; }
-  void SetBootstrapURL(const String& value) { FBootstrapURL = value; }
+  void SetBootstrapURL(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FBootstrapURL = value;
+  }
   /// Ask the registrar's service too (a thin registry's "related" link), once.
   bool FollowRelated() const { return FFollowRelated; }
-  void SetFollowRelated(bool value) { FFollowRelated = value; }
+  void SetFollowRelated(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FFollowRelated = value;
+  }
 
   /// The URL asked last (the registrar's after a followed link), empty before a request.
   const String& RequestURL() const { return FRequestURL; }
