@@ -149,12 +149,17 @@ TEST_F(AsyncPeers, BusyComponentRefusesAndItsDeletionEndsTheTransfer) {
   image.SetURL(FromUtf8(nginx->Url("/trickle/key.bmp")));
   image.ExecuteAsync();
   const std::function<void()> refused[] = {
-      [&] { u->ExecuteAsync(); },         [&] { u->Execute(); },
-      [&] { u->SetHost(u"other"); },      [&] { SetPropValue(*u, "Timeout", Variant(Int64(5))); },
-      [&] { u->SetExpectedSHA256(u""); }, [&] { http.SetRequest(u"/a.bin"); },
+      [&] { u->ExecuteAsync(); },
+      [&] { u->Execute(); },
+      [&] { u->SetHost(u"other"); },
+      [&] { SetPropValue(*u, "Timeout", Variant(Int64(5))); },
+      // the derived classes' own setters
+      [&] { u->SetExpectedSHA256(u""); },
+      [&] { http.SetRequest(u"/a.bin"); },
       [&] { image.SetInterval(5); },
   };
-  for (const auto& attempt : refused) EXPECT_THROW(attempt(), EInvalidOperation);
+  for (std::size_t row = 0; row < std::size(refused); ++row)
+    EXPECT_THROW(refused[row](), EInvalidOperation) << "row " << row;
   const auto before = std::chrono::steady_clock::now();
   delete u;
   EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
