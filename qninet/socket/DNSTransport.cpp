@@ -39,6 +39,7 @@ std::string base64url(std::string_view bytes) {
 }  // namespace
 
 void TQNIDNSResolver::SetTransport(TQNIDNSTransport value) {
+  RefuseWriteWhileRunning(*this);
   const bool was = FTransport == dtTLS, now = value == dtTLS;
   FTransport = value;
   // RFC 7858 section 3.1: port 853 unless the user chose another; a form being loaded keeps
@@ -49,6 +50,7 @@ void TQNIDNSResolver::SetTransport(TQNIDNSTransport value) {
 }
 
 void TQNIDNSResolver::SetDoHURL(const String& value) {
+  RefuseWriteWhileRunning(*this);
   if (value.empty()) {
     FDoHURL.clear();
     FDoHTarget.reset();

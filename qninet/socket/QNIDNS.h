@@ -156,11 +156,20 @@ public:
   String GetQuery() override;
 
   TQNIDNSRequests Requests() const { return FRequests; }
-  void SetRequests(TQNIDNSRequests value) { FRequests = value; }
+  void SetRequests(TQNIDNSRequests value) {
+    RefuseWriteWhileRunning(*this);
+    FRequests = value;
+  }
   const String& Domain() const { return FDomain; }
-  void SetDomain(const String& value) { FDomain = value; }
+  void SetDomain(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FDomain = value;
+  }
   bool LengthPrefix() const { return FLengthPrefix; }
-  void SetLengthPrefix(bool value) { FLengthPrefix = value; }
+  void SetLengthPrefix(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FLengthPrefix = value;
+  }
   TQNIDNSTransport Transport() const { return FTransport; }
   /// Switching to or from `dtTLS` moves the port between 53 and 853 when it holds the other's.
   void SetTransport(TQNIDNSTransport value);
@@ -169,10 +178,16 @@ public:
   const String& DoHURL() const { return FDoHURL; }
   void SetDoHURL(const String& value);
   TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
-  void SetDoHMethod(TQNIDoHMethod value) { FDoHMethod = value; }
+  void SetDoHMethod(TQNIDoHMethod value) {
+    RefuseWriteWhileRunning(*this);
+    FDoHMethod = value;
+  }
   /// The name the TLS server's certificate must carry; empty: `Host`, else `Address`.
   const String& TLSAuthName() const { return FTLSAuthName; }
-  void SetTLSAuthName(const String& value) { FTLSAuthName = value; }
+  void SetTLSAuthName(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FTLSAuthName = value;
+  }
 
 protected:
   /// Connects for TCP and TLS only (with TLS, shakes hands against `TLSAuthName`).

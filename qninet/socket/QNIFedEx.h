@@ -34,6 +34,7 @@ public:
 
   const String& TrackingNumber() const { return FTrackingNumber; }
   void SetTrackingNumber(const String& value) {
+    RefuseWriteWhileRunning(*this);
     if (value != FTrackingNumber) FTrackingNumber = value;
   }
   TStrings* ShipmentInfo() const { return FShipmentInfo.get(); }

@@ -111,7 +111,10 @@ String TQNIHTTPClient::GetQuery() {
   return HTTPBuildRequest(parts);
 }
 
-void TQNIHTTPClient::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 80, 443); }
+void TQNIHTTPClient::SetUseTLS(TQNITLSMode value) {
+  RefuseWriteWhileRunning(*this);
+  SetUseTLSMovingPort(value, 80, 443);
+}
 
 String TQNIHTTPClient::GetResponse(const String& Value) const {
   return HTTPFindResponse(*FResponseHeaders, Value);

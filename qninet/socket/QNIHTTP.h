@@ -48,17 +48,32 @@ public:
   String GetResponse(const String& Value) const;
 
   TQNIHTTPAction Action() const { return FAction; }
-  void SetAction(TQNIHTTPAction value) { FAction = value; }
+  void SetAction(TQNIHTTPAction value) {
+    RefuseWriteWhileRunning(*this);
+    FAction = value;
+  }
   const String& Request() const { return FRequest; }
-  void SetRequest(const String& value) { FRequest = value; }
+  void SetRequest(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FRequest = value;
+  }
   TStrings* Headers() const { return FHeaders.get(); }
   /// Copies the lines of `value` into the component's own list.
-  void SetHeaders(const TStrings* value) { FHeaders->Assign(value); }
+  void SetHeaders(const TStrings* value) {
+    RefuseWriteWhileRunning(*this);
+    FHeaders->Assign(value);
+  }
   bool RemoveHeaders() const { return FRemoveHeaders; }
-  void SetRemoveHeaders(bool value) { FRemoveHeaders = value; }
+  void SetRemoveHeaders(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FRemoveHeaders = value;
+  }
   TStrings* ResponseHeaders() const { return FResponseHeaders.get(); }
   const TQNIHTTPRedirectEvent& OnRedirect() const { return FOnRedirect; }
-  void SetOnRedirect(TQNIHTTPRedirectEvent handler) { FOnRedirect = std::move(handler); }
+  void SetOnRedirect(TQNIHTTPRedirectEvent handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnRedirect = std::move(handler);
+  }
 
   /// Redirects followed within one `Execute` at most; a further `Location` is returned as is.
   static constexpr int MaxRedirects = 10;

@@ -166,7 +166,10 @@ bool TQNISMTP::wants_extensions() const {
 }
 
 // RFC 8314: 465 is the port of mail submission over implicit TLS.
-void TQNISMTP::SetUseTLS(TQNITLSMode value) { SetUseTLSMovingPort(value, 25, 465); }
+void TQNISMTP::SetUseTLS(TQNITLSMode value) {
+  RefuseWriteWhileRunning(*this);
+  SetUseTLSMovingPort(value, 25, 465);
+}
 
 void TQNISMTP::Disconnect() {
   if (!Connected()) {

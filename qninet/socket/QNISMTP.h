@@ -87,38 +87,83 @@ public:
 
   TQNIEMailAddress* From() const { return FFrom.get(); }
   /// Copies the given address into the component's own (so do the other object setters).
-  void SetFrom(const TQNIEMailAddress* value) { FFrom->Assign(value); }
+  void SetFrom(const TQNIEMailAddress* value) {
+    RefuseWriteWhileRunning(*this);
+    FFrom->Assign(value);
+  }
   TQNIEMailAddresses* Recipients() const { return FRecipients.get(); }
-  void SetRecipients(const TQNIEMailAddresses* value) { FRecipients->Assign(value); }
+  void SetRecipients(const TQNIEMailAddresses* value) {
+    RefuseWriteWhileRunning(*this);
+    FRecipients->Assign(value);
+  }
   TQNIEMailAddresses* CC() const { return FCC.get(); }
-  void SetCC(const TQNIEMailAddresses* value) { FCC->Assign(value); }
+  void SetCC(const TQNIEMailAddresses* value) {
+    RefuseWriteWhileRunning(*this);
+    FCC->Assign(value);
+  }
   TQNIEMailAddresses* BCC() const { return FBCC.get(); }
-  void SetBCC(const TQNIEMailAddresses* value) { FBCC->Assign(value); }
+  void SetBCC(const TQNIEMailAddresses* value) {
+    RefuseWriteWhileRunning(*this);
+    FBCC->Assign(value);
+  }
   TQNIEMailAddresses* ReplyTo() const { return FReplyTo.get(); }
-  void SetReplyTo(const TQNIEMailAddresses* value) { FReplyTo->Assign(value); }
+  void SetReplyTo(const TQNIEMailAddresses* value) {
+    RefuseWriteWhileRunning(*this);
+    FReplyTo->Assign(value);
+  }
   const String& Subject() const { return FSubject; }
-  void SetSubject(const String& value) { FSubject = value; }
+  void SetSubject(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FSubject = value;
+  }
   TStrings* Body() const { return FBody.get(); }
   /// Copies the lines of the given list.
-  void SetBody(const TStrings* value) { FBody->Assign(value); }
+  void SetBody(const TStrings* value) {
+    RefuseWriteWhileRunning(*this);
+    FBody->Assign(value);
+  }
   const String& CharSet() const { return FCharSet; }
-  void SetCharSet(const String& value) { FCharSet = value; }
+  void SetCharSet(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FCharSet = value;
+  }
   const String& Encoding() const { return FEncoding; }
-  void SetEncoding(const String& value) { FEncoding = value; }
+  void SetEncoding(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FEncoding = value;
+  }
   TQNISMTPPriority Priority() const { return FPriority; }
-  void SetPriority(TQNISMTPPriority value) { FPriority = value; }
+  void SetPriority(TQNISMTPPriority value) {
+    RefuseWriteWhileRunning(*this);
+    FPriority = value;
+  }
   TDateTime Date() const { return FDate; }
-  void SetDate(TDateTime value) { FDate = value; }
+  void SetDate(TDateTime value) {
+    RefuseWriteWhileRunning(*this);
+    FDate = value;
+  }
   TQNILogin* Login() const { return FLogin.get(); }
-  void SetLogin(const TQNILogin* value) { FLogin->Assign(value); }
+  void SetLogin(const TQNILogin* value) {
+    RefuseWriteWhileRunning(*this);
+    FLogin->Assign(value);
+  }
   TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
-  void SetAuthMethod(TQNISMTPAuthMethod value) { FAuthMethod = value; }
+  void SetAuthMethod(TQNISMTPAuthMethod value) {
+    RefuseWriteWhileRunning(*this);
+    FAuthMethod = value;
+  }
   /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it (and a fresh one when
   /// it expires) is the application's job.
   const String& AccessToken() const { return FAccessToken; }
-  void SetAccessToken(const String& value) { FAccessToken = value; }
+  void SetAccessToken(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FAccessToken = value;
+  }
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
-  void SetAttachments(const TQNIEMailAttachments* value) { FAttachments->Assign(value); }
+  void SetAttachments(const TQNIEMailAttachments* value) {
+    RefuseWriteWhileRunning(*this);
+    FAttachments->Assign(value);
+  }
 
 protected:
   /// Refuses, before connecting, a value that goes into a command or a header line and holds

@@ -48,7 +48,10 @@ public:
 
   /// Whether the exchange uses UDP (true) or the engine's TCP connection.
   bool UseUDP() const { return FUseUDP; }
-  void SetUseUDP(bool value) { FUseUDP = value; }
+  void SetUseUDP(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FUseUDP = value;
+  }
 
   static double TimeZoneBias() { return qninet::TimeZoneBias(); }
   static Cardinal SwapBytes(Cardinal Value) { return qninet::SwapBytes(Value); }

@@ -37,12 +37,16 @@ public:
   const String& Zip() const { return FZip; }
   /// A new value also sets `TrackingType` to `wttZip`.
   void SetZip(const String& value) {
+    RefuseWriteWhileRunning(*this);
     if (value == FZip) return;
     FZip = value;
     FTrackingType = wttZip;
   }
   TQNWeatherTrackingType TrackingType() const { return FTrackingType; }
-  void SetTrackingType(TQNWeatherTrackingType value) { FTrackingType = value; }
+  void SetTrackingType(TQNWeatherTrackingType value) {
+    RefuseWriteWhileRunning(*this);
+    FTrackingType = value;
+  }
   Integer Temperature() const { return FTemperature; }
 
 protected:

@@ -249,9 +249,13 @@ void TQNWhoIs::BeforeExecute() {
 
 String TQNWhoIs::GetQuery() { return FDomain.empty() ? String() : FDomain + u"\r\n"; }
 
-void TQNWhoIs::SetServerList(const TStrings* value) { FServerList->Assign(value); }
+void TQNWhoIs::SetServerList(const TStrings* value) {
+  RefuseWriteWhileRunning(*this);
+  FServerList->Assign(value);
+}
 
 void TQNWhoIs::SetDomain(const String& Value) {
+  RefuseWriteWhileRunning(*this);
   if (Value == FDomain) return;
   FDomain = Value;
   // A stored component keeps its stored server: Domain loads after Host and Address.
@@ -260,6 +264,7 @@ void TQNWhoIs::SetDomain(const String& Value) {
 }
 
 void TQNWhoIs::SetFollowReferrals(bool value) {
+  RefuseWriteWhileRunning(*this);
   if (value == FFollowReferrals) return;
   FFollowReferrals = value;
   if (IsWhoIsAddress(FDomain)) choose_server();

@@ -42,7 +42,10 @@ public:
   String GetQuery() override;
 
   bool AutoSelectServer() const { return FAutoSelectServer; }
-  void SetAutoSelectServer(bool value) { FAutoSelectServer = value; }
+  void SetAutoSelectServer(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FAutoSelectServer = value;
+  }
   const String& Domain() const { return FDomain; }
   /// Stores the domain and, when it changed, chooses the server (see the class comment).
   void SetDomain(const String& Value);

@@ -174,6 +174,7 @@ void TQNMSTranslator::end_call(bool ok, const String& why) {
 }
 
 void TQNMSTranslator::SetApiVersion(TQNTranslatorApi value) {
+  RefuseWriteWhileRunning(*this);
   // A host left at one version's default follows the version; one the user chose stays.
   if (Host() == (value == taV3 ? kQNMSTranslatorBaseURL : kQNMSTranslatorV3BaseURL))
     SetHost(value == taV3 ? kQNMSTranslatorV3BaseURL : kQNMSTranslatorBaseURL);

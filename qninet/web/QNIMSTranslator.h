@@ -46,17 +46,26 @@ public:
 
   /// The application identifier sent as `appId`.
   const String& BingAppId() const { return FBingAppId; }
-  void SetBingAppId(const String& value) { FBingAppId = value; }
+  void SetBingAppId(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FBingAppId = value;
+  }
   /// The interface spoken. Switching moves a `Host` still at one version's default to the
   /// other's.
   TQNTranslatorApi ApiVersion() const { return FApiVersion; }
   void SetApiVersion(TQNTranslatorApi value);
   /// Version 3: the resource's key, sent as `Ocp-Apim-Subscription-Key`.
   const String& SubscriptionKey() const { return FSubscriptionKey; }
-  void SetSubscriptionKey(const String& value) { FSubscriptionKey = value; }
+  void SetSubscriptionKey(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FSubscriptionKey = value;
+  }
   /// Version 3: the resource's region, sent as `Ocp-Apim-Subscription-Region` when not empty.
   const String& Region() const { return FRegion; }
-  void SetRegion(const String& value) { FRegion = value; }
+  void SetRegion(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FRegion = value;
+  }
   /// Version 3: the language the service found for the last `TranslateText` without a source
   /// language; empty otherwise.
   const String& DetectedLanguage() const { return FDetectedLanguage; }

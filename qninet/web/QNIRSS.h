@@ -167,7 +167,10 @@ public:
   bool Execute() override;
   TQNIRSSChannels* Channels() const { return FChannels.get(); }
   bool DecodeEntities() const { return FDecodeEntities; }
-  void SetDecodeEntities(bool value) { FDecodeEntities = value; }
+  void SetDecodeEntities(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FDecodeEntities = value;
+  }
 
 protected:
   /// Reads the local file and parses it into `Channels`; raises `EFOpenError` when it cannot

@@ -213,6 +213,7 @@ TQNUPSTracker::TQNUPSTracker(TComponent* AOwner)
 TQNUPSTracker::~TQNUPSTracker() = default;
 
 void TQNUPSTracker::SetTrackingNumber(const String& value) {
+  RefuseWriteWhileRunning(*this);
   if (value == FTrackingNumber) return;
   FTrackingNumber = value;
   Clear();

@@ -122,17 +122,29 @@ public:
   ~TQNUPSTracker() override;
 
   const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
-  void SetAccessLicenseNumber(const String& value) { FAccessLicenseNumber = value; }
+  void SetAccessLicenseNumber(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FAccessLicenseNumber = value;
+  }
   const String& TrackingNumber() const { return FTrackingNumber; }
   /// Stores a different number and clears the results; the same number changes nothing.
   void SetTrackingNumber(const String& value);
   TQNUPSApi ApiVersion() const { return FApiVersion; }
-  void SetApiVersion(TQNUPSApi value) { FApiVersion = value; }
+  void SetApiVersion(TQNUPSApi value) {
+    RefuseWriteWhileRunning(*this);
+    FApiVersion = value;
+  }
   /// The REST API's client credentials; a change drops the token kept.
   const String& ClientID() const { return FClientID; }
-  void SetClientID(const String& value) { FClientID = value; }
+  void SetClientID(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FClientID = value;
+  }
   const String& ClientSecret() const { return FClientSecret; }
-  void SetClientSecret(const String& value) { FClientSecret = value; }
+  void SetClientSecret(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FClientSecret = value;
+  }
   /// The text of the last answer (what was read of it when the run failed).
   const String& LastXMLResponse() const { return FLastXMLResponse; }
 

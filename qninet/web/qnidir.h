@@ -26,11 +26,20 @@ public:
   ~TQNRemoteFiles() override;
 
   const String& Directory() const { return FDirectory; }
-  void SetDirectory(const String& value) { FDirectory = value; }
+  void SetDirectory(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FDirectory = value;
+  }
   const String& WildCard() const { return FWildCard; }
-  void SetWildCard(const String& value) { FWildCard = value; }
+  void SetWildCard(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FWildCard = value;
+  }
   bool SubFolders() const { return FSubFolders; }
-  void SetSubFolders(bool value) { FSubFolders = value; }
+  void SetSubFolders(bool value) {
+    RefuseWriteWhileRunning(*this);
+    FSubFolders = value;
+  }
   /// The names found by the last run; emptied when a run starts.
   TStrings* FileList() const { return FFileList.get(); }
 

@@ -92,10 +92,16 @@ public:
   void ShowModal();
 
   TQNIShowMode ShowMode() const { return FShowMode; }
-  void SetShowMode(TQNIShowMode value) { FShowMode = value; }
+  void SetShowMode(TQNIShowMode value) {
+    RefuseWriteWhileRunning(*this);
+    FShowMode = value;
+  }
   /// Caption of the stand-alone window; "Veltraxon WebDirect" by default.
   const String& Title() const { return FTitle; }
-  void SetTitle(const String& value) { FTitle = value; }
+  void SetTitle(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FTitle = value;
+  }
   /// When set, the tree is embedded in this control, filling it, instead of a window.
   TControl* ParentControl() const { return FParentControl; }
   void SetParentControl(TControl* value);

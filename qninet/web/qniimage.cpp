@@ -52,9 +52,13 @@ bool TQNRemoteImage::Execute() {
     });
     return result;
   } catch (const Exception& e) {
-    // The timer's run reports its error where the synchronous tick did, and stays off.
-    if (FActive && InAsyncWorker())
-      Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
+    // The timer's run reports its error where the synchronous tick did, and stays off. `Active`
+    // may be switched while a run lasts, so it is read on the thread that writes it.
+    const bool async = InAsyncWorker();
+    OnStartingThread([&] {
+      if (FActive && async)
+        Application().MessageBox(e.Message(), Application().Title(), gui::mbOK | gui::mbIconError);
+    });
     throw;
   }
 }
@@ -72,9 +76,15 @@ void TQNRemoteImage::Notification(TComponent* AComponent, TOperation Operation) 
 }
 
 Cardinal TQNRemoteImage::Interval() const { return FTimer->Interval(); }
-void TQNRemoteImage::SetInterval(Cardinal value) { FTimer->SetInterval(value); }
+void TQNRemoteImage::SetInterval(Cardinal value) {
+  RefuseWriteWhileRunning(*this);
+  FTimer->SetInterval(value);
+}
 bool TQNRemoteImage::TimerEnabled() const { return FTimer->Enabled(); }
 
+// Unlike the other properties, `Active` may be switched while a run is in progress (`Stop` from
+// the application's window): it and the timer belong to the starting thread, where the run
+// reads them too.
 void TQNRemoteImage::SetActive(bool value) {
   if (value == FActive) return;
   if (value)

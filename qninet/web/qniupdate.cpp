@@ -364,6 +364,7 @@ TQNCustomWebUpdater::TQNCustomWebUpdater(TComponent* AOwner) : TQNCustomWebCompo
 }
 
 void TQNCustomWebUpdater::SetRemoteFileName(const String& value) {
+  RefuseWriteWhileRunning(*this);
   // A name that reads as the target already does (a URL's path handed on) keeps its parts.
   if (value != RemoteFileName()) SetRemoteName(Connection(), value);
 }

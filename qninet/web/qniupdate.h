@@ -330,7 +330,10 @@ public:
   /// from it.
   virtual void SetRemoteFileName(const String& value);
   const TQNIFileCompare& OnFileCompare() const { return FOnFileCompare; }
-  void SetOnFileCompare(TQNIFileCompare handler) { FOnFileCompare = std::move(handler); }
+  void SetOnFileCompare(TQNIFileCompare handler) {
+    RefuseWriteWhileRunning(*this);
+    FOnFileCompare = std::move(handler);
+  }
   /// The size learnt by the last run (all ones for a length that was no number).
   std::uint64_t RemoteFileSize() const { return FRemoteFileSize; }
   /// The last-write time learnt by the last run (100-ns units since 1601 UTC); 0 at first.
@@ -342,14 +345,23 @@ public:
   /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
   /// that a local file must have to be kept; empty: any. A run with another text fails.
   const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
-  void SetExpectedSHA256(const String& value) { FPin.SetExpectedSHA256(value); }
+  void SetExpectedSHA256(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FPin.SetExpectedSHA256(value);
+  }
   /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
   /// local file to be kept, must carry a good signature by it. A run with another text fails.
   const String& PublicKey() const { return FPin.PublicKey(); }
-  void SetPublicKey(const String& value) { FPin.SetPublicKey(value); }
+  void SetPublicKey(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FPin.SetPublicKey(value);
+  }
   /// Where the signature is; empty: the file's URL + ".minisig".
   const String& SignatureURL() const { return FPin.SignatureURL(); }
-  void SetSignatureURL(const String& value) { FPin.SetSignatureURL(value); }
+  void SetSignatureURL(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FPin.SetSignatureURL(value);
+  }
   /// The trusted comment of the signature that verified in the last run, else empty.
   const String& TrustedComment() const { return FPin.TrustedComment(); }
 
@@ -372,7 +384,10 @@ class QNINET_API TQNWebUpdater : public TQNCustomWebUpdater {
 public:
   explicit TQNWebUpdater(TComponent* AOwner);
   const String& LocalFileName() const { return FLocalFileName; }
-  void SetLocalFileName(const String& value) { FLocalFileName = value; }
+  void SetLocalFileName(const String& value) {
+    RefuseWriteWhileRunning(*this);
+    FLocalFileName = value;
+  }
 };
 
 }  // namespace qninet

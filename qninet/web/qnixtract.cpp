@@ -125,6 +125,7 @@ TQNInfoExtractor::TQNInfoExtractor(TComponent* AOwner)
 TQNInfoExtractor::~TQNInfoExtractor() { DeleteLocalFile(FLocalFileName); }
 
 void TQNInfoExtractor::SetRemoteFileName(const String& value) {
+  RefuseWriteWhileRunning(*this);
   TQNCustomWebUpdater::SetRemoteFileName(value);
   DeleteLocalFile(FLocalFileName);
   FLocalFileName = PrivateTempFileName(FTempSlot, value);

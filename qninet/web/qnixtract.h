@@ -56,7 +56,10 @@ public:
   void SetRemoteFileName(const String& value) override;
 
   TQNIExtract Extract() const { return FExtract; }
-  void SetExtract(TQNIExtract value) { FExtract = value; }
+  void SetExtract(TQNIExtract value) {
+    RefuseWriteWhileRunning(*this);
+    FExtract = value;
+  }
   TStrings* ExtractedInfo() const { return FExtractedInfo.get(); }
 
 protected:

@@ -17,6 +17,7 @@
 #include "qninet/core/QNILogOn.h"
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNWhoIs.h"
 #include "qninet/web/qniimage.h"
 #include "qninet/web/qniupdate.h"
@@ -137,13 +138,28 @@ TEST_F(AsyncPeers, BusyComponentRefusesAndItsDeletionEndsTheTransfer) {
   u->SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t, bool&) { received = cur; });
   u->ExecuteAsync();
   ASSERT_TRUE(until([&] { return received > (1 << 20); }, 20s));
+  // A socket client and a remote image, busy too: the setters of derived classes guard as well.
+  TQNIHTTPClient http(nullptr);
+  http.SetAction(haGet);
+  http.SetHost(u"127.0.0.1");
+  http.SetPort(nginx->Port());
+  http.SetRequest(u"/slow/big.bin");
+  http.ExecuteAsync();
+  TQNRemoteImage image(nullptr);
+  image.SetURL(FromUtf8(nginx->Url("/trickle/key.bmp")));
+  image.ExecuteAsync();
   const std::function<void()> refused[] = {
       [&] { u->ExecuteAsync(); },
       [&] { u->Execute(); },
       [&] { u->SetHost(u"other"); },
       [&] { SetPropValue(*u, "Timeout", Variant(Int64(5))); },
+      // the derived classes' own setters
+      [&] { u->SetExpectedSHA256(u""); },
+      [&] { http.SetRequest(u"/a.bin"); },
+      [&] { image.SetInterval(5); },
   };
-  for (const auto& attempt : refused) EXPECT_THROW(attempt(), EInvalidOperation);
+  for (std::size_t row = 0; row < std::size(refused); ++row)
+    EXPECT_THROW(refused[row](), EInvalidOperation) << "row " << row;
   const auto before = std::chrono::steady_clock::now();
   delete u;
   EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
