@@ -66,8 +66,12 @@ const Row& row(std::string_view name) {
        true, Ready::Sntp, "ntpd.log", Ports::Udp, 123, true},
       {"xinetd", "xinetd", {"xinetd", "-dontfork", "-f", "{DIR}/xinetd.conf", "-pidfile", "{DIR}/xinetd.pid"},
        true, Ready::Line, "xinetd.log", Ports::Tcp, 13, true},
-      {"smtpd", "opensmtpd", {"smtpd", "-d", "-v", "-f", "{DIR}/smtpd.conf"}, true, Ready::Connect, nullptr,
-       Ports::Tcp, 0, true},
+      // The queue's place is built in (/var/spool/smtpd): each instance gets a spool of its own in a
+      // mount namespace, so two never deliver each other's mail, nor what a killed run left queued.
+      {"smtpd", "util-linux",
+       {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+        "mount --bind {DIR}/spool /var/spool/smtpd && exec smtpd -d -v -f {DIR}/smtpd.conf"},
+       true, Ready::Connect, nullptr, Ports::Tcp, 0, true},
       {"aiosmtpd", "python3-aiosmtpd",
        {"/usr/bin/python3", "-u", QNINET_HARNESS_DIR "/smtp_server.py", "{PORT}", "{DIR}"}, false,
        Ready::Greeting},
@@ -316,6 +320,9 @@ UnboundTls::UnboundTls(const std::vector<std::string>& serverLines) : Peer("unbo
 OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("smtpd") {
   const passwd* nobody = ::getpwnam("nobody");
   if (!nobody) throw Unavailable("OpenSMTPD delivers as user nobody, who does not exist");
+  RequireProgram("smtpd", "opensmtpd");
+  fs::create_directory(FDir.File("spool"));
+  fs::permissions(FDir.File("spool"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   // Deliveries run as nobody (smtpd refuses to deliver as root), who must reach the maildir.
   const fs::path maildir = FDir.File("Maildir");
   fs::create_directories(maildir);

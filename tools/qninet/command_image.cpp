@@ -81,16 +81,17 @@ int run_image(Run& run, const ImageArgs& args) {
     return run.Fail(exFailed, args.Target, e.what());
   }
   report();
-  bool ran = false;
-  image.SetOnAfterExecute([&ran](TObject*) { ran = true; });
+  // A tick starts an asynchronous run, which keeps the timer off until it has ended: `OnDone`
+  // says when the picture is in; a timer still off then means the run raised.
+  bool done = false;
+  image.SetOnDone([&done](TObject*, bool) { done = true; });
   if (args.Count != 1) image.Start();
   while (args.Count == 0 || runs < args.Count) {
-    gui::Services().RunUntil([&] { return ran || !image.TimerEnabled(); }, 1000);
-    // The timer is on again once a run has ended; off while active, a run raised.
-    if (ran && image.TimerEnabled()) {
-      ran = false;
+    gui::Services().RunUntil([&] { return done || (!image.Busy() && !image.TimerEnabled()); }, 1000);
+    if (done && image.TimerEnabled()) {
+      done = false;
       report();
-    } else if (!image.TimerEnabled()) {
+    } else if (!image.Busy() && !image.TimerEnabled()) {
       return run.Fail(exFailed, args.Target, "the refresh stopped on an error");
     }
   }
