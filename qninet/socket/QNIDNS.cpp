@@ -249,7 +249,7 @@ QNINET_CLASS_INFO(TQNIDNSResolver,
 
 TQNIDNSResolver::TQNIDNSResolver(TComponent* AOwner) : TQNInetBase(AOwner) { SetPort(53); }
 
-TQNIDNSResolver::~TQNIDNSResolver() = default;
+TQNIDNSResolver::~TQNIDNSResolver() { StopAsyncRun(); }
 
 String TQNIDNSResolver::GetQuery() {
   if (FRequests.Empty() || FDomain.empty()) return String();

@@ -73,7 +73,7 @@ TQNFedExTracker::TQNFedExTracker(TComponent* AOwner)
   SetHost(QNIFedExHost);
 }
 
-TQNFedExTracker::~TQNFedExTracker() = default;
+TQNFedExTracker::~TQNFedExTracker() { StopAsyncRun(); }
 
 void TQNFedExTracker::BeforeExecute() {
   drop_stale_connection(*this);

@@ -91,7 +91,7 @@ TQNIHTTPClient::TQNIHTTPClient(TComponent* AOwner)
   SetPort(80);
 }
 
-TQNIHTTPClient::~TQNIHTTPClient() = default;
+TQNIHTTPClient::~TQNIHTTPClient() { StopAsyncRun(); }
 
 String TQNIHTTPClient::GetQuery() {
   TQNIHTTPRequestParts parts;

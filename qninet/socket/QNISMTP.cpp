@@ -78,6 +78,7 @@ TQNISMTP::TQNISMTP(TComponent* AOwner)
 }
 
 TQNISMTP::~TQNISMTP() {
+  StopAsyncRun();
   FFrom.reset();
   FRecipients.reset();
   FCC.reset();

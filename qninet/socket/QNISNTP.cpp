@@ -106,7 +106,7 @@ TQNInetSNTP::TQNInetSNTP(TComponent* AOwner) : TQNInetBase(AOwner) {
   SetTimeout(5000);
 }
 
-TQNInetSNTP::~TQNInetSNTP() = default;
+TQNInetSNTP::~TQNInetSNTP() { StopAsyncRun(); }
 
 String TQNInetSNTP::GetQuery() { return SNTPRequestPacket(Now(), qninet::TimeZoneBias()); }
 

@@ -163,7 +163,7 @@ TQNInetDateTime::TQNInetDateTime(TComponent* AOwner) : TQNInetBase(AOwner) {
   SetHost(QNIDefaultDaytimeHost);
 }
 
-TQNInetDateTime::~TQNInetDateTime() = default;
+TQNInetDateTime::~TQNInetDateTime() { StopAsyncRun(); }
 
 TDateTime TQNInetDateTime::GetDateTime() { return DaytimeToDateTime(Execute()); }
 

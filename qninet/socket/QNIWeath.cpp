@@ -44,7 +44,7 @@ TQNWeatherInfo::TQNWeatherInfo(TComponent* AOwner) : TQNInetBase(AOwner) {
   SetHost(QNIWeatherHost);
 }
 
-TQNWeatherInfo::~TQNWeatherInfo() = default;
+TQNWeatherInfo::~TQNWeatherInfo() { StopAsyncRun(); }
 
 void TQNWeatherInfo::BeforeExecute() {
   drop_stale_connection(*this);

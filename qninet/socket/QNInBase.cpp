@@ -89,10 +89,13 @@ TQNInetBase::TQNInetBase(TComponent* AOwner)
 }
 
 TQNInetBase::~TQNInetBase() {
-  // A component on the stack reaches here with its run going: stop it before the members go.
+  StopAsyncRun();
+  FProxy.reset();
+}
+
+void TQNInetBase::StopAsyncRun() noexcept {
   FCancelled.store(true);
   FAsync->Stop();
-  FProxy.reset();
 }
 
 void TQNInetBase::operator delete(TQNInetBase* p, std::destroying_delete_t) {

@@ -207,6 +207,10 @@ public:
   void SetOnDone(TQNIDoneEvent value) { FOnDone = std::move(value); }
 
 protected:
+  /// Cancels an asynchronous run in progress and joins its worker; a descendant whose members
+  /// the run uses calls it first in its destructor (a component on the stack is destroyed from
+  /// the most derived class up, before the base could stop the run).
+  void StopAsyncRun() noexcept;
   /// One step: AskProxyLogon, GetQuery + GetRawHeaders, send, read to the close in 16386-byte
   /// reads. Returns the answer ("No answer from server" when sending failed). Raises the
   /// message-table errors for status 401, 404 or 407 in a first chunk that begins with "HTTP/", and the

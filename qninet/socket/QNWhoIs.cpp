@@ -239,7 +239,7 @@ TQNWhoIs::TQNWhoIs(TComponent* AOwner)
   for (const auto& line : WhoIsDefaultServers()) FServerList->Add(line);
 }
 
-TQNWhoIs::~TQNWhoIs() = default;
+TQNWhoIs::~TQNWhoIs() { StopAsyncRun(); }
 
 void TQNWhoIs::BeforeExecute() {
   if (FDomain.find_first_of(u"\r\n") != String::npos)

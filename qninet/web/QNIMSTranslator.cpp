@@ -411,4 +411,6 @@ void TQNMSTranslator::SpeakText(const String& Language, const String& DestFileNa
   }
 }
 
+TQNMSTranslator::~TQNMSTranslator() { StopAsyncRun(); }
+
 }  // namespace qninet

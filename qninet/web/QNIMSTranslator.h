@@ -43,6 +43,7 @@ class QNINET_API TQNMSTranslator : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNMSTranslator, TQNCustomWebComponent)
 public:
   explicit TQNMSTranslator(TComponent* AOwner);
+  ~TQNMSTranslator() override;
 
   /// The application identifier sent as `appId`.
   const String& BingAppId() const { return FBingAppId; }

@@ -55,7 +55,7 @@ TQNIRSSParser::TQNIRSSParser(TComponent* AOwner)
       FChannels(std::make_unique<TQNIRSSChannels>()),
       FTempSlot(NewTempFileSlot()) {}
 
-TQNIRSSParser::~TQNIRSSParser() = default;
+TQNIRSSParser::~TQNIRSSParser() { StopAsyncRun(); }
 
 bool TQNIRSSParser::Execute() {
   if (FLocalFileName.empty()) FLocalFileName = PrivateTempFileName(FTempSlot, RemoteFileName());

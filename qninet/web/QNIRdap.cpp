@@ -463,7 +463,7 @@ TQNRdapClient::TQNRdapClient(TComponent* AOwner)
   SetService(isHTTPS);
 }
 
-TQNRdapClient::~TQNRdapClient() = default;
+TQNRdapClient::~TQNRdapClient() { StopAsyncRun(); }
 
 void TQNRdapClient::Clear() {
   FRequestURL.clear();

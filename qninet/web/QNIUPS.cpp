@@ -210,7 +210,7 @@ TQNUPSTracker::TQNUPSTracker(TComponent* AOwner)
   SetHost(kQNUPSHost);
 }
 
-TQNUPSTracker::~TQNUPSTracker() = default;
+TQNUPSTracker::~TQNUPSTracker() { StopAsyncRun(); }
 
 void TQNUPSTracker::SetTrackingNumber(const String& value) {
   RefuseWriteWhileRunning(*this);

@@ -9,7 +9,7 @@ QNINET_CLASS_INFO(TQNRemoteFiles, Published("Directory", &Self::Directory, &Self
 TQNRemoteFiles::TQNRemoteFiles(TComponent* AOwner)
     : TQNCustomWebComponent(AOwner), FWildCard(u"*.*"), FFileList(std::make_unique<TStringList>()) {}
 
-TQNRemoteFiles::~TQNRemoteFiles() = default;
+TQNRemoteFiles::~TQNRemoteFiles() { StopAsyncRun(); }
 
 void TQNRemoteFiles::ApplyURLPath(const String& Path) { FDirectory = Path; }
 

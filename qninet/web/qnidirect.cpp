@@ -202,6 +202,7 @@ TQNWebDirect::TQNWebDirect(TComponent* AOwner) : TQNCustomWebUpdater(AOwner), FT
 }
 
 TQNWebDirect::~TQNWebDirect() {
+  StopAsyncRun();
   forget_window();
   SetParentControl(nullptr);
 }

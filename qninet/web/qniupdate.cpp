@@ -417,4 +417,8 @@ void TQNCustomWebUpdater::InternalExecute() {
 
 TQNWebUpdater::TQNWebUpdater(TComponent* AOwner) : TQNCustomWebUpdater(AOwner) {}
 
+// Each class up the line stops a run going on before its members go (a component on the stack).
+TQNCustomWebUpdater::~TQNCustomWebUpdater() { StopAsyncRun(); }
+TQNWebUpdater::~TQNWebUpdater() { StopAsyncRun(); }
+
 }  // namespace qninet

@@ -323,6 +323,7 @@ class QNINET_API TQNCustomWebUpdater : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNCustomWebUpdater, TQNCustomWebComponent)
 public:
   explicit TQNCustomWebUpdater(TComponent* AOwner);
+  ~TQNCustomWebUpdater() override;
 
   /// The connection's path (and query, for HTTP) as `RemoteName` reads it.
   String RemoteFileName() const { return RemoteName(Connection()); }
@@ -383,6 +384,7 @@ class QNINET_API TQNWebUpdater : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebUpdater, TQNCustomWebUpdater)
 public:
   explicit TQNWebUpdater(TComponent* AOwner);
+  ~TQNWebUpdater() override;
   const String& LocalFileName() const { return FLocalFileName; }
   void SetLocalFileName(const String& value) {
     RefuseWriteWhileRunning(*this);

@@ -122,7 +122,10 @@ TQNInfoExtractor::TQNInfoExtractor(TComponent* AOwner)
       FExtractedInfo(std::make_unique<TStringList>()),
       FTempSlot(NewTempFileSlot()) {}
 
-TQNInfoExtractor::~TQNInfoExtractor() { DeleteLocalFile(FLocalFileName); }
+TQNInfoExtractor::~TQNInfoExtractor() {
+  StopAsyncRun();
+  DeleteLocalFile(FLocalFileName);
+}
 
 void TQNInfoExtractor::SetRemoteFileName(const String& value) {
   RefuseWriteWhileRunning(*this);
