@@ -159,7 +159,38 @@ TEST(RemoteImage, KeepsAPrivateTemporaryFileAndForgetsADestroyedControl) {
   EXPECT_TRUE(fs::exists(fileB));
 }
 
-// (Timer ticks far faster than a run never start a second one: async_test against nginx.)
+// A download longer than the interval, with the status window processing messages (and so
+// due timers) all along: the image's own timer must not start a second run inside it.
+TEST(RemoteImage, ARunLongerThanTheIntervalIsNotEnteredAgain) {
+  gui::TScriptedGui gui;
+  const std::string body = png(4, 5) + std::string(20000, 'x');
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\nLast-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n\r\n";
+  ScriptedServer server(
+      {Script().ReadUntil("\r\n\r\n").Sleep(std::chrono::milliseconds(50)).Send(head).Close(),
+       Script()
+           .ReadUntil("\r\n\r\n")
+           .Send(head)
+           .SendChunks(body, 1000, std::chrono::milliseconds(15))
+           .Close()});
+  TForm form(nullptr);
+  auto* control = new TImage(&form);
+  TQNRemoteImage image(nullptr);
+  image.SetURL(FromUtf8("http://127.0.0.1:" + std::to_string(server.Port()) + "/pic.png"));
+  image.SetImage(control);
+  image.StatusDialog()->SetEnabled(true);
+  image.SetInterval(5);
+  int runs = 0;
+  image.SetOnBeforeExecute([&](TObject*) { ++runs; });
+  image.Start();
+  EXPECT_TRUE(image.Execute());
+  EXPECT_EQ(runs, 1);
+  EXPECT_GT(gui.ProcessMessagesCount(), 5);
+  EXPECT_EQ(control->Picture()->Graphic()->Width(), 4);
+  EXPECT_TRUE(image.TimerEnabled());  // armed again after the run
+  EXPECT_TRUE(gui.Messages().empty());
+  image.Stop();
+}
 
 // A handler that runs its own component again is refused with an error naming it, and the
 // running cycle goes on to its end: one guard for the socket and the web families.
