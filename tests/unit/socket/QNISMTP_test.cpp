@@ -172,13 +172,6 @@ TEST(SmtpReplyReader, CodeOfTheLastLineTheLinesJoinedAndTheExpectedCode) {
 // Fed in blocks of any size, each encoder gives the lines that the whole text gives: pairs,
 // blanks before a break and soft breaks may fall across a block's edge.
 TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
-  std::string data;
-  for (int i = 0; i < 512; ++i) data += static_cast<char>(i);
-  data += "tail with blank ";
-  const auto lines = smtp::quoted_printable_lines(data);
-  for (const auto& l : lines) EXPECT_LE(l.size(), 76u) << l;
-  EXPECT_EQ(decode_qp(lines), data);
-  EXPECT_EQ(decode_qp(smtp::quoted_printable_lines("no final break")), "no final break");
   // CRLF is a line break, a lone LF or CR is encoded, trailing blanks are encoded; the raw
   // encoder splits at every break. Encoding names ignore case.
   const std::tuple<const char*, const char*, Lines> whole[] = {
@@ -200,7 +193,8 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   for (const auto& [line, sent] : stuffed) EXPECT_EQ(smtp::dot_stuff(line), sent);
 
   std::string mixed;
-  for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7);
+  for (int i = 0; i < 512; ++i) mixed += static_cast<char>(i * 7);
+  mixed += "tail with blank ";
   const std::string texts[] = {"",
                                "a",
                                "a b \r\nc=d\r\n",
@@ -211,6 +205,10 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   for (const std::string& text : texts) {
     for (const char* encoding : {"base64", "quoted-printable", "7bit"}) {
       const Lines expected = smtp::encoded_lines(text, encoding);
+      if (encoding[0] == 'q') {  // quoted-printable round-trips in lines of at most 76
+        EXPECT_EQ(decode_qp(expected), text);
+        for (const auto& l : expected) EXPECT_LE(l.size(), 76u) << l;
+      }
       for (std::size_t block : {1, 2, 3, 57, 58}) {
         Lines fed;
         const smtp::LineSink sink = [&](std::string_view line) { fed.emplace_back(line); };
