@@ -49,17 +49,7 @@ TEST(LogonPrompt, OkReturnsTheEditsAndAnythingElseLeavesBothStrings) {
   }
 }
 
-// The password is never shown as typed; the buttons close with their results.
-TEST(LogonForm, PasswordHiddenAndButtons) {
-  TfrmQNILogon form(nullptr);
-  EXPECT_NE(form.edPassword->PasswordChar(), 0);
-  EXPECT_EQ(form.edLogin->PasswordChar(), 0);
-  for (auto [button, result] : {std::pair{form.btnCancel, mrCancel}, std::pair{form.btnOk, mrOk}}) {
-    button->Click();
-    EXPECT_EQ(form.ModalResult(), result);
-  }
-}
-
+// (The password hidden and the buttons' results: the Qt window test, which types and presses.)
 TEST(LogonPrompt, ConsoleWithoutATerminalAnswersCancelAtOnce) {
   // A child without a controlling terminal must not wait for input that cannot come.
   const pid_t pid = fork();

@@ -97,7 +97,8 @@ QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavou
                   Published("Addresses", &Self::Addresses), Published("Settings", &Self::Settings))
 
 // Defaults are not written; a refused text names the file, the component and the property,
-// changes nothing and leaves no loading state behind.
+// changes nothing and leaves no loading state behind. (A text that is no JSON, a whole number
+// given as text and an unknown class: the program's form rows.)
 TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
   TGadget g(nullptr);
   const std::string text = WriteObjectToJSON(g);
@@ -110,7 +111,6 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
     const char* Message;
   } cases[] = {
       {R"("Nope":1)", "f.json: G1: property Nope: the class TGadget has no such property"},
-      {R"("Port":"x")", "f.json: G1: property Port: a whole number is expected"},
       {R"("Flavour":"flBitter")", "f.json: G1: property Flavour: an unknown value name \"flBitter\""},
       {R"("Settings":{"Port":true})", "f.json: G1: property Settings.Port: a whole number is expected"},
       {R"("Addresses":[{"Text":"a"},{"Text":2}])",
@@ -140,8 +140,6 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
     EXPECT_EQ(g.Addresses()->Count(), 0);
     EXPECT_FALSE(g.ComponentState().Contains(csLoading));
   }
-  EXPECT_THAT([&] { ReadObjectFromJSON(g, "{", "f.json"); },
-              ThrowsMessage<EReadError>(StartsWith("f.json: Invalid form file: ")));
 }
 
 // A form is made by the factory and handed back only whole; unknown classes are named.
@@ -161,7 +159,6 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
     const char* Text;
     const char* Message;
   } cases[] = {
-      {R"({"Class":"TWidget","Properties":{"Name":"W"}})", "f.json: W: unknown class TWidget"},
       {R"([{"Class":"TGadget","Properties":{}},{"Properties":{"Name":"N"}}])",
        "f.json: N: Invalid form file: no class"},
       {R"([{"Class":"TGadget","Properties":{"Port":1.5}}])",

@@ -69,18 +69,9 @@ bool Decode(const std::string& m, TQNIDNSReply& reply) {
 
 }  // namespace
 
-// The questions in the order of the enumeration, each with its code; a pointer question reverses
-// the address, an IPv6 one a nibble a label under ip6.arpa.
-TEST(DnsQuery, QuestionsInOrderAndThePointerReversed) {
-  EXPECT_EQ(
-      Bytes(DNSBuildQuery({irA, irMX}, u"example.com")),
-      Header(2) + Name({"example", "com"}) + U16(1) + U16(1) + Name({"example", "com"}) + U16(15) + U16(1));
-  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"10.0.0.1")),
-            Header(1) + Name({"1", "0", "0", "10", "in-addr", "arpa"}) + U16(12) + U16(1));
-  std::string nibbles;  // 2001:db8::567:89ab reversed
-  for (char c : std::string("ba98765000000000000000008bd01002")) nibbles += std::string(1, '\x01') + c;
-  EXPECT_EQ(Bytes(DNSBuildQuery({irPTR}, u"2001:DB8::567:89ab")),
-            Header(1) + nibbles + Name({"ip6", "arpa"}) + U16(12) + U16(1));
+// The questions in the order of the enumeration, each with its code, a pointer question's name
+// reversed under in-addr.arpa. (Pointer questions of both families: the peers' rows beside dig.)
+TEST(DnsQuery, QuestionsInTheOrderOfTheEnumeration) {
   TQNIDNSRequests all;
   for (int i = 0; i <= irMailB; ++i) all.Include(static_cast<TQNIDNSRequest>(i));
   const unsigned codes[] = {255, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 252, 253};
@@ -128,31 +119,8 @@ TEST(DnsQuery, LabelEdgeCases) {
   EXPECT_TRUE(DNSBuildQuery({irA}, u"").empty());
 }
 
-TEST(DnsResolver, QueryNeedsAServer) {
-  TQNIDNSResolver r(nullptr);
-  r.SetRequests({irA});
-  r.SetDomain(u"example.com");
-  EXPECT_TRUE(r.GetQuery().empty());
-  r.SetHost(u"127.0.0.1");
-  EXPECT_EQ(r.GetQuery(), DNSBuildQuery({irA}, u"example.com"));
-}
-
-// (A reply cut short is the socket fault table's "close mid-answer" row for the resolver.)
-TEST(DnsResolver, LengthPrefixedTranscript) {
-  const std::string query = Bytes(DNSBuildQuery({irA}, u"www.test"));
-  const std::string reply = ReplyHeader(0x8580, 1, 1, 0, 0) + Name({"www", "test"}) + U16(1) + U16(1) +
-                            Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
-  // The server keeps the connection open after its reply, as DNS servers on TCP do.
-  ScriptedServer server(Script().ExpectBytes(2 + query.size()).Send(U16(reply.size()) + reply).HoldOpen());
-  TQNIDNSResolver r(nullptr);
-  Aim(r, server, {irA}, u"www.test");
-  EXPECT_EQ(Bytes(r.Execute()), reply);
-  EXPECT_TRUE(r.LastError().empty());
-  r.Disconnect();
-  server.Stop();
-  EXPECT_EQ(server.Received(0), U16(query.size()) + query);
-}
-
+// (The length-prefixed exchange is dns_transport_test's TCP row against dnsmasq; a reply cut
+// short is the socket fault table's "close mid-answer" row.)
 TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
   const std::string query = Bytes(DNSBuildQuery({irMX}, u"test"));
   const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
@@ -165,7 +133,12 @@ TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
   EXPECT_EQ(server.Received(0), query + block);
 }
 
+// Without a server the query is empty; with no requests nothing is sent.
 TEST(DnsResolver, EmptyRequestsSendNothing) {
+  TQNIDNSResolver none(nullptr);
+  none.SetRequests({irA});
+  none.SetDomain(u"example.com");
+  EXPECT_TRUE(none.GetQuery().empty());
   ScriptedServer server(Script().Close());
   TQNIDNSResolver r(nullptr);
   Aim(r, server, {}, u"test");
@@ -174,43 +147,23 @@ TEST(DnsResolver, EmptyRequestsSendNothing) {
   EXPECT_EQ(server.Received(0), "");
 }
 
-TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
-  const std::string q = Name({"www", "test"});  // at offset 12
-  std::string m = ReplyHeader(0x8580, 1, 9, 1, 1) + q + U16(255) + U16(1);
-  m += Record("\xC0\x0C", 1, 300, "\x0A\x01\x02\x03");
-  m += Record("\xC0\x0C", 28, 60, std::string("\xFD\x00", 2) + std::string(13, '\0') + "\x05");
+// Whole record lines, compressed names inside record data, and the types no peer serves: HINFO,
+// a type without a name, and the OPT record on the root. (The other types: the peers' rows.)
+TEST(DnsDecode, RecordLinesWithCompression) {
+  std::string m = ReplyHeader(0x8580, 1, 3, 0, 1) + Name({"www", "test"}) + U16(255) + U16(1);
   m += Record("\xC0\x10", 15, 3600, U16(10) + Name({"mail"}).substr(0, 5) + "\xC0\x10");
-  m += Record("\xC0\x10", 16, 0, std::string("\x0Bv=spf1 -all\x06say \"\x01", 19));
-  m += Record("\xC0\x0C", 5, 10, Name({"alias", "test"}));
-  m += Record(Name({"3", "2", "1", "10", "in-addr", "arpa"}), 12, 10, "\xC0\x0C");
   m += Record("\xC0\x10", 13, 10, "\003cpu\002os");
-  m += Record("\xC0\x10", 2, 10, Name({"ns", "test"}));
   m += Record("\xC0\x0C", 65280, 10, "\xAB\xCD\xEF");
-  m += Record("\xC0\x10", 6, 100,
-              std::string("\x02ns\xC0\x10\x0Ahostmaster\xC0\x10", 18) + U32(2026) + U32(7200) + U32(900) +
-                  U32(604800) + U32(300));
   m += Record(std::string(1, '\0'), 41, 0, "");
   TQNIDNSReply reply;
   ASSERT_TRUE(Decode(m, reply));
-  EXPECT_EQ(reply.RCode(), 0u);
   ASSERT_EQ(reply.Questions.size(), 1u);
   EXPECT_EQ(reply.Questions[0].Name, u"www.test.");
-  ASSERT_EQ(reply.Answers.size(), 9u);
-  const char* lines[] = {
-      "www.test. 300 IN A 10.1.2.3",
-      "www.test. 60 IN AAAA fd00::5",
-      "test. 3600 IN MX 10 mail.test.",
-      "test. 0 IN TXT \"v=spf1 -all\" \"say \\\"\\001\"",
-      "www.test. 10 IN CNAME alias.test.",
-      "3.2.1.10.in-addr.arpa. 10 IN PTR www.test.",
-      "test. 10 IN HINFO \"cpu\" \"os\"",
-      "test. 10 IN NS ns.test.",
-      "www.test. 10 IN TYPE65280 \\# 3 ABCDEF",
-  };
-  for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(ToUtf8(DNSRecordLine(reply.Answers[i])), lines[i]) << i;
-  ASSERT_EQ(reply.Authority.size(), 1u);
-  EXPECT_EQ(ToUtf8(DNSRecordLine(reply.Authority[0])),
-            "test. 100 IN SOA ns.test. hostmaster.test. 2026 7200 900 604800 300");
+  std::string lines;
+  for (const TQNIDNSRecord& r : reply.Answers) lines += ToUtf8(DNSRecordLine(r)) + "|";
+  EXPECT_EQ(lines,
+            "test. 3600 IN MX 10 mail.test.|test. 10 IN HINFO \"cpu\" \"os\"|"
+            "www.test. 10 IN TYPE65280 \\# 3 ABCDEF|");
   ASSERT_EQ(reply.Additional.size(), 1u);
   EXPECT_EQ(reply.Additional[0].Name, u".");
   EXPECT_EQ(reply.Additional[0].Data, u"\\# 0");
@@ -256,12 +209,12 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
     const char* Dig;
   } cases[] = {
       // IPv6 in the shortest form: the first of two equal zero runs is the one shortened
+      // (fd00::5 and ::1.2.3.4: the peers' rows)
       {28, "00000000000000000000000000000001", "::1"},
       {28, "00000000000000000000000000000000", "::"},
       {28, "20010db8000000000001000000000001", "2001:db8::1:0:0:1"},
       {28, "00000000000000000000ffff01020304", "::ffff:1.2.3.4"},
-      {28, "00000000000000000000000001020304", "::1.2.3.4"},  // IPv4-compatible: dotted too
-      {28, "00000000000000000000000000000100", "::100"},      // but a longer zero run is not
+      {28, "00000000000000000000000000000100", "::100"},  // not IPv4-compatible: a longer zero run
       {28, "20010db8000100000001000000000001", "2001:db8:1:0:1::1"},
       {1, "010203", "\\# 3 010203"},
       // WKS: the address, the protocol number, the port of each bit set

@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <functional>
 #include <optional>
 
@@ -27,7 +25,6 @@ class SmtpProbe : public TQNISMTP {
 public:
   using TQNISMTP::EMailFormatDate;
   using TQNISMTP::GetTimeZoneString;
-  using TQNISMTP::LeadZero;
   using TQNISMTP::TQNISMTP;
   String LocalHostName() { return GetLocalHost(); }
 };
@@ -136,32 +133,25 @@ TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
   }
 }
 
-TEST(MailAssign, ForeignClassesAreRefused) {
+// Assign copies a login's three values and refuses the other classes; DetectContentType replaces
+// the old type. (The attachment's name from its path: the two-attachment transcript.)
+TEST(MailAssign, LoginCopiesItsValuesOthersAreRefusedAndTheTypeIsDetected) {
   TQNIEMailAddress a;
   TQNILogin login, other;
   TQNIEMailAttachment att;
-  EXPECT_THROW(a.Assign(&login), EConvertError);
-  EXPECT_THROW(login.Assign(&a), EConvertError);
-  EXPECT_THROW(att.Assign(&a), EConvertError);
+  for (auto [to, from] : {std::pair<TPersistent*, TPersistent*>{&a, &login}, {&login, &a}, {&att, &a}})
+    EXPECT_THROW(to->Assign(from), EConvertError);
   other.SetUserID(u"u");
   other.SetPassword(u"p");
   other.SetUseLogin(true);
   login.Assign(&other);
-  EXPECT_EQ(login.UserID() + u"|" + login.Password(), u"u|p");
-  EXPECT_TRUE(login.UseLogin());
-}
-
-TEST(MailAttachment, NameFromThePathAndTypeFromTheExtension) {
-  TQNIEMailAttachment a;
-  a.SetFileName(u"/home/joe/reports/q1.pdf");
-  EXPECT_EQ(a.GetAttachmentName(), u"q1.pdf");
-  // DetectContentType replaces the old value.
+  EXPECT_EQ(login.UserID() + u"|" + login.Password() + (login.UseLogin() ? u"|on" : u"|off"), u"u|p|on");
   harness::TempDir dir("qninet-types");
   sys::set_content_type_files_override(Lines{dir.Write("mime.types", "application/pdf pdf\n").string()});
-  a.SetContentType(u"text/plain");
-  a.SetFileName(u"/tmp/A.PDF");
-  a.DetectContentType();
-  EXPECT_EQ(a.ContentType(), u"application/pdf");
+  att.SetContentType(u"text/plain");
+  att.SetFileName(u"/tmp/A.PDF");
+  att.DetectContentType();
+  EXPECT_EQ(att.ContentType(), u"application/pdf");
   sys::set_content_type_files_override(std::nullopt);
 }
 
@@ -182,13 +172,6 @@ TEST(SmtpReplyReader, CodeOfTheLastLineTheLinesJoinedAndTheExpectedCode) {
 // Fed in blocks of any size, each encoder gives the lines that the whole text gives: pairs,
 // blanks before a break and soft breaks may fall across a block's edge.
 TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
-  std::string data;
-  for (int i = 0; i < 512; ++i) data += static_cast<char>(i);
-  data += "tail with blank ";
-  const auto lines = smtp::quoted_printable_lines(data);
-  for (const auto& l : lines) EXPECT_LE(l.size(), 76u) << l;
-  EXPECT_EQ(decode_qp(lines), data);
-  EXPECT_EQ(decode_qp(smtp::quoted_printable_lines("no final break")), "no final break");
   // CRLF is a line break, a lone LF or CR is encoded, trailing blanks are encoded; the raw
   // encoder splits at every break. Encoding names ignore case.
   const std::tuple<const char*, const char*, Lines> whole[] = {
@@ -210,7 +193,8 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   for (const auto& [line, sent] : stuffed) EXPECT_EQ(smtp::dot_stuff(line), sent);
 
   std::string mixed;
-  for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7);
+  for (int i = 0; i < 512; ++i) mixed += static_cast<char>(i * 7);
+  mixed += "tail with blank ";
   const std::string texts[] = {"",
                                "a",
                                "a b \r\nc=d\r\n",
@@ -221,6 +205,10 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   for (const std::string& text : texts) {
     for (const char* encoding : {"base64", "quoted-printable", "7bit"}) {
       const Lines expected = smtp::encoded_lines(text, encoding);
+      if (encoding[0] == 'q') {  // quoted-printable round-trips in lines of at most 76
+        EXPECT_EQ(decode_qp(expected), text);
+        for (const auto& l : expected) EXPECT_LE(l.size(), 76u) << l;
+      }
       for (std::size_t block : {1, 2, 3, 57, 58}) {
         Lines fed;
         const smtp::LineSink sink = [&](std::string_view line) { fed.emplace_back(line); };
@@ -256,8 +244,6 @@ TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
 TEST(MailHeaderText, NamesWithSpecialsAreQuoted) {
   const std::tuple<const char16_t*, const char16_t*, const char*> cases[] = {
       {u"Doe, Joe", u"joe@x.org", "\"Doe, Joe\" <joe@x.org>"},
-      {u"Joe Doe", u"joe@x.org", "Joe Doe <joe@x.org>"},
-      {u"", u"joe@x.org", "joe@x.org"},
       {u"say \"hi\"", u"q@x.org", "\"say \\\"hi\\\"\" <q@x.org>"},
   };
   for (const auto& [name, address, expected] : cases) {
@@ -302,8 +288,7 @@ TEST(MailHeaderText, LongTextsAreFolded) {
 
 // --- dates and zones ------------------------------------------------------------------------
 
-TEST(SmtpDateTexts, LeadZeroTheDateHeaderAndTheZoneTexts) {
-  EXPECT_EQ(SmtpProbe::LeadZero(5, 2) + SmtpProbe::LeadZero(123, 2) + SmtpProbe::LeadZero(0, 3), u"05123000");
+TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
   const TDateTime u = EncodeDate(1999, 12, 26) + EncodeTime(23, 59, 59, 0);
   EXPECT_EQ(smtp::format_date(u, u"GMT"), u"Sun, 26 Dec 1999 23:59:59 GMT");
   const std::pair<sys::TTimeZoneInfo, const char16_t*> cases[] = {
@@ -327,48 +312,9 @@ TEST(SmtpDateTexts, LeadZeroTheDateHeaderAndTheZoneTexts) {
 
 namespace {
 
-// "<", twelve digits (the time), eight letters a to t, "@", the host, ">".
-bool id_shaped(const std::string& id, const std::string& host) {
-  auto in = [&](std::size_t from, std::size_t to, char lo, char hi) {
-    return std::all_of(id.begin() + from, id.begin() + to, [=](char c) { return c >= lo && c <= hi; });
-  };
-  return id.size() == 23 + host.size() && id.front() == '<' && in(1, 13, '0', '9') && in(13, 21, 'a', 't') &&
-         id.substr(21) == "@" + host + ">";
-}
-
 const std::string& host() {
   static const std::string name = ToUtf8(SmtpProbe(nullptr).LocalHostName());
   return name;
-}
-
-// The bytes sent, with the message identifier taken out (it holds the time and random letters);
-// the identifier must have its form.
-std::string normalised(std::string received) {
-  const std::string key = "Message-Id: ";
-  const auto at = received.find(key);
-  const auto end = at == std::string::npos ? at : received.find(">\r\n", at);
-  if (end != std::string::npos) {
-    const auto from = at + key.size();
-    EXPECT_TRUE(id_shaped(received.substr(from, end + 1 - from), host())) << received.substr(from);
-    received.replace(from, end + 1 - from, "<ID>");
-  }
-  // The boundary's random part: 24 letters and digits, the same in every delimiter.
-  const std::string fixed = "----------VeltraxonSMTP_";
-  if (const auto b = received.find("boundary=\"" + fixed); b != std::string::npos) {
-    const std::string random = received.substr(b + 10 + fixed.size(), 24);
-    EXPECT_TRUE(std::all_of(random.begin(), random.end(), [](char c) {
-      return std::isalnum(static_cast<unsigned char>(c));
-    })) << random;
-    EXPECT_EQ(received[b + 10 + fixed.size() + 24], '"');
-    std::string out;
-    std::size_t done = 0;
-    for (auto at = received.find(random); at != std::string::npos; at = received.find(random, done)) {
-      out.append(received, done, at - done).push_back('B');
-      done = at + random.size();
-    }
-    received = out.append(received, done);
-  }
-  return received;
 }
 
 void point_at(SmtpProbe& smtp, std::uint16_t port) {
@@ -414,135 +360,54 @@ auto raises(const String& message) {
 // The replies from the greeting's answer up to DATA, for one recipient.
 const Lines kToData{"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go\r\n"};
 
-// A message to three recipients, one of them hidden, sent in a zone 5:30 ahead of UTC.
-class SmtpMessage : public ::testing::Test {
-protected:
-  void SetUp() override {
-    point_at(Smtp, Server.Port());
-    Smtp.From()->SetText(u"Ann Sender <ann@example.com>");
-    Smtp.Recipients()->SetEMailAddresses(u"bob@example.com");
-    Smtp.CC()->SetEMailAddresses(u"Cy <cy@example.com>");
-    Smtp.BCC()->SetEMailAddresses(u"dee@example.com");
-    Smtp.SetSubject(u"Status");
-    Smtp.Body()->SetText(u"Hello\r\n.\r\n..x\r\n");
-    Smtp.SetDate(EncodeDate(2024, 3, 5) + EncodeTime(9, 7, 3, 0));
-  }
-  std::string Head(char priority) const {
-    return "HELO " + host() +
-           "\r\nRSET\r\nMAIL FROM:<ann@example.com>\r\n"
-           "RCPT TO:<bob@example.com>\r\nRCPT TO:<cy@example.com>\r\nRCPT TO:<dee@example.com>\r\nDATA\r\n"
-           "Message-Id: <ID>\r\nDate: Tue, 5 Mar 2024 09:07:03 +0530\r\n"
-           "From: Ann Sender <ann@example.com>\r\nTo: bob@example.com\r\nCc: Cy <cy@example.com>\r\n"
-           "X-Priority: " +
-           std::string(1, priority) +
-           "\r\nX-Mailer: Veltraxon mailer (https://qninet.example.org/)\r\n"
-           "Subject: Status\r\nMIME-Version: 1.0\r\n";
-  }
-  ZoneOverride Zone{zone(-330, 0, -60, sys::tzsStandard, 330)};
-  ScriptedServer Server{plain_dialogue(3)};
-  SmtpProbe Smtp{nullptr};
-};
-
 }  // namespace
 
-TEST_F(SmtpMessage, WithoutAttachments) {
-  EXPECT_EQ(Smtp.Execute(), u"");
-  EXPECT_EQ(Smtp.LastError(), u"");
-  EXPECT_EQ(normalised(Server.Received(0)), Head('3') +
-                                                "Content-Type: Text/Plain; charset=us-ascii\r\n"
-                                                "Content-Transfer-Encoding: 7bit\r\n"
-                                                "\r\nHello\r\n..\r\n...x\r\n\r\n.\r\nQUIT\r\n");
-  EXPECT_TRUE(Server.Problems().empty());
-}
-
-TEST_F(SmtpMessage, WithTwoAttachments) {
+// What only the bytes show: the message identifier's form ("<", twelve digits of the time, eight
+// letters a to t, "@", the host, ">"), the priority's number, and quotes in an attachment's name
+// escaped in both parameters. (Whole messages, every header, the envelope, the blind copy,
+// dot-stuffing and each encoding reach aiosmtpd and OpenSMTPD in peers_smtp_test; a boundary of
+// its own per message: smtp_test.)
+TEST(SmtpTranscript, IdentifierPriorityAndQuotedAttachmentNames) {
   harness::TempDir dir("qninet-smtp-unit");
-  Smtp.Body()->SetText(u"See the files.");
-  Smtp.SetPriority(spHigh);
-  const std::tuple<std::string, const char16_t*, const char16_t*, const char16_t*> files[] = {
-      {dir.Write("notes.txt", "line one\r\n.dot line\r\n").string(), nullptr, u"text/plain", u"7bit"},
-      {dir.Write("data.bin", std::string("\x00\x01\xFF", 3)).string(), u"Data \"1\".bin",
-       u"application/octet-stream", u"base64"},
-  };
-  for (const auto& [path, name, type, encoding] : files) {
-    auto* a = Smtp.Attachments()->Add();
-    a->SetFileName(FromUtf8(path));
-    if (name) a->SetAttachmentName(name);
-    a->SetContentType(type);
-    a->SetEncoding(encoding);
-  }
-  EXPECT_EQ(Smtp.Execute(), u"");
-  EXPECT_EQ(normalised(Server.Received(0)),
-            Head('2') +
-                "Content-Type: multipart/mixed; boundary=\"----------VeltraxonSMTP_B\"\r\n\r\n"
-                "------------VeltraxonSMTP_B\r\n"
-                "Content-Type: Text/Plain; charset=us-ascii\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
-                "See the files.\r\n"
-                "------------VeltraxonSMTP_B\r\n"
-                "Content-Type: text/plain; name=\"notes.txt\"\r\nContent-Transfer-Encoding: 7bit\r\n"
-                "Content-Disposition: attachment; filename=\"notes.txt\"\r\n\r\n"
-                "line one\r\n..dot line\r\n\r\n"
-                "------------VeltraxonSMTP_B\r\n"
-                "Content-Type: application/octet-stream; name=\"Data \\\"1\\\".bin\"\r\n"
-                "Content-Transfer-Encoding: base64\r\n"
-                "Content-Disposition: attachment; filename=\"Data \\\"1\\\".bin\"\r\n\r\n"
-                "AAH/\r\n\r\n"
-                "------------VeltraxonSMTP_B--\r\n\r\n.\r\nQUIT\r\n");
-}
-
-TEST(SmtpTranscript, LoginGreetsWithEhloAndWaitsForPrompts) {
-  Dialogue d(data_then_quit(Script::LineDialogue(
-      "220 test\r\n", {"250-test\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n", "250 Ok\r\n", "334 VXNlcm5hbWU6\r\n",
-                       "334 UGFzc3dvcmQ6\r\n", "235 2.7.0 Authentication successful\r\n", "250 Ok\r\n",
-                       "250 Ok\r\n", "354 go\r\n"})));
-  d.LogIn();
+  Dialogue d(plain_dialogue(1));
+  d.Smtp.SetPriority(spHigh);
+  auto* a = d.Smtp.Attachments()->Add();
+  a->SetFileName(FromUtf8(dir.Write("data.bin", std::string("\x00\x01\xFF", 3)).string()));
+  a->SetAttachmentName(u"Data \"1\".bin");
   EXPECT_EQ(d.Smtp.Execute(), u"");
   const std::string got = d.Server.Received(0);
-  EXPECT_TRUE(got.starts_with("EHLO " + host() +
-                              "\r\nRSET\r\nauth LOGIN\r\nam9l\r\nc2VjcmV0\r\n"
-                              "MAIL FROM:<ann@example.com>\r\nRCPT TO:<bob@example.com>\r\nDATA\r\n"))
-      << got;
-  EXPECT_TRUE(got.ends_with("\r\n.\r\nQUIT\r\n")) << got;
+  const auto at = got.find("DATA\r\nMessage-Id: <") + 19;
+  const std::string id = got.substr(at, got.find(">\r\n", at) - at);
+  EXPECT_EQ(id.find_first_not_of("0123456789"), 12u) << id;
+  EXPECT_EQ(id.find_first_not_of("abcdefghijklmnopqrst", 12), 20u) << id;
+  EXPECT_EQ(id.substr(20), "@" + host());
+  for (const char* line : {"\r\nX-Priority: 2\r\n", "; name=\"Data \\\"1\\\".bin\"\r\n",
+                           "; filename=\"Data \\\"1\\\".bin\"\r\n", "\r\n\r\nAAH/\r\n"})
+    EXPECT_NE(got.find(line), std::string::npos) << line << got;
 }
 
 // A refused step ends the dialogue with QUIT, its reply in the server's words is the result, and
-// the connection is closed. A refused EHLO is followed by HELO.
+// the connection is closed. A refused EHLO is followed by HELO. (A refused recipient: the peers'
+// row, against two servers.)
 TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
-  const struct {
-    bool Login;
-    Lines Replies;
-    const char16_t* Result;
-    std::string Sent;
-  } cases[] = {
-      {true,
-       {"502 5.5.2 Error: command not recognized\r\n", "250 old\r\n", "250 Ok\r\n",
-        "504 5.7.4 Unrecognized authentication type\r\n"},
-       u"Error 334: 504 5.7.4 Unrecognized authentication type",
-       "EHLO " + host() + "\r\nHELO " + host() + "\r\nRSET\r\nauth LOGIN\r\nQUIT\r\n"},
-      {false,
-       {"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n",
-        "550 5.1.1 <x@example.com>: Recipient address rejected\r\n"},
-       u"Error 250: 550 5.1.1 <x@example.com>: Recipient address rejected",
-       "HELO " + host() + "\r\nRSET\r\nMAIL FROM:<ann@example.com>\r\nRCPT TO:<x@example.com>\r\nQUIT\r\n"},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Result));
-    Lines replies = k.Replies;
-    replies.push_back("221 Bye\r\n");
-    Dialogue d(Script::LineDialogue("220 test\r\n", replies).Close(), u"x@example.com, y@example.com");
-    d.Smtp.Login()->SetUseLogin(k.Login);
-    EXPECT_EQ(d.Smtp.Execute(), k.Result);
-    EXPECT_EQ(d.Smtp.LastError(), k.Result);
-    EXPECT_EQ(d.Server.Received(0), k.Sent);
-    EXPECT_FALSE(d.Smtp.Connected());
-  }
+  Dialogue d(Script::LineDialogue("220 test\r\n",
+                                  {"502 5.5.2 Error: command not recognized\r\n", "250 old\r\n", "250 Ok\r\n",
+                                   "504 5.7.4 Unrecognized authentication type\r\n", "221 Bye\r\n"})
+                 .Close());
+  d.LogIn();
+  const String result = u"Error 334: 504 5.7.4 Unrecognized authentication type";
+  EXPECT_EQ(d.Smtp.Execute(), result);
+  EXPECT_EQ(d.Smtp.LastError(), result);
+  EXPECT_EQ(d.Server.Received(0),
+            "EHLO " + host() + "\r\nHELO " + host() + "\r\nRSET\r\nauth LOGIN\r\nQUIT\r\n");
+  EXPECT_FALSE(d.Smtp.Connected());
 }
 
-// After the 250 to the message's end the message is delivered: a reply to QUIT cut by the
-// close, missing, or wrong leaves the result empty and only a warning in LastError.
+// After the 250 to the message's end the message is delivered: a reply to QUIT missing or wrong
+// leaves the result empty and only a warning in LastError. (A reply cut by the close: the socket
+// fault table's line-end row.)
 TEST(SmtpTranscript, AcceptedMessageStaysSentWhateverQuitGets) {
   const std::pair<const char*, const char16_t*> cases[] = {
-      {"221 Bye", u"the server closed the connection"},
       {"", u"the server closed the connection"},
       {"500 5.5.1 what?\r\n", u"500 5.5.1 what?"},
   };
@@ -670,13 +535,8 @@ TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
   }
 }
 
-// RFC 2195's own example, and base64 that is not.
-TEST(SmtpExtensions, CramMd5AnswerAndBase64Decoding) {
-  const auto challenge = smtp::base64_decode("PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n");
-  ASSERT_TRUE(challenge);
-  EXPECT_EQ(*challenge, "<1896.697170952@postoffice.reston.mci.net>");
-  EXPECT_EQ(smtp::cram_md5_answer("tim", "tanstaaftanstaaf", *challenge),
-            "tim b913a602c7eda7a495b4e6e7334d3890");
+// Base64 that is not. (CRAM-MD5's answer: the login against aiosmtpd in smtp_test.)
+TEST(SmtpExtensions, Base64Decoding) {
   for (const char* bytes : {"", "f", "fo", "foo", "\xff\x80 z"})
     EXPECT_EQ(smtp::base64_decode(base64_encode(bytes)), std::string(bytes)) << bytes;
   for (const char* bad : {"ab$c", "Zm9v=Zg==", "Zg===", "Z"}) EXPECT_FALSE(smtp::base64_decode(bad)) << bad;

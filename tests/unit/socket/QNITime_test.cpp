@@ -5,12 +5,7 @@
 
 #include <vector>
 
-#include "harness/ScriptedServer.h"
-#include "qninet/rtl/TypInfo.h"
-
 using namespace qninet;
-using qninet::harness::Script;
-using qninet::harness::ScriptedServer;
 using testing::HasSubstr;
 using testing::ThrowsMessage;
 
@@ -82,17 +77,4 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
                 ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(c.shown))))
         << c.answer;
   }
-}
-
-// Nothing is sent: the server speaks first. Reading the published property asks the server.
-TEST(InetDateTime, ReadingTheServersLine) {
-  TQNInetDateTime c(nullptr);
-  ScriptedServer server({Script().Send("61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \r\n").Close(),
-                         Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close()});
-  c.SetHost(u"127.0.0.1");
-  c.SetPort(server.Port());
-  EXPECT_EQ(c.GetDateTime(), At(2026, 12, 4, 23, 15, 7));
-  EXPECT_EQ(GetPropValue(c, "DateTime").AsFloat(), At(2026, 12, 6, 20, 51, 52));
-  EXPECT_EQ(server.ConnectionCount(), 2u);
-  EXPECT_EQ(server.Received(0) + server.Received(1), "");
 }

@@ -58,6 +58,8 @@ Outputs read(Outputs o) {
 
 }  // namespace
 
+// Assign copies all five and refuses other classes; filling takes the server, the flag and the
+// port from the system (no setting leaves them), never the credentials.
 TEST(InetProxyAssign, CopiesAllFiveAndFillingKeepsTheCredentials) {
   TQNInetProxy a, b;
   a.SetUseProxy(true);
@@ -65,29 +67,24 @@ TEST(InetProxyAssign, CopiesAllFiveAndFillingKeepsTheCredentials) {
   a.SetPassword(u"pw");
   a.SetPort(8080);
   b.SetServer(u"old.example");
+  const auto all = [&] {
+    return b.Server() + u":" + IntToStr(b.Port()) + u" " + b.User() + u"/" + b.Password() +
+           (b.UseProxy() ? u" on" : u" off");
+  };
   b.Assign(&a);
-  EXPECT_TRUE(b.UseProxy());
-  EXPECT_EQ(b.Server(), u"");
-  EXPECT_EQ(b.User(), u"joe");
-  EXPECT_EQ(b.Password(), u"pw");
-  EXPECT_EQ(b.Port(), 8080);
+  EXPECT_EQ(all(), u":8080 joe/pw on");
   TStringList list;
-  EXPECT_THROW(b.Assign(&list), EConvertError);  // another class is refused
-  // filling takes the server, the flag and the port from the system, never the credentials
+  EXPECT_THROW(b.Assign(&list), EConvertError);
   b.SetServer(u"mine");
   b.SetUseProxy(false);
-  {
-    InjectedSetting none(std::nullopt, std::nullopt);
+  for (const auto& [server, enabled, expected] :
+       {std::tuple<std::optional<String>, std::optional<bool>, const char16_t*>{std::nullopt, std::nullopt,
+                                                                                u"mine:8080 joe/pw off"},
+        {u"http=p.lan:3128;ftp=f:21", true, u"p.lan:3128 joe/pw on"}}) {
+    InjectedSetting setting(server, enabled);
     b.FillProxyInfo();
+    EXPECT_EQ(all(), expected);
   }
-  EXPECT_EQ(b.Server() + u":" + IntToStr(b.Port()), u"mine:8080");  // no system setting leaves them
-  {
-    InjectedSetting setting(u"http=p.lan:3128;ftp=f:21", true);
-    b.FillProxyInfo();
-  }
-  EXPECT_EQ(b.Server() + u":" + IntToStr(b.Port()), u"p.lan:3128");
-  EXPECT_TRUE(b.UseProxy());
-  EXPECT_EQ(b.User() + u"/" + b.Password(), u"joe/pw");
 }
 
 TEST(ReadProxyInfoRules, InjectedSettingAppliedToTheOutputs) {

@@ -151,7 +151,8 @@ TEST(WhoIsReferrals, TheFirstUsableReferralOfAnAnswer) {
   }
 }
 
-// Each registry's blocks, the blocks none holds, and the choice following FollowReferrals.
+// Each registry's blocks and the blocks none holds. (The choice following FollowReferrals: the
+// program's --show-server rows.)
 TEST(WhoIsReferrals, AnAddressGoesToTheRegistryOfItsBlockWhenFollowing) {
   const struct {
     const char16_t* Address;
@@ -167,15 +168,4 @@ TEST(WhoIsReferrals, AnAddressGoesToTheRegistryOfItsBlockWhenFollowing) {
       {u"example.com", u"whois.iana.org"},
   };
   for (const auto& c : cases) EXPECT_EQ(WhoIsRegistryOf(c.Address), c.Server) << ToUtf8(c.Address);
-  TQNWhoIs w(nullptr);
-  w.SetDomain(u"8.8.8.8");
-  EXPECT_EQ(w.Host(), QNWhoIsRIPEServer);  // off: RIPE as always
-  w.SetFollowReferrals(true);
-  EXPECT_EQ(w.Host(), u"whois.arin.net");
-  w.SetFollowReferrals(false);
-  EXPECT_EQ(w.Host(), QNWhoIsRIPEServer);
-  w.SetDomain(u"example.de");
-  w.SetFollowReferrals(true);  // a domain's server does not depend on it
-  EXPECT_EQ(w.Host(), server_of(w, u"de"));
-  EXPECT_TRUE(w.ReferralChain()->Count() == 0);
 }

@@ -62,15 +62,13 @@ TEST(CodePageEncode, ReportsWhetherEveryCharacterFits) {
   EXPECT_FALSE(encode_text(String(1, char16_t(0xD800)), "utf-8", out));
 }
 
-TEST(CodePageAnsi, Override) {
+TEST(CodePageAnsi, OverrideAndTables) {
   for (auto [value, name] : {std::pair{"ISO-8859-5", "ISO-8859-5"}, {"1251", "windows-1251"}}) {
     AnsiOverride ansi(value);
     EXPECT_EQ(ansi_code_page(), name);
   }
   EXPECT_EQ(code_page_name(28595), "ISO-8859-5");  // not every number names a windows-N
-}
-
-TEST(CodePageTables, OnlySingleByteCharsetsHaveOne) {
+  // Only single-byte charsets have a table.
   const char16_t* t = single_byte_table("windows-1252");
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t[0x80], u'\u20AC');

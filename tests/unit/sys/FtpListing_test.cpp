@@ -8,7 +8,8 @@
 using namespace qninet::sys;
 
 // Each line's entry and its time in seconds since 1970 (0: a date that is no day with a time or
-// a four-digit year, or before 1601, gives none rather than a made-up one).
+// a four-digit year, or before 1601, gives none rather than a made-up one). (Plain Unix, link
+// and DOS lines: the peers' listings from vsftpd, proftpd, pure-ftpd and pyftpdlib.)
 TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
   const struct {
     bool Mlsd;
@@ -26,15 +27,11 @@ TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
       {1, "type=file;modify=16001231235959.5; a", "a", 0, 0, 0},
       {1, "type=file;modify=99999999999999; a", "a", 0, 0, 0},
       {1, "type=file;modify=20241301000000; a", "a", 0, 0, 0},
-      {0, "-rw-r--r--   1 owner group     12345 Mar  5  2021 notes.txt", "notes.txt", 0, 12345, 1614902400},
-      {0, "drwxr-xr-x 2 o g 4096 Jan  1 12:30 my dir", "my dir", 1, 4096, 1704112200},
       {0, "-rw-r--r-- 1 o g 1 Dec 24 08:00 gift", "gift", 0, 1, 1703404800},  // ahead: last year's
-      {0, "lrwxrwxrwx 1 o g 7 Jan  1  2020 link -> target", "link", 0, 7, 1577836800},
       {0, "-rw-r--r--+ 1 1000 1000 3 Jan  1  2020 trail \r", "trail ", 0, 3, 1577836800},
       {0, "drwxr-xr-x. 2 0 0 6 Jan  1 12:30  lead", " lead", 1, 6, 1704112200},
       {0, "-rw-r--r-- 1 ftp 42 Jan  1  2020 nogroup", "nogroup", 0, 42, 1577836800},
       {0, "12-06-26  08:51PM       <DIR>          dos dir", "dos dir", 1, 0, 1796590260},
-      {0, "12-06-26  08:51AM            123456 dos file.txt", "dos file.txt", 0, 123456, 1796547060},
       {0, "06-26-2012  12:05AM            7 midnight", "midnight", 0, 7, 1340669100},
       {0,
        "-rw-r--r-- 1 o g 1 Jan  5  2\xBE\xBE"

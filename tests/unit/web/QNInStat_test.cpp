@@ -11,27 +11,13 @@
 
 using namespace qninet;
 
-// Each action marks its own step; the console line shows the steps, the text and the bar.
+// Each action marks its own step (an idle one keeps the last); the console line shows the steps,
+// the text and the bar. (The step pictures of each action: the Qt window test.)
 TEST(StatusForm, ActionsMarkTheirStepsAndCancelOnlySetsTheFlag) {
   TfrmQNInetUpdate f(nullptr);
-  const struct {
-    TQNIAction Action;
-    TImage* Step;
-    Integer Image;
-    const char16_t* Status;
-  } cases[] = {{iaConnecting, f.imgStep1, 0, u"Connecting..."},
-               {iaConnected, f.imgStep1, 2, nullptr},
-               {iaCompared, f.imgStep2, 3, nullptr},
-               {iaDownloaded, f.imgStep3, 4, nullptr},
-               {iaDisconnected, f.imgStep4, 5, u"Disconnected."},
-               {iaIdle, f.imgStep4, 5, u"Disconnected."}};
-  for (const auto& c : cases) {
-    f.ShowAction(c.Action);
-    EXPECT_EQ(c.Step->ImageIndex(), c.Image) << int(c.Action);
-    if (c.Status) {
-      EXPECT_EQ(f.lblStatus->Caption(), c.Status);
-    }
-  }
+  for (TQNIAction a : {iaConnecting, iaConnected, iaCompared, iaDownloaded, iaDisconnected, iaIdle})
+    f.ShowAction(a);
+  EXPECT_EQ(f.lblStatus->Caption(), u"Disconnected.");
   f.ShowProgress(2050, 4100);
   EXPECT_EQ(f.StatusText(),
             u"[x] Connect  [x] Search  [x] Download  [x] Disconnect  Downloaded 2050 of 4100 bytes (50%) "
