@@ -19,7 +19,7 @@ TEST(Base64Lines, SeventySixCharactersALineAndTheSameTextAsOneLine) {
     }
     EXPECT_EQ(joined, base64_encode(data));
   }
-  EXPECT_EQ(base64_encode("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(base64_encode("a") + base64_encode("ab") + base64_encode("foobar"), "YQ==YWI=Zm9vYmFy");
   EXPECT_EQ(base64_encode(std::string("\xff\xfe\0", 3)), "//4A");
 }
 

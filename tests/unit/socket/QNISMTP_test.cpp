@@ -12,10 +12,12 @@
 #include "qninet/core/qniutil.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/TimeZone.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 using qninet::harness::Script;
 using qninet::harness::ScriptedServer;
+using qninet::test_support::ZoneOverride;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -27,11 +29,6 @@ public:
   using TQNISMTP::GetTimeZoneString;
   using TQNISMTP::TQNISMTP;
   String LocalHostName() { return GetLocalHost(); }
-};
-
-struct ZoneOverride {
-  explicit ZoneOverride(sys::TTimeZoneInfo zone) { sys::set_time_zone_override(zone); }
-  ~ZoneOverride() { sys::set_time_zone_override(std::nullopt); }
 };
 
 sys::TTimeZoneInfo zone(std::int32_t bias, std::int32_t standard, std::int32_t daylight,

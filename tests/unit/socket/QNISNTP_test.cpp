@@ -7,21 +7,17 @@
 #include "harness/ScriptedServer.h"
 #include "harness/UdpScriptedServer.h"
 #include "qninet/sys/TimeZone.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 using qninet::harness::Script;
 using qninet::harness::ScriptedServer;
 using qninet::harness::UdpScriptedServer;
+using qninet::test_support::ZoneOverride;
 
 namespace {
 
 constexpr double kMs = 1.0 / 86400000.0;
-
-// Puts a zone in place of the machine's for one test.
-struct ZoneOverride {
-  explicit ZoneOverride(sys::TTimeZoneInfo zone) { sys::set_time_zone_override(zone); }
-  ~ZoneOverride() { sys::set_time_zone_override(std::nullopt); }
-};
 
 sys::TTimeZoneInfo Zone(std::int32_t bias, sys::TTimeZoneState state, std::int32_t standard = 0,
                         std::int32_t daylight = 0) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -11,9 +10,11 @@
 #include "qninet/sys/Settings.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/socket/QNInBase.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 using sys::ProxySetting;
+using test_support::ScopedEnv;
 
 namespace {
 
@@ -24,20 +25,6 @@ public:
     sys::set_proxy_setting_override(ProxySetting{std::move(server), enabled});
   }
   ~InjectedSetting() { sys::set_proxy_setting_override(std::nullopt); }
-};
-
-/// Sets or clears an environment variable for the test's lifetime.
-class ScopedEnv {
-public:
-  ScopedEnv(const char* name, const char* value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { FOld ? ::setenv(FName, FOld->c_str(), 1) : ::unsetenv(FName); }
-
-private:
-  const char* FName;
-  std::optional<std::string> FOld;
 };
 
 struct Outputs {

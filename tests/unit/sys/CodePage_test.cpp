@@ -1,22 +1,14 @@
 #include "qninet/rtl/SysUtils.h"
 #include "qninet/sys/CodePage.h"
 
-#include <cstdlib>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "support/Overrides.h"
+
 using namespace qninet;
 using namespace qninet::sys;
-
-namespace {
-
-struct AnsiOverride {
-  explicit AnsiOverride(const char* value) { setenv("QNINET_ANSI_CODEPAGE", value, 1); }
-  ~AnsiOverride() { unsetenv("QNINET_ANSI_CODEPAGE"); }
-};
-
-}  // namespace
 
 // Single-byte code pages map their own characters (0x81 is undefined in windows-1252); the
 // Unicode forms and multi-byte code pages (through iconv) turn bad bytes into U+FFFD.
@@ -64,7 +56,7 @@ TEST(CodePageEncode, ReportsWhetherEveryCharacterFits) {
 
 TEST(CodePageAnsi, OverrideAndTables) {
   for (auto [value, name] : {std::pair{"ISO-8859-5", "ISO-8859-5"}, {"1251", "windows-1251"}}) {
-    AnsiOverride ansi(value);
+    qninet::test_support::ScopedEnv ansi("QNINET_ANSI_CODEPAGE", value);
     EXPECT_EQ(ansi_code_page(), name);
   }
   EXPECT_EQ(code_page_name(28595), "ISO-8859-5");  // not every number names a windows-N

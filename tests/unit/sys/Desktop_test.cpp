@@ -10,6 +10,7 @@
 
 #include "harness/TempDir.h"
 #include "qninet/sys/Desktop.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 namespace fs = std::filesystem;
@@ -20,12 +21,12 @@ TEST(ShellOpen, PassesTheTargetAsOneArgumentToXdgOpenOnThePath) {
   const fs::path opener =
       dir.Write("bin/xdg-open", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$0.args\"\n");
   fs::permissions(opener, fs::perms::owner_all);
-  const std::string savedPath = std::getenv("PATH");
-  ::setenv("PATH", (dir.File("bin").string() + ":" + savedPath).c_str(), 1);
   const std::string target = "http://h/a b?x=$(touch pwned);'q'";
-  const sys::Status opened = sys::shell_open(target);
-  ::setenv("PATH", savedPath.c_str(), 1);
-  ASSERT_TRUE(opened.ok());
+  {
+    const test_support::ScopedEnv path("PATH",
+                                       (dir.File("bin").string() + ":" + std::getenv("PATH")).c_str());
+    ASSERT_TRUE(sys::shell_open(target).ok());
+  }
   const fs::path args = dir.File("bin/xdg-open.args");
   for (int i = 0; i < 500 && harness::ReadFileText(args).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

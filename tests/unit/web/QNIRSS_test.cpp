@@ -62,7 +62,7 @@ std::string parse(const std::string& feed, bool decode = false) {
 }  // namespace
 
 // RSS 0.9x/2.0, RDF and Atom feeds, each scanned as bytes and as text; with decoding on, the
-// character references outside CDATA are decoded once.
+// character references outside CDATA are decoded once. (A compact feed: the program's rss rows.)
 TEST(RSSScanner, FeedsAndTheirEdgeCases) {
   const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
   struct Case {
@@ -101,11 +101,6 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "<rss>\n<channel>\n<title>C</title>\n<link>http://c/</link>\n<image>\n<title>Logo</title>\n"
        "<url>http://c/l.png</url>\n<link>http://c/img</link>\n</image>\n</channel>\n</rss>",
        "C title=Logo link=http://c/img"},
-      {"compact feed without line breaks",
-       "<rss><channel><title>T</title><item><title>A</title><link>L</link></item><item><title>B</title></"
-       "item>"
-       "</channel></rss>",
-       "C title=T / I title=A link=L / I title=B"},
       {"an apostrophe in a comment does not swallow the feed; blank comments are ignored",
        "<rss>\n<!-- it's the feed -->\n<channel>\n<title>T</title>\n<!-- a \"quoted\" > sign -->\n"
        "<item>\n<title>A</title>\n</item>\n</channel>\n</rss>",

@@ -11,6 +11,7 @@
 #include "qninet/rtl/GuiScripted.h"
 #include "qninet/sys/Desktop.h"
 #include "qninet/web/qnidirect.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 using qninet::harness::TempDir;
@@ -121,13 +122,10 @@ TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
       {"/nonexistent-folder/bin/tool.exe", "", home + "/.local/share/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"},
   };
-  const char* saved = std::getenv("XDG_DATA_HOME");
-  const std::string keep = saved ? saved : "";
   for (const Case& c : cases) {
-    ::setenv("XDG_DATA_HOME", c.XdgDataHome.c_str(), 1);
+    test_support::ScopedEnv xdg("XDG_DATA_HOME", c.XdgDataHome.c_str());
     EXPECT_EQ(ToUtf8(NewsFileLocation(FromUtf8(c.Program))), c.Expected) << c.Program;
   }
-  saved ? ::setenv("XDG_DATA_HOME", keep.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
 // Runs in sequence against one local file: what each run shows, given the remote file then.

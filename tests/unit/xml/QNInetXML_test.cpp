@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "qninet/sys/CodePage.h"
+#include "support/Overrides.h"
 
 using namespace qninet;
 
@@ -103,11 +104,6 @@ struct EventLog {
       if (cancel && cancel(node->TagName())) stop = true;
     });
   }
-};
-
-struct AnsiOverride {
-  explicit AnsiOverride(const char* value) { setenv("QNINET_ANSI_CODEPAGE", value, 1); }
-  ~AnsiOverride() { unsetenv("QNINET_ANSI_CODEPAGE"); }
 };
 
 struct RemovalCounter : TComponent {
@@ -528,12 +524,13 @@ TEST(XMLLoadAnsi, SystemCodePageAndBothParsePaths) {
   TQNXMLEngine engine(nullptr);
   EXPECT_EQ(load_bytes("<r a=\"\x80\">\xE9\x81</r>", engine), ToUtf8(u"r=\"\u00E9\uFFFD\"[ a=\"\u20AC\"]"));
   {
-    AnsiOverride cyrillic("windows-1251");
+    test_support::ScopedEnv cyrillic("QNINET_ANSI_CODEPAGE", "windows-1251");
     TQNXMLEngine fresh(nullptr);
     EXPECT_EQ(load_bytes("<r>\xE9</r>", fresh), ToUtf8(u"r=\"\u0439\""));
   }
   {
-    AnsiOverride japanese("SHIFT_JIS");  // multi-byte: decoded to text first
+    test_support::ScopedEnv japanese("QNINET_ANSI_CODEPAGE",
+                                     "SHIFT_JIS");  // multi-byte: decoded to text first
     TQNXMLEngine fresh(nullptr);
     EXPECT_EQ(load_bytes("<r>\x82\xA0</r>\x1B", fresh), ToUtf8(u"r=\"\u3042\""));
   }
