@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -54,8 +53,8 @@ struct ChannelRecord {
   TQNIRSSItems& ItemList();
   TQNIRSSItem* LastItem() const { return Items ? Items->Last() : nullptr; }
   /// The channel object, made on the first call: the texts move into it and the record keeps
-  /// none. Readers on several threads may call at once; `making` is locked only to make it.
-  TQNIRSSChannel* Channel(std::mutex& making);
+  /// none. Readers on several threads may call at once; a lock is taken only to make it.
+  TQNIRSSChannel* Channel();
 
   std::atomic<TQNIRSSChannel*> Made{nullptr};  // owned; once set, the record's texts are gone
   std::unique_ptr<TQNIRSSItems> Items;
@@ -64,7 +63,6 @@ struct ChannelRecord {
 
 struct ChannelStore : TQNIOwnedList<ChannelRecord> {
   ~ChannelStore() { ClearItems(); }
-  std::mutex Making;  // held while a channel object is made from its record
 };
 
 }  // namespace qninet::feed_detail

@@ -1,5 +1,7 @@
 #include "qninet/web/QNIRSS.h"
 
+#include <mutex>
+
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/web/FeedChannels.h"
 #include "qninet/web/WebContent.h"
@@ -68,10 +70,15 @@ TQNIRSSItems& ChannelRecord::ItemList() {
   return *Items;
 }
 
-ChannelStore& store_of(TQNIRSSChannels& channels) { return *channels.FStore; }
+ChannelStore& store_of(TQNIRSSChannels& channels) {
+  if (!channels.FStore) channels.FStore = std::make_unique<ChannelStore>();
+  return *channels.FStore;
+}
 
-TQNIRSSChannel* ChannelRecord::Channel(std::mutex& making) {
+TQNIRSSChannel* ChannelRecord::Channel() {
   if (TQNIRSSChannel* made = Made.load(std::memory_order_acquire)) return made;
+  // One lock for every list: it is taken once per channel, and a list need not carry its own.
+  static std::mutex making;
   const std::lock_guard lock(making);
   if (TQNIRSSChannel* made = Made.load(std::memory_order_relaxed)) return made;
   std::unique_ptr<TQNIRSSChannel> channel(new TQNIRSSChannel(std::move(Items)));
@@ -83,22 +90,24 @@ TQNIRSSChannel* ChannelRecord::Channel(std::mutex& making) {
 
 }  // namespace feed_detail
 
-TQNIRSSChannels::TQNIRSSChannels() : FStore(std::make_unique<feed_detail::ChannelStore>()) {}
+TQNIRSSChannels::TQNIRSSChannels() = default;
 
 TQNIRSSChannels::~TQNIRSSChannels() = default;
 
-int TQNIRSSChannels::Count() const { return FStore->Count(); }
+int TQNIRSSChannels::Count() const { return FStore ? FStore->Count() : 0; }
 
 TQNIRSSChannel* TQNIRSSChannels::GetItem(int Index) const {
-  feed_detail::ChannelRecord* r = FStore->GetItem(Index);
-  return r ? r->Channel(FStore->Making) : nullptr;
+  feed_detail::ChannelRecord* r = FStore ? FStore->GetItem(Index) : nullptr;
+  return r ? r->Channel() : nullptr;
 }
 
-TQNIRSSChannel* TQNIRSSChannels::Add() { return FStore->Add()->Channel(FStore->Making); }
+TQNIRSSChannel* TQNIRSSChannels::Add() { return feed_detail::store_of(*this).Add()->Channel(); }
 
-void TQNIRSSChannels::DeleteItem(int Index) { FStore->DeleteItem(Index); }
+void TQNIRSSChannels::DeleteItem(int Index) { feed_detail::store_of(*this).DeleteItem(Index); }
 
-void TQNIRSSChannels::ClearItems() { FStore->ClearItems(); }
+void TQNIRSSChannels::ClearItems() {
+  if (FStore) FStore->ClearItems();
+}
 
 TQNIRSSParser::TQNIRSSParser(TComponent* AOwner)
     : TQNCustomWebUpdater(AOwner),

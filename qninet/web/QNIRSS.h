@@ -177,7 +177,7 @@ public:
 
 private:
   friend feed_detail::ChannelStore& feed_detail::store_of(TQNIRSSChannels& channels);
-  std::unique_ptr<feed_detail::ChannelStore> FStore;
+  std::unique_ptr<feed_detail::ChannelStore> FStore;  // none before the first channel
 };
 
 /// Downloads `RemoteFileName` into a private temporary file, parses it into `Channels` and
