@@ -128,38 +128,44 @@ Counts count_lines(Text text) {
 }
 
 // The sections' indexes by upper-cased name, open-addressed: a slot holds a section's index + 1
-// (0: free), so a section costs a few bytes here instead of a copy of its name; a probe compares
-// the names themselves, and the table stays at most half full so probes stay few.
+// (0: free), so a section costs a few bytes here instead of a copy of its name. Each section's
+// hash is kept beside, so a probe reads a name only when the hashes agree and growing reads
+// none; the table, sized for the sections the lines can hold, stays at most half full.
 class SectionIndex {
 public:
+  explicit SectionIndex(std::size_t expected) {
+    FHashes.reserve(expected);
+    Resize(expected);
+  }
+
   // The index of the section named `upper` (upper-cased), or `added` when it is new.
   std::size_t Find(const std::vector<TQNINewsSection>& sections, const String& upper, std::size_t added) {
-    if (2 * (FCount + 1) > FSlots.size()) Grow(sections);
-    for (std::size_t i = Home(upper);; i = (i + 1) & (FSlots.size() - 1)) {
+    if (2 * (FHashes.size() + 1) > FSlots.size()) Resize(FHashes.size() + 1);
+    const auto hash = static_cast<std::uint32_t>(std::hash<String>{}(upper));
+    for (std::size_t i = hash & (FSlots.size() - 1);; i = (i + 1) & (FSlots.size() - 1)) {
       const std::uint32_t slot = FSlots[i];
       if (slot == 0) {
         FSlots[i] = static_cast<std::uint32_t>(added + 1);
-        ++FCount;
+        FHashes.push_back(hash);
         return added;
       }
-      if (UpperCase(sections[slot - 1].Name) == upper) return slot - 1;
+      if (FHashes[slot - 1] == hash && UpperCase(sections[slot - 1].Name) == upper) return slot - 1;
     }
   }
 
 private:
-  std::size_t Home(const String& upper) const { return std::hash<String>{}(upper) & (FSlots.size() - 1); }
-  void Grow(const std::vector<TQNINewsSection>& sections) {
-    std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * FSlots.size()), 0);
-    old.swap(FSlots);
-    for (const std::uint32_t slot : old) {
-      if (slot == 0) continue;
-      std::size_t i = Home(UpperCase(sections[slot - 1].Name));
-      while (FSlots[i] != 0) i = (i + 1) & (FSlots.size() - 1);
-      FSlots[i] = slot;
+  void Resize(std::size_t count) {
+    std::size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    FSlots.assign(size, 0);
+    for (std::size_t s = 0; s < FHashes.size(); ++s) {
+      std::size_t i = FHashes[s] & (size - 1);
+      while (FSlots[i] != 0) i = (i + 1) & (size - 1);
+      FSlots[i] = static_cast<std::uint32_t>(s + 1);
     }
   }
   std::vector<std::uint32_t> FSlots;
-  std::size_t FCount = 0;
+  std::vector<std::uint32_t> FHashes;  // each section's, by its index
 };
 
 }  // namespace
@@ -188,7 +194,7 @@ TQNINewsText TQNINewsFile::Keep(StringView text) {
 // side by side in file order; `Finish` then gathers each section's entries into one run.
 class TQNINewsFile::Builder {
 public:
-  Builder(TQNINewsFile& file, const Counts& c) : F(file) {
+  Builder(TQNINewsFile& file, const Counts& c) : F(file), FByName(c.Sections) {
     F.FSections.reserve(c.Sections);
     F.FEntries.reserve(c.Entries);
     FRuns.reserve(c.Sections);
