@@ -28,10 +28,10 @@ public:
   void Assign(const TPersistent* Source) override;
 };
 
-/// A list that owns its objects, as the feed's channels and items are kept. The objects live
-/// side by side in blocks that double up to 1024 objects, not one allocation each, so a feed of
-/// many small items costs little more than the items themselves; an object never moves while
-/// it is in the list. The first `DeleteItem` adds an index of the objects left.
+/// A list that owns its objects, as the feed's items and channel records are kept. The objects
+/// live side by side in blocks that double up to 1024 objects, not one allocation each, so a
+/// feed of many small items costs little more than the items themselves; an object never moves
+/// while it is in the list. The first `DeleteItem` adds an index of the objects left.
 template <class T>
 class TQNIOwnedList {
 public:
