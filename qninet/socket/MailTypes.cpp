@@ -1,5 +1,8 @@
 #include "qninet/socket/MailTypes.h"
 
+#include <tuple>
+#include <utility>
+
 #include "qninet/core/qniutil.h"
 #include "qninet/rtl/TypInfo.h"
 
@@ -22,30 +25,40 @@ String TQNIEMailAddress::Text() const {
   return FName + u" <" + FAddress + u">";
 }
 
-void TQNIEMailAddress::SetText(const String& value) {
-  FAddress.clear();
-  FName.clear();
+namespace {
+
+// The name with its nested quote pairs stripped, all in one cut.
+StringView unquoted_name(StringView name) {
+  while (name.size() >= 2 && name.front() == name.back() && (name.front() == u'"' || name.front() == u'\''))
+    name = name.substr(1, name.size() - 2);
+  return name;
+}
+
+// Parses one address's text into its two fields, each taken once from a view and sized to its
+// text: a list of many addresses keeps no quoted copy of a name and no slack beside them.
+std::pair<String, String> parse_address(StringView value) {
+  std::pair<String, String> out;  // address, name
   const auto split = [&](char16_t open, bool nameInside) {
     const auto p = value.find(open);
-    if (p == String::npos) return;
-    const String inside = Trim(StringView(value).substr(p + 1, value.size() - p - 2));
-    const String before = Trim(StringView(value).substr(0, p));
-    FAddress = nameInside ? before : inside;
-    FName = nameInside ? inside : before;
+    if (p == StringView::npos) return;
+    String inside = Trim(value.substr(p + 1, value.size() - p - 2));
+    String before = Trim(value.substr(0, p));
+    out.first = std::move(nameInside ? before : inside);
+    out.second = unquoted_name(nameInside ? inside : before);
   };
   if (!value.empty() && value.back() == u'>')
     split(u'<', false);
   else if (!value.empty() && value.back() == u')')
     split(u'(', true);
   else
-    FAddress = value;
-  // Nested quote pairs are all stripped, in one cut.
-  std::size_t first = 0, last = FName.size();
-  while (last - first >= 2 && FName[first] == FName[last - 1] &&
-         (FName[first] == u'"' || FName[first] == u'\''))
-    ++first, --last;
-  if (first > 0) FName = FName.substr(first, last - first);
+    out.first = value;
+  return out;
 }
+
+}  // namespace
+
+// Parsed before either field is cleared: `value` may be one of them.
+void TQNIEMailAddress::SetText(const String& value) { std::tie(FAddress, FName) = parse_address(value); }
 
 String TQNIEMailAddresses::EMailAddresses() const {
   String result;

@@ -10,6 +10,7 @@
 #include "qninet/sys/CodePage.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/Utf8.h"
+#include "qninet/web/FeedChannels.h"
 #include "qninet/web/QNIRSS.h"
 
 namespace qninet {
@@ -78,20 +79,25 @@ const NamedField<TQNIRSSItem> kItemFields[] = {{"title", &TQNIRSSItem::Title},
                                                {"author", &TQNIRSSItem::Creator},
                                                {"pubDate", &TQNIRSSItem::Date}};
 
-const NamedField<TQNIRSSChannel> kChannelFields[] = {{"title", &TQNIRSSChannel::Title},
-                                                     {"link", &TQNIRSSChannel::Link},
-                                                     {"description", &TQNIRSSChannel::Description},
-                                                     {"language", &TQNIRSSChannel::Language},
-                                                     {"copyright", &TQNIRSSChannel::Copyright},
-                                                     {"managingEditor", &TQNIRSSChannel::ManagingEditor},
-                                                     {"webMaster", &TQNIRSSChannel::WebMaster},
-                                                     {"rating", &TQNIRSSChannel::Rating},
-                                                     {"pubDate", &TQNIRSSChannel::PubDate},
-                                                     {"lastBuildDate", &TQNIRSSChannel::LastBuildDate},
-                                                     {"category", &TQNIRSSChannel::Category},
-                                                     {"generator", &TQNIRSSChannel::Generator},
-                                                     {"docs", &TQNIRSSChannel::Docs},
-                                                     {"ttl", &TQNIRSSChannel::Ttl}};
+// An element's name and the channel's text it fills.
+struct ChannelField {
+  std::string_view Name;
+  feed_detail::ChannelText Field;
+};
+const ChannelField kChannelFields[] = {{"title", feed_detail::ctTitle},
+                                       {"link", feed_detail::ctLink},
+                                       {"description", feed_detail::ctDescription},
+                                       {"language", feed_detail::ctLanguage},
+                                       {"copyright", feed_detail::ctCopyright},
+                                       {"managingEditor", feed_detail::ctManagingEditor},
+                                       {"webMaster", feed_detail::ctWebMaster},
+                                       {"rating", feed_detail::ctRating},
+                                       {"pubDate", feed_detail::ctPubDate},
+                                       {"lastBuildDate", feed_detail::ctLastBuildDate},
+                                       {"category", feed_detail::ctCategory},
+                                       {"generator", feed_detail::ctGenerator},
+                                       {"docs", feed_detail::ctDocs},
+                                       {"ttl", feed_detail::ctTtl}};
 
 template <class Ch>
 bool ends_with(View<Ch> s, std::string_view ascii) {
@@ -129,18 +135,18 @@ const AtomItemField kAtomItemFields[] = {{"title", &TQNIRSSItem::Title, 0},
                                          {"content", &TQNIRSSItem::Description, 2},
                                          {"updated", &TQNIRSSItem::Date, 1},
                                          {"published", &TQNIRSSItem::Date, 2}};
-const NamedField<TQNIRSSChannel> kAtomChannelFields[] = {{"title", &TQNIRSSChannel::Title},
-                                                         {"subtitle", &TQNIRSSChannel::Description},
-                                                         {"updated", &TQNIRSSChannel::LastBuildDate},
-                                                         {"rights", &TQNIRSSChannel::Copyright},
-                                                         {"generator", &TQNIRSSChannel::Generator}};
+const ChannelField kAtomChannelFields[] = {{"title", feed_detail::ctTitle},
+                                           {"subtitle", feed_detail::ctDescription},
+                                           {"updated", feed_detail::ctLastBuildDate},
+                                           {"rights", feed_detail::ctCopyright},
+                                           {"generator", feed_detail::ctGenerator}};
 
 // One pass over the text, alternating text runs and tags. P is the slash-separated path of open
 // elements, T the name of the last tag and Q the path before it.
 template <class Ch>
 class FeedScanner {
 public:
-  FeedScanner(TQNIRSSChannels& channels, bool decode) : FChannels(channels), FDecode(decode) {}
+  FeedScanner(feed_detail::ChannelStore& channels, bool decode) : FChannels(channels), FDecode(decode) {}
 
   void Run(View<Ch> s) {
     std::size_t i = 0;
@@ -157,10 +163,10 @@ public:
 
   // RFC 4287 section 4.2.1: the feed's author is the author of every entry without its own.
   void Finish() {
-    TQNIRSSChannel* channel = FChannels.Last();
-    if (!FAtom || FFeedAuthor.empty() || !channel) return;
-    for (int i = 0; i < channel->Items()->Count(); ++i)
-      if (channel->Items()->GetItem(i)->Creator.empty()) channel->Items()->GetItem(i)->Creator = FFeedAuthor;
+    if (!FAtom || FFeedAuthor.empty() || !FChannel || !FChannel->Items) return;
+    const TQNIRSSItems& items = *FChannel->Items;
+    for (int i = 0; i < items.Count(); ++i)
+      if (items.GetItem(i)->Creator.empty()) items.GetItem(i)->Creator = FFeedAuthor;
   }
 
 private:
@@ -259,7 +265,7 @@ private:
     if (!closing && !empty && !FAtom && equals(name, "feed") && FChannels.Count() == 0 && !path_holds(kRss) &&
         !path_holds(kRdf)) {
       FAtom = true;
-      FChannels.Add();
+      FChannel = FChannels.Add();
     }
     if (FAtom) AtomTag(tag, name, closing, empty);
     if (!closing && !empty) {
@@ -302,17 +308,17 @@ private:
 
   // An Atom feed's entries and links; `FParentIs` tells of the path before the tag.
   void AtomTag(View<Ch> tag, View<Ch> name, bool closing, bool empty) {
-    TQNIRSSChannel* channel = FChannels.Last();
+    feed_detail::ChannelRecord* channel = FChannel;
     if (closing) return;
     if (!empty && equals(name, "entry") && FParentIs.Feed) {
-      channel->Items()->Add();
+      channel->ItemList().Add();
       FAtomRanks = {};
       return;
     }
-    TQNIRSSItem* item = FParentIs.FeedEntry ? channel->Items()->Last() : nullptr;
+    TQNIRSSItem* item = FParentIs.FeedEntry ? channel->LastItem() : nullptr;
     if (equals(name, "link") || equals(name, "link/")) {
       // The page of the entry or the feed: the first link with rel "alternate" or none.
-      String* link = item ? &item->Link : FParentIs.Feed ? &channel->Link : nullptr;
+      String* link = item ? &item->Link : FParentIs.Feed ? &channel->Text(feed_detail::ctLink) : nullptr;
       View<Ch> rel, href;
       if (!link || !link->empty() || !attribute(tag, "href", href)) return;
       if (attribute(tag, "rel", rel) && !equals(rel, "alternate")) return;
@@ -328,8 +334,8 @@ private:
   // updated over a published, wherever they stand.
   String* AtomField(int& rank) {
     const View<Ch> tag(FTag);
-    TQNIRSSChannel* channel = FChannels.Last();
-    TQNIRSSItem* item = channel->Items()->Last();
+    feed_detail::ChannelRecord* channel = FChannel;
+    TQNIRSSItem* item = channel->LastItem();
     rank = 0;
     if (FParentIs.FeedAuthor && equals(tag, "name")) return FFeedAuthor.empty() ? &FFeedAuthor : nullptr;
     if (item && FParentIs.FeedEntryAuthor && equals(tag, "name"))
@@ -344,7 +350,7 @@ private:
         }
     } else if (FParentIs.Feed) {
       for (const auto& f : kAtomChannelFields)
-        if (equals(tag, f.Name)) return &(channel->*f.Field);
+        if (equals(tag, f.Name)) return &channel->Text(f.Field);
     }
     return nullptr;
   }
@@ -391,17 +397,17 @@ private:
     }
     const View<Ch> tag(FTag);
     if (equals(tag, "channel")) {
-      FChannels.Add();
+      FChannel = FChannels.Add();
       return;
     }
-    TQNIRSSChannel* channel = FChannels.Last();
+    feed_detail::ChannelRecord* channel = FChannel;
     if (!channel) return;
     if (equals(tag, "item")) {
-      channel->Items()->Add();
+      channel->ItemList().Add();
       return;
     }
     if (FParentIs.InItem) {
-      TQNIRSSItem* item = channel->Items()->Last();
+      TQNIRSSItem* item = channel->LastItem();
       if (!item) return;
       if (item != FDublinCoreOf) {
         FDublinCoreOf = item;
@@ -424,13 +430,14 @@ private:
     } else if (FParentIs.InChannel) {
       for (const auto& f : kChannelFields)
         if (equals(tag, f.Name)) {
-          channel->*f.Field = Value(raw, decoded);
+          channel->SetText(f.Field, Value(raw, decoded));
           return;
         }
     }
   }
 
-  TQNIRSSChannels& FChannels;
+  feed_detail::ChannelStore& FChannels;
+  feed_detail::ChannelRecord* FChannel = nullptr;  // the last channel
   const bool FDecode;
   std::basic_string<Ch> FPath, FTag;
   std::basic_string<Ch> FJoined;                          // the text around and in CDATA sections, joined
@@ -455,7 +462,7 @@ private:
 
 void ParseRSSText(StringView Text, TQNIRSSChannels& Channels, bool DecodeEntities) {
   Channels.ClearItems();
-  FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+  FeedScanner<char16_t> scanner(feed_detail::store_of(Channels), DecodeEntities);
   scanner.Run(Text);
   scanner.Finish();
 }
@@ -466,11 +473,11 @@ void ParseRSSBytes(std::string_view Bytes, TQNIRSSChannels& Channels, bool Decod
   std::size_t mark = 0;
   const std::string charset = sys::feed_text_charset(Bytes, Charset, mark);
   if (charset == "UTF-8") {
-    FeedScanner<char> scanner(Channels, DecodeEntities);
+    FeedScanner<char> scanner(feed_detail::store_of(Channels), DecodeEntities);
     scanner.Run(Bytes.substr(mark));
     scanner.Finish();
   } else {
-    FeedScanner<char16_t> scanner(Channels, DecodeEntities);
+    FeedScanner<char16_t> scanner(feed_detail::store_of(Channels), DecodeEntities);
     scanner.Run(sys::decode_bytes(Bytes.substr(mark), charset));
     scanner.Finish();
   }

@@ -28,10 +28,10 @@ public:
   void Assign(const TPersistent* Source) override;
 };
 
-/// A list that owns its objects, as the feed's channels and items are kept. The objects live
-/// side by side in blocks that double up to 1024 objects, not one allocation each, so a feed of
-/// many small items costs little more than the items themselves; an object never moves while
-/// it is in the list. The first `DeleteItem` adds an index of the objects left.
+/// A list that owns its objects, as the feed's items and channel records are kept. The objects
+/// live side by side in blocks that double up to 1024 objects, not one allocation each, so a
+/// feed of many small items costs little more than the items themselves; an object never moves
+/// while it is in the list. The first `DeleteItem` adds an index of the objects left.
 template <class T>
 class TQNIOwnedList {
 public:
@@ -119,6 +119,13 @@ public:
   void AssignItems(const TObject* Source);
 };
 
+class TQNIRSSChannels;
+namespace feed_detail {
+struct ChannelRecord;
+struct ChannelStore;
+ChannelStore& store_of(TQNIRSSChannels& channels);
+}  // namespace feed_detail
+
 class QNINET_API TQNIRSSChannel : public TPersistent {
   QNINET_OBJECT(TQNIRSSChannel, TPersistent)
 public:
@@ -143,13 +150,34 @@ public:
   void Assign(const TPersistent* Source) override;
 
 private:
+  friend struct feed_detail::ChannelRecord;
+  explicit TQNIRSSChannel(std::unique_ptr<TQNIRSSItems> items);  // with these items (none: a new list)
   std::unique_ptr<TQNIRSSItems> FItems;
 };
 
-class QNINET_API TQNIRSSChannels : public TObject, public TQNIOwnedList<TQNIRSSChannel> {
+/// The channels of a feed, owned. A parse keeps each channel as a lean record (the texts the
+/// feed gave and the items) and makes its `TQNIRSSChannel` when the channel is first asked for,
+/// so a feed of many small channels costs little more than its text; several threads may ask
+/// at once. A channel object, once made, never moves while it is in the list.
+class QNINET_API TQNIRSSChannels : public TObject {
   QNINET_OBJECT(TQNIRSSChannels, TObject)
 public:
+  TQNIRSSChannels();
   ~TQNIRSSChannels() override;
+  int Count() const;
+  /// The channel at `Index`, or null when there is none.
+  TQNIRSSChannel* GetItem(int Index) const;
+  TQNIRSSChannel* Last() const { return GetItem(Count() - 1); }
+  /// Appends a new channel and returns it.
+  TQNIRSSChannel* Add();
+  /// Frees the channel at `Index`; raises `EListError` for a bad index.
+  void DeleteItem(int Index);
+  /// Frees every channel, the last first.
+  void ClearItems();
+
+private:
+  friend feed_detail::ChannelStore& feed_detail::store_of(TQNIRSSChannels& channels);
+  std::unique_ptr<feed_detail::ChannelStore> FStore;  // none before the first channel
 };
 
 /// Downloads `RemoteFileName` into a private temporary file, parses it into `Channels` and

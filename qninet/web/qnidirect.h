@@ -5,7 +5,10 @@
 // Clicking an entry opens its link with the desktop's opener.
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,27 +30,76 @@ public:
   String Url;
 };
 
-struct TQNINewsEntry {
-  String Key;    ///< the text before the line's first "=": the link
-  String Value;  ///< the text after it: the headline
-};
-struct TQNINewsSection {
-  String Name;
-  std::vector<TQNINewsEntry> Entries;
+/// A text of a news file (a section's name, an entry's key or value): a view of characters that
+/// the file's `TQNINewsFile` holds, valid while it lives.
+class QNINET_API TQNINewsText {
+public:
+  TQNINewsText() = default;
+  operator StringView() const { return FText ? StringView(FText, length()) : StringView(); }
+  operator String() const { return String(StringView(*this)); }
+  bool empty() const { return !FText; }
+  std::size_t size() const { return FText ? length() : 0; }
+  friend bool operator==(const TQNINewsText& a, StringView b) { return StringView(a) == b; }
+
+private:
+  friend class TQNINewsFile;
+  explicit TQNINewsText(const char16_t* text) : FText(text) {}
+  std::size_t length() const {
+    std::uint32_t n;
+    std::memcpy(&n, FText - 2, sizeof n);
+    return n;
+  }
+  const char16_t* FText = nullptr;  // after its length, kept in two code units; null when empty
 };
 
-/// The sections of a news file and their "key=value" lines, in file order. Names, keys and
-/// values are trimmed, a value's enclosing quotes removed; blank lines, ";" comments, lines
-/// without "=" or without a key, and lines before the first section are skipped. A section
-/// named again continues the first one. A missing file gives none.
-QNINET_API std::vector<TQNINewsSection> ReadNewsFile(const String& FileName);
-/// The same for the bytes of a news file (in its code page, or UTF-8 with or without a mark).
-QNINET_API std::vector<TQNINewsSection> ParseNewsFile(std::string_view Bytes);
+struct TQNINewsEntry {
+  TQNINewsText Key;    ///< the text before the line's first "=": the link
+  TQNINewsText Value;  ///< the text after it: the headline
+};
+struct TQNINewsSection {
+  TQNINewsText Name;
+  std::span<const TQNINewsEntry> Entries;
+};
+
+/// The sections of a news file and their "key=value" lines, in file order, with the texts they
+/// refer to: a few bytes per entry beside its text, which an object of strings per entry is
+/// not. Names, keys and values are trimmed, a value's enclosing quotes removed; blank lines,
+/// ";" comments, lines without "=" or without a key, and lines before the first section are
+/// skipped. A section named again continues the first one.
+class QNINET_API TQNINewsFile {
+public:
+  using const_iterator = std::vector<TQNINewsSection>::const_iterator;
+  const_iterator begin() const { return FSections.begin(); }
+  const_iterator end() const { return FSections.end(); }
+  std::size_t size() const { return FSections.size(); }
+  bool empty() const { return FSections.empty(); }
+  const TQNINewsSection& operator[](std::size_t i) const { return FSections[i]; }
+
+  /// Reads the bytes of a news file (in its code page, or UTF-8 with or without a mark, or
+  /// UTF-16 with a mark).
+  static TQNINewsFile Parse(std::string_view Bytes);
+
+private:
+  class Builder;
+  /// Room for `units` code units of texts in one block (untouched until texts are kept).
+  void Reserve(std::size_t units);
+  TQNINewsText Keep(StringView text);
+
+  std::vector<TQNINewsSection> FSections;
+  std::vector<TQNINewsEntry> FEntries;              // each section's entries side by side, in file order
+  std::vector<std::unique_ptr<char16_t[]>> FTexts;  // blocks of texts, each text after its length
+  char16_t* FNext = nullptr;                        // the free part of the last block
+  std::size_t FFree = 0;
+};
+
+/// The sections of a news file; a missing file gives none.
+QNINET_API TQNINewsFile ReadNewsFile(const String& FileName);
+/// The same for the bytes of a news file (`TQNINewsFile::Parse`).
+QNINET_API TQNINewsFile ParseNewsFile(std::string_view Bytes);
 
 /// Whether an entry is new against the previous copy: there is none (`Previous` null), or it
 /// holds no non-empty value for the key in the same section (names compared ignoring case).
-QNINET_API bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, StringView Section,
-                               StringView Key);
+QNINET_API bool NewsEntryIsNew(const TQNINewsFile* Previous, StringView Section, StringView Key);
 
 /// The entries of a previous copy that hold a value, gathered once, so that telling each entry
 /// of the new copy costs one look-up instead of a walk of the previous copy. It refers to the
@@ -55,7 +107,7 @@ QNINET_API bool NewsEntryIsNew(const std::vector<TQNINewsSection>* Previous, Str
 class QNINET_API TQNINewsSeen {
 public:
   /// `Previous` null: there is no previous copy, and every entry is new.
-  explicit TQNINewsSeen(const std::vector<TQNINewsSection>* Previous);
+  explicit TQNINewsSeen(const TQNINewsFile* Previous);
   /// As `NewsEntryIsNew` against the copy this was made from.
   bool IsNew(StringView Section, StringView Key) const;
 
@@ -65,7 +117,7 @@ private:
   struct Slot {
     std::uint32_t Hash = 0, Entry = 0;
   };
-  const std::vector<TQNINewsSection>* FPrevious;
+  const TQNINewsFile* FPrevious;
   std::vector<Slot> FSlots;            // open-addressed, a power of two, at most three quarters used
   std::vector<std::uint32_t> FFirsts;  // each section's first entry's place among all entries
 };

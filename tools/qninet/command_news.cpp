@@ -34,7 +34,7 @@ int run_news(Run& run, const NewsArgs& args) {
 
   const String previousFile = news.PreviousFileName();
   const bool hasPrevious = std::filesystem::exists(ToUtf8(previousFile));
-  const auto previous = hasPrevious ? ReadNewsFile(previousFile) : std::vector<TQNINewsSection>{};
+  const auto previous = hasPrevious ? ReadNewsFile(previousFile) : TQNINewsFile{};
   const TQNINewsSeen seen(hasPrevious ? &previous : nullptr);
   int entries = 0, fresh = 0;
   auto sections = nlohmann::ordered_json::array();

@@ -110,6 +110,8 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
   EXPECT_EQ(a.Text(), u"joe@example.com <joe@example.com>");
   a.SetText(u"k@x.org");  // setting the text clears the previous name
   EXPECT_TRUE(a.Name().empty());
+  a.SetText(a.Address());  // its own field as the text: read before the fields are cleared
+  EXPECT_EQ(a.Text(), u"k@x.org");
 }
 
 TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
