@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "qninet/core/TextEncoding.h"
+#include "qninet/socket/Framing.h"
+#include "qninet/socket/MimeMessage.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TimeZone.h"
 
@@ -73,7 +75,8 @@ TQNISMTP::TQNISMTP(TComponent* AOwner)
       FBody(std::make_unique<TStringList>()),
       FDate(Now()),
       FLogin(std::make_unique<TQNILogin>()),
-      FAttachments(std::make_unique<TQNIEMailAttachments>(this)) {
+      FAttachments(std::make_unique<TQNIEMailAttachments>(this)),
+      FIncoming(std::make_unique<TSmtpReplyFrame>()) {
   SetPort(25);
 }
 
@@ -99,7 +102,7 @@ void TQNISMTP::Connect() {
   inherited::Connect();
   try {
     if (!wasOpen) {
-      FIncoming.Clear();
+      FIncoming->Clear();
       FOutgoing.clear();
       FInData = false;
       FAuthenticated = false;
@@ -126,7 +129,7 @@ void TQNISMTP::Connect() {
       if (!smtp::parse_ehlo(FLastRaw).StartTLS) fail(u"Error: the server does not offer STARTTLS");
       command("STARTTLS", "220");
       // Bytes after the 220 came in clear text and must not be read as part of the session.
-      if (!FIncoming.Empty()) fail(u"Error: the server sent data before the TLS handshake");
+      if (!FIncoming->Empty()) fail(u"Error: the server sent data before the TLS handshake");
       StartTLS();
       greet_extended(host);
     } else if (extended) {
@@ -190,7 +193,7 @@ void TQNISMTP::Disconnect() {
     FLastReply = e.Message();
   }
   inherited::Disconnect();
-  FIncoming.Clear();
+  FIncoming->Clear();
   FAuthenticated = false;
   if (ok) return;
   if (!accepted) raise_reply("221");
@@ -208,7 +211,7 @@ void TQNISMTP::abandon() noexcept {
   // Closing inside the message data leaves it unfinished, so the server discards it.
   FInData = false;
   FOutgoing.clear();
-  FIncoming.Clear();
+  FIncoming->Clear();
   FAuthenticated = false;
   try {
     inherited::Disconnect();
@@ -295,9 +298,9 @@ bool TQNISMTP::flush() {
 }
 
 bool TQNISMTP::read_reply(std::string_view expected) {
-  const TReceiveEnd end = ReceiveFramed(FIncoming);
+  const TReceiveEnd end = ReceiveFramed(*FIncoming);
   if (end == reComplete) {
-    FLastRaw = FIncoming.TakeReply();
+    FLastRaw = FIncoming->TakeReply();
     const smtp::Reply reply = smtp::parse_reply(FLastRaw);
     FLastCode = reply.Code;
     FLastReply = FromBytes(reply.Text);

@@ -1,6 +1,6 @@
 #pragma once
-// The mail sender: the SMTP dialogue on the socket engine. The value types are in MailTypes,
-// the message itself is built by MimeMessage.
+// The mail sender: the SMTP dialogue on the socket engine. The value types are in MailTypes;
+// the message itself is built by the library's MIME writer.
 
 #include <cstdint>
 #include <memory>
@@ -12,9 +12,7 @@
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/socket/Framing.h"
 #include "qninet/socket/MailTypes.h"
-#include "qninet/socket/MimeMessage.h"
 #include "qninet/socket/QNInBase.h"
 
 namespace qninet {
@@ -30,7 +28,11 @@ QNINET_DECLARE_ENUM_INFO(TQNISMTPPriority)
 enum TQNISMTPAuthMethod : std::uint8_t { amLogin, amPlain, amCramMD5, amAuto, amXOAuth2, amOAuthBearer };
 QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
 
+class TSmtpReplyFrame;
+
 namespace smtp {
+struct Message;
+
 /// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, the AUTH keyword with its
 /// mechanisms in upper case (the old "AUTH=" form too), SMTPUTF8 and 8BITMIME.
 struct Extensions {
@@ -219,8 +221,8 @@ private:
   TQNISMTPAuthMethod FAuthMethod = amLogin;
   String FAccessToken;
 
-  TSmtpReplyFrame FIncoming;  // received bytes not yet taken as a reply
-  std::string FOutgoing;      // message lines gathered for one send
+  std::unique_ptr<TSmtpReplyFrame> FIncoming;  // received bytes not yet taken as a reply
+  std::string FOutgoing;                       // message lines gathered for one send
   bool FInData = false;
   bool FAuthenticated = false;  // this connection has logged in (RFC 4954: AUTH only once)
   bool FAccepted = false;       // the server took the last message (250 after its data)

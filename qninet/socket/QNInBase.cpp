@@ -7,6 +7,7 @@
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/Framing.h"
 
 namespace qninet {
 

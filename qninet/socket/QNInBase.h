@@ -12,9 +12,11 @@
 #include "qninet/rtl/AsyncRun.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/socket/Framing.h"
 
 namespace qninet {
+
+class TFramingRule;               // the library's framing rules (socket/Framing.h)
+enum TReceiveEnd : std::uint8_t;  // how a framed receive ended
 
 /// Whether and when the connection speaks TLS: never, from the first byte, or after the
 /// component's protocol asked the server to upgrade (where it has a command for that).

@@ -12,6 +12,7 @@
 #include "harness/TempDir.h"
 #include "qninet/core/TextEncoding.h"
 #include "qninet/core/qniutil.h"
+#include "qninet/socket/MimeMessage.h"
 #include "qninet/sys/ContentTypes.h"
 #include "qninet/sys/TimeZone.h"
 
