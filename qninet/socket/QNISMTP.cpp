@@ -8,6 +8,7 @@
 #include "qninet/core/TextEncoding.h"
 #include "qninet/socket/Framing.h"
 #include "qninet/socket/MimeMessage.h"
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TimeZone.h"
 
@@ -107,7 +108,18 @@ void TQNISMTP::Connect() {
       FInData = false;
       FAuthenticated = false;
       FOffered = {};
-      if (!read_reply("220")) raise_reply("220");
+      bool greeted = false;
+      try {
+        greeted = read_reply("220");
+      } catch (const ESocketError&) {
+        // The server took the connection and said nothing: name what never came, and from whom.
+        if (!WaitTimedOut()) throw;
+        const platform::TClientSocket& socket = *ClientSocket();
+        const String node = socket.Address().empty() ? socket.Host() : socket.Address();
+        fail(FromUtf8(
+            sys::no_greeting_text(ToUtf8(platform::EndpointText(node, socket.Port())), socket.Timeout())));
+      }
+      if (!greeted) raise_reply("220");
     }
     const std::string host = bytes_of(smtp::header_value(local_name()));
     // Extensions (AUTH, SMTPUTF8, 8BITMIME) are offered only after EHLO; a message that needs
@@ -250,6 +262,10 @@ void TQNISMTP::BeforeExecute() {
     check(a.ContentType(), u"An attachment's content type");
     check(a.Encoding(), u"An attachment's encoding");
   }
+  // The message is made of local input only: an attachment that cannot be opened or a text the
+  // charset cannot hold is refused here, before connecting. What depends on the server (whether
+  // it takes UTF-8 addresses) waits for its answer to EHLO.
+  prepare(true);
   inherited::BeforeExecute();
 }
 
@@ -323,7 +339,7 @@ void TQNISMTP::command(std::string_view line, std::string_view expected) {
   if (!send_bytes(line, expected)) raise_reply(expected);
 }
 
-smtp::Message TQNISMTP::prepare() {
+smtp::Message TQNISMTP::prepare(bool local) {
   smtp::MessageParts parts;
   parts.From = FFrom.get();
   parts.Recipients = FRecipients.get();
@@ -339,13 +355,13 @@ smtp::Message TQNISMTP::prepare() {
   parts.Date = EMailFormatDate(FDate);
   parts.Attachments = FAttachments.get();
   parts.OpenFile = open_attachment;
-  parts.Utf8Addresses = FOffered.Smtputf8;
-  parts.EightBitMime = FOffered.EightBitMime;
+  parts.Utf8Addresses = local || FOffered.Smtputf8;
+  parts.EightBitMime = local || FOffered.EightBitMime;
   return smtp::build_message(parts);
 }
 
 void TQNISMTP::Send() {
-  const smtp::Message m = prepare();
+  const smtp::Message m = prepare(false);
   FInData = false;
   FAccepted = false;
   command("RSET", "");

@@ -340,7 +340,8 @@ TEST(InetBaseFailure, ServerThatNeverAnswersOrNeverClosesEndsWithTheTimeOut) {
   for (const Script& script : {Script().HoldOpen(), answers("partial record").HoldOpen()}) {
     Served s(script);
     s.C.SetTimeout(300);
-    const String message = u"127.0.0.1:" + IntToStr(s.Server.Port()) + u": Connection timed out";
+    const String message =
+        u"127.0.0.1:" + IntToStr(s.Server.Port()) + u": timed out waiting for data after 300 ms";
     EXPECT_EQ(s.C.Execute(), message);
     EXPECT_EQ(s.C.LastError(), message);
     EXPECT_FALSE(s.C.Connected());  // the next run connects afresh
