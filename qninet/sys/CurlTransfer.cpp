@@ -166,7 +166,15 @@ Failure CurlTransfer::Failed() const {
     }
     case CURLE_OPERATION_TIMEDOUT:
       // Our own waits say which one ended; libcurl's connect time-out is the connect.
-      text = FErrorText.empty() ? std::string(kConnectionTimedOut) : FErrorText;
+      if (!FErrorText.empty()) {
+        text = FErrorText;
+      } else {
+        // libcurl's connect phase includes a greeting (FTP): a peer that took the connection
+        // and said nothing is a wait for data, not a connect.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(FEasy, CURLINFO_CONNECT_TIME_T, &connected);
+        text = connected > 0 ? waiting_for_data_text(FTimeoutMs) : std::string(kConnectionTimedOut);
+      }
       break;
     case CURLE_PARTIAL_FILE: {
       curl_off_t got = 0, expected = -1;
