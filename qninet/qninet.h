@@ -43,6 +43,7 @@
 
 #include "qninet/xml/QNInetXML.h"
 
+#include "qninet/web/FeedDate.h"
 #include "qninet/web/QNIMSTranslator.h"
 #include "qninet/web/QNIRSS.h"
 #include "qninet/web/QNIRdap.h"
