@@ -6,6 +6,8 @@ may include its own folder and any lower layer; folders of one rank (siblings) n
 each other, and web never includes socket: a web component reaches a socket component only
 through the design layer's palette, which may include every library layer. Only sys includes C, POSIX or third-party C headers (an angle include ending in
 ".h"); no installed header (anything outside sys) and nothing outside the library includes sys.
+No installed header includes one listed in qninet/internal-headers.txt, and the umbrella
+qninet/qninet.h includes every installed header.
 """
 import pathlib
 import re
@@ -22,6 +24,12 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 root = pathlib.Path(__file__).resolve().parent.parent
 errors = []
 checked = 0
+INTERNAL = {
+    line.strip()
+    for line in (root / "qninet/internal-headers.txt").read_text(encoding="utf-8").splitlines()
+    if line.strip() and not line.startswith("#")
+}
+installed = set()
 
 
 def fail(path, target, why):
@@ -35,7 +43,13 @@ for path in sorted((root / "qninet").rglob("*")):
     if layer not in RANK:  # backends beside the library (gui/qt) depend on it, never the reverse
         continue
     checked += 1
+    unit = path.relative_to(root / "qninet").as_posix()
+    public = path.suffix == ".h" and layer != "sys" and unit not in INTERNAL
+    if public:
+        installed.add(unit)
     for kind, target in INCLUDE.findall(path.read_text(encoding="utf-8")):
+        if kind == '"' and public and target.removeprefix("qninet/") in INTERNAL:
+            fail(path, target, "an installed header must not include one that is not installed")
         if kind == "<":
             if layer != "sys" and (target.endswith(".h") or "/" in target) and target not in ALLOWED_ANGLE:
                 fail(path, f"<{target}>", "only qninet/sys includes system and third-party headers")
@@ -51,6 +65,13 @@ for path in sorted((root / "qninet").rglob("*")):
             fail(path, target, f"{layer} may not depend on {other}")
         elif (layer, other) in FORBIDDEN:
             fail(path, target, FORBIDDEN[(layer, other)])
+
+umbrella = root / "qninet/qninet.h"
+included = {t.removeprefix("qninet/") for k, t in INCLUDE.findall(umbrella.read_text(encoding="utf-8"))}
+for unit in sorted(installed - included):
+    fail(umbrella, f"qninet/{unit}", "the umbrella misses this installed header")
+for unit in sorted(included - installed):
+    fail(umbrella, f"qninet/{unit}", "the umbrella includes a header that is not installed")
 
 for folder in ("tools",):
     for path in sorted((root / folder).rglob("*")):

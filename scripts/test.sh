@@ -31,11 +31,19 @@ awk -v dir="$examples" '
 fail() { echo "consumer: $*" >&2; exit 1; }
 [ -f "$examples/whois_example.cpp" ] || fail "the README's whois example is missing"
 [ -f "$examples/xml_example.cpp" ] || fail "the README's xml example is missing"
+with_qt=OFF
+[ -f "$prefix/lib/libQNInetQt.so" ] && with_qt=ON
 cmake -S tests/consumer -B "$prefix/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-  -DQNINET_EXAMPLES="$examples" >/dev/null
+  -DQNINET_EXAMPLES="$examples" -DQNINET_CONSUMER_QT=$with_qt >/dev/null
 cmake --build "$prefix/consumer-build" >/dev/null
+# Once more as a machine without Qt's development files sees the package: the library alone
+# must still be found and used, whether or not the package holds the Qt backend.
+cmake -S tests/consumer -B "$prefix/consumer-noqt" -G Ninja --no-warn-unused-cli -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON >/dev/null || fail "find_package(QNInet) needs Qt"
+cmake --build "$prefix/consumer-noqt" >/dev/null
 export LD_LIBRARY_PATH="$prefix/lib"
 "$prefix/consumer-build/consumer"
+"$prefix/consumer-noqt/consumer"
 for source in "$examples"/*.cpp; do
   PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
     g++ -o "${source%.cpp}" "$source" $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qninet)

@@ -7,6 +7,7 @@
 
 #include "qninet/core/TextEncoding.h"
 #include "qninet/platform/ClientSocket.h"
+#include "qninet/socket/Framing.h"
 #include "qninet/socket/QNIDNS.h"
 #include "qninet/sys/FailureText.h"
 #include "qninet/sys/InetClient.h"

@@ -6,6 +6,9 @@
 #include <utility>
 
 #include "qninet/core/TextEncoding.h"
+#include "qninet/socket/Framing.h"
+#include "qninet/socket/MimeMessage.h"
+#include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
 #include "qninet/sys/TimeZone.h"
 
@@ -73,7 +76,8 @@ TQNISMTP::TQNISMTP(TComponent* AOwner)
       FBody(std::make_unique<TStringList>()),
       FDate(Now()),
       FLogin(std::make_unique<TQNILogin>()),
-      FAttachments(std::make_unique<TQNIEMailAttachments>(this)) {
+      FAttachments(std::make_unique<TQNIEMailAttachments>(this)),
+      FIncoming(std::make_unique<TSmtpReplyFrame>()) {
   SetPort(25);
 }
 
@@ -99,12 +103,23 @@ void TQNISMTP::Connect() {
   inherited::Connect();
   try {
     if (!wasOpen) {
-      FIncoming.Clear();
+      FIncoming->Clear();
       FOutgoing.clear();
       FInData = false;
       FAuthenticated = false;
       FOffered = {};
-      if (!read_reply("220")) raise_reply("220");
+      bool greeted = false;
+      try {
+        greeted = read_reply("220");
+      } catch (const ESocketError&) {
+        // The server took the connection and said nothing: name what never came, and from whom.
+        if (!WaitTimedOut()) throw;
+        const platform::TClientSocket& socket = *ClientSocket();
+        const String node = socket.Address().empty() ? socket.Host() : socket.Address();
+        fail(FromUtf8(
+            sys::no_greeting_text(ToUtf8(platform::EndpointText(node, socket.Port())), socket.Timeout())));
+      }
+      if (!greeted) raise_reply("220");
     }
     const std::string host = bytes_of(smtp::header_value(local_name()));
     // Extensions (AUTH, SMTPUTF8, 8BITMIME) are offered only after EHLO; a message that needs
@@ -126,7 +141,7 @@ void TQNISMTP::Connect() {
       if (!smtp::parse_ehlo(FLastRaw).StartTLS) fail(u"Error: the server does not offer STARTTLS");
       command("STARTTLS", "220");
       // Bytes after the 220 came in clear text and must not be read as part of the session.
-      if (!FIncoming.Empty()) fail(u"Error: the server sent data before the TLS handshake");
+      if (!FIncoming->Empty()) fail(u"Error: the server sent data before the TLS handshake");
       StartTLS();
       greet_extended(host);
     } else if (extended) {
@@ -190,7 +205,7 @@ void TQNISMTP::Disconnect() {
     FLastReply = e.Message();
   }
   inherited::Disconnect();
-  FIncoming.Clear();
+  FIncoming->Clear();
   FAuthenticated = false;
   if (ok) return;
   if (!accepted) raise_reply("221");
@@ -208,7 +223,7 @@ void TQNISMTP::abandon() noexcept {
   // Closing inside the message data leaves it unfinished, so the server discards it.
   FInData = false;
   FOutgoing.clear();
-  FIncoming.Clear();
+  FIncoming->Clear();
   FAuthenticated = false;
   try {
     inherited::Disconnect();
@@ -247,6 +262,10 @@ void TQNISMTP::BeforeExecute() {
     check(a.ContentType(), u"An attachment's content type");
     check(a.Encoding(), u"An attachment's encoding");
   }
+  // The message is made of local input only: an attachment that cannot be opened or a text the
+  // charset cannot hold is refused here, before connecting. What depends on the server (whether
+  // it takes UTF-8 addresses) waits for its answer to EHLO.
+  prepare(true);
   inherited::BeforeExecute();
 }
 
@@ -295,9 +314,9 @@ bool TQNISMTP::flush() {
 }
 
 bool TQNISMTP::read_reply(std::string_view expected) {
-  const TReceiveEnd end = ReceiveFramed(FIncoming);
+  const TReceiveEnd end = ReceiveFramed(*FIncoming);
   if (end == reComplete) {
-    FLastRaw = FIncoming.TakeReply();
+    FLastRaw = FIncoming->TakeReply();
     const smtp::Reply reply = smtp::parse_reply(FLastRaw);
     FLastCode = reply.Code;
     FLastReply = FromBytes(reply.Text);
@@ -320,7 +339,7 @@ void TQNISMTP::command(std::string_view line, std::string_view expected) {
   if (!send_bytes(line, expected)) raise_reply(expected);
 }
 
-smtp::Message TQNISMTP::prepare() {
+smtp::Message TQNISMTP::prepare(bool local) {
   smtp::MessageParts parts;
   parts.From = FFrom.get();
   parts.Recipients = FRecipients.get();
@@ -336,13 +355,13 @@ smtp::Message TQNISMTP::prepare() {
   parts.Date = EMailFormatDate(FDate);
   parts.Attachments = FAttachments.get();
   parts.OpenFile = open_attachment;
-  parts.Utf8Addresses = FOffered.Smtputf8;
-  parts.EightBitMime = FOffered.EightBitMime;
+  parts.Utf8Addresses = local || FOffered.Smtputf8;
+  parts.EightBitMime = local || FOffered.EightBitMime;
   return smtp::build_message(parts);
 }
 
 void TQNISMTP::Send() {
-  const smtp::Message m = prepare();
+  const smtp::Message m = prepare(false);
   FInData = false;
   FAccepted = false;
   command("RSET", "");

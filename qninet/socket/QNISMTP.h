@@ -1,6 +1,6 @@
 #pragma once
-// The mail sender: the SMTP dialogue on the socket engine. The value types are in MailTypes,
-// the message itself is built by MimeMessage.
+// The mail sender: the SMTP dialogue on the socket engine. The value types are in MailTypes;
+// the message itself is built by the library's MIME writer.
 
 #include <cstdint>
 #include <memory>
@@ -12,9 +12,7 @@
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/Strings.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/socket/Framing.h"
 #include "qninet/socket/MailTypes.h"
-#include "qninet/socket/MimeMessage.h"
 #include "qninet/socket/QNInBase.h"
 
 namespace qninet {
@@ -30,7 +28,11 @@ QNINET_DECLARE_ENUM_INFO(TQNISMTPPriority)
 enum TQNISMTPAuthMethod : std::uint8_t { amLogin, amPlain, amCramMD5, amAuto, amXOAuth2, amOAuthBearer };
 QNINET_DECLARE_ENUM_INFO(TQNISMTPAuthMethod)
 
+class TSmtpReplyFrame;
+
 namespace smtp {
+struct Message;
+
 /// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, the AUTH keyword with its
 /// mechanisms in upper case (the old "AUTH=" form too), SMTPUTF8 and 8BITMIME.
 struct Extensions {
@@ -42,11 +44,15 @@ struct Extensions {
 };
 }  // namespace smtp
 
-/// Sends one mail message with attachments over SMTP on the socket engine. Every command's
-/// reply is read and checked; a refusal ends the message with an exception whose text is
-/// "Error " and the expected code, ":" and the server's reply, which `Execute` returns (and
-/// `LastError` holds). A message that was accepted makes `Execute` return an empty text, even
-/// when the reply to QUIT is then missing or wrong: that is noted in `LastError` as a warning
+/// Sends one mail message with attachments over SMTP on the socket engine. `Execute` follows
+/// the engine's rule: the message's own input (line breaks, attachments that cannot be opened,
+/// texts the charset cannot hold) raises before connecting, as does a connection that cannot be
+/// made; from the connection on, every failure is reported. Every command's reply is read and
+/// checked; a refusal (of the greeting too) ends the message with the text "Error " and the
+/// expected code, ":" and the server's reply, which `Execute` returns (and `LastError` holds);
+/// a server that accepts and never greets gives "no greeting from HOST:PORT within N s". A message that was
+/// accepted makes `Execute` return an empty text, even when the reply to QUIT is then missing or wrong: that
+/// is noted in `LastError` as a warning
 /// ("Warning: ..."), since the message is delivered and must not be sent again.
 /// With `UseTLS` at `tlsImplicit` the connection is TLS from the first byte (port 465); at
 /// `tlsStartTLS` the sender says EHLO, requires STARTTLS in the answer, upgrades and says EHLO
@@ -66,8 +72,9 @@ public:
   /// extension (an address outside ASCII, a part in 8bit), falling back to HELO when the server
   /// refuses EHLO. On a connection already open it greets again, and a server that refuses the
   /// second greeting with a 5xx reply keeps the session of the first. Raises
-  /// "Error 220: ..." or "Error 250: ..." after closing the connection, and the engine's
-  /// connection errors.
+  /// "Error 220: ..." or "Error 250: ..." after closing the connection, "no greeting from
+  /// HOST:PORT within N s", and the engine's connection errors (`Execute` reports the first
+  /// three, made after the connection).
   void Connect() override;
   /// Writes "QUIT" when the connection is open, then closes it. Raises "Error 221: ..." (after
   /// closing) when the server does not answer "221".
@@ -168,7 +175,9 @@ public:
 protected:
   /// Refuses, before connecting, a value that goes into a command or a header line and holds
   /// CR or LF (an address, a name, the subject, the charset or an encoding, an attachment's
-  /// name or type): it would start a line of its own. Raises `Exception` naming the value.
+  /// name or type): it would start a line of its own. Raises `Exception` naming the value. Then
+  /// prepares the message once, so an attachment file that cannot be opened ("Attachment F
+  /// cannot be read: reason") or a text `CharSet` cannot hold raises here too.
   void BeforeExecute() override;
   /// One step: `Send`; returns an empty text. After a failure the connection is ended
   /// ("QUIT" unless inside the message data, then closed) before the exception goes on.
@@ -190,7 +199,9 @@ protected:
   const String& LastReply() const { return FLastReply; }
 
 private:
-  smtp::Message prepare();
+  /// The message of the current properties; `local` checks what needs no server (every
+  /// address may then go as UTF-8).
+  smtp::Message prepare(bool local);
   bool send_bytes(std::string_view line, std::string_view expected);
   bool flush();
   bool read_reply(std::string_view expected);
@@ -219,8 +230,8 @@ private:
   TQNISMTPAuthMethod FAuthMethod = amLogin;
   String FAccessToken;
 
-  TSmtpReplyFrame FIncoming;  // received bytes not yet taken as a reply
-  std::string FOutgoing;      // message lines gathered for one send
+  std::unique_ptr<TSmtpReplyFrame> FIncoming;  // received bytes not yet taken as a reply
+  std::string FOutgoing;                       // message lines gathered for one send
   bool FInData = false;
   bool FAuthenticated = false;  // this connection has logged in (RFC 4954: AUTH only once)
   bool FAccepted = false;       // the server took the last message (250 after its data)

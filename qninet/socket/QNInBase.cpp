@@ -7,6 +7,8 @@
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/qniutil.h"
 #include "qninet/rtl/TypInfo.h"
+#include "qninet/socket/Framing.h"
+#include "qninet/sys/FailureText.h"
 
 namespace qninet {
 
@@ -290,7 +292,10 @@ String TQNInetBase::GetRawHeaders() {
 }
 
 void TQNInetBase::Connect() {
-  if (FConnected) return;
+  if (FConnected) {
+    FReached = true;
+    return;
+  }
   if (Host().empty() && Address().empty()) throw Exception(strQNInEHost);
   if (goes_to_proxy()) {
     // The proxy protocols spoken here carry the request in clear; no tunnel is built.
@@ -306,6 +311,7 @@ void TQNInetBase::Connect() {
   }
   bounded([this] { FClientSocket->Open(); });
   if (FUseTLS == tlsImplicit) StartTLS();
+  FReached = true;
 }
 
 void TQNInetBase::StartTLS() {
@@ -334,13 +340,35 @@ void TQNInetBase::AfterExecute(String& Text) {
   if (FOnAfterExecute) OnStartingThread([&] { FOnAfterExecute(this, Text); });
 }
 
+// The socket names every wait that runs out as the connect's; once connected it is a wait for
+// the peer, and the message says which and for how long.
+void TQNInetBase::raise_wait_time_out(const Exception& failure, bool sending) {
+  if (failure.Message() != AtSocketEndpoint(FromUtf8(sys::kConnectionTimedOut))) return;
+  FWaitTimedOut = true;
+  const std::int64_t ms = FClientSocket->Timeout();
+  throw ESocketError(
+      AtSocketEndpoint(FromUtf8(sending ? sys::sending_data_text(ms) : sys::waiting_for_data_text(ms))));
+}
+
 Integer TQNInetBase::SendToSocket(const String& S) {
   const std::string bytes = ToBytes(S);
-  return bounded([&] { return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size())); });
+  FWaitTimedOut = false;
+  try {
+    return bounded([&] { return FClientSocket->SendBuf(bytes.data(), static_cast<Integer>(bytes.size())); });
+  } catch (const ESocketError& e) {
+    raise_wait_time_out(e, true);
+    throw;
+  }
 }
 
 Integer TQNInetBase::ReceiveFromSocket(void* Buffer, Integer Count) {
-  return bounded([&] { return FClientSocket->ReceiveBuf(Buffer, Count); });
+  FWaitTimedOut = false;
+  try {
+    return bounded([&] { return FClientSocket->ReceiveBuf(Buffer, Count); });
+  } catch (const ESocketError& e) {
+    raise_wait_time_out(e, false);
+    throw;
+  }
 }
 
 String TQNInetBase::AtSocketEndpoint(const String& Text) const {
@@ -391,6 +419,7 @@ String TQNInetBase::Execute() {
   FAsync->RefuseSecondRun();
   if (FRunning) throw EInvalidOperation((Name().empty() ? ClassName() : Name()) + u" is already running");
   FLastError.clear();
+  FReached = false;
   if (FMaxTime > 0) FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxTime);
   FRunning = true;
   // The bound belongs to this cycle: a later Connect or step of the application's own is free.
@@ -408,6 +437,9 @@ String TQNInetBase::Execute() {
     Connect();
   } catch (const Exception& e) {
     FLastError = e.Message();
+    // A descendant's Connect goes on into the dialogue (a greeting, a login): what fails there
+    // comes from the server, and is reported as the steps' failures are.
+    if (FReached) return FLastError;
     throw;
   }
   try {

@@ -12,9 +12,11 @@
 #include "qninet/rtl/AsyncRun.h"
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/TypInfo.h"
-#include "qninet/socket/Framing.h"
 
 namespace qninet {
+
+class TFramingRule;               // the library's framing rules (socket/Framing.h)
+enum TReceiveEnd : std::uint8_t;  // how a framed receive ended
 
 /// Whether and when the connection speaks TLS: never, from the first byte, or after the
 /// component's protocol asked the server to upgrade (where it has a command for that).
@@ -48,12 +50,20 @@ public:
   void operator delete(TQNInetBase* p, std::destroying_delete_t);
 
   /// The cycle: BeforeExecute, server check, Connect, StepCount x (InternalExecute,
-  /// AfterExecute), Disconnect unless KeepConnection. Returns the answers concatenated, or the
-  /// message of an exception raised inside the cycle (then `LastError()` holds it too; the
-  /// connection stays as the failure left it). Raises `Exception` "Host/Address is not
-  /// defined." when no server is set, and `ESocketError` when connecting fails. Raises
-  /// `EInvalidOperation` "NAME is already running" when called while this component's own
-  /// `Execute` runs (from one of its event handlers), before touching the running cycle; a
+  /// AfterExecute), Disconnect unless KeepConnection. One rule for what raises and what is
+  /// reported:
+  /// - raised, before anything is sent: what the application's own input lacks or holds
+  ///   (`Exception` "Host/Address is not defined." when no server is set; a descendant's
+  ///   checks in `BeforeExecute`, such as the mail sender's line breaks, unreadable
+  ///   attachments and texts its charset cannot hold), and a connection that cannot be made
+  ///   (`ESocketError`: the name is unknown, refused, "Connection timed out" while connecting,
+  ///   the TLS handshake of `tlsImplicit`);
+  /// - reported once the connection is made: the returned text is the message instead of the
+  ///   answers, and `LastError()` holds it too (a refusal, a greeting that never came, "ENDPOINT:
+  ///   timed out waiting for data after N s", a close, an answer too large, `MaxTime`); the
+  ///   connection stays as the failure left it.
+  /// Raises `EInvalidOperation` "NAME is already running" when called while this component's
+  /// own `Execute` runs (from one of its event handlers), before touching the running cycle; a
   /// handler that lets it out ends that cycle as any handler's error does.
   String Execute();
   /// Starts `Execute` on a worker thread and returns at once. Every event of the run (the
@@ -226,9 +236,16 @@ protected:
     FLastError = Text;
   }
   /// Sends each character as one byte (its low 8 bits); returns the count sent (<= 0 failure).
+  /// A peer that takes nothing within `Timeout` raises `ESocketError` "ENDPOINT: timed out
+  /// sending data after N s".
   Integer SendToSocket(const String& S);
   /// Reads up to `Count` bytes; returns the count read, 0 at the peer's close, < 0 on error.
+  /// A peer that sends nothing within `Timeout` raises `ESocketError` "ENDPOINT: timed out
+  /// waiting for data after N s".
   Integer ReceiveFromSocket(void* Buffer, Integer Count);
+  /// Whether the last send or receive failed because its wait ran out (a descendant names
+  /// what it waited for, as the mail sender does for the greeting).
+  bool WaitTimedOut() const { return FWaitTimedOut; }
   /// Reads until `Rule` holds a whole answer (`receive_framed` over `ReceiveFromSocket`);
   /// raises the socket's errors, and `strQNInEAnswerTooLarge` once more than `MaxAnswerSize`
   /// bytes arrived.
@@ -265,6 +282,9 @@ private:
   /// wait that ends past it raises `strQNInETimeLimit` whatever the socket said.
   template <class TWaitCall>
   auto bounded(TWaitCall wait);
+  /// Raises the failure of a send or receive whose wait ran out as that wait, not as the
+  /// connect's "Connection timed out"; returns for any other failure.
+  void raise_wait_time_out(const Exception& failure, bool sending);
 
   platform::TClientSocket* FClientSocket = nullptr;  // owned as a component
   String FAbout;
@@ -277,6 +297,8 @@ private:
   Integer FMaxTime = 0;
   std::optional<std::chrono::steady_clock::time_point> FDeadline;  ///< while an Execute runs
   bool FRunning = false;                                           ///< while an Execute runs
+  bool FReached = false;       ///< this cycle's connection was made: later failures are reported
+  bool FWaitTimedOut = false;  ///< the last send or receive ran out of time
   String FLastError;
   TQNITLSMode FUseTLS = tlsNone;
   String FCAFile;

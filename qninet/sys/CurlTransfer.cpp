@@ -166,7 +166,15 @@ Failure CurlTransfer::Failed() const {
     }
     case CURLE_OPERATION_TIMEDOUT:
       // Our own waits say which one ended; libcurl's connect time-out is the connect.
-      text = std::string(kConnectionTimedOut) + (FErrorText.empty() ? "" : " (" + FErrorText + ")");
+      if (!FErrorText.empty()) {
+        text = FErrorText;
+      } else {
+        // libcurl's connect phase includes a greeting (FTP): a peer that took the connection
+        // and said nothing is a wait for data, not a connect.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(FEasy, CURLINFO_CONNECT_TIME_T, &connected);
+        text = connected > 0 ? waiting_for_data_text(FTimeoutMs) : std::string(kConnectionTimedOut);
+      }
       break;
     case CURLE_PARTIAL_FILE: {
       curl_off_t got = 0, expected = -1;
@@ -241,7 +249,7 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
     // Checked before every wait, so a peer that stalls, never answers or never takes what is
     // sent cannot hold the caller past it.
     if (FDeadline && Clock::now() >= *FDeadline) {
-      fail(CURLE_OPERATION_TIMEDOUT, "the time limit is up");
+      fail(CURLE_OPERATION_TIMEDOUT, "Connection timed out (the time limit is up)");
       break;
     }
     if (FPaused && FSpillPos >= FSpill.size()) {
@@ -266,12 +274,16 @@ void CurlTransfer::pump(Pred satisfied, bool headDeadline) {
       FProgress = false;
       lastProgress = now;
     } else if (FTimeoutMs > 0 && now - lastProgress > limit) {
-      fail(CURLE_OPERATION_TIMEDOUT, "no data for " + std::to_string(FTimeoutMs) + " ms");
+      // Before the connect completed this is the connect's time-out, after it a silent peer.
+      curl_off_t connected = 0;
+      curl_easy_getinfo(FEasy, CURLINFO_CONNECT_TIME_T, &connected);
+      fail(CURLE_OPERATION_TIMEDOUT,
+           connected > 0 ? waiting_for_data_text(FTimeoutMs) : std::string(kConnectionTimedOut));
       break;
     }
     // A head that trickles in never stalls; it still has to be complete within the time-out.
     if (headDeadline && FTimeoutMs > 0 && now - start > limit) {
-      fail(CURLE_OPERATION_TIMEDOUT, "no complete answer within " + std::to_string(FTimeoutMs) + " ms");
+      fail(CURLE_OPERATION_TIMEDOUT, whole_answer_text(FTimeoutMs));
       break;
     }
     int waitMs = 100;

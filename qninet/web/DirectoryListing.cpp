@@ -11,6 +11,7 @@
 #include "qninet/sys/FtpListing.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/web/qnidir.h"
+#include "qninet/web/WebSource.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {

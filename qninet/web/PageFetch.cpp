@@ -4,6 +4,7 @@
 #include "qninet/core/QNInCnst.h"
 #include "qninet/core/Url.h"
 #include "qninet/sys/TextDecoding.h"
+#include "qninet/web/WebSource.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {

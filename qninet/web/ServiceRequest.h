@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "qninet/rtl/Streams.h"
+#include "qninet/web/WebSource.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {

@@ -19,10 +19,12 @@
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/web/QNInStat.h"
 #include "qninet/web/UpdatePin.h"
-#include "qninet/web/WebSource.h"
+#include "qninet/web/WebConnection.h"
 #include "qninet/web/WebTypes.h"
 
 namespace qninet {
+
+class TQNWebSource;  // the library's sources (web/WebSource.h)
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// Progress of a transfer: bytes so far, the expected total (0 or all ones when unknown), and

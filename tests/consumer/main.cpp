@@ -1,9 +1,9 @@
 // A program built against the installed package: it must find the headers, link the library
-// and get the same results as the library's own tests.
+// and get the same results as the library's own tests. It includes the umbrella, so an
+// installed header that reaches one left out of the package fails to compile here.
 #include <cstdio>
 
-#include "qninet/core/qniutil.h"
-#include "qninet/rtl/Strings.h"
+#include "qninet/qninet.h"
 
 int main() {
   using namespace qninet;

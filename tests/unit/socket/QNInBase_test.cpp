@@ -102,36 +102,33 @@ TEST(InetBaseCycle, NoServerRaisesTheCurrentTextAfterBeforeExecuteWithoutSocketA
   EXPECT_THROW(c.Connect(), Exception);
 }
 
-// The query goes with the header block, an empty one sends nothing; the answer is every byte,
-// whatever the chunking. (A server that never answers: the program's vocabulary rows.)
-TEST(InetBaseCycle, QueryThenHeaderBlockThenEveryByteOfTheAnswer) {
+TEST(InetBaseCycle, QueryThenHeaderBlockThenAnswerAndAnEmptyQuerySendsNothing) {
+  Served s(answers("the answer\r\n"), u"example.com\r\n");
+  EXPECT_EQ(s.C.Execute(), u"the answer\r\n");
+  EXPECT_EQ(s.Server.Received(0), "example.com\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_FALSE(s.C.Connected());
+  Served empty(Script().Send("Tue Mar  5 10:00:00 2024\r\n"), u"");  // and only reads
+  EXPECT_EQ(empty.C.Execute(), u"Tue Mar  5 10:00:00 2024\r\n");
+  EXPECT_EQ(empty.Server.Received(0), "");
+}
+
+TEST(InetBaseCycle, AnswerIsEveryByteWhateverTheChunking) {
   // a WHOIS-like first line: letters after the blank pass the status check
   std::string lines = "Domain Name: EXAMPLE.CO.UK\r\n";
   for (int i = 0; i < 2000; ++i) lines += "line " + std::to_string(i) + "\r\n";
   std::string large(100000, '\0');  // more than one read, every byte value, zero bytes too
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 + 1);
-  const struct {
-    String Query;
-    std::string Answer;
-    std::size_t Chunk;  // 0: one send
-  } cases[] = {{u"example.com\r\n", lines, 7},
-               {u"q\r\n", large, 0},
-               {u"q\r\n", std::string("\x1c\0\0\x01\0\xff\0", 7), 0},
-               {u"", "Tue Mar  5 10:00:00 2024\r\n", 0}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Answer.size());
-    const Script reply = k.Query.empty() ? Script().Send(k.Answer)
-                         : k.Chunk       ? Script().ReadUntil("\r\n\r\n").SendChunks(k.Answer, k.Chunk, 0ms)
-                                         : answers(k.Answer);
-    Served s(reply, k.Query);
+  // the answer, and its chunk size (0: one send)
+  const std::pair<std::string, std::size_t> cases[] = {
+      {lines, 7}, {large, 0}, {std::string("\x1c\0\0\x01\0\xff\0", 7), 0}};
+  for (const auto& [answer, chunk] : cases) {
+    SCOPED_TRACE(answer.size());
+    Served s(chunk ? Script().ReadUntil("\r\n\r\n").SendChunks(answer, chunk, 0ms) : answers(answer));
     const String got = s.C.Execute();
     EXPECT_EQ(s.C.LastError(), u"");
-    ASSERT_EQ(got.size(), k.Answer.size());
-    EXPECT_EQ(ToBytes(got), k.Answer);
+    ASSERT_EQ(got.size(), answer.size());
+    EXPECT_EQ(ToBytes(got), answer);
     for (char16_t u : got) ASSERT_LE(u, 255);  // never a sign-extended unit
-    EXPECT_FALSE(s.C.Connected());
-    EXPECT_EQ(s.Server.Received(0),
-              k.Query.empty() ? "" : ToUtf8(k.Query) + "Proxy-Connection: Keep-Alive\r\n\r\n");
   }
 }
 
@@ -273,7 +270,7 @@ TEST(InetBaseHeaders, ProxyCredentialLinesAfterTheLogonPrompt) {
 
 // UseProxy with no server goes to the server without prompt or credentials; a proxied run carries
 // them and the socket keeps the proxy's endpoint, as the engine reads it back; a later run without
-// the proxy goes back to the server. (SetProxy's copy: the proxy object's Assign test.)
+// the proxy goes back to the server.
 TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
   ScriptedServer proxy(answers("via proxy"));
   ScriptedServer direct({answers("ok"), answers("direct")});
@@ -286,8 +283,16 @@ TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
   EXPECT_EQ(c.Execute(), u"ok");
   EXPECT_EQ(direct.Received(0), "q\r\n\r\n");
   c.SetLoginPrompt(false);
-  c.Proxy()->SetServer(u"localhost");
-  c.Proxy()->SetPort(proxy.Port());
+  TQNInetProxy p;
+  p.SetUseProxy(true);
+  p.SetServer(u"localhost");
+  p.SetPort(proxy.Port());
+  p.SetUser(u"joe");
+  p.SetPassword(u"pw");
+  TQNInetProxy* own = c.Proxy();
+  c.SetProxy(&p);
+  p.SetServer(u"other.invalid");  // the component copied the settings into its own object
+  EXPECT_EQ(c.Proxy(), own);
   EXPECT_EQ(c.Execute(), u"via proxy");
   EXPECT_EQ(proxy.Received(0), "q\r\nUsername: joe\r\nPassword: pw\r\n\r\n");
   EXPECT_EQ(c.Host(), u"localhost");
@@ -328,6 +333,18 @@ TEST(InetBaseFailure, RefusedPortAndUnknownNameReachTheCallerAfterOnError) {
     EXPECT_EQ(seen, k.Seen);
     EXPECT_EQ(c.LastError(), message);
     EXPECT_FALSE(c.Connected());
+  }
+}
+
+TEST(InetBaseFailure, ServerThatNeverAnswersOrNeverClosesEndsWithTheTimeOut) {
+  for (const Script& script : {Script().HoldOpen(), answers("partial record").HoldOpen()}) {
+    Served s(script);
+    s.C.SetTimeout(300);
+    const String message =
+        u"127.0.0.1:" + IntToStr(s.Server.Port()) + u": timed out waiting for data after 300 ms";
+    EXPECT_EQ(s.C.Execute(), message);
+    EXPECT_EQ(s.C.LastError(), message);
+    EXPECT_FALSE(s.C.Connected());  // the next run connects afresh
   }
 }
 

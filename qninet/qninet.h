@@ -1,0 +1,63 @@
+#pragma once
+// Every installed header of the library in one include: the framework, the socket and web
+// components, the XML engine and the registration. Each header also stands alone, for a unit
+// that wants only one component.
+
+#include "qninet/rtl/AsyncRun.h"
+#include "qninet/rtl/Classes.h"
+#include "qninet/rtl/Collections.h"
+#include "qninet/rtl/ComCtrls.h"
+#include "qninet/rtl/DateUtils.h"
+#include "qninet/rtl/FormFile.h"
+#include "qninet/rtl/Forms.h"
+#include "qninet/rtl/Graphics.h"
+#include "qninet/rtl/GuiConsole.h"
+#include "qninet/rtl/GuiScripted.h"
+#include "qninet/rtl/GuiTimers.h"
+#include "qninet/rtl/Streams.h"
+#include "qninet/rtl/Strings.h"
+#include "qninet/rtl/SysUtils.h"
+#include "qninet/rtl/TypInfo.h"
+#include "qninet/rtl/Variant.h"
+
+#include "qninet/platform/ClientSocket.h"
+
+#include "qninet/core/HttpRequest.h"
+#include "qninet/core/Outcome.h"
+#include "qninet/core/QNILogOn.h"
+#include "qninet/core/QNInCnst.h"
+#include "qninet/core/QNInProxy.h"
+#include "qninet/core/Url.h"
+#include "qninet/core/qniutil.h"
+
+#include "qninet/socket/MailTypes.h"
+#include "qninet/socket/QNIDNS.h"
+#include "qninet/socket/QNIFedEx.h"
+#include "qninet/socket/QNIHTTP.h"
+#include "qninet/socket/QNISMTP.h"
+#include "qninet/socket/QNISNTP.h"
+#include "qninet/socket/QNITime.h"
+#include "qninet/socket/QNIWeath.h"
+#include "qninet/socket/QNInBase.h"
+#include "qninet/socket/QNWhoIs.h"
+
+#include "qninet/xml/QNInetXML.h"
+
+#include "qninet/web/FeedDate.h"
+#include "qninet/web/QNIMSTranslator.h"
+#include "qninet/web/QNIRSS.h"
+#include "qninet/web/QNIRdap.h"
+#include "qninet/web/QNIUPS.h"
+#include "qninet/web/QNInStat.h"
+#include "qninet/web/UpdatePin.h"
+#include "qninet/web/WebConnection.h"
+#include "qninet/web/WebTypes.h"
+#include "qninet/web/qnidir.h"
+#include "qninet/web/qnidirect.h"
+#include "qninet/web/qniimage.h"
+#include "qninet/web/qniupdate.h"
+#include "qninet/web/qnixtract.h"
+
+#include "qninet/design/Palette.h"
+#include "qninet/design/QNIReg.h"
+#include "qninet/design/QNInAbout.h"
