@@ -194,7 +194,7 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
   ASSERT_TRUE(Decode(m, reply));
   EXPECT_EQ(reply.RCode(), 0u);
   ASSERT_EQ(reply.Questions.size(), 1u);
-  EXPECT_EQ(reply.Questions[0].Name, u"www.test.");
+  EXPECT_EQ(reply.Questions[0].Name(), u"www.test.");
   ASSERT_EQ(reply.Answers.size(), 9u);
   const char* lines[] = {
       "www.test. 300 IN A 10.1.2.3",
@@ -212,8 +212,8 @@ TEST(DnsDecode, RecordsOfEveryRenderedTypeWithCompression) {
   EXPECT_EQ(ToUtf8(DNSRecordLine(reply.Authority[0])),
             "test. 100 IN SOA ns.test. hostmaster.test. 2026 7200 900 604800 300");
   ASSERT_EQ(reply.Additional.size(), 1u);
-  EXPECT_EQ(reply.Additional[0].Name, u".");
-  EXPECT_EQ(reply.Additional[0].Data, u"\\# 0");
+  EXPECT_EQ(reply.Additional[0].Name(), u".");
+  EXPECT_EQ(reply.Additional[0].Data(), u"\\# 0");
 }
 
 TEST(DnsDecode, MalformedRepliesAreRefused) {
@@ -244,7 +244,7 @@ TEST(DnsDecode, RCodeNameAndNamesEscaped) {
       ReplyHeader(0x8183, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1), reply));
   EXPECT_EQ(reply.RCode(), 3u);
   EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
-  EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
+  EXPECT_EQ(ToUtf8(reply.Questions[0].Name()), "a\\.b.c\\001.");
 }
 
 // One record's data as dig prints it; data of the wrong length for its type falls back to the
@@ -290,7 +290,7 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
     TQNIDNSReply reply;
     ASSERT_TRUE(Decode(ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), c.Type, 0, data), reply));
     ASSERT_EQ(reply.Answers.size(), 1u);
-    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), c.Dig);
+    EXPECT_EQ(ToUtf8(reply.Answers[0].Data()), c.Dig);
   }
 }
 
