@@ -1,8 +1,10 @@
-// Typed records of a decoded reply.
+// Typed records of a decoded reply, and the lists a program walks with range-for.
 
 #include <gtest/gtest.h>
 
+#include "qninet/socket/MailTypes.h"
 #include "qninet/socket/QNIDNS.h"
+#include "qninet/web/QNIRSS.h"
 
 using namespace qninet;
 
@@ -63,4 +65,22 @@ TEST(DnsRecords, TypedReadersAndTheirLimits) {
     EXPECT_EQ(std::string(row.Typed) == "-" && row.Type != 2, record.Data().starts_with(u"\\# "))
         << ToUtf8(record.Data());
   }
+}
+
+// The range-for loop visits what index access gives, in order, and size() counts it; an owned
+// list after a deletion walks its remaining objects.
+TEST(ListWalk, RangeForVisitsEveryElementInOrder) {
+  TStringList lines;
+  lines.SetText(u"a\nb\nc");
+  TQNIEMailAddresses addresses(nullptr);
+  addresses.SetEMailAddresses(u"a@x, b@x, c@x");
+  TQNIRSSChannels channels;
+  for (const char16_t* title : {u"a", u"gone", u"b", u"c"}) channels.Add()->Title = title;
+  channels.DeleteItem(1);
+  String walked;
+  for (const String& line : lines) walked += line;
+  for (const TQNIEMailAddress& address : addresses) walked += address.Address().substr(0, 1);
+  for (const TQNIRSSChannel& channel : channels) walked += channel.Title;
+  EXPECT_EQ(ToUtf8(walked), "abcabcabc");
+  EXPECT_EQ(lines.size() + addresses.size() + channels.size(), 9u);
 }
