@@ -1,6 +1,6 @@
 // A program built against the installed package: it walks a feed's channels and items with
 // range-for loops, then asks a DNS server for a domain's MX records and reads them typed.
-//   walk_feed_mx [FEED-FILE [DOMAIN SERVER [PORT]]]
+//   walk_feed_mx [FEED-FILE [DOMAIN SERVER [PORT]]]   (no file or "": a sample feed)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,7 +12,7 @@ using namespace qninet;
 
 int main(int argc, char** argv) {
   TQNIRSSChannels channels;
-  if (argc > 1) {
+  if (argc > 1 && *argv[1]) {  // "" keeps the sample feed
     TStringList lines;
     lines.LoadFromFile(FromUtf8(argv[1]));
     ParseRSSText(lines.Text(), channels, true);
