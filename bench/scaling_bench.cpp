@@ -115,6 +115,26 @@ void read_dns(const std::string& s) {
     std::abort();
 }
 
+// Kept whole, then each record's line rendered once, as a program that prints them does.
+void read_dns_whole(const std::string& s) {
+  TQNIDNSReply reply;
+  String error;
+  std::size_t written = 0;
+  if (!DNSDecodeReply(FromBytes(s), reply, error)) std::abort();
+  for (const TQNIDNSRecord& r : reply.Answers) written += ToUtf8(DNSRecordLine(r)).size();
+}
+
+// n A records of one name (the first spelled out, the rest a pointer to it).
+std::string a_reply(std::size_t n) {
+  return dns_reply(n, 1, "\x7f\0\0\x01", [](std::size_t i, std::size_t) {
+    return i ? std::string("\xC0\x0C", 2)
+             : std::string(
+                   "\x01"
+                   "a\0",
+                   3);
+  });
+}
+
 // n WKS records of one name (the first spelled out, the rest a pointer to it), each with a map of
 // 512 ports: the rendering that grows most per byte read.
 std::string wks_reply(std::size_t n) {
@@ -229,17 +249,7 @@ const std::vector<Shape>& shapes() {
          TStringList headers;
          HTTPSplitAnswer(answer, headers, true);
        }},
-      {"DNS reply: A records", 10000,
-       [](std::size_t n) {
-         return dns_reply(n, 1, "\x7f\0\0\x01", [](std::size_t i, std::size_t) {
-           return i ? std::string("\xC0\x0C", 2)
-                    : std::string(
-                          "\x01"
-                          "a\0",
-                          3);
-         });
-       },
-       read_dns},
+      {"DNS reply: A records", 10000, a_reply, read_dns},
       {"DNS reply: chained pointers", 10000,
        [](std::size_t n) {
          // Names in the first 16 KiB point at the one before, up to 119 jumps; the later ones (out
@@ -259,12 +269,8 @@ const std::vector<Shape>& shapes() {
        },
        read_dns},
       {"DNS reply: WKS records", 1000, wks_reply, read_dns},
-      {"DNS reply: WKS records, kept whole", 1000, wks_reply,
-       [](const std::string& s) {
-         TQNIDNSReply reply;
-         String error;
-         if (!DNSDecodeReply(FromBytes(s), reply, error)) std::abort();
-       }},
+      {"DNS reply: WKS records, kept whole", 1000, wks_reply, read_dns_whole},
+      {"DNS reply: A records, kept whole", 10000, a_reply, read_dns_whole},
       {"UPS answer: activities", 20000,
        [](std::size_t n) {
          return "<TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode></Response><Shipment>"

@@ -23,10 +23,11 @@ constexpr std::size_t kMaxNameText = 4 * 255 + 1;
 
 void check_records(const std::vector<TQNIDNSRecord>& records, std::size_t messageSize) {
   for (const TQNIDNSRecord& r : records) {
-    FUZZ_CHECK(!r.Name.empty() && r.Name.back() == u'.' && r.Name.size() <= kMaxNameText);
-    FUZZ_CHECK(r.RawData.size() + kMinRecord <= messageSize);
+    const String name = r.Name(), raw = r.RawData(), data = r.Data();
+    FUZZ_CHECK(!name.empty() && name.back() == u'.' && name.size() <= kMaxNameText);
+    FUZZ_CHECK(raw.size() + kMinRecord <= messageSize);
     // Data names may point elsewhere in the message, each at most a whole name.
-    FUZZ_CHECK(r.Data.size() <= 4 * r.RawData.size() + kMaxNameText * (r.RawData.size() / 2 + 2) + 64);
+    FUZZ_CHECK(data.size() <= 4 * raw.size() + kMaxNameText * (raw.size() / 2 + 2) + 64);
     FUZZ_CHECK(!DNSRecordLine(r).empty());
   }
 }
@@ -40,8 +41,10 @@ void check_reply(std::string_view bytes) {
   }
   const std::size_t records = reply.Answers.size() + reply.Authority.size() + reply.Additional.size();
   FUZZ_CHECK(12 + 5 * reply.Questions.size() + kMinRecord * records <= bytes.size());
-  for (const TQNIDNSQuestion& q : reply.Questions)
-    FUZZ_CHECK(!q.Name.empty() && q.Name.back() == u'.' && q.Name.size() <= kMaxNameText);
+  for (const TQNIDNSQuestion& q : reply.Questions) {
+    const String name = q.Name();
+    FUZZ_CHECK(!name.empty() && name.back() == u'.' && name.size() <= kMaxNameText);
+  }
   check_records(reply.Answers, bytes.size());
   check_records(reply.Authority, bytes.size());
   check_records(reply.Additional, bytes.size());
@@ -78,7 +81,7 @@ void check_query(std::uint32_t bits, std::string_view name) {
   for (int r = irAll; r <= irCAA; ++r) {
     if (!requests.Contains(static_cast<TQNIDNSRequest>(r))) continue;
     FUZZ_CHECK(q < reply.Questions.size());
-    FUZZ_CHECK(reply.Questions[q].Name == FromBytes(name) + u".");
+    FUZZ_CHECK(reply.Questions[q].Name() == FromBytes(name) + u".");
     FUZZ_CHECK(reply.Questions[q].Type == DNSRequestTypeCode(static_cast<TQNIDNSRequest>(r)));
     FUZZ_CHECK(reply.Questions[q].Class == 1);
     ++q;

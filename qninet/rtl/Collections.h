@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "qninet/rtl/Classes.h"
+#include "qninet/rtl/ListRange.h"
 
 namespace qninet {
 
@@ -79,9 +80,10 @@ private:
   int FUpdateCount = 0;
 };
 
-/// A collection whose items are `T`, with typed access.
+/// A collection whose items are `T`, with typed access; the items walk with a range-for loop
+/// (`for (T& item : list)`), and `size()` is `Count()`.
 template <class T>
-class TCollectionOf : public TCollection {
+class TCollectionOf : public TCollection, public TListRange<TCollectionOf<T>> {
 public:
   explicit TCollectionOf(TPersistent* owner = nullptr)
       : TCollection(
@@ -89,6 +91,8 @@ public:
   T* Add() { return static_cast<T*>(TCollection::Add()); }
   T* Insert(int index) { return static_cast<T*>(TCollection::Insert(index)); }
   T* Items(int index) const { return static_cast<T*>(TCollection::Items(index)); }
+  /// What the range-for loop reads: the item at `index`.
+  T& ListElement(int index) const { return *Items(index); }
 };
 
 }  // namespace qninet

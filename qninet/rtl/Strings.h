@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qninet/rtl/Classes.h"
+#include "qninet/rtl/ListRange.h"
 
 namespace qninet {
 
@@ -13,10 +14,13 @@ class TStream;
 
 enum TDuplicates : std::uint8_t { dupIgnore, dupAccept, dupError };
 
-class QNINET_API TStrings : public TPersistent {
+/// Lines walk with a range-for loop (`for (const String& line : list)`); `size()` is `Count()`.
+class QNINET_API TStrings : public TPersistent, public TListRange<TStrings> {
   QNINET_OBJECT(TStrings, TPersistent)
 public:
   virtual int Count() const = 0;
+  /// What the range-for loop reads: `Strings(index)`.
+  String ListElement(int index) const { return Strings(index); }
   /// Raise `EStringListError` "List index out of bounds (N)" for a bad index.
   virtual String Strings(int index) const = 0;
   virtual void SetStrings(int index, const String& value) = 0;

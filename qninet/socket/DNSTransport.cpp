@@ -88,10 +88,12 @@ void TQNIDNSResolver::Connect() {
 
 String TQNIDNSResolver::InternalExecute() {
   if (FTransport == dtTCP && !FLengthPrefix) return TQNInetBase::InternalExecute();
-  if (FRequests.Empty() || FDomain.empty()) return String();
-  if (FTransport == dtTCP) return exchange_framed(GetQuery());
-  if (FTransport == dtHTTPS) return exchange_https(DNSBuildQuery(FRequests, FDomain, 0, kUdpPayload));
-  const String query = DNSBuildQuery(FRequests, FDomain, random_id(), kUdpPayload);
+  const auto types = asked();
+  if (types.empty() || FDomain.empty() || CurrentStep >= static_cast<Integer>(types.size())) return String();
+  const TQNIDNSRequests type{types[static_cast<std::size_t>(CurrentStep)]};
+  if (FTransport == dtTCP) return exchange_framed(DNSBuildQuery(type, FDomain));
+  if (FTransport == dtHTTPS) return exchange_https(DNSBuildQuery(type, FDomain, 0, kUdpPayload));
+  const String query = DNSBuildQuery(type, FDomain, random_id(), kUdpPayload);
   return FTransport == dtUDP ? exchange_udp(query) : exchange_framed(query);
 }
 

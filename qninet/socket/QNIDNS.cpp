@@ -1,5 +1,6 @@
 #include "qninet/socket/QNIDNS.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qninet {
@@ -231,8 +232,8 @@ String DNSRCodeName(unsigned RCode) {
 }
 
 String DNSRecordLine(const TQNIDNSRecord& Record) {
-  return Record.Name + u" " + IntToStr(Record.TTL) + u" " + DNSClassName(Record.Class) + u" " +
-         DNSTypeName(Record.Type) + u" " + Record.Data;
+  return Record.Name() + u" " + IntToStr(Record.TTL) + u" " + DNSClassName(Record.Class) + u" " +
+         DNSTypeName(Record.Type) + u" " + Record.Data();
 }
 
 QNINET_DEFINE_ENUM_INFO(TQNIDNSTransport, "dtTCP", "dtUDP", "dtTLS", "dtHTTPS")
@@ -255,6 +256,46 @@ String TQNIDNSResolver::GetQuery() {
   if (FRequests.Empty() || FDomain.empty()) return String();
   if (Host().empty() && Address().empty()) return String();
   return DNSBuildQuery(FRequests, FDomain);
+}
+
+std::vector<TQNIDNSRequest> TQNIDNSResolver::asked() const {
+  std::vector<TQNIDNSRequest> types;
+  for (std::size_t i = 0; i < kTypeCodes.size(); ++i)
+    if (FRequests.Contains(static_cast<TQNIDNSRequest>(i))) types.push_back(static_cast<TQNIDNSRequest>(i));
+  return types;
+}
+
+void TQNIDNSResolver::BeforeExecute() {
+  // One message per type: a server answers the first question of a message only. Without the
+  // length field the engine reads to the close, so that form asks everything in one message.
+  const bool oneMessage = FTransport == dtTCP && !FLengthPrefix;
+  StepCount = oneMessage || FDomain.empty() ? 1 : std::max<Integer>(1, static_cast<Integer>(asked().size()));
+  FResults.clear();
+  TQNInetBase::BeforeExecute();
+}
+
+void TQNIDNSResolver::AfterExecute(String& Text) {
+  TQNInetBase::AfterExecute(Text);
+  const auto types = asked();
+  if (types.empty() || FDomain.empty()) return;
+  TQNIDNSResult result;
+  result.Request = types[std::min<std::size_t>(static_cast<std::size_t>(CurrentStep), types.size() - 1)];
+  DNSDecodeReply(Text, result.Reply, result.Error);
+  FResults.push_back(std::move(result));
+}
+
+std::vector<TQNIDNSRecord> TQNIDNSResolver::Answers() const {
+  std::vector<TQNIDNSRecord> all;
+  for (const auto& result : FResults)
+    all.insert(all.end(), result.Reply.Answers.begin(), result.Reply.Answers.end());
+  return all;
+}
+
+String TQNIDNSResolver::AnswerText() const {
+  String text;
+  for (const auto& result : FResults)
+    for (const auto& record : result.Reply.Answers) text += DNSRecordLine(record) + u"\n";
+  return text;
 }
 
 }  // namespace qninet

@@ -2,7 +2,11 @@
 // The DNS resolver: builds one RFC 1035 query about one name, sends it over TCP and returns the
 // server's reply; a decoder reads such a reply into records rendered as dig renders them.
 
+#include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -70,21 +74,101 @@ QNINET_API bool DNSReplyMatches(const String& Query, const String& Reply);
 /// IPv4 tail); false for anything else.
 QNINET_API bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]);
 
-/// One question of a reply.
-struct TQNIDNSQuestion {
-  String Name;  ///< absolute, with the final dot
-  std::uint16_t Type = 0;
-  std::uint16_t Class = 0;
+/// The bytes of one decoded message, shared by the questions and records read from it, so that
+/// each of them stays valid on its own (a record copied out of its reply keeps the bytes alive).
+class QNINET_API TQNIDNSMessage {
+public:
+  TQNIDNSMessage() = default;
+  explicit TQNIDNSMessage(std::string Bytes);
+  TQNIDNSMessage(const TQNIDNSMessage& other) noexcept;
+  TQNIDNSMessage(TQNIDNSMessage&& other) noexcept : FShared(other.FShared) { other.FShared = nullptr; }
+  TQNIDNSMessage& operator=(TQNIDNSMessage other) noexcept {
+    std::swap(FShared, other.FShared);
+    return *this;
+  }
+  ~TQNIDNSMessage();
+  /// The message's bytes; empty for a default-made one.
+  std::string_view Bytes() const;
+
+private:
+  struct Shared;
+  Shared* FShared = nullptr;  // one pointer, not a shared_ptr's two: a record stays small
 };
 
-/// One resource record of a reply.
-struct TQNIDNSRecord {
-  String Name;  ///< absolute, with the final dot
+/// One question of a reply.
+class QNINET_API TQNIDNSQuestion {
+public:
+  std::uint16_t Type = 0;
+  std::uint16_t Class = 0;
+  /// Absolute, with the final dot, labels escaped as dig writes them.
+  String Name() const;
+
+private:
+  friend struct TQNIDNSReplyReader;
+  std::uint32_t FNameAt = 0;
+  TQNIDNSMessage FMessage;
+};
+
+/// An A or AAAA record's address.
+struct TQNIDNSAddress {
+  bool IPv6 = false;
+  std::array<std::uint8_t, 16> Bytes{};  ///< network order; an IPv4 address in the first four
+  String Text;                           ///< "10.1.2.3", "fd00::5" (RFC 5952), as dig writes it
+};
+/// An MX record's data.
+struct TQNIDNSMX {
+  std::uint16_t Preference = 0;
+  String Exchange;  ///< absolute, with the final dot
+};
+/// An SRV record's data (RFC 2782).
+struct TQNIDNSSRV {
+  std::uint16_t Priority = 0;
+  std::uint16_t Weight = 0;
+  std::uint16_t Port = 0;
+  String Target;  ///< absolute, with the final dot; "." when the service is not offered
+};
+/// An SOA record's data (RFC 1035 section 3.3.13); the times in seconds.
+struct TQNIDNSSOA {
+  String MName;  ///< the primary name server
+  String RName;  ///< the mailbox of the zone's administrator, as a name
+  std::uint32_t Serial = 0;
+  std::uint32_t Refresh = 0;
+  std::uint32_t Retry = 0;
+  std::uint32_t Expire = 0;
+  std::uint32_t Minimum = 0;
+};
+
+/// One resource record of a reply. It keeps only where its name and data lie in the shared
+/// message: the name and the data are read and rendered when asked, so a reply kept whole costs
+/// a few bytes per record whatever its data renders to. The typed readers give the data of the
+/// common types; each is empty for a record of another type or data that does not have its
+/// type's form (which `Data` then writes in the generic form).
+class QNINET_API TQNIDNSRecord {
+public:
   std::uint16_t Type = 0;
   std::uint16_t Class = 0;
   std::uint32_t TTL = 0;
-  String RawData;  ///< the record data's bytes, one character each
-  String Data;     ///< the data as dig renders it (RFC 3597 generic form for other types)
+  /// Absolute, with the final dot, labels escaped as dig writes them.
+  String Name() const;
+  /// The record data's bytes, one character each.
+  String RawData() const;
+  /// The data as dig renders it (RFC 3597 generic form for other types and malformed data).
+  String Data() const;
+  /// A (4 bytes) and AAAA (16 bytes).
+  std::optional<TQNIDNSAddress> Address() const;
+  std::optional<TQNIDNSMX> MX() const;
+  std::optional<TQNIDNSSRV> SRV() const;
+  /// TXT (and SPF): the character-strings in order, each one character per byte, unescaped
+  /// (`Utf8Decode` for UTF-8 text).
+  std::optional<std::vector<String>> TXT() const;
+  std::optional<TQNIDNSSOA> SOA() const;
+
+private:
+  friend struct TQNIDNSReplyReader;
+  std::uint32_t FNameAt = 0;
+  std::uint32_t FDataAt = 0;
+  std::uint16_t FDataLength = 0;
+  TQNIDNSMessage FMessage;
 };
 
 /// A decoded reply.
@@ -100,15 +184,18 @@ struct TQNIDNSReply {
   bool Truncated() const { return (Flags & 0x0200u) != 0; }
 };
 
-/// Decodes a reply message (without the TCP length field), following name compression.
-/// Returns false with `Error` set for a message that is cut short or malformed (a pointer loop,
-/// a name over 255 bytes, a record running past the end); never reads outside `Bytes`.
+/// Decodes a reply message (without the TCP length field), following name compression. The
+/// reply keeps one copy of the message, a byte per byte, that its questions and records refer
+/// into. Returns false with `Error` set for a message that is cut short or malformed (a pointer
+/// loop, a name over 255 bytes, a record running past the end); never reads outside `Bytes`.
+/// Bytes after the message (a second message, say) are not read.
 QNINET_API bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error);
 /// Takes each record as it is read, with its section: 0 the answers, 1 authority, 2 additional.
 using TQNIDNSRecordSink = std::function<void(int Section, TQNIDNSRecord& Record)>;
 /// The same, handing each record to `OnRecord` as it is read instead of keeping it (`Reply` gets
 /// the header and the questions), so a reply of any size is rendered in the memory of one
-/// record. A reply found malformed past some records returns false after handing those out.
+/// record besides the message's copy. A reply found malformed past some records returns false after handing
+/// those out.
 QNINET_API bool DNSDecodeReply(const String& Bytes, TQNIDNSReply& Reply, String& Error,
                                const TQNIDNSRecordSink& OnRecord);
 /// "A", "MX", "AAAA"... or "TYPEn" (RFC 3597).
@@ -120,6 +207,14 @@ QNINET_API String DNSRCodeName(unsigned RCode);
 /// "name TTL CLASS TYPE data", one record as one line.
 QNINET_API String DNSRecordLine(const TQNIDNSRecord& Record);
 
+/// What the server answered to one request type of a run.
+struct TQNIDNSResult {
+  TQNIDNSRequest Request = irA;
+  TQNIDNSReply Reply;  ///< decoded; as far as it read when `Error` is set
+  String Error;        ///< why the reply could not be decoded; empty when it could
+  unsigned RCode() const { return Reply.RCode(); }
+};
+
 /// How the resolver reaches its server: DNS over TCP (RFC 7766), over UDP (RFC 1035 section
 /// 4.2.1), over TLS (RFC 7858) or over HTTPS (RFC 8484).
 enum TQNIDNSTransport : std::uint8_t { dtTCP, dtUDP, dtTLS, dtHTTPS };
@@ -128,12 +223,16 @@ QNINET_DECLARE_ENUM_INFO(TQNIDNSTransport)
 enum TQNIDoHMethod : std::uint8_t { dmPOST, dmGET };
 QNINET_DECLARE_ENUM_INFO(TQNIDoHMethod)
 
-/// A DNS client. `Transport` `dtTCP` (the default, port 53): with `LengthPrefix` (the default)
-/// the query carries the two-byte length field that DNS over TCP expects and no header block,
-/// and `Execute` returns the reply without its length field; without it the query goes out as
-/// the engine sends every query, followed by the engine's header block, and the answer is
-/// everything the server sends until it closes.
-/// The other transports ask with a random identifier (0 over HTTPS) and an EDNS(0) record
+/// A DNS client. Several `Requests` are asked one message per type, in the order of the
+/// enumeration, over one connection where the transport has one (servers answer only the first
+/// question of a message): `Results` then holds each type's decoded reply and reply code,
+/// `AnswerText` the answers of all as dig prints them, and `Execute` returns the reply
+/// messages one after the other. `Transport` `dtTCP` (the default, port 53): with `LengthPrefix` (the
+/// default) the query carries the two-byte length field that DNS over TCP expects and no header block, and
+/// `Execute` returns the reply without its length field; without it the query goes out as the engine sends
+/// every query, followed by the engine's header block, and the answer is everything the server sends until it
+/// closes (that one message asks every type, as `GetQuery` builds it, and `Results` holds its reply under the
+/// first type). The other transports ask with a random identifier (0 over HTTPS) and an EDNS(0) record
 /// offering 1232 bytes, and return the reply message:
 /// - `dtUDP`: a datagram to `Host`:`Port`, sent again after 1, 2, 4... seconds of silence within
 ///   `Timeout` (and `MaxTime`); datagrams from another address or port, with another identifier
@@ -151,9 +250,18 @@ public:
   /// Port 53, no host.
   explicit TQNIDNSResolver(TComponent* AOwner);
   ~TQNIDNSResolver() override;
-  /// The query message for `Requests` and `Domain`; empty when either is empty or when neither
-  /// `Host` nor `Address` is set.
+  /// The query message for `Requests` and `Domain`, one question per type (what goes out
+  /// without `LengthPrefix`); empty when either is empty or when neither `Host` nor `Address`
+  /// is set.
   String GetQuery() override;
+  /// The replies of the last run, one per type asked, in the order asked; cleared when a run
+  /// starts. A run that failed midway keeps the replies that came before the failure.
+  const std::vector<TQNIDNSResult>& Results() const { return FResults; }
+  /// The answer records of every result, in the order of `Results`.
+  std::vector<TQNIDNSRecord> Answers() const;
+  /// The answer records as dig prints them: one "name TTL CLASS TYPE data" line each, ended by
+  /// a line feed.
+  String AnswerText() const;
 
   TQNIDNSRequests Requests() const { return FRequests; }
   void SetRequests(TQNIDNSRequests value) {
@@ -190,19 +298,25 @@ public:
   }
 
 protected:
+  /// Sets the steps of the run (one per type asked), clears `Results`, then `OnBeforeExecute`.
+  void BeforeExecute() override;
+  /// `OnAfterExecute`, then decodes the step's reply (as the handler left it) into `Results`.
+  void AfterExecute(String& Text) override;
   /// Connects for TCP and TLS only (with TLS, shakes hands against `TLSAuthName`).
   void Connect() override;
   /// With `LengthPrefix`: sends the framed query and reads exactly one framed reply (the
   /// server keeps the connection open for more, so reading until it closes would wait for its
   /// idle time-out). Raises `ESocketError` when the reply is cut short. An empty query sends
-  /// and reads nothing. Over UDP, TLS and HTTPS, the exchange of that transport; its failures
-  /// raise `ESocketError` after the endpoint ("127.0.0.1:53: Connection timed out").
+  /// and reads nothing. Each step asks about the step's type. Over UDP, TLS and HTTPS, the exchange of that
+  /// transport; its failures raise `ESocketError` after the endpoint ("127.0.0.1:53: Connection timed out").
   String InternalExecute() override;
 
 private:
   String exchange_framed(const String& query);
   String exchange_udp(const String& query);
   String exchange_https(const String& query);
+  /// The types asked, in order: one per step.
+  std::vector<TQNIDNSRequest> asked() const;
 
   TQNIDNSRequests FRequests;
   String FDomain;
@@ -212,6 +326,7 @@ private:
   std::optional<Url> FDoHTarget;  ///< FDoHURL parsed
   TQNIDoHMethod FDoHMethod = dmPOST;
   String FTLSAuthName;
+  std::vector<TQNIDNSResult> FResults;
 };
 
 }  // namespace qninet

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "qninet/rtl/ListRange.h"
 #include "qninet/web/qniupdate.h"
 
 namespace qninet {
@@ -28,12 +29,13 @@ public:
   void Assign(const TPersistent* Source) override;
 };
 
-/// A list that owns its objects, as the feed's items and channel records are kept. The objects
-/// live side by side in blocks that double up to 1024 objects, not one allocation each, so a
-/// feed of many small items costs little more than the items themselves; an object never moves
-/// while it is in the list. The first `DeleteItem` adds an index of the objects left.
+/// A list that owns its objects, as the feed's channels and items are kept. The objects live
+/// side by side in blocks that double up to 1024 objects, not one allocation each, so a feed of
+/// many small items costs little more than the items themselves; an object never moves while
+/// it is in the list. The first `DeleteItem` adds an index of the objects left. The objects walk
+/// with a range-for loop (`for (T& item : list)`), and `size()` is `Count()`.
 template <class T>
-class TQNIOwnedList {
+class TQNIOwnedList : public TListRange<TQNIOwnedList<T>> {
 public:
   TQNIOwnedList() = default;
   TQNIOwnedList(const TQNIOwnedList&) = delete;
@@ -43,6 +45,8 @@ public:
   /// The object at `Index`, or null when there is none.
   T* GetItem(int Index) const { return Index < 0 || Index >= Count() ? nullptr : At(Index); }
   T* Last() const { return Count() == 0 ? nullptr : At(Count() - 1); }
+  /// What the range-for loop reads: the object at `Index`.
+  T& ListElement(int Index) const { return *At(static_cast<std::size_t>(Index)); }
   /// Appends a new object and returns it.
   T* Add() {
     const auto [block, offset] = Place(FUsed);

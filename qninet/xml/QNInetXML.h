@@ -10,6 +10,7 @@
 
 #include "qninet/rtl/Classes.h"
 #include "qninet/rtl/DateUtils.h"
+#include "qninet/rtl/ListRange.h"
 #include "qninet/rtl/Streams.h"
 #include "qninet/rtl/TypInfo.h"
 
@@ -26,8 +27,9 @@ struct XMLDocument;
 
 /// The child items of an item, in document order; owns them. A parsed list starts as a
 /// reference into the engine's compact node table: an item is made when a caller first
-/// reaches it and then stays the same object.
-class QNINET_API TQNXMLItems : public TPersistent {
+/// reaches it and then stays the same object. The items walk with a range-for loop
+/// (`for (TQNXMLItem& item : list)`), and `size()` is `Count()`.
+class QNINET_API TQNXMLItems : public TPersistent, public TListRange<TQNXMLItems> {
   QNINET_OBJECT(TQNXMLItems, TPersistent)
 public:
   TQNXMLItems() = default;
@@ -39,6 +41,8 @@ public:
   TQNXMLItem* Items(int index) const;
   /// The item at `index` without a range check.
   TQNXMLItem* operator[](int index) const;
+  /// What the range-for loop reads: the item at `index`.
+  TQNXMLItem& ListElement(int index) const { return *(*this)[index]; }
   /// A new item with `ParentItem` as owner and parent (level one deeper), appended here.
   TQNXMLItem* AddItem(TQNXMLItem* ParentItem);
   /// Destroys every item of the list, and with them their subtrees.

@@ -107,7 +107,7 @@ std::vector<std::string> ask(const harness::Peer& peer, TQNIDNSRequest request, 
   String decodeError;
   if (!DNSDecodeReply(bytes, reply, decodeError)) error += " undecodable: " + ToUtf8(decodeError);
   std::vector<std::string> lines;
-  for (const auto& rec : reply.Answers) lines.push_back(ToUtf8(rec.Data));
+  for (const auto& rec : reply.Answers) lines.push_back(ToUtf8(rec.Data()));
   std::sort(lines.begin(), lines.end());
   return lines;
 }

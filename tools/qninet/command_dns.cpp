@@ -1,6 +1,7 @@
 // `qninet dns`: ask a DNS server over UDP (as dig does), TCP, TLS or HTTPS and print the answer
 // as dig prints its records.
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -38,35 +39,18 @@ std::string system_name_server() {
   return "127.0.0.1";
 }
 
-// The replies kept as their bytes, one after the other, and rendered only when all have come in
-// (a failure on a later question prints none of the records, as before): each record is then
-// written as it is decoded, so no reply is ever held as records or as its whole rendering.
-struct Replies {
-  std::string Bytes;
-  std::vector<std::size_t> Ends;
-  // Hands `f` the records of `section` (0 answers, 1 authority, 2 additional) of every reply.
-  template <class F>
-  void Each(int section, F&& f) const {
-    std::size_t from = 0;
-    for (const std::size_t end : Ends) {
-      TQNIDNSReply head;
-      String error;
-      DNSDecodeReply(FromBytes(std::string_view(Bytes).substr(from, end - from)), head, error,
-                     [&](int s, TQNIDNSRecord& rec) {
-                       if (s == section) f(rec);
-                     });
-      from = end;
-    }
-  }
-};
-
 std::string dump(const nlohmann::ordered_json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+const std::vector<TQNIDNSRecord>& section(const TQNIDNSReply& reply, int s) {
+  return s == 0 ? reply.Answers : s == 1 ? reply.Authority : reply.Additional;
+}
+
 // The JSON object Run::Finish would write (status, error, the fields, then the three record
-// lists), written a record at a time.
-void write_json(Run& run, int code, const Replies& replies) {
+// lists of every type), written a record at a time: no reply is held as its whole rendering.
+// With several types, "Types" gives each its own reply code.
+void write_json(Run& run, int code, const TQNIDNSResolver& c) {
   nlohmann::ordered_json head = {{"status", status_word(code)}};
   if (code != exOk && !run.Error().empty()) head["error"] = run.Error();
   for (auto& [key, value] : run.Json().items()) head[key] = value;
@@ -77,25 +61,48 @@ void write_json(Run& run, int code, const Replies& replies) {
   for (int s = 0; s < 3; ++s) {
     std::cout << ',' << dump(names[s]) << ":[";
     bool first = true;
-    replies.Each(s, [&](const TQNIDNSRecord& r) {
-      // The EDNS(0) record is no record of the answer (dig shows it apart, as a pseudo-section).
-      if (r.Type == 41) return;
-      std::cout << (first ? "" : ",")
-                << dump({{"Name", ToUtf8(r.Name)},
-                         {"Type", ToUtf8(DNSTypeName(r.Type))},
-                         {"Class", ToUtf8(DNSClassName(r.Class))},
-                         {"TTL", r.TTL},
-                         {"Data", ToUtf8(r.Data)}});
-      first = false;
-    });
+    for (const TQNIDNSResult& result : c.Results())
+      for (const TQNIDNSRecord& r : section(result.Reply, s)) {
+        // The EDNS(0) record is no record of the answer (dig shows it apart, as a pseudo-section).
+        if (r.Type == 41) continue;
+        std::cout << (first ? "" : ",")
+                  << dump({{"Name", ToUtf8(r.Name())},
+                           {"Type", ToUtf8(DNSTypeName(r.Type))},
+                           {"Class", ToUtf8(DNSClassName(r.Class))},
+                           {"TTL", r.TTL},
+                           {"Data", ToUtf8(r.Data())}});
+        first = false;
+      }
     std::cout << ']';
+  }
+  if (c.Results().size() > 1) {
+    nlohmann::ordered_json types = nlohmann::ordered_json::array();
+    for (const TQNIDNSResult& result : c.Results())
+      types.push_back({{"Type", ToUtf8(DNSTypeName(DNSRequestTypeCode(result.Request)))},
+                       {"RCode", ToUtf8(DNSRCodeName(result.RCode()))}});
+    std::cout << ",\"Types\":" << dump(types);
   }
   std::cout << "}\n";
   run.WroteJson();
 }
 
-int run(Run& run, const Options& o) {
-  std::vector<TQNIDNSRequest> requests;
+// Whether `text` is an IPv4 address in dotted form: four decimal numbers 0 to 255.
+bool dotted_ipv4(const std::string& text) {
+  int parts = 0;
+  for (std::size_t at = 0; at <= text.size(); ++parts) {
+    const std::size_t dot = std::min(text.find('.', at), text.size());
+    const std::string part = text.substr(at, dot - at);
+    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(part) > 255)
+      return false;
+    at = dot + 1;
+  }
+  return parts == 4;
+}
+
+// The types of --type, in the enumeration's order; exBadInput after reporting a name no request
+// asks for, or a PTR question about something that is no address.
+int parse_types(Run& run, const Options& o, TQNIDNSRequests& requests) {
   std::stringstream types(o.Types);
   for (std::string t; std::getline(types, t, ',');) {
     if (t.empty()) continue;
@@ -106,54 +113,59 @@ int run(Run& run, const Options& o) {
           "unknown record type " + t +
               " (A NS CNAME SOA MB MG MR NULL WKS PTR HINFO MINFO MX TXT AXFR MAILB ANY AAAA SRV NAPTR "
               "DS RRSIG DNSKEY CAA)");
-    requests.push_back(r);
+    requests.Include(r);
   }
-  if (requests.empty()) requests.push_back(irA);
+  if (requests.Empty()) requests.Include(irA);
+  // A PTR question reverses an address under in-addr.arpa or ip6.arpa: anything else would ask
+  // the server about a name made of its labels turned round.
+  std::uint8_t v6[16];
+  if (requests.Contains(irPTR) && !dotted_ipv4(o.Name) && !DNSParseIPv6(FromUtf8(o.Name), v6))
+    return run.Fail(exBadInput, "", "--type PTR needs an IPv4 or IPv6 address, not '" + o.Name + "'");
+  return exOk;
+}
 
-  Replies replies;
+int run(Run& run, const Options& o) {
+  TQNIDNSRequests requests;
+  if (const int code = parse_types(run, o, requests)) return code;
+  TQNIDNSResolver c(nullptr);
+  c.SetHost(FromUtf8(system_name_server()));
+  c.SetTransport(!o.Https.empty() ? dtHTTPS : o.Tls ? dtTLS : o.Tcp || o.NoLengthPrefix ? dtTCP : dtUDP);
+  c.SetLengthPrefix(!o.NoLengthPrefix);
+  c.SetRequests(requests);
+  c.SetDomain(FromUtf8(o.Name));
+  c.SetTLSAuthName(FromUtf8(o.TlsAuthName));
+  c.SetDoHMethod(o.HttpsGet ? dmGET : dmPOST);
+  if (const int code = run.Configure(c)) return code;
+  try {
+    c.SetDoHURL(FromUtf8(o.Https));
+  } catch (const Exception& e) {
+    return run.Fail(exBadInput, "--https", e.what());
+  }
+  String replies;
+  if (const int code = run.Execute(c, replies)) return code;
+  if (o.Raw) {
+    std::cout << ToBytes(replies);
+    return exOk;
+  }
   unsigned rcode = 0;
   int result = exOk;
-  for (TQNIDNSRequest r : requests) {
-    // One question per message: servers answer the first question of a message only.
-    TQNIDNSResolver c(nullptr);
-    c.SetHost(FromUtf8(system_name_server()));
-    c.SetTransport(!o.Https.empty() ? dtHTTPS : o.Tls ? dtTLS : o.Tcp || o.NoLengthPrefix ? dtTCP : dtUDP);
-    c.SetLengthPrefix(!o.NoLengthPrefix);
-    c.SetRequests({r});
-    c.SetDomain(FromUtf8(o.Name));
-    c.SetTLSAuthName(FromUtf8(o.TlsAuthName));
-    c.SetDoHMethod(o.HttpsGet ? dmGET : dmPOST);
-    String reply;
-    if (const int code = run.Configure(c)) return code;
-    try {
-      c.SetDoHURL(FromUtf8(o.Https));
-    } catch (const Exception& e) {
-      return run.Fail(exBadInput, "--https", e.what());
-    }
-    if (const int code = run.Execute(c, reply)) return code;
-    replies.Bytes += ToBytes(reply);
-    replies.Ends.push_back(replies.Bytes.size());
-    if (o.Raw) continue;
-    // Read through once for its soundness and status; the records are rendered at the end.
-    TQNIDNSReply decoded;
-    String error;
-    if (!DNSDecodeReply(reply, decoded, error, [](int, TQNIDNSRecord&) {}))
-      return run.Fail(exFailed, Run::Endpoint(c), "the reply cannot be read: " + ToUtf8(error));
-    if (decoded.RCode() != 0 && rcode == 0) {
-      rcode = decoded.RCode();
+  for (const TQNIDNSResult& r : c.Results()) {
+    if (!r.Error.empty())
+      return run.Fail(exFailed, Run::Endpoint(c), "the reply cannot be read: " + ToUtf8(r.Error));
+    if (r.RCode() != 0 && rcode == 0) {
+      rcode = r.RCode();
       // NXDOMAIN: the name does not exist; any other code is the server's refusal or failure.
       result = run.Fail(rcode == 3 ? exNotFound : exFailed, Run::Endpoint(c),
-                        ToUtf8(DNSTypeName(DNSRequestTypeCode(r))) + " " + o.Name + ": status " +
+                        ToUtf8(DNSTypeName(DNSRequestTypeCode(r.Request))) + " " + o.Name + ": status " +
                             ToUtf8(DNSRCodeName(rcode)));
     }
   }
-  if (o.Raw) {
-    std::cout << replies.Bytes;
-  } else if (run.Options().Json) {
+  if (run.Options().Json) {
     run.Json()["RCode"] = ToUtf8(DNSRCodeName(rcode));
-    write_json(run, result, replies);
+    write_json(run, result, c);
   } else {
-    replies.Each(0, [](const TQNIDNSRecord& rec) { std::cout << ToUtf8(DNSRecordLine(rec)) << '\n'; });
+    for (const TQNIDNSResult& r : c.Results())
+      for (const TQNIDNSRecord& rec : r.Reply.Answers) std::cout << ToUtf8(DNSRecordLine(rec)) << '\n';
   }
   return result;
 }
@@ -179,7 +191,7 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   cmd->add_option("--type", o->Types,
                   "Record types, comma-separated: A NS CNAME SOA MB MG MR NULL WKS PTR "
                   "HINFO MINFO MX TXT AXFR MAILB ANY AAAA SRV NAPTR DS RRSIG DNSKEY CAA (PTR takes an "
-                  "IPv4 or IPv6 address)")
+                  "IPv4 or IPv6 address); several are asked one message each, answered in this order")
       ->capture_default_str();
   cmd->add_flag("--raw", o->Raw, "Write the reply bytes (without the length field) to standard output")
       ->excludes(cmd->get_option("--json"));
@@ -193,7 +205,8 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
       "Prints one record a line: name TTL class type data. A status other than NOERROR is\n"
       "reported on standard error: NXDOMAIN exits 3, any other status 1. --json gives\n"
       "{\"status\", \"RCode\", \"Answers\", \"Authority\", \"Additional\"}, each record with Name,\n"
-      "Type, Class, TTL and Data.");
+      "Type, Class, TTL and Data; with several types also \"Types\", one {\"Type\", \"RCode\"} each.\n"
+      "Example: qninet dns --type A,MX example.org");
 });
 
 // A DNS message behind its two-byte length.
@@ -235,7 +248,7 @@ const DemoRegistrar demo(DemoStep{
       out << "asked 127.0.0.1:" << server.Port() << " for www.demo.test A; " << reply.size()
           << " bytes back:\n";
       for (const auto& rec : decoded.Answers) out << "  " << ToUtf8(DNSRecordLine(rec)) << '\n';
-      return decoded.Answers.size() == 1 && decoded.Answers[0].Data == u"10.1.2.3";
+      return decoded.Answers.size() == 1 && decoded.Answers[0].Data() == u"10.1.2.3";
     }});
 
 }  // namespace

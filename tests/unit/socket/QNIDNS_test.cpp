@@ -158,15 +158,15 @@ TEST(DnsDecode, RecordLinesWithCompression) {
   TQNIDNSReply reply;
   ASSERT_TRUE(Decode(m, reply));
   ASSERT_EQ(reply.Questions.size(), 1u);
-  EXPECT_EQ(reply.Questions[0].Name, u"www.test.");
+  EXPECT_EQ(reply.Questions[0].Name(), u"www.test.");
   std::string lines;
   for (const TQNIDNSRecord& r : reply.Answers) lines += ToUtf8(DNSRecordLine(r)) + "|";
   EXPECT_EQ(lines,
             "test. 3600 IN MX 10 mail.test.|test. 10 IN HINFO \"cpu\" \"os\"|"
             "www.test. 10 IN TYPE65280 \\# 3 ABCDEF|");
   ASSERT_EQ(reply.Additional.size(), 1u);
-  EXPECT_EQ(reply.Additional[0].Name, u".");
-  EXPECT_EQ(reply.Additional[0].Data, u"\\# 0");
+  EXPECT_EQ(reply.Additional[0].Name(), u".");
+  EXPECT_EQ(reply.Additional[0].Data(), u"\\# 0");
 }
 
 TEST(DnsDecode, MalformedRepliesAreRefused) {
@@ -197,7 +197,7 @@ TEST(DnsDecode, RCodeNameAndNamesEscaped) {
       ReplyHeader(0x8183, 1, 0, 0, 0) + std::string("\003a.b\002c\001\000", 8) + U16(1) + U16(1), reply));
   EXPECT_EQ(reply.RCode(), 3u);
   EXPECT_EQ(DNSRCodeName(reply.RCode()), u"NXDOMAIN");
-  EXPECT_EQ(ToUtf8(reply.Questions[0].Name), "a\\.b.c\\001.");
+  EXPECT_EQ(ToUtf8(reply.Questions[0].Name()), "a\\.b.c\\001.");
 }
 
 // One record's data as dig prints it; data of the wrong length for its type falls back to the
@@ -243,7 +243,7 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
     TQNIDNSReply reply;
     ASSERT_TRUE(Decode(ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), c.Type, 0, data), reply));
     ASSERT_EQ(reply.Answers.size(), 1u);
-    EXPECT_EQ(ToUtf8(reply.Answers[0].Data), c.Dig);
+    EXPECT_EQ(ToUtf8(reply.Answers[0].Data()), c.Dig);
   }
 }
 
