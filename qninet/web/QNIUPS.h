@@ -182,7 +182,8 @@ protected:
   void InternalExecute() override;
 
 private:
-  void parse_answer(const TQNXMLEngine& xml);
+  void read_activities(const TQNXMLEngine& xml);
+  struct TRestReader;  // the REST answer's values into the results, as they are parsed
   String execute_rest();
   String request_token(const Url& base);
 
