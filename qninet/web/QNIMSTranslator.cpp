@@ -309,14 +309,19 @@ bool TQNMSTranslator::fetch_element(std::optional<Url> url, const char16_t* tag,
   if (const auto whole = call.ReadAll(body, progress, kQNServiceAnswerLimit); !whole)
     return (end_call(false, whole.Text()), false);
   String why;
-  const bool read = ReadAnswer(body.Bytes(), tag, values, why);
+  const bool read = read_answer(body, tag, values, why);
   end_call(read, why);
   return read;
 }
 
 bool TQNMSTranslator::ReadAnswer(std::string_view Body, const char16_t* Tag, TStrings* Values, String& Why) {
   TStringStream body(Body);
+  return read_answer(body, Tag, Values, Why);
+}
+
+bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why) {
   TQNXMLEngine engine;
+  body.SetPosition(0);  // parsed where it lies, not copied
   engine.LoadFromStream(0, &body);
   // One walk of the tree, making no item: the first element named `Tag`, then (for a list) its
   // "string" children as they come.

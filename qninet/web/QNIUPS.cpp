@@ -213,7 +213,7 @@ void TQNUPSTracker::InternalExecute() {
     const TQNIOutcome whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
     FLastXMLResponse = sys::decode_xml_text(body.Bytes());
     SetAction(iaDownloaded);
-    const String why = whole ? ReadAnswer(body.Bytes(), call.Source().StatusCode()) : whole.Text();
+    const String why = whole ? read_answer(body, call.Source().StatusCode()) : whole.Text();
     if (!why.empty()) fail(why);
   }
   SetAction(iaDisconnecting);

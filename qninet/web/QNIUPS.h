@@ -182,6 +182,7 @@ protected:
   void InternalExecute() override;
 
 private:
+  String read_answer(TMemoryStream& body, int StatusCode);
   void read_activities(const TQNXMLEngine& xml);
   struct TRestReader;  // the REST answer's values into the results, as they are parsed
   String execute_rest();

@@ -235,7 +235,12 @@ bool TQNUPSTracker::ReadDateTime(const String& Date, const String& Time, TDateTi
 
 String TQNUPSTracker::ReadAnswer(std::string_view Body, int StatusCode) {
   TStringStream body(Body);
+  return read_answer(body, StatusCode);
+}
+
+String TQNUPSTracker::read_answer(TMemoryStream& body, int StatusCode) {
   TQNXMLEngine xml;
+  body.SetPosition(0);  // parsed where it lies, not copied
   xml.LoadFromStream(0, &body);
   FirstMatches document(kDocument);
   document.Open(0);
