@@ -294,6 +294,30 @@ const std::vector<Shape>& shapes() {
          String why;
          if (!TQNMSTranslator::ReadAnswer(s, u"ArrayOfstring", &values, why)) std::abort();
        }},
+      {"UPS answer (REST): activities", 20000,
+       [](std::size_t n) {
+         const std::string scan =
+             R"({"location":{"slic":"80I1","address":{"city":"BALTIMORE","countryCode":"US"}},)"
+             R"("status":{"type":"I","description":"ARRIVAL SCAN","code":"AR"},"date":"20120516","time":"083000"})";
+         std::string s =
+             R"({"trackResponse":{"shipment":[{"inquiryNumber":"1Z","package":[{"activity":[)" + scan;
+         return s.append(repeat("," + scan, n - 1)).append("]}]}]}}");
+       },
+       [](const std::string& s) {
+         TQNUPSTracker tracker(nullptr);
+         if (!tracker.ReadJsonAnswer(s, 200, "bench").empty()) std::abort();
+       }},
+      {"translator answer (JSON): languages", 50000,
+       [](std::size_t n) {
+         return R"({"translation":{)" +
+                numbered(R"("l%zu":{"name":"Language","nativeName":"Language","dir":"ltr"},)", n) +
+                R"("zz":{}}})";
+       },
+       [](const std::string& s) {
+         TStringList values;
+         String why;
+         if (!TQNMSTranslator::ReadJsonAnswer(s, "languages", "bench", &values, why)) std::abort();
+       }},
   };
   return all;
 }

@@ -1,6 +1,7 @@
 #include "qninet/rtl/JsonText.h"
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -128,6 +129,176 @@ private:
   bool FInArray = false;
 };
 
+// Builds only what a shape names: a frame per open array or object, the value it builds into (or
+// none when it is skipped or its values are handed out) and the shape of its members.
+class ShapedBuilder {
+public:
+  using json = nlohmann::json;
+  ShapedBuilder(const TJsonShape& root, const TJsonShapedEach& each) : FRootShape(root), FEach(each) {}
+
+  bool null() {
+    return scalar([] { return json(nullptr); });
+  }
+  bool boolean(bool v) {
+    return scalar([&] { return json(v); });
+  }
+  bool number_integer(json::number_integer_t v) {
+    return scalar([&] { return json(v); });
+  }
+  bool number_unsigned(json::number_unsigned_t v) {
+    return scalar([&] { return json(v); });
+  }
+  bool number_float(json::number_float_t v, const json::string_t&) {
+    return scalar([&] { return json(v); });
+  }
+  bool string(json::string_t& v) {
+    return scalar([&] { return json(std::move(v)); });
+  }
+  bool binary(json::binary_t&) { return null(); }
+  bool key(json::string_t& v) {
+    FFrames.back().Key = std::move(v);
+    return true;
+  }
+  bool start_object(std::size_t) { return open(false); }
+  bool start_array(std::size_t) { return open(true); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& ex) {
+    throw ex;
+  }
+
+  json Root;
+  std::exception_ptr Failure;
+
+private:
+  enum Value : std::uint8_t { vScalar, vObject, vArray };
+  struct Frame {
+    const TJsonShape* Shape = nullptr;    // of the members or elements; none: skipped
+    const TJsonShape* Handing = nullptr;  // the container this value is handed out of, if any
+    json* Target = nullptr;               // where members go; none: handed out or skipped
+    std::unique_ptr<json> Own;            // a value to hand out when it ends
+    std::string Key;                      // the member being read
+    std::string HandKey;                  // the name this value is handed out with
+  };
+
+  static bool fits(const TJsonShape& s, Value v) {
+    switch (s.Kind) {
+      case TJsonShape::jkScalar:
+        return v == vScalar;
+      case TJsonShape::jkObject:
+      case TJsonShape::jkEachMember:
+        return v == vObject;
+      case TJsonShape::jkEach:
+        return v == vArray;
+      default:
+        return true;
+    }
+  }
+  static const TJsonShape* choose(const TJsonShape* s, Value v) {
+    if (s && s->Kind == TJsonShape::jkEither) {
+      for (const TJsonShape& alternative : s->Members)
+        if (fits(alternative, v)) return &alternative;
+      return nullptr;
+    }
+    return s && fits(*s, v) ? s : nullptr;
+  }
+  static bool hands_out(const TJsonShape* s) {
+    return s && (s->Kind == TJsonShape::jkEach || s->Kind == TJsonShape::jkEachMember);
+  }
+
+  // Where a value starting now goes: its shape (none: skipped), the slot in a kept parent or the
+  // container that hands it out.
+  struct Place {
+    const TJsonShape* Shape = nullptr;
+    json* Slot = nullptr;
+    const TJsonShape* Handing = nullptr;
+  };
+  Place place(Value v) {
+    if (FFrames.empty()) {
+      if (FStarted) return {};  // a second root is the parser's error, not ours
+      FStarted = true;
+      const TJsonShape* s = choose(&FRootShape, v);
+      return {s, s ? &Root : nullptr};
+    }
+    Frame& parent = FFrames.back();
+    if (!parent.Shape || Failure) return {};
+    if (hands_out(parent.Shape)) {
+      const TJsonShape* s = choose(&parent.Shape->Members.front(), v);
+      if (!s) return {};
+      return {s, nullptr, parent.Shape};
+    }
+    // A kept object: its named members, a value of another kind as null.
+    for (const TJsonShape& m : parent.Shape->Members) {
+      if (parent.Key != m.Name) continue;
+      json& slot = (*parent.Target)[parent.Key];
+      const TJsonShape* s = choose(&m, v);
+      if (!s) slot = nullptr;
+      return {s, s ? &slot : nullptr};
+    }
+    return {};
+  }
+
+  template <class Make>
+  bool scalar(Make make) {
+    const Place at = place(vScalar);
+    if (!at.Shape) return true;
+    if (at.Handing) {
+      hand(*at.Handing, FFrames.back().Key, at.Shape->Kind == TJsonShape::jkNone ? json() : make());
+    } else if (at.Shape->Kind != TJsonShape::jkNone) {
+      *at.Slot = make();
+    }
+    return true;
+  }
+
+  bool open(bool array) {
+    if (++FDepth > kMaxJsonDepth) throw TooDeep{};
+    const Place at = place(array ? vArray : vObject);
+    Frame frame;
+    if (at.Shape && at.Shape->Kind == TJsonShape::jkNone) {
+      if (at.Handing) hand(*at.Handing, FFrames.back().Key, json());
+    } else if (at.Shape) {
+      frame.Shape = at.Shape;
+      json empty = array ? json::array() : json::object();
+      if (at.Handing) {
+        frame.Handing = at.Handing;
+        frame.HandKey = FFrames.back().Key;
+        frame.Own = std::make_unique<json>(std::move(empty));
+        frame.Target = frame.Own.get();
+      } else {
+        *at.Slot = std::move(empty);
+        frame.Target = at.Slot;
+      }
+      if (hands_out(at.Shape)) frame.Target = nullptr;  // its values go out, it stays empty
+    }
+    FFrames.push_back(std::move(frame));
+    return true;
+  }
+
+  bool close() {
+    --FDepth;
+    Frame frame = std::move(FFrames.back());
+    FFrames.pop_back();
+    if (frame.Handing && frame.Own) hand(*frame.Handing, frame.HandKey, std::move(*frame.Own));
+    return true;
+  }
+
+  void hand(const TJsonShape& from, std::string_view key, json&& value) {
+    if (Failure) return;
+    try {
+      FEach(from, from.Kind == TJsonShape::jkEachMember ? key : std::string_view(), std::move(value));
+    } catch (...) {
+      Failure = std::current_exception();
+    }
+  }
+
+  const TJsonShape& FRootShape;
+  const TJsonShapedEach& FEach;
+  std::vector<Frame> FFrames;
+  int FDepth = 0;
+  bool FStarted = false;
+};
+
 }  // namespace
 
 namespace {
@@ -164,6 +335,20 @@ void ForEachJsonBounded(std::string_view text, std::string_view name, std::strin
     fail(name, kind, e.what());
   }
   if (stream.Failure) std::rethrow_exception(stream.Failure);
+}
+
+nlohmann::json ReadJsonShaped(std::string_view text, std::string_view name, std::string_view kind,
+                              const TJsonShape& shape, const TJsonShapedEach& each) {
+  ShapedBuilder builder(shape, each);
+  try {
+    nlohmann::json::sax_parse(text, &builder);
+  } catch (const TooDeep&) {
+    fail(name, kind, "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+  } catch (const nlohmann::json::exception& e) {
+    fail(name, kind, e.what());
+  }
+  if (builder.Failure) std::rethrow_exception(builder.Failure);
+  return std::move(builder.Root);
 }
 
 }  // namespace qninet

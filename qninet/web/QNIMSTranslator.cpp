@@ -1,5 +1,6 @@
 #include "qninet/web/QNIMSTranslator.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "qninet/rtl/JsonText.h"
@@ -104,33 +105,40 @@ private:
   TQNServiceCall& FCall;
 };
 
-// A member of a JSON object, or null: answers are read by their documented paths only.
-const nlohmann::json* member(const nlohmann::json* j, const char* key) {
-  if (!j || !j->is_object()) return nullptr;
-  const auto it = j->find(key);
-  return it == j->end() ? nullptr : &*it;
-}
-
-const nlohmann::json* first_of(const nlohmann::json* j) {
-  return j && j->is_array() && !j->empty() ? &j->front() : nullptr;
-}
-
-// A string member as text; false when there is none.
-bool text_of(const nlohmann::json* j, const char* key, String& out) {
-  const nlohmann::json* value = member(j, key);
-  if (!value || !value->is_string()) return false;
-  out = FromUtf8(value->get_ref<const std::string&>());
-  return true;
-}
-
 // "MESSAGE (CODE)" of the service's error object; its code is a number in the documents.
 String error_object_text(const nlohmann::json& error) {
-  String message, code;
-  text_of(&error, "message", message);
-  if (const nlohmann::json* c = member(&error, "code"); c && !c->is_null())
+  const String message = JsonText(&error, "message");
+  String code;
+  if (const nlohmann::json* c = JsonMember(&error, "code"); c && !c->is_null())
     code = c->is_string() ? FromUtf8(c->get_ref<const std::string&>()) : FromUtf8(c->dump());
   if (code.empty()) return message.empty() ? String(u"The service refused the request") : message;
   return message.empty() ? u"Error " + code : message + u" (" + code + u")";
+}
+
+// What the JSON answers are read for: an error object, the language codes (the keys of
+// "translation"), or the first element of the list that translate and detect give, with the
+// first of its translations. Every other value is checked and dropped, and the lists are read
+// an element at a time.
+enum : int { kAnswers = 1, kTranslations, kLanguages };
+const TJsonShape& v3_shape() {
+  using S = TJsonShape;
+  static const S element{"", S::jkEither, {{"", S::jkObject, {{"text", S::jkScalar}}}, {"", S::jkNone}}};
+  static const S answer{"",
+                        S::jkEither,
+                        {{"",
+                          S::jkObject,
+                          {{"language", S::jkScalar},
+                           {"translations", S::jkEach, {element}, kTranslations},
+                           {"detectedLanguage", S::jkObject, {{"language", S::jkScalar}}}}},
+                         {"", S::jkNone}}};
+  static const S shape{"",
+                       S::jkEither,
+                       {{"",
+                         S::jkObject,
+                         {{"error", S::jkObject, {{"message", S::jkScalar}, {"code", S::jkScalar}}},
+                          {"translation", S::jkEachMember, {{"", S::jkNone}}, kLanguages}}},
+                        {"", S::jkEach, {answer}, kAnswers}}};
+  return shape;
 }
 
 }  // namespace
@@ -244,29 +252,45 @@ bool TQNMSTranslator::call_v3(const char* method, const char* operation, const S
 
 bool TQNMSTranslator::ReadJsonAnswer(std::string_view Body, const char* Operation,
                                      const std::string& Endpoint, TStrings* Values, String& Why) {
-  const nlohmann::json answer = ParseJsonBounded(Body, Endpoint, "Invalid JSON answer");
-  if (const nlohmann::json* error = member(&answer, "error"); error && error->is_object()) {
+  std::size_t answers = 0;
+  nlohmann::json first, translation;
+  bool translated = false;
+  std::vector<std::string> codes;
+  const nlohmann::json root =
+      ReadJsonShaped(Body, Endpoint, "Invalid JSON answer", v3_shape(),
+                     [&](const TJsonShape& from, std::string_view key, nlohmann::json&& value) {
+                       if (from.Id == kLanguages) {
+                         codes.emplace_back(key);
+                       } else if (from.Id == kTranslations) {
+                         if (answers == 0 && !translated) translation = std::move(value), translated = true;
+                       } else if (answers++ == 0) {
+                         first = std::move(value);
+                       }
+                     });
+  if (const nlohmann::json* error = JsonMember(&root, "error"); error && error->is_object()) {
     Why = error_object_text(*error);
     return false;
   }
   const std::string_view op(Operation);
   if (op == "languages") {
-    const nlohmann::json* codes = member(&answer, "translation");
-    if (!codes || !codes->is_object()) return (Why = u"The answer holds no translation languages", false);
-    for (const auto& entry : codes->items()) Values->Add(FromUtf8(entry.key()));
+    const nlohmann::json* listed = JsonMember(&root, "translation");
+    if (!listed || !listed->is_object()) return (Why = u"The answer holds no translation languages", false);
+    // As an object's members are: in byte order, each name once.
+    std::sort(codes.begin(), codes.end());
+    codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+    for (const std::string& code : codes) Values->Add(FromUtf8(code));
     return true;
   }
-  const nlohmann::json* first = first_of(&answer);
-  String value, detected;
-  if (op == "detect" ? !text_of(first, "language", value)
-                     : !text_of(first_of(member(first, "translations")), "text", value)) {
+  const std::string* value = op == "detect" ? JsonString(answers ? &first : nullptr, "language")
+                                            : JsonString(translated ? &translation : nullptr, "text");
+  if (!value) {
     Why = op == "detect" ? u"The answer holds no language" : u"The answer holds no translation";
     return false;
   }
-  Values->Add(value);
+  Values->Add(FromUtf8(*value));
   if (op == "translate") {
-    text_of(member(first, "detectedLanguage"), "language", detected);
-    Values->Add(detected);
+    const std::string* detected = JsonString(JsonMember(&first, "detectedLanguage"), "language");
+    Values->Add(detected ? FromUtf8(*detected) : String());
   }
   return true;
 }
@@ -285,29 +309,48 @@ bool TQNMSTranslator::fetch_element(std::optional<Url> url, const char16_t* tag,
   if (const auto whole = call.ReadAll(body, progress, kQNServiceAnswerLimit); !whole)
     return (end_call(false, whole.Text()), false);
   String why;
-  const bool read = ReadAnswer(body.Bytes(), tag, values, why);
+  const bool read = read_answer(body, tag, values, why);
   end_call(read, why);
   return read;
 }
 
 bool TQNMSTranslator::ReadAnswer(std::string_view Body, const char16_t* Tag, TStrings* Values, String& Why) {
   TStringStream body(Body);
+  return read_answer(body, Tag, Values, Why);
+}
+
+bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why) {
   TQNXMLEngine engine;
+  body.SetPosition(0);  // parsed where it lies, not copied
   engine.LoadFromStream(0, &body);
-  const TQNXMLItem* element = engine.GetItemByTag(nullptr, Tag);
-  if (!element) {
+  // One walk of the tree, making no item: the first element named `Tag`, then (for a list) its
+  // "string" children as they come.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const bool list = !SameText(Tag, u"string");
+  std::size_t found = kNone, open = 0;
+  bool done = false;
+  if (engine.RootItem())
+    TQNXMLEngine::WalkTree(
+        *engine.RootItem(),
+        [&](const TQNXMLNodeView& node, std::size_t depth) {
+          open = depth + 1;
+          if (done) return;
+          if (found == kNone && SameStrings(false, node.TagName, Tag)) {
+            found = depth;
+            if (!list) Values->Add(DecodeXMLEntities(node.Value));
+            done = !list;
+          } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
+                     SameStrings(false, node.TagName, u"string")) {
+            Values->Add(DecodeXMLEntities(node.Value));
+          }
+        },
+        [&] {
+          if (--open == found) done = true;
+        });
+  if (found == kNone) {
     const String message = service_message(engine);
     Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";
     return false;
-  }
-  if (SameText(Tag, u"string")) {
-    Values->Add(DecodeXMLEntities(element->ValueText()));
-  } else {
-    for (int i = 0; i < element->Items()->Count(); ++i) {
-      const TQNXMLItem& child = *(*element->Items())[i];
-      if (child.Kind() == ikProperty && SameText(child.TagName(), u"string"))
-        Values->Add(DecodeXMLEntities(child.ValueText()));
-    }
   }
   return true;
 }

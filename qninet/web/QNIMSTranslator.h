@@ -107,6 +107,7 @@ private:
   std::optional<Url> request_url(const char* operation,
                                  const std::vector<std::pair<const char*, String>>& query);
   bool fetch_element(std::optional<Url> url, const char16_t* tag, TStrings* values);
+  static bool read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why);
   void begin_call();
   void end_call(bool ok, const String& why = {});
   bool call_v3(const char* method, const char* operation, const String& text, const String& to,

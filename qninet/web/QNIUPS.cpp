@@ -3,7 +3,6 @@
 #include "qninet/core/Url.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/web/ServiceRequest.h"
-#include "qninet/xml/QNInetXML.h"
 
 namespace qninet {
 
@@ -125,75 +124,6 @@ std::string xml_escape(const String& value) {
   return out;
 }
 
-// The value of `tag` under `root` (none: nothing), or empty.
-String value_under(const TQNXMLEngine& xml, TQNXMLItem* root, const char16_t* tag) {
-  if (!root) return {};
-  const TQNXMLItem* item = xml.GetItemByTag(root, tag);
-  return item ? item->GetTagValue() : String();
-}
-
-bool all_digits(const String& s, std::size_t count) {
-  if (s.size() != count) return false;
-  for (char16_t c : s)
-    if (c < u'0' || c > u'9') return false;
-  return true;
-}
-
-int number(const String& s, std::size_t from, std::size_t count) {
-  int n = 0;
-  for (std::size_t i = from; i < from + count; ++i) n = n * 10 + (s[i] - u'0');
-  return n;
-}
-
-// YYYYMMDD.
-bool read_ups_date(const String& s, TDateTime& out) {
-  return all_digits(s, 8) && TryEncodeDate(number(s, 0, 4), number(s, 4, 2), number(s, 6, 2), out);
-}
-
-// HHMMSS.
-bool read_ups_time(const String& s, TDateTime& out) {
-  return all_digits(s, 6) && TryEncodeTime(number(s, 0, 2), number(s, 2, 2), number(s, 4, 2), 0, out);
-}
-
-void fill_address(const TQNXMLEngine& xml, TQNXMLItem* item, TQNInetActivityAddress& a) {
-  if (!item) return;
-  a.SetAddressLine1(value_under(xml, item, u"AddressLine1"));
-  a.SetAddressLine2(value_under(xml, item, u"AddressLine2"));
-  a.SetAddressLine3(value_under(xml, item, u"AddressLine3"));
-  a.SetCity(value_under(xml, item, u"City"));
-  a.SetPostalCode(value_under(xml, item, u"PostalCode"));
-  a.SetCountry(value_under(xml, item, u"CountryCode"));
-}
-
-void fill_activity(const TQNXMLEngine& xml, TQNXMLItem* c, TQNInetActivity& a) {
-  if (TQNXMLItem* l = xml.GetItemByTag(c, u"ActivityLocation")) {
-    a.SetLocationCode(value_under(xml, l, u"Code"));
-    a.SetLocationDescription(value_under(xml, l, u"Description"));
-    a.SetLocationSignedForByName(value_under(xml, l, u"SignedForByName"));
-    fill_address(xml, xml.GetItemByTag(c, u"Address"), *a.Location());
-  }
-  if (xml.GetItemByTag(c, u"Status")) {
-    if (TQNXMLItem* type = xml.GetItemByTag(c, u"StatusType")) {
-      a.SetStatusTypeCode(value_under(xml, type, u"Code"));
-      a.SetStatusTypeDescription(value_under(xml, type, u"Description"));
-    }
-    if (TQNXMLItem* code = xml.GetItemByTag(c, u"StatusCode"))
-      a.SetStatusCode(value_under(xml, code, u"Code"));
-  }
-  TDateTime when = 0;
-  if (TQNUPSTracker::ReadDateTime(value_under(xml, c, u"Date"), value_under(xml, c, u"Time"), when))
-    a.SetDateTime(when);
-}
-
-// The HTTP status with the service's error description when its error document says one.
-String error_of(const TQNXMLEngine& xml) {
-  TQNXMLItem* error = xml.GetItemByTag(nullptr, u"Error");
-  const String description = value_under(xml, error, u"ErrorDescription");
-  const String code = value_under(xml, error, u"ErrorCode");
-  if (description.empty()) return code.empty() ? String() : u"Error " + code;
-  return code.empty() ? description : description + u" (" + code + u")";
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -249,13 +179,6 @@ std::string TQNUPSTracker::BuildRequest(const String& AccessLicenseNumber, const
          xml_escape(TrackingNumber) + "</TrackingNumber></TrackRequest>";
 }
 
-bool TQNUPSTracker::ReadDateTime(const String& Date, const String& Time, TDateTime& Out) {
-  TDateTime date = 0, time = 0;
-  if (!read_ups_date(Date, date) || !read_ups_time(Time, time)) return false;
-  Out = ComposeDateTime(date, time);
-  return true;
-}
-
 void TQNUPSTracker::InternalExecute() {
   Clear();
   const auto fail = [this](const String& why) {
@@ -290,65 +213,11 @@ void TQNUPSTracker::InternalExecute() {
     const TQNIOutcome whole = call.ReadAll(body, progress, kQNServiceAnswerLimit);
     FLastXMLResponse = sys::decode_xml_text(body.Bytes());
     SetAction(iaDownloaded);
-    const String why = whole ? ReadAnswer(body.Bytes(), call.Source().StatusCode()) : whole.Text();
+    const String why = whole ? read_answer(body, call.Source().StatusCode()) : whole.Text();
     if (!why.empty()) fail(why);
   }
   SetAction(iaDisconnecting);
   SetAction(iaDisconnected);
-}
-
-String TQNUPSTracker::ReadAnswer(std::string_view Body, int StatusCode) {
-  TStringStream body(Body);
-  TQNXMLEngine xml;
-  xml.LoadFromStream(0, &body);
-  const String why = error_of(xml);
-  const String status = u"HTTP " + IntToStr(static_cast<Integer>(StatusCode));
-  if (StatusCode >= 400) return why.empty() ? status : status + u": " + why;
-  if (!xml.GetItemByTag(nullptr, u"ResponseStatusCode")) return u"The answer is no tracking response";
-  if (value_under(xml, xml.RootItem(), u"ResponseStatusCode") != u"1") {
-    const String description = value_under(xml, xml.RootItem(), u"ResponseStatusDescription");
-    return !why.empty()           ? why
-           : !description.empty() ? description
-                                  : String(u"The service refused the request");
-  }
-  parse_answer(xml);
-  return {};
-}
-
-void TQNUPSTracker::parse_answer(const TQNXMLEngine& xml) {
-  if (TQNXMLItem* s = xml.GetItemByTag(nullptr, u"Shipment")) {
-    if (TQNXMLItem* shipper = xml.GetItemByTag(s, u"Shipper")) {
-      FShipperNumber = value_under(xml, shipper, u"ShipperNumber");
-      fill_address(xml, xml.GetItemByTag(shipper, u"Address"), *FShipperAddress);
-    }
-    if (TQNXMLItem* shipTo = xml.GetItemByTag(s, u"ShipTo"))
-      fill_address(xml, xml.GetItemByTag(shipTo, u"Address"), *FShipToAddress);
-    FIdentificationNumber = value_under(xml, s, u"ShipmentIdentificationNumber");
-    TDateTime pickup = 0;
-    if (read_ups_date(value_under(xml, s, u"PickupDate"), pickup)) FPickupDate = pickup;
-    if (TQNXMLItem* service = xml.GetItemByTag(s, u"Service")) {
-      FServiceCode = value_under(xml, service, u"Code");
-      FServiceDescription = value_under(xml, service, u"Description");
-    }
-    if (TQNXMLItem* weight = xml.GetItemByTag(s, u"ShipmentWeight")) {
-      FShipmentWeight = value_under(xml, weight, u"Weight");
-      FShipmentWeightUnits = value_under(xml, xml.GetItemByTag(weight, u"UnitOfMeasurement"), u"Code");
-    }
-  }
-  // Every package of the shipment, in document order; a package does not nest in another.
-  std::vector<TQNXMLItem*> stack{xml.RootItem()};
-  while (!stack.empty()) {
-    TQNXMLItem* item = stack.back();
-    stack.pop_back();
-    if (SameText(item->TagName(), u"Package")) {
-      for (int i = 0; i < item->Items()->Count(); ++i) {
-        TQNXMLItem* c = (*item->Items())[i];
-        if (c->TagName() == u"Activity") fill_activity(xml, c, *FActivities->Add());
-      }
-      continue;
-    }
-    for (int i = item->Items()->Count() - 1; i >= 0; --i) stack.push_back((*item->Items())[i]);
-  }
 }
 
 }  // namespace qninet

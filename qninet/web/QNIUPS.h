@@ -182,7 +182,9 @@ protected:
   void InternalExecute() override;
 
 private:
-  void parse_answer(const TQNXMLEngine& xml);
+  String read_answer(TMemoryStream& body, int StatusCode);
+  void read_activities(const TQNXMLEngine& xml);
+  struct TRestReader;  // the REST answer's values into the results, as they are parsed
   String execute_rest();
   String request_token(const Url& base);
 

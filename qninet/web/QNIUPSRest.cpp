@@ -20,52 +20,13 @@ constexpr std::uint64_t kTokenAnswerLimit = 64 * 1024;
 // A token this close to its end is asked anew rather than sent to expire on the way.
 constexpr std::chrono::seconds kTokenMargin{60};
 
-const Json* member(const Json* j, const char* key) {
-  if (!j || !j->is_object()) return nullptr;
-  const auto it = j->find(key);
-  return it == j->end() ? nullptr : &*it;
-}
-
-const Json* array_member(const Json* j, const char* key) {
-  const Json* a = member(j, key);
-  return a && a->is_array() ? a : nullptr;
-}
-
-// A member as text: strings as they are, numbers as written; empty otherwise.
-String text(const Json* j, const char* key) {
-  const Json* v = member(j, key);
-  if (!v) return {};
-  if (v->is_string()) return Trim(FromUtf8(v->get_ref<const std::string&>()));
-  return v->is_number() ? FromUtf8(v->dump()) : String();
-}
-
-// "MESSAGE (CODE)" for each entry of `response.errors[]`, joined by "; "; empty when none.
-String errors_text(const Json& answer) {
-  String out;
-  if (const Json* errors = array_member(member(&answer, "response"), "errors"))
-    for (const Json& e : *errors) {
-      const String message = text(&e, "message"), code = text(&e, "code");
-      if (!out.empty()) out += u"; ";
-      out += code.empty() ? message : message.empty() ? u"Error " + code : message + u" (" + code + u")";
-    }
-  return out;
-}
+// A member as text: strings trimmed, numbers as written; empty otherwise.
+String text(const Json* j, const char* key) { return Trim(JsonText(j, key, true)); }
 
 String with_status(int status, const String& why) {
   if (status < 400) return why;
   const String head = u"HTTP " + IntToStr(static_cast<Integer>(status));
   return why.empty() ? head : head + u": " + why;
-}
-
-// The answer as JSON, or why not (a failure names the endpoint).
-bool parse(std::string_view body, const std::string& endpoint, Json& out, String& why) {
-  try {
-    out = ParseJsonBounded(body, endpoint, "Invalid JSON answer");
-    return true;
-  } catch (const EReadError& e) {
-    why = e.Message();
-    return false;
-  }
 }
 
 void fill_address(const Json* a, TQNInetActivityAddress& to) {
@@ -79,6 +40,149 @@ void fill_address(const Json* a, TQNInetActivityAddress& to) {
   const String code = text(a, "countryCode");
   to.SetCountry(code.empty() ? text(a, "country") : code);
 }
+
+// --- what the reader takes of an answer ---------------------------------------------------------
+
+enum : int { kErrors = 1, kWarnings, kShipments, kPackages, kAddresses, kActivities };
+
+TJsonShape scalar(const char* name) { return {name, TJsonShape::jkScalar}; }
+TJsonShape object(const char* name, std::vector<TJsonShape> members) {
+  return {name, TJsonShape::jkObject, std::move(members)};
+}
+// An array whose elements are handed out one at a time: an object as `members` keeps it, any
+// other value as null (it still counts, as an empty scan or message does).
+TJsonShape each(const char* name, int id, std::vector<TJsonShape> members) {
+  return {name,
+          TJsonShape::jkEach,
+          {{"", TJsonShape::jkEither, {object("", std::move(members)), {"", TJsonShape::jkNone}}}},
+          id};
+}
+TJsonShape address(const char* name) {
+  return object(name,
+                {scalar("addressLine1"), scalar("addressLine2"), scalar("addressLine3"), scalar("city"),
+                 scalar("stateProvince"), scalar("postalCode"), scalar("countryCode"), scalar("country")});
+}
+
+// The tracking answer; the token answer is read with it too (its members lie at the root).
+const TJsonShape& answer_shape() {
+  static const TJsonShape package =
+      object("", {object("service", {scalar("code"), scalar("description")}),
+                  object("weight", {scalar("weight"), scalar("unitOfMeasurement")}),
+                  each("packageAddress", kAddresses, {scalar("type"), address("address")}),
+                  object("deliveryInformation", {scalar("location"), scalar("receivedBy")}),
+                  each("activity", kActivities,
+                       {object("location", {scalar("slic"), address("address")}),
+                        object("status", {scalar("type"), scalar("description"), scalar("code")}),
+                        scalar("date"), scalar("time")})});
+  static const TJsonShape shape = object(
+      "",
+      {object("response", {each("errors", kErrors, {scalar("message"), scalar("code")})}),
+       scalar("access_token"), scalar("expires_in"),
+       object("trackResponse", {each("shipment", kShipments,
+                                     {scalar("inquiryNumber"),
+                                      each("warnings", kWarnings, {scalar("message"), scalar("code")}),
+                                      TJsonShape{"package", TJsonShape::jkEach, {package}, kPackages}})})});
+  return shape;
+}
+
+}  // namespace
+
+// Reads an answer as it is parsed, a scan at a time, into the tracker (only with `Apply`); the
+// service's errors and the first shipment without a package are kept for the end.
+struct TQNUPSTracker::TRestReader {
+  TRestReader(TQNUPSTracker& t, bool apply) : T(t), Apply(apply) {}
+  TQNUPSTracker& T;
+  bool Apply;
+  String Errors, Warnings, Why;
+  std::size_t Shipments = 0;
+  std::vector<TQNInetActivity*> Delivered;  // the current package's delivery scans
+
+  void operator()(const TJsonShape& from, std::string_view, Json&& v) {
+    const bool apply = Apply && Why.empty();
+    switch (from.Id) {
+      case kErrors: {
+        // "MESSAGE (CODE)" for each, joined by "; ".
+        const String message = text(&v, "message"), code = text(&v, "code");
+        if (!Errors.empty()) Errors += u"; ";
+        Errors += code.empty() ? message : message.empty() ? u"Error " + code : message + u" (" + code + u")";
+        break;
+      }
+      case kWarnings:
+        Warnings += (Warnings.empty() ? u"" : u"; ") + text(&v, "message") + u" (" + text(&v, "code") + u")";
+        break;
+      case kAddresses:
+        if (const String type = text(&v, "type"); apply && (type == u"ORIGIN" || type == u"DESTINATION"))
+          fill_address(JsonMember(&v, "address"), type == u"ORIGIN" ? *T.FShipperAddress : *T.FShipToAddress);
+        break;
+      case kActivities:
+        if (apply) scan(v);
+        break;
+      case kPackages:
+        if (apply) package(v);
+        Delivered.clear();
+        break;
+      case kShipments:
+        ++Shipments;
+        if (apply) shipment(v);
+        Warnings.clear();
+        break;
+    }
+  }
+
+  void scan(const Json& v) {
+    TQNInetActivity& a = *T.FActivities->Add();
+    const Json* location = JsonMember(&v, "location");
+    a.SetLocationCode(text(location, "slic"));
+    fill_address(JsonMember(location, "address"), *a.Location());
+    const Json* status = JsonMember(&v, "status");
+    a.SetStatusTypeCode(text(status, "type"));
+    a.SetStatusTypeDescription(text(status, "description"));
+    a.SetStatusCode(text(status, "code"));
+    // Where and to whom it was delivered is told by the package, maybe after its scans.
+    if (a.StatusTypeCode() == u"D") Delivered.push_back(&a);
+    TDateTime when = 0;
+    if (ReadDateTime(text(&v, "date"), text(&v, "time"), when)) a.SetDateTime(when);
+  }
+
+  void package(const Json& v) {
+    if (const Json* service = JsonMember(&v, "service"); service && T.FServiceCode.empty()) {
+      T.FServiceCode = text(service, "code");
+      T.FServiceDescription = text(service, "description");
+    }
+    if (const Json* weight = JsonMember(&v, "weight"); weight && T.FShipmentWeight.empty()) {
+      T.FShipmentWeight = text(weight, "weight");
+      T.FShipmentWeightUnits = text(weight, "unitOfMeasurement");
+    }
+    const Json* delivery = JsonMember(&v, "deliveryInformation");
+    for (TQNInetActivity* a : Delivered) {
+      a->SetLocationDescription(text(delivery, "location"));
+      a->SetLocationSignedForByName(text(delivery, "receivedBy"));
+    }
+  }
+
+  void shipment(const Json& v) {
+    const Json* packages = JsonMember(&v, "package");
+    if (!packages || !packages->is_array()) {
+      // No package: the shipment's warnings say why ("Tracking Information Not Found").
+      Why = Warnings.empty() ? String(u"The answer holds no package") : Warnings;
+      return;
+    }
+    if (T.FIdentificationNumber.empty()) T.FIdentificationNumber = text(&v, "inquiryNumber");
+  }
+
+  // The answer's root as the shape keeps it; false with why when it is no JSON or nests too deep.
+  bool Read(std::string_view body, const std::string& endpoint, Json& root, String& why) {
+    try {
+      root = ReadJsonShaped(body, endpoint, "Invalid JSON answer", answer_shape(), std::ref(*this));
+      return true;
+    } catch (const EReadError& e) {
+      why = e.Message();
+      return false;
+    }
+  }
+};
+
+namespace {
 
 // 32 hexadecimal digits: the service wants a fresh transaction id of at most 32 characters.
 std::string transaction_id() {
@@ -109,14 +213,16 @@ String TQNUPSTracker::request_token(const Url& base) {
   TMemoryStream body;
   if (const auto whole = call.ReadAll(body, {}, kTokenAnswerLimit); !whole)
     return with_status(status, whole.Text());
+  TRestReader reader{*this, false};
   Json answer;
   String why;
-  if (!parse(body.Bytes(), endpoint, answer, why)) return with_status(status, status >= 400 ? String() : why);
+  if (!reader.Read(body.Bytes(), endpoint, answer, why))
+    return with_status(status, status >= 400 ? String() : why);
   const String token = text(&answer, "access_token");
   if (status >= 400 || token.empty())
-    return with_status(status, !errors_text(answer).empty() ? errors_text(answer)
-                               : status >= 400              ? String()
-                                               : String(u"The token answer holds no access_token"));
+    return with_status(status, !reader.Errors.empty() ? reader.Errors
+                               : status >= 400        ? String()
+                                                      : String(u"The token answer holds no access_token"));
   // "expires_in" is seconds, as a string in the service's documents; a number is read too.
   const long long seconds = StrToInt64Def(text(&answer, "expires_in"), 0);
   FAccessToken = ToUtf8(token);
@@ -175,63 +281,23 @@ String TQNUPSTracker::execute_rest() {
 }
 
 String TQNUPSTracker::ReadJsonAnswer(std::string_view Body, int StatusCode, const std::string& Endpoint) {
+  TRestReader reader{*this, StatusCode < 400};
   Json answer;
   String why;
-  if (!parse(Body, Endpoint, answer, why)) return with_status(StatusCode, StatusCode >= 400 ? String() : why);
-  if (const String errors = errors_text(answer); !errors.empty() || StatusCode >= 400)
-    return with_status(StatusCode, errors);
-  const Json* shipments = array_member(member(&answer, "trackResponse"), "shipment");
-  if (!shipments || shipments->empty()) return u"The answer is no tracking response";
-  for (const Json& shipment : *shipments) {
-    const Json* packages = array_member(&shipment, "package");
-    if (!packages) {
-      // No package: the shipment's warnings say why ("Tracking Information Not Found").
-      String warnings;
-      if (const Json* list = array_member(&shipment, "warnings"))
-        for (const Json& w : *list)
-          warnings +=
-              (warnings.empty() ? u"" : u"; ") + text(&w, "message") + u" (" + text(&w, "code") + u")";
-      return warnings.empty() ? String(u"The answer holds no package") : warnings;
-    }
-    if (FIdentificationNumber.empty()) FIdentificationNumber = text(&shipment, "inquiryNumber");
-    for (const Json& package : *packages) {
-      if (const Json* service = member(&package, "service"); service && FServiceCode.empty()) {
-        FServiceCode = text(service, "code");
-        FServiceDescription = text(service, "description");
-      }
-      if (const Json* weight = member(&package, "weight"); weight && FShipmentWeight.empty()) {
-        FShipmentWeight = text(weight, "weight");
-        FShipmentWeightUnits = text(weight, "unitOfMeasurement");
-      }
-      if (const Json* addresses = array_member(&package, "packageAddress"))
-        for (const Json& a : *addresses) {
-          const String type = text(&a, "type");
-          if (type == u"ORIGIN" || type == u"DESTINATION")
-            fill_address(member(&a, "address"), type == u"ORIGIN" ? *FShipperAddress : *FShipToAddress);
-        }
-      // Where and to whom the package was delivered belongs to its delivery scan.
-      const Json* delivery = member(&package, "deliveryInformation");
-      const Json* activities = array_member(&package, "activity");
-      if (!activities) continue;
-      for (const Json& scan : *activities) {
-        TQNInetActivity& a = *FActivities->Add();
-        const Json* location = member(&scan, "location");
-        a.SetLocationCode(text(location, "slic"));
-        fill_address(member(location, "address"), *a.Location());
-        const Json* status = member(&scan, "status");
-        a.SetStatusTypeCode(text(status, "type"));
-        a.SetStatusTypeDescription(text(status, "description"));
-        a.SetStatusCode(text(status, "code"));
-        if (a.StatusTypeCode() == u"D") {
-          a.SetLocationDescription(text(delivery, "location"));
-          a.SetLocationSignedForByName(text(delivery, "receivedBy"));
-        }
-        TDateTime when = 0;
-        if (ReadDateTime(text(&scan, "date"), text(&scan, "time"), when)) a.SetDateTime(when);
-      }
-    }
-  }
-  return {};
+  const bool read = reader.Read(Body, Endpoint, answer, why);
+  String failed;
+  if (!read)
+    failed = with_status(StatusCode, StatusCode >= 400 ? String() : why);
+  else if (!reader.Errors.empty() || StatusCode >= 400)
+    failed = with_status(StatusCode, reader.Errors);
+  else if (reader.Shipments == 0)
+    failed = u"The answer is no tracking response";
+  if (failed.empty()) return reader.Why;
+  // Scans were taken as they came: an answer that fails as a whole leaves no result.
+  String response = std::move(FLastXMLResponse);
+  Clear();
+  FLastXMLResponse = std::move(response);
+  return failed;
 }
 
 }  // namespace qninet
