@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -345,9 +346,9 @@ SmtpServer::SmtpServer(const Options& o) : Peer("aiosmtpd") {
     return out;
   };
   const char* const modes[] = {"none", "starttls", "implicit"};
-  Start({},
-        {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
-         modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(), list(o.ExcludedAuth)});
+  Start({}, {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
+             modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(),
+             list(o.ExcludedAuth), o.Token, o.Smtputf8 ? "1" : "0", o.EightBitMime ? "1" : "0"});
 }
 
 std::string ReadStoredMessage(const fs::path& eml) {
@@ -429,18 +430,42 @@ ServiceFixture::ServiceFixture() : Peer("service-fixture") {
   Start({{"CERT", FCA.ServerCert().string()}, {"KEY", FCA.ServerKey().string()}});
 }
 
-std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
+std::optional<std::string> Exchange::Header(const std::string& name) const {
+  for (const auto& [n, v] : Headers)
+    if (std::equal(n.begin(), n.end(), name.begin(), name.end(),
+                   [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+      return v;
+  return std::nullopt;
+}
+
+std::vector<Exchange> ServiceFixture::Exchanges() const {
   const auto unhex = [](const std::string& hex) {
     std::string out;
     for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
       out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
   };
-  std::vector<Request> out;
+  std::vector<Exchange> out;
   std::istringstream lines(ReadFileText(FDir.File("requests.log")));
-  std::string method, target, body, type, authorization;
-  while (lines >> method >> target >> body >> type >> authorization)
-    out.push_back({method, unhex(target), unhex(body), unhex(type), unhex(authorization)});
+  std::string method, target, body, headers;
+  while (lines >> method >> target >> body >> headers) {
+    target = unhex(target);
+    const auto mark = std::min(target.find('?'), target.size());
+    Exchange e{
+        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, unhex(body)};
+    std::istringstream fields(unhex(headers));
+    for (std::string line; std::getline(fields, line);)
+      e.Headers.emplace_back(line.substr(0, line.find(": ")), line.substr(line.find(": ") + 2));
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
+  std::vector<Request> out;
+  for (const Exchange& e : Exchanges())
+    out.push_back({e.Method, e.Path + (e.Query.empty() ? "" : "?" + e.Query), e.Body,
+                   e.Header("Content-Type").value_or(""), e.Header("Authorization").value_or("")});
   return out;
 }
 
