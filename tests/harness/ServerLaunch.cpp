@@ -299,21 +299,18 @@ TinyProxy::TinyProxy(const Options& options) : Peer("tinyproxy") {
   Start({{"EXTRA", extra}});
 }
 
-Unbound::Unbound(const std::vector<std::string>& serverLines) : Peer("unbound") {
+Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls) {
   std::string extra;
-  for (const auto& line : serverLines) extra += "  " + line + "\n";
-  Start({{"EXTRA", extra}});
-}
-
-UnboundTls::UnboundTls(const std::vector<std::string>& serverLines) : Peer("unbound", true) {
-  while (FPorts.size() < 3)
-    if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
-  std::string extra;
-  for (const auto port : {FPorts[1], FPorts[2]})
-    extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
-  extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
-           "\n  http-endpoint: \"/dns-query\"\n  http-notls-downstream: no\n  tls-service-key: \"" +
-           FCA.ServerKey().string() + "\"\n  tls-service-pem: \"" + FCA.ServerCert().string() + "\"\n";
+  if (tls) {
+    FCA = std::make_unique<TestCA>();
+    while (FPorts.size() < 3)
+      if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
+    for (const auto port : {FPorts[1], FPorts[2]})
+      extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
+    extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
+             "\n  http-endpoint: \"/dns-query\"\n  http-notls-downstream: no\n  tls-service-key: \"" +
+             FCA->ServerKey().string() + "\"\n  tls-service-pem: \"" + FCA->ServerCert().string() + "\"\n";
+  }
   for (const auto& line : serverLines) extra += "  " + line + "\n";
   Start({{"EXTRA", extra}});
 }
@@ -336,7 +333,8 @@ OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("
   Start({{"EXTRA", extra}});
 }
 
-SmtpServer::SmtpServer(const Options& o) : Peer("aiosmtpd") {
+SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8, bool eightBitMime)
+    : Peer("aiosmtpd") {
   fs::create_directories(MessageDir());
   // Under implicit TLS the greeting is encrypted: an accepted connection must do.
   FConnectOnly = o.TlsMode == Tls::Implicit;
@@ -348,7 +346,7 @@ SmtpServer::SmtpServer(const Options& o) : Peer("aiosmtpd") {
   const char* const modes[] = {"none", "starttls", "implicit"};
   Start({}, {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
              modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(),
-             list(o.ExcludedAuth), o.Token, o.Smtputf8 ? "1" : "0", o.EightBitMime ? "1" : "0"});
+             list(o.ExcludedAuth), token, smtputf8 ? "1" : "0", eightBitMime ? "1" : "0"});
 }
 
 std::string ReadStoredMessage(const fs::path& eml) {

@@ -146,22 +146,21 @@ struct Dnsmasq : Peer {
 };
 
 /// unbound answering from local data alone ("server:" lines such as
-/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop.
+/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop. With
+/// `tls` it also answers DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only, path
+/// /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
 struct Unbound : Peer {
-  explicit Unbound(const std::vector<std::string>& serverLines);
-};
-
-/// The same unbound also answering DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only,
-/// path /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
-struct UnboundTls : Peer {
-  explicit UnboundTls(const std::vector<std::string>& serverLines);
-  std::uint16_t TlsPort() const { return FPorts[1]; }
-  std::uint16_t HttpsPort() const { return FPorts[2]; }
+  explicit Unbound(const std::vector<std::string>& serverLines, bool tls = false);
+  std::uint16_t TlsPort() const { return FPorts.at(1); }
+  std::uint16_t HttpsPort() const { return FPorts.at(2); }
   std::string DohUrl() const { return LoopbackUrl("https", HttpsPort(), "/dns-query"); }
-  const TestCA& CA() const { return FCA; }
+  const TestCA& CA() const { return *FCA; }
 
 private:
-  TestCA FCA;
+  std::unique_ptr<TestCA> FCA;
+};
+struct UnboundTls : Unbound {
+  explicit UnboundTls(const std::vector<std::string>& serverLines) : Unbound(serverLines, true) {}
 };
 
 /// chronyd serving NTP from its local clock (stratum 10), never touching the system clock.
@@ -215,10 +214,11 @@ public:
     Tls TlsMode = Tls::None;
     std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
     std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
-    std::string Token;  ///< with it XOAUTH2 and OAUTHBEARER accept User with this bearer token
-    bool Smtputf8 = false, EightBitMime = true;  ///< the extensions offered
   };
-  explicit SmtpServer(const Options& options);
+  /// With a `token`, XOAUTH2 and OAUTHBEARER accept User with it; SMTPUTF8 and 8BITMIME are
+  /// offered or not.
+  explicit SmtpServer(const Options& options, const std::string& token = "", bool smtputf8 = false,
+                      bool eightBitMime = true);
   SmtpServer() : SmtpServer(Options{}) {}
   std::filesystem::path MessageDir() const { return FDir.File("messages"); }
   /// The .eml paths in arrival order, once at least `expected` arrived or timeout passed.

@@ -11,11 +11,14 @@ struct ExtendedSmtpServer : SmtpServer {
     bool Smtputf8 = false, EightBitMime = true;
   };
   explicit ExtendedSmtpServer(const Options& o)
-      : SmtpServer([&o] {
-          SmtpServer::Options s;
-          s.User = o.User, s.Token = o.Token, s.Smtputf8 = o.Smtputf8, s.EightBitMime = o.EightBitMime;
-          return s;
-        }()) {}
+      : SmtpServer(account(o.User), o.Token, o.Smtputf8, o.EightBitMime) {}
+
+private:
+  static SmtpServer::Options account(const std::string& user) {
+    SmtpServer::Options s;
+    s.User = user;
+    return s;
+  }
 };
 
 }  // namespace qninet::harness

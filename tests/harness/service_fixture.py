@@ -13,9 +13,8 @@ client is taken (none of the client "refused"; the client "deep" gets JSON neste
 tracking numbers 1ZINVALID (400, 151018), 1ZNOTFOUND (a warning, no package), 1ZDEEP (nested 300
 deep) and 1ZTWOPACKAGES choose the answer.
 
-Under /auth/basic/ and /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with
-the password "pw" in that scheme (Digest: MD5, qop "auth", checked with hashlib); any other
-request gets a 401 with the scheme's challenge.
+Under /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with the password "pw"
+in Digest (MD5, qop "auth", checked with hashlib); any other request gets a 401 with its challenge.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
@@ -71,20 +70,11 @@ def digest_accepts(method, target, header):
 
 
 def auth_answer(handler, method):
-    header = handler.headers.get("Authorization", "")
-    digest = handler.path.startswith("/auth/digest/")
-    if digest:
-        accepted = digest_accepts(method, handler.path, header)
-    else:
-        accepted = header == "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
-    if accepted:
+    if digest_accepts(method, handler.path, handler.headers.get("Authorization", "")):
         return 200, "text/plain", ("protected " + handler.path).encode(), None, {}
-    if digest:
-        nonce = secrets.token_hex(16)
-        NONCES.add(nonce)
-        challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
-    else:
-        challenge = 'Basic realm="%s"' % REALM
+    nonce = secrets.token_hex(16)
+    NONCES.add(nonce)
+    challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
     return 401, "text/plain", b"authorization required", None, {"WWW-Authenticate": challenge}
 
 
