@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -298,21 +299,18 @@ TinyProxy::TinyProxy(const Options& options) : Peer("tinyproxy") {
   Start({{"EXTRA", extra}});
 }
 
-Unbound::Unbound(const std::vector<std::string>& serverLines) : Peer("unbound") {
+Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls) {
   std::string extra;
-  for (const auto& line : serverLines) extra += "  " + line + "\n";
-  Start({{"EXTRA", extra}});
-}
-
-UnboundTls::UnboundTls(const std::vector<std::string>& serverLines) : Peer("unbound", true) {
-  while (FPorts.size() < 3)
-    if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
-  std::string extra;
-  for (const auto port : {FPorts[1], FPorts[2]})
-    extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
-  extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
-           "\n  http-endpoint: \"/dns-query\"\n  http-notls-downstream: no\n  tls-service-key: \"" +
-           FCA.ServerKey().string() + "\"\n  tls-service-pem: \"" + FCA.ServerCert().string() + "\"\n";
+  if (tls) {
+    FCA = std::make_unique<TestCA>();
+    while (FPorts.size() < 3)
+      if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
+    for (const auto port : {FPorts[1], FPorts[2]})
+      extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
+    extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
+             "\n  http-endpoint: \"/dns-query\"\n  http-notls-downstream: no\n  tls-service-key: \"" +
+             FCA->ServerKey().string() + "\"\n  tls-service-pem: \"" + FCA->ServerCert().string() + "\"\n";
+  }
   for (const auto& line : serverLines) extra += "  " + line + "\n";
   Start({{"EXTRA", extra}});
 }
@@ -335,7 +333,8 @@ OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("
   Start({{"EXTRA", extra}});
 }
 
-SmtpServer::SmtpServer(const Options& o) : Peer("aiosmtpd") {
+SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8, bool eightBitMime)
+    : Peer("aiosmtpd") {
   fs::create_directories(MessageDir());
   // Under implicit TLS the greeting is encrypted: an accepted connection must do.
   FConnectOnly = o.TlsMode == Tls::Implicit;
@@ -345,9 +344,9 @@ SmtpServer::SmtpServer(const Options& o) : Peer("aiosmtpd") {
     return out;
   };
   const char* const modes[] = {"none", "starttls", "implicit"};
-  Start({},
-        {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
-         modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(), list(o.ExcludedAuth)});
+  Start({}, {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
+             modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(),
+             list(o.ExcludedAuth), token, smtputf8 ? "1" : "0", eightBitMime ? "1" : "0"});
 }
 
 std::string ReadStoredMessage(const fs::path& eml) {
@@ -429,18 +428,42 @@ ServiceFixture::ServiceFixture() : Peer("service-fixture") {
   Start({{"CERT", FCA.ServerCert().string()}, {"KEY", FCA.ServerKey().string()}});
 }
 
-std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
+std::optional<std::string> Exchange::Header(const std::string& name) const {
+  for (const auto& [n, v] : Headers)
+    if (std::equal(n.begin(), n.end(), name.begin(), name.end(),
+                   [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+      return v;
+  return std::nullopt;
+}
+
+std::vector<Exchange> ServiceFixture::Exchanges() const {
   const auto unhex = [](const std::string& hex) {
     std::string out;
     for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
       out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
   };
-  std::vector<Request> out;
+  std::vector<Exchange> out;
   std::istringstream lines(ReadFileText(FDir.File("requests.log")));
-  std::string method, target, body, type, authorization;
-  while (lines >> method >> target >> body >> type >> authorization)
-    out.push_back({method, unhex(target), unhex(body), unhex(type), unhex(authorization)});
+  std::string method, target, body, headers;
+  while (lines >> method >> target >> body >> headers) {
+    target = unhex(target);
+    const auto mark = std::min(target.find('?'), target.size());
+    Exchange e{
+        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, unhex(body)};
+    std::istringstream fields(unhex(headers));
+    for (std::string line; std::getline(fields, line);)
+      e.Headers.emplace_back(line.substr(0, line.find(": ")), line.substr(line.find(": ") + 2));
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
+  std::vector<Request> out;
+  for (const Exchange& e : Exchanges())
+    out.push_back({e.Method, e.Path + (e.Query.empty() ? "" : "?" + e.Query), e.Body,
+                   e.Header("Content-Type").value_or(""), e.Header("Authorization").value_or("")});
   return out;
 }
 

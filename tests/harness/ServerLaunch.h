@@ -12,9 +12,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qninet::harness {
@@ -144,22 +146,21 @@ struct Dnsmasq : Peer {
 };
 
 /// unbound answering from local data alone ("server:" lines such as
-/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop.
+/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop. With
+/// `tls` it also answers DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only, path
+/// /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
 struct Unbound : Peer {
-  explicit Unbound(const std::vector<std::string>& serverLines);
-};
-
-/// The same unbound also answering DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only,
-/// path /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
-struct UnboundTls : Peer {
-  explicit UnboundTls(const std::vector<std::string>& serverLines);
-  std::uint16_t TlsPort() const { return FPorts[1]; }
-  std::uint16_t HttpsPort() const { return FPorts[2]; }
+  explicit Unbound(const std::vector<std::string>& serverLines, bool tls = false);
+  std::uint16_t TlsPort() const { return FPorts.at(1); }
+  std::uint16_t HttpsPort() const { return FPorts.at(2); }
   std::string DohUrl() const { return LoopbackUrl("https", HttpsPort(), "/dns-query"); }
-  const TestCA& CA() const { return FCA; }
+  const TestCA& CA() const { return *FCA; }
 
 private:
-  TestCA FCA;
+  std::unique_ptr<TestCA> FCA;
+};
+struct UnboundTls : Unbound {
+  explicit UnboundTls(const std::vector<std::string>& serverLines) : Unbound(serverLines, true) {}
 };
 
 /// chronyd serving NTP from its local clock (stratum 10), never touching the system clock.
@@ -214,7 +215,10 @@ public:
     std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
     std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
   };
-  explicit SmtpServer(const Options& options);
+  /// With a `token`, XOAUTH2 and OAUTHBEARER accept User with it; SMTPUTF8 and 8BITMIME are
+  /// offered or not.
+  explicit SmtpServer(const Options& options, const std::string& token = "", bool smtputf8 = false,
+                      bool eightBitMime = true);
   SmtpServer() : SmtpServer(Options{}) {}
   std::filesystem::path MessageDir() const { return FDir.File("messages"); }
   /// The .eml paths in arrival order, once at least `expected` arrived or timeout passed.
@@ -228,6 +232,8 @@ public:
   }
   /// One line per EHLO, AUTH and MAIL received: "AUTH PLAIN tls=yes", "MAIL  tls=no".
   std::string Commands() const { return ReadFileText(FDir.File("commands.log")); }
+  /// Every byte the clients sent, in clear.
+  std::string Received() const { return ReadFileText(FDir.File("received.log")); }
 };
 
 /// The FTP server implementations a client must get along with.
@@ -270,18 +276,23 @@ struct FtpServer : FtpPeer {
       : FtpPeer(std::move(user), std::move(password), anonymous) {}
 };
 
+/// One request as the service fixture received it, whole.
+struct Exchange {
+  std::string Method, Path, Query;  ///< the path and query as sent (escapes kept)
+  std::vector<std::pair<std::string, std::string>> Headers;
+  std::string Body;
+  /// The header's value (names compared ignoring case), or none when it was not sent.
+  std::optional<std::string> Header(const std::string& name) const;
+};
+
 /// A loopback HTTPS stand-in (service_fixture.py, Python's http.server with ssl) for the web
 /// services the translator and the UPS tracker talk to, and for Basic and Digest logins; the
 /// script says which answers it gives.
 class ServiceFixture : public Peer {
 public:
-  /// One request as the fixture received it.
+  /// A request in short: the target is path and query as sent; a header not sent is empty.
   struct Request {
-    std::string Method;
-    std::string Target;  ///< path and query, as sent
-    std::string Body;
-    std::string ContentType;
-    std::string Authorization;  ///< the Authorization header, empty when none came
+    std::string Method, Target, Body, ContentType, Authorization;
   };
   ServiceFixture();
   std::string Url(const std::string& path) const { return LoopbackUrl("https", Port(), path); }
@@ -289,11 +300,15 @@ public:
   std::string CaFile() const { return FCA.CaCert().string(); }
   /// The bytes Speak answers with.
   void SetAudio(std::string_view bytes) const { FDir.Write("audio.bin", bytes); }
-  /// Every request received so far, in order.
+  /// Every request received so far, in order: whole, or in short.
+  std::vector<Exchange> Exchanges() const;
   std::vector<Request> Requests() const;
 
 private:
   TestCA FCA;
 };
+
+/// fixture.Exchanges(), by its older name.
+inline std::vector<Exchange> Exchanges(const ServiceFixture& fixture) { return fixture.Exchanges(); }
 
 }  // namespace qninet::harness

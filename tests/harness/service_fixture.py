@@ -2,10 +2,8 @@
 
 Answers in the shapes those services used, picks error answers by the appId (translator) or
 the tracking number (UPS), and records every request before answering it: one line per
-request with the method, then the hex of the request target, of the body, of the
-Content-Type and of the Authorization header, separated by blanks. Each request also goes
-whole (method, path, query, headers in order, body in hex) as one JSON line to
-exchanges.jsonl beside that log.
+request with the method, then the hex of the request target, of the body and of its headers
+(each "Name: value\n", in order), separated by blanks.
 
 The current APIs answer in their documented shapes. Translator v3 (any path ending in
 /translate, /detect or /languages with an api-version): the key "bad-key" (or none) is refused
@@ -15,13 +13,12 @@ client is taken (none of the client "refused"; the client "deep" gets JSON neste
 tracking numbers 1ZINVALID (400, 151018), 1ZNOTFOUND (a warning, no package), 1ZDEEP (nested 300
 deep) and 1ZTWOPACKAGES choose the answer.
 
-Under /auth/basic/ and /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with
-the password "pw" in that scheme (Digest: MD5, qop "auth", checked with hashlib); any other
-request gets a 401 with the scheme's challenge.
+Under /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with the password "pw"
+in Digest (MD5, qop "auth", checked with hashlib); any other request gets a 401 with its challenge.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
-import base64, hashlib, html, itertools, json, os, re, secrets, ssl, sys, threading
+import base64, hashlib, html, itertools, json, re, secrets, ssl, sys, threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, unquote, urlsplit
 from xml.sax.saxutils import escape
@@ -44,21 +41,11 @@ FAULT = ('<Fault xmlns="http://schemas.microsoft.com/ws/2005/05/envelope/none"><
          '</Text></Reason></Fault>')
 
 
-def record_exchange(handler, body):
-    parts = urlsplit(handler.path)
-    line = json.dumps({"method": handler.command, "path": parts.path, "query": parts.query,
-                       "headers": [[k, v] for k, v in handler.headers.items()], "body": body.hex()})
-    with LOCK, open(os.path.join(os.path.dirname(LOG), "exchanges.jsonl"), "a") as log:
-        log.write(line + "\n")
-
-
 def record(handler, body=b""):
-    record_exchange(handler, body)
-    fields = [handler.path, body, handler.headers.get("Content-Type", ""), handler.headers.get("Authorization", "")]
-    line = " ".join([handler.command] + [(f if isinstance(f, bytes) else f.encode("latin-1")).hex() or "-"
-                                         for f in fields])
+    headers = "".join("%s: %s\n" % item for item in handler.headers.items())
+    fields = [handler.path.encode("latin-1"), body, headers.encode("latin-1")]
     with LOCK, open(LOG, "a") as log:
-        log.write(line + "\n")
+        log.write(" ".join([handler.command] + [f.hex() or "-" for f in fields]) + "\n")
 
 
 REALM, USER, PASSWORD = "qninet", "joe", "pw"
@@ -83,20 +70,11 @@ def digest_accepts(method, target, header):
 
 
 def auth_answer(handler, method):
-    header = handler.headers.get("Authorization", "")
-    digest = handler.path.startswith("/auth/digest/")
-    if digest:
-        accepted = digest_accepts(method, handler.path, header)
-    else:
-        accepted = header == "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
-    if accepted:
+    if digest_accepts(method, handler.path, handler.headers.get("Authorization", "")):
         return 200, "text/plain", ("protected " + handler.path).encode(), None, {}
-    if digest:
-        nonce = secrets.token_hex(16)
-        NONCES.add(nonce)
-        challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
-    else:
-        challenge = 'Basic realm="%s"' % REALM
+    nonce = secrets.token_hex(16)
+    NONCES.add(nonce)
+    challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
     return 401, "text/plain", b"authorization required", None, {"WWW-Authenticate": challenge}
 
 

@@ -3,10 +3,10 @@ beside msg-NNNN.json (the envelope), logging each EHLO, AUTH and MAIL to DIR/com
 every byte received (in clear) to DIR/received.log.
 
 usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED HOSTNAME TLS CERT KEY EXCLUDED
-                      [TOKEN [SMTPUTF8 [8BITMIME]]]
+                      TOKEN SMTPUTF8 8BITMIME
        (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit; with a TOKEN,
        XOAUTH2 and OAUTHBEARER accept USER with that bearer token; SMTPUTF8 and 8BITMIME are
-       1 or 0, offered or not, 0 and 1 by default)
+       1 or 0, offered or not)
        smtp_server.py read FILE: the stored message as Python's email package reads it, as JSON
 """
 import asyncio, base64, binascii, email, hashlib, hmac, json, logging, os, ssl, sys
@@ -34,8 +34,8 @@ if sys.argv[1] == "read":
 
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
-port, folder, user, password, require_auth, refused, hostname, tls, cert, key, excluded = sys.argv[1:12]
-token, smtputf8, eightbit = (sys.argv[12:15] + ["", "0", "1"][len(sys.argv[12:15]):])
+port, folder, user, password, require_auth, refused, hostname, tls, cert, key, excluded, token, smtputf8, \
+    eightbit = sys.argv[1:15]
 token, excluded = token.encode(), excluded + ("" if token else ",XOAUTH2,OAUTHBEARER")
 received = open(os.path.join(folder, "received.log"), "ab", buffering=0)
 user, password = user.encode(), password.encode()

@@ -88,20 +88,17 @@ std::string dns_reply(const std::string& owner) {
 
 std::unique_ptr<TQNInetBase> http_get() {
   auto c = std::make_unique<TQNIHTTPClient>(nullptr);
-  c->SetAction(haGet);
-  c->SetRequest(u"/");
+  c->SetAction(haGet), c->SetRequest(u"/");
   return c;
 }
 std::unique_ptr<TQNInetBase> whois() {
   auto c = std::make_unique<TQNWhoIs>(nullptr);
-  c->SetAutoSelectServer(false);
-  c->SetDomain(u"example.com");
+  c->SetAutoSelectServer(false), c->SetDomain(u"example.com");
   return c;
 }
 std::unique_ptr<TQNInetBase> resolver() {
   auto c = std::make_unique<TQNIDNSResolver>(nullptr);
-  c->SetRequests({irA});
-  c->SetDomain(u"a");
+  c->SetRequests({irA}), c->SetDomain(u"a");
   return c;
 }
 std::unique_ptr<TQNInetBase> sntp_tcp() {
@@ -147,41 +144,27 @@ struct Client {
   const char* LineEndsGive;
 };
 
+const std::string kCutPage = "HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin";
+
+// clang-format off
 const Client kClients[] = {
-    {"engine", [] { return std::make_unique<TLineQuery>(nullptr); }, executed, true, "partial answer",
-     nullptr, [] { return Script().ReadLine().Send("line one\nline two"); }, "ok: line one\nline two"},
+    {"engine", [] { return std::make_unique<TLineQuery>(nullptr); }, executed, true, "partial answer", nullptr,
+     [] { return Script().ReadLine().Send("line one\nline two"); }, "ok: line one\nline two"},
     {"whois", whois, executed, true, "Domain Name: EXAMPLE.COM\r\n", nullptr,
-     [] { return Script().ReadLine().Send("Domain Name: EXAMPLE.COM\nRegistrar: X"); },
-     "ok: Domain Name: EXAMPLE.COM\nRegistrar: X"},
-    {"daytime", [] { return std::make_unique<TQNInetDateTime>(nullptr); }, daytime, false,
-     "61378 26-12-04 23:1", "^Not a daytime answer: \"61378 26-12-04 23:1\"$",
-     [] { return Script().Send("61378 26-12-04 23:10:09 00 0 0 50.0 UTC(NIST) *\n"); },
-     "ok: 2026-12-04 23:10:09"},
-    {"http", http_get, executed, true, "HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin", kCutHttp,
-     [] { return Script().ReadLine().Send("HTTP/1.0 200 OK\nContent-Length: 5\n\nhello"); },
-     "ok: hello\r\n$"},
-    {"fedex",
-     [] { return std::make_unique<TQNFedExTracker>(nullptr); },
-     executed,
-     true,
-     "HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin",
-     kCutHttp,
-     {},
-     ""},
-    {"weather",
-     [] { return std::make_unique<TQNWeatherInfo>(nullptr); },
-     executed,
-     true,
-     "HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin",
-     kCutHttp,
-     {},
-     ""},
+     [] { return Script().ReadLine().Send("Domain Name: EXAMPLE.COM\nRegistrar: X"); }, "ok: Domain Name: EXAMPLE.COM\nRegistrar: X"},
+    {"daytime", [] { return std::make_unique<TQNInetDateTime>(nullptr); }, daytime, false, "61378 26-12-04 23:1",
+     "^Not a daytime answer: \"61378 26-12-04 23:1\"$",
+     [] { return Script().Send("61378 26-12-04 23:10:09 00 0 0 50.0 UTC(NIST) *\n"); }, "ok: 2026-12-04 23:10:09"},
+    {"http", http_get, executed, true, kCutPage, kCutHttp,
+     [] { return Script().ReadLine().Send("HTTP/1.0 200 OK\nContent-Length: 5\n\nhello"); }, "ok: hello\r\n$"},
+    {"fedex", [] { return std::make_unique<TQNFedExTracker>(nullptr); }, executed, true, kCutPage, kCutHttp, {}, ""},
+    {"weather", [] { return std::make_unique<TQNWeatherInfo>(nullptr); }, executed, true, kCutPage, kCutHttp, {}, ""},
     {"dns", resolver, dns, false, dns_framed(dns_reply("\xC0\x0C")).substr(0, 20), kCutDns, {}, ""},
     {"sntp/tcp", sntp_tcp, sntp, false, std::string(20, '\x1C'), "^no time", {}, ""},
     {"smtp", mailer, mailed, false, "220-hello\r\n", "^Error 220: the server closed the connection$",
-     [] { return mail_dialogue("\n"); },
-     "ok: Warning: the message was accepted, but the reply to QUIT failed"},
+     [] { return mail_dialogue("\n"); }, "ok: Warning: the message was accepted, but the reply to QUIT failed"},
 };
+// clang-format on
 
 struct Fault {
   const char* Name;
@@ -196,47 +179,38 @@ struct Fault {
 const std::string kTooLarge = ToUtf8(Format(strQNInEAnswerTooLarge, kCap));
 const std::string kTimeLimit = ToUtf8(Format(strQNInETimeLimit, kMaxTime));
 
+// clang-format off
 const Fault kFaults[] = {
     {"reset at accept", [](const Client&, Script) { return Script().Reset(); }, nullptr, "reset by peer"},
-    {"reset mid-answer", [](const Client& c, Script s) { return s.Send(c.Partial).Sleep(100ms).Reset(); },
-     nullptr, "reset by peer"},
-    {"close mid-answer", [](const Client& c, Script s) { return s.Send(c.Partial).Close(); }, nullptr,
-     nullptr, true},
+    {"reset mid-answer", [](const Client& c, Script s) { return s.Send(c.Partial).Sleep(100ms).Reset(); }, nullptr,
+     "reset by peer"},
+    {"close mid-answer", [](const Client& c, Script s) { return s.Send(c.Partial).Close(); }, nullptr, nullptr, true},
     {"never answers", [](const Client&, Script s) { return s.HoldOpen(); }, nullptr, kTimeLimit.c_str()},
     // every wait is met, so only the total bound ends it
-    {"trickle",
-     [](const Client& c, Script s) { return s.SendChunks(c.Partial + std::string(100, 'x'), 1, 100ms); },
+    {"trickle", [](const Client& c, Script s) { return s.SendChunks(c.Partial + std::string(100, 'x'), 1, 100ms); },
      nullptr, kTimeLimit.c_str()},
-    {"endless answer",
-     [](const Client& c, Script s) { return s.Send(c.Partial).SendRepeated('x', 1ull << 40); }, nullptr,
+    {"endless answer", [](const Client& c, Script s) { return s.Send(c.Partial).SendRepeated('x', 1ull << 40); }, nullptr,
      kTooLarge.c_str()},
     {"100 MiB line",
-     [](const Client& c, Script s) {
-       return s.Send(c.Partial).SendRepeated('x', 100 << 20).Send("\r\n").Close();
-     },
+     [](const Client& c, Script s) { return s.Send(c.Partial).SendRepeated('x', 100 << 20).Send("\r\n").Close(); },
      nullptr, kTooLarge.c_str()},
     {"LF-only, no final line end", [](const Client& c, Script) { return c.LineEnds(); }, nullptr, nullptr},
-    {"compression loop",
-     [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\x13"))).Close(); }, "dns",
-     "undecodable: .*loop"},
-    {"pointer out of range",
-     [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\xF0"))).Close(); }, "dns",
-     "undecodable: .*"},
+    {"compression loop", [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\x13"))).Close(); },
+     "dns", "undecodable: .*loop"},
+    {"pointer out of range", [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\xF0"))).Close(); },
+     "dns", "undecodable: .*"},
     {"truncated reply",
-     [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\x0C")).substr(0, 25)).Close(); },
-     "dns", kCutDns},
-    {"garbage reply",
-     [](const Client&, Script s) { return s.Send("220 hi\r\n").ReadLine().Send("xyzzy\r\n"); }, "smtp",
-     "^Error 250: xyzzy"},
+     [](const Client&, Script s) { return s.Send(dns_framed(dns_reply("\xC0\x0C")).substr(0, 25)).Close(); }, "dns",
+     kCutDns},
+    {"garbage reply", [](const Client&, Script s) { return s.Send("220 hi\r\n").ReadLine().Send("xyzzy\r\n"); },
+     "smtp", "^Error 250: xyzzy"},
     {"close mid-dialogue",
      [](const Client&, Script s) {
-       return s.Send("220 hi\r\n")
-           .ReplyToLines({"250 ok\r\n", "250 ok\r\n", "250 ok\r\n"})
-           .ReadLine()
-           .Close();
+       return s.Send("220 hi\r\n").ReplyToLines({"250 ok\r\n", "250 ok\r\n", "250 ok\r\n"}).ReadLine().Close();
      },
      "smtp", "^Error 250: the server closed the connection$"},
 };
+// clang-format on
 
 }  // namespace
 

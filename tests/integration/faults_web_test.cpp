@@ -17,6 +17,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "harness/Forked.h"
 #include "harness/Nginx.h"
@@ -86,11 +87,15 @@ CaseResult ran(TQNCustomWebComponent& c, bool ok, std::string value) {
   return {true, std::move(value)};
 }
 
-// A component with the case's bounds, which the child leaks on purpose: the child ends with
-// _exit, so nothing a destructor would clean up hides what the run itself left behind.
+// The components made: a forked child ends with _exit and never frees them, so nothing a
+// destructor would clean up hides what the run itself left behind.
+std::vector<std::unique_ptr<TComponent>> gMade;
+
+// A component with the case's bounds.
 template <class C>
 C& bounded(const Place& p, const char* file) {
   auto& c = *new C(nullptr);
+  gMade.emplace_back(&c);
   c.SetTimeout(gTimeout);
   c.SetMaxTime(gMaxTime);
   c.SetLoadSystemProxy(false);
@@ -151,11 +156,7 @@ Outcome speak(const Place& p) {
 }
 
 Outcome ups(const Place& p) {
-  auto& t = bounded<TQNUPSTracker>(p, nullptr);
-  t.SetService(isHTTP);
-  const auto colon = p.Url.rfind(':');
-  t.SetHost(ustr(p.Url.substr(7, colon - 7)));
-  t.SetPort(static_cast<std::uint16_t>(std::stoi(p.Url.substr(colon + 1))));
+  auto& t = bounded<TQNUPSTracker>(p, "");
   t.SetTrackingNumber(u"1Z999");
   const bool ok = t.Execute();
   return {ran(t, ok, ToUtf8(t.ShipperNumber())), {}};
@@ -481,75 +482,46 @@ TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// One failure vocabulary for every web transfer.
-
-namespace {
-
-// Points a component at `url` (SetURL: the service, host and port, and the updater's file) and
-// runs it: its failure text, or "succeeded".
-std::string failure(TQNCustomWebComponent& c, const std::string& url, const std::function<bool()>& run) {
-  c.SetTimeout(400);
-  c.SetLoadSystemProxy(false);
-  c.SetURL(FromUtf8(url));
-  return run() ? "succeeded" : ToUtf8(c.LastErrorText());
-}
-
-std::string update(const std::string& url) {
-  harness::TempDir dir("qninet-failures");
-  TQNWebUpdater u(nullptr);
-  u.SetLocalFileName(FromUtf8((dir.Path() / "f.bin").string()));
-  return failure(u, url, [&] { return u.Execute(); });
-}
-
-std::string fetch(const std::string& url) {
-  TQNWebUpdater u(nullptr);
-  TMemoryStream body;
-  return failure(u, url, [&] { return u.ReadHTTPGetResponse(FromUtf8(url), &body); });
-}
-
-std::string track(const std::string& url) {
-  TQNUPSTracker t(nullptr);
-  return failure(t, url, [&] { return t.Execute(); });
-}
-
-const std::string kHead100 = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
-std::string host(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
-Script cut(const std::string& body) { return Script().ReadUntil("\r\n\r\n").Send(kHead100 + body).Close(); }
-
-struct VocabularyRow {
-  const char* Name;
-  std::function<std::string(const std::string& url)> Run;
-  std::string Scheme;
-  std::vector<Script> Cut;  ///< a body cut after 3 of 100 bytes (HTTP, and TLS then too)
-};
-
-}  // namespace
+// One failure vocabulary for every web transfer: the endpoint, then the text.
 
 TEST(Failures, EveryWebTransferNamesItsFaultAfterItsEndpoint) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx tls(true);
   tls.Start();
-  const VocabularyRow rows[] = {
-      {"updater", update, "http", {cut(""), cut("abc")}},  // the look-up, then the download
-      {"page fetch", fetch, "http", {cut("abc")}},
-      {"service call", track, "http", {cut("abc")}},
-      {"ftp updater", update, "ftp", {}}};
-  for (const VocabularyRow& r : rows) {
-    SCOPED_TRACE(r.Name);
-    const auto run = [&r](const std::string& scheme, std::uint16_t p) {
-      return r.Run(scheme + "://" + host(p));
+  gMaxTime = kMaxTime;
+  gTimeout = 400;
+  const auto cut = [](const std::string& body) {
+    return Script()
+        .ReadUntil("\r\n\r\n")
+        .Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + body)
+        .Close();
+  };
+  const std::tuple<const char*, Outcome (*)(const Place&), std::string, std::vector<Script>> rows[] = {
+      {"updater", updater, "http", {cut(""), cut("abc")}},  // the look-up, then the download
+      {"page fetch", page_fetch, "http", {cut("abc")}},
+      {"service call", ups, "http", {cut("abc")}},
+      {"ftp updater", updater, "ftp", {}}};
+  for (const auto& [name, run, scheme, cuts] : rows) {
+    SCOPED_TRACE(name);
+    harness::TempDir dir("qninet-failures");
+    const auto at = [](std::uint16_t port) { return "127.0.0.1:" + std::to_string(port) + ": "; };
+    const auto said = [&dir, run = run](const std::string& how, std::uint16_t port) {
+      const CaseResult r = run({how + "://127.0.0.1:" + std::to_string(port), dir.Path()}).first;
+      return (r.Success ? "succeeded: " : "") + r.Text;
     };
     const std::uint16_t closed = harness::FreePort();
-    EXPECT_EQ(run(r.Scheme, closed), host(closed) + ": Connection refused");
+    EXPECT_EQ(said(scheme, closed), at(closed) + "Connection refused");
     ScriptedServer stalls(Script().HoldOpen());
-    const std::string late = run(r.Scheme, stalls.Port());
-    EXPECT_EQ(late.rfind(host(stalls.Port()) + ": timed out waiting for data", 0), 0u) << late;
-    if (r.Cut.empty()) continue;
-    ScriptedServer cuts(r.Cut);
-    EXPECT_EQ(run(r.Scheme, cuts.Port()), host(cuts.Port()) + ": The connection closed after 3 of 100 bytes");
+    const std::string late = said(scheme, stalls.Port());
+    EXPECT_TRUE(late.starts_with(at(stalls.Port()) + "timed out waiting for data")) << late;
+    if (cuts.empty()) continue;
+    ScriptedServer cutting(cuts);
+    EXPECT_EQ(said(scheme, cutting.Port()),
+              at(cutting.Port()) + "The connection closed after 3 of 100 bytes");
     // Over TLS, the certificate from a CA nobody told the client of.
-    const std::string tlsText =
-        ": TLS certificate verification failed: unable to get local issuer certificate";
-    EXPECT_EQ(run("https", tls.HttpsPort()), host(tls.HttpsPort()) + tlsText);
+    EXPECT_EQ(
+        said("https", tls.HttpsPort()),
+        at(tls.HttpsPort()) + "TLS certificate verification failed: unable to get local issuer certificate");
   }
+  gMade.clear();
 }

@@ -64,13 +64,10 @@ TEST_F(Listing, NamesJoinedUnlessTheDirectoryIsTheCurrentOne) {
     bool Sub;
     std::vector<std::string> Names;  // "~" for the tree's local path; none: isNotFound
   } cases[] = {
+      // clang-format off
       // The login directory is "/": names come back bare, those below it joined.
       {false, "", u"*.*", false, {"a.txt", "pub"}},
-      {false,
-       "/",
-       u"*.*",
-       true,
-       {"a.txt", "pub", "/pub/b.txt", "/pub/c.log", "/pub/sub", "/pub/sub/d.txt", "/pub/sub/e.log"}},
+      {false, "/", u"*.*", true, {"a.txt", "pub", "/pub/b.txt", "/pub/c.log", "/pub/sub", "/pub/sub/d.txt", "/pub/sub/e.log"}},
       {false, "/pub", u"*.*", false, {"/pub/b.txt", "/pub/c.log", "/pub/sub"}},
       {false, "/pub/", u"*.*", false, {"/pub/b.txt", "/pub/c.log", "/pub/sub"}},
       {false, "pub", u"?.*", false, {"pub/b.txt", "pub/c.log"}},
@@ -82,13 +79,10 @@ TEST_F(Listing, NamesJoinedUnlessTheDirectoryIsTheCurrentOne) {
       {true, "~/", u"*", false, {"~/.", "~/..", "~/a.txt", "~/pub"}},
       {true, "~", u"*.txt", true, {"~/a.txt", "~/pub/b.txt", "~/pub/sub/d.txt"}},
       {true, cafe, u"*.txt", false, {cafe + "/\xC3\xA9t\xC3\xA9.txt"}},
-      {true,
-       "~/pub",
-       u"*.*",
-       true,
-       {"~/pub/.", "~/pub/..", "~/pub/b.txt", "~/pub/c.log", "~/pub/sub", "~/pub/sub/.", "~/pub/sub/..",
-        "~/pub/sub/d.txt", "~/pub/sub/e.log"}},
+      {true, "~/pub", u"*.*", true, {"~/pub/.", "~/pub/..", "~/pub/b.txt", "~/pub/c.log", "~/pub/sub", "~/pub/sub/.",
+                                     "~/pub/sub/..", "~/pub/sub/d.txt", "~/pub/sub/e.log"}},
       {true, "~/missing", u"*.*", false, {}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Directory + " " + ToUtf8(c.WildCard));

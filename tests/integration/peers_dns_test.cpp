@@ -1,14 +1,20 @@
 // The DNS resolver against two DNS servers nobody here wrote, dnsmasq and unbound, each serving
 // the same records from its own configuration; every answer is checked against dig's reading of
-// the same question to the same server. Only representation is normalised: the lines of an
+// the same question to the same server: each record type over one transport, and each transport
+// (dnsmasq: UDP, TCP; unbound: UDP, TLS, HTTPS). 60 TXT records of 1000 bytes overflow a UDP
+// answer (TC: both ask again over TCP). A lost UDP query is sent again; forged UDP replies that
+// come before the true one are passed over. Only representation is normalised: the lines of an
 // answer are compared as a sorted list (a server may rotate the order of a record set).
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "harness/ServerLaunch.h"
+#include "harness/UdpScriptedServer.h"
 #include "qninet/socket/QNIDNS.h"
 
 using namespace qninet;
@@ -92,83 +98,145 @@ std::vector<std::string> unbound_records() {
   return all;
 }
 
-// The rendered data of each answer record, sorted (a server may rotate a record set).
-std::vector<std::string> ask(const harness::Peer& peer, TQNIDNSRequest request, const String& domain,
+// The resolver's answer records, each as `render` gives it, sorted (a server may rotate a record set).
+std::vector<std::string> ask(TQNIDNSResolver& r, const std::function<String(const TQNIDNSRecord&)>& render,
                              std::string& error) {
-  TQNIDNSResolver r(nullptr);
   r.SetHost(u"127.0.0.1");
-  r.SetPort(peer.Port());
   r.SetTimeout(5000);
-  r.SetRequests({request});
-  r.SetDomain(domain);
   const String bytes = r.Execute();
   error = ToUtf8(r.LastError());
   TQNIDNSReply reply;
   String decodeError;
   if (!DNSDecodeReply(bytes, reply, decodeError)) error += " undecodable: " + ToUtf8(decodeError);
   std::vector<std::string> lines;
-  for (const auto& rec : reply.Answers) lines.push_back(ToUtf8(rec.Data()));
+  for (const auto& rec : reply.Answers) lines.push_back(ToUtf8(render(rec)));
   std::sort(lines.begin(), lines.end());
   return lines;
 }
 
-std::vector<std::string> dig_short(const harness::Peer& peer, const std::vector<std::string>& question) {
+// dig's lines (the blanks between fields made one when `words`; dig separates with tabs), sorted.
+std::vector<std::string> dig(std::uint16_t port, const std::vector<std::string>& question, bool words) {
   std::vector<std::string> argv{harness::RequireProgram("dig", "bind9-dnsutils"),
-                                "+tcp",
-                                "+short",
-                                "+time=5",
                                 "+tries=1",
+                                "+time=5",
                                 "@127.0.0.1",
                                 "-p",
-                                std::to_string(peer.Port())};
+                                std::to_string(port)};
   argv.insert(argv.end(), question.begin(), question.end());
   std::istringstream out(harness::RunOrThrow(argv));
   std::vector<std::string> lines;
-  for (std::string line; std::getline(out, line);)
-    if (!line.empty()) lines.push_back(line);
+  for (std::string line, word, joined; std::getline(out, line); joined.clear()) {
+    for (std::istringstream in(line); words && in >> word;) joined += (joined.empty() ? "" : " ") + word;
+    if (!(words ? joined : line).empty()) lines.push_back(words ? joined : line);
+  }
   std::sort(lines.begin(), lines.end());
   return lines;
 }
 
+class DnsPeers : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dnsmasq = std::make_unique<harness::Dnsmasq>(dnsmasq_records());
+    unbound = std::make_unique<harness::UnboundTls>(unbound_records());
+  }
+  static void TearDownTestSuite() { dnsmasq.reset(), unbound.reset(); }
+  static inline std::unique_ptr<harness::Dnsmasq> dnsmasq;
+  static inline std::unique_ptr<harness::UnboundTls> unbound;
+};
+
 }  // namespace
 
-TEST(PeersDns, EachRecordTypeReadsAsDigReadsIt) {
-  struct Row {
-    TQNIDNSRequest Request;
-    const char16_t* Domain;
-    std::vector<std::string> Dig;
+TEST_F(DnsPeers, EachRecordTypeReadsAsDigReadsIt) {
+  // clang-format off
+  const std::pair<TQNIDNSRequest, std::vector<std::string>> rows[] = {
+      {irA, {"www.test", "A"}}, {irA, {"alias.test", "A"}},  // the CNAME and the address it leads to
+      {irAAAA, {"host.test", "AAAA"}}, {irAAAA, {"compat.test", "AAAA"}},  // an IPv4-compatible address
+      {irMX, {"test", "MX"}}, {irText, {"test", "TXT"}}, {irText, {"long.test", "TXT"}},
+      {irText, {"esc.test", "TXT"}},  // quotes, a backslash and UTF-8 bytes escaped
+      {irName, {"alias.test", "CNAME"}}, {irNS, {"test", "NS"}}, {irSOA, {"test", "SOA"}},
+      {irPTR, {"-x", "10.1.2.3"}}, {irPTR, {"-x", "fd00::5"}}, {irSRV, {"_sip._tcp.test", "SRV"}},
+      {irText, {"many.test", "TXT"}}, {irCAA, {"test", "CAA"}}, {irNAPTR, {"test", "NAPTR"}},
+      {irDS, {"ds.test", "DS"}}, {irDNSKEY, {"test", "DNSKEY"}},
   };
-  const Row rows[] = {
-      {irA, u"www.test", {"www.test", "A"}},
-      {irA, u"alias.test", {"alias.test", "A"}},  // the CNAME and the address it leads to
-      {irAAAA, u"host.test", {"host.test", "AAAA"}},
-      {irAAAA, u"compat.test", {"compat.test", "AAAA"}},  // an IPv4-compatible address
-      {irMX, u"test", {"test", "MX"}},
-      {irText, u"test", {"test", "TXT"}},
-      {irText, u"long.test", {"long.test", "TXT"}},
-      {irText, u"esc.test", {"esc.test", "TXT"}},  // quotes, a backslash and UTF-8 bytes escaped
-      {irName, u"alias.test", {"alias.test", "CNAME"}},
-      {irNS, u"test", {"test", "NS"}},
-      {irSOA, u"test", {"test", "SOA"}},
-      {irPTR, u"10.1.2.3", {"-x", "10.1.2.3"}},
-      {irPTR, u"fd00::5", {"-x", "fd00::5"}},
-      {irSRV, u"_sip._tcp.test", {"_sip._tcp.test", "SRV"}},
-      {irText, u"many.test", {"many.test", "TXT"}},
-      {irCAA, u"test", {"test", "CAA"}},
-      {irNAPTR, u"test", {"test", "NAPTR"}},
-      {irDS, u"ds.test", {"ds.test", "DS"}},
-      {irDNSKEY, u"test", {"test", "DNSKEY"}},
-  };
-  const harness::Dnsmasq dnsmasq(dnsmasq_records());
-  const harness::Unbound unbound(unbound_records());
-  for (const harness::Peer* peer : std::initializer_list<const harness::Peer*>{&dnsmasq, &unbound}) {
-    for (const Row& row : rows) {
-      SCOPED_TRACE((peer == &dnsmasq ? "dnsmasq: " : "unbound: ") + row.Dig[0] + " " + row.Dig[1]);
-      const std::vector<std::string> expected = dig_short(*peer, row.Dig);
+  // clang-format on
+  for (const harness::Peer* peer :
+       std::initializer_list<const harness::Peer*>{dnsmasq.get(), unbound.get()}) {
+    for (const auto& [request, question] : rows) {
+      SCOPED_TRACE((peer == dnsmasq.get() ? "dnsmasq: " : "unbound: ") + question[0] + " " + question[1]);
+      std::vector<std::string> args{"+tcp", "+short"};
+      args.insert(args.end(), question.begin(), question.end());
+      const std::vector<std::string> expected = dig(peer->Port(), args, false);
+      TQNIDNSResolver r(nullptr);
+      r.SetPort(peer->Port());
+      r.SetRequests({request});
+      r.SetDomain(FromUtf8(question[0] == "-x" ? question[1] : question[0]));
       std::string error;
-      EXPECT_EQ(ask(*peer, row.Request, row.Domain, error), expected);
+      EXPECT_EQ(ask(
+                    r, [](const TQNIDNSRecord& rec) { return rec.Data(); }, error),
+                expected);
       EXPECT_EQ(error, "") << peer->LogText();
       ASSERT_FALSE(expected.empty()) << "the server has no such record\n" << peer->LogText();
     }
+  }
+}
+
+TEST_F(DnsPeers, EachTransportAnswersAsDigDoes) {
+  const harness::DnsSpoofer spoofer(dnsmasq->Port());
+  const std::string ca = unbound->CA().CaCert().string(), tlsCa = "+tls-ca=" + ca;
+  const std::uint16_t masqPort = dnsmasq->Port(), tlsPort = unbound->TlsPort(),
+                      dohPort = unbound->HttpsPort();
+  const struct {
+    TQNIDNSTransport Transport;
+    std::uint16_t Port;
+    std::vector<std::string> Dig;  // dig's transport
+    const char* Name;
+    TQNIDNSRequest Request;
+    const char16_t* AuthName = u"";  // "wrong.test": the certificate must be refused
+    TQNIDoHMethod Method = dmPOST;
+  } rows[] = {
+      {dtUDP, masqPort, {}, "www.test", irA},
+      {dtUDP, masqPort, {}, "many.test", irText},
+      {dtTCP, masqPort, {"+tcp"}, "test", irMX},
+      {dtUDP, spoofer.Port(), {}, "www.test", irA},  // dig asks dnsmasq itself
+      {dtUDP, unbound->Port(), {}, "many.test", irText},
+      {dtTLS, tlsPort, {"+tls", tlsCa}, "www.test", irA},
+      {dtTLS, tlsPort, {"+tls", tlsCa}, "many.test", irText, u"localhost"},
+      {dtTLS, tlsPort, {}, "www.test", irA, u"wrong.test"},
+      {dtHTTPS, dohPort, {"+https=/dns-query", tlsCa}, "test", irMX},
+      {dtHTTPS, dohPort, {"+https-get=/dns-query", tlsCa}, "many.test", irText, u"", dmGET},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(ToUtf8(EnumInfoOf(static_cast<TQNIDNSTransport*>(nullptr)).NameOf(row.Transport)) + " " +
+                 row.Name);
+    TQNIDNSResolver r(nullptr);
+    r.SetTransport(row.Transport);
+    r.SetPort(row.Port);
+    if (row.Transport == dtHTTPS)
+      r.SetDoHURL(FromUtf8(harness::LoopbackUrl("https", row.Port, "/dns-query")));
+    r.SetDoHMethod(row.Method);
+    r.SetTLSAuthName(row.AuthName);
+    r.SetCAFile(FromUtf8(ca));
+    r.SetRequests({row.Request});
+    r.SetDomain(FromUtf8(row.Name));
+    std::string error;
+    if (String(row.AuthName) == u"wrong.test") {
+      EXPECT_THROW(ask(r, DNSRecordLine, error), ESocketError);
+      continue;
+    }
+    std::vector<std::string> args{"+noall", "+answer"};
+    args.insert(args.end(), row.Dig.begin(), row.Dig.end());
+    args.insert(args.end(), {row.Name, ToUtf8(DNSTypeName(DNSRequestTypeCode(row.Request)))});
+    const auto expected = dig(row.Port == spoofer.Port() ? masqPort : row.Port, args, true);
+    std::vector<std::string> ours;
+    for (const std::string& line : ask(r, DNSRecordLine, error)) {
+      std::istringstream words(line);
+      std::string word, joined;
+      while (words >> word) joined += (joined.empty() ? "" : " ") + word;
+      ours.push_back(joined);
+    }
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(ours, expected);
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(expected.empty());
   }
 }

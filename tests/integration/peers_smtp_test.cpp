@@ -131,19 +131,14 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
       SCOPED_TRACE(peer.Name + ": " + row.Name);
       const std::string subject = std::string("Peers ") + row.Name + ": Gr\u00FC\u00DFe";
       if (row.Program) {
+        // clang-format off
         const auto r = harness::RunToCompletion(
-            {QNINET_PROGRAM, "mail",
-             "--host",       "127.0.0.1",
-             "--port",       std::to_string(peer.Server->Port()),
-             "--from",       "Ann Sender <ann@qninet.test>",
-             "--to",         "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>",
-             "--cc",         "cy@qninet.test",
-             "--bcc",        "hidden@qninet.test",
-             "--subject",    subject,
-             "--body",       kBody,
-             "--attach",     binFile.string(),
-             "--attach",     txtFile.string() + ":text/plain:quoted-printable",
-             "--attach",     txt7File.string() + ":text/plain:7bit"});
+            {QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(peer.Server->Port()),
+             "--from", "Ann Sender <ann@qninet.test>", "--to", "Bob <bob@qninet.test>, \"Doe, Jane\" <jane@other.test>",
+             "--cc", "cy@qninet.test", "--bcc", "hidden@qninet.test", "--subject", subject, "--body", kBody,
+             "--attach", binFile.string(), "--attach", txtFile.string() + ":text/plain:quoted-printable",
+             "--attach", txt7File.string() + ":text/plain:7bit"});
+        // clang-format on
         ASSERT_EQ(r.ExitCode, 0) << r.Output << peer.Log();
       } else {
         TQNISMTP smtp(nullptr);

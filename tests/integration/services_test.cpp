@@ -1,11 +1,14 @@
-// The translator client and the UPS tracker against the loopback HTTPS service fixture: the
-// requests byte for byte, the answers in the services' shapes, and error answers as failures
-// that leave no stale result behind.
+// The translator client and the UPS tracker against the loopback HTTPS service fixture, in their
+// retired API versions (translator v2, UPS XML) and their current ones (translator v3 JSON, UPS
+// REST): every request byte for byte, every mapped field of the answers in the services' shapes,
+// and error answers and error objects as failures, with their code and message, that leave no
+// stale result behind.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <regex>
 
 #include "harness/ServiceFixture.h"
 #include "harness/TempDir.h"
@@ -193,17 +196,19 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
 
 namespace {
 
-// Each activity as one line: where, the place's description, who signed, the status and when.
-std::string activities(const TQNUPSTracker& t) {
-  std::string out;
+// Every mapped field of a shipment as text: the shipment, then one line per activity.
+std::string render(const TQNUPSTracker& t) {
+  String out = t.IdentificationNumber() + u"|" + t.ServiceCode() + u" " + t.ServiceDescription() + u"|" +
+               t.ShipmentWeight() + u" " + t.ShipmentWeightUnits() + u"|" + t.ShipperAddress()->Text() +
+               u"|" + t.ShipToAddress()->Text() + u"\n";
   for (int i = 0; i < t.Activities()->Count(); ++i) {
     const TQNInetActivity& a = *t.Activities()->GetActivity(i);
-    out += ToUtf8(a.Location()->Text() + u"|" + a.LocationDescription() + u"|" + a.LocationSignedForByName() +
-                  u"|" + a.StatusTypeCode() + u" " + a.StatusTypeDescription() + u" " + a.StatusCode() +
-                  u"|" + (a.DateTime() == 0 ? u"-" : FormatDateTime(u"yyyy-mm-dd hh:nn:ss", a.DateTime()))) +
-           "\n";
+    out += a.LocationCode() + u"|" + a.Location()->Text() + u"|" + a.LocationDescription() + u"|" +
+           a.LocationSignedForByName() + u"|" + a.StatusTypeCode() + u"|" + a.StatusTypeDescription() + u"|" +
+           a.StatusCode() + u"|" +
+           (a.DateTime() == 0 ? u"0" : FormatDateTime(u"yyyymmdd hhnnss", a.DateTime())) + u"\n";
   }
-  return out;
+  return ToUtf8(out);
 }
 
 }  // namespace
@@ -226,16 +231,13 @@ TEST_F(Services, TrackerSendsTheEscapedRequestAndReadsTheShipment) {
     EXPECT_NE(r.Body.find(part), std::string::npos) << r.Body;
   EXPECT_EQ(lastMaximum, ToUtf8(t->LastXMLResponse()).size());
   EXPECT_EQ(lastCurrent, lastMaximum);
-  EXPECT_EQ(t->IdentificationNumber(), u"1Z<&>\u00E9");
-  EXPECT_EQ(t->ShipperNumber() + u"; " + t->ShipperAddress()->Text() + u"; " + t->ShipToAddress()->Text() +
-                u"; " + t->ServiceCode() + u"/" + t->ServiceDescription() + u"; " + t->ShipmentWeight() +
-                u" " + t->ShipmentWeightUnits(),
-            u"A1B2C3; 12 Dock Road Unit 4 TIMONIUM 21093 US; MONTREAL CA; 002/2ND DAY AIR; 5.50 LBS");
+  EXPECT_EQ(t->ShipperNumber(), u"A1B2C3");
   EXPECT_EQ(t->PickupDate(), EncodeDate(2012, 5, 15));
-  EXPECT_EQ(activities(*t),
-            "ANYTOWN US|FRONT DOOR|JONES|D DELIVERED KB|2012-05-17 14:03:09\n"
-            "BALTIMORE US|||I ARRIVAL SCAN AR|-\n"  // a time of four digits does not read
-            "TIMONIUM US|||M BILLING INFORMATION RECEIVED MP|2012-05-15 09:30:00\n");
+  EXPECT_EQ(render(*t),
+            "1Z<&>\xC3\xA9|002 2ND DAY AIR|5.50 LBS|12 Dock Road Unit 4 TIMONIUM 21093 US|MONTREAL CA\n"
+            "ML|ANYTOWN US|FRONT DOOR|JONES|D|DELIVERED|KB|20120517 140309\n"
+            "|BALTIMORE US|||I|ARRIVAL SCAN|AR|0\n"  // a time of four digits does not read
+            "|TIMONIUM US|||M|BILLING INFORMATION RECEIVED|MP|20120515 093000\n");
 }
 
 TEST_F(Services, TrackerOutcomesStartFromEmptyResults) {
@@ -282,4 +284,164 @@ TEST_F(Services, TrackerOutcomesStartFromEmptyResults) {
   EXPECT_EQ(t->ShipperNumber() + t->ShipToAddress()->Text(), u"");
   EXPECT_EQ(t->PickupDate(), 0);
   EXPECT_EQ(t->Activities()->Count(), 0);
+}
+
+// The current APIs.
+
+namespace {
+
+// A request as it must have gone, its header values patterns ("": not sent).
+using Expected = harness::Exchange;
+
+void check(const std::vector<harness::Exchange>& all, std::size_t from, const std::vector<Expected>& want) {
+  ASSERT_EQ(all.size() - from, want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const harness::Exchange& got = all[from + i];
+    SCOPED_TRACE(got.Method + " " + got.Path);
+    EXPECT_EQ(got.Method + " " + got.Path + "?" + got.Query + " " + got.Body,
+              want[i].Method + " " + want[i].Path + "?" + want[i].Query + " " + want[i].Body);
+    for (const auto& [name, pattern] : want[i].Headers)
+      EXPECT_TRUE(pattern.empty() ? !got.Header(name)
+                                  : std::regex_match(got.Header(name).value_or("-"), std::regex(pattern)))
+          << name << ": " << got.Header(name).value_or("(none)");
+  }
+}
+
+// clang-format off
+Expected v3_post(const std::string& op, const std::string& query, const std::string& key, const std::string& text,
+                 const std::string& region = "") {
+  return {"POST", "/" + op, "api-version=3.0" + query, {{"Ocp-Apim-Subscription-Key", key},
+          {"Ocp-Apim-Subscription-Region", region}, {"Content-Type", "application/json; charset=UTF-8"}},
+          "[{\"Text\":\"" + text + "\"}]"};
+}
+Expected token(const std::string& basic) {
+  return {"POST", kQNUPSTokenPath, "", {{"Authorization", "Basic " + basic},
+          {"Content-Type", "application/x-www-form-urlencoded"}}, "grant_type=client_credentials"};
+}
+Expected track(const std::string& client, const std::string& number) {
+  return {"GET", kQNUPSDetailsPath + number, "", {{"Authorization", "Bearer tok-" + client + "-[0-9]+"},
+          {"transId", "[0-9a-f]{32}"}, {"transactionSrc", "Veltraxon Tracker"}}, ""};
+}
+// clang-format on
+
+}  // namespace
+
+TEST_F(Services, TranslatorSendsTheDocumentedRequestsAndReadsAnswersAndErrorObjects) {
+  const Call en_de = [](TQNMSTranslator& t) { return t.TranslateText(u"a & \"b\" \u00fc", u"en", u"de"); };
+  const Call gruss = [](TQNMSTranslator& t) { return t.DetectLanguage(u"Gr\u00fc\u00df"); };
+  const std::string body = "a & \\\"b\\\" \xC3\xBC", gr = "Gr\xC3\xBC\xC3\x9F";
+  // clang-format off
+  struct Row {
+    const char* Name;
+    std::string Key, Region;
+    Call Run;
+    std::string Shown, Error;  // Shown: the result "|" DetectedLanguage; Error empty: a success
+    std::vector<Expected> Requests;
+  } const rows[] = {
+      {"translate with region", "k1", "westeurope", en_de, "\xC3\xBC \"b\" & a|", "",
+       {v3_post("translate", "&to=de&from=en", "k1", body, "westeurope")}},
+      {"source detected", "k1", "", [](TQNMSTranslator& t) { return t.TranslateText(u"Gr\u00fc\u00df", u"", u"fr"); },
+       "\xC3\x9F\xC3\xBCrG|de", "", {v3_post("translate", "&to=fr", "k1", gr)}},
+      {"detect", "k1", "", gruss, "de|", "", {v3_post("detect", "", "k1", gr)}},
+      {"languages, no key sent", "k1", "r", languages(false), "de,en,fr,pt-pt|",
+       "", {{"GET", "/languages", "api-version=3.0&scope=translation", {{"Ocp-Apim-Subscription-Key", ""}}, ""}}},
+      {"refused key", "bad-key", "", en_de, "|",
+       "HTTP 401: The request is not authorized because credentials are missing or invalid. (401000)",
+       {v3_post("translate", "&to=de&from=en", "bad-key", body)}},
+      {"nested too deep", "deep", "", gruss, "|", "/detect: Invalid JSON answer: nested deeper than 256 levels",
+       {v3_post("detect", "", "deep", gr)}},
+      {"a redirect to another host keeps the key", "moved", "", en_de, "|", "HTTP 307",
+       {v3_post("translate", "&to=de&from=en", "moved", body)}},
+      {"key with a line break", "k\r\nX-Injected: 1", "", en_de, "|",
+       "A request header holds a line break: Ocp-Apim-Subscription-Key", {}},
+      {"speech, before anything is sent", "k1", "", [](TQNMSTranslator& t) {
+         t.SpeakText(u"en", FromUtf8((fixture->Dir() / "never.wav").string()), u"Hello");
+         const String spoken = t.LastErrorText() + (std::filesystem::exists(fixture->Dir() / "never.wav") ? u"+file" : u"");
+         TStringList voices;
+         t.GetLanguagesForSpeak(&voices);
+         return spoken; },
+       "SpeakText is not offered by this API version (3)|", "GetLanguagesForSpeak is not offered by this API version (3)", {}},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const std::size_t before = fixture->Exchanges().size();
+    TQNMSTranslator t(nullptr);
+    t.SetApiVersion(taV3);
+    t.SetHost(FromUtf8(fixture->Url("")));
+    t.SetSubscriptionKey(FromUtf8(row.Key));
+    t.SetRegion(FromUtf8(row.Region));
+    t.SetCAFile(FromUtf8(fixture->CaFile()));
+    const std::string result = ToUtf8(row.Run(t)) + "|";
+    EXPECT_EQ(result + ToUtf8(t.DetectedLanguage()), row.Shown);
+    EXPECT_EQ(t.Status(), row.Error.empty() ? isFinished : isFailed);
+    EXPECT_NE(ToUtf8(t.LastErrorText()).find(row.Error), std::string::npos) << ToUtf8(t.LastErrorText());
+    check(fixture->Exchanges(), before, row.Requests);
+  }
+}
+
+TEST_F(Services, UpsRestKeepsItsTokenAsksAgainOnceAndMapsEveryPackagesActivities) {
+  // clang-format off
+  const std::string shipment = "|002 UPS 2nd Day Air|5.50 LBS|12 Dock Road Unit 4 TIMONIUM MD 21093 US|MONTREAL QC CA\n",
+      delivered = "80D1|ANYTOWN GA US|FRONT DOOR|JONES|D|DELIVERED|KB|20120517 140309\n",
+      transit = "80I1|BALTIMORE MD US|||I|ARRIVAL SCAN|AR|20120516 083000\n",
+      all = "1Z999" + shipment + delivered + transit + "80M1|TIMONIUM MD US|||M|BILLING INFORMATION RECEIVED|MP|0\n",
+      none = "| | ||\n";
+  struct Row {
+    const char* Name;
+    std::string Client, Secret, Number;
+    int Runs;
+    bool Rival;  // between the runs another tracker of the client takes a newer token
+    std::string Error, Shown;
+    std::vector<Expected> Requests;
+  } const rows[] = {
+      {"token kept, results fresh per run", "keep", "s3cret", "1Z999", 2, false, "", all,
+       {token("a2VlcDpzM2NyZXQ="), track("keep", "1Z999"), track("keep", "1Z999")}},
+      {"token about to expire asked anew", "brief", "s3cret", "1Z999", 2, false, "", all,
+       {token("YnJpZWY6czNjcmV0"), track("brief", "1Z999"), token("YnJpZWY6czNjcmV0"), track("brief", "1Z999")}},
+      {"a 401 asks once more", "rival", "s3cret", "1Z999", 2, true, "", all,
+       {token("cml2YWw6czNjcmV0"), track("rival", "1Z999"), token("cml2YWw6czNjcmV0"), track("rival", "1Z999"),
+        track("rival", "1Z999"), token("cml2YWw6czNjcmV0"), track("rival", "1Z999")}},
+      {"a 401 to a new token fails", "refused", "s3cret", "1Z999", 1, false,
+       "HTTP 401: Invalid Authentication Information. (250002)", none,
+       {token("cmVmdXNlZDpzM2NyZXQ="), track("refused", "1Z999")}},
+      {"refused client", "acme", "nope", "1Z999", 1, false, "HTTP 401: ClientId is Invalid (10401)", none,
+       {token("YWNtZTpub3Bl")}},
+      {"error object", "acme", "s3cret", "1ZINVALID", 1, false, "HTTP 400: Invalid tracking number (151018)", none,
+       {token("YWNtZTpzM2NyZXQ="), track("acme", "1ZINVALID")}},
+      {"warning, no package", "acme", "s3cret", "1ZNOTFOUND", 1, false, "Tracking Information Not Found (TW0001)",
+       none, {track("acme", "1ZNOTFOUND")}},
+      {"nested too deep", "acme", "s3cret", "1ZDEEP", 1, false,
+       "/api/track/v1/details/1ZDEEP: Invalid JSON answer: nested deeper than 256 levels", none, {track("acme", "1ZDEEP")}},
+      {"token nested too deep", "deep", "s3cret", "1Z999", 1, false,
+       "/security/v1/oauth/token: Invalid JSON answer: nested deeper than 256 levels", none, {token("ZGVlcDpzM2NyZXQ=")}},
+      {"every package's activities", "acme", "s3cret", "1ZTWOPACKAGES", 1, false, "",
+       "1ZTWOPACKAGES" + shipment + delivered + transit, {track("acme", "1ZTWOPACKAGES")}},
+  };
+  // clang-format on
+  TQNUPSTracker kept(nullptr);  // the rows of client "acme" share its token
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const std::size_t before = fixture->Exchanges().size();
+    TQNUPSTracker own(nullptr), rival(nullptr);
+    for (TQNUPSTracker* t : {&kept, &own, &rival}) {
+      t->SetApiVersion(uaREST);
+      t->SetURL(FromUtf8(fixture->Url("/")));
+      t->SetCAFile(FromUtf8(fixture->CaFile()));
+      t->SetClientID(FromUtf8(row.Client));
+      t->SetClientSecret(FromUtf8(row.Secret));
+      t->SetTrackingNumber(FromUtf8(row.Number));
+    }
+    TQNUPSTracker& t = row.Client == "acme" ? kept : own;
+    for (int run = 0; run < row.Runs; ++run) {
+      if (run == 1 && row.Rival) {
+        EXPECT_TRUE(rival.Execute()) << ToUtf8(rival.LastErrorText());
+      }
+      t.Execute();
+    }
+    EXPECT_EQ(t.Status(), row.Error.empty() ? isFinished : isFailed);
+    EXPECT_NE(ToUtf8(t.LastErrorText()).find(row.Error), std::string::npos) << ToUtf8(t.LastErrorText());
+    EXPECT_EQ(render(t), row.Shown);
+    check(fixture->Exchanges(), before, row.Requests);
+  }
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "harness/FtpServer.h"
@@ -141,6 +142,13 @@ void proxies(Ctx& r, const std::string& system, std::uint16_t named, bool load) 
   r.U.SetPort(9);
 }
 
+// A partial file of `kept` bytes of the served file, both stamped alike, and a resumed run.
+void resume_from(Ctx& r, const fs::path& served, std::size_t kept) {
+  harness::WriteFileBytes(r.Local.string() + ".part", pattern(kept));
+  same_time(served, r.Local.string() + ".part");
+  r.U.SetResumeDownload(true);
+}
+
 // The access log's user and status per line ("-" for a request without credentials).
 std::vector<std::string> auth_log(const std::string& log) {
   std::vector<std::string> seen;
@@ -156,21 +164,16 @@ std::vector<std::string> auth_log(const std::string& log) {
 
 const std::size_t kBig = 1024 * 1024 + 777;
 
+// clang-format off
 const Row kRows[] = {
-    {{"download, then skip after a HEAD",
-      kHttp,
-      "/pub/file.bin",
-      {isFinished, isSkipped},
-      pattern(10000),
-      {}},
-     {},
+    {{"download, then skip after a HEAD", kHttp, "/pub/file.bin", {isFinished, isSkipped}, pattern(10000), {}}, {},
      [](Ctx& r) {
        const TFileTime served = *sys::file_write_time((r.P.Nginx.DocRoot() / "pub/file.bin").string());
        EXPECT_EQ(r.U.RemoteFileCreated(), served - served % 10000000);  // whole seconds
        EXPECT_EQ(*sys::file_write_time(r.Local.string()), r.U.RemoteFileCreated());
        EXPECT_EQ(r.U.RemoteFileSize(), 10000u);
-       const std::vector<TQNIAction> skip{iaConnecting, iaConnected, iaFileSearch,    iaFileFound,
-                                          iaComparing,  iaCompared,  iaDisconnecting, iaDisconnected};
+       const std::vector<TQNIAction> skip{iaConnecting, iaConnected, iaFileSearch, iaFileFound, iaComparing,
+                                          iaCompared, iaDisconnecting, iaDisconnected};
        auto download = skip;
        download.insert(download.begin() + 6, {iaDownloading, iaDownloaded});
        download.insert(download.end(), skip.begin(), skip.end());
@@ -184,22 +187,15 @@ const Row kRows[] = {
     {{"a remote size of 0 is never downloaded", kHttp, "/empty.bin", {isSkipped}, {}, {}}},
     {{"OnFileCompare forces a download", kHttp, "/a.txt", {isFinished}, "new content", "local edit!"},
      [](Ctx& r) {
-       EXPECT_TRUE(sys::set_file_write_time(r.Local.string(),
-                                            same_time(r.P.Nginx.DocRoot() / "a.txt", {}) + 10000000));
+       EXPECT_TRUE(sys::set_file_write_time(r.Local.string(), same_time(r.P.Nginx.DocRoot() / "a.txt", {}) + 10000000));
        r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = !equal; });
      }},
     {{"OnFileCompare prevents a download", kHttp, "/a.txt", {isSkipped}, {}, {}},
      [](Ctx& r) { r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = true; }); }},
-    {{"progress once per block", kHttp, "/big.bin", {isFinished}, pattern(kBig), "old"},
-     {},
-     [](Ctx& r) {
-       EXPECT_EQ(r.Calls, (kBig + kQNIBlockSize - 1) / kQNIBlockSize);
-       EXPECT_EQ(r.Last, kBig);
-       EXPECT_EQ(r.Max, kBig);
-     }},
+    {{"progress once per block", kHttp, "/big.bin", {isFinished}, pattern(kBig), "old"}, {},
+     [](Ctx& r) { EXPECT_EQ(std::tuple(r.Calls, r.Last, r.Max), std::tuple((kBig + kQNIBlockSize - 1) / kQNIBlockSize, kBig, kBig)); }},
     {{"cancel from the progress event", kHttp, "/big.bin", {isFailed}, "old", "old"},
-     [](Ctx& r) { r.Abort = [&r](std::uint64_t) { return r.Calls == 3; }; },
-     [](Ctx& r) { EXPECT_EQ(r.Calls, 3u); }},
+     [](Ctx& r) { r.Abort = [&r](std::uint64_t) { return r.Calls == 3; }; }, [](Ctx& r) { EXPECT_EQ(r.Calls, 3u); }},
     {{"the status form's Cancel button", kHttp, "/big.bin", {isFailed}, {}, {}},
      [](Ctx& r) {
        r.U.StatusDialog()->SetEnabled(true);
@@ -254,14 +250,8 @@ const Row kRows[] = {
        EXPECT_EQ(r.U.User(), u"joe");
      }},
     {{"Basic: the prompt cancelled", kHttp, "/private/f.txt", {isFailed}, {}, {}},
-     [](Ctx& r) { r.U.SetLoginPrompt(true); },
-     [](Ctx& r) { EXPECT_EQ(r.Gui.ShownForms().size(), 1u); }},
-    {{"Digest: wrong, then right",
-      kDigest,
-      "/auth/digest/d.txt",
-      {isFailed, isFinished},
-      "protected /auth/digest/d.txt",
-      {}},
+     [](Ctx& r) { r.U.SetLoginPrompt(true); }, [](Ctx& r) { EXPECT_EQ(r.Gui.ShownForms().size(), 1u); }},
+    {{"Digest: wrong, then right", kDigest, "/auth/digest/d.txt", {isFailed, isFinished}, "protected /auth/digest/d.txt", {}},
      [](Ctx& r) {
        creds(r, u"joe", u"wrong");
        r.Mark = r.P.Fixture.Requests().size();
@@ -274,12 +264,10 @@ const Row kRows[] = {
        EXPECT_EQ(requests[r.Mark + 1].Authorization.rfind("Digest username=\"joe\"", 0), 0u);
      }},
     {{"HTTPS: the CA in the environment", kHttps, "/pub/file.bin", {isFinished}, pattern(10000), {}},
-     [](Ctx& r) { ::setenv("QNINET_CA_FILE", r.P.Nginx.CA()->CaCert().c_str(), 1); },
-     [](Ctx&) { ::unsetenv("QNINET_CA_FILE"); }},
+     [](Ctx& r) { ::setenv("QNINET_CA_FILE", r.P.Nginx.CA()->CaCert().c_str(), 1); }, [](Ctx&) { ::unsetenv("QNINET_CA_FILE"); }},
     {{"proxy: 407, then credentials", kHttp, "/a.txt", {isFailed, isFinished}, "new content", {}},
      [](Ctx& r) {
-       sys::set_proxy_setting_override(
-           sys::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(r.P.Proxy.Port())), true});
+       sys::set_proxy_setting_override(sys::ProxySetting{FromUtf8("127.0.0.1:" + std::to_string(r.P.Proxy.Port())), true});
        r.U.SetOnAfterExecute([&r](TObject*) {
          if (r.U.Status() != isFailed) return;
          EXPECT_EQ(r.U.LastErrorText(), u"Proxy Server authorization required");
@@ -293,127 +281,52 @@ const Row kRows[] = {
        EXPECT_NE(r.P.Proxy.LogText().find("a.txt"), std::string::npos);
      }},
     {{"FTP resumes with REST", kFtp, "/pub/file.bin", {isFinished}, pattern(60000), {}},
-     [](Ctx& r) {
-       harness::WriteFileBytes(r.Local.string() + ".part", pattern(25000));
-       same_time(r.P.Ftp.Root() / "pub/file.bin", r.Local.string() + ".part");
-       r.U.SetResumeDownload(true);
-     },
-     [](Ctx& r) { EXPECT_EQ(r.Last, 35000u); }},
-    {{"FTP login refused", kFtp, "/open.txt", {isFailed}, "old", "old"},
-     [](Ctx& r) { creds(r, u"tester", u"no"); }},
-    {{"share: copy, then skip", kShare, "tool.bin", {isFinished, isSkipped}, pattern(30000), {}},
-     {},
+     [](Ctx& r) { resume_from(r, r.P.Ftp.Root() / "pub/file.bin", 25000); }, [](Ctx& r) { EXPECT_EQ(r.Last, 35000u); }},
+    {{"FTP login refused", kFtp, "/open.txt", {isFailed}, "old", "old"}, [](Ctx& r) { creds(r, u"tester", u"no"); }},
+    {{"share: copy, then skip", kShare, "tool.bin", {isFinished, isSkipped}, pattern(30000), {}}, {},
      [](Ctx& r) {  // the first run fires no change for isInProgress, the status it starts in
        EXPECT_EQ(r.Statuses, (std::vector<TQNIStatus>{isFinished, isInProgress, isSkipped}));
-       EXPECT_EQ(*sys::file_write_time(r.Local.string()),
-                 *sys::file_write_time((r.P.Share.Path() / "tool.bin").string()));
+       EXPECT_EQ(*sys::file_write_time(r.Local.string()), *sys::file_write_time((r.P.Share.Path() / "tool.bin").string()));
      }},
     {{"a share resumes by seeking", kShare, "tool.bin", {isFinished}, pattern(30000), {}},
-     [](Ctx& r) {
-       harness::WriteFileBytes(r.Local.string() + ".part", pattern(10000));
-       same_time(r.P.Share.Path() / "tool.bin", r.Local.string() + ".part");
-       r.U.SetResumeDownload(true);
-     },
-     [](Ctx& r) { EXPECT_EQ(r.Last, 20000u); }},
+     [](Ctx& r) { resume_from(r, r.P.Share.Path() / "tool.bin", 10000); }, [](Ctx& r) { EXPECT_EQ(r.Last, 20000u); }},
     {{"a share without the file", kShare, "absent.bin", {isNotFound}, {}, {}}},
     // Credentials go only in answer to a challenge, once.
-    {{"a challenge answered once, then refused",
-      kScripted,
-      "",
-      {isFailed},
-      {},
-      {},
-      {answer(kChallenge), answer(kChallenge)},
-      {{"HEAD", ""}, {"HEAD", "am9lOnB3"}},
-      kServerAuth},
-     [](Ctx& r) { creds(r, u"joe", u"pw"); }},
-    {{"a challenge without credentials",
-      kScripted,
-      "",
-      {isFailed},
-      {},
-      {},
-      {answer(kChallenge)},
-      {{"HEAD", ""}},
-      kServerAuth}},
-    {{"a 401 without a challenge",
-      kScripted,
-      "",
-      {isFailed},
-      {},
-      {},
-      {answer("HTTP/1.0 401 No\r\nContent-Length: 0\r\n\r\n")},
-      {{"HEAD", ""}},
-      kServerAuth},
-     [](Ctx& r) { creds(r, u"joe", u"pw"); }},
-    {{"up to date after a HEAD alone",
-      kScripted,
-      "",
-      {isSkipped},
-      "fresh",
-      "fresh",
-      {answer(head("5"))},
-      {{"HEAD", ""}}}},
-    {{"a refused HEAD falls back to GET",
-      kScripted,
-      "",
-      {isSkipped},
-      "fresh",
-      "fresh",
-      {answer("HTTP/1.0 405 No\r\nContent-Length: 0\r\n\r\n"), answer(head("5") + "fresh")},
-      {{"HEAD", ""}, {"GET", ""}}}},
-    {{"an unreadable status is retried once",
-      kScripted,
-      "",
-      {isFailed},
-      {},
-      {},
-      {Script().ReadUntil("\r\n\r\n").Close(), Script().ReadUntil("\r\n\r\n").Close()},
-      {{"HEAD", ""}, {"HEAD", ""}}}},
-    {{"a length that is no number",
-      kScripted,
-      "",
-      {isFinished},
-      "abc",
-      "kept",
-      {answer(head("lots")), answer(head("lots") + "abc")}},
-     {},
-     [](Ctx& r) { EXPECT_EQ(r.U.RemoteFileSize(), kQNIUnknownSize); }},
+    {{"a challenge answered once, then refused", kScripted, "", {isFailed}, {}, {}, {answer(kChallenge), answer(kChallenge)},
+      {{"HEAD", ""}, {"HEAD", "am9lOnB3"}}, kServerAuth}, [](Ctx& r) { creds(r, u"joe", u"pw"); }},
+    {{"a challenge without credentials", kScripted, "", {isFailed}, {}, {}, {answer(kChallenge)}, {{"HEAD", ""}}, kServerAuth}},
+    {{"a 401 without a challenge", kScripted, "", {isFailed}, {}, {}, {answer("HTTP/1.0 401 No\r\nContent-Length: 0\r\n\r\n")},
+      {{"HEAD", ""}}, kServerAuth}, [](Ctx& r) { creds(r, u"joe", u"pw"); }},
+    {{"up to date after a HEAD alone", kScripted, "", {isSkipped}, "fresh", "fresh", {answer(head("5"))}, {{"HEAD", ""}}}},
+    {{"a refused HEAD falls back to GET", kScripted, "", {isSkipped}, "fresh", "fresh",
+      {answer("HTTP/1.0 405 No\r\nContent-Length: 0\r\n\r\n"), answer(head("5") + "fresh")}, {{"HEAD", ""}, {"GET", ""}}}},
+    {{"an unreadable status is retried once", kScripted, "", {isFailed}, {}, {},
+      {Script().ReadUntil("\r\n\r\n").Close(), Script().ReadUntil("\r\n\r\n").Close()}, {{"HEAD", ""}, {"HEAD", ""}}}},
+    {{"a length that is no number", kScripted, "", {isFinished}, "abc", "kept", {answer(head("lots")), answer(head("lots") + "abc")}},
+     {}, [](Ctx& r) { EXPECT_EQ(r.U.RemoteFileSize(), kQNIUnknownSize); }},
     {{"no length is size 0: skipped", kScripted, "", {isSkipped}, {}, {}, {answer(head("") + "zz")}}},
-    {{"no length, forced: no percentages",
-      kScripted,
-      "",
-      {isFinished},
-      std::string(5000, 'z'),
-      {},
+    {{"no length, forced: no percentages", kScripted, "", {isFinished}, std::string(5000, 'z'), {},
       {answer(head("")), answer(head("") + std::string(5000, 'z'))}},
      [](Ctx& r) { r.U.SetOnFileCompare([](TObject*, bool& equal) { equal = false; }); },
      [](Ctx& r) { EXPECT_EQ(std::pair(r.Max, r.Last), std::pair(std::uint64_t{0}, std::uint64_t{5000})); }},
     {{"410 is not found", kScripted, "", {isNotFound}, {}, {}, {answer("HTTP/1.0 410 Gone\r\n\r\ngone")}}},
     {{"403 fails", kScripted, "", {isFailed}, "old", "old", {answer("HTTP/1.0 403 No\r\n\r\nno")}}},
-    {{"Cancel from a thread",
-      kScripted,
-      "",
-      {isFailed},
-      "old",
-      "old",
-      {answer(head("90000")),
-       Script().ReadUntil("\r\n\r\n").Send(head("90000") + std::string(5000, 'y')).HoldOpen()}},
+    {{"Cancel from a thread", kScripted, "", {isFailed}, "old", "old",
+      {answer(head("90000")), Script().ReadUntil("\r\n\r\n").Send(head("90000") + std::string(5000, 'y')).HoldOpen()}},
      [](Ctx& r) {
        r.U.SetTimeout(0);
        r.Abort = [&r](std::uint64_t) {
-         if (!r.Canceller.joinable())
-           r.Canceller = std::thread([&r] { std::this_thread::sleep_for(200ms), r.U.Cancel(); });
+         if (!r.Canceller.joinable()) r.Canceller = std::thread([&r] { std::this_thread::sleep_for(200ms), r.U.Cancel(); });
          return false;
        };
      }},
     // The system's proxy replaces the named one unless LoadSystemProxy keeps it out.
     {{"system proxy over the named one", kScripted, "", {isNotFound}, {}, {}, {answer(k404)}},
-     [](Ctx& r) { proxies(r, r.S->Authority(), 1, true); },
-     [](Ctx& r) { EXPECT_EQ(r.U.Proxy()->Port(), r.S->Port()); }},
+     [](Ctx& r) { proxies(r, r.S->Authority(), 1, true); }, [](Ctx& r) { EXPECT_EQ(r.U.Proxy()->Port(), r.S->Port()); }},
     {{"LoadSystemProxy false keeps the named proxy", kScripted, "", {isNotFound}, {}, {}, {answer(k404)}},
      [](Ctx& r) { proxies(r, "127.0.0.1:1", r.S->Port(), false); }},
 };
+// clang-format on
 
 }  // namespace
 
