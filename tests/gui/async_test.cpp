@@ -48,7 +48,8 @@ protected:
   harness::TempDir dir{"qninet-async"};
 };
 
-// Whole, then cancelled a fifth of the way in: a 10 ms timer keeps ticking on time throughout.
+// Whole, then cancelled a fifth of the way in: a 10 ms timer keeps ticking throughout (a run that
+// held the loop would stall it for the seconds the download lasts; a loaded machine, a tenth of one).
 TEST_F(QtAsync, DownloadLeavesTheEventLoopFreeAndCancelKeepsTheOldFile) {
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "cancel" : "whole");
@@ -84,7 +85,7 @@ TEST_F(QtAsync, DownloadLeavesTheEventLoopFreeAndCancelKeepsTheOldFile) {
     EXPECT_EQ(done, 1);
     EXPECT_EQ(foreign, 0);
     EXPECT_GT(events, 100);
-    EXPECT_LT(longest, std::chrono::milliseconds(100));
+    EXPECT_LT(longest, std::chrono::milliseconds(1000));
     EXPECT_EQ(succeeded, cancel ? 0 : 1);
     EXPECT_EQ(u.Status(), cancel ? isFailed : isFinished);
     EXPECT_TRUE(harness::ReadFileText(local) ==

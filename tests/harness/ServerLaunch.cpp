@@ -360,37 +360,29 @@ std::string HexOf(const std::string& bytes) {
   return out;
 }
 
-FtpPeer::FtpPeer(std::string user, std::string password, bool anonymous)
-    : Peer("pyftpdlib"),
-      FRoot(FDir.File("root")),
-      FName("pyftpdlib"),
-      FLogin("/"),
-      FUser(std::move(user)),
-      FPassword(std::move(password)) {
-  fs::create_directories(FRoot);
-  Start({{"ROOT", FRoot.string()}}, {FUser, FPassword, FLogin, anonymous ? "1" : "0", "0"});
-}
-
 // The row of each kind, and the name it goes by.
 constexpr const char* kFtpRows[][2] = {{"pyftpdlib", "pyftpdlib"},  {"pyftpdlib", "pyftpdlib-dos"},
                                        {"vsftpd", "vsftpd"},        {"proftpd", "proftpd"},
                                        {"proftpd", "proftpd-list"}, {"pure-ftpd", "pure-ftpd"}};
 
-FtpPeer::FtpPeer(FtpPeerKind kind)
+FtpPeer::FtpPeer(FtpPeerKind kind, std::string user, std::string password, bool anonymous, std::string login)
     : Peer(kFtpRows[static_cast<int>(kind)][0]),
       FRoot(FDir.File("root")),
-      FName(kFtpRows[static_cast<int>(kind)][1]) {
+      FName(kFtpRows[static_cast<int>(kind)][1]),
+      FLogin(std::move(login)),
+      FUser(std::move(user)),
+      FPassword(std::move(password)) {
   // The servers drop to nobody or daemon, who must reach the tree.
   fs::permissions(FDir.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                    fs::perms::others_read | fs::perms::others_exec);
-  fs::create_directories(FRoot / "home/u");
   const fs::path home = FRoot / "home/u";
+  fs::create_directories(FLogin == "/" ? FRoot : home);
   Values values{{"ROOT", FRoot.string()}};
   std::vector<std::string> args;
   switch (kind) {
     case FtpPeerKind::Pyftpdlib:
     case FtpPeerKind::PyftpdlibDos:
-      args = {FUser, FPassword, FLogin, "0", kind == FtpPeerKind::PyftpdlibDos ? "1" : "0"};
+      args = {FUser, FPassword, FLogin, anonymous ? "1" : "0", kind == FtpPeerKind::PyftpdlibDos ? "1" : "0"};
       break;
     case FtpPeerKind::Vsftpd:
       FLogin = "/";

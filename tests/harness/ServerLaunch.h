@@ -252,7 +252,9 @@ enum class FtpPeerKind {
 /// unpacks; they and vsftpd need root (their logins chroot).
 class FtpPeer : public Peer {
 public:
-  explicit FtpPeer(FtpPeerKind kind);
+  /// The pyftpdlib kinds take the account, anonymous access and the login folder given.
+  explicit FtpPeer(FtpPeerKind kind, std::string user = "tester", std::string password = "secret",
+                   bool anonymous = false, std::string login = "/home/u");
   ~FtpPeer() override { Stop(); }
   const std::string& Name() const { return FName; }
   const std::filesystem::path& Root() const { return FRoot; }
@@ -263,9 +265,8 @@ public:
   std::string Url(const std::string& path = "/") const { return LoopbackUrl("ftp", Port(), path); }
 
 protected:
-  FtpPeer(std::string user, std::string password, bool anonymous);  // pyftpdlib, login at "/"
   std::filesystem::path FRoot;
-  std::string FName, FLogin = "/home/u", FUser = "tester", FPassword = "secret";
+  std::string FName, FLogin, FUser, FPassword;
   std::unique_ptr<Peer> FHelper;  // pure-authd, which answers pure-ftpd's logins
 };
 
@@ -273,7 +274,7 @@ protected:
 /// read access to the same folder.
 struct FtpServer : FtpPeer {
   explicit FtpServer(std::string user = "tester", std::string password = "secret", bool anonymous = true)
-      : FtpPeer(std::move(user), std::move(password), anonymous) {}
+      : FtpPeer(FtpPeerKind::Pyftpdlib, std::move(user), std::move(password), anonymous, "/") {}
 };
 
 /// One request as the service fixture received it, whole.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -216,7 +215,6 @@ const Fault kFaults[] = {
 
 TEST(SocketFaults, EveryClientReportsEachFaultWithinItsBoundAndMemoryCap) {
   if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
-  std::string table;
   for (const Client& client : kClients) {
     for (const Fault& fault : kFaults) {
       if (fault.Only != nullptr && client.Name != std::string(fault.Only)) continue;
@@ -250,11 +248,6 @@ TEST(SocketFaults, EveryClientReportsEachFaultWithinItsBoundAndMemoryCap) {
       if (harness::kMemoryMeasured) {
         EXPECT_LT(outcome.GrowthKiB, (kCap >> 10) + 64 * 1024);
       }
-      char line[160];
-      std::snprintf(line, sizeof line, "%-9s %-27s %5.2f s  peak %6ld KiB  growth %6ld KiB\n", client.Name,
-                    fault.Name, outcome.Seconds, outcome.PeakKiB, outcome.GrowthKiB);
-      table += line;
     }
   }
-  std::printf("peak memory growth per pair:\n%s", table.c_str());
 }

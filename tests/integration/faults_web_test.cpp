@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -328,9 +327,8 @@ harness::ForkedOutcome run_case(const std::function<Outcome(const Place&)>& run,
   });
 }
 
-/// Checks one forked outcome against its case and adds its line to the table of peaks.
-void judge(const harness::ForkedOutcome& o, const std::string& expect, double seconds, long memoryKiB,
-           const std::string& name, std::string& table) {
+/// Checks one forked outcome against its case.
+void judge(const harness::ForkedOutcome& o, const std::string& expect, double seconds, long memoryKiB) {
   EXPECT_TRUE(o.Ran) << o.Text;
   const std::string seen = (o.Success ? "ok: " : "") + o.Text;
   const bool wantsSuccess = expect.starts_with("ok: ") || expect.starts_with("^ok: ");
@@ -346,10 +344,6 @@ void judge(const harness::ForkedOutcome& o, const std::string& expect, double se
   if (harness::kMemoryMeasured) {
     EXPECT_LT(o.GrowthKiB, memoryKiB);
   }
-  char line[300];
-  std::snprintf(line, sizeof line, "%-38s %5.2f s  peak %7ld KiB  growth %7ld KiB  %s\n", name.c_str(),
-                o.Seconds, o.PeakKiB, o.GrowthKiB, seen.substr(0, 90).c_str());
-  table += line;
 }
 
 }  // namespace
@@ -358,7 +352,6 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
   if (harness::kSanitized) GTEST_SKIP() << harness::kForkUnderSanitizer;
   test_support::NoSystemProxy noProxy;
   const fs::path temp = sys::private_temp_folder().value();  // made here, so the children share it
-  std::string table;
   for (const Client& client : kClients) {
     std::vector<Case> cases;
     for (const Fault& fault : kFaults) {
@@ -390,14 +383,13 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
       gMaxTime = c.MaxTime;
       gTimeout = c.Timeout;
       const auto outcome = run_case(client.Run, place, temp);
-      judge(outcome, c.Expect, c.Seconds, c.MemoryKiB, std::string(client.Name) + " / " + c.Name, table);
+      judge(outcome, c.Expect, c.Seconds, c.MemoryKiB);
       if (c.Once) {
         server.Stop();
         EXPECT_EQ(server.ConnectionCount(), c.Scripts.size());
       }
     }
   }
-  std::printf("peak memory per pair:\n%s", table.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -459,7 +451,6 @@ TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
   test_support::NoSystemProxy noProxy;
   gMaxTime = kMaxTime;
   gTimeout = 1000;
-  std::string table;
   for (const auto& [name, run, listsFirst] :
        {std::tuple{"listing", &ftp_listing, false}, std::tuple{"updater", &updater, true}}) {
     for (const FtpFault& fault : kFtpFaults) {
@@ -475,10 +466,9 @@ TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
       harness::TempDir dir("qninet-faults");
       const Place place{"ftp://" + ctl.Authority(), dir.Path()};
       const auto outcome = run_case(run, place, sys::private_temp_folder().value());
-      judge(outcome, "", kMaxTime + 1.0, 128 * 1024, std::string(name) + " / " + fault.Name, table);
+      judge(outcome, "", kMaxTime + 1.0, 128 * 1024);
     }
   }
-  std::printf("peak memory per pair:\n%s", table.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
