@@ -9,6 +9,7 @@
 #include "qninet/rtl/ComCtrls.h"
 #include "qninet/rtl/DateUtils.h"
 #include "qninet/rtl/FormFile.h"
+#include "qninet/rtl/ListRange.h"
 #include "qninet/rtl/Forms.h"
 #include "qninet/rtl/Graphics.h"
 #include "qninet/rtl/GuiConsole.h"

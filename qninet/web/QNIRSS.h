@@ -163,7 +163,8 @@ private:
 /// feed gave and the items) and makes its `TQNIRSSChannel` when the channel is first asked for,
 /// so a feed of many small channels costs little more than its text; several threads may ask
 /// at once. A channel object, once made, never moves while it is in the list.
-class QNINET_API TQNIRSSChannels : public TObject {
+/// The feed's channels; they walk with a range-for loop (`for (TQNIRSSChannel& c : channels)`).
+class QNINET_API TQNIRSSChannels : public TObject, public TListRange<TQNIRSSChannels> {
   QNINET_OBJECT(TQNIRSSChannels, TObject)
 public:
   TQNIRSSChannels();
@@ -178,6 +179,8 @@ public:
   void DeleteItem(int Index);
   /// Frees every channel, the last first.
   void ClearItems();
+  /// The channel at `Index` by reference, as the range-for loop reads it.
+  TQNIRSSChannel& ListElement(int Index) const { return *GetItem(Index); }
 
 private:
   friend feed_detail::ChannelStore& feed_detail::store_of(TQNIRSSChannels& channels);
