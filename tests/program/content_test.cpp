@@ -67,7 +67,7 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
   const std::string folder = dir.Write("list/x.txt", "x").parent_path().string();
   const std::string saved = dir.File("saved.html").string();
   const std::string printed =
-      "channel T &amp; C\n  Link: http://t/\n  Ttl: 5\n  item A\n    Link: http://t/a\n"
+      "channel T & C\n  Link: http://t/\n  Ttl: 5\n  item A\n    Link: http://t/a\n"
       "    Creator: Ann\n";
   const struct {
     std::vector<std::string> Args;
@@ -81,13 +81,13 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
       {{"rss", "--decode", entities},
        0,
        "channel Tom & Jerry\n  item Caf\xC3\xA9 \xE2\x82\xAC\n    Date: Mon, 01 Jan 2024\n"},
-      {{"rss", entities},
+      {{"rss", "--raw", entities},
        0,
        "channel Tom &amp; Jerry\n  item Caf&eacute; &#8364;\n    Date: Mon, 01 Jan 2024\n"},
       {{"rss", atom}, 0, "channel A\n  item E\n    Link: http://e/\n    Description: S\n"},
       {{"rss", "--json", nginx.Url("/feed.xml")},
        0,
-       R"({"status":"ok","channels":[{"Title":"T &amp; C","Link":"http://t/","Description":"","Language":"",)"
+       R"({"status":"ok","channels":[{"Title":"T & C","Link":"http://t/","Description":"","Language":"",)"
        R"("Copyright":"","Rating":"","ManagingEditor":"","WebMaster":"","PubDate":"","LastBuildDate":"",)"
        R"("Category":"","Generator":"","Docs":"","Ttl":"5","Items":[{"Title":"A","Link":"http://t/a",)"
        R"("Description":"","Creator":"Ann","Date":""}]}]})"
@@ -112,19 +112,16 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
       {{"fetch", "--json", "http://127.0.0.1:1/"}, 1, "*"},
       {{"fetch", "not a url"}, 2, "*"},
       {{"ls", ftp.Url("/")}, 0, "a.txt\npub\n"},
-      {{"ls", "-r", "--wildcard", "*.txt", ftp.Url("/pub")}, 0, "/pub/b.txt\n/pub/sub/d.txt\n"},
-      {{"ls", folder}, 0, folder + "/.\n" + folder + "/..\n" + folder + "/x.txt\n"},
-      {{"ls", "--json", "-r", ftp.Url("/pub/sub")},
-       0,
-       "{\"status\":\"ok\",\"files\":[\"/pub/sub/d.txt\"]}\n"},
+      {{"ls", "-r", "--wildcard", "*.txt", ftp.Url("/pub")}, 0, "b.txt\nsub/d.txt\n"},
+      {{"ls", "--json", "-r", ftp.Url("/pub/sub")}, 0, "{\"status\":\"ok\",\"files\":[\"d.txt\"]}\n"},
       {{"ls", ftp.Url("/missing")}, 3, ""},
       {{"ls", "--user", "tester", "--password", "wrong", ftp.Url("/")}, 1, ""},
       {{"ls", "http://127.0.0.1:1/"}, 2, ""},
       // The CA comes from --cacert; without it the certificate is refused with the reason.
       {{"http", "--cacert", nginx.CA()->CaCert().string(), nginx.HttpsUrl("/page.html")},
        0,
-       "<a href=\"mailto:ann@x.test\">Ann</a> <a href=\"http://x.test/a\">a</a>\r\n"
-       "<a href=\"https://x.test/b\">b</a> mailto:bob@x.test\r\n"},
+       "<a href=\"mailto:ann@x.test\">Ann</a> <a href=\"http://x.test/a\">a</a>\n"
+       "<a href=\"https://x.test/b\">b</a> mailto:bob@x.test\n"},
       {{"http", nginx.HttpsUrl("/page.html")}, 1, "", "unable to get local issuer certificate"},
       {{"http", "--cacert", "/nonexistent/ca.pem", nginx.HttpsUrl("/page.html")},
        2,
@@ -227,7 +224,7 @@ TEST(ProgramContent, AListingMissingAnUnreadableFolderFails) {
   const RunResult r = RunToCompletion(command, std::chrono::seconds(60));
   std::filesystem::permissions(tree / "shut", std::filesystem::perms(0755));
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
-  EXPECT_EQ(r.Stdout, (tree / "open/a.txt").string() + "\n");
+  EXPECT_EQ(r.Stdout, "open/a.txt\n");
   EXPECT_NE(r.Output.find("Cannot enter \"" + (tree / "shut").string() + "\""), std::string::npos)
       << r.Output;
 }

