@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "qninet/core/Url.h"
@@ -21,8 +22,8 @@ std::string socket_endpoint(const platform::TClientSocket* s) {
       .ToString();
 }
 
-// Each line of `text` after `mark` on standard error, secrets masked.
-void trace_lines(char mark, std::string_view text) {
+// Each line of `text` after `mark`, secrets masked.
+std::string trace_text(char mark, std::string_view text) {
   std::string out;
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);
@@ -36,8 +37,10 @@ void trace_lines(char mark, std::string_view text) {
     out += mask_secrets(std::move(line));
     out += '\n';
   }
-  std::cerr << out;
+  return out;
 }
+
+void trace_lines(char mark, std::string_view text) { std::cerr << trace_text(mark, text); }
 
 bool printable(std::string_view bytes) {
   for (unsigned char c : bytes)
@@ -48,16 +51,21 @@ bool printable(std::string_view bytes) {
 // What curl -v shows, from the socket engine's notifications: the endpoint, the query sent (a
 // binary one by its size), the head of an HTTP answer and the size of the answer.
 void hook_verbose(TQNInetBase& c) {
+  // The query is built before the connection opens; it is shown once connected, as sent.
+  auto pending = std::make_shared<std::string>();
   c.SetOnLookup(
       [](TObject*, platform::TClientSocket* s) { std::cerr << "* Resolving " << ToUtf8(s->Host()) << '\n'; });
   c.SetOnConnecting([](TObject*, platform::TClientSocket* s) {
     std::cerr << "* Trying " << socket_endpoint(s) << "...\n";
   });
-  c.SetOnConnect([&c](TObject*, platform::TClientSocket* s) {
-    std::cerr << "* Connected to " << socket_endpoint(s) << (c.TLSActive() ? " over TLS" : "") << '\n';
+  c.SetOnConnect([&c, pending](TObject*, platform::TClientSocket* s) {
+    std::cerr << "* Connected to " << socket_endpoint(s) << " (" << ToUtf8(s->RemoteAddress()) << ")"
+              << (c.TLSActive() ? " over TLS" : "") << '\n'
+              << *pending;
+    pending->clear();
   });
   c.SetOnDisconnect([](TObject*, platform::TClientSocket*) { std::cerr << "* Closed the connection\n"; });
-  c.SetOnBeforeExecute([&c](TObject*) {
+  c.SetOnBeforeExecute([&c, pending](TObject*) {
     std::string query;
     try {
       query = ToBytes(c.GetQuery());
@@ -66,12 +74,14 @@ void hook_verbose(TQNInetBase& c) {
       return;  // the run itself reports what is wrong with the query
     }
     if (query.empty()) return;
-    if (printable(query))
-      trace_lines('>', query);
-    else
-      std::cerr << "* Sending a " << query.size() << "-byte query\n";
+    *pending = printable(query) ? trace_text('>', query)
+                                : "* Sending a " + std::to_string(query.size()) + "-byte query\n";
+    // A connection kept open from before is not opened again.
+    if (c.Connected()) std::cerr << *pending, pending->clear();
   });
-  c.SetOnAfterExecute([](TObject*, String& text) {
+  c.SetOnAfterExecute([pending](TObject*, String& text) {
+    std::cerr << *pending;
+    pending->clear();
     const std::string answer = ToBytes(text);
     if (answer.starts_with("HTTP/")) {
       const std::size_t end = answer.find("\r\n\r\n");
