@@ -2,7 +2,6 @@
 // demo step. What the updater does with each answer is the integration suite's table.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -110,19 +109,17 @@ TEST(UpdateProgram, ExitCodesStatusLinesMessagesAndJson) {
   EXPECT_EQ(ReadFileText(local), std::string(70000, 'q'));
   EXPECT_EQ(ReadFileText(dir.File("dst.txt")), "from a share");
   EXPECT_NE(Qninet({"update", "http://127.0.0.1/x"}).ExitCode, 0);
-
   // --json: the shared status word, then the component's results by property names.
-  auto j = nlohmann::json::parse(Qninet({"update", "--json", url, local}).Stdout, nullptr, false);
-  EXPECT_EQ(j["status"], "ok") << j;
-  EXPECT_EQ(j["Status"], "isSkipped");
-  EXPECT_EQ(j["RemoteFileName"], "/app/tool.bin");
-  EXPECT_EQ(j["RemoteFileSize"], 70000);
-  const auto r = Qninet({"update", "--json", "--quiet", missing, local});
-  EXPECT_EQ(r.ExitCode, 3) << r.Output;
-  j = nlohmann::json::parse(r.Stdout, nullptr, false);
-  EXPECT_EQ(j["status"], "not-found") << r.Stdout;
-  EXPECT_EQ(j["Status"], "isNotFound");
-  EXPECT_EQ(j["error"], missing + ": not found: HTTP status 404");
+  ExpectRun({{"update", "--json", url, local},
+             0,
+             kAnyOutput,
+             {R"({"status":"ok","Status":"isSkipped","RemoteFileName":"/app/tool.bin",)",
+              R"("RemoteFileSize":70000,)"}});
+  ExpectRun({{"update", "--json", "--quiet", missing, local},
+             3,
+             kAnyOutput,
+             {R"({"status":"not-found","error":")" + missing +
+              R"(: not found: HTTP status 404","Status":"isNotFound")"}});
 }
 
 TEST(UpdateProgram, CredentialsAndTheNamedProxy) {

@@ -138,16 +138,3 @@ TEST(ProgramVocabulary, UsageErrorsExitTwoAndNameTheCulprit) {
     EXPECT_NE(r.Output.find(k.Message), std::string::npos) << r.Output;
   }
 }
-
-TEST(ProgramVocabulary, HelpListsTheExitCodesAndEveryTimeoutIsInSeconds) {
-  auto r = RunToCompletion({QNINET_PROGRAM, "--help"});
-  EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_NE(r.Stdout.find("3 the remote thing does not exist"), std::string::npos) << r.Stdout;
-  for (const std::string sub : kNetworkCommands) {
-    r = RunToCompletion({QNINET_PROGRAM, sub, "--help"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_NE(r.Stdout.find("--timeout"), std::string::npos) << sub;
-    EXPECT_NE(r.Stdout.find("Seconds"), std::string::npos) << sub;
-    EXPECT_EQ(r.Stdout.find("Milliseconds"), std::string::npos) << sub;
-  }
-}
