@@ -428,8 +428,13 @@ void name_option_values(CLI::App& app) {
       const std::string lname = opt->get_lnames().empty() ? "" : "--" + opt->get_lnames().front();
       for (const auto& [n, v] : kByName)
         if (lname == n) value = v;
+      // The translator's --from and --to are language codes, not addresses.
+      if ((value == "LIST" || value == "ADDR") && cmd->get_name() != "mail") value = "CODE";
       if (value.empty() && lname.ends_with("-file")) value = "FILE";
-      if (value.empty() && opt->get_positional()) value = opt->get_name();
+      if (opt->get_positional()) {
+        opt->type_name("");  // a positional's name says what it is
+        continue;
+      }
       if (value.empty()) {
         const std::string type = opt->get_type_name();
         value = type.starts_with("INT") ? "N" : type.starts_with("FLOAT") ? "NUMBER" : "";
