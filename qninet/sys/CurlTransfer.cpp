@@ -1,6 +1,7 @@
 #include "qninet/sys/CurlTransfer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cerrno>
@@ -42,7 +43,29 @@ CurlMulti::~CurlMulti() {
   if (Handle) curl_multi_cleanup(Handle);
 }
 
+namespace {
+
+std::atomic<TransferTrace> g_trace{nullptr};
+
+int on_debug(CURL*, curl_infotype type, char* data, size_t size, void*) {
+  const TransferTrace trace = g_trace.load();
+  const char kind = type == CURLINFO_TEXT         ? '*'
+                    : type == CURLINFO_HEADER_OUT ? '>'
+                    : type == CURLINFO_HEADER_IN  ? '<'
+                                                  : 0;
+  if (trace && kind) trace(kind, data, size);
+  return 0;
+}
+
+}  // namespace
+
+void set_transfer_trace(TransferTrace trace) { g_trace = trace; }
+
 void apply_common_options(CURL* easy, const InetOptions& options, bool useProxy) {
+  if (g_trace.load()) {
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &on_debug);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  }
   curl_easy_setopt(easy, CURLOPT_USERAGENT, options.Agent.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

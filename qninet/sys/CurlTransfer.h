@@ -28,8 +28,14 @@ struct CurlMulti {
   CURLM* Handle = nullptr;
 };
 
-/// The options every easy handle gets: agent, protocols, proxy (HTTP only), certificates.
+/// The options every easy handle gets: agent, protocols, proxy (HTTP only), certificates, and
+/// the trace when one is set.
 void apply_common_options(CURL* easy, const InetOptions& options, bool useProxy);
+
+/// Receives libcurl's account of every transfer: `kind` '*' for its notes, '>' for the headers
+/// (or FTP commands) sent, '<' for those received. nullptr (the default) traces nothing.
+using TransferTrace = void (*)(char kind, const char* data, std::size_t size);
+void set_transfer_trace(TransferTrace trace);
 
 class CurlTransfer {
 public:

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "qninet/sys/CurlTransfer.h"
 #include "qninet/sys/DirListing.h"
 #include "qninet/sys/FailureText.h"
 #include "qninet/sys/Files.h"
@@ -223,5 +224,7 @@ std::unique_ptr<TQNWebSource> MakeWebSource(TQNWebConnection& connection) {
   }
   return MakeHttpSource(connection);
 }
+
+void SetWebTransferTrace(void (*trace)(char, const char*, std::size_t)) { sys::set_transfer_trace(trace); }
 
 }  // namespace qninet

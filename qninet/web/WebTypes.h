@@ -27,6 +27,11 @@ enum TQNIAction : std::uint8_t {
 };
 QNINET_DECLARE_ENUM_INFO(TQNIAction)
 
+/// Hands every web transfer's trace to `trace`, process-wide (a program's -v): `kind` '*' for
+/// the engine's notes (endpoint, TLS version, certificate), '>' for the headers or FTP commands
+/// sent, '<' for those received; `data` is not NUL-terminated. nullptr (the default) stops it.
+QNINET_API void SetWebTransferTrace(void (*trace)(char kind, const char* data, std::size_t size));
+
 /// The size that stands for a length the server gave but that is no number.
 inline constexpr std::uint64_t kQNIUnknownSize = UINT64_MAX;
 /// The engine's block: every download reads and reports progress in blocks of this size.

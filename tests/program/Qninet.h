@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,17 @@ namespace qninet::harness {
 inline RunResult Qninet(std::vector<std::string> args) {
   args.insert(args.begin(), QNINET_PROGRAM);
   return RunToCompletion(std::move(args), std::chrono::seconds(60));
+}
+
+/// The lines of `text` sorted, so the order of a server's folder does not matter.
+inline std::string sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const auto& l : lines) out += l + "\n";
+  return out;
 }
 
 /// A standard output that is not compared.

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "harness/FtpServer.h"
 #include "harness/ScriptedServer.h"
 #include "harness/TempDir.h"
 #include "program/Qninet.h"
@@ -40,21 +39,6 @@ TEST(FormProgram, SavedWhoisRunsAgainstItsServer) {
   const auto j = nlohmann::json::parse(r.Stdout);
   EXPECT_EQ(j["Component"], "QNWhoIs1");
   EXPECT_EQ(j["Answer"], "Domain: example.com\r\n");
-}
-
-// Port comes before Service, which would set the service's own port outside loading.
-TEST(FormProgram, StoredFtpPortIsKeptWhenLoaded) {
-  FtpServer ftp;
-  WriteFileBytes(ftp.Root() / "a.txt", "a");
-  TempDir dir("qninet-form");
-  const std::string form =
-      save(dir, {"TQNRemoteFiles", "Service=isFTP", "Port=" + std::to_string(ftp.Port()), "Host=127.0.0.1",
-                 "User=" + ftp.User(), "Password=secret", "LoginPrompt=false", "Timeout=5000"});
-  EXPECT_NE(qninet::harness::ReadFileText(form).find("\"Port\": " + std::to_string(ftp.Port())),
-            std::string::npos);
-  const auto r = Qninet({"run", form, "--json"});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(nlohmann::json::parse(r.Stdout)["Status"], "isFinished") << r.Stdout;
 }
 
 TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
@@ -92,18 +76,4 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
   const auto r = Qninet({"run", form});
   EXPECT_EQ(r.ExitCode, 1) << r.Output;
   EXPECT_NE(r.Output.find("127.0.0.1:1"), std::string::npos) << r.Output;
-}
-
-TEST(DemoProgram, ListsTheStepsAndRunsOneMatchedCaseIgnored) {
-  auto r = Qninet({"demo", "--list", "--json"});
-  ASSERT_EQ(r.ExitCode, 0) << r.Output;
-  const auto steps = nlohmann::json::parse(r.Stdout)["Steps"];
-  std::string lines;
-  for (const auto& title : steps) lines += title.get<std::string>() + "\n";
-  EXPECT_TRUE(lines.starts_with("Framework and text utilities\n")) << lines;  // steps in their order
-  EXPECT_EQ(Qninet({"demo", "--list"}).Stdout, lines);
-  ExpectRun(
-      {{"demo", "--only", "whois QUERY"}, 0, kAnyOutput, {"== WHOIS query ==\n", "\n1 passed, 0 failed\n"}});
-  // The updater's step downloads, then skips.
-  ExpectRun({{"demo", "--only", "Web updater"}, 0, kAnyOutput, {"run 1: ", "-> isFinished", "-> isSkipped"}});
 }

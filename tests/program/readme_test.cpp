@@ -161,7 +161,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
       EXPECT_NE(r.Stdout.find(note.substr(arrow + std::string("→ ").size())), std::string::npos) << r.Stdout;
     }
   }
-  EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\r\n");
+  EXPECT_EQ(ReadFileText(dir.File("page.html")), "<html>hello</html>\n");
   EXPECT_EQ(mail.Messages(1).size(), 1u);
   EXPECT_EQ(WaitForFiles(modernMail.Dir() / "messages", ".eml", 2, 5s).size(), 2u);
   EXPECT_EQ(ReadFileText(dir.File("tool.bin")), "tool\n");

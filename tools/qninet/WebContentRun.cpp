@@ -8,6 +8,10 @@
 namespace qninet::tool {
 
 int configure_web(Run& run, TQNCustomWebUpdater& c, const std::string& target) {
+  // A local input that is not there is the user's to mend, before anything runs.
+  if (target.find("://") == std::string::npos) {
+    if (const int code = run.Input(target)) return code;
+  }
   if (const int code = run.Target(c, target, [&](const String& path) { c.SetRemoteFileName(path); }))
     return code;
   c.SetLoginPrompt(false);

@@ -79,6 +79,12 @@ const CommandRegistrar registrar(1000, [](CLI::App& app, RunState& state) {
                           Offer{}, [only, list](Run& run) { return run_demo(run, *only, *list); });
   cmd->add_option("--only", *only, "Run only the steps whose title contains this text (case ignored)");
   cmd->add_flag("--list", *list, "List the steps' titles, one a line, and run none");
+  set_help_footer(
+      *cmd,
+      "Each step starts a small server of its own on loopback, runs one component against it and\n"
+      "says what happened; the last line counts the steps that showed what they should. Exit 0\n"
+      "when all did, 1 otherwise. --json gives {\"status\", \"Steps\": [{Title, Passed}]}.",
+      {"qninet demo", "qninet demo --only whois"});
 });
 
 }  // namespace

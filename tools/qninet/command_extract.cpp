@@ -46,6 +46,8 @@ const CommandRegistrar registrar(420, [](CLI::App& app, RunState& state) {
       "Prints each address as found, one a line, in text order (duplicates too); an address ends at\n"
       "white space, a quote or one of # % < > [ \\ ] ^ ` { | } ~. --json gives {\"status\", "
       "\"ExtractedInfo\": [...]}.");
+  add_examples(*cmd, {"qninet extract http://127.0.0.1:8080/contacts.html",
+                      "qninet extract --kind https --json page.html"});
 });
 
 const char* kDemoPage =

@@ -9,7 +9,9 @@
 #include "qninet/rtl/FormFile.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/design/QNIReg.h"
+#include "qninet/web/qnidir.h"
 #include "qninet/web/qniupdate.h"
+#include "qninet/web/qnixtract.h"
 
 namespace qninet::tool {
 namespace {
@@ -90,26 +92,39 @@ bool add_assignment(Run& run, TPersistent& obj, const std::string& arg, json& pr
   }
 }
 
+bool is_url_assignment(const std::string& arg) {
+  return arg.size() > 4 && SameText(FromUtf8(arg.substr(0, 4)), u"URL=");
+}
+
 int run_save(Run& run, const std::string& className, const std::vector<std::string>& assignments) {
   const TComponentClassRef* ref = FindQNInetClass(className);
   if (!ref) return run.Fail(exBadInput, className, "no such class on the palette (see qninet palette)");
   std::unique_ptr<TComponent> c(ref->Create(nullptr));
   std::string name = ref->Class->Name();
   c->SetName(FromUtf8(name.substr(name[0] == 'T' ? 1 : 0) + "1"));
+  auto* web = dynamic_cast<TQNCustomWebComponent*>(c.get());
   json props = json::object();
-  for (const std::string& a : assignments)
-    if (!add_assignment(run, *c, a, props)) return exBadInput;
+  std::string url;
+  for (const std::string& a : assignments) {
+    // A web component's URL is no property of its own: it sets the service, host, port, path
+    // and credentials, which the form keeps.
+    if (web && is_url_assignment(a))
+      url = a.substr(4);
+    else if (!add_assignment(run, *c, a, props))
+      return exBadInput;
+  }
   try {
     ReadObjectFromJSON(*c, json{{"Class", name}, {"Properties", props}}.dump());
+    if (!url.empty()) web->SetURL(FromUtf8(url));
   } catch (const Exception& e) {
-    return run.Fail(exBadInput, "", e.what());
+    return run.Fail(exBadInput, url.empty() ? "" : "URL=" + url, e.what());
   }
   // The shared options come last, so that they win over what a property set on the way.
   if (auto* socket = dynamic_cast<TQNInetBase*>(c.get())) {
     if (const int code = run.Configure(*socket)) return code;
-  } else if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c.get())) {
+  } else if (web) {
     if (!run.Options().Host.empty() || run.Options().Port)
-      return run.Fail(exBadInput, name, "--host and --port are for socket components; set the URL property");
+      return run.Fail(exBadInput, name, "--host and --port are for socket components; give URL=... instead");
     if (const int code = run.Configure(*web)) return code;
   }
   std::cout << WriteObjectToJSON(*c) << '\n';
@@ -151,8 +166,22 @@ int run_form(Run& run, const std::string& file, const std::string& component) {
     const bool ok = web->Execute();
     const std::string status = ToUtf8(EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(web->Status()));
     run.Json()["Status"] = status;
-    if (!ok) return run.Fail(exFailed, name, ToUtf8(web->LastErrorText()));
-    if (!run.Options().Json) std::cout << status << '\n';
+    // The results as the component's own sub-command prints them: a lister's names, an
+    // extractor's addresses; the others their final status.
+    const TStrings* results = nullptr;
+    const char* field = nullptr;
+    if (auto* files = dynamic_cast<TQNRemoteFiles*>(web)) results = files->FileList(), field = "files";
+    if (auto* x = dynamic_cast<TQNInfoExtractor*>(web)) results = x->ExtractedInfo(), field = "ExtractedInfo";
+    if (results && ok) {
+      run.Json()[field] = lines_json(*results);
+      if (!run.Options().Json)
+        for (int i = 0; i < results->Count(); ++i) std::cout << ToUtf8(results->Strings(i)) << '\n';
+    } else if (!run.Options().Json) {
+      std::cout << status << '\n';
+    }
+    const std::string why = web->LastErrorText().empty() ? status : ToUtf8(web->LastErrorText());
+    if (web->Status() == isNotFound) return run.Fail(exNotFound, name, "not found: " + why);
+    if (!ok || web->Status() == isFailed) return run.Fail(exFailed, name, why);
     return exOk;
   }
   return run.Fail(exBadInput, name, "the component has nothing to execute");
@@ -166,12 +195,15 @@ const CommandRegistrar save(970, [](CLI::App& app, RunState& state) {
                           [cls, assignments](Run& r) { return run_save(r, *cls, *assignments); });
   cmd->add_option("CLASS", *cls, "The class, e.g. TQNWhoIs (case ignored)")->required();
   cmd->add_option("PROPERTIES", *assignments, "Prop=value, Owner.Prop=value (see qninet props CLASS)");
-  cmd->footer(
-      "The form goes to standard output; only values that differ from the class's defaults are\n"
-      "written. A value is read by its property's type: true/false, whole numbers, value names,\n"
-      "sets and string lists as NAME,NAME. The shared options are applied after the properties.\n"
-      "A bad class, property or value exits 2 naming it.\n"
-      "Example: qninet save TQNWhoIs Domain=example.com --host 127.0.0.1 --port 4343 > whois.json");
+  set_help_footer(*cmd,
+                  "The form goes to standard output; only values that differ from the class's defaults are\n"
+                  "written. A value is read by its property's type: true/false, whole numbers, value names,\n"
+                  "sets and string lists as NAME,NAME. A web component takes URL=... (it sets the service,\n"
+                  "host, port, path and credentials). The shared options are applied after the properties.\n"
+                  "A bad class, property or value exits 2 naming it.",
+                  {"qninet save TQNWhoIs Domain=example.com --host 127.0.0.1 --port 4343 > whois.json",
+                   "qninet save TQNWebUpdater URL=http://127.0.0.1:8080/notes.txt LocalFileName=notes.txt > "
+                   "update.json"});
 });
 
 const CommandRegistrar run(980, [](CLI::App& app, RunState& state) {
@@ -182,10 +214,12 @@ const CommandRegistrar run(980, [](CLI::App& app, RunState& state) {
                           [file, component](Run& r) { return run_form(r, *file, *component); });
   cmd->add_option("FORM", *file, "The form file (from qninet save)")->required();
   cmd->add_option("COMPONENT", *component, "The component's Name (default: the first; case ignored)");
-  cmd->footer(
-      "A socket component's answer goes to standard output byte for byte; a web component's\n"
-      "final status is printed. Exit codes: 0 done; 1 the component failed (its error on\n"
-      "standard error); 2 a form that cannot be read (the file, component and property named).");
+  set_help_footer(*cmd,
+                  "A socket component's answer goes to standard output byte for byte; a lister's names\n"
+                  "and an extractor's addresses one a line; another web component's final status.\n"
+                  "Exit codes: 0 done; 1 the component failed (its error on standard error); 3 it\n"
+                  "ended isNotFound; 2 a form that cannot be read (the file, component and property named).",
+                  {"qninet run whois.json", "qninet run update.json WebUpdater1"});
 });
 
 }  // namespace

@@ -118,6 +118,8 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
       "for each run; --json gives {\"status\", \"runs\": [{status, format, width, height, bytes}]}. An "
       "unchanged\n"
       "remote picture is not fetched again. With --gui qt the picture shows in a window.");
+  add_examples(*cmd, {"qninet image http://127.0.0.1:8080/logo.png",
+                      "qninet image --gui qt --interval 30 --count 0 http://127.0.0.1:8080/cam.jpg"});
 });
 
 // An 8 x 8 blue PNG.

@@ -14,6 +14,8 @@ namespace {
 
 struct LsOptions {
   bool Recursive = false;
+  bool All = false;
+  bool Full = false;
   std::string WildCard = "*.*";
   std::string User, Password;
   std::string Target;
@@ -32,32 +34,60 @@ int configure(Run& run, TQNRemoteFiles& files, const LsOptions& o) {
   return run.Configure(files);
 }
 
+bool any_name(const std::string& wildcard) { return wildcard == "*" || wildcard == "*.*"; }
+
+// The folder the component lists, as it starts the names below it: "/" or "FOLDER/".
+std::string name_prefix(const TQNRemoteFiles& files) {
+  std::string dir = ToUtf8(files.Directory());
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir.empty()) return "";
+  return dir == "/" ? dir : dir + "/";
+}
+
 int run_ls(Run& run, const LsOptions& o) {
+  if (o.Target.find("://") == std::string::npos) {
+    if (const int code = run.Input(o.Target)) return code;
+  }
   TQNRemoteFiles files(nullptr);
   if (const int code = configure(run, files, o)) return code;
+  const std::string prefix = name_prefix(files);
   try {
     files.Execute();
   } catch (const Exception& e) {
     return run.Fail(exFailed, o.Target, e.what());
   }
+  // The component names a login directory's entries bare and the others by their path: each
+  // name is made relative to the folder listed, or with --full starts with it.
   auto list = nlohmann::ordered_json::array();
   for (int i = 0; i < files.FileList()->Count(); ++i) {
-    const std::string line = ToUtf8(files.FileList()->Strings(i));
-    list.push_back(line);
-    if (!run.Options().Json) std::cout << line << '\n';
+    std::string name = ToUtf8(files.FileList()->Strings(i));
+    const std::string leaf = name.substr(name.rfind('/') + 1);
+    if (!o.All && (leaf == "." || leaf == "..")) continue;
+    const bool full = !prefix.empty() && name.starts_with(prefix);
+    if (o.Full && !full) name = prefix + name;
+    if (!o.Full && full) name.erase(0, prefix.size());
+    list.push_back(name);
+    if (!run.Options().Json) std::cout << name << '\n';
   }
+  const bool none = list.empty();
   run.Json()["files"] = std::move(list);
   const std::string why = files.LastErrorText().empty() ? "" : ": " + ToUtf8(files.LastErrorText());
   if (files.Status() == isFailed) return run.Fail(exFailed, o.Target, "failed" + why);
-  if (files.Status() == isNotFound) return run.Fail(exNotFound, o.Target, "nothing found" + why);
+  // An empty folder lists nothing and succeeds, as ls does; a folder that is not there, or a
+  // wildcard that matches no name, is not found.
+  if (files.Status() == isNotFound && (!why.empty() || !any_name(o.WildCard)))
+    return run.Fail(exNotFound, o.Target, "nothing found" + why);
+  if (none && !any_name(o.WildCard)) return run.Fail(exNotFound, o.Target, "no name matches " + o.WildCard);
   return exOk;
 }
 
 const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<LsOptions>();
   auto* cmd = add_command(app, state, "ls", "List the names in a folder of an FTP server or of a path",
-                          Offer{.Timeout = 60, .Verbose = true}, [o](Run& run) { return run_ls(run, *o); });
+                          Offer{.Timeout = 60}, [o](Run& run) { return run_ls(run, *o); });
   cmd->add_flag("-r,--recursive", o->Recursive, "List every folder below it too");
+  cmd->add_flag("-a,--all", o->All, "List . and .. too");
+  cmd->add_flag("--full", o->Full, "Name each entry by its whole path, not relative to the folder listed");
   cmd->add_option("--wildcard", o->WildCard, "The names to list: * and ? (case-sensitive; *.* lists all)")
       ->capture_default_str();
   cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");
@@ -65,13 +95,15 @@ const CommandRegistrar registrar(430, [](CLI::App& app, RunState& state) {
   cmd->add_option("URL_OR_PATH", o->Target,
                   "ftp://[user[:password]@]host[:port]/folder, file:// URL or a path")
       ->required();
-  cmd->footer(
-      "Prints one name a line in the order the server or the file system gives them. On FTP a name\n"
-      "is bare when the folder named is the login directory, else the folder, \"/\" and the name; a\n"
-      "path's names start with the path (\".\" and \"..\" included). With -r each sub-folder is\n"
-      "entered (at most 64 levels deep, 10000 folders in all) whatever --wildcard selects; a walk\n"
-      "cut short (--max-time, the bound) fails. --json gives {\"status\", \"files\": [...]};\n"
-      "nothing found exits 3.");
+  set_help_footer(
+      *cmd,
+      "Prints one name a line in the order the server or the file system gives them, relative to\n"
+      "the folder listed (sub/d.txt), or with --full by its whole path; . and .. only with -a.\n"
+      "With -r each sub-folder is entered (at most 64 levels deep, 10000 folders in all) whatever\n"
+      "--wildcard selects; a walk cut short (--max-time, the bound) fails. --json gives\n"
+      "{\"status\", \"files\": [...]}. An empty folder exits 0; a folder that is not there, or a\n"
+      "--wildcard that matches nothing, exits 3; a missing local folder exits 2.",
+      {"qninet ls -r --wildcard '*.txt' ftp://127.0.0.1:2121/pub", "qninet ls --full /var/log"});
 });
 
 const DemoRegistrar demo(DemoStep{

@@ -64,7 +64,26 @@ bool ascii(const std::string& s) {
   return true;
 }
 
+bool known_encoding(const std::string& e) {
+  return e.empty() || SameText(FromUtf8(e), u"base64") || SameText(FromUtf8(e), u"quoted-printable") ||
+         SameText(FromUtf8(e), u"7bit") || SameText(FromUtf8(e), u"8bit");
+}
+
 int run(Run& run, const Options& o) {
+  // Every local input and encoding is checked before the server is reached.
+  if (!known_encoding(o.Encoding))
+    return run.Fail(exBadInput, "--encoding",
+                    "unknown encoding '" + o.Encoding + "' (7bit, 8bit, quoted-printable or base64)");
+  for (const std::string& arg : o.Attach) {
+    const Attachment a = parse_attach(arg);
+    if (!known_encoding(a.Encoding))
+      return run.Fail(exBadInput, "--attach " + arg,
+                      "unknown encoding '" + a.Encoding + "' (base64, quoted-printable, 7bit or 8bit)");
+    if (const int code = run.Input(a.File)) return code;
+  }
+  if (!o.BodyFile.empty()) {
+    if (const int code = run.Input(o.BodyFile)) return code;
+  }
   TQNISMTP smtp(nullptr);
   smtp.SetPort(25);
   // Before the common options, so that implicit TLS takes port 465 unless one is given.

@@ -73,6 +73,8 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
       "On the console the window is printed: sections, then their entries, new ones marked \"*\"; the\n"
       "last line says \"FILE: S sections, E entries, N new\". --json gives {\"status\", \"file\",\n"
       "\"sections\": [{Name, Entries: [{Key, Text, New}]}]}. With --gui qt a click opens the entry's link.");
+  add_examples(
+      *cmd, {"qninet news http://127.0.0.1:8080/qninet.nwf", "qninet news --show changed --json news.nwf"});
 });
 
 }  // namespace

@@ -153,14 +153,27 @@ std::string value_text(const nlohmann::ordered_json& v, const std::string& type)
   return v.dump();
 }
 
+// The unit a number property is kept in, as the components keep it.
+const char* unit_of(const std::string& name) {
+  static const std::map<std::string, const char*> kUnits{
+      {"Timeout", "milliseconds"}, {"Interval", "milliseconds"},  {"MaxTime", "seconds"},
+      {"MaxAnswerSize", "bytes"},  {"RemoteFileSize", "bytes"},   {"MaxSize", "bytes"},
+      {"TimeZoneBias", "minutes"}, {"RetryDelay", "milliseconds"}};
+  const auto it = kUnits.find(name);
+  return it == kUnits.end() ? nullptr : it->second;
+}
+
 // The properties of `obj`, nested objects' as "Owner.Name" after their owner.
 void list_properties(const TObject& obj, const std::string& prefix, nlohmann::ordered_json& out) {
   for (const TPropInfo& p : GetPropList(obj)) {
     // A read-only value is not read: a time client's DateTime would run a query.
+    const char* unit =
+        p.Kind == tkInteger || p.Kind == tkInt64 || p.Kind == tkFloat ? unit_of(p.Name) : nullptr;
     out.push_back({{"Name", prefix + p.Name},
                    {"Type", p.TypeName},
                    {"Default", p.Set ? nlohmann::ordered_json::parse(PropertyValueToJSON(p, p.Get(obj)))
                                      : nlohmann::ordered_json()}});
+    if (unit) out.back()["Unit"] = unit;
     if (p.Kind == tkClass)
       if (const TPersistent* nested = p.GetObject(obj)) list_properties(*nested, prefix + p.Name + ".", out);
   }
@@ -185,7 +198,8 @@ int run_props(Run& run, const std::string& name) {
   for (const auto& p : props) {
     const std::string n = p["Name"], t = p["Type"];
     std::cout << n << std::string(width[0] + 2 - n.size(), ' ') << t;
-    const std::string d = value_text(p["Default"], t);
+    std::string d = value_text(p["Default"], t);
+    if (p.contains("Unit")) d += (d.empty() ? "" : " ") + p["Unit"].get<std::string>();
     if (!d.empty()) std::cout << std::string(width[1] + 2 - t.size(), ' ') << d;
     std::cout << '\n';
   }
@@ -198,10 +212,11 @@ const CommandRegistrar palette(950, [](CLI::App& app, RunState& state) {
                           "Load the package as a design environment does and show what it registers", Offer{},
                           [package](Run& r) { return run_palette(r, *package); });
   cmd->add_option("--package", *package, "The package to load (default: the one this program runs with)");
-  cmd->footer(
-      "Prints the package description, the palette page with its classes in order (and each\n"
-      "one's picture), the component editors with their verbs and the property editors with\n"
-      "the value they show. A package that cannot be loaded or has no Register exits 2.");
+  set_help_footer(*cmd,
+                  "Prints the package description, the palette page with its classes in order (and each\n"
+                  "one's picture), the component editors with their verbs and the property editors with\n"
+                  "the value they show. A package that cannot be loaded or has no Register exits 2.",
+                  {"qninet palette", "qninet palette --json --package ./libQNInetXE.so"});
 });
 
 const CommandRegistrar props(960, [](CLI::App& app, RunState& state) {
@@ -209,9 +224,12 @@ const CommandRegistrar props(960, [](CLI::App& app, RunState& state) {
   auto* cmd = add_command(app, state, "props", "List the published properties of a palette class", Offer{},
                           [name](Run& r) { return run_props(r, *name); });
   cmd->add_option("CLASS", *name, "The class, e.g. TQNWhoIs (case ignored)")->required();
-  cmd->footer(
-      "Prints one property a line: name, type and the value a new component starts with; the\n"
-      "properties of an owned object follow it as Owner.Name. An unknown class exits 2.");
+  set_help_footer(*cmd,
+                  "Prints one property a line: name, type and the value a new component starts with,\n"
+                  "with its unit (Timeout 60000 milliseconds); the properties of an owned object follow\n"
+                  "it as Owner.Name. --json gives {\"status\", \"Class\", \"Properties\": [{Name, Type,\n"
+                  "Default, and Unit where it has one}]}. An unknown class exits 2.",
+                  {"qninet props TQNWhoIs"});
 });
 
 }  // namespace

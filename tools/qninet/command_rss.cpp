@@ -77,15 +77,19 @@ void print_channels(std::ostream& out, const TQNIRSSChannels& channels) {
 
 struct Options {
   std::string Target;
-  bool Decode = false;
+  bool Decode = false;  // the default; the flag stays for the lines that give it
+  bool Raw = false;
 };
 
 int run_rss(Run& run, const Options& o) {
   const std::string& target = o.Target;
   TQNIRSSParser parser(nullptr);
-  parser.SetDecodeEntities(o.Decode);
+  parser.SetDecodeEntities(!o.Raw);
   if (const int code = configure_web(run, parser, target)) return code;
   if (const int code = execute_web(run, parser, target)) return code;
+  // An HTML page or a plain text parses to nothing: that is no empty feed but no feed.
+  if (parser.Channels()->Count() == 0)
+    return run.Fail(exFailed, target, "not a feed (no RSS, RDF or Atom channel in it)");
   run.Json()["channels"] = channels_json(*parser.Channels());
   if (!run.Options().Json) print_channels(std::cout, *parser.Channels());
   return exOk;
@@ -96,19 +100,22 @@ const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
   auto* cmd = add_command(
       app, state, "rss", "Read a news feed (RSS 0.9x/2.0, RSS 1.0/RDF or Atom 1.0): channels and items",
       Offer{.Timeout = 60, .Proxy = true, .CaCert = true}, [o](Run& run) { return run_rss(run, *o); });
-  cmd->add_flag("--decode", o->Decode,
-                "Decode the character references in the texts (&amp;, &#233;, &eacute;...), CDATA excepted");
+  auto* raw = cmd->add_flag(
+      "--raw", o->Raw, "Keep the character references (&amp;, &#233;, &eacute;...) as the feed writes them");
+  cmd->add_flag("--decode", o->Decode, "Decode the character references (the default)")->excludes(raw);
   cmd->add_option("URL_OR_PATH", o->Target,
                   "http://, https://, ftp:// or file:// URL of the feed, or a file path")
       ->required();
-  cmd->footer(
+  set_help_footer(
+      *cmd,
       "Prints \"channel TITLE\" and \"  item TITLE\" lines with the other fields indented below them;\n"
       "--json gives {\"status\", \"channels\": [{Title, Link, ..., Items: [{Title, Link, Description,\n"
-      "Creator, Date}]}]}. Texts are kept as the feed writes them (dates unconverted; entities\n"
-      "too unless --decode). An item's Date is its dc:date, else its pubDate; its Creator its\n"
+      "Creator, Date}]}]}. Character references are decoded (CDATA excepted) unless --raw; dates\n"
+      "are kept as written. An item's Date is its dc:date, else its pubDate; its Creator its\n"
       "dc:creator, else its author. An Atom feed reads as one channel and its entries as items\n"
       "(the alternate link, summary or content, the author's name or the feed's, updated or\n"
-      "published).");
+      "published). A page or text with no channel is \"not a feed\" (exit 1).",
+      {"qninet rss http://127.0.0.1:8080/news.rss", "qninet rss --raw --json feed.xml"});
 });
 
 const char* kDemoFeed =

@@ -50,13 +50,15 @@ const CommandRegistrar registrar(230, [](CLI::App& app, RunState& state) {
   fedex->footer(
       "Prints the shipment table, then the scan activity, one name=value line per row; exit 3 when the "
       "page holds neither.");
+  add_examples(*fedex, {"qninet fedex --host 127.0.0.1:8080 123456789012"});
 
   auto zip = std::make_shared<std::string>();
   auto* weather = add_command(app, state, "weather", "Read the current temperature for a postal code",
                               Offer{"www.weather.com, port 80", 60, true, true},
                               [zip](Run& run) { return run_weather(run, *zip); });
   weather->add_option("ZIP", *zip, "Postal code")->required();
-  weather->footer("Prints the temperature as a whole number; exit 3 when the page holds none.");
+  set_help_footer(*weather, "Prints the temperature as a whole number; exit 3 when the page holds none.",
+                  {"qninet weather --host 127.0.0.1:8080 10001"});
 });
 
 const char* kDemoTracking =

@@ -61,7 +61,8 @@ const CommandRegistrar registrar(200, [](CLI::App& app, RunState& state) {
   auto* day =
       add_command(app, state, "daytime", "Read the date and time from a daytime server (TCP, RFC 867)",
                   Offer{"time.nist.gov, port 13", 60, true, true}, run_daytime);
-  day->footer("Prints YYYY-MM-DD HH:MM:SS as the server wrote it (no time-zone conversion).");
+  set_help_footer(*day, "Prints YYYY-MM-DD HH:MM:SS as the server wrote it (no time-zone conversion).",
+                  {"qninet daytime --host 127.0.0.1:1313", "qninet daytime --json"});
 
   auto s = std::make_shared<SntpOptions>();
   auto* sntp = add_command(app, state, "sntp", "Read the time from an SNTP server, in local time (RFC 4330)",
@@ -71,6 +72,7 @@ const CommandRegistrar registrar(200, [](CLI::App& app, RunState& state) {
   sntp->footer(
       "Prints YYYY-MM-DD HH:MM:SS in local time; exit 1 with \"no valid answer\" when the\n"
       "reply is missing, short, or from an unsynchronised server. --proxy needs --tcp.");
+  add_examples(*sntp, {"qninet sntp --host 127.0.0.1:1123", "qninet sntp --tcp --proxy 127.0.0.1:3128"});
 });
 
 // The demo's SNTP server answers with this machine's clock, as a stratum 2 server would.

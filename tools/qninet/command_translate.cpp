@@ -1,6 +1,9 @@
 // `qninet translate`, `detect`, `languages` and `speak`: the translator client's four jobs.
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "Options.h"
@@ -90,6 +93,7 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
   translate->footer(
       "Prints the translation; --json gives {\"status\", \"Translation\"} (with --api 3 and no --from,\n"
       "\"DetectedLanguage\" too).");
+  add_examples(*translate, {"qninet translate --to de \"Good morning\""});
 
   auto detectText = std::make_shared<std::string>();
   auto* detect = add_translator_command(app, state, "detect", "Detect the language of a text",
@@ -102,7 +106,8 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
                                           return exOk;
                                         });
   detect->add_option("TEXT", *detectText, "The text (UTF-8)")->required();
-  detect->footer("Prints the language code; --json gives {\"status\", \"Language\"}.");
+  set_help_footer(*detect, "Prints the language code; --json gives {\"status\", \"Language\"}.",
+                  {"qninet detect \"Bonjour tout le monde\""});
 
   auto speakable = std::make_shared<bool>(false);
   auto* languages = add_translator_command(
@@ -117,7 +122,8 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
         return exOk;
       });
   languages->add_flag("--speak", *speakable, "The languages it speaks instead");
-  languages->footer("Prints one code per line; --json gives {\"status\", \"Languages\": [...]}.");
+  set_help_footer(*languages, "Prints one code per line; --json gives {\"status\", \"Languages\": [...]}.",
+                  {"qninet languages --json"});
 
   auto language = std::make_shared<std::string>();
   auto output = std::make_shared<std::string>();
@@ -126,23 +132,37 @@ const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
       app, state, "speak", "Write a text spoken by the service (its audio bytes) to a file",
       std::make_shared<TranslatorOptions>(),
       [language, output, speakText](Run& run, TQNMSTranslator& t) -> int {
+        if (const int code = run.Destination(*output)) return code;
+        // "-" is standard output: the audio goes through a file of this run's own first.
+        const bool toStdout = *output == "-";
+        const std::string file =
+            toStdout
+                ? (std::filesystem::temp_directory_path() / ("qninet-speak-" + std::to_string(::getpid())))
+                      .string()
+                : *output;
         try {
-          t.SpeakText(FromUtf8(*language), FromUtf8(*output), FromUtf8(*speakText));
+          t.SpeakText(FromUtf8(*language), FromUtf8(file), FromUtf8(*speakText));
         } catch (const EFCreateError& e) {
           return run.Fail(exBadInput, *output, e.what());
         }
         if (const int code = outcome(run, t)) return code;
         std::error_code ec;
         run.Json()["File"] = *output;
-        run.Json()["Size"] = std::filesystem::file_size(*output, ec);
+        run.Json()["Size"] = std::filesystem::file_size(file, ec);
+        if (!toStdout) return exOk;
+        std::ifstream in(file, std::ios::binary);
+        std::cout << in.rdbuf();
+        std::cout.flush();
+        std::filesystem::remove(file, ec);
         return exOk;
       });
   speak->add_option("--language", *language, "Language code of the voice")->required();
-  speak->add_option("-o,--output", *output, "The audio file to write")->required();
+  speak->add_option("-o,--output", *output, "The audio file to write (- is standard output)")->required();
   speak->add_option("TEXT", *speakText, "The text (UTF-8)")->required();
   speak->footer(
       "The file is replaced only when the whole audio arrived; on a failure it stays as it was.\n"
       "--json gives {\"status\", \"File\", \"Size\"}.");
+  add_examples(*speak, {"qninet speak --language en -o hello.wav \"Hello\""});
 });
 
 }  // namespace

@@ -97,6 +97,13 @@ extern "C" void on_stop_signal(int signo) {
 
 // Sets up the updater from the options; exBadInput after saying why not.
 int configure(Run& run, TQNWebUpdater& updater, const UpdateOptions& o) {
+  // A local source that is not there, and a destination that cannot be a file, are refused
+  // before anything is fetched.
+  if (o.Url.find("://") == std::string::npos) {
+    if (const int code = run.Input(o.Url)) return code;
+  }
+  if (o.Local == "-") return run.Fail(exBadInput, o.Local, "the local copy must be a file");
+  if (const int code = run.Destination(o.Local)) return code;
   if (const int code =
           run.Target(updater, o.Url, [&](const String& path) { updater.SetRemoteFileName(path); }))
     return code;
@@ -175,7 +182,7 @@ int run_update(Run& run, const UpdateOptions& o) {
   } else if (status == isNotFound) {
     code = run.Fail(exNotFound, o.Url, "not found" + why);
   } else if (!common.Quiet && !common.Json && status == isFinished) {
-    std::cerr << "downloaded " << updater.RemoteFileSize() << " bytes to " << o.Local << '\n';
+    std::cerr << "qninet update: downloaded " << updater.RemoteFileSize() << " bytes to " << o.Local << '\n';
   }
   if (common.Json)
     put_results(run.Json(), updater, status);
@@ -215,6 +222,15 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
                   "http://, https:// or ftp://[user[:password]@]host[:port]/path, or a file path")
       ->required();
   cmd->add_option("LOCAL", o->Local, "The local file to compare and to replace")->required();
+  set_help_footer(
+      *cmd,
+      "Progress goes to standard error on a terminal; \"qninet update: downloaded N bytes to\n"
+      "LOCAL\" after a download. A local source that is not there, and a LOCAL that is a folder\n"
+      "or in a missing folder, exit 2 before anything is fetched. --json gives {\"status\",\n"
+      "\"Status\", \"RemoteFileName\", \"LocalFileName\", \"RemoteFileSize\", \"RemoteFileCreated\",\n"
+      "\"LastErrorText\"}.",
+      {"qninet update http://127.0.0.1:8080/release.txt release.txt",
+       "qninet update --resume --sha256 HEX ftp://127.0.0.1:2121/pub/big.iso big.iso"});
 });
 
 // ---------------------------------------------------------------------------------------------

@@ -133,6 +133,7 @@ const CommandRegistrar registrar(450, [](CLI::App& app, RunState& state) {
       "\"TrackingNumber\",\n"
       "\"ShipperNumber\", \"ShipperAddress\", ..., \"Activities\": [...]} by the component's property "
       "names.");
+  add_examples(*cmd, {"qninet ups --host 127.0.0.1:8443 1Z999AA10123456784"});
 });
 
 // A stand-in for both retired services, shaped as they answered.

@@ -155,6 +155,16 @@ int run_xml(Run& run, const std::string& file) {
       return run.Fail(exBadInput, file, std::string("cannot open: ") + e.what());
     }
   }
+  // Text with no element in it (a plain text, an empty file) parses to no tree worth printing.
+  bool element = false;
+  TQNXMLEngine::WalkTree(
+      *engine.RootItem(),
+      [&element](const TQNXMLNodeView& item, std::size_t) {
+        element = element || (item.Kind == ikProperty && !item.TagName.empty() && item.TagName[0] != u'?' &&
+                              item.TagName[0] != u'!');
+      },
+      nullptr);
+  if (!element) return run.Fail(exFailed, file, "no XML element found");
   std::ostream& out = std::cout;
   if (run.Options().Json) {
     // The tree may be a million levels deep: it is written by its own printer, not as a field.
@@ -175,11 +185,13 @@ const CommandRegistrar registrar(600, [](CLI::App& app, RunState& state) {
       add_command(app, state, "xml", "Load an XML file with the forgiving XML engine and print its tree",
                   Offer{}, [file](Run& run) { return run_xml(run, *file); });
   cmd->add_option("FILE", *file, "The XML file; - reads standard input")->required();
-  cmd->footer(
+  set_help_footer(
+      *cmd,
       "Prints one item a line, indented by depth (deeper than 64 levels: the depth as a number):\n"
       "kind, tag name, = \"value\", [attributes].\n"
       "--json gives {\"status\", \"RootItem\"}, each item with Kind, TagName, Value, Attributes\n"
-      "and Items.");
+      "and Items. Input with no element in it exits 1 (\"no XML element found\").",
+      {"qninet xml feed.xml", "curl -s http://127.0.0.1:8080/feed.xml | qninet xml --json -"});
 });
 
 constexpr const char* kDemoFeed =

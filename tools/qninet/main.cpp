@@ -12,11 +12,30 @@
 
 namespace {
 
+// Set when --json stands anywhere on the line, so that a usage error is a JSON object too.
+bool g_json = false;
+
 /// Usage errors name what was wrong and exit 2, whichever part of the line they are in.
 int usage_error(const std::string& where, const std::string& what) {
   std::cerr << "qninet" << (where.empty() ? "" : " " + where) << ": " << what << " (see qninet "
             << (where.empty() ? "" : where + " ") << "--help)\n";
+  if (g_json)
+    std::cout << nlohmann::ordered_json{{"status", "bad-input"}, {"error", what}}.dump(
+                     -1, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
   return qninet::tool::exBadInput;
+}
+
+// CLI11's words for a value that is no number, in the program's.
+std::string usage_text(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (what.starts_with("Could not convert: ")) {
+    const std::string rest = what.substr(19);
+    const auto eq = rest.find(" = ");
+    if (eq != std::string::npos)
+      return rest.substr(0, eq) + ": '" + rest.substr(eq + 3) + "' is not a number";
+  }
+  return what;
 }
 
 // Takes `--gui console|qt` (or `--gui=...`) out of the arguments, wherever it stands, and picks
@@ -78,13 +97,16 @@ int main(int argc, char** argv) {
       "Every sub-command takes -q/--quiet and --json; those that talk to a server take --host,\n"
       "--port, --timeout SECONDS (0: no limit) and -v/--verbose, and --proxy HOST:PORT with\n"
       "--proxy-user USER[:PASSWORD] where the component has a proxy.\n"
-      "Exit codes: 0 success; 1 the operation failed (network, protocol, a server's refusal);\n"
-      "2 usage or bad input (unknown option or sub-command, bad URL, missing local file);\n"
-      "3 the remote thing does not exist.\n"
+      "Exit codes: 0 success; 2 usage or bad input, refused before any connection: an unknown\n"
+      "option or sub-command, a bad URL, a missing or unreadable local input (a file to send,\n"
+      "parse or attach), an impossible destination (a folder, a missing folder);\n"
+      "3 the remote thing does not exist (a name, a file, a page); 1 a failure on the way\n"
+      "(network, a server's refusal, a write that fails midway).\n"
       "--gui console|qt (default: $QNINET_GUI, else console) shows prompts and the status\n"
       "window on the terminal or as Qt windows (libQNInetQt).");
   qninet::tool::RunState state;
   qninet::tool::install_commands(app, state);
+  qninet::tool::name_option_values(app);
 
   std::vector<char*> args(argv, argv + argc);
   if (const int code = choose_gui(args); code >= 0) return code;
@@ -92,6 +114,10 @@ int main(int argc, char** argv) {
   args.push_back(nullptr);
   argv = args.data();
 
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--") break;
+    if (std::string(argv[i]) == "--json") g_json = true;
+  }
   const std::string first = argc > 1 ? argv[1] : "";
   if (first.empty()) return usage_error("", "a sub-command is required");
   if (first[0] == '-') {
@@ -108,7 +134,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    return usage_error(first[0] == '-' ? "" : first, e.what());
+    return usage_error(first[0] == '-' ? "" : first, usage_text(e));
   }
   return state.ExitCode;
 }
