@@ -216,7 +216,8 @@ const std::vector<Shape>& shapes() {
          TQNIEMailAddress a;
          a.SetText(FromUtf8(s));
        }},
-      {"mail list: addresses", 20000, [](std::size_t n) { return numbered("\"A %1$zu\" <a%1$zu@x.org>, ", n); },
+      {"mail list: addresses", 20000,
+       [](std::size_t n) { return numbered("\"A %1$zu\" <a%1$zu@x.org>, ", n); },
        [](const std::string& s) {
          TQNIEMailAddresses list(nullptr);
          list.SetEMailAddresses(FromUtf8(s));
