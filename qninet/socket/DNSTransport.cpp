@@ -79,11 +79,17 @@ void TQNIDNSResolver::Connect() {
   const bool fresh = !Connected();
   TQNInetBase::Connect();
   // The name to verify may differ from the server's address (RFC 7858 section 4.2 / RFC 8310).
-  if (FTransport == dtTLS && fresh && !TLSActive())
-    ClientSocket()->StartTLS(!FTLSAuthName.empty() ? FTLSAuthName
-                             : !Host().empty()     ? Host()
-                                                   : Address(),
-                             CAFile());
+  if (FTransport == dtTLS && fresh && !TLSActive()) {
+    try {
+      ClientSocket()->StartTLS(!FTLSAuthName.empty() ? FTLSAuthName
+                               : !Host().empty()     ? Host()
+                                                     : Address(),
+                               CAFile());
+    } catch (...) {
+      ConnectionNotMade();  // a server that fails verification was never reached
+      throw;
+    }
+  }
 }
 
 String TQNIDNSResolver::InternalExecute() {
@@ -104,13 +110,19 @@ String TQNIDNSResolver::exchange_framed(const String& query) {
   framed += static_cast<char16_t>((query.size() >> 8) & 0xFF);
   framed += static_cast<char16_t>(query.size() & 0xFF);
   framed += query;
-  if (SendToSocket(framed) <= 0) return u"No answer from server";
-  // The server keeps the connection open for more queries: one frame is the whole answer.
-  TLengthPrefixedFrame reply;
-  if (ReceiveFramed(reply) != reComplete)
-    throw ESocketError(
-        AtSocketEndpoint(FromUtf8(sys::closed_early_text(reply.Received(), reply.Expected()))));
-  return reply.Message();
+  // The server keeps the connection open for more queries: one frame is the whole answer. It
+  // may still close an idle connection between two queries (RFC 7766 section 6.2.3, dnsmasq
+  // does): a query that drew nothing on a used connection is asked again on a fresh one.
+  for (bool fresh = CurrentStep == 0;; fresh = true) {
+    if (SendToSocket(framed) <= 0) return u"No answer from server";
+    TLengthPrefixedFrame reply;
+    if (ReceiveFramed(reply) == reComplete) return reply.Message();
+    if (fresh || reply.Received() > 0)
+      throw ESocketError(
+          AtSocketEndpoint(FromUtf8(sys::closed_early_text(reply.Received(), reply.Expected()))));
+    Disconnect();
+    Connect();
+  }
 }
 
 String TQNIDNSResolver::exchange_udp(const String& query) {

@@ -217,6 +217,9 @@ public:
   void SetOnDone(TQNIDoneEvent value) { FOnDone = std::move(value); }
 
 protected:
+  /// A descendant's own part of making the connection (a TLS handshake) failed: the cycle's
+  /// failure is the connect's, and `Execute` raises it.
+  void ConnectionNotMade() { FReached = false; }
   /// Cancels an asynchronous run in progress and joins its worker; a descendant whose members
   /// the run uses calls it first in its destructor (a component on the stack is destroyed from
   /// the most derived class up, before the base could stop the run).
