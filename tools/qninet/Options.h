@@ -50,7 +50,6 @@ struct Offer {
   const char* Host = nullptr;  ///< --host and --port with this default (a text for the help)
   double Timeout = -1;         ///< --timeout (and --max-time) with this default in seconds; below 0: none
   bool Proxy = false;          ///< --proxy and --proxy-user
-  bool Verbose = false;        ///< kept for older initializers: every sub-command has -v
   const char* HostNames = "--host";
   bool CaCert = false;      ///< --cacert FILE (web components)
   bool OAuthToken = false;  ///< --oauth-token TOKEN and --oauth-token-file FILE

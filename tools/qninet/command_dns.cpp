@@ -174,8 +174,11 @@ const CommandRegistrar registrar(210, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
   auto* cmd = add_command(app, state, "dns",
                           "Ask a DNS server over UDP, TCP, TLS or HTTPS and print the answer records",
-                          Offer{"the first name server of /etc/resolv.conf, port 53 (853 with --tls)", 60,
-                                true, true, "--host,--server", true},
+                          Offer{.Host = "the first name server of /etc/resolv.conf, port 53 (853 with --tls)",
+                                .Timeout = 60,
+                                .Proxy = true,
+                                .HostNames = "--host,--server",
+                                .CaCert = true},
                           [o](Run& r) { return run(r, *o); });
   auto* tcp = cmd->add_flag("--tcp", o->Tcp, "Ask over TCP instead of UDP");
   auto* tls = cmd->add_flag("--tls", o->Tls, "Ask over TLS (DNS over TLS, port 853)")->excludes(tcp);

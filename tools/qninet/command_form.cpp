@@ -191,7 +191,7 @@ const CommandRegistrar save(970, [](CLI::App& app, RunState& state) {
   auto cls = std::make_shared<std::string>();
   auto assignments = std::make_shared<std::vector<std::string>>();
   auto* cmd = add_command(app, state, "save", "Write a form file with one component of a palette class",
-                          Offer{"the class's own", 60, true, false, "--host", true},
+                          Offer{"the class's own", 60, true, "--host", true},
                           [cls, assignments](Run& r) { return run_save(r, *cls, *assignments); });
   cmd->add_option("CLASS", *cls, "The class, e.g. TQNWhoIs (case ignored)")->required();
   cmd->add_option("PROPERTIES", *assignments, "Prop=value, Owner.Prop=value (see qninet props CLASS)");
@@ -210,7 +210,7 @@ const CommandRegistrar run(980, [](CLI::App& app, RunState& state) {
   auto file = std::make_shared<std::string>();
   auto component = std::make_shared<std::string>();
   auto* cmd = add_command(app, state, "run", "Load a form file and execute one of its components",
-                          Offer{nullptr, -1, false, true},
+                          Offer{nullptr, -1, false},
                           [file, component](Run& r) { return run_form(r, *file, *component); });
   cmd->add_option("FORM", *file, "The form file (from qninet save)")->required();
   cmd->add_option("COMPONENT", *component, "The component's Name (default: the first; case ignored)");

@@ -125,9 +125,9 @@ int run(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(220, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd = add_command(app, state, "http", "Send one HTTP/1.0 request and write the answer's body",
-                          Offer{.Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
-                          [o](Run& r) { return run(r, *o); });
+  auto* cmd =
+      add_command(app, state, "http", "Send one HTTP/1.0 request and write the answer's body",
+                  Offer{.Timeout = 60, .Proxy = true, .CaCert = true}, [o](Run& r) { return run(r, *o); });
   cmd->add_option("-X,--request", o->Method, "Method (default GET, POST with -d)")
       ->check(CLI::IsMember({"HEAD", "GET", "POST"}));
   cmd->add_option("-d,--data", o->Data,

@@ -163,14 +163,10 @@ int run(Run& run, const Options& o) {
 
 const CommandRegistrar registrar(300, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
-  auto* cmd = add_command(app, state, "mail", "Send a mail message with attachments over SMTP",
-                          Offer{.Host = "none, port 25",
-                                .Timeout = 60,
-                                .Proxy = true,
-                                .Verbose = true,
-                                .CaCert = true,
-                                .OAuthToken = true},
-                          [o](Run& r) { return run(r, *o); });
+  auto* cmd = add_command(
+      app, state, "mail", "Send a mail message with attachments over SMTP",
+      Offer{.Host = "none, port 25", .Timeout = 60, .Proxy = true, .CaCert = true, .OAuthToken = true},
+      [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "LIST is a comma-separated address list: \"Name <addr>\", \"addr (Name)\" or a bare\n"
       "address; a comma inside a quoted name stays in the name. BCC recipients get the message\n"

@@ -42,10 +42,9 @@ int run_weather(Run& run, const std::string& zip) {
 
 const CommandRegistrar registrar(230, [](CLI::App& app, RunState& state) {
   auto number = std::make_shared<std::string>();
-  auto* fedex =
-      add_command(app, state, "fedex", "Track FedEx parcels: shipment lines, then scan activity lines",
-                  Offer{"www.fedex.com, port 80", 60, true, true},
-                  [number](Run& run) { return run_fedex(run, *number); });
+  auto* fedex = add_command(
+      app, state, "fedex", "Track FedEx parcels: shipment lines, then scan activity lines",
+      Offer{"www.fedex.com, port 80", 60, true}, [number](Run& run) { return run_fedex(run, *number); });
   fedex->add_option("NUMBER", *number, "Tracking number(s); blanks are sent as %20")->required();
   fedex->footer(
       "Prints the shipment table, then the scan activity, one name=value line per row; exit 3 when the "
@@ -54,7 +53,7 @@ const CommandRegistrar registrar(230, [](CLI::App& app, RunState& state) {
 
   auto zip = std::make_shared<std::string>();
   auto* weather = add_command(app, state, "weather", "Read the current temperature for a postal code",
-                              Offer{"www.weather.com, port 80", 60, true, true},
+                              Offer{"www.weather.com, port 80", 60, true},
                               [zip](Run& run) { return run_weather(run, *zip); });
   weather->add_option("ZIP", *zip, "Postal code")->required();
   set_help_footer(*weather, "Prints the temperature as a whole number; exit 3 when the page holds none.",

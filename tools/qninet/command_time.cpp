@@ -60,14 +60,14 @@ int run_sntp(Run& run, const SntpOptions& o) {
 const CommandRegistrar registrar(200, [](CLI::App& app, RunState& state) {
   auto* day =
       add_command(app, state, "daytime", "Read the date and time from a daytime server (TCP, RFC 867)",
-                  Offer{"time.nist.gov, port 13", 60, true, true}, run_daytime);
+                  Offer{"time.nist.gov, port 13", 60, true}, run_daytime);
   set_help_footer(*day, "Prints YYYY-MM-DD HH:MM:SS as the server wrote it (no time-zone conversion).",
                   {"qninet daytime --host 127.0.0.1:1313", "qninet daytime --json"});
 
   auto s = std::make_shared<SntpOptions>();
-  auto* sntp = add_command(app, state, "sntp", "Read the time from an SNTP server, in local time (RFC 4330)",
-                           Offer{"pool.ntp.org, port 123", 5, true, true},
-                           [s](Run& run) { return run_sntp(run, *s); });
+  auto* sntp =
+      add_command(app, state, "sntp", "Read the time from an SNTP server, in local time (RFC 4330)",
+                  Offer{"pool.ntp.org, port 123", 5, true}, [s](Run& run) { return run_sntp(run, *s); });
   sntp->add_flag("--tcp", s->Tcp, "Send the request over TCP instead of UDP (few servers answer there)");
   sntp->footer(
       "Prints YYYY-MM-DD HH:MM:SS in local time; exit 1 with \"no valid answer\" when the\n"

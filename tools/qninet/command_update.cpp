@@ -205,8 +205,7 @@ const CommandRegistrar registrar(400, [](CLI::App& app, RunState& state) {
       "Download a remote file over a local copy when it is newer or of another size.\n"
       "The last line of output is the outcome: isFinished, isSkipped, isNotFound or isFailed\n"
       "(exit code 0, 0, 3, 1; 2 for bad arguments). The local file is replaced in one step, never lost.",
-      Offer{.Timeout = 60, .Proxy = true, .Verbose = true, .CaCert = true},
-      [o](Run& run) { return run_update(run, *o); });
+      Offer{.Timeout = 60, .Proxy = true, .CaCert = true}, [o](Run& run) { return run_update(run, *o); });
   cmd->add_flag("--resume", o->Resume,
                 "Keep a partial download (LOCAL.part) and continue it on the next run");
   cmd->add_option("--user", o->User, "User name for the server (overrides the URL's)");

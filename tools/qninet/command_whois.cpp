@@ -47,7 +47,7 @@ const CommandRegistrar registrar(100, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();
   auto* cmd = add_command(
       app, state, "whois", "Ask a WHOIS server (TCP 43) for the record of a domain or an IPv4 address",
-      Offer{"chosen from the domain, port 43", 60, true, true}, [o](Run& r) { return run(r, *o); });
+      Offer{"chosen from the domain, port 43", 60, true}, [o](Run& r) { return run(r, *o); });
   cmd->footer(
       "The server is chosen from the domain's last label (RIPE's server for an IPv4 address);\n"
       "--host overrides it. With --follow an IPv4 address goes to the regional registry of its\n"
