@@ -9,6 +9,7 @@ namespace qninet {
 class QNINET_API TfrmQNILogon : public TForm {
   QNINET_OBJECT(TfrmQNILogon, TForm)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TfrmQNILogon(TComponent* AOwner);
 
   TLabel* lblLogin;

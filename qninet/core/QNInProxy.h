@@ -19,14 +19,19 @@ public:
   void FillProxyInfo();
 
   const String& Server() const { return FProxyServer; }
+  /// Sets `Server`.
   void SetServer(const String& value) { FProxyServer = value; }
   const String& User() const { return FProxyUser; }
+  /// Sets `User`.
   void SetUser(const String& value) { FProxyUser = value; }
   const String& Password() const { return FProxyPassword; }
+  /// Sets `Password`.
   void SetPassword(const String& value) { FProxyPassword = value; }
   bool UseProxy() const { return FUseProxyServer; }
+  /// Sets `UseProxy`.
   void SetUseProxy(bool value) { FUseProxyServer = value; }
   Integer Port() const { return FProxyPort; }
+  /// Sets `Port`.
   void SetPort(Integer value) { FProxyPort = value; }
 
 private:

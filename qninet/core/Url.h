@@ -35,16 +35,22 @@ public:
   /// Parses `text`; a relative or malformed URL gives nothing and `error` says why.
   static std::optional<Url> Parse(std::string_view text, String* error = nullptr);
 
+  /// Sets `Scheme`.
   void SetScheme(std::string value) { FScheme = std::move(value); }
+  /// Sets `Host`.
   void SetHost(std::string value) { FHost.Host = std::move(value); }
+  /// Sets `Port`.
   void SetPort(std::uint16_t value) { FHost.Port = value; }
   /// An empty user name is no user.
   void SetUser(std::string value) {
     FHasUser = !value.empty();
     FUser = std::move(value);
   }
+  /// Sets `Password`.
   void SetPassword(std::string value) { FPassword = std::move(value); }
+  /// Sets `Path`.
   void SetPath(std::string encoded) { FPath = std::move(encoded); }
+  /// Sets `Query`.
   void SetQuery(std::string encoded) { FQuery = std::move(encoded); }
 
   const std::string& Scheme() const { return FScheme; }   ///< lower case: "http", "ftp", "file"

@@ -46,21 +46,27 @@ enum TClientType : std::uint8_t { ctNonBlocking, ctBlocking };
 class QNINET_API TClientSocket : public TComponent {
   QNINET_OBJECT(TClientSocket, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TClientSocket(TComponent* AOwner);
   /// Closes the descriptor without notifications.
   ~TClientSocket() override;
 
   const String& Host() const { return FHost; }
+  /// Sets `Host`.
   void SetHost(const String& value) { FHost = value; }
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
   Integer Port() const { return FPort; }
+  /// Sets `Port`.
   void SetPort(Integer value) { FPort = value; }
   TClientType ClientType() const { return FClientType; }
+  /// Sets `ClientType`.
   void SetClientType(TClientType value) { FClientType = value; }
   /// Milliseconds that the connect and each wait to send or receive may take; 0 waits as long
   /// as the system does.
   Integer Timeout() const { return FTimeout; }
+  /// Sets `Timeout`.
   void SetTimeout(Integer value);
   /// Whether a connection is open.
   bool Active() const;
@@ -92,20 +98,27 @@ public:
   String RemoteAddress() const;
 
   const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
+  /// Sets the `OnLookup` handler.
   void SetOnLookup(TSocketNotifyEvent value) { FOnLookup = std::move(value); }
   const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
+  /// Sets the `OnConnecting` handler.
   void SetOnConnecting(TSocketNotifyEvent value) { FOnConnecting = std::move(value); }
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
+  /// Sets the `OnConnect` handler.
   void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
   const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
+  /// Sets the `OnDisconnect` handler.
   void SetOnDisconnect(TSocketNotifyEvent value) { FOnDisconnect = std::move(value); }
   const TSocketErrorEvent& OnError() const { return FOnError; }
+  /// Sets the `OnError` handler.
   void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
   /// Fired when data is ready to read, before each receive.
   const TSocketNotifyEvent& OnRead() const { return FOnRead; }
+  /// Sets the `OnRead` handler.
   void SetOnRead(TSocketNotifyEvent value) { FOnRead = std::move(value); }
   /// Fired when the socket is ready to write, before each send.
   const TSocketNotifyEvent& OnWrite() const { return FOnWrite; }
+  /// Sets the `OnWrite` handler.
   void SetOnWrite(TSocketNotifyEvent value) { FOnWrite = std::move(value); }
 
 private:

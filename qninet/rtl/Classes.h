@@ -150,6 +150,7 @@ enum TOperation : std::uint8_t { opInsert, opRemove };
 class QNINET_API TComponent : public TPersistent {
   QNINET_OBJECT(TComponent, TPersistent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TComponent(TComponent* AOwner);
   /// Tells every free-notified component, destroys the owned components, leaves the owner.
   ~TComponent() override;
@@ -166,6 +167,7 @@ public:
   /// Raises `EComponentError` for a name that is no identifier or is taken within the owner.
   void SetName(const String& value);
   Integer Tag() const { return FTag; }
+  /// Sets `Tag`.
   void SetTag(Integer value) { FTag = value; }
   TComponentState ComponentState() const { return FComponentState; }
 

@@ -21,6 +21,7 @@ public:
   /// Moves the item to another collection, or out of any with none.
   void SetCollection(TCollection* value);
   int Index() const;
+  /// Sets `Index`.
   void SetIndex(int value);
   int ID() const { return FID; }
   virtual String DisplayName() const { return ClassName(); }

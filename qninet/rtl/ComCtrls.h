@@ -15,6 +15,7 @@ namespace qninet {
 class QNINET_API TImageList : public TComponent {
   QNINET_OBJECT(TImageList, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TImageList(TComponent* AOwner);
   Integer Width() const { return FWidth; }
   Integer Height() const { return FHeight; }
@@ -41,15 +42,20 @@ public:
   /// 0 for a top-level node.
   int Level() const { return FParent ? FParent->Level() + 1 : 0; }
   Integer ImageIndex() const { return FImageIndex; }
+  /// Sets `ImageIndex`.
   void SetImageIndex(Integer value) { FImageIndex = value; }
   Integer SelectedIndex() const { return FSelectedIndex; }
+  /// Sets `SelectedIndex`.
   void SetSelectedIndex(Integer value) { FSelectedIndex = value; }
   bool Bold() const { return FBold; }
+  /// Sets `Bold`.
   void SetBold(bool value) { FBold = value; }
   bool Expanded() const { return FExpanded; }
+  /// Sets `Expanded`.
   void SetExpanded(bool value) { FExpanded = value; }
   /// The attached object, owned by the node, or none.
   TObject* Data() const { return FData.get(); }
+  /// Sets `Data`.
   void SetData(std::unique_ptr<TObject> value) { FData = std::move(value); }
   const std::vector<std::unique_ptr<TTreeNode>>& Children() const { return FChildren; }
 
@@ -69,6 +75,7 @@ private:
 class QNINET_API TTreeView : public TControl {
   QNINET_OBJECT(TTreeView, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TTreeView(TComponent* AOwner);
   ~TTreeView() override;
 
@@ -80,16 +87,20 @@ public:
   std::vector<TTreeNode*> AllNodes() const;
   void FullExpand();
   TTreeNode* Selected() const { return FSelected; }
+  /// Sets `Selected`.
   void SetSelected(TTreeNode* node);
   /// Asks the backend to scroll the node into view.
   void MakeVisible(TTreeNode* node);
   TTreeNode* VisibleNode() const { return FVisibleNode; }
 
   TImageList* Images() const { return FImages; }
+  /// Sets `Images`.
   void SetImages(TImageList* value) { FImages = value; }
   bool HotTrack() const { return FHotTrack; }
+  /// Sets `HotTrack`.
   void SetHotTrack(bool value) { FHotTrack = value; }
   bool ReadOnly() const { return FReadOnly; }
+  /// Sets `ReadOnly`.
   void SetReadOnly(bool value) { FReadOnly = value; }
 
   /// Changes between these two reach the backend once, at the end.
@@ -99,6 +110,7 @@ public:
   std::uint64_t Generation() const { return FGeneration; }
 
   const std::function<void(TObject*)>& OnClick() const { return FOnClick; }
+  /// Sets the `OnClick` handler.
   void SetOnClick(std::function<void(TObject*)> handler) { FOnClick = std::move(handler); }
   /// What a backend calls when the user clicks a node: it selects the node, then runs
   /// `OnClick`. A click beside every node keeps the selection.

@@ -33,6 +33,7 @@ enum TPosition : std::uint8_t { poDesigned, poScreenCenter, poMainFormCenter };
 class QNINET_API TControl : public TComponent {
   QNINET_OBJECT(TControl, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TControl(TComponent* AOwner);
   /// Leaves its form first, so a shown form drops it from its window at once.
   ~TControl() override;
@@ -42,16 +43,22 @@ public:
   Integer Height() const { return FHeight; }
   void SetBounds(Integer left, Integer top, Integer width, Integer height);
   bool Visible() const { return FVisible; }
+  /// Sets `Visible`.
   void SetVisible(bool value);
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value);
   Integer TabOrder() const { return FTabOrder; }
+  /// Sets `TabOrder`.
   void SetTabOrder(Integer value) { FTabOrder = value; }
   bool TabStop() const { return FTabStop; }
+  /// Sets `TabStop`.
   void SetTabStop(bool value) { FTabStop = value; }
   TControl* Parent() const { return FParent; }
+  /// Sets `Parent`.
   void SetParent(TControl* value) { FParent = value; }
   TAlign Align() const { return FAlign; }
+  /// Sets `Align`.
   void SetAlign(TAlign value) { FAlign = value; }
   /// The form model this control belongs to, through its owners.
   TForm* OwnerForm() const;
@@ -76,22 +83,30 @@ class QNINET_API TLabel : public TControl {
 public:
   using TControl::TControl;
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
   TAlignment Alignment() const { return FAlignment; }
+  /// Sets `Alignment`.
   void SetAlignment(TAlignment value) { FAlignment = value; }
   bool AutoSize() const { return FAutoSize; }
+  /// Sets `AutoSize`.
   void SetAutoSize(bool value) { FAutoSize = value; }
   bool Transparent() const { return FTransparent; }
+  /// Sets `Transparent`.
   void SetTransparent(bool value) { FTransparent = value; }
   bool WordWrap() const { return FWordWrap; }
+  /// Sets `WordWrap`.
   void SetWordWrap(bool value) { FWordWrap = value; }
   bool Bold() const { return FBold; }
+  /// Sets `Bold`.
   void SetBold(bool value) { FBold = value; }
   /// Text colour as 0xRRGGBB; -1 for the window text colour.
   Integer Color() const { return FColor; }
+  /// Sets `Color`.
   void SetColor(Integer value) { FColor = value; }
   /// The control that the label names (the console backend prompts with the label's text).
   TControl* FocusControl() const { return FFocusControl; }
+  /// Sets `FocusControl`.
   void SetFocusControl(TControl* value) { FFocusControl = value; }
 
 private:
@@ -109,10 +124,13 @@ private:
 class QNINET_API TEdit : public TControl {
   QNINET_OBJECT(TEdit, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TEdit(TComponent* AOwner);
   const String& Text() const { return FText; }
+  /// Sets `Text`.
   void SetText(const String& value);
   char16_t PasswordChar() const { return FPasswordChar; }
+  /// Sets `PasswordChar`.
   void SetPasswordChar(char16_t value) { FPasswordChar = value; }
 
 private:
@@ -125,16 +143,22 @@ private:
 class QNINET_API TButton : public TControl {
   QNINET_OBJECT(TButton, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TButton(TComponent* AOwner);
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
   bool Default() const { return FDefault; }
+  /// Sets `Default`.
   void SetDefault(bool value) { FDefault = value; }
   bool Cancel() const { return FCancel; }
+  /// Sets `Cancel`.
   void SetCancel(bool value) { FCancel = value; }
   TModalResult ModalResult() const { return FModalResult; }
+  /// Sets `ModalResult`.
   void SetModalResult(TModalResult value) { FModalResult = value; }
   const std::function<void(TObject*)>& OnClick() const { return FOnClick; }
+  /// Sets the `OnClick` handler.
   void SetOnClick(std::function<void(TObject*)> handler) { FOnClick = std::move(handler); }
   /// What a backend calls when the user presses the button.
   void Click();
@@ -160,6 +184,7 @@ class QNINET_API TPanel : public TControl {
 public:
   using TControl::TControl;
   Integer Color() const { return FColor; }
+  /// Sets `Color`.
   void SetColor(Integer value) { FColor = value; }
 
 private:
@@ -170,15 +195,19 @@ private:
 class QNINET_API TImage : public TControl {
   QNINET_OBJECT(TImage, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TImage(TComponent* AOwner);
   ~TImage() override;
   TPicture* Picture() const { return FPicture.get(); }
+  /// Sets `Picture`.
   void SetPicture(const TPicture* value);
   /// The index of a state image an owner draws here, or -1 for none (models use it for image
   /// lists the backend knows).
   Integer ImageIndex() const { return FImageIndex; }
+  /// Sets `ImageIndex`.
   void SetImageIndex(Integer value);
   bool Transparent() const { return FTransparent; }
+  /// Sets `Transparent`.
   void SetTransparent(bool value) { FTransparent = value; }
 
 private:
@@ -195,8 +224,11 @@ public:
   Int64 Min() const { return FMin; }
   Int64 Max() const { return FMax; }
   Int64 Position() const { return FPosition; }
+  /// Sets `Min`.
   void SetMin(Int64 value);
+  /// Sets `Max`.
   void SetMax(Int64 value);
+  /// Sets `Position`.
   void SetPosition(Int64 value);
 
 private:
@@ -207,9 +239,11 @@ private:
 class QNINET_API TForm : public TComponent {
   QNINET_OBJECT(TForm, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TForm(TComponent* AOwner);
   ~TForm() override;
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
   Integer Left() const { return FLeft; }
   Integer Top() const { return FTop; }
@@ -217,8 +251,10 @@ public:
   Integer ClientHeight() const { return FClientHeight; }
   void SetBounds(Integer left, Integer top, Integer clientWidth, Integer clientHeight);
   TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  /// Sets `BorderStyle`.
   void SetBorderStyle(TFormBorderStyle value) { FBorderStyle = value; }
   TPosition Position() const { return FPosition; }
+  /// Sets `Position`.
   void SetPosition(TPosition value) { FPosition = value; }
   const String& FontName() const { return FFontName; }
   Integer FontHeight() const { return FFontHeight; }
@@ -336,6 +372,7 @@ class QNINET_API TApplication {
 public:
   /// The title, or the executable's file name when none was set.
   String Title() const;
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
   /// Lets pending work run; does nothing on the worker of an asynchronous run (nothing pumps
   /// the application's events inside a run).
@@ -353,13 +390,17 @@ QNINET_API TApplication& Application();
 class QNINET_API TTimer : public TComponent {
   QNINET_OBJECT(TTimer, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TTimer(TComponent* AOwner);
   ~TTimer() override;
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value);
   Cardinal Interval() const { return FInterval; }
+  /// Sets `Interval`.
   void SetInterval(Cardinal value);
   const std::function<void(TObject*)>& OnTimer() const { return FOnTimer; }
+  /// Sets the `OnTimer` handler.
   void SetOnTimer(std::function<void(TObject*)> handler);
 
 private:

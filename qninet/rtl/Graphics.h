@@ -49,6 +49,7 @@ public:
   TPicture();
   ~TPicture() override;
   TGraphic* Graphic() const { return FGraphic.get(); }
+  /// Sets `Graphic`.
   void SetGraphic(const TGraphic* value);
   bool Empty() const { return !FGraphic || FGraphic->Empty(); }
   void LoadFromFile(const String& fileName);

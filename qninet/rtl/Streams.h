@@ -28,6 +28,7 @@ public:
   /// Raises `EStreamError` where the stream cannot change its size.
   virtual void SetSize(Int64 size);
   Int64 Position() { return Seek(0, soCurrent); }
+  /// Sets `Position`.
   void SetPosition(Int64 pos) { Seek(pos, soBeginning); }
   /// Raise `EReadError` "Stream read error" / `EWriteError` "Stream write error" when short.
   void ReadBuffer(void* buffer, Int64 count);

@@ -39,6 +39,7 @@ public:
   /// Splits at CR, LF or CRLF; a final line break adds no empty line.
   void SetText(StringView text);
   const String& LineBreak() const { return FLineBreak; }
+  /// Sets `LineBreak`.
   void SetLineBreak(const String& value) { FLineBreak = value; }
 
   /// The part before the first "=" of line `index`; empty when the line has none.
@@ -53,6 +54,7 @@ public:
   int IndexOfName(StringView name) const;
   int IndexOfObject(const TObject* object) const;
   bool CaseSensitive() const { return FCaseSensitive; }
+  /// Sets `CaseSensitive`.
   virtual void SetCaseSensitive(bool value) { FCaseSensitive = value; }
 
   /// Copies the lines of another string list; objects stay with their list.
@@ -98,11 +100,14 @@ public:
   void Clear() override;
   int Add(const String& value) override;
   int IndexOf(StringView s) const override;
+  /// Sets `CaseSensitive`.
   void SetCaseSensitive(bool value) override;
 
   bool Sorted() const { return FSorted; }
+  /// Sets `Sorted`.
   void SetSorted(bool value);
   TDuplicates Duplicates() const { return FDuplicates; }
+  /// Sets `Duplicates`.
   void SetDuplicates(TDuplicates value) { FDuplicates = value; }
   void Sort();
   /// In a sorted list: whether `s` is there, and where it is or would go.
@@ -111,6 +116,7 @@ public:
 
   /// Called after each change, unless inside `BeginUpdate`/`EndUpdate`.
   const std::function<void(TObject*)>& OnChange() const { return FOnChange; }
+  /// Sets the `OnChange` handler.
   void SetOnChange(std::function<void(TObject*)> handler) { FOnChange = std::move(handler); }
 
 protected:

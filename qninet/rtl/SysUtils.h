@@ -36,6 +36,7 @@ public:
   explicit Exception(String message);
   ~Exception() override;
   const String& Message() const noexcept { return FMessage; }
+  /// Sets `Message`.
   void SetMessage(String message);
   const char* what() const noexcept override;
 

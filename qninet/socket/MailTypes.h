@@ -16,8 +16,10 @@ public:
   void Assign(const TPersistent* Source) override;
 
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
   const String& Name() const { return FName; }
+  /// Sets `Name`.
   void SetName(const String& value) { FName = value; }
   /// `Address` alone when `Name` is empty or is the address in capitals; otherwise
   /// "Name <Address>" (the name unquoted).
@@ -65,12 +67,16 @@ public:
   void DetectContentType();
 
   const String& AttachmentName() const { return FAttachmentName; }
+  /// Sets `AttachmentName`.
   void SetAttachmentName(const String& value) { FAttachmentName = value; }
   const String& ContentType() const { return FContentType; }
+  /// Sets `ContentType`.
   void SetContentType(const String& value) { FContentType = value; }
   const String& Encoding() const { return FEncoding; }
+  /// Sets `Encoding`.
   void SetEncoding(const String& value) { FEncoding = value; }
   const String& FileName() const { return FFileName; }
+  /// Sets `FileName`.
   void SetFileName(const String& value) { FFileName = value; }
 
 private:
@@ -84,6 +90,7 @@ private:
 class QNINET_API TQNIEMailAttachments : public TCollectionOf<TQNIEMailAttachment> {
   QNINET_OBJECT(TQNIEMailAttachments, TCollection)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNIEMailAttachments(TPersistent* AOwner) : TCollectionOf(AOwner), FQNIControl(AOwner) {}
   TPersistent* QNIControl() const { return FQNIControl; }
   /// Assigns the contents of `value` to the item at `Index` (raises `EListError` when out of range).
@@ -102,10 +109,13 @@ public:
   void Assign(const TPersistent* Source) override;
 
   const String& UserID() const { return FUserID; }
+  /// Sets `UserID`.
   void SetUserID(const String& value) { FUserID = value; }
   const String& Password() const { return FPassword; }
+  /// Sets `Password`.
   void SetPassword(const String& value) { FPassword = value; }
   bool UseLogin() const { return FUseLogin; }
+  /// Sets `UseLogin`.
   void SetUseLogin(bool value) { FUseLogin = value; }
 
 private:

@@ -156,16 +156,19 @@ public:
   String GetQuery() override;
 
   TQNIDNSRequests Requests() const { return FRequests; }
+  /// Sets `Requests`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequests(TQNIDNSRequests value) {
     RefuseWriteWhileRunning(*this);
     FRequests = value;
   }
   const String& Domain() const { return FDomain; }
+  /// Sets `Domain`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDomain(const String& value) {
     RefuseWriteWhileRunning(*this);
     FDomain = value;
   }
   bool LengthPrefix() const { return FLengthPrefix; }
+  /// Sets `LengthPrefix`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLengthPrefix(bool value) {
     RefuseWriteWhileRunning(*this);
     FLengthPrefix = value;
@@ -176,14 +179,17 @@ public:
   /// The DNS-over-HTTPS address ("https://dns.example/dns-query"). Writing it points `Host` and
   /// `Port` at its server; raises `EConvertError` for a text that is no https URL. Empty clears.
   const String& DoHURL() const { return FDoHURL; }
+  /// Sets `DoHURL`.
   void SetDoHURL(const String& value);
   TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
+  /// Sets `DoHMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDoHMethod(TQNIDoHMethod value) {
     RefuseWriteWhileRunning(*this);
     FDoHMethod = value;
   }
   /// The name the TLS server's certificate must carry; empty: `Host`, else `Address`.
   const String& TLSAuthName() const { return FTLSAuthName; }
+  /// Sets `TLSAuthName`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTLSAuthName(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTLSAuthName = value;

@@ -33,6 +33,7 @@ public:
   String GetQuery() override;
 
   const String& TrackingNumber() const { return FTrackingNumber; }
+  /// Sets `TrackingNumber`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTrackingNumber(const String& value) {
     RefuseWriteWhileRunning(*this);
     if (value != FTrackingNumber) FTrackingNumber = value;

@@ -48,11 +48,13 @@ public:
   String GetResponse(const String& Value) const;
 
   TQNIHTTPAction Action() const { return FAction; }
+  /// Sets `Action`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAction(TQNIHTTPAction value) {
     RefuseWriteWhileRunning(*this);
     FAction = value;
   }
   const String& Request() const { return FRequest; }
+  /// Sets `Request`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequest(const String& value) {
     RefuseWriteWhileRunning(*this);
     FRequest = value;
@@ -64,12 +66,14 @@ public:
     FHeaders->Assign(value);
   }
   bool RemoveHeaders() const { return FRemoveHeaders; }
+  /// Sets `RemoveHeaders`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRemoveHeaders(bool value) {
     RefuseWriteWhileRunning(*this);
     FRemoveHeaders = value;
   }
   TStrings* ResponseHeaders() const { return FResponseHeaders.get(); }
   const TQNIHTTPRedirectEvent& OnRedirect() const { return FOnRedirect; }
+  /// Sets the `OnRedirect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnRedirect(TQNIHTTPRedirectEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnRedirect = std::move(handler);

@@ -92,26 +92,31 @@ public:
     FFrom->Assign(value);
   }
   TQNIEMailAddresses* Recipients() const { return FRecipients.get(); }
+  /// Sets `Recipients`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRecipients(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FRecipients->Assign(value);
   }
   TQNIEMailAddresses* CC() const { return FCC.get(); }
+  /// Sets `CC`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCC(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FCC->Assign(value);
   }
   TQNIEMailAddresses* BCC() const { return FBCC.get(); }
+  /// Sets `BCC`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBCC(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FBCC->Assign(value);
   }
   TQNIEMailAddresses* ReplyTo() const { return FReplyTo.get(); }
+  /// Sets `ReplyTo`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetReplyTo(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FReplyTo->Assign(value);
   }
   const String& Subject() const { return FSubject; }
+  /// Sets `Subject`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSubject(const String& value) {
     RefuseWriteWhileRunning(*this);
     FSubject = value;
@@ -123,31 +128,37 @@ public:
     FBody->Assign(value);
   }
   const String& CharSet() const { return FCharSet; }
+  /// Sets `CharSet`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCharSet(const String& value) {
     RefuseWriteWhileRunning(*this);
     FCharSet = value;
   }
   const String& Encoding() const { return FEncoding; }
+  /// Sets `Encoding`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetEncoding(const String& value) {
     RefuseWriteWhileRunning(*this);
     FEncoding = value;
   }
   TQNISMTPPriority Priority() const { return FPriority; }
+  /// Sets `Priority`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPriority(TQNISMTPPriority value) {
     RefuseWriteWhileRunning(*this);
     FPriority = value;
   }
   TDateTime Date() const { return FDate; }
+  /// Sets `Date`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDate(TDateTime value) {
     RefuseWriteWhileRunning(*this);
     FDate = value;
   }
   TQNILogin* Login() const { return FLogin.get(); }
+  /// Sets `Login`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLogin(const TQNILogin* value) {
     RefuseWriteWhileRunning(*this);
     FLogin->Assign(value);
   }
   TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
+  /// Sets `AuthMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAuthMethod(TQNISMTPAuthMethod value) {
     RefuseWriteWhileRunning(*this);
     FAuthMethod = value;
@@ -155,11 +166,13 @@ public:
   /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it (and a fresh one when
   /// it expires) is the application's job.
   const String& AccessToken() const { return FAccessToken; }
+  /// Sets `AccessToken`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAccessToken(const String& value) {
     RefuseWriteWhileRunning(*this);
     FAccessToken = value;
   }
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
+  /// Sets `Attachments`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAttachments(const TQNIEMailAttachments* value) {
     RefuseWriteWhileRunning(*this);
     FAttachments->Assign(value);

@@ -48,6 +48,7 @@ public:
 
   /// Whether the exchange uses UDP (true) or the engine's TCP connection.
   bool UseUDP() const { return FUseUDP; }
+  /// Sets `UseUDP`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetUseUDP(bool value) {
     RefuseWriteWhileRunning(*this);
     FUseUDP = value;

@@ -43,6 +43,7 @@ public:
     FTrackingType = wttZip;
   }
   TQNWeatherTrackingType TrackingType() const { return FTrackingType; }
+  /// Sets `TrackingType`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTrackingType(TQNWeatherTrackingType value) {
     RefuseWriteWhileRunning(*this);
     FTrackingType = value;

@@ -42,6 +42,7 @@ public:
   String GetQuery() override;
 
   bool AutoSelectServer() const { return FAutoSelectServer; }
+  /// Sets `AutoSelectServer`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAutoSelectServer(bool value) {
     RefuseWriteWhileRunning(*this);
     FAutoSelectServer = value;

@@ -160,6 +160,7 @@ public:
 class QNINET_API TQNIRSSParser : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNIRSSParser, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNIRSSParser(TComponent* AOwner);
   ~TQNIRSSParser() override;
   /// Runs the updater and parses a finished download. A feed that is not found empties
@@ -167,6 +168,7 @@ public:
   bool Execute() override;
   TQNIRSSChannels* Channels() const { return FChannels.get(); }
   bool DecodeEntities() const { return FDecodeEntities; }
+  /// Sets `DecodeEntities`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDecodeEntities(bool value) {
     RefuseWriteWhileRunning(*this);
     FDecodeEntities = value;

@@ -29,10 +29,13 @@ public:
   explicit TQNRdapEvent(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
   const String& Action() const { return FAction; }
+  /// Sets `Action`.
   void SetAction(const String& value) { FAction = value; }
   const String& Date() const { return FDate; }
+  /// Sets `Date`.
   void SetDate(const String& value) { FDate = value; }
   const String& Actor() const { return FActor; }
+  /// Sets `Actor`.
   void SetActor(const String& value) { FActor = value; }
 
 private:
@@ -51,22 +54,29 @@ public:
   bool HasRole(const String& Role) const;
 
   const String& Handle() const { return FHandle; }
+  /// Sets `Handle`.
   void SetHandle(const String& value) { FHandle = value; }
   TStrings* Roles() const { return FRoles.get(); }
   /// The vCard's fn, org, first email and tel, and its adr as one line (its non-empty parts
   /// joined by ", ", or its label).
   const String& FullName() const { return FFullName; }
+  /// Sets `FullName`.
   void SetFullName(const String& value) { FFullName = value; }
   const String& Organization() const { return FOrganization; }
+  /// Sets `Organization`.
   void SetOrganization(const String& value) { FOrganization = value; }
   const String& Email() const { return FEmail; }
+  /// Sets `Email`.
   void SetEmail(const String& value) { FEmail = value; }
   const String& Telephone() const { return FTelephone; }
+  /// Sets `Telephone`.
   void SetTelephone(const String& value) { FTelephone = value; }
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
   /// 0 for an entity of the object itself, 1 for one inside it, and so on.
   Integer Depth() const { return FDepth; }
+  /// Sets `Depth`.
   void SetDepth(Integer value) { FDepth = value; }
 
 private:
@@ -82,10 +92,13 @@ public:
   explicit TQNRdapLink(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
   const String& Rel() const { return FRel; }
+  /// Sets `Rel`.
   void SetRel(const String& value) { FRel = value; }
   const String& Href() const { return FHref; }
+  /// Sets `Href`.
   void SetHref(const String& value) { FHref = value; }
   const String& Type() const { return FType; }
+  /// Sets `Type`.
   void SetType(const String& value) { FType = value; }
 
 private:
@@ -99,8 +112,10 @@ public:
   explicit TQNRdapNotice(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
   const String& Title() const { return FTitle; }
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
   const String& Description() const { return FDescription; }
+  /// Sets `Description`.
   void SetDescription(const String& value) { FDescription = value; }
 
 private:
@@ -119,35 +134,41 @@ private:
 class QNINET_API TQNRdapClient : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNRdapClient, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNRdapClient(TComponent* AOwner);
   ~TQNRdapClient() override;
 
   /// A domain (Unicode names go out as A-labels), an IPv4/IPv6 address or prefix, an AS number
   /// ("AS15169" or "15169"), an entity handle or a name server.
   const String& Query() const { return FQuery; }
+  /// Sets `Query`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetQuery(const String& value) {
     RefuseWriteWhileRunning(*this);
     FQuery = value;
   }
   TQNRdapQueryKind QueryKind() const { return FQueryKind; }
+  /// Sets `QueryKind`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetQueryKind(TQNRdapQueryKind value) {
     RefuseWriteWhileRunning(*this);
     FQueryKind = value;
   }
   /// The service to ask ("https://rdap.example/"), skipping the bootstrap; empty: bootstrap.
   const String& BaseURL() const { return FBaseURL; }
+  /// Sets `BaseURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBaseURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FBaseURL = value;
   }
   /// Where the bootstrap registries lie (the folder, ending in "/").
   const String& BootstrapURL() const { return FBootstrapURL; }
+  /// Sets `BootstrapURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBootstrapURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FBootstrapURL = value;
   }
   /// Ask the registrar's service too (a thin registry's "related" link), once.
   bool FollowRelated() const { return FFollowRelated; }
+  /// Sets `FollowRelated`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetFollowRelated(bool value) {
     RefuseWriteWhileRunning(*this);
     FFollowRelated = value;

@@ -39,19 +39,26 @@ public:
   String Text() const;
 
   const String& AddressLine1() const { return FAddressLine1; }
+  /// Sets `AddressLine1`.
   void SetAddressLine1(const String& value) { FAddressLine1 = value; }
   const String& AddressLine2() const { return FAddressLine2; }
+  /// Sets `AddressLine2`.
   void SetAddressLine2(const String& value) { FAddressLine2 = value; }
   const String& AddressLine3() const { return FAddressLine3; }
+  /// Sets `AddressLine3`.
   void SetAddressLine3(const String& value) { FAddressLine3 = value; }
   const String& City() const { return FCity; }
+  /// Sets `City`.
   void SetCity(const String& value) { FCity = value; }
   const String& PostalCode() const { return FPostalCode; }
+  /// Sets `PostalCode`.
   void SetPostalCode(const String& value) { FPostalCode = value; }
   const String& Country() const { return FCountry; }
+  /// Sets `Country`.
   void SetCountry(const String& value) { FCountry = value; }
   /// The state or province (the REST API gives it; the XML answer's is not read).
   const String& StateProvince() const { return FStateProvince; }
+  /// Sets `StateProvince`.
   void SetStateProvince(const String& value) { FStateProvince = value; }
 
 private:
@@ -69,22 +76,29 @@ public:
   void Assign(const TPersistent* Source) override;
 
   const String& LocationCode() const { return FLocationCode; }
+  /// Sets `LocationCode`.
   void SetLocationCode(const String& value) { FLocationCode = value; }
   TQNInetActivityAddress* Location() const { return FLocation.get(); }
   /// Copies the given address into the owned one.
   void SetLocation(const TQNInetActivityAddress* value) { FLocation->Assign(value); }
   const String& LocationDescription() const { return FLocationDescription; }
+  /// Sets `LocationDescription`.
   void SetLocationDescription(const String& value) { FLocationDescription = value; }
   const String& LocationSignedForByName() const { return FLocationSignedForByName; }
+  /// Sets `LocationSignedForByName`.
   void SetLocationSignedForByName(const String& value) { FLocationSignedForByName = value; }
   const String& StatusTypeCode() const { return FStatusTypeCode; }
+  /// Sets `StatusTypeCode`.
   void SetStatusTypeCode(const String& value) { FStatusTypeCode = value; }
   const String& StatusTypeDescription() const { return FStatusTypeDescription; }
+  /// Sets `StatusTypeDescription`.
   void SetStatusTypeDescription(const String& value) { FStatusTypeDescription = value; }
   const String& StatusCode() const { return FStatusCode; }
+  /// Sets `StatusCode`.
   void SetStatusCode(const String& value) { FStatusCode = value; }
   /// The scan's date and time; 0 when the answer gave none that reads.
   TDateTime DateTime() const { return FDateTime; }
+  /// Sets `DateTime`.
   void SetDateTime(TDateTime value) { FDateTime = value; }
 
 private:
@@ -118,10 +132,12 @@ private:
 class QNINET_API TQNUPSTracker : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNUPSTracker, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNUPSTracker(TComponent* AOwner);
   ~TQNUPSTracker() override;
 
   const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
+  /// Sets `AccessLicenseNumber`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAccessLicenseNumber(const String& value) {
     RefuseWriteWhileRunning(*this);
     FAccessLicenseNumber = value;
@@ -130,17 +146,20 @@ public:
   /// Stores a different number and clears the results; the same number changes nothing.
   void SetTrackingNumber(const String& value);
   TQNUPSApi ApiVersion() const { return FApiVersion; }
+  /// Sets `ApiVersion`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetApiVersion(TQNUPSApi value) {
     RefuseWriteWhileRunning(*this);
     FApiVersion = value;
   }
   /// The REST API's client credentials; a change drops the token kept.
   const String& ClientID() const { return FClientID; }
+  /// Sets `ClientID`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetClientID(const String& value) {
     RefuseWriteWhileRunning(*this);
     FClientID = value;
   }
   const String& ClientSecret() const { return FClientSecret; }
+  /// Sets `ClientSecret`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetClientSecret(const String& value) {
     RefuseWriteWhileRunning(*this);
     FClientSecret = value;

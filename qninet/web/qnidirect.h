@@ -92,18 +92,21 @@ public:
   void ShowModal();
 
   TQNIShowMode ShowMode() const { return FShowMode; }
+  /// Sets `ShowMode`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetShowMode(TQNIShowMode value) {
     RefuseWriteWhileRunning(*this);
     FShowMode = value;
   }
   /// Caption of the stand-alone window; "Veltraxon WebDirect" by default.
   const String& Title() const { return FTitle; }
+  /// Sets `Title`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTitle(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTitle = value;
   }
   /// When set, the tree is embedded in this control, filling it, instead of a window.
   TControl* ParentControl() const { return FParentControl; }
+  /// Sets `ParentControl`.
   void SetParentControl(TControl* value);
 
   /// The previous copy: the local news file with the extension ".~nwf".

@@ -13,6 +13,7 @@ namespace qninet {
 class QNINET_API TQNRemoteImage : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNRemoteImage, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNRemoteImage(TComponent* AOwner);
   /// Stops the timer and deletes the temporary file.
   ~TQNRemoteImage() override;
@@ -28,14 +29,17 @@ public:
 
   /// The control that receives the picture, or none. It tells the component when it goes.
   TImage* Image() const { return FImage; }
+  /// Sets `Image`.
   void SetImage(TImage* value);
   /// While true a run starts one `Interval` after the previous one ended. A run that raises
   /// stops the repetition (the error goes to the application's message box) until `Active`
   /// is set false and true again.
   bool Active() const { return FActive; }
+  /// Sets `Active`.
   void SetActive(bool value);
   /// Milliseconds from the end of one run to the start of the next; 1000 by default.
   Cardinal Interval() const;
+  /// Sets `Interval`.
   void SetInterval(Cardinal value);
   void Start() { SetActive(true); }
   void Stop() { SetActive(false); }

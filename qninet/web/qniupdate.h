@@ -43,17 +43,22 @@ public:
   void Assign(const TPersistent* Source) override;
 
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value) { FEnabled = value; }
   Integer HelpContext() const { return FHelpContext; }
+  /// Sets `HelpContext`.
   void SetHelpContext(Integer value) { FHelpContext = value; }
   TPicture* Picture() const { return FPicture.get(); }
   /// Copies the given picture into the owned one.
   void SetPicture(const TPicture* value) { FPicture->Assign(value); }
   TIcon* Icon() const { return FIcon.get(); }
+  /// Sets `Icon`.
   void SetIcon(const TIcon* value) { FIcon->Assign(value); }
   const String& Title() const { return FTitle; }
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
   const String& Description() const { return FDescription; }
+  /// Sets `Description`.
   void SetDescription(const String& value) { FDescription = value; }
 
 private:
@@ -71,6 +76,7 @@ private:
 class QNINET_API TQNCustomWebComponent : public TComponent {
   QNINET_OBJECT(TQNCustomWebComponent, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNCustomWebComponent(TComponent* AOwner);
   /// Cancels and joins a run still in progress, closes any handle still open; never throws.
   ~TQNCustomWebComponent() override;
@@ -101,11 +107,13 @@ public:
   void Wait() { FAsync->Wait(); }
 
   const String& Agent() const { return FConnection.Agent; }
+  /// Sets `Agent`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAgent(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Agent = value;
   }
   std::uint16_t Port() const { return FConnection.Target.Port(); }
+  /// Sets `Port`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPort(std::uint16_t value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetPort(value);
@@ -115,16 +123,19 @@ public:
   /// 21; `isNetwork` keeps the port).
   void SetService(TQNIService value);
   String Host() const { return FromUtf8(FConnection.Target.Host()); }
+  /// Sets `Host`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetHost(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetHost(ToUtf8(value));
   }
   String User() const { return FromUtf8(FConnection.Target.User()); }
+  /// Sets `User`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetUser(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetUser(ToUtf8(value));
   }
   String Password() const { return FromUtf8(FConnection.Target.Password()); }
+  /// Sets `Password`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPassword(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetPassword(ToUtf8(value));
@@ -142,17 +153,20 @@ public:
     FProxy->Assign(value);
   }
   TQNInetStatusDialog* StatusDialog() const { return FStatusDialog.get(); }
+  /// Sets `StatusDialog`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetStatusDialog(const TQNInetStatusDialog* value) {
     RefuseWriteWhileRunning(*this);
     FStatusDialog->Assign(value);
   }
   bool LoginPrompt() const { return FConnection.LoginPrompt; }
+  /// Sets `LoginPrompt`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoginPrompt(bool value) {
     RefuseWriteWhileRunning(*this);
     FConnection.LoginPrompt = value;
   }
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FConnection.Timeout; }
+  /// Sets `Timeout`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTimeout(Cardinal value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Timeout = value;
@@ -161,6 +175,7 @@ public:
   /// no bound); past it the transfer stops with `strQNInETimeLimit` in `LastErrorText` (and
   /// `Status` `isFailed` for a run).
   Cardinal MaxTime() const { return FConnection.MaxTime; }
+  /// Sets `MaxTime`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetMaxTime(Cardinal value) {
     RefuseWriteWhileRunning(*this);
     FConnection.MaxTime = value;
@@ -168,6 +183,7 @@ public:
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
   /// named by `QNINET_CA_FILE`, when set.
   const String& CAFile() const { return FConnection.CAFile; }
+  /// Sets `CAFile`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCAFile(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.CAFile = value;
@@ -175,35 +191,42 @@ public:
   /// Whether a run that loads the system's proxy setting (the updater's does) lets it overwrite
   /// `Proxy` (the default); false keeps `Proxy` as the application set it.
   bool LoadSystemProxy() const { return FLoadSystemProxy; }
+  /// Sets `LoadSystemProxy`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoadSystemProxy(bool value) {
     RefuseWriteWhileRunning(*this);
     FLoadSystemProxy = value;
   }
 
   const TQNIProgress& OnProgress() const { return FOnProgress; }
+  /// Sets the `OnProgress` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnProgress(TQNIProgress handler) {
     RefuseWriteWhileRunning(*this);
     FOnProgress = std::move(handler);
   }
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
+  /// Sets the `OnBeforeExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnBeforeExecute(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnBeforeExecute = std::move(handler);
   }
   const TNotifyEvent& OnAfterExecute() const { return FOnAfterExecute; }
+  /// Sets the `OnAfterExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnAfterExecute(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnAfterExecute = std::move(handler);
   }
   const TNotifyEvent& OnActionChange() const { return FOnActionChange; }
+  /// Sets the `OnActionChange` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnActionChange(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnActionChange = std::move(handler);
   }
   /// After an asynchronous run, on the thread that started it.
   const TQNIDoneEvent& OnDone() const { return FOnDone; }
+  /// Sets the `OnDone` handler.
   void SetOnDone(TQNIDoneEvent handler) { FOnDone = std::move(handler); }
   const TNotifyEvent& OnStatusChange() const { return FOnStatusChange; }
+  /// Sets the `OnStatusChange` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnStatusChange(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnStatusChange = std::move(handler);
@@ -216,6 +239,7 @@ public:
   /// Stores a changed status and fires OnStatusChange.
   void SetStatus(TQNIStatus value);
   bool ResumeDownload() const { return FResumeDownload; }
+  /// Sets `ResumeDownload`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetResumeDownload(bool value) {
     RefuseWriteWhileRunning(*this);
     FResumeDownload = value;
@@ -283,6 +307,7 @@ protected:
   TQNWebSource* Source() const;
   /// The status form while a run with an enabled status dialog is in progress, or none.
   TfrmQNInetUpdate* StatusForm() const;
+  /// Sets `LastErrorText`.
   void SetLastErrorText(const String& value) { FLastError = value; }
   /// The connection value the properties read and write.
   TQNWebConnection& Connection() { return FConnection; }
@@ -322,6 +347,7 @@ private:
 class QNINET_API TQNCustomWebUpdater : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNCustomWebUpdater, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNCustomWebUpdater(TComponent* AOwner);
   ~TQNCustomWebUpdater() override;
 
@@ -331,6 +357,7 @@ public:
   /// from it.
   virtual void SetRemoteFileName(const String& value);
   const TQNIFileCompare& OnFileCompare() const { return FOnFileCompare; }
+  /// Sets the `OnFileCompare` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnFileCompare(TQNIFileCompare handler) {
     RefuseWriteWhileRunning(*this);
     FOnFileCompare = std::move(handler);
@@ -346,6 +373,7 @@ public:
   /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
   /// that a local file must have to be kept; empty: any. A run with another text fails.
   const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
+  /// Sets `ExpectedSHA256`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetExpectedSHA256(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetExpectedSHA256(value);
@@ -353,12 +381,14 @@ public:
   /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
   /// local file to be kept, must carry a good signature by it. A run with another text fails.
   const String& PublicKey() const { return FPin.PublicKey(); }
+  /// Sets `PublicKey`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPublicKey(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetPublicKey(value);
   }
   /// Where the signature is; empty: the file's URL + ".minisig".
   const String& SignatureURL() const { return FPin.SignatureURL(); }
+  /// Sets `SignatureURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSignatureURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetSignatureURL(value);
@@ -383,9 +413,11 @@ protected:
 class QNINET_API TQNWebUpdater : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebUpdater, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNWebUpdater(TComponent* AOwner);
   ~TQNWebUpdater() override;
   const String& LocalFileName() const { return FLocalFileName; }
+  /// Sets `LocalFileName`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLocalFileName(const String& value) {
     RefuseWriteWhileRunning(*this);
     FLocalFileName = value;

@@ -82,11 +82,14 @@ public:
   ~TQNXMLItem() override;
 
   TQNXMLItemKind Kind() const { return FKind; }
+  /// Sets `Kind`.
   void SetKind(TQNXMLItemKind value) { FKind = value; }
   const String& TagName() const { return FTagName; }
+  /// Sets `TagName`.
   void SetTagName(const String& value) { FTagName = value; }
   /// The value; unassigned until a value is set. Any value is kept as its text.
   Variant Value() const { return FValueAssigned ? Variant(FValueText) : Variant(); }
+  /// Sets `Value`.
   void SetValue(const Variant& value);
   /// Whether a value was ever assigned (an empty text counts as assigned).
   bool ValueAssigned() const { return FValueAssigned; }
@@ -98,6 +101,7 @@ public:
   TQNXMLItem* ParentItem() const { return FParentItem; }
   Integer Level() const { return FLevel; }
   const String& Attributes() const { return FAttributes; }
+  /// Sets `Attributes`.
   void SetAttributes(const String& value) { FAttributes = value; }
 
   /// The item itself or the first descendant (pre-order) whose `TagName` equals `XMLTag`
@@ -177,6 +181,7 @@ using TQNIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TQNXMLItem*& 
 class QNINET_API TQNXMLEngine : public TComponent {
   QNINET_OBJECT(TQNXMLEngine, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNXMLEngine(TComponent* AOwner = nullptr);
   /// Frees the root item and the tree.
   ~TQNXMLEngine() override;
@@ -185,8 +190,10 @@ public:
   /// Takes `value` as the root; the engine frees the root it holds when destroyed.
   void SetRootItem(TQNXMLItem* value) { FRootItem = value; }
   const TQNIXMLOnTagEvent& OnTag() const { return FOnTag; }
+  /// Sets the `OnTag` handler.
   void SetOnTag(TQNIXMLOnTagEvent value) { FOnTag = std::move(value); }
   const TQNIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
+  /// Sets the `OnAfterTag` handler.
   void SetOnAfterTag(TQNIXMLOnAfterTagEvent value) { FOnAfterTag = std::move(value); }
 
   /// True when the loader already read the text as UTF-16 or UTF-8, so the parser decodes
