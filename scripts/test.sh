@@ -77,6 +77,8 @@ man_warnings=$(zcat "$root/usr/share/man/man1/qninet.1.gz" | groff -ww -z -man 2
 [ -f "$root/usr/share/bash-completion/completions/qninet" ] || fail "the package has no bash completion"
 echo "packages: $(ls build/packages/*.deb | wc -l) built, lintian without errors, qninet runs from the root"
 
+# The API reference: every public class, function and property documented, no warning.
+scripts/docs.sh
 scripts/check-format.sh
 /usr/bin/python3 scripts/check-includes.py
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 600

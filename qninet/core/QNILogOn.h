@@ -12,6 +12,8 @@ public:
   /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TfrmQNILogon(TComponent* AOwner);
 
+  /// The dialog's controls, named as in the form file.
+  ///@{
   TLabel* lblLogin;
   TLabel* lblPassword;
   TEdit* edLogin;
@@ -20,6 +22,7 @@ public:
   TButton* btnOk;
   TButton* btnCancel;
   TImage* imgKey;
+  ///@}
 };
 
 /// Shows the logon dialog with `Caption` (empty keeps "Enter Password") and the given values.

@@ -73,15 +73,20 @@ QNINET_API bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]);
 /// One question of a reply.
 struct TQNIDNSQuestion {
   String Name;  ///< absolute, with the final dot
+  /// The record type asked for (1 A, 28 AAAA...).
   std::uint16_t Type = 0;
+  /// The class (1 IN).
   std::uint16_t Class = 0;
 };
 
 /// One resource record of a reply.
 struct TQNIDNSRecord {
   String Name;  ///< absolute, with the final dot
+  /// The record's type (1 A, 28 AAAA...).
   std::uint16_t Type = 0;
+  /// The record's class (1 IN).
   std::uint16_t Class = 0;
+  /// Seconds the record may be cached.
   std::uint32_t TTL = 0;
   String RawData;  ///< the record data's bytes, one character each
   String Data;     ///< the data as dig renders it (RFC 3597 generic form for other types)
@@ -89,14 +94,21 @@ struct TQNIDNSRecord {
 
 /// A decoded reply.
 struct TQNIDNSReply {
+  /// The message identifier.
   std::uint16_t ID = 0;
+  /// The header's flags and codes (RFC 1035 section 4.1.1).
   std::uint16_t Flags = 0;
+  /// The questions echoed.
   std::vector<TQNIDNSQuestion> Questions;
+  /// The answer section.
   std::vector<TQNIDNSRecord> Answers;
+  /// The authority section.
   std::vector<TQNIDNSRecord> Authority;
+  /// The additional section.
   std::vector<TQNIDNSRecord> Additional;
   /// The response code (RFC 1035 section 4.1.1): 0 no error, 3 name error...
   unsigned RCode() const { return Flags & 0x0Fu; }
+  /// Whether the server cut the reply short (TC): ask again over TCP.
   bool Truncated() const { return (Flags & 0x0200u) != 0; }
 };
 
@@ -155,24 +167,28 @@ public:
   /// `Host` nor `Address` is set.
   String GetQuery() override;
 
+  /// The record types to ask for, one question each.
   TQNIDNSRequests Requests() const { return FRequests; }
   /// Sets `Requests`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequests(TQNIDNSRequests value) {
     RefuseWriteWhileRunning(*this);
     FRequests = value;
   }
+  /// The name to ask about; for PTR, an IPv4 or IPv6 address.
   const String& Domain() const { return FDomain; }
   /// Sets `Domain`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDomain(const String& value) {
     RefuseWriteWhileRunning(*this);
     FDomain = value;
   }
+  /// TCP only: whether the query goes with its two-byte length field (true by default).
   bool LengthPrefix() const { return FLengthPrefix; }
   /// Sets `LengthPrefix`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLengthPrefix(bool value) {
     RefuseWriteWhileRunning(*this);
     FLengthPrefix = value;
   }
+  /// How the query travels: UDP, TCP, TLS (DNS over TLS) or HTTPS (DNS over HTTPS).
   TQNIDNSTransport Transport() const { return FTransport; }
   /// Switching to or from `dtTLS` moves the port between 53 and 853 when it holds the other's.
   void SetTransport(TQNIDNSTransport value);
@@ -181,6 +197,7 @@ public:
   const String& DoHURL() const { return FDoHURL; }
   /// Sets `DoHURL`.
   void SetDoHURL(const String& value);
+  /// DNS over HTTPS: POST the query, or GET it as the "dns" parameter.
   TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
   /// Sets `DoHMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDoHMethod(TQNIDoHMethod value) {

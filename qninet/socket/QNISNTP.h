@@ -54,8 +54,11 @@ public:
     FUseUDP = value;
   }
 
+  /// `qninet::TimeZoneBias`.
   static double TimeZoneBias() { return qninet::TimeZoneBias(); }
+  /// `qninet::SwapBytes`.
   static Cardinal SwapBytes(Cardinal Value) { return qninet::SwapBytes(Value); }
+  /// `qninet::NTPTimestamp2DateTime`.
   static TDateTime NTPTimestamp2DateTime(Integer Seconds, Integer Fraction) {
     return qninet::NTPTimestamp2DateTime(Seconds, Fraction);
   }

@@ -101,6 +101,7 @@ public:
   /// Whether the socket is connected (from its connected notification to its disconnected or
   /// error notification).
   bool Connected() const { return FConnected; }
+  /// The kind of socket connection (blocking or not) used for the next run.
   platform::TClientType ClientType() const;
   /// Sets `ClientType`.
   void SetClientType(platform::TClientType value);
@@ -121,15 +122,18 @@ public:
   String Address() const;
   /// Sets `Address`.
   void SetAddress(const String& value);
+  /// Whether the connection stays open after a run for the next one.
   bool KeepConnection() const { return FKeepConnection; }
   /// Sets `KeepConnection`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetKeepConnection(bool value) {
     RefuseWriteWhileRunning(*this);
     FKeepConnection = value;
   }
+  /// The proxy the connection goes through, owned by the component.
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given settings into the component's own proxy object.
   void SetProxy(const TQNInetProxy* value);
+  /// Whether a run asks the user for the user name and password when the server wants them.
   bool LoginPrompt() const { return FLoginPrompt; }
   /// Sets `LoginPrompt`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoginPrompt(bool value) {
@@ -158,6 +162,7 @@ public:
     RefuseWriteWhileRunning(*this);
     FMaxTime = value < 0 ? 0 : value;
   }
+  /// Whether the connection uses TLS: none, from the start, or upgraded after connecting.
   TQNITLSMode UseTLS() const { return FUseTLS; }
   /// Sets `UseTLS`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   virtual void SetUseTLS(TQNITLSMode value) {
@@ -174,30 +179,35 @@ public:
   /// Whether the open connection is a TLS session.
   bool TLSActive() const;
 
+  /// Called when the socket has connected.
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
   /// Sets the `OnConnect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnConnect(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnConnect = std::move(value);
   }
+  /// Called when the socket has disconnected.
   const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
   /// Sets the `OnDisconnect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnDisconnect(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnDisconnect = std::move(value);
   }
+  /// Called when the socket reports an error; the handler may clear the error code.
   const TSocketErrorEvent& OnError() const { return FOnError; }
   /// Sets the `OnError` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnError(TSocketErrorEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnError = std::move(value);
   }
+  /// Called before the server's name is looked up.
   const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
   /// Sets the `OnLookup` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnLookup(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnLookup = std::move(value);
   }
+  /// Called when the socket starts to connect to the looked-up address.
   const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
   /// Sets the `OnConnecting` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnConnecting(TSocketNotifyEvent value) {
@@ -212,12 +222,14 @@ public:
   const TSocketNotifyEvent& OnReceiveTextFromSocket() const { return FOnReceiveTextFromSocket; }
   /// Sets the `OnReceiveTextFromSocket` handler.
   void SetOnReceiveTextFromSocket(TSocketNotifyEvent value);
+  /// Called at the start of `Execute`, before connecting.
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
   /// Sets the `OnBeforeExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnBeforeExecute(TNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnBeforeExecute = std::move(value);
   }
+  /// Called at the end of `Execute` with the answer received.
   const TQNIReceivedEvent& OnAfterExecute() const { return FOnAfterExecute; }
   /// Sets the `OnAfterExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnAfterExecute(TQNIReceivedEvent value) {
@@ -266,13 +278,19 @@ protected:
   void StartTLS();
   /// The local host name that the socket reports.
   String GetLocalHost();
+  /// The socket of the run in progress, or none.
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
 
+  /// The cap on an answer's size in bytes unless a component sets another.
   static constexpr Integer kDefaultMaxAnswerSize = 64 << 20;
 
+  /// The step of a multi-step exchange in progress, from 0.
   Integer CurrentStep = 0;
+  /// The number of steps of the exchange.
   Integer StepCount = 1;
+  /// The host the application wrote.
   String FHost, FAddress;  ///< what the application wrote
+  /// The port the application wrote; 0 for the component's default.
   Integer FPort = 0;
 
 private:

@@ -19,9 +19,12 @@ namespace qninet {
 class QNINET_API TQNIRSSItem : public TPersistent {
   QNINET_OBJECT(TQNIRSSItem, TPersistent)
 public:
+  /// The item's title, link and description, as the feed gives them.
+  ///@{
   String Title;
   String Link;
   String Description;
+  ///@}
   String Creator;  ///< dc:creator, else RSS 2.0's author
   String Date;     ///< dc:date, else RSS 2.0's pubDate
   /// Copies the five fields from another item; anything else is ignored.
@@ -39,9 +42,11 @@ public:
   TQNIOwnedList(const TQNIOwnedList&) = delete;
   TQNIOwnedList& operator=(const TQNIOwnedList&) = delete;
 
+  /// The number of objects.
   int Count() const { return static_cast<int>(FOrder ? FOrder->size() : FUsed); }
   /// The object at `Index`, or null when there is none.
   T* GetItem(int Index) const { return Index < 0 || Index >= Count() ? nullptr : At(Index); }
+  /// The last object, or null when the list is empty.
   T* Last() const { return Count() == 0 ? nullptr : At(Count() - 1); }
   /// Appends a new object and returns it.
   T* Add() {
@@ -111,6 +116,7 @@ private:
   std::unique_ptr<std::vector<T*>> FOrder;
 };
 
+/// The items of a channel, in document order.
 class QNINET_API TQNIRSSItems : public TObject, public TQNIOwnedList<TQNIRSSItem> {
   QNINET_OBJECT(TQNIRSSItems, TObject)
 public:
@@ -119,11 +125,14 @@ public:
   void AssignItems(const TObject* Source);
 };
 
+/// One channel of a feed: its elements and its items.
 class QNINET_API TQNIRSSChannel : public TPersistent {
   QNINET_OBJECT(TQNIRSSChannel, TPersistent)
 public:
   TQNIRSSChannel();
   ~TQNIRSSChannel() override;
+  /// The channel's elements of the same names, as the feed gives them.
+  ///@{
   String Title;
   String Link;
   String Description;
@@ -138,6 +147,8 @@ public:
   String Generator;
   String Docs;
   String Ttl;
+  ///@}
+  /// The channel's items, owned.
   TQNIRSSItems* Items() const { return FItems.get(); }
   /// Copies the fourteen texts and the items of another channel; anything else is ignored.
   void Assign(const TPersistent* Source) override;
@@ -146,6 +157,7 @@ private:
   std::unique_ptr<TQNIRSSItems> FItems;
 };
 
+/// The channels of a feed, in document order.
 class QNINET_API TQNIRSSChannels : public TObject, public TQNIOwnedList<TQNIRSSChannel> {
   QNINET_OBJECT(TQNIRSSChannels, TObject)
 public:
@@ -166,7 +178,9 @@ public:
   /// Runs the updater and parses a finished download. A feed that is not found empties
   /// `Channels`; a skipped or failed run keeps them. The temporary file is deleted either way.
   bool Execute() override;
+  /// The channels of the last parsed feed, owned.
   TQNIRSSChannels* Channels() const { return FChannels.get(); }
+  /// Whether the stored texts have their character references decoded; false by default.
   bool DecodeEntities() const { return FDecodeEntities; }
   /// Sets `DecodeEntities`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDecodeEntities(bool value) {

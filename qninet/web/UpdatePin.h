@@ -33,6 +33,7 @@ public:
   String Problem() const;
   /// The trusted comment of the signature that verified in the last run; empty otherwise.
   const String& TrustedComment() const { return FTrustedComment; }
+  /// Forgets the trusted comment of the last run.
   void ClearTrustedComment() { FTrustedComment.clear(); }
 
   /// Whether a digest or a key is set.

@@ -23,16 +23,22 @@ QNINET_DECLARE_ENUM_INFO(TQNIShowMode)
 class QNINET_API TQNINodeData : public TObject {
   QNINET_OBJECT(TQNINodeData, TObject)
 public:
+  /// Node data for the entry that opens `url`.
   explicit TQNINodeData(const String& url) : Url(url) {}
+  /// The link the entry's click opens.
   String Url;
 };
 
+/// One "key=value" line of a news file's section.
 struct TQNINewsEntry {
   String Key;    ///< the text before the line's first "=": the link
   String Value;  ///< the text after it: the headline
 };
+/// One section of a news file.
 struct TQNINewsSection {
+  /// The section's name, without its brackets.
   String Name;
+  /// The section's lines, in file order.
   std::vector<TQNINewsEntry> Entries;
 };
 
@@ -75,6 +81,8 @@ private:
 /// a folder named after the program, with the same file name.
 QNINET_API String NewsFileLocation(const String& ProgramFile);
 
+/// The news browser: downloads a news file of sections and links, and shows its headlines in a tree, marking
+/// those new since the previous copy.
 class QNINET_API TQNWebDirect : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebDirect, TQNCustomWebUpdater)
 public:
@@ -91,6 +99,7 @@ public:
   /// The same, waiting until the window closes (an embedded window does not wait).
   void ShowModal();
 
+  /// When `Execute` opens the window: always, never, or only when a new news file came.
   TQNIShowMode ShowMode() const { return FShowMode; }
   /// Sets `ShowMode`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetShowMode(TQNIShowMode value) {

@@ -10,6 +10,8 @@
 
 namespace qninet {
 
+/// A picture from the web: downloads the remote image and shows it in an `Image` control, again every
+/// `Interval` while `Active`.
 class QNINET_API TQNRemoteImage : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNRemoteImage, TQNCustomWebUpdater)
 public:
@@ -41,7 +43,9 @@ public:
   Cardinal Interval() const;
   /// Sets `Interval`.
   void SetInterval(Cardinal value);
+  /// Sets `Active`.
   void Start() { SetActive(true); }
+  /// Clears `Active`.
   void Stop() { SetActive(false); }
   /// Deletes the local file when it exists.
   void DeleteLocalFile();
