@@ -133,12 +133,13 @@ bool takes_value(const CLI::Option& option) {
 
 bool takes_file(const CLI::Option& option) {
   if (!takes_value(option)) return false;
-  for (const char* word : {"FILE", "PATH", "DIR", "FOLDER"}) {
-    if (option.get_option_text().find(word) != std::string::npos) return true;
-    if (option.get_type_name().find(word) != std::string::npos) return true;
-  }
+  // What --help shows for the value: the value name, or a positional's own name.
+  const std::string shown = option.get_option_text() + " " + option.get_type_name() + " " +
+                            (option.nonpositional() ? "" : option.get_name());
+  for (const char* word : {"FILE", "PATH", "DIR", "FOLDER"})
+    if (shown.find(word) != std::string::npos) return true;
   for (const std::string& name : option.get_lnames())
-    if (name.ends_with("-file") || name.ends_with("-dir")) return true;
+    if (name == "output" || name.ends_with("-file") || name.ends_with("-dir")) return true;
   return false;
 }
 

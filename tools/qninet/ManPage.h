@@ -28,8 +28,8 @@ std::vector<CLI::App*> listed_commands(CLI::App& app);
 std::vector<CLI::Option*> listed_options(CLI::App& app);
 /// Whether an option takes a value (a flag takes none).
 bool takes_value(const CLI::Option& option);
-/// Whether an option's value is a local file or folder, as its value name says (FILE, PATH,
-/// DIR...) or its name (`--body-file`).
+/// Whether an option's value is a local file or folder, as its value name or a positional's
+/// name says (FILE, URL_OR_PATH, DIR...) or its long name (`--output`, `--body-file`).
 bool takes_file(const CLI::Option& option);
 
 }  // namespace qninet::tool
