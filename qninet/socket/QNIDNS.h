@@ -146,7 +146,9 @@ struct TQNIDNSSOA {
 class QNINET_API TQNIDNSRecord {
 public:
   std::uint16_t Type = 0;
+  /// The record's class (1 IN).
   std::uint16_t Class = 0;
+  /// Seconds the record may be cached.
   std::uint32_t TTL = 0;
   /// Absolute, with the final dot, labels escaped as dig writes them.
   String Name() const;
@@ -173,14 +175,21 @@ private:
 
 /// A decoded reply.
 struct TQNIDNSReply {
+  /// The message identifier.
   std::uint16_t ID = 0;
+  /// The header's flags and codes (RFC 1035 section 4.1.1).
   std::uint16_t Flags = 0;
+  /// The questions echoed.
   std::vector<TQNIDNSQuestion> Questions;
+  /// The answer section.
   std::vector<TQNIDNSRecord> Answers;
+  /// The authority section.
   std::vector<TQNIDNSRecord> Authority;
+  /// The additional section.
   std::vector<TQNIDNSRecord> Additional;
   /// The response code (RFC 1035 section 4.1.1): 0 no error, 3 name error...
   unsigned RCode() const { return Flags & 0x0Fu; }
+  /// Whether the server cut the reply short (TC): ask again over TCP.
   bool Truncated() const { return (Flags & 0x0200u) != 0; }
 };
 
@@ -263,35 +272,46 @@ public:
   /// a line feed.
   String AnswerText() const;
 
+  /// The record types to ask for, one question each.
   TQNIDNSRequests Requests() const { return FRequests; }
+  /// Sets `Requests`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequests(TQNIDNSRequests value) {
     RefuseWriteWhileRunning(*this);
     FRequests = value;
   }
+  /// The name to ask about; for PTR, an IPv4 or IPv6 address.
   const String& Domain() const { return FDomain; }
+  /// Sets `Domain`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDomain(const String& value) {
     RefuseWriteWhileRunning(*this);
     FDomain = value;
   }
+  /// TCP only: whether the query goes with its two-byte length field (true by default).
   bool LengthPrefix() const { return FLengthPrefix; }
+  /// Sets `LengthPrefix`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLengthPrefix(bool value) {
     RefuseWriteWhileRunning(*this);
     FLengthPrefix = value;
   }
+  /// How the query travels: UDP, TCP, TLS (DNS over TLS) or HTTPS (DNS over HTTPS).
   TQNIDNSTransport Transport() const { return FTransport; }
   /// Switching to or from `dtTLS` moves the port between 53 and 853 when it holds the other's.
   void SetTransport(TQNIDNSTransport value);
   /// The DNS-over-HTTPS address ("https://dns.example/dns-query"). Writing it points `Host` and
   /// `Port` at its server; raises `EConvertError` for a text that is no https URL. Empty clears.
   const String& DoHURL() const { return FDoHURL; }
+  /// Sets `DoHURL`.
   void SetDoHURL(const String& value);
+  /// DNS over HTTPS: POST the query, or GET it as the "dns" parameter.
   TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
+  /// Sets `DoHMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDoHMethod(TQNIDoHMethod value) {
     RefuseWriteWhileRunning(*this);
     FDoHMethod = value;
   }
   /// The name the TLS server's certificate must carry; empty: `Host`, else `Address`.
   const String& TLSAuthName() const { return FTLSAuthName; }
+  /// Sets `TLSAuthName`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTLSAuthName(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTLSAuthName = value;

@@ -26,7 +26,9 @@ QNINET_DECLARE_ENUM_INFO(TQNIShowMode)
 class QNINET_API TQNINodeData : public TObject {
   QNINET_OBJECT(TQNINodeData, TObject)
 public:
+  /// Node data for the entry that opens `url`.
   explicit TQNINodeData(const String& url) : Url(url) {}
+  /// The link the entry's click opens.
   String Url;
 };
 
@@ -127,6 +129,8 @@ private:
 /// a folder named after the program, with the same file name.
 QNINET_API String NewsFileLocation(const String& ProgramFile);
 
+/// The news browser: downloads a news file of sections and links, and shows its headlines in a tree, marking
+/// those new since the previous copy.
 class QNINET_API TQNWebDirect : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebDirect, TQNCustomWebUpdater)
 public:
@@ -143,19 +147,23 @@ public:
   /// The same, waiting until the window closes (an embedded window does not wait).
   void ShowModal();
 
+  /// When `Execute` opens the window: always, never, or only when a new news file came.
   TQNIShowMode ShowMode() const { return FShowMode; }
+  /// Sets `ShowMode`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetShowMode(TQNIShowMode value) {
     RefuseWriteWhileRunning(*this);
     FShowMode = value;
   }
   /// Caption of the stand-alone window; "Veltraxon WebDirect" by default.
   const String& Title() const { return FTitle; }
+  /// Sets `Title`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTitle(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTitle = value;
   }
   /// When set, the tree is embedded in this control, filling it, instead of a window.
   TControl* ParentControl() const { return FParentControl; }
+  /// Sets `ParentControl`.
   void SetParentControl(TControl* value);
 
   /// The previous copy: the local news file with the extension ".~nwf".
