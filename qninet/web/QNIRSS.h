@@ -180,10 +180,10 @@ class QNINET_API TQNIRSSChannels : public TObject, public TListRange<TQNIRSSChan
 public:
   TQNIRSSChannels();
   ~TQNIRSSChannels() override;
-  int Count() const;
+  int Count() const;  ///< the number of channels
   /// The channel at `Index`, or null when there is none.
   TQNIRSSChannel* GetItem(int Index) const;
-  TQNIRSSChannel* Last() const { return GetItem(Count() - 1); }
+  TQNIRSSChannel* Last() const { return GetItem(Count() - 1); }  ///< the last channel, or null
   /// Appends a new channel and returns it.
   TQNIRSSChannel* Add();
   /// Frees the channel at `Index`; raises `EListError` for a bad index.

@@ -37,11 +37,11 @@ public:
 class QNINET_API TQNINewsText {
 public:
   TQNINewsText() = default;
-  operator StringView() const { return FText ? StringView(FText, length()) : StringView(); }
-  operator String() const { return String(StringView(*this)); }
-  bool empty() const { return !FText; }
-  std::size_t size() const { return FText ? length() : 0; }
-  friend bool operator==(const TQNINewsText& a, StringView b) { return StringView(a) == b; }
+  operator StringView() const { return FText ? StringView(FText, length()) : StringView(); }  ///< no copy
+  operator String() const { return String(StringView(*this)); }  ///< a copy that outlives the file
+  bool empty() const { return !FText; }                          ///< whether it has no characters
+  std::size_t size() const { return FText ? length() : 0; }      ///< the number of UTF-16 code units
+  friend bool operator==(const TQNINewsText& a, StringView b) { return StringView(a) == b; }  ///< exact
 
 private:
   friend class TQNINewsFile;
@@ -53,14 +53,15 @@ private:
   }
   const char16_t* FText = nullptr;  // after its length, kept in two code units; null when empty
 };
-
+/// One "key=value" line of a news file's section.
 struct TQNINewsEntry {
   TQNINewsText Key;    ///< the text before the line's first "=": the link
   TQNINewsText Value;  ///< the text after it: the headline
 };
+/// One section of a news file.
 struct TQNINewsSection {
-  TQNINewsText Name;
-  std::span<const TQNINewsEntry> Entries;
+  TQNINewsText Name;                       ///< the section's name, without its brackets
+  std::span<const TQNINewsEntry> Entries;  ///< its lines in file order, a section named again's too
 };
 
 /// The sections of a news file and their "key=value" lines, in file order, with the texts they
@@ -70,12 +71,12 @@ struct TQNINewsSection {
 /// skipped. A section named again continues the first one.
 class QNINET_API TQNINewsFile {
 public:
-  using const_iterator = std::vector<TQNINewsSection>::const_iterator;
-  const_iterator begin() const { return FSections.begin(); }
-  const_iterator end() const { return FSections.end(); }
-  std::size_t size() const { return FSections.size(); }
-  bool empty() const { return FSections.empty(); }
-  const TQNINewsSection& operator[](std::size_t i) const { return FSections[i]; }
+  using const_iterator = std::vector<TQNINewsSection>::const_iterator;  ///< the sections in file order
+  const_iterator begin() const { return FSections.begin(); }            ///< the first section
+  const_iterator end() const { return FSections.end(); }                ///< after the last section
+  std::size_t size() const { return FSections.size(); }                 ///< the number of sections
+  bool empty() const { return FSections.empty(); }                      ///< whether there is none
+  const TQNINewsSection& operator[](std::size_t i) const { return FSections[i]; }  ///< `i` below `size()`
 
   /// Reads the bytes of a news file (in its code page, or UTF-8 with or without a mark, or
   /// UTF-16 with a mark).
