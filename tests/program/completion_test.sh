@@ -15,6 +15,7 @@ rows=(
   "qninet dns --type = A,CA|A,CAA"
   "qninet mail --auth |auto cram-md5 login oauthbearer plain xoauth2"
   "qninet mail --body-file $dir/n|$dir/notes.txt"
+  "qninet http -d @$dir/n|@$dir/notes.txt"
   "qninet xml $dir/o|$dir/other.txt"
   "qninet --v|--version"
 )

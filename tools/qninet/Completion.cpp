@@ -114,6 +114,8 @@ void write_command(std::ostream& out, CLI::App& cmd, const std::string& key) {
       out << "_qninet_words " << quoted(hook->second()) << " list";
     else if (auto words = validator_words(*o); !words.empty())
       out << "_qninet_words " << quoted(words);
+    else if (o->get_type_name().find("@FILE") != std::string::npos)
+      out << "_qninet_files @";  // TEXT|@FILE: files after the "@" only
     else if (takes_file(*o))
       out << "_qninet_files";
     else
@@ -150,11 +152,13 @@ void write_bash_completion(CLI::App& app, std::ostream& out) {
          "    COMPREPLY=($(compgen -P \"$head\" -W \"$1\" -- \"$word\"))\n"
          "}\n"
          "\n"
+         "# COMPREPLY: the files that start with $cur; with $1, only after that prefix (@FILE).\n"
          "_qninet_files()\n"
          "{\n"
+         "    local IFS=$'\\n' head=${1-}\n"
+         "    [[ $cur == \"$head\"* ]] || return 0\n"
          "    compopt -o filenames 2>/dev/null || :\n"
-         "    local IFS=$'\\n'\n"
-         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "    COMPREPLY=($(compgen -P \"$head\" -f -- \"${cur#\"$head\"}\"))\n"
          "}\n"
          "\n"
          "_qninet()\n"
