@@ -175,28 +175,6 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
   }
 }
 
-TEST(FormFiles, RoundTripKeepsNestedObjectsListsAndCollections) {
-  TGadget g(nullptr);
-  g.SetName(u"Gadget1");
-  g.SetFlavour(flSour);
-  g.SetPort(8080);
-  g.SetMix({flSweet, flSour});
-  g.SetRatio(0.25);
-  g.Lines()->SetText(u"one\ntw\u00F6");
-  g.Addresses()->Add()->SetText(u"a@example.org");
-  g.Addresses()->Add()->SetText(u"b@example.org");
-  g.Settings()->SetPort(43);
-  const std::string text = WriteObjectToJSON(g);
-
-  TGadget back(nullptr);
-  ReadObjectFromJSON(back, text);
-  EXPECT_EQ(WriteObjectToJSON(back), text);
-  EXPECT_EQ(back.Port(), 8080);  // loaded after Flavour, and not overwritten while loading
-  EXPECT_EQ(back.Addresses()->Items(1)->Text(), u"b@example.org");
-  EXPECT_TRUE(back.LoadedCalled);
-  EXPECT_FALSE(back.ComponentState().Contains(csLoading));
-}
-
 // Inputs shaped to be hard, each in a child with a few seconds of processor time: work that grows
 // with the square of the input, or a stack overflow, ends the child instead of finishing.
 TEST(FormFiles, EveryShapeIsReadInLinearWork) {

@@ -117,7 +117,6 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
 
 TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
   const std::tuple<const char16_t*, int, const char16_t*> cases[] = {
-      {u"\"Doe, Joe\" <joe@x.org>, ann@y.org", 2, u"Doe, Joe <joe@x.org>, ann@y.org"},
       {u"\"A\" <a@x.org>, \"B\" <b@x.org>", 2, u"A <a@x.org>, B <b@x.org>"},
       {u"a@x.org; b@y.org", 1, u"a@x.org; b@y.org"},  // semicolons separate nothing
       {u",a@x.org,, ,b@y.org,", 2, u"a@x.org, b@y.org"},
@@ -239,21 +238,13 @@ TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
       EXPECT_EQ(out, expected);
     }
   }
-}
-
-TEST(MailHeaderText, NamesWithSpecialsAreQuoted) {
-  const std::tuple<const char16_t*, const char16_t*, const char*> cases[] = {
-      {u"Doe, Joe", u"joe@x.org", "\"Doe, Joe\" <joe@x.org>"},
-      {u"say \"hi\"", u"q@x.org", "\"say \\\"hi\\\"\" <q@x.org>"},
-  };
-  for (const auto& [name, address, expected] : cases) {
-    TQNIEMailAddress a;
-    a.SetAddress(address);
-    a.SetName(name);
-    std::string out;
-    ASSERT_TRUE(smtp::header_mailbox(a, "us-ascii", out));
-    EXPECT_EQ(out, expected);
-  }
+  // Quotes in a name are escaped. (A name with a comma, quoted: the peers' To header.)
+  TQNIEMailAddress a;
+  a.SetAddress(u"q@x.org");
+  a.SetName(u"say \"hi\"");
+  std::string out;
+  ASSERT_TRUE(smtp::header_mailbox(a, "us-ascii", out));
+  EXPECT_EQ(out, "\"say \\\"hi\\\"\" <q@x.org>");
 }
 
 // A long text becomes encoded words of at most 75 characters, a long address list is folded
@@ -403,50 +394,36 @@ TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
   EXPECT_FALSE(d.Smtp.Connected());
 }
 
-// After the 250 to the message's end the message is delivered: a reply to QUIT missing or wrong
-// leaves the result empty and only a warning in LastError. (A reply cut by the close: the socket
-// fault table's line-end row.)
+// After the 250 to the message's end the message is delivered: a wrong reply to QUIT leaves the
+// result empty and only a warning in LastError. (A reply missing or cut by the close: the socket
+// fault table's line-end row and the program's mail rows.)
 TEST(SmtpTranscript, AcceptedMessageStaysSentWhateverQuitGets) {
-  const std::pair<const char*, const char16_t*> cases[] = {
-      {"", u"the server closed the connection"},
-      {"500 5.5.1 what?\r\n", u"500 5.5.1 what?"},
-  };
-  for (const auto& [quit, reason] : cases) {
-    SCOPED_TRACE(quit);
-    Dialogue d(Script::LineDialogue("220 test\r\n", kToData)
-                   .ReadUntil("\r\n.\r\n")
-                   .Send("250 2.0.0 Ok: queued\r\n")
-                   .ReadUntil("QUIT\r\n")
-                   .Send(quit)
-                   .Close());
-    EXPECT_EQ(d.Smtp.Execute(), u"");
-    EXPECT_EQ(d.Smtp.LastError(),
-              u"Warning: the message was accepted, but the reply to QUIT failed: " + String(reason));
-    EXPECT_FALSE(d.Smtp.Connected());
-  }
+  Dialogue d(Script::LineDialogue("220 test\r\n", kToData)
+                 .ReadUntil("\r\n.\r\n")
+                 .Send("250 2.0.0 Ok: queued\r\n")
+                 .ReadUntil("QUIT\r\n")
+                 .Send("500 5.5.1 what?\r\n")
+                 .Close());
+  EXPECT_EQ(d.Smtp.Execute(), u"");
+  EXPECT_EQ(d.Smtp.LastError(),
+            u"Warning: the message was accepted, but the reply to QUIT failed: 500 5.5.1 what?");
+  EXPECT_FALSE(d.Smtp.Connected());
 }
 
 // Refused before any mail: a refused greeting, or STARTTLS refused or answered together with
 // bytes that would be read as if they came inside TLS, ends the dialogue with QUIT before any
 // login and is reported. (STARTTLS not offered: smtp_tls_test against aiosmtpd.)
 TEST(SmtpTranscript, RefusedGreetingOrStartTlsEndsBeforeAnyLogin) {
-  const std::string ehlo = "EHLO " + host() + "\r\n";
-  const struct {
-    const char* Greeting;
-    Lines Replies;
-    const char16_t* Message;
-    std::string Sent;
-  } cases[] = {
+  const std::string ehlo = "EHLO " + host() + "\r\nSTARTTLS\r\nQUIT\r\n";
+  // clang-format off
+  const struct { const char* Greeting; Lines Replies; const char16_t* Message; std::string Sent; } cases[] = {
       {"554 5.3.2 no service\r\n", {"221 Bye\r\n"}, u"Error 220: 554 5.3.2 no service", "QUIT\r\n"},
-      {"220 test\r\n",
-       {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
-       u"Error 220: 454 4.7.0 TLS not available",
-       ehlo + "STARTTLS\r\nQUIT\r\n"},
-      {"220 test\r\n",
-       {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
-       u"Error: the server sent data before the TLS handshake",
-       ehlo + "STARTTLS\r\nQUIT\r\n"},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
+       u"Error 220: 454 4.7.0 TLS not available", ehlo},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
+       u"Error: the server sent data before the TLS handshake", ehlo},
   };
+  // clang-format on
   for (const auto& k : cases) {
     SCOPED_TRACE(ToUtf8(k.Message));
     Dialogue d(Script::LineDialogue(k.Greeting, k.Replies).Close());
@@ -458,32 +435,16 @@ TEST(SmtpTranscript, RefusedGreetingOrStartTlsEndsBeforeAnyLogin) {
   }
 }
 
-// An unreadable file or a body the charset cannot hold raises before connecting. An
-// attachment that opens but cannot be read (the process's memory at address 0 gives EIO) fails
-// inside the message data: the server never sees the final period, so nothing is delivered.
+// A body the charset cannot hold raises before connecting. An attachment that opens but cannot
+// be read (the process's memory at address 0 gives EIO) fails inside the message data: the
+// server never sees the final period, so nothing is delivered. (An attachment that cannot be
+// opened: error_story_test against aiosmtpd.)
 TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
-  for (bool attachment : {true, false}) {
-    SCOPED_TRACE(attachment);
-    Dialogue d(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "221 Bye\r\n"}).Close());
-    if (attachment)
-      d.Smtp.Attachments()->Add()->SetFileName(u"/nonexistent/folder/file.txt");
-    else
-      d.Smtp.Body()->SetText(S("Grüße"));
-    const String result = [&]() -> String {
-      try {
-        d.Smtp.Execute();
-      } catch (const Exception& e) {
-        return e.Message();
-      }
-      return u"(reported, not raised)";
-    }();
-    if (attachment)
-      EXPECT_TRUE(result.starts_with(u"Attachment /nonexistent/folder/file.txt cannot be read"))
-          << ToUtf8(result);
-    else
-      EXPECT_EQ(result, u"Body text cannot be written in us-ascii; set CharSet");
-    EXPECT_EQ(d.Server.ConnectionCount(), 0u);
-  }
+  Dialogue refused(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "221 Bye\r\n"}).Close());
+  refused.Smtp.Body()->SetText(S("Grüße"));
+  EXPECT_THAT([&] { refused.Smtp.Execute(); },
+              raises(u"Body text cannot be written in us-ascii; set CharSet"));
+  EXPECT_EQ(refused.Server.ConnectionCount(), 0u);
   Dialogue d(Script::LineDialogue("220 test\r\n", kToData).ReadUntilClose());
   d.Smtp.Attachments()->Add()->SetFileName(u"/proc/self/mem");
   EXPECT_EQ(d.Smtp.Execute(), u"Attachment /proc/self/mem cannot be read");
