@@ -9,6 +9,7 @@
 
 using namespace qninet;
 
+// (Links in a page's markup, mailto and https: the content rows against nginx.)
 TEST(ExtractLinks, PrefixesAndDelimiters) {
   struct Case {
     TQNIExtract kind;
@@ -16,8 +17,6 @@ TEST(ExtractLinks, PrefixesAndDelimiters) {
     const char* expected;  // the entries joined by " , "
   };
   const Case cases[] = {
-      {ieMailTo, u"<a href=\"mailto:ann@x.test\">Ann</a> mailto:bob@y.test more",
-       "mailto:ann@x.test , mailto:bob@y.test"},
       {ieMailTo, u"mailto:a@b.test\nnext line", "mailto:a@b.test"},
       {ieMailTo, u"mailto:a@b.test\r\nmailto:c@d.test\tx 'mailto:e@f.test'",
        "mailto:a@b.test , mailto:c@d.test , mailto:e@f.test"},
@@ -28,7 +27,6 @@ TEST(ExtractLinks, PrefixesAndDelimiters) {
       {ieHTTP, std::u16string(u"x http://a.test/\0 http://b.test/", 32), "http://a.test/ , http://b.test/"},
       {ieHTTP, u"http://a.test/[1]{2}|3~4^5`6\\7", "http://a.test/"},
       {ieHTTP, u"http://caf\u00E9.test/\u20AC", "http://caf\xC3\xA9.test/\xE2\x82\xAC"},
-      {itHTTPS, u"https://s.test/x http://p.test", "https://s.test/x"},
       {itFTP, u"ftp://f.test/pub", "ftp://f.test/pub"},
       {itNews, u"news:comp.lang", "news:comp.lang"},
       // sentence punctuation and unpaired closing brackets end a link; paired ones stay
