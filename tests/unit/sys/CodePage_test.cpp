@@ -11,7 +11,8 @@ using namespace qninet;
 using namespace qninet::sys;
 
 // Single-byte code pages map their own characters (0x81 is undefined in windows-1252); the
-// Unicode forms and multi-byte code pages (through iconv) turn bad bytes into U+FFFD.
+// Unicode forms and multi-byte code pages (through iconv) turn bad bytes into U+FFFD. (UTF-8:
+// the text conversion rows.)
 TEST(CodePageDecode, EveryFormAndBadBytes) {
   const std::tuple<std::string_view, const char*, std::u16string_view> cases[] = {
       {"a\x80\xE9", "windows-1252", u"a\u20AC\u00E9"},
@@ -19,8 +20,6 @@ TEST(CodePageDecode, EveryFormAndBadBytes) {
       {"\xB0", "ISO-8859-5", u"\u0410"},
       {"\x80", "ISO-8859-1", u"\u0080"},
       {"x\x81y", "windows-1252", u"x\uFFFDy"},
-      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "utf-8", u"caf\u00E9 \U0001F600"},
-      {"a\xC3", "UTF-8", u"a\uFFFD"},
       {{"A\0\x39\x04", 4}, "utf-16le", u"A\u0439"},
       {{"\0A\x04\x39", 4}, "UTF-16BE", u"A\u0439"},
       {{"A\0B", 3}, "UTF-16LE", u"A\uFFFD"},
