@@ -86,21 +86,17 @@ TEST(DnsQuery, QuestionsInTheOrderOfTheEnumeration) {
 // A type's name in any case gives its request; the types appended after irMailB ask for their
 // codes.
 TEST(DnsQuery, TypeNamesAndCodes) {
-  const struct {
-    TQNIDNSRequest Request;
-    const char16_t* Name;
-    unsigned Code;
-  } cases[] = {{irName, u"cname", 5}, {irAll, u"ANY", 255},    {irText, u"txt", 16},
-               {irAAAA, u"aaaa", 28}, {irSRV, u"SRV", 33},     {irNAPTR, u"NAPTR", 35},
-               {irDS, u"ds", 43},     {irRRSIG, u"RRSIG", 46}, {irDNSKEY, u"DNSKEY", 48},
-               {irCAA, u"caa", 257}};
-  for (const auto& n : cases) {
-    SCOPED_TRACE(ToUtf8(n.Name));
+  const std::tuple<TQNIDNSRequest, const char16_t*, unsigned> cases[] = {
+      {irName, u"cname", 5},     {irAll, u"ANY", 255},    {irText, u"txt", 16}, {irAAAA, u"aaaa", 28},
+      {irSRV, u"SRV", 33},       {irNAPTR, u"NAPTR", 35}, {irDS, u"ds", 43},    {irRRSIG, u"RRSIG", 46},
+      {irDNSKEY, u"DNSKEY", 48}, {irCAA, u"caa", 257}};
+  for (const auto& [request, name, code] : cases) {
+    SCOPED_TRACE(ToUtf8(name));
     TQNIDNSRequest r = irA;
-    EXPECT_TRUE(DNSRequestFromName(n.Name, r) && r == n.Request);
-    const bool before = n.Request < irMX;  // the questions go in the enumeration's order
-    const unsigned first = before ? n.Code : 15, second = before ? 15 : n.Code;
-    EXPECT_EQ(Bytes(DNSBuildQuery({n.Request, irMX}, u"t")),
+    EXPECT_TRUE(DNSRequestFromName(name, r) && r == request);
+    const bool before = request < irMX;  // the questions go in the enumeration's order
+    const unsigned first = before ? code : 15, second = before ? 15 : code;
+    EXPECT_EQ(Bytes(DNSBuildQuery({request, irMX}, u"t")),
               Header(2) + Name({"t"}) + U16(first) + U16(1) + Name({"t"}) + U16(second) + U16(1));
   }
   TQNIDNSRequest r = irA;
@@ -187,11 +183,7 @@ TEST(DnsDecode, RCodeNameAndNamesEscaped) {
 // One record's data as dig prints it; data of the wrong length for its type falls back to the
 // generic form. (CAA, NAPTR, DS and DNSKEY of good length are read beside dig in beyond_test.)
 TEST(DnsDecode, RecordDataAsDigPrintsIt) {
-  const struct {
-    unsigned Type;
-    const char* HexData;
-    const char* Dig;
-  } cases[] = {
+  const std::tuple<unsigned, const char*, const char*> cases[] = {
       // IPv6 in the shortest form: the first of two equal zero runs is the one shortened
       // (fd00::5 and ::1.2.3.4: the peers' rows)
       {28, "00000000000000000000000000000001", "::1"},
@@ -219,15 +211,15 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
       {35, "0064000A0175", "\\# 6 0064000A0175"},
       {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Dig);
+  for (const auto& [type, hexData, dig] : cases) {
+    SCOPED_TRACE(dig);
     std::string data;
-    for (std::size_t i = 0; i + 1 < std::strlen(c.HexData); i += 2)
-      data += static_cast<char>(std::stoi(std::string(c.HexData + i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < std::strlen(hexData); i += 2)
+      data += static_cast<char>(std::stoi(std::string(hexData + i, 2), nullptr, 16));
     TQNIDNSReply reply;
-    ASSERT_TRUE(Decode(ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), c.Type, 0, data), reply));
+    ASSERT_TRUE(Decode(ReplyHeader(0x8580, 0, 1, 0, 0) + Record(Name({"t"}), type, 0, data), reply));
     ASSERT_EQ(reply.Answers.size(), 1u);
-    EXPECT_EQ(ToUtf8(reply.Answers[0].Data()), c.Dig);
+    EXPECT_EQ(ToUtf8(reply.Answers[0].Data()), dig);
   }
 }
 

@@ -205,19 +205,14 @@ TEST(HttpRequest, HostLineAndTheHttpsDefaultPort) {
   }
 }
 
-// The body is held to its announced length; a shorter one is an error, never a success.
+// The body is held to its announced length; a shorter one is an error, never a success. Each row
+// expects the answer afterwards, or the error. (A body cut short: the socket fault table.)
 TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
-  const struct {
-    const char* Answer;
-    bool Head;
-    const char* Result;  ///< the answer afterwards, or the error
-  } cases[] = {
+  const std::tuple<const char*, bool, const char*> cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false,
        "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc"},
       {"HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\nzz", false,
        "HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\n"},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin", false,
-       "The answer ended after 3 of 100012 announced bytes"},
       {"HTTP/1.0 200 OK\r\nContent-Length: 10737418240\r\n\r\nx", false,
        "The answer ended after 1 of 10737418240 announced bytes"},
       {"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n", true, "HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n"},
@@ -227,14 +222,14 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
        "HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab"},
       {"HTTP/1.0 200 OK\r\n\r\nno length", false, "HTTP/1.0 200 OK\r\n\r\nno length"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Answer);
-    String answer = FromUtf8(k.Answer);
+  for (const auto& [raw, head, result] : cases) {
+    SCOPED_TRACE(raw);
+    String answer = FromUtf8(raw);
     try {
-      HTTPHoldToContentLength(answer, k.Head);
-      EXPECT_EQ(ToUtf8(answer), k.Result);
+      HTTPHoldToContentLength(answer, head);
+      EXPECT_EQ(ToUtf8(answer), result);
     } catch (const Exception& e) {
-      EXPECT_EQ(ToUtf8(e.Message()), k.Result);
+      EXPECT_EQ(ToUtf8(e.Message()), result);
     }
   }
 }

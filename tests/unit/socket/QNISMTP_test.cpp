@@ -456,10 +456,7 @@ TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
 
 // A line break in a value bound for a command or a header line is refused before connecting.
 TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
-  const struct {
-    std::function<void(TQNISMTP&)> Set;
-    const char16_t* Message;
-  } cases[] = {
+  const std::pair<std::function<void(TQNISMTP&)>, const char16_t*> cases[] = {
       {[](TQNISMTP& s) { s.SetSubject(u"Hi\r\nBcc: eve@example.com"); }, u"The subject"},
       {[](TQNISMTP& s) { s.SetCharSet(u"utf-8\nX-Evil: 1"); }, u"The charset"},
       {[](TQNISMTP& s) { s.From()->SetAddress(u"ann@example.com>\r\nRCPT TO:<eve@example.com"); },
@@ -470,12 +467,12 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
       {[](TQNISMTP& s) { s.Attachments()->Add()->SetContentType(u"text/plain\r\nX: y"); },
        u"An attachment's content type"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Message));
+  for (const auto& [set, message] : cases) {
+    SCOPED_TRACE(ToUtf8(message));
     Dialogue d(plain_dialogue(1));
-    k.Set(d.Smtp);
+    set(d.Smtp);
     EXPECT_THAT([&] { d.Smtp.Execute(); },
-                raises(String(k.Message) + u" holds a line break; nothing was sent"));
+                raises(String(message) + u" holds a line break; nothing was sent"));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
 }

@@ -54,10 +54,7 @@ TEST(FedExTracker, ProxyFormThePageAndListsClearedBeforeEachRequest) {
 }
 
 TEST(WeatherInfo, TemperatureAfterTheMarker) {
-  const struct {
-    const char16_t* Page;
-    std::optional<Integer> Reading;
-  } cases[] = {
+  const std::pair<const char16_t*, std::optional<Integer>> cases[] = {
       // (72, -5 and no marker: the nginx rows' fixture pages)
       {u"<td CLASS=obsTempTextA>0&deg;F</td>", 0},              // a reading, unlike the pages below
       {u"<td class=obsTempTextA>72&deg;F</td>", std::nullopt},  // the marker is case-sensitive
@@ -65,10 +62,10 @@ TEST(WeatherInfo, TemperatureAfterTheMarker) {
       {u"CLASS=obsTempTextA>5-3", std::nullopt},
       {u"CLASS=obsTempTextA>", std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.Page));
-    EXPECT_EQ(WeatherReading(c.Page), c.Reading);
-    EXPECT_EQ(WeatherTemperature(c.Page), c.Reading.value_or(0));
+  for (const auto& [page, reading] : cases) {
+    SCOPED_TRACE(ToUtf8(page));
+    EXPECT_EQ(WeatherReading(page), reading);
+    EXPECT_EQ(WeatherTemperature(page), reading.value_or(0));
   }
 }
 

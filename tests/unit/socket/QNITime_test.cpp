@@ -22,11 +22,7 @@ String Text(const char* s) { return FromBytes(s); }
 // (NIST's line, with and without its leading line feed, and xinetd's: peers_time_test, the socket
 // fault table's line-end row and the program's daytime rows.)
 TEST(DaytimeParse, RecognisedWholeLineForms) {
-  struct Case {
-    const char* answer;
-    TDateTime expected;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, TDateTime> cases[] = {
       {"1 1999-07-31 01:02:03\r\n", At(1999, 7, 31, 1, 2, 3)},  // a four-digit year is kept
       {"1 5-1-2 3:4:5\n", At(2005, 1, 2, 3, 4, 5)},             // shorter ones are in the 2000s
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
@@ -34,7 +30,7 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
       {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)},
   };
-  for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;
+  for (const auto& [answer, expected] : cases) EXPECT_EQ(DaytimeToDateTime(Text(answer)), expected) << answer;
   // Before 1899-12-30 the value is negative; the date and the time still read back as written.
   for (const char* early : {"1 1013-12-06 20:51:51\n", "Fri Dec  6 20:51:51 1013\r\n"}) {
     const TDateTime t = DaytimeToDateTime(Text(early));
@@ -48,11 +44,7 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
 // Anything but a whole recognised line is refused, and the message shows what arrived. (A line
 // cut by a close and a mail server's greeting: the program's daytime rows.)
 TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
-  struct Case {
-    const char* answer;
-    const char16_t* shown;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char16_t*> cases[] = {
       {"61378 26-12-04 23:15:07", u"\"61378 26-12-04 23:15:07\""},  // no line end
       {"\n61378 26-12-04 23:15:07", u"\"\\n61378 26-12-04 23:15:07\""},
       {"\r\n\n", u"\"\\r\\n\\n\""},
@@ -69,9 +61,9 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
       {"1 26-12-04 25:15:07\n", u"time encode"},
       {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"},
   };
-  for (const Case& c : cases) {
-    EXPECT_THAT([&] { DaytimeToDateTime(Text(c.answer)); },
-                ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(c.shown))))
-        << c.answer;
+  for (const auto& [answer, shown] : cases) {
+    EXPECT_THAT([&] { DaytimeToDateTime(Text(answer)); },
+                ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(shown))))
+        << answer;
   }
 }

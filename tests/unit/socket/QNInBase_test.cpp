@@ -279,19 +279,16 @@ TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
 // --- failures -------------------------------------------------------------------------------
 
 TEST(InetBaseFailure, RefusedPortAndUnknownNameReachTheCallerAfterOnError) {
-  const struct {
-    String Host;
-    const char16_t* Message;
-    std::vector<std::string> Seen;
-  } cases[] = {{u"127.0.0.1", u"Connection refused", {"connecting", "error 3 111"}},
-               // a label longer than 63 characters is refused by the resolver itself, nothing is sent
-               {String(70, u'a') + u".invalid", u"Name or service not known", {"lookup", "error 6 -2"}}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Message));
+  const std::tuple<String, const char16_t*, std::vector<std::string>> cases[] = {
+      {u"127.0.0.1", u"Connection refused", {"connecting", "error 3 111"}},
+      // a label longer than 63 characters is refused by the resolver itself, nothing is sent
+      {String(70, u'a') + u".invalid", u"Name or service not known", {"lookup", "error 6 -2"}}};
+  for (const auto& [host, reason, wantSeen] : cases) {
+    SCOPED_TRACE(ToUtf8(reason));
     TQueryClient c(nullptr);
-    c.SetHost(k.Host);
+    c.SetHost(host);
     c.SetPort(harness::FreePort());
-    const String message = k.Host + u":" + IntToStr(c.Port()) + u": " + k.Message;
+    const String message = host + u":" + IntToStr(c.Port()) + u": " + reason;
     std::vector<std::string> seen;
     c.SetOnLookup(note(seen, "lookup"));
     c.SetOnConnecting(note(seen, "connecting"));
@@ -301,7 +298,7 @@ TEST(InetBaseFailure, RefusedPortAndUnknownNameReachTheCallerAfterOnError) {
       seen.push_back("error " + std::to_string(e) + " " + std::to_string(code));
     });
     EXPECT_THAT([&] { c.Execute(); }, ThrowsMessage<ESocketError>(StrEq(ToUtf8(message))));
-    EXPECT_EQ(seen, k.Seen);
+    EXPECT_EQ(seen, wantSeen);
     EXPECT_EQ(c.LastError(), message);
     EXPECT_FALSE(c.Connected());
   }

@@ -187,11 +187,7 @@ TEST(RSSScanner, FeedBytesInTheirOwnEncodings) {
   std::string wide = "\xFF\xFE";
   for (char16_t c : std::u16string(u"<rss><channel>\n<title>\u0416</title>"))
     wide += {char(c & 0xFF), char(c >> 8)};
-  const struct {
-    std::string Bytes;
-    const char* Charset;
-    std::string Expected;
-  } cases[] = {
+  const std::tuple<std::string, const char*, std::string> cases[] = {
       {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<rdf:RDF><channel>\n<title>R\xE9sum\xE9</title>\n"
        "</channel>\n<item>\n<dc:creator>Zo\xEB</dc:creator>\n</item></rdf:RDF>",
        "", "C title=R\xC3\xA9sum\xC3\xA9 / I creator=Zo\xC3\xAB"},
@@ -199,40 +195,38 @@ TEST(RSSScanner, FeedBytesInTheirOwnEncodings) {
       {"<rss><channel>\n<title>caf\xC3\xA9</title>", "ISO-8859-1", "C title=caf\xC3\x83\xC2\xA9"},
       {"<rss><channel>\n<title>caf\xE9 \x80</title>", "", "C title=caf\xC3\xA9 \xE2\x82\xAC"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [bytes, charset, expected] : cases) {
     TQNIRSSChannels channels;
-    ParseRSSBytes(c.Bytes, channels, false, c.Charset);
-    EXPECT_EQ(describe(channels), c.Expected) << c.Bytes;
+    ParseRSSBytes(bytes, channels, false, charset);
+    EXPECT_EQ(describe(channels), expected) << bytes;
   }
 }
 
 // Feeds shaped to be hard, each in a child with a few seconds of processor time: every tag
-// copied and searched the whole path of open elements, however deep or long it had grown.
+// copied and searched the whole path of open elements, however deep or long it had grown. Each
+// row expects the last item's title and the count.
 TEST(RSSScanner, EveryShapeIsReadInLinearWork) {
   std::string items, nested;
   for (int i = 0; i < 20000; ++i) items += "<item><title>t</title></item>";
   for (int i = 0; i < 1000000; ++i) nested += "<x>";
   for (int i = 0; i < 1000000; ++i) nested += "</x>";
-  const struct {
-    std::string Feed;
-    std::string Expected;  // the last item's title and the count
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"<rss><channel>" + nested + "<item><title>t</title></item></channel></rss>", "t 1"},
       {"<rss><channel><" + std::string(3000000, 'y') + ">" + items, " 20000"},  // one unclosed name
   };
-  for (const auto& c : cases) {
+  for (const auto& [feed, expected] : cases) {
     const auto outcome = harness::RunForked(
         [&] {
           TQNIRSSChannels channels;
-          ParseRSSBytes(c.Feed, channels, false);
+          ParseRSSBytes(feed, channels, false);
           const auto* list = channels.Count() == 1 ? channels.GetItem(0)->Items() : nullptr;
           const std::string got = !list || !list->Count()
                                       ? "none"
                                       : ToUtf8(list->Last()->Title) + " " + std::to_string(list->Count());
-          return harness::CaseResult{got == c.Expected, got};
+          return harness::CaseResult{got == expected, got};
         },
         4);
-    EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Expected << ": " << outcome.Text;
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << expected << ": " << outcome.Text;
   }
 }
 

@@ -470,13 +470,8 @@ TEST(XMLLoadMarks, EveryMarkGivesTheSameTree) {
 // valid UTF-8 without a declared encoding; otherwise the system code page, with a declared
 // windows-N re-reading the texts.
 TEST(XMLLoadEncodings, DeclaredOrDetectedUtf8AndLegacyCodePages) {
-  struct Case {
-    std::string Bytes;
-    std::string Tree;
-    bool Processed;
-  };
   const std::string cafe = "caf\xC3\xA9";
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, bool> cases[] = {
       {"<?xml version=\"1.0\" encoding=\"utf-8\"?><r a=\"" + cafe + "\">" + cafe + "</r>",
        "?xml{@version=\"\"1.0\" \",@encoding=\"\"utf-8\"\",r=\"caf\xC3\xA9\"[ a=\"caf\xC3\xA9\"]}", true},
       {"<?xml encoding=\"utf-8\" ?>" + cafe + "<r>" + cafe + "</r>",
@@ -495,11 +490,11 @@ TEST(XMLLoadEncodings, DeclaredOrDetectedUtf8AndLegacyCodePages) {
       {"\xEF\xBB\xBF<?xml encoding=\"windows-1251\"?><r>" + cafe + "</r>",
        "?xml{@encoding=\"\"windows-1251\"\",r=\"caf\xD0\xB9\"}", true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Bytes);
+  for (const auto& [bytes, tree, processed] : cases) {
+    SCOPED_TRACE(bytes);
     TQNXMLEngine fromStream(nullptr);
-    EXPECT_EQ(load_bytes(c.Bytes, fromStream), c.Tree);
-    EXPECT_EQ(fromStream.UTF8Processed, c.Processed);
+    EXPECT_EQ(load_bytes(bytes, fromStream), tree);
+    EXPECT_EQ(fromStream.UTF8Processed, processed);
   }
   // From a file as from a stream; a file that cannot be opened leaves the tree as it was.
   const std::filesystem::path path = std::filesystem::temp_directory_path() / "qninet_xml_encoding_test.xml";
