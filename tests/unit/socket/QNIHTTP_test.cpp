@@ -175,30 +175,25 @@ TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
 // other than the scheme's; implicit TLS moves a default port to https's and back and leaves a
 // chosen one alone.
 TEST(HttpRequest, HostLineAndTheHttpsDefaultPort) {
-  const struct {
-    const char16_t* Host;
-    Integer PortBefore;
-    TQNITLSMode Mode;
-    Integer PortAfter;
-    const char* HostLine;
-  } cases[] = {{u"www.example.com", 80, tlsNone, 80, "www.example.com"},
-               {u"10.0.0.1", 80, tlsNone, 80, "10.0.0.1"},
-               {u"10.0.0.1", 8080, tlsNone, 8080, "10.0.0.1:8080"},
-               {u"::1", 8080, tlsNone, 8080, "[::1]:8080"},
-               {u"www.test", 80, tlsImplicit, 443, "www.test"},
-               {u"www.test", 8443, tlsImplicit, 8443, "www.test:8443"},
-               {u"www.test", 80, tlsStartTLS, 80, "www.test"},
-               {u"www.test", 443, tlsNone, 443, "www.test:443"}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.HostLine);
+  const std::tuple<const char16_t*, Integer, TQNITLSMode, Integer, const char*> cases[] = {
+      {u"www.example.com", 80, tlsNone, 80, "www.example.com"},
+      {u"10.0.0.1", 80, tlsNone, 80, "10.0.0.1"},
+      {u"10.0.0.1", 8080, tlsNone, 8080, "10.0.0.1:8080"},
+      {u"::1", 8080, tlsNone, 8080, "[::1]:8080"},
+      {u"www.test", 80, tlsImplicit, 443, "www.test"},
+      {u"www.test", 8443, tlsImplicit, 8443, "www.test:8443"},
+      {u"www.test", 80, tlsStartTLS, 80, "www.test"},
+      {u"www.test", 443, tlsNone, 443, "www.test:443"}};
+  for (const auto& [host, portBefore, mode, portAfter, hostLine] : cases) {
+    SCOPED_TRACE(hostLine);
     TQNIHTTPClient c(nullptr);
-    c.SetHost(k.Host);
-    c.SetPort(k.PortBefore);
-    c.SetUseTLS(k.Mode);
+    c.SetHost(host);
+    c.SetPort(portBefore);
+    c.SetUseTLS(mode);
     c.SetRequest(u"/");
-    EXPECT_EQ(c.Port(), k.PortAfter);
-    EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: " + std::string(k.HostLine) + "\r\n\r\n");
-    if (k.Mode == tlsImplicit && k.PortBefore == 80) {
+    EXPECT_EQ(c.Port(), portAfter);
+    EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: " + std::string(hostLine) + "\r\n\r\n");
+    if (mode == tlsImplicit && portBefore == 80) {
       c.SetUseTLS(tlsNone);
       EXPECT_EQ(c.Port(), 80);
     }
@@ -236,30 +231,28 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
 
 // A value that would split the request is refused before a byte goes out.
 TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
-  const struct {
-    const char16_t *Request, *Header, *ProxyUser, *Error;
-  } cases[] = {
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},
       {u"/", u"X-A: 1\nX-Evil: 1", u"", u"Headers holds a line break (CR or LF)"},
       {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Error));
+  for (const auto& [request, header, proxyUser, error] : cases) {
+    SCOPED_TRACE(ToUtf8(error));
     ScriptedServer server(Script().HoldOpen());
     TQNIHTTPClient c(nullptr);
     Local(c, server).SetAction(haGet);
-    c.SetRequest(k.Request);
-    if (*k.Header) c.Headers()->Add(k.Header);
-    if (*k.ProxyUser) {
+    c.SetRequest(request);
+    if (*header) c.Headers()->Add(header);
+    if (*proxyUser) {
       // a proxy that is this server: the credentials go into the request
       c.Proxy()->SetUseProxy(true);
       c.Proxy()->SetServer(u"127.0.0.1");
       c.Proxy()->SetPort(server.Port());
-      c.Proxy()->SetUser(k.ProxyUser);
+      c.Proxy()->SetUser(proxyUser);
       c.SetLoginPrompt(false);
     }
-    EXPECT_EQ(c.Execute(), k.Error);
-    EXPECT_EQ(c.LastError(), k.Error);
+    EXPECT_EQ(c.Execute(), error);
+    EXPECT_EQ(c.LastError(), error);
     c.Disconnect();
     server.Stop();
     EXPECT_EQ(server.Received(0), "");

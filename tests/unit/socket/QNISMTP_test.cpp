@@ -78,13 +78,10 @@ Lines folds(const std::string& s) {
 
 // --- addresses ------------------------------------------------------------------------------
 
+// Each row: the text, the name and address parsed from it, and the text read back (null: not
+// checked).
 TEST(MailAddressText, ParsedNameAddressAndReadBack) {
-  struct Case {
-    const char* text;
-    std::u16string name, address;
-    const char16_t* readBack;  // nullptr: not checked
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::u16string, std::u16string, const char16_t*> cases[] = {
       {"\"Joe Doe\" <joe@example.com>", u"Joe Doe", u"joe@example.com", u"Joe Doe <joe@example.com>"},
       {"joe@example.com (Joe Doe)", u"Joe Doe", u"joe@example.com", u"Joe Doe <joe@example.com>"},
       {"  joe@example.com ", u"", u"  joe@example.com ", nullptr},  // a bare address keeps its blanks
@@ -94,13 +91,13 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
       {"\" <j@x.org>", u"\"", u"j@x.org", nullptr},
       {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const auto a = parsed(c.text);
-    EXPECT_EQ(a->Name(), c.name);
-    EXPECT_EQ(a->Address(), c.address);
-    if (c.readBack) {
-      EXPECT_EQ(a->Text(), c.readBack);
+  for (const auto& [text, name, address, readBack] : cases) {
+    SCOPED_TRACE(text);
+    const auto a = parsed(text);
+    EXPECT_EQ(a->Name(), name);
+    EXPECT_EQ(a->Address(), address);
+    if (readBack) {
+      EXPECT_EQ(a->Text(), readBack);
     }
   }
   TQNIEMailAddress a;
@@ -479,24 +476,19 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
 
 // What an EHLO answer offers, and the method that auto takes from it.
 TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
-  const struct {
-    const char* Answer;
-    bool StartTLS;
-    Lines Mechanisms;
-    std::optional<TQNISMTPAuthMethod> Strongest;
-  } cases[] = {
+  const std::tuple<const char*, bool, Lines, std::optional<TQNISMTPAuthMethod>> cases[] = {
       {"250-mx\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, {"LOGIN", "PLAIN"}, amPlain},
       {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
       {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
       {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
       {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Answer);
-    const smtp::Extensions e = smtp::parse_ehlo(k.Answer);
-    EXPECT_EQ(e.StartTLS, k.StartTLS);
-    EXPECT_EQ(e.AuthMechanisms, k.Mechanisms);
-    EXPECT_EQ(smtp::strongest_auth(e), k.Strongest);
+  for (const auto& [answer, startTLS, mechanisms, strongest] : cases) {
+    SCOPED_TRACE(answer);
+    const smtp::Extensions e = smtp::parse_ehlo(answer);
+    EXPECT_EQ(e.StartTLS, startTLS);
+    EXPECT_EQ(e.AuthMechanisms, mechanisms);
+    EXPECT_EQ(smtp::strongest_auth(e), strongest);
   }
 }
 

@@ -32,23 +32,19 @@ TEST(CodePageDecode, EveryFormAndBadBytes) {
 }
 
 TEST(CodePageEncode, ReportsWhetherEveryCharacterFits) {
-  const struct {
-    String Text;
-    const char* Charset;
-    bool Fits;
-    std::string Bytes;
-  } cases[] = {{u"\u20ACuro", "windows-1252", true, "\x80uro"},
-               {u"a\u0439b", "windows-1252", false, "a?b"},
-               {u"\u0439", "windows-1251", true, "\xE9"},
-               {u"\U0001F600", "utf-8", true, "\xF0\x9F\x98\x80"},
-               {u"\u3042", "SHIFT_JIS", true, "\x82\xA0"},
-               {u"\u0439x", "ISO-8859-1", false, "?x"},
-               {u"A\u0439", "UTF-16BE", true, std::string("\0A\x04\x39", 4)}};
+  const std::tuple<String, const char*, bool, std::string> cases[] = {
+      {u"\u20ACuro", "windows-1252", true, "\x80uro"},
+      {u"a\u0439b", "windows-1252", false, "a?b"},
+      {u"\u0439", "windows-1251", true, "\xE9"},
+      {u"\U0001F600", "utf-8", true, "\xF0\x9F\x98\x80"},
+      {u"\u3042", "SHIFT_JIS", true, "\x82\xA0"},
+      {u"\u0439x", "ISO-8859-1", false, "?x"},
+      {u"A\u0439", "UTF-16BE", true, std::string("\0A\x04\x39", 4)}};
   std::string out;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Charset);
-    EXPECT_EQ(encode_text(c.Text, c.Charset, out), c.Fits);
-    EXPECT_EQ(out, c.Bytes);
+  for (const auto& [text, charset, fits, bytes] : cases) {
+    SCOPED_TRACE(charset);
+    EXPECT_EQ(encode_text(text, charset, out), fits);
+    EXPECT_EQ(out, bytes);
   }
   EXPECT_FALSE(encode_text(String(1, char16_t(0xD800)), "utf-8", out));
 }

@@ -78,20 +78,18 @@ TEST(HttpTransfer, RangeIsCheckedOrSkippedWhenIgnored) {
   NoSystemProxy noProxy;
   const std::string body = body_of(5000);
   const std::string partial = "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes ";
-  const struct {
-    std::string Reply;
-    bool Sends;
-  } cases[] = {{"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body, true},  // ignored
-               {partial + "0-4999/5000\r\n\r\n" + body, false}};                  // another range
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.Reply.substr(0, 60));
-    ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(c.Reply).Close());
+  const std::pair<std::string, bool> cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body, true},  // ignored
+      {partial + "0-4999/5000\r\n\r\n" + body, false}};                  // another range
+  for (const auto& [reply, sends] : cases) {
+    SCOPED_TRACE(reply.substr(0, 60));
+    ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(reply).Close());
     HttpTransfer t(options("A"));
     HttpRequest r = request("GET", server.Port(), "/f");
     r.RangeFrom = 3000;
     const auto sent = t.Send(r);
-    ASSERT_EQ(sent.ok(), c.Sends);
-    if (c.Sends) {
+    ASSERT_EQ(sent.ok(), sends);
+    if (sends) {
       EXPECT_TRUE(read_all(t, 700) == body.substr(3000));
     }
     server.Stop();
@@ -115,7 +113,7 @@ TEST(HttpTransfer, AHeadThatNeverEndsIsNoAnswerAndACancelStopsAStalledBody) {
       {asked().Send(status).SendChunks(std::string(200, 'X') + ": 1\r\n", 10, 50ms), true, true},
       {asked().Close(), false, false},
   };
-  for (auto& c : cases) {
+  for (const auto& c : cases) {
     ScriptedServer server(std::move(c.Server));
     HttpTransfer t(options("A", 400));
     const auto sent = t.Send(request("HEAD", server.Port(), "/f"));

@@ -66,11 +66,7 @@ std::string parse(const std::string& feed, bool decode = false) {
 // and a plain Atom entry: the program's rss rows.)
 TEST(RSSScanner, FeedsAndTheirEdgeCases) {
   const std::string head = "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
-  const struct {
-    const char* what;
-    bool decode;
-    std::string feed, expected;
-  } cases[] = {
+  const std::tuple<const char*, bool, std::string, std::string> cases[] = {
       // clang-format off
       {"RDF: items beside the channel", false,
        "<rdf:RDF xmlns:rdf=\"r\" xmlns:dc=\"d\">\n<channel rdf:about=\"x\">\n<title>R</title>\n<items>"
@@ -178,7 +174,7 @@ TEST(RSSScanner, FeedsAndTheirEdgeCases) {
        "<rss><channel>\n<title>T</title>\n<feed>\n<title>F</title>\n</feed>\n</channel></rss>", "C title=F"},
       // clang-format on
   };
-  for (const auto& c : cases) EXPECT_EQ(parse(c.feed, c.decode), c.expected) << c.what;
+  for (const auto& [what, decode, feed, expected] : cases) EXPECT_EQ(parse(feed, decode), expected) << what;
 }
 
 // Bytes decoded as the feed says: a mark, else the declaration, else the answer's charset, else
