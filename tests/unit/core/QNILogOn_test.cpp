@@ -9,8 +9,8 @@
 using namespace qninet;
 
 // The dialog opens with the values passed in; only OK hands back what was typed. An empty caption
-// keeps the form's own. (OK with the edits, and nobody to answer as Cancel: the engine's proxy
-// prompt rows.)
+// keeps the form's own. (OK with the edits, and nobody to answer as Cancel: the prompted proxy
+// rows against tinyproxy.)
 TEST(LogonPrompt, OkReturnsTheEditsAndAnythingElseLeavesBothStrings) {
   const struct {
     gui::TScriptedGui::Answer Answer;

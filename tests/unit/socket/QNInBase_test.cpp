@@ -219,33 +219,8 @@ TEST(InetBaseStatus, OnlyAFirstChunkThatIsAStatusLineIsExamined) {
 
 // --- the header block and the proxy ---------------------------------------------------------
 
-TEST(InetBaseHeaders, ProxyCredentialLinesAfterTheLogonPrompt) {
-  const struct {
-    bool Prompt, Confirm;
-    const char16_t *User, *Password, *Headers;
-    std::size_t Forms;
-  } cases[] = {
-      {true, true, u"old", u"", u"Username: joe\r\nPassword: secret\r\n\r\n", 1},  // stores the edits
-      {true, false, u"ann", u"", u"Username: ann\r\n\r\n", 1},                     // cancel keeps
-      {false, true, u"", u"pw", u"Password: pw\r\n\r\n", 0},                       // no prompt
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Headers));
-    gui::TScriptedGui gui;  // with no queued answer the prompt answers Cancel
-    if (k.Confirm) gui.AnswerNextModal({mrOk, {{u"edLogin", u"joe"}, {u"edPassword", u"secret"}}, {}});
-    TQNInetBase c(nullptr);
-    c.SetLoginPrompt(k.Prompt);
-    c.Proxy()->SetUseProxy(true);
-    c.Proxy()->SetServer(u"127.0.0.1");
-    c.Proxy()->SetUser(k.User);
-    c.Proxy()->SetPassword(k.Password);
-    c.AskProxyLogon();
-    EXPECT_EQ(c.GetRawHeaders(), k.Headers);
-    ASSERT_EQ(gui.ShownForms().size(), k.Forms);
-    for (const auto& form : gui.ShownForms()) EXPECT_EQ(form.Caption, u"Proxy Server authorization");
-    EXPECT_EQ(c.Proxy()->User(), k.Prompt && k.Confirm ? u"joe" : k.User);
-  }
-}
+// (The credential lines after a prompt confirmed or cancelled, and without one: the prompted
+// proxy rows against tinyproxy and the program's whois proxy row.)
 
 // UseProxy with no server goes to the server without prompt or credentials; a proxied run carries
 // them and the socket keeps the proxy's endpoint, as the engine reads it back; a later run without
