@@ -102,12 +102,13 @@ TEST(InetBaseCycle, NoServerRaisesTheCurrentTextAfterBeforeExecuteWithoutSocketA
   EXPECT_THROW(c.Connect(), Exception);
 }
 
-// An empty query sends nothing, not even the header block, and only reads. (The query with its
-// header block, and an answer of every byte value in small chunks: the program's whois rows; a
-// large answer over many reads: Framing_test.)
-TEST(InetBaseCycle, AnEmptyQuerySendsNothing) {
-  Served empty(Script().Send("Tue Mar  5 10:00:00 2024\r\n"), u"");
-  EXPECT_EQ(empty.C.Execute(), u"Tue Mar  5 10:00:00 2024\r\n");
+// An empty query sends nothing, not even the header block, and only reads; each byte of the
+// answer is one unit, never a sign-extended one. (The query with its header block, and an answer
+// in small chunks: the program's whois rows; a large answer over many reads: Framing_test.)
+TEST(InetBaseCycle, AnEmptyQuerySendsNothingAndEachByteIsOneUnit) {
+  const std::string answer("Tue Mar  5 10:00:00 2024\r\n\xE9\xFF\0\x80", 30);
+  Served empty(Script().Send(answer), u"");
+  EXPECT_EQ(empty.C.Execute(), FromBytes(answer));
   EXPECT_EQ(empty.Server.Received(0), "");
 }
 
