@@ -109,9 +109,14 @@ TEST(DnsQuery, LabelEdgeCases) {
   const String long300(300, u'x');
   const std::string q = Bytes(DNSBuildQuery({irA}, long300));
   EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);  // a long label keeps the low byte
-  // Nothing to ask gives an empty query.
+  // Nothing to ask, or no server to ask, gives an empty query (which sends nothing: the engine's
+  // empty query row).
   EXPECT_TRUE(DNSBuildQuery({}, u"example.com").empty());
   EXPECT_TRUE(DNSBuildQuery({irA}, u"").empty());
+  TQNIDNSResolver none(nullptr);
+  none.SetRequests({irA});
+  none.SetDomain(u"example.com");
+  EXPECT_TRUE(none.GetQuery().empty());
 }
 
 // (The length-prefixed exchange is dns_transport_test's TCP row against dnsmasq; a reply cut
