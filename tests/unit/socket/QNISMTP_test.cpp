@@ -432,16 +432,23 @@ TEST(SmtpTranscript, RefusedGreetingOrStartTlsEndsBeforeAnyLogin) {
   }
 }
 
-// A body the charset cannot hold raises before connecting. An attachment that opens but cannot
-// be read (the process's memory at address 0 gives EIO) fails inside the message data: the
-// server never sees the final period, so nothing is delivered. (An attachment that cannot be
-// opened: error_story_test against aiosmtpd.)
+// An unreadable file or a body the charset cannot hold raises before connecting. An
+// attachment that opens but cannot be read (the process's memory at address 0 gives EIO) fails
+// inside the message data: the server never sees the final period, so nothing is delivered.
 TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
-  Dialogue refused(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "221 Bye\r\n"}).Close());
-  refused.Smtp.Body()->SetText(S("Grüße"));
-  EXPECT_THAT([&] { refused.Smtp.Execute(); },
-              raises(u"Body text cannot be written in us-ascii; set CharSet"));
-  EXPECT_EQ(refused.Server.ConnectionCount(), 0u);
+  for (bool attachment : {true, false}) {
+    SCOPED_TRACE(attachment);
+    Dialogue d(Script::LineDialogue("220 test\r\n", {"250 test\r\n", "221 Bye\r\n"}).Close());
+    if (attachment)
+      d.Smtp.Attachments()->Add()->SetFileName(u"/nonexistent/folder/file.txt");
+    else
+      d.Smtp.Body()->SetText(S("Grüße"));
+    EXPECT_THAT([&] { d.Smtp.Execute(); },
+                testing::ThrowsMessage<Exception>(testing::StartsWith(
+                    attachment ? "Attachment /nonexistent/folder/file.txt cannot be read"
+                               : "Body text cannot be written in us-ascii; set CharSet")));
+    EXPECT_EQ(d.Server.ConnectionCount(), 0u);
+  }
   Dialogue d(Script::LineDialogue("220 test\r\n", kToData).ReadUntilClose());
   d.Smtp.Attachments()->Add()->SetFileName(u"/proc/self/mem");
   EXPECT_EQ(d.Smtp.Execute(), u"Attachment /proc/self/mem cannot be read");
