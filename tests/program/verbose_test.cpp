@@ -15,9 +15,8 @@ using namespace qninet::harness;
 TEST(ProgramVerbose, ShowsTlsDialogueAndResultsWithoutSecrets) {
   TestCA ca;
   const std::string token = "ya29.tok3n-XyZ", password = "Tr0ub4dor-3";
-  SmtpServer::Options account{
-      "mailer",        password,       true, {}, "qninet.test", SmtpServer::Tls::StartTls,
-      ca.ServerCert(), ca.ServerKey(), {}};
+  SmtpServer::Options account{"mailer",        password,       true, {}, SmtpServer::Tls::StartTls,
+                              ca.ServerCert(), ca.ServerKey(), {}};
   SmtpServer upgrading(account, token);
   account.TlsMode = SmtpServer::Tls::Implicit;
   SmtpServer sealed(account);
