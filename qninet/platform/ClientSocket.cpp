@@ -72,9 +72,17 @@ void TClientSocket::StartTLS(const String& HostName, const String& CAFile) {
   if (!Active()) throw ESocketError(sys::TcpSocket::NotConnected().Text);
   if (const sys::Status shaken = FSocket->StartTls(ToUtf8(HostName), ToUtf8(CAFile)); !shaken)
     raise_failure(eeConnect, shaken.failure().Code, shaken.failure().Text);
+  notify(FOnTLSStart);
 }
 
 bool TClientSocket::TLSActive() const { return FSocket->IsTls(); }
+
+TTLSDetails TClientSocket::TLSDetails() const {
+  const sys::TlsSession* session = FSocket->Tls();
+  if (!session) return {};
+  const sys::TlsDetails d = session->Details();
+  return {FromUtf8(d.Version), FromUtf8(d.Cipher), FromUtf8(d.Subject), FromUtf8(d.Issuer)};
+}
 
 void TClientSocket::Close() {
   if (!Active()) return;

@@ -35,6 +35,14 @@ namespace platform {
 /// kept for the component's `ClientType`.
 enum TClientType : std::uint8_t { ctNonBlocking, ctBlocking };
 
+/// What the open TLS session negotiated, for a log; every text is empty without TLS.
+struct TTLSDetails {
+  String Version;  ///< "TLS 1.3", "TLS 1.2"
+  String Cipher;   ///< the cipher suite, "TLS_AES_256_GCM_SHA384"
+  String Subject;  ///< the server certificate's subject, "CN=mail.example.com"
+  String Issuer;   ///< the certificate's issuer, in the same form
+};
+
 /// A blocking TCP client.
 ///
 /// The endpoint is a server name (`Host`, looked up with getaddrinfo, IPv4 or IPv6, IPv6
@@ -87,6 +95,8 @@ public:
   void StartTLS(const String& HostName, const String& CAFile);
   /// Whether sends and receives go through a TLS session.
   bool TLSActive() const;
+  /// The protocol, cipher and server certificate of the open TLS session (all empty without).
+  TTLSDetails TLSDetails() const;
   /// Closes an open connection (then the disconnected notification); nothing when closed.
   void Close();
   /// Sends all `Count` bytes (looping over partial sends); returns `Count`, or -1 after an
@@ -121,6 +131,10 @@ public:
   const TSocketErrorEvent& OnError() const { return FOnError; }
   /// Sets the `OnError` handler.
   void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
+  /// Fired after each handshake of `StartTLS` that succeeded (`TLSDetails` then says what it
+  /// negotiated).
+  const TSocketNotifyEvent& OnTLSStart() const { return FOnTLSStart; }
+  void SetOnTLSStart(TSocketNotifyEvent value) { FOnTLSStart = std::move(value); }
   /// Fired when data is ready to read, before each receive.
   const TSocketNotifyEvent& OnRead() const { return FOnRead; }
   /// Sets the `OnRead` handler.
@@ -144,7 +158,7 @@ private:
   TClientType FClientType = ctBlocking;
   Integer FTimeout = 0;
   std::unique_ptr<sys::TcpSocket> FSocket;
-  TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite;
+  TSocketNotifyEvent FOnLookup, FOnConnecting, FOnConnect, FOnDisconnect, FOnRead, FOnWrite, FOnTLSStart;
   TSocketErrorEvent FOnError;
 };
 

@@ -283,18 +283,35 @@ bool TQNISMTP::SendData(const String& Text, const String& ExpectedCode) {
   return send_bytes(bytes_of(Text), bytes_of(ExpectedCode));
 }
 
-bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected) {
+void TQNISMTP::trace_lines(TQNITraceKind kind, std::string_view text) {
+  for (std::size_t start = 0; start < text.size();) {
+    const auto end = std::min(text.find("\r\n", start), text.size());
+    if (end > start) Trace(kind, FromBytes(text.substr(start, end - start)));
+    start = end + 2;
+  }
+}
+
+bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected, std::size_t secretFrom) {
   if (FInData) {
     // One text may hold several lines ("\r\n" and a delimiter); each is stuffed alone.
     std::size_t start = 0;
     for (;;) {
       const auto end = text.find("\r\n", start);
+      const std::size_t before = FOutgoing.size();
       FOutgoing += smtp::dot_stuff(text.substr(start, end == std::string_view::npos ? end : end - start));
       FOutgoing += "\r\n";
+      if (Tracing()) Trace(trData, FromBytes(std::string_view(FOutgoing).substr(before)));
       if (end == std::string_view::npos) break;
       start = end + 2;
     }
     return FOutgoing.size() < kSendPiece || flush();
+  }
+  if (Tracing()) {
+    // A log keeps the mechanism and drops the credential (a base64 password reads as plain).
+    if (secretFrom != std::string_view::npos)
+      Trace(trSent, FromBytes(text.substr(0, secretFrom)) + u"***");
+    else
+      trace_lines(trSent, text);
   }
   FOutgoing += text;
   FOutgoing += "\r\n";
@@ -317,6 +334,7 @@ bool TQNISMTP::read_reply(std::string_view expected) {
   const TReceiveEnd end = ReceiveFramed(*FIncoming);
   if (end == reComplete) {
     FLastRaw = FIncoming->TakeReply();
+    if (Tracing()) trace_lines(trReceived, FLastRaw);
     const smtp::Reply reply = smtp::parse_reply(FLastRaw);
     FLastCode = reply.Code;
     FLastReply = FromBytes(reply.Text);
@@ -335,8 +353,8 @@ void TQNISMTP::raise_reply(std::string_view expected) const {
   fail(u"Error " + FromBytes(expected) + u": " + FLastReply);
 }
 
-void TQNISMTP::command(std::string_view line, std::string_view expected) {
-  if (!send_bytes(line, expected)) raise_reply(expected);
+void TQNISMTP::command(std::string_view line, std::string_view expected, std::size_t secretFrom) {
+  if (!send_bytes(line, expected, secretFrom)) raise_reply(expected);
 }
 
 smtp::Message TQNISMTP::prepare(bool local) {
@@ -411,7 +429,7 @@ void TQNISMTP::authenticate() {
       break;
     case amPlain:
       // RFC 4616: authorization identity (empty), NUL, user, NUL, password.
-      command("AUTH PLAIN " + base64_encode(std::string(1, '\0') + user + '\0' + password), "235");
+      command("AUTH PLAIN " + base64_encode(std::string(1, '\0') + user + '\0' + password), "235", 11);
       break;
     case amCramMD5: {
       command("AUTH CRAM-MD5", "334");
@@ -421,20 +439,20 @@ void TQNISMTP::authenticate() {
         send_bytes("*", "");  // RFC 4954 section 4: the client cancels the exchange
         fail(u"Error: the server's CRAM-MD5 challenge is not base64: " + FLastReply);
       }
-      command(base64_encode(smtp::cram_md5_answer(user, password, *challenge)), "235");
+      command(base64_encode(smtp::cram_md5_answer(user, password, *challenge)), "235", 0);
       break;
     }
     default:
       command("auth LOGIN", "334");
-      command(base64_encode(user), "334");
-      command(base64_encode(password), "235");
+      command(base64_encode(user), "334", 0);
+      command(base64_encode(password), "235", 0);
       break;
   }
 }
 
 void TQNISMTP::bearer_login(std::string_view mechanism, const std::string& response, std::string_view after) {
   const std::string line = "AUTH " + std::string(mechanism) + " " + base64_encode(response);
-  if (send_bytes(line, "235")) return;
+  if (send_bytes(line, "235", mechanism.size() + 6)) return;
   if (FLastCode != "334") raise_reply("235");
   // A refused token: the 334 challenge carries the error as base64 JSON (RFC 7628 section
   // 3.2.2), and the exchange must be finished before the server gives its final answer.

@@ -234,11 +234,15 @@ private:
   /// The message of the current properties; `local` checks what needs no server (every
   /// address may then go as UTF-8).
   smtp::Message prepare(bool local);
-  bool send_bytes(std::string_view line, std::string_view expected);
+  /// `secretFrom`: where a credential starts in `line`, which the trace shows as "***".
+  bool send_bytes(std::string_view line, std::string_view expected,
+                  std::size_t secretFrom = std::string_view::npos);
   bool flush();
   bool read_reply(std::string_view expected);
   [[noreturn]] void raise_reply(std::string_view expected) const;
-  void command(std::string_view line, std::string_view expected);
+  void command(std::string_view line, std::string_view expected,
+               std::size_t secretFrom = std::string_view::npos);
+  void trace_lines(TQNITraceKind kind, std::string_view text);
   void abandon() noexcept;
   String local_name();
   void greet_extended(const std::string& host);

@@ -85,6 +85,7 @@ TQNInetBase::TQNInetBase(TComponent* AOwner)
   FClientSocket->SetOnError([this](TObject* s, platform::TClientSocket* c, TErrorEvent e, Integer& code) {
     DoError(s, c, e, code);
   });
+  FClientSocket->SetOnTLSStart([this](TObject*, platform::TClientSocket* c) { DoTLSStart(c); });
   FClientSocket->SetClientType(platform::ctBlocking);
   FClientSocket->SetTimeout(FTimeout);
   FKeepConnection = false;
@@ -316,6 +317,20 @@ void TQNInetBase::Connect() {
 
 void TQNInetBase::StartTLS() {
   bounded([this] { FClientSocket->StartTLS(!FHost.empty() ? FHost : FAddress, FCAFile); });
+}
+
+void TQNInetBase::Trace(TQNITraceKind Kind, const String& Text) {
+  if (FOnTrace) OnStartingThread([&] { FOnTrace(this, Kind, Text); });
+}
+
+void TQNInetBase::DoTLSStart(platform::TClientSocket* Socket) {
+  if (!Tracing()) return;
+  // Trace text is wire text like the dialogue's: the names go as their UTF-8 bytes.
+  const platform::TTLSDetails d = Socket->TLSDetails();
+  for (const String& line :
+       {d.Version + u" connection using " + d.Cipher, u"Server certificate: subject: " + d.Subject,
+        u"Server certificate: issuer: " + d.Issuer})
+    Trace(trInfo, FromBytes(ToUtf8(line)));
 }
 
 void TQNInetBase::SetUseTLSMovingPort(TQNITLSMode value, Integer plainPort, Integer tlsPort) {

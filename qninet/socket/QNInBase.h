@@ -23,6 +23,13 @@ enum TReceiveEnd : std::uint8_t;  // how a framed receive ended
 enum TQNITLSMode : std::uint8_t { tlsNone, tlsImplicit, tlsStartTLS };
 QNINET_DECLARE_ENUM_INFO(TQNITLSMode)
 
+/// What one line of a run's trace tells (see `TQNInetBase::OnTrace`): a note on the connection,
+/// a protocol command sent, a reply line received, or a piece of message data sent.
+enum TQNITraceKind : std::uint8_t { trInfo, trSent, trReceived, trData };
+/// One line of a run's trace; `Text` is wire text (one byte per character) without its line end,
+/// except for `trData`, which is the bytes as sent.
+using TQNITraceEvent = std::function<void(TObject* Sender, TQNITraceKind Kind, const String& Text)>;
+
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// The answer of one step, by reference so that a handler can rewrite it.
 using TQNIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
@@ -246,6 +253,17 @@ public:
     RefuseWriteWhileRunning(*this);
     FOnAfterExecute = std::move(value);
   }
+  /// A run's account of itself, as curl -v gives it, for a log. After each TLS handshake three
+  /// `trInfo` lines: "TLS 1.3 connection using CIPHER", "Server certificate: subject: NAME" and
+  /// "Server certificate: issuer: NAME". A protocol that traces its dialogue (the mail sender)
+  /// adds each command (`trSent`; a credential or token in it reads "***"), each reply line
+  /// (`trReceived`) and its message data (`trData`). Delivered where the other events are (on
+  /// the starting thread of an asynchronous run); a run-time hook, not published.
+  const TQNITraceEvent& OnTrace() const { return FOnTrace; }
+  void SetOnTrace(TQNITraceEvent value) {
+    RefuseWriteWhileRunning(*this);
+    FOnTrace = std::move(value);
+  }
   /// After an asynchronous run, on the thread that started it.
   const TQNIDoneEvent& OnDone() const { return FOnDone; }
   /// Sets the `OnDone` handler.
@@ -300,6 +318,10 @@ protected:
   String GetLocalHost();
   /// The socket of the run in progress, or none.
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
+  /// Whether `OnTrace` is set: a descendant builds trace text only then.
+  bool Tracing() const { return static_cast<bool>(FOnTrace); }
+  /// Hands one line to `OnTrace` when it is set.
+  void Trace(TQNITraceKind Kind, const String& Text);
 
   /// The cap on an answer's size in bytes unless a component sets another.
   static constexpr Integer kDefaultMaxAnswerSize = 64 << 20;
@@ -319,6 +341,8 @@ private:
   void DoConnect(TObject* Sender, platform::TClientSocket* Socket);
   void DoDisconnect(TObject* Sender, platform::TClientSocket* Socket);
   void DoError(TObject* Sender, platform::TClientSocket* Socket, TErrorEvent ErrorEvent, Integer& ErrorCode);
+  /// Traces what the handshake that just succeeded negotiated.
+  void DoTLSStart(platform::TClientSocket* Socket);
   /// Whether the connection goes to the proxy rather than to the server.
   bool goes_to_proxy() const;
   void point_socket_at(const String& host, const String& address, Integer port);
@@ -352,6 +376,7 @@ private:
   TNotifyEvent FOnBeforeExecute;
   TQNIReceivedEvent FOnAfterExecute;
   TQNIDoneEvent FOnDone;
+  TQNITraceEvent FOnTrace;
   String FAnswer;
   std::atomic<bool> FCancelled{false};
   std::unique_ptr<TAsyncRunner> FAsync;

@@ -59,6 +59,8 @@ public:
   /// failure closes the connection.
   Status StartTls(const std::string& host, const std::string& ca_file);
   bool IsTls() const { return FTls != nullptr; }
+  /// The TLS session once `StartTls` succeeded, else null.
+  const TlsSession* Tls() const { return FTls.get(); }
   /// Ends the TLS session (close_notify) if any, then closes.
   void Close();
   /// The numeric address of the peer ("127.0.0.1", "::1"); empty when closed.

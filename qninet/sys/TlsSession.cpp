@@ -81,6 +81,18 @@ bool is_address_literal(const std::string& host) {
   return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
+std::string name_text(const X509_NAME* name) {
+  BIO* out = name ? BIO_new(BIO_s_mem()) : nullptr;
+  if (!out) return {};
+  // RFC 2253 with UTF-8 kept as it is, so a name outside ASCII reads as written.
+  X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(out, &data);
+  std::string text(data, size > 0 ? static_cast<std::size_t>(size) : 0);
+  BIO_free(out);
+  return text;
+}
+
 std::u16string openssl_reason() {
   const unsigned long e = ERR_peek_last_error();
   const char* reason = e ? ERR_reason_error_string(e) : nullptr;
@@ -186,6 +198,22 @@ Result<std::size_t> TlsSession::Receive(void* data, std::size_t count) {
   if (rc == 1) return n;
   if (SSL_get_error(s.Ssl, rc) == SSL_ERROR_ZERO_RETURN) return std::size_t{0};
   return s.failure(rc, u"TLS receive failed: ");
+}
+
+TlsDetails TlsSession::Details() const {
+  const State& s = *FState;
+  TlsDetails d;
+  if (!s.Ssl || !s.Usable) return d;
+  // OpenSSL says "TLSv1.3"; a log reads "TLS 1.3".
+  d.Version = SSL_get_version(s.Ssl);
+  if (d.Version.starts_with("TLSv")) d.Version.replace(0, 4, "TLS ");
+  d.Cipher = SSL_get_cipher_name(s.Ssl);
+  if (X509* peer = SSL_get1_peer_certificate(s.Ssl)) {
+    d.Subject = name_text(X509_get_subject_name(peer));
+    d.Issuer = name_text(X509_get_issuer_name(peer));
+    X509_free(peer);
+  }
+  return d;
 }
 
 bool TlsSession::Pending() const { return FState->Ssl && SSL_pending(FState->Ssl) > 0; }

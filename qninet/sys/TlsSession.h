@@ -11,6 +11,14 @@
 
 namespace qninet::sys {
 
+/// What an established session negotiated, for a log: empty texts before a handshake.
+struct TlsDetails {
+  std::string Version;  ///< "TLS 1.3", "TLS 1.2"
+  std::string Cipher;   ///< the suite's IANA-style name as OpenSSL gives it
+  std::string Subject;  ///< the peer certificate's subject, "CN=...,O=..." (RFC 2253, UTF-8)
+  std::string Issuer;   ///< its issuer, in the same form
+};
+
 class TlsSession {
 public:
   /// The session rides on `fd`, which stays the caller's to close.
@@ -30,6 +38,8 @@ public:
   Result<std::size_t> Receive(void* data, std::size_t count);
   /// Whether decrypted bytes wait to be read (a poll on the descriptor would not see them).
   bool Pending() const;
+  /// The protocol, cipher and peer certificate of the session (empty before a handshake).
+  TlsDetails Details() const;
   /// Tells the peer that the session ends (one close_notify, no wait for its answer).
   void Shutdown();
 

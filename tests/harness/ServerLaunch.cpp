@@ -3,6 +3,7 @@
 #include "harness/Ports.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -222,7 +223,12 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
 }
 
 void Peer::Stop() {
+  Pause(false);  // a frozen server would sit out SIGTERM's grace
   if (FProcess) FProcess->Stop();
+}
+
+void Peer::Pause(bool paused) const {
+  if (FProcess) ::kill(-FProcess->Pid(), paused ? SIGSTOP : SIGCONT);
 }
 
 std::string Peer::LogText() const {
@@ -344,7 +350,7 @@ SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8
     return out;
   };
   const char* const modes[] = {"none", "starttls", "implicit"};
-  Start({}, {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients), o.Hostname,
+  Start({}, {o.User, o.Password, o.RequireAuth ? "1" : "0", list(o.RefusedRecipients),
              modes[static_cast<int>(o.TlsMode)], o.CertFile.string(), o.KeyFile.string(),
              list(o.ExcludedAuth), token, smtputf8 ? "1" : "0", eightBitMime ? "1" : "0"});
 }
@@ -365,7 +371,7 @@ constexpr const char* kFtpRows[][2] = {{"pyftpdlib", "pyftpdlib"},  {"pyftpdlib"
                                        {"vsftpd", "vsftpd"},        {"proftpd", "proftpd"},
                                        {"proftpd", "proftpd-list"}, {"pure-ftpd", "pure-ftpd"}};
 
-FtpPeer::FtpPeer(FtpPeerKind kind, std::string user, std::string password, bool anonymous, std::string login)
+FtpPeer::FtpPeer(FtpPeerKind kind, std::string user, std::string password, std::string login)
     : Peer(kFtpRows[static_cast<int>(kind)][0]),
       FRoot(FDir.File("root")),
       FName(kFtpRows[static_cast<int>(kind)][1]),
@@ -382,7 +388,8 @@ FtpPeer::FtpPeer(FtpPeerKind kind, std::string user, std::string password, bool 
   switch (kind) {
     case FtpPeerKind::Pyftpdlib:
     case FtpPeerKind::PyftpdlibDos:
-      args = {FUser, FPassword, FLogin, anonymous ? "1" : "0", kind == FtpPeerKind::PyftpdlibDos ? "1" : "0"};
+      args = {FUser, FPassword, FLogin, FLogin == "/" ? "1" : "0",
+              kind == FtpPeerKind::PyftpdlibDos ? "1" : "0"};
       break;
     case FtpPeerKind::Vsftpd:
       FLogin = "/";
@@ -448,14 +455,6 @@ std::vector<Exchange> ServiceFixture::Exchanges() const {
       e.Headers.emplace_back(line.substr(0, line.find(": ")), line.substr(line.find(": ") + 2));
     out.push_back(std::move(e));
   }
-  return out;
-}
-
-std::vector<ServiceFixture::Request> ServiceFixture::Requests() const {
-  std::vector<Request> out;
-  for (const Exchange& e : Exchanges())
-    out.push_back({e.Method, e.Path + (e.Query.empty() ? "" : "?" + e.Query), e.Body,
-                   e.Header("Content-Type").value_or(""), e.Header("Authorization").value_or("")});
   return out;
 }
 

@@ -58,6 +58,8 @@ public:
   void Start(Values values = {}, const std::vector<std::string>& extraArgs = {});
   /// Stops the server and its workers. Idempotent.
   void Stop();
+  /// Freezes the server in place (SIGSTOP: connections still complete, nothing answers), or thaws it.
+  void Pause(bool paused) const;
   std::uint16_t Port() const { return FPorts[0]; }
   const std::filesystem::path& Dir() const { return FDir.Path(); }
   /// The row's log file, then the program's output.
@@ -136,7 +138,6 @@ struct TinyProxy : Peer {
   };
   explicit TinyProxy(const Options& options);
   TinyProxy() : TinyProxy(Options{}) {}
-  std::string Url() const { return LoopbackUrl("http", Port(), ""); }
 };
 
 /// dnsmasq, authoritative only, UDP and TCP on one port: no upstream, no hosts file; only the
@@ -153,7 +154,6 @@ struct Unbound : Peer {
   explicit Unbound(const std::vector<std::string>& serverLines, bool tls = false);
   std::uint16_t TlsPort() const { return FPorts.at(1); }
   std::uint16_t HttpsPort() const { return FPorts.at(2); }
-  std::string DohUrl() const { return LoopbackUrl("https", HttpsPort(), "/dns-query"); }
   const TestCA& CA() const { return *FCA; }
 
 private:
@@ -210,7 +210,6 @@ public:
     std::string Password;
     bool RequireAuth = false;                    ///< refuse MAIL before a successful AUTH
     std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
-    std::string Hostname = "qninet.test";        ///< the name in the greeting and EHLO reply
     Tls TlsMode = Tls::None;
     std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
     std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
@@ -252,9 +251,10 @@ enum class FtpPeerKind {
 /// unpacks; they and vsftpd need root (their logins chroot).
 class FtpPeer : public Peer {
 public:
-  /// The pyftpdlib kinds take the account, anonymous access and the login folder given.
+  /// The pyftpdlib kinds take the account and the login folder given; starting at "/", they let
+  /// anonymous logins read the tree too.
   explicit FtpPeer(FtpPeerKind kind, std::string user = "tester", std::string password = "secret",
-                   bool anonymous = false, std::string login = "/home/u");
+                   std::string login = "/home/u");
   ~FtpPeer() override { Stop(); }
   const std::string& Name() const { return FName; }
   const std::filesystem::path& Root() const { return FRoot; }
@@ -273,8 +273,8 @@ protected:
 /// pyftpdlib with one account of full rights on Root(), where its login starts, and anonymous
 /// read access to the same folder.
 struct FtpServer : FtpPeer {
-  explicit FtpServer(std::string user = "tester", std::string password = "secret", bool anonymous = true)
-      : FtpPeer(FtpPeerKind::Pyftpdlib, std::move(user), std::move(password), anonymous, "/") {}
+  explicit FtpServer(std::string user = "tester", std::string password = "secret")
+      : FtpPeer(FtpPeerKind::Pyftpdlib, std::move(user), std::move(password), "/") {}
 };
 
 /// One request as the service fixture received it, whole.
@@ -284,32 +284,26 @@ struct Exchange {
   std::string Body;
   /// The header's value (names compared ignoring case), or none when it was not sent.
   std::optional<std::string> Header(const std::string& name) const;
+  /// Path and query as sent.
+  std::string Target() const { return Query.empty() ? Path : Path + "?" + Query; }
 };
 
 /// A loopback HTTPS stand-in (service_fixture.py, Python's http.server with ssl) for the web
-/// services the translator and the UPS tracker talk to, and for Basic and Digest logins; the
-/// script says which answers it gives.
+/// services the translator and the UPS tracker talk to, and for Digest logins; the script says
+/// which answers it gives.
 class ServiceFixture : public Peer {
 public:
-  /// A request in short: the target is path and query as sent; a header not sent is empty.
-  struct Request {
-    std::string Method, Target, Body, ContentType, Authorization;
-  };
   ServiceFixture();
   std::string Url(const std::string& path) const { return LoopbackUrl("https", Port(), path); }
   /// The CA file a client trusts to reach the fixture.
   std::string CaFile() const { return FCA.CaCert().string(); }
   /// The bytes Speak answers with.
   void SetAudio(std::string_view bytes) const { FDir.Write("audio.bin", bytes); }
-  /// Every request received so far, in order: whole, or in short.
+  /// Every request received so far, in order.
   std::vector<Exchange> Exchanges() const;
-  std::vector<Request> Requests() const;
 
 private:
   TestCA FCA;
 };
-
-/// fixture.Exchanges(), by its older name.
-inline std::vector<Exchange> Exchanges(const ServiceFixture& fixture) { return fixture.Exchanges(); }
 
 }  // namespace qninet::harness

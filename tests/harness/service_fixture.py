@@ -78,10 +78,6 @@ def auth_answer(handler, method):
     return 401, "text/plain", b"authorization required", None, {"WWW-Authenticate": challenge}
 
 
-def reverse(text):
-    return "".join(reversed(text))
-
-
 def ups_address(lines, city, postal, country):
     parts = ["<AddressLine%d>%s</AddressLine%d>" % (i + 1, escape(l), i + 1) for i, l in enumerate(lines)]
     return ("<Address>" + "".join(parts) + "<City>%s</City><StateProvinceCode>XX</StateProvinceCode>"
@@ -169,9 +165,9 @@ def translator_answer(operation, query):
         xml = '<ArrayOfstring xmlns="%s" xmlns:i="http://www.w3.org/2001/XMLSchema-instance"%s' % (
             ARRAYS_NS, ">" + inner + "</ArrayOfstring>" if codes else "/>")
     elif operation == "Translate":
-        xml = '<string xmlns="%s">%s</string>' % (STRING_NS, escape(reverse(text)))
+        xml = '<string xmlns="%s">%s</string>' % (STRING_NS, escape(text[::-1]))
     elif operation == "Detect":
-        xml = '<string xmlns="%s">%s</string>' % (STRING_NS, "de" if re.search("[äöüß]", text) else "en")
+        xml = '<string xmlns="%s">%s</string>' % (STRING_NS, detect_language(text))
     else:
         return 404, "text/plain", b"no such operation"
     return 200, "application/xml; charset=utf-8", (prefix + xml).encode("utf-8")
@@ -211,7 +207,7 @@ def translator_v3(handler, operation, query, body):
         return json_answer(200, [{"language": detect_language(text), "score": 1.0,
                                   "isTranslationSupported": True, "isTransliterationSupported": False}])
     to, source = query.get("to", [""])[0], query.get("from", [None])[0]
-    result = {"translations": [{"text": reverse(text), "to": to}]}
+    result = {"translations": [{"text": text[::-1], "to": to}]}
     if source is None:
         result = {"detectedLanguage": {"language": detect_language(text), "score": 1.0}, **result}
     return json_answer(200, [result])

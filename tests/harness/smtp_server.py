@@ -2,7 +2,7 @@
 beside msg-NNNN.json (the envelope), logging each EHLO, AUTH and MAIL to DIR/commands.log, and
 every byte received (in clear) to DIR/received.log.
 
-usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED HOSTNAME TLS CERT KEY EXCLUDED
+usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED TLS CERT KEY EXCLUDED
                       TOKEN SMTPUTF8 8BITMIME
        (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit; with a TOKEN,
        XOAUTH2 and OAUTHBEARER accept USER with that bearer token; SMTPUTF8 and 8BITMIME are
@@ -34,8 +34,8 @@ if sys.argv[1] == "read":
 
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
-port, folder, user, password, require_auth, refused, hostname, tls, cert, key, excluded, token, smtputf8, \
-    eightbit = sys.argv[1:15]
+port, folder, user, password, require_auth, refused, tls, cert, key, excluded, token, smtputf8, eightbit = \
+    sys.argv[1:14]
 token, excluded = token.encode(), excluded + ("" if token else ",XOAUTH2,OAUTHBEARER")
 received = open(os.path.join(folder, "received.log"), "ab", buffering=0)
 user, password = user.encode(), password.encode()
@@ -113,7 +113,7 @@ class Server(SMTP):
 
     # RFC 2195: the client answers the challenge with its name and the HMAC-MD5 of it.
     async def auth_CRAM__MD5(self, _, args):
-        challenge = ("<%d.%d@%s>" % (os.getpid(), id(self), hostname)).encode()
+        challenge = ("<%d.%d@%s>" % (os.getpid(), id(self), "qninet.test")).encode()
         response = await self.challenge_auth(challenge)
         if response is MISSING:
             return AuthResult(success=False, handled=False)
@@ -131,7 +131,7 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 async def main():
     handler = Handler()
     server = await asyncio.get_running_loop().create_server(
-        lambda: Server(handler, hostname=hostname, auth_require_tls=False, auth_required=require_auth == "1",
+        lambda: Server(handler, hostname="qninet.test", auth_require_tls=False, auth_required=require_auth == "1",
                        authenticator=authenticator, tls_context=context if tls == "starttls" else None,
                        auth_exclude_mechanism=[m for m in excluded.split(",") if m],
                        enable_SMTPUTF8=smtputf8 == "1", decode_data=eightbit == "0"),

@@ -1,6 +1,7 @@
 // The HTTP client and the page scrapers against nginx on loopback, over HTTP and over TLS with the
 // harness CA (redirects within one scheme are read in the unit transcripts, which see every byte
-// of both requests), and the socket engine through a real HTTP proxy (tinyproxy).
+// of both requests), and the socket engine's prompted login to a real HTTP proxy (tinyproxy; a
+// WHOIS query through a proxy: the program's whois rows and the unit transcripts).
 
 #include <cstdlib>
 #include <fstream>
@@ -17,7 +18,6 @@
 #include "qninet/socket/QNIFedEx.h"
 #include "qninet/socket/QNIHTTP.h"
 #include "qninet/socket/QNIWeath.h"
-#include "qninet/socket/QNWhoIs.h"
 #include "qninet/sys/TcpSocket.h"
 
 using namespace qninet;
@@ -92,7 +92,7 @@ harness::Nginx* NginxServer::web = nullptr;
 }  // namespace
 
 // Each method and answer kind against nginx: the status line, a header, and the body with CRLF lines
-// or the component's own text for a refusal.
+// or the component's own text for a refusal (a plain GET: the HTTP peers' rows).
 TEST_F(NginxServer, MethodsAndAnswersGiveTheirStatusAndBody) {
   const struct {
     TQNIHTTPAction Action;
@@ -102,7 +102,6 @@ TEST_F(NginxServer, MethodsAndAnswersGiveTheirStatusAndBody) {
     const char* Body;
   } cases[] = {
       {haHead, u"/index.html", nullptr, "HTTP/1.1 200", ""},
-      {haGet, u"/index.html", nullptr, "HTTP/1.1 200", "<html>hello\r\nworld</html>\r\n"},
       {haPost, u"/post", u"Content-Length: 0", "HTTP/1.1 200", "posted\r\n"},
       {haGet, u"/missing", nullptr, "", "File not found"},
       {haGet, u"/private/x.html", nullptr, "", "HTTP Server authorization required"},
@@ -258,17 +257,6 @@ void use_proxy(TQNInetBase& c, const TinyProxy& proxy) {
 }
 
 }  // namespace
-
-TEST(SocketProxy, WhoisQueryReachesTheProxyNotTheServer) {
-  TinyProxy proxy;
-  TQNWhoIs w(nullptr);
-  w.SetDomain(u"example.co.uk");  // chooses whois.nic.uk, which must not be contacted
-  use_proxy(w, proxy);
-  const String answer = w.Execute();
-  // tinyproxy does not speak WHOIS: it answers the line with an HTTP error page of its own
-  EXPECT_EQ(answer.rfind(u"HTTP/1.0 400", 0), 0u) << ToUtf8(answer);
-  EXPECT_NE(proxy.LogText().find("example.co.uk"), std::string::npos) << proxy.LogText();
-}
 
 // The logon prompt runs before the request is built: what the user confirms is in the first
 // request's Proxy-Authorization line, so a proxy that wants Basic credentials passes it at once.

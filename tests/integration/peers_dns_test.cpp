@@ -1,10 +1,10 @@
 // The DNS resolver against two DNS servers nobody here wrote, dnsmasq and unbound, each serving
 // the same records from its own configuration; every answer is checked against dig's reading of
 // the same question to the same server: each record type over one transport, and each transport
-// (dnsmasq: UDP, TCP; unbound: UDP, TLS, HTTPS). 60 TXT records of 1000 bytes overflow a UDP
-// answer (TC: both ask again over TCP). A lost UDP query is sent again; forged UDP replies that
-// come before the true one are passed over. Only representation is normalised: the lines of an
-// answer are compared as a sorted list (a server may rotate the order of a record set).
+// (dnsmasq: UDP, TCP; unbound: UDP, TLS, HTTPS), and several types in one run. 60 TXT records of 1000 bytes
+// overflow a UDP answer (TC: both ask again over TCP). A lost UDP query is sent again; forged UDP replies
+// that come before the true one are passed over. Only representation is normalised: the lines of an answer
+// are compared as a sorted list (a server may rotate the order of a record set).
 
 #include <algorithm>
 #include <functional>
@@ -45,7 +45,7 @@ std::vector<std::string> big_txt() {
 std::vector<std::string> dnsmasq_records() {
   std::vector<std::string> all{
       "--auth-server=ns1.test,127.0.0.1", "--auth-zone=test,10.1.2.0/24,fd00::/64,::/96",
-      "--auth-soa=2024010101,hostmaster.test,3600,900,604800", "--host-record=www.test,10.1.2.3",
+      "--auth-soa=2024010101,hostmaster.test,3600,900,604800", "--host-record=www.test,10.1.2.3,fd00::3",
       "--host-record=host.test,fd00::5", "--host-record=compat.test,::1.2.3.4", "--cname=alias.test,www.test",
       "--mx-host=test,mail.test,10", "--txt-record=test,v=spf1 -all,second part",
       "--txt-record=long.test," + kLong, "--txt-record=esc.test,say \"hi\" \\ caf\xC3\xA9",
@@ -77,6 +77,7 @@ std::vector<std::string> unbound_records() {
       R"(local-data: "test. 300 IN SOA ns1.test. hostmaster.test. 2024010101 3600 900 604800 600")",
       R"(local-data: "test. 300 IN NS ns1.test.")",
       R"(local-data: "www.test. 300 IN A 10.1.2.3")",
+      R"(local-data: "www.test. 300 IN AAAA fd00::3")",
       R"(local-data-ptr: "10.1.2.3 www.test.")",
       R"(local-data: "host.test. 300 IN AAAA fd00::5")",
       R"(local-data: "compat.test. 300 IN AAAA ::1.2.3.4")",
@@ -131,6 +132,25 @@ std::vector<std::string> dig(std::uint16_t port, const std::vector<std::string>&
   }
   std::sort(lines.begin(), lines.end());
   return lines;
+}
+
+// A record's typed fields written as dig +short writes its data.
+std::string typed(const TQNIDNSRecord& r) {
+  std::string out;
+  const auto n = [](auto v) { return " " + std::to_string(v); };
+  if (const auto a = r.Address())
+    out = a->IPv6 ? ToUtf8(a->Text)
+                  : std::to_string(a->Bytes[0]) + "." + std::to_string(a->Bytes[1]) + "." +
+                        std::to_string(a->Bytes[2]) + "." + std::to_string(a->Bytes[3]);
+  if (const auto mx = r.MX()) out = std::to_string(mx->Preference) + " " + ToUtf8(mx->Exchange);
+  if (const auto s = r.SRV())
+    out = std::to_string(s->Priority) + n(s->Weight) + n(s->Port) + " " + ToUtf8(s->Target);
+  for (const String& s : r.TXT().value_or(std::vector<String>{}))
+    out += (out.empty() ? "\"" : " \"") + ToUtf8(s) + "\"";
+  if (const auto s = r.SOA())
+    out = ToUtf8(s->MName + u" " + s->RName) + n(s->Serial) + n(s->Refresh) + n(s->Retry) + n(s->Expire) +
+          n(s->Minimum);
+  return out + "\n";
 }
 
 class DnsPeers : public ::testing::Test {
@@ -239,4 +259,51 @@ TEST_F(DnsPeers, EachTransportAnswersAsDigDoes) {
     EXPECT_EQ(error, "");
     EXPECT_FALSE(expected.empty());
   }
+}
+
+// Several request types in one run: each type is its own message and reply (a server answers the
+// first question of a message only), the answers merge in the order of the types, and the typed
+// records carry what dig reads from the same server.
+TEST_F(DnsPeers, SeveralTypesOneMessageEachWithTypedRecords) {
+  const struct {
+    const char* Name;
+    std::vector<TQNIDNSRequest> Types;  // in the enumeration's order
+    unsigned RCode;
+  } rows[] = {{"www.test", {irA, irMX, irAAAA}, 0},  // MX: no such data, in a reply of its own
+              {"test", {irSOA, irMX, irText}, 0},
+              {"_sip._tcp.test", {irSRV}, 0},
+              {"nothing.test", {irA, irMX}, 3}};
+  for (const harness::Peer* peer : std::initializer_list<const harness::Peer*>{dnsmasq.get(), unbound.get()})
+    for (const TQNIDNSTransport transport : {dtUDP, dtTCP})
+      for (const auto& row : rows) {
+        const std::string via = transport == dtTCP ? "+tcp" : "+notcp";
+        SCOPED_TRACE((peer == dnsmasq.get() ? "dnsmasq " : "unbound ") + via + " " + row.Name);
+        TQNIDNSResolver r(nullptr);
+        r.SetTransport(transport);
+        r.SetHost(u"127.0.0.1");
+        r.SetPort(peer->Port());
+        r.SetTimeout(5000);
+        r.SetRequests(TQNIDNSRequests::FromBits(0));
+        for (const auto t : row.Types) r.SetRequests(r.Requests().Include(t));
+        r.SetDomain(FromUtf8(row.Name));
+        r.Execute();
+        ASSERT_EQ(ToUtf8(r.LastError()), "") << peer->LogText();
+        ASSERT_EQ(r.Results().size(), row.Types.size());
+        std::string merged;
+        for (std::size_t i = 0; i < row.Types.size(); ++i) {
+          const TQNIDNSResult& result = r.Results()[i];
+          EXPECT_EQ(result.Request, row.Types[i]);
+          EXPECT_EQ(ToUtf8(result.Error) + ToUtf8(DNSRCodeName(result.RCode())),
+                    ToUtf8(DNSRCodeName(row.RCode)));
+          const std::string type = ToUtf8(DNSTypeName(DNSRequestTypeCode(row.Types[i])));
+          std::string ours, theirs;
+          for (const TQNIDNSRecord& rec : result.Reply.Answers) ours += typed(rec);
+          for (const auto& line : dig(peer->Port(), {"+noall", "+short", via, row.Name, type}, true))
+            theirs += line + "\n";
+          EXPECT_EQ(ours, theirs);
+          for (const auto& line : dig(peer->Port(), {"+noall", "+answer", via, row.Name, type}, true))
+            merged += line + "\n";
+        }
+        EXPECT_EQ(ToUtf8(r.AnswerText()), merged);
+      }
 }

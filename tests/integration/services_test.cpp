@@ -49,8 +49,8 @@ protected:
     t->SetTrackingNumber(FromUtf8(number));
     return t;
   }
-  static std::size_t requests() { return fixture->Requests().size(); }
-  static ServiceFixture::Request last() { return fixture->Requests().back(); }
+  static std::size_t requests() { return fixture->Exchanges().size(); }
+  static harness::Exchange last() { return fixture->Exchanges().back(); }
 };
 
 ServiceFixture* Services::fixture = nullptr;
@@ -118,7 +118,7 @@ TEST_F(Services, TranslatorEncodesEveryValueDecodesTheAnswerOnceAndFailsOnErrors
     auto t = translator(c.AppId);
     if (!c.Target.empty()) {
       EXPECT_EQ(ToUtf8(c.Run(*t)), c.Result);
-      EXPECT_EQ(upper_escapes(last().Target), c.Target);
+      EXPECT_EQ(upper_escapes(last().Target()), c.Target);
       EXPECT_EQ(last().Method, "GET");
       EXPECT_EQ(t->Status(), isFinished) << ToUtf8(t->LastErrorText());
       continue;
@@ -150,7 +150,7 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
   });
   t->SpeakText(u"en", FromUtf8(file), u"hello world");
   EXPECT_EQ(t->Status(), isFinished) << ToUtf8(t->LastErrorText());
-  EXPECT_EQ(upper_escapes(last().Target),
+  EXPECT_EQ(upper_escapes(last().Target()),
             std::string("/v2/Http.svc/Speak?appId=") + kAppId + "&text=hello%20world&language=en");
   EXPECT_EQ(harness::ReadFileText(file), audio);
   EXPECT_EQ(harness::ReadFileText(mine), "the user's own");  // not the call's to remove
@@ -223,7 +223,7 @@ TEST_F(Services, TrackerSendsTheEscapedRequestAndReadsTheShipment) {
   ASSERT_TRUE(t->Execute()) << ToUtf8(t->LastErrorText());
   ASSERT_TRUE(t->Execute());  // a second run starts afresh instead of listing every activity twice
   const auto r = last();
-  EXPECT_EQ(r.Method + " " + r.Target + " " + r.ContentType,
+  EXPECT_EQ(r.Method + " " + r.Target() + " " + r.Header("Content-Type").value_or(""),
             "POST /ups.app/xml/Track application/x-www-form-urlencoded");
   // The request's texts are escaped for XML, the number with a character reference.
   for (const char* part : {"<AccessLicenseNumber>LIC&quot;1&apos;</AccessLicenseNumber>",

@@ -172,8 +172,8 @@ TEST(SmtpServerDelivery, AttachmentHoldingBoundaryTextsHidesNoPart) {
 }
 
 // Each refusal of a login is the server's own reply; nothing is stored, and the component sends the
-// next message on a new connection. (A refused recipient is read against two servers in
-// peers_smtp_test.cpp.)
+// next message on a new connection; a silent server's time-out names the endpoint. (A refused recipient is
+// read against two servers in peers_smtp_test.cpp.)
 TEST(SmtpServerRefusals, RefusalsAreTheResultAndNothingIsStored) {
   SmtpServer server(secured(Tls::None));
   TQNISMTP smtp(nullptr);
@@ -189,6 +189,13 @@ TEST(SmtpServerRefusals, RefusalsAreTheResultAndNothingIsStored) {
   smtp.Login()->SetPassword(u"s3cret");
   EXPECT_EQ(smtp.Execute(), u"");
   EXPECT_EQ(server.Messages(1).size(), 1u);
+  // Frozen in place, the server still accepts but never greets: reported (not raised) with where.
+  server.Pause(true);
+  smtp.SetTimeout(500);
+  EXPECT_EQ(ToUtf8(smtp.Execute()),
+            "no greeting from 127.0.0.1:" + std::to_string(server.Port()) + " within 500 ms");
+  EXPECT_EQ(smtp.Execute(), smtp.LastError());
+  server.Pause(false);
 }
 
 namespace {

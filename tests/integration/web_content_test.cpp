@@ -1,7 +1,7 @@
 // The content components against real servers on loopback: the feed parser and the information
 // extractor against nginx (downloads into private temporary files, answers' charsets, pages
-// that vanish), and the page fetch against nginx and pyftpdlib. How feeds and pages are read
-// from their bytes is the unit tests' part.
+// that vanish), and the page fetch (over FTP: listing_test). How feeds and pages are read from
+// their bytes is the unit tests' part.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <string>
 #include <tuple>
 
-#include "harness/FtpServer.h"
 #include "harness/Nginx.h"
 #include "harness/TempDir.h"
 #include "qninet/sys/PrivateTemp.h"
@@ -95,8 +94,6 @@ TEST(PageFetch, BodiesIntoUsedStreamsAndFailuresLeaveThemEmpty) {
   nginx.WriteFile("404.html", "no such page here");
   nginx.AddLocation("error_page 404 /404.html;");
   nginx.Start();
-  harness::FtpServer ftp;
-  harness::WriteFileBytes(ftp.Root() / "notes.txt", "ftp body");
   TQNWebUpdater web(nullptr);
   web.SetTimeout(15000);
   const struct {
@@ -106,7 +103,6 @@ TEST(PageFetch, BodiesIntoUsedStreamsAndFailuresLeaveThemEmpty) {
   } cases[] = {
       {nginx.Url("/short.txt"), true, "new"},
       {nginx.Url("/gone.html"), true, "no such page here"},  // the status is not examined
-      {ftp.Url("/notes.txt"), true, "ftp body"},
       {"http://127.0.0.1:1/x", false, ""},
       {"gopher://127.0.0.1/x", false, ""},
   };

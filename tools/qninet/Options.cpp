@@ -64,6 +64,13 @@ void hook_verbose(TQNInetBase& c) {
     pending->clear();
   });
   c.SetOnDisconnect([](TObject*, platform::TClientSocket*) { std::cerr << "* Closed the connection\n"; });
+  // The engine's own trace: TLS details, and a dialogue's commands and replies; message data by size.
+  auto data = std::make_shared<std::size_t>(0);
+  c.SetOnTrace([data](TObject*, TQNITraceKind kind, const String& text) {
+    if (kind == trData) return void(*data += text.size());
+    if (*data) std::cerr << "> (message: " << std::exchange(*data, 0) << " bytes)\n";
+    std::cerr << trace_text(kind == trInfo ? '*' : kind == trSent ? '>' : '<', ToBytes(text));
+  });
   c.SetOnBeforeExecute([&c, pending](TObject*) {
     std::string query;
     try {

@@ -5,11 +5,17 @@
 #include <iostream>
 #include <sstream>
 
-#include "Options.h"
+#include "WebContentRun.h"
 #include "qninet/rtl/FormFile.h"
+#include "qninet/rtl/GuiConsole.h"
 #include "qninet/rtl/TypInfo.h"
 #include "qninet/design/QNIReg.h"
+#include "qninet/web/QNIRSS.h"
+#include "qninet/web/QNIRdap.h"
+#include "qninet/web/QNIUPS.h"
 #include "qninet/web/qnidir.h"
+#include "qninet/web/qnidirect.h"
+#include "qninet/web/qniimage.h"
 #include "qninet/web/qniupdate.h"
 #include "qninet/web/qnixtract.h"
 
@@ -163,26 +169,50 @@ int run_form(Run& run, const std::string& file, const std::string& component) {
   }
   if (auto* web = dynamic_cast<TQNCustomWebComponent*>(c)) {
     if (const int code = run.Configure(*web)) return code;
+    // A remote image loads into a picture; a form without one gets one of ours to show.
+    auto* image = dynamic_cast<TQNRemoteImage*>(web);
+    TImage picture(nullptr);
+    if (image && !image->Image()) image->SetImage(&picture);
+    // On the console the news window is printed on standard output, where --json writes.
+    auto* news = dynamic_cast<TQNWebDirect*>(web);
+    if (news && run.Options().Json && &gui::Services() == &gui::console_services())
+      news->SetShowMode(omNever);
     const bool ok = web->Execute();
     const std::string status = ToUtf8(EnumInfoOf(static_cast<TQNIStatus*>(nullptr)).NameOf(web->Status()));
     run.Json()["Status"] = status;
-    // The results as the component's own sub-command prints them: a lister's names, an
-    // extractor's addresses; the others their final status.
+    const std::string why = web->LastErrorText().empty() ? status : ToUtf8(web->LastErrorText());
+    const bool done = ok && web->Status() != isFailed && web->Status() != isNotFound;
+    const int code = web->Status() == isNotFound ? run.Fail(exNotFound, name, "not found: " + why)
+                     : !done                     ? run.Fail(exFailed, name, why)
+                                                 : exOk;
+    // The results as the component's own sub-command prints them; a component without results
+    // of its own (the updater, the translator) or one that failed says its final status.
     const TStrings* results = nullptr;
     const char* field = nullptr;
     if (auto* files = dynamic_cast<TQNRemoteFiles*>(web)) results = files->FileList(), field = "files";
     if (auto* x = dynamic_cast<TQNInfoExtractor*>(web)) results = x->ExtractedInfo(), field = "ExtractedInfo";
-    if (results && ok) {
+    if (image) {
+      run.Json()["runs"] = nlohmann::ordered_json::array(
+          {report_picture(run, 1, web->Status(), image->Image()->Picture()->Graphic())});
+    } else if (!done) {
+      if (!run.Options().Json) std::cout << status << '\n';
+    } else if (results) {
       run.Json()[field] = lines_json(*results);
       if (!run.Options().Json)
         for (int i = 0; i < results->Count(); ++i) std::cout << ToUtf8(results->Strings(i)) << '\n';
+    } else if (auto* feed = dynamic_cast<TQNIRSSParser*>(web)) {
+      return report_feed(run, *feed, name);
+    } else if (news) {
+      report_news(run, *news);
+    } else if (auto* rdap = dynamic_cast<TQNRdapClient*>(web)) {
+      report_rdap(run, *rdap);
+    } else if (auto* ups = dynamic_cast<TQNUPSTracker*>(web)) {
+      report_shipment(run, *ups);
     } else if (!run.Options().Json) {
       std::cout << status << '\n';
     }
-    const std::string why = web->LastErrorText().empty() ? status : ToUtf8(web->LastErrorText());
-    if (web->Status() == isNotFound) return run.Fail(exNotFound, name, "not found: " + why);
-    if (!ok || web->Status() == isFailed) return run.Fail(exFailed, name, why);
-    return exOk;
+    if (image) image->SetImage(nullptr);
+    return code;
   }
   return run.Fail(exBadInput, name, "the component has nothing to execute");
 }
@@ -215,8 +245,9 @@ const CommandRegistrar run(980, [](CLI::App& app, RunState& state) {
   cmd->add_option("FORM", *file, "The form file (from qninet save)")->required();
   cmd->add_option("COMPONENT", *component, "The component's Name (default: the first; case ignored)");
   set_help_footer(*cmd,
-                  "A socket component's answer goes to standard output byte for byte; a lister's names\n"
-                  "and an extractor's addresses one a line; another web component's final status.\n"
+                  "A socket component's answer goes to standard output byte for byte; a web component's\n"
+                  "results as its own sub-command prints them (rss, image, news, ls, extract, rdap, ups),\n"
+                  "an updater's or translator's final status.\n"
                   "Exit codes: 0 done; 1 the component failed (its error on standard error); 3 it\n"
                   "ended isNotFound; 2 a form that cannot be read (the file, component and property named).",
                   {"qninet run whois.json", "qninet run update.json WebUpdater1"});

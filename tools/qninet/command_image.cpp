@@ -26,6 +26,30 @@ std::string status_name(TQNIStatus s) {
 
 int status_code(TQNIStatus s) { return s == isFailed ? exFailed : s == isNotFound ? exNotFound : exOk; }
 
+}  // namespace
+
+nlohmann::ordered_json report_picture(Run& run, int number, TQNIStatus status, const TGraphic* g) {
+  nlohmann::ordered_json j{{"status", status_name(status)}};
+  if (g && !g->Empty()) {
+    j["format"] = g->Format();
+    j["width"] = g->Width();
+    j["height"] = g->Height();
+    j["bytes"] = g->Data().size();
+  }
+  if (!run.Options().Json && !run.Options().Quiet) {
+    std::cout << "run " << number << ": " << status_name(status);
+    if (j.contains("format"))
+      std::cout << ", " << g->Format() << ' ' << g->Width() << 'x' << g->Height() << ", " << g->Data().size()
+                << " bytes";
+    else
+      std::cout << ", no picture";
+    std::cout << std::endl;
+  }
+  return j;
+}
+
+namespace {
+
 int run_image(Run& run, const ImageArgs& args) {
   if (!(args.Interval > 0) || args.Interval * 1000 > 0x7FFFFFFF)
     return run.Fail(exBadInput, "", "--interval must be a positive number of seconds");
@@ -52,26 +76,8 @@ int run_image(Run& run, const ImageArgs& args) {
   int code = exOk;
   auto& list = run.Json()["runs"] = nlohmann::ordered_json::array();
   auto report = [&] {
-    ++runs;
     code = status_code(image.Status());
-    const TGraphic* g = picture->Picture()->Graphic();
-    nlohmann::ordered_json j{{"status", status_name(image.Status())}};
-    if (g && !g->Empty()) {
-      j["format"] = g->Format();
-      j["width"] = g->Width();
-      j["height"] = g->Height();
-      j["bytes"] = g->Data().size();
-    }
-    if (!run.Options().Json && !run.Options().Quiet) {
-      std::cout << "run " << runs << ": " << status_name(image.Status());
-      if (j.contains("format"))
-        std::cout << ", " << g->Format() << ' ' << g->Width() << 'x' << g->Height() << ", "
-                  << g->Data().size() << " bytes";
-      else
-        std::cout << ", no picture";
-      std::cout << std::endl;
-    }
-    list.push_back(std::move(j));
+    list.push_back(report_picture(run, ++runs, image.Status(), picture->Picture()->Graphic()));
   };
 
   // The first run at once, the others on the timer, one interval after each run ends.

@@ -95,6 +95,8 @@ int run(Run& run, const Options& o) {
                      : o.Auth == "oauthbearer" ? amOAuthBearer
                                                : amLogin);
   if (const int code = run.Configure(smtp)) return code;
+  // -v traces the dialogue line by line; the engine's "Received 0 bytes" would say nothing.
+  smtp.SetOnAfterExecute(nullptr);
   std::string token;
   if (const int code = run.AccessToken(token)) return code;
   const bool bearer = o.Auth == "xoauth2" || o.Auth == "oauthbearer";

@@ -31,7 +31,13 @@ int run_news(Run& run, const NewsArgs& args) {
   const bool console = &gui::Services() == &gui::console_services();
   news.SetShowMode(run.Options().Json && console ? omNever : mode->second);
   if (const int code = execute_web(run, news, args.Target)) return code;
+  report_news(run, news);
+  return exOk;
+}
 
+}  // namespace
+
+void report_news(Run& run, const TQNWebDirect& news) {
   const String previousFile = news.PreviousFileName();
   const bool hasPrevious = std::filesystem::exists(ToUtf8(previousFile));
   const auto previous = hasPrevious ? ReadNewsFile(previousFile) : TQNINewsFile{};
@@ -54,8 +60,9 @@ int run_news(Run& run, const NewsArgs& args) {
   if (!run.Options().Json && !run.Options().Quiet)
     std::cout << ToUtf8(news.LocalFileName()) << ": " << current.size() << " sections, " << entries
               << " entries, " << fresh << " new" << std::endl;
-  return exOk;
 }
+
+namespace {
 
 const CommandRegistrar registrar(440, [](CLI::App& app, RunState& state) {
   auto args = std::make_shared<NewsArgs>();

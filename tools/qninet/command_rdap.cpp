@@ -5,7 +5,7 @@
 #include <iostream>
 #include <map>
 
-#include "Options.h"
+#include "WebContentRun.h"
 #include "qninet/core/Url.h"
 #include "qninet/rtl/JsonText.h"
 #include "qninet/web/QNIRdap.h"
@@ -154,10 +154,18 @@ int run(Run& run, const Options& o) {
   }
   if (!c.LastErrorText().empty() && !run.Options().Quiet)
     std::cerr << "qninet rdap: " << ToUtf8(c.LastErrorText()) << '\n';
-  put_results(run, c);
-  if (!run.Options().Json) print_results(c);
+  report_rdap(run, c);
   return exOk;
 }
+
+}  // namespace
+
+void report_rdap(Run& run, const TQNRdapClient& c) {
+  put_results(run, c);
+  if (!run.Options().Json) print_results(c);
+}
+
+namespace {
 
 const CommandRegistrar registrar(110, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();

@@ -87,13 +87,21 @@ int run_rss(Run& run, const Options& o) {
   parser.SetDecodeEntities(!o.Raw);
   if (const int code = configure_web(run, parser, target)) return code;
   if (const int code = execute_web(run, parser, target)) return code;
+  return report_feed(run, parser, target);
+}
+
+}  // namespace
+
+int report_feed(Run& run, const TQNIRSSParser& parser, const std::string& about) {
   // An HTML page or a plain text parses to nothing: that is no empty feed but no feed.
   if (parser.Channels()->Count() == 0)
-    return run.Fail(exFailed, target, "not a feed (no RSS, RDF or Atom channel in it)");
+    return run.Fail(exFailed, about, "not a feed (no RSS, RDF or Atom channel in it)");
   run.Json()["channels"] = channels_json(*parser.Channels());
   if (!run.Options().Json) print_channels(std::cout, *parser.Channels());
   return exOk;
 }
+
+namespace {
 
 const CommandRegistrar registrar(410, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<Options>();

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "Loopback.h"
-#include "Options.h"
+#include "WebContentRun.h"
 #include "qninet/core/Url.h"
 #include "qninet/web/QNIMSTranslator.h"
 #include "qninet/web/QNIUPS.h"
@@ -109,10 +109,18 @@ int run_ups(Run& run, const UpsOptions& o) {
   t.SetTrackingNumber(FromUtf8(o.Number));
   if (!t.Execute())
     return run.Fail(exFailed, HostPort{ToUtf8(t.Host()), t.Port()}.ToString(), ToUtf8(t.LastErrorText()));
-  put_shipment(run.Json(), t);
-  if (!c.Json) print_shipment(std::cout, t);
+  report_shipment(run, t);
   return exOk;
 }
+
+}  // namespace
+
+void report_shipment(Run& run, const TQNUPSTracker& t) {
+  put_shipment(run.Json(), t);
+  if (!run.Options().Json) print_shipment(std::cout, t);
+}
+
+namespace {
 
 const CommandRegistrar registrar(450, [](CLI::App& app, RunState& state) {
   auto o = std::make_shared<UpsOptions>();

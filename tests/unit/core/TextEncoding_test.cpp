@@ -22,10 +22,3 @@ TEST(Base64Lines, SeventySixCharactersALineAndTheSameTextAsOneLine) {
   EXPECT_EQ(base64_encode("a") + base64_encode("ab") + base64_encode("foobar"), "YQ==YWI=Zm9vYmFy");
   EXPECT_EQ(base64_encode(std::string("\xff\xfe\0", 3)), "//4A");
 }
-
-TEST(AsciiTest, EveryUnitBelow128) {
-  EXPECT_TRUE(is_ascii(u""));
-  EXPECT_TRUE(is_ascii(String(u"plain \x7f text")));
-  EXPECT_FALSE(is_ascii(u"\u0080"));
-  EXPECT_FALSE(is_ascii(u"Gr\u00fc\u00dfe"));
-}

@@ -5,14 +5,7 @@
 using namespace qninet;
 
 TEST(HostPort, ParsesEveryFormAndRefusesBrokenText) {
-  struct Case {
-    const char* text;
-    std::uint16_t defaultPort;
-    const char* host;
-    std::uint16_t port;
-    const char* rendered;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::uint16_t, const char*, std::uint16_t, const char*> cases[] = {
       {"example.com", 43, "example.com", 43, "example.com:43"},
       {"example.com:8080", 43, "example.com", 8080, "example.com:8080"},
       {"127.0.0.1:3128", 0, "127.0.0.1", 3128, "127.0.0.1:3128"},
@@ -21,12 +14,12 @@ TEST(HostPort, ParsesEveryFormAndRefusesBrokenText) {
       {"::1", 0, "::1", 0, "[::1]"},
       {"host", 0, "host", 0, "host"},
   };
-  for (const auto& c : cases) {
-    const auto hp = HostPort::Parse(c.text, c.defaultPort);
-    ASSERT_TRUE(hp) << c.text;
-    EXPECT_EQ(hp->Host, c.host) << c.text;
-    EXPECT_EQ(hp->Port, c.port) << c.text;
-    EXPECT_EQ(hp->ToString(), c.rendered) << c.text;
+  for (const auto& [text, defaultPort, host, port, rendered] : cases) {
+    const auto hp = HostPort::Parse(text, defaultPort);
+    ASSERT_TRUE(hp) << text;
+    EXPECT_EQ(hp->Host, host) << text;
+    EXPECT_EQ(hp->Port, port) << text;
+    EXPECT_EQ(hp->ToString(), rendered) << text;
   }
   for (const char* text : {"", ":80", "host:", "host:0", "host:65536", "host:12x", "[::1", "[::1]x", "[]:80",
                            "a b:80", "[::1]:"}) {

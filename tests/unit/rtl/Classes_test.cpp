@@ -126,20 +126,18 @@ TEST(PersistentAssign, RefusesForeignClassesWithTheFrameworkMessage) {
               ThrowsMessage<EConvertError>(StrEq("Cannot assign a nil to a TOther")));
 }
 
-// Read and written by name, each with its default; a derived class's default replaces the base's.
+// Names are found without regard to case; a derived class's default replaces the base's, and
+// empty text is a default. (Every class's values through a form, and unknown names: the
+// registration test and FormFile_test.)
 TEST(PublishedProperties, ByNameWithTheirDefaults) {
   TDerivedProbe d(nullptr);
-  SetPropValue(d, "size", Variant(Integer{12}));  // names are found without regard to case
+  SetPropValue(d, "size", Variant(Integer{12}));
   EXPECT_EQ(d.Size(), 12);
-  SetPropValue(d, "Mode", Variant(Integer{cmColor}));
-  EXPECT_EQ(d.Mode(), cmColor);
-  EXPECT_TRUE(FindPropInfo(d, "Mode")->IsStored(d));
   const TPropInfo* size = FindPropInfo(d, "Size");
-  EXPECT_EQ(size->Default, Variant(Int64{16}));
+  EXPECT_TRUE(size->IsStored(d));
   SetPropValue(d, "Size", Variant(Integer{16}));
   EXPECT_FALSE(size->IsStored(d));
-  EXPECT_FALSE(FindPropInfo(d, "Label")->IsStored(d));  // empty text is the default
-  EXPECT_THROW(GetPropValue(d, "Nope"), EConvertError);
+  EXPECT_FALSE(FindPropInfo(d, "Label")->IsStored(d));
 }
 
 TEST(ValueTypes, UnassignedDiffersFromEmptyTextAndSetAlgebra) {

@@ -39,20 +39,6 @@ Script Answer(std::string reply) { return Script().ReadUntil("\r\n\r\n").Send(st
 
 }  // namespace
 
-TEST(HttpRequest, HostLineCarriesNamesDottedAddressesAndThePort) {
-  TQNIHTTPClient c(nullptr);
-  c.SetHost(u"www.example.com");
-  c.SetRequest(u"/");
-  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: www.example.com\r\n\r\n");
-  c.SetHost(u"10.0.0.1");
-  EXPECT_TRUE(c.Host().empty());
-  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1\r\n\r\n");
-  c.SetPort(8080);
-  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: 10.0.0.1:8080\r\n\r\n");
-  c.SetHost(u"::1");
-  EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: [::1]:8080\r\n\r\n");
-}
-
 // Extra headers follow verbatim in order; a proxy server gives the absolute form, and Basic
 // credentials come only with UseProxy on.
 TEST(HttpRequest, ExtraHeadersAndTheProxysAbsoluteForm) {
@@ -185,45 +171,43 @@ TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
   EXPECT_EQ(server.ConnectionCount(), 2u);
 }
 
-// Implicit TLS moves a default port to https's and back, leaves a chosen port alone, and the
-// Host line names the host alone on 443.
-TEST(HttpClient, ImplicitTlsTakesTheHttpsDefaultPort) {
-  struct Case {
-    Integer PortBefore;
-    TQNITLSMode Mode;
-    Integer PortAfter;
-    const char16_t* HostLine;
-  };
-  for (const Case& k : {Case{80, tlsImplicit, 443, u"Host: www.test\r\n"},
-                        Case{8443, tlsImplicit, 8443, u"Host: www.test:8443\r\n"},
-                        Case{80, tlsStartTLS, 80, u"Host: www.test\r\n"},
-                        Case{443, tlsNone, 443, u"Host: www.test:443\r\n"}}) {
+// The Host line names host names, dotted addresses and IPv6 literals in brackets, with a port
+// other than the scheme's; implicit TLS moves a default port to https's and back and leaves a
+// chosen one alone.
+TEST(HttpRequest, HostLineAndTheHttpsDefaultPort) {
+  const std::tuple<const char16_t*, Integer, TQNITLSMode, Integer, const char*> cases[] = {
+      {u"www.example.com", 80, tlsNone, 80, "www.example.com"},
+      {u"10.0.0.1", 80, tlsNone, 80, "10.0.0.1"},
+      {u"10.0.0.1", 8080, tlsNone, 8080, "10.0.0.1:8080"},
+      {u"::1", 8080, tlsNone, 8080, "[::1]:8080"},
+      {u"www.test", 80, tlsImplicit, 443, "www.test"},
+      {u"www.test", 8443, tlsImplicit, 8443, "www.test:8443"},
+      {u"www.test", 80, tlsStartTLS, 80, "www.test"},
+      {u"www.test", 443, tlsNone, 443, "www.test:443"}};
+  for (const auto& [host, portBefore, mode, portAfter, hostLine] : cases) {
+    SCOPED_TRACE(hostLine);
     TQNIHTTPClient c(nullptr);
-    c.SetHost(u"www.test");
-    c.SetPort(k.PortBefore);
-    c.SetUseTLS(k.Mode);
-    EXPECT_EQ(c.Port(), k.PortAfter) << k.PortBefore << " " << int(k.Mode);
-    EXPECT_NE(c.GetQuery().find(k.HostLine), String::npos) << ToUtf8(c.GetQuery());
-    if (k.Mode == tlsImplicit && k.PortBefore == 80) {
+    c.SetHost(host);
+    c.SetPort(portBefore);
+    c.SetUseTLS(mode);
+    c.SetRequest(u"/");
+    EXPECT_EQ(c.Port(), portAfter);
+    EXPECT_EQ(ToUtf8(c.GetQuery()), "HEAD / HTTP/1.0\r\nHost: " + std::string(hostLine) + "\r\n\r\n");
+    if (mode == tlsImplicit && portBefore == 80) {
       c.SetUseTLS(tlsNone);
       EXPECT_EQ(c.Port(), 80);
     }
   }
 }
 
-// The body is held to its announced length; a shorter one is an error, never a success.
+// The body is held to its announced length; a shorter one is an error, never a success. Each row
+// expects the answer afterwards, or the error. (A body cut short: the socket fault table.)
 TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
-  const struct {
-    const char* Answer;
-    bool Head;
-    const char* Result;  ///< the answer afterwards, or the error
-  } cases[] = {
+  const std::tuple<const char*, bool, const char*> cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false,
        "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc"},
       {"HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\nzz", false,
        "HTTP/1.0 200 OK\ncontent-length:  4 \n\nab\r\n"},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 100012\r\n\r\nlin", false,
-       "The answer ended after 3 of 100012 announced bytes"},
       {"HTTP/1.0 200 OK\r\nContent-Length: 10737418240\r\n\r\nx", false,
        "The answer ended after 1 of 10737418240 announced bytes"},
       {"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n", true, "HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n"},
@@ -233,44 +217,42 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
        "HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab"},
       {"HTTP/1.0 200 OK\r\n\r\nno length", false, "HTTP/1.0 200 OK\r\n\r\nno length"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Answer);
-    String answer = FromUtf8(k.Answer);
+  for (const auto& [raw, head, result] : cases) {
+    SCOPED_TRACE(raw);
+    String answer = FromUtf8(raw);
     try {
-      HTTPHoldToContentLength(answer, k.Head);
-      EXPECT_EQ(ToUtf8(answer), k.Result);
+      HTTPHoldToContentLength(answer, head);
+      EXPECT_EQ(ToUtf8(answer), result);
     } catch (const Exception& e) {
-      EXPECT_EQ(ToUtf8(e.Message()), k.Result);
+      EXPECT_EQ(ToUtf8(e.Message()), result);
     }
   }
 }
 
 // A value that would split the request is refused before a byte goes out.
 TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
-  const struct {
-    const char16_t *Request, *Header, *ProxyUser, *Error;
-  } cases[] = {
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},
       {u"/", u"X-A: 1\nX-Evil: 1", u"", u"Headers holds a line break (CR or LF)"},
       {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Error));
+  for (const auto& [request, header, proxyUser, error] : cases) {
+    SCOPED_TRACE(ToUtf8(error));
     ScriptedServer server(Script().HoldOpen());
     TQNIHTTPClient c(nullptr);
     Local(c, server).SetAction(haGet);
-    c.SetRequest(k.Request);
-    if (*k.Header) c.Headers()->Add(k.Header);
-    if (*k.ProxyUser) {
+    c.SetRequest(request);
+    if (*header) c.Headers()->Add(header);
+    if (*proxyUser) {
       // a proxy that is this server: the credentials go into the request
       c.Proxy()->SetUseProxy(true);
       c.Proxy()->SetServer(u"127.0.0.1");
       c.Proxy()->SetPort(server.Port());
-      c.Proxy()->SetUser(k.ProxyUser);
+      c.Proxy()->SetUser(proxyUser);
       c.SetLoginPrompt(false);
     }
-    EXPECT_EQ(c.Execute(), k.Error);
-    EXPECT_EQ(c.LastError(), k.Error);
+    EXPECT_EQ(c.Execute(), error);
+    EXPECT_EQ(c.LastError(), error);
     c.Disconnect();
     server.Stop();
     EXPECT_EQ(server.Received(0), "");

@@ -78,13 +78,10 @@ Lines folds(const std::string& s) {
 
 // --- addresses ------------------------------------------------------------------------------
 
+// Each row: the text, the name and address parsed from it, and the text read back (null: not
+// checked).
 TEST(MailAddressText, ParsedNameAddressAndReadBack) {
-  struct Case {
-    const char* text;
-    std::u16string name, address;
-    const char16_t* readBack;  // nullptr: not checked
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::u16string, std::u16string, const char16_t*> cases[] = {
       {"\"Joe Doe\" <joe@example.com>", u"Joe Doe", u"joe@example.com", u"Joe Doe <joe@example.com>"},
       {"joe@example.com (Joe Doe)", u"Joe Doe", u"joe@example.com", u"Joe Doe <joe@example.com>"},
       {"  joe@example.com ", u"", u"  joe@example.com ", nullptr},  // a bare address keeps its blanks
@@ -94,13 +91,13 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
       {"\" <j@x.org>", u"\"", u"j@x.org", nullptr},
       {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const auto a = parsed(c.text);
-    EXPECT_EQ(a->Name(), c.name);
-    EXPECT_EQ(a->Address(), c.address);
-    if (c.readBack) {
-      EXPECT_EQ(a->Text(), c.readBack);
+  for (const auto& [text, name, address, readBack] : cases) {
+    SCOPED_TRACE(text);
+    const auto a = parsed(text);
+    EXPECT_EQ(a->Name(), name);
+    EXPECT_EQ(a->Address(), address);
+    if (readBack) {
+      EXPECT_EQ(a->Text(), readBack);
     }
   }
   TQNIEMailAddress a;
@@ -117,7 +114,6 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
 
 TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
   const std::tuple<const char16_t*, int, const char16_t*> cases[] = {
-      {u"\"Doe, Joe\" <joe@x.org>, ann@y.org", 2, u"Doe, Joe <joe@x.org>, ann@y.org"},
       {u"\"A\" <a@x.org>, \"B\" <b@x.org>", 2, u"A <a@x.org>, B <b@x.org>"},
       {u"a@x.org; b@y.org", 1, u"a@x.org; b@y.org"},  // semicolons separate nothing
       {u",a@x.org,, ,b@y.org,", 2, u"a@x.org, b@y.org"},
@@ -239,21 +235,13 @@ TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
       EXPECT_EQ(out, expected);
     }
   }
-}
-
-TEST(MailHeaderText, NamesWithSpecialsAreQuoted) {
-  const std::tuple<const char16_t*, const char16_t*, const char*> cases[] = {
-      {u"Doe, Joe", u"joe@x.org", "\"Doe, Joe\" <joe@x.org>"},
-      {u"say \"hi\"", u"q@x.org", "\"say \\\"hi\\\"\" <q@x.org>"},
-  };
-  for (const auto& [name, address, expected] : cases) {
-    TQNIEMailAddress a;
-    a.SetAddress(address);
-    a.SetName(name);
-    std::string out;
-    ASSERT_TRUE(smtp::header_mailbox(a, "us-ascii", out));
-    EXPECT_EQ(out, expected);
-  }
+  // Quotes in a name are escaped. (A name with a comma, quoted: the peers' To header.)
+  TQNIEMailAddress a;
+  a.SetAddress(u"q@x.org");
+  a.SetName(u"say \"hi\"");
+  std::string out;
+  ASSERT_TRUE(smtp::header_mailbox(a, "us-ascii", out));
+  EXPECT_EQ(out, "\"say \\\"hi\\\"\" <q@x.org>");
 }
 
 // A long text becomes encoded words of at most 75 characters, a long address list is folded
@@ -403,50 +391,36 @@ TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
   EXPECT_FALSE(d.Smtp.Connected());
 }
 
-// After the 250 to the message's end the message is delivered: a reply to QUIT missing or wrong
-// leaves the result empty and only a warning in LastError. (A reply cut by the close: the socket
-// fault table's line-end row.)
+// After the 250 to the message's end the message is delivered: a wrong reply to QUIT leaves the
+// result empty and only a warning in LastError. (A reply missing or cut by the close: the socket
+// fault table's line-end row and the program's mail rows.)
 TEST(SmtpTranscript, AcceptedMessageStaysSentWhateverQuitGets) {
-  const std::pair<const char*, const char16_t*> cases[] = {
-      {"", u"the server closed the connection"},
-      {"500 5.5.1 what?\r\n", u"500 5.5.1 what?"},
-  };
-  for (const auto& [quit, reason] : cases) {
-    SCOPED_TRACE(quit);
-    Dialogue d(Script::LineDialogue("220 test\r\n", kToData)
-                   .ReadUntil("\r\n.\r\n")
-                   .Send("250 2.0.0 Ok: queued\r\n")
-                   .ReadUntil("QUIT\r\n")
-                   .Send(quit)
-                   .Close());
-    EXPECT_EQ(d.Smtp.Execute(), u"");
-    EXPECT_EQ(d.Smtp.LastError(),
-              u"Warning: the message was accepted, but the reply to QUIT failed: " + String(reason));
-    EXPECT_FALSE(d.Smtp.Connected());
-  }
+  Dialogue d(Script::LineDialogue("220 test\r\n", kToData)
+                 .ReadUntil("\r\n.\r\n")
+                 .Send("250 2.0.0 Ok: queued\r\n")
+                 .ReadUntil("QUIT\r\n")
+                 .Send("500 5.5.1 what?\r\n")
+                 .Close());
+  EXPECT_EQ(d.Smtp.Execute(), u"");
+  EXPECT_EQ(d.Smtp.LastError(),
+            u"Warning: the message was accepted, but the reply to QUIT failed: 500 5.5.1 what?");
+  EXPECT_FALSE(d.Smtp.Connected());
 }
 
 // Refused before any mail: a refused greeting, or STARTTLS refused or answered together with
 // bytes that would be read as if they came inside TLS, ends the dialogue with QUIT before any
 // login and is reported. (STARTTLS not offered: smtp_tls_test against aiosmtpd.)
 TEST(SmtpTranscript, RefusedGreetingOrStartTlsEndsBeforeAnyLogin) {
-  const std::string ehlo = "EHLO " + host() + "\r\n";
-  const struct {
-    const char* Greeting;
-    Lines Replies;
-    const char16_t* Message;
-    std::string Sent;
-  } cases[] = {
+  const std::string ehlo = "EHLO " + host() + "\r\nSTARTTLS\r\nQUIT\r\n";
+  // clang-format off
+  const struct { const char* Greeting; Lines Replies; const char16_t* Message; std::string Sent; } cases[] = {
       {"554 5.3.2 no service\r\n", {"221 Bye\r\n"}, u"Error 220: 554 5.3.2 no service", "QUIT\r\n"},
-      {"220 test\r\n",
-       {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
-       u"Error 220: 454 4.7.0 TLS not available",
-       ehlo + "STARTTLS\r\nQUIT\r\n"},
-      {"220 test\r\n",
-       {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
-       u"Error: the server sent data before the TLS handshake",
-       ehlo + "STARTTLS\r\nQUIT\r\n"},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
+       u"Error 220: 454 4.7.0 TLS not available", ehlo},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
+       u"Error: the server sent data before the TLS handshake", ehlo},
   };
+  // clang-format on
   for (const auto& k : cases) {
     SCOPED_TRACE(ToUtf8(k.Message));
     Dialogue d(Script::LineDialogue(k.Greeting, k.Replies).Close());
@@ -469,19 +443,10 @@ TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
       d.Smtp.Attachments()->Add()->SetFileName(u"/nonexistent/folder/file.txt");
     else
       d.Smtp.Body()->SetText(S("Grüße"));
-    const String result = [&]() -> String {
-      try {
-        d.Smtp.Execute();
-      } catch (const Exception& e) {
-        return e.Message();
-      }
-      return u"(reported, not raised)";
-    }();
-    if (attachment)
-      EXPECT_TRUE(result.starts_with(u"Attachment /nonexistent/folder/file.txt cannot be read"))
-          << ToUtf8(result);
-    else
-      EXPECT_EQ(result, u"Body text cannot be written in us-ascii; set CharSet");
+    EXPECT_THAT([&] { d.Smtp.Execute(); },
+                testing::ThrowsMessage<Exception>(testing::StartsWith(
+                    attachment ? "Attachment /nonexistent/folder/file.txt cannot be read"
+                               : "Body text cannot be written in us-ascii; set CharSet")));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
   Dialogue d(Script::LineDialogue("220 test\r\n", kToData).ReadUntilClose());
@@ -495,10 +460,7 @@ TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
 
 // A line break in a value bound for a command or a header line is refused before connecting.
 TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
-  const struct {
-    std::function<void(TQNISMTP&)> Set;
-    const char16_t* Message;
-  } cases[] = {
+  const std::pair<std::function<void(TQNISMTP&)>, const char16_t*> cases[] = {
       {[](TQNISMTP& s) { s.SetSubject(u"Hi\r\nBcc: eve@example.com"); }, u"The subject"},
       {[](TQNISMTP& s) { s.SetCharSet(u"utf-8\nX-Evil: 1"); }, u"The charset"},
       {[](TQNISMTP& s) { s.From()->SetAddress(u"ann@example.com>\r\nRCPT TO:<eve@example.com"); },
@@ -509,36 +471,31 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
       {[](TQNISMTP& s) { s.Attachments()->Add()->SetContentType(u"text/plain\r\nX: y"); },
        u"An attachment's content type"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(ToUtf8(k.Message));
+  for (const auto& [set, message] : cases) {
+    SCOPED_TRACE(ToUtf8(message));
     Dialogue d(plain_dialogue(1));
-    k.Set(d.Smtp);
+    set(d.Smtp);
     EXPECT_THAT([&] { d.Smtp.Execute(); },
-                raises(String(k.Message) + u" holds a line break; nothing was sent"));
+                raises(String(message) + u" holds a line break; nothing was sent"));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
 }
 
 // What an EHLO answer offers, and the method that auto takes from it.
 TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
-  const struct {
-    const char* Answer;
-    bool StartTLS;
-    Lines Mechanisms;
-    std::optional<TQNISMTPAuthMethod> Strongest;
-  } cases[] = {
+  const std::tuple<const char*, bool, Lines, std::optional<TQNISMTPAuthMethod>> cases[] = {
       {"250-mx\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, {"LOGIN", "PLAIN"}, amPlain},
       {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
       {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
       {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
       {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Answer);
-    const smtp::Extensions e = smtp::parse_ehlo(k.Answer);
-    EXPECT_EQ(e.StartTLS, k.StartTLS);
-    EXPECT_EQ(e.AuthMechanisms, k.Mechanisms);
-    EXPECT_EQ(smtp::strongest_auth(e), k.Strongest);
+  for (const auto& [answer, startTLS, mechanisms, strongest] : cases) {
+    SCOPED_TRACE(answer);
+    const smtp::Extensions e = smtp::parse_ehlo(answer);
+    EXPECT_EQ(e.StartTLS, startTLS);
+    EXPECT_EQ(e.AuthMechanisms, mechanisms);
+    EXPECT_EQ(smtp::strongest_auth(e), strongest);
   }
 }
 

@@ -19,24 +19,18 @@ String Text(const char* s) { return FromBytes(s); }
 
 }  // namespace
 
+// (NIST's line, with and without its leading line feed, and xinetd's: peers_time_test, the socket
+// fault table's line-end row and the program's daytime rows.)
 TEST(DaytimeParse, RecognisedWholeLineForms) {
-  struct Case {
-    const char* answer;
-    TDateTime expected;
-  };
-  const Case cases[] = {
-      {"61234 26-12-04 23:15:07 00 0 0 50.0 UTC(NIST) * \n", At(2026, 12, 4, 23, 15, 7)},
-      {"1 1999-07-31 01:02:03\r\n", At(1999, 7, 31, 1, 2, 3)},        // a four-digit year is kept
-      {"1 5-1-2 3:4:5\n", At(2005, 1, 2, 3, 4, 5)},                   // shorter ones are in the 2000s
-      {"06 DEC 2026 20:51:52 UTC\r\n", At(2026, 12, 6, 20, 51, 52)},  // xinetd
+  const std::pair<const char*, TDateTime> cases[] = {
+      {"1 1999-07-31 01:02:03\r\n", At(1999, 7, 31, 1, 2, 3)},  // a four-digit year is kept
+      {"1 5-1-2 3:4:5\n", At(2005, 1, 2, 3, 4, 5)},             // shorter ones are in the 2000s
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
       {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},         // ctime
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
-      {"\n60654 24-12-17 14:21:46 00 0 0 486.1 UTC(NIST) * \n",
-       At(2024, 12, 17, 14, 21, 46)},  // NIST's framing
       {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)},
   };
-  for (const Case& c : cases) EXPECT_EQ(DaytimeToDateTime(Text(c.answer)), c.expected) << c.answer;
+  for (const auto& [answer, expected] : cases) EXPECT_EQ(DaytimeToDateTime(Text(answer)), expected) << answer;
   // Before 1899-12-30 the value is negative; the date and the time still read back as written.
   for (const char* early : {"1 1013-12-06 20:51:51\n", "Fri Dec  6 20:51:51 1013\r\n"}) {
     const TDateTime t = DaytimeToDateTime(Text(early));
@@ -47,14 +41,10 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
   }
 }
 
-// Anything but a whole recognised line is refused, and the message shows what arrived.
+// Anything but a whole recognised line is refused, and the message shows what arrived. (A line
+// cut by a close and a mail server's greeting: the program's daytime rows.)
 TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
-  struct Case {
-    const char* answer;
-    const char16_t* shown;
-  };
-  const Case cases[] = {
-      {"61378 26-12-04 23:1", u"\"61378 26-12-04 23:1\""},          // cut by a close
+  const std::pair<const char*, const char16_t*> cases[] = {
       {"61378 26-12-04 23:15:07", u"\"61378 26-12-04 23:15:07\""},  // no line end
       {"\n61378 26-12-04 23:15:07", u"\"\\n61378 26-12-04 23:15:07\""},
       {"\r\n\n", u"\"\\r\\n\\n\""},
@@ -62,7 +52,6 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
       {"x 26-12-04 23:15:07 \n", u"x 26-12-04"},  // no day number
       {"1 26--04 10:11:12\n", u"26--04"},
       {"SSH-2.0-OpenSSH_9.2\r\n", u"\"SSH-2.0-OpenSSH_9.2\\r\\n\""},  // another protocol
-      {"220 mail ESMTP\r\n", u"220 mail ESMTP"},
       {"06 DEC\n", u"06 DEC"},
       {"06 DEC 2026 20:51 UTC\n", u"20:51 UTC"},
       {"\x01\x02", u"\\x01\\x02"},
@@ -72,9 +61,9 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
       {"1 26-12-04 25:15:07\n", u"time encode"},
       {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"},
   };
-  for (const Case& c : cases) {
-    EXPECT_THAT([&] { DaytimeToDateTime(Text(c.answer)); },
-                ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(c.shown))))
-        << c.answer;
+  for (const auto& [answer, shown] : cases) {
+    EXPECT_THAT([&] { DaytimeToDateTime(Text(answer)); },
+                ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(shown))))
+        << answer;
   }
 }

@@ -28,11 +28,7 @@ std::string typed(const TQNIDNSRecord& r) {
 // Each reader gives its type's fields, and nothing for another type or data out of form (which
 // then renders in the generic form). A record outlives the reply it was read from.
 TEST(DnsRecords, TypedReadersAndTheirLimits) {
-  const struct {
-    unsigned Type;
-    std::string Data;
-    const char* Typed;
-  } rows[] = {
+  const std::tuple<unsigned, std::string, const char*> rows[] = {
       {1, "\x0A\x01\x02\x03", "address 10.1.2.3 0"},
       {1, std::string(15, '\0') + "\x01", "-"},  // an A record of 16 bytes is no IPv6 address
       {28, std::string(10, '\0') + "\xFF\xFF\x01\x02\x03\x04", "address ::ffff:1.2.3.4 4"},
@@ -48,11 +44,11 @@ TEST(DnsRecords, TypedReadersAndTheirLimits) {
       {6, std::string("\xC0\x0C\x02hm\xC0\x0C", 7) + std::string(18, '\0') + "\x02\x58", "soa hm.a. 600"},
       {2, "\xC0\x0C", "-"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.Typed);
+  for (const auto& [type, data, want] : rows) {
+    SCOPED_TRACE(want);
     const std::string m = U16(1) + U16(0x8180) + U16(1) + U16(1) + U16(0) + U16(0) + std::string("\1a\0", 3) +
-                          U16(row.Type) + U16(1) + std::string("\xC0\x0C", 2) + U16(row.Type) + U16(1) +
-                          U16(0) + U16(60) + U16(static_cast<unsigned>(row.Data.size())) + row.Data;
+                          U16(type) + U16(1) + std::string("\xC0\x0C", 2) + U16(type) + U16(1) + U16(0) +
+                          U16(60) + U16(static_cast<unsigned>(data.size())) + data;
     TQNIDNSRecord record;
     {
       TQNIDNSReply reply;
@@ -60,9 +56,9 @@ TEST(DnsRecords, TypedReadersAndTheirLimits) {
       ASSERT_TRUE(DNSDecodeReply(FromBytes(m), reply, error)) << ToUtf8(error);
       record = reply.Answers.at(0);
     }
-    EXPECT_EQ(typed(record), row.Typed);
+    EXPECT_EQ(typed(record), want);
     EXPECT_EQ(record.Name(), u"a.");
-    EXPECT_EQ(std::string(row.Typed) == "-" && row.Type != 2, record.Data().starts_with(u"\\# "))
+    EXPECT_EQ(std::string(want) == "-" && type != 2, record.Data().starts_with(u"\\# "))
         << ToUtf8(record.Data());
   }
 }

@@ -11,7 +11,8 @@ using namespace qninet;
 using namespace qninet::sys;
 
 // Single-byte code pages map their own characters (0x81 is undefined in windows-1252); the
-// Unicode forms and multi-byte code pages (through iconv) turn bad bytes into U+FFFD.
+// Unicode forms and multi-byte code pages (through iconv) turn bad bytes into U+FFFD. (UTF-8:
+// the text conversion rows.)
 TEST(CodePageDecode, EveryFormAndBadBytes) {
   const std::tuple<std::string_view, const char*, std::u16string_view> cases[] = {
       {"a\x80\xE9", "windows-1252", u"a\u20AC\u00E9"},
@@ -19,8 +20,6 @@ TEST(CodePageDecode, EveryFormAndBadBytes) {
       {"\xB0", "ISO-8859-5", u"\u0410"},
       {"\x80", "ISO-8859-1", u"\u0080"},
       {"x\x81y", "windows-1252", u"x\uFFFDy"},
-      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "utf-8", u"caf\u00E9 \U0001F600"},
-      {"a\xC3", "UTF-8", u"a\uFFFD"},
       {{"A\0\x39\x04", 4}, "utf-16le", u"A\u0439"},
       {{"\0A\x04\x39", 4}, "UTF-16BE", u"A\u0439"},
       {{"A\0B", 3}, "UTF-16LE", u"A\uFFFD"},
@@ -33,23 +32,19 @@ TEST(CodePageDecode, EveryFormAndBadBytes) {
 }
 
 TEST(CodePageEncode, ReportsWhetherEveryCharacterFits) {
-  const struct {
-    String Text;
-    const char* Charset;
-    bool Fits;
-    std::string Bytes;
-  } cases[] = {{u"\u20ACuro", "windows-1252", true, "\x80uro"},
-               {u"a\u0439b", "windows-1252", false, "a?b"},
-               {u"\u0439", "windows-1251", true, "\xE9"},
-               {u"\U0001F600", "utf-8", true, "\xF0\x9F\x98\x80"},
-               {u"\u3042", "SHIFT_JIS", true, "\x82\xA0"},
-               {u"\u0439x", "ISO-8859-1", false, "?x"},
-               {u"A\u0439", "UTF-16BE", true, std::string("\0A\x04\x39", 4)}};
+  const std::tuple<String, const char*, bool, std::string> cases[] = {
+      {u"\u20ACuro", "windows-1252", true, "\x80uro"},
+      {u"a\u0439b", "windows-1252", false, "a?b"},
+      {u"\u0439", "windows-1251", true, "\xE9"},
+      {u"\U0001F600", "utf-8", true, "\xF0\x9F\x98\x80"},
+      {u"\u3042", "SHIFT_JIS", true, "\x82\xA0"},
+      {u"\u0439x", "ISO-8859-1", false, "?x"},
+      {u"A\u0439", "UTF-16BE", true, std::string("\0A\x04\x39", 4)}};
   std::string out;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Charset);
-    EXPECT_EQ(encode_text(c.Text, c.Charset, out), c.Fits);
-    EXPECT_EQ(out, c.Bytes);
+  for (const auto& [text, charset, fits, bytes] : cases) {
+    SCOPED_TRACE(charset);
+    EXPECT_EQ(encode_text(text, charset, out), fits);
+    EXPECT_EQ(out, bytes);
   }
   EXPECT_FALSE(encode_text(String(1, char16_t(0xD800)), "utf-8", out));
 }

@@ -71,13 +71,11 @@ TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
 }
 
 TEST(FtpListing, Wildcards) {
-  const struct {
-    const char *Pattern, *Name;
-    bool Match;
-  } cases[] = {{"*.*", "README", true},   {"*.txt", "a.b.txt", true}, {"*.txt", "a.txt.bak", false},
-               {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true},
-               {"?", "ab", false},        {"*.*", ".", true},         {"*.TXT", "a.txt", false},
-               {"a*b*c", "a*b*xc", true}, {"*x", "*ax", true}};  // a "*" in the name is no wildcard
-  for (const auto& c : cases)
-    EXPECT_EQ(ftp_wildcard_match(c.Pattern, c.Name), c.Match) << c.Pattern << " " << c.Name;
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"*.*", "README", true},   {"*.txt", "a.b.txt", true}, {"*.txt", "a.txt.bak", false},
+      {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true},
+      {"?", "ab", false},        {"*.*", ".", true},         {"*.TXT", "a.txt", false},
+      {"a*b*c", "a*b*xc", true}, {"*x", "*ax", true}};  // a "*" in the name is no wildcard
+  for (const auto& [pattern, name, match] : cases)
+    EXPECT_EQ(ftp_wildcard_match(pattern, name), match) << pattern << " " << name;
 }

