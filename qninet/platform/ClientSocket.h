@@ -134,6 +134,7 @@ public:
   /// Fired after each handshake of `StartTLS` that succeeded (`TLSDetails` then says what it
   /// negotiated).
   const TSocketNotifyEvent& OnTLSStart() const { return FOnTLSStart; }
+  /// Sets the `OnTLSStart` handler.
   void SetOnTLSStart(TSocketNotifyEvent value) { FOnTLSStart = std::move(value); }
   /// Fired when data is ready to read, before each receive.
   const TSocketNotifyEvent& OnRead() const { return FOnRead; }

@@ -260,6 +260,7 @@ public:
   /// (`trReceived`) and its message data (`trData`). Delivered where the other events are (on
   /// the starting thread of an asynchronous run); a run-time hook, not published.
   const TQNITraceEvent& OnTrace() const { return FOnTrace; }
+  /// Sets `OnTrace`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnTrace(TQNITraceEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnTrace = std::move(value);
