@@ -31,9 +31,6 @@ public:
   virtual void InsertObject(int index, const String& value, std::unique_ptr<TObject> object);
   virtual void Delete(int index) = 0;
   virtual void Clear() = 0;
-  /// Makes room for `value` lines in all, so that adding up to that many moves none; a list
-  /// that keeps no such room ignores it.
-  virtual void SetCapacity(int value) { (void)value; }
 
   /// Appends and returns the index of the new line.
   virtual int Add(const String& value);
@@ -103,8 +100,8 @@ public:
   void InsertObject(int index, const String& value, std::unique_ptr<TObject> object) override;
   void Delete(int index) override;
   void Clear() override;
-  /// Reserves room for `value` lines in all.
-  void SetCapacity(int value) override {
+  /// Makes room for `value` lines in all, so that adding up to that many moves none.
+  void SetCapacity(int value) {
     if (value > 0) FList.reserve(static_cast<std::size_t>(value));
   }
   int Add(const String& value) override;

@@ -354,7 +354,8 @@ bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStr
   };
   std::size_t count = 0;
   if (list) walk([&](const TQNXMLNodeView&) { ++count; });
-  if (count > 0) Values->SetCapacity(Values->Count() + static_cast<int>(count));
+  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && count > 0)
+    lines->SetCapacity(lines->Count() + static_cast<int>(count));
   walk([&](const TQNXMLNodeView& node) { Values->Add(DecodeXMLEntities(node.Value)); });
   if (found == kNone) {
     const String message = service_message(engine);
