@@ -80,7 +80,6 @@ struct Peers {
   harness::TempDir Share{"qninet-share"};
   Peers() {
     Nginx.WriteFile("pub/file.bin", pattern(10000));
-    Nginx.AddStatusLocation("/broken.bin", 500);
     Nginx.WriteFile("empty.bin", "");
     Nginx.WriteFile("a.txt", "new content");
     Nginx.WriteLargeFile("big.bin", 1024 * 1024 + 777);
@@ -182,8 +181,6 @@ const Row kRows[] = {
        EXPECT_NE(log.find("\"HEAD /pub/file.bin HTTP/1.0\" 200 0 "), std::string::npos) << log;
        EXPECT_EQ(log.find("\"GET /pub/file.bin HTTP/1.0\" 200 10000 "), log.rfind("\"GET ")) << log;
      }},
-    {{"404", kHttp, "/missing.bin", {isNotFound}, "old", "old"}},
-    {{"500", kHttp, "/broken.bin", {isFailed}, "old", "old"}},
     {{"a remote size of 0 is never downloaded", kHttp, "/empty.bin", {isSkipped}, {}, {}}},
     {{"OnFileCompare forces a download", kHttp, "/a.txt", {isFinished}, "new content", "local edit!"},
      [](Ctx& r) {
