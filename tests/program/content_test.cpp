@@ -81,6 +81,7 @@ TEST(ProgramContent, OutputJsonAndExitCodesOfEachSubCommand) {
       {{"rss", "--json", "gopher://h/x"}, 2, "*"},
       {{"rss", "--json", "http://127.0.0.1:1/feed.xml"}, 1, "*"},
       {{"extract", nginx.Url("/page.html")}, 0, "mailto:ann@x.test\nmailto:bob@x.test\n"},
+      {{"extract", "--kind", "https", nginx.Url("/page.html")}, 0, "https://x.test/b\n"},
       {{"extract", "--kind", "http", "--json", nginx.Url("/page.html")},
        0,
        "{\"status\":\"ok\",\"ExtractedInfo\":[\"http://x.test/a\"]}\n"},
