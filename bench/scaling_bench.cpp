@@ -68,6 +68,13 @@ void read_form(const std::string& s) {
   }
 }
 
+// n components of one small class, as `qninet save` writes them.
+std::string flat_form(std::size_t n) {
+  return std::string("[")
+      .append(repeat(R"({"Class":"TQNIRSSParser","Properties":{"DecodeEntities":true}},)", n))
+      .append(R"({"Class":"TQNIRSSParser","Properties":{}}])");
+}
+
 void read_xml(const std::string& s) {
   TQNXMLEngine engine;
   TStringStream stream{std::string_view(s)};
@@ -146,6 +153,23 @@ std::string wks_reply(std::size_t n) {
                    [](std::size_t i, std::size_t) { return i ? std::string("\xC0\x0C", 2) : name; });
 }
 
+// The service answers' readers, as a run reads them.
+void read_ups(const std::string& s) {
+  TQNUPSTracker tracker(nullptr);
+  if (!tracker.ReadAnswer(s, 200).empty()) std::abort();
+}
+
+void read_ups_rest(const std::string& s) {
+  TQNUPSTracker tracker(nullptr);
+  if (!tracker.ReadJsonAnswer(s, 200, "bench").empty()) std::abort();
+}
+
+void read_strings(const std::string& s) {
+  TStringList values;
+  String why;
+  if (!TQNMSTranslator::ReadAnswer(s, u"ArrayOfstring", &values, why)) std::abort();
+}
+
 struct Shape {
   const char* Name;
   std::size_t N;
@@ -185,13 +209,17 @@ const std::vector<Shape>& shapes() {
            for (const auto& e : section.Entries) fresh += seen.IsNew(section.Name, e.Key);
          if (fresh) std::abort();
        }},
-      {"form file: flat list", 5000,
-       [](std::size_t n) {
-         return std::string("[")
-             .append(repeat(R"({"Class":"TQNIRSSParser","Properties":{"DecodeEntities":true}},)", n))
-             .append(R"({"Class":"TQNIRSSParser","Properties":{}}])");
-       },
-       read_form},
+      {"form file: flat list", 5000, flat_form, read_form},
+      {"form file: flat list, one kept", 5000, flat_form,
+       [](const std::string& s) {
+         ReadFormComponent(
+             s, "bench.json",
+             [](const std::string& name) -> TComponent* {
+               const TComponentClassRef* ref = FindQNInetClass(name);
+               return ref ? ref->Create(nullptr) : nullptr;
+             },
+             String());
+       }},
       {"form file: nested", 200000,
        [](std::size_t n) {
          return R"({"Class":"TQNIRSSParser","Properties":{"Name":)" + std::string(n, '[') +
@@ -282,19 +310,12 @@ const std::vector<Shape>& shapes() {
                     n) +
                 "</Package></Shipment></TrackResponse>";
        },
-       [](const std::string& s) {
-         TQNUPSTracker tracker(nullptr);
-         if (!tracker.ReadAnswer(s, 200).empty()) std::abort();
-       }},
+       read_ups},
       {"translator answer: strings", 50000,
        [](std::size_t n) {
          return "<ArrayOfstring>" + numbered("<string>word %zu</string>", n) + "</ArrayOfstring>";
        },
-       [](const std::string& s) {
-         TStringList values;
-         String why;
-         if (!TQNMSTranslator::ReadAnswer(s, u"ArrayOfstring", &values, why)) std::abort();
-       }},
+       read_strings},
       {"UPS answer (REST): activities", 20000,
        [](std::size_t n) {
          const std::string scan =
@@ -304,10 +325,23 @@ const std::vector<Shape>& shapes() {
              R"({"trackResponse":{"shipment":[{"inquiryNumber":"1Z","package":[{"activity":[)" + scan;
          return s.append(repeat("," + scan, n - 1)).append("]}]}]}}");
        },
-       [](const std::string& s) {
-         TQNUPSTracker tracker(nullptr);
-         if (!tracker.ReadJsonAnswer(s, 200, "bench").empty()) std::abort();
-       }},
+       read_ups_rest},
+      {"UPS answer: empty activities", 100000,
+       [](std::size_t n) {
+         return "<TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode></Response><Shipment>"
+                "<Package>" +
+                repeat("<Activity/>", n) + "</Package></Shipment></TrackResponse>";
+       },
+       read_ups},
+      {"UPS answer (REST): empty activities", 100000,
+       [](std::size_t n) {
+         return R"({"trackResponse":{"shipment":[{"inquiryNumber":"1Z","package":[{"activity":[{})" +
+                repeat(",{}", n - 1) + "]}]}]}}";
+       },
+       read_ups_rest},
+      {"translator answer: empty strings", 100000,
+       [](std::size_t n) { return "<ArrayOfstring>" + repeat("<string/>", n) + "</ArrayOfstring>"; },
+       read_strings},
       {"translator answer (JSON): languages", 50000,
        [](std::size_t n) {
          return R"({"translation":{)" +

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Every fuzz target for a bounded time (QNINET_FUZZ_SECONDS each, default 20), then the tests
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread tests (asynchronous
-# runs, fifty components on fifty threads) under ThreadSanitizer.
+# One clang build under AddressSanitizer and UndefinedBehaviorSanitizer holds both the tests and
+# the libFuzzer targets: every fuzz target runs for a bounded time (QNINET_FUZZ_SECONDS each,
+# default 20), then the library's tests run under the sanitizers (the program's tests only repeat
+# the release run's, so they stay there), then the thread tests (asynchronous runs, fifty
+# components on fifty threads) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}  # cache hits across clones
 scripts/install-deps.sh test
 jobs=${QNINET_JOBS:-$(nproc)}
 
-scripts/fuzz.sh
-
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
+scripts/fuzz.sh build/sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs" --timeout 900
 

@@ -1,8 +1,26 @@
 #include "qninet/rtl/Collections.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 namespace qninet {
+
+namespace {
+
+// An unmade slot holds its token shifted left and marked by the low bit, which no item's
+// address has.
+bool unmade(const TCollectionItem* slot) { return (reinterpret_cast<std::uintptr_t>(slot) & 1) != 0; }
+TCollectionItem* unmade_slot(std::uintptr_t token) {
+  return reinterpret_cast<TCollectionItem*>(token << 1 | 1);
+}
+std::atomic_ref<TCollectionItem*> slot_ref(const std::vector<TCollectionItem*>& items, std::size_t i) {
+  return std::atomic_ref<TCollectionItem*>(const_cast<TCollectionItem*&>(items[i]));
+}
+// Making an item is rare (once per slot) and short: one lock serves every collection.
+std::mutex g_making;
+
+}  // namespace
 
 QNINET_CLASS_INFO(TCollectionItem)
 QNINET_CLASS_INFO(TCollection)
@@ -78,7 +96,40 @@ TCollectionItem* TCollection::Insert(int index) {
 
 TCollectionItem* TCollection::Items(int index) const {
   if (index < 0 || index >= Count()) throw EListError(Format(u"List index out of bounds (%d)", index));
-  return FItems[static_cast<std::size_t>(index)];
+  const auto i = static_cast<std::size_t>(index);
+  TCollectionItem* item = slot_ref(FItems, i).load(std::memory_order_acquire);
+  return unmade(item) ? make_item(i) : item;
+}
+
+TCollectionItem* TCollection::make_item(std::size_t index) const {
+  const std::lock_guard lock(g_making);
+  auto slot = slot_ref(FItems, index);
+  TCollectionItem* item = slot.load(std::memory_order_relaxed);
+  if (!unmade(item)) return item;
+  TCollectionItem* made = MakeItem(reinterpret_cast<std::uintptr_t>(item) >> 1);
+  auto& self = const_cast<TCollection&>(*this);
+  made->FCollection = &self;
+  made->FID = self.FNextID++;
+  slot.store(made, std::memory_order_release);
+  return made;
+}
+
+TCollectionItem* TCollection::MakeItem(std::uintptr_t) const { return FFactory(nullptr); }
+
+void TCollection::AddUnmade(std::uintptr_t Token) {
+  FItems.push_back(unmade_slot(Token));
+  Changed();
+}
+
+bool TCollection::UnmadeToken(int index, std::uintptr_t& Token) const {
+  TCollectionItem* item = slot_ref(FItems, static_cast<std::size_t>(index)).load(std::memory_order_acquire);
+  if (!unmade(item)) return false;
+  Token = reinterpret_cast<std::uintptr_t>(item) >> 1;
+  return true;
+}
+
+void TCollection::SetUnmadeToken(int index, std::uintptr_t Token) {
+  FItems[static_cast<std::size_t>(index)] = unmade_slot(Token);
 }
 
 void TCollection::Delete(int index) { delete Items(index); }
@@ -86,13 +137,18 @@ void TCollection::Delete(int index) { delete Items(index); }
 void TCollection::Clear() {
   if (FItems.empty()) return;
   BeginUpdate();
-  while (!FItems.empty()) delete FItems.back();
+  while (!FItems.empty()) {
+    if (unmade(FItems.back()))
+      FItems.pop_back();
+    else
+      delete FItems.back();
+  }
   EndUpdate();
 }
 
 TCollectionItem* TCollection::FindItemID(int id) const {
-  for (auto* item : FItems)
-    if (item->ID() == id) return item;
+  for (auto* item : FItems)  // an unmade item has no ID yet
+    if (!unmade(item) && item->ID() == id) return item;
   return nullptr;
 }
 
@@ -113,7 +169,7 @@ void TCollection::Assign(const TPersistent* Source) {
     if (other == this) return;
     BeginUpdate();
     Clear();
-    for (auto* item : other->FItems) Add()->Assign(item);
+    for (int i = 0; i < other->Count(); ++i) Add()->Assign(other->Items(i));
     EndUpdate();
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Owned, ordered lists of items of one class, with an owner.
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -59,7 +60,8 @@ public:
   TCollectionItem* Add();
   /// A new item at `index`, owned by the collection; raises `EListError` for a bad index.
   TCollectionItem* Insert(int index);
-  /// Raise `EListError` "List index out of bounds (N)" for a bad index.
+  /// Raise `EListError` "List index out of bounds (N)" for a bad index. An item a reader added
+  /// unmade is made here, once; several threads may ask at once.
   TCollectionItem* Items(int index) const;
   /// The number of items.
   int Count() const { return static_cast<int>(FItems.size()); }
@@ -84,16 +86,27 @@ protected:
   virtual void Update(TCollectionItem* item);
   /// Calls `Update` for a change of many items, unless a batch is open.
   void Changed();
+  /// Appends a slot whose item is made only when first asked for, by `MakeItem(Token)`; it
+  /// takes its `ID` then. `Token` (below 2^63) is the subclass's own reference to what it keeps.
+  void AddUnmade(std::uintptr_t Token);
+  /// The token of the slot at `index` while its item is unmade; false once it is made.
+  bool UnmadeToken(int index, std::uintptr_t& Token) const;
+  /// Gives the unmade slot at `index` another token (what it refers to was rewritten).
+  void SetUnmadeToken(int index, std::uintptr_t Token);
+  /// Makes the item of an unmade slot, in no collection (the caller joins it in its slot);
+  /// called once per slot, under a lock.
+  virtual TCollectionItem* MakeItem(std::uintptr_t Token) const;
 
 private:
   friend class TCollectionItem;
+  TCollectionItem* make_item(std::size_t index) const;
   void insert_item(TCollectionItem* item);
   void remove_item(TCollectionItem* item);
 
   const TClassInfo& FItemClass;
   ItemFactory FFactory;
   TPersistent* FOwner;
-  std::vector<TCollectionItem*> FItems;  // owned
+  std::vector<TCollectionItem*> FItems;  // owned; an odd value is an unmade slot's token
   int FNextID = 0;
   int FUpdateCount = 0;
 };

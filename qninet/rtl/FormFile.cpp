@@ -260,11 +260,13 @@ void ReadObjectFromJSON(TPersistent& obj, std::string_view text, std::string_vie
   read_component(obj, parse(text, source), source);
 }
 
-std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
-                                                          const TComponentFactory& make) {
-  // One component or a list of them, each made and loaded as soon as its text is read, so the
-  // whole text's value is never held beside the components.
-  std::vector<std::unique_ptr<TComponent>> out;
+namespace {
+
+// Hands each component of a form to `take` as soon as it is made and loaded, so the whole text's
+// value is never held beside the components; raises for a form of none.
+void for_each_component(std::string_view text, std::string_view source, const TComponentFactory& make,
+                        const std::function<void(std::unique_ptr<TComponent>)>& take) {
+  bool any = false;
   ForEachJsonBounded(text, source, "Invalid form file", [&](json&& item) {
     const std::string label = component_label(item);
     const auto cls = item.is_object() ? item.find("Class") : item.end();
@@ -273,10 +275,30 @@ std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text,
     std::unique_ptr<TComponent> c(make(cls->get<std::string>()));
     if (!c) throw EReadError(where(source, label) + FromUtf8("unknown class " + cls->get<std::string>()));
     read_component(*c, item, source);
-    out.push_back(std::move(c));
+    any = true;
+    take(std::move(c));
   });
-  if (out.empty()) throw EReadError(where(source, "") + u"Invalid form file: no component");
+  if (!any) throw EReadError(where(source, "") + u"Invalid form file: no component");
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
+                                                          const TComponentFactory& make) {
+  std::vector<std::unique_ptr<TComponent>> out;
+  for_each_component(text, source, make, [&](std::unique_ptr<TComponent> c) { out.push_back(std::move(c)); });
   return out;
+}
+
+std::unique_ptr<TComponent> ReadFormComponent(std::string_view text, std::string_view source,
+                                              const TComponentFactory& make, const String& name) {
+  std::unique_ptr<TComponent> kept;
+  bool first = true;
+  for_each_component(text, source, make, [&](std::unique_ptr<TComponent> c) {
+    if (name.empty() ? first : SameText(c->Name(), name)) kept = std::move(c);
+    first = false;  // anything not kept is destroyed here, before the next is read
+  });
+  return kept;
 }
 
 }  // namespace qninet

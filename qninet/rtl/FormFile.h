@@ -34,5 +34,11 @@ using TComponentFactory = std::function<TComponent*(const std::string& ClassName
 QNINET_API std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view json,
                                                                      std::string_view source,
                                                                      const TComponentFactory& make);
+/// Reads a form file as `ReadFormFromJSON` does, loading and checking every component, but
+/// keeps only one: the first when `Name` is empty, else the last whose `Name` it is (case
+/// ignored); null when none has it. Each other component is destroyed as soon as it is loaded,
+/// so a form of any length costs the memory of one or two components.
+QNINET_API std::unique_ptr<TComponent> ReadFormComponent(std::string_view json, std::string_view source,
+                                                         const TComponentFactory& make, const String& Name);
 
 }  // namespace qninet

@@ -127,6 +127,10 @@ public:
   void InsertObject(int index, const String& value, std::unique_ptr<TObject> object) override;
   void Delete(int index) override;
   void Clear() override;
+  /// Makes room for `value` lines in all, so that adding up to that many moves none.
+  void SetCapacity(int value) {
+    if (value > 0) FList.reserve(static_cast<std::size_t>(value));
+  }
   int Add(const String& value) override;
   int IndexOf(StringView s) const override;
   /// Sets `CaseSensitive`.

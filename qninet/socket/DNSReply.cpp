@@ -186,7 +186,8 @@ struct TQNIDNSReplyReader {
     return true;
   }
 
-  bool ReadRecord(std::size_t& at, TQNIDNSRecord& rec, String& error) {
+  // A record's place in the message; the caller gives it the message when it keeps it.
+  bool ReadRecord(std::size_t& at, TQNIDNSRecord& rec, String& error) const {
     rec.FNameAt = static_cast<std::uint32_t>(at);
     if (!R.Name(at, nullptr, error)) return false;
     if (!R.U16(at, rec.Type) || !R.U16(at, rec.Class) || !R.U32(at, rec.TTL) || !R.U16(at, rec.FDataLength))
@@ -194,47 +195,42 @@ struct TQNIDNSReplyReader {
     if (at + rec.FDataLength > R.Size())
       return dns::fail(error, u"a record's data runs past the end of the message");
     rec.FDataAt = static_cast<std::uint32_t>(at);
-    rec.FMessage = Message;
     at += rec.FDataLength;
     return true;
   }
 
-  // How many records each section really holds: the records are walked up to the first that
-  // does not read or to the counts of the header. The lists of a reply kept whole are sized
-  // from these, never from what the header claims, nor with the slack of doubling.
-  void CountRecords(std::size_t at, std::size_t (&found)[3]) const {
-    String error;
+  // Each record of the three sections from `at`, up to the header's counts, to `each(section,
+  // record)`; false at the first that does not read.
+  template <class Each>
+  bool ForEachRecord(std::size_t at, String& error, Each&& each) const {
     for (int s = 0; s < 3; ++s)
       for (unsigned i = 0; i < Counts[s + 1]; ++i) {
-        std::uint16_t length = 0;
-        if (!R.Name(at, nullptr, error) || at + 10 > R.Size()) return;
-        at += 8;  // type, class, TTL
-        if (!R.U16(at, length) || at + length > R.Size()) return;
-        at += length;
-        ++found[s];
+        TQNIDNSRecord rec;
+        if (!ReadRecord(at, rec, error)) return false;
+        each(s, rec);
       }
+    return true;
   }
 
   // The header and the questions into `reply`, then each record to `onRecord`; `keep` sizes
-  // the record lists of `reply` first.
+  // the record lists of `reply` first, from the records that really read (a walk before the
+  // one that hands them out), never from what the header claims, nor with the slack of doubling.
   template <class Sink>
   bool Decode(TQNIDNSReply& reply, String& error, bool keep, Sink&& onRecord) {
     std::size_t at = 0;
     if (!ReadHead(at, reply, error)) return false;
     if (keep) {
       std::size_t found[3] = {};
-      CountRecords(at, found);
+      String ignored;
+      ForEachRecord(at, ignored, [&](int s, const TQNIDNSRecord&) { ++found[s]; });
       reply.Answers.reserve(found[0]);
       reply.Authority.reserve(found[1]);
       reply.Additional.reserve(found[2]);
     }
-    for (int s = 0; s < 3; ++s)
-      for (unsigned i = 0; i < Counts[s + 1]; ++i) {
-        TQNIDNSRecord rec;
-        if (!ReadRecord(at, rec, error)) return false;
-        onRecord(s, rec);
-      }
-    return true;
+    return ForEachRecord(at, error, [&](int s, TQNIDNSRecord& rec) {
+      rec.FMessage = Message;
+      onRecord(s, rec);
+    });
   }
 };
 

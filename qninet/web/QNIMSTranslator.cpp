@@ -323,30 +323,40 @@ bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStr
   TQNXMLEngine engine;
   body.SetPosition(0);  // parsed where it lies, not copied
   engine.LoadFromStream(0, &body);
-  // One walk of the tree, making no item: the first element named `Tag`, then (for a list) its
-  // "string" children as they come.
+  // Walks of the tree that make no item: the first element named `Tag`, then (for a list) its
+  // "string" children as they come, to `take`. A list is counted first, so that it is filled
+  // without the slack of doubling.
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   const bool list = !SameText(Tag, u"string");
-  std::size_t found = kNone, open = 0;
-  bool done = false;
-  if (engine.RootItem())
-    TQNXMLEngine::WalkTree(
-        *engine.RootItem(),
-        [&](const TQNXMLNodeView& node, std::size_t depth) {
-          open = depth + 1;
-          if (done) return;
-          if (found == kNone && SameStrings(false, node.TagName, Tag)) {
-            found = depth;
-            if (!list) Values->Add(DecodeXMLEntities(node.Value));
-            done = !list;
-          } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
-                     SameStrings(false, node.TagName, u"string")) {
-            Values->Add(DecodeXMLEntities(node.Value));
-          }
-        },
-        [&] {
-          if (--open == found) done = true;
-        });
+  std::size_t found = kNone;
+  const auto walk = [&](const auto& take) {
+    std::size_t open = 0;
+    bool done = false;
+    found = kNone;
+    if (engine.RootItem())
+      TQNXMLEngine::WalkTree(
+          *engine.RootItem(),
+          [&](const TQNXMLNodeView& node, std::size_t depth) {
+            open = depth + 1;
+            if (done) return;
+            if (found == kNone && SameStrings(false, node.TagName, Tag)) {
+              found = depth;
+              if (!list) take(node);
+              done = !list;
+            } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
+                       SameStrings(false, node.TagName, u"string")) {
+              take(node);
+            }
+          },
+          [&] {
+            if (--open == found) done = true;
+          });
+  };
+  std::size_t count = 0;
+  if (list) walk([&](const TQNXMLNodeView&) { ++count; });
+  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && count > 0)
+    lines->SetCapacity(lines->Count() + static_cast<int>(count));
+  walk([&](const TQNXMLNodeView& node) { Values->Add(DecodeXMLEntities(node.Value)); });
   if (found == kNone) {
     const String message = service_message(engine);
     Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";

@@ -1,8 +1,11 @@
 #include "qninet/web/QNIUPS.h"
 
+#include <cstring>
+
 #include "qninet/core/Url.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/web/ServiceRequest.h"
+#include "qninet/web/UPSScans.h"
 
 namespace qninet {
 
@@ -84,6 +87,129 @@ void TQNInetActivity::Assign(const TPersistent* Source) {
   FStatusCode = s->FStatusCode;
   FDateTime = s->FDateTime;
   if (Collection()) Collection()->EndUpdate();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+using ups_detail::kScanFields;
+using ups_detail::Scan;
+
+// A scan's texts in an activity, in the record's order.
+constexpr const String& (TQNInetActivity::*kActivityTexts[])() const = {
+    &TQNInetActivity::LocationCode,
+    &TQNInetActivity::LocationDescription,
+    &TQNInetActivity::LocationSignedForByName,
+    &TQNInetActivity::StatusTypeCode,
+    &TQNInetActivity::StatusTypeDescription,
+    &TQNInetActivity::StatusCode};
+constexpr void (TQNInetActivity::*kActivitySetters[])(const String&) = {
+    &TQNInetActivity::SetLocationCode,
+    &TQNInetActivity::SetLocationDescription,
+    &TQNInetActivity::SetLocationSignedForByName,
+    &TQNInetActivity::SetStatusTypeCode,
+    &TQNInetActivity::SetStatusTypeDescription,
+    &TQNInetActivity::SetStatusCode};
+constexpr const String& (TQNInetActivityAddress::*kAddressTexts[])() const = {
+    &TQNInetActivityAddress::AddressLine1, &TQNInetActivityAddress::AddressLine2,
+    &TQNInetActivityAddress::AddressLine3, &TQNInetActivityAddress::City,
+    &TQNInetActivityAddress::PostalCode,   &TQNInetActivityAddress::Country,
+    &TQNInetActivityAddress::StateProvince};
+constexpr void (TQNInetActivityAddress::*kAddressSetters[])(const String&) = {
+    &TQNInetActivityAddress::SetAddressLine1, &TQNInetActivityAddress::SetAddressLine2,
+    &TQNInetActivityAddress::SetAddressLine3, &TQNInetActivityAddress::SetCity,
+    &TQNInetActivityAddress::SetPostalCode,   &TQNInetActivityAddress::SetCountry,
+    &TQNInetActivityAddress::SetStateProvince};
+constexpr std::size_t kActivityFields = std::size(kActivityTexts);
+static_assert(kActivityFields + std::size(kAddressTexts) == kScanFields);
+constexpr unsigned kHasTime = 1u << kScanFields;  // the mask's bit for a time given
+
+void fill(TQNInetActivity& a, const Scan& scan) {
+  for (std::size_t f = 0; f < kActivityFields; ++f) (a.*kActivitySetters[f])(scan.Texts[f]);
+  for (std::size_t f = kActivityFields; f < kScanFields; ++f)
+    (a.Location()->*kAddressSetters[f - kActivityFields])(scan.Texts[f]);
+  a.SetDateTime(scan.When);
+}
+
+void read(const TQNInetActivity& a, Scan& scan) {
+  for (std::size_t f = 0; f < kActivityFields; ++f) scan.Texts[f] = (a.*kActivityTexts[f])();
+  for (std::size_t f = kActivityFields; f < kScanFields; ++f)
+    scan.Texts[f] = (a.Location()->*kAddressTexts[f - kActivityFields])();
+  scan.When = a.DateTime();
+}
+
+// The record whose token is `token` (its place in `records` plus one; 0: an empty scan).
+void read(const std::vector<char16_t>& records, std::uintptr_t token, Scan& scan) {
+  scan.Reset();
+  if (token == 0) return;
+  const char16_t* at = records.data() + (token - 1);
+  const unsigned mask = *at++;
+  if (mask & kHasTime) {
+    std::memcpy(&scan.When, at, sizeof scan.When);
+    at += sizeof scan.When / sizeof *at;
+  }
+  for (std::size_t f = 0; f < kScanFields; ++f) {
+    if (!(mask & (1u << f))) continue;
+    const std::size_t length = at[0] | static_cast<std::size_t>(at[1]) << 16;
+    scan.Texts[f].assign(at + 2, length);
+    at += 2 + length;
+  }
+}
+
+}  // namespace
+
+std::uintptr_t TQNInetActivities::keep(const Scan& scan) {
+  unsigned mask = scan.When != 0 ? kHasTime : 0;
+  for (std::size_t f = 0; f < kScanFields; ++f)
+    if (!scan.Texts[f].empty()) mask |= 1u << f;
+  if (mask == 0) return 0;
+  const std::uintptr_t token = FRecords.size() + 1;
+  FRecords.push_back(static_cast<char16_t>(mask));
+  if (mask & kHasTime) {
+    char16_t when[sizeof scan.When / sizeof(char16_t)];
+    std::memcpy(when, &scan.When, sizeof scan.When);
+    FRecords.insert(FRecords.end(), std::begin(when), std::end(when));
+  }
+  for (const String& text : scan.Texts) {
+    if (text.empty()) continue;
+    FRecords.push_back(static_cast<char16_t>(text.size() & 0xFFFF));
+    FRecords.push_back(static_cast<char16_t>(text.size() >> 16));
+    FRecords.insert(FRecords.end(), text.begin(), text.end());
+  }
+  return token;
+}
+
+void TQNInetActivities::add_scan(const Scan& scan) { AddUnmade(keep(scan)); }
+
+void TQNInetActivities::read_scan(int index, Scan& scan) const {
+  std::uintptr_t token = 0;
+  if (UnmadeToken(index, token))
+    read(FRecords, token, scan);
+  else
+    read(*Items(index), scan);
+}
+
+void TQNInetActivities::write_scan(int index, const Scan& scan) {
+  // The old record stays where it is, unread: a scan is rewritten at most once per package.
+  std::uintptr_t token = 0;
+  if (UnmadeToken(index, token))
+    SetUnmadeToken(index, keep(scan));
+  else
+    fill(*Items(index), scan);
+}
+
+TCollectionItem* TQNInetActivities::MakeItem(std::uintptr_t Token) const {
+  Scan scan;
+  read(FRecords, Token, scan);
+  auto* a = new TQNInetActivity(nullptr);
+  fill(*a, scan);
+  return a;
+}
+
+void TQNInetActivities::Update(TCollectionItem* Item) {
+  if (Count() == 0) std::vector<char16_t>().swap(FRecords);
+  TCollectionOf::Update(Item);
 }
 
 // ---------------------------------------------------------------------------------------------

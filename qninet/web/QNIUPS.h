@@ -3,9 +3,11 @@
 // addresses and every scan event of its packages out of the answer.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qninet/rtl/Collections.h"
 #include "qninet/web/qniupdate.h"
@@ -13,6 +15,9 @@
 namespace qninet {
 
 class TQNXMLEngine;
+namespace ups_detail {
+struct Scan;
+}
 
 /// The UPS online tools host; the XML tracking interface there has been retired by its
 /// operator, so an application points `Host` and `Port` at a compatible service.
@@ -122,7 +127,9 @@ private:
   TDateTime FDateTime = 0;
 };
 
-/// The activities of a tracker, owned, in document order.
+/// The activities of a tracker, owned, in document order. A run keeps each scan as a lean
+/// record (only the texts the answer gave) and makes its `TQNInetActivity` when it is first
+/// asked for; several threads may ask at once.
 class QNINET_API TQNInetActivities : public TCollectionOf<TQNInetActivity> {
   QNINET_OBJECT(TQNInetActivities, TCollection)
 public:
@@ -136,8 +143,22 @@ public:
   /// Copies `Value` into the activity at `Index`.
   void SetActivity(int Index, const TQNInetActivity* Value) { Items(Index)->Assign(Value); }
 
+protected:
+  /// The activity of a scan kept as a record.
+  TCollectionItem* MakeItem(std::uintptr_t Token) const override;
+  /// Drops the records once the list is empty.
+  void Update(TCollectionItem* Item) override;
+
 private:
+  friend class TQNUPSTracker;
+  void add_scan(const ups_detail::Scan& scan);               // appends it as a record
+  void read_scan(int index, ups_detail::Scan& scan) const;   // the record or activity at `index`
+  void write_scan(int index, const ups_detail::Scan& scan);  // replaces it
+  std::uintptr_t keep(const ups_detail::Scan& scan);         // its record's token (0: empty)
   TComponent* FQNInetControl;
+  // The records, one after another: a mask of the fields given, the time when given, then each
+  // text behind its length. An empty scan keeps nothing here.
+  std::vector<char16_t> FRecords;
 };
 
 /// Tracks one parcel: `Execute` posts the access and track documents to `Host`:`Port`

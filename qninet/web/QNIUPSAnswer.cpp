@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "qninet/web/QNIUPS.h"
+#include "qninet/web/UPSScans.h"
 #include "qninet/xml/QNInetXML.h"
 
 namespace qninet {
@@ -184,22 +185,25 @@ void fill_address(const FirstMatches& m, int at, TQNInetActivityAddress& a) {
   a.SetCountry(m.Value(at + 6));
 }
 
-void fill_activity(const FirstMatches& m, TQNInetActivity& a) {
+void fill_scan(const FirstMatches& m, ups_detail::Scan& s) {
+  using namespace ups_detail;
+  s.Reset();
   if (m.Has(aLocation)) {
-    a.SetLocationCode(m.Value(aLocationCode));
-    a.SetLocationDescription(m.Value(aLocationDescription));
-    a.SetLocationSignedForByName(m.Value(aSignedFor));
-    fill_address(m, aAddress, *a.Location());
+    s.Texts[sfLocationCode] = m.Value(aLocationCode);
+    s.Texts[sfLocationDescription] = m.Value(aLocationDescription);
+    s.Texts[sfSignedForByName] = m.Value(aSignedFor);
+    if (m.Has(aAddress))
+      for (int f = 0; f < 6; ++f) s.Texts[sfAddressLine1 + f] = m.Value(aAddress + 1 + f);
   }
   if (m.Has(aStatus)) {
     if (m.Has(aStatusType)) {
-      a.SetStatusTypeCode(m.Value(aTypeCode));
-      a.SetStatusTypeDescription(m.Value(aTypeDescription));
+      s.Texts[sfStatusTypeCode] = m.Value(aTypeCode);
+      s.Texts[sfStatusTypeDescription] = m.Value(aTypeDescription);
     }
-    if (m.Has(aStatusCode)) a.SetStatusCode(m.Value(aCode));
+    if (m.Has(aStatusCode)) s.Texts[sfStatusCode] = m.Value(aCode);
   }
   TDateTime when = 0;
-  if (TQNUPSTracker::ReadDateTime(m.Value(aDate), m.Value(aTime), when)) a.SetDateTime(when);
+  if (TQNUPSTracker::ReadDateTime(m.Value(aDate), m.Value(aTime), when)) s.When = when;
 }
 
 // The HTTP status with the service's error description when its error document says one.
@@ -285,6 +289,7 @@ void TQNUPSTracker::read_activities(const TQNXMLEngine& xml) {
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t package = kNone, activity = kNone;
   FirstMatches m(kActivity);
+  ups_detail::Scan scan;
   walk(
       xml,
       [&](const TQNXMLNodeView& node, std::size_t depth) {
@@ -301,7 +306,8 @@ void TQNUPSTracker::read_activities(const TQNXMLEngine& xml) {
       [&](std::size_t depth) {
         m.Leave(depth);
         if (depth == activity) {
-          fill_activity(m, *FActivities->Add());
+          fill_scan(m, scan);
+          FActivities->add_scan(scan);
           activity = kNone;
         } else if (depth == package) {
           package = kNone;

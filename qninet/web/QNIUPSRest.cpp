@@ -8,6 +8,7 @@
 #include "qninet/sys/UrlParser.h"
 #include "qninet/web/QNIUPS.h"
 #include "qninet/web/ServiceRequest.h"
+#include "qninet/web/UPSScans.h"
 
 namespace qninet {
 
@@ -39,6 +40,19 @@ void fill_address(const Json* a, TQNInetActivityAddress& to) {
   to.SetPostalCode(text(a, "postalCode"));
   const String code = text(a, "countryCode");
   to.SetCountry(code.empty() ? text(a, "country") : code);
+}
+
+void fill_address(const Json* a, ups_detail::Scan& to) {
+  using namespace ups_detail;
+  if (!a) return;
+  to.Texts[sfAddressLine1] = text(a, "addressLine1");
+  to.Texts[sfAddressLine2] = text(a, "addressLine2");
+  to.Texts[sfAddressLine3] = text(a, "addressLine3");
+  to.Texts[sfCity] = text(a, "city");
+  to.Texts[sfStateProvince] = text(a, "stateProvince");
+  to.Texts[sfPostalCode] = text(a, "postalCode");
+  const String code = text(a, "countryCode");
+  to.Texts[sfCountry] = code.empty() ? text(a, "country") : code;
 }
 
 // --- what the reader takes of an answer ---------------------------------------------------------
@@ -95,7 +109,8 @@ struct TQNUPSTracker::TRestReader {
   bool Apply;
   String Errors, Warnings, Why;
   std::size_t Shipments = 0;
-  std::vector<TQNInetActivity*> Delivered;  // the current package's delivery scans
+  std::vector<int> Delivered;  // the current package's delivery scans, by index
+  ups_detail::Scan Scan;       // the scan being read, its room kept for the next
 
   void operator()(const TJsonShape& from, std::string_view, Json&& v) {
     const bool apply = Apply && Why.empty();
@@ -130,18 +145,20 @@ struct TQNUPSTracker::TRestReader {
   }
 
   void scan(const Json& v) {
-    TQNInetActivity& a = *T.FActivities->Add();
+    using namespace ups_detail;
+    Scan.Reset();
     const Json* location = JsonMember(&v, "location");
-    a.SetLocationCode(text(location, "slic"));
-    fill_address(JsonMember(location, "address"), *a.Location());
+    Scan.Texts[sfLocationCode] = text(location, "slic");
+    fill_address(JsonMember(location, "address"), Scan);
     const Json* status = JsonMember(&v, "status");
-    a.SetStatusTypeCode(text(status, "type"));
-    a.SetStatusTypeDescription(text(status, "description"));
-    a.SetStatusCode(text(status, "code"));
-    // Where and to whom it was delivered is told by the package, maybe after its scans.
-    if (a.StatusTypeCode() == u"D") Delivered.push_back(&a);
+    Scan.Texts[sfStatusTypeCode] = text(status, "type");
+    Scan.Texts[sfStatusTypeDescription] = text(status, "description");
+    Scan.Texts[sfStatusCode] = text(status, "code");
     TDateTime when = 0;
-    if (ReadDateTime(text(&v, "date"), text(&v, "time"), when)) a.SetDateTime(when);
+    if (ReadDateTime(text(&v, "date"), text(&v, "time"), when)) Scan.When = when;
+    // Where and to whom it was delivered is told by the package, maybe after its scans.
+    if (Scan.Texts[sfStatusTypeCode] == u"D") Delivered.push_back(T.FActivities->Count());
+    T.FActivities->add_scan(Scan);
   }
 
   void package(const Json& v) {
@@ -154,9 +171,11 @@ struct TQNUPSTracker::TRestReader {
       T.FShipmentWeightUnits = text(weight, "unitOfMeasurement");
     }
     const Json* delivery = JsonMember(&v, "deliveryInformation");
-    for (TQNInetActivity* a : Delivered) {
-      a->SetLocationDescription(text(delivery, "location"));
-      a->SetLocationSignedForByName(text(delivery, "receivedBy"));
+    for (const int at : Delivered) {
+      T.FActivities->read_scan(at, Scan);
+      Scan.Texts[ups_detail::sfLocationDescription] = text(delivery, "location");
+      Scan.Texts[ups_detail::sfSignedForByName] = text(delivery, "receivedBy");
+      T.FActivities->write_scan(at, Scan);
     }
   }
 

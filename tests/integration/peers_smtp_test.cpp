@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -131,6 +132,7 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
       SCOPED_TRACE(peer.Name + ": " + row.Name);
       const std::string subject = std::string("Peers ") + row.Name + ": Gr\u00FC\u00DFe";
       if (row.Program) {
+        if (std::string_view(QNINET_PROGRAM).empty()) continue;  // a library-only build
         // clang-format off
         const auto r = harness::RunToCompletion(
             {QNINET_PROGRAM, "mail", "--host", "127.0.0.1", "--port", std::to_string(peer.Server->Port()),

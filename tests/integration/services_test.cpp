@@ -108,7 +108,6 @@ TEST_F(Services, TranslatorEncodesEveryValueDecodesTheAnswerOnceAndFailsOnErrors
       {"declared", languages(true), base + "GetLanguagesForSpeak?appId=declared", "de,en"},
       {"empty", languages(false), base + "GetLanguagesForTranslate?appId=empty", ""},
       // Failures: the service's message on one line; no result, not even a stale list.
-      {"bad-app-id", translate, "", "HTTP 400: Invalid appId Parameter name: appId"},
       {"server-fault", translate, "", "HTTP 500: The service is temporarily overloaded & cannot answer."},
       {"no-element", translate, "", "Service Unavailable"},
       {"huge", translate, "", ""},  // past 8 MiB; a refused connection or certificate: failures_test.cpp

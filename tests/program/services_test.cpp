@@ -29,7 +29,6 @@ TEST(ProgramServices, SubCommandsPrintResultsJsonAndExitCodes) {
   // A failure names the service and carries its message; under --json its status word is the kind.
   const std::pair<ProgramRun, const char*> cases[] = {
       {{with({"translate"}, t, {"--from", "en", "--to", "de", "a & b"}), 0, "b & a\n"}, nullptr},
-      {{with({"detect"}, t, {"gr\xC3\xBC\xC3\x9F"}), 0, "de\n"}, nullptr},
       {{with({"languages"}, t, {}), 0, "de\nen\nfr\npt-BR\n"}, nullptr},
       {{with({"speak"}, t, {"--language", "en", "-o", wav, "hi"}), 0, ""}, nullptr},
       {{with({"ups"}, u, {"1Z999"}), 0,

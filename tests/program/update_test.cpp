@@ -82,7 +82,6 @@ TEST(UpdateProgram, ExitCodesStatusLinesMessagesAndJson) {
        3,
        "isNotFound\n",
        {"> HEAD /app/missing.bin", "< HTTP/1.1 404", bad + missing + ": not found"}},
-      {{"update", "--quiet", missing, local}, 3, "isNotFound\n"},
       {{"update", "-v", broken, local},
        1,
        "isFailed\n",
@@ -94,9 +93,6 @@ TEST(UpdateProgram, ExitCodesStatusLinesMessagesAndJson) {
        {"[x] Connect", "Disconnected."}},
       {{"update", "gopher://host/x", "/tmp/x"}, 2, "", {"unsupported scheme"}},
       {{"update", "http://127.0.0.1:99999/x", "/tmp/x"}, 2, "", {bad}},
-      {{"update", "--proxy", "127.0.0.1", "http://h/x", "/tmp/x"}, 2, "", {bad}},
-      {{"update", "--timeout", "-1", "http://h/x", "/tmp/x"}, 2, "", {bad}},
-      {{"update", "--cacert", "/nonexistent/ca.pem", "https://h/x", "/tmp/x"}, 2, "", {bad}},
   };
   for (const ProgramRun& run : runs) {
     SCOPED_TRACE(run.Args[1] + " " + run.Args[2]);

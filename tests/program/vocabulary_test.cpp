@@ -107,7 +107,6 @@ TEST(ProgramVocabulary, UsageErrorsExitTwoAndNameTheCulprit) {
       {{}, "qninet: a sub-command is required"},
       {{"whois", "--bogus", "x"}, "qninet whois: The following argument was not expected: --bogus"},
       {{"daytime", "--timeout", "-1"}, "qninet daytime: --timeout"},
-      {{"sntp", "--timeout", "soon"}, "qninet sntp: --timeout"},
       {{"whois", "--no-auto-select", "x"}, "qninet whois: no server given (--host)"},
       {{"whois", "--proxy", "no-port-here", "x"},
        "qninet whois: --proxy wants HOST:PORT, got \"no-port-here\""},

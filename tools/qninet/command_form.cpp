@@ -143,22 +143,21 @@ int run_form(Run& run, const std::string& file, const std::string& component) {
   if (!in) return run.Fail(exBadInput, file, "cannot read the form file");
   std::ostringstream text;
   text << in.rdbuf();
-  std::vector<std::unique_ptr<TComponent>> form;
+  // Only the component run is kept: the others are checked and dropped as they are read.
+  std::unique_ptr<TComponent> kept;
   try {
-    form = ReadFormFromJSON(text.str(), file, [](const std::string& cls) -> TComponent* {
-      const TComponentClassRef* ref = FindQNInetClass(cls);
-      return ref ? ref->Create(nullptr) : nullptr;
-    });
+    kept = ReadFormComponent(
+        text.str(), file,
+        [](const std::string& cls) -> TComponent* {
+          const TComponentClassRef* ref = FindQNInetClass(cls);
+          return ref ? ref->Create(nullptr) : nullptr;
+        },
+        FromUtf8(component));
   } catch (const Exception& e) {
     return run.Fail(exBadInput, "", e.what());
   }
-  TComponent* c = form.front().get();
-  if (!component.empty()) {
-    c = nullptr;
-    for (const auto& each : form)
-      if (SameText(each->Name(), FromUtf8(component))) c = each.get();
-    if (!c) return run.Fail(exBadInput, file, "no component named " + component);
-  }
+  if (!kept) return run.Fail(exBadInput, file, "no component named " + component);
+  TComponent* c = kept.get();
   const std::string name = ToUtf8(c->Name().empty() ? FromUtf8(c->ClassInfo().Name()) : c->Name());
   run.Json()["Component"] = name;
   if (auto* socket = dynamic_cast<TQNInetBase*>(c)) {
