@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-#   scripts/install-deps.sh build|test|bench|qt ...
+#   scripts/install-deps.sh build|test|bench|qt|package|docs ...
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libidn2-dev libssl-dev nlohmann-json3-dev
@@ -23,16 +23,21 @@ unpacked=(proftpd-core:usr/sbin/proftpd pure-ftpd:usr/sbin/pure-ftpd ntpsec:usr/
 peers=${QNINET_PEERS_DIR:-/var/cache/qninet-peers}
 # The Qt 6 windows: Widgets, and the fonts the offscreen platform draws text with.
 qt=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+# The Debian packages (scripts/package.sh) and their check; the API reference (scripts/docs.sh).
+package=(dpkg-dev lintian)
+docs=(doxygen)
 bench=(curl time libpugixml-dev libxml2-dev libexpat1-dev libbenchmark-dev)
 
 wanted=()
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${build[@]}") ;;
-    test) wanted+=("${build[@]}" "${test[@]}" "${qt[@]}") ;;
+    test) wanted+=("${build[@]}" "${test[@]}" "${qt[@]}" "${package[@]}" "${docs[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     qt) wanted+=("${build[@]}" "${qt[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (build, test, bench, qt)" >&2; exit 2 ;;
+    package) wanted+=("${build[@]}" "${qt[@]}" "${package[@]}") ;;
+    docs) wanted+=("${docs[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (build, test, bench, qt, package, docs)" >&2; exit 2 ;;
   esac
 done
 

@@ -17,13 +17,17 @@ QNINET_API const String& HTTPMethodWord(TQNIHTTPAction Action);
 
 /// What a request text is made of.
 struct TQNIHTTPRequestParts {
+  /// HEAD, GET or POST.
   TQNIHTTPAction Action = haHead;
   String Host;  ///< the target: a name, a dotted address or an IPv6 literal
+  /// The target's port.
   Integer Port = 80;
   String Request;             ///< the path (and query), verbatim
   String ProxyServer;         ///< when set, the request line carries the absolute form
   bool ThroughProxy = false;  ///< the connection goes to the proxy (credentials are sent)
+  /// The proxy's user name.
   String ProxyUser;
+  /// The proxy's password.
   String ProxyPassword;
   const TStrings* Headers = nullptr;  ///< extra lines, verbatim
   bool AbsoluteForm = false;          ///< the absolute form even without `ProxyServer`

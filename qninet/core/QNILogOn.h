@@ -9,8 +9,11 @@ namespace qninet {
 class QNINET_API TfrmQNILogon : public TForm {
   QNINET_OBJECT(TfrmQNILogon, TForm)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TfrmQNILogon(TComponent* AOwner);
 
+  /// The dialog's controls, named as in the form file.
+  ///@{
   TLabel* lblLogin;
   TLabel* lblPassword;
   TEdit* edLogin;
@@ -19,6 +22,7 @@ public:
   TButton* btnOk;
   TButton* btnCancel;
   TImage* imgKey;
+  ///@}
 };
 
 /// Shows the logon dialog with `Caption` (empty keeps "Enter Password") and the given values.

@@ -18,15 +18,25 @@ public:
   /// User and Password are not touched.
   void FillProxyInfo();
 
+  /// The proxy server's host name or address; empty for none.
   const String& Server() const { return FProxyServer; }
+  /// Sets `Server`.
   void SetServer(const String& value) { FProxyServer = value; }
+  /// The user name for the proxy; empty for none.
   const String& User() const { return FProxyUser; }
+  /// Sets `User`.
   void SetUser(const String& value) { FProxyUser = value; }
+  /// The password for the proxy.
   const String& Password() const { return FProxyPassword; }
+  /// Sets `Password`.
   void SetPassword(const String& value) { FProxyPassword = value; }
+  /// Whether connections go through the proxy.
   bool UseProxy() const { return FUseProxyServer; }
+  /// Sets `UseProxy`.
   void SetUseProxy(bool value) { FUseProxyServer = value; }
+  /// The proxy server's port.
   Integer Port() const { return FProxyPort; }
+  /// Sets `Port`.
   void SetPort(Integer value) { FProxyPort = value; }
 
 private:

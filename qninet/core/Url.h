@@ -13,6 +13,7 @@ namespace qninet {
 
 /// A host and a port: a name, a dotted IPv4 address or an IPv6 literal (kept without brackets).
 struct QNINET_API HostPort {
+  /// The host: a name, a dotted IPv4 address or an IPv6 literal without brackets.
   std::string Host;
   std::uint16_t Port = 0;  ///< 0: none given
 
@@ -25,6 +26,7 @@ struct QNINET_API HostPort {
   std::string ToString() const;
   /// The host as it stands in a URL or a Host header: IPv6 literals in brackets.
   std::string UrlHost() const;
+  /// Whether host and port are the same.
   bool operator==(const HostPort&) const = default;
 };
 
@@ -35,23 +37,32 @@ public:
   /// Parses `text`; a relative or malformed URL gives nothing and `error` says why.
   static std::optional<Url> Parse(std::string_view text, String* error = nullptr);
 
+  /// Sets `Scheme`.
   void SetScheme(std::string value) { FScheme = std::move(value); }
+  /// Sets `Host`.
   void SetHost(std::string value) { FHost.Host = std::move(value); }
+  /// Sets `Port`.
   void SetPort(std::uint16_t value) { FHost.Port = value; }
   /// An empty user name is no user.
   void SetUser(std::string value) {
     FHasUser = !value.empty();
     FUser = std::move(value);
   }
+  /// Sets `Password`.
   void SetPassword(std::string value) { FPassword = std::move(value); }
+  /// Sets `Path`.
   void SetPath(std::string encoded) { FPath = std::move(encoded); }
+  /// Sets `Query`.
   void SetQuery(std::string encoded) { FQuery = std::move(encoded); }
 
   const std::string& Scheme() const { return FScheme; }   ///< lower case: "http", "ftp", "file"
   const std::string& Host() const { return FHost.Host; }  ///< without brackets
   std::uint16_t Port() const { return FHost.Port; }       ///< explicit, else the scheme's default
+  /// Whether the URL names a port of its own.
   bool ExplicitPort() const { return FExplicitPort; }
+  /// The URL's host and port.
   HostPort Endpoint() const { return FHost; }
+  /// Whether the URL carries a user name.
   bool HasUser() const { return FHasUser; }
   const std::string& User() const { return FUser; }          ///< decoded
   const std::string& Password() const { return FPassword; }  ///< decoded

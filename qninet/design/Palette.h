@@ -12,12 +12,15 @@ namespace qninet {
 
 /// A component class and how to make one.
 struct TComponentClassRef {
+  /// The class's run-time information.
   const TClassInfo* Class;
+  /// Makes a component of the class, owned by `AOwner`.
   TComponent* (*Create)(TComponent* AOwner);
 };
 
 /// One row of the palette.
 struct TPaletteEntry {
+  /// The component class.
   TComponentClassRef Ref;
   /// Whether `Register` puts the class on the palette page; a class made in code only (the DNS
   /// resolver) keeps its picture without being registered.
@@ -26,6 +29,7 @@ struct TPaletteEntry {
   std::u16string_view Caption;
   /// The picture: a tile of colour `Fill` under the text `Label`; no fill, no picture.
   const char* Fill;
+  /// The picture's text.
   const char* Label;
 };
 

@@ -20,7 +20,9 @@ QNINET_API String QNInetPackageDescription();
 class QNINET_API TComponentEditor : public TObject {
   QNINET_OBJECT(TComponentEditor, TObject)
 public:
+  /// An editor of `AComponent`.
   explicit TComponentEditor(TComponent* AComponent) : FComponent(AComponent) {}
+  /// The component being edited.
   TComponent* Component() const { return FComponent; }
   /// Runs verb `Index`; the base has none and does nothing.
   virtual void ExecuteVerb(int Index);
@@ -48,8 +50,11 @@ using TPropertyAttributes = TSet<TPropertyAttribute>;
 class QNINET_API TStringProperty : public TObject {
   QNINET_OBJECT(TStringProperty, TObject)
 public:
+  /// An editor of property `AProp` of `AInstance`.
   TStringProperty(TPersistent* AInstance, const TPropInfo& AProp) : FInstance(AInstance), FProp(&AProp) {}
+  /// The object whose property is edited.
   TPersistent* Instance() const { return FInstance; }
+  /// The property edited.
   const TPropInfo& Prop() const { return *FProp; }
   /// How the inspector treats the property; the base: a plain editable text.
   virtual TPropertyAttributes GetAttributes();
@@ -67,12 +72,16 @@ private:
 
 /// A registered component editor class and how to make one for a component.
 struct TComponentEditorClass {
+  /// The class's name.
   const char* Name;
+  /// Makes an editor of `AComponent`.
   std::unique_ptr<TComponentEditor> (*Create)(TComponent* AComponent);
 };
 /// A registered property editor class and how to make one for a property of an object.
 struct TPropertyEditorClass {
+  /// The class's name.
   const char* Name;
+  /// Makes an editor of property `AProp` of `AInstance`.
   std::unique_ptr<TStringProperty> (*Create)(TPersistent* AInstance, const TPropInfo& AProp);
 };
 
@@ -95,6 +104,7 @@ public:
 class QNINET_API TQNInetComponentEditor : public TComponentEditor {
   QNINET_OBJECT(TQNInetComponentEditor, TComponentEditor)
 public:
+  /// An editor of `AComponent`.
   using TComponentEditor::TComponentEditor;
   /// Shows the about box, whatever the index.
   void ExecuteVerb(int Index) override;
@@ -108,6 +118,7 @@ public:
 class QNINET_API TQNInetAboutProperty : public TStringProperty {
   QNINET_OBJECT(TQNInetAboutProperty, TStringProperty)
 public:
+  /// An editor of property `AProp` of `AInstance`.
   using TStringProperty::TStringProperty;
   /// A dialog (ellipsis button) over read-only text.
   TPropertyAttributes GetAttributes() override;
@@ -119,7 +130,9 @@ public:
 
 /// A palette picture: a 24 x 24 SVG image named after its class in capital letters.
 struct TPaletteResource {
+  /// The component class's name in capitals.
   const char* Name;
+  /// The SVG document.
   std::string_view Svg;
 };
 /// Every palette picture of the package, in the palette table's order (the DNS resolver's last).

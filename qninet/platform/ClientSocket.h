@@ -54,21 +54,31 @@ struct TTLSDetails {
 class QNINET_API TClientSocket : public TComponent {
   QNINET_OBJECT(TClientSocket, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TClientSocket(TComponent* AOwner);
   /// Closes the descriptor without notifications.
   ~TClientSocket() override;
 
+  /// The server's host name; empty when `Address` is used.
   const String& Host() const { return FHost; }
+  /// Sets `Host`.
   void SetHost(const String& value) { FHost = value; }
+  /// The server's dotted address; empty when `Host` is used.
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
+  /// The server's port.
   Integer Port() const { return FPort; }
+  /// Sets `Port`.
   void SetPort(Integer value) { FPort = value; }
+  /// Whether the socket blocks (`ctBlocking`) or not.
   TClientType ClientType() const { return FClientType; }
+  /// Sets `ClientType`.
   void SetClientType(TClientType value) { FClientType = value; }
   /// Milliseconds that the connect and each wait to send or receive may take; 0 waits as long
   /// as the system does.
   Integer Timeout() const { return FTimeout; }
+  /// Sets `Timeout`.
   void SetTimeout(Integer value);
   /// Whether a connection is open.
   bool Active() const;
@@ -101,25 +111,38 @@ public:
   /// The numeric address of the peer of the open connection ("127.0.0.1", "::1"), else empty.
   String RemoteAddress() const;
 
+  /// Called before the host name is looked up.
   const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
+  /// Sets the `OnLookup` handler.
   void SetOnLookup(TSocketNotifyEvent value) { FOnLookup = std::move(value); }
+  /// Called when connecting to the looked-up address starts.
   const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
+  /// Sets the `OnConnecting` handler.
   void SetOnConnecting(TSocketNotifyEvent value) { FOnConnecting = std::move(value); }
+  /// Called when the connection is made.
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
+  /// Sets the `OnConnect` handler.
   void SetOnConnect(TSocketNotifyEvent value) { FOnConnect = std::move(value); }
+  /// Called when the connection closes.
   const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
+  /// Sets the `OnDisconnect` handler.
   void SetOnDisconnect(TSocketNotifyEvent value) { FOnDisconnect = std::move(value); }
+  /// Called when an error occurs; the handler may clear the error code.
   const TSocketErrorEvent& OnError() const { return FOnError; }
+  /// Sets the `OnError` handler.
   void SetOnError(TSocketErrorEvent value) { FOnError = std::move(value); }
   /// Fired after each handshake of `StartTLS` that succeeded (`TLSDetails` then says what it
   /// negotiated).
   const TSocketNotifyEvent& OnTLSStart() const { return FOnTLSStart; }
+  /// Sets the `OnTLSStart` handler.
   void SetOnTLSStart(TSocketNotifyEvent value) { FOnTLSStart = std::move(value); }
   /// Fired when data is ready to read, before each receive.
   const TSocketNotifyEvent& OnRead() const { return FOnRead; }
+  /// Sets the `OnRead` handler.
   void SetOnRead(TSocketNotifyEvent value) { FOnRead = std::move(value); }
   /// Fired when the socket is ready to write, before each send.
   const TSocketNotifyEvent& OnWrite() const { return FOnWrite; }
+  /// Sets the `OnWrite` handler.
   void SetOnWrite(TSocketNotifyEvent value) { FOnWrite = std::move(value); }
 
 private:

@@ -28,6 +28,7 @@ public:
   /// Called on the starting thread once the work has ended, with its success.
   using TFinish = std::function<void(bool Success)>;
 
+  /// A runner for the asynchronous runs of `Owner`.
   explicit TAsyncRunner(const TComponent& Owner);
   /// Stops a run still in progress (see `Stop`).
   ~TAsyncRunner();

@@ -33,25 +33,43 @@ enum TPosition : std::uint8_t { poDesigned, poScreenCenter, poMainFormCenter };
 class QNINET_API TControl : public TComponent {
   QNINET_OBJECT(TControl, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TControl(TComponent* AOwner);
   /// Leaves its form first, so a shown form drops it from its window at once.
   ~TControl() override;
+  /// The left edge in pixels, within the parent.
   Integer Left() const { return FLeft; }
+  /// The top edge in pixels, within the parent.
   Integer Top() const { return FTop; }
+  /// The width in pixels.
   Integer Width() const { return FWidth; }
+  /// The height in pixels.
   Integer Height() const { return FHeight; }
+  /// Sets `Left`, `Top`, `Width` and `Height` at once.
   void SetBounds(Integer left, Integer top, Integer width, Integer height);
+  /// Whether the control is shown.
   bool Visible() const { return FVisible; }
+  /// Sets `Visible`.
   void SetVisible(bool value);
+  /// Whether the control takes input.
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value);
+  /// The control's place in the tab order; -1 for none.
   Integer TabOrder() const { return FTabOrder; }
+  /// Sets `TabOrder`.
   void SetTabOrder(Integer value) { FTabOrder = value; }
+  /// Whether tabbing stops at the control.
   bool TabStop() const { return FTabStop; }
+  /// Sets `TabStop`.
   void SetTabStop(bool value) { FTabStop = value; }
+  /// The control that holds this one, or none.
   TControl* Parent() const { return FParent; }
+  /// Sets `Parent`.
   void SetParent(TControl* value) { FParent = value; }
+  /// How the control is aligned within its parent.
   TAlign Align() const { return FAlign; }
+  /// Sets `Align`.
   void SetAlign(TAlign value) { FAlign = value; }
   /// The form model this control belongs to, through its owners.
   TForm* OwnerForm() const;
@@ -75,23 +93,37 @@ class QNINET_API TLabel : public TControl {
   QNINET_OBJECT(TLabel, TControl)
 public:
   using TControl::TControl;
+  /// The label's text.
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
+  /// The text's horizontal alignment.
   TAlignment Alignment() const { return FAlignment; }
+  /// Sets `Alignment`.
   void SetAlignment(TAlignment value) { FAlignment = value; }
+  /// Whether the label sizes itself to its text.
   bool AutoSize() const { return FAutoSize; }
+  /// Sets `AutoSize`.
   void SetAutoSize(bool value) { FAutoSize = value; }
+  /// Whether the parent shows through the label's background.
   bool Transparent() const { return FTransparent; }
+  /// Sets `Transparent`.
   void SetTransparent(bool value) { FTransparent = value; }
+  /// Whether long text wraps onto more lines.
   bool WordWrap() const { return FWordWrap; }
+  /// Sets `WordWrap`.
   void SetWordWrap(bool value) { FWordWrap = value; }
+  /// Whether the text is bold.
   bool Bold() const { return FBold; }
+  /// Sets `Bold`.
   void SetBold(bool value) { FBold = value; }
   /// Text colour as 0xRRGGBB; -1 for the window text colour.
   Integer Color() const { return FColor; }
+  /// Sets `Color`.
   void SetColor(Integer value) { FColor = value; }
   /// The control that the label names (the console backend prompts with the label's text).
   TControl* FocusControl() const { return FFocusControl; }
+  /// Sets `FocusControl`.
   void SetFocusControl(TControl* value) { FFocusControl = value; }
 
 private:
@@ -109,10 +141,15 @@ private:
 class QNINET_API TEdit : public TControl {
   QNINET_OBJECT(TEdit, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TEdit(TComponent* AOwner);
+  /// The edit's text.
   const String& Text() const { return FText; }
+  /// Sets `Text`.
   void SetText(const String& value);
+  /// The character shown in place of each typed one (a password field); 0 shows the text.
   char16_t PasswordChar() const { return FPasswordChar; }
+  /// Sets `PasswordChar`.
   void SetPasswordChar(char16_t value) { FPasswordChar = value; }
 
 private:
@@ -125,16 +162,27 @@ private:
 class QNINET_API TButton : public TControl {
   QNINET_OBJECT(TButton, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TButton(TComponent* AOwner);
+  /// The button's text.
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
+  /// Whether Enter presses the button.
   bool Default() const { return FDefault; }
+  /// Sets `Default`.
   void SetDefault(bool value) { FDefault = value; }
+  /// Whether Escape presses the button.
   bool Cancel() const { return FCancel; }
+  /// Sets `Cancel`.
   void SetCancel(bool value) { FCancel = value; }
+  /// The result the button gives the modal form it closes; `mrNone` leaves the form open.
   TModalResult ModalResult() const { return FModalResult; }
+  /// Sets `ModalResult`.
   void SetModalResult(TModalResult value) { FModalResult = value; }
+  /// Called when the button is pressed.
   const std::function<void(TObject*)>& OnClick() const { return FOnClick; }
+  /// Sets the `OnClick` handler.
   void SetOnClick(std::function<void(TObject*)> handler) { FOnClick = std::move(handler); }
   /// What a backend calls when the user presses the button.
   void Click();
@@ -159,7 +207,9 @@ class QNINET_API TPanel : public TControl {
   QNINET_OBJECT(TPanel, TControl)
 public:
   using TControl::TControl;
+  /// The background colour as an RGB value; -1 for the default.
   Integer Color() const { return FColor; }
+  /// Sets `Color`.
   void SetColor(Integer value) { FColor = value; }
 
 private:
@@ -170,15 +220,21 @@ private:
 class QNINET_API TImage : public TControl {
   QNINET_OBJECT(TImage, TControl)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TImage(TComponent* AOwner);
   ~TImage() override;
+  /// The picture shown, owned by the image.
   TPicture* Picture() const { return FPicture.get(); }
+  /// Sets `Picture`.
   void SetPicture(const TPicture* value);
   /// The index of a state image an owner draws here, or -1 for none (models use it for image
   /// lists the backend knows).
   Integer ImageIndex() const { return FImageIndex; }
+  /// Sets `ImageIndex`.
   void SetImageIndex(Integer value);
+  /// Whether the parent shows through the picture's transparent parts.
   bool Transparent() const { return FTransparent; }
+  /// Sets `Transparent`.
   void SetTransparent(bool value) { FTransparent = value; }
 
 private:
@@ -192,11 +248,17 @@ class QNINET_API TProgressBar : public TControl {
   QNINET_OBJECT(TProgressBar, TControl)
 public:
   using TControl::TControl;
+  /// The lowest position.
   Int64 Min() const { return FMin; }
+  /// The highest position.
   Int64 Max() const { return FMax; }
+  /// The current position, between `Min` and `Max`.
   Int64 Position() const { return FPosition; }
+  /// Sets `Min`.
   void SetMin(Int64 value);
+  /// Sets `Max`.
   void SetMax(Int64 value);
+  /// Sets `Position`.
   void SetPosition(Int64 value);
 
 private:
@@ -207,37 +269,57 @@ private:
 class QNINET_API TForm : public TComponent {
   QNINET_OBJECT(TForm, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TForm(TComponent* AOwner);
   ~TForm() override;
+  /// The form's title.
   const String& Caption() const { return FCaption; }
+  /// Sets `Caption`.
   void SetCaption(const String& value);
+  /// The form's left edge on the screen, in pixels.
   Integer Left() const { return FLeft; }
+  /// The form's top edge on the screen, in pixels.
   Integer Top() const { return FTop; }
+  /// The width of the form's client area, in pixels.
   Integer ClientWidth() const { return FClientWidth; }
+  /// The height of the form's client area, in pixels.
   Integer ClientHeight() const { return FClientHeight; }
+  /// Sets the position and the client area's size at once.
   void SetBounds(Integer left, Integer top, Integer clientWidth, Integer clientHeight);
+  /// The form's border: none, single, sizeable, a dialog's or a tool window's.
   TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  /// Sets `BorderStyle`.
   void SetBorderStyle(TFormBorderStyle value) { FBorderStyle = value; }
+  /// Where the form first shows: as designed, centred on the screen or on the main form.
   TPosition Position() const { return FPosition; }
+  /// Sets `Position`.
   void SetPosition(TPosition value) { FPosition = value; }
+  /// The name of the form's font.
   const String& FontName() const { return FFontName; }
+  /// The height of the form's font, in pixels.
   Integer FontHeight() const { return FFontHeight; }
+  /// Sets `FontName` and `FontHeight`.
   void SetFont(const String& name, Integer height);
+  /// The form's icon, owned.
   TIcon* Icon() const { return FIcon.get(); }
+  /// The result a modal run of the form ended with.
   TModalResult ModalResult() const { return FModalResult; }
   /// A modal form closes when this becomes other than `mrNone`.
   void SetModalResult(TModalResult value) { FModalResult = value; }
+  /// Whether the form is shown.
   bool Showing() const { return FShowing; }
 
   /// Shows the form modally through the GUI services and returns how it closed.
   TModalResult ShowModal();
   /// Shows the form modeless; it stays until `Hide` or destruction.
   void Show();
+  /// Hides a form shown modeless.
   void Hide();
   /// The controls in tab order (those with a tab order, then the rest in creation order).
   std::vector<TControl*> ControlsInTabOrder() const;
   /// The form's controls in creation order.
   std::vector<TControl*> Controls() const;
+  /// The control of that name (case-insensitive), or none.
   TControl* FindControl(StringView name) const;
   /// Lets the backend repaint a shown form.
   void Changed();
@@ -279,7 +361,9 @@ public:
   /// Runs the form modally and returns its result. With nobody to answer it returns
   /// `mrCancel` at once.
   virtual TModalResult ShowModal(TForm& form) = 0;
+  /// Shows the form without waiting; it stays until `HideForm`.
   virtual void ShowModeless(TForm& form) = 0;
+  /// Hides a form shown with `ShowModeless`.
   virtual void HideForm(TForm& form) = 0;
   /// A shown form's controls changed.
   virtual void FormChanged(TForm& form) = 0;
@@ -289,6 +373,7 @@ public:
   virtual TModalResult MessageBox(const String& text, const String& caption, std::int32_t flags) = 0;
   /// Calls `tick` every `intervalMs` milliseconds from `ProcessMessages`/the event loop.
   virtual TTimerId StartTimer(std::uint32_t intervalMs, std::function<void()> tick) = 0;
+  /// Stops a timer started with `StartTimer`; an unknown id is ignored.
   virtual void StopTimer(TTimerId id) = 0;
   /// Runs the event loop until `done` returns true or `timeoutMs` passes; false on time-out.
   virtual bool RunUntil(const std::function<bool()>& done, std::uint32_t timeoutMs);
@@ -336,6 +421,7 @@ class QNINET_API TApplication {
 public:
   /// The title, or the executable's file name when none was set.
   String Title() const;
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
   /// Lets pending work run; does nothing on the worker of an asynchronous run (nothing pumps
   /// the application's events inside a run).
@@ -353,13 +439,20 @@ QNINET_API TApplication& Application();
 class QNINET_API TTimer : public TComponent {
   QNINET_OBJECT(TTimer, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TTimer(TComponent* AOwner);
   ~TTimer() override;
+  /// Whether the timer runs.
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value);
+  /// Milliseconds between two `OnTimer` calls.
   Cardinal Interval() const { return FInterval; }
+  /// Sets `Interval`.
   void SetInterval(Cardinal value);
+  /// Called every `Interval` milliseconds while the timer is enabled.
   const std::function<void(TObject*)>& OnTimer() const { return FOnTimer; }
+  /// Sets the `OnTimer` handler.
   void SetOnTimer(std::function<void(TObject*)> handler);
 
 private:

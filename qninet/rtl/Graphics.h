@@ -12,9 +12,13 @@ namespace qninet {
 class QNINET_API TGraphic : public TPersistent {
   QNINET_OBJECT(TGraphic, TPersistent)
 public:
+  /// Whether no image is held.
   bool Empty() const { return FData.empty(); }
+  /// The image's width in pixels; 0 when empty.
   Integer Width() const { return FWidth; }
+  /// The image's height in pixels; 0 when empty.
   Integer Height() const { return FHeight; }
+  /// The encoded bytes.
   const std::string& Data() const { return FData; }
   /// "png", "jpeg", "gif", "bmp", "ico" (or another format the backend reads) or empty.
   const std::string& Format() const { return FFormat; }
@@ -27,7 +31,9 @@ public:
   /// when the bytes are no picture of that format, or the file errors of `TFileStream`; the
   /// graphic is unchanged then.
   void LoadFromFile(const String& fileName);
+  /// Writes the encoded bytes to the file.
   void SaveToFile(const String& fileName) const;
+  /// Drops the image.
   void Clear();
   void Assign(const TPersistent* Source) override;
 
@@ -48,9 +54,13 @@ class QNINET_API TPicture : public TPersistent {
 public:
   TPicture();
   ~TPicture() override;
+  /// The graphic held, or none.
   TGraphic* Graphic() const { return FGraphic.get(); }
+  /// Sets `Graphic`.
   void SetGraphic(const TGraphic* value);
+  /// Whether no image is held.
   bool Empty() const { return !FGraphic || FGraphic->Empty(); }
+  /// Reads the picture file as `TGraphic::LoadFromFile` does.
   void LoadFromFile(const String& fileName);
   void Assign(const TPersistent* Source) override;
 

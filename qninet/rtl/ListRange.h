@@ -13,37 +13,37 @@ namespace qninet {
 /// the count when it starts, so its body must not add or delete elements.
 template <class List>
 class TListRange {
-public:
+public:  /// A position in the list: an index, read through `ListElement` when dereferenced.
   class iterator {
   public:
-    using difference_type = std::ptrdiff_t;
-    using reference = decltype(std::declval<const List&>().ListElement(0));
-    using value_type = std::remove_cvref_t<reference>;
-    using iterator_category = std::input_iterator_tag;
+    using difference_type = std::ptrdiff_t;  ///< a distance between two positions
+    using reference = decltype(std::declval<const List&>().ListElement(0));  ///< by value or reference
+    using value_type = std::remove_cvref_t<reference>;                       ///< the element type
+    using iterator_category = std::input_iterator_tag;                       ///< read once, forward
 
     iterator() = default;
-    iterator(const List* list, int index) : FList(list), FIndex(index) {}
-    reference operator*() const { return FList->ListElement(FIndex); }
-    iterator& operator++() {
+    iterator(const List* list, int index) : FList(list), FIndex(index) {}  ///< position `index` of `list`
+    reference operator*() const { return FList->ListElement(FIndex); }  ///< the element; before `end()` only
+    iterator& operator++() {                                            ///< moves to the next element
       ++FIndex;
       return *this;
     }
-    iterator operator++(int) {
+    iterator operator++(int) {  ///< moves to the next element; the position before
       iterator before = *this;
       ++FIndex;
       return before;
     }
-    bool operator==(const iterator& other) const { return FIndex == other.FIndex; }
+    bool operator==(const iterator& other) const { return FIndex == other.FIndex; }  ///< the same index
 
   private:
     const List* FList = nullptr;
     int FIndex = 0;
   };
 
-  iterator begin() const { return iterator(self(), 0); }
-  iterator end() const { return iterator(self(), self()->Count()); }
-  std::size_t size() const { return static_cast<std::size_t>(self()->Count()); }
-  bool empty() const { return self()->Count() == 0; }
+  iterator begin() const { return iterator(self(), 0); }              ///< the first element's position
+  iterator end() const { return iterator(self(), self()->Count()); }  ///< after the last, by `Count()` now
+  std::size_t size() const { return static_cast<std::size_t>(self()->Count()); }  ///< `Count()`
+  bool empty() const { return self()->Count() == 0; }                             ///< whether `Count()` is 0
 
 private:
   const List* self() const { return static_cast<const List*>(this); }

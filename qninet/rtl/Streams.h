@@ -15,6 +15,7 @@ class FileHandle;
 
 enum TSeekOrigin : std::uint8_t { soBeginning, soCurrent, soEnd };
 
+/// A sequence of bytes with a position: the base of files, memory and strings as streams.
 class QNINET_API TStream : public TObject {
   QNINET_OBJECT(TStream, TObject)
 public:
@@ -24,13 +25,17 @@ public:
   virtual Int64 Write(const void* buffer, Int64 count) = 0;
   /// Returns the new position.
   virtual Int64 Seek(Int64 offset, TSeekOrigin origin) = 0;
+  /// The number of bytes in the stream.
   virtual Int64 Size();
   /// Raises `EStreamError` where the stream cannot change its size.
   virtual void SetSize(Int64 size);
+  /// The current position, from 0.
   Int64 Position() { return Seek(0, soCurrent); }
+  /// Sets `Position`.
   void SetPosition(Int64 pos) { Seek(pos, soBeginning); }
   /// Raise `EReadError` "Stream read error" / `EWriteError` "Stream write error" when short.
   void ReadBuffer(void* buffer, Int64 count);
+  /// Writes exactly `count` bytes.
   void WriteBuffer(const void* buffer, Int64 count);
   /// Copies `count` bytes from `source` (all of it from its start when `count` is 0).
   Int64 CopyFrom(TStream& source, Int64 count);
@@ -42,12 +47,14 @@ enum TFileMode : std::uint8_t { fmCreate, fmOpenRead, fmOpenWrite, fmOpenReadWri
 class QNINET_API TFileStream : public TStream {
   QNINET_OBJECT(TFileStream, TStream)
 public:
+  /// Opens or creates `fileName` as `mode` says.
   TFileStream(const String& fileName, TFileMode mode);
   ~TFileStream() override;
   Int64 Read(void* buffer, Int64 count) override;
   Int64 Write(const void* buffer, Int64 count) override;
   Int64 Seek(Int64 offset, TSeekOrigin origin) override;
   void SetSize(Int64 size) override;
+  /// The file's name as given.
   const String& FileName() const { return FFileName; }
   /// Pushes the written bytes to the disk; raises `EWriteError` when the system refuses.
   void Flush();
@@ -71,12 +78,19 @@ public:
   Int64 Seek(Int64 offset, TSeekOrigin origin) override;
   void SetSize(Int64 size) override;
   Int64 Size() override { return static_cast<Int64>(FData.size()); }
+  /// Empties the stream.
   void Clear();
+  /// The bytes, without a copy; valid until the next change.
   const Byte* Memory() const { return FData.data(); }
+  /// The bytes as a byte string, without a copy; valid until the next change.
   std::string_view Bytes() const { return {reinterpret_cast<const char*>(FData.data()), FData.size()}; }
+  /// Replaces the contents by the file's bytes.
   void LoadFromFile(const String& fileName);
+  /// Writes the contents to the file, replacing it.
   void SaveToFile(const String& fileName);
+  /// Replaces the contents by the bytes of `stream` from its start.
   void LoadFromStream(TStream& stream);
+  /// Writes the contents into `stream`.
   void SaveToStream(TStream& stream);
 
 private:
@@ -91,7 +105,9 @@ public:
   TStringStream() = default;
   /// The stream holds the low byte of each character of `data`.
   explicit TStringStream(const String& data);
+  /// The stream holds `bytes`.
   explicit TStringStream(std::string_view bytes);
+  /// The bytes, one character each.
   String DataString() const { return FromBytes(Bytes()); }
 };
 

@@ -33,10 +33,14 @@ inline String S(std::string_view utf8) { return FromUtf8(utf8); }
 /// The framework's general exception: a text message. `what()` gives its UTF-8 form.
 class QNINET_API Exception : public std::exception {
 public:
+  /// An exception that carries `message`.
   explicit Exception(String message);
   ~Exception() override;
+  /// The message, as the user reads it.
   const String& Message() const noexcept { return FMessage; }
+  /// Sets `Message`.
   void SetMessage(String message);
+  /// The message in UTF-8.
   const char* what() const noexcept override;
 
 private:
@@ -71,11 +75,17 @@ QNINET_DECLARE_EXCEPTION(EInvalidGraphic, Exception)
 /// its pattern as written; extra arguments are ignored. Never throws.
 class QNINET_API FormatArg {
 public:
+  /// The number in decimal.
   FormatArg(Int64 v) : FText(IntToText(v)) {}
+  /// The number in decimal.
   FormatArg(Integer v) : FText(IntToText(v)) {}
+  /// The number in decimal.
   FormatArg(std::uint64_t v) : FText(IntToText(static_cast<Int64>(v))) {}
+  /// The text as it is.
   FormatArg(const String& v) : FText(v) {}
+  /// The text as it is.
   FormatArg(const char16_t* v) : FText(v) {}
+  /// The argument as text.
   const String& Text() const { return FText; }
 
 private:

@@ -15,9 +15,13 @@ public:
   /// Copies `Address` and `Name` from another address; anything else is refused.
   void Assign(const TPersistent* Source) override;
 
+  /// The bare address ("joe@example.org").
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
+  /// The display name; may be empty.
   const String& Name() const { return FName; }
+  /// Sets `Name`.
   void SetName(const String& value) { FName = value; }
   /// `Address` alone when `Name` is empty or is the address in capitals; otherwise
   /// "Name <Address>" (the name unquoted).
@@ -37,6 +41,7 @@ class QNINET_API TQNIEMailAddresses : public TCollectionOf<TQNIEMailAddress> {
 public:
   /// An empty list; `AOwner` is what the list reports as its owner.
   explicit TQNIEMailAddresses(TPersistent* AOwner) : TCollectionOf(AOwner), FQNIControl(AOwner) {}
+  /// The object the list reports as its owner.
   TPersistent* QNIControl() const { return FQNIControl; }
   /// Assigns the contents of `value` to the item at `Index` (raises `EListError` when out of range).
   void SetItems(int Index, const TQNIEMailAddress* value) { Items(Index)->Assign(value); }
@@ -56,6 +61,7 @@ private:
 class QNINET_API TQNIEMailAttachment : public TCollectionItem {
   QNINET_OBJECT(TQNIEMailAttachment, TCollectionItem)
 public:
+  /// Joins `Collection` when one is given.
   explicit TQNIEMailAttachment(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   /// Copies AttachmentName, ContentType, Encoding and FileName; anything else is refused.
   void Assign(const TPersistent* Source) override;
@@ -64,13 +70,22 @@ public:
   /// Sets `ContentType` to what the system registers for `FileName` (`ContentTypeByFile`).
   void DetectContentType();
 
+  /// The name the attachment carries in the message; empty: the file's name.
   const String& AttachmentName() const { return FAttachmentName; }
+  /// Sets `AttachmentName`.
   void SetAttachmentName(const String& value) { FAttachmentName = value; }
+  /// The attachment's Content-Type; empty: "application/octet-stream" (`DetectContentType` fills it from the
+  /// file's name).
   const String& ContentType() const { return FContentType; }
+  /// Sets `ContentType`.
   void SetContentType(const String& value) { FContentType = value; }
+  /// The Content-Transfer-Encoding ("base64", "quoted-printable", "7bit"...); empty: base64.
   const String& Encoding() const { return FEncoding; }
+  /// Sets `Encoding`.
   void SetEncoding(const String& value) { FEncoding = value; }
+  /// The file to attach.
   const String& FileName() const { return FFileName; }
+  /// Sets `FileName`.
   void SetFileName(const String& value) { FFileName = value; }
 
 private:
@@ -84,7 +99,9 @@ private:
 class QNINET_API TQNIEMailAttachments : public TCollectionOf<TQNIEMailAttachment> {
   QNINET_OBJECT(TQNIEMailAttachments, TCollection)
 public:
+  /// An empty list; `AOwner` is what the list reports as its owner.
   explicit TQNIEMailAttachments(TPersistent* AOwner) : TCollectionOf(AOwner), FQNIControl(AOwner) {}
+  /// The object the list reports as its owner.
   TPersistent* QNIControl() const { return FQNIControl; }
   /// Assigns the contents of `value` to the item at `Index` (raises `EListError` when out of range).
   void SetItems(int Index, const TQNIEMailAttachment* value) { Items(Index)->Assign(value); }
@@ -101,11 +118,17 @@ public:
   /// Copies UserID, Password and UseLogin from another login; anything else is refused.
   void Assign(const TPersistent* Source) override;
 
+  /// The account's user name.
   const String& UserID() const { return FUserID; }
+  /// Sets `UserID`.
   void SetUserID(const String& value) { FUserID = value; }
+  /// The account's password.
   const String& Password() const { return FPassword; }
+  /// Sets `Password`.
   void SetPassword(const String& value) { FPassword = value; }
+  /// Whether to log in (AUTH) before sending.
   bool UseLogin() const { return FUseLogin; }
+  /// Sets `UseLogin`.
   void SetUseLogin(bool value) { FUseLogin = value; }
 
 private:

@@ -79,10 +79,11 @@ QNINET_API bool DNSParseIPv6(StringView Text, std::uint8_t (&Bytes)[16]);
 class QNINET_API TQNIDNSMessage {
 public:
   TQNIDNSMessage() = default;
-  explicit TQNIDNSMessage(std::string Bytes);
-  TQNIDNSMessage(const TQNIDNSMessage& other) noexcept;
+  explicit TQNIDNSMessage(std::string Bytes);            ///< takes the bytes over, shared by every copy
+  TQNIDNSMessage(const TQNIDNSMessage& other) noexcept;  ///< shares the bytes (no copy)
+  /// Takes the share of `other`, which is left empty.
   TQNIDNSMessage(TQNIDNSMessage&& other) noexcept : FShared(other.FShared) { other.FShared = nullptr; }
-  TQNIDNSMessage& operator=(TQNIDNSMessage other) noexcept {
+  TQNIDNSMessage& operator=(TQNIDNSMessage other) noexcept {  ///< shares `other`'s bytes, lets go of its own
     std::swap(FShared, other.FShared);
     return *this;
   }
@@ -98,8 +99,8 @@ private:
 /// One question of a reply.
 class QNINET_API TQNIDNSQuestion {
 public:
-  std::uint16_t Type = 0;
-  std::uint16_t Class = 0;
+  std::uint16_t Type = 0;   ///< the record type asked for (1 A, 28 AAAA...)
+  std::uint16_t Class = 0;  ///< the class (1 IN)
   /// Absolute, with the final dot, labels escaped as dig writes them.
   String Name() const;
 
@@ -111,31 +112,31 @@ private:
 
 /// An A or AAAA record's address.
 struct TQNIDNSAddress {
-  bool IPv6 = false;
+  bool IPv6 = false;                     ///< AAAA (16 bytes); otherwise A (4 bytes)
   std::array<std::uint8_t, 16> Bytes{};  ///< network order; an IPv4 address in the first four
   String Text;                           ///< "10.1.2.3", "fd00::5" (RFC 5952), as dig writes it
 };
 /// An MX record's data.
 struct TQNIDNSMX {
-  std::uint16_t Preference = 0;
-  String Exchange;  ///< absolute, with the final dot
+  std::uint16_t Preference = 0;  ///< lower is tried first
+  String Exchange;               ///< absolute, with the final dot
 };
 /// An SRV record's data (RFC 2782).
 struct TQNIDNSSRV {
-  std::uint16_t Priority = 0;
-  std::uint16_t Weight = 0;
-  std::uint16_t Port = 0;
-  String Target;  ///< absolute, with the final dot; "." when the service is not offered
+  std::uint16_t Priority = 0;  ///< lower is tried first
+  std::uint16_t Weight = 0;    ///< the share among targets of one priority
+  std::uint16_t Port = 0;      ///< the service's port on `Target`
+  String Target;               ///< absolute, with the final dot; "." when the service is not offered
 };
 /// An SOA record's data (RFC 1035 section 3.3.13); the times in seconds.
 struct TQNIDNSSOA {
-  String MName;  ///< the primary name server
-  String RName;  ///< the mailbox of the zone's administrator, as a name
-  std::uint32_t Serial = 0;
-  std::uint32_t Refresh = 0;
-  std::uint32_t Retry = 0;
-  std::uint32_t Expire = 0;
-  std::uint32_t Minimum = 0;
+  String MName;               ///< the primary name server
+  String RName;               ///< the mailbox of the zone's administrator, as a name
+  std::uint32_t Serial = 0;   ///< the zone's version
+  std::uint32_t Refresh = 0;  ///< between a secondary's checks for a new serial
+  std::uint32_t Retry = 0;    ///< before a failed check is tried again
+  std::uint32_t Expire = 0;   ///< how long a secondary serves the zone without reaching the primary
+  std::uint32_t Minimum = 0;  ///< how long a negative answer may be cached (RFC 2308)
 };
 
 /// One resource record of a reply. It keeps only where its name and data lie in the shared
@@ -145,8 +146,10 @@ struct TQNIDNSSOA {
 /// type's form (which `Data` then writes in the generic form).
 class QNINET_API TQNIDNSRecord {
 public:
-  std::uint16_t Type = 0;
+  std::uint16_t Type = 0;  ///< the record's type (1 A, 28 AAAA...)
+  /// The record's class (1 IN).
   std::uint16_t Class = 0;
+  /// Seconds the record may be cached.
   std::uint32_t TTL = 0;
   /// Absolute, with the final dot, labels escaped as dig writes them.
   String Name() const;
@@ -156,12 +159,12 @@ public:
   String Data() const;
   /// A (4 bytes) and AAAA (16 bytes).
   std::optional<TQNIDNSAddress> Address() const;
-  std::optional<TQNIDNSMX> MX() const;
-  std::optional<TQNIDNSSRV> SRV() const;
+  std::optional<TQNIDNSMX> MX() const;    ///< MX: the preference and the exchange
+  std::optional<TQNIDNSSRV> SRV() const;  ///< SRV: priority, weight, port and target
   /// TXT (and SPF): the character-strings in order, each one character per byte, unescaped
   /// (`Utf8Decode` for UTF-8 text).
   std::optional<std::vector<String>> TXT() const;
-  std::optional<TQNIDNSSOA> SOA() const;
+  std::optional<TQNIDNSSOA> SOA() const;  ///< SOA: the zone's primary, mailbox, serial and times
 
 private:
   friend struct TQNIDNSReplyReader;
@@ -173,14 +176,21 @@ private:
 
 /// A decoded reply.
 struct TQNIDNSReply {
+  /// The message identifier.
   std::uint16_t ID = 0;
+  /// The header's flags and codes (RFC 1035 section 4.1.1).
   std::uint16_t Flags = 0;
+  /// The questions echoed.
   std::vector<TQNIDNSQuestion> Questions;
+  /// The answer section.
   std::vector<TQNIDNSRecord> Answers;
+  /// The authority section.
   std::vector<TQNIDNSRecord> Authority;
+  /// The additional section.
   std::vector<TQNIDNSRecord> Additional;
   /// The response code (RFC 1035 section 4.1.1): 0 no error, 3 name error...
   unsigned RCode() const { return Flags & 0x0Fu; }
+  /// Whether the server cut the reply short (TC): ask again over TCP.
   bool Truncated() const { return (Flags & 0x0200u) != 0; }
 };
 
@@ -209,10 +219,10 @@ QNINET_API String DNSRecordLine(const TQNIDNSRecord& Record);
 
 /// What the server answered to one request type of a run.
 struct TQNIDNSResult {
-  TQNIDNSRequest Request = irA;
-  TQNIDNSReply Reply;  ///< decoded; as far as it read when `Error` is set
-  String Error;        ///< why the reply could not be decoded; empty when it could
-  unsigned RCode() const { return Reply.RCode(); }
+  TQNIDNSRequest Request = irA;  ///< the type asked for
+  TQNIDNSReply Reply;            ///< decoded; as far as it read when `Error` is set
+  String Error;                  ///< why the reply could not be decoded; empty when it could
+  unsigned RCode() const { return Reply.RCode(); }  ///< the reply's response code (`DNSRCodeName`)
 };
 
 /// How the resolver reaches its server: DNS over TCP (RFC 7766), over UDP (RFC 1035 section
@@ -263,35 +273,46 @@ public:
   /// a line feed.
   String AnswerText() const;
 
+  /// The record types to ask for, one question each.
   TQNIDNSRequests Requests() const { return FRequests; }
+  /// Sets `Requests`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequests(TQNIDNSRequests value) {
     RefuseWriteWhileRunning(*this);
     FRequests = value;
   }
+  /// The name to ask about; for PTR, an IPv4 or IPv6 address.
   const String& Domain() const { return FDomain; }
+  /// Sets `Domain`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDomain(const String& value) {
     RefuseWriteWhileRunning(*this);
     FDomain = value;
   }
+  /// TCP only: whether the query goes with its two-byte length field (true by default).
   bool LengthPrefix() const { return FLengthPrefix; }
+  /// Sets `LengthPrefix`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLengthPrefix(bool value) {
     RefuseWriteWhileRunning(*this);
     FLengthPrefix = value;
   }
+  /// How the query travels: UDP, TCP, TLS (DNS over TLS) or HTTPS (DNS over HTTPS).
   TQNIDNSTransport Transport() const { return FTransport; }
   /// Switching to or from `dtTLS` moves the port between 53 and 853 when it holds the other's.
   void SetTransport(TQNIDNSTransport value);
   /// The DNS-over-HTTPS address ("https://dns.example/dns-query"). Writing it points `Host` and
   /// `Port` at its server; raises `EConvertError` for a text that is no https URL. Empty clears.
   const String& DoHURL() const { return FDoHURL; }
+  /// Sets `DoHURL`.
   void SetDoHURL(const String& value);
+  /// DNS over HTTPS: POST the query, or GET it as the "dns" parameter.
   TQNIDoHMethod DoHMethod() const { return FDoHMethod; }
+  /// Sets `DoHMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDoHMethod(TQNIDoHMethod value) {
     RefuseWriteWhileRunning(*this);
     FDoHMethod = value;
   }
   /// The name the TLS server's certificate must carry; empty: `Host`, else `Address`.
   const String& TLSAuthName() const { return FTLSAuthName; }
+  /// Sets `TLSAuthName`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTLSAuthName(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTLSAuthName = value;

@@ -32,12 +32,16 @@ public:
   /// absolute address). The engine's header block completes it.
   String GetQuery() override;
 
+  /// The tracking number to ask about.
   const String& TrackingNumber() const { return FTrackingNumber; }
+  /// Sets `TrackingNumber`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTrackingNumber(const String& value) {
     RefuseWriteWhileRunning(*this);
     if (value != FTrackingNumber) FTrackingNumber = value;
   }
+  /// The shipment table of the last page, as name=value lines; owned.
   TStrings* ShipmentInfo() const { return FShipmentInfo.get(); }
+  /// The activity table of the last page, as name=value lines; owned.
   TStrings* Activity() const { return FActivity.get(); }
 
 protected:

@@ -47,29 +47,39 @@ public:
   /// The first response line beginning with `Value` (any case), whole, or empty.
   String GetResponse(const String& Value) const;
 
+  /// The request's method: HEAD, GET or POST.
   TQNIHTTPAction Action() const { return FAction; }
+  /// Sets `Action`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAction(TQNIHTTPAction value) {
     RefuseWriteWhileRunning(*this);
     FAction = value;
   }
+  /// The path (and query) asked for.
   const String& Request() const { return FRequest; }
+  /// Sets `Request`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRequest(const String& value) {
     RefuseWriteWhileRunning(*this);
     FRequest = value;
   }
+  /// Extra request header lines, sent verbatim; owned.
   TStrings* Headers() const { return FHeaders.get(); }
   /// Copies the lines of `value` into the component's own list.
   void SetHeaders(const TStrings* value) {
     RefuseWriteWhileRunning(*this);
     FHeaders->Assign(value);
   }
+  /// Whether `Execute` returns the body alone, the header lines going to `ResponseHeaders` only.
   bool RemoveHeaders() const { return FRemoveHeaders; }
+  /// Sets `RemoveHeaders`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRemoveHeaders(bool value) {
     RefuseWriteWhileRunning(*this);
     FRemoveHeaders = value;
   }
+  /// The status line and header lines of the last answer; owned.
   TStrings* ResponseHeaders() const { return FResponseHeaders.get(); }
+  /// Offered when an answer carries a Location header; clearing `Abort` follows it.
   const TQNIHTTPRedirectEvent& OnRedirect() const { return FOnRedirect; }
+  /// Sets the `OnRedirect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnRedirect(TQNIHTTPRedirectEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnRedirect = std::move(handler);

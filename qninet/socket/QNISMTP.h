@@ -36,10 +36,15 @@ struct Message;
 /// What an EHLO answer offers (RFC 5321 section 4.1.1.1): STARTTLS, the AUTH keyword with its
 /// mechanisms in upper case (the old "AUTH=" form too), SMTPUTF8 and 8BITMIME.
 struct Extensions {
+  /// Whether the server offers STARTTLS.
   bool StartTLS = false;
+  /// Whether the server offers AUTH.
   bool Auth = false;
+  /// The AUTH mechanisms offered, in upper case.
   std::vector<std::string> AuthMechanisms;
+  /// Whether the server offers SMTPUTF8.
   bool Smtputf8 = false;
+  /// Whether the server offers 8BITMIME.
   bool EightBitMime = false;
 };
 }  // namespace smtp
@@ -92,69 +97,93 @@ public:
   /// other mode's default.
   void SetUseTLS(TQNITLSMode value) override;
 
+  /// The sender, owned.
   TQNIEMailAddress* From() const { return FFrom.get(); }
   /// Copies the given address into the component's own (so do the other object setters).
   void SetFrom(const TQNIEMailAddress* value) {
     RefuseWriteWhileRunning(*this);
     FFrom->Assign(value);
   }
+  /// The primary recipients, owned.
   TQNIEMailAddresses* Recipients() const { return FRecipients.get(); }
+  /// Sets `Recipients`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRecipients(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FRecipients->Assign(value);
   }
+  /// The copy recipients, named in the Cc header; owned.
   TQNIEMailAddresses* CC() const { return FCC.get(); }
+  /// Sets `CC`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCC(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FCC->Assign(value);
   }
+  /// The blind copy recipients, named in no header; owned.
   TQNIEMailAddresses* BCC() const { return FBCC.get(); }
+  /// Sets `BCC`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBCC(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FBCC->Assign(value);
   }
+  /// The addresses for replies (Reply-To), owned.
   TQNIEMailAddresses* ReplyTo() const { return FReplyTo.get(); }
+  /// Sets `ReplyTo`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetReplyTo(const TQNIEMailAddresses* value) {
     RefuseWriteWhileRunning(*this);
     FReplyTo->Assign(value);
   }
+  /// The subject line.
   const String& Subject() const { return FSubject; }
+  /// Sets `Subject`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSubject(const String& value) {
     RefuseWriteWhileRunning(*this);
     FSubject = value;
   }
+  /// The message text, one line a string; owned.
   TStrings* Body() const { return FBody.get(); }
   /// Copies the lines of the given list.
   void SetBody(const TStrings* value) {
     RefuseWriteWhileRunning(*this);
     FBody->Assign(value);
   }
+  /// The body's character set as the Content-Type names it; "us-ascii" by default.
   const String& CharSet() const { return FCharSet; }
+  /// Sets `CharSet`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCharSet(const String& value) {
     RefuseWriteWhileRunning(*this);
     FCharSet = value;
   }
+  /// The body's Content-Transfer-Encoding.
   const String& Encoding() const { return FEncoding; }
+  /// Sets `Encoding`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetEncoding(const String& value) {
     RefuseWriteWhileRunning(*this);
     FEncoding = value;
   }
+  /// The X-Priority header's value, from highest to lowest.
   TQNISMTPPriority Priority() const { return FPriority; }
+  /// Sets `Priority`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPriority(TQNISMTPPriority value) {
     RefuseWriteWhileRunning(*this);
     FPriority = value;
   }
+  /// The Date header's time; the creation time by default.
   TDateTime Date() const { return FDate; }
+  /// Sets `Date`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDate(TDateTime value) {
     RefuseWriteWhileRunning(*this);
     FDate = value;
   }
+  /// The account to log in with, owned; no user name: no AUTH.
   TQNILogin* Login() const { return FLogin.get(); }
+  /// Sets `Login`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLogin(const TQNILogin* value) {
     RefuseWriteWhileRunning(*this);
     FLogin->Assign(value);
   }
+  /// The AUTH method: LOGIN, PLAIN, CRAM-MD5, XOAUTH2, OAUTHBEARER, or the strongest offered (`amAuto`).
   TQNISMTPAuthMethod AuthMethod() const { return FAuthMethod; }
+  /// Sets `AuthMethod`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAuthMethod(TQNISMTPAuthMethod value) {
     RefuseWriteWhileRunning(*this);
     FAuthMethod = value;
@@ -162,11 +191,14 @@ public:
   /// The OAuth 2.0 bearer token for XOAUTH2 and OAUTHBEARER; getting it (and a fresh one when
   /// it expires) is the application's job.
   const String& AccessToken() const { return FAccessToken; }
+  /// Sets `AccessToken`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAccessToken(const String& value) {
     RefuseWriteWhileRunning(*this);
     FAccessToken = value;
   }
+  /// The files to attach, owned.
   TQNIEMailAttachments* Attachments() const { return FAttachments.get(); }
+  /// Sets `Attachments`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAttachments(const TQNIEMailAttachments* value) {
     RefuseWriteWhileRunning(*this);
     FAttachments->Assign(value);
@@ -251,7 +283,9 @@ namespace smtp {
 /// One reply of the server: its three-digit code (from the last line) and its lines joined
 /// with a blank, each keeping its code.
 struct Reply {
+  /// The three-digit code.
   std::string Code;
+  /// The lines' texts joined with a blank.
   std::string Text;
 };
 
@@ -259,6 +293,7 @@ struct Reply {
 QNINET_API Reply parse_reply(std::string_view reply);
 /// Whether the reply carries `expected`; an empty expectation accepts any reply.
 QNINET_API bool reply_matches(const Reply& reply, std::string_view expected);
+/// What the EHLO answer `reply` offers.
 QNINET_API Extensions parse_ehlo(std::string_view reply);
 /// The strongest method of those offered that the sender speaks: with a token OAUTHBEARER, then
 /// XOAUTH2; then CRAM-MD5 (the password never travels), PLAIN, LOGIN; LOGIN when `offered` has

@@ -48,13 +48,17 @@ public:
 
   /// Whether the exchange uses UDP (true) or the engine's TCP connection.
   bool UseUDP() const { return FUseUDP; }
+  /// Sets `UseUDP`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetUseUDP(bool value) {
     RefuseWriteWhileRunning(*this);
     FUseUDP = value;
   }
 
+  /// `qninet::TimeZoneBias`.
   static double TimeZoneBias() { return qninet::TimeZoneBias(); }
+  /// `qninet::SwapBytes`.
   static Cardinal SwapBytes(Cardinal Value) { return qninet::SwapBytes(Value); }
+  /// `qninet::NTPTimestamp2DateTime`.
   static TDateTime NTPTimestamp2DateTime(Integer Seconds, Integer Fraction) {
     return qninet::NTPTimestamp2DateTime(Seconds, Fraction);
   }

@@ -34,6 +34,7 @@ public:
   /// The GET request for the page (through a proxy the absolute address), with the empty line.
   String GetQuery() override;
 
+  /// The ZIP code to ask the weather for.
   const String& Zip() const { return FZip; }
   /// A new value also sets `TrackingType` to `wttZip`.
   void SetZip(const String& value) {
@@ -42,11 +43,14 @@ public:
     FZip = value;
     FTrackingType = wttZip;
   }
+  /// How the place is named; postal codes only (`wttZip`).
   TQNWeatherTrackingType TrackingType() const { return FTrackingType; }
+  /// Sets `TrackingType`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTrackingType(TQNWeatherTrackingType value) {
     RefuseWriteWhileRunning(*this);
     FTrackingType = value;
   }
+  /// The temperature from the last answer.
   Integer Temperature() const { return FTemperature; }
 
 protected:

@@ -49,6 +49,7 @@ using TQNIReceivedEvent = std::function<void(TObject* Sender, String& Text)>;
 class QNINET_API TQNInetBase : public TComponent {
   QNINET_OBJECT(TQNInetBase, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNInetBase(TComponent* AOwner);
   /// Cancels and joins a run still in progress (see `operator delete`).
   ~TQNInetBase() override;
@@ -117,30 +118,41 @@ public:
   /// Whether the socket is connected (from its connected notification to its disconnected or
   /// error notification).
   bool Connected() const { return FConnected; }
+  /// The kind of socket connection (blocking or not) used for the next run.
   platform::TClientType ClientType() const;
+  /// Sets `ClientType`.
   void SetClientType(platform::TClientType value);
 
   /// Always empty; writing discards the value.
   String About() const { return FAbout; }
+  /// Sets `About`.
   void SetAbout(const String&) {}
   /// The socket's port.
   Integer Port() const;
+  /// Sets `Port`.
   void SetPort(Integer value);
   /// The socket's server name; writing a dotted address puts it in `Address` instead.
   String Host() const;
+  /// Sets `Host`.
   void SetHost(const String& value);
   /// The socket's dotted address; writing a name puts it in `Host` instead.
   String Address() const;
+  /// Sets `Address`.
   void SetAddress(const String& value);
+  /// Whether the connection stays open after a run for the next one.
   bool KeepConnection() const { return FKeepConnection; }
+  /// Sets `KeepConnection`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetKeepConnection(bool value) {
     RefuseWriteWhileRunning(*this);
     FKeepConnection = value;
   }
+  /// The proxy the connection goes through, owned by the component.
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given settings into the component's own proxy object.
   void SetProxy(const TQNInetProxy* value);
+  /// Whether a run asks the user for the user name and password when the server wants them.
   bool LoginPrompt() const { return FLoginPrompt; }
+  /// Sets `LoginPrompt`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoginPrompt(bool value) {
     RefuseWriteWhileRunning(*this);
     FLoginPrompt = value;
@@ -148,10 +160,12 @@ public:
   /// Milliseconds that the connect and each wait for data may take (default 60000); 0 waits
   /// as long as the platform does.
   Integer Timeout() const { return FTimeout; }
+  /// Sets `Timeout`.
   void SetTimeout(Integer value);
   /// Bytes that the answer of one step may hold (default 64 MiB); past it the step fails with
   /// `strQNInEAnswerTooLarge`. 0 sets no limit.
   Integer MaxAnswerSize() const { return FMaxAnswerSize; }
+  /// Sets `MaxAnswerSize`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetMaxAnswerSize(Integer value) {
     RefuseWriteWhileRunning(*this);
     FMaxAnswerSize = value < 0 ? 0 : value;
@@ -160,17 +174,21 @@ public:
   /// no bound); past it the cycle fails with `strQNInETimeLimit`. `Timeout` still bounds each
   /// wait.
   Integer MaxTime() const { return FMaxTime; }
+  /// Sets `MaxTime`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetMaxTime(Integer value) {
     RefuseWriteWhileRunning(*this);
     FMaxTime = value < 0 ? 0 : value;
   }
+  /// Whether the connection uses TLS: none, from the start, or upgraded after connecting.
   TQNITLSMode UseTLS() const { return FUseTLS; }
+  /// Sets `UseTLS`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   virtual void SetUseTLS(TQNITLSMode value) {
     RefuseWriteWhileRunning(*this);
     FUseTLS = value;
   }
   /// A PEM file of certificate authorities trusted besides the system's store.
   const String& CAFile() const { return FCAFile; }
+  /// Sets `CAFile`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCAFile(const String& value) {
     RefuseWriteWhileRunning(*this);
     FCAFile = value;
@@ -178,43 +196,59 @@ public:
   /// Whether the open connection is a TLS session.
   bool TLSActive() const;
 
+  /// Called when the socket has connected.
   const TSocketNotifyEvent& OnConnect() const { return FOnConnect; }
+  /// Sets the `OnConnect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnConnect(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnConnect = std::move(value);
   }
+  /// Called when the socket has disconnected.
   const TSocketNotifyEvent& OnDisconnect() const { return FOnDisconnect; }
+  /// Sets the `OnDisconnect` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnDisconnect(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnDisconnect = std::move(value);
   }
+  /// Called when the socket reports an error; the handler may clear the error code.
   const TSocketErrorEvent& OnError() const { return FOnError; }
+  /// Sets the `OnError` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnError(TSocketErrorEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnError = std::move(value);
   }
+  /// Called before the server's name is looked up.
   const TSocketNotifyEvent& OnLookup() const { return FOnLookup; }
+  /// Sets the `OnLookup` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnLookup(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnLookup = std::move(value);
   }
+  /// Called when the socket starts to connect to the looked-up address.
   const TSocketNotifyEvent& OnConnecting() const { return FOnConnecting; }
+  /// Sets the `OnConnecting` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnConnecting(TSocketNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnConnecting = std::move(value);
   }
   /// Also handed to the socket's ready-to-write notification.
   const TSocketNotifyEvent& OnSendTextToSocket() const { return FOnSendTextToSocket; }
+  /// Sets the `OnSendTextToSocket` handler.
   void SetOnSendTextToSocket(TSocketNotifyEvent value);
   /// Also handed to the socket's data-ready-to-read notification.
   const TSocketNotifyEvent& OnReceiveTextFromSocket() const { return FOnReceiveTextFromSocket; }
+  /// Sets the `OnReceiveTextFromSocket` handler.
   void SetOnReceiveTextFromSocket(TSocketNotifyEvent value);
+  /// Called at the start of `Execute`, before connecting.
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
+  /// Sets the `OnBeforeExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnBeforeExecute(TNotifyEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnBeforeExecute = std::move(value);
   }
+  /// Called at the end of `Execute` with the answer received.
   const TQNIReceivedEvent& OnAfterExecute() const { return FOnAfterExecute; }
+  /// Sets the `OnAfterExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnAfterExecute(TQNIReceivedEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnAfterExecute = std::move(value);
@@ -226,12 +260,14 @@ public:
   /// (`trReceived`) and its message data (`trData`). Delivered where the other events are (on
   /// the starting thread of an asynchronous run); a run-time hook, not published.
   const TQNITraceEvent& OnTrace() const { return FOnTrace; }
+  /// Sets `OnTrace`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnTrace(TQNITraceEvent value) {
     RefuseWriteWhileRunning(*this);
     FOnTrace = std::move(value);
   }
   /// After an asynchronous run, on the thread that started it.
   const TQNIDoneEvent& OnDone() const { return FOnDone; }
+  /// Sets the `OnDone` handler.
   void SetOnDone(TQNIDoneEvent value) { FOnDone = std::move(value); }
 
 protected:
@@ -281,17 +317,23 @@ protected:
   void StartTLS();
   /// The local host name that the socket reports.
   String GetLocalHost();
+  /// The socket of the run in progress, or none.
   platform::TClientSocket* ClientSocket() const { return FClientSocket; }
   /// Whether `OnTrace` is set: a descendant builds trace text only then.
   bool Tracing() const { return static_cast<bool>(FOnTrace); }
   /// Hands one line to `OnTrace` when it is set.
   void Trace(TQNITraceKind Kind, const String& Text);
 
+  /// The cap on an answer's size in bytes unless a component sets another.
   static constexpr Integer kDefaultMaxAnswerSize = 64 << 20;
 
+  /// The step of a multi-step exchange in progress, from 0.
   Integer CurrentStep = 0;
+  /// The number of steps of the exchange.
   Integer StepCount = 1;
+  /// The host the application wrote.
   String FHost, FAddress;  ///< what the application wrote
+  /// The port the application wrote; 0 for the component's default.
   Integer FPort = 0;
 
 private:

@@ -41,11 +41,14 @@ public:
   /// engine only reads).
   String GetQuery() override;
 
+  /// Whether the server is chosen from the domain's last label.
   bool AutoSelectServer() const { return FAutoSelectServer; }
+  /// Sets `AutoSelectServer`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAutoSelectServer(bool value) {
     RefuseWriteWhileRunning(*this);
     FAutoSelectServer = value;
   }
+  /// The domain name or IPv4 address to look up.
   const String& Domain() const { return FDomain; }
   /// Stores the domain and, when it changed, chooses the server (see the class comment).
   void SetDomain(const String& Value);
@@ -53,6 +56,7 @@ public:
   TStrings* ServerList() const { return FServerList.get(); }
   /// Copies the given lines into the component's own list.
   void SetServerList(const TStrings* value);
+  /// Whether referrals in the answers are followed to the last server.
   bool FollowReferrals() const { return FFollowReferrals; }
   /// Chooses the server again when `Domain` is an address (RIPE's or its registry's).
   void SetFollowReferrals(bool value);
@@ -93,6 +97,7 @@ QNINET_API String WhoIsRegistryOf(const String& Address);
 /// A server that a WHOIS answer refers to.
 struct TQNWhoIsReferral {
   String Host;  ///< a host name or an address (IPv6 without brackets)
+  /// The server's port.
   Integer Port = 43;
 };
 /// The first referral in `Answer`: a line "refer:" or "whois:" (IANA), "Registrar WHOIS

@@ -42,11 +42,13 @@ inline constexpr const char16_t* kQNMSTranslatorV3BaseURL = u"https://api.cognit
 class QNINET_API TQNMSTranslator : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNMSTranslator, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNMSTranslator(TComponent* AOwner);
   ~TQNMSTranslator() override;
 
   /// The application identifier sent as `appId`.
   const String& BingAppId() const { return FBingAppId; }
+  /// Sets `BingAppId`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBingAppId(const String& value) {
     RefuseWriteWhileRunning(*this);
     FBingAppId = value;
@@ -54,15 +56,18 @@ public:
   /// The interface spoken. Switching moves a `Host` still at one version's default to the
   /// other's.
   TQNTranslatorApi ApiVersion() const { return FApiVersion; }
+  /// Sets `ApiVersion`.
   void SetApiVersion(TQNTranslatorApi value);
   /// Version 3: the resource's key, sent as `Ocp-Apim-Subscription-Key`.
   const String& SubscriptionKey() const { return FSubscriptionKey; }
+  /// Sets `SubscriptionKey`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSubscriptionKey(const String& value) {
     RefuseWriteWhileRunning(*this);
     FSubscriptionKey = value;
   }
   /// Version 3: the resource's region, sent as `Ocp-Apim-Subscription-Region` when not empty.
   const String& Region() const { return FRegion; }
+  /// Sets `Region`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetRegion(const String& value) {
     RefuseWriteWhileRunning(*this);
     FRegion = value;

@@ -20,9 +20,12 @@ namespace qninet {
 class QNINET_API TQNIRSSItem : public TPersistent {
   QNINET_OBJECT(TQNIRSSItem, TPersistent)
 public:
+  /// The item's title, link and description, as the feed gives them.
+  ///@{
   String Title;
   String Link;
   String Description;
+  ///@}
   String Creator;  ///< dc:creator, else RSS 2.0's author
   String Date;     ///< dc:date, else RSS 2.0's pubDate
   /// Copies the five fields from another item; anything else is ignored.
@@ -41,9 +44,11 @@ public:
   TQNIOwnedList(const TQNIOwnedList&) = delete;
   TQNIOwnedList& operator=(const TQNIOwnedList&) = delete;
 
+  /// The number of objects.
   int Count() const { return static_cast<int>(FOrder ? FOrder->size() : FUsed); }
   /// The object at `Index`, or null when there is none.
   T* GetItem(int Index) const { return Index < 0 || Index >= Count() ? nullptr : At(Index); }
+  /// The last object, or null when the list is empty.
   T* Last() const { return Count() == 0 ? nullptr : At(Count() - 1); }
   /// What the range-for loop reads: the object at `Index`.
   T& ListElement(int Index) const { return *At(static_cast<std::size_t>(Index)); }
@@ -115,6 +120,7 @@ private:
   std::unique_ptr<std::vector<T*>> FOrder;
 };
 
+/// The items of a channel, in document order.
 class QNINET_API TQNIRSSItems : public TObject, public TQNIOwnedList<TQNIRSSItem> {
   QNINET_OBJECT(TQNIRSSItems, TObject)
 public:
@@ -130,11 +136,14 @@ struct ChannelStore;
 ChannelStore& store_of(TQNIRSSChannels& channels);
 }  // namespace feed_detail
 
+/// One channel of a feed: its elements and its items.
 class QNINET_API TQNIRSSChannel : public TPersistent {
   QNINET_OBJECT(TQNIRSSChannel, TPersistent)
 public:
   TQNIRSSChannel();
   ~TQNIRSSChannel() override;
+  /// The channel's elements of the same names, as the feed gives them.
+  ///@{
   String Title;
   String Link;
   String Description;
@@ -149,6 +158,8 @@ public:
   String Generator;
   String Docs;
   String Ttl;
+  ///@}
+  /// The channel's items, owned.
   TQNIRSSItems* Items() const { return FItems.get(); }
   /// Copies the fourteen texts and the items of another channel; anything else is ignored.
   void Assign(const TPersistent* Source) override;
@@ -169,10 +180,10 @@ class QNINET_API TQNIRSSChannels : public TObject, public TListRange<TQNIRSSChan
 public:
   TQNIRSSChannels();
   ~TQNIRSSChannels() override;
-  int Count() const;
+  int Count() const;  ///< the number of channels
   /// The channel at `Index`, or null when there is none.
   TQNIRSSChannel* GetItem(int Index) const;
-  TQNIRSSChannel* Last() const { return GetItem(Count() - 1); }
+  TQNIRSSChannel* Last() const { return GetItem(Count() - 1); }  ///< the last channel, or null
   /// Appends a new channel and returns it.
   TQNIRSSChannel* Add();
   /// Frees the channel at `Index`; raises `EListError` for a bad index.
@@ -195,13 +206,17 @@ private:
 class QNINET_API TQNIRSSParser : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNIRSSParser, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNIRSSParser(TComponent* AOwner);
   ~TQNIRSSParser() override;
   /// Runs the updater and parses a finished download. A feed that is not found empties
   /// `Channels`; a skipped or failed run keeps them. The temporary file is deleted either way.
   bool Execute() override;
+  /// The channels of the last parsed feed, owned.
   TQNIRSSChannels* Channels() const { return FChannels.get(); }
+  /// Whether the stored texts have their character references decoded; false by default.
   bool DecodeEntities() const { return FDecodeEntities; }
+  /// Sets `DecodeEntities`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDecodeEntities(bool value) {
     RefuseWriteWhileRunning(*this);
     FDecodeEntities = value;

@@ -26,13 +26,20 @@ inline constexpr long kQNRdapMaxRedirects = 5;
 class QNINET_API TQNRdapEvent : public TCollectionItem {
   QNINET_OBJECT(TQNRdapEvent, TCollectionItem)
 public:
+  /// Creates an event, added to `Collection` when one is given.
   explicit TQNRdapEvent(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
+  /// What happened: "registration", "expiration", "last changed"...
   const String& Action() const { return FAction; }
+  /// Sets `Action`.
   void SetAction(const String& value) { FAction = value; }
+  /// When, as the answer gives it (RFC 3339).
   const String& Date() const { return FDate; }
+  /// Sets `Date`.
   void SetDate(const String& value) { FDate = value; }
+  /// Who did it, when the answer says.
   const String& Actor() const { return FActor; }
+  /// Sets `Actor`.
   void SetActor(const String& value) { FActor = value; }
 
 private:
@@ -44,29 +51,43 @@ private:
 class QNINET_API TQNRdapEntity : public TCollectionItem {
   QNINET_OBJECT(TQNRdapEntity, TCollectionItem)
 public:
+  /// Creates an entity, added to `Collection` when one is given.
   explicit TQNRdapEntity(TCollection* Collection = nullptr);
   ~TQNRdapEntity() override;
   void Assign(const TPersistent* Source) override;
   /// Whether `Roles` holds `Role` (ASCII case ignored).
   bool HasRole(const String& Role) const;
 
+  /// The entity's handle in the registry.
   const String& Handle() const { return FHandle; }
+  /// Sets `Handle`.
   void SetHandle(const String& value) { FHandle = value; }
+  /// The entity's roles ("registrar", "registrant", "abuse"...), owned.
   TStrings* Roles() const { return FRoles.get(); }
   /// The vCard's fn, org, first email and tel, and its adr as one line (its non-empty parts
   /// joined by ", ", or its label).
   const String& FullName() const { return FFullName; }
+  /// Sets `FullName`.
   void SetFullName(const String& value) { FFullName = value; }
+  /// The organisation of the entity's contact card.
   const String& Organization() const { return FOrganization; }
+  /// Sets `Organization`.
   void SetOrganization(const String& value) { FOrganization = value; }
+  /// The e-mail address of the entity's contact card.
   const String& Email() const { return FEmail; }
+  /// Sets `Email`.
   void SetEmail(const String& value) { FEmail = value; }
+  /// The telephone number of the entity's contact card.
   const String& Telephone() const { return FTelephone; }
+  /// Sets `Telephone`.
   void SetTelephone(const String& value) { FTelephone = value; }
+  /// The postal address of the entity's contact card, its parts joined.
   const String& Address() const { return FAddress; }
+  /// Sets `Address`.
   void SetAddress(const String& value) { FAddress = value; }
   /// 0 for an entity of the object itself, 1 for one inside it, and so on.
   Integer Depth() const { return FDepth; }
+  /// Sets `Depth`.
   void SetDepth(Integer value) { FDepth = value; }
 
 private:
@@ -79,13 +100,20 @@ private:
 class QNINET_API TQNRdapLink : public TCollectionItem {
   QNINET_OBJECT(TQNRdapLink, TCollectionItem)
 public:
+  /// Creates a link, added to `Collection` when one is given.
   explicit TQNRdapLink(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
+  /// The link's relation ("self", "related"...).
   const String& Rel() const { return FRel; }
+  /// Sets `Rel`.
   void SetRel(const String& value) { FRel = value; }
+  /// The URL the link points to.
   const String& Href() const { return FHref; }
+  /// Sets `Href`.
   void SetHref(const String& value) { FHref = value; }
+  /// The media type of the target, when given.
   const String& Type() const { return FType; }
+  /// Sets `Type`.
   void SetType(const String& value) { FType = value; }
 
 private:
@@ -96,11 +124,16 @@ private:
 class QNINET_API TQNRdapNotice : public TCollectionItem {
   QNINET_OBJECT(TQNRdapNotice, TCollectionItem)
 public:
+  /// Creates a notice, added to `Collection` when one is given.
   explicit TQNRdapNotice(TCollection* Collection = nullptr) : TCollectionItem(Collection) {}
   void Assign(const TPersistent* Source) override;
+  /// The notice's title.
   const String& Title() const { return FTitle; }
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
+  /// The notice's text, its lines joined.
   const String& Description() const { return FDescription; }
+  /// Sets `Description`.
   void SetDescription(const String& value) { FDescription = value; }
 
 private:
@@ -119,35 +152,43 @@ private:
 class QNINET_API TQNRdapClient : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNRdapClient, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNRdapClient(TComponent* AOwner);
   ~TQNRdapClient() override;
 
   /// A domain (Unicode names go out as A-labels), an IPv4/IPv6 address or prefix, an AS number
   /// ("AS15169" or "15169"), an entity handle or a name server.
   const String& Query() const { return FQuery; }
+  /// Sets `Query`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetQuery(const String& value) {
     RefuseWriteWhileRunning(*this);
     FQuery = value;
   }
+  /// What `Query` names: a domain, an IP network, an AS number, an entity, a name server, or `rqAuto` to tell
+  /// from its form.
   TQNRdapQueryKind QueryKind() const { return FQueryKind; }
+  /// Sets `QueryKind`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetQueryKind(TQNRdapQueryKind value) {
     RefuseWriteWhileRunning(*this);
     FQueryKind = value;
   }
   /// The service to ask ("https://rdap.example/"), skipping the bootstrap; empty: bootstrap.
   const String& BaseURL() const { return FBaseURL; }
+  /// Sets `BaseURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBaseURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FBaseURL = value;
   }
   /// Where the bootstrap registries lie (the folder, ending in "/").
   const String& BootstrapURL() const { return FBootstrapURL; }
+  /// Sets `BootstrapURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetBootstrapURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FBootstrapURL = value;
   }
   /// Ask the registrar's service too (a thin registry's "related" link), once.
   bool FollowRelated() const { return FFollowRelated; }
+  /// Sets `FollowRelated`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetFollowRelated(bool value) {
     RefuseWriteWhileRunning(*this);
     FFollowRelated = value;
@@ -157,26 +198,37 @@ public:
   const String& RequestURL() const { return FRequestURL; }
   /// `rqAuto` resolved: the kind the last run asked for.
   TQNRdapQueryKind AskedKind() const { return FAskedKind; }
+  /// The object's handle in the registry.
   const String& Handle() const { return FHandle; }
+  /// A domain's or name server's name in LDH form (A-labels).
   const String& LdhName() const { return FLdhName; }
+  /// The same name in Unicode, when the answer gives one.
   const String& UnicodeName() const { return FUnicodeName; }
   /// A network's or an AS number's name.
   const String& NetworkName() const { return FNetworkName; }
   /// The object's status values ("active", "client transfer prohibited"...): RDAP's "status".
   TStrings* RdapStatus() const { return FRdapStatus.get(); }
+  /// The object's events, owned.
   TCollectionOf<TQNRdapEvent>* Events() const { return FEvents.get(); }
+  /// The entities the answer names (registrar, registrant, contacts), owned.
   TCollectionOf<TQNRdapEntity>* Entities() const { return FEntities.get(); }
   /// The name servers' LDH names.
   TStrings* Nameservers() const { return FNameservers.get(); }
+  /// Whether the domain's delegation is signed with DNSSEC.
   bool DelegationSigned() const { return FDelegationSigned; }
+  /// The object's links, owned.
   TCollectionOf<TQNRdapLink>* Links() const { return FLinks.get(); }
   /// The notices, then the object's remarks.
   TCollectionOf<TQNRdapNotice>* Notices() const { return FNotices.get(); }
+  /// The registry's WHOIS server ("port43"), when the answer names one.
   const String& Port43() const { return FPort43; }
   /// An IP network's first and last address, its prefixes ("192.0.2.0/24") and country.
   const String& StartAddress() const { return FStartAddress; }
+  /// The IP network's last address.
   const String& EndAddress() const { return FEndAddress; }
+  /// The IP network's prefixes ("192.0.2.0/24"), owned.
   TStrings* CIDR() const { return FCIDR.get(); }
+  /// The IP network's country code.
   const String& Country() const { return FCountry; }
   /// The registry's answer whole (JSON text).
   const String& Answer() const { return FAnswer; }

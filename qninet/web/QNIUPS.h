@@ -43,20 +43,33 @@ public:
   /// joined by one blank.
   String Text() const;
 
+  /// The first line of the street address.
   const String& AddressLine1() const { return FAddressLine1; }
+  /// Sets `AddressLine1`.
   void SetAddressLine1(const String& value) { FAddressLine1 = value; }
+  /// The second line of the street address.
   const String& AddressLine2() const { return FAddressLine2; }
+  /// Sets `AddressLine2`.
   void SetAddressLine2(const String& value) { FAddressLine2 = value; }
+  /// The third line of the street address.
   const String& AddressLine3() const { return FAddressLine3; }
+  /// Sets `AddressLine3`.
   void SetAddressLine3(const String& value) { FAddressLine3 = value; }
+  /// The city.
   const String& City() const { return FCity; }
+  /// Sets `City`.
   void SetCity(const String& value) { FCity = value; }
+  /// The postal code.
   const String& PostalCode() const { return FPostalCode; }
+  /// Sets `PostalCode`.
   void SetPostalCode(const String& value) { FPostalCode = value; }
+  /// The country code.
   const String& Country() const { return FCountry; }
+  /// Sets `Country`.
   void SetCountry(const String& value) { FCountry = value; }
   /// The state or province (the REST API gives it; the XML answer's is not read).
   const String& StateProvince() const { return FStateProvince; }
+  /// Sets `StateProvince`.
   void SetStateProvince(const String& value) { FStateProvince = value; }
 
 private:
@@ -67,29 +80,44 @@ private:
 class QNINET_API TQNInetActivity : public TCollectionItem {
   QNINET_OBJECT(TQNInetActivity, TCollectionItem)
 public:
+  /// Creates an activity, added to `Collection` when one is given.
   explicit TQNInetActivity(TCollection* Collection = nullptr);
   ~TQNInetActivity() override;
   /// Copies every field from another activity (inside the collection's update bracket);
   /// anything else is refused.
   void Assign(const TPersistent* Source) override;
 
+  /// The code of the scan's location.
   const String& LocationCode() const { return FLocationCode; }
+  /// Sets `LocationCode`.
   void SetLocationCode(const String& value) { FLocationCode = value; }
+  /// The address of the scan's location, owned by the activity.
   TQNInetActivityAddress* Location() const { return FLocation.get(); }
   /// Copies the given address into the owned one.
   void SetLocation(const TQNInetActivityAddress* value) { FLocation->Assign(value); }
+  /// The description of the scan's location.
   const String& LocationDescription() const { return FLocationDescription; }
+  /// Sets `LocationDescription`.
   void SetLocationDescription(const String& value) { FLocationDescription = value; }
+  /// The name of who signed for the parcel, on a delivery scan.
   const String& LocationSignedForByName() const { return FLocationSignedForByName; }
+  /// Sets `LocationSignedForByName`.
   void SetLocationSignedForByName(const String& value) { FLocationSignedForByName = value; }
+  /// The code of the status type (delivered, in transit, exception...).
   const String& StatusTypeCode() const { return FStatusTypeCode; }
+  /// Sets `StatusTypeCode`.
   void SetStatusTypeCode(const String& value) { FStatusTypeCode = value; }
+  /// The description of the status type.
   const String& StatusTypeDescription() const { return FStatusTypeDescription; }
+  /// Sets `StatusTypeDescription`.
   void SetStatusTypeDescription(const String& value) { FStatusTypeDescription = value; }
+  /// The status code of the scan.
   const String& StatusCode() const { return FStatusCode; }
+  /// Sets `StatusCode`.
   void SetStatusCode(const String& value) { FStatusCode = value; }
   /// The scan's date and time; 0 when the answer gave none that reads.
   TDateTime DateTime() const { return FDateTime; }
+  /// Sets `DateTime`.
   void SetDateTime(TDateTime value) { FDateTime = value; }
 
 private:
@@ -105,8 +133,10 @@ private:
 class QNINET_API TQNInetActivities : public TCollectionOf<TQNInetActivity> {
   QNINET_OBJECT(TQNInetActivities, TCollection)
 public:
+  /// Creates the list for the tracker `QNInetCntrl`, which owns it.
   explicit TQNInetActivities(TComponent* QNInetCntrl)
       : TCollectionOf(QNInetCntrl), FQNInetControl(QNInetCntrl) {}
+  /// The tracker that owns the list.
   TComponent* QNInetControl() const { return FQNInetControl; }
   /// The activity at `Index`; raises `EListError` when out of range.
   TQNInetActivity* GetActivity(int Index) const { return Items(Index); }
@@ -139,29 +169,38 @@ private:
 class QNINET_API TQNUPSTracker : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNUPSTracker, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNUPSTracker(TComponent* AOwner);
   ~TQNUPSTracker() override;
 
+  /// The access licence number sent with the XML API's access document.
   const String& AccessLicenseNumber() const { return FAccessLicenseNumber; }
+  /// Sets `AccessLicenseNumber`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAccessLicenseNumber(const String& value) {
     RefuseWriteWhileRunning(*this);
     FAccessLicenseNumber = value;
   }
+  /// The tracking number to ask about.
   const String& TrackingNumber() const { return FTrackingNumber; }
   /// Stores a different number and clears the results; the same number changes nothing.
   void SetTrackingNumber(const String& value);
+  /// Which API the run uses: the XML API or the REST API with OAuth client credentials.
   TQNUPSApi ApiVersion() const { return FApiVersion; }
+  /// Sets `ApiVersion`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetApiVersion(TQNUPSApi value) {
     RefuseWriteWhileRunning(*this);
     FApiVersion = value;
   }
   /// The REST API's client credentials; a change drops the token kept.
   const String& ClientID() const { return FClientID; }
+  /// Sets `ClientID`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetClientID(const String& value) {
     RefuseWriteWhileRunning(*this);
     FClientID = value;
   }
+  /// The REST API's client secret; a change drops the token kept.
   const String& ClientSecret() const { return FClientSecret; }
+  /// Sets `ClientSecret`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetClientSecret(const String& value) {
     RefuseWriteWhileRunning(*this);
     FClientSecret = value;
@@ -169,15 +208,25 @@ public:
   /// The text of the last answer (what was read of it when the run failed).
   const String& LastXMLResponse() const { return FLastXMLResponse; }
 
+  /// The shipper's account number, from the last answer.
   const String& ShipperNumber() const { return FShipperNumber; }
+  /// The shipper's address, from the last answer.
   TQNInetActivityAddress* ShipperAddress() const { return FShipperAddress.get(); }
+  /// The address the parcel goes to, from the last answer.
   TQNInetActivityAddress* ShipToAddress() const { return FShipToAddress.get(); }
+  /// The shipment's identification number, from the last answer.
   const String& IdentificationNumber() const { return FIdentificationNumber; }
+  /// The pickup date, from the last answer; 0 when none was given.
   TDateTime PickupDate() const { return FPickupDate; }
+  /// The code of the shipping service, from the last answer.
   const String& ServiceCode() const { return FServiceCode; }
+  /// The description of the shipping service, from the last answer.
   const String& ServiceDescription() const { return FServiceDescription; }
+  /// The shipment's weight as the answer gives it.
   const String& ShipmentWeight() const { return FShipmentWeight; }
+  /// The unit of `ShipmentWeight` ("LBS", "KGS").
   const String& ShipmentWeightUnits() const { return FShipmentWeightUnits; }
+  /// The scan events of the last answer, in document order.
   TQNInetActivities* Activities() const { return FActivities.get(); }
 
   /// Empties `Activities`, `LastXMLResponse` and every shipment property.

@@ -31,6 +31,8 @@ public:
   /// Set by the Cancel button; read by the engine at its next progress report.
   bool IsCanceled = false;
 
+  /// The form's controls, named as in the form file.
+  ///@{
   TPanel* pnlDescription;
   TLabel* lblCaption;
   TLabel* lblDescription;
@@ -52,7 +54,9 @@ public:
   TLabel* lblStatus;
   TProgressBar* pbStatus;
   TButton* btnCancel;
+  ///@}
 
+  ///@{
   /// The state images of `imgStatus`: a step under way, and the four finished steps.
   static constexpr Integer kImageUnderWay = 0;
   static constexpr Integer kImageConnected = 2;
@@ -60,6 +64,7 @@ public:
   static constexpr Integer kImageDownloaded = 4;
   static constexpr Integer kImageDisconnected = 5;
   static constexpr Integer kStateImageCount = 6;
+  ///@}
 };
 
 /// The per-cent of `CurValue` in `MaxValue`, exact in integer arithmetic for any 64-bit

@@ -16,13 +16,16 @@ class QNINET_API TQNUpdatePin {
 public:
   /// 64 hex digits, either case; empty: no digest.
   const String& ExpectedSHA256() const { return FExpectedSHA256; }
+  /// Sets `ExpectedSHA256`.
   void SetExpectedSHA256(const String& value) { FExpectedSHA256 = value; }
   /// A minisign public key: the Base64 line minisign prints, or its whole .pub file; empty: no
   /// signature needed.
   const String& PublicKey() const { return FPublicKey; }
+  /// Sets `PublicKey`.
   void SetPublicKey(const String& value) { FPublicKey = value; }
   /// Where the signature is; empty: the file's URL + ".minisig".
   const String& SignatureURL() const { return FSignatureURL; }
+  /// Sets `SignatureURL`.
   void SetSignatureURL(const String& value) { FSignatureURL = value; }
   /// Why a value set above cannot be used (a digest that is not 64 hex digits, a text that is
   /// no minisign key, a signature URL that is not an absolute http, https, ftp or file URL);
@@ -30,6 +33,7 @@ public:
   String Problem() const;
   /// The trusted comment of the signature that verified in the last run; empty otherwise.
   const String& TrustedComment() const { return FTrustedComment; }
+  /// Forgets the trusted comment of the last run.
   void ClearTrustedComment() { FTrustedComment.clear(); }
 
   /// Whether a digest or a key is set.

@@ -19,9 +19,9 @@ class TQNUpdatePin;
 /// credentials, path and query) and how (agent, proxy, time-outs, CA file). The published
 /// properties read and write it; a source reads it, and a logon prompt edits its credentials.
 struct QNINET_API TQNWebConnection {
-  TQNIService Service = isHTTP;
-  Url Target;
-  String Agent;
+  TQNIService Service = isHTTP;  ///< HTTP, HTTPS, FTP, or a local file (`isNetwork`)
+  Url Target;                    ///< the URL, parsed; for `isNetwork` the file's path
+  String Agent;                  ///< the User-Agent header's text, the component's name
   /// The proxy and its credentials (a named HTTP proxy, or none: the system's setting); none
   /// at all when null.
   TQNInetProxy* Proxy = nullptr;

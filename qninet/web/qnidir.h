@@ -22,20 +22,27 @@ inline constexpr int kQNIMaxListedFolders = 10000;
 class QNINET_API TQNRemoteFiles : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNRemoteFiles, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNRemoteFiles(TComponent* AOwner);
   ~TQNRemoteFiles() override;
 
+  /// The folder to list (a local path or the remote folder's path).
   const String& Directory() const { return FDirectory; }
+  /// Sets `Directory`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetDirectory(const String& value) {
     RefuseWriteWhileRunning(*this);
     FDirectory = value;
   }
+  /// The file name pattern; empty lists every name.
   const String& WildCard() const { return FWildCard; }
+  /// Sets `WildCard`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetWildCard(const String& value) {
     RefuseWriteWhileRunning(*this);
     FWildCard = value;
   }
+  /// Whether the sub-folders are listed too, recursively.
   bool SubFolders() const { return FSubFolders; }
+  /// Sets `SubFolders`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSubFolders(bool value) {
     RefuseWriteWhileRunning(*this);
     FSubFolders = value;

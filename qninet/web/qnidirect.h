@@ -26,7 +26,9 @@ QNINET_DECLARE_ENUM_INFO(TQNIShowMode)
 class QNINET_API TQNINodeData : public TObject {
   QNINET_OBJECT(TQNINodeData, TObject)
 public:
+  /// Node data for the entry that opens `url`.
   explicit TQNINodeData(const String& url) : Url(url) {}
+  /// The link the entry's click opens.
   String Url;
 };
 
@@ -35,11 +37,11 @@ public:
 class QNINET_API TQNINewsText {
 public:
   TQNINewsText() = default;
-  operator StringView() const { return FText ? StringView(FText, length()) : StringView(); }
-  operator String() const { return String(StringView(*this)); }
-  bool empty() const { return !FText; }
-  std::size_t size() const { return FText ? length() : 0; }
-  friend bool operator==(const TQNINewsText& a, StringView b) { return StringView(a) == b; }
+  operator StringView() const { return FText ? StringView(FText, length()) : StringView(); }  ///< no copy
+  operator String() const { return String(StringView(*this)); }  ///< a copy that outlives the file
+  bool empty() const { return !FText; }                          ///< whether it has no characters
+  std::size_t size() const { return FText ? length() : 0; }      ///< the number of UTF-16 code units
+  friend bool operator==(const TQNINewsText& a, StringView b) { return StringView(a) == b; }  ///< exact
 
 private:
   friend class TQNINewsFile;
@@ -51,14 +53,15 @@ private:
   }
   const char16_t* FText = nullptr;  // after its length, kept in two code units; null when empty
 };
-
+/// One "key=value" line of a news file's section.
 struct TQNINewsEntry {
   TQNINewsText Key;    ///< the text before the line's first "=": the link
   TQNINewsText Value;  ///< the text after it: the headline
 };
+/// One section of a news file.
 struct TQNINewsSection {
-  TQNINewsText Name;
-  std::span<const TQNINewsEntry> Entries;
+  TQNINewsText Name;                       ///< the section's name, without its brackets
+  std::span<const TQNINewsEntry> Entries;  ///< its lines in file order, a section named again's too
 };
 
 /// The sections of a news file and their "key=value" lines, in file order, with the texts they
@@ -68,12 +71,12 @@ struct TQNINewsSection {
 /// skipped. A section named again continues the first one.
 class QNINET_API TQNINewsFile {
 public:
-  using const_iterator = std::vector<TQNINewsSection>::const_iterator;
-  const_iterator begin() const { return FSections.begin(); }
-  const_iterator end() const { return FSections.end(); }
-  std::size_t size() const { return FSections.size(); }
-  bool empty() const { return FSections.empty(); }
-  const TQNINewsSection& operator[](std::size_t i) const { return FSections[i]; }
+  using const_iterator = std::vector<TQNINewsSection>::const_iterator;  ///< the sections in file order
+  const_iterator begin() const { return FSections.begin(); }            ///< the first section
+  const_iterator end() const { return FSections.end(); }                ///< after the last section
+  std::size_t size() const { return FSections.size(); }                 ///< the number of sections
+  bool empty() const { return FSections.empty(); }                      ///< whether there is none
+  const TQNINewsSection& operator[](std::size_t i) const { return FSections[i]; }  ///< `i` below `size()`
 
   /// Reads the bytes of a news file (in its code page, or UTF-8 with or without a mark, or
   /// UTF-16 with a mark).
@@ -127,6 +130,8 @@ private:
 /// a folder named after the program, with the same file name.
 QNINET_API String NewsFileLocation(const String& ProgramFile);
 
+/// The news browser: downloads a news file of sections and links, and shows its headlines in a tree, marking
+/// those new since the previous copy.
 class QNINET_API TQNWebDirect : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebDirect, TQNCustomWebUpdater)
 public:
@@ -143,19 +148,23 @@ public:
   /// The same, waiting until the window closes (an embedded window does not wait).
   void ShowModal();
 
+  /// When `Execute` opens the window: always, never, or only when a new news file came.
   TQNIShowMode ShowMode() const { return FShowMode; }
+  /// Sets `ShowMode`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetShowMode(TQNIShowMode value) {
     RefuseWriteWhileRunning(*this);
     FShowMode = value;
   }
   /// Caption of the stand-alone window; "Veltraxon WebDirect" by default.
   const String& Title() const { return FTitle; }
+  /// Sets `Title`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTitle(const String& value) {
     RefuseWriteWhileRunning(*this);
     FTitle = value;
   }
   /// When set, the tree is embedded in this control, filling it, instead of a window.
   TControl* ParentControl() const { return FParentControl; }
+  /// Sets `ParentControl`.
   void SetParentControl(TControl* value);
 
   /// The previous copy: the local news file with the extension ".~nwf".

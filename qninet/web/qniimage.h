@@ -10,9 +10,12 @@
 
 namespace qninet {
 
+/// A picture from the web: downloads the remote image and shows it in an `Image` control, again every
+/// `Interval` while `Active`.
 class QNINET_API TQNRemoteImage : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNRemoteImage, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNRemoteImage(TComponent* AOwner);
   /// Stops the timer and deletes the temporary file.
   ~TQNRemoteImage() override;
@@ -28,16 +31,21 @@ public:
 
   /// The control that receives the picture, or none. It tells the component when it goes.
   TImage* Image() const { return FImage; }
+  /// Sets `Image`.
   void SetImage(TImage* value);
   /// While true a run starts one `Interval` after the previous one ended. A run that raises
   /// stops the repetition (the error goes to the application's message box) until `Active`
   /// is set false and true again.
   bool Active() const { return FActive; }
+  /// Sets `Active`.
   void SetActive(bool value);
   /// Milliseconds from the end of one run to the start of the next; 1000 by default.
   Cardinal Interval() const;
+  /// Sets `Interval`.
   void SetInterval(Cardinal value);
+  /// Sets `Active`.
   void Start() { SetActive(true); }
+  /// Clears `Active`.
   void Stop() { SetActive(false); }
   /// Deletes the local file when it exists.
   void DeleteLocalFile();

@@ -44,18 +44,29 @@ public:
   /// anything else is refused by the base class.
   void Assign(const TPersistent* Source) override;
 
+  /// Whether a run shows the status window.
   bool Enabled() const { return FEnabled; }
+  /// Sets `Enabled`.
   void SetEnabled(bool value) { FEnabled = value; }
+  /// The help context number of the status window.
   Integer HelpContext() const { return FHelpContext; }
+  /// Sets `HelpContext`.
   void SetHelpContext(Integer value) { FHelpContext = value; }
+  /// The picture the status window shows, owned.
   TPicture* Picture() const { return FPicture.get(); }
   /// Copies the given picture into the owned one.
   void SetPicture(const TPicture* value) { FPicture->Assign(value); }
+  /// The status window's icon, owned.
   TIcon* Icon() const { return FIcon.get(); }
+  /// Sets `Icon`.
   void SetIcon(const TIcon* value) { FIcon->Assign(value); }
+  /// The status window's title.
   const String& Title() const { return FTitle; }
+  /// Sets `Title`.
   void SetTitle(const String& value) { FTitle = value; }
+  /// The text the status window shows above the progress.
   const String& Description() const { return FDescription; }
+  /// Sets `Description`.
   void SetDescription(const String& value) { FDescription = value; }
 
 private:
@@ -73,6 +84,7 @@ private:
 class QNINET_API TQNCustomWebComponent : public TComponent {
   QNINET_OBJECT(TQNCustomWebComponent, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNCustomWebComponent(TComponent* AOwner);
   /// Cancels and joins a run still in progress, closes any handle still open; never throws.
   ~TQNCustomWebComponent() override;
@@ -102,31 +114,42 @@ public:
   /// `OnDone` ran.
   void Wait() { FAsync->Wait(); }
 
+  /// The User-Agent sent with HTTP requests.
   const String& Agent() const { return FConnection.Agent; }
+  /// Sets `Agent`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetAgent(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Agent = value;
   }
+  /// The server's port; 0 takes the service's default.
   std::uint16_t Port() const { return FConnection.Target.Port(); }
+  /// Sets `Port`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPort(std::uint16_t value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetPort(value);
   }
+  /// The protocol of the connection: HTTP, HTTPS, FTP or a local path (`isNetwork`).
   TQNIService Service() const { return FConnection.Service; }
   /// Stores a new service and, unless the component is loading, applies its port (80, 443,
   /// 21; `isNetwork` keeps the port).
   void SetService(TQNIService value);
+  /// The server's host name or address.
   String Host() const { return FromUtf8(FConnection.Target.Host()); }
+  /// Sets `Host`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetHost(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetHost(ToUtf8(value));
   }
+  /// The user name to log in with; empty for none (FTP logs in anonymously).
   String User() const { return FromUtf8(FConnection.Target.User()); }
+  /// Sets `User`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetUser(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetUser(ToUtf8(value));
   }
+  /// The password to log in with.
   String Password() const { return FromUtf8(FConnection.Target.Password()); }
+  /// Sets `Password`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPassword(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Target.SetPassword(ToUtf8(value));
@@ -137,24 +160,30 @@ public:
   /// Raises `EConvertError` naming the URL when it is malformed or of another scheme; nothing
   /// is changed then.
   void SetURL(const String& value);
+  /// The proxy the connection goes through, owned by the component.
   TQNInetProxy* Proxy() const { return FProxy.get(); }
   /// Copies the given proxy into the owned one.
   void SetProxy(const TQNInetProxy* value) {
     RefuseWriteWhileRunning(*this);
     FProxy->Assign(value);
   }
+  /// The settings of the status window, owned by the component.
   TQNInetStatusDialog* StatusDialog() const { return FStatusDialog.get(); }
+  /// Sets `StatusDialog`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetStatusDialog(const TQNInetStatusDialog* value) {
     RefuseWriteWhileRunning(*this);
     FStatusDialog->Assign(value);
   }
+  /// Whether a run asks the user for the user name and password when the server wants them.
   bool LoginPrompt() const { return FConnection.LoginPrompt; }
+  /// Sets `LoginPrompt`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoginPrompt(bool value) {
     RefuseWriteWhileRunning(*this);
     FConnection.LoginPrompt = value;
   }
   /// Milliseconds that a connect or a stall of the transfer may last; 0 waits for ever.
   Cardinal Timeout() const { return FConnection.Timeout; }
+  /// Sets `Timeout`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetTimeout(Cardinal value) {
     RefuseWriteWhileRunning(*this);
     FConnection.Timeout = value;
@@ -163,6 +192,7 @@ public:
   /// no bound); past it the transfer stops with `strQNInETimeLimit` in `LastErrorText` (and
   /// `Status` `isFailed` for a run).
   Cardinal MaxTime() const { return FConnection.MaxTime; }
+  /// Sets `MaxTime`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetMaxTime(Cardinal value) {
     RefuseWriteWhileRunning(*this);
     FConnection.MaxTime = value;
@@ -170,6 +200,7 @@ public:
   /// One more CA file (PEM) to trust for HTTPS besides the system's store; empty: the file
   /// named by `QNINET_CA_FILE`, when set.
   const String& CAFile() const { return FConnection.CAFile; }
+  /// Sets `CAFile`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetCAFile(const String& value) {
     RefuseWriteWhileRunning(*this);
     FConnection.CAFile = value;
@@ -177,47 +208,63 @@ public:
   /// Whether a run that loads the system's proxy setting (the updater's does) lets it overwrite
   /// `Proxy` (the default); false keeps `Proxy` as the application set it.
   bool LoadSystemProxy() const { return FLoadSystemProxy; }
+  /// Sets `LoadSystemProxy`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLoadSystemProxy(bool value) {
     RefuseWriteWhileRunning(*this);
     FLoadSystemProxy = value;
   }
 
+  /// Called as bytes arrive, with the count so far and the total when known.
   const TQNIProgress& OnProgress() const { return FOnProgress; }
+  /// Sets the `OnProgress` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnProgress(TQNIProgress handler) {
     RefuseWriteWhileRunning(*this);
     FOnProgress = std::move(handler);
   }
+  /// Called at the start of `Execute`, before connecting.
   const TNotifyEvent& OnBeforeExecute() const { return FOnBeforeExecute; }
+  /// Sets the `OnBeforeExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnBeforeExecute(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnBeforeExecute = std::move(handler);
   }
+  /// Called at the end of `Execute`, after disconnecting.
   const TNotifyEvent& OnAfterExecute() const { return FOnAfterExecute; }
+  /// Sets the `OnAfterExecute` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnAfterExecute(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnAfterExecute = std::move(handler);
   }
+  /// Called when `Action` changes.
   const TNotifyEvent& OnActionChange() const { return FOnActionChange; }
+  /// Sets the `OnActionChange` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnActionChange(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnActionChange = std::move(handler);
   }
   /// After an asynchronous run, on the thread that started it.
   const TQNIDoneEvent& OnDone() const { return FOnDone; }
+  /// Sets the `OnDone` handler.
   void SetOnDone(TQNIDoneEvent handler) { FOnDone = std::move(handler); }
+  /// Called when `Status` changes.
   const TNotifyEvent& OnStatusChange() const { return FOnStatusChange; }
+  /// Sets the `OnStatusChange` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnStatusChange(TNotifyEvent handler) {
     RefuseWriteWhileRunning(*this);
     FOnStatusChange = std::move(handler);
   }
 
+  /// The step the run is at: connecting, looking up, downloading...
   TQNIAction Action() const { return FAction; }
   /// Stores a changed action, shows it on the status form and fires OnActionChange.
   void SetAction(TQNIAction value);
+  /// How the run stands or ended: finished, failed, not found...
   TQNIStatus Status() const { return FStatus; }
   /// Stores a changed status and fires OnStatusChange.
   void SetStatus(TQNIStatus value);
+  /// Whether a download continues a partial local file (an HTTP Range or FTP REST) instead of starting over.
   bool ResumeDownload() const { return FResumeDownload; }
+  /// Sets `ResumeDownload`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetResumeDownload(bool value) {
     RefuseWriteWhileRunning(*this);
     FResumeDownload = value;
@@ -285,9 +332,11 @@ protected:
   TQNWebSource* Source() const;
   /// The status form while a run with an enabled status dialog is in progress, or none.
   TfrmQNInetUpdate* StatusForm() const;
+  /// Sets `LastErrorText`.
   void SetLastErrorText(const String& value) { FLastError = value; }
   /// The connection value the properties read and write.
   TQNWebConnection& Connection() { return FConnection; }
+  /// The connection value the properties read.
   const TQNWebConnection& Connection() const { return FConnection; }
 
 private:
@@ -324,6 +373,7 @@ private:
 class QNINET_API TQNCustomWebUpdater : public TQNCustomWebComponent {
   QNINET_OBJECT(TQNCustomWebUpdater, TQNCustomWebComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNCustomWebUpdater(TComponent* AOwner);
   ~TQNCustomWebUpdater() override;
 
@@ -332,7 +382,9 @@ public:
   /// Stores the remote name in the connection's target; descendants derive their local file
   /// from it.
   virtual void SetRemoteFileName(const String& value);
+  /// Called to decide whether to download when the remote and local files are compared.
   const TQNIFileCompare& OnFileCompare() const { return FOnFileCompare; }
+  /// Sets the `OnFileCompare` handler. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetOnFileCompare(TQNIFileCompare handler) {
     RefuseWriteWhileRunning(*this);
     FOnFileCompare = std::move(handler);
@@ -348,6 +400,7 @@ public:
   /// The SHA-256 (64 hex digits) a download must have before it replaces the local file, and
   /// that a local file must have to be kept; empty: any. A run with another text fails.
   const String& ExpectedSHA256() const { return FPin.ExpectedSHA256(); }
+  /// Sets `ExpectedSHA256`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetExpectedSHA256(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetExpectedSHA256(value);
@@ -355,12 +408,14 @@ public:
   /// The publisher's minisign public key (the Base64 line minisign prints): a download, and a
   /// local file to be kept, must carry a good signature by it. A run with another text fails.
   const String& PublicKey() const { return FPin.PublicKey(); }
+  /// Sets `PublicKey`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetPublicKey(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetPublicKey(value);
   }
   /// Where the signature is; empty: the file's URL + ".minisig".
   const String& SignatureURL() const { return FPin.SignatureURL(); }
+  /// Sets `SignatureURL`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetSignatureURL(const String& value) {
     RefuseWriteWhileRunning(*this);
     FPin.SetSignatureURL(value);
@@ -373,11 +428,17 @@ protected:
   void InternalExecute() override;
   void ApplyURLPath(const String& Path) override;
 
+  /// The handler of `OnFileCompare`.
   TQNIFileCompare FOnFileCompare;
+  /// The remote file's size, from the last lookup.
   std::uint64_t FRemoteFileSize = 0;
+  /// The remote file's time, from the last lookup.
   TFileTime FRemoteFileCreated = 0;
+  /// The local file the download replaces.
   String FLocalFileName;
+  /// The remote file's Content-Type, from the last lookup.
   String FRemoteContentType;
+  /// The signature and pin checks of the last run.
   TQNUpdatePin FPin;
 };
 
@@ -385,9 +446,12 @@ protected:
 class QNINET_API TQNWebUpdater : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNWebUpdater, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNWebUpdater(TComponent* AOwner);
   ~TQNWebUpdater() override;
+  /// The local file that the download replaces, in one step.
   const String& LocalFileName() const { return FLocalFileName; }
+  /// Sets `LocalFileName`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetLocalFileName(const String& value) {
     RefuseWriteWhileRunning(*this);
     FLocalFileName = value;

@@ -45,6 +45,7 @@ QNINET_API void ExtractLinksFromBytes(std::string_view Bytes, TQNIExtract Kind, 
 class QNINET_API TQNInfoExtractor : public TQNCustomWebUpdater {
   QNINET_OBJECT(TQNInfoExtractor, TQNCustomWebUpdater)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNInfoExtractor(TComponent* AOwner);
   /// Deletes the temporary file.
   ~TQNInfoExtractor() override;
@@ -55,11 +56,14 @@ public:
   /// remote name's extension.
   void SetRemoteFileName(const String& value) override;
 
+  /// What to extract: the e-mail addresses, the links of a URL scheme...
   TQNIExtract Extract() const { return FExtract; }
+  /// Sets `Extract`. Raises `EInvalidOperation` while an asynchronous run is in progress.
   void SetExtract(TQNIExtract value) {
     RefuseWriteWhileRunning(*this);
     FExtract = value;
   }
+  /// What the last run found, one a line; owned.
   TStrings* ExtractedInfo() const { return FExtractedInfo.get(); }
 
 protected:

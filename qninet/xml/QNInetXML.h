@@ -36,6 +36,7 @@ public:
   /// Destroys every item (`Clear`).
   ~TQNXMLItems() override;
 
+  /// The number of items.
   int Count() const;
   /// The item at `index` (from 0); raises `EListError` for an index out of range.
   TQNXMLItem* Items(int index) const;
@@ -85,23 +86,33 @@ public:
   /// Destroys the subtree, then leaves the parent's `Items`.
   ~TQNXMLItem() override;
 
+  /// What the item is: an element, an attribute, a comment...
   TQNXMLItemKind Kind() const { return FKind; }
+  /// Sets `Kind`.
   void SetKind(TQNXMLItemKind value) { FKind = value; }
+  /// The element's or attribute's name.
   const String& TagName() const { return FTagName; }
+  /// Sets `TagName`.
   void SetTagName(const String& value) { FTagName = value; }
   /// The value; unassigned until a value is set. Any value is kept as its text.
   Variant Value() const { return FValueAssigned ? Variant(FValueText) : Variant(); }
+  /// Sets `Value`.
   void SetValue(const Variant& value);
   /// Whether a value was ever assigned (an empty text counts as assigned).
   bool ValueAssigned() const { return FValueAssigned; }
   /// The value's text (empty when unassigned), without a copy.
   const String& ValueText() const { return FValueText; }
+  /// The item's children, owned.
   TQNXMLItems* Items() const { return &FItems; }
   /// Copies `value`'s items into this item's list (deep copies).
   void SetItems(const TQNXMLItems* value) { FItems.Assign(value); }
+  /// The item above this one, or none for a root.
   TQNXMLItem* ParentItem() const { return FParentItem; }
+  /// The depth in the tree; 0 for the root.
   Integer Level() const { return FLevel; }
+  /// The element's attributes as written in its start tag, until `ProcessAttributes` splits them.
   const String& Attributes() const { return FAttributes; }
+  /// Sets `Attributes`.
   void SetAttributes(const String& value) { FAttributes = value; }
 
   /// The item itself or the first descendant (pre-order) whose `TagName` equals `XMLTag`
@@ -123,7 +134,9 @@ public:
 
   // Items come from a per-thread pool: a parse makes one per element, and the general
   // allocator's bookkeeping cost as much as the parse itself.
+  /// Items come from a per-thread pool: a parse makes one per element.
   static void* operator new(std::size_t size);
+  /// Returns an item's memory to the pool.
   static void operator delete(void* block, std::size_t size) noexcept;
 
 private:
@@ -161,10 +174,15 @@ QNINET_API String XMLTagValue(StringView Value);
 
 /// One item as a tree walk sees it, made or not; the views last until the walk goes on.
 struct TQNXMLNodeView {
+  /// What the item is.
   TQNXMLItemKind Kind = ikProperty;
+  /// The element's or attribute's name.
   StringView TagName;
+  /// Whether the item has a value.
   bool ValueAssigned = false;
+  /// The value's text.
   StringView Value;
+  /// The attributes as written in the start tag.
   StringView Attributes;
 };
 
@@ -181,16 +199,22 @@ using TQNIXMLOnAfterTagEvent = std::function<void(TObject* Sender, TQNXMLItem*& 
 class QNINET_API TQNXMLEngine : public TComponent {
   QNINET_OBJECT(TQNXMLEngine, TComponent)
 public:
+  /// Creates the component; `AOwner` (or none) owns it and destroys it with itself.
   explicit TQNXMLEngine(TComponent* AOwner = nullptr);
   /// Frees the root item and the tree.
   ~TQNXMLEngine() override;
 
+  /// The root of the parsed tree, owned by the engine; none before a parse.
   TQNXMLItem* RootItem() const { return FRootItem; }
   /// Takes `value` as the root; the engine frees the root it holds when destroyed.
   void SetRootItem(TQNXMLItem* value) { FRootItem = value; }
+  /// Asked before an element or comment becomes an item.
   const TQNIXMLOnTagEvent& OnTag() const { return FOnTag; }
+  /// Sets the `OnTag` handler.
   void SetOnTag(TQNIXMLOnTagEvent value) { FOnTag = std::move(value); }
+  /// Told when an item is closed.
   const TQNIXMLOnAfterTagEvent& OnAfterTag() const { return FOnAfterTag; }
+  /// Sets the `OnAfterTag` handler.
   void SetOnAfterTag(TQNIXMLOnAfterTagEvent value) { FOnAfterTag = std::move(value); }
 
   /// True when the loader already read the text as UTF-16 or UTF-8, so the parser decodes

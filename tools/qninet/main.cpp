@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "ManPage.h"
 #include "Options.h"
 #include "qninet/rtl/Forms.h"
 
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
   qninet::tool::RunState state;
   qninet::tool::install_commands(app, state);
   qninet::tool::name_option_values(app);
+  if (const int code = qninet::tool::write_generated(app, argc, argv); code >= 0) return code;
 
   std::vector<char*> args(argv, argv + argc);
   if (const int code = choose_gui(args); code >= 0) return code;
