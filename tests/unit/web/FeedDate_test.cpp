@@ -24,6 +24,8 @@ TEST(FeedDate, ReadsRfc822AndRfc3339AsUtc) {
   for (const auto& [text, utc] : cases) {
     const auto got = ParseFeedDate(text);
     ASSERT_EQ(got.has_value(), utc != nullptr) << ToUtf8(text);
-    if (got) EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", *got + 0.5 / 86400000), utc) << ToUtf8(text);
+    if (got) {
+      EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", *got + 0.5 / 86400000), utc) << ToUtf8(text);
+    }
   }
 }

@@ -21,7 +21,8 @@ TEST(LeanRecords, ThreadsAskingAtOnceShareOneObjectPerScan) {
     xml_scans +=
         i % 3 ? "<Activity><Status><StatusType><Code>" + code + "</Code></StatusType></Status></Activity>"
               : "<Activity/>";
-    rest_scans += (i ? "," : "") + (i % 3 ? R"({"status":{"type":")" + code + R"("}})" : std::string("{}"));
+    if (i) rest_scans += ',';
+    rest_scans += i % 3 ? R"({"status":{"type":")" + code + R"("}})" : std::string("{}");
   }
   const struct {
     const char* Name;

@@ -40,7 +40,10 @@ std::string translated(const std::function<bool(TStrings*, String&)>& read) {
   String why;
   const bool ok = read(&values, why);
   std::string out = (ok ? "" : "failed: ") + ToUtf8(why) + "|";
-  for (int i = 0; i < values.Count(); ++i) out += (i ? "," : "") + ToUtf8(values.Strings(i));
+  for (int i = 0; i < values.Count(); ++i) {
+    if (i) out += ',';
+    out += ToUtf8(values.Strings(i));
+  }
   return out;
 }
 
