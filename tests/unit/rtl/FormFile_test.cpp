@@ -162,7 +162,7 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
        "f.json: F)ed: property Name: 'F)ed' is not a valid"},
   };
   for (const auto& [text, message] : cases) {
-    EXPECT_THAT([&] { ReadFormFromJSON(text, "f.json", make); },
+    EXPECT_THAT(([&, &text = text] { ReadFormFromJSON(text, "f.json", make); }),
                 ThrowsMessage<EReadError>(StartsWith(message)))
         << text;
   }

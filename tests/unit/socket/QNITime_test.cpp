@@ -62,7 +62,7 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
       {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"},
   };
   for (const auto& [answer, shown] : cases) {
-    EXPECT_THAT([&] { DaytimeToDateTime(Text(answer)); },
+    EXPECT_THAT([&answer = answer] { DaytimeToDateTime(Text(answer)); },
                 ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(shown))))
         << answer;
   }

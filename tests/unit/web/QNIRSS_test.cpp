@@ -212,7 +212,7 @@ TEST(RSSScanner, EveryShapeIsReadInLinearWork) {
   };
   for (const auto& [feed, expected] : cases) {
     const auto outcome = harness::RunForked(
-        [&] {
+        [&feed = feed, &expected = expected] {
           TQNIRSSChannels channels;
           ParseRSSBytes(feed, channels, false);
           const auto* list = channels.Count() == 1 ? channels.GetItem(0)->Items() : nullptr;

@@ -91,7 +91,7 @@ TEST(NewsFile, EveryShapeIsReadInLinearWork) {
   for (const auto& [text, wantSections, wantEntries] : cases) {
     const String file = FromUtf8(dir.Write("n.nwf", text).string());
     const auto outcome = harness::RunForked(
-        [&] {
+        [&, &wantSections = wantSections, &wantEntries = wantEntries] {
           const auto read = ReadNewsFile(file);
           const TQNINewsSeen seen(&read);  // the same file read a second time: nothing is new
           std::size_t count = 0, fresh = 0;
