@@ -60,10 +60,7 @@ TEST(WhoisProgram, AnswersChoicesNotificationsProxiesReferralsAndRefusals) {
        1,
        "",
        {"qninet whois: 127.0.0.1:" + closed + ": Connection refused"}},
-      // The server it would ask, and nothing asked.
-      {{"whois", "--show-server", "10.1.2.3"}, 0, "whois.ripe.net\n"},
-      {{"whois", "--show-server", "example.com"}, 0, "whois.internic.net\n"},
-      {{"whois", "--show-server", "--host", "127.0.0.1", "example.com"}, 0, "127.0.0.1\n"},
+      {{"whois", "--show-server", "--host", "127.0.0.1", "example.com"}, 0, "127.0.0.1\n"},  // nothing asked
   };
   for (const ProgramRun& run : runs) {
     SCOPED_TRACE(run.Args.back() + " " + run.Args[1]);
