@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include <unistd.h>
 
 #include "harness/FtpServer.h"
@@ -166,19 +164,15 @@ TEST(XmlProgram, PlainFromAFileJsonFromStandardInput) {
                 "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
                 "<feed lang=\"fr\">\t<t>Caf\xC3\xA9 &amp; \"th\\e\"</t><!-- c --><e/></feed>")
           .string();
-  const std::string item = R"({"Kind":"ik%s","TagName":"%s","Value":%s,"Attributes":"%s","Items":[)";
-  auto node = [&](const char* kind, const char* name, const char* value, const char* attrs) {
-    char out[200];
-    std::snprintf(out, sizeof out, item.c_str(), kind, name, value, attrs);
-    return std::string(out);
-  };
-  const std::string json = R"({"status":"ok","RootItem":)" + node("Property", "?xml", R"("\n")", "") +
-                           node("Attribute", "version", R"("1.0")", "") + "]}," +
-                           node("Attribute", "encoding", R"("utf-8")", "") + "]}," +
-                           node("Property", "feed", R"("\t")", R"( lang=\"fr\")") +
-                           node("Property", "t", "\"Caf\xC3\xA9 & \\\"th\\\\e\\\"\"", "") + "]}," +
-                           node("Comment", "Comment", R"("Comment c --")", "") + "]}," +
-                           node("Property", "e", "null", "") + "]}]}]}}\n";
+  const std::string json =
+      R"({"status":"ok","RootItem":{"Kind":"ikProperty","TagName":"?xml","Value":"\n","Attributes":"","Items":[)"
+      R"({"Kind":"ikAttribute","TagName":"version","Value":"1.0","Attributes":"","Items":[]},)"
+      R"({"Kind":"ikAttribute","TagName":"encoding","Value":"utf-8","Attributes":"","Items":[]},)"
+      R"({"Kind":"ikProperty","TagName":"feed","Value":"\t","Attributes":" lang=\"fr\"","Items":[)"
+      R"({"Kind":"ikProperty","TagName":"t","Value":"Café & \"th\\e\"","Attributes":"","Items":[]},)"
+      R"({"Kind":"ikComment","TagName":"Comment","Value":"Comment c --","Attributes":"","Items":[]},)"
+      R"({"Kind":"ikProperty","TagName":"e","Value":null,"Attributes":"","Items":[]}]}]}})"
+      "\n";
   const struct {
     std::vector<std::string> Command;
     std::string Stdout;
