@@ -26,7 +26,7 @@ TEST(ProgramServices, SubCommandsPrintResultsJsonAndExitCodes) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
   };
-  // A failure names the service and carries its message; under --json its status is "failed".
+  // A failure names the service and carries its message; under --json its status is the kind.
   const ProgramRun runs[] = {
       {with({"translate"}, t, {"--from", "en", "--to", "de", "a & b"}), 0, "b & a\n"},
       {with({"languages"}, t, {}), 0, "de\nen\nfr\npt-BR\n"},
@@ -45,13 +45,19 @@ TEST(ProgramServices, SubCommandsPrintResultsJsonAndExitCodes) {
        1,
        kAnyOutput,
        {"qninet ups: 127.0.0.1:" + port + ": Invalid tracking number (151018)"}},
+      {with({"translate"}, {"--base", "gopher://h/x"}, {"--to", "de", "x"}),
+       2,
+       "",
+       {"--base wants an http://"}},
+      {with({"ups", "--host", "[::1"}, {}, {"1Z999"}), 2, "", {"qninet ups: --host [::1: "}},
   };
   for (ProgramRun run : runs) {
     SCOPED_TRACE(run.Args[0]);
     ExpectRun(run);
     if (run.Exit == 0) continue;
     run.Args.insert(run.Args.begin() + 1, "--json");
-    EXPECT_EQ(nlohmann::json::parse(ExpectRun({run.Args, 1}).Stdout)["status"], "failed");
+    const RunResult r = ExpectRun({run.Args, run.Exit});
+    EXPECT_EQ(nlohmann::json::parse(r.Stdout)["status"], run.Exit == 1 ? "failed" : "bad-input") << r.Output;
   }
   EXPECT_EQ(ReadFileText(wav), audio);
 
