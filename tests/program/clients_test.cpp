@@ -32,12 +32,14 @@ Script answer(const std::string& text) { return Script().ReadUntil("\r\n\r\n").S
 }  // namespace
 
 // A cut line or another protocol's greeting is an error that shows what arrived, never a time.
-TEST(ProgramDaytime, RefusesAnAnswerThatIsNoDaytimeLine) {
-  ScriptedServer server(
-      {Script().Send("61378 26-12-04 23:1").Close(), Script().Send("220 smtp ready\r\n").Close()});
+TEST(ProgramDaytime, PrintsTheServersDateAndTimeOrRefusesTheAnswer) {
+  ScriptedServer server({Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close(),
+                         Script().Send("61378 26-12-04 23:1").Close(),
+                         Script().Send("220 smtp ready\r\n").Close()});
   const std::vector<std::string> args{"daytime", "--host", "127.0.0.1", "--port",
                                       std::to_string(server.Port())};
-  for (const ProgramRun& run : {ProgramRun{args, 1, "", {"Not a daytime answer: \"61378 26-12-04 23:1\""}},
+  for (const ProgramRun& run : {ProgramRun{args, 0, "2026-12-06 20:51:52\n"},
+                                ProgramRun{args, 1, "", {"Not a daytime answer: \"61378 26-12-04 23:1\""}},
                                 ProgramRun{args, 1, "", {"Not a daytime answer: \"220 smtp ready\\r\\n\""}}})
     ExpectRun(run);
 }
@@ -165,7 +167,10 @@ TEST(WhoisProgram, AnswersChoicesNotificationsProxiesReferralsAndRefusals) {
        1,
        "",
        {"qninet whois: 127.0.0.1:" + closed + ": Connection refused"}},
-      {{"whois", "--show-server", "--host", "127.0.0.1", "example.com"}, 0, "127.0.0.1\n"},  // nothing asked
+      // The server it would ask, and nothing asked.
+      {{"whois", "--show-server", "10.1.2.3"}, 0, "whois.ripe.net\n"},
+      {{"whois", "--show-server", "example.com"}, 0, "whois.internic.net\n"},
+      {{"whois", "--show-server", "--host", "127.0.0.1", "example.com"}, 0, "127.0.0.1\n"},
   };
   for (const ProgramRun& run : runs) {
     SCOPED_TRACE(run.Args.back() + " " + run.Args[1]);

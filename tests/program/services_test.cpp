@@ -45,10 +45,7 @@ TEST(ProgramServices, SubCommandsPrintResultsJsonAndExitCodes) {
        1,
        kAnyOutput,
        {"qninet ups: 127.0.0.1:" + port + ": Invalid tracking number (151018)"}},
-      {with({"translate"}, {"--base", "gopher://h/x"}, {"--to", "de", "x"}),
-       2,
-       "",
-       {"--base wants an http://"}},
+      {{"translate", "--base", "gopher://h/x", "--to", "de", "x"}, 2, "", {"--base wants an http://"}},
       {with({"ups", "--host", "[::1"}, {}, {"1Z999"}), 2, "", {"qninet ups: --host [::1: "}},
   };
   for (ProgramRun run : runs) {
