@@ -33,19 +33,21 @@ inline std::string sorted_lines(const std::string& text) {
 inline const std::string kAnyOutput = "\x01 any";
 
 /// One run as a user types it: the arguments after the program's name, the exit code, the whole
-/// standard output (or kAnyOutput), and texts the output holds, each after the one before.
+/// standard output (or kAnyOutput; a listing's lines sorted), texts the output holds, each after
+/// the one before, and texts it must not hold (a secret).
 struct ProgramRun {
   std::vector<std::string> Args;
   int Exit;
   std::string Stdout = kAnyOutput;
-  std::vector<std::string> Says = {};
+  std::vector<std::string> Says = {}, Lacks = {};
 };
 
 inline RunResult ExpectRun(const ProgramRun& want) {
   const RunResult r = Qninet(want.Args);
   EXPECT_EQ(r.ExitCode, want.Exit) << r.Output;
+  const bool listing = !want.Args.empty() && (want.Args[0] == "ls" || want.Args[0] == "run");
   if (want.Stdout != kAnyOutput) {
-    EXPECT_EQ(r.Stdout, want.Stdout) << r.Output;
+    EXPECT_EQ(listing ? sorted_lines(r.Stdout) : r.Stdout, want.Stdout) << r.Output;
   }
   std::size_t at = 0;
   for (const std::string& text : want.Says) {
@@ -53,6 +55,7 @@ inline RunResult ExpectRun(const ProgramRun& want) {
     EXPECT_NE(found, std::string::npos) << text << "\n" << r.Output;
     if (found != std::string::npos) at = found + text.size();
   }
+  for (const std::string& text : want.Lacks) EXPECT_EQ(r.Output.find(text), std::string::npos) << text;
   return r;
 }
 

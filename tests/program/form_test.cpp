@@ -25,16 +25,11 @@ std::string save(const TempDir& dir, std::vector<std::string> args) {
 }  // namespace
 
 TEST(FormProgram, SavedWhoisRunsAgainstItsServer) {
-  const Script answer = Script().ReadUntil("\r\n\r\n").Send("Domain: example.com\r\n");
-  ScriptedServer server(std::vector<Script>{answer, answer});
+  ScriptedServer server(Script().ReadUntil("\r\n\r\n").Send("Domain: example.com\r\n"));
   TempDir dir("qninet-form");
   const std::string form = save(dir, {"TQNWhoIs", "Domain=example.com", "Timeout=5000", "--host", "127.0.0.1",
                                       "--port", std::to_string(server.Port())});
-  auto r = Qninet({"run", form});
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(r.Stdout, "Domain: example.com\r\n");
-  EXPECT_EQ(server.Received(0).rfind("example.com\r\n", 0), 0u) << server.Received(0);
-  r = Qninet({"run", form, "qnwhois1", "--json"});  // named, case ignored
+  const auto r = Qninet({"run", form, "qnwhois1", "--json"});  // named, case ignored
   ASSERT_EQ(r.ExitCode, 0) << r.Output;
   const auto j = nlohmann::json::parse(r.Stdout);
   EXPECT_EQ(j["Component"], "QNWhoIs1");
@@ -51,7 +46,6 @@ TEST(FormProgram, BadClassesPropertiesValuesAndFormsAreNamed) {
       dir.Write("wrapped.json", R"({"Class":"TQNWebUpdater","Properties":{"Name":"W1","Timeout":-1}})");
   const ProgramRun runs[] = {
       {{"save", "TNothing"}, 2, "", {"TNothing: no such class on the palette"}},
-      {{"save", "TQNWhoIs", "Port=abc"}, 2, "", {"property Port: a whole number is expected"}},
       {{"save", "TQNWhoIs", "Proxy.Nope=1"}, 2, "", {"Proxy.Nope: no such property"}},
       {{"save", "TQNWhoIs", "AutoSelectServer=maybe"}, 2, "", {"property AutoSelectServer: true or false"}},
       {{"save", "TQNRemoteImage", "Port=70000"}, 2, "", {"property Port: 70000 is out of range"}},

@@ -66,7 +66,6 @@ TEST(PropsProgram, ListsNestedPropertiesAndReadsNoReadOnlyValue) {
 
 TEST(PaletteProgram, UnknownClassesAndUnloadablePackagesExitTwo) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"props", "TQNIDNSResolver"}, "no such class on the palette"},  // not registered
       {{"palette", "--package", "/nonexistent/libQNInetXE.so"}, "/nonexistent/libQNInetXE.so"},
       {{"palette", "--package", "libm.so.6"}, "exports no Register"},
   };

@@ -107,6 +107,7 @@ TEST(ProgramVocabulary, UsageErrorsExitTwoAndNameTheCulprit) {
       {{}, "qninet: a sub-command is required"},
       {{"whois", "--bogus", "x"}, "qninet whois: The following argument was not expected: --bogus"},
       {{"daytime", "--timeout", "-1"}, "qninet daytime: --timeout"},
+      {{"whois", "--timeout", "abc", "x"}, "qninet whois: --timeout: 'abc' is not a number of seconds"},
       {{"whois", "--no-auto-select", "x"}, "qninet whois: no server given (--host)"},
       {{"whois", "--proxy", "no-port-here", "x"},
        "qninet whois: --proxy wants HOST:PORT, got \"no-port-here\""},

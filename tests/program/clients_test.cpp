@@ -1,20 +1,20 @@
-// The qninet program's daytime, sntp, dns, http, fedex and weather sub-commands, run as a user
-// runs them, against loopback servers.
+// The qninet program's whois, daytime, sntp, dns, fedex and weather sub-commands, run as a user
+// runs them, against scripted servers and dnsmasq on loopback; the demo's client steps.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <regex>
 
 #include "harness/Dnsmasq.h"
 #include "harness/Nginx.h"
+#include "harness/Ports.h"
 #include "Qninet.h"
 #include "harness/Process.h"
 #include "harness/ScriptedServer.h"
-#include "harness/TempDir.h"
 #include "harness/UdpScriptedServer.h"
 
 using namespace qninet::harness;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -25,6 +25,9 @@ std::string SntpReply(unsigned stratum, std::uint32_t seconds) {
   for (int i = 0; i < 4; ++i) p[40 + i] = static_cast<char>((seconds >> (24 - 8 * i)) & 0xFF);
   return p;
 }
+
+std::string at(const ScriptedServer& s) { return "127.0.0.1:" + std::to_string(s.Port()); }
+Script answer(const std::string& text) { return Script().ReadUntil("\r\n\r\n").SendChunks(text, 5, 1ms); }
 
 }  // namespace
 
@@ -58,6 +61,16 @@ TEST(ProgramSntp, PrintsLocalTimeOrRejects) {
 TEST(ProgramDns, AnswerLinesJsonAndReplyCodes) {
   Dnsmasq dns({"--address=/www.test/10.1.2.3", "--mx-host=test,mail.test,10", "--local=/test/"});
   const std::string port = std::to_string(dns.Port()), host = "127.0.0.1:" + port;
+  const auto code = [&](const std::string& name, int exit, const std::string& status,
+                        const std::string& rcode) {
+    const std::string error = host + ": A " + name + ": status " + rcode;
+    return ProgramRun{{"dns", "--host", host, "--json", name},
+                      exit,
+                      R"({"status":")" + status + R"(","error":")" + error + R"(","RCode":")" + rcode +
+                          R"(","Answers":[],"Authority":[],"Additional":[]})"
+                          "\n",
+                      {"qninet dns: " + error}};
+  };
   const ProgramRun runs[] = {
       {{"dns", "--server", "127.0.0.1", "--port", port, "www.test"}, 0, "www.test. 0 IN A 10.1.2.3\n"},
       {{"dns", "--host", host, "--type", "MX", "--json", "test"},
@@ -69,62 +82,14 @@ TEST(ProgramDns, AnswerLinesJsonAndReplyCodes) {
        2,
        "",
        {"qninet dns: --type PTR needs an IPv4 or IPv6 address, not 'notanip'"}},
+      {{"dns", "--host", host, "--type", "MX,A", "--json", "www.test"},
+       3,
+       kAnyOutput,
+       {R"("Types":[{"Type":"A","RCode":"NOERROR"},{"Type":"MX","RCode":"NXDOMAIN"}]})"}},
+      code("nothing.test", 3, "not-found", "NXDOMAIN"),
+      code("example.org", 1, "failed", "REFUSED"),
   };
   for (const ProgramRun& run : runs) ExpectRun(run);
-  const auto both = nlohmann::json::parse(
-      ExpectRun({{"dns", "--host", host, "--type", "MX,A", "--json", "www.test"}, 3}).Stdout);
-  std::string types;  // "TYPE RCODE" of each entry, in the order asked
-  for (const auto& entry : both["Types"])
-    types += entry["Type"].get<std::string>() + " " + entry["RCode"].get<std::string>() + ",";
-  EXPECT_EQ(types, "A NOERROR,MX NXDOMAIN,");
-  const struct {
-    const char* Name;
-    int ExitCode;
-    const char* Status;
-    const char* RCode;
-  } codes[] = {{"nothing.test", 3, "not-found", "NXDOMAIN"}, {"example.org", 1, "failed", "REFUSED"}};
-  for (const auto& k : codes) {
-    SCOPED_TRACE(k.Name);
-    const RunResult r = Qninet({"dns", "--host", host, "--json", k.Name});
-    EXPECT_EQ(r.ExitCode, k.ExitCode) << r.Output;
-    const auto j = nlohmann::json::parse(r.Stdout);
-    EXPECT_EQ(j["status"], k.Status);
-    EXPECT_EQ(j["RCode"], k.RCode);
-    EXPECT_NE(
-        r.Output.find(std::string("qninet dns: 127.0.0.1:") + port + ": A " + k.Name + ": status " + k.RCode),
-        std::string::npos)
-        << r.Output;
-  }
-}
-
-TEST(ProgramHttp, BodyOutputFailAndJson) {
-  Nginx web;
-  web.WriteFile("hello.txt", "hello\nworld");
-  web.AddStatusLocation("/gone", 410);
-  web.AddStatusLocation("/broken", 500);
-  web.Start();
-  TempDir dir("qninet-http-prog");
-  const std::string base = "http://127.0.0.1:" + std::to_string(web.Port()), failed = "qninet http: ";
-  const ProgramRun runs[] = {
-      {{"http", base + "/hello.txt"}, 0, "hello\nworld"},
-      {{"http", "-i", base + "/hello.txt"}, 0, kAnyOutput, {"HTTP/1.1 200 OK\r\n", "\r\n\r\nhello\nworld"}},
-      {{"http", "-o", dir.File("no/such/dir").string(), base + "/hello.txt"}, 2, "", {failed}},
-      {{"http", "-f", base + "/nothing-here"}, 3, "", {failed}},
-      {{"http", "-f", base + "/gone"}, 3, "", {failed}},
-      {{"http", "-f", base + "/broken"}, 1, "", {failed}},
-      {{"http", base + "/broken"}, 0, kAnyOutput, {"<html>"}},  // without -f an error page is a page
-      {{"http", "-X", "HEAD", "--json", base + "/hello.txt"},
-       0,
-       kAnyOutput,
-       {"{\"status\":\"ok\",\"StatusCode\":200,"}},
-  };
-  for (const ProgramRun& run : runs) {
-    SCOPED_TRACE(run.Args.back());
-    const RunResult r = ExpectRun(run);
-    if (run.Stdout == kAnyOutput) {
-      EXPECT_TRUE(r.Stdout.starts_with(run.Says[0])) << r.Stdout;
-    }
-  }
 }
 
 TEST(ProgramScrapers, FedExLinesAndWeatherTemperature) {
@@ -162,4 +127,56 @@ TEST(ProgramDemo, ListsTheStepsInOrderAndTheClientStepsPass) {
   }
   EXPECT_NE(mail.find("RCPT TO:<archive@qninet.test>"), std::string::npos)
       << mail;  // its own server's dialogue
+}
+
+TEST(WhoisProgram, AnswersChoicesNotificationsProxiesReferralsAndRefusals) {
+  // --json reads the bytes as Latin-1 when they are no UTF-8.
+  const std::string record("Domain name:\r\n  example.co.uk\r\n\0\xe9\xff e", 36);
+  ScriptedServer server(std::vector<Script>(3, answer(record)));
+  ScriptedServer proxy(answer("via proxy\n"));
+  ScriptedServer registrar(std::vector<Script>(2, answer("Registrant: Example\r\n")));
+  ScriptedServer registry(std::vector<Script>(2, answer("refer: " + at(registrar) + "\n")));
+  const std::string port = std::to_string(server.Port()), closed = std::to_string(FreePort());
+  const std::vector<std::string> follow{
+      "whois", "--follow", "--host", "127.0.0.1", "--port", std::to_string(registry.Port()), "example.com"};
+  auto with = [](std::vector<std::string> args, const std::string& more) {
+    args.insert(args.begin() + 1, more);
+    return args;
+  };
+  const ProgramRun runs[] = {
+      {{"whois", "--host", "127.0.0.1", "--port", port, "example.co.uk"}, 0, record},
+      {{"whois", "--json", "--host", "127.0.0.1", "--port", port, "example.co.uk"},
+       0,
+       "{\"status\":\"ok\",\"Domain\":\"example.co.uk\",\"Answer\":\"Domain name:\\r\\n  example.co.uk\\r\\n"
+       "\\u0000\xC3\xA9\xC3\xBF e\"}\n"},
+      {{"whois", "--verbose", "--host", "localhost", "--port", port, "example.de"},
+       0,
+       record,
+       {"* Resolving localhost", "* Trying localhost:", "* Connected to localhost:", "(127.0.0.1)",
+        "> example.de", "* Received 36 bytes", "* Closed the connection"}},
+      {{"whois", "--host", "whois.server.invalid", "--proxy", at(proxy), "--proxy-user", "joe:pw",
+        "example.at"},
+       0,
+       "via proxy\n"},
+      {with(follow, "-v"), 0, "Registrant: Example\r\n", {"asked " + at(registrar)}},
+      {with(follow, "--json"), 0,
+       "{\"status\":\"ok\",\"Domain\":\"example.com\",\"ReferralChain\":[\"" + at(registry) + "\",\"" +
+           at(registrar) + "\"],\"Answer\":\"Registrant: Example\\r\\n\"}\n"},
+      // The socket names its endpoint in the failure; the program says it once.
+      {{"whois", "--host", "127.0.0.1", "--port", closed, "example.co.uk"},
+       1,
+       "",
+       {"qninet whois: 127.0.0.1:" + closed + ": Connection refused"}},
+      // The server it would ask, and nothing asked.
+      {{"whois", "--show-server", "10.1.2.3"}, 0, "whois.ripe.net\n"},
+      {{"whois", "--show-server", "example.com"}, 0, "whois.internic.net\n"},
+      {{"whois", "--show-server", "--host", "127.0.0.1", "example.com"}, 0, "127.0.0.1\n"},
+  };
+  for (const ProgramRun& run : runs) {
+    SCOPED_TRACE(run.Args.back() + " " + run.Args[1]);
+    const RunResult r = ExpectRun(run);
+    EXPECT_EQ(r.Output.find("127.0.0.1:" + closed), r.Output.rfind("127.0.0.1:" + closed));
+  }
+  EXPECT_EQ(server.Received(0), "example.co.uk\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(proxy.Received(0), "example.at\r\nUsername: joe\r\nPassword: pw\r\n\r\n");
 }
