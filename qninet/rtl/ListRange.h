@@ -13,7 +13,8 @@ namespace qninet {
 /// the count when it starts, so its body must not add or delete elements.
 template <class List>
 class TListRange {
-public:  /// A position in the list: an index, read through `ListElement` when dereferenced.
+public:
+  /// A position in the list: an index, read through `ListElement` when dereferenced.
   class iterator {
   public:
     using difference_type = std::ptrdiff_t;  ///< a distance between two positions

@@ -291,7 +291,7 @@ void TQNISMTP::trace_lines(TQNITraceKind kind, std::string_view text) {
   }
 }
 
-bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected, std::size_t secretFrom) {
+bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected) {
   if (FInData) {
     // One text may hold several lines ("\r\n" and a delimiter); each is stuffed alone.
     std::size_t start = 0;
@@ -306,15 +306,18 @@ bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected, std:
     }
     return FOutgoing.size() < kSendPiece || flush();
   }
-  if (Tracing()) {
-    // A log keeps the mechanism and drops the credential (a base64 password reads as plain).
-    if (secretFrom != std::string_view::npos)
-      Trace(trSent, FromBytes(text.substr(0, secretFrom)) + u"***");
-    else
-      trace_lines(trSent, text);
-  }
-  FOutgoing += text;
-  FOutgoing += "\r\n";
+  if (Tracing()) trace_lines(trSent, text);
+  return transmit(text, {}, expected);
+}
+
+bool TQNISMTP::send_secret(std::string_view shown, std::string_view secret, std::string_view expected) {
+  // A log keeps the mechanism and drops the credential (a base64 password reads as plain).
+  if (Tracing()) Trace(trSent, FromBytes(shown) + u"***");
+  return transmit(shown, secret, expected);
+}
+
+bool TQNISMTP::transmit(std::string_view shown, std::string_view secret, std::string_view expected) {
+  FOutgoing.append(shown).append(secret).append("\r\n");
   return flush() && read_reply(expected);
 }
 
@@ -353,8 +356,12 @@ void TQNISMTP::raise_reply(std::string_view expected) const {
   fail(u"Error " + FromBytes(expected) + u": " + FLastReply);
 }
 
-void TQNISMTP::command(std::string_view line, std::string_view expected, std::size_t secretFrom) {
-  if (!send_bytes(line, expected, secretFrom)) raise_reply(expected);
+void TQNISMTP::command(std::string_view line, std::string_view expected) {
+  if (!send_bytes(line, expected)) raise_reply(expected);
+}
+
+void TQNISMTP::secret_command(std::string_view shown, std::string_view secret, std::string_view expected) {
+  if (!send_secret(shown, secret, expected)) raise_reply(expected);
 }
 
 smtp::Message TQNISMTP::prepare(bool local) {
@@ -429,7 +436,7 @@ void TQNISMTP::authenticate() {
       break;
     case amPlain:
       // RFC 4616: authorization identity (empty), NUL, user, NUL, password.
-      command("AUTH PLAIN " + base64_encode(std::string(1, '\0') + user + '\0' + password), "235", 11);
+      secret_command("AUTH PLAIN ", base64_encode(std::string(1, '\0') + user + '\0' + password), "235");
       break;
     case amCramMD5: {
       command("AUTH CRAM-MD5", "334");
@@ -439,20 +446,19 @@ void TQNISMTP::authenticate() {
         send_bytes("*", "");  // RFC 4954 section 4: the client cancels the exchange
         fail(u"Error: the server's CRAM-MD5 challenge is not base64: " + FLastReply);
       }
-      command(base64_encode(smtp::cram_md5_answer(user, password, *challenge)), "235", 0);
+      secret_command("", base64_encode(smtp::cram_md5_answer(user, password, *challenge)), "235");
       break;
     }
     default:
       command("auth LOGIN", "334");
-      command(base64_encode(user), "334", 0);
-      command(base64_encode(password), "235", 0);
+      secret_command("", base64_encode(user), "334");
+      secret_command("", base64_encode(password), "235");
       break;
   }
 }
 
 void TQNISMTP::bearer_login(std::string_view mechanism, const std::string& response, std::string_view after) {
-  const std::string line = "AUTH " + std::string(mechanism) + " " + base64_encode(response);
-  if (send_bytes(line, "235", mechanism.size() + 6)) return;
+  if (send_secret("AUTH " + std::string(mechanism) + " ", base64_encode(response), "235")) return;
   if (FLastCode != "334") raise_reply("235");
   // A refused token: the 334 challenge carries the error as base64 JSON (RFC 7628 section
   // 3.2.2), and the exchange must be finished before the server gives its final answer.

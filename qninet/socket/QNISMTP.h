@@ -234,14 +234,15 @@ private:
   /// The message of the current properties; `local` checks what needs no server (every
   /// address may then go as UTF-8).
   smtp::Message prepare(bool local);
-  /// `secretFrom`: where a credential starts in `line`, which the trace shows as "***".
-  bool send_bytes(std::string_view line, std::string_view expected,
-                  std::size_t secretFrom = std::string_view::npos);
+  bool send_bytes(std::string_view line, std::string_view expected);
+  /// Sends `shown` followed by the credential `secret`; a trace shows "***" in its place.
+  bool send_secret(std::string_view shown, std::string_view secret, std::string_view expected);
+  bool transmit(std::string_view shown, std::string_view secret, std::string_view expected);
   bool flush();
   bool read_reply(std::string_view expected);
   [[noreturn]] void raise_reply(std::string_view expected) const;
-  void command(std::string_view line, std::string_view expected,
-               std::size_t secretFrom = std::string_view::npos);
+  void command(std::string_view line, std::string_view expected);
+  void secret_command(std::string_view shown, std::string_view secret, std::string_view expected);
   void trace_lines(TQNITraceKind kind, std::string_view text);
   void abandon() noexcept;
   String local_name();

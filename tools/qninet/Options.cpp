@@ -57,13 +57,16 @@ void hook_verbose(TQNInetBase& c) {
   c.SetOnConnecting([](TObject*, platform::TClientSocket* s) {
     std::cerr << "* Trying " << socket_endpoint(s) << "...\n";
   });
-  c.SetOnConnect([&c, pending](TObject*, platform::TClientSocket* s) {
+  c.SetOnConnect([&c](TObject*, platform::TClientSocket* s) {
     std::cerr << "* Connected to " << socket_endpoint(s) << " (" << ToUtf8(s->RemoteAddress()) << ")"
-              << (c.TLSActive() ? " over TLS" : "") << '\n'
-              << *pending;
+              << (c.TLSActive() ? " over TLS" : "") << '\n';
+  });
+  // The query shows at the step's end, so after any TLS handshake's lines, or when a run that
+  // failed closes the connection.
+  c.SetOnDisconnect([pending](TObject*, platform::TClientSocket*) {
+    std::cerr << *pending << "* Closed the connection\n";
     pending->clear();
   });
-  c.SetOnDisconnect([](TObject*, platform::TClientSocket*) { std::cerr << "* Closed the connection\n"; });
   // The engine's own trace: TLS details, and a dialogue's commands and replies; message data by size.
   auto data = std::make_shared<std::size_t>(0);
   c.SetOnTrace([data](TObject*, TQNITraceKind kind, const String& text) {
