@@ -42,6 +42,7 @@ TEST(WhoIsSharedTable, EditsStayWithTheirComponentAndFormsKeepOnlyEditedLists) {
          w.SetServerList(&mine);
        },
        u"example.de", u"whois.star.example", true},
+      {"emptied", [](TQNWhoIs& w) { w.ServerList()->Clear(); }, u"example.de", u"whois.internic.net", true},
       {"changed and changed back",
        [](TQNWhoIs& w) {
          w.ServerList()->Add(u"xy=whois.xy.example");
