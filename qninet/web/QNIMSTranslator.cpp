@@ -1,7 +1,7 @@
 #include "qninet/web/QNIMSTranslator.h"
 
 #include <algorithm>
-#include <string>
+#include <cstdint>
 #include <vector>
 
 #include "qninet/rtl/JsonText.h"
@@ -327,49 +327,52 @@ constexpr Int64 kReleaseAbove = Int64{256} << 10;
 }  // namespace
 
 bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why) {
-  // The values are gathered compactly (their texts end to end, each length in a byte or a few)
-  // and the tree is let go before the list is filled, so that the list's lines (40 bytes each)
-  // and the engine's nodes (24 bytes an element) are never held at once.
+  // The values are gathered compactly (their texts end to end, and their lengths) and the tree
+  // is let go before the list is filled, so that the list's lines (40 bytes each) and the
+  // engine's nodes (24 bytes an element) are never held at once.
   String texts;
-  std::string lengths;
-  std::size_t count = 0;
+  std::vector<std::uint32_t> lengths;  // the engine reads no text past 2 GiB
   {
     TQNXMLEngine engine;
     body.SetPosition(0);  // parsed where it lies, not copied
     engine.LoadFromStream(0, &body);
-    // A walk of the tree that makes no item: the first element named `Tag`, then (for a list)
-    // its "string" children as they come.
+    // Walks of the tree that make no item: the first element named `Tag`, then (for a list) its
+    // "string" children as they come, to `take`. A list is counted first, so that the lengths
+    // are kept without the slack of doubling.
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     const bool list = !SameText(Tag, u"string");
-    std::size_t found = kNone, open = 0;
-    bool done = false;
-    const auto take = [&](const TQNXMLNodeView& node) {
+    std::size_t found = kNone;
+    const auto walk = [&](const auto& take) {
+      std::size_t open = 0;
+      bool done = false;
+      found = kNone;
+      if (engine.RootItem())
+        TQNXMLEngine::WalkTree(
+            *engine.RootItem(),
+            [&](const TQNXMLNodeView& node, std::size_t depth) {
+              open = depth + 1;
+              if (done) return;
+              if (found == kNone && SameStrings(false, node.TagName, Tag)) {
+                found = depth;
+                if (!list) take(node);
+                done = !list;
+              } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
+                         SameStrings(false, node.TagName, u"string")) {
+                take(node);
+              }
+            },
+            [&] {
+              if (--open == found) done = true;
+            });
+    };
+    std::size_t count = 0;
+    if (list) walk([&](const TQNXMLNodeView&) { ++count; });
+    lengths.reserve(count);
+    walk([&](const TQNXMLNodeView& node) {
       const String text = DecodeXMLEntities(node.Value);
       texts += text;
-      for (std::size_t n = text.size();; n >>= 7) {
-        lengths.push_back(static_cast<char>((n & 0x7F) | (n >= 0x80 ? 0x80 : 0)));
-        if (n < 0x80) break;
-      }
-      ++count;
-    };
-    if (engine.RootItem())
-      TQNXMLEngine::WalkTree(
-          *engine.RootItem(),
-          [&](const TQNXMLNodeView& node, std::size_t depth) {
-            open = depth + 1;
-            if (done) return;
-            if (found == kNone && SameStrings(false, node.TagName, Tag)) {
-              found = depth;
-              if (!list) take(node);
-              done = !list;
-            } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
-                       SameStrings(false, node.TagName, u"string")) {
-              take(node);
-            }
-          },
-          [&] {
-            if (--open == found) done = true;
-          });
+      lengths.push_back(static_cast<std::uint32_t>(text.size()));
+    });
     if (found == kNone) {
       const String message = service_message(engine);
       Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";
@@ -384,16 +387,10 @@ bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStr
     XMLChunkPool::release();
     sys::return_free_memory();
   }
-  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && count > 0)
-    lines->SetCapacity(lines->Count() + static_cast<int>(count));
-  std::size_t at = 0, pos = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    std::size_t n = 0;
-    for (unsigned shift = 0;; shift += 7) {
-      const auto b = static_cast<unsigned char>(lengths[pos++]);
-      n |= static_cast<std::size_t>(b & 0x7F) << shift;
-      if (b < 0x80) break;
-    }
+  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && !lengths.empty())
+    lines->SetCapacity(lines->Count() + static_cast<int>(lengths.size()));
+  std::size_t at = 0;
+  for (const std::uint32_t n : lengths) {
     Values->Add(texts.substr(at, n));
     at += n;
   }
