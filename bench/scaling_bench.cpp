@@ -220,6 +220,14 @@ const std::vector<Shape>& shapes() {
              },
              String());
        }},
+      // The socket component whose own state is largest: the WHOIS client and its server table.
+      {"form file: WHOIS clients", 1000,
+       [](std::size_t n) {
+         return std::string("[")
+             .append(repeat(R"({"Class":"TQNWhoIs","Properties":{"Domain":"example.de"}},)", n))
+             .append(R"({"Class":"TQNWhoIs","Properties":{}}])");
+       },
+       read_form},
       {"form file: nested", 200000,
        [](std::size_t n) {
          return R"({"Class":"TQNIRSSParser","Properties":{"Name":)" + std::string(n, '[') +

@@ -71,7 +71,9 @@ json write_properties(const TPersistent& obj) {
   for (const TPropInfo& p : GetPropList(obj)) {
     if (p.Kind == tkMethod || !p.IsStored(obj)) continue;
     json v = write_value(obj, p);
-    if (p.Kind == tkClass && is_empty_object(v)) continue;
+    // An empty list or object is left out, unless its property says it is kept: an emptied
+    // list whose default is not empty must read back empty.
+    if (p.Kind == tkClass && is_empty_object(v) && !p.StoredFn) continue;
     props[p.Name] = std::move(v);
   }
   return props;

@@ -1,5 +1,7 @@
 #include "qninet/socket/QNWhoIs.h"
 
+#include <mutex>
+
 #include "qninet/rtl/TypInfo.h"
 
 namespace qninet {
@@ -14,6 +16,21 @@ String endpoint_text(const String& host, Integer port) {
   const bool v6 = host.find(u':') != String::npos;
   return (v6 ? u"[" + host + u"]" : host) + u":" + IntToStr(port);
 }
+
+// Making a component's own list is rare (at most once per component): one lock serves all.
+std::mutex g_making_list;
+
+// The server of the first "key=server" line named `Key` (case ignored); a line without "=" has
+// an empty name and an empty value, as `TStrings::Names` reads it.
+template <class Lines>
+String server_in(const Lines& lines, const String& Key) {
+  for (const String& line : lines) {
+    const auto eq = line.find(u'=');
+    if (SameText(StringView(line).substr(0, eq == String::npos ? 0 : eq), Key))
+      return eq == String::npos ? String() : line.substr(eq + 1);
+  }
+  return String();
+}
 }  // namespace
 
 // FollowReferrals comes before Domain so that a stored form chooses an address's server with it.
@@ -21,7 +38,10 @@ QNINET_CLASS_INFO(TQNWhoIs, Published("Port", &Self::Port, &Self::SetPort, 43),
                   Published("FollowReferrals", &Self::FollowReferrals, &Self::SetFollowReferrals, false),
                   Published("AutoSelectServer", &Self::AutoSelectServer, &Self::SetAutoSelectServer),
                   Published("Domain", &Self::Domain, &Self::SetDomain, u""),
-                  Published("ServerList", &Self::ServerList))
+                  // A list equal to the default table is not kept: reading gives it back.
+                  Published("ServerList", &Self::ServerList).StoredWhen([](const TObject& o) {
+                    return static_cast<const TQNWhoIs&>(o).list_edited();
+                  }))
 
 const std::vector<String>& WhoIsDefaultServers() {
   // The registries' own servers as they are published today. The second-level zones under
@@ -121,11 +141,7 @@ String WhoIsKeyOf(const String& S) {
   return S.substr(dot + 1);
 }
 
-String WhoIsServerOf(const TStrings& List, const String& Key) {
-  for (int i = 0; i < List.Count(); ++i)
-    if (SameText(List.Names(i), Key)) return List.ValueFromIndex(i);
-  return String();
-}
+String WhoIsServerOf(const TStrings& List, const String& Key) { return server_in(List, Key); }
 
 String WhoIsRegistryOf(const String& Address) {
   // The IANA IPv4 address space registry, one letter per /8: ARIN, RIPE NCC, APNIC (P),
@@ -230,16 +246,46 @@ bool WhoIsReferralOf(const String& Answer, TQNWhoIsReferral& Referral) {
   return false;
 }
 
+// The 69 lines are about 21 KiB in 225 allocations: a component makes its own copy only when
+// asked for it, so a form of many clients costs no table each.
 TQNWhoIs::TQNWhoIs(TComponent* AOwner)
-    : TQNInetBase(AOwner),
-      FServerList(std::make_unique<TStringList>()),
-      FReferralChain(std::make_unique<TStringList>()) {
+    : TQNInetBase(AOwner), FReferralChain(std::make_unique<TStringList>()) {
   SetPort(43);
   FAutoSelectServer = true;
-  for (const auto& line : WhoIsDefaultServers()) FServerList->Add(line);
 }
 
-TQNWhoIs::~TQNWhoIs() { StopAsyncRun(); }
+TQNWhoIs::~TQNWhoIs() {
+  StopAsyncRun();
+  delete FServerList.load(std::memory_order_relaxed);
+}
+
+TStrings* TQNWhoIs::ServerList() const {
+  if (TStringList* list = FServerList.load(std::memory_order_acquire)) return list;
+  const std::lock_guard lock(g_making_list);
+  TStringList* list = FServerList.load(std::memory_order_relaxed);
+  if (!list) {
+    auto made = std::make_unique<TStringList>();
+    for (const auto& line : WhoIsDefaultServers()) made->Add(line);
+    list = made.release();
+    FServerList.store(list, std::memory_order_release);
+  }
+  return list;
+}
+
+String TQNWhoIs::server_of(const String& Key) const {
+  if (const TStringList* list = FServerList.load(std::memory_order_acquire)) return server_in(*list, Key);
+  return server_in(WhoIsDefaultServers(), Key);
+}
+
+bool TQNWhoIs::list_edited() const {
+  const TStringList* list = FServerList.load(std::memory_order_acquire);
+  if (!list) return false;
+  const auto& table = WhoIsDefaultServers();
+  if (list->Count() != static_cast<int>(table.size())) return true;
+  for (int i = 0; i < list->Count(); ++i)
+    if (list->Strings(i) != table[static_cast<std::size_t>(i)]) return true;
+  return false;
+}
 
 void TQNWhoIs::BeforeExecute() {
   if (FDomain.find_first_of(u"\r\n") != String::npos)
@@ -251,7 +297,7 @@ String TQNWhoIs::GetQuery() { return FDomain.empty() ? String() : FDomain + u"\r
 
 void TQNWhoIs::SetServerList(const TStrings* value) {
   RefuseWriteWhileRunning(*this);
-  FServerList->Assign(value);
+  ServerList()->Assign(value);
 }
 
 void TQNWhoIs::SetDomain(const String& Value) {
@@ -279,9 +325,9 @@ void TQNWhoIs::choose_server() {
   }
   // Only the last label counts, so the two-label keys of the list are never chosen here.
   const String key = WhoIsKeyOf(Value);
-  SetHost(key.empty() ? String() : WhoIsServerOf(*FServerList, key));
+  SetHost(key.empty() ? String() : server_of(key));
   // An entry of dotted-address form reads back through Address, not Host: it is a server too.
-  if (Host().empty() && Address().empty()) SetHost(WhoIsServerOf(*FServerList, u"*"));
+  if (Host().empty() && Address().empty()) SetHost(server_of(u"*"));
   if (Host().empty() && Address().empty()) SetHost(QNWhoIsFallbackServer);
 }
 

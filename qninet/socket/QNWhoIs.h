@@ -2,6 +2,7 @@
 // The WHOIS client (TCP port 43, RFC 3912): asks the registry's server for the record of a
 // domain name or an IPv4 address and returns the answer unchanged.
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -52,8 +53,10 @@ public:
   const String& Domain() const { return FDomain; }
   /// Stores the domain and, when it changed, chooses the server (see the class comment).
   void SetDomain(const String& Value);
-  /// "key=server" lines; the key is a top-level domain or "*".
-  TStrings* ServerList() const { return FServerList.get(); }
+  /// "key=server" lines; the key is a top-level domain or "*". The component's own list, made
+  /// from the default table on first ask (safe from several threads at once); until then the
+  /// server is chosen from the one table all components share.
+  TStrings* ServerList() const;
   /// Copies the given lines into the component's own list.
   void SetServerList(const TStrings* value);
   /// Whether referrals in the answers are followed to the last server.
@@ -71,9 +74,11 @@ protected:
 
 private:
   void choose_server();
+  String server_of(const String& Key) const;
+  bool list_edited() const;
 
   String FDomain;
-  std::unique_ptr<TStringList> FServerList;
+  mutable std::atomic<TStringList*> FServerList{nullptr};  // owned; none while the default serves
   bool FAutoSelectServer = true;
   bool FFollowReferrals = false;
   std::unique_ptr<TStringList> FReferralChain;

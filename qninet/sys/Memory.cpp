@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <sys/mman.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace qninet::sys {
 
@@ -10,6 +13,12 @@ void advise_huge_pages(void* p, std::size_t bytes) {
   const auto begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
   const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+void return_free_memory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
 }
 
 }  // namespace qninet::sys

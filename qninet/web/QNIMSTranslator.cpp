@@ -1,16 +1,19 @@
 #include "qninet/web/QNIMSTranslator.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "qninet/rtl/JsonText.h"
 #include "qninet/sys/FileReplace.h"
 #include "qninet/sys/Files.h"
+#include "qninet/sys/Memory.h"
 #include "qninet/sys/TextDecoding.h"
 #include "qninet/sys/UrlParser.h"
 #include "qninet/web/ServiceRequest.h"
 #include "qninet/web/WebDownload.h"
 #include "qninet/xml/QNInetXML.h"
+#include "qninet/xml/XMLDocument.h"
 
 namespace qninet {
 
@@ -319,48 +322,77 @@ bool TQNMSTranslator::ReadAnswer(std::string_view Body, const char16_t* Tag, TSt
   return read_answer(body, Tag, Values, Why);
 }
 
+namespace {
+constexpr Int64 kReleaseAbove = Int64{256} << 10;
+}  // namespace
+
 bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why) {
-  TQNXMLEngine engine;
-  body.SetPosition(0);  // parsed where it lies, not copied
-  engine.LoadFromStream(0, &body);
-  // Walks of the tree that make no item: the first element named `Tag`, then (for a list) its
-  // "string" children as they come, to `take`. A list is counted first, so that it is filled
-  // without the slack of doubling.
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  const bool list = !SameText(Tag, u"string");
-  std::size_t found = kNone;
-  const auto walk = [&](const auto& take) {
-    std::size_t open = 0;
-    bool done = false;
-    found = kNone;
-    if (engine.RootItem())
-      TQNXMLEngine::WalkTree(
-          *engine.RootItem(),
-          [&](const TQNXMLNodeView& node, std::size_t depth) {
-            open = depth + 1;
-            if (done) return;
-            if (found == kNone && SameStrings(false, node.TagName, Tag)) {
-              found = depth;
-              if (!list) take(node);
-              done = !list;
-            } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
-                       SameStrings(false, node.TagName, u"string")) {
-              take(node);
-            }
-          },
-          [&] {
-            if (--open == found) done = true;
-          });
-  };
-  std::size_t count = 0;
-  if (list) walk([&](const TQNXMLNodeView&) { ++count; });
-  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && count > 0)
-    lines->SetCapacity(lines->Count() + static_cast<int>(count));
-  walk([&](const TQNXMLNodeView& node) { Values->Add(DecodeXMLEntities(node.Value)); });
-  if (found == kNone) {
-    const String message = service_message(engine);
-    Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";
-    return false;
+  // The values are gathered compactly (their texts end to end, and their lengths) and the tree
+  // is let go before the list is filled, so that the list's lines (40 bytes each) and the
+  // engine's nodes (24 bytes an element) are never held at once.
+  String texts;
+  std::vector<std::uint32_t> lengths;  // the engine reads no text past 2 GiB
+  {
+    TQNXMLEngine engine;
+    body.SetPosition(0);  // parsed where it lies, not copied
+    engine.LoadFromStream(0, &body);
+    // Walks of the tree that make no item: the first element named `Tag`, then (for a list) its
+    // "string" children as they come, to `take`. A list is counted first, so that the lengths
+    // are kept without the slack of doubling.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    const bool list = !SameText(Tag, u"string");
+    std::size_t found = kNone;
+    const auto walk = [&](const auto& take) {
+      std::size_t open = 0;
+      bool done = false;
+      found = kNone;
+      if (engine.RootItem())
+        TQNXMLEngine::WalkTree(
+            *engine.RootItem(),
+            [&](const TQNXMLNodeView& node, std::size_t depth) {
+              open = depth + 1;
+              if (done) return;
+              if (found == kNone && SameStrings(false, node.TagName, Tag)) {
+                found = depth;
+                if (!list) take(node);
+                done = !list;
+              } else if (found != kNone && depth == found + 1 && node.Kind == ikProperty &&
+                         SameStrings(false, node.TagName, u"string")) {
+                take(node);
+              }
+            },
+            [&] {
+              if (--open == found) done = true;
+            });
+    };
+    std::size_t count = 0;
+    if (list) walk([&](const TQNXMLNodeView&) { ++count; });
+    lengths.reserve(count);
+    walk([&](const TQNXMLNodeView& node) {
+      const String text = DecodeXMLEntities(node.Value);
+      texts += text;
+      lengths.push_back(static_cast<std::uint32_t>(text.size()));
+    });
+    if (found == kNone) {
+      const String message = service_message(engine);
+      Why = !message.empty() ? message : u"The answer holds no " + String(Tag) + u" element";
+      return false;
+    }
+  }
+  // The engine's chunks would stay in the thread's pool, and their pages with the process, so
+  // the list would not reuse them; a small answer leaves the pool to the next parse.
+  const bool large = body.Size() >= kReleaseAbove;
+  body.Clear();
+  if (large) {
+    XMLChunkPool::release();
+    sys::return_free_memory();
+  }
+  if (auto* lines = dynamic_cast<TStringList*>(Values); lines && !lengths.empty())
+    lines->SetCapacity(lines->Count() + static_cast<int>(lengths.size()));
+  std::size_t at = 0;
+  for (const std::uint32_t n : lengths) {
+    Values->Add(texts.substr(at, n));
+    at += n;
   }
   return true;
 }

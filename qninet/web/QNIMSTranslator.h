@@ -112,6 +112,7 @@ private:
   std::optional<Url> request_url(const char* operation,
                                  const std::vector<std::pair<const char*, String>>& query);
   bool fetch_element(std::optional<Url> url, const char16_t* tag, TStrings* values);
+  // Empties `body` once the answer is read: the callers' copy of it is done with by then.
   static bool read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why);
   void begin_call();
   void end_call(bool ok, const String& why = {});

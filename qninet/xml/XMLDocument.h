@@ -51,6 +51,13 @@ struct XMLChunkPool {
     thread_local XMLChunkPool pool;
     return pool;
   }
+  // Gives this thread's kept chunks back, for a reader whose next allocation outgrows them.
+  static void release() {
+    XMLChunkPool& pool = local();
+    pool.Nodes.clear();
+    pool.Texts.clear();
+    pool.Bytes = 0;
+  }
 };
 
 struct XMLDocument {
