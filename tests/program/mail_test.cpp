@@ -139,7 +139,7 @@ TEST(ProgramVerbose, ShowsTlsDialogueAndResultsWithoutSecrets) {
       {"dns over tls",
        {"dns", "-v", "--tls", "--host", "127.0.0.1:" + std::to_string(dns.TlsPort()), "--cacert",
         dns.CA().CaCert().string(), "www.test"},
-       {"TLS"}},
+       {"TLS", "* Sending a "}},
       {"run a feed",
        {"run", form("TQNIRSSParser", "/news.rss")},
        {"channel Loopback news", "  item First story", "  item Second story"}},
