@@ -288,7 +288,12 @@ void for_each_component(std::string_view text, std::string_view source, const TC
 std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view text, std::string_view source,
                                                           const TComponentFactory& make) {
   std::vector<std::unique_ptr<TComponent>> out;
-  for_each_component(text, source, make, [&](std::unique_ptr<TComponent> c) { out.push_back(std::move(c)); });
+  for_each_component(text, source, make, [&](std::unique_ptr<TComponent> c) {
+    if (out.size() == kMaxFormComponents)
+      throw EReadError(where(source, "") + FromUtf8("Invalid form file: more than " +
+                                                    std::to_string(kMaxFormComponents) + " components"));
+    out.push_back(std::move(c));
+  });
   return out;
 }
 

@@ -2,6 +2,7 @@
 // Form files: a component's published properties as JSON. Only values that differ from their
 // defaults are written; nested objects, string lists and collections are written inside.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,9 +29,12 @@ QNINET_API void ReadObjectFromJSON(TPersistent& obj, std::string_view json, std:
 
 /// Makes a new, unowned component of the class named, or returns null for a class it does not know.
 using TComponentFactory = std::function<TComponent*(const std::string& ClassName)>;
+/// The most components `ReadFormFromJSON` makes of one form file. A component holds some
+/// kilobytes made from a few dozen bytes of text, so without it a small file could fill memory.
+inline constexpr std::size_t kMaxFormComponents = 1024;
 /// The components of a form file: one object as `WriteObjectToJSON` writes, or a list of them.
-/// Each is made by `make` and loaded whole before it is handed back; `EReadError` as above, or
-/// for an unknown class.
+/// Each is made by `make` and loaded whole before it is handed back; `EReadError` as above, for
+/// an unknown class, or for a list of more than `kMaxFormComponents`.
 QNINET_API std::vector<std::unique_ptr<TComponent>> ReadFormFromJSON(std::string_view json,
                                                                      std::string_view source,
                                                                      const TComponentFactory& make);
