@@ -25,8 +25,7 @@ TEST(LogonPrompt, OkReturnsTheEditsAndAnythingElseLeavesBothStrings) {
       // the scripted result stands for how the backend closed; a click sets the model's
       {gui::TScriptedGui::Answer{
            mrNone, {{u"edLogin", u"bob"}}, [](TForm& f) { static_cast<TfrmQNILogon&>(f).btnOk->Click(); }},
-       u"", false, u"old", u"oldpw", u"Enter Password"},
-  };
+       u"", false, u"old", u"oldpw", u"Enter Password"}};
   for (const auto& k : cases) {
     SCOPED_TRACE(ToUtf8(k.Shown));
     gui::TScriptedGui gui;

@@ -12,8 +12,7 @@ TEST(HostPort, ParsesEveryFormAndRefusesBrokenText) {
       {"[::1]:12300", 0, "::1", 12300, "[::1]:12300"},
       {"[::1]", 123, "::1", 123, "[::1]:123"},
       {"::1", 0, "::1", 0, "[::1]"},
-      {"host", 0, "host", 0, "host"},
-  };
+      {"host", 0, "host", 0, "host"}};
   for (const auto& [text, defaultPort, host, port, rendered] : cases) {
     const auto hp = HostPort::Parse(text, defaultPort);
     ASSERT_TRUE(hp) << text;

@@ -39,10 +39,8 @@ TEST(TextPicking, ReverseKeepsUnitsAndColumnsCountFromZero) {
   EXPECT_EQ(Reverse(u""), u"");
   EXPECT_EQ(Reverse(u"\U0001F600"), units({0xDE00, 0xD83D}));
   const std::tuple<const char16_t*, int, char16_t, const char16_t*> cases[] = {
-      {u"a;b;c", 1, u';', u"b"}, {u"a;;c", 1, u';', u""},   {u"abc", 1, u';', u""},
-      {u"abc", 0, u';', u"abc"}, {u"a;b;c", 2, u';', u"c"}, {u"\t", 0, u';', u""},
-      {u"x\ty", 1, u'\t', u"y"},
-  };
+      {u"a;b;c", 1, u';', u"b"}, {u"a;;c", 1, u';', u""}, {u"abc", 1, u';', u""},   {u"abc", 0, u';', u"abc"},
+      {u"a;b;c", 2, u';', u"c"}, {u"\t", 0, u';', u""},   {u"x\ty", 1, u'\t', u"y"}};
   for (const auto& [text, column, delimiter, picked] : cases)
     EXPECT_EQ(GetColumn(text, column, delimiter), picked) << ToUtf8(text) << " " << column;
 }
@@ -58,8 +56,7 @@ TEST(HtmlEntities, TableEntitiesReplacedInOnePass) {
       {u"&#60;x&#62; then &lt;y&gt;", u"&#60;x&#62; then <y>"},
       {u"Fish & Chips &amp; more", u"Fish & Chips & more"},
       {u"no entity here", u"no entity here"},
-      {u"tail &amp", u"tail &"},
-  };
+      {u"tail &amp", u"tail &"}};
   for (const auto& [in, out] : cases) {
     String s = in;
     ReplaceHTMLChars(s);

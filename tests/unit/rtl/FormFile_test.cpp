@@ -121,8 +121,7 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
       {R"("Small":70000)", "property Small: 70000 is out of range (0 to 65535)"},
       {R"("Small":-1)", "property Small: -1 is out of range (0 to 65535)"},
       {R"("Wide":-1)", "property Wide: -1 is out of range (0 to 4294967295)"},
-      {R"("Wide":18446744073709551615)", "property Wide: 18446744073709551615 is out of range"},
-  };
+      {R"("Wide":18446744073709551615)", "property Wide: 18446744073709551615 is out of range"}};
   for (const auto& [props, message] : cases) {
     // Valid values come first in published order: none of them may be set.
     const std::string form =
@@ -159,8 +158,7 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
       {"[]", "f.json: Invalid form file: no component"},
       // a value the property itself refuses is a read error of the file too
       {R"({"Class":"TGadget","Properties":{"Name":"F)ed"}})",
-       "f.json: F)ed: property Name: 'F)ed' is not a valid"},
-  };
+       "f.json: F)ed: property Name: 'F)ed' is not a valid"}};
   for (const auto& [text, message] : cases) {
     EXPECT_THAT(([&, &text = text] { ReadFormFromJSON(text, "f.json", make); }),
                 ThrowsMessage<EReadError>(StartsWith(message)))
@@ -197,8 +195,7 @@ TEST(FormFiles, EveryShapeIsReadInLinearWork) {
         items.back() = ']';
         ReadObjectFromJSON(g, R"({"Class":"TGadget","Properties":{"Addresses":[)" + items + "}}");
         return harness::CaseResult{g.Addresses()->Count() == 300000, ""};
-      },
-  };
+      }};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto outcome = harness::RunForked(cases[i], 4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;

@@ -167,8 +167,7 @@ TEST(DnsDecode, MalformedRepliesAreRefused) {
                                        U32(1) + U16(4) + "\x01\x02"},
       {"fewer records than announced",
        ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")},
-      {"name over 255 bytes", question + longName + '\0' + U16(1) + U16(1)},
-  };
+      {"name over 255 bytes", question + longName + '\0' + U16(1) + U16(1)}};
   for (const auto& [what, m] : cases) {
     TQNIDNSReply reply;
     String error;
@@ -214,8 +213,7 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
       {257, "0000", "\\# 2 0000"},
       {257, "0005697373", "\\# 5 0005697373"},
       {35, "0064000A0175", "\\# 6 0064000A0175"},
-      {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"},
-  };
+      {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"}};
   for (const auto& [type, hexData, dig] : cases) {
     SCOPED_TRACE(dig);
     std::string data;
@@ -236,8 +234,7 @@ TEST(DnsQuery, IPv6AddressTextForms) {
       {u"1:2:3:4:5:6:7:8", "00010002000300040005000600070008"},
       {u"1::8", "00010000000000000000000000000008"},
       {u"::ffff:192.0.2.1", "00000000000000000000ffffc0000201"},
-      {u"1:2:3:4:5:6:10.0.0.1", "0001000200030004000500060a000001"},
-  };
+      {u"1:2:3:4:5:6:10.0.0.1", "0001000200030004000500060a000001"}};
   std::uint8_t bytes[16] = {};
   for (const auto& [text, expected] : cases) {
     ASSERT_TRUE(DNSParseIPv6(text, bytes)) << ToUtf8(text);

@@ -76,8 +76,7 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
       {"joe@example.com)", u"", u"", nullptr},
       {"\"'Joe'\" <j@x.org>", u"Joe", u"j@x.org", nullptr},  // nested quote pairs are all stripped
       {"\" <j@x.org>", u"\"", u"j@x.org", nullptr},
-      {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr},
-  };
+      {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr}};
   for (const auto& [text, name, address, readBack] : cases) {
     SCOPED_TRACE(text);
     TQNIEMailAddress a;
@@ -105,8 +104,7 @@ TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
       {u"\"A\" <a@x.org>, \"B\" <b@x.org>", 2, u"A <a@x.org>, B <b@x.org>"},
       {u"a@x.org; b@y.org", 1, u"a@x.org; b@y.org"},  // semicolons separate nothing
       {u",a@x.org,, ,b@y.org,", 2, u"a@x.org, b@y.org"},
-      {u"", 0, u""},
-  };
+      {u"", 0, u""}};
   for (const auto& [text, count, readBack] : cases) {
     SCOPED_TRACE(ToUtf8(text));
     TQNIEMailAddresses list(nullptr);
@@ -167,8 +165,7 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
       {"BASE64", "ab", {"YWI="}},
       {"7bit", "a\r\nb\nc\rd\r\n", {"a", "b", "c", "d"}},
       {"7bit", "a\r\n\r\nb", {"a", "", "b"}},
-      {"7bit", "a\r", {"a"}},
-  };
+      {"7bit", "a\r", {"a"}}};
   for (const auto& [encoding, text, expected] : whole)
     EXPECT_EQ(smtp::encoded_lines(text, encoding), expected) << text;
   EXPECT_EQ(smtp::raw_lines("a\r\nb\nc\rd\r\n"), (Lines{"a", "b", "c", "d"}));
@@ -214,8 +211,7 @@ TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
       {S("Grüße"), "utf-8", "=?utf-8?B?R3LDvMOfZQ==?="},
       {S("Grüße"), "iso-8859-1", "=?iso-8859-1?B?R3L832U=?="},
       {S("Grüße"), "us-ascii", nullptr},  // the charset cannot hold the text
-      {S("Привет"), "iso-8859-1", nullptr},
-  };
+      {S("Привет"), "iso-8859-1", nullptr}};
   for (const auto& [text, charset, expected] : cases) {
     std::string out;
     ASSERT_EQ(smtp::header_text(text, charset, out), expected != nullptr) << charset;
@@ -271,8 +267,7 @@ TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
       {{480, 0, -60, sys::tzsStandard, -480}, u"-0800"},
       {{480, 0, -60, sys::tzsDaylight, -420}, u"-0700"},
       {{-60, 0, 0, sys::tzsUnknown, 60}, u"+0100"},  // no daylight rules: the real offset
-      {{0, 0, 0, sys::tzsFailed, 0}, u"GMT"},
-  };
+      {{0, 0, 0, sys::tzsFailed, 0}, u"GMT"}};
   for (const auto& [info, text] : cases) {
     SCOPED_TRACE(ToUtf8(text));
     ZoneOverride z(info);
@@ -384,7 +379,7 @@ TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
       {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"}, true,
        u"Error 220: 454 4.7.0 TLS not available", ehlo},
       {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"}, true,
-       u"Error: the server sent data before the TLS handshake", ehlo},
+       u"Error: the server sent data before the TLS handshake", ehlo}
   };
   // clang-format on
   for (const auto& k : cases) {
@@ -436,8 +431,7 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
        u"A BCC recipient's address \"x@example.com\""},
       {[](TQNISMTP& s) { s.Recipients()->Items(0)->SetName(u"Bob\nX: y"); }, u"A recipient's name"},
       {[](TQNISMTP& s) { s.Attachments()->Add()->SetContentType(u"text/plain\r\nX: y"); },
-       u"An attachment's content type"},
-  };
+       u"An attachment's content type"}};
   for (const auto& [set, message] : cases) {
     SCOPED_TRACE(ToUtf8(message));
     Dialogue d(plain_dialogue());
@@ -455,8 +449,7 @@ TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
       {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
       {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
       {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
-      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
-  };
+      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin}};
   for (const auto& [answer, startTLS, mechanisms, strongest] : cases) {
     SCOPED_TRACE(answer);
     const smtp::Extensions e = smtp::parse_ehlo(answer);

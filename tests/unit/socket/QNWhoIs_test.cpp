@@ -134,8 +134,7 @@ TEST(WhoIsReferrals, TheFirstUsableReferralOfAnAnswer) {
       {"refer: " + long_host + "\n", nullptr, 0},
       {"ReferralServer: whois://[::1\n", nullptr, 0},
       {"domain: EXAMPLE\nstatus: ACTIVE\n", nullptr, 0},
-      {"remarks: refer to whois.example for more\n", nullptr, 0},
-  };
+      {"remarks: refer to whois.example for more\n", nullptr, 0}};
   for (const auto& [answer, host, port] : cases) {
     TQNWhoIsReferral r;
     const bool found = WhoIsReferralOf(FromUtf8(answer), r);
@@ -156,7 +155,6 @@ TEST(WhoIsReferrals, AnAddressGoesToTheRegistryOfItsBlockWhenFollowing) {
       {u"177.0.0.1", u"whois.lacnic.net"},      {u"41.1.1.1", u"whois.afrinic.net"},
       {u"196.216.2.6", u"whois.afrinic.net"},   {u"10.0.0.1", u"whois.iana.org"},
       {u"127.0.0.1", u"whois.iana.org"},        {u"224.0.0.1", u"whois.iana.org"},
-      {u"0.1.2.3", u"whois.iana.org"},          {u"example.com", u"whois.iana.org"},
-  };
+      {u"0.1.2.3", u"whois.iana.org"},          {u"example.com", u"whois.iana.org"}};
   for (const auto& [address, server] : cases) EXPECT_EQ(WhoIsRegistryOf(address), server) << ToUtf8(address);
 }

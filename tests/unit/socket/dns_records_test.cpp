@@ -42,8 +42,7 @@ TEST(DnsRecords, TypedReadersAndTheirLimits) {
        "txt 2 caf\xC3\x83\xC2\xA9"},
       {16, "\x06short", "-"},  // the string runs past the data
       {6, std::string("\xC0\x0C\x02hm\xC0\x0C", 7) + std::string(18, '\0') + "\x02\x58", "soa hm.a. 600"},
-      {2, "\xC0\x0C", "-"},
-  };
+      {2, "\xC0\x0C", "-"}};
   for (const auto& [type, data, want] : rows) {
     SCOPED_TRACE(want);
     const std::string m = U16(1) + U16(0x8180) + U16(1) + U16(1) + U16(0) + U16(0) + std::string("\1a\0", 3) +

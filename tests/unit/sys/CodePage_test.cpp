@@ -25,8 +25,7 @@ TEST(CodePageDecode, EveryFormAndBadBytes) {
       {{"A\0B", 3}, "UTF-16LE", u"A\uFFFD"},
       {"\x82\xA0z", "SHIFT_JIS", u"\u3042z"},
       {"z\x82", "SHIFT_JIS", u"z\uFFFD"},  // a lone lead byte
-      {"ok\xE9", "no-such-charset", u"ok\uFFFD"},
-  };
+      {"ok\xE9", "no-such-charset", u"ok\uFFFD"}};
   for (const auto& [bytes, charset, text] : cases) EXPECT_EQ(decode_bytes(bytes, charset), text) << charset;
   EXPECT_FALSE(charset_known("no-such-charset"));
 }

@@ -111,8 +111,7 @@ TEST(HttpTransfer, AHeadThatNeverEndsIsNoAnswerAndACancelStopsAStalledBody) {
       {asked().Send(status + "X-Big: " + std::string(4 << 20, 'b')), true, false},
       // lines that keep coming, each well within the stall time-out
       {asked().Send(status).SendChunks(std::string(200, 'X') + ": 1\r\n", 10, 50ms), true, true},
-      {asked().Close(), false, false},
-  };
+      {asked().Close(), false, false}};
   for (const auto& c : cases) {
     ScriptedServer server(std::move(c.Server));
     HttpTransfer t(options("A", 400));

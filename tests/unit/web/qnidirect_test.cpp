@@ -45,8 +45,7 @@ TEST(NewsFile, SectionsAndEntriesInFileOrder) {
       {"\xEF\xBB\xBF[Caf\xC3\xA9]\nk=\xE2\x82\xAC\n", "Caf\xC3\xA9: k=\xE2\x82\xAC"},
       {"[Caf\xE9]\nk=v\n", "Caf\xC3\xA9: k=v"},
       {std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0v\0\n\0", 18), "S: k=v"},
-      {"", ""},
-  };
+      {"", ""}};
   TempDir dir("qninet-newsfile");
   for (const auto& [text, expected] : cases) {
     std::string got;
@@ -94,8 +93,7 @@ TEST(NewsFile, GoesBesideTheProgramOrIntoTheUsersDataFolder) {
   const std::tuple<std::string, std::string, std::string> cases[] = {
       {"/nonexistent-folder/bin/tool", "/xdg", "/xdg/tool/tool.nwf"},
       {"/nonexistent-folder/bin/tool.exe", "", home + "/.local/share/tool/tool.nwf"},
-      {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"},
-  };
+      {"/nonexistent-folder/bin/tool", "relative/ignored", home + "/.local/share/tool/tool.nwf"}};
   for (const auto& [program, xdgDataHome, expected] : cases) {
     test_support::ScopedEnv xdg("XDG_DATA_HOME", xdgDataHome.c_str());
     EXPECT_EQ(ToUtf8(NewsFileLocation(FromUtf8(program))), expected) << program;

@@ -226,8 +226,7 @@ TEST(XMLItemValue, QuotesAndEntities) {
       {u"&#xD800;&#0;&#99999999999;", u"&#xD800;&#0;&#99999999999;", u"\uFFFD\uFFFD\uFFFD"},
       // Forgiving rows without ";" still apply; anything else keeps its "&".
       {u"&#176 &#009&#39x", u"&#176 &#009&#39x", u"\u00B0 \t'x"},
-      {u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;"},
-  };
+      {u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;", u"&unknown; & &#; &#x;"}};
   for (const auto& [in, xmlValue, tagValue] : cases) {
     item.SetValue(Variant(in));
     EXPECT_EQ(item.GetTagXMLValue(), xmlValue) << ToUtf8(in);
@@ -317,8 +316,7 @@ TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
       {u"<x a=\"1>2\">v</x>", "x=\"v\"[ a=\"1>2\"]"},
       {u"<r><y x='1/2' z=\"a/b>\">v</y><b/></r>", "r{y=\"v\"[ x='1/2' z=\"a/b>\"],b}"},
       {u"<r><y x='it\"s>'/><b/></r>", "r{y[ x='it\"s>'],b}"},
-      {u"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}"},
-  };
+      {u"<r><y x=\"1>v</y><b>2</b></r>", "r{y=\"v\"[ x=\"1],b=\"2\"}"}};
   for (const auto& [in, tree] : cases) EXPECT_EQ(parse(in), tree) << ToUtf8(in);
   TQNXMLEngine processed(nullptr);
   processed.UTF8Processed = true;  // already decoded from a mark: no second decoding
@@ -486,8 +484,7 @@ TEST(XMLLoadEncodings, DeclaredOrDetectedUtf8AndLegacyCodePages) {
       {"\xEF\xBB\xBF<?xml encoding=\"utf-8\" ?><r>" + cafe + "</r>",
        "?xml{@encoding=\"\"utf-8\" \",r=\"caf\xC3\xA9\"}", true},
       {"\xEF\xBB\xBF<?xml encoding=\"windows-1251\"?><r>" + cafe + "</r>",
-       "?xml{@encoding=\"\"windows-1251\"\",r=\"caf\xD0\xB9\"}", true},
-  };
+       "?xml{@encoding=\"\"windows-1251\"\",r=\"caf\xD0\xB9\"}", true}};
   for (const auto& [bytes, tree, processed] : cases) {
     SCOPED_TRACE(bytes);
     TQNXMLEngine fromStream(nullptr);
