@@ -8,8 +8,6 @@
 #include <string>
 
 #include "harness/ScriptedServer.h"
-#include "qninet/rtl/FormFile.h"
-#include "qninet/rtl/TypInfo.h"
 
 using namespace qninet;
 using harness::Script;
@@ -57,19 +55,6 @@ TEST(WhoIsServerChoice, OnlyANewNonEmptyDomainWithAutoSelectChooses) {
   w.SetDomain(u"example.fr");
   EXPECT_EQ(w.Domain(), u"example.fr");
   EXPECT_EQ(w.Host(), u"whois.by-hand.example");
-}
-
-// A stored component keeps the server it was stored with, though Domain loads after it.
-TEST(WhoIsServerChoice, LoadingKeepsTheStoredServer) {
-  TQNWhoIs stored(nullptr);
-  stored.SetDomain(u"example.nl");
-  stored.SetHost(u"127.0.0.1");
-  TQNWhoIs back(nullptr);
-  ReadObjectFromJSON(back, WriteObjectToJSON(stored));
-  EXPECT_EQ(back.Domain(), u"example.nl");
-  EXPECT_EQ(back.Address(), u"127.0.0.1");
-  back.SetDomain(u"example.fr");  // after loading, a new domain chooses again
-  EXPECT_NE(back.Host(), u"");
 }
 
 // A list without "*" falls back to the built-in server; an entry with a dotted address is used
