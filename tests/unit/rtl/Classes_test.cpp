@@ -10,15 +10,9 @@ using namespace qninet;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
-// Enumeration information is found next to the enumeration, by argument-dependent look-up.
-namespace classes_test {
-enum TColorMode : std::uint8_t { cmMono, cmGray, cmColor };
-QNINET_DECLARE_ENUM_INFO(TColorMode)
-QNINET_DEFINE_ENUM_INFO(TColorMode, "cmMono", "cmGray", "cmColor")
-}  // namespace classes_test
-using namespace classes_test;
-
 namespace {
+
+enum TColorMode : std::uint8_t { cmMono, cmGray, cmColor };
 
 std::vector<String>* g_log = nullptr;
 
@@ -34,8 +28,6 @@ public:
   void SetSize(Integer v) { FSize = v; }
   const String& Label() const { return FLabel; }
   void SetLabel(const String& v) { FLabel = v; }
-  TColorMode Mode() const { return FMode; }
-  void SetMode(TColorMode v) { FMode = v; }
 
 protected:
   void Notification(TComponent* c, TOperation op) override {
@@ -45,7 +37,6 @@ protected:
 private:
   Integer FSize = 8;
   String FLabel;
-  TColorMode FMode = cmGray;
 };
 
 class TDerivedProbe : public TProbe {
@@ -66,8 +57,7 @@ class TOther : public TPersistent {
 }  // namespace
 
 QNINET_CLASS_INFO(TProbe, Published("Size", &Self::Size, &Self::SetSize, 8),
-                  Published("Label", &Self::Label, &Self::SetLabel),
-                  Published("Mode", &Self::Mode, &Self::SetMode, cmGray))
+                  Published("Label", &Self::Label, &Self::SetLabel))
 QNINET_CLASS_INFO(TDerivedProbe, Published("Flag", &Self::Flag, &Self::SetFlag, false),
                   Published("Size", &Self::Size, &Self::SetSize, 16))
 QNINET_CLASS_INFO(TOther)

@@ -63,13 +63,6 @@ public:
   TStringList* Lines() const { return &FLines; }
   TCollectionOf<TAddress>* Addresses() const { return &FAddresses; }
   TSettings* Settings() const { return &FSettings; }
-  bool LoadedCalled = false;
-
-protected:
-  void Loaded() override {
-    TComponent::Loaded();
-    LoadedCalled = true;
-  }
 
 private:
   TFlavour FFlavour = flPlain;

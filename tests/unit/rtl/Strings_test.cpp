@@ -90,10 +90,7 @@ TEST(StringList, SaveAndLoadKeepTextAndDetectEncodings) {
   l.SaveToFile(path);
   back.LoadFromFile(path);
   EXPECT_TRUE(back.Equals(l));
-  back.LoadFromFile(FromUtf8(dir.Write("wide.txt", std::string("\xFF\xFE"
-                                                               "a\0b\0\n\0",
-                                                               8))
-                                 .string()));
+  back.LoadFromFile(FromUtf8(dir.Write("wide.txt", "\xFF\xFE" + std::string("a\0b\0\n\0", 6)).string()));
   EXPECT_EQ(back.Strings(0), u"ab");
   back.LoadFromFile(FromUtf8(dir.Write("ansi.txt", "caf\xE9").string()));
   EXPECT_EQ(back.Strings(0), u"caf\u00E9");
