@@ -25,7 +25,7 @@ using harness::ScriptedServer;
 
 namespace {
 
-/// A descendant as the protocol clients are: a fixed query, steps counted.
+/// A descendant as the protocol clients are: a fixed query, its asks counted.
 class TQueryClient : public TQNInetBase {
 public:
   explicit TQueryClient(TComponent* owner, String query = u"query")
@@ -34,8 +34,6 @@ public:
     ++Queries;
     return FQuery;
   }
-  void SetSteps(Integer n) { StepCount = n; }
-  Integer Step() const { return CurrentStep; }
   Integer Send(const String& s) { return SendToSocket(s); }
   String FQuery;
   int Queries = 0;
@@ -112,33 +110,8 @@ TEST(InetBaseCycle, AnEmptyQuerySendsNothingAndEachByteIsOneUnit) {
   EXPECT_EQ(empty.Server.Received(0), "");
 }
 
-TEST(InetBaseCycle, StepCountRunsEachStepAndJoinsTheAnswers) {
-  // each step reads until the server closes, so a descendant reconnects for every step
-  class TReconnecting : public TQueryClient {
-  public:
-    using TQueryClient::TQueryClient;
-    String InternalExecute() override {
-      Connect();
-      steps.push_back(Step());
-      String r = TQNInetBase::InternalExecute();
-      Disconnect();
-      return r;
-    }
-    std::vector<Integer> steps;
-  };
-  ScriptedServer server({answers("one;"), answers("two;"), answers("three;")});
-  TReconnecting c(nullptr, u"q\r\n");
-  point_at(c, server);
-  c.SetSteps(3);
-  std::vector<String> seen;
-  c.SetOnAfterExecute([&](TObject*, String& t) { seen.push_back(t); });
-  EXPECT_EQ(c.Execute(), u"one;two;three;");
-  EXPECT_EQ(c.steps, (std::vector<Integer>{0, 1, 2}));
-  EXPECT_EQ(seen, (std::vector<String>{u"one;", u"two;", u"three;"}));
-  EXPECT_EQ(c.Step(), 3);
-  EXPECT_EQ(c.Queries, 3);
-}
-
+// (StepCount steps, each with its AfterExecute and the answers joined in order: the resolver's
+// several types, one message each, against dnsmasq and unbound in the peers' rows.)
 TEST(InetBaseCycle, OnAfterExecuteRewritesTheAnswerAndItsExceptionBecomesTheResult) {
   Served s(answers("raw"));
   TObject* sender = nullptr;
