@@ -28,16 +28,5 @@ TEST(HostPort, ParsesEveryFormAndRefusesBrokenText) {
   }
 }
 
-// (The account, an explicit port and a decoded path: the updater's ftp row of its URL test.)
-TEST(Url, SplitsAndDecodesPartsAndRefusesWhatIsNoAbsoluteUrl) {
-  const auto web = Url::Parse("HTTP://[::1]/search?q=a%26b");
-  ASSERT_TRUE(web);
-  EXPECT_EQ(std::tuple(web->Scheme(), web->Host(), web->Port(), web->ExplicitPort(), web->HasUser(),
-                       web->Target(), web->Endpoint().ToString()),
-            std::tuple("http", "::1", 80, false, false, "/search?q=a%26b", "[::1]:80"));
-  for (const char* text : {"", "no-scheme/path", "http://", "http://127.0.0.1:99999/", "http://[::1/"}) {
-    String error;
-    EXPECT_FALSE(Url::Parse(text, &error)) << text;
-    EXPECT_FALSE(error.empty()) << text;
-  }
-}
+// (Url::Parse: through HTTPParseURL in the HTTP client's URL table, and through SetURL in the
+// updater's, which splits an account, an explicit port and a decoded path.)

@@ -93,7 +93,8 @@ TEST(HttpUrl, PartsOfHttpUrls) {
       {u"https://x/", nullptr},
       {u"http://x:99999/", nullptr},
       {u"http://:80/", nullptr},
-      {u"x/y", nullptr}};
+      {u"x/y", nullptr},
+      {u"http://[::1/", nullptr}};
   for (const auto& [url, parts] : cases) {
     SCOPED_TRACE(ToUtf8(url));
     String host, path;
