@@ -63,8 +63,6 @@ Lines folds(const std::string& s) {
 
 }  // namespace
 
-// --- addresses ------------------------------------------------------------------------------
-
 // Each row: the text, the name and address parsed from it, and the text read back (null: not
 // checked).
 TEST(MailAddressText, ParsedNameAddressAndReadBack) {
@@ -137,8 +135,6 @@ TEST(MailAssign, LoginCopiesItsValuesOthersAreRefusedAndTheTypeIsDetected) {
   sys::set_content_type_files_override(std::nullopt);
 }
 
-// --- the reply reader and the transfer encodings --------------------------------------------
-
 // How a reply is delimited is read in Framing_test.
 TEST(SmtpReplyReader, CodeOfTheLastLineTheLinesJoinedAndTheExpectedCode) {
   const auto r = smtp::parse_reply("250-qninet.test\r\n250-AUTH LOGIN PLAIN\r\n250 HELP\r\n");
@@ -203,8 +199,6 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   }
 }
 
-// --- header texts ---------------------------------------------------------------------------
-
 TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
   const std::tuple<String, const char*, const char*> cases[] = {
       {u"Hi\r\nBcc: evil@x.org", "us-ascii", "Hi  Bcc: evil@x.org"},
@@ -256,8 +250,6 @@ TEST(MailHeaderText, LongTextsAreFolded) {
   EXPECT_EQ(FromBytes(joined), list.EMailAddresses());
 }
 
-// --- dates and zones ------------------------------------------------------------------------
-
 TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
   const TDateTime u = EncodeDate(1999, 12, 26) + EncodeTime(23, 59, 59, 0);
   EXPECT_EQ(smtp::format_date(u, u"GMT"), u"Sun, 26 Dec 1999 23:59:59 GMT");
@@ -276,8 +268,6 @@ TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
               u"Tue, 5 Mar 2024 09:07:03 " + String(text));
   }
 }
-
-// --- wire transcripts -----------------------------------------------------------------------
 
 namespace {
 

@@ -63,8 +63,6 @@ auto note(std::vector<std::string>& seen, const char* word) {
 
 }  // namespace
 
-// --- the doors to the server setting -------------------------------------------------------
-
 TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
   // "1.2.3.4.x": a fifth piece that is no number; "::1" is a name for the door, the resolver reads it
   const char16_t* ips[] = {u"192.168.0.1", u"0.0.0.0", u"255.255.255.255", u"1.2.3.4.x"};
@@ -83,8 +81,6 @@ TEST(InetBaseDoors, AddrIsIPDecidesWhichDoorTheValueLandsIn) {
     EXPECT_EQ(c.Address() + u"|" + c.Host(), u"|" + name);
   }
 }
-
-// --- the cycle ------------------------------------------------------------------------------
 
 TEST(InetBaseCycle, NoServerRaisesTheCurrentTextAfterBeforeExecuteWithoutSocketActivity) {
   const String saved = strQNInEHost;
@@ -156,8 +152,6 @@ TEST(InetBaseCycle, KeepConnectionReusesTheOpenSocket) {
             "first\r\nProxy-Connection: Keep-Alive\r\n\r\nsecond\r\nProxy-Connection: Keep-Alive\r\n\r\n");
 }
 
-// --- the status check of the first chunk ---------------------------------------------------
-
 TEST(InetBaseStatus, ThreeCharactersAfterTheFirstBlank) {
   const std::pair<const char16_t*, int> cases[] = {{u"HTTP/1.0 404 Not Found", 404},
                                                    {u"Domain Name: EXAMPLE.COM", 200},
@@ -191,8 +185,6 @@ TEST(InetBaseStatus, OnlyAFirstChunkThatIsAStatusLineIsExamined) {
   }
 }
 
-// --- the header block and the proxy ---------------------------------------------------------
-
 // (The credential lines after a prompt confirmed or cancelled, and without one: the prompted
 // proxy rows against tinyproxy and the program's whois proxy row.)
 
@@ -224,8 +216,6 @@ TEST(InetBaseProxy, EmptyServerThenProxiedThenDirectAgain) {
   EXPECT_EQ(c.Address(), u"127.0.0.1");
   EXPECT_EQ(c.Port(), direct.Port());
 }
-
-// --- failures -------------------------------------------------------------------------------
 
 TEST(InetBaseFailure, RefusedPortAndUnknownNameReachTheCallerAfterOnError) {
   const std::tuple<String, const char16_t*, std::vector<std::string>> cases[] = {
@@ -283,7 +273,6 @@ TEST(InetBaseFailure, FailedSendGivesNoAnswerFromServer) {
   EXPECT_EQ(s.C.LastError(), u"");
 }
 
-// --- the socket ------------------------------------------------------------------------------
 // (The notifications in order, by name: the program's whois --verbose row.)
 
 TEST(InetBaseSocket, SendToSocketSendsOneBytePerCharacter) {
