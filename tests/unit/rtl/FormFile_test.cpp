@@ -91,7 +91,8 @@ QNINET_CLASS_INFO(TGadget, Published("Flavour", &Self::Flavour, &Self::SetFlavou
 
 // Defaults are not written; a refused text names the file, the component and the property,
 // changes nothing and leaves no loading state behind. (A text that is no JSON, a whole number
-// given as text and an unknown class: the program's form rows.)
+// given as text, an unknown class, 70000 for a 16-bit port and a negative unsigned interval:
+// the program's form rows.)
 TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
   TGadget g(nullptr);
   const std::string text = WriteObjectToJSON(g);
@@ -111,9 +112,7 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
       {R"("Settings":{"Port":2147483648})",
        "property Settings.Port: 2147483648 is out of range (-2147483648 to"},
       {R"("Port":-2147483649)", "property Port: -2147483649 is out of range"},
-      {R"("Small":70000)", "property Small: 70000 is out of range (0 to 65535)"},
       {R"("Small":-1)", "property Small: -1 is out of range (0 to 65535)"},
-      {R"("Wide":-1)", "property Wide: -1 is out of range (0 to 4294967295)"},
       {R"("Wide":18446744073709551615)", "property Wide: 18446744073709551615 is out of range"}};
   for (const auto& [props, message] : cases) {
     // Valid values come first in published order: none of them may be set.
