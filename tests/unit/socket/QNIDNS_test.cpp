@@ -153,14 +153,14 @@ TEST(DnsDecode, RecordLinesWithCompression) {
   EXPECT_EQ(reply.Additional[0].Data(), u"\\# 0");
 }
 
+// (Names whose pointers loop or point past the end: the socket fault table's DNS rows, decoded
+// by the same DNSDecodeReply.)
 TEST(DnsDecode, MalformedRepliesAreRefused) {
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
   const std::string question = ReplyHeader(0x8180, 1, 0, 0, 0);
   const std::pair<const char*, std::string> cases[] = {
       {"short header", "\x12\x5E\x81"},
-      {"name pointing at itself", question + "\xC0\x0C" + U16(1) + U16(1)},
-      {"pointer past the end", question + "\xC0\xFF" + U16(1) + U16(1)},
       {"record data past the end", ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) + U16(1) +
                                        U32(1) + U16(4) + "\x01\x02"},
       {"fewer records than announced",
