@@ -43,23 +43,9 @@ TEST(WhoIsServerChoice, LastLabelThenStarThenRIPEForStrictAddressesOnly) {
   for (const auto& [domain, key] : keys) EXPECT_EQ(WhoIsKeyOf(domain), key) << ToUtf8(domain);
 }
 
-TEST(WhoIsServerChoice, OnlyANewNonEmptyDomainWithAutoSelectChooses) {
-  TQNWhoIs w(nullptr);
-  w.SetDomain(u"example.nl");
-  w.SetHost(u"whois.by-hand.example");
-  w.SetDomain(u"example.nl");  // the same domain twice
-  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
-  w.SetDomain(u"");
-  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
-  w.SetAutoSelectServer(false);
-  w.SetDomain(u"example.fr");
-  EXPECT_EQ(w.Domain(), u"example.fr");
-  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
-}
-
 // A list without "*" falls back to the built-in server; an entry with a dotted address is used
-// as the address.
-TEST(WhoIsServerChoice, ReplacedList) {
+// as the address; only a new, non-empty domain with AutoSelectServer chooses.
+TEST(WhoIsServerChoice, ReplacedListAndOnlyANewNonEmptyDomainChooses) {
   TQNWhoIs w(nullptr);
   TStringList list;
   list.Add(u"xy=whois.xy.example");
@@ -74,6 +60,16 @@ TEST(WhoIsServerChoice, ReplacedList) {
   EXPECT_EQ(w.Host(), u"");
   list.Add(u"zz=other");
   EXPECT_EQ(w.ServerList()->Count(), 2);  // the component kept its own copy
+  w.SetDomain(u"example.xy");
+  w.SetHost(u"whois.by-hand.example");
+  w.SetDomain(u"example.xy");  // the same domain twice
+  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
+  w.SetDomain(u"");
+  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
+  w.SetAutoSelectServer(false);
+  w.SetDomain(u"example.fr");
+  EXPECT_EQ(w.Domain(), u"example.fr");
+  EXPECT_EQ(w.Host(), u"whois.by-hand.example");
 }
 
 // A line break would add a query line: refused before connecting.
