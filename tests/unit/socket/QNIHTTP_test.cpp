@@ -176,7 +176,6 @@ TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
 // chosen one alone.
 TEST(HttpRequest, HostLineAndTheHttpsDefaultPort) {
   const std::tuple<const char16_t*, Integer, TQNITLSMode, Integer, const char*> cases[] = {
-      {u"www.example.com", 80, tlsNone, 80, "www.example.com"},
       {u"10.0.0.1", 80, tlsNone, 80, "10.0.0.1"},
       {u"10.0.0.1", 8080, tlsNone, 8080, "10.0.0.1:8080"},
       {u"::1", 8080, tlsNone, 8080, "[::1]:8080"},
