@@ -12,10 +12,9 @@ String units(std::initializer_list<unsigned> us) {
 }
 }  // namespace
 
-// (Utf8Decode and ReplaceHTMLChars against reference versions of their own: fuzz/text_fuzz.cpp,
-// on arbitrary text and its corpus of broken UTF-8 and entities; UTF-8 declared in a document:
-// the XML trees; the entities of a tracking page: the scrapers' nginx rows.)
-// (Encode64 is base64_encode of the low bytes: TextEncoding_test and the Basic credentials rows.)
+// (Utf8Decode and ReplaceHTMLChars against reference versions: fuzz/text_fuzz.cpp, on arbitrary
+// text and a corpus of broken UTF-8 and entities; declared UTF-8: the XML trees; a page's entities:
+// the scrapers' nginx rows; Encode64: TextEncoding_test and the Basic credentials rows.)
 
 TEST(TextPicking, ReverseKeepsUnitsAndColumnsCountFromZero) {
   EXPECT_EQ(Reverse(u"abc"), u"cba");

@@ -232,8 +232,7 @@ TEST(RSSLists, OwnAssignAndDelete) {
       u"</item>\n<item>\n<title>B</title>\n</item>\n</channel></rss>",
       channels);
   ASSERT_EQ(channels.Count(), 1);
-  EXPECT_EQ(channels.GetItem(-1), nullptr);
-  EXPECT_EQ(channels.GetItem(1), nullptr);
+  EXPECT_TRUE(channels.GetItem(-1) == nullptr && channels.GetItem(1) == nullptr);
   TQNIRSSChannel copy;
   copy.Items()->Add()->Title = u"old";
   copy.Assign(channels.GetItem(0));
