@@ -50,8 +50,7 @@ TEST(ExtractLinks, TheAnswersCharsetDecidesAfterTheMark) {
   const std::tuple<std::string, const char*, const char16_t*> cases[] = {
       {"mailto:caf\xE9@x.test mailto:\xEF\xBB\xBF", "",
        u"mailto:caf\u00E9@x.test\r\nmailto:\u00EF\u00BB\u00BF\r\n"},
-      {"mailto:caf\xC3\xA9@x.test", "ISO-8859-1", u"mailto:caf\u00C3\u00A9@x.test\r\n"},
-      {"mailto:\xC0@x.test", "windows-1251", u"mailto:\u0410@x.test\r\n"}};
+      {"mailto:caf\xC3\xA9@x.test", "ISO-8859-1", u"mailto:caf\u00C3\u00A9@x.test\r\n"}};
   for (const auto& [bytes, charset, found] : cases) {
     TStringList out;
     if (*charset)
