@@ -24,11 +24,7 @@ std::string Name(std::initializer_list<std::string> labels) {
 std::string U16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 std::string U32(unsigned v) { return U16(v >> 16) + U16(v & 0xFFFF); }
 
-std::string Header(unsigned questions) {
-  return std::string("\x12\x5E\x01\x00", 4) + U16(questions) + std::string(6, '\0');
-}
-
-// A reply header: identifier, flags, the four counts.
+// A message header: identifier, flags, the four counts.
 std::string ReplyHeader(unsigned flags, unsigned qd, unsigned an, unsigned ns, unsigned ar) {
   return U16(0x125E) + U16(flags) + U16(qd) + U16(an) + U16(ns) + U16(ar);
 }
@@ -73,7 +69,7 @@ TEST(DnsQuery, QuestionsInTheOrderOfTheEnumeration) {
   TQNIDNSRequests all;
   for (int i = 0; i <= irMailB; ++i) all.Include(static_cast<TQNIDNSRequest>(i));
   const unsigned codes[] = {255, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 252, 253};
-  std::string expected = Header(17);
+  std::string expected = ReplyHeader(0x0100, 17, 0, 0, 0);
   for (unsigned code : codes) {
     expected += code == 12 ? Name({"host", "example", "in-addr", "arpa"}) : Name({"example", "host"});
     expected += U16(code) + U16(1);
@@ -94,8 +90,9 @@ TEST(DnsQuery, TypeNamesAndCodes) {
     EXPECT_TRUE(DNSRequestFromName(name, r) && r == request);
     const bool before = request < irMX;  // the questions go in the enumeration's order
     const unsigned first = before ? code : 15, second = before ? 15 : code;
-    EXPECT_EQ(ToBytes(DNSBuildQuery({request, irMX}, u"t")),
-              Header(2) + Name({"t"}) + U16(first) + U16(1) + Name({"t"}) + U16(second) + U16(1));
+    EXPECT_EQ(ToBytes(DNSBuildQuery({request, irMX}, u"t")), ReplyHeader(0x0100, 2, 0, 0, 0) + Name({"t"}) +
+                                                                 U16(first) + U16(1) + Name({"t"}) +
+                                                                 U16(second) + U16(1));
   }
   TQNIDNSRequest r = irA;
   EXPECT_FALSE(DNSRequestFromName(u"TLSA", r));
@@ -103,7 +100,8 @@ TEST(DnsQuery, TypeNamesAndCodes) {
 
 TEST(DnsQuery, LabelEdgeCases) {
   EXPECT_EQ(DNSBuildQuery({irA}, u"www.example.com."), DNSBuildQuery({irA}, u"www.example.com"));
-  EXPECT_EQ(ToBytes(DNSBuildQuery({irA}, u"a..b")), Header(1) + Name({"a", "", "b"}) + U16(1) + U16(1));
+  EXPECT_EQ(ToBytes(DNSBuildQuery({irA}, u"a..b")),
+            ReplyHeader(0x0100, 1, 0, 0, 0) + Name({"a", "", "b"}) + U16(1) + U16(1));
   const String long300(300, u'x');
   const std::string q = ToBytes(DNSBuildQuery({irA}, long300));
   EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);  // a long label keeps the low byte
