@@ -4,14 +4,6 @@
 
 using namespace qninet;
 
-namespace {
-String units(std::initializer_list<unsigned> us) {
-  String s;
-  for (unsigned u : us) s.push_back(static_cast<char16_t>(u));
-  return s;
-}
-}  // namespace
-
 // (Utf8Decode and ReplaceHTMLChars against reference versions: fuzz/text_fuzz.cpp, on arbitrary
 // text and a corpus of broken UTF-8 and entities; declared UTF-8: the XML trees; a page's entities:
 // the scrapers' nginx rows; Encode64: TextEncoding_test and the Basic credentials rows.)
@@ -19,7 +11,7 @@ String units(std::initializer_list<unsigned> us) {
 TEST(TextPicking, ReverseKeepsUnitsAndColumnsCountFromZero) {
   EXPECT_EQ(Reverse(u"abc"), u"cba");
   EXPECT_EQ(Reverse(u""), u"");
-  EXPECT_EQ(Reverse(u"\U0001F600"), units({0xDE00, 0xD83D}));
+  EXPECT_EQ(Reverse(u"\U0001F600"), String(u"\xDE00\xD83D"));
   const std::tuple<const char16_t*, int, char16_t, const char16_t*> cases[] = {
       {u"a;b;c", 1, u';', u"b"}, {u"a;;c", 1, u';', u""}, {u"abc", 1, u';', u""},   {u"abc", 0, u';', u"abc"},
       {u"a;b;c", 2, u';', u"c"}, {u"\t", 0, u';', u""},   {u"x\ty", 1, u'\t', u"y"}};
