@@ -122,7 +122,6 @@ TEST(PackageRegistration, EveryClassIsMadeByItsFactoryFallsUnderAnEditorAndRound
   ::Register(nullptr);
   RecordingRegistrar r;
   ASSERT_FALSE(r.Classes.empty());
-  EXPECT_EQ(FindQNInetClass("TQNWhoIs")->Class, r.Classes.front().Class);
   TComponent owner(nullptr);
   for (const TComponentClassRef& ref : r.Classes) {
     SCOPED_TRACE(ref.Class->Name());

@@ -25,7 +25,6 @@ TEST(TextConversion, Utf8AndBytes) {
 // name's extension comes from its last component only; case-blind comparison and search.
 TEST(TextHelpers, FormatNumbersPathsAndSearch) {
   const std::pair<String, String> texts[] = {
-      {Format(u"Downloaded %d of %d bytes (%d%%)", 5, 10, 50), u"Downloaded 5 of 10 bytes (50%)"},
       {Format(u"%s=%d", String(u"a"), Int64{-7}), u"a=-7"},
       {Format(u"%d and %d", 1), u"1 and %d"},
       {Format(u"100%"), u"100%"},

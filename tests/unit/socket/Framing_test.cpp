@@ -70,8 +70,7 @@ TEST(ReceiveFramed, EachRuleEndsWhereItsAnswerEnds) {
       {"bare line feeds", SmtpReply, {"220 hi\n250 x\n"}, 0, reComplete, "220 hi\n", 1},
       {"code-only line", SmtpReply, {"250\r\n"}, 0, reComplete, "250\r\n", 1},
       {"reply without its line end", SmtpReply, {"220 ready"}, 0, reClosed, "", 2},
-      {"continued and cut", SmtpReply, {"250-first\r\n250-sec"}, -1, reFailed, "", 2},
-  };
+      {"continued and cut", SmtpReply, {"250-first\r\n250-sec"}, -1, reFailed, "", 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     ScriptedReader reader{c.Chunks, c.Last};
@@ -140,8 +139,7 @@ TEST(ReceiveFramed, EveryShapeIsReadInLinearWork) {
         TQNIEMailAddress a;
         a.SetText(FromUtf8(std::string(1000000, '"') + " <a@x.org>"));
         return harness::CaseResult{a.Name().empty() && a.Address() == u"a@x.org", ToUtf8(a.Name())};
-      },
-  };
+      }};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto outcome = harness::RunForked(cases[i], 4);
     EXPECT_TRUE(outcome.Ran && outcome.Success) << "case " << i << ": " << outcome.Text;

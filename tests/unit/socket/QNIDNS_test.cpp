@@ -12,8 +12,6 @@ using qninet::harness::ScriptedServer;
 
 namespace {
 
-std::string Bytes(const String& s) { return ToBytes(s); }
-
 std::string Name(std::initializer_list<std::string> labels) {
   std::string out;
   for (const auto& l : labels) {
@@ -26,11 +24,7 @@ std::string Name(std::initializer_list<std::string> labels) {
 std::string U16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 std::string U32(unsigned v) { return U16(v >> 16) + U16(v & 0xFFFF); }
 
-std::string Header(unsigned questions) {
-  return std::string("\x12\x5E\x01\x00", 4) + U16(questions) + std::string(6, '\0');
-}
-
-// A reply header: identifier, flags, the four counts.
+// A message header: identifier, flags, the four counts.
 std::string ReplyHeader(unsigned flags, unsigned qd, unsigned an, unsigned ns, unsigned ar) {
   return U16(0x125E) + U16(flags) + U16(qd) + U16(an) + U16(ns) + U16(ar);
 }
@@ -75,12 +69,12 @@ TEST(DnsQuery, QuestionsInTheOrderOfTheEnumeration) {
   TQNIDNSRequests all;
   for (int i = 0; i <= irMailB; ++i) all.Include(static_cast<TQNIDNSRequest>(i));
   const unsigned codes[] = {255, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 252, 253};
-  std::string expected = Header(17);
+  std::string expected = ReplyHeader(0x0100, 17, 0, 0, 0);
   for (unsigned code : codes) {
     expected += code == 12 ? Name({"host", "example", "in-addr", "arpa"}) : Name({"example", "host"});
     expected += U16(code) + U16(1);
   }
-  EXPECT_EQ(Bytes(DNSBuildQuery(all, u"example.host")), expected);
+  EXPECT_EQ(ToBytes(DNSBuildQuery(all, u"example.host")), expected);
 }
 
 // A type's name in any case gives its request; the types appended after irMailB ask for their
@@ -96,8 +90,9 @@ TEST(DnsQuery, TypeNamesAndCodes) {
     EXPECT_TRUE(DNSRequestFromName(name, r) && r == request);
     const bool before = request < irMX;  // the questions go in the enumeration's order
     const unsigned first = before ? code : 15, second = before ? 15 : code;
-    EXPECT_EQ(Bytes(DNSBuildQuery({request, irMX}, u"t")),
-              Header(2) + Name({"t"}) + U16(first) + U16(1) + Name({"t"}) + U16(second) + U16(1));
+    EXPECT_EQ(ToBytes(DNSBuildQuery({request, irMX}, u"t")), ReplyHeader(0x0100, 2, 0, 0, 0) + Name({"t"}) +
+                                                                 U16(first) + U16(1) + Name({"t"}) +
+                                                                 U16(second) + U16(1));
   }
   TQNIDNSRequest r = irA;
   EXPECT_FALSE(DNSRequestFromName(u"TLSA", r));
@@ -105,9 +100,10 @@ TEST(DnsQuery, TypeNamesAndCodes) {
 
 TEST(DnsQuery, LabelEdgeCases) {
   EXPECT_EQ(DNSBuildQuery({irA}, u"www.example.com."), DNSBuildQuery({irA}, u"www.example.com"));
-  EXPECT_EQ(Bytes(DNSBuildQuery({irA}, u"a..b")), Header(1) + Name({"a", "", "b"}) + U16(1) + U16(1));
+  EXPECT_EQ(ToBytes(DNSBuildQuery({irA}, u"a..b")),
+            ReplyHeader(0x0100, 1, 0, 0, 0) + Name({"a", "", "b"}) + U16(1) + U16(1));
   const String long300(300, u'x');
-  const std::string q = Bytes(DNSBuildQuery({irA}, long300));
+  const std::string q = ToBytes(DNSBuildQuery({irA}, long300));
   EXPECT_EQ(static_cast<unsigned char>(q[12]), 300 % 256);  // a long label keeps the low byte
   // Nothing to ask, or no server to ask, gives an empty query (which sends nothing: the engine's
   // empty query row).
@@ -122,14 +118,14 @@ TEST(DnsQuery, LabelEdgeCases) {
 // (The length-prefixed exchange is dns_transport_test's TCP row against dnsmasq; a reply cut
 // short is the socket fault table's "close mid-answer" row.)
 TEST(DnsResolver, WithoutLengthPrefixTheEngineFramingIsKept) {
-  const std::string query = Bytes(DNSBuildQuery({irMX}, u"test"));
+  const std::string query = ToBytes(DNSBuildQuery({irMX}, u"test"));
   const std::string block = "Proxy-Connection: Keep-Alive\r\n\r\n";
   ScriptedServer server(
       Script().ExpectBytes(query.size() + block.size()).Send(std::string("\x12\x5E\x81\x80", 4)).Close());
   TQNIDNSResolver r(nullptr);
   r.SetLengthPrefix(false);
   Aim(r, server, {irMX}, u"test");
-  EXPECT_EQ(Bytes(r.Execute()), std::string("\x12\x5E\x81\x80", 4));
+  EXPECT_EQ(ToBytes(r.Execute()), std::string("\x12\x5E\x81\x80", 4));
   EXPECT_EQ(server.Received(0), query + block);
 }
 
@@ -155,20 +151,19 @@ TEST(DnsDecode, RecordLinesWithCompression) {
   EXPECT_EQ(reply.Additional[0].Data(), u"\\# 0");
 }
 
+// (Names whose pointers loop or point past the end: the socket fault table's DNS rows, decoded
+// by the same DNSDecodeReply.)
 TEST(DnsDecode, MalformedRepliesAreRefused) {
   std::string longName;
   for (int i = 0; i < 5; ++i) longName += std::string(1, 60) + std::string(60, 'x');
   const std::string question = ReplyHeader(0x8180, 1, 0, 0, 0);
   const std::pair<const char*, std::string> cases[] = {
       {"short header", "\x12\x5E\x81"},
-      {"name pointing at itself", question + "\xC0\x0C" + U16(1) + U16(1)},
-      {"pointer past the end", question + "\xC0\xFF" + U16(1) + U16(1)},
       {"record data past the end", ReplyHeader(0x8180, 0, 1, 0, 0) + std::string(1, '\0') + U16(1) + U16(1) +
                                        U32(1) + U16(4) + "\x01\x02"},
       {"fewer records than announced",
        ReplyHeader(0x8180, 0, 2, 0, 0) + Record(std::string(1, '\0'), 1, 1, "1234")},
-      {"name over 255 bytes", question + longName + '\0' + U16(1) + U16(1)},
-  };
+      {"name over 255 bytes", question + longName + '\0' + U16(1) + U16(1)}};
   for (const auto& [what, m] : cases) {
     TQNIDNSReply reply;
     String error;
@@ -203,7 +198,6 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
       {11, "C0A8000111000000000000000000008040", "192.168.0.1 17 80 89"},
       {11, "0A00000106", "10.0.0.1 6"},
       {11, "0A000001", "\\# 4 0A000001"},  // no protocol
-      {33, "000A001413C403736970047465737400", "10 20 5060 sip.test."},
       {46,
        "001C0D0300000E106553F1006539B900EC450474657374006465666768696A6B6C6D6E6F707172737475767778797A7B7C7D7"
        "E7F"
@@ -214,8 +208,7 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
       {257, "0000", "\\# 2 0000"},
       {257, "0005697373", "\\# 5 0005697373"},
       {35, "0064000A0175", "\\# 6 0064000A0175"},
-      {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"},
-  };
+      {46, "001C0D0300000E10", "\\# 8 001C0D0300000E10"}};
   for (const auto& [type, hexData, dig] : cases) {
     SCOPED_TRACE(dig);
     std::string data;
@@ -228,26 +221,13 @@ TEST(DnsDecode, RecordDataAsDigPrintsIt) {
   }
 }
 
+// Texts are read as inet_pton reads them: the DNS fuzz target compares the two on arbitrary text
+// and on its corpus of addresses. What once differed keeps its rows: a dotted tail's octet with a
+// leading zero.
 TEST(DnsQuery, IPv6AddressTextForms) {
-  const std::pair<const char16_t*, const char*> cases[] = {
-      {u"::", "00000000000000000000000000000000"},
-      {u"::1", "00000000000000000000000000000001"},
-      {u"fd00::", "fd000000000000000000000000000000"},
-      {u"1:2:3:4:5:6:7:8", "00010002000300040005000600070008"},
-      {u"1::8", "00010000000000000000000000000008"},
-      {u"::ffff:192.0.2.1", "00000000000000000000ffffc0000201"},
-      {u"1:2:3:4:5:6:10.0.0.1", "0001000200030004000500060a000001"},
-  };
   std::uint8_t bytes[16] = {};
-  for (const auto& [text, expected] : cases) {
-    ASSERT_TRUE(DNSParseIPv6(text, bytes)) << ToUtf8(text);
-    std::string hex;
-    for (auto b : bytes) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 0xF];
-    EXPECT_EQ(hex, expected) << ToUtf8(text);
-  }
-  for (const char16_t* bad :
-       {u"1:2:3:4:5:6:7", u"1:2:3:4:5:6:7:8:9", u"1::2::3", u"1:::2", u":1::", u"1:", u"12345::", u"g::",
-        u"::1.2.3", u"::1..2.3", u"::256.1.1.1", u"::ffff:71.2.00.1", u"::1.02.3.4", u"1:2:3:4:5:6:7:1.2.3.4",
-        u"10.0.0.1", u"www.test", u""})
+  ASSERT_TRUE(DNSParseIPv6(u"1:2:3:4:5:6:10.0.0.1", bytes));
+  EXPECT_EQ(bytes[11] * 1000 + bytes[12] * 10 + bytes[15], 6101);
+  for (const char16_t* bad : {u"::ffff:71.2.00.1", u"::1.02.3.4"})
     EXPECT_FALSE(DNSParseIPv6(bad, bytes)) << ToUtf8(bad);
 }

@@ -94,7 +94,7 @@ TEST(HttpUrl, PartsOfHttpUrls) {
       {u"http://x:99999/", nullptr},
       {u"http://:80/", nullptr},
       {u"x/y", nullptr},
-  };
+      {u"http://[::1/", nullptr}};
   for (const auto& [url, parts] : cases) {
     SCOPED_TRACE(ToUtf8(url));
     String host, path;
@@ -176,7 +176,6 @@ TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
 // chosen one alone.
 TEST(HttpRequest, HostLineAndTheHttpsDefaultPort) {
   const std::tuple<const char16_t*, Integer, TQNITLSMode, Integer, const char*> cases[] = {
-      {u"www.example.com", 80, tlsNone, 80, "www.example.com"},
       {u"10.0.0.1", 80, tlsNone, 80, "10.0.0.1"},
       {u"10.0.0.1", 8080, tlsNone, 8080, "10.0.0.1:8080"},
       {u"::1", 8080, tlsNone, 8080, "[::1]:8080"},
@@ -215,8 +214,7 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
        "HTTP/1.0 304 Not Modified\r\nContent-Length: 9\r\n\r\n"},
       {"HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab", false,
        "HTTP/1.0 200 OK\r\nContent-Length: x9\r\n\r\nab"},
-      {"HTTP/1.0 200 OK\r\n\r\nno length", false, "HTTP/1.0 200 OK\r\n\r\nno length"},
-  };
+      {"HTTP/1.0 200 OK\r\n\r\nno length", false, "HTTP/1.0 200 OK\r\n\r\nno length"}};
   for (const auto& [raw, head, result] : cases) {
     SCOPED_TRACE(raw);
     String answer = FromUtf8(raw);
@@ -234,8 +232,7 @@ TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
   const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},
       {u"/", u"X-A: 1\nX-Evil: 1", u"", u"Headers holds a line break (CR or LF)"},
-      {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"},
-  };
+      {u"/", u"", u"joe\r\n", u"Proxy.User holds a line break (CR or LF)"}};
   for (const auto& [request, header, proxyUser, error] : cases) {
     SCOPED_TRACE(ToUtf8(error));
     ScriptedServer server(Script().HoldOpen());

@@ -32,51 +32,16 @@ public:
   String LocalHostName() { return GetLocalHost(); }
 };
 
-sys::TTimeZoneInfo zone(std::int32_t bias, std::int32_t standard, std::int32_t daylight,
-                        sys::TTimeZoneState state, std::int32_t current = 0) {
-  return {bias, standard, daylight, state, current};
-}
-
-std::unique_ptr<TQNIEMailAddress> parsed(const char* text) {
-  auto a = std::make_unique<TQNIEMailAddress>();
-  a->SetText(S(text));
-  return a;
-}
-
-// Decodes quoted-printable lines as a receiver does: each line break is CRLF unless the line
-// ends with a soft break.
-std::string decode_qp(const Lines& lines) {
-  std::string out;
-  for (std::string l : lines) {
-    const bool soft = !l.empty() && l.back() == '=';
-    if (soft) l.pop_back();
-    for (std::size_t i = 0; i < l.size(); ++i) {
-      if (l[i] == '=' && i + 2 < l.size()) {
-        out += static_cast<char>(std::stoi(l.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-      } else {
-        out += l[i];
-      }
-    }
-    if (!soft) out += "\r\n";
-  }
+// The pieces of a header value between its CRLF folds; each fold must go on with a blank.
+Lines folds(const std::string& s) {
+  Lines out{{}};
+  for (std::size_t i = 0; i < s.size(); ++i)
+    s.compare(i, 2, "\r\n") ? void(out.back() += s[i]) : (out.emplace_back(), void(++i));
+  for (std::size_t i = 1; i < out.size(); ++i) EXPECT_EQ(out[i][0], ' ') << i;
   return out;
 }
 
-// The pieces of a header value between its CRLF folds.
-Lines folds(const std::string& s) {
-  Lines out;
-  for (std::size_t start = 0;;) {
-    const auto end = s.find("\r\n", start);
-    out.push_back(s.substr(start, end == std::string::npos ? end : end - start));
-    if (end == std::string::npos) return out;
-    start = end + 2;
-  }
-}
-
 }  // namespace
-
-// --- addresses ------------------------------------------------------------------------------
 
 // Each row: the text, the name and address parsed from it, and the text read back (null: not
 // checked).
@@ -89,15 +54,15 @@ TEST(MailAddressText, ParsedNameAddressAndReadBack) {
       {"joe@example.com)", u"", u"", nullptr},
       {"\"'Joe'\" <j@x.org>", u"Joe", u"j@x.org", nullptr},  // nested quote pairs are all stripped
       {"\" <j@x.org>", u"\"", u"j@x.org", nullptr},
-      {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr},
-  };
+      {"'\"Joe' <j@x.org>", u"\"Joe", u"j@x.org", nullptr}};
   for (const auto& [text, name, address, readBack] : cases) {
     SCOPED_TRACE(text);
-    const auto a = parsed(text);
-    EXPECT_EQ(a->Name(), name);
-    EXPECT_EQ(a->Address(), address);
+    TQNIEMailAddress a;
+    a.SetText(S(text));
+    EXPECT_EQ(a.Name(), name);
+    EXPECT_EQ(a.Address(), address);
     if (readBack) {
-      EXPECT_EQ(a->Text(), readBack);
+      EXPECT_EQ(a.Text(), readBack);
     }
   }
   TQNIEMailAddress a;
@@ -117,8 +82,7 @@ TEST(MailAddressList, SplitAtCommasOutsideQuotes) {
       {u"\"A\" <a@x.org>, \"B\" <b@x.org>", 2, u"A <a@x.org>, B <b@x.org>"},
       {u"a@x.org; b@y.org", 1, u"a@x.org; b@y.org"},  // semicolons separate nothing
       {u",a@x.org,, ,b@y.org,", 2, u"a@x.org, b@y.org"},
-      {u"", 0, u""},
-  };
+      {u"", 0, u""}};
   for (const auto& [text, count, readBack] : cases) {
     SCOPED_TRACE(ToUtf8(text));
     TQNIEMailAddresses list(nullptr);
@@ -151,8 +115,6 @@ TEST(MailAssign, LoginCopiesItsValuesOthersAreRefusedAndTheTypeIsDetected) {
   sys::set_content_type_files_override(std::nullopt);
 }
 
-// --- the reply reader and the transfer encodings --------------------------------------------
-
 // How a reply is delimited is read in Framing_test.
 TEST(SmtpReplyReader, CodeOfTheLastLineTheLinesJoinedAndTheExpectedCode) {
   const auto r = smtp::parse_reply("250-qninet.test\r\n250-AUTH LOGIN PLAIN\r\n250 HELP\r\n");
@@ -165,9 +127,11 @@ TEST(SmtpReplyReader, CodeOfTheLastLineTheLinesJoinedAndTheExpectedCode) {
   EXPECT_FALSE(smtp::reply_matches(smtp::parse_reply("garbage\r\n"), "250"));
 }
 
-// Fed in blocks of any size, each encoder gives the lines that the whole text gives: pairs,
-// blanks before a break and soft breaks may fall across a block's edge.
-TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
+// Fed in blocks of any size, each encoder gives the lines that the whole text gives, the encoded
+// ones none past 76: pairs, blanks before a break and soft breaks may fall across a block's edge.
+// (Texts decoded again by a receiver: the peers' quoted-printable attachment with trailing
+// blanks, a lone LF, "=", a long line and no final break, intact at aiosmtpd and OpenSMTPD.)
+TEST(MimeLines, BlocksGiveTheLinesOfTheWholeText) {
   // CRLF is a line break, a lone LF or CR is encoded, trailing blanks are encoded; the raw
   // encoder splits at every break. Encoding names ignore case.
   const std::tuple<const char*, const char*, Lines> whole[] = {
@@ -179,8 +143,7 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
       {"BASE64", "ab", {"YWI="}},
       {"7bit", "a\r\nb\nc\rd\r\n", {"a", "b", "c", "d"}},
       {"7bit", "a\r\n\r\nb", {"a", "", "b"}},
-      {"7bit", "a\r", {"a"}},
-  };
+      {"7bit", "a\r", {"a"}}};
   for (const auto& [encoding, text, expected] : whole)
     EXPECT_EQ(smtp::encoded_lines(text, encoding), expected) << text;
   EXPECT_EQ(smtp::raw_lines("a\r\nb\nc\rd\r\n"), (Lines{"a", "b", "c", "d"}));
@@ -201,10 +164,8 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   for (const std::string& text : texts) {
     for (const char* encoding : {"base64", "quoted-printable", "7bit"}) {
       const Lines expected = smtp::encoded_lines(text, encoding);
-      if (encoding[0] == 'q') {  // quoted-printable round-trips in lines of at most 76
-        EXPECT_EQ(decode_qp(expected), text);
-        for (const auto& l : expected) EXPECT_LE(l.size(), 76u) << l;
-      }
+      for (const auto& l : expected)
+        EXPECT_TRUE(encoding[0] == '7' || l.size() <= 76u) << encoding << ": " << l;
       for (std::size_t block : {1, 2, 3, 57, 58}) {
         Lines fed;
         const smtp::LineSink sink = [&](std::string_view line) { fed.emplace_back(line); };
@@ -218,16 +179,12 @@ TEST(MimeLines, QuotedPrintableRoundTripsAndBlocksGiveTheLinesOfTheWholeText) {
   }
 }
 
-// --- header texts ---------------------------------------------------------------------------
-
 TEST(MailHeaderText, LineBreaksBlankedAndCharsetsChecked) {
   const std::tuple<String, const char*, const char*> cases[] = {
       {u"Hi\r\nBcc: evil@x.org", "us-ascii", "Hi  Bcc: evil@x.org"},
       {S("Grüße"), "utf-8", "=?utf-8?B?R3LDvMOfZQ==?="},
       {S("Grüße"), "iso-8859-1", "=?iso-8859-1?B?R3L832U=?="},
-      {S("Grüße"), "us-ascii", nullptr},  // the charset cannot hold the text
-      {S("Привет"), "iso-8859-1", nullptr},
-  };
+      {S("Grüße"), "us-ascii", nullptr}};  // the charset cannot hold the text
   for (const auto& [text, charset, expected] : cases) {
     std::string out;
     ASSERT_EQ(smtp::header_text(text, charset, out), expected != nullptr) << charset;
@@ -253,8 +210,7 @@ TEST(MailHeaderText, LongTextsAreFolded) {
   const Lines words = folds(out);
   EXPECT_GE(words.size(), 2u);
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string word = i ? words[i].substr(1) : words[i];
-    EXPECT_TRUE(i == 0 || words[i][0] == ' ') << i;
+    const std::string word = words[i].substr(i ? 1 : 0);
     EXPECT_LE(word.size(), 75u);
     EXPECT_TRUE(word.starts_with("=?utf-8?B?") && word.ends_with("?=")) << word;
   }
@@ -268,25 +224,19 @@ TEST(MailHeaderText, LongTextsAreFolded) {
   std::string joined;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     EXPECT_LE(lines[i].size() + (i ? 0 : 4), 78u) << i;  // the first line follows the field name
-    EXPECT_TRUE(i == 0 || lines[i][0] == ' ') << i;
     joined += lines[i];
   }
   EXPECT_EQ(FromBytes(joined), list.EMailAddresses());
 }
 
-// --- dates and zones ------------------------------------------------------------------------
-
 TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
-  const TDateTime u = EncodeDate(1999, 12, 26) + EncodeTime(23, 59, 59, 0);
-  EXPECT_EQ(smtp::format_date(u, u"GMT"), u"Sun, 26 Dec 1999 23:59:59 GMT");
   const std::pair<sys::TTimeZoneInfo, const char16_t*> cases[] = {
-      {zone(-330, 0, -60, sys::tzsStandard, 330), u"+0530"},
-      {zone(0, 0, -60, sys::tzsStandard, 0), u"GMT"},
-      {zone(480, 0, -60, sys::tzsStandard, -480), u"-0800"},
-      {zone(480, 0, -60, sys::tzsDaylight, -420), u"-0700"},
-      {zone(-60, 0, 0, sys::tzsUnknown, 60), u"+0100"},  // no daylight rules: the real offset
-      {zone(0, 0, 0, sys::tzsFailed, 0), u"GMT"},
-  };
+      {{-330, 0, -60, sys::tzsStandard, 330}, u"+0530"},
+      {{0, 0, -60, sys::tzsStandard, 0}, u"GMT"},
+      {{480, 0, -60, sys::tzsStandard, -480}, u"-0800"},
+      {{480, 0, -60, sys::tzsDaylight, -420}, u"-0700"},
+      {{-60, 0, 0, sys::tzsUnknown, 60}, u"+0100"},  // no daylight rules: the real offset
+      {{0, 0, 0, sys::tzsFailed, 0}, u"GMT"}};
   for (const auto& [info, text] : cases) {
     SCOPED_TRACE(ToUtf8(text));
     ZoneOverride z(info);
@@ -295,8 +245,6 @@ TEST(SmtpDateTexts, TheDateHeaderAndTheZoneTexts) {
               u"Tue, 5 Mar 2024 09:07:03 " + String(text));
   }
 }
-
-// --- wire transcripts -----------------------------------------------------------------------
 
 namespace {
 
@@ -309,19 +257,6 @@ void point_at(SmtpProbe& smtp, std::uint16_t port) {
   smtp.SetHost(u"127.0.0.1");
   smtp.SetPort(port);
   smtp.SetTimeout(10000);
-}
-
-// Reads the message up to its final period, accepts it and answers QUIT.
-Script data_then_quit(Script s) {
-  return s.ReadUntil("\r\n.\r\n").Send("250 2.0.0 Ok: queued\r\n").ReplyToLines({"221 Bye\r\n"}).Close();
-}
-
-// Greeting, HELO, RSET, MAIL, the recipients, DATA, the message, QUIT.
-Script plain_dialogue(std::size_t recipients) {
-  Lines replies{"250 test\r\n", "250 2.0.0 Ok\r\n", "250 2.1.0 Ok\r\n"};
-  replies.insert(replies.end(), recipients, "250 2.1.5 Ok\r\n");
-  replies.push_back("354 End data with <CR><LF>.<CR><LF>\r\n");
-  return data_then_quit(Script::LineDialogue("220 test ESMTP\r\n", replies));
 }
 
 // A sender from ann@example.com to `to`, pointed at a server of its own.
@@ -340,13 +275,17 @@ struct Dialogue {
   SmtpProbe Smtp{nullptr};
 };
 
-// Execute raises `message`.
-auto raises(const String& message) {
-  return testing::ThrowsMessage<Exception>(testing::StrEq(ToUtf8(message)));
-}
-
 // The replies from the greeting's answer up to DATA, for one recipient.
 const Lines kToData{"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go\r\n"};
+
+// A whole dialogue for one recipient: the message up to its final period accepted, QUIT answered.
+Script plain_dialogue() {
+  return Script::LineDialogue("220 test\r\n", kToData)
+      .ReadUntil("\r\n.\r\n")
+      .Send("250 2.0.0 Ok: queued\r\n")
+      .ReplyToLines({"221 Bye\r\n"})
+      .Close();
+}
 
 }  // namespace
 
@@ -357,7 +296,7 @@ const Lines kToData{"250 test\r\n", "250 Ok\r\n", "250 Ok\r\n", "250 Ok\r\n", "3
 // its own per message: smtp_test.)
 TEST(SmtpTranscript, IdentifierPriorityAndQuotedAttachmentNames) {
   harness::TempDir dir("qninet-smtp-unit");
-  Dialogue d(plain_dialogue(1));
+  Dialogue d(plain_dialogue());
   d.Smtp.SetPriority(spHigh);
   auto* a = d.Smtp.Attachments()->Add();
   a->SetFileName(FromUtf8(dir.Write("data.bin", std::string("\x00\x01\xFF", 3)).string()));
@@ -372,23 +311,6 @@ TEST(SmtpTranscript, IdentifierPriorityAndQuotedAttachmentNames) {
   for (const char* line : {"\r\nX-Priority: 2\r\n", "; name=\"Data \\\"1\\\".bin\"\r\n",
                            "; filename=\"Data \\\"1\\\".bin\"\r\n", "\r\n\r\nAAH/\r\n"})
     EXPECT_NE(got.find(line), std::string::npos) << line << got;
-}
-
-// A refused step ends the dialogue with QUIT, its reply in the server's words is the result, and
-// the connection is closed. A refused EHLO is followed by HELO. (A refused recipient: the peers'
-// row, against two servers.)
-TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
-  Dialogue d(Script::LineDialogue("220 test\r\n",
-                                  {"502 5.5.2 Error: command not recognized\r\n", "250 old\r\n", "250 Ok\r\n",
-                                   "504 5.7.4 Unrecognized authentication type\r\n", "221 Bye\r\n"})
-                 .Close());
-  d.LogIn();
-  const String result = u"Error 334: 504 5.7.4 Unrecognized authentication type";
-  EXPECT_EQ(d.Smtp.Execute(), result);
-  EXPECT_EQ(d.Smtp.LastError(), result);
-  EXPECT_EQ(d.Server.Received(0),
-            "EHLO " + host() + "\r\nHELO " + host() + "\r\nRSET\r\nauth LOGIN\r\nQUIT\r\n");
-  EXPECT_FALSE(d.Smtp.Connected());
 }
 
 // After the 250 to the message's end the message is delivered: a wrong reply to QUIT leaves the
@@ -407,26 +329,33 @@ TEST(SmtpTranscript, AcceptedMessageStaysSentWhateverQuitGets) {
   EXPECT_FALSE(d.Smtp.Connected());
 }
 
-// Refused before any mail: a refused greeting, or STARTTLS refused or answered together with
-// bytes that would be read as if they came inside TLS, ends the dialogue with QUIT before any
-// login and is reported. (STARTTLS not offered: smtp_tls_test against aiosmtpd.)
-TEST(SmtpTranscript, RefusedGreetingOrStartTlsEndsBeforeAnyLogin) {
+// A refused step ends the dialogue with QUIT, its reply in the server's words is the result, and
+// the connection is closed: a refused EHLO is followed by HELO, and a refused greeting, or
+// STARTTLS refused or answered together with bytes that would be read as if they came inside
+// TLS, ends it before any login. (A refused recipient: the peers' row, against two servers;
+// STARTTLS not offered: smtp_tls_test against aiosmtpd.)
+TEST(SmtpTranscript, RefusalIsTheResultWithTheServersText) {
   const std::string ehlo = "EHLO " + host() + "\r\nSTARTTLS\r\nQUIT\r\n";
   // clang-format off
-  const struct { const char* Greeting; Lines Replies; const char16_t* Message; std::string Sent; } cases[] = {
-      {"554 5.3.2 no service\r\n", {"221 Bye\r\n"}, u"Error 220: 554 5.3.2 no service", "QUIT\r\n"},
-      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"},
+  const struct { const char* Greeting; Lines Replies; bool Tls; const char16_t* Message; std::string Sent; } cases[] = {
+      {"220 test\r\n", {"502 5.5.2 Error: command not recognized\r\n", "250 old\r\n", "250 Ok\r\n",
+       "504 5.7.4 Unrecognized authentication type\r\n", "221 Bye\r\n"}, false,
+       u"Error 334: 504 5.7.4 Unrecognized authentication type",
+       "EHLO " + host() + "\r\nHELO " + host() + "\r\nRSET\r\nauth LOGIN\r\nQUIT\r\n"},
+      {"554 5.3.2 no service\r\n", {"221 Bye\r\n"}, true, u"Error 220: 554 5.3.2 no service", "QUIT\r\n"},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "454 4.7.0 TLS not available\r\n", "221 Bye\r\n"}, true,
        u"Error 220: 454 4.7.0 TLS not available", ehlo},
-      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"},
-       u"Error: the server sent data before the TLS handshake", ehlo},
+      {"220 test\r\n", {"250-test\r\n250 STARTTLS\r\n", "220 go\r\n250-injected\r\n", "221 Bye\r\n"}, true,
+       u"Error: the server sent data before the TLS handshake", ehlo}
   };
   // clang-format on
   for (const auto& k : cases) {
     SCOPED_TRACE(ToUtf8(k.Message));
     Dialogue d(Script::LineDialogue(k.Greeting, k.Replies).Close());
-    d.Smtp.SetUseTLS(tlsStartTLS);
+    d.Smtp.SetUseTLS(k.Tls ? tlsStartTLS : tlsNone);
     d.LogIn();
     EXPECT_EQ(d.Smtp.Execute(), k.Message);
+    EXPECT_EQ(d.Smtp.LastError(), k.Message);
     EXPECT_EQ(d.Server.Received(0), k.Sent);
     EXPECT_FALSE(d.Smtp.Connected());
   }
@@ -469,14 +398,13 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
        u"A BCC recipient's address \"x@example.com\""},
       {[](TQNISMTP& s) { s.Recipients()->Items(0)->SetName(u"Bob\nX: y"); }, u"A recipient's name"},
       {[](TQNISMTP& s) { s.Attachments()->Add()->SetContentType(u"text/plain\r\nX: y"); },
-       u"An attachment's content type"},
-  };
+       u"An attachment's content type"}};
   for (const auto& [set, message] : cases) {
     SCOPED_TRACE(ToUtf8(message));
-    Dialogue d(plain_dialogue(1));
+    Dialogue d(plain_dialogue());
     set(d.Smtp);
-    EXPECT_THAT([&] { d.Smtp.Execute(); },
-                raises(String(message) + u" holds a line break; nothing was sent"));
+    EXPECT_THAT([&] { d.Smtp.Execute(); }, testing::ThrowsMessage<Exception>(testing::StrEq(ToUtf8(
+                                               String(message) + u" holds a line break; nothing was sent"))));
     EXPECT_EQ(d.Server.ConnectionCount(), 0u);
   }
 }
@@ -488,8 +416,7 @@ TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
       {"250-mx\r\n250-auth=login cram-md5\r\n250 8BITMIME\r\n", false, {"LOGIN", "CRAM-MD5"}, amCramMD5},
       {"250-mx\r\n250-AUTH LOGIN\n250 starttls\n", true, {"LOGIN"}, amLogin},
       {"250-mx\r\n250 AUTH XOAUTH2 GSSAPI\r\n", false, {"XOAUTH2", "GSSAPI"}, std::nullopt},
-      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin},
-  };
+      {"250-mx STARTTLS\r\n250 SIZE 1000\r\n", false, {}, amLogin}};
   for (const auto& [answer, startTLS, mechanisms, strongest] : cases) {
     SCOPED_TRACE(answer);
     const smtp::Extensions e = smtp::parse_ehlo(answer);

@@ -60,8 +60,7 @@ TEST(WeatherInfo, TemperatureAfterTheMarker) {
       {u"<td class=obsTempTextA>72&deg;F</td>", std::nullopt},  // the marker is case-sensitive
       {u"CLASS=obsTempTextA>-&deg;", std::nullopt},
       {u"CLASS=obsTempTextA>5-3", std::nullopt},
-      {u"CLASS=obsTempTextA>", std::nullopt},
-  };
+      {u"CLASS=obsTempTextA>", std::nullopt}};
   for (const auto& [page, reading] : cases) {
     SCOPED_TRACE(ToUtf8(page));
     EXPECT_EQ(WeatherReading(page), reading);

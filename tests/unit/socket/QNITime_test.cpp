@@ -28,8 +28,7 @@ TEST(DaytimeParse, RecognisedWholeLineForms) {
       {"29 feb 2028 00:00:00 UTC\r\n", At(2028, 2, 29, 0, 0, 0)},
       {"Sun Dec  6 20:51:52 2026\r\n", At(2026, 12, 6, 20, 51, 52)},         // ctime
       {"06 DEC 2026 20:51:52 UTC\r\ngarbage", At(2026, 12, 6, 20, 51, 52)},  // first line only
-      {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)},
-  };
+      {"\r\n\r\n06 DEC 2026 20:51:52 UTC\r\n\r\n", At(2026, 12, 6, 20, 51, 52)}};
   for (const auto& [answer, expected] : cases) EXPECT_EQ(DaytimeToDateTime(Text(answer)), expected) << answer;
   // Before 1899-12-30 the value is negative; the date and the time still read back as written.
   for (const char* early : {"1 1013-12-06 20:51:51\n", "Fri Dec  6 20:51:51 1013\r\n"}) {
@@ -59,8 +58,7 @@ TEST(DaytimeParse, IncompleteForeignOrImpossibleAnswersRaise) {
       {"1 26-13-04 23:15:07\n", u"date encode"},  // impossible dates and times
       {"1 26-02-30 23:15:07\n", u"date encode"},
       {"1 26-12-04 25:15:07\n", u"time encode"},
-      {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"},
-  };
+      {"31 APR 2026 20:51:52 UTC\r\n", u"date encode"}};
   for (const auto& [answer, shown] : cases) {
     EXPECT_THAT([&answer = answer] { DaytimeToDateTime(Text(answer)); },
                 ThrowsMessage<EConvertError>(HasSubstr(ToUtf8(shown))))

@@ -92,8 +92,7 @@ TEST(ReadProxyInfoRules, InjectedSettingAppliedToTheOutputs) {
       {u"p.lan:81", std::nullopt, {u"x", false, 5}, {u"p.lan:81", false, 5}},
       {String(u"p.lan\0:99", 9), false, {}, {u"p.lan", false, 1234}},  // stops at a zero unit
       // an overlong text is not read, the flag is; "keep" has no colon, so the port stays
-      {String(300, u'a') + u":80", true, {u"keep", false, 5}, {u"keep", true, 5}},
-  };
+      {String(300, u'a') + u":80", true, {u"keep", false, 5}, {u"keep", true, 5}}};
   for (const auto& [server, enabled, start, expected] : cases) {
     SCOPED_TRACE(ToUtf8(server.value_or(u"(none)")));
     InjectedSetting setting(server, enabled);
@@ -108,8 +107,7 @@ TEST(ReadProxyInfoEnvironment, LowerCaseVariableFirstRenderedToHostAndPort) {
       {"http://[::1]:3128", nullptr, {}, {u"::1", true, 3128}},
       {"http://proxy.lan", nullptr, {}, {u"proxy.lan", true, 1234}},  // no port: the port stays
       {"", "proxy.lan:8000", {u"x", true, 5}, {u"", false, 5}},       // an empty variable disables
-      {nullptr, nullptr, {u"keep", true, 9}, {u"keep", true, 9}},
-  };
+      {nullptr, nullptr, {u"keep", true, 9}, {u"keep", true, 9}}};
   sys::set_proxy_setting_override(std::nullopt);
   for (const auto& [lowerValue, upperValue, start, expected] : cases) {
     SCOPED_TRACE(lowerValue ? lowerValue : "(unset)");

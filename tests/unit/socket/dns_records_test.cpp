@@ -16,34 +16,28 @@ std::string U16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<cha
 std::string typed(const TQNIDNSRecord& r) {
   if (const auto a = r.Address()) return "address " + ToUtf8(a->Text) + " " + std::to_string(a->Bytes[15]);
   if (const auto mx = r.MX()) return "mx " + std::to_string(mx->Preference) + " " + ToUtf8(mx->Exchange);
-  if (const auto s = r.SRV()) return "srv " + std::to_string(s->Port) + " " + ToUtf8(s->Target);
   if (const auto t = r.TXT())
     return "txt " + std::to_string(t->size()) + " " + (t->empty() ? "" : ToUtf8(t->back()));
-  if (const auto s = r.SOA()) return "soa " + ToUtf8(s->RName) + " " + std::to_string(s->Minimum);
   return "-";
 }
 
 }  // namespace
 
-// Each reader gives its type's fields, and nothing for another type or data out of form (which
-// then renders in the generic form). A record outlives the reply it was read from.
+// A reader gives nothing for another type or data out of form (which then renders in the generic
+// form); a record outlives the reply its compressed names point into. (Each reader's fields from
+// well-formed records: the peers' typed rows beside dig.)
 TEST(DnsRecords, TypedReadersAndTheirLimits) {
   const std::tuple<unsigned, std::string, const char*> rows[] = {
-      {1, "\x0A\x01\x02\x03", "address 10.1.2.3 0"},
       {1, std::string(15, '\0') + "\x01", "-"},  // an A record of 16 bytes is no IPv6 address
-      {28, std::string(10, '\0') + "\xFF\xFF\x01\x02\x03\x04", "address ::ffff:1.2.3.4 4"},
       {15, U16(10) + "\x04mail\xC0\x0C", "mx 10 mail.a."},
       {15, U16(10) + "\x04mail", "-"},  // the name runs past the data
-      {33, U16(1) + U16(2) + U16(5060) + std::string("\x03sip\0", 5), "srv 5060 sip."},
       {16,
        std::string("\x00\x05"
                    "caf\xC3\xA9",
                    7),
        "txt 2 caf\xC3\x83\xC2\xA9"},
       {16, "\x06short", "-"},  // the string runs past the data
-      {6, std::string("\xC0\x0C\x02hm\xC0\x0C", 7) + std::string(18, '\0') + "\x02\x58", "soa hm.a. 600"},
-      {2, "\xC0\x0C", "-"},
-  };
+      {2, "\xC0\x0C", "-"}};
   for (const auto& [type, data, want] : rows) {
     SCOPED_TRACE(want);
     const std::string m = U16(1) + U16(0x8180) + U16(1) + U16(1) + U16(0) + U16(0) + std::string("\1a\0", 3) +

@@ -70,12 +70,11 @@ TEST(FtpListing, LinesGiveNameTypeSizeAndUtcTime) {
     EXPECT_FALSE(parse_list_line(line, d, 2024, 1718000000)) << line;
 }
 
+// (Each match against a plain recursive matcher, "*.*" as "*": fuzz/ftp_fuzz.cpp on arbitrary
+// patterns and names.) A "*" in the name is no wildcard, which once it was.
 TEST(FtpListing, Wildcards) {
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {"*.*", "README", true},   {"*.txt", "a.b.txt", true}, {"*.txt", "a.txt.bak", false},
-      {"f?le*", "file-1", true}, {"file", "File", false},    {"*a*b", "xaxxb", true},
-      {"?", "ab", false},        {"*.*", ".", true},         {"*.TXT", "a.txt", false},
-      {"a*b*c", "a*b*xc", true}, {"*x", "*ax", true}};  // a "*" in the name is no wildcard
+      {"*.*", "README", true}, {"*.TXT", "a.txt", false}, {"a*b*c", "a*b*xc", true}, {"*x", "*ax", true}};
   for (const auto& [pattern, name, match] : cases)
     EXPECT_EQ(ftp_wildcard_match(pattern, name), match) << pattern << " " << name;
 }

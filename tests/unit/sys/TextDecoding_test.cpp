@@ -22,8 +22,7 @@ TEST(TextDecoding, MarkThenDeclarationThenUtf8ForFeeds) {
       {"<t>caf\xC3\xA9 \xFF</t>", u"<t>caf\u00E9 \uFFFD</t>"},
       // A declaration that is not at the very start decides nothing.
       {" <?xml version=\"1.0\" encoding=\"windows-1252\"?>\xE9",
-       u" <?xml version=\"1.0\" encoding=\"windows-1252\"?>\uFFFD"},
-  };
+       u" <?xml version=\"1.0\" encoding=\"windows-1252\"?>\uFFFD"}};
   for (const auto& [bytes, text] : cases) EXPECT_EQ(decode_xml_text(bytes), text) << bytes;
 }
 
@@ -35,8 +34,7 @@ TEST(TextDecoding, PagesByMarkThenContentTypeCharsetThenBytes) {
       {"text/plain; format=flowed; charset = windows-1251", "\xC0", u"\u0410"},
       {"text/html; charset=iso-8859-1", std::string("\xFF\xFE\xE9\0", 4), u"\u00E9"},
       {"text/html; charset=no-such-set", "caf\xC3\xA9", u"caf\u00E9"},
-      {"text/html; name=charset", "\xC3\xA9", u"\u00E9"},
-  };
+      {"text/html; name=charset", "\xC3\xA9", u"\u00E9"}};
   for (const auto& [contentType, bytes, text] : cases)
     EXPECT_EQ(decode_page_text(bytes, content_type_charset(contentType)), text) << contentType;
 }

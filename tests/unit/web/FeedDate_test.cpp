@@ -19,8 +19,7 @@ TEST(FeedDate, ReadsRfc822AndRfc3339AsUtc) {
       {u"2003-06-10T04:00:00", nullptr},
       {u"Tue 10 Jun 2003 04:00:00 GMT", nullptr},
       {u"10 Jun 2003 04:00:00 GMT and more", nullptr},
-      {u"yesterday", nullptr},
-  };
+      {u"yesterday", nullptr}};
   for (const auto& [text, utc] : cases) {
     const auto got = ParseFeedDate(text);
     ASSERT_EQ(got.has_value(), utc != nullptr) << ToUtf8(text);

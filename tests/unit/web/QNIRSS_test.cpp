@@ -189,8 +189,7 @@ TEST(RSSScanner, FeedBytesInTheirOwnEncodings) {
        "", "C title=R\xC3\xA9sum\xC3\xA9 / I creator=Zo\xC3\xAB"},
       {wide, "utf-8", "C title=\xD0\x96"},
       {"<rss><channel>\n<title>caf\xC3\xA9</title>", "ISO-8859-1", "C title=caf\xC3\x83\xC2\xA9"},
-      {"<rss><channel>\n<title>caf\xE9 \x80</title>", "", "C title=caf\xC3\xA9 \xE2\x82\xAC"},
-  };
+      {"<rss><channel>\n<title>caf\xE9 \x80</title>", "", "C title=caf\xC3\xA9 \xE2\x82\xAC"}};
   for (const auto& [bytes, charset, expected] : cases) {
     TQNIRSSChannels channels;
     ParseRSSBytes(bytes, channels, false, charset);
@@ -233,8 +232,7 @@ TEST(RSSLists, OwnAssignAndDelete) {
       u"</item>\n<item>\n<title>B</title>\n</item>\n</channel></rss>",
       channels);
   ASSERT_EQ(channels.Count(), 1);
-  EXPECT_EQ(channels.GetItem(-1), nullptr);
-  EXPECT_EQ(channels.GetItem(1), nullptr);
+  EXPECT_TRUE(channels.GetItem(-1) == nullptr && channels.GetItem(1) == nullptr);
   TQNIRSSChannel copy;
   copy.Items()->Add()->Title = u"old";
   copy.Assign(channels.GetItem(0));

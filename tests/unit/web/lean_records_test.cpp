@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,29 +23,16 @@ TEST(LeanRecords, ThreadsAskingAtOnceShareOneObjectPerScan) {
     if (i) rest_scans += ',';
     rest_scans += i % 3 ? R"({"status":{"type":")" + code + R"("}})" : std::string("{}");
   }
-  const struct {
-    const char* Name;
-    std::function<String(TQNUPSTracker&)> Read;
-  } readers[] = {
-      {"xml",
-       [&](TQNUPSTracker& t) {
-         return t.ReadAnswer(
-             "<TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode></Response>"
-             "<Shipment><Package>" +
-                 xml_scans + "</Package></Shipment></TrackResponse>",
-             200);
-       }},
-      {"rest",
-       [&](TQNUPSTracker& t) {
-         return t.ReadJsonAnswer(
-             R"({"trackResponse":{"shipment":[{"package":[{"activity":[)" + rest_scans + "]}]}]}}", 200,
-             "ups");
-       }},
-  };
-  for (const auto& r : readers) {
-    SCOPED_TRACE(r.Name);
+  const std::pair<std::string, bool> answers[] = {
+      // the body, and whether it is the REST form
+      {"<TrackResponse><Response><ResponseStatusCode>1</ResponseStatusCode></Response><Shipment><Package>" +
+           xml_scans + "</Package></Shipment></TrackResponse>",
+       false},
+      {R"({"trackResponse":{"shipment":[{"package":[{"activity":[)" + rest_scans + "]}]}]}}", true}};
+  for (const auto& [body, rest] : answers) {
+    SCOPED_TRACE(rest ? "rest" : "xml");
     TQNUPSTracker t(nullptr);
-    ASSERT_EQ(ToUtf8(r.Read(t)), "");
+    ASSERT_EQ(ToUtf8(rest ? t.ReadJsonAnswer(body, 200, "ups") : t.ReadAnswer(body, 200)), "");
     ASSERT_EQ(t.Activities()->Count(), kScans);
     std::vector<std::vector<TQNInetActivity*>> seen(kThreads, std::vector<TQNInetActivity*>(kScans));
     std::vector<std::thread> threads;

@@ -1,5 +1,5 @@
-// The remote image with the scripted backend: pictures by extension, the timer's re-arming and
-// its stop on an error, the private temporary file, and the image control going away.
+// The remote image with the scripted backend: pictures by extension, the timer's re-arming, the
+// private temporary file, and the image control going away.
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ TEST(Picture, FormatFollowsTheExtension) {
   EXPECT_NE(q.Graphic(), p.Graphic());
 }
 
-TEST(RemoteImage, TimerRunsOneIntervalAfterEachRunAndStopsOnAnError) {
+TEST(RemoteImage, TimerRunsOneIntervalAfterEachRunAndKeepsOnAFailedOne) {
   gui::TScriptedGui gui;
   TempDir dir("qninet-remote-image");
   const fs::path remote = dir.Write("pic.png", png(4, 5));
@@ -88,37 +88,21 @@ TEST(RemoteImage, TimerRunsOneIntervalAfterEachRunAndStopsOnAnError) {
   image.Start();  // hooked once
   EXPECT_EQ(gui.Timers().Count(), 1u);
   EXPECT_EQ(runs, 0);  // the first run comes one interval later
-  struct Tick {
-    std::function<void()> Before;
-    int Runs;
-    std::size_t Timers;  // armed after the tick
-    Integer Width;       // of the picture shown
-    std::size_t Messages;
-  };
-  const Tick ticks[] = {
-      {[] {}, 1, 1, 4, 0},
-      {[&] { dir.Write("pic.png", png(7, 5) + "x"); }, 2, 1, 7, 0},
-      // A failure reported through Status keeps the repetition (and the last picture).
-      {[&] { fs::remove(remote); }, 3, 1, 7, 0},
-      // A run that raises stops it: a picture without an extension cannot be loaded.
-      {[&] {
-         dir.Write("noext", png(1, 1));
-         image.SetRemoteFileName(FromUtf8(dir.File("noext").string()));
-       },
-       4, 0, 7, 1},
-  };
-  for (const Tick& t : ticks) {
-    SCOPED_TRACE(t.Runs);
-    t.Before();
+  // Before each tick, and the width shown after it: a failure reported through Status keeps the
+  // repetition and the last picture. (A run that raises stops it, with its message: the Qt
+  // remote image test and the program's image rows.)
+  const std::pair<std::function<void()>, Integer> ticks[] = {
+      {[] {}, 4}, {[&] { dir.Write("pic.png", png(7, 5) + "x"); }, 7}, {[&] { fs::remove(remote); }, 7}};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    ticks[i].first();
     gui.Timers().FireAll();
     image.Wait();  // the tick's run is asynchronous
-    EXPECT_EQ(runs, t.Runs);
-    EXPECT_EQ(gui.Timers().Count(), t.Timers);
-    EXPECT_EQ(control->Picture()->Graphic()->Width(), t.Width);
-    EXPECT_EQ(gui.Messages().size(), t.Messages);
+    EXPECT_EQ(runs, i + 1);
+    EXPECT_EQ(gui.Timers().Count(), 1u);
+    EXPECT_EQ(control->Picture()->Graphic()->Width(), ticks[i].second);
   }
-  EXPECT_TRUE(image.Active());
-  EXPECT_NE(ToUtf8(gui.Messages().back().Text).find("Unknown picture file extension"), std::string::npos);
+  EXPECT_TRUE(gui.Messages().empty());
   image.Stop();
   image.Start();
   EXPECT_EQ(gui.Timers().Count(), 1u);

@@ -94,7 +94,7 @@ TEST(ServiceAnswers, LateMembersDecideAsWhenReadWhole) {
       {"XML: the list's own strings only", translated([](TStrings* v, String& why) {
          return TQNMSTranslator::ReadAnswer("<ArrayOfstring><string>a</string><x><string>no</string></x>"
                                             "<!-- c --><String>b</String></ArrayOfstring>", u"ArrayOfstring", v, why); }),
-       "|a,b"},
+       "|a,b"}
   };
   // clang-format on
   for (const auto& [name, got, want] : rows) {
