@@ -141,7 +141,13 @@ TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
   EXPECT_EQ(form[0]->Name() + form[1]->Name(), u"AB");
   EXPECT_EQ(static_cast<TGadget&>(*form[0]).Port(), 7);
   EXPECT_EQ(ReadFormFromJSON(WriteObjectToJSON(*form[1]), "", make).size(), 1u);
-  const std::pair<const char*, const char*> cases[] = {
+  // Each component costs kilobytes of a few dozen bytes of text: their count is bounded.
+  std::string many = "[";
+  for (std::size_t i = 0; i < kMaxFormComponents; ++i) many += R"({"Class":"TGadget","Properties":{}},)";
+  EXPECT_EQ(ReadFormFromJSON(many.substr(0, many.size() - 1) + "]", "", make).size(), kMaxFormComponents);
+  const std::pair<std::string, const char*> cases[] = {
+      {many + R"({"Class":"TGadget","Properties":{}}])",
+       "f.json: Invalid form file: more than 1024 components"},
       {R"([{"Class":"TGadget","Properties":{}},{"Properties":{"Name":"N"}}])",
        "f.json: N: Invalid form file: no class"},
       {R"([{"Class":"TGadget","Properties":{"Port":1.5}}])",
