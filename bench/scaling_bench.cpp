@@ -263,6 +263,7 @@ const std::vector<Shape>& shapes() {
        [](std::size_t n) { return "<r>" + repeat("<i a=\"1\">t</i>", n) + "</r>"; }, read_xml},
       {"XML: nested elements", 100000, [](std::size_t n) { return repeat("<e>", n) + repeat("</e>", n); },
        read_xml},
+      {"XML: nested elements never closed", 100000, [](std::size_t n) { return repeat("<e>", n); }, read_xml},
       {"extractor: many links", 50000,
        [](std::size_t n) { return numbered("<a href=\"http://h/%zu\">x</a>\n", n); }, read_links},
       {"extractor: nested, one long link", 200000,
