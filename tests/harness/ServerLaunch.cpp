@@ -153,7 +153,8 @@ std::vector<fs::path> WaitForFiles(const fs::path& folder, const std::string& su
   }
 }
 
-Peer::Peer(std::string_view name, bool secondPort) : FDir("qninet-" + std::string(name)), FRow(row(name)) {
+Peer::Peer(std::string_view name, std::size_t morePorts)
+    : FDir("qninet-" + std::string(name)), FRow(row(name)) {
   const Row& r = FRow;
   if (r.Fixed)
     FPorts = {r.Fixed};
@@ -161,8 +162,8 @@ Peer::Peer(std::string_view name, bool secondPort) : FDir("qninet-" + std::strin
     FPorts = {r.Kind == Ports::Udp      ? FreeUdpPort()
               : r.Kind == Ports::TcpUdp ? FreeTcpAndUdpPort()
                                         : FreePort()};
-  while (secondPort && FPorts.size() < 2)
-    if (auto p = FreePort(); p != FPorts[0]) FPorts.push_back(p);
+  while (FPorts.size() < 1 + morePorts)
+    if (auto p = FreePort(); std::find(FPorts.begin(), FPorts.end(), p) == FPorts.end()) FPorts.push_back(p);
 }
 
 void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
@@ -238,7 +239,8 @@ std::string Peer::LogText() const {
          (FProcess ? FProcess->LogTail(6000) : std::string());
 }
 
-WebServer::WebServer(std::string_view name, bool https) : Peer(name, https), FDocRoot(FDir.Path() / "www") {
+WebServer::WebServer(std::string_view name, bool https)
+    : Peer(name, https ? 1 : 0), FDocRoot(FDir.Path() / "www") {
   fs::create_directories(FDocRoot);
   if (https) FCA = std::make_unique<TestCA>();
 }
@@ -262,15 +264,18 @@ fs::path WebServer::WriteFile(const std::string& relativePath, std::string_view 
   return path;
 }
 
+std::string WebServer::Pattern(std::size_t n, std::uint64_t from) {
+  std::string s(n, '\0');
+  for (std::uint64_t i = from; i < from + n; ++i)
+    s[i - from] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  return s;
+}
+
 fs::path WebServer::WriteLargeFile(const std::string& relativePath, std::uint64_t size) const {
   const fs::path path = WriteFile(relativePath, "");
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::string piece(1 << 16, '\0');
-  for (std::uint64_t at = 0; at < size; at += piece.size()) {
-    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at)));
-    for (std::size_t k = 0; k < piece.size(); ++k) piece[k] = PatternByte(at + k);
-    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-  }
+  for (std::uint64_t at = 0; at < size; at += 1 << 16)
+    out << Pattern(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, size - at)), at);
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path.string());
   return path;
@@ -305,12 +310,10 @@ TinyProxy::TinyProxy(const Options& options) : Peer("tinyproxy") {
   Start({{"EXTRA", extra}});
 }
 
-Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls) {
+Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls ? 2 : 0) {
   std::string extra;
   if (tls) {
     FCA = std::make_unique<TestCA>();
-    while (FPorts.size() < 3)
-      if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
     for (const auto port : {FPorts[1], FPorts[2]})
       extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
     extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
@@ -341,7 +344,7 @@ OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("
 
 SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8, bool eightBitMime)
     : Peer("aiosmtpd") {
-  fs::create_directories(MessageDir());
+  fs::create_directories(FDir.File("messages"));
   // Under implicit TLS the greeting is encrypted: an accepted connection must do.
   FConnectOnly = o.TlsMode == Tls::Implicit;
   const auto list = [](const std::vector<std::string>& items) {

@@ -45,8 +45,8 @@ class Peer {
 public:
   using Values = std::map<std::string, std::string>;
   /// Makes the folder and picks the port of the row `name` ("nginx", "pure-authd"; its program's
-  /// name), and a second one with `secondPort`; nothing runs until Start().
-  explicit Peer(std::string_view name, bool secondPort = false);
+  /// name), and `morePorts` more TCP ones; nothing runs until Start().
+  explicit Peer(std::string_view name, std::size_t morePorts = 0);
   virtual ~Peer() { Stop(); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -56,8 +56,7 @@ public:
   /// when the program is missing or needs root, std::runtime_error with the logs when it does not
   /// come up (stopped by then).
   void Start(Values values = {}, const std::vector<std::string>& extraArgs = {});
-  /// Stops the server and its workers. Idempotent.
-  void Stop();
+  void Stop();  ///< with its workers; idempotent
   /// Freezes the server in place (SIGSTOP: connections still complete, nothing answers), or thaws it.
   void Pause(bool paused) const;
   std::uint16_t Port() const { return FPorts[0]; }
@@ -78,23 +77,21 @@ protected:
 class WebServer : public Peer {
 public:
   void Start();
-  /// 0 without https.
-  std::uint16_t HttpsPort() const { return FCA ? FPorts[1] : 0; }
   const std::filesystem::path& DocRoot() const { return FDocRoot; }
-  /// The CA behind the TLS port, or null without https.
+  /// 0 and null without https.
+  std::uint16_t HttpsPort() const { return FCA ? FPorts[1] : 0; }
   const TestCA* CA() const { return FCA.get(); }
-  /// "http://127.0.0.1:PORT" + path, and its https twin.
   std::string Url(const std::string& path = "/") const { return LoopbackUrl("http", Port(), path); }
   std::string HttpsUrl(const std::string& path = "/") const {
     return LoopbackUrl("https", HttpsPort(), path);
   }
-  /// One line per request served, with its status.
   std::string AccessLog() const { return ReadFileText(FDir.File("access.log")); }
-  /// Write a file under DocRoot() (folders made) and return its path; the large one holds size
-  /// bytes, byte i being PatternByte(i), written in pieces.
+  /// Write a file under DocRoot() (folders made) and return its path; the large one holds
+  /// Pattern(size), written in pieces.
   std::filesystem::path WriteFile(const std::string& relativePath, std::string_view bytes) const;
   std::filesystem::path WriteLargeFile(const std::string& relativePath, std::uint64_t size) const;
-  static char PatternByte(std::uint64_t i) { return static_cast<char>('a' + (i * 7 + i / 251) % 26); }
+  /// `n` bytes of a pattern without line ends, from its byte `from` on.
+  static std::string Pattern(std::size_t n, std::uint64_t from = 0);
 
 protected:
   WebServer(std::string_view name, bool https);
@@ -219,13 +216,11 @@ public:
   explicit SmtpServer(const Options& options, const std::string& token = "", bool smtputf8 = false,
                       bool eightBitMime = true);
   SmtpServer() : SmtpServer(Options{}) {}
-  std::filesystem::path MessageDir() const { return FDir.File("messages"); }
   /// The .eml paths in arrival order, once at least `expected` arrived or timeout passed.
   std::vector<std::filesystem::path> Messages(
       std::size_t expected = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
-    return WaitForFiles(MessageDir(), ".eml", expected, timeout);
+    return WaitForFiles(FDir.File("messages"), ".eml", expected, timeout);
   }
-  /// The envelope JSON stored beside a message.
   static std::string Envelope(std::filesystem::path message) {
     return ReadFileText(message.replace_extension(".json"));
   }
@@ -284,7 +279,6 @@ struct Exchange {
   std::string Body;
   /// The header's value (names compared ignoring case), or none when it was not sent.
   std::optional<std::string> Header(const std::string& name) const;
-  /// Path and query as sent.
   std::string Target() const { return Query.empty() ? Path : Path + "?" + Query; }
 };
 
@@ -295,12 +289,10 @@ class ServiceFixture : public Peer {
 public:
   ServiceFixture();
   std::string Url(const std::string& path) const { return LoopbackUrl("https", Port(), path); }
-  /// The CA file a client trusts to reach the fixture.
   std::string CaFile() const { return FCA.CaCert().string(); }
   /// The bytes Speak answers with.
   void SetAudio(std::string_view bytes) const { FDir.Write("audio.bin", bytes); }
-  /// Every request received so far, in order.
-  std::vector<Exchange> Exchanges() const;
+  std::vector<Exchange> Exchanges() const;  ///< every request so far, in order
 
 private:
   TestCA FCA;

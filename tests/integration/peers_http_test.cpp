@@ -32,12 +32,6 @@ const std::string kFeed =
     "</title>\n</item>\n</channel>\n</rss>\n";
 const std::string kLatin = "application/rss+xml; charset=ISO-8859-1";
 
-std::string pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = harness::WebServer::PatternByte(i);
-  return s;
-}
-
 /// One server on one scheme. Each scheme has a folder of its own: a server may keep a file's
 /// date from the other's run.
 struct Peer {
@@ -79,7 +73,7 @@ std::unique_ptr<TQNWebUpdater> updater(const Peer& p, const std::string& path, c
 }
 
 void update_then_skip(const Peer& p, const fs::path& dir) {
-  const std::string body = pattern(30000);
+  const std::string body = harness::WebServer::Pattern(30000);
   p.Write("/file.bin", body);
   auto u = updater(p, "/file.bin", dir / "file.bin");
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
@@ -90,7 +84,7 @@ void update_then_skip(const Peer& p, const fs::path& dir) {
 }
 
 void resume_with_range(const Peer& p, const fs::path& dir) {
-  const std::string body = pattern(200000);
+  const std::string body = harness::WebServer::Pattern(200000);
   const fs::path served = p.Write("/big.bin", body);
   const auto stamp = std::chrono::floor<std::chrono::seconds>(fs::last_write_time(served));
   fs::last_write_time(served, stamp);

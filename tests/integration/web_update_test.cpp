@@ -36,11 +36,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = harness::Nginx::PatternByte(i);
-  return s;
-}
+std::string pattern(std::size_t n) { return harness::WebServer::Pattern(n); }
 
 std::vector<std::string> names_in(const fs::path& dir) {
   std::vector<std::string> n;
