@@ -12,7 +12,6 @@ from pyftpdlib.servers import FTPServer
 
 port, root, user, password, login, anonymous, dos = sys.argv[1:8]
 
-
 class FS(AbstractedFS):
     def __init__(self, r, channel):
         super().__init__(r, channel)
@@ -31,14 +30,12 @@ class FS(AbstractedFS):
             what = "<DIR>         " if stat.S_ISDIR(st.st_mode) else "%14d" % st.st_size
             yield ("%s       %s %s\r\n" % (when, what, name)).encode("utf8", self.cmd_channel.unicode_errors)
 
-
 class Handler(FTPHandler):
     abstracted_fs = FS
     banner = "QNInet test FTP server ready."
     auth_failed_timeout = 0.1  # a failed login is answered at once, not after 3 s
     if dos == "1":
         proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
-
 
 Handler.authorizer = DummyAuthorizer()
 Handler.authorizer.add_user(user, password, root, perm="elradfmwMT")
