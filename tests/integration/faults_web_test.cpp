@@ -46,10 +46,7 @@ using harness::ScriptedServer;
 namespace {
 
 constexpr Cardinal kMaxTime = 1;
-/// The MaxTime of the case in hand (a whole answer of 100 MiB is not cut short by it).
-Cardinal gMaxTime = kMaxTime;
-/// The stall limit of the case in hand (0: none, so only MaxTime ends a stall).
-Cardinal gTimeout = 1000;
+Cardinal gMaxTime = kMaxTime, gTimeout = 1000;  // the case in hand's (a stall limit of 0: none)
 const std::string kOld = "the old bytes";
 
 /// What one case works on: the server's base URL and the folder its files live in.
@@ -90,7 +87,6 @@ CaseResult ran(TQNCustomWebComponent& c, bool ok, std::string value) {
 // destructor would clean up hides what the run itself left behind.
 std::vector<std::unique_ptr<TComponent>> gMade;
 
-// A component with the case's bounds.
 template <class C>
 C& bounded(const Place& p, const char* file) {
   auto& c = *new C(nullptr);
@@ -102,7 +98,6 @@ C& bounded(const Place& p, const char* file) {
   return c;
 }
 
-// The old bytes in a target file the component would replace.
 fs::path old_file(const fs::path& target) {
   harness::WriteFileBytes(target, kOld);
   return target;
@@ -259,12 +254,13 @@ const Fault kFaults[] = {
      }},
 };
 
-/// A healthy answer to the look-up, for a file other than the local one.
-Script head_answer(const std::string& eol, std::size_t length) {
+/// A healthy head (dated: a look-up's, of a file other than the local one).
+Script head_answer(const std::string& eol, std::size_t length, bool dated = true) {
   return Script()
       .ReadUntil("\r\n\r\n")
       .Send("HTTP/1.1 200 OK" + eol + "Content-Length: " + std::to_string(length) + eol +
-            "Last-Modified: Mon, 07 Dec 2026 09:00:00 GMT" + eol + "Connection: close" + eol + eol);
+            (dated ? "Last-Modified: Mon, 07 Dec 2026 09:00:00 GMT" + eol : "") + "Connection: close" + eol +
+            eol);
 }
 
 std::set<std::string> names_in(const fs::path& dir) {
@@ -302,10 +298,7 @@ std::vector<Script> whole_answer(const Client& client, const std::string& eol, s
                                  std::function<Script(Script)> body) {
   std::vector<Script> scripts;
   if (client.Head) scripts.push_back(head_answer(eol, length));
-  scripts.push_back(body(Script()
-                             .ReadUntil("\r\n\r\n")
-                             .Send("HTTP/1.1 200 OK" + eol + "Content-Length: " + std::to_string(length) +
-                                   eol + "Connection: close" + eol + eol)));
+  scripts.push_back(body(head_answer(eol, length, false)));
   return scripts;
 }
 
