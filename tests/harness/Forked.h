@@ -28,8 +28,7 @@ struct ForkedOutcome {
   bool Success = false;  ///< what the case said
   std::string Text;      ///< the case's error text (or why the child did not report)
   double Seconds = 0;    ///< the case's own duration, measured in the child
-  long PeakKiB = 0;      ///< the child's peak resident size
-  long GrowthKiB = 0;    ///< the peak less the child's size when the case began
+  long GrowthKiB = 0;    ///< the child's peak resident size less its size when the case began
 };
 
 /// What a case reports: whether it succeeded, and the error the user would see.

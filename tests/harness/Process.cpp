@@ -128,9 +128,7 @@ void Process::Stop(std::chrono::milliseconds grace) {
 
 std::string Process::StdoutText() const { return ReadFileText(FOut); }
 
-std::string Process::Log() const {
-  return "[stdout]\n" + ReadFileText(FOut) + "\n[stderr]\n" + ReadFileText(FErr);
-}
+std::string Process::Log() const { return "[stdout]\n" + StdoutText() + "\n[stderr]\n" + ReadFileText(FErr); }
 
 std::string Process::LogTail(std::size_t maxBytes) const { return Tail(Log(), maxBytes); }
 
@@ -148,12 +146,11 @@ RunResult RunToCompletion(std::vector<std::string> argv, std::chrono::millisecon
 }
 
 std::string RunOrThrow(std::vector<std::string> argv, std::chrono::milliseconds timeout) {
-  Process p(std::move(argv));
-  const auto status = p.WaitExit(timeout);
-  if (status != 0)
-    throw std::runtime_error("command failed (" + std::to_string(status.value_or(-1000)) +
-                             "): " + p.CommandLine() + "\n" + p.LogTail());
-  return p.StdoutText();
+  RunResult r = RunToCompletion(argv, timeout);
+  if (r.ExitCode != 0)
+    throw std::runtime_error("command failed (" + std::to_string(r.ExitCode) + "): " + argv[0] + "\n" +
+                             Tail(r.Output));
+  return r.Stdout;
 }
 
 }  // namespace qninet::harness
