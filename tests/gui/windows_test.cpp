@@ -1,7 +1,6 @@
-// The Qt windows offscreen: the widget trees the form models become, the logon prompt's
-// answers, and the status window against a real download from loopback nginx; and the program's
-// --gui option: the console by default, the Qt windows through libQNInetQt loaded at run time,
-// and a clear error where no display can be reached.
+// The Qt windows offscreen: the widget trees of the form models, the logon prompt, the status
+// window during a real download; and the program's --gui option (console by default, Qt through
+// libQNInetQt loaded at run time, an error without a display).
 #include <gtest/gtest.h>
 
 #include <QLabel>

@@ -127,9 +127,8 @@ TEST_F(AsyncPeers, ExecuteAsyncAndWaitGiveWhatExecuteGives) {
   for (const auto& id : events) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
-// A busy component refuses a second run and every property write, and deleting it mid-download
-// cancels and joins at once: the old file stays, no temporary file is left, nginx sees the
-// connection end.
+// A busy component refuses a second run and every property write; deleted mid-download it cancels
+// and joins at once, the old file staying, no temporary file left, nginx seeing the connection end.
 TEST_F(AsyncPeers, BusyComponentRefusesAndItsDeletionEndsTheTransfer) {
   const fs::path local = dir.File("big.bin");
   harness::WriteFileBytes(local, "old");

@@ -1,9 +1,7 @@
 // Hostile and broken web and FTP servers against the web components: each pair of component and
-// fault must end in an error (never a success), within MaxTime plus a second, on no more
-// connections than it was given, with the file the component would replace keeping its old bytes
-// and no file left behind. Each case runs in a forked child so that its peak memory is its own.
-// The failure's wording is asserted once, at the end: one vocabulary for every web transfer, each
-// component naming each fault with the same text after the same endpoint, whichever engine saw it.
+// fault ends in an error within MaxTime plus a second, on no more connections than it was given,
+// the replaced file keeping its old bytes and nothing left behind; each in a forked child so that
+// its peak memory is its own. Then the one failure wording of every web transfer.
 
 #include <gtest/gtest.h>
 
@@ -385,7 +383,6 @@ TEST(WebFaults, EveryComponentReportsEachFaultWithinItsBoundAndKeepsItsFiles) {
   }
 }
 
-// ---------------------------------------------------------------------------------------------
 // FTP: the control connection answers each command by its verb; `transfer` answers LIST, NLST and
 // RETR (with `wholeList`, RETR alone: the listing is whole), `other` any verb it does not know.
 
@@ -464,7 +461,6 @@ TEST(FtpFaults, TheListingAndTheUpdaterReportEachFaultWithinTheirBound) {
   }
 }
 
-// ---------------------------------------------------------------------------------------------
 // One failure vocabulary for every web transfer: the endpoint, then the text.
 
 TEST(Failures, EveryWebTransferNamesItsFaultAfterItsEndpoint) {

@@ -1,7 +1,5 @@
-// The HTTP client and the page scrapers against nginx on loopback, over HTTP and over TLS with the
-// harness CA (redirects within one scheme are read in the unit transcripts, which see every byte
-// of both requests), and the socket engine's prompted login to a real HTTP proxy (tinyproxy; a
-// WHOIS query through a proxy: the program's whois rows and the unit transcripts).
+// The HTTP client and the page scrapers against nginx over HTTP and TLS (redirects within one
+// scheme: the unit transcripts), and the prompted login to a real HTTP proxy (tinyproxy).
 
 #include <cstdlib>
 #include <tuple>

@@ -1,10 +1,8 @@
-// The DNS resolver against two DNS servers nobody here wrote, dnsmasq and unbound, each serving
-// the same records from its own configuration; every answer is checked against dig's reading of
-// the same question to the same server: each record type over one transport, and each transport
-// (dnsmasq: UDP, TCP; unbound: UDP, TLS, HTTPS), and several types in one run. 60 TXT records of 1000 bytes
-// overflow a UDP answer (TC: both ask again over TCP). A lost UDP query is sent again; forged UDP replies
-// that come before the true one are passed over. Only representation is normalised: the lines of an answer
-// are compared as a sorted list (a server may rotate the order of a record set).
+// The DNS resolver against dnsmasq and unbound serving the same records, every answer checked
+// against dig's reading of the same question to the same server (lines sorted: a server may rotate
+// a record set): each record type, each transport (dnsmasq: UDP, TCP; unbound: UDP, TLS, HTTPS),
+// several types in one run. 60 TXT records of 1000 bytes overflow a UDP answer (TC: asked again
+// over TCP); a lost UDP query is sent again, forged replies before the true one passed over.
 
 #include <algorithm>
 #include <functional>
@@ -260,9 +258,8 @@ TEST_F(DnsPeers, EachTransportAnswersAsDigDoes) {
   }
 }
 
-// Several request types in one run: each type is its own message and reply (a server answers the
-// first question of a message only), the answers merge in the order of the types, and the typed
-// records carry what dig reads from the same server.
+// Several types in one run: a message and reply each (a server answers a message's first question
+// only), merged in the types' order, the typed records as dig reads them.
 TEST_F(DnsPeers, SeveralTypesOneMessageEachWithTypedRecords) {
   const struct {
     const char* Name;

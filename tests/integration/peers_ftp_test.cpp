@@ -1,10 +1,7 @@
-// The FTP client against real server implementations: the same cases, one table, run against
-// pyftpdlib (MLSD, links followed), pyftpdlib writing DOS/IIS listings with LIST alone, vsftpd
-// (LIST only, links as links), proftpd (MLSD, and LIST only with MLSD denied) and pure-ftpd
-// (MLSD, links as links). Names with blanks (a trailing one too) and UTF-8, links, two links
-// back up in one folder, the login folder met as a sub-folder, and the updater's compare and
-// download. vsftpd's anonymous login starts at "/", so it skips the login-folder case;
-// proftpd and pure-ftpd need root (their logins chroot).
+// The FTP client against pyftpdlib (MLSD; and LIST alone in the DOS/IIS dialect), vsftpd (LIST,
+// links as links), proftpd (MLSD; and LIST with MLSD denied) and pure-ftpd (MLSD): odd names, links
+// back up a tree, the login folder as a sub-folder, the updater's compare and download. vsftpd's
+// anonymous login starts at "/" (no login-folder case); proftpd and pure-ftpd need root (chroot).
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
-// The web components and the socket HTTP client against real HTTP servers on loopback: the same
-// cases (rows) against nginx and lighttpd, each over HTTP and over HTTPS with the harness's test
-// CA; a page fetch and an update through two proxies (tinyproxy, squid); and the socket client
-// against Python's HTTPS server, which closes without a TLS close_notify.
+// The web components and the socket HTTP client against nginx and lighttpd, each over HTTP and
+// HTTPS; a page fetch and an update through tinyproxy and squid; and the socket client against
+// Python's HTTPS server, which closes without a TLS close_notify.
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,7 @@
-// TQNISMTP, and `qninet mail`, against two SMTP servers nobody here wrote: aiosmtpd and
-// OpenSMTPD. The same rows go to each; what arrives is read with Python's email package.
-// STARTTLS with a login runs against aiosmtpd only (smtp_tls_test.cpp): Debian 12's OpenSMTPD
-// 6.8.0p2 aborts every TLS handshake under OpenSSL 3 ("missing private key": its
-// privilege-separated key signing, upstream issue 1171, RSA and EC keys alike), and it takes AUTH
-// only with TLS ("invalid listen option: auth requires tls/smtps").
+// TQNISMTP and `qninet mail` against aiosmtpd and OpenSMTPD, the same rows to each, what arrives
+// read with Python's email package. STARTTLS with a login: aiosmtpd only (smtp_test.cpp), as
+// Debian 12's OpenSMTPD 6.8.0p2 aborts every TLS handshake under OpenSSL 3 ("missing private key",
+// upstream issue 1171) and takes AUTH only with TLS.
 
 #include <unistd.h>
 

@@ -1,7 +1,6 @@
-// The translator and the UPS tracker against the loopback HTTPS service fixture, in the retired
-// API versions (translator v2, UPS XML) and the current ones (v3 JSON, UPS REST): every request
-// byte for byte, every mapped field of the answers, and error answers as failures that leave no
-// stale result behind.
+// The translator and the UPS tracker against the loopback HTTPS service fixture, old APIs (v2, UPS
+// XML) and current (v3 JSON, UPS REST): requests byte for byte, every mapped field of the answers,
+// errors as failures that leave no stale result behind.
 
 #include <gtest/gtest.h>
 

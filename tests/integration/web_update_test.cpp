@@ -1,7 +1,6 @@
-// The web updater against real servers on loopback (nginx over HTTP and HTTPS with the harness's
-// CA, pyftpdlib, tinyproxy, the service fixture's Digest path, a folder as a network share) and,
-// for the answers no real server gives, a scripted one: one table of (server and remote file,
-// properties, local file before, each run's Status, local file after, what the run sent).
+// The web updater against nginx (HTTP, HTTPS), pyftpdlib, tinyproxy, the service fixture's Digest
+// path and a folder as a share, and a scripted server for answers no real server gives: one table
+// of (server and file, properties, local file before, each run's Status, file after, requests).
 
 #include <gtest/gtest.h>
 
