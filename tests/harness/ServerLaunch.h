@@ -26,7 +26,6 @@ struct Unavailable : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// "scheme://127.0.0.1:port" + path.
 std::string LoopbackUrl(const char* scheme, std::uint16_t port, const std::string& path);
 
 /// The program's full path; throws Unavailable naming the Debian package when it is missing.
@@ -38,9 +37,8 @@ std::vector<std::filesystem::path> WaitForFiles(const std::filesystem::path& fol
                                                 const std::string& suffix, std::size_t expected,
                                                 std::chrono::milliseconds timeout);
 
-/// One real server on 127.0.0.1 started from its row of the table: the configuration is written
-/// into a temporary folder with free ports filled in, the program runs in the foreground in its own
-/// process group, and it is stopped with its workers when the object goes.
+/// A real server on 127.0.0.1 from its row of the table: configured in a temporary folder on free
+/// ports, run in the foreground in its own process group, stopped with its workers when it goes.
 class Peer {
 public:
   using Values = std::map<std::string, std::string>;
@@ -51,10 +49,9 @@ public:
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
-  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER} and `values` filled in), starts the
-  /// program with `extraArgs` after the row's and waits (bounded) for the probe. Throws Unavailable
-  /// when the program is missing or needs root, std::runtime_error with the logs when it does not
-  /// come up (stopped by then).
+  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER}, `values`), runs the program with
+  /// `extraArgs` after the row's and waits (bounded) for the probe. Throws Unavailable when the
+  /// program is missing or needs root, std::runtime_error with the logs when it does not come up.
   void Start(Values values = {}, const std::vector<std::string>& extraArgs = {});
   void Stop();  ///< with its workers; idempotent
   /// Freezes the server in place (SIGSTOP: connections still complete, nothing answers), or thaws it.
@@ -87,10 +84,9 @@ public:
   }
   std::string AccessLog() const { return ReadFileText(FDir.File("access.log")); }
   /// Write a file under DocRoot() (folders made) and return its path; the large one holds
-  /// Pattern(size), written in pieces.
+  /// Pattern(size): `n` bytes of a pattern without line ends, from its byte `from` on.
   std::filesystem::path WriteFile(const std::string& relativePath, std::string_view bytes) const;
   std::filesystem::path WriteLargeFile(const std::string& relativePath, std::uint64_t size) const;
-  /// `n` bytes of a pattern without line ends, from its byte `from` on.
   static std::string Pattern(std::size_t n, std::uint64_t from = 0);
 
 protected:
@@ -143,10 +139,8 @@ struct Dnsmasq : Peer {
   explicit Dnsmasq(const std::vector<std::string>& records) : Peer("dnsmasq") { Start({}, records); }
 };
 
-/// unbound answering from local data alone ("server:" lines such as
-/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop. With
-/// `tls` it also answers DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only, path
-/// /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
+/// unbound answering from the "server:" lines given (`local-data: ...`) alone; with `tls` also DNS
+/// over TLS on TlsPort() and over HTTPS (HTTP/2 only, /dns-query) on HttpsPort(), under CA().
 struct Unbound : Peer {
   explicit Unbound(const std::vector<std::string>& serverLines, bool tls = false);
   std::uint16_t TlsPort() const { return FPorts.at(1); }
@@ -176,9 +170,8 @@ struct XinetdDaytime : Peer {
   XinetdDaytime() : Peer("xinetd") { Start(); }
 };
 
-/// OpenSMTPD (root only; its queue and control socket are fixed paths, so one at a time)
-/// delivering every recipient into one maildir as nobody; each copy starts with
-/// "Return-Path: <sender>" and "Delivered-To: recipient". It refuses refusedRecipients at RCPT.
+/// OpenSMTPD (root only) delivering each recipient's copy, opened by "Return-Path: <sender>" and
+/// "Delivered-To: recipient", into one maildir as nobody; refusedRecipients are refused at RCPT.
 struct OpenSmtpd : Peer {
   explicit OpenSmtpd(const std::vector<std::string>& refusedRecipients = {});
   /// The delivered copies, sorted, once at least `expected` arrived or timeout passed.
@@ -188,10 +181,8 @@ struct OpenSmtpd : Peer {
   }
 };
 
-/// A stored message read by Python's email package, as JSON: the headers From, To, Cc, Bcc,
-/// Reply-To, Date, X-Priority, Subject, Message-Id, X-Mailer (null when absent), "date_parsed",
-/// "defects" and "parts" (type, filename, charset, attachment, hex of the decoded bytes, and text
-/// for text parts).
+/// A stored message read by Python's email package, as JSON: the headers, "date_parsed", "defects"
+/// and "parts" (type, filename, charset, attachment, hex of the decoded bytes, text) (smtp_server.py).
 std::string ReadStoredMessage(const std::filesystem::path& eml);
 /// Lower-case hex of bytes, as the reader gives part contents.
 std::string HexOf(const std::string& bytes);
@@ -240,10 +231,9 @@ enum class FtpPeerKind {
   PureFtpd,      ///< MLSD (links listed as links)
 };
 
-/// A real FTP server: Root() is its "/", readable by every account, and the login of User()
-/// starts in LoginFolder() ("/home/u", made here; "/" for vsftpd, whose anonymous login cannot
-/// start below its root). proftpd and pure-ftpd run from the packages scripts/install-deps.sh
-/// unpacks; they and vsftpd need root (their logins chroot).
+/// A real FTP server: Root() is its "/", readable by every account; User()'s login starts in
+/// LoginFolder() ("/home/u"; "/" for vsftpd's anonymous login). proftpd and pure-ftpd run unpacked
+/// by scripts/install-deps.sh; they and vsftpd need root (their logins chroot).
 class FtpPeer : public Peer {
 public:
   /// The pyftpdlib kinds take the account and the login folder given; starting at "/", they let
@@ -265,8 +255,7 @@ protected:
   std::unique_ptr<Peer> FHelper;  // pure-authd, which answers pure-ftpd's logins
 };
 
-/// pyftpdlib with one account of full rights on Root(), where its login starts, and anonymous
-/// read access to the same folder.
+/// pyftpdlib: one account of full rights whose login starts at Root(), and anonymous reading.
 struct FtpServer : FtpPeer {
   explicit FtpServer(std::string user = "tester", std::string password = "secret")
       : FtpPeer(FtpPeerKind::Pyftpdlib, std::move(user), std::move(password), "/") {}
@@ -282,9 +271,8 @@ struct Exchange {
   std::string Target() const { return Query.empty() ? Path : Path + "?" + Query; }
 };
 
-/// A loopback HTTPS stand-in (service_fixture.py, Python's http.server with ssl) for the web
-/// services the translator and the UPS tracker talk to, and for Digest logins; the script says
-/// which answers it gives.
+/// A loopback HTTPS stand-in (service_fixture.py) for the translator's and the UPS tracker's web
+/// services, and for Digest logins.
 class ServiceFixture : public Peer {
 public:
   ServiceFixture();
