@@ -15,11 +15,8 @@ inline constexpr bool kSanitized = __has_feature(address_sanitizer);
 #else
 inline constexpr bool kSanitized = false;
 #endif
-/// Whether a child's peak says what the library holds: AddressSanitizer's shadow and quarantine
-/// grow it by hundreds of MiB, so its builds measure no memory bound.
-inline constexpr bool kMemoryMeasured = !kSanitized;
 /// A child forked while a server thread sits in the sanitizer's allocator can wait on its lock
-/// for ever, so the forked matrices run in the plain builds only.
+/// for ever, so the forked matrices run in the plain builds only (where memory is measured too).
 inline constexpr const char* kForkUnderSanitizer =
     "forking a threaded process under AddressSanitizer can deadlock on its allocator's locks";
 
