@@ -87,11 +87,7 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
   const auto txtFile = dir.Write("notes.txt", text), txt7File = dir.Write("plain.txt", text7);
 
   const std::vector<std::string> refused{"nobody@qninet.test"};
-  harness::SmtpServer::Options account;
-  account.User = "mailer";
-  account.Password = "s3cret";
-  account.RefusedRecipients = refused;
-  harness::SmtpServer aiosmtpd(account);
+  harness::SmtpServer aiosmtpd({.User = "mailer", .Password = "s3cret", .RefusedRecipients = refused});
   harness::OpenSmtpd opensmtpd(refused);
   std::size_t aioSeen = 0;
   std::set<std::filesystem::path> openSeen;

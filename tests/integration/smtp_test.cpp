@@ -39,15 +39,13 @@ harness::TestCA& ca() {
 
 SmtpServer::Options secured(Tls mode, std::vector<std::string> excluded = {},
                             const std::string& cert = "server") {
-  SmtpServer::Options o;
-  o.User = "mailer";
-  o.Password = "s3cret";
-  o.RequireAuth = true;
-  o.TlsMode = mode;
-  o.CertFile = ca().Dir() / (cert + ".crt");
-  o.KeyFile = ca().Dir() / (cert + ".key");
-  o.ExcludedAuth = std::move(excluded);
-  return o;
+  return {.User = "mailer",
+          .Password = "s3cret",
+          .RequireAuth = true,
+          .TlsMode = mode,
+          .CertFile = ca().Dir() / (cert + ".crt"),
+          .KeyFile = ca().Dir() / (cert + ".key"),
+          .ExcludedAuth = std::move(excluded)};
 }
 
 void point_at(TQNISMTP& smtp, const SmtpServer& server, TQNITLSMode mode, TQNISMTPAuthMethod method) {
@@ -66,8 +64,6 @@ void point_at(TQNISMTP& smtp, const SmtpServer& server, TQNITLSMode mode, TQNISM
   smtp.SetSubject(u"over tls");
   smtp.Body()->SetText(u"sealed\r\n.dot line\r\n");
 }
-
-json read_message(const std::filesystem::path& eml) { return json::parse(harness::ReadStoredMessage(eml)); }
 
 }  // namespace
 
@@ -153,7 +149,7 @@ TEST(SmtpServerDelivery, AttachmentHoldingBoundaryTextsHidesNoPart) {
     ASSERT_EQ(smtp.Execute(), u"") << server.LogText();
     const auto messages = server.Messages(n);
     ASSERT_EQ(messages.size(), n);
-    const json m = read_message(messages[n - 1]);
+    const json m = json::parse(harness::ReadStoredMessage(messages[n - 1]));
     EXPECT_EQ(m["defects"], json::array());
     ASSERT_EQ(m["parts"].size(), 3u) << m.dump();
     EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(trap));
