@@ -194,13 +194,13 @@ public:
   /// Whether the server offers STARTTLS, or speaks TLS from the first byte.
   enum class Tls { None, StartTls, Implicit };
   struct Options {
-    std::string User;  ///< with Password: AUTH (LOGIN, PLAIN, CRAM-MD5) accepts only this account
-    std::string Password;
-    bool RequireAuth = false;                    ///< refuse MAIL before a successful AUTH
-    std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
+    std::string User{};  ///< with Password: AUTH (LOGIN, PLAIN, CRAM-MD5) accepts only this account
+    std::string Password{};
+    bool RequireAuth = false;                      ///< refuse MAIL before a successful AUTH
+    std::vector<std::string> RefusedRecipients{};  ///< answered 550 5.1.1 <addr>: Recipient address rejected
     Tls TlsMode = Tls::None;
-    std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
-    std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
+    std::filesystem::path CertFile{}, KeyFile{};  ///< the server's certificate (PEM) under TLS
+    std::vector<std::string> ExcludedAuth{};      ///< mechanisms not offered ("CRAM-MD5")
   };
   /// With a `token`, XOAUTH2 and OAUTHBEARER accept User with it; SMTPUTF8 and 8BITMIME are
   /// offered or not.
