@@ -1,6 +1,5 @@
-// Asynchronous runs under the console and scripted backends against real servers on loopback
-// (nginx, rate-limited where a run must last; the scripted server as a WHOIS server), and the
-// synchronous run on many threads at once. These are the tests the ThreadSanitizer job runs.
+// Asynchronous runs under the console and scripted backends against nginx and a scripted WHOIS
+// server, and the synchronous run on fifty threads at once: the ThreadSanitizer job's tests.
 
 #include <gtest/gtest.h>
 
@@ -197,8 +196,7 @@ TEST_F(AsyncPeers, RemoteImageRunsNeverOverlap) {
   EXPECT_EQ(image->Picture()->Graphic()->Width(), 24);
 }
 
-// One component per thread with the synchronous run: fifty at once, half fetching files from
-// nginx, half asking the WHOIS server, each getting its own answer.
+// Fifty threads with a component each, half fetching from nginx, half asking WHOIS: own answers.
 TEST_F(AsyncPeers, FiftyThreadsEachWithItsOwnComponent) {
   ScriptedServer whois = whois_server();
   std::vector<std::string> answers(50);

@@ -1,6 +1,5 @@
-// Hostile and broken servers against the socket clients: each pair of client and fault must end
-// in the error the user would see (never a success), within MaxTime plus a second, with its
-// memory near the answer cap. Each case runs in a forked child so that its peak is its own.
+// Hostile and broken servers against the socket clients: each pair of client and fault ends in the
+// user's error within MaxTime plus a second, memory near the answer cap (each in a forked child).
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// The remote directory lister on one tree served by pyftpdlib and read as a local folder: bare
-// and joined names, wildcards, recursion, "." and "..", missing folders, links back up a tree,
-// the depth bound, a cancelled walk, and FTP kept away from the HTTP proxy.
+// The remote directory lister on one tree over pyftpdlib and as a local folder: names, wildcards,
+// recursion, "." and "..", missing folders, links back up, the depth bound, a cancel, no proxy.
 
 #include <gtest/gtest.h>
 

@@ -64,8 +64,7 @@ std::vector<std::string> walk(const harness::FtpPeer& peer, const char* director
 
 void run_cases(const harness::FtpPeer& peer) {
   fill_tree(peer.Root());
-  // The walk lists every name whole and ends: a folder reached again through a link is not
-  // listed again.
+  // Every name whole, and an end: a folder reached again through a link is not listed again.
   std::vector<std::string> tree{
       "/pub/blank name.txt", "/pub/trailing ", "/pub/gr\u00FC\u00DFe.txt", "/pub/sub", "/pub/sub/deep.txt",
       "/pub/file-link",      "/pub/file.bin"};

@@ -31,8 +31,7 @@ const std::string kFeed =
     "</title>\n</item>\n</channel>\n</rss>\n";
 const std::string kLatin = "application/rss+xml; charset=ISO-8859-1";
 
-/// One server on one scheme. Each scheme has a folder of its own: a server may keep a file's
-/// date from the other's run.
+/// One server on one scheme, with a folder of its own (a server may keep a file's date of a run).
 struct Peer {
   std::string Name;
   const harness::WebServer* Server;
@@ -203,8 +202,7 @@ TEST(PeersHttp, PageFetchAndUpdateThroughTinyproxyAndSquid) {
   }
 }
 
-// Python's HTTPS server closes without close_notify: a body whole by its Content-Length is the
-// answer, a cut one is still an error.
+// Without close_notify a body whole by its Content-Length is the answer, a cut one an error.
 TEST(PeersHttp, SocketClientWithoutCloseNotify) {
   test_support::NoSystemProxy noProxy;
   harness::ServiceFixture python;

@@ -1,6 +1,5 @@
-// Signed and pinned updates against nginx and pyftpdlib, with files signed by the real minisign
-// tool under keys made in the test's folder: one table of (remote file, pin, local file before,
-// Status, error) run over HTTP and FTP; a refused download leaves the old bytes and nothing else.
+// Signed and pinned updates against nginx and pyftpdlib, files signed by the real minisign: one
+// table over HTTP and FTP; a refused download leaves the old bytes and nothing else.
 
 #include <gtest/gtest.h>
 

@@ -29,9 +29,8 @@ const char* kPage =
 
 }  // namespace
 
-// Downloads go to the private folder under the remote extension: the feed's is gone after the run,
-// the page's stays for the next run to find current. A failed run keeps what was read; a gone file
-// empties it.
+// Downloads go to the private folder under the remote extension, the feed's gone after the run, the
+// page's kept to be found current. A failed run keeps what was read; a gone file empties it.
 TEST(ContentDownloads, PrivateFilesSkippedRunsAndGoneFiles) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;
