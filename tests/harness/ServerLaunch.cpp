@@ -258,10 +258,8 @@ void WebServer::Start() {
 }
 
 fs::path WebServer::WriteFile(const std::string& relativePath, std::string_view bytes) const {
-  const fs::path path = FDocRoot / relativePath;
-  fs::create_directories(path.parent_path());
-  WriteFileBytes(path, bytes);
-  return path;
+  WriteFileBytes(FDocRoot / relativePath, bytes);
+  return FDocRoot / relativePath;
 }
 
 std::string WebServer::Pattern(std::size_t n, std::uint64_t from) {

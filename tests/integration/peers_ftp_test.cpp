@@ -29,10 +29,8 @@ constexpr std::int64_t kRemoteTime = 1577880000;  // 2020-01-01 12:00 UTC: a LIS
 
 void fill_tree(const fs::path& root) {
   for (const char* name : {"pub/blank name.txt", "pub/trailing ", "pub/gr\u00FC\u00DFe.txt",
-                           "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"}) {
-    fs::create_directories((root / name).parent_path());
+                           "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"})
     harness::WriteFileBytes(root / name, name);
-  }
   // Two links back up in one folder: each path through them is new, the folder is not.
   fs::create_directory_symlink("..", root / "pub/sub/a");
   fs::create_directory_symlink("..", root / "pub/sub/b");

@@ -81,7 +81,6 @@ struct Peers {
     Nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
     Nginx.WriteFile("private/f.txt", "members only");
     Nginx.Start();
-    fs::create_directories(Ftp.Root() / "pub");
     harness::WriteFileBytes(Ftp.Root() / "pub/file.bin", pattern(60000));
     harness::WriteFileBytes(Ftp.Root() / "open.txt", "for everyone");
     Share.Write("tool.bin", pattern(30000));
