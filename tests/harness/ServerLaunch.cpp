@@ -360,6 +360,13 @@ std::string ReadStoredMessage(const fs::path& eml) {
   return RunOrThrow({"/usr/bin/python3", QNINET_HARNESS_DIR "/smtp_server.py", "read", eml.string()});
 }
 
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
 std::string HexOf(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -437,21 +444,15 @@ std::optional<std::string> Exchange::Header(const std::string& name) const {
 }
 
 std::vector<Exchange> ServiceFixture::Exchanges() const {
-  const auto unhex = [](const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-      out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-  };
   std::vector<Exchange> out;
   std::istringstream lines(ReadFileText(FDir.File("requests.log")));
   std::string method, target, body, headers;
   while (lines >> method >> target >> body >> headers) {
-    target = unhex(target);
+    target = Unhex(target);
     const auto mark = std::min(target.find('?'), target.size());
     Exchange e{
-        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, unhex(body)};
-    std::istringstream fields(unhex(headers));
+        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, Unhex(body)};
+    std::istringstream fields(Unhex(headers));
     for (std::string line; std::getline(fields, line);)
       e.Headers.emplace_back(line.substr(0, line.find(": ")), line.substr(line.find(": ") + 2));
     out.push_back(std::move(e));

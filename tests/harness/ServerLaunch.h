@@ -184,8 +184,9 @@ struct OpenSmtpd : Peer {
 /// A stored message read by Python's email package, as JSON: the headers, "date_parsed", "defects"
 /// and "parts" (type, filename, charset, attachment, hex of the decoded bytes, text) (smtp_server.py).
 std::string ReadStoredMessage(const std::filesystem::path& eml);
-/// Lower-case hex of bytes, as the reader gives part contents.
+/// Lower-case hex of bytes, as the reader gives part contents, and back.
 std::string HexOf(const std::string& bytes);
+std::string Unhex(const std::string& hex);
 
 /// aiosmtpd (smtp_server.py). Each accepted message is stored as msg-NNNN.eml (the DATA bytes,
 /// dot-unstuffed) beside msg-NNNN.json ({"mail_from": ..., "rcpt_tos": [...]}).

@@ -48,19 +48,6 @@ std::string delivery_header(const std::string& text, const std::string& name) {
 
 const std::string kBody = "Hello Bob,\r\n.\r\n..x\r\n.leading period\r\nsch\u00F6ne Gr\u00FC\u00DFe";
 
-std::string unhex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
-std::string all_bytes() {
-  std::string s(1024, '\0');
-  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i);
-  return s;
-}
-
 }  // namespace
 
 TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
@@ -79,7 +66,9 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
                       {"kept-connection", false, false, true, false}};
 
   harness::TempDir dir("qninet-peers-smtp");
-  const std::string binary = all_bytes(), text7 = "first line\r\n.\r\n..x\r\nlast line\r\n";
+  std::string binary(1024, '\0');  // every byte value
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i);
+  const std::string text7 = "first line\r\n.\r\n..x\r\nlast line\r\n";
   const std::string text =
       "Zeile mit Leerzeichen am Ende   \r\nlone\nfeed and = sign \xC3\xBC\r\n.leading period\r\n" +
       std::string(200, 'x') + "\r\nno final break";
@@ -206,7 +195,7 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
         EXPECT_EQ(m["parts"][0]["type"], "text/plain");
         EXPECT_EQ(m["parts"][0]["charset"], "utf-8");
         // The sender ends the text with an empty line before the final period.
-        std::string body = unhex(m["parts"][0]["hex"]);
+        std::string body = harness::Unhex(m["parts"][0]["hex"]);
         while (body.ends_with('\n') || body.ends_with('\r')) body.pop_back();
         EXPECT_EQ(body, local(kBody));
         if (row.Attach) {
@@ -214,9 +203,9 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
           EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(binary));
           EXPECT_EQ(m["parts"][2]["filename"], "notes.txt");
           EXPECT_EQ(m["parts"][2]["type"], "text/plain");
-          EXPECT_EQ(unhex(m["parts"][2]["hex"]), local(text));
+          EXPECT_EQ(harness::Unhex(m["parts"][2]["hex"]), local(text));
           EXPECT_EQ(m["parts"][3]["filename"], "plain.txt");
-          EXPECT_EQ(unhex(m["parts"][3]["hex"]), local(text7));
+          EXPECT_EQ(harness::Unhex(m["parts"][3]["hex"]), local(text7));
         }
       }
     }
