@@ -94,17 +94,6 @@ std::function<std::unique_ptr<TQNInetBase>()> made(std::function<void(C&)> set =
   };
 }
 
-/// A whole mail dialogue with the given line end and none after the last reply.
-Script mail_dialogue(const std::string& eol) {
-  return Script()
-      .Send("220 hi" + eol)
-      .ReplyToLines({"250 ok" + eol, "250 ok" + eol, "250 ok" + eol, "250 ok" + eol, "354 go" + eol})
-      .ReadUntil("\r\n.\r\n")
-      .Send("250 queued" + eol)
-      .ReadLine()
-      .Send("221 bye");
-}
-
 constexpr const char* kCutDns =
     "^127\\.0\\.0\\.1:[0-9]+: The connection closed after [0-9]+ of [0-9]+ bytes$";
 constexpr const char* kCutHttp = "^The answer ended after 3 of 100012 announced bytes$";
@@ -148,7 +137,9 @@ const Client kClients[] = {
     {"smtp", made<TQNISMTP>([](TQNISMTP& c) {
        c.From()->SetText(u"a@q.test"), c.Recipients()->SetEMailAddresses(u"b@q.test"), c.Body()->Add(u"hello"); }),
      mailed, false, "220-hello\r\n", "^Error 220: the server closed the connection$",
-     [] { return mail_dialogue("\n"); }, "ok: Warning: the message was accepted, but the reply to QUIT failed"},
+     [] { return Script().Send("220 hi\n").ReplyToLines({"250 ok\n", "250 ok\n", "250 ok\n", "250 ok\n", "354 go\n"})
+                  .ReadUntil("\r\n.\r\n").Send("250 queued\n").ReadLine().Send("221 bye"); },
+     "ok: Warning: the message was accepted, but the reply to QUIT failed"},
 };
 // clang-format on
 
