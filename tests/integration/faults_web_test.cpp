@@ -267,19 +267,6 @@ std::set<std::string> names_in(const fs::path& dir) {
   return names;
 }
 
-/// What the run did wrong to the files: a changed target, a new file in its folder or in the
-/// private temporary folder.
-std::string damage(const Target& t, const std::set<std::string>& dirBefore, const fs::path& dir,
-                   const std::set<std::string>& tempBefore, const fs::path& temp) {
-  std::string wrong;
-  if (!t.File.empty() && summary(t.File) != kOld) wrong += " FILES: target changed";
-  for (const auto& [folder, before] : {std::pair{dir, &dirBefore}, std::pair{temp, &tempBefore}})
-    for (const auto& name : names_in(folder))
-      if (!before->contains(name) && !t.Allowed.contains(name) && folder / name != t.File)
-        wrong += " FILES: left " + name;
-  return wrong;
-}
-
 struct Case {
   std::string Name;
   std::vector<Script> Scripts;
@@ -300,25 +287,31 @@ std::vector<Script> whole_answer(const Client& client, const std::string& eol, s
   return scripts;
 }
 
-/// Runs one case in a forked child; a failure also reports what it did wrong to the files.
+/// Runs one case in a forked child; a failure also reports what it did wrong to the files: a
+/// changed target, a new file in its folder or in the private temporary folder.
 harness::ForkedOutcome run_case(const std::function<Outcome(const Place&)>& run, const Place& place,
                                 const fs::path& temp) {
   return harness::RunForked([&] {
     gui::TScriptedGui gui;
-    const auto dirBefore = names_in(place.Dir);
-    const auto tempBefore = names_in(temp);
+    const std::pair<fs::path, std::set<std::string>> before[] = {{place.Dir, names_in(place.Dir)},
+                                                                 {temp, names_in(temp)}};
     Outcome o;
     try {
       o = run(place);
     } catch (const Exception& e) {
       o.first = {false, "raised: " + ToUtf8(e.Message())};
     }
-    if (!o.first.Success) o.first.Text += damage(o.second, dirBefore, place.Dir, tempBefore, temp);
+    const auto& [result, t] = o;
+    if (!result.Success && !t.File.empty() && summary(t.File) != kOld)
+      o.first.Text += " FILES: target changed";
+    for (const auto& [folder, names] : before)
+      for (const auto& name : names_in(folder))
+        if (!result.Success && !names.contains(name) && !t.Allowed.contains(name) && folder / name != t.File)
+          o.first.Text += " FILES: left " + name;
     return o.first;
   });
 }
 
-/// Checks one forked outcome against its case.
 void judge(const harness::ForkedOutcome& o, const std::string& expect, double seconds, long memoryKiB) {
   EXPECT_TRUE(o.Ran) << o.Text;
   const std::string seen = (o.Success ? "ok: " : "") + o.Text;
