@@ -171,11 +171,9 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
   if (FProcess) throw std::runtime_error(std::string(r.Name) + ": already started");
   if (r.Root && ::geteuid() != 0) throw Unavailable(std::string(r.Name) + " must be started as root");
   // A fixed port must be reported plainly when taken, not as a start-up time-out.
-  if (r.Fixed) {
-    if (const std::string why = BindProblem(r.Fixed, r.Kind == Ports::Udp); !why.empty())
-      throw std::runtime_error(std::string(r.Name) + ": cannot bind 127.0.0.1 port " +
-                               std::to_string(r.Fixed) + ": " + why);
-  }
+  if (const std::string why = r.Fixed ? BindProblem(r.Fixed, r.Kind == Ports::Udp) : ""; !why.empty())
+    throw std::runtime_error(std::string(r.Name) + ": cannot bind 127.0.0.1 port " + std::to_string(r.Fixed) +
+                             ": " + why);
   const passwd* me = ::getpwuid(::geteuid());
   values.insert(
       {{"DIR", FDir.Path().string()}, {"PORT", std::to_string(Port())}, {"USER", me ? me->pw_name : "root"}});
@@ -183,9 +181,8 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
   std::vector<std::string> argv;
   for (const char* a : r.Argv)
     if (a[0] != '?' || ::geteuid() == 0) argv.push_back(fill(a + (a[0] == '?'), values));
-  argv[0] = program(argv[0], r);
-  for (auto& a : argv)
-    if (a[0] == '@') a = program(a, r);
+  for (std::size_t i = 0; i < argv.size(); ++i)
+    if (i == 0 || argv[i][0] == '@') argv[i] = program(argv[i], r);
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   values.insert({{"EXTRA", ""}, {"TLS", ""}});
   if (r.Config) FDir.Write(std::string(r.Name) + ".conf", fill(conf(r.Name), values));
@@ -196,9 +193,8 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
         return std::all_of(FPorts.begin(), FPorts.end(),
                            [](std::uint16_t p) { return WaitForTcpPort(p, std::chrono::milliseconds(100)); });
       case Ready::Greeting:
-        return Greets(Port(), "220 ");
       case Ready::Line:
-        return Greets(Port(), "");
+        return Greets(Port(), r.Probe == Ready::Greeting ? "220 " : "");
       case Ready::Sntp:
         return AnswersSntp(Port());
       case Ready::Socket:
