@@ -95,12 +95,15 @@ bool Process::Running() {
   return info.si_pid == 0;
 }
 
-std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+bool Process::Ended(std::chrono::steady_clock::duration limit) {
+  for (const auto until = std::chrono::steady_clock::now() + limit;
+       Running() && std::chrono::steady_clock::now() < until;)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  return !Running();
+}
+
+std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
+  if (!Ended(timeout)) return std::nullopt;
   if (!FReaped && FPid > 0) {
     reap(true);
     ::kill(-FPid, SIGKILL);  // leftovers of the group, if any
@@ -110,19 +113,14 @@ std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
 
 void Process::Stop(std::chrono::milliseconds grace) {
   if (FPid <= 0 || FReaped) return;
-  const auto wait = [this](std::chrono::steady_clock::duration d) {
-    for (const auto until = std::chrono::steady_clock::now() + d;
-         Running() && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  };
   if (Running()) {
     ::kill(-FPid, SIGTERM);
     ::kill(FPid, SIGTERM);
-    wait(grace);
+    Ended(grace);
   }
   // Whatever remains of the group (workers, or the leader after the grace) is killed.
   ::kill(-FPid, SIGKILL);
-  wait(std::chrono::seconds(10));
+  Ended(std::chrono::seconds(10));
   reap(false);
 }
 

@@ -45,6 +45,7 @@ public:
 
 private:
   void reap(bool wait);
+  bool Ended(std::chrono::steady_clock::duration limit);  ///< waits up to limit for the exit
   std::vector<std::string> FArgv;
   std::unique_ptr<TempDir> FOwnLogDir;
   std::filesystem::path FOut, FErr;

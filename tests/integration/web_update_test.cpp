@@ -95,9 +95,9 @@ struct Ctx {
   fs::path Local;
   gui::TScriptedGui& Gui;
   std::vector<TQNIAction> Actions = {};
-  std::vector<TQNIStatus> Statuses = {};                  // each OnStatusChange
-  std::uint64_t Calls = 0, First = 0, Last = 0, Max = 0;  // progress of the last run
-  std::function<bool(std::uint64_t)> Abort = {};          // from the progress event
+  std::vector<TQNIStatus> Statuses = {};          // each OnStatusChange
+  std::uint64_t Calls = 0, Last = 0, Max = 0;     // progress of the last run
+  std::function<bool(std::uint64_t)> Abort = {};  // from the progress event
   std::thread Canceller = {};
   std::size_t Mark = 0;  // the requests a peer had seen before the row
 };
@@ -337,8 +337,7 @@ TEST(WebUpdate, EachAnswerGivesItsStatusAndLocalFile) {
     u.SetOnActionChange([&](TObject*) { r.Actions.push_back(u.Action()); });
     u.SetOnStatusChange([&](TObject*) { r.Statuses.push_back(u.Status()); });
     u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t max, bool& abort) {
-      if (r.Calls++ == 0) r.First = cur;
-      r.Last = cur, r.Max = max;
+      ++r.Calls, r.Last = cur, r.Max = max;
       if (r.Abort) abort = r.Abort(cur);
     });
     if (row.Set) row.Set(r);
