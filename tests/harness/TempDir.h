@@ -16,9 +16,7 @@ public:
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return FPath; }
-  /// Path() / name; nothing is made.
   std::filesystem::path File(std::string_view name) const { return FPath / name; }
-  /// Writes bytes to Path() / name (folders made as needed) and returns the path.
   std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
 
 private:

@@ -1,6 +1,5 @@
-"""pyftpdlib on 127.0.0.1: one account with full rights on ROOT whose login starts in LOGIN,
-anonymous read access to ROOT when ANONYMOUS is 1, and with DOS 1 LIST alone (no MLSD or MLST),
-written in the DOS/IIS dialect.
+"""pyftpdlib on 127.0.0.1: one account of full rights on ROOT starting in LOGIN, anonymous reading
+when ANONYMOUS is 1, and with DOS 1 LIST alone (no MLSD or MLST) in the DOS/IIS dialect.
 
 usage: ftp_server.py PORT ROOT USER PASSWORD LOGIN ANONYMOUS DOS
 """

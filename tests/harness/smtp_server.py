@@ -2,11 +2,8 @@
 beside msg-NNNN.json (the envelope), logging each EHLO, AUTH and MAIL to DIR/commands.log, and
 every byte received (in clear) to DIR/received.log.
 
-usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED TLS CERT KEY EXCLUDED
-                      TOKEN SMTPUTF8 8BITMIME
-       (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit; with a TOKEN,
-       XOAUTH2 and OAUTHBEARER accept USER with that bearer token; SMTPUTF8 and 8BITMIME are
-       1 or 0, offered or not)
+usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED TLS CERT KEY EXCLUDED TOKEN SMTPUTF8 8BITMIME
+       (as SmtpServer in ServerLaunch.h passes them)
        smtp_server.py read FILE: the stored message as Python's email package reads it, as JSON
 """
 import asyncio, base64, binascii, email, hashlib, hmac, json, logging, os, ssl, sys
