@@ -116,8 +116,8 @@ TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrde
   // The step images are the state images of their actions, and the bar shows the share.
   status.Show();
   QWidget* window = gui::QtWindowOf(status);
-  const QImage underWay = QPixmap(":/qninet/state0.png").toImage();
-  const QImage connected = QPixmap(":/qninet/state2.png").toImage();
+  const QImage underWay = QPixmap(":/qninet/state0.png").toImage(),
+               connected = QPixmap(":/qninet/state2.png").toImage();
   auto step = [&](const char* name) { return window->findChild<QLabel*>(name)->pixmap().toImage(); };
   EXPECT_EQ(step("imgStep1"), connected);
   EXPECT_EQ(step("imgStep3"), underWay);
