@@ -21,14 +21,10 @@ using harness::ReadFileText;
 
 namespace {
 
-std::string one_line(std::string s) {
-  std::erase(s, '\n');
-  return s;
-}
-
 const std::string kFixtures = std::string(QNINET_FIXTURES_DIR) + "/rdap";
 
 std::unique_ptr<harness::WebServer> configured(const std::string& name) {
+  const auto one_line = [](std::string s) { return std::erase(s, '\n'), s; };
   const std::string busy = one_line(ReadFileText(kFixtures + "/errors/busy.json"));
   const std::string teapot = one_line(ReadFileText(kFixtures + "/errors/teapot.json"));
   if (name == "nginx") {

@@ -27,7 +27,7 @@ class Services : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { fixture = new ServiceFixture(); }
   static void TearDownTestSuite() { delete fixture, fixture = nullptr; }
-  static ServiceFixture* fixture;
+  static inline ServiceFixture* fixture = nullptr;
   test_support::NoSystemProxy noProxy;
 
   static std::unique_ptr<TQNMSTranslator> translator(const std::string& appId = kAppId) {
@@ -50,8 +50,6 @@ protected:
   static std::size_t requests() { return fixture->Exchanges().size(); }
   static harness::Exchange last() { return fixture->Exchanges().back(); }
 };
-
-ServiceFixture* Services::fixture = nullptr;
 
 // The target with the hex digits of its escapes in capitals: libcurl writes them in either case.
 std::string upper_escapes(std::string target) {
