@@ -50,16 +50,15 @@ TEST_F(QtContent, NewsWindowMarksNewEntriesExpandsSelectsAndOpensTheClickedKey) 
   EXPECT_EQ(tree->geometry(), window->rect());
   ASSERT_EQ(tree->topLevelItemCount(), 2);
 
-  const QImage oldIcon = icon_image(QIcon(":/qninet/news_old.png"));
-  const QImage newIcon = icon_image(QIcon(":/qninet/news_new.png"));
+  const QImage oldIcon = icon_image(QIcon(":/qninet/news_old.png")),
+               newIcon = icon_image(QIcon(":/qninet/news_new.png"));
   ASSERT_NE(oldIcon, newIcon);
   struct Row {
     QTreeWidgetItem* Item;
     const char* Text;
     bool New;
   };
-  QTreeWidgetItem* news0 = tree->topLevelItem(0);
-  QTreeWidgetItem* tips = tree->topLevelItem(1);
+  QTreeWidgetItem *news0 = tree->topLevelItem(0), *tips = tree->topLevelItem(1);
   for (const Row& r : {Row{news0, "Product news", false}, Row{news0->child(0), "Version 2.0 is out", false},
                        Row{news0->child(1), "Version 2.1 fixes printing", true}, Row{tips, "Tips", false},
                        Row{tips->child(0), "Drag pictures onto the window", true}}) {

@@ -1,7 +1,6 @@
-// The Qt windows offscreen: the widget trees the form models become, the logon prompt's
-// answers, and the status window against a real download from loopback nginx; and the program's
-// --gui option: the console by default, the Qt windows through libQNInetQt loaded at run time,
-// and a clear error where no display can be reached.
+// The Qt windows offscreen: the widget trees of the form models, the logon prompt, the status
+// window during a real download; and the program's --gui option (console by default, Qt through
+// libQNInetQt loaded at run time, an error without a display).
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -117,8 +116,8 @@ TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrde
   // The step images are the state images of their actions, and the bar shows the share.
   status.Show();
   QWidget* window = gui::QtWindowOf(status);
-  const QImage underWay = QPixmap(":/qninet/state0.png").toImage();
-  const QImage connected = QPixmap(":/qninet/state2.png").toImage();
+  const QImage underWay = QPixmap(":/qninet/state0.png").toImage(),
+               connected = QPixmap(":/qninet/state2.png").toImage();
   auto step = [&](const char* name) { return window->findChild<QLabel*>(name)->pixmap().toImage(); };
   EXPECT_EQ(step("imgStep1"), connected);
   EXPECT_EQ(step("imgStep3"), underWay);
@@ -133,25 +132,24 @@ TEST_F(QtWindows, FormModelsBecomeWidgetTreesWithTheirGeometryCaptionsAndTabOrde
 TEST_F(QtWindows, LogonReturnsTheEditedValuesOnlyWhenConfirmed) {
   struct Case {
     const char* Name;
-    String Caption;
+    String Caption;    // also the title; none: "Enter Password"
     const char* User;  // typed over the given value; null leaves it
     const char* Password;
     std::function<void(QWidget*)> Close;
     bool Result;
-    String WantUser, WantPassword, WantTitle;
+    String WantUser, WantPassword;
   };
   auto key = [](Qt::Key k) { return [k](QWidget* w) { QTest::keyClick(w->focusWidget(), k); }; };
   auto button = [](const char* name) {
     return [name](QWidget* w) { QTest::mouseClick(w->findChild<QPushButton*>(name), Qt::LeftButton); };
   };
   const Case cases[] = {
-      {"enter", u"", "alice", "s3cret", key(Qt::Key_Return), true, u"alice", u"s3cret", u"Enter Password"},
-      {"ok button", u"Proxy", "carol", nullptr, button("btnOk"), true, u"carol", u"old", u"Proxy"},
-      {"empty fields", u"", "", "", key(Qt::Key_Return), true, u"", u"", u"Enter Password"},
-      {"escape", u"", "alice", "s3cret", key(Qt::Key_Escape), false, u"bob", u"old", u"Enter Password"},
-      {"cancel button", u"", "alice", nullptr, button("btnCancel"), false, u"bob", u"old", u"Enter Password"},
-      {"title bar", u"", "alice", nullptr, [](QWidget* w) { w->close(); }, false, u"bob", u"old",
-       u"Enter Password"},
+      {"enter", u"", "alice", "s3cret", key(Qt::Key_Return), true, u"alice", u"s3cret"},
+      {"ok button", u"Proxy", "carol", nullptr, button("btnOk"), true, u"carol", u"old"},
+      {"empty fields", u"", "", "", key(Qt::Key_Return), true, u"", u""},
+      {"escape", u"", "alice", "s3cret", key(Qt::Key_Escape), false, u"bob", u"old"},
+      {"cancel button", u"", "alice", nullptr, button("btnCancel"), false, u"bob", u"old"},
+      {"title bar", u"", "alice", nullptr, [](QWidget* w) { w->close(); }, false, u"bob", u"old"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -171,22 +169,21 @@ TEST_F(QtWindows, LogonReturnsTheEditedValuesOnlyWhenConfirmed) {
     EXPECT_EQ(QNInAskLogon(c.Caption, user, password), c.Result);
     EXPECT_EQ(user, c.WantUser);
     EXPECT_EQ(password, c.WantPassword);
-    EXPECT_EQ(title, q(c.WantTitle));
+    EXPECT_EQ(title, q(c.Caption.empty() ? u"Enter Password" : c.Caption));
   }
 }
 
 TEST_F(QtWindows, MessageBoxesAnswerWithTheButtonPressedAndTimersTickOnTheEventLoop) {
-  struct Case {
+  const struct {
     std::int32_t Flags;
     QMessageBox::StandardButton Press;
     QMessageBox::Icon Icon;
     TModalResult Result;
-  };
-  for (const Case& c :
-       {Case{gui::mbOK | gui::mbIconInformation, QMessageBox::Ok, QMessageBox::Information, mrOk},
-        Case{gui::mbYesNo | gui::mbIconQuestion, QMessageBox::No, QMessageBox::Question, mrNo},
-        Case{gui::mbYesNo, QMessageBox::Yes, QMessageBox::NoIcon, mrYes},
-        Case{gui::mbOKCancel | gui::mbIconWarning, QMessageBox::Cancel, QMessageBox::Warning, mrCancel}}) {
+  } cases[] = {{gui::mbOK | gui::mbIconInformation, QMessageBox::Ok, QMessageBox::Information, mrOk},
+               {gui::mbYesNo | gui::mbIconQuestion, QMessageBox::No, QMessageBox::Question, mrNo},
+               {gui::mbYesNo, QMessageBox::Yes, QMessageBox::NoIcon, mrYes},
+               {gui::mbOKCancel | gui::mbIconWarning, QMessageBox::Cancel, QMessageBox::Warning, mrCancel}};
+  for (const auto& c : cases) {
     QString text;
     QMessageBox::Icon icon{};
     when_shown("QNInetMessageBox", [&](QWidget* w) {

@@ -83,7 +83,6 @@ ForkedOutcome RunForked(const std::function<CaseResult()>& body, unsigned cpuSec
   rusage usage{};
   while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  outcome.PeakKiB = usage.ru_maxrss;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.size() < sizeof(Report)) {
     outcome.Text = WIFSIGNALED(status) ? "the child died of signal " + std::to_string(WTERMSIG(status))
                                        : "the child did not report";
@@ -94,7 +93,7 @@ ForkedOutcome RunForked(const std::function<CaseResult()>& body, unsigned cpuSec
   outcome.Ran = true;
   outcome.Success = report.Success;
   outcome.Seconds = report.Seconds;
-  outcome.GrowthKiB = outcome.PeakKiB - report.StartKiB;
+  outcome.GrowthKiB = usage.ru_maxrss - report.StartKiB;
   outcome.Text = text.substr(sizeof report);
   return outcome;
 }

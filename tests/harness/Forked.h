@@ -15,11 +15,8 @@ inline constexpr bool kSanitized = __has_feature(address_sanitizer);
 #else
 inline constexpr bool kSanitized = false;
 #endif
-/// Whether a child's peak says what the library holds: AddressSanitizer's shadow and quarantine
-/// grow it by hundreds of MiB, so its builds measure no memory bound.
-inline constexpr bool kMemoryMeasured = !kSanitized;
 /// A child forked while a server thread sits in the sanitizer's allocator can wait on its lock
-/// for ever, so the forked matrices run in the plain builds only.
+/// for ever, so the forked matrices run in the plain builds only (where memory is measured too).
 inline constexpr const char* kForkUnderSanitizer =
     "forking a threaded process under AddressSanitizer can deadlock on its allocator's locks";
 
@@ -28,8 +25,7 @@ struct ForkedOutcome {
   bool Success = false;  ///< what the case said
   std::string Text;      ///< the case's error text (or why the child did not report)
   double Seconds = 0;    ///< the case's own duration, measured in the child
-  long PeakKiB = 0;      ///< the child's peak resident size
-  long GrowthKiB = 0;    ///< the peak less the child's size when the case began
+  long GrowthKiB = 0;    ///< the child's peak resident size less its size when the case began
 };
 
 /// What a case reports: whether it succeeded, and the error the user would see.

@@ -8,14 +8,12 @@
 
 namespace qninet::harness {
 
-/// A TCP port that was free on 127.0.0.1 a moment ago (bound to port 0, read, closed).
+/// A TCP (UDP) port that was free on 127.0.0.1 a moment ago (bound to port 0, read, closed).
 /// Throws std::runtime_error when no socket can be bound.
 std::uint16_t FreePort();
-/// The UDP variant of FreePort().
 std::uint16_t FreeUdpPort();
 /// A port free for both TCP and UDP on 127.0.0.1 (for servers that bind both).
 std::uint16_t FreeTcpAndUdpPort();
-/// Whether ::1 can be bound here.
 bool HaveIPv6Loopback();
 /// Why 127.0.0.1 `port` (UDP or TCP) cannot be bound now; empty when it can.
 std::string BindProblem(std::uint16_t port, bool udp);

@@ -95,12 +95,15 @@ bool Process::Running() {
   return info.si_pid == 0;
 }
 
-std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+bool Process::Ended(std::chrono::steady_clock::duration limit) {
+  for (const auto until = std::chrono::steady_clock::now() + limit;
+       Running() && std::chrono::steady_clock::now() < until;)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  return !Running();
+}
+
+std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
+  if (!Ended(timeout)) return std::nullopt;
   if (!FReaped && FPid > 0) {
     reap(true);
     ::kill(-FPid, SIGKILL);  // leftovers of the group, if any
@@ -110,27 +113,20 @@ std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
 
 void Process::Stop(std::chrono::milliseconds grace) {
   if (FPid <= 0 || FReaped) return;
-  const auto wait = [this](std::chrono::steady_clock::duration d) {
-    for (const auto until = std::chrono::steady_clock::now() + d;
-         Running() && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  };
   if (Running()) {
     ::kill(-FPid, SIGTERM);
     ::kill(FPid, SIGTERM);
-    wait(grace);
+    Ended(grace);
   }
   // Whatever remains of the group (workers, or the leader after the grace) is killed.
   ::kill(-FPid, SIGKILL);
-  wait(std::chrono::seconds(10));
+  Ended(std::chrono::seconds(10));
   reap(false);
 }
 
 std::string Process::StdoutText() const { return ReadFileText(FOut); }
 
-std::string Process::Log() const {
-  return "[stdout]\n" + ReadFileText(FOut) + "\n[stderr]\n" + ReadFileText(FErr);
-}
+std::string Process::Log() const { return "[stdout]\n" + StdoutText() + "\n[stderr]\n" + ReadFileText(FErr); }
 
 std::string Process::LogTail(std::size_t maxBytes) const { return Tail(Log(), maxBytes); }
 
@@ -148,12 +144,11 @@ RunResult RunToCompletion(std::vector<std::string> argv, std::chrono::millisecon
 }
 
 std::string RunOrThrow(std::vector<std::string> argv, std::chrono::milliseconds timeout) {
-  Process p(std::move(argv));
-  const auto status = p.WaitExit(timeout);
-  if (status != 0)
-    throw std::runtime_error("command failed (" + std::to_string(status.value_or(-1000)) +
-                             "): " + p.CommandLine() + "\n" + p.LogTail());
-  return p.StdoutText();
+  RunResult r = RunToCompletion(argv, timeout);
+  if (r.ExitCode != 0)
+    throw std::runtime_error("command failed (" + std::to_string(r.ExitCode) + "): " + argv[0] + "\n" +
+                             Tail(r.Output));
+  return r.Stdout;
 }
 
 }  // namespace qninet::harness

@@ -13,20 +13,17 @@ namespace qninet::harness {
 
 class TempDir;
 
-/// The full path of an executable: a name with a slash is taken as is; otherwise PATH is
-/// searched, then /usr/sbin, /sbin, /usr/bin, /bin (root's PATH may lack the sbin folders).
-/// Empty when not found.
+/// The full path of an executable (a name with a slash as is; else PATH, then /usr/sbin, /sbin,
+/// /usr/bin, /bin: root's PATH may lack the sbin folders), or empty.
 std::string FindProgram(const std::string& name);
 
 /// A child process started with posix_spawn from an argument vector (never a shell), in its
 /// own process group, with stdout and stderr going to files kept for diagnostics.
 class Process {
 public:
-  /// Starts argv[0] (resolved with FindProgram) with argv; its output files go to logDir, or to a
-  /// private temporary folder. Throws std::runtime_error when the program is missing or cannot
-  /// be spawned.
+  /// Starts argv[0] (resolved with FindProgram), its output files in logDir or a temporary folder.
+  /// Throws std::runtime_error when the program is missing or cannot be spawned.
   explicit Process(std::vector<std::string> argv, std::filesystem::path logDir = {});
-  /// Stops the process (see Stop).
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -40,16 +37,15 @@ public:
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
   /// Exit code when it exited normally, -signal when killed, nothing while running.
   std::optional<int> ExitCode() const { return FExitCode; }
-  /// What the process wrote to stdout so far.
   std::string StdoutText() const;
   /// Captured stdout then stderr, labelled; LogTail gives its end, for error messages.
   std::string Log() const;
   std::string LogTail(std::size_t maxBytes = 3000) const;
-  /// The command line, for messages.
   std::string CommandLine() const;
 
 private:
   void reap(bool wait);
+  bool Ended(std::chrono::steady_clock::duration limit);  ///< waits up to limit for the exit
   std::vector<std::string> FArgv;
   std::unique_ptr<TempDir> FOwnLogDir;
   std::filesystem::path FOut, FErr;
@@ -58,15 +54,13 @@ private:
   std::optional<int> FExitCode;
 };
 
-/// The result of RunToCompletion.
 struct RunResult {
   int ExitCode = -1;   ///< exit code, -signal when killed, -1000 when it timed out
   std::string Stdout;  ///< stdout alone
   std::string Output;  ///< stdout and stderr, labelled
 };
 
-/// Runs a command to its end (killed after timeout) and returns its exit code and output.
-/// Throws std::runtime_error when the program is missing.
+/// Runs a command to its end (killed after timeout). Throws std::runtime_error when it is missing.
 RunResult RunToCompletion(std::vector<std::string> argv,
                           std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

@@ -153,7 +153,8 @@ std::vector<fs::path> WaitForFiles(const fs::path& folder, const std::string& su
   }
 }
 
-Peer::Peer(std::string_view name, bool secondPort) : FDir("qninet-" + std::string(name)), FRow(row(name)) {
+Peer::Peer(std::string_view name, std::size_t morePorts)
+    : FDir("qninet-" + std::string(name)), FRow(row(name)) {
   const Row& r = FRow;
   if (r.Fixed)
     FPorts = {r.Fixed};
@@ -161,8 +162,8 @@ Peer::Peer(std::string_view name, bool secondPort) : FDir("qninet-" + std::strin
     FPorts = {r.Kind == Ports::Udp      ? FreeUdpPort()
               : r.Kind == Ports::TcpUdp ? FreeTcpAndUdpPort()
                                         : FreePort()};
-  while (secondPort && FPorts.size() < 2)
-    if (auto p = FreePort(); p != FPorts[0]) FPorts.push_back(p);
+  while (FPorts.size() < 1 + morePorts)
+    if (auto p = FreePort(); std::find(FPorts.begin(), FPorts.end(), p) == FPorts.end()) FPorts.push_back(p);
 }
 
 void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
@@ -170,11 +171,9 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
   if (FProcess) throw std::runtime_error(std::string(r.Name) + ": already started");
   if (r.Root && ::geteuid() != 0) throw Unavailable(std::string(r.Name) + " must be started as root");
   // A fixed port must be reported plainly when taken, not as a start-up time-out.
-  if (r.Fixed) {
-    if (const std::string why = BindProblem(r.Fixed, r.Kind == Ports::Udp); !why.empty())
-      throw std::runtime_error(std::string(r.Name) + ": cannot bind 127.0.0.1 port " +
-                               std::to_string(r.Fixed) + ": " + why);
-  }
+  if (const std::string why = r.Fixed ? BindProblem(r.Fixed, r.Kind == Ports::Udp) : ""; !why.empty())
+    throw std::runtime_error(std::string(r.Name) + ": cannot bind 127.0.0.1 port " + std::to_string(r.Fixed) +
+                             ": " + why);
   const passwd* me = ::getpwuid(::geteuid());
   values.insert(
       {{"DIR", FDir.Path().string()}, {"PORT", std::to_string(Port())}, {"USER", me ? me->pw_name : "root"}});
@@ -182,9 +181,8 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
   std::vector<std::string> argv;
   for (const char* a : r.Argv)
     if (a[0] != '?' || ::geteuid() == 0) argv.push_back(fill(a + (a[0] == '?'), values));
-  argv[0] = program(argv[0], r);
-  for (auto& a : argv)
-    if (a[0] == '@') a = program(a, r);
+  for (std::size_t i = 0; i < argv.size(); ++i)
+    if (i == 0 || argv[i][0] == '@') argv[i] = program(argv[i], r);
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   values.insert({{"EXTRA", ""}, {"TLS", ""}});
   if (r.Config) FDir.Write(std::string(r.Name) + ".conf", fill(conf(r.Name), values));
@@ -195,9 +193,8 @@ void Peer::Start(Values values, const std::vector<std::string>& extraArgs) {
         return std::all_of(FPorts.begin(), FPorts.end(),
                            [](std::uint16_t p) { return WaitForTcpPort(p, std::chrono::milliseconds(100)); });
       case Ready::Greeting:
-        return Greets(Port(), "220 ");
       case Ready::Line:
-        return Greets(Port(), "");
+        return Greets(Port(), r.Probe == Ready::Greeting ? "220 " : "");
       case Ready::Sntp:
         return AnswersSntp(Port());
       case Ready::Socket:
@@ -238,7 +235,8 @@ std::string Peer::LogText() const {
          (FProcess ? FProcess->LogTail(6000) : std::string());
 }
 
-WebServer::WebServer(std::string_view name, bool https) : Peer(name, https), FDocRoot(FDir.Path() / "www") {
+WebServer::WebServer(std::string_view name, bool https)
+    : Peer(name, https ? 1 : 0), FDocRoot(FDir.Path() / "www") {
   fs::create_directories(FDocRoot);
   if (https) FCA = std::make_unique<TestCA>();
 }
@@ -256,21 +254,22 @@ void WebServer::Start() {
 }
 
 fs::path WebServer::WriteFile(const std::string& relativePath, std::string_view bytes) const {
-  const fs::path path = FDocRoot / relativePath;
-  fs::create_directories(path.parent_path());
-  WriteFileBytes(path, bytes);
-  return path;
+  WriteFileBytes(FDocRoot / relativePath, bytes);
+  return FDocRoot / relativePath;
+}
+
+std::string WebServer::Pattern(std::size_t n, std::uint64_t from) {
+  std::string s(n, '\0');
+  for (std::uint64_t i = from; i < from + n; ++i)
+    s[i - from] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  return s;
 }
 
 fs::path WebServer::WriteLargeFile(const std::string& relativePath, std::uint64_t size) const {
   const fs::path path = WriteFile(relativePath, "");
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::string piece(1 << 16, '\0');
-  for (std::uint64_t at = 0; at < size; at += piece.size()) {
-    piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at)));
-    for (std::size_t k = 0; k < piece.size(); ++k) piece[k] = PatternByte(at + k);
-    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-  }
+  for (std::uint64_t at = 0; at < size; at += 1 << 16)
+    out << Pattern(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, size - at)), at);
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path.string());
   return path;
@@ -305,12 +304,10 @@ TinyProxy::TinyProxy(const Options& options) : Peer("tinyproxy") {
   Start({{"EXTRA", extra}});
 }
 
-Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls) {
+Unbound::Unbound(const std::vector<std::string>& serverLines, bool tls) : Peer("unbound", tls ? 2 : 0) {
   std::string extra;
   if (tls) {
     FCA = std::make_unique<TestCA>();
-    while (FPorts.size() < 3)
-      if (auto p = FreePort(); p != FPorts[0] && p != FPorts[1]) FPorts.push_back(p);
     for (const auto port : {FPorts[1], FPorts[2]})
       extra += "  interface: 127.0.0.1@" + std::to_string(port) + "\n";
     extra += "  tls-port: " + std::to_string(FPorts[1]) + "\n  https-port: " + std::to_string(FPorts[2]) +
@@ -341,7 +338,7 @@ OpenSmtpd::OpenSmtpd(const std::vector<std::string>& refusedRecipients) : Peer("
 
 SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8, bool eightBitMime)
     : Peer("aiosmtpd") {
-  fs::create_directories(MessageDir());
+  fs::create_directories(FDir.File("messages"));
   // Under implicit TLS the greeting is encrypted: an accepted connection must do.
   FConnectOnly = o.TlsMode == Tls::Implicit;
   const auto list = [](const std::vector<std::string>& items) {
@@ -357,6 +354,13 @@ SmtpServer::SmtpServer(const Options& o, const std::string& token, bool smtputf8
 
 std::string ReadStoredMessage(const fs::path& eml) {
   return RunOrThrow({"/usr/bin/python3", QNINET_HARNESS_DIR "/smtp_server.py", "read", eml.string()});
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
 }
 
 std::string HexOf(const std::string& bytes) {
@@ -436,21 +440,15 @@ std::optional<std::string> Exchange::Header(const std::string& name) const {
 }
 
 std::vector<Exchange> ServiceFixture::Exchanges() const {
-  const auto unhex = [](const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-      out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-  };
   std::vector<Exchange> out;
   std::istringstream lines(ReadFileText(FDir.File("requests.log")));
   std::string method, target, body, headers;
   while (lines >> method >> target >> body >> headers) {
-    target = unhex(target);
+    target = Unhex(target);
     const auto mark = std::min(target.find('?'), target.size());
     Exchange e{
-        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, unhex(body)};
-    std::istringstream fields(unhex(headers));
+        method, target.substr(0, mark), target.substr(std::min(mark + 1, target.size())), {}, Unhex(body)};
+    std::istringstream fields(Unhex(headers));
     for (std::string line; std::getline(fields, line);)
       e.Headers.emplace_back(line.substr(0, line.find(": ")), line.substr(line.find(": ") + 2));
     out.push_back(std::move(e));

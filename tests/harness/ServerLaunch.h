@@ -26,7 +26,6 @@ struct Unavailable : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// "scheme://127.0.0.1:port" + path.
 std::string LoopbackUrl(const char* scheme, std::uint16_t port, const std::string& path);
 
 /// The program's full path; throws Unavailable naming the Debian package when it is missing.
@@ -38,26 +37,23 @@ std::vector<std::filesystem::path> WaitForFiles(const std::filesystem::path& fol
                                                 const std::string& suffix, std::size_t expected,
                                                 std::chrono::milliseconds timeout);
 
-/// One real server on 127.0.0.1 started from its row of the table: the configuration is written
-/// into a temporary folder with free ports filled in, the program runs in the foreground in its own
-/// process group, and it is stopped with its workers when the object goes.
+/// A real server on 127.0.0.1 from its row of the table: configured in a temporary folder on free
+/// ports, run in the foreground in its own process group, stopped with its workers when it goes.
 class Peer {
 public:
   using Values = std::map<std::string, std::string>;
   /// Makes the folder and picks the port of the row `name` ("nginx", "pure-authd"; its program's
-  /// name), and a second one with `secondPort`; nothing runs until Start().
-  explicit Peer(std::string_view name, bool secondPort = false);
+  /// name), and `morePorts` more TCP ones; nothing runs until Start().
+  explicit Peer(std::string_view name, std::size_t morePorts = 0);
   virtual ~Peer() { Stop(); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
-  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER} and `values` filled in), starts the
-  /// program with `extraArgs` after the row's and waits (bounded) for the probe. Throws Unavailable
-  /// when the program is missing or needs root, std::runtime_error with the logs when it does not
-  /// come up (stopped by then).
+  /// Writes the configuration ({DIR}, {PORT}, {PORT2}, {USER}, `values`), runs the program with
+  /// `extraArgs` after the row's and waits (bounded) for the probe. Throws Unavailable when the
+  /// program is missing or needs root, std::runtime_error with the logs when it does not come up.
   void Start(Values values = {}, const std::vector<std::string>& extraArgs = {});
-  /// Stops the server and its workers. Idempotent.
-  void Stop();
+  void Stop();  ///< with its workers; idempotent
   /// Freezes the server in place (SIGSTOP: connections still complete, nothing answers), or thaws it.
   void Pause(bool paused) const;
   std::uint16_t Port() const { return FPorts[0]; }
@@ -78,23 +74,20 @@ protected:
 class WebServer : public Peer {
 public:
   void Start();
-  /// 0 without https.
-  std::uint16_t HttpsPort() const { return FCA ? FPorts[1] : 0; }
   const std::filesystem::path& DocRoot() const { return FDocRoot; }
-  /// The CA behind the TLS port, or null without https.
+  /// 0 and null without https.
+  std::uint16_t HttpsPort() const { return FCA ? FPorts[1] : 0; }
   const TestCA* CA() const { return FCA.get(); }
-  /// "http://127.0.0.1:PORT" + path, and its https twin.
   std::string Url(const std::string& path = "/") const { return LoopbackUrl("http", Port(), path); }
   std::string HttpsUrl(const std::string& path = "/") const {
     return LoopbackUrl("https", HttpsPort(), path);
   }
-  /// One line per request served, with its status.
   std::string AccessLog() const { return ReadFileText(FDir.File("access.log")); }
-  /// Write a file under DocRoot() (folders made) and return its path; the large one holds size
-  /// bytes, byte i being PatternByte(i), written in pieces.
+  /// Write a file under DocRoot() (folders made) and return its path; the large one holds
+  /// Pattern(size): `n` bytes of a pattern without line ends, from its byte `from` on.
   std::filesystem::path WriteFile(const std::string& relativePath, std::string_view bytes) const;
   std::filesystem::path WriteLargeFile(const std::string& relativePath, std::uint64_t size) const;
-  static char PatternByte(std::uint64_t i) { return static_cast<char>('a' + (i * 7 + i / 251) % 26); }
+  static std::string Pattern(std::size_t n, std::uint64_t from = 0);
 
 protected:
   WebServer(std::string_view name, bool https);
@@ -146,10 +139,8 @@ struct Dnsmasq : Peer {
   explicit Dnsmasq(const std::vector<std::string>& records) : Peer("dnsmasq") { Start({}, records); }
 };
 
-/// unbound answering from local data alone ("server:" lines such as
-/// `local-data: "www.test. 300 IN A 10.1.2.3"`): no recursion, chroot or privilege drop. With
-/// `tls` it also answers DNS over TLS on TlsPort() and DNS over HTTPS (HTTP/2 only, path
-/// /dns-query) on HttpsPort(), under a TestCA's certificate for 127.0.0.1 and localhost.
+/// unbound answering from the "server:" lines given (`local-data: ...`) alone; with `tls` also DNS
+/// over TLS on TlsPort() and over HTTPS (HTTP/2 only, /dns-query) on HttpsPort(), under CA().
 struct Unbound : Peer {
   explicit Unbound(const std::vector<std::string>& serverLines, bool tls = false);
   std::uint16_t TlsPort() const { return FPorts.at(1); }
@@ -179,9 +170,8 @@ struct XinetdDaytime : Peer {
   XinetdDaytime() : Peer("xinetd") { Start(); }
 };
 
-/// OpenSMTPD (root only; its queue and control socket are fixed paths, so one at a time)
-/// delivering every recipient into one maildir as nobody; each copy starts with
-/// "Return-Path: <sender>" and "Delivered-To: recipient". It refuses refusedRecipients at RCPT.
+/// OpenSMTPD (root only) delivering each recipient's copy, opened by "Return-Path: <sender>" and
+/// "Delivered-To: recipient", into one maildir as nobody; refusedRecipients are refused at RCPT.
 struct OpenSmtpd : Peer {
   explicit OpenSmtpd(const std::vector<std::string>& refusedRecipients = {});
   /// The delivered copies, sorted, once at least `expected` arrived or timeout passed.
@@ -191,13 +181,12 @@ struct OpenSmtpd : Peer {
   }
 };
 
-/// A stored message read by Python's email package, as JSON: the headers From, To, Cc, Bcc,
-/// Reply-To, Date, X-Priority, Subject, Message-Id, X-Mailer (null when absent), "date_parsed",
-/// "defects" and "parts" (type, filename, charset, attachment, hex of the decoded bytes, and text
-/// for text parts).
+/// A stored message read by Python's email package, as JSON: the headers, "date_parsed", "defects"
+/// and "parts" (type, filename, charset, attachment, hex of the decoded bytes, text) (smtp_server.py).
 std::string ReadStoredMessage(const std::filesystem::path& eml);
-/// Lower-case hex of bytes, as the reader gives part contents.
+/// Lower-case hex of bytes, as the reader gives part contents, and back.
 std::string HexOf(const std::string& bytes);
+std::string Unhex(const std::string& hex);
 
 /// aiosmtpd (smtp_server.py). Each accepted message is stored as msg-NNNN.eml (the DATA bytes,
 /// dot-unstuffed) beside msg-NNNN.json ({"mail_from": ..., "rcpt_tos": [...]}).
@@ -206,26 +195,24 @@ public:
   /// Whether the server offers STARTTLS, or speaks TLS from the first byte.
   enum class Tls { None, StartTls, Implicit };
   struct Options {
-    std::string User;  ///< with Password: AUTH (LOGIN, PLAIN, CRAM-MD5) accepts only this account
-    std::string Password;
-    bool RequireAuth = false;                    ///< refuse MAIL before a successful AUTH
-    std::vector<std::string> RefusedRecipients;  ///< answered 550 5.1.1 <addr>: Recipient address rejected
+    std::string User{};  ///< with Password: AUTH (LOGIN, PLAIN, CRAM-MD5) accepts only this account
+    std::string Password{};
+    bool RequireAuth = false;                      ///< refuse MAIL before a successful AUTH
+    std::vector<std::string> RefusedRecipients{};  ///< answered 550 5.1.1 <addr>: Recipient address rejected
     Tls TlsMode = Tls::None;
-    std::filesystem::path CertFile, KeyFile;  ///< the server's certificate (PEM) under TLS
-    std::vector<std::string> ExcludedAuth;    ///< mechanisms not offered ("CRAM-MD5")
+    std::filesystem::path CertFile{}, KeyFile{};  ///< the server's certificate (PEM) under TLS
+    std::vector<std::string> ExcludedAuth{};      ///< mechanisms not offered ("CRAM-MD5")
   };
   /// With a `token`, XOAUTH2 and OAUTHBEARER accept User with it; SMTPUTF8 and 8BITMIME are
   /// offered or not.
   explicit SmtpServer(const Options& options, const std::string& token = "", bool smtputf8 = false,
                       bool eightBitMime = true);
   SmtpServer() : SmtpServer(Options{}) {}
-  std::filesystem::path MessageDir() const { return FDir.File("messages"); }
   /// The .eml paths in arrival order, once at least `expected` arrived or timeout passed.
   std::vector<std::filesystem::path> Messages(
       std::size_t expected = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
-    return WaitForFiles(MessageDir(), ".eml", expected, timeout);
+    return WaitForFiles(FDir.File("messages"), ".eml", expected, timeout);
   }
-  /// The envelope JSON stored beside a message.
   static std::string Envelope(std::filesystem::path message) {
     return ReadFileText(message.replace_extension(".json"));
   }
@@ -245,10 +232,9 @@ enum class FtpPeerKind {
   PureFtpd,      ///< MLSD (links listed as links)
 };
 
-/// A real FTP server: Root() is its "/", readable by every account, and the login of User()
-/// starts in LoginFolder() ("/home/u", made here; "/" for vsftpd, whose anonymous login cannot
-/// start below its root). proftpd and pure-ftpd run from the packages scripts/install-deps.sh
-/// unpacks; they and vsftpd need root (their logins chroot).
+/// A real FTP server: Root() is its "/", readable by every account; User()'s login starts in
+/// LoginFolder() ("/home/u"; "/" for vsftpd's anonymous login). proftpd and pure-ftpd run unpacked
+/// by scripts/install-deps.sh; they and vsftpd need root (their logins chroot).
 class FtpPeer : public Peer {
 public:
   /// The pyftpdlib kinds take the account and the login folder given; starting at "/", they let
@@ -270,8 +256,7 @@ protected:
   std::unique_ptr<Peer> FHelper;  // pure-authd, which answers pure-ftpd's logins
 };
 
-/// pyftpdlib with one account of full rights on Root(), where its login starts, and anonymous
-/// read access to the same folder.
+/// pyftpdlib: one account of full rights whose login starts at Root(), and anonymous reading.
 struct FtpServer : FtpPeer {
   explicit FtpServer(std::string user = "tester", std::string password = "secret")
       : FtpPeer(FtpPeerKind::Pyftpdlib, std::move(user), std::move(password), "/") {}
@@ -284,23 +269,19 @@ struct Exchange {
   std::string Body;
   /// The header's value (names compared ignoring case), or none when it was not sent.
   std::optional<std::string> Header(const std::string& name) const;
-  /// Path and query as sent.
   std::string Target() const { return Query.empty() ? Path : Path + "?" + Query; }
 };
 
-/// A loopback HTTPS stand-in (service_fixture.py, Python's http.server with ssl) for the web
-/// services the translator and the UPS tracker talk to, and for Digest logins; the script says
-/// which answers it gives.
+/// A loopback HTTPS stand-in (service_fixture.py) for the translator's and the UPS tracker's web
+/// services, and for Digest logins.
 class ServiceFixture : public Peer {
 public:
   ServiceFixture();
   std::string Url(const std::string& path) const { return LoopbackUrl("https", Port(), path); }
-  /// The CA file a client trusts to reach the fixture.
   std::string CaFile() const { return FCA.CaCert().string(); }
   /// The bytes Speak answers with.
   void SetAudio(std::string_view bytes) const { FDir.Write("audio.bin", bytes); }
-  /// Every request received so far, in order.
-  std::vector<Exchange> Exchanges() const;
+  std::vector<Exchange> Exchanges() const;  ///< every request so far, in order
 
 private:
   TestCA FCA;

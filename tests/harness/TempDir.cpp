@@ -22,10 +22,8 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::Write(std::string_view name, std::string_view bytes) const {
-  const auto path = File(name);
-  std::filesystem::create_directories(path.parent_path());
-  WriteFileBytes(path, bytes);
-  return path;
+  WriteFileBytes(File(name), bytes);
+  return File(name);
 }
 
 std::string ReadFileText(const std::filesystem::path& path) {
@@ -36,6 +34,7 @@ std::string ReadFileText(const std::filesystem::path& path) {
 }
 
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();

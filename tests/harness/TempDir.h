@@ -16,9 +16,7 @@ public:
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return FPath; }
-  /// Path() / name; nothing is made.
   std::filesystem::path File(std::string_view name) const { return FPath / name; }
-  /// Writes bytes to Path() / name (folders made as needed) and returns the path.
   std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
 
 private:
@@ -27,7 +25,7 @@ private:
 
 /// The whole content of a file, or an empty string when it cannot be read.
 std::string ReadFileText(const std::filesystem::path& path);
-/// Writes bytes to a file, replacing it. Throws std::runtime_error on failure.
+/// Writes bytes to a file, replacing it (folders made). Throws std::runtime_error on failure.
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
 /// The last maxBytes of text (whole text when shorter), for error messages.
 std::string Tail(const std::string& text, std::size_t maxBytes = 3000);

@@ -11,15 +11,11 @@ namespace qninet::harness {
 /// localhost, made with the openssl command (EC P-256 keys) in its own temporary folder.
 class TestCA {
 public:
-  /// Makes the keys and certificates. Throws std::runtime_error (with openssl's output)
-  /// when openssl is missing or fails.
-  TestCA();
+  TestCA();  ///< throws std::runtime_error (with openssl's output) when openssl fails
 
   const std::filesystem::path& Dir() const { return FDir.Path(); }
-  /// The CA certificate (PEM): what a client trusts.
-  std::filesystem::path CaCert() const { return FDir.File("ca.crt"); }
+  std::filesystem::path CaCert() const { return FDir.File("ca.crt"); }  ///< what a client trusts
   std::filesystem::path CaKey() const { return FDir.File("ca.key"); }
-  /// The server certificate (PEM), signed by the CA.
   std::filesystem::path ServerCert() const { return FDir.File("server.crt"); }
   std::filesystem::path ServerKey() const { return FDir.File("server.key"); }
   /// Signs one more server certificate, `stem`.crt with its key `stem`.key in Dir(), for the

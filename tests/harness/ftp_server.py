@@ -1,6 +1,5 @@
-"""pyftpdlib on 127.0.0.1: one account with full rights on ROOT whose login starts in LOGIN,
-anonymous read access to ROOT when ANONYMOUS is 1, and with DOS 1 LIST alone (no MLSD or MLST),
-written in the DOS/IIS dialect.
+"""pyftpdlib on 127.0.0.1: one account of full rights on ROOT starting in LOGIN, anonymous reading
+when ANONYMOUS is 1, and with DOS 1 LIST alone (no MLSD or MLST) in the DOS/IIS dialect.
 
 usage: ftp_server.py PORT ROOT USER PASSWORD LOGIN ANONYMOUS DOS
 """
@@ -11,7 +10,6 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 port, root, user, password, login, anonymous, dos = sys.argv[1:8]
-
 
 class FS(AbstractedFS):
     def __init__(self, r, channel):
@@ -31,14 +29,12 @@ class FS(AbstractedFS):
             what = "<DIR>         " if stat.S_ISDIR(st.st_mode) else "%14d" % st.st_size
             yield ("%s       %s %s\r\n" % (when, what, name)).encode("utf8", self.cmd_channel.unicode_errors)
 
-
 class Handler(FTPHandler):
     abstracted_fs = FS
     banner = "QNInet test FTP server ready."
     auth_failed_timeout = 0.1  # a failed login is answered at once, not after 3 s
     if dos == "1":
         proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
-
 
 Handler.authorizer = DummyAuthorizer()
 Handler.authorizer.add_user(user, password, root, perm="elradfmwMT")

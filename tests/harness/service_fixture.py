@@ -1,20 +1,11 @@
-"""Loopback HTTPS stand-in for the translator and the UPS tracking services.
+"""Loopback HTTPS stand-in for the translator and the UPS tracking services, old APIs and current.
 
-Answers in the shapes those services used, picks error answers by the appId (translator) or
-the tracking number (UPS), and records every request before answering it: one line per
-request with the method, then the hex of the request target, of the body and of its headers
-(each "Name: value\n", in order), separated by blanks.
-
-The current APIs answer in their documented shapes. Translator v3 (any path ending in
-/translate, /detect or /languages with an api-version): the key "bad-key" (or none) is refused
-with 401000, the key "deep" gets JSON nested 300 deep, the key "moved" a redirect to localhost. UPS REST: a token for any client whose
-secret is "s3cret" (the client "brief" gets one of 30 seconds), and only the newest token of a
-client is taken (none of the client "refused"; the client "deep" gets JSON nested 300 deep);
-tracking numbers 1ZINVALID (400, 151018), 1ZNOTFOUND (a warning, no package), 1ZDEEP (nested 300
-deep) and 1ZTWOPACKAGES choose the answer.
-
-Under /auth/digest/ (GET and HEAD) a file answers only to the user "joe" with the password "pw"
-in Digest (MD5, qop "auth", checked with hashlib); any other request gets a 401 with its challenge.
+The answer is chosen by the appId (translator v2), the key (v3: "bad-key" or none refused with
+401000, "deep" nested 300 deep, "moved" redirected to localhost), the client (UPS REST: a token
+for a secret "s3cret", of 30 s for "brief", never taken for "refused", nested for "deep"; only a
+client's newest token is taken) or the tracking number. Under /auth/digest/ a file answers only
+"joe" with "pw" in Digest (MD5, qop "auth"). Each request is logged before the answer: its method,
+then the hex of its target, of its body and of its headers ("Name: value\n" each), blank-separated.
 
 usage: service_fixture.py PORT CERT KEY LOG AUDIO
 """
@@ -40,21 +31,17 @@ FAULT = ('<Fault xmlns="http://schemas.microsoft.com/ws/2005/05/envelope/none"><
          '</Code><Reason><Text xml:lang="en-US">The service is temporarily overloaded &amp; cannot answer.'
          '</Text></Reason></Fault>')
 
-
 def record(handler, body=b""):
     headers = "".join("%s: %s\n" % item for item in handler.headers.items())
     fields = [handler.path.encode("latin-1"), body, headers.encode("latin-1")]
     with LOCK, open(LOG, "a") as log:
         log.write(" ".join([handler.command] + [f.hex() or "-" for f in fields]) + "\n")
 
-
 REALM, USER, PASSWORD = "qninet", "joe", "pw"
 NONCES = set()
 
-
 def md5(text):
     return hashlib.md5(text.encode("latin-1")).hexdigest()
-
 
 def digest_accepts(method, target, header):
     if not header.startswith("Digest "):
@@ -68,7 +55,6 @@ def digest_accepts(method, target, header):
     expected = md5(":".join([ha1, fields["nonce"], fields.get("nc", ""), fields.get("cnonce", ""), "auth", ha2]))
     return fields.get("response") == expected
 
-
 def auth_answer(handler, method):
     if digest_accepts(method, handler.path, handler.headers.get("Authorization", "")):
         return 200, "text/plain", ("protected " + handler.path).encode(), None, {}
@@ -77,12 +63,10 @@ def auth_answer(handler, method):
     challenge = 'Digest realm="%s", qop="auth", algorithm=MD5, nonce="%s"' % (REALM, nonce)
     return 401, "text/plain", b"authorization required", None, {"WWW-Authenticate": challenge}
 
-
 def ups_address(lines, city, postal, country):
     parts = ["<AddressLine%d>%s</AddressLine%d>" % (i + 1, escape(l), i + 1) for i, l in enumerate(lines)]
     return ("<Address>" + "".join(parts) + "<City>%s</City><StateProvinceCode>XX</StateProvinceCode>"
             "<PostalCode>%s</PostalCode><CountryCode>%s</CountryCode></Address>" % (city, postal, country))
-
 
 def ups_activity(city, code, description, status, status_text, status_code, date, time, signed=""):
     signed_part = "<SignedForByName>%s</SignedForByName>" % signed if signed else ""
@@ -91,7 +75,6 @@ def ups_activity(city, code, description, status, status_text, status_code, date
             "<Status><StatusType><Code>%s</Code><Description>%s</Description></StatusType>"
             "<StatusCode><Code>%s</Code></StatusCode></Status>" % (status, status_text, status_code) +
             "<Date>%s</Date><Time>%s</Time></Activity>" % (date, time))
-
 
 def ups_response(context, status, inner):
     description = "Success" if status == "1" else "Failure"
@@ -102,7 +85,6 @@ def ups_response(context, status, inner):
                                                              inner if status != "1" else "") +
             (inner if status == "1" else "") + "</TrackResponse>")
 
-
 def ups_shipment(number, packages):
     return ("<Shipment><Shipper><ShipperNumber>A1B2C3</ShipperNumber>" +
             ups_address(["12 Dock Road", "Unit 4"], "TIMONIUM", "21093", "US") + "</Shipper>"
@@ -112,13 +94,11 @@ def ups_shipment(number, packages):
             "<ShipmentIdentificationNumber>%s</ShipmentIdentificationNumber>"
             "<PickupDate>20120515</PickupDate>" % escape(number) + "".join(packages) + "</Shipment>")
 
-
 def ups_answer(body):
     text = body.decode("utf-8", "replace")
-    number = re.search(r"<TrackingNumber>#?(.*?)</TrackingNumber>", text, re.S)
-    context = re.search(r"<CustomerContext>(.*?)</CustomerContext>", text, re.S)
-    number = html.unescape(number.group(1)) if number else ""
-    context = html.unescape(context.group(1)) if context else ""
+    found = [re.search(r"<%s>%s(.*?)</%s>" % (tag, skip, tag), text, re.S)
+             for tag, skip in (("TrackingNumber", "#?"), ("CustomerContext", ""))]
+    number, context = (html.unescape(m.group(1)) if m else "" for m in found)
     if number == "1Z500":
         return 500, "text/plain", b"Internal Server Error"
     if number == "1ZINVALID":
@@ -140,7 +120,6 @@ def ups_answer(body):
         packages = [package]
     return 200, "application/xml", ups_response(context, "1", ups_shipment(number, packages)).encode()
 
-
 def translator_answer(operation, query):
     app_id = query.get("appId", [""])[0]
     if app_id == "bad-app-id":
@@ -156,9 +135,7 @@ def translator_answer(operation, query):
     if operation == "Speak":
         with open(AUDIO, "rb") as f:
             audio = f.read()
-        if app_id == "truncated":
-            return 200, "audio/wav", audio, len(audio) * 2
-        return 200, "audio/wav", audio
+        return 200, "audio/wav", audio, len(audio) * (2 if app_id == "truncated" else 1)
     if operation in LANGUAGES:
         codes = [] if app_id == "empty" else LANGUAGES[operation]
         inner = "".join("<string>%s</string>" % c for c in codes)
@@ -172,24 +149,19 @@ def translator_answer(operation, query):
         return 404, "text/plain", b"no such operation"
     return 200, "application/xml; charset=utf-8", (prefix + xml).encode("utf-8")
 
-
 # ---- the current JSON APIs -------------------------------------------------------------------
 
 LANGUAGES_V3 = {"de": "German", "en": "English", "fr": "French", "pt-pt": "Portuguese (Portugal)"}
 DEEP = b"[" * 300 + b"]" * 300
 
-
 def json_answer(status, value):
     return status, "application/json; charset=utf-8", json.dumps(value).encode("utf-8")
-
 
 def v3_error(status, code, message):
     return json_answer(status, {"error": {"code": code, "message": message}})
 
-
 def detect_language(text):
     return "de" if re.search("[äöüß]", text) else "en"
-
 
 def translator_v3(handler, operation, query, body):
     if operation == "languages":
@@ -212,14 +184,11 @@ def translator_v3(handler, operation, query, body):
         result = {"detectedLanguage": {"language": detect_language(text), "score": 1.0}, **result}
     return json_answer(200, [result])
 
-
 TOKENS = {}  # client id -> its newest token
 COUNTER = itertools.count(1)
 
-
 def ups_errors(status, code, message):
     return json_answer(status, {"response": {"errors": [{"code": code, "message": message}]}})
-
 
 def ups_token(handler, body):
     try:
@@ -238,13 +207,11 @@ def ups_token(handler, body):
                              "access_token": token, "scope": "", "refresh_count": "0", "status": "approved",
                              "expires_in": "30" if client == "brief" else "14399"})
 
-
 def rest_address(city, state, postal, country, lines=()):
     address = {"addressLine%d" % (i + 1): l for i, l in enumerate(lines)}
     address.update({"city": city, "stateProvince": state, "postalCode": postal, "country": country,
                     "countryCode": country})
     return address
-
 
 def rest_activity(city, state, status, description, code, date, time=None):
     scan = {"location": {"address": rest_address(city, state, "", "US"), "slic": "80" + status + "1"},
@@ -253,7 +220,6 @@ def rest_activity(city, state, status, description, code, date, time=None):
     if time is not None:
         scan["time"] = time
     return scan
-
 
 def ups_rest_track(handler, number):
     token = handler.headers.get("Authorization", "")[7:]
@@ -285,9 +251,7 @@ def ups_rest_track(handler, number):
     return json_answer(200, {"trackResponse": {"shipment": [{"inquiryNumber": number, "package": packages,
                                                              "userRelation": [], "warnings": []}]}})
 
-
-def current_api_answer(handler, body):
-    """The answer of the current APIs, or None when the request is for the retired ones."""
+def current_api_answer(handler, body):  # None for the retired APIs
     parts = urlsplit(handler.path)
     query = parse_qs(parts.query, keep_blank_values=True)
     operation = parts.path.rsplit("/", 1)[-1]
@@ -298,7 +262,6 @@ def current_api_answer(handler, body):
     if handler.command == "GET" and parts.path.startswith("/api/track/v1/details/"):
         return ups_rest_track(handler, unquote(parts.path[len("/api/track/v1/details/"):]))
     return None
-
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -321,10 +284,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         record(self)
-        if not self.path.startswith("/auth/"):
-            self.answer(501, "text/plain", b"", head=True)
-        else:
-            self.answer(*auth_answer(self, "HEAD"), head=True)
+        answer = auth_answer(self, "HEAD") if self.path.startswith("/auth/") else (501, "text/plain", b"")
+        self.answer(*answer, head=True)
 
     def do_GET(self):
         record(self)
@@ -345,7 +306,6 @@ class Handler(BaseHTTPRequestHandler):
             return self.answer(*current)
         self.answer(*(ups_answer(body) if urlsplit(self.path).path == "/ups.app/xml/Track"
                       else (404, "text/plain", b"not found")))
-
 
 server = ThreadingHTTPServer(("127.0.0.1", int(PORT)), Handler)
 server.daemon_threads = True

@@ -2,16 +2,12 @@
 beside msg-NNNN.json (the envelope), logging each EHLO, AUTH and MAIL to DIR/commands.log, and
 every byte received (in clear) to DIR/received.log.
 
-usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED TLS CERT KEY EXCLUDED
-                      TOKEN SMTPUTF8 8BITMIME
-       (REFUSED and EXCLUDED comma-separated; TLS none, starttls or implicit; with a TOKEN,
-       XOAUTH2 and OAUTHBEARER accept USER with that bearer token; SMTPUTF8 and 8BITMIME are
-       1 or 0, offered or not)
+usage: smtp_server.py PORT DIR USER PASSWORD REQUIRE_AUTH REFUSED TLS CERT KEY EXCLUDED TOKEN SMTPUTF8 8BITMIME
+       (as SmtpServer in ServerLaunch.h passes them)
        smtp_server.py read FILE: the stored message as Python's email package reads it, as JSON
 """
 import asyncio, base64, binascii, email, hashlib, hmac, json, logging, os, ssl, sys
 from email import policy
-
 
 def read(path):
     msg = email.message_from_bytes(open(path, "rb").read(), policy=policy.default)
@@ -26,7 +22,6 @@ def read(path):
                     for p in msg.walk() if not p.is_multipart()]
     out["date_parsed"] = None if msg["Date"] is None else msg["Date"].datetime.isoformat()
     print(json.dumps(out))
-
 
 if sys.argv[1] == "read":
     read(sys.argv[2])
@@ -46,7 +41,6 @@ context = None
 if tls != "none":
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
-
 
 class Handler:
     count = 0
@@ -69,7 +63,6 @@ class Handler:
             f.write(data)
         os.rename(base + ".part", base + ".eml")
         return "250 Message accepted for delivery"
-
 
 class Server(SMTP):
     def data_received(self, data):
@@ -122,11 +115,9 @@ class Server(SMTP):
         return AuthResult(success=bool(user) and login == user and hmac.compare_digest(digest, expected),
                           handled=False)
 
-
 def authenticator(server, session, envelope, mechanism, auth_data):
     ok = bool(user) and isinstance(auth_data, LoginPassword) and (auth_data.login, auth_data.password) == (user, password)
     return AuthResult(success=ok, handled=False)
-
 
 async def main():
     handler = Handler()
@@ -138,7 +129,6 @@ async def main():
         host="127.0.0.1", port=int(port), ssl=context if tls == "implicit" else None)
     async with server:
         await server.serve_forever()
-
 
 logging.basicConfig(level=logging.INFO, stream=sys.stderr)
 asyncio.run(main())

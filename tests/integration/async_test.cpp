@@ -1,6 +1,5 @@
-// Asynchronous runs under the console and scripted backends against real servers on loopback
-// (nginx, rate-limited where a run must last; the scripted server as a WHOIS server), and the
-// synchronous run on many threads at once. These are the tests the ThreadSanitizer job runs.
+// Asynchronous runs under the console and scripted backends against nginx and a scripted WHOIS
+// server, and the synchronous run on fifty threads at once: the ThreadSanitizer job's tests.
 
 #include <gtest/gtest.h>
 
@@ -127,9 +126,8 @@ TEST_F(AsyncPeers, ExecuteAsyncAndWaitGiveWhatExecuteGives) {
   for (const auto& id : events) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
-// A busy component refuses a second run and every property write, and deleting it mid-download
-// cancels and joins at once: the old file stays, no temporary file is left, nginx sees the
-// connection end.
+// A busy component refuses a second run and every property write; deleted mid-download it cancels
+// and joins at once, the old file staying, no temporary file left, nginx seeing the connection end.
 TEST_F(AsyncPeers, BusyComponentRefusesAndItsDeletionEndsTheTransfer) {
   const fs::path local = dir.File("big.bin");
   harness::WriteFileBytes(local, "old");
@@ -198,8 +196,7 @@ TEST_F(AsyncPeers, RemoteImageRunsNeverOverlap) {
   EXPECT_EQ(image->Picture()->Graphic()->Width(), 24);
 }
 
-// One component per thread with the synchronous run: fifty at once, half fetching files from
-// nginx, half asking the WHOIS server, each getting its own answer.
+// Fifty threads with a component each, half fetching from nginx, half asking WHOIS: own answers.
 TEST_F(AsyncPeers, FiftyThreadsEachWithItsOwnComponent) {
   ScriptedServer whois = whois_server();
   std::vector<std::string> answers(50);

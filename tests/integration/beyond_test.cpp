@@ -16,8 +16,7 @@ using harness::ScriptedServer;
 
 namespace {
 
-// A WHOIS-like server that answers the query with `answer()`, made when the query arrives so
-// that it can name a server started later.
+// A WHOIS-like server answering `answer()`, made when the query arrives (naming later servers).
 Script whois_answer(std::function<std::string()> answer) {
   return Script().ReadUntil("\r\n\r\n").Reply({}, [answer](const std::string&) { return answer(); });
 }

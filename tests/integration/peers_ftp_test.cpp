@@ -1,10 +1,7 @@
-// The FTP client against real server implementations: the same cases, one table, run against
-// pyftpdlib (MLSD, links followed), pyftpdlib writing DOS/IIS listings with LIST alone, vsftpd
-// (LIST only, links as links), proftpd (MLSD, and LIST only with MLSD denied) and pure-ftpd
-// (MLSD, links as links). Names with blanks (a trailing one too) and UTF-8, links, two links
-// back up in one folder, the login folder met as a sub-folder, and the updater's compare and
-// download. vsftpd's anonymous login starts at "/", so it skips the login-folder case;
-// proftpd and pure-ftpd need root (their logins chroot).
+// The FTP client against pyftpdlib (MLSD; and LIST alone in the DOS/IIS dialect), vsftpd (LIST,
+// links as links), proftpd (MLSD; and LIST with MLSD denied) and pure-ftpd (MLSD): odd names, links
+// back up a tree, the login folder as a sub-folder, the updater's compare and download. vsftpd's
+// anonymous login starts at "/" (no login-folder case); proftpd and pure-ftpd need root (chroot).
 
 #include <gtest/gtest.h>
 
@@ -32,10 +29,8 @@ constexpr std::int64_t kRemoteTime = 1577880000;  // 2020-01-01 12:00 UTC: a LIS
 
 void fill_tree(const fs::path& root) {
   for (const char* name : {"pub/blank name.txt", "pub/trailing ", "pub/gr\u00FC\u00DFe.txt",
-                           "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"}) {
-    fs::create_directories((root / name).parent_path());
+                           "pub/sub/deep.txt", "home/u/file1", "home/u/docs/d.txt"})
     harness::WriteFileBytes(root / name, name);
-  }
   // Two links back up in one folder: each path through them is new, the folder is not.
   fs::create_directory_symlink("..", root / "pub/sub/a");
   fs::create_directory_symlink("..", root / "pub/sub/b");
@@ -67,8 +62,7 @@ std::vector<std::string> walk(const harness::FtpPeer& peer, const char* director
 
 void run_cases(const harness::FtpPeer& peer) {
   fill_tree(peer.Root());
-  // The walk lists every name whole and ends: a folder reached again through a link is not
-  // listed again.
+  // Every name whole, and an end: a folder reached again through a link is not listed again.
   std::vector<std::string> tree{
       "/pub/blank name.txt", "/pub/trailing ", "/pub/gr\u00FC\u00DFe.txt", "/pub/sub", "/pub/sub/deep.txt",
       "/pub/file-link",      "/pub/file.bin"};

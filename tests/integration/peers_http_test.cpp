@@ -1,7 +1,6 @@
-// The web components and the socket HTTP client against real HTTP servers on loopback: the same
-// cases (rows) against nginx and lighttpd, each over HTTP and over HTTPS with the harness's test
-// CA; a page fetch and an update through two proxies (tinyproxy, squid); and the socket client
-// against Python's HTTPS server, which closes without a TLS close_notify.
+// The web components and the socket HTTP client against nginx and lighttpd, each over HTTP and
+// HTTPS; a page fetch and an update through tinyproxy and squid; and the socket client against
+// Python's HTTPS server, which closes without a TLS close_notify.
 
 #include <gtest/gtest.h>
 
@@ -32,14 +31,7 @@ const std::string kFeed =
     "</title>\n</item>\n</channel>\n</rss>\n";
 const std::string kLatin = "application/rss+xml; charset=ISO-8859-1";
 
-std::string pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = harness::WebServer::PatternByte(i);
-  return s;
-}
-
-/// One server on one scheme. Each scheme has a folder of its own: a server may keep a file's
-/// date from the other's run.
+/// One server on one scheme, with a folder of its own (a server may keep a file's date of a run).
 struct Peer {
   std::string Name;
   const harness::WebServer* Server;
@@ -53,7 +45,6 @@ struct Peer {
   fs::path Write(const std::string& path, const std::string& bytes) const {
     return Server->WriteFile(Scheme + path, bytes);
   }
-  std::string AccessLog() const { return Server->AccessLog(); }
 };
 
 // Whether the log holds the text within a few seconds: a line is written once a request ends.
@@ -79,7 +70,7 @@ std::unique_ptr<TQNWebUpdater> updater(const Peer& p, const std::string& path, c
 }
 
 void update_then_skip(const Peer& p, const fs::path& dir) {
-  const std::string body = pattern(30000);
+  const std::string body = harness::WebServer::Pattern(30000);
   p.Write("/file.bin", body);
   auto u = updater(p, "/file.bin", dir / "file.bin");
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
@@ -90,7 +81,7 @@ void update_then_skip(const Peer& p, const fs::path& dir) {
 }
 
 void resume_with_range(const Peer& p, const fs::path& dir) {
-  const std::string body = pattern(200000);
+  const std::string body = harness::WebServer::Pattern(200000);
   const fs::path served = p.Write("/big.bin", body);
   const auto stamp = std::chrono::floor<std::chrono::seconds>(fs::last_write_time(served));
   fs::last_write_time(served, stamp);
@@ -102,8 +93,8 @@ void resume_with_range(const Peer& p, const fs::path& dir) {
   u->SetResumeDownload(true);
   ASSERT_TRUE(u->Execute()) << ToUtf8(u->LastErrorText());
   EXPECT_TRUE(ReadFileText(dir / "big.bin") == kept + body.substr(kept.size()));
-  EXPECT_TRUE(logged([&] { return p.AccessLog(); }, "GET /" + p.Scheme + "/big.bin HTTP/1.1\" 206 "))
-      << p.AccessLog();
+  EXPECT_TRUE(logged([&] { return p.Server->AccessLog(); }, "GET /" + p.Scheme + "/big.bin HTTP/1.1\" 206 "))
+      << p.Server->AccessLog();
 }
 
 void page_fetch(const Peer& p, const fs::path&) {
@@ -210,8 +201,7 @@ TEST(PeersHttp, PageFetchAndUpdateThroughTinyproxyAndSquid) {
   }
 }
 
-// Python's HTTPS server closes without close_notify: a body whole by its Content-Length is the
-// answer, a cut one is still an error.
+// Without close_notify a body whole by its Content-Length is the answer, a cut one an error.
 TEST(PeersHttp, SocketClientWithoutCloseNotify) {
   test_support::NoSystemProxy noProxy;
   harness::ServiceFixture python;

@@ -1,9 +1,7 @@
-// TQNISMTP, and `qninet mail`, against two SMTP servers nobody here wrote: aiosmtpd and
-// OpenSMTPD. The same rows go to each; what arrives is read with Python's email package.
-// STARTTLS with a login runs against aiosmtpd only (smtp_tls_test.cpp): Debian 12's OpenSMTPD
-// 6.8.0p2 aborts every TLS handshake under OpenSSL 3 ("missing private key": its
-// privilege-separated key signing, upstream issue 1171, RSA and EC keys alike), and it takes AUTH
-// only with TLS ("invalid listen option: auth requires tls/smtps").
+// TQNISMTP and `qninet mail` against aiosmtpd and OpenSMTPD, the same rows to each, what arrives
+// read with Python's email package. STARTTLS with a login: aiosmtpd only (smtp_test.cpp), as
+// Debian 12's OpenSMTPD 6.8.0p2 aborts every TLS handshake under OpenSSL 3 ("missing private key",
+// upstream issue 1171) and takes AUTH only with TLS.
 
 #include <unistd.h>
 
@@ -50,19 +48,6 @@ std::string delivery_header(const std::string& text, const std::string& name) {
 
 const std::string kBody = "Hello Bob,\r\n.\r\n..x\r\n.leading period\r\nsch\u00F6ne Gr\u00FC\u00DFe";
 
-std::string unhex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
-std::string all_bytes() {
-  std::string s(1024, '\0');
-  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i);
-  return s;
-}
-
 }  // namespace
 
 TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
@@ -81,7 +66,9 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
                       {"kept-connection", false, false, true, false}};
 
   harness::TempDir dir("qninet-peers-smtp");
-  const std::string binary = all_bytes(), text7 = "first line\r\n.\r\n..x\r\nlast line\r\n";
+  std::string binary(1024, '\0');  // every byte value
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i);
+  const std::string text7 = "first line\r\n.\r\n..x\r\nlast line\r\n";
   const std::string text =
       "Zeile mit Leerzeichen am Ende   \r\nlone\nfeed and = sign \xC3\xBC\r\n.leading period\r\n" +
       std::string(200, 'x') + "\r\nno final break";
@@ -89,11 +76,7 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
   const auto txtFile = dir.Write("notes.txt", text), txt7File = dir.Write("plain.txt", text7);
 
   const std::vector<std::string> refused{"nobody@qninet.test"};
-  harness::SmtpServer::Options account;
-  account.User = "mailer";
-  account.Password = "s3cret";
-  account.RefusedRecipients = refused;
-  harness::SmtpServer aiosmtpd(account);
+  harness::SmtpServer aiosmtpd({.User = "mailer", .Password = "s3cret", .RefusedRecipients = refused});
   harness::OpenSmtpd opensmtpd(refused);
   std::size_t aioSeen = 0;
   std::set<std::filesystem::path> openSeen;
@@ -212,7 +195,7 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
         EXPECT_EQ(m["parts"][0]["type"], "text/plain");
         EXPECT_EQ(m["parts"][0]["charset"], "utf-8");
         // The sender ends the text with an empty line before the final period.
-        std::string body = unhex(m["parts"][0]["hex"]);
+        std::string body = harness::Unhex(m["parts"][0]["hex"]);
         while (body.ends_with('\n') || body.ends_with('\r')) body.pop_back();
         EXPECT_EQ(body, local(kBody));
         if (row.Attach) {
@@ -220,9 +203,9 @@ TEST(PeersSmtp, EachMessageArrivesIntactAtEachServer) {
           EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(binary));
           EXPECT_EQ(m["parts"][2]["filename"], "notes.txt");
           EXPECT_EQ(m["parts"][2]["type"], "text/plain");
-          EXPECT_EQ(unhex(m["parts"][2]["hex"]), local(text));
+          EXPECT_EQ(harness::Unhex(m["parts"][2]["hex"]), local(text));
           EXPECT_EQ(m["parts"][3]["filename"], "plain.txt");
-          EXPECT_EQ(unhex(m["parts"][3]["hex"]), local(text7));
+          EXPECT_EQ(harness::Unhex(m["parts"][3]["hex"]), local(text7));
         }
       }
     }

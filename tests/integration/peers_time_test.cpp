@@ -1,8 +1,6 @@
-// The time clients against real time servers on loopback, each answer compared with the
-// system clock: SNTP over UDP from chrony and ntpsec, daytime from xinetd's internal service
-// and a line in NIST's framing (a real answer of NIST's servers, captured, with the time
-// replaced by now). ntpsec and xinetd bind fixed privileged ports (123, 13) and need root;
-// chrony takes a free port, so the two NTP servers never clash.
+// The time clients against real time servers, each answer within two seconds of the system clock:
+// SNTP from chrony and ntpsec, daytime from xinetd and a captured NIST line with the time of now.
+// ntpsec and xinetd bind fixed privileged ports (123, 13) and need root.
 
 #include <cmath>
 #include <ctime>

@@ -1,8 +1,7 @@
-// The RDAP client against two real HTTPS servers, nginx and lighttpd, serving IANA-style
-// bootstrap files and RFC 9083's example objects (tests/fixtures/rdap, "{BASE}" standing for the
-// server's URL). What no static file gives is each server's own configuration: a 429 with
-// Retry-After and the error object, a 418 with RFC 9083's error object (nginx's `return`,
-// lighttpd's CGI), chains of 5 and 6 redirects, and a 406 for a request without the RDAP Accept.
+// The RDAP client against nginx and lighttpd over HTTPS, serving IANA-style bootstrap files and
+// RFC 9083's example objects (tests/fixtures/rdap, "{BASE}" for the server's URL), and from each
+// server's own configuration a 429 with Retry-After, a 418 with an error object, redirect chains
+// of 5 and 6, and a 406 without the RDAP Accept.
 
 #include <gtest/gtest.h>
 
@@ -22,14 +21,10 @@ using harness::ReadFileText;
 
 namespace {
 
-std::string one_line(std::string s) {
-  std::erase(s, '\n');
-  return s;
-}
-
 const std::string kFixtures = std::string(QNINET_FIXTURES_DIR) + "/rdap";
 
 std::unique_ptr<harness::WebServer> configured(const std::string& name) {
+  const auto one_line = [](std::string s) { return std::erase(s, '\n'), s; };
   const std::string busy = one_line(ReadFileText(kFixtures + "/errors/busy.json"));
   const std::string teapot = one_line(ReadFileText(kFixtures + "/errors/teapot.json"));
   if (name == "nginx") {

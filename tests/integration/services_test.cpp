@@ -1,8 +1,6 @@
-// The translator client and the UPS tracker against the loopback HTTPS service fixture, in their
-// retired API versions (translator v2, UPS XML) and their current ones (translator v3 JSON, UPS
-// REST): every request byte for byte, every mapped field of the answers in the services' shapes,
-// and error answers and error objects as failures, with their code and message, that leave no
-// stale result behind.
+// The translator and the UPS tracker against the loopback HTTPS service fixture, old APIs (v2, UPS
+// XML) and current (v3 JSON, UPS REST): requests byte for byte, every mapped field of the answers,
+// errors as failures that leave no stale result behind.
 
 #include <gtest/gtest.h>
 
@@ -29,7 +27,7 @@ class Services : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { fixture = new ServiceFixture(); }
   static void TearDownTestSuite() { delete fixture, fixture = nullptr; }
-  static ServiceFixture* fixture;
+  static inline ServiceFixture* fixture = nullptr;
   test_support::NoSystemProxy noProxy;
 
   static std::unique_ptr<TQNMSTranslator> translator(const std::string& appId = kAppId) {
@@ -53,8 +51,6 @@ protected:
   static harness::Exchange last() { return fixture->Exchanges().back(); }
 };
 
-ServiceFixture* Services::fixture = nullptr;
-
 // The target with the hex digits of its escapes in capitals: libcurl writes them in either case.
 std::string upper_escapes(std::string target) {
   for (std::size_t i = target.find('%'); i != std::string::npos && i + 2 < target.size();
@@ -76,6 +72,55 @@ Call languages(bool speak) {
     return FromUtf8(out);
   };
 }
+
+// Every mapped field of a shipment as text: the shipment, then one line per activity.
+std::string render(const TQNUPSTracker& t) {
+  String out = t.IdentificationNumber() + u"|" + t.ServiceCode() + u" " + t.ServiceDescription() + u"|" +
+               t.ShipmentWeight() + u" " + t.ShipmentWeightUnits() + u"|" + t.ShipperAddress()->Text() +
+               u"|" + t.ShipToAddress()->Text() + u"\n";
+  for (int i = 0; i < t.Activities()->Count(); ++i) {
+    const TQNInetActivity& a = *t.Activities()->GetActivity(i);
+    out += a.LocationCode() + u"|" + a.Location()->Text() + u"|" + a.LocationDescription() + u"|" +
+           a.LocationSignedForByName() + u"|" + a.StatusTypeCode() + u"|" + a.StatusTypeDescription() + u"|" +
+           a.StatusCode() + u"|" +
+           (a.DateTime() == 0 ? u"0" : FormatDateTime(u"yyyymmdd hhnnss", a.DateTime())) + u"\n";
+  }
+  return ToUtf8(out);
+}
+
+// A request as it must have gone, its header values patterns ("": not sent).
+using Expected = harness::Exchange;
+
+void check(const std::vector<harness::Exchange>& all, std::size_t from, const std::vector<Expected>& want) {
+  ASSERT_EQ(all.size() - from, want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const harness::Exchange& got = all[from + i];
+    SCOPED_TRACE(got.Method + " " + got.Path);
+    EXPECT_EQ(got.Method + " " + got.Path + "?" + got.Query + " " + got.Body,
+              want[i].Method + " " + want[i].Path + "?" + want[i].Query + " " + want[i].Body);
+    for (const auto& [name, pattern] : want[i].Headers)
+      EXPECT_TRUE(pattern.empty() ? !got.Header(name)
+                                  : std::regex_match(got.Header(name).value_or("-"), std::regex(pattern)))
+          << name << ": " << got.Header(name).value_or("(none)");
+  }
+}
+
+// clang-format off
+Expected v3_post(const std::string& op, const std::string& query, const std::string& key, const std::string& text,
+                 const std::string& region = "") {
+  return {"POST", "/" + op, "api-version=3.0" + query, {{"Ocp-Apim-Subscription-Key", key},
+          {"Ocp-Apim-Subscription-Region", region}, {"Content-Type", "application/json; charset=UTF-8"}},
+          "[{\"Text\":\"" + text + "\"}]"};
+}
+Expected token(const std::string& basic) {
+  return {"POST", kQNUPSTokenPath, "", {{"Authorization", "Basic " + basic},
+          {"Content-Type", "application/x-www-form-urlencoded"}}, "grant_type=client_credentials"};
+}
+Expected track(const std::string& client, const std::string& number) {
+  return {"GET", kQNUPSDetailsPath + number, "", {{"Authorization", "Bearer tok-" + client + "-[0-9]+"},
+          {"transId", "[0-9a-f]{32}"}, {"transactionSrc", "Veltraxon Tracker"}}, ""};
+}
+// clang-format on
 
 }  // namespace
 
@@ -193,25 +238,6 @@ TEST_F(Services, SpeechReplacesTheFileOnlyWithAWholeAnswer) {
   EXPECT_EQ(t->Status(), isFailed);
 }
 
-namespace {
-
-// Every mapped field of a shipment as text: the shipment, then one line per activity.
-std::string render(const TQNUPSTracker& t) {
-  String out = t.IdentificationNumber() + u"|" + t.ServiceCode() + u" " + t.ServiceDescription() + u"|" +
-               t.ShipmentWeight() + u" " + t.ShipmentWeightUnits() + u"|" + t.ShipperAddress()->Text() +
-               u"|" + t.ShipToAddress()->Text() + u"\n";
-  for (int i = 0; i < t.Activities()->Count(); ++i) {
-    const TQNInetActivity& a = *t.Activities()->GetActivity(i);
-    out += a.LocationCode() + u"|" + a.Location()->Text() + u"|" + a.LocationDescription() + u"|" +
-           a.LocationSignedForByName() + u"|" + a.StatusTypeCode() + u"|" + a.StatusTypeDescription() + u"|" +
-           a.StatusCode() + u"|" +
-           (a.DateTime() == 0 ? u"0" : FormatDateTime(u"yyyymmdd hhnnss", a.DateTime())) + u"\n";
-  }
-  return ToUtf8(out);
-}
-
-}  // namespace
-
 TEST_F(Services, TrackerSendsTheEscapedRequestAndReadsTheShipment) {
   auto t = tracker("1Z<&>\u00E9");
   t->SetAccessLicenseNumber(u"LIC\"1'");
@@ -286,44 +312,6 @@ TEST_F(Services, TrackerOutcomesStartFromEmptyResults) {
 }
 
 // The current APIs.
-
-namespace {
-
-// A request as it must have gone, its header values patterns ("": not sent).
-using Expected = harness::Exchange;
-
-void check(const std::vector<harness::Exchange>& all, std::size_t from, const std::vector<Expected>& want) {
-  ASSERT_EQ(all.size() - from, want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    const harness::Exchange& got = all[from + i];
-    SCOPED_TRACE(got.Method + " " + got.Path);
-    EXPECT_EQ(got.Method + " " + got.Path + "?" + got.Query + " " + got.Body,
-              want[i].Method + " " + want[i].Path + "?" + want[i].Query + " " + want[i].Body);
-    for (const auto& [name, pattern] : want[i].Headers)
-      EXPECT_TRUE(pattern.empty() ? !got.Header(name)
-                                  : std::regex_match(got.Header(name).value_or("-"), std::regex(pattern)))
-          << name << ": " << got.Header(name).value_or("(none)");
-  }
-}
-
-// clang-format off
-Expected v3_post(const std::string& op, const std::string& query, const std::string& key, const std::string& text,
-                 const std::string& region = "") {
-  return {"POST", "/" + op, "api-version=3.0" + query, {{"Ocp-Apim-Subscription-Key", key},
-          {"Ocp-Apim-Subscription-Region", region}, {"Content-Type", "application/json; charset=UTF-8"}},
-          "[{\"Text\":\"" + text + "\"}]"};
-}
-Expected token(const std::string& basic) {
-  return {"POST", kQNUPSTokenPath, "", {{"Authorization", "Basic " + basic},
-          {"Content-Type", "application/x-www-form-urlencoded"}}, "grant_type=client_credentials"};
-}
-Expected track(const std::string& client, const std::string& number) {
-  return {"GET", kQNUPSDetailsPath + number, "", {{"Authorization", "Bearer tok-" + client + "-[0-9]+"},
-          {"transId", "[0-9a-f]{32}"}, {"transactionSrc", "Veltraxon Tracker"}}, ""};
-}
-// clang-format on
-
-}  // namespace
 
 TEST_F(Services, TranslatorSendsTheDocumentedRequestsAndReadsAnswersAndErrorObjects) {
   const Call en_de = [](TQNMSTranslator& t) { return t.TranslateText(u"a & \"b\" \u00fc", u"en", u"de"); };

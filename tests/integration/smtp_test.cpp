@@ -1,12 +1,8 @@
-// TQNISMTP against a real SMTP server (aiosmtpd) on loopback: over STARTTLS and implicit TLS with
-// each login method (the server holding a certificate of the harness CA), boundary texts inside
-// attachments, and refused logins. The stored messages are read with Python's email package, a
-// real MIME parser; whole messages (every header, each transfer encoding, the envelope, the blind
-// copy, a kept connection) are read against two servers in peers_smtp_test.cpp. Bearer-token
-// logins (XOAUTH2, OAUTHBEARER) and addresses and bodies outside ASCII (SMTPUTF8, 8BITMIME) are
-// compared byte for byte with what aiosmtpd received. OpenSMTPD 6.8 offers 8BITMIME but neither
-// SMTPUTF8 nor OAuth (and AUTH only under TLS, which its OpenSSL 3 build cannot do): it checks what
-// arrives of the A-label and 8BITMIME paths.
+// TQNISMTP against aiosmtpd: each login inside STARTTLS and implicit TLS, boundary texts inside
+// attachments, refused logins, bearer tokens and addresses and bodies outside ASCII byte for byte
+// (whole messages against two servers: peers_smtp_test.cpp). OpenSMTPD 6.8 has neither SMTPUTF8
+// nor OAuth, and AUTH only under TLS, which its OpenSSL 3 build cannot do: it takes the A-label
+// and 8BITMIME rows.
 
 #include "qninet/socket/QNISMTP.h"
 
@@ -43,15 +39,13 @@ harness::TestCA& ca() {
 
 SmtpServer::Options secured(Tls mode, std::vector<std::string> excluded = {},
                             const std::string& cert = "server") {
-  SmtpServer::Options o;
-  o.User = "mailer";
-  o.Password = "s3cret";
-  o.RequireAuth = true;
-  o.TlsMode = mode;
-  o.CertFile = ca().Dir() / (cert + ".crt");
-  o.KeyFile = ca().Dir() / (cert + ".key");
-  o.ExcludedAuth = std::move(excluded);
-  return o;
+  return {.User = "mailer",
+          .Password = "s3cret",
+          .RequireAuth = true,
+          .TlsMode = mode,
+          .CertFile = ca().Dir() / (cert + ".crt"),
+          .KeyFile = ca().Dir() / (cert + ".key"),
+          .ExcludedAuth = std::move(excluded)};
 }
 
 void point_at(TQNISMTP& smtp, const SmtpServer& server, TQNITLSMode mode, TQNISMTPAuthMethod method) {
@@ -71,13 +65,10 @@ void point_at(TQNISMTP& smtp, const SmtpServer& server, TQNITLSMode mode, TQNISM
   smtp.Body()->SetText(u"sealed\r\n.dot line\r\n");
 }
 
-json read_message(const std::filesystem::path& eml) { return json::parse(harness::ReadStoredMessage(eml)); }
-
 }  // namespace
 
-// Each login method over each kind of TLS: the message arrives, and the server saw the login
-// (of the expected mechanism) and the transaction only inside TLS; the auto method takes the
-// strongest that the server offers.
+// Each login method over each kind of TLS: the message arrives, the login (of the expected
+// mechanism) and the transaction seen only inside TLS; amAuto takes the strongest offered.
 TEST(SmtpOverTls, EachLoginMethodInsideEachKindOfTls) {
   struct Case {
     Tls Server;
@@ -158,7 +149,7 @@ TEST(SmtpServerDelivery, AttachmentHoldingBoundaryTextsHidesNoPart) {
     ASSERT_EQ(smtp.Execute(), u"") << server.LogText();
     const auto messages = server.Messages(n);
     ASSERT_EQ(messages.size(), n);
-    const json m = read_message(messages[n - 1]);
+    const json m = json::parse(harness::ReadStoredMessage(messages[n - 1]));
     EXPECT_EQ(m["defects"], json::array());
     ASSERT_EQ(m["parts"].size(), 3u) << m.dump();
     EXPECT_EQ(m["parts"][1]["hex"], harness::HexOf(trap));
@@ -171,9 +162,8 @@ TEST(SmtpServerDelivery, AttachmentHoldingBoundaryTextsHidesNoPart) {
   }
 }
 
-// Each refusal of a login is the server's own reply; nothing is stored, and the component sends the
-// next message on a new connection; a silent server's time-out names the endpoint. (A refused recipient is
-// read against two servers in peers_smtp_test.cpp.)
+// A refused login is the server's own reply, nothing stored, the next message sent on a new
+// connection; a silent server's time-out names the endpoint (a refused recipient: peers_smtp).
 TEST(SmtpServerRefusals, RefusalsAreTheResultAndNothingIsStored) {
   SmtpServer server(secured(Tls::None));
   TQNISMTP smtp(nullptr);

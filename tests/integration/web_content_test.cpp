@@ -1,7 +1,5 @@
-// The content components against real servers on loopback: the feed parser and the information
-// extractor against nginx (downloads into private temporary files, answers' charsets, pages
-// that vanish), and the page fetch (over FTP: listing_test). How feeds and pages are read from
-// their bytes is the unit tests' part.
+// The feed parser, the information extractor and the page fetch against nginx: private temporary
+// downloads, answers' charsets, pages that vanish (page fetch over FTP: listing_test).
 
 #include <gtest/gtest.h>
 
@@ -31,9 +29,8 @@ const char* kPage =
 
 }  // namespace
 
-// The feed parser and the extractor keep their downloads in the private folder under the
-// remote file's extension: the feed's is gone after the run, the page's stays to be found
-// current by the next run. A failed run keeps what was read; a file that is gone empties it.
+// Downloads go to the private folder under the remote extension, the feed's gone after the run, the
+// page's kept to be found current. A failed run keeps what was read; a gone file empties it.
 TEST(ContentDownloads, PrivateFilesSkippedRunsAndGoneFiles) {
   test_support::NoSystemProxy noProxy;
   harness::Nginx nginx;

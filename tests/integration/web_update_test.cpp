@@ -1,7 +1,6 @@
-// The web updater against real servers on loopback (nginx over HTTP and HTTPS with the harness's
-// CA, pyftpdlib, tinyproxy, the service fixture's Digest path, a folder as a network share) and,
-// for the answers no real server gives, a scripted one: one table of (server and remote file,
-// properties, local file before, each run's Status, local file after, what the run sent).
+// The web updater against nginx (HTTP, HTTPS), pyftpdlib, tinyproxy, the service fixture's Digest
+// path and a folder as a share, and a scripted server for answers no real server gives: one table
+// of (server and file, properties, local file before, each run's Status, file after, requests).
 
 #include <gtest/gtest.h>
 
@@ -36,11 +35,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = harness::Nginx::PatternByte(i);
-  return s;
-}
+std::string pattern(std::size_t n) { return harness::WebServer::Pattern(n); }
 
 std::vector<std::string> names_in(const fs::path& dir) {
   std::vector<std::string> n;
@@ -51,12 +46,11 @@ std::vector<std::string> names_in(const fs::path& dir) {
 
 // A file's time cut to whole seconds, as Last-Modified and MDTM carry it, set on both files.
 std::int64_t same_time(const fs::path& remote, const fs::path& local) {
-  const std::int64_t t = *sys::file_write_time(remote.string());
-  EXPECT_TRUE(sys::set_file_write_time(remote.string(), t - t % 10000000));
-  if (fs::exists(local)) {
-    EXPECT_TRUE(sys::set_file_write_time(local.string(), t - t % 10000000));
-  }
-  return t - t % 10000000;
+  std::int64_t t = *sys::file_write_time(remote.string());
+  t -= t % 10000000;
+  for (const fs::path& f : {remote, local})
+    EXPECT_TRUE(!fs::exists(f) || sys::set_file_write_time(f.string(), t));
+  return t;
 }
 
 const std::string kDate = "Last-Modified: Sat, 01 Jun 2024 10:00:00 GMT\r\n";
@@ -86,7 +80,6 @@ struct Peers {
     Nginx.AddBasicAuthLocation("/private/", "joe", "s3cret");
     Nginx.WriteFile("private/f.txt", "members only");
     Nginx.Start();
-    fs::create_directories(Ftp.Root() / "pub");
     harness::WriteFileBytes(Ftp.Root() / "pub/file.bin", pattern(60000));
     harness::WriteFileBytes(Ftp.Root() / "open.txt", "for everyone");
     Share.Write("tool.bin", pattern(30000));
@@ -101,9 +94,9 @@ struct Ctx {
   fs::path Local;
   gui::TScriptedGui& Gui;
   std::vector<TQNIAction> Actions = {};
-  std::vector<TQNIStatus> Statuses = {};                  // each OnStatusChange
-  std::uint64_t Calls = 0, First = 0, Last = 0, Max = 0;  // progress of the last run
-  std::function<bool(std::uint64_t)> Abort = {};          // from the progress event
+  std::vector<TQNIStatus> Statuses = {};          // each OnStatusChange
+  std::uint64_t Calls = 0, Last = 0, Max = 0;     // progress of the last run
+  std::function<bool(std::uint64_t)> Abort = {};  // from the progress event
   std::thread Canceller = {};
   std::size_t Mark = 0;  // the requests a peer had seen before the row
 };
@@ -343,8 +336,7 @@ TEST(WebUpdate, EachAnswerGivesItsStatusAndLocalFile) {
     u.SetOnActionChange([&](TObject*) { r.Actions.push_back(u.Action()); });
     u.SetOnStatusChange([&](TObject*) { r.Statuses.push_back(u.Status()); });
     u.SetOnProgress([&](TObject*, std::uint64_t cur, std::uint64_t max, bool& abort) {
-      if (r.Calls++ == 0) r.First = cur;
-      r.Last = cur, r.Max = max;
+      ++r.Calls, r.Last = cur, r.Max = max;
       if (r.Abort) abort = r.Abort(cur);
     });
     if (row.Set) row.Set(r);
