@@ -307,16 +307,13 @@ bool TQNISMTP::send_bytes(std::string_view text, std::string_view expected) {
     return FOutgoing.size() < kSendPiece || flush();
   }
   if (Tracing()) trace_lines(trSent, text);
-  return transmit(text, {}, expected);
+  FOutgoing.append(text).append("\r\n");
+  return flush() && read_reply(expected);
 }
 
 bool TQNISMTP::send_secret(std::string_view shown, std::string_view secret, std::string_view expected) {
   // A log keeps the mechanism and drops the credential (a base64 password reads as plain).
   if (Tracing()) Trace(trSent, FromBytes(shown) + u"***");
-  return transmit(shown, secret, expected);
-}
-
-bool TQNISMTP::transmit(std::string_view shown, std::string_view secret, std::string_view expected) {
   FOutgoing.append(shown).append(secret).append("\r\n");
   return flush() && read_reply(expected);
 }

@@ -237,7 +237,6 @@ private:
   bool send_bytes(std::string_view line, std::string_view expected);
   /// Sends `shown` followed by the credential `secret`; a trace shows "***" in its place.
   bool send_secret(std::string_view shown, std::string_view secret, std::string_view expected);
-  bool transmit(std::string_view shown, std::string_view secret, std::string_view expected);
   bool flush();
   bool read_reply(std::string_view expected);
   [[noreturn]] void raise_reply(std::string_view expected) const;

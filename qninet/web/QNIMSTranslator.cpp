@@ -322,10 +322,6 @@ bool TQNMSTranslator::ReadAnswer(std::string_view Body, const char16_t* Tag, TSt
   return read_answer(body, Tag, Values, Why);
 }
 
-namespace {
-constexpr Int64 kReleaseAbove = Int64{256} << 10;
-}  // namespace
-
 bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStrings* Values, String& Why) {
   // The values are gathered compactly (their texts end to end, and their lengths) and the tree
   // is let go before the list is filled, so that the list's lines (40 bytes each) and the
@@ -381,7 +377,7 @@ bool TQNMSTranslator::read_answer(TMemoryStream& body, const char16_t* Tag, TStr
   }
   // The engine's chunks would stay in the thread's pool, and their pages with the process, so
   // the list would not reuse them; a small answer leaves the pool to the next parse.
-  const bool large = body.Size() >= kReleaseAbove;
+  const bool large = body.Size() >= (Int64{256} << 10);
   body.Clear();
   if (large) {
     XMLChunkPool::release();
