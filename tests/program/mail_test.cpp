@@ -98,8 +98,7 @@ TEST(ProgramVerbose, ShowsTlsDialogueAndResultsWithoutSecrets) {
   web.WriteFile("news.rss",
                 "<rss version=\"2.0\"><channel><title>Loopback news</title><item><title>First story"
                 "</title></item><item><title>Second story</title></item></channel></rss>");
-  web.WriteFile("logo.png",
-                std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x04\0\0\0\x05", 24) + std::string(8, 0));
+  web.WriteFile("logo.png", kPng);
   web.Start();
   TempDir dir("qninet-verbose");
   const auto form = [&](const char* cls, const std::string& path) {
