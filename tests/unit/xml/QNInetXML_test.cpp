@@ -1,7 +1,6 @@
 #include "qninet/xml/QNInetXML.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <tuple>
 #include <utility>
 
@@ -127,8 +126,6 @@ bool tree_is_consistent(const TQNXMLItem& root) {
 
 }  // namespace
 
-// The node tree
-
 TEST(XMLItemTree, ClearDestroysEveryDescendant) {
   RemovalCounter counter;
   {
@@ -253,7 +250,6 @@ TEST(XMLHelpers, PathsAndDates) {
     EXPECT_EQ(engine.GetLastTagName(path), c[3]);
     EXPECT_EQ(path, c[4]);
   }
-  // Dates from fixed positions.
   const TDateTime when = EncodeDate(2012, 5, 17) + EncodeTime(14, 3, 9, 0);
   for (const char16_t* s : {u"2012-05-17T14:03:09", u"2012-05-17T14:03:09.5+02:00", u"2012/05/17 14.03.09"})
     EXPECT_DOUBLE_EQ(XMLStringToDateTime(s), when) << ToUtf8(s);
@@ -261,8 +257,6 @@ TEST(XMLHelpers, PathsAndDates) {
        {u"2012-05-17", u"", u"2012-13-17T14:03:09", u"2012-05-17T25:03:09", u"20x2-05-17T14:03:09"})
     EXPECT_EQ(XMLStringToDateTime(s), 0) << ToUtf8(s);
 }
-
-// The parser
 
 TEST(XMLParserTrees, ForgivingTreesForMalformedInput) {
   const String cafe = u"caf\u00C3\u00A9";  // UTF-8 bytes read one per character
@@ -419,8 +413,6 @@ TEST(XMLParserVeto, RefusedElementLeavesWithItsContentAndTheScanMovesOn) {
   EXPECT_LE(asked, 2000);
   EXPECT_TRUE(tree_is_consistent(*engine.RootItem()));
 }
-
-// Loading from bytes
 
 namespace {
 const String kDoc = u"<?xml version=\"1.0\" ?>\n<r a=\"\u00E9\">caf\u00E9 \u0439<!-- \U0001F600 --><b/></r>";
