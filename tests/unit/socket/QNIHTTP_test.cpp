@@ -187,7 +187,6 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
   }
 }
 
-// A value that would split the request is refused before a byte goes out.
 TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
   const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},

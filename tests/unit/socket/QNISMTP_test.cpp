@@ -380,7 +380,6 @@ TEST(SmtpTranscript, MessageThatCannotBeWrittenIsNotDelivered) {
   EXPECT_FALSE(d.Smtp.Connected());
 }
 
-// A line break in a value bound for a command or a header line is refused before connecting.
 TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
   const std::pair<std::function<void(TQNISMTP&)>, const char16_t*> cases[] = {
       {[](TQNISMTP& s) { s.SetSubject(u"Hi\r\nBcc: eve@example.com"); }, u"The subject"},
@@ -402,7 +401,6 @@ TEST(SmtpTranscript, LineBreakInACommandOrHeaderValueIsRefused) {
   }
 }
 
-// What an EHLO answer offers, and the method that auto takes from it.
 TEST(SmtpExtensions, StartTlsAuthMechanismsAndTheStrongest) {
   const std::tuple<const char*, bool, Lines, std::optional<TQNISMTPAuthMethod>> cases[] = {
       {"250-mx\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, {"LOGIN", "PLAIN"}, amPlain},
