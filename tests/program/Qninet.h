@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +29,19 @@ inline std::string sorted_lines(const std::string& text) {
   for (const auto& l : lines) out += l + "\n";
   return out;
 }
+
+/// An SNTP server's answer: version 4, server mode, the stratum and the transmit seconds.
+inline std::string SntpReply(unsigned stratum, std::uint32_t seconds) {
+  std::string p(48, '\0');
+  p[0] = 0x24;
+  p[1] = static_cast<char>(stratum);
+  for (int i = 0; i < 4; ++i) p[40 + i] = static_cast<char>((seconds >> (24 - 8 * i)) & 0xFF);
+  return p;
+}
+
+/// A PNG head of 4 x 5 pixels: what the console backend reads of a picture.
+inline const std::string kPng =
+    std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x04\0\0\0\x05", 24) + std::string(8, '\0');
 
 /// A standard output that is not compared.
 inline const std::string kAnyOutput = "\x01 any";

@@ -18,14 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string SntpReply(unsigned stratum, std::uint32_t seconds) {
-  std::string p(48, '\0');
-  p[0] = 0x24;
-  p[1] = static_cast<char>(stratum);
-  for (int i = 0; i < 4; ++i) p[40 + i] = static_cast<char>((seconds >> (24 - 8 * i)) & 0xFF);
-  return p;
-}
-
 std::string at(const ScriptedServer& s) { return "127.0.0.1:" + std::to_string(s.Port()); }
 Script answer(const std::string& text) { return Script().ReadUntil("\r\n\r\n").SendChunks(text, 5, 1ms); }
 

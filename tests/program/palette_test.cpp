@@ -65,14 +65,8 @@ TEST(PropsProgram, ListsNestedPropertiesAndReadsNoReadOnlyValue) {
 }
 
 TEST(PaletteProgram, UnknownClassesAndUnloadablePackagesExitTwo) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"palette", "--package", "/nonexistent/libQNInetXE.so"}, "/nonexistent/libQNInetXE.so"},
-      {{"palette", "--package", "libm.so.6"}, "exports no Register"},
-  };
-  for (const auto& [args, message] : cases) {
-    const auto r = Qninet(args);
-    EXPECT_EQ(r.ExitCode, 2) << args[1];
-    EXPECT_NE(r.Output.find(message), std::string::npos) << r.Output;
-    EXPECT_TRUE(r.Stdout.empty()) << r.Stdout;
-  }
+  const ProgramRun runs[] = {
+      {{"palette", "--package", "/nonexistent/libQNInetXE.so"}, 2, "", {"/nonexistent/libQNInetXE.so"}},
+      {{"palette", "--package", "libm.so.6"}, 2, "", {"exports no Register"}}};
+  for (const ProgramRun& run : runs) ExpectRun(run);
 }

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "Qninet.h"
 #include "harness/Dnsmasq.h"
 #include "harness/FtpServer.h"
 #include "harness/Nginx.h"
@@ -57,14 +57,6 @@ std::string replace_all(std::string s, const std::string& from, const std::strin
   return s;
 }
 
-std::string sntp_reply() {
-  std::string p(48, '\0');
-  p[0] = 0x24;  // version 4, server
-  p[1] = 2;     // stratum
-  p[40] = static_cast<char>(0xEC);
-  return p;
-}
-
 }  // namespace
 
 TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
@@ -79,7 +71,7 @@ TEST(ReadmeExamples, EveryQninetLineRunsAsDocumented) {
   const auto proxy = repeating(Script().ReadUntil("\r\n\r\n").Send("Domain name: example.at\r\n"));
   const auto daytime = repeating(Script().Send("06 DEC 2026 20:51:52 UTC\r\n").Close());
   UdpScriptedServer sntp(
-      [](std::size_t, const std::string&) { return std::vector<std::string>{sntp_reply()}; });
+      [](std::size_t, const std::string&) { return std::vector<std::string>{SntpReply(2, 0xEC000000u)}; });
   Dnsmasq dns({"--address=/www.example.test/10.1.2.3", "--mx-host=example.test,mail.example.test,10",
                "--local=/example.test/"});
   UnboundTls resolver({R"(local-zone: "example.test." static)",

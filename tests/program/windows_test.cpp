@@ -13,14 +13,6 @@
 using namespace qninet::harness;
 namespace fs = std::filesystem;
 
-namespace {
-
-// A PNG head of 4 x 5 pixels: what the console backend reads of a picture.
-const std::string kPng =
-    std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x04\0\0\0\x05", 24) + std::string(8, '\0');
-
-}  // namespace
-
 TEST(ProgramNews, PrintsTheTreeWithNewEntriesAsTheShowModeSays) {
   Nginx nginx;
   nginx.WriteFile("news.nwf", "[News]\nhttp://n/1=One\nhttp://n/2=Two\n[Tips]\nhttp://t/1=Tip\n");

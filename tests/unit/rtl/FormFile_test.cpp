@@ -128,7 +128,6 @@ TEST(FormFiles, DefaultsAreNotWrittenAndBadTextIsRefusedWholly) {
   }
 }
 
-// A form is made by the factory and handed back only whole; unknown classes are named.
 TEST(FormFiles, FormsAreMadeByTheFactoryAndRefusedWhole) {
   int made = 0;
   const TComponentFactory make = [&made](const std::string& cls) -> TComponent* {

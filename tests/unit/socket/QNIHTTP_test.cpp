@@ -10,24 +10,6 @@ using qninet::harness::ScriptedServer;
 
 namespace {
 
-// The split as a string list does it: load the text, cut at the first empty line.
-void ReferenceSplit(String& a, TStringList& headers, bool remove) {
-  headers.SetText(a);
-  int k = -1;
-  for (int i = 0; i < headers.Count(); ++i)
-    if (headers.Strings(i).empty()) {
-      k = i;
-      break;
-    }
-  if (k < 0) k = headers.Count() - 1;
-  if (remove) {
-    String body;
-    for (int i = k + 1; i < headers.Count(); ++i) body += headers.Strings(i) + u"\r\n";
-    a = body;
-  }
-  for (int i = headers.Count() - 1; i >= k && i >= 0; --i) headers.Delete(i);
-}
-
 TQNIHTTPClient& Local(TQNIHTTPClient& c, const ScriptedServer& server) {
   c.SetHost(u"127.0.0.1");
   c.SetPort(server.Port());
@@ -59,27 +41,6 @@ TEST(HttpRequest, ExtraHeadersAndTheProxysAbsoluteForm) {
   EXPECT_EQ(ToUtf8(c.GetQuery()), "GET http://www.example.com/a b?x=1" + rest);
   c.Proxy()->SetUseProxy(true);
   EXPECT_NE(c.GetQuery().find(u"\r\nProxy-Authorization: Basic am9lOnB3\r\n"), String::npos);
-}
-
-// Body lines end with CRLF, the header list loses the empty line (or, with none, the last line).
-TEST(HttpSplit, SameResultAsCuttingAStringList) {
-  // clang-format off
-  const char* cases[] = {"", "\r\n", "\n\n", "a", "a\r", "a\r\n\r", "a\n\r\nb\r\rc", "H\r\n\r\n", "H\r\n\r\n\r\n",
-                         "H\rX\r\rbody\r", "\n", "H\n\nx\n\n\n", "H\r\n\r\nx\ry\r\nz",
-                         "HTTP/1.0 200 OK\nServer: x\n\nline one\nline two", "H\r\nServer: x\r\nDate: today\r\n",
-                         "H\r\n\r\na\r\n\r\nb"};
-  // clang-format on
-  for (const char* text : cases) {
-    for (bool remove : {true, false}) {
-      SCOPED_TRACE(::testing::PrintToString(std::string(text)) + (remove ? " remove" : " keep"));
-      String mine = FromBytes(text), theirs = FromBytes(text);
-      TStringList h1, h2;
-      HTTPSplitAnswer(mine, h1, remove);
-      ReferenceSplit(theirs, h2, remove);
-      EXPECT_EQ(mine, theirs);
-      EXPECT_EQ(h1.Text(), h2.Text());
-    }
-  }
 }
 
 TEST(HttpUrl, PartsOfHttpUrls) {
@@ -158,7 +119,6 @@ TEST(HttpClient, EndlessRedirectsStopAfterTheLimit) {
   EXPECT_TRUE(server.Problems().empty());
 }
 
-// 404 is returned as the message; the next request connects afresh.
 TEST(HttpClient, NotFoundIsTheMessageAndTheNextRequestConnectsAfresh) {
   ScriptedServer server(
       std::vector<Script>{Answer("HTTP/1.0 404 Not Found\r\n\r\n"), Answer("HTTP/1.0 200 OK\r\n\r\nthere")});
@@ -227,7 +187,6 @@ TEST(HttpContentLength, LongerIsCutShorterFailsAndBodilessAnswersPass) {
   }
 }
 
-// A value that would split the request is refused before a byte goes out.
 TEST(HttpClient, LineBreakInAnyRequestValueIsRefusedBeforeSending) {
   const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"/a\r\nX-Evil: 1", u"", u"", u"Request holds a line break (CR or LF)"},

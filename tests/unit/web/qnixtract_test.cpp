@@ -53,10 +53,7 @@ TEST(ExtractLinks, TheAnswersCharsetDecidesAfterTheMark) {
       {"mailto:caf\xC3\xA9@x.test", "ISO-8859-1", u"mailto:caf\u00C3\u00A9@x.test\r\n"}};
   for (const auto& [bytes, charset, found] : cases) {
     TStringList out;
-    if (*charset)
-      ExtractLinksFromBytes(bytes, ieMailTo, out, charset);
-    else
-      ExtractLinksFromBytes(bytes, ieMailTo, out);
+    ExtractLinksFromBytes(bytes, ieMailTo, out, charset);
     EXPECT_EQ(out.Text(), found) << charset;
   }
 }
