@@ -221,7 +221,7 @@ const std::vector<Shape>& shapes() {
              },
              String());
        }},
-      // The socket component whose own state is largest: the WHOIS client and its server table.
+      // The WHOIS client, whose server table each client once copied.
       {"form file: WHOIS clients", 200,
        [](std::size_t n) {
          return std::string("[")
