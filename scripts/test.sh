@@ -44,6 +44,8 @@ consumer() {  # PREFIX LIBDIR
   export LD_LIBRARY_PATH="$libdir"
   "$prefix/consumer-build/consumer"
   "$prefix/consumer-noqt/consumer"
+  "$prefix/consumer-build/walk_feed_mx" | grep -qx 'News (2 items)' || fail "walk_feed_mx walked no feed"
+  [ $with_qt = OFF ] || "$prefix/consumer-build/consumer_qt" || fail "consumer_qt showed no Qt window"
   for source in "$examples"/*.cpp; do
     g++ -o "${source%.cpp}" "$source" $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs qninet)
   done
