@@ -143,7 +143,7 @@ TEST(ProgramContent, EachSubCommandAsCurlAndDigUsersExpect) {
        {"FLOAT"}},
       {{"update", "--help"}, 0, kAnyOutput, {"Download a remote file", "Example"}},
       {{"--help"}, 0, kAnyOutput, {"3 the remote thing does not exist"}},
-      {{"props", "TQNWhoIs"}, 0, kAnyOutput, {"Timeout", "milliseconds"}},
+      {{"props", "TQNWhoIs"}, 0, kAnyOutput, {"Timeout", "60000 (60 seconds)", "MaxTime", "0 seconds"}},
       {{"xml", data}, 1, "", {"no XML element found"}},
       {{"mail", "--host", "127.0.0.1:1", "--from", "a@x.test", "--to", "b@x.test", "--attach",
         data + ":text/plain:bogus"},

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <iostream>
 #include <map>
 
@@ -153,27 +154,44 @@ std::string value_text(const nlohmann::ordered_json& v, const std::string& type)
   return v.dump();
 }
 
-// The unit a number property is kept in, as the components keep it.
-const char* unit_of(const std::string& name) {
-  static const std::map<std::string, const char*> kUnits{
-      {"Timeout", "milliseconds"}, {"Interval", "milliseconds"},  {"MaxTime", "seconds"},
-      {"MaxAnswerSize", "bytes"},  {"RemoteFileSize", "bytes"},   {"MaxSize", "bytes"},
-      {"TimeZoneBias", "minutes"}, {"RetryDelay", "milliseconds"}};
+// How `props` states a number property: its unit, and how many of the values the component
+// keeps make one (the time properties kept in thousandths are stated in seconds).
+struct Unit {
+  const char* Name;
+  int PerUnit = 1;
+};
+const Unit* unit_of(const std::string& name) {
+  static const std::map<std::string, Unit> kUnits{
+      {"Timeout", {"seconds", 1000}}, {"Interval", {"seconds", 1000}}, {"RetryDelay", {"seconds", 1000}},
+      {"MaxTime", {"seconds"}},       {"MaxAnswerSize", {"bytes"}},    {"RemoteFileSize", {"bytes"}},
+      {"MaxSize", {"bytes"}},         {"TimeZoneBias", {"minutes"}}};
   const auto it = kUnits.find(name);
-  return it == kUnits.end() ? nullptr : it->second;
+  return it == kUnits.end() ? nullptr : &it->second;
 }
 
 // The properties of `obj`, nested objects' as "Owner.Name" after their owner.
 void list_properties(const TObject& obj, const std::string& prefix, nlohmann::ordered_json& out) {
   for (const TPropInfo& p : GetPropList(obj)) {
     // A read-only value is not read: a time client's DateTime would run a query.
-    const char* unit =
+    const Unit* unit =
         p.Kind == tkInteger || p.Kind == tkInt64 || p.Kind == tkFloat ? unit_of(p.Name) : nullptr;
     out.push_back({{"Name", prefix + p.Name},
                    {"Type", p.TypeName},
                    {"Default", p.Set ? nlohmann::ordered_json::parse(PropertyValueToJSON(p, p.Get(obj)))
                                      : nlohmann::ordered_json()}});
-    if (unit) out.back()["Unit"] = unit;
+    if (unit) {
+      // The value stays as the component keeps it (what save NAME=VALUE takes); its size is
+      // stated in the unit the program speaks.
+      out.back()["Unit"] = unit->Name;
+      const auto& value = out.back()["Default"];
+      if (unit->PerUnit != 1 && value.is_number_integer()) {
+        const auto n = value.get<std::int64_t>();
+        if (n % unit->PerUnit == 0)
+          out.back()["InUnit"] = n / unit->PerUnit;
+        else
+          out.back()["InUnit"] = static_cast<double>(n) / unit->PerUnit;
+      }
+    }
     if (p.Kind == tkClass)
       if (const TPersistent* nested = p.GetObject(obj)) list_properties(*nested, prefix + p.Name + ".", out);
   }
@@ -199,7 +217,11 @@ int run_props(Run& run, const std::string& name) {
     const std::string n = p["Name"], t = p["Type"];
     std::cout << n << std::string(width[0] + 2 - n.size(), ' ') << t;
     std::string d = value_text(p["Default"], t);
-    if (p.contains("Unit")) d += (d.empty() ? "" : " ") + p["Unit"].get<std::string>();
+    if (p.contains("InUnit")) {
+      d += " (" + p["InUnit"].dump() + " " + p["Unit"].get<std::string>() + ")";
+    } else if (p.contains("Unit")) {
+      d += (d.empty() ? "" : " ") + p["Unit"].get<std::string>();
+    }
     if (!d.empty()) std::cout << std::string(width[1] + 2 - t.size(), ' ') << d;
     std::cout << '\n';
   }
@@ -226,9 +248,11 @@ const CommandRegistrar props(960, [](CLI::App& app, RunState& state) {
   cmd->add_option("CLASS", *name, "The class, e.g. TQNWhoIs (case ignored)")->required();
   set_help_footer(*cmd,
                   "Prints one property a line: name, type and the value a new component starts with,\n"
-                  "with its unit (Timeout 60000 milliseconds); the properties of an owned object follow\n"
-                  "it as Owner.Name. --json gives {\"status\", \"Class\", \"Properties\": [{Name, Type,\n"
-                  "Default, and Unit where it has one}]}. An unknown class exits 2.",
+                  "as save NAME=VALUE takes it, and its size in its unit (Timeout 60000 (60 seconds),\n"
+                  "MaxTime 0 seconds); the properties of an owned object follow it as Owner.Name.\n"
+                  "--json gives {\"status\", \"Class\", \"Properties\": [{Name, Type, Default, and Unit\n"
+                  "where it has one, with InUnit where Default counts smaller steps}]}. An unknown class\n"
+                  "exits 2.",
                   {"qninet props TQNWhoIs"});
 });
 
