@@ -60,10 +60,7 @@ void read_feed(const std::string& s) {
 
 void read_form(const std::string& s) {
   try {
-    ReadFormFromJSON(s, "bench.json", [](const std::string& name) -> TComponent* {
-      const TComponentClassRef* ref = FindQNInetClass(name);
-      return ref ? ref->Create(nullptr) : nullptr;
-    });
+    ReadFormFromJSON(s, "bench.json", CreateQNInetComponent);
   } catch (const EReadError&) {  // the nested shape is refused at the bound, as it must be
   }
 }
@@ -212,15 +209,7 @@ const std::vector<Shape>& shapes() {
       {"form file: flat list, within the component bound", 200, flat_form, read_form},
       {"form file: flat list, past the component bound", 5000, flat_form, read_form},
       {"form file: flat list, one kept", 5000, flat_form,
-       [](const std::string& s) {
-         ReadFormComponent(
-             s, "bench.json",
-             [](const std::string& name) -> TComponent* {
-               const TComponentClassRef* ref = FindQNInetClass(name);
-               return ref ? ref->Create(nullptr) : nullptr;
-             },
-             String());
-       }},
+       [](const std::string& s) { ReadFormComponent(s, "bench.json", CreateQNInetComponent, String()); }},
       // The WHOIS client, whose server table each client once copied.
       {"form file: WHOIS clients", 200,
        [](std::size_t n) {

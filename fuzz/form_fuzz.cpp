@@ -17,10 +17,7 @@ using namespace qninet;
 namespace {
 
 std::vector<std::unique_ptr<TComponent>> read_form(std::string_view text) {
-  return ReadFormFromJSON(text, "fuzz.json", [](const std::string& name) -> TComponent* {
-    const TComponentClassRef* ref = FindQNInetClass(name);
-    return ref ? ref->Create(nullptr) : nullptr;
-  });
+  return ReadFormFromJSON(text, "fuzz.json", CreateQNInetComponent);
 }
 
 }  // namespace

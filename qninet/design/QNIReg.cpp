@@ -105,6 +105,11 @@ const TComponentClassRef* FindQNInetClass(std::string_view Name) {
   return nullptr;
 }
 
+TComponent* CreateQNInetComponent(const std::string& ClassName) {
+  const TComponentClassRef* ref = FindQNInetClass(ClassName);
+  return ref ? ref->Create(nullptr) : nullptr;
+}
+
 }  // namespace qninet
 
 extern "C" void Register(qninet::TDesignRegistrar* Registrar) {

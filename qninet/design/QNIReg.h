@@ -4,6 +4,7 @@
 // pictures and `Register`, which a host finds by name after loading the package.
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -146,6 +147,9 @@ QNINET_API void RegisterQNInet(TDesignRegistrar& Registrar);
 
 /// The registered class named `Name` (case ignored), or null.
 QNINET_API const TComponentClassRef* FindQNInetClass(std::string_view Name);
+/// A new, unowned component of the registered class named `ClassName` (case ignored), or null:
+/// the factory a form file of the package's components is read with.
+QNINET_API TComponent* CreateQNInetComponent(const std::string& ClassName);
 
 }  // namespace qninet
 

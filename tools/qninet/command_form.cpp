@@ -146,13 +146,7 @@ int run_form(Run& run, const std::string& file, const std::string& component) {
   // Only the component run is kept: the others are checked and dropped as they are read.
   std::unique_ptr<TComponent> kept;
   try {
-    kept = ReadFormComponent(
-        text.str(), file,
-        [](const std::string& cls) -> TComponent* {
-          const TComponentClassRef* ref = FindQNInetClass(cls);
-          return ref ? ref->Create(nullptr) : nullptr;
-        },
-        FromUtf8(component));
+    kept = ReadFormComponent(text.str(), file, CreateQNInetComponent, FromUtf8(component));
   } catch (const Exception& e) {
     return run.Fail(exBadInput, "", e.what());
   }
