@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace qninet::sys {
@@ -48,6 +49,10 @@ Result<UrlParts> parse_url(std::string_view text) {
   p.User = part(u.get(), CURLUPART_USER, CURLU_URLDECODE, &p.HasUser);
   p.Password = part(u.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
   p.Host = part(u.get(), CURLUPART_HOST, 0);
+  // libcurl decodes a percent-encoded host; one that decodes to a control character or a blank
+  // names no host, and written out again it would be no URL at all.
+  if (std::any_of(p.Host.begin(), p.Host.end(), [](unsigned char c) { return c <= ' ' || c == 0x7F; }))
+    return Failure{CURLUE_BAD_HOSTNAME, ascii16(curl_url_strerror(CURLUE_BAD_HOSTNAME))};
   if (p.Host.size() >= 2 && p.Host.front() == '[' && p.Host.back() == ']')
     p.Host = p.Host.substr(1, p.Host.size() - 2);
   const std::string explicitPort = part(u.get(), CURLUPART_PORT, 0, &p.ExplicitPort);

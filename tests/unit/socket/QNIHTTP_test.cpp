@@ -55,7 +55,8 @@ TEST(HttpUrl, PartsOfHttpUrls) {
       {u"http://x:99999/", nullptr},
       {u"http://:80/", nullptr},
       {u"x/y", nullptr},
-      {u"http://[::1/", nullptr}};
+      {u"http://[::1/", nullptr},
+      {u"http:/%7fn45? 2", nullptr}};  // a host that decodes to a control character
   for (const auto& [url, parts] : cases) {
     SCOPED_TRACE(ToUtf8(url));
     String host, path;
